@@ -1,0 +1,330 @@
+#include "common/number_text.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace kestrova {
+
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view TrimBlanksView(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+// A value's 15 significant digits as an integer mantissa and a decimal exponent:
+// value = mantissa * 10^exponent. This is the value with the floating-point noise
+// below the 15th digit removed (0.1 + 0.2 is 3 * 10^-1).
+struct Decimal15 {
+  bool negative = false;
+  int64_t mantissa = 0;
+  int exponent = 0;
+};
+
+bool ToDecimal15(double value, Decimal15& out) {
+  if (!std::isfinite(value)) return false;
+  std::array<char, 40> buf;
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, 14);
+  if (ec != std::errc()) return false;
+  const char* p = buf.data();
+  out.negative = *p == '-';
+  if (out.negative) ++p;
+  int64_t m = 0;
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p != '.') m = m * 10 + (*p - '0');
+  }
+  int e = 0;
+  std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, e);
+  out.mantissa = m;
+  out.exponent = e - 14;
+  return true;
+}
+
+constexpr int64_t kInt64PowersOfTen[] = {1,
+                                         10,
+                                         100,
+                                         1000,
+                                         10000,
+                                         100000,
+                                         1000000,
+                                         10000000,
+                                         100000000,
+                                         1000000000,
+                                         10000000000,
+                                         100000000000,
+                                         1000000000000,
+                                         10000000000000,
+                                         100000000000000,
+                                         1000000000000000,
+                                         10000000000000000,
+                                         100000000000000000,
+                                         1000000000000000000};
+
+}  // namespace
+
+double RoundOff(int32_t code, double value) {
+  uint32_t magnitude = code < 0 ? 0u - static_cast<uint32_t>(code) : static_cast<uint32_t>(code);
+  const int mode = static_cast<int>(magnitude % 10);
+  uint32_t first = magnitude;
+  while (first >= 10)
+    first /= 10;
+  const int decimals = static_cast<int>(first);
+
+  // The rule: t = the value at 15 significant digits, then floor(|t| * 10^d + bias) with
+  // the sign of t, divided by 10^d. It is evaluated on t's decimal digits rather than in
+  // binary: scaling a binary value by 10^6 can move it by more than the bias, so a
+  // six-decimal half such as 272721.5061665 would otherwise round down.
+  Decimal15 t;
+  if (!ToDecimal15(value, t) || t.mantissa == 0) return 0.0;
+  const int k = -(t.exponent + decimals);  // digits of the mantissa below the kept decimals
+  if (k <= 0) {
+    // Nothing below the kept decimals: the cleaned value is its own rounding.
+    std::string text = std::to_string(t.mantissa) + "e" + std::to_string(t.exponent);
+    double cleaned = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), cleaned);
+    return t.negative ? -cleaned : cleaned;
+  }
+  // kept = the integer part of |t| * 10^d; fraction9 = the first nine digits after it.
+  int64_t kept = 0;
+  int64_t fraction9 = 0;
+  if (k <= 18) {
+    kept = t.mantissa / kInt64PowersOfTen[k];
+    const int64_t rest = t.mantissa % kInt64PowersOfTen[k];
+    fraction9 = k <= 9 ? rest * kInt64PowersOfTen[9 - k] : rest / kInt64PowersOfTen[k - 9];
+  } else if (k - 9 <= 18) {
+    fraction9 = t.mantissa / kInt64PowersOfTen[k - 9];
+  }
+  bool up;
+  switch (mode) {
+    case 0:  // cut toward zero
+      up = false;
+      break;
+    case 5:  // plain half-up, without the bias of mode 4
+      up = fraction9 >= 500000000;
+      break;
+    default:
+      // floor(x + 0.500000001) steps up exactly when the fraction reaches 0.499999999:
+      // a decimal half always rounds away from zero.
+      up = fraction9 >= 499999999;
+      break;
+  }
+  const int64_t r = kept + (up ? 1 : 0);
+  if (r == 0) return 0.0;  // never a negative zero ("-0.000")
+  const double result = static_cast<double>(r) / kPowersOfTen[decimals];
+  return t.negative ? -result : result;
+}
+
+std::string RoundOffText(int32_t code, int32_t width, double value) {
+  const double r = RoundOff(code, value);
+  uint32_t first = code < 0 ? 0u - static_cast<uint32_t>(code) : static_cast<uint32_t>(code);
+  while (first >= 10)
+    first /= 10;
+  const int decimals = static_cast<int>(first);
+  std::string text = FormatFixed(r, 0, decimals);
+  const int64_t n = static_cast<int64_t>(width) + decimals + 1;
+  if (n > static_cast<int64_t>(text.size())) {
+    // The last n characters of ten blanks and the text: at most ten blanks are added.
+    const size_t pad = std::min<size_t>(10, static_cast<size_t>(n) - text.size());
+    text.insert(0, pad, ' ');
+  }
+  return text;
+}
+
+void AppendGeneral(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "NAN";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-INF" : "INF";
+    return;
+  }
+  if (value == 0.0) {
+    out += '0';
+    return;
+  }
+  std::array<char, 40> buf;
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, 14);
+  (void)ec;
+  // buf holds [-]d.ddddddddddddddde[+-]xx
+  const char* p = buf.data();
+  bool negative = false;
+  if (*p == '-') {
+    negative = true;
+    ++p;
+  }
+  std::array<char, 16> digits;
+  int nd = 0;
+  const char* e = p;
+  for (; e < end && *e != 'e'; ++e) {
+    if (*e != '.') digits[nd++] = *e;
+  }
+  int exponent = 0;
+  std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  while (nd > 1 && digits[nd - 1] == '0')
+    --nd;
+
+  if (negative) out += '-';
+  if (exponent < -4 || exponent >= 15) {
+    out += digits[0];
+    if (nd > 1) {
+      out += '.';
+      out.append(digits.data() + 1, nd - 1);
+    }
+    out += 'E';
+    if (exponent < 0) out += '-';
+    std::array<char, 8> eb;
+    auto r = std::to_chars(eb.data(), eb.data() + eb.size(), exponent < 0 ? -exponent : exponent);
+    out.append(eb.data(), r.ptr);
+  } else if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out.append(digits.data(), nd);
+  } else {
+    const int intDigits = exponent + 1;
+    if (nd <= intDigits) {
+      out.append(digits.data(), nd);
+      out.append(static_cast<size_t>(intDigits - nd), '0');
+    } else {
+      out.append(digits.data(), intDigits);
+      out += '.';
+      out.append(digits.data() + intDigits, nd - intDigits);
+    }
+  }
+}
+
+std::string FormatGeneral(double value) {
+  std::string s;
+  AppendGeneral(s, value);
+  return s;
+}
+
+void AppendFixed(std::string& out, double value, int width, int decimals) {
+  std::array<char, 360> buf;
+  std::to_chars_result r;
+  if (std::isfinite(value)) {
+    r = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed,
+                      decimals);
+  } else {
+    const char* t = std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
+    r.ptr = std::copy(t, t + std::strlen(t), buf.data());
+  }
+  const size_t len = static_cast<size_t>(r.ptr - buf.data());
+  if (width > 0 && static_cast<size_t>(width) > len) out.append(width - len, ' ');
+  out.append(buf.data(), len);
+}
+
+std::string FormatFixed(double value, int width, int decimals) {
+  std::string s;
+  AppendFixed(s, value, width, decimals);
+  return s;
+}
+
+void AppendInt(std::string& out, int64_t value) {
+  std::array<char, 24> buf;
+  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+  out.append(buf.data(), r.ptr);
+}
+
+std::optional<double> ParseFloat(std::string_view text) {
+  std::string_view s = TrimBlanksView(text);
+  if (s.empty()) return std::nullopt;
+  size_t i = 0;
+  bool negative = false;
+  if (s[0] == '+' || s[0] == '-') {
+    negative = s[0] == '-';
+    ++i;
+  }
+  const size_t numberStart = i;
+  size_t mantissaDigits = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+    ++i, ++mantissaDigits;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i, ++mantissaDigits;
+  }
+  if (mantissaDigits == 0) return std::nullopt;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+    size_t expDigits = 0;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9')
+      ++j, ++expDigits;
+    if (expDigits == 0) return std::nullopt;
+    i = j;
+  }
+  if (i != s.size()) return std::nullopt;
+
+  double value = 0.0;
+  auto res = std::from_chars(s.data() + numberStart, s.data() + s.size(), value,
+                             std::chars_format::general);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Underflow is a plain zero; overflow has no value a surveyor could mean.
+    std::string_view e = s.substr(numberStart);
+    const size_t ePos = e.find_first_of("eE");
+    if (ePos != std::string_view::npos && ePos + 1 < e.size() && e[ePos + 1] == '-') {
+      return negative ? -0.0 : 0.0;
+    }
+    return std::nullopt;
+  }
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+namespace {
+
+std::optional<uint32_t> ParseHexDigits(std::string_view s) {
+  if (s.empty() || s.size() > 8) return std::nullopt;
+  uint32_t v = 0;
+  auto res = std::from_chars(s.data(), s.data() + s.size(), v, 16);
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseHex(std::string_view text) {
+  return ParseHexDigits(TrimBlanksView(text));
+}
+
+std::optional<int32_t> ParseInt(std::string_view text, IntForms forms) {
+  std::string_view s = TrimBlanksView(text);
+  if (s.empty()) return std::nullopt;
+  if (forms == IntForms::kDecimalOrHex0x && s.size() > 2 && s[0] == '0' &&
+      (s[1] == 'x' || s[1] == 'X')) {
+    auto v = ParseHexDigits(s.substr(2));
+    if (!v) return std::nullopt;
+    return static_cast<int32_t>(*v);
+  }
+  if (forms == IntForms::kDecimalOrDollar && s[0] == '$') {
+    auto v = ParseHexDigits(s.substr(1));
+    if (!v) return std::nullopt;
+    return static_cast<int32_t>(*v);
+  }
+  size_t start = 0;
+  if (s[0] == '+') {
+    start = 1;
+    if (s.size() == 1 || s[1] == '-' || s[1] == '+') return std::nullopt;
+  }
+  int32_t v = 0;
+  auto res = std::from_chars(s.data() + start, s.data() + s.size(), v, 10);
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
+  return v;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,193 @@
+#include "common/sjis.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+#include "common/error.h"
+
+namespace kestrova {
+
+namespace {
+
+struct ConverterCloser {
+  void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
+
+ConverterPtr OpenConverter(const char* name) {
+  UErrorCode status = U_ZERO_ERROR;
+  ConverterPtr c(ucnv_open(name, &status));
+  if (U_FAILURE(status)) {
+    throw Error(std::string("text converter \"") + name +
+                "\" is not available: " + u_errorName(status));
+  }
+  return c;
+}
+
+// ICU's "windows-31j" is the code page 932 table as Windows uses it.
+constexpr const char* kCp932 = "windows-31j";
+
+std::u16string ToUtf16(UConverter* from, std::string_view bytes) {
+  std::u16string out(bytes.size() + 1, u'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = ucnv_toUChars(from, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                            static_cast<int32_t>(bytes.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<size_t>(n) + 1, u'\0');
+    status = U_ZERO_ERROR;
+    n = ucnv_toUChars(from, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                      static_cast<int32_t>(bytes.size()), &status);
+  }
+  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string FromUtf16(UConverter* to, const std::u16string& text) {
+  std::string out(text.size() * 3 + 1, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = ucnv_fromUChars(to, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                              static_cast<int32_t>(text.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<size_t>(n) + 1, '\0');
+    status = U_ZERO_ERROR;
+    n = ucnv_fromUChars(to, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                        static_cast<int32_t>(text.size()), &status);
+  }
+  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+// Counts every character that goes out as the substitute, then substitutes.
+void CountingSubstitute(const void* context, UConverterFromUnicodeArgs* args,
+                        const UChar* codeUnits, int32_t length, UChar32 codePoint,
+                        UConverterCallbackReason reason, UErrorCode* err) {
+  if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR) {
+    ++*static_cast<size_t*>(const_cast<void*>(context));
+  }
+  UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, codePoint, reason, err);
+}
+
+}  // namespace
+
+int HalfWidthCount(std::string_view s) {
+  int count = 0;
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = SjisCharLength(s, i);
+    count += static_cast<int>(len);
+    i += len;
+  }
+  return count;
+}
+
+std::string_view TrimLeftBlanks(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32)
+    s.remove_prefix(1);
+  return s;
+}
+
+std::string_view TrimRightBlanks(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32)
+    s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  return TrimRightBlanks(TrimLeftBlanks(s));
+}
+
+std::string_view CutToBytes(std::string_view s, size_t limit) {
+  if (s.size() <= limit) return s;
+  size_t i = 0;
+  while (i < limit) {
+    const size_t len = SjisCharLength(s, i);
+    if (i + len > limit) break;
+    i += len;
+  }
+  return s.substr(0, i);
+}
+
+std::string Cp932ToUtf8(std::string_view cp932) {
+  bool ascii = true;
+  for (char c : cp932)
+    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return std::string(cp932);
+  ConverterPtr from = OpenConverter(kCp932);
+  ConverterPtr to = OpenConverter("UTF-8");
+  return FromUtf16(to.get(), ToUtf16(from.get(), cp932));
+}
+
+Cp932Text Utf8ToCp932(std::string_view utf8) {
+  Cp932Text result;
+  bool ascii = true;
+  for (char c : utf8)
+    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) {
+    result.text = std::string(utf8);
+    return result;
+  }
+  ConverterPtr from = OpenConverter("UTF-8");
+  ConverterPtr to = OpenConverter(kCp932);
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_setSubstChars(to.get(), "?", 1, &status);
+  ucnv_setFromUCallBack(to.get(), CountingSubstitute, &result.replaced, nullptr, nullptr, &status);
+  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  result.text = FromUtf16(to.get(), ToUtf16(from.get(), utf8));
+  return result;
+}
+
+bool IsValidCp932(std::string_view s) {
+  // A quick structural pass first: most files are plain ASCII or fail it outright.
+  bool ascii = true;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) continue;
+    ascii = false;
+    if (c == 0x80 || c == 0xA0 || c >= 0xFD) return false;
+    if (IsSjisLeadByte(c)) {
+      if (i + 1 >= s.size()) return false;
+      const auto t = static_cast<unsigned char>(s[i + 1]);
+      if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+      ++i;
+    }
+  }
+  if (ascii) return true;
+  // Then the table: a well-formed pair may still be unassigned.
+  ConverterPtr from = OpenConverter(kCp932);
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_setToUCallBack(from.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  std::u16string buffer(4096, u'\0');
+  const char* src = s.data();
+  const char* srcEnd = s.data() + s.size();
+  while (src < srcEnd) {
+    UChar* target = buffer.data();
+    status = U_ZERO_ERROR;
+    ucnv_toUnicode(from.get(), &target, buffer.data() + buffer.size(), &src, srcEnd, nullptr, true,
+                   &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) continue;
+    if (U_FAILURE(status)) return false;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+  const auto length = static_cast<int32_t>(s.size());
+  int32_t i = 0;
+  while (i < length) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    UChar32 c;
+    U8_NEXT(p, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace kestrova

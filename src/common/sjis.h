@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrova {
+
+// Text inside the core is code page 932 (Shift_JIS) bytes, as files, Jw_cad and the
+// clipboard hold it. A lead byte (0x81-0x9F, 0xE0-0xFC) and the byte after it are one
+// character; a lead byte at the very end of a text counts as a character of its own.
+inline bool IsSjisLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Length in bytes (1 or 2) of the character starting at pos.
+inline size_t SjisCharLength(std::string_view s, size_t pos) {
+  return IsSjisLeadByte(static_cast<unsigned char>(s[pos])) && pos + 1 < s.size() ? 2 : 1;
+}
+
+// 1 for every single-byte character, 2 for every double-byte character.
+int HalfWidthCount(std::string_view s);
+
+// A blank is any byte from 0 to 32; the ideographic space (0x81 0x40) is not one.
+// Trail bytes are never below 0x40, so trimming bytes cannot split a character.
+std::string_view TrimBlanks(std::string_view s);
+std::string_view TrimLeftBlanks(std::string_view s);
+std::string_view TrimRightBlanks(std::string_view s);
+
+// The longest prefix of at most limit bytes that ends on a character boundary.
+std::string_view CutToBytes(std::string_view s, size_t limit);
+
+// Code page 932 to UTF-8; bytes that are not code page 932 become U+FFFD.
+std::string Cp932ToUtf8(std::string_view cp932);
+
+struct Cp932Text {
+  std::string text;
+  size_t replaced = 0;  // characters code page 932 cannot hold, written as "?"
+};
+
+// UTF-8 to code page 932 as Windows maps it (U+FF5E to 0x8160, ① to 0x8740, ...).
+// Characters without a code (U+301C, U+2212, U+00A5, emoji) become "?" and are counted;
+// malformed UTF-8 is replaced the same way.
+Cp932Text Utf8ToCp932(std::string_view utf8);
+
+// True when every byte sequence is an assigned code page 932 character.
+bool IsValidCp932(std::string_view s);
+
+// True when s is well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
+
+}  // namespace kestrova

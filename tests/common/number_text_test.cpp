@@ -1,0 +1,180 @@
+#include "common/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace kestrova {
+namespace {
+
+// The rounding rule computed exactly in decimal: the value's 15-digit decimal form,
+// scaled, biased by 0.500000001 and floored with integers only.
+__extension__ typedef __int128 Int128;
+
+double ExactRoundOff(int decimals, double value) {
+  char buf[40];
+  auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
+  std::string text(buf, end);
+  bool negative = text[0] == '-';
+  if (negative) text.erase(0, 1);
+  const size_t e = text.find('e');
+  std::string digits = text.substr(0, 1) + text.substr(2, e - 2);
+  const int exponent = std::stoi(text.substr(e + 1)) - 14;
+  Int128 mantissa = 0;
+  for (char c : digits)
+    mantissa = mantissa * 10 + (c - '0');
+  if (mantissa == 0) return 0.0;
+  // y = floor(mantissa * 10^(exponent + decimals + 9))
+  int shift = exponent + decimals + 9;
+  Int128 y = mantissa;
+  for (; shift > 0; --shift)
+    y *= 10;
+  for (; shift < 0; ++shift)
+    y /= 10;
+  const Int128 r = (y + 500000001) / 1000000000;
+  std::string rt;
+  for (Int128 v = r; v > 0; v /= 10)
+    rt.insert(rt.begin(), static_cast<char>('0' + v % 10));
+  if (rt.empty()) return 0.0;
+  rt += "e-" + std::to_string(decimals);
+  double result = 0;
+  std::from_chars(rt.data(), rt.data() + rt.size(), result);
+  return negative ? -result : result;
+}
+
+TEST(RoundOff, ListedCases) {
+  EXPECT_EQ(RoundOff(34, 2.0005), 2.001);
+  EXPECT_EQ(RoundOff(34, -2.0005), -2.001);
+  EXPECT_EQ(RoundOff(34, 1.0005), 1.001);
+  EXPECT_EQ(RoundOff(34, 0.0004999999995), 0.001);
+  EXPECT_EQ(RoundOff(64, 12345.67890149), 12345.678901);
+  EXPECT_EQ(RoundOff(34, 0.1 + 0.2), 0.3);
+  EXPECT_EQ(RoundOff(34, 0.0), 0.0);
+  EXPECT_FALSE(std::signbit(RoundOff(34, -0.0001)));  // no "-0.000" on screen or paper
+  EXPECT_EQ(RoundOff(34, std::numeric_limits<double>::infinity()),
+            0.0);  // infinity has no text form
+  EXPECT_EQ(RoundOff(34, std::nan("")), 0.0);
+  // Modes other than 0, 4 and 5 behave as 4.
+  EXPECT_EQ(RoundOff(37, 2.0005), 2.001);
+}
+
+TEST(RoundOff, AgreesWithExactDecimalModel) {
+  std::mt19937_64 rng(20261206);
+  std::uniform_int_distribution<int64_t> whole(-50'000'000, 50'000'000);
+  std::uniform_int_distribution<int> fraction(0, 9'999'999);
+  std::uniform_real_distribution<double> anyValue(-1e6, 1e6);
+  for (int i = 0; i < 200'000; ++i) {
+    double v;
+    switch (i % 3) {
+      case 0:  // decimal halves at the rounding digit, the hard case
+        v = static_cast<double>(whole(rng)) / 1000.0 + (fraction(rng) % 2 ? 0.0005 : -0.0005);
+        break;
+      case 1:  // survey values written with up to seven decimals
+        v = static_cast<double>(whole(rng)) / 100.0 + fraction(rng) / 1e7;
+        break;
+      default:
+        v = anyValue(rng);
+    }
+    ASSERT_EQ(RoundOff(34, v), ExactRoundOff(3, v)) << FormatGeneral(v);
+    ASSERT_EQ(RoundOff(64, v), ExactRoundOff(6, v)) << FormatGeneral(v);
+  }
+}
+
+TEST(RoundOffText, FieldWidth) {
+  EXPECT_EQ(RoundOffText(34, 7, 1234.5), "   1234.500");
+  EXPECT_EQ(RoundOffText(34, 7, -12.0004), "    -12.000");
+  EXPECT_EQ(RoundOffText(34, 7, 123456789.5), "123456789.500");
+  // No more than ten blanks are ever added.
+  EXPECT_EQ(RoundOffText(34, 20, 1.0), std::string(10, ' ') + "1.000");
+}
+
+TEST(NumberText, GeneralForm) {
+  EXPECT_EQ(FormatGeneral(12.5), "12.5");
+  EXPECT_EQ(FormatGeneral(100), "100");
+  EXPECT_EQ(FormatGeneral(0), "0");
+  EXPECT_EQ(FormatGeneral(-0.0), "0");
+  EXPECT_EQ(FormatGeneral(0.0001), "0.0001");
+  EXPECT_EQ(FormatGeneral(0.00005), "5E-5");
+  EXPECT_EQ(FormatGeneral(-0.000001), "-1E-6");
+  EXPECT_EQ(FormatGeneral(0.1 + 0.2), "0.3");
+  EXPECT_EQ(FormatGeneral(-12345.678901), "-12345.678901");
+  EXPECT_EQ(FormatGeneral(123456789012345.0), "123456789012345");
+  EXPECT_EQ(FormatGeneral(1e15), "1E15");
+  EXPECT_EQ(FormatGeneral(1.5e20), "1.5E20");
+  EXPECT_EQ(FormatGeneral(1.23456789012345678), "1.23456789012346");
+  EXPECT_EQ(FormatGeneral(9.999999999999999), "10");
+  EXPECT_EQ(FormatGeneral(RoundOff(64, -0.0000005)), "-1E-6");
+  EXPECT_EQ(FormatGeneral(RoundOff(64, 0.0000004)), "0");
+}
+
+TEST(NumberText, FixedForm) {
+  EXPECT_EQ(FormatFixed(RoundOff(34, 1234.5678), 7, 3), "1234.568");
+  EXPECT_EQ(FormatFixed(12.5, 7, 3), " 12.500");
+  EXPECT_EQ(FormatFixed(RoundOff(34, 1.23456), 8, 3), "   1.235");
+  EXPECT_EQ(FormatFixed(RoundOff(34, -0.0005), 8, 3), "  -0.001");
+}
+
+TEST(NumberText, ParseFloatForms) {
+  EXPECT_EQ(ParseFloat("12.5"), 12.5);
+  EXPECT_EQ(ParseFloat("  -12.5 \t"), -12.5);
+  EXPECT_EQ(ParseFloat("+3"), 3.0);
+  EXPECT_EQ(ParseFloat(".5"), 0.5);
+  EXPECT_EQ(ParseFloat("5."), 5.0);
+  EXPECT_EQ(ParseFloat("1e3"), 1000.0);
+  EXPECT_EQ(ParseFloat("-1E-6"), -1e-6);
+  EXPECT_EQ(ParseFloat("1e-400"), 0.0);
+  for (const char* bad : {"", "   ", "abc", "1,5", "1.5.2", "+-1", "1e", "e5", ".", "-", "inf",
+                          "nan", "1e999", "0x10", "12 34", "P1"}) {
+    EXPECT_FALSE(ParseFloat(bad).has_value()) << bad;
+  }
+}
+
+TEST(NumberText, ParseIntForms) {
+  EXPECT_EQ(ParseInt("  42  "), 42);
+  EXPECT_EQ(ParseInt("-7"), -7);
+  EXPECT_EQ(ParseInt("+7"), 7);
+  EXPECT_EQ(ParseInt("2147483647"), 2147483647);
+  EXPECT_FALSE(ParseInt("2147483648"));
+  EXPECT_FALSE(ParseInt("12a"));
+  EXPECT_FALSE(ParseInt("1.0"));
+  EXPECT_FALSE(ParseInt(""));
+  EXPECT_FALSE(ParseInt("0x10"));
+  EXPECT_FALSE(ParseInt("$10"));
+  EXPECT_EQ(ParseInt("0x1F", IntForms::kDecimalOrHex0x), 31);
+  EXPECT_EQ(ParseInt("0xFFFFFFFF", IntForms::kDecimalOrHex0x), -1);
+  EXPECT_FALSE(ParseInt("0x", IntForms::kDecimalOrHex0x));
+  EXPECT_EQ(ParseInt("$c0c0", IntForms::kDecimalOrDollar), 0xC0C0);
+  EXPECT_EQ(ParseHex("ff0080"), 0xFF0080u);
+  EXPECT_FALSE(ParseHex(""));
+  EXPECT_FALSE(ParseHex("123456789"));
+  EXPECT_FALSE(ParseHex("-5"));
+}
+
+// The decimal separator of files and drawings is "." whatever the user's locale.
+TEST(NumberText, IndependentOfProcessLocale) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the de_DE.UTF-8 locale is missing; scripts/install-deps generates it";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  EXPECT_STREQ(probe, "1,5");  // the locale really is in force
+  EXPECT_EQ(FormatGeneral(1234.5), "1234.5");
+  EXPECT_EQ(FormatFixed(-2.25, 8, 3), "  -2.250");
+  EXPECT_EQ(RoundOffText(34, 7, 1234.5), "   1234.500");
+  EXPECT_EQ(ParseFloat("1234.5"), 1234.5);
+  EXPECT_FALSE(ParseFloat("1234,5").has_value());
+  for (double v : {0.001, -98765.4321, 1e-5, 123456.789012}) {
+    EXPECT_EQ(ParseFloat(FormatGeneral(v)), v);
+    EXPECT_EQ(ParseFloat(FormatFixed(v, 0, 6)), RoundOff(64, v));
+  }
+  std::setlocale(LC_ALL, previous.c_str());
+}
+
+}  // namespace
+}  // namespace kestrova
