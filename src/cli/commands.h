@@ -1,0 +1,26 @@
+#pragma once
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "coords/point_table.h"
+
+namespace kestrova::cli {
+
+// A command line that parses but asks for something impossible (exit status 2).
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Loads the files in order, the first replacing and the rest appending. A file of
+// fewer than two lines is an error here: the user named it and would get nothing.
+CoordinateData LoadFiles(const std::vector<std::string>& files);
+
+int RunInfo(const std::vector<std::string>& files, std::ostream& out);
+int RunExport(const std::vector<std::string>& files, const std::string& output,
+              const std::string& format, std::ostream& err);
+
+}  // namespace kestrova::cli

@@ -1,0 +1,136 @@
+#include "coords/cell_grid.h"
+
+#include "common/number_text.h"
+#include "common/sjis.h"
+
+namespace kestrova {
+
+const std::array<const char*, CellGrid::kColumns> kGridHeaders = {
+    "  No. ",
+    "\x93\x5F\x94\xD4\x8D\x86",    // 点番号
+    "\x91\xAA\x93\x5F\x96\xBC",    // 測点名
+    " \x82\x77 \x8D\xC0\x95\x57",  // " Ｘ 座標"
+    " \x82\x78 \x8D\xC0\x95\x57",  // " Ｙ 座標"
+    " \x82\x79 \x8D\xC0\x95\x57",  // " Ｚ 座標"
+    "\x83\x7D\x81\x5B\x83\x4E",    // マーク
+    "\x94\xF5\x81\x40\x8D\x6C",    // 備　考
+};
+
+const std::array<int, CellGrid::kColumns> kGridColumnWidths = {40, 60, 80, 80, 80, 80, 40, 80};
+
+namespace {
+
+std::string CoordinateCell(double v) {
+  std::string s = FormatFixed(RoundOff(34, v), 7, 3);
+  s += ' ';
+  return s;
+}
+
+std::string NumberCell(int32_t row, bool marked) {
+  std::string s = marked ? "*" : "";
+  AppendInt(s, row);
+  s += ' ';
+  return s;
+}
+
+void TogglePoint(CellGrid& grid, PointTable& table, int row) {
+  SurveyPoint& p = table.Points[row];
+  p.Marked = p.Marked == 0 ? 1 : 0;
+  grid.Rows[row][0] = NumberCell(row, p.Marked == 1);
+}
+
+bool HoldsPoint(const CellGrid& grid, const PointTable& table, int column, int row) {
+  return column == 0 && row >= 1 && row <= table.PointCount && row < grid.RowCount();
+}
+
+}  // namespace
+
+void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
+  ClearPoints(table);
+  sima.SimaLines.clear();
+  sima.SimaTexts.clear();
+  grid.PickedRow = -1;
+  grid.PreviousPickedRow = -1;
+  grid.MarkDragActive = false;
+  grid.Rows.assign(11, CellGrid::Row{});
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    grid.Rows[0][c] = kGridHeaders[c];
+  for (int r = 1; r <= 10; ++r)
+    grid.Rows[r][0] = std::to_string(r);
+  grid.CurrentRow = 1;
+  grid.CurrentColumn = 1;
+}
+
+void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
+  if (table.PointCount == 0) return;
+  grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    grid.Rows[0][c] = kGridHeaders[c];
+  for (size_t r = 1; r < grid.Rows.size(); ++r)
+    grid.Rows[r] = CellGrid::Row{};
+  for (int32_t r = 1; r <= table.PointCount; ++r) {
+    const SurveyPoint& p = table.Points[r];
+    CellGrid::Row& row = grid.Rows[r];
+    row[0] = NumberCell(r, p.Marked == 1);
+    row[1] = std::to_string(p.Number) + "  ";
+    row[2] = p.Name;
+    row[3] = CoordinateCell(p.X);
+    row[4] = CoordinateCell(p.Y);
+    row[5] = CoordinateCell(p.Z);
+    row[6] = p.Mark;
+    row[7] = p.Remarks;
+  }
+  if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
+}
+
+void SyncGridToPoints(const CellGrid& grid, PointTable& table) {
+  for (int r = 1; r < grid.RowCount(); ++r) {
+    const CellGrid::Row& row = grid.Rows[r];
+    auto cell = [&row](int c) { return CutToBytes(row[c], 255); };
+    if (cell(3).empty()) break;  // an empty X cell ends the read-back
+    if (r > table.PointCount) AppendPoint(table);
+    SurveyPoint& p = table.Points[r];
+    p.Number = cell(1).empty() ? r : ParseInt(cell(1)).value_or(0);
+    const std::string_view name = TrimBlanks(cell(2));
+    p.Name = cell(2).empty() ? std::to_string(r) : std::string(name);
+    p.X = ParseFloat(cell(3)).value_or(0.0);
+    p.Y = ParseFloat(cell(4)).value_or(0.0);
+    p.Z = ParseFloat(cell(5)).value_or(0.0);
+    p.Mark = std::string(CutToBytes(TrimLeftBlanks(cell(6)), kMarkLimit));
+    p.Remarks = std::string(CutToBytes(TrimLeftBlanks(cell(7)), kRemarksLimit));
+    p.Marked = 1;
+  }
+  InvalidatePointIndex(table);
+}
+
+bool GridMousePress(CellGrid& grid, PointTable& table, int column, int row) {
+  if (table.PointCount < 1) return true;
+  grid.MarkDragActive = true;
+  if (HoldsPoint(grid, table, column, row)) {
+    TogglePoint(grid, table, row);
+    grid.LastDragColumn = column;
+    grid.LastDragRow = row;
+  }
+  return true;
+}
+
+void GridMouseMove(CellGrid& grid, PointTable& table, int column, int row) {
+  if (!grid.MarkDragActive || table.PointCount < 1) return;
+  if (column == grid.LastDragColumn && row == grid.LastDragRow) return;
+  if (HoldsPoint(grid, table, column, row)) TogglePoint(grid, table, row);
+  grid.LastDragColumn = column;
+  grid.LastDragRow = row;
+}
+
+void GridMouseRelease(CellGrid& grid, const PointTable& table) {
+  if (table.PointCount >= 1) grid.MarkDragActive = false;
+}
+
+bool GridEnterKey(CellGrid& grid) {
+  if (grid.CurrentRow != grid.RowCount() - 1) return false;
+  grid.Rows.emplace_back();
+  grid.Rows.back()[0] = std::to_string(grid.RowCount() - 1);
+  return true;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrova {
+
+// Field limits in bytes; longer text is cut at a character boundary.
+inline constexpr size_t kNameLimit = 255;
+inline constexpr size_t kMarkLimit = 15;
+inline constexpr size_t kRemarksLimit = 255;
+
+struct SurveyPoint {
+  int32_t Number = 0;
+  std::string Name;  // code page 932
+  double X = 0.0;
+  double Y = 0.0;
+  double Z = 0.0;
+  std::string Mark;
+  std::string Remarks;
+  uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
+};
+
+// The point array, indexed 1..PointCount; element 0 exists and never holds a point,
+// so point r is element r and grid row r.
+struct PointTable {
+  std::vector<SurveyPoint> Points = std::vector<SurveyPoint>(1);
+  int32_t PointCount = 0;
+
+  // Point number -> first row holding it, for rows 1..indexedRows. Rows are only ever
+  // appended while files load, so the index is extended lazily; anything that changes
+  // the numbers of existing rows calls InvalidatePointIndex.
+  mutable std::unordered_map<int32_t, int32_t> numberIndex;
+  mutable int32_t indexedRows = 0;
+};
+
+// Appends a new empty row and returns it (its index is the new PointCount).
+SurveyPoint& AppendPoint(PointTable& table);
+
+// Empties the table back to element 0 only.
+void ClearPoints(PointTable& table);
+
+// The first row 1..PointCount whose Number equals number, or nullopt.
+std::optional<int32_t> FindPointIndex(const PointTable& table, int32_t number);
+
+void InvalidatePointIndex(PointTable& table);
+
+// One segment of a parcel boundary, triangle or polyline, in stored X/Y.
+struct SimaLine {
+  double StartX = 0.0;
+  double StartY = 0.0;
+  double EndX = 0.0;
+  double EndY = 0.0;
+  uint16_t PenStyle = 1;
+  uint16_t PenColor = 2;
+};
+
+// A parcel-name label at the parcel's area centroid.
+struct SimaText {
+  double X = 0.0;
+  double Y = 0.0;
+  std::string Text;
+  uint16_t TextKind = 3;
+  double Angle = 0.0;
+};
+
+// What SIMA and APA files bring besides the points.
+struct SimaData {
+  std::vector<SimaLine> SimaLines;
+  std::vector<SimaText> SimaTexts;
+  std::string SiteName;
+  std::array<std::string, 2> SimaTitles;
+  bool SimaLoaded = false;  // the last load was SIMA: survey axes are forced
+};
+
+struct DataBounds {
+  double MaxX = 0.0;
+  double MaxY = 0.0;
+  double MinX = 0.0;
+  double MinY = 0.0;
+  double ExtentX = 0.0;
+  double ExtentY = 0.0;
+  double AspectRatio = 0.0;
+  double CentreX = 0.0;
+  double CentreY = 0.0;
+};
+
+// Recomputes the bounds over all rows, marked or not. With no point only the four
+// extremes are reset. With all points on one X line AspectRatio is 0 rather than an
+// infinity that would upset the plot.
+void ComputeDataBounds(const PointTable& table, DataBounds& bounds);
+
+// Everything a coordinate load fills.
+struct CoordinateData {
+  PointTable Table;
+  SimaData Sima;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,359 @@
+#include "coords/coordinate_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/number_text.h"
+#include "common/sjis.h"
+#include "coords/split_fields.h"
+
+namespace kestrova {
+namespace {
+
+// Test texts are typed in UTF-8 and converted, as a file from a Japanese Windows holds them.
+std::string Sjis(std::string_view utf8) {
+  return Utf8ToCp932(utf8).text;
+}
+
+CoordinateData Load(std::string text, bool append = false, CoordinateData data = {}) {
+  EXPECT_TRUE(LoadCoordinateText(std::move(text), "test.txt", data, append));
+  return data;
+}
+
+TEST(SplitFields, SeparatorRules) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitFields("a,b,", ','), (V{"2", "a", "b"}));
+  EXPECT_EQ(SplitFields("a,,b", ','), (V{"3", "a", "", "b"}));
+  EXPECT_EQ(SplitFields("a,b,,", ','), (V{"3", "a", "b", ""}));
+  EXPECT_EQ(SplitFields(",", ','), (V{"1", ""}));
+  EXPECT_EQ(SplitFields("", ','), (V{""}));
+  EXPECT_EQ(SplitFields(" a , b ", ','), (V{"2", " a ", " b "}));
+  EXPECT_EQ(SplitFields("1  2", ' '), (V{"3", "1", "", "2"}));
+}
+
+TEST(LoadDelimited, FieldCountDecidesTheLayout) {
+  CoordinateData d = Load(
+      "100.5,200.25\r\n"                // 2 fields
+      "P2,1,2\r\n"                      // 3 fields
+      "1,P1,100.5,200.25,\r\n"          // 4 fields: the count, not the content, decides
+      "10,P10,1.0,2.0,3.0\r\n"          // 5 fields
+      "7,A,1,2,3, 12 ,note\r\n"         // 7 fields: mark trimmed, remarks not
+      "x,N, 5 ,6,7,m,r,extra,more\r\n"  // number does not convert; fields 8+ ignored
+      "\r\n"                            // no point in an empty line
+      "justone\r\n");                   // nor in one without the separator
+  const PointTable& t = d.Table;
+  ASSERT_EQ(t.PointCount, 6);
+  EXPECT_EQ(t.Points[1].Number, 1);
+  EXPECT_EQ(t.Points[1].Name, "1");
+  EXPECT_EQ(t.Points[1].X, 100.5);
+  EXPECT_EQ(t.Points[2].Name, "P2");
+  EXPECT_EQ(t.Points[2].Z, 0.0);
+  EXPECT_EQ(t.Points[3].Number, 3);
+  EXPECT_EQ(t.Points[3].Name, "1");
+  EXPECT_EQ(t.Points[3].X, 0.0);
+  EXPECT_EQ(t.Points[3].Y, 100.5);
+  EXPECT_EQ(t.Points[3].Z, 200.25);
+  EXPECT_EQ(t.Points[4].Number, 10);
+  EXPECT_EQ(t.Points[4].Z, 3.0);
+  EXPECT_EQ(t.Points[4].Mark, "");
+  EXPECT_EQ(t.Points[5].Mark, "12");
+  EXPECT_EQ(t.Points[5].Remarks, "note");
+  EXPECT_EQ(t.Points[6].Number, 0);
+  EXPECT_EQ(t.Points[6].X, 5.0);
+  EXPECT_EQ(t.Points[6].Remarks, "r");
+  for (int r = 1; r <= 6; ++r)
+    EXPECT_EQ(t.Points[r].Marked, 1);
+  EXPECT_FALSE(d.Sima.SimaLoaded);
+}
+
+TEST(LoadDelimited, SeparatorComesFromTheFirstLine) {
+  // No comma in the first line: tab, and the comma lines below are single fields.
+  CoordinateData tab = Load("1\tA\t1.5\t2.5\t3\r\n2,B,1,2,3\r\n3\tC\t4\t5\t6\r\n");
+  ASSERT_EQ(tab.Table.PointCount, 2);
+  EXPECT_EQ(tab.Table.Points[2].Name, "C");
+  // Neither: space, where two blanks make an empty field and shift the rest.
+  CoordinateData space = Load("A 1 2\nB  3 4\n");
+  ASSERT_EQ(space.Table.PointCount, 2);
+  EXPECT_EQ(space.Table.Points[2].Name, "B");
+  EXPECT_EQ(space.Table.Points[2].X, 0.0);
+  EXPECT_EQ(space.Table.Points[2].Y, 3.0);
+  EXPECT_EQ(space.Table.Points[2].Z, 4.0);
+}
+
+TEST(LoadApa, RecordsAndFormatDecision) {
+  CoordinateData d = Load(
+      "A,01,X,V1,\r\nB,Site,\r\nG,P1,1.5,2.5,3.5,K,\r\nG,P2,4,5,6\r\nZ,&,\r\nG,late,1,1,1\r\n");
+  EXPECT_EQ(d.Sima.SiteName, "Site");
+  ASSERT_EQ(d.Table.PointCount, 2);
+  EXPECT_EQ(d.Table.Points[2].Number, 2);
+  EXPECT_EQ(d.Table.Points[1].Z, 3.5);
+  // "A" followed by a field not starting with "0" is an ordinary comma list.
+  CoordinateData list = Load("A,11,1,2\r\nB,12,3,4\r\n");
+  EXPECT_EQ(list.Table.PointCount, 2);
+  EXPECT_EQ(list.Table.Points[1].Name, "A");
+  // SIMA without a header record is a comma list too.
+  CoordinateData noHeader = Load("A01,1,P,1,2,3,\r\nA01,2,Q,4,5,6,\r\n");
+  EXPECT_FALSE(noHeader.Sima.SimaLoaded);
+  EXPECT_EQ(noHeader.Table.Points[1].Number, 0);
+}
+
+const char* kSimaParcels =
+    "G00,01,Site,\r\n"
+    "Z00,one,\r\nZ00,two,\r\nZ00,three,\r\n"
+    "A00,\r\n"
+    "A01,1,a,0,0,0,\r\n"
+    "A01,2, b ,10,0,0, 7 , note \r\n"
+    "A01,3,c,10,10,0,\r\n"
+    "A01,,d,0,10,0,\r\n"  // empty number: the row index 4
+    "A01,x,e,5,5,0,\r\n"  // not a number: the row index 5
+    "A99,\r\n"
+    "A01,6,after,1,1,1,\r\n"  // still read after A99
+    "D00,1,P1,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nB01,4,\r\nD99,\r\n"
+    "D00,2,open,0,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nD99,\r\n"
+    "D00,3,thin,1,\r\nB01,1,\r\nB01,2,\r\nD99,\r\n"
+    "D00,4,broken,1,\r\nB01,1,\r\nB01,2,\r\nB01,99,\r\nB01,3,\r\nD99,\r\n"
+    "D00,5,,1,\r\nE01,1,a,2,b,3,c,\r\nE01,1,a,2,b,99,z,\r\nD99,\r\n"
+    "F00,1,road,\r\nB01,1,\r\nB01,3,\r\nB01,2,\r\nF99,\r\n"
+    "F00,2,stop,\r\nB01,1,\r\nB01,77,\r\nB01,2,\r\nF99,\r\n";
+
+TEST(LoadSima, PointsTitlesAndParcels) {
+  CoordinateData d = Load(kSimaParcels);
+  const PointTable& t = d.Table;
+  EXPECT_TRUE(d.Sima.SimaLoaded);
+  EXPECT_EQ(d.Sima.SiteName, "Site");
+  EXPECT_EQ(d.Sima.SimaTitles[0], "one");
+  EXPECT_EQ(d.Sima.SimaTitles[1], "two");
+  ASSERT_EQ(t.PointCount, 6);
+  EXPECT_EQ(t.Points[2].Name, "b");
+  EXPECT_EQ(t.Points[2].Mark, "7");
+  EXPECT_EQ(t.Points[2].Remarks, "note");
+  EXPECT_EQ(t.Points[4].Number, 4);
+  EXPECT_EQ(t.Points[5].Number, 5);
+
+  struct Seg {
+    double sx, sy, ex, ey;
+    int style, color;
+  };
+  const Seg expected[] = {
+      // P1, closed square: 2-1, 3-2, 4-3, then first to last 1-4.
+      {10, 0, 0, 0, 1, 2},
+      {10, 10, 10, 0, 1, 2},
+      {0, 10, 10, 10, 1, 2},
+      {0, 0, 0, 10, 1, 2},
+      // open: two segments, no closing one.
+      {10, 0, 0, 0, 1, 2},
+      {10, 10, 10, 0, 1, 2},
+      // thin: 2-1 and the closing 1-2.
+      {10, 0, 0, 0, 1, 2},
+      {0, 0, 10, 0, 1, 2},
+      // broken: the segment before the unknown point 99 stays, nothing after it.
+      {10, 0, 0, 0, 1, 2},
+      // triangle 1,2,3: a-c, b-a, c-b; the one naming 99 is left out whole.
+      {0, 0, 10, 10, 5, 1},
+      {10, 0, 0, 0, 5, 1},
+      {10, 10, 10, 0, 5, 1},
+      // road: 3-1, 2-3 in colour 3; stop: ends at 77.
+      {10, 10, 0, 0, 1, 3},
+      {10, 0, 10, 10, 1, 3},
+  };
+  ASSERT_EQ(d.Sima.SimaLines.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const SimaLine& l = d.Sima.SimaLines[i];
+    const Seg& e = expected[i];
+    EXPECT_EQ(l.StartX, e.sx) << i;
+    EXPECT_EQ(l.StartY, e.sy) << i;
+    EXPECT_EQ(l.EndX, e.ex) << i;
+    EXPECT_EQ(l.EndY, e.ey) << i;
+    EXPECT_EQ(l.PenStyle, e.style) << i;
+    EXPECT_EQ(l.PenColor, e.color) << i;
+  }
+  // Labels: the square's centroid, the open parcel's triangle centroid, the two-point
+  // parcel without area at (0, 0); the broken parcel has none.
+  ASSERT_EQ(d.Sima.SimaTexts.size(), 3u);
+  EXPECT_EQ(d.Sima.SimaTexts[0].Text, "P1");
+  EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[0].X, 5.0);
+  EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[0].Y, 5.0);
+  EXPECT_EQ(d.Sima.SimaTexts[0].TextKind, 3);
+  EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[1].X, 20.0 / 3);
+  EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[1].Y, 10.0 / 3);
+  EXPECT_EQ(d.Sima.SimaTexts[2].Text, "thin");
+  EXPECT_EQ(d.Sima.SimaTexts[2].X, 0.0);
+  EXPECT_EQ(d.Sima.SimaTexts[2].Y, 0.0);
+}
+
+TEST(LoadSima, CentroidDoesNotDependOnDirection) {
+  const std::vector<std::pair<double, double>> ccw = {{0, 0}, {4, 0}, {4, 2}, {0, 2}};
+  const std::vector<std::pair<double, double>> cw(ccw.rbegin(), ccw.rend());
+  for (const auto& poly : {ccw, cw}) {
+    const CentroidResult c = PolygonCentroid(poly);
+    EXPECT_DOUBLE_EQ(c.X, 2.0);
+    EXPECT_DOUBLE_EQ(c.Y, 1.0);
+    EXPECT_DOUBLE_EQ(c.Area, 8.0);
+  }
+}
+
+TEST(LoadSima, AppendingFileReferstoEarlierPointsAndFirstRowWins) {
+  CoordinateData d = Load("G00,01,First,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\n");
+  d = Load(
+      "A00,\r\nA01,1,dup,50,50,0,\r\nA01,3,c,10,10,0,\r\nD00,1,P,0,\r\nB01,1,\r\nB01,3,\r\nD99,"
+      "\r\n",
+      true, std::move(d));
+  ASSERT_EQ(d.Table.PointCount, 4);
+  EXPECT_EQ(d.Sima.SiteName, "First");  // not cleared by a file without one
+  ASSERT_EQ(d.Sima.SimaLines.size(), 1u);
+  // Point 1 is row 1 of the first file, not the duplicate appended later.
+  EXPECT_EQ(d.Sima.SimaLines[0].EndX, 0.0);
+  EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
+  EXPECT_EQ(FindPointIndex(d.Table, 1), 1);
+  EXPECT_EQ(FindPointIndex(d.Table, 3), 4);
+  EXPECT_FALSE(FindPointIndex(d.Table, 42));
+}
+
+TEST(LoadSima, RecordsWithMissingFields) {
+  CoordinateData d =
+      Load("G00,01\r\nA01,1,a\r\nA01,2,b,1,2,\r\nD00,1,nf\r\nB01,1,\r\nB01,2,\r\nD99,\r\n");
+  EXPECT_EQ(d.Sima.SiteName, "");
+  ASSERT_EQ(d.Table.PointCount, 2);
+  EXPECT_EQ(d.Table.Points[1].X, 0.0);
+  EXPECT_EQ(d.Table.Points[2].Z, 0.0);
+  EXPECT_EQ(d.Sima.SimaLines.size(), 1u);  // no closing flag: an open parcel
+}
+
+TEST(LoadCoordinateFile, AllOrNothing) {
+  CoordinateData d = Load(
+      "G00,01,Keep,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nD00,1,P,1,\r\nB01,1,\r\nB01,2,\r\nD99,"
+      "\r\n");
+  const std::string bad = "G00,01,Other,\r\nA01,7,x,1,1,1,\r\nD00,1,Q, one ,\r\nB01,7,\r\nD99,\r\n";
+  for (bool append : {false, true}) {
+    try {
+      LoadCoordinateText(bad, "bad.sim", d, append);
+      FAIL() << "a closing flag that is not an integer was accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("bad.sim:3: ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(d.Table.PointCount, 2);
+    EXPECT_EQ(d.Table.Points.size(), 3u);
+    EXPECT_EQ(d.Sima.SiteName, "Keep");
+    EXPECT_EQ(d.Sima.SimaLines.size(), 2u);
+    EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
+    EXPECT_EQ(FindPointIndex(d.Table, 7), std::nullopt);
+  }
+  // A one-line file loads nothing, not even its point.
+  EXPECT_FALSE(LoadCoordinateText("1,P,1,2,3\r\n", "one.zhy", d, false));
+  EXPECT_EQ(d.Table.PointCount, 2);
+  // A replacing load takes the old parcels away with the old points.
+  d = Load("1,P,1,2,3\r\n2,Q,4,5,6\r\n", false, std::move(d));
+  EXPECT_TRUE(d.Sima.SimaLines.empty());
+  EXPECT_TRUE(d.Sima.SimaTexts.empty());
+  EXPECT_EQ(d.Sima.SiteName, "Keep");
+  EXPECT_THROW(LoadCoordinateFile("/nonexistent/site.sim", d, false), Error);
+}
+
+TEST(LoadCoordinateFile, Utf8FilesAreConverted) {
+  const std::string sjisName = Sjis("境界①～");
+  for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
+    CoordinateData d = Load(bom + "G00,01,現場,\r\nA01,1,境界①～,1,2,3,\r\n");
+    EXPECT_TRUE(d.Sima.SimaLoaded);
+    EXPECT_EQ(d.Sima.SiteName, Sjis("現場"));
+    EXPECT_EQ(d.Table.Points[1].Name, sjisName);
+  }
+  // Valid code page 932 is taken byte for byte.
+  CoordinateData s = Load(Sjis("1,境界,1,2,3\r\n2,点,4,5,6\r\n"));
+  EXPECT_EQ(s.Table.Points[1].Name, Sjis("境界"));
+}
+
+TEST(LoadCoordinateFile, LongTextIsCutAtACharacterBoundary) {
+  std::string longName;
+  for (int i = 0; i < 200; ++i)
+    longName += "\x93\x5F";  // 400 bytes of 点
+  CoordinateData d = Load("1," + longName + ",1,2,3,12345678901234\x93\x5F,\r\n2,b,1,1,1,\r\n");
+  EXPECT_EQ(d.Table.Points[1].Name.size(), 254u);
+  EXPECT_EQ(d.Table.Points[1].Mark, "12345678901234");
+}
+
+TEST(SaveCoordinateFile, BytesOfEveryLayout) {
+  CoordinateData d;
+  d.Table.Points.reserve(3);
+  SurveyPoint& p = AppendPoint(d.Table);
+  p.Number = -3;
+  p.Name = Sjis("測点,1");
+  p.X = 12.5;
+  p.Y = 100;
+  p.Z = 0.0000004;
+  p.Mark = "12";
+  p.Remarks = "r";
+  SurveyPoint& q = AppendPoint(d.Table);
+  q.Number = 4;
+  q.Name = "Q";
+  q.Z = -0.0000005;
+  d.Sima.SiteName = "S";
+  d.Sima.SimaTitles = {"", "T2"};
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kZhy),
+            "-3," + p.Name + ",12.5,100,0,12,r,\r\n4,Q,0,0,-1E-6,,,\r\n");
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kCsv),
+            "-3\t" + p.Name + "\t12.5\t100\t0\t12\tr\t\r\n4\tQ\t0\t0\t-1E-6\t\t\t\r\n");
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kSima),
+            "G00,01,S,\r\nZ00,T2,\r\nA00,\r\nA01,-3," + p.Name +
+                ",12.5,100,0,\r\nA01,4,Q,0,0,-1E-6,\r\nA99,\r\n");
+  const std::string g1 = "G," + p.Name + ",12.5,100,0,";
+  const std::string g2 = "G,Q,0,0,-1E-6,";
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kApa), "A,01,KESTROVA,V2.00,7,\r\n" + g1 +
+                                                                 CheckChar(g1) + ",\r\n" + g2 +
+                                                                 CheckChar(g2) + ",\r\nZ,&,\r\n");
+  EXPECT_EQ(CheckChar("abc"), 'F');
+  EXPECT_EQ(CheckChar("L"), ',');  // a byte sum of 12 modulo 64 gives a comma
+
+  CoordinateData empty;
+  EXPECT_EQ(FormatCoordinateFile(empty, CoordinateFormat::kSima), "G00,01,,\r\nA00,\r\nA99,\r\n");
+  EXPECT_EQ(FormatCoordinateFile(empty, CoordinateFormat::kApa),
+            "A,01,KESTROVA,V2.00,7,\r\nZ,&,\r\n");
+  EXPECT_EQ(FormatCoordinateFile(empty, CoordinateFormat::kZhy), "");
+}
+
+TEST(SaveCoordinateFile, EveryLayoutLoadsBackUnchanged) {
+  CoordinateData d =
+      Load(Sjis("G00,01,現場,\r\nZ00,題1,\r\nA00,\r\n"
+                "A01,1,境界1,-12020.1234564,-30520.0000005,24.18,\r\n"
+                "A01,2,点,0.00004,1e-7,-5,\r\nA99,\r\n"));
+  auto& pts = d.Table.Points;
+  for (CoordinateFormat f : {CoordinateFormat::kZhy, CoordinateFormat::kCsv,
+                             CoordinateFormat::kSima, CoordinateFormat::kApa}) {
+    CoordinateData back = Load(FormatCoordinateFile(d, f));
+    ASSERT_EQ(back.Table.PointCount, 2) << static_cast<int>(f);
+    for (int r = 1; r <= 2; ++r) {
+      EXPECT_EQ(back.Table.Points[r].Name, pts[r].Name);
+      EXPECT_EQ(back.Table.Points[r].Number, pts[r].Number);
+      EXPECT_EQ(back.Table.Points[r].X, RoundOff(64, pts[r].X));
+      EXPECT_EQ(back.Table.Points[r].Y, RoundOff(64, pts[r].Y));
+      EXPECT_EQ(back.Table.Points[r].Z, RoundOff(64, pts[r].Z));
+    }
+    // Saving what was loaded gives the same bytes again.
+    EXPECT_EQ(FormatCoordinateFile(back, f), FormatCoordinateFile(d, f));
+  }
+}
+
+TEST(SaveCoordinateFile, NamesAndFormats) {
+  EXPECT_EQ(FileStem("/data/site.old.zhy"), "site");
+  EXPECT_EQ(FileStem("plan"), "plan");
+  EXPECT_EQ(CoordinateFormatFromFilterIndex(5), CoordinateFormat::kZhy);
+  EXPECT_EQ(CoordinateFormatFromFilterIndex(2), CoordinateFormat::kSima);
+  EXPECT_EQ(CoordinateFormatFromPath("A.SIM"), CoordinateFormat::kSima);
+  EXPECT_EQ(CoordinateFormatFromPath("a.txt"), std::nullopt);
+}
+
+TEST(ComputeDataBounds, ExtentsAndCentre) {
+  CoordinateData d = Load("1,a,5,1,0\r\n2,b,5,9,0\r\n");
+  DataBounds b;
+  ComputeDataBounds(d.Table, b);
+  EXPECT_EQ(b.ExtentX, 0.0);
+  EXPECT_EQ(b.ExtentY, 8.0);
+  EXPECT_EQ(b.AspectRatio, 0.0);
+  EXPECT_EQ(b.CentreX, 5.0);
+  EXPECT_EQ(b.CentreY, 5.0);
+}
+
+}  // namespace
+}  // namespace kestrova
