@@ -23,4 +23,7 @@ int RunInfo(const std::vector<std::string>& files, std::ostream& out);
 int RunExport(const std::vector<std::string>& files, const std::string& output,
               const std::string& format, std::ostream& err);
 
+// Reads a drawing and prints its header and one line per entity (JSON with json).
+int RunDump(const std::string& file, bool json, std::ostream& out);
+
 }  // namespace kestrova::cli

@@ -33,6 +33,13 @@ int main(int argc, char** argv) {
   exportCmd->add_option("--format", format, "zhy, csv, sima or apa (default: from the extension)")
       ->check(CLI::IsMember({"zhy", "csv", "sima", "apa"}));
 
+  std::string drawing;
+  bool json = false;
+  CLI::App* dump =
+      app.add_subcommand("dump", "Read a Jw_cad drawing and print its header and entities");
+  dump->add_option("FILE", drawing, "the .jww file")->required();
+  dump->add_flag("--json", json, "print JSON instead of text");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -42,6 +49,7 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) return RunInfo(files, std::cout);
+    if (dump->parsed()) return RunDump(drawing, json, std::cout);
     if (exportCmd->parsed()) return RunExport(files, output, format, std::cerr);
   } catch (const UsageError& e) {
     std::cerr << "kestrova-cli: " << e.what() << '\n';

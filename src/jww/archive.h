@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "jww/document.h"
+#include "jww/stream.h"
+
+namespace kestrova {
+
+// string: length as u8 below 255, else 0xFF and u16 (0xFF 0xFFFF and u32 from 0xFFFE,
+// as MFC does); then the bytes, no terminator.
+void WriteArchiveString(OutStream& s, std::string_view text);
+std::string ReadArchiveString(InStream& s);
+
+// count: u16 below 0x8000, else 0xFFFF and u32.
+void WriteCount(OutStream& s, uint32_t count);
+// Reads either form of a count (MFC also writes u16 up to 0xFFFE).
+uint32_t ReadCount(InStream& s);
+
+// New class tag: u16 0xFFFF, u16 schema (the version's low 16 bits), u16 name length,
+// the name.
+void WriteNewClassTag(OutStream& s, EntityClass c, uint32_t version);
+
+// Reference to a class already written: u16 0x8000 + index while at most 32768 objects
+// were written and the index fits (never 0xFFFF), else u16 0x7FFF and u32
+// 0x80000000 + index.
+void WriteClassRef(OutStream& s, uint32_t classIndex, uint64_t objectsWritten);
+
+// Writes one record at version (the Jww versions 220..420). A point with a code below
+// version 300 is written as a plain point: there is no place for its code there.
+void WriteRecord(OutStream& s, const TDataSen& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataEnko& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataTen& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataMoji& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataSunpou& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataSolid& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataBlock& e, uint32_t version);
+void WriteRecord(OutStream& s, const TDataList& e, uint32_t version);
+
+// Writes every entity object from doc.EntityStreamPos on, then the block definitions
+// and the closing u16 0. The version in force is version when it is 200 or more, else
+// doc.Header.Version (420 when 0); doc.Header.Version is restored in every case.
+// Returns false on a stream error (stream.LastError() says why).
+bool WriteEntityList(JwwDocument& doc, OutStream& stream, uint32_t version);
+
+// Reads count entity objects and the block definition list at version into doc (whose
+// lists must be empty). Throws ReadError on hostile or damaged input.
+void ReadEntityList(InStream& stream, uint32_t count, uint32_t version, JwwDocument& doc);
+
+}  // namespace kestrova

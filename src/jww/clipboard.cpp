@@ -1,0 +1,54 @@
+#include "jww/clipboard.h"
+
+#include <array>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "jww/archive.h"
+#include "jww/archive_io.h"
+
+namespace kestrova {
+
+void FileClipboardSink::SetJwWinData(std::string_view payload) {
+  WriteFileAtomic(path_, payload);
+}
+
+bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc) {
+  try {
+    stream.Seek(0);
+    stream.WriteValue(doc.Header.ReferenceX);
+    stream.WriteValue(doc.Header.ReferenceY);
+    for (const JwwLayerGroup& g : doc.Header.LayerGroups) {
+      stream.WriteValue(g.GroupScale < 1.0 ? 500.0 : g.GroupScale);
+    }
+    WriteCount(stream, doc.EntityListCount);
+    doc.EntityStreamPos = stream.Position();
+  } catch (const std::exception& e) {
+    stream.SetLastError(e.what());
+    return false;
+  }
+  return true;
+}
+
+void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink) {
+  std::array<double, 16> saved;
+  for (size_t g = 0; g < 16; ++g) {
+    saved[g] = doc.Header.LayerGroups[g].GroupScale;
+    doc.Header.LayerGroups[g].GroupScale = scale;
+  }
+  try {
+    MemoryOutStream stream;
+    if (!WriteClipboardPrefix(stream, doc) || !WriteEntityList(doc, stream, 351)) {
+      throw Error("cannot build the clipboard drawing: " + stream.LastError());
+    }
+    sink.SetJwWinData(stream.Bytes());
+  } catch (...) {
+    for (size_t g = 0; g < 16; ++g)
+      doc.Header.LayerGroups[g].GroupScale = saved[g];
+    throw;
+  }
+  for (size_t g = 0; g < 16; ++g)
+    doc.Header.LayerGroups[g].GroupScale = saved[g];
+}
+
+}  // namespace kestrova

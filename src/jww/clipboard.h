@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "jww/document.h"
+#include "jww/stream.h"
+
+namespace kestrova {
+
+// Where the "Jw_win" clipboard payload goes: the Windows clipboard (with the
+// "DataObject" handle beside it), the desktop clipboard, or a file.
+class ClipboardSink {
+ public:
+  virtual ~ClipboardSink() = default;
+  virtual void SetJwWinData(std::string_view payload) = 0;
+};
+
+// Writes the payload to a file, atomically.
+class FileClipboardSink : public ClipboardSink {
+ public:
+  explicit FileClipboardSink(std::filesystem::path path) : path_(std::move(path)) {}
+  void SetJwWinData(std::string_view payload) override;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The payload's prefix: the header's reference point, the 16 group scales (a scale
+// below 1 is written as 500) and the entity count; records doc.EntityStreamPos.
+bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc);
+
+// The whole hand-over of a converted drawing: all 16 group scales set to scale, prefix
+// and entities written in the version 351 layout, the bytes handed to the sink. The
+// scales are restored whatever happens. A writer failure is an error, not a half
+// payload on the clipboard.
+void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink);
+
+}  // namespace kestrova

@@ -1,0 +1,92 @@
+// Jw_cad's settings from the Windows registry (current user), read only.
+
+#include <windows.h>
+
+#include <string>
+
+#include "jww/jwcad_settings.h"
+
+namespace kestrova {
+
+namespace {
+
+std::wstring Widen(std::string_view utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+class RegistrySource : public JwCadSettingsSource {
+ public:
+  ~RegistrySource() override { CloseKey(); }
+
+  bool OpenKey(std::string_view key) override {
+    CloseKey();
+    const std::wstring path = L"Software\\Jw_cad\\jw_win\\" + Widen(key);
+    return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_) == ERROR_SUCCESS;
+  }
+
+  void CloseKey() override {
+    if (key_) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+  std::optional<Value> ReadValue(std::string_view name) override {
+    if (!key_) return std::nullopt;
+    const std::wstring wname = Widen(name);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    Value v;
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+      DWORD d = 0;
+      if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&d),
+                           &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+      }
+      v.kind = Value::Kind::kDword;
+      v.dword = d;
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+      DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+      if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type,
+                           reinterpret_cast<BYTE*>(text.data()), &bytes) != ERROR_SUCCESS) {
+        return std::nullopt;
+      }
+      text.resize(bytes / sizeof(wchar_t));
+      while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+      v.kind = Value::Kind::kString;
+      v.text = Narrow(text);
+    }
+    return v;
+  }
+
+  std::string Describe() const override { return "the registry"; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<JwCadSettingsSource> DefaultJwCadSettingsSource() {
+  return std::make_unique<RegistrySource>();
+}
+
+}  // namespace kestrova

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace kestrova {
+
+class AtomicFileWriter;
+
+// Raised by a stream that cannot take more bytes; the binary writers catch it and
+// return false, and the caller reports LastError().
+class StreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A seekable byte sink. Bytes collect in a buffer; a file stream spills the buffer to
+// disk as it grows, a memory stream keeps everything.
+class OutStream {
+ public:
+  virtual ~OutStream() = default;
+
+  void Write(const void* data, size_t size) {
+    if (Position() + size > limit_) Refuse();
+    if (pos_ == buffer_.size()) {
+      buffer_.append(static_cast<const char*>(data), size);
+      pos_ += size;
+      if (spillAt_ != 0 && buffer_.size() >= spillAt_) Spill();
+    } else {
+      Overwrite(data, size);
+    }
+  }
+  template <class T>
+  void WriteValue(T v) {  // little-endian on every platform we build for
+    Write(&v, sizeof v);
+  }
+
+  uint64_t Position() const { return base_ + pos_; }
+  void Seek(uint64_t position);
+
+  const std::string& LastError() const { return lastError_; }
+  void SetLastError(std::string message) { lastError_ = std::move(message); }
+
+ protected:
+  explicit OutStream(size_t spillAt) : spillAt_(spillAt) {}
+  // Hands buffer_ (which starts at offset base_) to its destination and empties it.
+  virtual void Spill() {}
+  virtual uint64_t Size() const { return base_ + buffer_.size(); }
+
+  std::string buffer_;
+  uint64_t base_ = 0;
+  size_t pos_ = 0;
+  uint64_t limit_ = UINT64_MAX;
+
+ private:
+  [[noreturn]] void Refuse();
+  void Overwrite(const void* data, size_t size);
+
+  size_t spillAt_;
+  std::string lastError_;
+};
+
+class MemoryOutStream : public OutStream {
+ public:
+  // limit: the most bytes the stream takes; more raises StreamError (tests use it to
+  // make writers fail half-way).
+  explicit MemoryOutStream(uint64_t limit = UINT64_MAX) : OutStream(0) { limit_ = limit; }
+  const std::string& Bytes() const { return buffer_; }
+};
+
+// Writes through an AtomicFileWriter: Commit renames the finished file over the target.
+class FileOutStream : public OutStream {
+ public:
+  explicit FileOutStream(const std::filesystem::path& target);
+  ~FileOutStream() override;
+  void Commit();
+
+ protected:
+  void Spill() override;
+  uint64_t Size() const override;
+
+ private:
+  std::unique_ptr<AtomicFileWriter> file_;
+  uint64_t fileSize_ = 0;
+};
+
+// A bounded reader over bytes in memory. Every read checks the bytes that remain and
+// raises ReadError with the offset instead of reading past the end.
+class ReadError : public std::runtime_error {
+ public:
+  ReadError(uint64_t offset, const std::string& message);
+  uint64_t Offset() const { return offset_; }
+
+ private:
+  uint64_t offset_;
+};
+
+class InStream {
+ public:
+  explicit InStream(std::string_view bytes) : bytes_(bytes) {}
+
+  size_t Position() const { return pos_; }
+  size_t Remaining() const { return bytes_.size() - pos_; }
+  [[noreturn]] void Fail(const std::string& message) const { throw ReadError(pos_, message); }
+  [[noreturn]] void FailAt(size_t offset, const std::string& message) const {
+    throw ReadError(offset, message);
+  }
+
+  template <class T>
+  T Read() {
+    if (Remaining() < sizeof(T)) Fail("the file ends in the middle of a value");
+    T v;
+    std::memcpy(&v, bytes_.data() + pos_, sizeof v);
+    pos_ += sizeof v;
+    return v;
+  }
+  std::string_view ReadBytes(size_t n) {
+    if (Remaining() < n) Fail("the file ends in the middle of a text");
+    std::string_view s = bytes_.substr(pos_, n);
+    pos_ += n;
+    return s;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t pos_ = 0;
+};
+
+}  // namespace kestrova

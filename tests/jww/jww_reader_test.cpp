@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "common/error.h"
+#include "jww/archive.h"
+#include "jww/jww_file.h"
+
+namespace kestrova {
+namespace {
+
+// A drawing with every class, block definitions included, and awkward texts.
+JwwDocument EveryClass() {
+  JwwDocument doc;
+  SetFixedHeaderValues(doc.Header);
+  doc.Header.GridMinimum = 15;
+  doc.Header.ShadeTenkor = 50;
+  doc.Header.TextOffsetX = {-1, 0, 1};
+  TDataSen sen;
+  sen.PenColor = 2;
+  sen.PenWidth = 3;
+  sen.Layer = 4;
+  sen.LayerGroup = 8;
+  sen.Flags = 2;
+  sen.Group = 7;
+  sen.StartX = -1.5;
+  sen.EndY = 1e10;
+  Add(doc, sen);
+  TDataEnko enko;
+  enko.Radius = 2;
+  enko.ArcAngle = 6.283185307179586;
+  enko.FullCircle = 1;
+  Add(doc, enko);
+  TDataTen plain;
+  plain.X = 3;
+  Add(doc, plain);
+  TDataTen coded;
+  coded.PenStyle = 100;
+  coded.Code = 5;
+  coded.RotationAngle = 3.141592653589793;
+  coded.Scale = 2;
+  Add(doc, coded);
+  TDataMoji moji;
+  moji.TextKind = 3;
+  moji.SizeX = 3;
+  moji.FontName = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
+  moji.Text = std::string(300, 'A');
+  Add(doc, moji);
+  TDataSunpou dim;
+  dim.Line.EndX = 10;
+  dim.Label.Text = "10.000";
+  dim.SxfMode = 1;
+  dim.AuxLine2.EndY = 5;
+  dim.AuxPoint2.X = 9;
+  Add(doc, dim);
+  TDataSolid solid;
+  solid.PenColor = 10;
+  solid.Color = 0x123456;
+  solid.X4 = 4;
+  Add(doc, solid);
+  TDataSolid pen;
+  pen.PenColor = 3;
+  pen.Y2 = 8;
+  Add(doc, pen);
+  TDataBlock block;
+  block.BlockNumber = 1;
+  block.Rotation = 0.5;
+  Add(doc, block);
+  BeginBlockDefinition(doc);
+  Add(doc, sen);
+  Add(doc, coded);
+  TDataList def;
+  def.Number = 1;
+  def.Name = "blk";
+  EndBlockDefinition(doc, def);
+  Add(doc, TDataSen{});  // added after a definition: still drawn before it
+  doc.EntityListCount = static_cast<uint32_t>(doc.EntityOrder.size() - doc.BlockDefList.size());
+  return doc;
+}
+
+std::string Write(JwwDocument& doc, uint32_t version) {
+  MemoryOutStream s;
+  EXPECT_TRUE(WriteJwwDrawing(doc, s, version));
+  return s.Bytes();
+}
+
+TEST(JwwReader, EveryClassRoundTripsAtEveryVersion) {
+  for (uint32_t version : kJwwVersions) {
+    JwwDocument doc = EveryClass();
+    const std::string bytes = Write(doc, version);
+    const JwwDocument back = ReadJwwDrawing(bytes);
+    SCOPED_TRACE(version);
+    EXPECT_EQ(back.Header.Version, version);
+    EXPECT_EQ(back.Header.GridMinimum, 15.0);
+    EXPECT_EQ(back.Header.ShadeTenkor, version >= 300 ? 50.0 : 0.0);
+    EXPECT_EQ(back.Header.TextOffsetX[0], -1.0);
+    EXPECT_EQ(back.EntityOrder, doc.EntityOrder);
+    ASSERT_EQ(back.SenList.size(), 2u);
+    EXPECT_EQ(back.SenList[0].StartX, -1.5);
+    EXPECT_EQ(back.SenList[0].EndY, 1e10);
+    EXPECT_EQ(back.SenList[0].Group, 7u);
+    EXPECT_EQ(back.SenList[0].PenWidth, version >= 351 ? 3 : 1);  // default without the field
+    EXPECT_EQ(back.SenList[0].LayerGroup, 8);
+    EXPECT_EQ(back.EnkoList[0].FullCircle, 1u);
+    EXPECT_EQ(back.TenList[1].PenStyle, version >= 300 ? 100 : 1);
+    EXPECT_EQ(back.TenList[1].Code, version >= 300 ? 5u : 0u);
+    EXPECT_EQ(back.MojiList[0].FontName, doc.MojiList[0].FontName);
+    EXPECT_EQ(back.MojiList[0].Text.size(), 300u);
+    EXPECT_EQ(back.SunpouList[0].Label.Text, "10.000");
+    EXPECT_EQ(back.SunpouList[0].AuxPoint2.X, version >= 420 ? 9.0 : 0.0);
+    EXPECT_EQ(back.SolidList[0].Color, 0x123456u);
+    EXPECT_EQ(back.SolidList[1].Y2, 8.0);
+    EXPECT_EQ(back.BlockList[0].Rotation, 0.5);
+    ASSERT_EQ(back.BlockDefList.size(), 1u);
+    EXPECT_EQ(back.BlockDefList[0].Name, "blk");
+    ASSERT_EQ(back.BlockBodies[0].size(), 2u);
+    EXPECT_EQ(std::get<TDataTen>(back.BlockBodies[0][1]).Code, version >= 300 ? 5u : 0u);
+    // Written again, the drawing is the same bytes.
+    JwwDocument again = back;
+    EXPECT_EQ(Write(again, version), bytes);
+  }
+}
+
+void ExpectRejected(const std::string& bytes, const std::string& what) {
+  try {
+    ReadJwwDrawing(bytes, "bad.jww");
+    ADD_FAILURE() << "accepted: " << what;
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("bad.jww: byte offset "), std::string::npos) << e.what();
+  }
+}
+
+TEST(JwwReader, HostileInputIsRejectedWithAnOffset) {
+  JwwDocument doc = EveryClass();
+  const std::string good = Write(doc, 420);
+  // Every truncation of a good drawing.
+  // (The closing u16 0 after a block list is optional: Jw_cad does not write it.)
+  for (size_t n = 0; n < good.size(); n += (n < 14500 ? 97 : 1)) {
+    if (n == good.size() - 2) continue;
+    ExpectRejected(good.substr(0, n), "truncated at " + std::to_string(n));
+  }
+  ExpectRejected("JwwDatX." + good.substr(8), "wrong signature");
+  std::string v = good;
+  v[8] = 0x58;  // version 600
+  v[9] = 0x02;
+  ExpectRejected(v, "unsupported version");
+
+  const size_t countAt = 14471;
+  std::string count = good;
+  count.replace(countAt, 2, "\xFF\xFF");
+  count.insert(countAt + 2, "\xFF\xFF\xFF\x7F");
+  ExpectRejected(count, "absurd entity count");
+
+  std::string name = good;
+  name.replace(countAt + 6 + 6, 8, "CDataXYZ");
+  ExpectRejected(name, "unknown class");
+
+  std::string longName = good;
+  longName.replace(countAt + 6 + 4, 2, "\xFF\x7F");
+  ExpectRejected(longName, "absurd class name length");
+
+  // The second object refers to class 9, which was never introduced.
+  std::string ref = good;
+  const size_t second = countAt + 2 + 14 + 47;
+  ASSERT_EQ(static_cast<unsigned char>(ref[second]), 0xFF);  // the circle's class tag
+  ref.replace(second, 2, "\x09\x80");
+  ExpectRejected(ref, "reference to an unknown class");
+
+  // A text claiming more bytes than the file holds.
+  JwwDocument one;
+  SetFixedHeaderValues(one.Header);
+  TDataMoji moji;
+  moji.Text = "abc";
+  Add(one, moji);
+  one.EntityListCount = 1;
+  std::string text = Write(one, 420);
+  const size_t textLength = text.size() - 2 - 4;
+  ASSERT_EQ(static_cast<unsigned char>(text[textLength]), 3);
+  text[textLength] = static_cast<char>(0xFF);
+  text.insert(textLength + 1, "\xF0\xFF");
+  ExpectRejected(text, "text longer than the file");
+}
+
+TEST(JwwReader, RandomDamageNeverCrashes) {
+  JwwDocument doc = EveryClass();
+  const std::string good = Write(doc, 351);
+  std::mt19937 rng(42);
+  for (int i = 0; i < 3000; ++i) {
+    std::string bad = good;
+    for (int k = 0; k < 4; ++k) {
+      const size_t at = 4300 + rng() % (bad.size() - 4300);
+      bad[at] = static_cast<char>(rng());
+    }
+    try {
+      ReadJwwDrawing(bad);
+    } catch (const Error&) {
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrova
