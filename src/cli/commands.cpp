@@ -1,9 +1,15 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
+#include "app/flows.h"
+#include "app/settings_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "coords/coordinate_file.h"
+#include "jww/clipboard.h"
+#include "jww/jwcad_settings.h"
 
 namespace kestrova::cli {
 
@@ -58,6 +64,70 @@ int RunExport(const std::vector<std::string>& files, const std::string& output,
   const CoordinateData data = LoadFiles(files);
   SaveCoordinateFile(output, data, *f);
   err << "kestrova-cli: wrote " << data.Table.PointCount << " points to " << output << '\n';
+  return 0;
+}
+
+namespace {
+
+Workspace PrepareWorkspace(const DrawingOptions& o) {
+  Workspace ws;
+  if (!o.settingsFile.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::exists(o.settingsFile, ec)) {
+      throw Error(o.settingsFile + ": no such settings file");
+    }
+    ws.Settings = ReadSettingsFile(o.settingsFile, std::filesystem::current_path().string());
+  }
+  ws.JwwVersion = o.jwwVersion;
+  ws.Coords = LoadFiles(o.files);
+  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+  return ws;
+}
+
+std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
+  if (!o.jwcadSettings.empty()) {
+    return std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
+  }
+  return DefaultJwCadSettingsSource();
+}
+
+// Collects the payload for standard output.
+class BufferSink : public ClipboardSink {
+ public:
+  void SetJwWinData(std::string_view payload) override { bytes.assign(payload); }
+  std::string bytes;
+};
+
+}  // namespace
+
+int RunConvert(const DrawingOptions& o, std::ostream& err) {
+  Workspace ws = PrepareWorkspace(o);
+  const auto source = JwCadSource(o);
+  SaveJwwFile(ws, o.output, o.baseRow, source.get());
+  err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
+      << ws.Coords.Table.PointCount << " points to " << o.output << " (version " << o.jwwVersion
+      << ")\n";
+  return 0;
+}
+
+int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
+  if (o.output.empty() && ::isatty(STDOUT_FILENO)) {
+    throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
+  }
+  Workspace ws = PrepareWorkspace(o);
+  // As at the desktop program's start: Jw_cad's settings give the text sizes.
+  if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
+  if (o.output.empty()) {
+    BufferSink sink;
+    TransferToJwCad(ws, o.baseRow, sink);
+    out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));
+    out.flush();
+    return 0;
+  }
+  FileClipboardSink sink(o.output);
+  TransferToJwCad(ws, o.baseRow, sink);
+  err << "kestrova-cli: wrote the clipboard drawing of " << ws.Drawing.EntityListCount
+      << " entities to " << o.output << "\n";
   return 0;
 }
 

@@ -33,6 +33,26 @@ int main(int argc, char** argv) {
   exportCmd->add_option("--format", format, "zhy, csv, sima or apa (default: from the extension)")
       ->check(CLI::IsMember({"zhy", "csv", "sima", "apa"}));
 
+  DrawingOptions drawingOptions;
+  const auto addDrawingOptions = [&drawingOptions](CLI::App* cmd) {
+    cmd->add_option("FILE", drawingOptions.files, "coordinate files; the first replaces, the rest append")
+        ->required();
+    cmd->add_option("--settings", drawingOptions.settingsFile, "the settings file (Kestrova.INI)");
+    cmd->add_option("--jwcad-settings", drawingOptions.jwcadSettings,
+                    "Jw_cad's settings: a registry export or a Wine user.reg");
+    cmd->add_option("--base-row", drawingOptions.baseRow,
+                    "row of the base point when WrtBAse.OutBaseFlg is set (default 1)")
+        ->check(CLI::PositiveNumber);
+  };
+  CLI::App* convert = app.add_subcommand("convert", "Write the points as a Jw_cad drawing (.jww)");
+  addDrawingOptions(convert);
+  convert->add_option("-o,--output", drawingOptions.output, "the drawing to write")->required();
+  convert->add_option("--jww-version", drawingOptions.jwwVersion, "420, 351, 300, 230, 225, 223 or 220")
+      ->check(CLI::IsMember({420, 351, 300, 230, 225, 223, 220}));
+  CLI::App* clip = app.add_subcommand("clip", "Build the drawing for pasting into Jw_cad (\"Jw_win\" data)");
+  addDrawingOptions(clip);
+  clip->add_option("-o,--output", drawingOptions.output, "file for the payload (default: standard output)");
+
   std::string drawing;
   bool json = false;
   CLI::App* dump =
@@ -49,6 +69,8 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) return RunInfo(files, std::cout);
+    if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
+    if (clip->parsed()) return RunClip(drawingOptions, std::cout, std::cerr);
     if (dump->parsed()) return RunDump(drawing, json, std::cout);
     if (exportCmd->parsed()) return RunExport(files, output, format, std::cerr);
   } catch (const UsageError& e) {

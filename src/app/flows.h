@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+
+#include "coords/output_settings.h"
+#include "coords/point_table.h"
+#include "jww/clipboard.h"
+#include "jww/document.h"
+#include "jww/jwcad_settings.h"
+
+namespace kestrova {
+
+// Everything one run of the program works on.
+struct Workspace {
+  CoordinateData Coords;
+  DataBounds Bounds;
+  OutputSettings Settings;
+  uint32_t JwwVersion = 420;  // chosen per run, not stored
+  JwwDocument Drawing;
+  JwCadExtras JwCad;
+};
+
+// The drawing-file save from the header defaults to the file: header defaults with
+// Jw_cad's settings (source may be null: none), paper, write group and its scale, the
+// conversion at baseRow, header and entities at JwwVersion, written atomically to path.
+// Errors (no point, a scale of 0, Jw_cad settings that cannot be read, a file that
+// cannot be written) throw kestrova::Error and leave any existing file as it was.
+void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
+                 JwCadSettingsSource* source);
+
+// The transfer to a running Jw_cad: the conversion at baseRow with the text sizes the
+// header holds (kinds still without a size take the defaults of a drawing file), then
+// the payload to the sink. The header's group scales are the same afterwards.
+void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink);
+
+// "データが、ありません。" in UTF-8: the table holds no point.
+extern const char kNoDataMessage[];
+
+}  // namespace kestrova

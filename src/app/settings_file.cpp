@@ -1,0 +1,142 @@
+#include "app/settings_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/number_text.h"
+
+namespace kestrova {
+
+namespace {
+
+class Reader {
+ public:
+  explicit Reader(const IniFile& ini) : ini_(ini) {}
+
+  int32_t Int(const char* section, const char* key, int32_t fallback) const {
+    const auto text = ini_.Get(section, key);
+    if (!text) return fallback;
+    return ParseInt(*text, IntForms::kDecimalOrHex0x).value_or(fallback);
+  }
+  uint16_t U16(const char* section, const char* key, int32_t fallback) const {
+    return static_cast<uint16_t>(Int(section, key, fallback) & 0xFFFF);
+  }
+  bool Bool(const char* section, const char* key, bool fallback) const {
+    return Int(section, key, fallback ? 1 : 0) != 0;
+  }
+  double Float(const char* section, const char* key, double fallback) const {
+    const auto text = ini_.Get(section, key);
+    return text ? ParseFloat(*text).value_or(fallback) : fallback;
+  }
+  std::string Text(const char* section, const char* key, const std::string& fallback) const {
+    return ini_.Get(section, key).value_or(fallback);
+  }
+
+ private:
+  const IniFile& ini_;
+};
+
+OutputSettings::TextSection ReadText(const Reader& r, const char* section,
+                                     const OutputSettings::TextSection& d) {
+  OutputSettings::TextSection t;
+  t.Lay = std::min<uint16_t>(r.U16(section, "Lay", d.Lay), 15);
+  t.MojiNo = static_cast<uint32_t>(std::clamp(r.Int(section, "MojiNo", static_cast<int32_t>(d.MojiNo)), 1, 10));
+  t.MojiCl = static_cast<uint32_t>(r.Int(section, "MojiCl", static_cast<int32_t>(d.MojiCl)));
+  t.MojiBs = std::clamp(r.Int(section, "MojiBs", d.MojiBs), 1, 9);
+  t.OutFlg = r.Bool(section, "OutFlg", d.OutFlg);
+  return t;
+}
+
+void WriteText(IniFile& ini, const char* section, const OutputSettings::TextSection& t) {
+  ini.Set(section, "Lay", std::to_string(t.Lay));
+  ini.Set(section, "MojiNo", std::to_string(t.MojiNo));
+  ini.Set(section, "MojiCl", std::to_string(t.MojiCl));
+  ini.Set(section, "MojiBs", std::to_string(t.MojiBs));
+  ini.Set(section, "OutFlg", t.OutFlg ? "1" : "0");
+}
+
+}  // namespace
+
+OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder) {
+  const Reader r(ini);
+  const OutputSettings d;
+  OutputSettings s;
+  s.WrtBAse.Size = r.Int("WrtBAse", "Size", d.WrtBAse.Size);
+  s.WrtBAse.Scale = r.Float("WrtBase", "Scale", 500.0);
+  s.WrtBAse.Group = static_cast<uint32_t>(std::clamp(r.Int("WrtBase", "Group", 8), 0, 15));
+  s.WrtBAse.OutBaseFlg = r.Bool("WrtBase", "OutBaseFlg", false);
+  s.WrtBAse.mmFlg = r.Bool("WrtBAse", "mmFlg", false);
+  s.Point.Lay = std::min<uint16_t>(r.U16("Point", "Lay", d.Point.Lay), 15);
+  s.Point.LColor = r.U16("Point", "LColor", d.Point.LColor);
+  s.Point.OutFlg = r.Bool("Point", "OutFlg", d.Point.OutFlg);
+  s.Point.CodeFlg = r.Bool("Point", "CodeFlg", d.Point.CodeFlg);
+  s.Point.Code = r.U16("Point", "Code", d.Point.Code);
+  s.Point.EnkoFlg = r.Bool("Point", "EnkoFlg", d.Point.EnkoFlg);
+  s.Point.EnkoR = r.Float("Point", "EnkoR", 1.0);
+  s.PointStr = ReadText(r, "PointStr", d.PointStr);
+  s.XYcoord = ReadText(r, "XYcoord", d.XYcoord);
+  s.Zcoord = ReadText(r, "Zcoord", d.Zcoord);
+  s.Coordinate.Flg = r.Bool("Coordinate", "Flg", d.Coordinate.Flg);
+  s.Folder.name = r.Text("Folder", "name", programFolder);
+  // Without point output there is no point to carry a code (the options dialog clears
+  // the code switch in that case too).
+  if (!s.Point.OutFlg) s.Point.CodeFlg = false;
+  return s;
+}
+
+void WriteSettings(const OutputSettings& s, IniFile& ini) {
+  ini.Set("WrtBAse", "Size", std::to_string(s.WrtBAse.Size));
+  ini.Set("WrtBAse", "Scale", FormatGeneral(s.WrtBAse.Scale));
+  ini.Set("WrtBAse", "Group", std::to_string(s.WrtBAse.Group));
+  ini.Set("WrtBAse", "OutBaseFlg", s.WrtBAse.OutBaseFlg ? "1" : "0");
+  ini.Set("WrtBAse", "mmFlg", s.WrtBAse.mmFlg ? "1" : "0");
+  ini.Set("Point", "Lay", std::to_string(s.Point.Lay));
+  ini.Set("Point", "LColor", std::to_string(s.Point.LColor));
+  ini.Set("Point", "OutFlg", s.Point.OutFlg ? "1" : "0");
+  ini.Set("Point", "CodeFlg", s.Point.CodeFlg ? "1" : "0");
+  ini.Set("Point", "Code", std::to_string(s.Point.Code));
+  ini.Set("Point", "EnkoFlg", s.Point.EnkoFlg ? "1" : "0");
+  ini.Set("Point", "EnkoR", FormatGeneral(s.Point.EnkoR));
+  WriteText(ini, "PointStr", s.PointStr);
+  WriteText(ini, "XYcoord", s.XYcoord);
+  WriteText(ini, "Zcoord", s.Zcoord);
+  ini.Set("Coordinate", "Flg", s.Coordinate.Flg ? "1" : "0");
+  ini.Set("Folder", "name", s.Folder.name);
+}
+
+OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::string& programFolder) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return ReadSettings(IniFile{}, programFolder);
+  return ReadSettings(IniFile::Parse(ReadFileBytes(path)), programFolder);
+}
+
+void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path) {
+  IniFile ini;
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) ini = IniFile::Parse(ReadFileBytes(path));
+  WriteSettings(settings, ini);
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+  WriteFileAtomic(path, ini.Text());
+}
+
+std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile) {
+  std::filesystem::path beside = programFile;
+  beside.replace_extension(".INI");
+  const std::filesystem::path folder = beside.has_parent_path() ? beside.parent_path() : ".";
+  if (::access(folder.c_str(), W_OK) == 0) return beside;
+  std::filesystem::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    config = std::filesystem::path(home) / ".config";
+  } else {
+    return beside;
+  }
+  return config / "Kestrova" / "Kestrova.INI";
+}
+
+}  // namespace kestrova

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+
+#include "app/ini_file.h"
+#include "coords/output_settings.h"
+
+namespace kestrova {
+
+// Fills settings from the settings file's text. A missing key or a value that does
+// not convert gives the default; 16-bit settings keep the low 16 bits. Values a hand
+// edit may have put out of reach of the options dialog are brought to the nearest
+// valid one: base points to 1..9, text kinds to 1..10, layers and the group to 0..15.
+// programFolder is the default of Folder.name.
+OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder);
+
+// Writes every setting into ini, under "WrtBAse", "Point", "PointStr", "XYcoord",
+// "Zcoord", "Coordinate" and "Folder".
+void WriteSettings(const OutputSettings& settings, IniFile& ini);
+
+// Reads the file (a missing file reads as empty: all defaults).
+OutputSettings ReadSettingsFile(const std::filesystem::path& path,
+                                const std::string& programFolder);
+
+// Writes the settings into the file, keeping whatever else it holds, atomically;
+// creates its folder when needed.
+void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path);
+
+// Where the settings live: beside the program (its name with ".INI") when that folder
+// is writable, as Windows users keep it; otherwise the user's configuration folder
+// ($XDG_CONFIG_HOME, else ~/.config, then Kestrova/Kestrova.INI).
+std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile);
+
+}  // namespace kestrova

@@ -1,0 +1,227 @@
+#include "coords/convert.h"
+
+#include <algorithm>
+
+#include "common/error.h"
+#include "common/number_text.h"
+#include "common/sjis.h"
+
+namespace kestrova {
+
+void DrawingTransform::Apply(double x, double y, double& u, double& v) const {
+  // Each coordinate in one expression of extended precision, stored as a double.
+  const long double du = static_cast<long double>(Swap ? y : x) - (Swap ? BaseY : BaseX);
+  const long double dv = static_cast<long double>(Swap ? x : y) - (Swap ? BaseX : BaseY);
+  u = static_cast<double>(du * K / Scale);
+  v = static_cast<double>(dv * K / Scale);
+}
+
+TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKind& kind,
+                        const DrawingTransform& t, double x, double y) {
+  const double w = kind.Width;
+  const double s = kind.Spacing;
+  const double l = (HalfWidthCount(text) / 2.0) * w + (static_cast<double>(text.size()) - 1) * s;
+  const double h = kind.Height;
+  double px, py;
+  t.Apply(x, y, px, py);
+  // Offsets along the text (a) and across it (b) for positions 1..9: left, centre and
+  // right of the bottom, middle and top line.
+  const int pos = std::clamp(basePosition, 1, 9);
+  const int column = (pos - 1) % 3;  // 0 left, 1 centre, 2 right
+  const int row = (pos - 1) / 3;     // 0 bottom, 1 middle, 2 top
+  const double across = row == 0 ? 0.0 : (row == 1 ? h / 2 : h);
+  TextPlacement p;
+  if (t.Swap) {  // survey axes: the text runs along +u
+    p.StartY = p.EndY = row == 0 ? py : py - across;
+    switch (column) {
+      case 0:
+        p.StartX = px;
+        p.EndX = px + l;
+        break;
+      case 1:
+        p.StartX = px - l / 2;
+        p.EndX = l / 2 + px;
+        break;
+      default:
+        p.StartX = px - l;
+        p.EndX = px;
+    }
+  } else {  // mathematical axes: the text runs along +v
+    p.StartX = p.EndX = row == 0 ? px : px - across;
+    switch (column) {
+      case 0:
+        p.StartY = py;
+        p.EndY = py + l;
+        break;
+      case 1:
+        p.StartY = py - l / 2;
+        p.EndY = l / 2 + py;
+        break;
+      default:
+        p.StartY = py - l;
+        p.EndY = py;
+    }
+  }
+  return p;
+}
+
+namespace {
+
+// "%8.3f" of the value rounded to three decimals.
+std::string Fixed8(double v) { return FormatFixed(RoundOff(34, v), 8, 3); }
+
+// A point's code from its mark: 1..100 as they are, 101..200 turned a quarter,
+// 201 and up turned a half, negative ones a quarter the other way.
+void ApplyCodeRule(const SurveyPoint& p, const OutputSettings& s, TDataTen& e) {
+  const int64_t m = ParseInt(p.Mark).value_or(0);
+  e.PenStyle = 100;
+  e.RotationAngle = 0.0;
+  if (m < 0) {
+    e.Code = static_cast<uint32_t>(-m - 100);
+    e.RotationAngle = -1.5707963267948966;
+  } else if (m > 200) {
+    e.Code = static_cast<uint32_t>(m - 200);
+    e.RotationAngle = 3.141592653589793;
+  } else if (m > 100) {
+    e.Code = static_cast<uint32_t>(m - 100);
+    e.RotationAngle = 1.5707963267948966;
+  } else if (m >= 1) {
+    e.Code = static_cast<uint32_t>(m);
+  } else if (s.Point.CodeFlg && s.Point.Code >= 1) {
+    e.Code = s.Point.Code;
+  } else {
+    e.PenStyle = 1;
+    e.Code = 0;
+  }
+}
+
+template <class E>
+void SetAttributes(E& e, uint8_t style, uint16_t color, uint16_t layer, uint16_t group,
+                   uint16_t flags) {
+  e.Group = 0;
+  e.PenStyle = style;
+  e.PenColor = color;
+  e.PenWidth = 1;
+  e.Layer = layer;
+  e.LayerGroup = group;
+  e.Flags = flags;
+}
+
+const char kFontName[] = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
+
+}  // namespace
+
+void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
+                            const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
+                            int baseRow, JwwDocument& doc) {
+  if (s.WrtBAse.Scale == 0.0) {
+    throw Error("the drawing scale (WrtBAse.Scale) is 0; set the scale denominator, e.g. 500");
+  }
+  const PointTable& table = data.Table;
+  DrawingTransform t;
+  t.K = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
+  t.Scale = s.WrtBAse.Scale;
+  t.Swap = data.Sima.SimaLoaded || s.Coordinate.Flg;
+  if (s.WrtBAse.OutBaseFlg && baseRow >= 1 && baseRow <= table.PointCount) {
+    t.BaseX = table.Points[baseRow].X;
+    t.BaseY = table.Points[baseRow].Y;
+  } else {
+    // Also the base when the grid cursor stands below the last point.
+    t.BaseX = bounds.CentreX;
+    t.BaseY = bounds.CentreY;
+  }
+
+  Clear(doc);
+  Init(doc);
+  const uint16_t group = static_cast<uint16_t>(s.WrtBAse.Group);
+  const auto marked = [&table](int32_t r) { return table.Points[r].Marked == 1; };
+  // Sizes up front: millions of entities should not grow the lists step by step.
+  int32_t markedCount = 0;
+  for (int32_t r = 1; r <= table.PointCount; ++r) markedCount += marked(r) ? 1 : 0;
+  const size_t texts = static_cast<size_t>(markedCount) *
+                           ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
+                       data.Sima.SimaTexts.size();
+  doc.TenList.reserve(s.Point.OutFlg ? markedCount : 0);
+  doc.EnkoList.reserve(s.Point.EnkoFlg ? markedCount : 0);
+  doc.MojiList.reserve(texts);
+  doc.SenList.reserve(data.Sima.SimaLines.size());
+  doc.EntityOrder.reserve(doc.TenList.capacity() + doc.EnkoList.capacity() + texts +
+                          data.Sima.SimaLines.size());
+
+  if (s.Point.OutFlg) {
+    for (int32_t r = 1; r <= table.PointCount; ++r) {
+      if (!marked(r)) continue;
+      const SurveyPoint& p = table.Points[r];
+      TDataTen e;
+      SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
+      t.Apply(p.X, p.Y, e.X, e.Y);
+      e.IsTemporary = 0;
+      e.Scale = 1.0;
+      ApplyCodeRule(p, s, e);
+      Add(doc, e);
+    }
+  }
+  if (s.Point.EnkoFlg) {
+    const double radius = (s.Point.EnkoR / 2) * t.K / t.Scale;
+    for (int32_t r = 1; r <= table.PointCount; ++r) {
+      if (!marked(r)) continue;
+      TDataEnko e;
+      SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
+      t.Apply(table.Points[r].X, table.Points[r].Y, e.CenterX, e.CenterY);
+      e.Radius = radius;
+      e.StartAngle = 0.0;
+      e.ArcAngle = 6.283185307179586;
+      e.TiltAngle = 0.0;
+      e.Flatness = 1.0;
+      e.FullCircle = 1;
+      Add(doc, e);
+    }
+  }
+  const auto addText = [&](std::string text, const OutputSettings::TextSection& ts, double x,
+                           double y, uint16_t color, uint16_t layer) {
+    const uint32_t kindNumber = std::clamp<uint32_t>(ts.MojiNo, 1, 10);
+    const JwwTextKind& kind = textKinds[kindNumber - 1];
+    TDataMoji e;
+    SetAttributes(e, 1, color, layer, group, 2);
+    const TextPlacement place = PlaceText(text, ts.MojiBs, kind, t, x, y);
+    e.StartX = place.StartX;
+    e.StartY = place.StartY;
+    e.EndX = place.EndX;
+    e.EndY = place.EndY;
+    e.TextKind = kindNumber;
+    e.SizeX = kind.Width;
+    e.SizeY = kind.Height;
+    e.Spacing = kind.Spacing;
+    e.Angle = 0.0;
+    e.FontName = kFontName;
+    e.Text = std::move(text);
+    Add(doc, std::move(e));
+  };
+  const auto textBlock = [&](const OutputSettings::TextSection& ts, auto makeText) {
+    if (!ts.OutFlg) return;
+    for (int32_t r = 1; r <= table.PointCount; ++r) {
+      if (!marked(r)) continue;
+      const SurveyPoint& p = table.Points[r];
+      addText(makeText(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
+    }
+  };
+  textBlock(s.PointStr, [](const SurveyPoint& p) { return p.Name; });
+  textBlock(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
+  textBlock(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
+
+  for (const SimaLine& l : data.Sima.SimaLines) {
+    TDataSen e;
+    SetAttributes(e, static_cast<uint8_t>(l.PenStyle & 0xFF), l.PenColor, 4, group, 0);
+    t.Apply(l.StartX, l.StartY, e.StartX, e.StartY);
+    t.Apply(l.EndX, l.EndY, e.EndX, e.EndY);
+    Add(doc, e);
+  }
+  for (const SimaText& label : data.Sima.SimaTexts) {
+    OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
+    addText(label.Text, ts, label.X, label.Y, 2, 5);
+  }
+  doc.EntityListCount =
+      static_cast<uint32_t>(doc.SenCount() + doc.EnkoCount() + doc.TenCount() + doc.MojiCount());
+}
+
+}  // namespace kestrova

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "coords/output_settings.h"
+#include "coords/point_table.h"
+#include "jww/document.h"
+
+namespace kestrova {
+
+// Maps stored survey coordinates to drawing millimetres: relative to the base point,
+// metres (or millimetres) to paper millimetres at the scale, and X up under survey axes.
+struct DrawingTransform {
+  double BaseX = 0.0;
+  double BaseY = 0.0;
+  double K = 1000.0;  // 1000 for metres, 1 for millimetres
+  double Scale = 500.0;
+  bool Swap = true;  // survey axes: u from Y, v from X
+
+  void Apply(double x, double y, double& u, double& v) const;
+};
+
+// The start and end point of a label at base position 1..9 of text kind `kind`.
+struct TextPlacement {
+  double StartX = 0.0, StartY = 0.0, EndX = 0.0, EndY = 0.0;
+};
+TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKind& kind,
+                        const DrawingTransform& t, double x, double y);
+
+// Rebuilds doc from the marked points, their circles and labels, and the SIMA segments
+// and labels. baseRow is the grid cursor's row, the base point with WrtBAse.OutBaseFlg
+// (the centre of the data when that row holds no point). textKinds are the sizes of
+// text kinds 1..10. A scale of 0 is refused with kestrova::Error, nothing changed.
+void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
+                            const OutputSettings& settings,
+                            const std::array<JwwTextKind, 10>& textKinds, int baseRow,
+                            JwwDocument& doc);
+
+}  // namespace kestrova
