@@ -42,7 +42,8 @@ IniFile IniFile::Parse(std::string_view text) {
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
-      if (i < text.size() || start < text.size()) ini.lines_.emplace_back(text.substr(start, i - start));
+      if (i < text.size() || start < text.size())
+        ini.lines_.emplace_back(text.substr(start, i - start));
       if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') ++i;
       start = i + 1;
     }
@@ -64,7 +65,8 @@ std::optional<std::string> IniFile::Get(std::string_view section, std::string_vi
   for (size_t i = *at + 1; i < lines_.size() && !SectionName(lines_[i]); ++i) {
     const auto name = KeyName(lines_[i]);
     if (!name || !SameName(*name, key)) continue;
-    std::string_view value = TrimBlanks(std::string_view(lines_[i]).substr(lines_[i].find('=') + 1));
+    std::string_view value =
+        TrimBlanks(std::string_view(lines_[i]).substr(lines_[i].find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
@@ -94,7 +96,8 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
   }
   // After the section's last non-blank line.
   size_t insert = end;
-  while (insert > *at + 1 && TrimBlanks(lines_[insert - 1]).empty()) --insert;
+  while (insert > *at + 1 && TrimBlanks(lines_[insert - 1]).empty())
+    --insert;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert), line);
 }
 

@@ -44,7 +44,8 @@ OutputSettings::TextSection ReadText(const Reader& r, const char* section,
                                      const OutputSettings::TextSection& d) {
   OutputSettings::TextSection t;
   t.Lay = std::min<uint16_t>(r.U16(section, "Lay", d.Lay), 15);
-  t.MojiNo = static_cast<uint32_t>(std::clamp(r.Int(section, "MojiNo", static_cast<int32_t>(d.MojiNo)), 1, 10));
+  t.MojiNo = static_cast<uint32_t>(
+      std::clamp(r.Int(section, "MojiNo", static_cast<int32_t>(d.MojiNo)), 1, 10));
   t.MojiCl = static_cast<uint32_t>(r.Int(section, "MojiCl", static_cast<int32_t>(d.MojiCl)));
   t.MojiBs = std::clamp(r.Int(section, "MojiBs", d.MojiBs), 1, 9);
   t.OutFlg = r.Bool(section, "OutFlg", d.OutFlg);
@@ -108,7 +109,8 @@ void WriteSettings(const OutputSettings& s, IniFile& ini) {
   ini.Set("Folder", "name", s.Folder.name);
 }
 
-OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::string& programFolder) {
+OutputSettings ReadSettingsFile(const std::filesystem::path& path,
+                                const std::string& programFolder) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return ReadSettings(IniFile{}, programFolder);
   return ReadSettings(IniFile::Parse(ReadFileBytes(path)), programFolder);

@@ -25,9 +25,9 @@ int RunExport(const std::vector<std::string>& files, const std::string& output,
 
 struct DrawingOptions {
   std::vector<std::string> files;
-  std::string output;            // empty: standard output (clip only)
-  std::string settingsFile;      // empty: the defaults
-  std::string jwcadSettings;     // empty: this machine's Jw_cad settings, if any
+  std::string output;         // empty: standard output (clip only)
+  std::string settingsFile;   // empty: the defaults
+  std::string jwcadSettings;  // empty: this machine's Jw_cad settings, if any
   uint32_t jwwVersion = 420;
   int baseRow = 1;
 };

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
 
   DrawingOptions drawingOptions;
   const auto addDrawingOptions = [&drawingOptions](CLI::App* cmd) {
-    cmd->add_option("FILE", drawingOptions.files, "coordinate files; the first replaces, the rest append")
+    cmd->add_option("FILE", drawingOptions.files,
+                    "coordinate files; the first replaces, the rest append")
         ->required();
     cmd->add_option("--settings", drawingOptions.settingsFile, "the settings file (Kestrova.INI)");
     cmd->add_option("--jwcad-settings", drawingOptions.jwcadSettings,
@@ -47,11 +48,15 @@ int main(int argc, char** argv) {
   CLI::App* convert = app.add_subcommand("convert", "Write the points as a Jw_cad drawing (.jww)");
   addDrawingOptions(convert);
   convert->add_option("-o,--output", drawingOptions.output, "the drawing to write")->required();
-  convert->add_option("--jww-version", drawingOptions.jwwVersion, "420, 351, 300, 230, 225, 223 or 220")
+  convert
+      ->add_option("--jww-version", drawingOptions.jwwVersion,
+                   "420, 351, 300, 230, 225, 223 or 220")
       ->check(CLI::IsMember({420, 351, 300, 230, 225, 223, 220}));
-  CLI::App* clip = app.add_subcommand("clip", "Build the drawing for pasting into Jw_cad (\"Jw_win\" data)");
+  CLI::App* clip =
+      app.add_subcommand("clip", "Build the drawing for pasting into Jw_cad (\"Jw_win\" data)");
   addDrawingOptions(clip);
-  clip->add_option("-o,--output", drawingOptions.output, "file for the payload (default: standard output)");
+  clip->add_option("-o,--output", drawingOptions.output,
+                   "file for the payload (default: standard output)");
 
   std::string drawing;
   bool json = false;

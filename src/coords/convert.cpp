@@ -68,7 +68,9 @@ TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKi
 namespace {
 
 // "%8.3f" of the value rounded to three decimals.
-std::string Fixed8(double v) { return FormatFixed(RoundOff(34, v), 8, 3); }
+std::string Fixed8(double v) {
+  return FormatFixed(RoundOff(34, v), 8, 3);
+}
 
 // A point's code from its mark: 1..100 as they are, 101..200 turned a quarter,
 // 201 and up turned a half, negative ones a quarter the other way.
@@ -137,10 +139,12 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   const auto marked = [&table](int32_t r) { return table.Points[r].Marked == 1; };
   // Sizes up front: millions of entities should not grow the lists step by step.
   int32_t markedCount = 0;
-  for (int32_t r = 1; r <= table.PointCount; ++r) markedCount += marked(r) ? 1 : 0;
-  const size_t texts = static_cast<size_t>(markedCount) *
-                           ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
-                       data.Sima.SimaTexts.size();
+  for (int32_t r = 1; r <= table.PointCount; ++r)
+    markedCount += marked(r) ? 1 : 0;
+  const size_t texts =
+      static_cast<size_t>(markedCount) *
+          ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
+      data.Sima.SimaTexts.size();
   doc.TenList.reserve(s.Point.OutFlg ? markedCount : 0);
   doc.EnkoList.reserve(s.Point.EnkoFlg ? markedCount : 0);
   doc.MojiList.reserve(texts);

@@ -1,0 +1,105 @@
+#include "app/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/atomic_file.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+
+OutputSettings FromText(const std::string& text) {
+  return ReadSettings(IniFile::Parse(text), "/opt/kestrova/");
+}
+
+TEST(Settings, DefaultsWithoutAFile) {
+  const OutputSettings s = FromText("");
+  EXPECT_EQ(s.WrtBAse.Size, 2);
+  EXPECT_EQ(s.WrtBAse.Scale, 500.0);
+  EXPECT_EQ(s.WrtBAse.Group, 8u);
+  EXPECT_FALSE(s.WrtBAse.OutBaseFlg);
+  EXPECT_EQ(s.Point.Lay, 1);
+  EXPECT_EQ(s.Point.LColor, 2);
+  EXPECT_TRUE(s.Point.CodeFlg);
+  EXPECT_EQ(s.Point.EnkoR, 1.0);
+  EXPECT_EQ(s.PointStr.Lay, 2);
+  EXPECT_EQ(s.XYcoord.MojiCl, 1u);
+  EXPECT_EQ(s.Zcoord.Lay, 8);
+  EXPECT_TRUE(s.Coordinate.Flg);
+  EXPECT_EQ(s.Folder.name, "/opt/kestrova/");
+}
+
+TEST(Settings, ProfileRules) {
+  const OutputSettings s = FromText(
+      "; hand-written\r\n[wrtbase]\r\nSCALE = 250\r\nGroup=0x0A\r\nmmFlg=1\r\n"
+      "[Point]\r\nOutFlg=5\r\nLay=65537\r\nLColor=\"3\"\r\nEnkoR=abc\r\nCode=x\r\n"
+      "[PointStr]\r\nMojiBs=0\r\nMojiNo=11\r\n[XYcoord]\r\nMojiBs=12\r\nMojiNo=0\r\n"
+      "[Zcoord]\r\nLay=20\r\n");
+  EXPECT_EQ(s.WrtBAse.Scale, 250.0);
+  EXPECT_EQ(s.WrtBAse.Group, 10u);
+  EXPECT_TRUE(s.WrtBAse.mmFlg);
+  EXPECT_TRUE(s.Point.OutFlg);
+  EXPECT_EQ(s.Point.Lay, 1);  // low 16 bits
+  EXPECT_EQ(s.Point.LColor, 3);
+  EXPECT_EQ(s.Point.EnkoR, 1.0);
+  EXPECT_EQ(s.Point.Code, 0);
+  EXPECT_EQ(s.PointStr.MojiBs, 1);  // brought to the nearest valid value
+  EXPECT_EQ(s.PointStr.MojiNo, 10u);
+  EXPECT_EQ(s.XYcoord.MojiBs, 9);
+  EXPECT_EQ(s.XYcoord.MojiNo, 1u);
+  EXPECT_EQ(s.Zcoord.Lay, 15);
+  EXPECT_EQ(FromText("[WrtBAse]\nScale=abc\n").WrtBAse.Scale, 500.0);
+  // Without point output no point carries the code.
+  EXPECT_FALSE(FromText("[Point]\nOutFlg=0\nCodeFlg=1\n").Point.CodeFlg);
+}
+
+TEST(Settings, WritingKeepsWhatTheUserAdded) {
+  IniFile ini = IniFile::Parse(
+      "; my notes\r\n[WrtBase]\r\nScale=250\r\nMyKey=keep\r\n\r\n[Other]\r\nx=1\r\n");
+  OutputSettings s = ReadSettings(ini, "/opt/");
+  s.WrtBAse.Scale = 123.25;
+  s.PointStr.OutFlg = false;
+  s.Folder.name = "C:\\JWW\\";
+  WriteSettings(s, ini);
+  const std::string text = ini.Text();
+  EXPECT_NE(text.find("; my notes\r\n[WrtBAse]\r\nScale=123.25\r\nMyKey=keep\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("[Other]\r\nx=1\r\n"), std::string::npos);
+  EXPECT_NE(text.find("[PointStr]\r\nLay=2\r\nMojiNo=3\r\nMojiCl=2\r\nMojiBs=1\r\nOutFlg=0\r\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("WrtBase"), std::string::npos);
+  for (const char* section : {"[Point]", "[XYcoord]", "[Zcoord]", "[Coordinate]", "[Folder]"}) {
+    EXPECT_NE(text.find(section), std::string::npos) << section;
+  }
+  const OutputSettings back = ReadSettings(IniFile::Parse(text), "/opt/");
+  EXPECT_EQ(back.WrtBAse.Scale, 123.25);
+  EXPECT_FALSE(back.PointStr.OutFlg);
+  EXPECT_EQ(back.Folder.name, "C:\\JWW\\");
+}
+
+TEST(Settings, FileLocation) {
+  const fs::path dir = fs::temp_directory_path() / "kestrova-settings-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "bin");
+  EXPECT_EQ(SettingsFilePath(dir / "bin" / "kestrova"), dir / "bin" / "kestrova.INI");
+  ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  EXPECT_EQ(SettingsFilePath(dir / "missing" / "kestrova"),
+            dir / "config" / "Kestrova" / "Kestrova.INI");
+  ::unsetenv("XDG_CONFIG_HOME");
+  // Written into a folder that does not exist yet, then read back.
+  const fs::path file = dir / "config" / "Kestrova" / "Kestrova.INI";
+  OutputSettings s;
+  s.WrtBAse.Scale = 250;
+  WriteSettingsFile(s, file);
+  EXPECT_EQ(ReadSettingsFile(file, "").WrtBAse.Scale, 250.0);
+  EXPECT_EQ(ReadSettingsFile(dir / "none.INI", "").WrtBAse.Scale, 500.0);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrova

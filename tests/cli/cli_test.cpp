@@ -1,0 +1,152 @@
+// Runs kestrova-cli as a user would and checks what it prints and writes.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "common/atomic_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = KESTROVA_CLI;
+const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
+
+struct Result {
+  int status = -1;
+  std::string out;  // standard output and standard error
+};
+
+Result RunCli(const std::string& args) {
+  Result r;
+  FILE* pipe = ::popen((kCli + " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+    r.out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrova-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(Cli, InfoDescribesTheExampleSite) {
+  const Result r = RunCli("info " + kExamples + "site.sim");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(
+      r.out,
+      "points: 11\nX: -12095 .. -12010.552\nY: -30545 .. -30490\ncentre: -12052.776, -30517.5\n"
+      "site: 桜台二丁目地区\ntitle 1: 座標リスト\ntitle 2: 世界測地系 第IX系\n"
+      "sima lines: 13\nsima labels: 2\n");
+  const Result both = RunCli("info " + kExamples + "site.zhy " + kExamples + "site.sim");
+  EXPECT_NE(both.out.find("points: 22\n"), std::string::npos) << both.out;
+}
+
+TEST_F(Cli, ExportWritesEveryFormat) {
+  for (const char* ext : {"zhy", "csv", "sim", "apa"}) {
+    const std::string out = Path(std::string("site.") + ext);
+    ASSERT_EQ(RunCli("export " + kExamples + "site.sim -o " + out).status, 0);
+    const Result back = RunCli("info " + out);
+    EXPECT_NE(back.out.find("points: 11\n"), std::string::npos) << ext << back.out;
+  }
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("site.zhy")),
+            kestrova::ReadFileBytes(kExamples + "site.zhy"));
+  // The option wins over the extension.
+  ASSERT_EQ(
+      RunCli("export " + kExamples + "site.zhy -o " + Path("x.txt") + " --format sima").status, 0);
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("x.txt")).substr(0, 7), "G00,01,");
+}
+
+TEST_F(Cli, ErrorsAndUsage) {
+  EXPECT_EQ(RunCli("").status, 2);
+  EXPECT_EQ(RunCli("info").status, 2);
+  EXPECT_EQ(RunCli("export " + kExamples + "site.sim -o " + Path("out.txt")).status, 2);
+  EXPECT_EQ(RunCli("convert " + kExamples + "site.sim -o x.jww --jww-version 400").status, 2);
+  {
+    std::ofstream bad(Path("bad.sim"), std::ios::binary);
+    bad << "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n";
+  }
+  const Result load = RunCli("info " + Path("bad.sim"));
+  EXPECT_EQ(load.status, 1);
+  EXPECT_EQ(load.out.rfind("kestrova-cli: error: " + Path("bad.sim") + ":3: ", 0), 0u) << load.out;
+  EXPECT_EQ(RunCli("info " + Path("missing.sim")).status, 1);
+  {
+    std::ofstream one(Path("one.zhy"), std::ios::binary);
+    one << "1,a,1,2,3\r\n";
+  }
+  EXPECT_EQ(RunCli("info " + Path("one.zhy")).status, 1);
+  EXPECT_NE(RunCli("--version").out.find("kestrova-cli "), std::string::npos);
+}
+
+TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
+  for (const char* version : {"420", "351", "300", "230", "225", "223", "220"}) {
+    const std::string out = Path(std::string("site") + version + ".jww");
+    const Result r =
+        RunCli("convert " + kExamples + "site.sim -o " + out + " --jww-version " + version +
+               " --jwcad-settings " KESTROVA_SOURCE_DIR "/tests/data/jwcad-settings/user.reg");
+    ASSERT_EQ(r.status, 0) << r.out;
+    const Result d = RunCli("dump " + out);
+    ASSERT_EQ(d.status, 0) << d.out;
+    EXPECT_EQ(d.out.rfind(std::string("version: ") + version + "\n", 0), 0u);
+    EXPECT_NE(d.out.find("grid: minimum 15, interval 5 x 5\n"), std::string::npos);
+    EXPECT_NE(d.out.find("entities: 59\n"),
+              std::string::npos);  // 11 points, 33 labels, 13 lines, 2 parcels
+    // Point 3 (boundary mark 12) lies at X -12020.1, Y -30520 against the centre
+    // (-12052.776, -30517.5): u = -2.5 m, v = 32.676 m at 1:500.
+    const std::string coded = std::atoi(version) >= 300 ? "style=100" : "style=1";
+    EXPECT_NE(d.out.find("CDataTen group=0 " + coded + " colour=2"), std::string::npos) << version;
+    EXPECT_NE(d.out.find("x=-5 y=65.35"), std::string::npos);
+    EXPECT_NE(d.out.find("text=\"境界1\""), std::string::npos);
+    EXPECT_NE(d.out.find("text=\"1番3\""), std::string::npos);
+    const Result json = RunCli("dump --json " + out);
+    EXPECT_EQ(json.out.rfind(std::string("{\"version\":") + version + ",", 0), 0u);
+  }
+}
+
+TEST_F(Cli, ClipWritesThePayload) {
+  const std::string out = Path("site.clip");
+  ASSERT_EQ(RunCli("clip " + kExamples + "site.sim -o " + out).status, 0);
+  const std::string payload = kestrova::ReadFileBytes(out);
+  ASSERT_GT(payload.size(), 150u);
+  EXPECT_EQ(payload.substr(0, 16), std::string(16, '\0'));
+  EXPECT_EQ(payload.substr(144, 2), std::string("\x3B\x00", 2));  // 59 entities
+  EXPECT_EQ(payload.substr(payload.size() - 2), std::string(2, '\0'));
+  // The settings file decides the scale written for every layer group.
+  {
+    std::ofstream ini(Path("k.INI"), std::ios::binary);
+    ini << "[WrtBAse]\r\nScale=250\r\n";
+  }
+  ASSERT_EQ(
+      RunCli("clip " + kExamples + "site.sim -o " + out + " --settings " + Path("k.INI")).status,
+      0);
+  const std::string scaled = kestrova::ReadFileBytes(out);
+  double scale;
+  std::memcpy(&scale, scaled.data() + 16 + 8 * 15, 8);
+  EXPECT_EQ(scale, 250.0);
+  EXPECT_EQ(
+      RunCli("clip " + kExamples + "site.sim --settings " + Path("none.INI") + " -o " + out).status,
+      1);
+}
+
+}  // namespace
