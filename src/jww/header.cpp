@@ -13,6 +13,14 @@ bool IsWritableJwwVersion(uint32_t version) {
 
 namespace {
 
+template <class Io, class L>
+void VisitLineType(Io& io, L& t) {
+  io.U32(t.Pattern);
+  io.U32(t.UnitDots);
+  io.U32(t.Pitch);
+  io.U32(t.PrinterPitch);
+}
+
 // Items 3 to 44 of the file, each behind the version from which it is present.
 template <class Io, class H>
 void VisitHeader(Io& io, H& h, uint32_t v) {
@@ -94,14 +102,8 @@ void VisitHeader(Io& io, H& h, uint32_t v) {
       io.U32(p.Width);
       io.F64(p.PointRadius);
     }
-    for (auto* table : {&h.LineTypes}) {
-      for (auto& t : *table) {
-        io.U32(t.Pattern);
-        io.U32(t.UnitDots);
-        io.U32(t.Pitch);
-        io.U32(t.PrinterPitch);
-      }
-    }
+    for (auto& t : h.LineTypes)
+      VisitLineType(io, t);
     for (auto& r : h.RandomLines) {
       io.U32(r.Pattern);
       io.U32(r.Amplitude);
@@ -109,12 +111,8 @@ void VisitHeader(Io& io, H& h, uint32_t v) {
       io.U32(r.PrinterAmplitude);
       io.U32(r.PrinterPitch);
     }
-    for (auto& t : h.DoubleLineTypes) {
-      io.U32(t.Pattern);
-      io.U32(t.UnitDots);
-      io.U32(t.Pitch);
-      io.U32(t.PrinterPitch);
-    }
+    for (auto& t : h.DoubleLineTypes)
+      VisitLineType(io, t);
   }
   if (v >= 217) {
     for (auto& s : h.Switches)
@@ -147,12 +145,8 @@ void VisitHeader(Io& io, H& h, uint32_t v) {
       io.U32(p.Width);
       io.F64(p.PointRadius);
     }
-    for (auto& t : h.SxfLineTypes) {
-      io.U32(t.Pattern);
-      io.U32(t.UnitDots);
-      io.U32(t.Pitch);
-      io.U32(t.PrinterPitch);
-    }
+    for (auto& t : h.SxfLineTypes)
+      VisitLineType(io, t);
     for (auto& d : h.SxfLineTypeDefs) {
       io.Str(d.Name);
       io.U32(d.SegmentCount);

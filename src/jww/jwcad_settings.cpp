@@ -435,13 +435,14 @@ bool ReadJwCadSettings(JwCadSettingsSource& source, JwwHeader& h, JwCadExtras& x
     }
   }
   if (r.Open("Line")) {
-    for (int t = 2; t <= 9; ++t) {
-      JwwLineType& l = h.LineTypes[t - 2];
+    const auto lineType = [&r](int t, JwwLineType& l) {
       l.Pattern = r.Hex("Type_" + TwoDigits(t));
       l.UnitDots = r.Dword("Unit_" + TwoDigits(t));
       l.Pitch = r.Dword("Pitch" + TwoDigits(t));
       l.PrinterPitch = r.Dword("PrPit" + TwoDigits(t));
-    }
+    };
+    for (int t = 2; t <= 9; ++t)
+      lineType(t, h.LineTypes[t - 2]);
     for (int t = 11; t <= 15; ++t) {
       JwwRandomLine& l = h.RandomLines[t - 11];
       l.Pattern = r.Hex("Type_" + TwoDigits(t));
@@ -450,13 +451,8 @@ bool ReadJwCadSettings(JwCadSettingsSource& source, JwwHeader& h, JwCadExtras& x
       l.PrinterAmplitude = r.Dword("PrRnd" + TwoDigits(t));
       l.PrinterPitch = r.Dword("PrPit" + TwoDigits(t));
     }
-    for (int t = 16; t <= 19; ++t) {
-      JwwLineType& l = h.DoubleLineTypes[t - 16];
-      l.Pattern = r.Hex("Type_" + TwoDigits(t));
-      l.UnitDots = r.Dword("Unit_" + TwoDigits(t));
-      l.Pitch = r.Dword("Pitch" + TwoDigits(t));
-      l.PrinterPitch = r.Dword("PrPit" + TwoDigits(t));
-    }
+    for (int t = 16; t <= 19; ++t)
+      lineType(t, h.DoubleLineTypes[t - 16]);
     x.Haba100 = r.Dword("HABA-100");
     x.MaxWidth = r.Dword("MaxWidth");
     r.Close();
