@@ -77,7 +77,8 @@ constexpr int64_t kInt64PowersOfTen[] = {1,
 
 double RoundOff(int32_t code, double value) {
   uint32_t magnitude = code < 0 ? 0u - static_cast<uint32_t>(code) : static_cast<uint32_t>(code);
-  const int mode = static_cast<int>(magnitude % 10);
+  int mode = static_cast<int>(magnitude % 10);
+  if (mode != 0 && mode != 5) mode = 4;
   uint32_t first = magnitude;
   while (first >= 10)
     first /= 10;
@@ -87,6 +88,23 @@ double RoundOff(int32_t code, double value) {
   // the sign of t, divided by 10^d. It is evaluated on t's decimal digits rather than in
   // binary: scaling a binary value by 10^6 can move it by more than the bias, so a
   // six-decimal half such as 272721.5061665 would otherwise round down.
+  // Fast path in extended precision: the 15-digit cleaning moves |value| * 10^d by at
+  // most 5e-15 of itself, so wherever the fraction lies clearly away from the step at
+  // 0.499999999 the outcome is the same as on the decimal digits. Near a whole number
+  // the cleaning may cross it, but rounding up from just below and keeping from just
+  // above give the same result.
+  if (mode == 4 && std::fabs(value) < 1e15) {
+    const long double x = std::fabs(static_cast<long double>(value)) * kPowersOfTen[decimals];
+    const long double whole = std::floor(x);
+    const long double fraction = x - whole;
+    const long double margin = x * 1e-14L + 1e-12L;
+    if (std::fabs(fraction - 0.499999999L) > margin) {
+      const auto kept = static_cast<int64_t>(whole) + (fraction > 0.499999999L ? 1 : 0);
+      if (kept == 0) return 0.0;
+      const double result = static_cast<double>(kept) / kPowersOfTen[decimals];
+      return value < 0 ? -result : result;
+    }
+  }
   Decimal15 t;
   if (!ToDecimal15(value, t) || t.mantissa == 0) return 0.0;
   const int k = -(t.exponent + decimals);  // digits of the mantissa below the kept decimals
@@ -216,7 +234,35 @@ std::string FormatGeneral(double value) {
 void AppendFixed(std::string& out, double value, int width, int decimals) {
   std::array<char, 360> buf;
   std::to_chars_result r;
-  if (std::isfinite(value)) {
+  const double scale = decimals >= 0 && decimals <= 9 ? kPowersOfTen[decimals] : 0.0;
+  const double scaled = value * scale;
+  // A value that is already a whole number of 10^-decimals (as rounded values are)
+  // prints its integer digits with the point put in: the same text, much faster.
+  if (scale != 0.0 && std::fabs(scaled) < 1e15 && value != 0.0 &&
+      static_cast<double>(static_cast<int64_t>(std::llround(scaled))) / scale == value) {
+    const int64_t n = std::llround(scaled);
+    const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+    std::array<char, 24> digits;
+    auto d = std::to_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    size_t count = static_cast<size_t>(d.ptr - digits.data());
+    char* p = buf.data();
+    if (n < 0) *p++ = '-';
+    const size_t dec = static_cast<size_t>(decimals);
+    if (count <= dec) {  // 0.0xy
+      *p++ = '0';
+      if (dec > 0) *p++ = '.';
+      for (size_t i = count; i < dec; ++i)
+        *p++ = '0';
+      p = std::copy(digits.data(), digits.data() + count, p);
+    } else {
+      p = std::copy(digits.data(), digits.data() + count - dec, p);
+      if (dec > 0) {
+        *p++ = '.';
+        p = std::copy(digits.data() + count - dec, digits.data() + count, p);
+      }
+    }
+    r.ptr = p;
+  } else if (std::isfinite(value)) {
     r = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed,
                       decimals);
   } else {

@@ -19,7 +19,9 @@ std::string DecodeFileText(std::string bytes) {
   if (std::string_view(bytes).substr(0, 3) == kBom) {
     return Utf8ToCp932(std::string_view(bytes).substr(3)).text;
   }
-  if (!IsValidCp932(bytes) && IsValidUtf8(bytes)) return Utf8ToCp932(bytes).text;
+  // Code page 932 text is almost never valid UTF-8, so the table lookup of
+  // IsValidCp932 is only needed for text that could be either.
+  if (IsValidUtf8(bytes) && !IsValidCp932(bytes)) return Utf8ToCp932(bytes).text;
   return bytes;
 }
 

@@ -28,14 +28,55 @@ void OutStream::Seek(uint64_t position) {
 }
 
 FileOutStream::FileOutStream(const std::filesystem::path& target)
-    : OutStream(4u << 20), file_(std::make_unique<AtomicFileWriter>(target)) {}
+    : OutStream(4u << 20), file_(std::make_unique<AtomicFileWriter>(target)) {
+  writer_ = std::thread([this] { WriterLoop(); });
+}
 
-FileOutStream::~FileOutStream() = default;
+FileOutStream::~FileOutStream() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  writer_.join();
+}
+
+void FileOutStream::WriterLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return busy_ || stop_; });
+    if (!busy_) return;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+      file_->WriteAt(inFlightOffset_, inFlight_.data(), inFlight_.size());
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+    if (error) error_ = error;
+    busy_ = false;
+    wake_.notify_all();
+  }
+}
+
+void FileOutStream::WaitForWriter() {
+  std::unique_lock lock(mutex_);
+  wake_.wait(lock, [this] { return !busy_; });
+  if (error_) std::rethrow_exception(error_);
+}
 
 void FileOutStream::Spill() {
   if (buffer_.empty()) return;
-  file_->WriteAt(base_, buffer_.data(), buffer_.size());
-  base_ += buffer_.size();
+  WaitForWriter();
+  {
+    std::lock_guard lock(mutex_);
+    inFlight_.swap(buffer_);
+    inFlightOffset_ = base_;
+    busy_ = true;
+  }
+  wake_.notify_all();
+  base_ += inFlight_.size();
   if (base_ > fileSize_) fileSize_ = base_;
   buffer_.clear();
   pos_ = 0;
@@ -48,6 +89,7 @@ uint64_t FileOutStream::Size() const {
 
 void FileOutStream::Commit() {
   Spill();
+  WaitForWriter();
   file_->Commit();
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace kestrova {
 
@@ -74,6 +78,8 @@ class MemoryOutStream : public OutStream {
 };
 
 // Writes through an AtomicFileWriter: Commit renames the finished file over the target.
+// Full buffers go to disk on a second thread while the next one fills, so the copy into
+// the system's file cache overlaps with building the bytes.
 class FileOutStream : public OutStream {
  public:
   explicit FileOutStream(const std::filesystem::path& target);
@@ -85,8 +91,19 @@ class FileOutStream : public OutStream {
   uint64_t Size() const override;
 
  private:
+  void WriterLoop();
+  void WaitForWriter();  // until the buffer in flight is on disk; rethrows its error
+
   std::unique_ptr<AtomicFileWriter> file_;
   uint64_t fileSize_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::string inFlight_;
+  uint64_t inFlightOffset_ = 0;
+  bool busy_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::thread writer_;
 };
 
 // A bounded reader over bytes in memory. Every read checks the bytes that remain and

@@ -83,6 +83,12 @@ TEST(RoundOff, AgreesWithExactDecimalModel) {
     }
     ASSERT_EQ(RoundOff(34, v), ExactRoundOff(3, v)) << FormatGeneral(v);
     ASSERT_EQ(RoundOff(64, v), ExactRoundOff(6, v)) << FormatGeneral(v);
+    // The fixed text of a rounded value is printf's, whichever way it is produced.
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%8.3f", RoundOff(34, v));
+    ASSERT_EQ(FormatFixed(RoundOff(34, v), 8, 3), expected);
+    std::snprintf(expected, sizeof expected, "%.3f", v);
+    ASSERT_EQ(FormatFixed(v, 0, 3), expected);
   }
 }
 
