@@ -1,5 +1,7 @@
 #include "jww/stream.h"
 
+#include <algorithm>
+
 #include "common/atomic_file.h"
 
 namespace kestrova {
@@ -8,15 +10,24 @@ void OutStream::Refuse() {
   throw StreamError("the stream cannot take more than " + std::to_string(limit_) + " bytes");
 }
 
-void OutStream::Overwrite(const void* data, size_t size) {
+void OutStream::WriteSlow(const void* data, size_t size) {
+  if (base_ + pos_ + size > limit_) Refuse();
+  if (spillAt_ != 0 && pos_ == size_ && size_ + size > spillAt_ && size_ > 0) Spill();
   const size_t end = pos_ + size;
-  if (end > buffer_.size()) buffer_.resize(end);
-  std::memcpy(buffer_.data() + pos_, data, size);
+  if (end > capacity_) {
+    const size_t capacity = std::max({end, capacity_ * 2, spillAt_, size_t{1} << 16});
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (size_ > 0) std::memcpy(grown.get(), buffer_.get(), size_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  std::memcpy(buffer_.get() + pos_, data, size);
   pos_ = end;
+  if (pos_ > size_) size_ = pos_;
 }
 
 void OutStream::Seek(uint64_t position) {
-  if (position >= base_ && position <= base_ + buffer_.size()) {
+  if (position >= base_ && position <= base_ + size_) {
     pos_ = static_cast<size_t>(position - base_);
     return;
   }
@@ -25,6 +36,7 @@ void OutStream::Seek(uint64_t position) {
   // Later writes replace earlier bytes from here on.
   base_ = position;
   pos_ = 0;
+  size_ = 0;
 }
 
 FileOutStream::FileOutStream(const std::filesystem::path& target)
@@ -49,7 +61,7 @@ void FileOutStream::WriterLoop() {
     lock.unlock();
     std::exception_ptr error;
     try {
-      file_->WriteAt(inFlightOffset_, inFlight_.data(), inFlight_.size());
+      file_->WriteAt(inFlightOffset_, inFlight_.get(), inFlightSize_);
     } catch (...) {
       error = std::current_exception();
     }
@@ -67,23 +79,25 @@ void FileOutStream::WaitForWriter() {
 }
 
 void FileOutStream::Spill() {
-  if (buffer_.empty()) return;
+  if (size_ == 0) return;
   WaitForWriter();
   {
     std::lock_guard lock(mutex_);
     inFlight_.swap(buffer_);
+    std::swap(inFlightCapacity_, capacity_);
+    inFlightSize_ = size_;
     inFlightOffset_ = base_;
     busy_ = true;
   }
   wake_.notify_all();
-  base_ += inFlight_.size();
+  base_ += size_;
   if (base_ > fileSize_) fileSize_ = base_;
-  buffer_.clear();
+  size_ = 0;
   pos_ = 0;
 }
 
 uint64_t FileOutStream::Size() const {
-  const uint64_t end = base_ + buffer_.size();
+  const uint64_t end = base_ + size_;
   return end > fileSize_ ? end : fileSize_;
 }
 

@@ -24,20 +24,20 @@ class StreamError : public std::runtime_error {
 };
 
 // A seekable byte sink. Bytes collect in a buffer; a file stream spills the buffer to
-// disk as it grows, a memory stream keeps everything.
+// disk as it fills, a memory stream keeps everything. Appending a value is a bounds
+// check and a copy: drawings of millions of records go through here.
 class OutStream {
  public:
   virtual ~OutStream() = default;
 
   void Write(const void* data, size_t size) {
-    if (Position() + size > limit_) Refuse();
-    if (pos_ == buffer_.size()) {
-      buffer_.append(static_cast<const char*>(data), size);
+    if (pos_ == size_ && size <= capacity_ - pos_ && base_ + pos_ + size <= limit_) {
+      std::memcpy(buffer_.get() + pos_, data, size);
       pos_ += size;
-      if (spillAt_ != 0 && buffer_.size() >= spillAt_) Spill();
-    } else {
-      Overwrite(data, size);
+      size_ = pos_;
+      return;
     }
+    WriteSlow(data, size);
   }
   template <class T>
   void WriteValue(T v) {  // little-endian on every platform we build for
@@ -52,18 +52,21 @@ class OutStream {
 
  protected:
   explicit OutStream(size_t spillAt) : spillAt_(spillAt) {}
-  // Hands buffer_ (which starts at offset base_) to its destination and empties it.
+  // Hands the size_ bytes of buffer_ (which start at offset base_) to their
+  // destination, moves base_ past them and empties the buffer.
   virtual void Spill() {}
-  virtual uint64_t Size() const { return base_ + buffer_.size(); }
+  virtual uint64_t Size() const { return base_ + size_; }
 
-  std::string buffer_;
-  uint64_t base_ = 0;
+  std::unique_ptr<char[]> buffer_;  // capacity_ bytes of room; [0, size_) is content
+  size_t capacity_ = 0;
+  size_t size_ = 0;
   size_t pos_ = 0;
+  uint64_t base_ = 0;
   uint64_t limit_ = UINT64_MAX;
 
  private:
+  void WriteSlow(const void* data, size_t size);
   [[noreturn]] void Refuse();
-  void Overwrite(const void* data, size_t size);
 
   size_t spillAt_;
   std::string lastError_;
@@ -74,7 +77,8 @@ class MemoryOutStream : public OutStream {
   // limit: the most bytes the stream takes; more raises StreamError (tests use it to
   // make writers fail half-way).
   explicit MemoryOutStream(uint64_t limit = UINT64_MAX) : OutStream(0) { limit_ = limit; }
-  const std::string& Bytes() const { return buffer_; }
+  // Everything written.
+  std::string_view Bytes() const { return std::string_view(buffer_.get(), size_); }
 };
 
 // Writes through an AtomicFileWriter: Commit renames the finished file over the target.
@@ -98,7 +102,9 @@ class FileOutStream : public OutStream {
   uint64_t fileSize_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::string inFlight_;
+  std::unique_ptr<char[]> inFlight_;
+  size_t inFlightCapacity_ = 0;
+  size_t inFlightSize_ = 0;
   uint64_t inFlightOffset_ = 0;
   bool busy_ = false;
   bool stop_ = false;

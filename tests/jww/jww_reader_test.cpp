@@ -82,7 +82,7 @@ JwwDocument EveryClass() {
 std::string Write(JwwDocument& doc, uint32_t version) {
   MemoryOutStream s;
   EXPECT_TRUE(WriteJwwDrawing(doc, s, version));
-  return s.Bytes();
+  return std::string(s.Bytes());
 }
 
 TEST(JwwReader, EveryClassRoundTripsAtEveryVersion) {

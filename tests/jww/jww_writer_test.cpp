@@ -21,7 +21,7 @@ std::string Hex(std::string_view bytes) {
 }
 
 template <class T>
-T At(const std::string& bytes, size_t offset) {
+T At(std::string_view bytes, size_t offset) {
   T v;
   std::memcpy(&v, bytes.data() + offset, sizeof v);
   return v;
@@ -55,7 +55,7 @@ TEST(JwwHeader, FixedValuesAtTheirPlaces) {
   doc.Header.LayerGroups[8].GroupScale = 100.0;
   MemoryOutStream s;
   ASSERT_TRUE(WriteJwwHeader(s, doc.Header, 420, 0x8000, doc.EntityStreamPos));
-  const std::string& b = s.Bytes();
+  const std::string b(s.Bytes());
   EXPECT_EQ(At<uint32_t>(b, 14), 3u);
   EXPECT_EQ(At<uint32_t>(b, 18), 8u);
   for (int g = 0; g < 16; ++g) {
@@ -167,7 +167,7 @@ TEST(JwwArchive, WorkedExampleOfTwoLinesAndAPoint) {
   Add(doc, TDataTen{});
   MemoryOutStream s;
   ASSERT_TRUE(WriteEntityList(doc, s, 420));
-  const std::string& b = s.Bytes();
+  const std::string b(s.Bytes());
   ASSERT_EQ(b.size(), 14u + 47 + 2 + 47 + 14 + 35 + 2);
   EXPECT_EQ(Hex(b.substr(0, 6)), "FF FF A4 01 08 00");
   EXPECT_EQ(b.substr(6, 8), "CDataSen");
@@ -201,7 +201,7 @@ TEST(JwwArchive, StringLengthForms) {
   for (size_t n : {0u, 1u, 254u, 255u, 300u, 70000u}) {
     MemoryOutStream s;
     WriteArchiveString(s, std::string(n, 'x'));
-    const std::string& b = s.Bytes();
+    const std::string b(s.Bytes());
     if (n < 255) {
       EXPECT_EQ(static_cast<unsigned char>(b[0]), n);
       EXPECT_EQ(b.size(), n + 1);
@@ -271,7 +271,7 @@ TEST(JwwArchive, LargeDrawingsUseTheLongReferenceForm) {
   MemoryOutStream s;
   ASSERT_TRUE(WriteJwwDrawing(doc, s, 420));
   // The point class is introduced as number 40002, beyond the short form.
-  const std::string& b = s.Bytes();
+  const std::string b(s.Bytes());
   // Objects after the 32768th refer to their class in the long form.
   const size_t firstPoint = 14473 + 4 + (14 + 47) + 32768 * (2 + 47) + 7231 * (6 + 47);
   EXPECT_EQ(b.substr(firstPoint + 6, 8), "CDataTen");
