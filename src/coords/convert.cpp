@@ -1,9 +1,11 @@
 #include "coords/convert.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/error.h"
 #include "common/number_text.h"
+#include "common/parallel.h"
 #include "common/sjis.h"
 
 namespace kestrova {
@@ -111,6 +113,20 @@ void SetAttributes(E& e, uint8_t style, uint16_t color, uint16_t layer, uint16_t
 
 const char kFontName[] = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
 
+// Appends n entities of one class, made by make(k, entity) for k in [0, n), in order.
+template <class E, class Make>
+void AppendBlock(JwwDocument& doc, std::vector<E>& list, EntityClass c, size_t n,
+                 const Make& make) {
+  const size_t base = list.size();
+  list.resize(base + n);
+  FillInRanges(n, [&](size_t begin, size_t end) {
+    for (size_t k = begin; k < end; ++k)
+      make(k, list[base + k]);
+  });
+  doc.EntityOrder.insert(doc.EntityOrder.end(), n, c);
+  doc.EntityCount += static_cast<int32_t>(n);
+}
+
 }  // namespace
 
 void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
@@ -136,56 +152,46 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   Clear(doc);
   Init(doc);
   const uint16_t group = static_cast<uint16_t>(s.WrtBAse.Group);
-  const auto marked = [&table](int32_t r) { return table.Points[r].Marked == 1; };
-  // Sizes up front: millions of entities should not grow the lists step by step.
-  int32_t markedCount = 0;
-  for (int32_t r = 1; r <= table.PointCount; ++r)
-    markedCount += marked(r) ? 1 : 0;
+  std::vector<const SurveyPoint*> marked;
+  marked.reserve(static_cast<size_t>(table.PointCount));
+  for (int32_t r = 1; r <= table.PointCount; ++r) {
+    if (table.Points[r].Marked == 1) marked.push_back(&table.Points[r]);
+  }
+  const size_t m = marked.size();
   const size_t texts =
-      static_cast<size_t>(markedCount) *
-          ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
+      m * ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
       data.Sima.SimaTexts.size();
-  doc.TenList.reserve(s.Point.OutFlg ? markedCount : 0);
-  doc.EnkoList.reserve(s.Point.EnkoFlg ? markedCount : 0);
   doc.MojiList.reserve(texts);
-  doc.SenList.reserve(data.Sima.SimaLines.size());
-  doc.EntityOrder.reserve(doc.TenList.capacity() + doc.EnkoList.capacity() + texts +
+  doc.EntityOrder.reserve((s.Point.OutFlg ? m : 0) + (s.Point.EnkoFlg ? m : 0) + texts +
                           data.Sima.SimaLines.size());
 
   if (s.Point.OutFlg) {
-    for (int32_t r = 1; r <= table.PointCount; ++r) {
-      if (!marked(r)) continue;
-      const SurveyPoint& p = table.Points[r];
-      TDataTen e;
+    AppendBlock(doc, doc.TenList, EntityClass::kTen, m, [&](size_t k, TDataTen& e) {
+      const SurveyPoint& p = *marked[k];
       SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
       t.Apply(p.X, p.Y, e.X, e.Y);
       e.IsTemporary = 0;
       e.Scale = 1.0;
       ApplyCodeRule(p, s, e);
-      Add(doc, e);
-    }
+    });
   }
   if (s.Point.EnkoFlg) {
     const double radius = (s.Point.EnkoR / 2) * t.K / t.Scale;
-    for (int32_t r = 1; r <= table.PointCount; ++r) {
-      if (!marked(r)) continue;
-      TDataEnko e;
+    AppendBlock(doc, doc.EnkoList, EntityClass::kEnko, m, [&](size_t k, TDataEnko& e) {
       SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
-      t.Apply(table.Points[r].X, table.Points[r].Y, e.CenterX, e.CenterY);
+      t.Apply(marked[k]->X, marked[k]->Y, e.CenterX, e.CenterY);
       e.Radius = radius;
       e.StartAngle = 0.0;
       e.ArcAngle = 6.283185307179586;
       e.TiltAngle = 0.0;
       e.Flatness = 1.0;
       e.FullCircle = 1;
-      Add(doc, e);
-    }
+    });
   }
-  const auto addText = [&](std::string text, const OutputSettings::TextSection& ts, double x,
-                           double y, uint16_t color, uint16_t layer) {
+  const auto makeText = [&](TDataMoji& e, std::string text, const OutputSettings::TextSection& ts,
+                            double x, double y, uint16_t color, uint16_t layer) {
     const uint32_t kindNumber = std::clamp<uint32_t>(ts.MojiNo, 1, 10);
     const JwwTextKind& kind = textKinds[kindNumber - 1];
-    TDataMoji e;
     SetAttributes(e, 1, color, layer, group, 2);
     const TextPlacement place = PlaceText(text, ts.MojiBs, kind, t, x, y);
     e.StartX = place.StartX;
@@ -199,15 +205,13 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
     e.Angle = 0.0;
     e.FontName = kFontName;
     e.Text = std::move(text);
-    Add(doc, std::move(e));
   };
-  const auto textBlock = [&](const OutputSettings::TextSection& ts, auto makeText) {
+  const auto textBlock = [&](const OutputSettings::TextSection& ts, auto textOf) {
     if (!ts.OutFlg) return;
-    for (int32_t r = 1; r <= table.PointCount; ++r) {
-      if (!marked(r)) continue;
-      const SurveyPoint& p = table.Points[r];
-      addText(makeText(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
-    }
+    AppendBlock(doc, doc.MojiList, EntityClass::kMoji, m, [&](size_t k, TDataMoji& e) {
+      const SurveyPoint& p = *marked[k];
+      makeText(e, textOf(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
+    });
   };
   textBlock(s.PointStr, [](const SurveyPoint& p) { return p.Name; });
   textBlock(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
@@ -221,8 +225,10 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
     Add(doc, e);
   }
   for (const SimaText& label : data.Sima.SimaTexts) {
-    OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
-    addText(label.Text, ts, label.X, label.Y, 2, 5);
+    const OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
+    TDataMoji e;
+    makeText(e, label.Text, ts, label.X, label.Y, 2, 5);
+    Add(doc, std::move(e));
   }
   doc.EntityListCount =
       static_cast<uint32_t>(doc.SenCount() + doc.EnkoCount() + doc.TenCount() + doc.MojiCount());

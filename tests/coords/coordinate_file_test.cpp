@@ -184,6 +184,27 @@ TEST(LoadSima, PointsTitlesAndParcels) {
   EXPECT_EQ(d.Sima.SimaTexts[2].Y, 0.0);
 }
 
+TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
+  CoordinateData d = Load(
+      "A00,\r\n"
+      "A01,1,a,0,0,0,\r\n"
+      "D00,1,early,1,\r\nB01,1,\r\nB01,2,\r\nD99,\r\n"  // point 2 comes later: abandoned
+      "A01,2,b,10,0,0,\r\n"
+      "D00,2,inner,0,\r\nB01,1,\r\nA01,7,skipped,5,5,5,\r\nB01,2,\r\nD99,\r\n"
+      "A01,,c,20,0,0,\r\n"  // row 3: the point inside the parcel took no row
+      "D00,3,gone,0,\r\nB01,1,\r\nB01,99,\r\nA01,8,read,6,6,6,\r\nD99,\r\n");
+  const PointTable& t = d.Table;
+  ASSERT_EQ(t.PointCount, 4);
+  EXPECT_EQ(t.Points[3].Name, "c");
+  EXPECT_EQ(t.Points[3].Number, 3);
+  EXPECT_EQ(t.Points[4].Name, "read");  // after an abandoned parcel the main loop reads on
+  EXPECT_EQ(FindPointIndex(t, 7), std::nullopt);
+  ASSERT_EQ(d.Sima.SimaLines.size(), 1u);  // only "inner": 2 to 1
+  EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
+  EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
+  EXPECT_EQ(d.Sima.SimaTexts[0].Text, "inner");
+}
+
 TEST(LoadSima, CentroidDoesNotDependOnDirection) {
   const std::vector<std::pair<double, double>> ccw = {{0, 0}, {4, 0}, {4, 2}, {0, 2}};
   const std::vector<std::pair<double, double>> cw(ccw.rbegin(), ccw.rend());
