@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <iostream>
+
 #include "app/flows.h"
 #include "app/settings_file.h"
 #include "common/error.h"
@@ -17,8 +19,13 @@ CoordinateData LoadFiles(const std::vector<std::string>& files) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
-    if (!LoadCoordinateFile(file, data, append)) {
+    LoadReport report;
+    if (!LoadCoordinateFile(file, data, append, &report)) {
       throw Error(file + ": fewer than two lines; nothing was loaded");
+    }
+    if (report.replacedCharacters > 0) {
+      std::cerr << "kestrova-cli: warning: " << file << ": " << report.replacedCharacters
+                << " characters of this UTF-8 file have no Shift_JIS form and were read as \"?\"\n";
     }
     append = true;
   }

@@ -14,14 +14,19 @@ namespace {
 
 // Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or valid UTF-8
 // that is not valid code page 932) is converted.
-std::string DecodeFileText(std::string bytes) {
+std::string DecodeFileText(std::string bytes, LoadReport& report) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
-  if (std::string_view(bytes).substr(0, 3) == kBom) {
-    return Utf8ToCp932(std::string_view(bytes).substr(3)).text;
-  }
+  const auto convert = [&report](std::string_view utf8) {
+    Cp932Text converted = Utf8ToCp932(utf8);
+    report.convertedFromUtf8 = true;
+    report.replacedCharacters = converted.replaced;
+    return std::move(converted.text);
+  };
+  if (std::string_view(bytes).substr(0, 3) == kBom)
+    return convert(std::string_view(bytes).substr(3));
   // Code page 932 text is almost never valid UTF-8, so the table lookup of
   // IsValidCp932 is only needed for text that could be either.
-  if (IsValidUtf8(bytes) && !IsValidCp932(bytes)) return Utf8ToCp932(bytes).text;
+  if (IsValidUtf8(bytes) && !IsValidCp932(bytes)) return convert(bytes);
   return bytes;
 }
 
@@ -277,8 +282,9 @@ void ReadInto(const std::string& name, const std::vector<std::string_view>& line
 }  // namespace
 
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
-                        bool appendOnLoad) {
-  const std::string text = DecodeFileText(std::move(bytes));
+                        bool appendOnLoad, LoadReport* report) {
+  LoadReport local;
+  const std::string text = DecodeFileText(std::move(bytes), report ? *report : local);
   const std::vector<std::string_view> lines = SplitLines(text);
   if (lines.size() < 2) return false;
 
@@ -313,9 +319,9 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
   return true;
 }
 
-bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
-                        bool appendOnLoad) {
-  return LoadCoordinateText(ReadFileBytes(path), path.string(), data, appendOnLoad);
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report) {
+  return LoadCoordinateText(ReadFileBytes(path), path.string(), data, appendOnLoad, report);
 }
 
 CentroidResult PolygonCentroid(const std::vector<std::pair<double, double>>& v) {

@@ -11,6 +11,12 @@
 
 namespace kestrova {
 
+// What a load had to change to read a file, for the user to hear about.
+struct LoadReport {
+  bool convertedFromUtf8 = false;
+  size_t replacedCharacters = 0;  // UTF-8 characters without a code page 932 form, now "?"
+};
+
 // Reads a coordinate file into data: SIMA when the first field of the first line is
 // "G00", "A00" or "Z00", APA when it is "A" followed by a field starting with "0",
 // otherwise a comma, tab or space separated list (the separator chosen by the first
@@ -24,11 +30,12 @@ namespace kestrova {
 // file and returns true. Files in UTF-8 (with or without a byte-order mark) are
 // recognised and their text brought to code page 932; a valid code page 932 file is
 // taken byte for byte.
-bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad);
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report = nullptr);
 
 // The same for text already in memory; name is used in error messages only.
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
-                        bool appendOnLoad);
+                        bool appendOnLoad, LoadReport* report = nullptr);
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

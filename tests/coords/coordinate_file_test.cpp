@@ -281,6 +281,13 @@ TEST(LoadCoordinateFile, Utf8FilesAreConverted) {
     EXPECT_EQ(d.Sima.SiteName, Sjis("現場"));
     EXPECT_EQ(d.Table.Points[1].Name, sjisName);
   }
+  LoadReport report;
+  CoordinateData withEmoji;
+  ASSERT_TRUE(LoadCoordinateText("1,\xF0\x9F\x98\x80x\xE3\x80\x9C,1,2,3\r\n2,b,1,1,1\r\n", "u.zhy",
+                                 withEmoji, false, &report));
+  EXPECT_TRUE(report.convertedFromUtf8);
+  EXPECT_EQ(report.replacedCharacters, 2u);
+  EXPECT_EQ(withEmoji.Table.Points[1].Name, "?x?");
   // Valid code page 932 is taken byte for byte.
   CoordinateData s = Load(Sjis("1,境界,1,2,3\r\n2,点,4,5,6\r\n"));
   EXPECT_EQ(s.Table.Points[1].Name, Sjis("境界"));
