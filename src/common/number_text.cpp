@@ -297,14 +297,30 @@ std::optional<double> ParseFloat(std::string_view text) {
   }
   const size_t numberStart = i;
   size_t mantissaDigits = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+  // The digits as an integer while it stays exact, and the decimal places among them.
+  uint64_t mantissa = 0;
+  int places = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+    mantissa = mantissa * 10 + static_cast<uint64_t>(s[i] - '0');
     ++i, ++mantissaDigits;
+  }
   if (i < s.size() && s[i] == '.') {
     ++i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
-      ++i, ++mantissaDigits;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(s[i] - '0');
+      ++i, ++mantissaDigits, ++places;
+    }
   }
   if (mantissaDigits == 0) return std::nullopt;
+  if (i == s.size() && mantissaDigits <= 15 && places <= 22) {
+    // Both the integer and the power of ten are exact doubles, so one division is the
+    // correctly rounded value, as from_chars would give it; coordinates take this way.
+    constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double value = static_cast<double>(mantissa) / kExact[places];
+    return negative ? -value : value;
+  }
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     size_t j = i + 1;
     if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "jww/archive_io.h"
@@ -72,8 +74,64 @@ void WriteClassRef(OutStream& s, uint32_t classIndex, uint64_t objectsWritten) {
 
 namespace {
 
+// Writes straight into reserved room of the stream: one bounds check per record.
+struct RawIo {
+  char* p;
+  template <class T>
+  void Put(T v) {
+    std::memcpy(p, &v, sizeof v);
+    p += sizeof v;
+  }
+  void U8(uint8_t v) { Put(v); }
+  void U16(uint16_t v) { Put(v); }
+  void U32(uint32_t v) { Put(v); }
+  void F64(double v) { Put(v); }
+  void Count(uint32_t v) {
+    if (v < 0x8000) {
+      Put(static_cast<uint16_t>(v));
+    } else {
+      Put(static_cast<uint16_t>(0xFFFF));
+      Put(v);
+    }
+  }
+  void Str(const std::string& v) {
+    const size_t n = v.size();
+    if (n < 0xFF) {
+      Put(static_cast<uint8_t>(n));
+    } else if (n < 0xFFFE) {
+      Put(static_cast<uint8_t>(0xFF));
+      Put(static_cast<uint16_t>(n));
+    } else {
+      Put(static_cast<uint8_t>(0xFF));
+      Put(static_cast<uint16_t>(0xFFFF));
+      Put(static_cast<uint32_t>(n));
+    }
+    std::memcpy(p, v.data(), n);
+    p += n;
+  }
+};
+
+// The most bytes a record can take: its fixed part and its texts with their lengths.
+template <class E>
+size_t RecordBound(const E& e) {
+  size_t texts = 0;
+  if constexpr (std::is_same_v<E, TDataMoji>) texts = e.FontName.size() + e.Text.size();
+  if constexpr (std::is_same_v<E, TDataSunpou>) {
+    texts = e.Label.FontName.size() + e.Label.Text.size();
+  }
+  if constexpr (std::is_same_v<E, TDataList>) texts = e.Name.size();
+  return 512 + texts + 2 * 7;
+}
+
 template <class E>
 void Write(OutStream& s, const E& e, uint32_t version) {
+  const size_t bound = RecordBound(e);
+  if (char* room = s.Reserve(bound)) {
+    RawIo io{room};
+    VisitRecord(io, e, version);
+    s.Advance(static_cast<size_t>(io.p - room));
+    return;
+  }
   WriteIo io{s};
   VisitRecord(io, e, version);
 }

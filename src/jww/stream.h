@@ -44,6 +44,18 @@ class OutStream {
     Write(&v, sizeof v);
   }
 
+  // Room for up to n bytes written directly at the end, or nullptr (then use Write).
+  // Advance(k) then takes the k bytes written there.
+  char* Reserve(size_t n) {
+    return pos_ == size_ && n <= capacity_ - pos_ && base_ + pos_ + n <= limit_
+               ? buffer_.get() + pos_
+               : nullptr;
+  }
+  void Advance(size_t n) {
+    pos_ += n;
+    size_ = pos_;
+  }
+
   uint64_t Position() const { return base_ + pos_; }
   void Seek(uint64_t position);
 

@@ -83,6 +83,13 @@ TEST(RoundOff, AgreesWithExactDecimalModel) {
     }
     ASSERT_EQ(RoundOff(34, v), ExactRoundOff(3, v)) << FormatGeneral(v);
     ASSERT_EQ(RoundOff(64, v), ExactRoundOff(6, v)) << FormatGeneral(v);
+    // Parsing gives the correctly rounded value, whichever way it is produced.
+    for (const std::string& text :
+         {FormatFixed(v, 0, 7), FormatGeneral(v), FormatFixed(v, 0, 12)}) {
+      double expectedValue = 0;
+      std::from_chars(text.data(), text.data() + text.size(), expectedValue);
+      ASSERT_EQ(ParseFloat(text), expectedValue) << text;
+    }
     // The fixed text of a rounded value is printf's, whichever way it is produced.
     char expected[64];
     std::snprintf(expected, sizeof expected, "%8.3f", RoundOff(34, v));
