@@ -24,8 +24,9 @@ CoordinateData LoadFiles(const std::vector<std::string>& files) {
       throw Error(file + ": fewer than two lines; nothing was loaded");
     }
     if (report.replacedCharacters > 0) {
-      std::cerr << "kestrova-cli: warning: " << file << ": " << report.replacedCharacters
-                << " characters of this UTF-8 file have no Shift_JIS form and were read as \"?\"\n";
+      std::cerr
+          << "kestrova-cli: warning: " << file << ": " << report.replacedCharacters
+          << " characters of this Unicode file have no Shift_JIS form and were read as \"?\"\n";
     }
     append = true;
   }

@@ -140,6 +140,12 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
   return result;
 }
 
+std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian) {
+  ConverterPtr from = OpenConverter(littleEndian ? "UTF-16LE" : "UTF-16BE");
+  ConverterPtr to = OpenConverter("UTF-8");
+  return FromUtf16(to.get(), ToUtf16(from.get(), utf16));
+}
+
 bool IsValidCp932(std::string_view s) {
   // A quick structural pass first: most files are plain ASCII or fail it outright.
   bool ascii = true;

@@ -43,6 +43,9 @@ struct Cp932Text {
 // malformed UTF-8 is replaced the same way.
 Cp932Text Utf8ToCp932(std::string_view utf8);
 
+// UTF-16 text (without its byte-order mark) to UTF-8; broken pairs become U+FFFD.
+std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian);
+
 // True when every byte sequence is an assigned code page 932 character.
 bool IsValidCp932(std::string_view s);
 

@@ -16,14 +16,17 @@ namespace {
 // that is not valid code page 932) is converted.
 std::string DecodeFileText(std::string bytes, LoadReport& report) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
-  const auto convert = [&report](std::string_view utf8) {
+  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
     Cp932Text converted = Utf8ToCp932(utf8);
     report.convertedFromUtf8 = true;
     report.replacedCharacters = converted.replaced;
     return std::move(converted.text);
   };
-  if (std::string_view(bytes).substr(0, 3) == kBom)
-    return convert(std::string_view(bytes).substr(3));
+  const std::string_view view(bytes);
+  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
+  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
+  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
+  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
   // Code page 932 text is almost never valid UTF-8, so the table lookup of
   // IsValidCp932 is only needed for text that could be either.
   if (IsValidUtf8(bytes) && !IsValidCp932(bytes)) return convert(bytes);

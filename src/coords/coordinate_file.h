@@ -13,8 +13,8 @@ namespace kestrova {
 
 // What a load had to change to read a file, for the user to hear about.
 struct LoadReport {
-  bool convertedFromUtf8 = false;
-  size_t replacedCharacters = 0;  // UTF-8 characters without a code page 932 form, now "?"
+  bool convertedFromUtf8 = false;  // the file was UTF-8 or UTF-16
+  size_t replacedCharacters = 0;   // characters without a code page 932 form, now "?"
 };
 
 // Reads a coordinate file into data: SIMA when the first field of the first line is
@@ -29,7 +29,7 @@ struct LoadReport {
 // cannot be read or a record cannot be understood, and otherwise commits the whole
 // file and returns true. Files in UTF-8 (with or without a byte-order mark) are
 // recognised and their text brought to code page 932; a valid code page 932 file is
-// taken byte for byte.
+// taken byte for byte. UTF-16 with a byte-order mark is converted too.
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
                         LoadReport* report = nullptr);
 

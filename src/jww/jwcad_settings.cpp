@@ -1,7 +1,5 @@
 #include "jww/jwcad_settings.h"
 
-#include <unicode/ucnv.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,20 +96,8 @@ bool IsHexDigit(char c) {
 
 // The text of a registry file as UTF-8.
 std::string RegTextToUtf8(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::string out;
-    UErrorCode status = U_ZERO_ERROR;
-    const std::string_view body = bytes.substr(2);
-    out.resize(body.size() * 2 + 4);
-    const int32_t n =
-        ucnv_convert("UTF-8", "UTF-16LE", out.data(), static_cast<int32_t>(out.size()), body.data(),
-                     static_cast<int32_t>(body.size()), &status);
-    if (U_FAILURE(status))
-      throw Error(std::string("cannot read UTF-16 text: ") + u_errorName(status));
-    out.resize(static_cast<size_t>(n));
-    return out;
-  }
+  if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16ToUtf8(bytes.substr(2), true);
+  if (bytes.substr(0, 2) == "\xFE\xFF") return Utf16ToUtf8(bytes.substr(2), false);
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);
   return Cp932ToUtf8(bytes);  // REGEDIT4 files are in the ANSI code page

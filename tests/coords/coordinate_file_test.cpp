@@ -273,7 +273,7 @@ TEST(LoadCoordinateFile, AllOrNothing) {
   EXPECT_THROW(LoadCoordinateFile("/nonexistent/site.sim", d, false), Error);
 }
 
-TEST(LoadCoordinateFile, Utf8FilesAreConverted) {
+TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
   const std::string sjisName = Sjis("境界①～");
   for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
     CoordinateData d = Load(bom + "G00,01,現場,\r\nA01,1,境界①～,1,2,3,\r\n");
@@ -288,6 +288,14 @@ TEST(LoadCoordinateFile, Utf8FilesAreConverted) {
   EXPECT_TRUE(report.convertedFromUtf8);
   EXPECT_EQ(report.replacedCharacters, 2u);
   EXPECT_EQ(withEmoji.Table.Points[1].Name, "?x?");
+  // UTF-16 with a byte-order mark, as Windows programs save "Unicode" text.
+  std::string utf16le = "\xFF\xFE";
+  for (char c : std::string("G00,01,x,\r\nA01,1,"))
+    utf16le += std::string{c, '\0'};
+  utf16le += std::string("\x83\x58\x0A\x00", 4);  // 境, then a line end
+  CoordinateData wide = Load(utf16le);
+  EXPECT_TRUE(wide.Sima.SimaLoaded);
+  EXPECT_EQ(wide.Table.Points[1].Name, Sjis("境"));
   // Valid code page 932 is taken byte for byte.
   CoordinateData s = Load(Sjis("1,境界,1,2,3\r\n2,点,4,5,6\r\n"));
   EXPECT_EQ(s.Table.Points[1].Name, Sjis("境界"));
