@@ -297,6 +297,9 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
     fresh.Sima.SimaTitles = data.Sima.SimaTitles;
     ReadInto(name, lines, fresh);
     data = std::move(fresh);
+    // Only parcels look points up, and only while their file is read: a million points
+    // need not keep their index for the rest of the session.
+    InvalidatePointIndex(data.Table);
     return true;
   }
   // Appending reads into the live data (parcels may name earlier points) and rolls
@@ -317,8 +320,10 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
     data.Sima.SiteName = siteName;
     data.Sima.SimaTitles = titles;
     data.Sima.SimaLoaded = simaLoaded;
+    InvalidatePointIndex(data.Table);
     throw;
   }
+  InvalidatePointIndex(data.Table);
   return true;
 }
 

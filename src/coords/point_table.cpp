@@ -18,7 +18,7 @@ void ClearPoints(PointTable& table) {
 }
 
 void InvalidatePointIndex(PointTable& table) {
-  table.numberIndex.clear();
+  std::unordered_map<int32_t, int32_t>().swap(table.numberIndex);  // gives the memory back
   table.indexedRows = 0;
 }
 

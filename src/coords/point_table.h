@@ -47,6 +47,7 @@ void ClearPoints(PointTable& table);
 // The first row 1..PointCount whose Number equals number, or nullopt.
 std::optional<int32_t> FindPointIndex(const PointTable& table, int32_t number);
 
+// Drops the index (and its memory); the next FindPointIndex builds it again.
 void InvalidatePointIndex(PointTable& table);
 
 // One segment of a parcel boundary, triangle or polyline, in stored X/Y.
