@@ -21,6 +21,18 @@ double PointY(int i) {
   return -30000.0 + (i % 1000) * 2.5 + (i % 11) * 0.0005;
 }
 
+// "i,Pi,X,Y,12.345," for point i.
+void AppendPoint(std::string& out, int i) {
+  AppendInt(out, i);
+  out += ",P";
+  AppendInt(out, i);
+  out += ',';
+  AppendGeneral(out, PointX(i));
+  out += ',';
+  AppendGeneral(out, PointY(i));
+  out += ",12.345,";
+}
+
 }  // namespace
 
 std::filesystem::path GeneratedSima(int points) {
@@ -30,14 +42,8 @@ std::filesystem::path GeneratedSima(int points) {
   out.reserve(static_cast<size_t>(points) * 70);
   for (int i = 1; i <= points; ++i) {
     out += "A01,";
-    AppendInt(out, i);
-    out += ",P";
-    AppendInt(out, i);
-    out += ',';
-    AppendGeneral(out, PointX(i));
-    out += ',';
-    AppendGeneral(out, PointY(i));
-    out += ",12.345,\r\n";
+    AppendPoint(out, i);
+    out += "\r\n";
   }
   out += "A99,\r\n";
   for (int parcel = 0; parcel < points / 10; ++parcel) {
@@ -73,14 +79,8 @@ std::filesystem::path GeneratedZhy(int points) {
   std::string out;
   out.reserve(static_cast<size_t>(points) * 50);
   for (int i = 1; i <= points; ++i) {
-    AppendInt(out, i);
-    out += ",P";
-    AppendInt(out, i);
-    out += ',';
-    AppendGeneral(out, PointX(i));
-    out += ',';
-    AppendGeneral(out, PointY(i));
-    out += ",12.345,,,\r\n";
+    AppendPoint(out, i);
+    out += ",,\r\n";
   }
   WriteFileAtomic(path, out);
   return path;

@@ -4,6 +4,7 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "common/error.h"
@@ -111,22 +112,30 @@ std::string_view CutToBytes(std::string_view s, size_t limit) {
   return s.substr(0, i);
 }
 
-std::string Cp932ToUtf8(std::string_view cp932) {
-  bool ascii = true;
-  for (char c : cp932)
-    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return std::string(cp932);
-  ConverterPtr from = OpenConverter(kCp932);
+namespace {
+
+// ASCII reads the same in every encoding here: no converter needed.
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string ConvertToUtf8(const char* encoding, std::string_view bytes) {
+  ConverterPtr from = OpenConverter(encoding);
   ConverterPtr to = OpenConverter("UTF-8");
-  return FromUtf16(to.get(), ToUtf16(from.get(), cp932));
+  return FromUtf16(to.get(), ToUtf16(from.get(), bytes));
+}
+
+}  // namespace
+
+std::string Cp932ToUtf8(std::string_view cp932) {
+  if (IsAscii(cp932)) return std::string(cp932);
+  return ConvertToUtf8(kCp932, cp932);
 }
 
 Cp932Text Utf8ToCp932(std::string_view utf8) {
   Cp932Text result;
-  bool ascii = true;
-  for (char c : utf8)
-    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (ascii) {
+  if (IsAscii(utf8)) {
     result.text = std::string(utf8);
     return result;
   }
@@ -141,9 +150,7 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian) {
-  ConverterPtr from = OpenConverter(littleEndian ? "UTF-16LE" : "UTF-16BE");
-  ConverterPtr to = OpenConverter("UTF-8");
-  return FromUtf16(to.get(), ToUtf16(from.get(), utf16));
+  return ConvertToUtf8(littleEndian ? "UTF-16LE" : "UTF-16BE", utf16);
 }
 
 bool IsValidCp932(std::string_view s) {

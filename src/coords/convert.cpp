@@ -26,43 +26,25 @@ TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKi
   const double h = kind.Height;
   double px, py;
   t.Apply(x, y, px, py);
-  // Offsets along the text (a) and across it (b) for positions 1..9: left, centre and
-  // right of the bottom, middle and top line.
+  // Positions 1..9 are left, centre and right of the bottom, middle and top line:
+  // offsets along the text from the point to its start and end, and across it.
   const int pos = std::clamp(basePosition, 1, 9);
-  const int column = (pos - 1) % 3;  // 0 left, 1 centre, 2 right
-  const int row = (pos - 1) / 3;     // 0 bottom, 1 middle, 2 top
-  const double across = row == 0 ? 0.0 : (row == 1 ? h / 2 : h);
+  const int column = (pos - 1) % 3;
+  const int row = (pos - 1) / 3;
+  const double alongStart = column == 0 ? 0.0 : (column == 1 ? -l / 2 : -l);
+  const double alongEnd = column == 0 ? l : (column == 1 ? l / 2 : 0.0);
+  const double across = row == 0 ? 0.0 : (row == 1 ? -h / 2 : -h);
+  // A zero offset leaves the coordinate as it is (a -0.0 stays -0.0).
+  const auto shift = [](double v, double offset) { return offset == 0.0 ? v : v + offset; };
   TextPlacement p;
   if (t.Swap) {  // survey axes: the text runs along +u
-    p.StartY = p.EndY = row == 0 ? py : py - across;
-    switch (column) {
-      case 0:
-        p.StartX = px;
-        p.EndX = px + l;
-        break;
-      case 1:
-        p.StartX = px - l / 2;
-        p.EndX = l / 2 + px;
-        break;
-      default:
-        p.StartX = px - l;
-        p.EndX = px;
-    }
+    p.StartX = shift(px, alongStart);
+    p.EndX = shift(px, alongEnd);
+    p.StartY = p.EndY = shift(py, across);
   } else {  // mathematical axes: the text runs along +v
-    p.StartX = p.EndX = row == 0 ? px : px - across;
-    switch (column) {
-      case 0:
-        p.StartY = py;
-        p.EndY = py + l;
-        break;
-      case 1:
-        p.StartY = py - l / 2;
-        p.EndY = l / 2 + py;
-        break;
-      default:
-        p.StartY = py - l;
-        p.EndY = py;
-    }
+    p.StartY = shift(py, alongStart);
+    p.EndY = shift(py, alongEnd);
+    p.StartX = p.EndX = shift(px, across);
   }
   return p;
 }

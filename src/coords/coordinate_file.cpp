@@ -416,6 +416,17 @@ void AppendCoordinate(std::string& out, double v) {
   AppendGeneral(out, RoundOff(64, v));
 }
 
+// "Name,X,Y,Z" with the given separator, the part every layout shares.
+void AppendNameAndCoordinates(std::string& out, const SurveyPoint& p, char sep) {
+  out += p.Name;
+  out += sep;
+  AppendCoordinate(out, p.X);
+  out += sep;
+  AppendCoordinate(out, p.Y);
+  out += sep;
+  AppendCoordinate(out, p.Z);
+}
+
 }  // namespace
 
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
@@ -430,13 +441,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
         const SurveyPoint& p = t.Points[r];
         AppendInt(out, p.Number);
         out += sep;
-        out += p.Name;
-        out += sep;
-        AppendCoordinate(out, p.X);
-        out += sep;
-        AppendCoordinate(out, p.Y);
-        out += sep;
-        AppendCoordinate(out, p.Z);
+        AppendNameAndCoordinates(out, p, sep);
         out += sep;
         out += p.Mark;
         out += sep;
@@ -457,13 +462,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
         out += "A01,";
         AppendInt(out, p.Number);
         out += ',';
-        out += p.Name;
-        out += ',';
-        AppendCoordinate(out, p.X);
-        out += ',';
-        AppendCoordinate(out, p.Y);
-        out += ',';
-        AppendCoordinate(out, p.Z);
+        AppendNameAndCoordinates(out, p, ',');
         out += ",\r\n";
       }
       out += "A99,\r\n";
@@ -478,13 +477,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
       for (int32_t r = 1; r <= t.PointCount; ++r) {
         const SurveyPoint& p = t.Points[r];
         g = "G,";
-        g += p.Name;
-        g += ',';
-        AppendCoordinate(g, p.X);
-        g += ',';
-        AppendCoordinate(g, p.Y);
-        g += ',';
-        AppendCoordinate(g, p.Z);
+        AppendNameAndCoordinates(g, p, ',');
         g += ',';
         out += g;
         out += CheckChar(g);

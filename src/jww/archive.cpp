@@ -11,19 +11,50 @@
 
 namespace kestrova {
 
-void WriteArchiveString(OutStream& s, std::string_view text) {
+namespace {
+
+// The archive's length forms, written once for any sink with Put(value) and
+// Bytes(data, size): the stream itself, or room reserved in it.
+template <class Sink>
+void EncodeString(Sink& sink, std::string_view text) {
   const size_t n = text.size();
   if (n < 0xFF) {
-    s.WriteValue(static_cast<uint8_t>(n));
+    sink.Put(static_cast<uint8_t>(n));
   } else if (n < 0xFFFE) {
-    s.WriteValue(static_cast<uint8_t>(0xFF));
-    s.WriteValue(static_cast<uint16_t>(n));
+    sink.Put(static_cast<uint8_t>(0xFF));
+    sink.Put(static_cast<uint16_t>(n));
   } else {
-    s.WriteValue(static_cast<uint8_t>(0xFF));
-    s.WriteValue(static_cast<uint16_t>(0xFFFF));
-    s.WriteValue(static_cast<uint32_t>(n));
+    sink.Put(static_cast<uint8_t>(0xFF));
+    sink.Put(static_cast<uint16_t>(0xFFFF));
+    sink.Put(static_cast<uint32_t>(n));
   }
-  s.Write(text.data(), n);
+  sink.Bytes(text.data(), n);
+}
+
+template <class Sink>
+void EncodeCount(Sink& sink, uint32_t count) {
+  if (count < 0x8000) {
+    sink.Put(static_cast<uint16_t>(count));
+  } else {
+    sink.Put(static_cast<uint16_t>(0xFFFF));
+    sink.Put(count);
+  }
+}
+
+struct StreamSink {
+  OutStream& s;
+  template <class T>
+  void Put(T v) {
+    s.WriteValue(v);
+  }
+  void Bytes(const char* data, size_t n) { s.Write(data, n); }
+};
+
+}  // namespace
+
+void WriteArchiveString(OutStream& s, std::string_view text) {
+  StreamSink sink{s};
+  EncodeString(sink, text);
 }
 
 std::string ReadArchiveString(InStream& s) {
@@ -42,12 +73,8 @@ std::string ReadArchiveString(InStream& s) {
 }
 
 void WriteCount(OutStream& s, uint32_t count) {
-  if (count < 0x8000) {
-    s.WriteValue(static_cast<uint16_t>(count));
-  } else {
-    s.WriteValue(static_cast<uint16_t>(0xFFFF));
-    s.WriteValue(count);
-  }
+  StreamSink sink{s};
+  EncodeCount(sink, count);
 }
 
 uint32_t ReadCount(InStream& s) {
@@ -86,27 +113,10 @@ struct RawIo {
   void U16(uint16_t v) { Put(v); }
   void U32(uint32_t v) { Put(v); }
   void F64(double v) { Put(v); }
-  void Count(uint32_t v) {
-    if (v < 0x8000) {
-      Put(static_cast<uint16_t>(v));
-    } else {
-      Put(static_cast<uint16_t>(0xFFFF));
-      Put(v);
-    }
-  }
-  void Str(const std::string& v) {
-    const size_t n = v.size();
-    if (n < 0xFF) {
-      Put(static_cast<uint8_t>(n));
-    } else if (n < 0xFFFE) {
-      Put(static_cast<uint8_t>(0xFF));
-      Put(static_cast<uint16_t>(n));
-    } else {
-      Put(static_cast<uint8_t>(0xFF));
-      Put(static_cast<uint16_t>(0xFFFF));
-      Put(static_cast<uint32_t>(n));
-    }
-    std::memcpy(p, v.data(), n);
+  void Count(uint32_t v) { EncodeCount(*this, v); }
+  void Str(const std::string& v) { EncodeString(*this, v); }
+  void Bytes(const char* data, size_t n) {
+    std::memcpy(p, data, n);
     p += n;
   }
 };
