@@ -2,11 +2,14 @@
 
 #include <filesystem>
 
+#include "app/options_form.h"
+#include "coords/cell_grid.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/clipboard.h"
 #include "jww/document.h"
 #include "jww/jwcad_settings.h"
+#include "view/plot_view.h"
 
 namespace kestrova {
 
@@ -18,6 +21,12 @@ struct Workspace {
   uint32_t JwwVersion = 420;  // chosen per run, not stored
   JwwDocument Drawing;
   JwCadExtras JwCad;
+  // The desktop program's editing surface and view; the command-line tool leaves them.
+  CellGrid Grid;
+  bool AppendOnLoad = false;  // the next load adds to the table
+  PlotViewState View;
+  bool GridEditable = true;  // a right click on the plot disables the grid and back
+  OptionsForm Options;       // the options dialog's controls between two openings
 };
 
 // The drawing-file save from the header defaults to the file: header defaults with

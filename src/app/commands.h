@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/flows.h"
+#include "app/options_form.h"
+#include "app/prompts.h"
+
+namespace kestrova {
+
+// What a command works on and talks through. The desktop program builds one at start-up;
+// tests build theirs with scripted fakes.
+struct CommandContext {
+  Workspace& ws;
+  Prompts& prompts;
+  MainView& view;
+  ClipboardSink& clipboard;
+  JwCadSettingsSource* jwcadSource = nullptr;  // none: Jw_cad's settings are not available
+  std::filesystem::path settingsFile;          // where the settings are read and written
+  std::filesystem::path programFolder;         // default of Folder.name
+  std::filesystem::path manualFile;            // the help manual; empty when not found
+};
+
+// Start-up after the window exists: Jw_cad's settings, the settings file, the empty
+// table. Problems are returned (UTF-8) to be shown once the window is visible; start-up
+// always completes.
+std::vector<std::string> StartUp(CommandContext& ctx);
+// Shut-down: writes the settings file; a failure is shown.
+void ShutDown(CommandContext& ctx);
+
+void NewTableCommand(CommandContext& ctx);
+void LoadCommand(CommandContext& ctx);
+// Files dropped on the window or named on the command line: the load flow without the
+// file dialog (the append question still comes first when points are loaded).
+void LoadFilesCommand(CommandContext& ctx, const std::vector<std::filesystem::path>& files);
+void SaveCommand(CommandContext& ctx);
+void JwwSaveCommand(CommandContext& ctx);
+void TransferCommand(CommandContext& ctx);
+void OptionsCommand(CommandContext& ctx);
+void PrinterSetupCommand(CommandContext& ctx);
+void HelpCommand(CommandContext& ctx);
+void VersionCommand(CommandContext& ctx);
+void QuitCommand(CommandContext& ctx);
+void SiteNameCommand(CommandContext& ctx);
+
+}  // namespace kestrova
