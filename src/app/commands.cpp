@@ -423,4 +423,19 @@ void SiteNameCommand(CommandContext& ctx) {
   });
 }
 
+void GridCellEdited(CommandContext& ctx, int row, int column, const std::string& utf8) {
+  Guarded(ctx, [&] {
+    CellGrid& grid = ctx.ws.Grid;
+    if (row < 1 || row >= grid.RowCount() || column < 1 || column >= CellGrid::kColumns) return;
+    Cp932Text text = Utf8ToCp932(utf8);
+    grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = std::move(text.text);
+    if (text.replaced > 0 && !ctx.ws.ReplacedTextNoticeShown) {
+      ctx.ws.ReplacedTextNoticeShown = true;
+      Tell(ctx, Kind::kInformation,
+           "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示して"
+           "います。");
+    }
+  });
+}
+
 }  // namespace kestrova

@@ -517,6 +517,20 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   EXPECT_EQ(view_.status[2], " 川?町");
   ExpectShown(2, Kind::kInformation, Buttons::kOk,
               "現場名の 1 文字は Shift_JIS で表せないため「?」に置き換えました。");
+  // Typed text is kept as it will be saved; the user hears about replacements once.
+  prompts_.shown.clear();
+  GridCellEdited(ctx_, 1, 2, "川〜町");
+  GridCellEdited(ctx_, 2, 2, "①〜");
+  GridCellEdited(ctx_, 0, 2, "header");  // header and number cells are not edited
+  GridCellEdited(ctx_, 3, 0, "9");
+  EXPECT_EQ(ws_.Grid.Rows[1][2], Utf8ToCp932("川?町").text);
+  EXPECT_EQ(ws_.Grid.Rows[2][2], "\x87\x40?");
+  EXPECT_EQ(ws_.Grid.Rows[0][2], kGridHeaders[2]);
+  EXPECT_EQ(ws_.Grid.Rows[3][0], "3");
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  ExpectShown(0, Kind::kInformation, Buttons::kOk,
+              "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示"
+              "しています。");
   // Help: where the manual was looked for, or the browser's failure.
   prompts_.shown.clear();
   HelpCommand(ctx_);
