@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <array>
-#include <cstdio>
 #include <deque>
-#include <fstream>
 #include <functional>
 
 #include "app/manual.h"
@@ -37,22 +33,16 @@ struct Shown {
 
 class ScriptedPrompts : public Prompts {
  public:
-  class Guard : public BusyGuard {
-   public:
-    explicit Guard(int& depth) : depth_(depth) { ++depth_; }
-    ~Guard() override { --depth_; }
-
-   private:
-    int& depth_;
+  struct Guard : BusyGuard {
+    explicit Guard(int& d) : depth(d) { ++depth; }
+    ~Guard() override { --depth; }
+    int& depth;
   };
 
   Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
     shown.push_back({kind, buttons, text});
     EXPECT_EQ(busyDepth, 0) << "a message under the hourglass: " << text;
-    if (answers.empty()) return Answer::kOk;
-    const Answer a = answers.front();
-    answers.pop_front();
-    return a;
+    return Next(answers, Answer::kOk);
   }
   std::optional<FileChoice> OpenFile(const std::string& filter, const fs::path& start) override {
     return File(filter, start);
@@ -77,10 +67,14 @@ class ScriptedPrompts : public Prompts {
 
   std::optional<FileChoice> File(const std::string& filter, const fs::path& start) {
     dialogs.push_back(filter + "|" + start.string());
-    if (files.empty()) return std::nullopt;
-    auto f = files.front();
-    files.pop_front();
-    return f;
+    return Next(files, std::optional<FileChoice>());
+  }
+  template <class T>
+  static T Next(std::deque<T>& script, T otherwise) {
+    if (script.empty()) return otherwise;
+    T next = script.front();
+    script.pop_front();
+    return next;
   }
 
   std::deque<Answer> answers;
