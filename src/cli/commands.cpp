@@ -23,11 +23,8 @@ CoordinateData LoadFiles(const std::vector<std::string>& files) {
     if (!LoadCoordinateFile(file, data, append, &report)) {
       throw Error(file + ": fewer than two lines; nothing was loaded");
     }
-    if (report.replacedCharacters > 0) {
-      std::cerr
-          << "kestrova-cli: warning: " << file << ": " << report.replacedCharacters
-          << " characters of this Unicode file have no Shift_JIS form and were read as \"?\"\n";
-    }
+    for (const std::string& warning : LoadWarnings(report, file))
+      std::cerr << "kestrova-cli: warning: " << warning << '\n';
     append = true;
   }
   return data;
