@@ -119,10 +119,6 @@ class BufferSink : public ClipboardSink {
   std::string bytes;
 };
 
-}  // namespace
-
-namespace {
-
 // Every file a drawing command reads, which its output must not replace.
 std::vector<std::string> Inputs(const DrawingOptions& o) {
   std::vector<std::string> inputs = o.files;
