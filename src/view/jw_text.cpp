@@ -1,0 +1,369 @@
+// Jw_cad's text conventions on the plot: one font per character, caret codes that switch
+// attributes, colour and face, raised and overlaid characters, trailing stretch codes.
+
+#include <cmath>
+#include <vector>
+
+#include "common/sjis.h"
+#include "view/plot_draw.h"
+
+namespace kestrova {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr std::string_view kCaret = "^";
+constexpr std::string_view kMiddleDot = "\x81\x45";  // "・"
+constexpr std::string_view kHalfDot = "\xa5";        // "･"
+
+bool IsFull(std::string_view ch) {
+  return ch.size() == 2;
+}
+
+double Normalised(double degrees) {
+  if (degrees < 0) return degrees + 360;
+  if (degrees >= 360) return degrees - 360;
+  return degrees;
+}
+
+double Radians(double degrees) {
+  return degrees * kPi / 180;
+}
+
+struct Attributes {
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool strikeOut = false;
+};
+
+Attributes StyleDefaults(int32_t style) {
+  Attributes a;
+  if (style >= 30000) {
+    a.bold = a.italic = true;
+  } else if (style >= 20000) {
+    a.bold = true;
+  } else if (style >= 10000) {
+    a.italic = true;
+  }
+  return a;
+}
+
+// One drawn item of the text, with the attributes in force.
+struct TextOp {
+  enum class Kind { kOrdinary, kRaised, kOverlay, kOverlayPair };
+  Kind kind = Kind::kOrdinary;
+  char code = 0;        // u c d, O n b B o
+  std::string_view ch;  // empty: a code at the end of the text had no character
+  Attributes attributes;
+  Colour colour = 0;
+  std::string_view face;
+};
+
+// Walks the text as the character loop does: codes change the state and draw nothing,
+// every other step gives one item. Never looks past the last character.
+template <typename Visit>
+void WalkText(const std::vector<std::string_view>& chars, const JwTextParams& p,
+              const PlotStyle& style, Visit&& visit) {
+  const size_t n = chars.size();
+  const Attributes defaults = StyleDefaults(p.styleCode);
+  bool codes = true;
+  TextOp state;
+  state.attributes = defaults;
+  state.colour = p.pen.colour;
+  state.face = p.fontName;
+  const auto at = [&chars, n](size_t k) { return k < n ? chars[k] : std::string_view(); };
+  size_t i = 0;
+  while (i < n) {
+    if (chars[i] == kCaret && i + 1 < n && chars[i + 1].size() == 1) {
+      const char k = chars[i + 1][0];
+      if (codes || k == '%' || k == '*' || k == '^') {
+        bool done = true;
+        switch (k) {
+          case '!':
+            state.attributes.bold = true;
+            break;
+          case '/':
+            state.attributes.italic = true;
+            break;
+          case '_':
+            state.attributes.underline = true;
+            break;
+          case '-':
+            state.attributes.strikeOut = true;
+            break;
+          case '#':
+            state.attributes = defaults;
+            break;
+          case '\\':
+            state.face = kGothicFaceNoSpace;
+            break;
+          case '&':
+            state.face = p.fontName;
+            break;
+          case '%':
+            codes = true;
+            state.attributes = Attributes{};
+            state.colour = p.pen.colour;
+            state.face = p.fontName;
+            break;
+          case '*':
+            codes = false;
+            break;
+          case '^':
+            codes = true;
+            break;
+          default:
+            done = false;
+        }
+        if (done) {
+          i += 2;
+          continue;
+        }
+        const std::string_view next = at(i + 2);
+        if (k == '$') {
+          if (next.size() == 1 && next[0] >= '1' && next[0] <= '9') {
+            state.colour = ScreenColour(style, next[0] - '0');
+            i += 3;
+            continue;
+          }
+        } else if (k == 'u' || k == 'c' || k == 'd') {
+          TextOp op = state;
+          op.kind = TextOp::Kind::kRaised;
+          op.code = k;
+          op.ch = next;
+          visit(op);
+          i += 3;
+          continue;
+        } else if ((k == 'o' || k == 'b' || k == 'B' || k == 'n' || k == 'O') && i >= 1) {
+          TextOp op = state;
+          op.kind = TextOp::Kind::kOverlay;
+          op.code = k;
+          op.ch = next;
+          visit(op);
+          i += 3;
+          continue;
+        } else if (k == 'w' && i >= 1 && next.size() == 1) {
+          const std::string_view after = at(i + 3);
+          TextOp op = state;
+          if (after.size() == 1) {
+            op.kind = TextOp::Kind::kOverlayPair;
+            op.ch = std::string_view(next.data(), 2);
+            i += 4;
+          } else {
+            // A full-width character follows, or nothing: the one half-width character
+            // is overlaid as by "^o".
+            op.kind = TextOp::Kind::kOverlay;
+            op.code = 'o';
+            op.ch = next;
+            i += 3;
+          }
+          visit(op);
+          continue;
+        }
+      }
+    }
+    TextOp op = state;
+    op.kind = TextOp::Kind::kOrdinary;
+    op.ch = chars[i];
+    visit(op);
+    ++i;
+  }
+}
+
+}  // namespace
+
+bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& style,
+                const JwTextParams& p) {
+  if (!ViewUsable(view)) return true;
+  const auto clipped =
+      ClipSegment(view, ToViewAxes(view, p.startX, p.startY), ToViewAxes(view, p.endX, p.endY));
+  if (!clipped) return true;
+  double W = p.width;
+  double S = p.spacing;
+  const double H = p.height;
+  const double a = Normalised(p.angle);
+  for (double v : {W, S, H, a, p.offsetX, p.offsetY}) {
+    if (!std::isfinite(v)) return true;
+  }
+  const double cosA = std::cos(Radians(a));
+  const double sinA = std::sin(Radians(a));
+  const double ySign = view.YSign;
+  const ScreenPoint s = ToScreen(view, ToViewAxes(view, p.startX, p.startY));
+  const double x0 = s.x - sinA * (W - p.offsetX);
+  const double y0 = s.y + cosA * (p.offsetY + H) * ySign;
+  canvas.SetTextBackground(false, kPlotWhite);
+
+  std::vector<std::string_view> chars;
+  chars.reserve(p.text.size());
+  for (size_t pos = 0; pos < p.text.size();) {
+    const size_t len = SjisCharLength(p.text, pos);
+    chars.push_back(p.text.substr(pos, len));
+    pos += len;
+  }
+  size_t bytes = p.text.size();
+  const auto dropLast = [&chars, &bytes] {
+    bytes -= chars.back().size();
+    chars.pop_back();
+  };
+
+  // Trailing middle dots stretch the text by a full cell each, a trailing half-width dot
+  // by half a cell; a trailing caret and digit 1..9 compress it by that many half cells.
+  double D = 0;
+  int dots = 0;
+  while (!chars.empty() && (chars.back() == kMiddleDot || chars.back() == kHalfDot)) {
+    ++dots;
+    if (dots > 1 && chars.back() == kHalfDot) break;
+    D += chars.back() == kMiddleDot ? 1.0 : 0.5;
+    dropLast();
+  }
+  if (chars.size() >= 2 && chars[chars.size() - 2] == kCaret && chars.back().size() == 1 &&
+      chars.back()[0] >= '1' && chars.back()[0] <= '9') {
+    D = chars.back()[0] - '0';
+    dropLast();
+    dropLast();
+    D = static_cast<double>(bytes) - D >= 2 ? -D : 0;
+  }
+
+  // Visible characters and half-width cells, as the loop below advances over them.
+  double V = 0;
+  double C = 0;
+  if (!chars.empty() && chars.back() == kCaret) {
+    V = static_cast<double>(chars.size());
+    C = static_cast<double>(bytes);
+  } else {
+    WalkText(chars, p, style, [&V, &C](const TextOp& op) {
+      if (op.kind == TextOp::Kind::kOrdinary) {
+        V += 1;
+        C += IsFull(op.ch) ? 2 : 1;
+      } else if (op.kind == TextOp::Kind::kRaised) {
+        V += 1;
+        C += 1;
+      }
+    });
+  }
+  if (D < 0) {
+    // Nothing is compressed when no cell would be left.
+    const double d = -D;
+    if (C > d) {
+      W *= (C - d) / C;
+      S *= (C - d) / C;
+    }
+  } else if (D > 0 && V > 1) {
+    // The room of D full cells is spread over the gaps; a single character has none.
+    S = ((V - 1 + D) * S + W * D) / (V - 1);
+  }
+
+  const Colour background = ScreenColour(style, 0);
+  if (style.DrawOutLine == 2) {
+    const double e = style.OutLineExpansion;
+    const double b = Radians(Normalised(-a));
+    const PixelPoint box[4] = {
+        RoundPixels({x0 - e, y0 + e}),
+        RoundPixels({x0 + e, y0 + e}),
+        RoundPixels({x0 + e + std::sin(b) * H, y0 - e - std::cos(b) * H}),
+        RoundPixels({x0 - e + std::sin(b) * H, y0 - e - std::cos(b) * H}),
+    };
+    canvas.SetPen(CanvasPen{background, 1, PenStyle::kSolid, PenMode::kCopy});
+    canvas.SetBrush(CanvasBrush{false, background});
+    canvas.Polygon(box);
+  }
+
+  const int escapement = RoundPixel(a * 10);
+  const double halfW = W / 2;
+  ScreenPoint cursor{x0, y0};
+  ScreenPoint previousCell = cursor;
+  bool previousHalf = false;
+  double lastHeight = H;
+  const auto advance = [&cursor, cosA, sinA, ySign](double by) {
+    cursor.x += cosA * by;
+    cursor.y += sinA * ySign * by;
+  };
+  const auto draw = [&](const TextOp& op, std::string_view text, ScreenPoint at, double fontWidth,
+                        double fontHeight) {
+    lastHeight = fontHeight;
+    // A font under one pixel would come out at the face's default size instead.
+    if (text.empty() || !(fontHeight >= 1.0) || !(fontWidth >= 1.0)) return;
+    CanvasFont font;
+    font.face = std::string(op.face);
+    font.height = fontHeight;
+    font.width = fontWidth;
+    font.escapement = escapement;
+    font.bold = op.attributes.bold;
+    font.italic = op.attributes.italic;
+    font.underline = op.attributes.underline;
+    font.strikeOut = op.attributes.strikeOut;
+    canvas.SetFont(font);
+    canvas.SetTextColour(op.colour);
+    if (style.DrawOutLine == 1) {
+      canvas.TextHalo(RoundPixels(at), text, background, 3, p.pen.colour);
+    } else {
+      canvas.Text(RoundPixels(at), text);
+    }
+  };
+
+  WalkText(chars, p, style, [&](const TextOp& op) {
+    const bool full = IsFull(op.ch);
+    switch (op.kind) {
+      case TextOp::Kind::kOrdinary:
+        draw(op, op.ch, cursor, halfW, H);
+        previousCell = cursor;
+        previousHalf = !full;
+        advance(full ? W + S : (W + S) / 2);
+        break;
+      case TextOp::Kind::kRaised: {
+        const double a2 = Radians(Normalised(a + 250));
+        double d = 0;
+        double nudge = -5;
+        if (op.code == 'c') {
+          d = H / 1.8;
+          nudge = 3;
+        } else if (op.code == 'd') {
+          d = H;
+          nudge = 10;
+        }
+        const ScreenPoint at{cursor.x + std::cos(a2) * d / 2 + nudge,
+                             cursor.y + std::sin(a2) * ySign * d / 2};
+        draw(op, op.ch, at, full ? halfW / 2 : halfW, H / 2);
+        previousCell = cursor;
+        previousHalf = !full;
+        advance((W + S) / 2);
+        break;
+      }
+      case TextOp::Kind::kOverlay: {
+        const double g = full ? W : halfW;
+        const double h = full ? H : lastHeight;
+        const bool narrow = previousHalf || full;
+        ScreenPoint at = previousCell;
+        if (op.code == 'b' || op.code == 'B') {
+          const double k = op.code == 'b' ? (narrow ? 0.4 : 1.5) : (narrow ? 0.3 : 1.0);
+          at.x += cosA * k * g / 2;
+          at.y += sinA * ySign * k * g / 2;
+          draw(op, op.ch, at, halfW, h);
+        } else if (op.code == 'o') {
+          const double fw = full ? halfW / 2.2 : halfW / 1.7;
+          const double a2 = Radians(Normalised(a + 325));
+          const double kx = previousHalf ? 1.5 : 3.0;
+          const double ky = previousHalf ? 2.2 : 3.5;
+          at.x += std::cos(a2) * kx * fw / 2;
+          at.y += std::sin(a2) * ySign * ky * fw / 2;
+          draw(op, op.ch, at, fw, H / 1.9);
+        } else {
+          draw(op, op.ch, at, halfW, h);
+        }
+        break;
+      }
+      case TextOp::Kind::kOverlayPair: {
+        const double fw = halfW / 1.7;
+        const double a2 = Radians(Normalised(a + 305));
+        const ScreenPoint at{previousCell.x + std::cos(a2) * 2.2 * fw / 2,
+                             previousCell.y + std::sin(a2) * ySign * 2.2 * fw / 2};
+        draw(op, op.ch, at, fw, H / 2);
+        break;
+      }
+    }
+  });
+  return true;
+}
+
+}  // namespace kestrova
