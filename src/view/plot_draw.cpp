@@ -61,8 +61,8 @@ void ClipEnd(const PlotViewState& v, ViewPair& p, double dx, double dy) {
   }
 }
 
-bool IsNan(ViewPair p) {
-  return std::isnan(p.h) || std::isnan(p.v);
+bool Finite(ViewPair p) {
+  return std::isfinite(p.h) && std::isfinite(p.v);
 }
 
 void SetPenOf(Canvas& canvas, const StyleLine& pen, int width) {
@@ -85,7 +85,8 @@ constexpr CanvasBrush kHollow{true, kPlotWhite};
 }  // namespace
 
 std::optional<ClippedSegment> ClipSegment(const PlotViewState& v, ViewPair a, ViewPair b) {
-  if (IsNan(a) || IsNan(b)) return std::nullopt;
+  // An end at infinity has no line to clip along.
+  if (!Finite(a) || !Finite(b)) return std::nullopt;
   const int ca = OutCode(v, a);
   const int cb = OutCode(v, b);
   if (ca == 0 && cb == 0) return ClippedSegment{a, b};

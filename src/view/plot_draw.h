@@ -58,7 +58,8 @@ struct ClippedSegment {
   ViewPair a;
   ViewPair b;
 };
-// The part of a view-axes segment inside the window; nullopt when it lies outside.
+// The part of a view-axes segment inside the window; nullopt when it lies outside or an
+// end is not a finite number.
 std::optional<ClippedSegment> ClipSegment(const PlotViewState& view, ViewPair a, ViewPair b);
 
 // Primitives over survey coordinates (swapped into view axes when MathAxes is false).

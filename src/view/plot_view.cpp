@@ -243,7 +243,8 @@ GestureKind ClassifyGesture(PixelPoint start, PixelPoint release, bool leftAndRi
 namespace {
 
 // Applies a finished drag to the view; returns whether the plot is to be drawn again.
-bool ApplyGesture(PlotViewState& view, GestureKind kind, PixelPoint start, PixelPoint release) {
+bool ApplyGesture(PlotViewState& view, GestureKind kind, PixelPoint start, PixelPoint release,
+                  double boxWidth, double boxHeight) {
   const ViewPair s = ToWorld(view, start.x, start.y);
   const ViewPair e = ToWorld(view, release.x, release.y);
   const double w = WindowWidth(view);
@@ -284,7 +285,7 @@ bool ApplyGesture(PlotViewState& view, GestureKind kind, PixelPoint start, Pixel
     case GestureKind::kRedraw:
       return true;
     case GestureKind::kRefit:
-      RefitView(next, view.BoxWidth, view.BoxHeight, RefitKind::kRightUp);
+      RefitView(next, boxWidth, boxHeight, RefitKind::kRightUp);
       break;
   }
   Commit(view, next);
@@ -295,19 +296,21 @@ bool ApplyGesture(PlotViewState& view, GestureKind kind, PixelPoint start, Pixel
 
 PlotReleaseResult PlotMouseRelease(PlotViewState& view, PlotGesture& gesture,
                                    const PointTable& table, PickState& pick, bool& gridEditable,
-                                   bool rightReleased, MouseButtons stillDown, PixelPoint at) {
+                                   bool rightReleased, MouseButtons stillDown, PixelPoint at,
+                                   double boxWidth, double boxHeight) {
   PlotReleaseResult r;
-  if (table.PointCount < 1 || !ViewUsable(view)) return r;
+  if (table.PointCount < 1) return r;
   if (rightReleased) {
     gridEditable = !gridEditable;
     r.gridToggled = true;
   }
+  if (!ViewUsable(view)) return r;
   if (gesture.DragActive) {
     gesture.DragActive = false;
     if (gesture.BandVisible) r.repaint = true;
     gesture.BandVisible = false;
     r.kind = ClassifyGesture(gesture.DragStart, at, stillDown.left && stillDown.right);
-    if (ApplyGesture(view, r.kind, gesture.DragStart, at)) r.repaint = true;
+    if (ApplyGesture(view, r.kind, gesture.DragStart, at, boxWidth, boxHeight)) r.repaint = true;
   }
   pick.PreviousPickedRow = pick.PickedRow;
   pick.PickedRow = PickPoint(view, table, at);

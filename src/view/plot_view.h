@@ -153,11 +153,13 @@ struct PlotReleaseResult {
   GestureKind kind = GestureKind::kNone;
 };
 
-// A release on the plot: the right button toggles gridEditable, a drag ends in its
-// gesture, then the release position picks a point.
+// A release on the plot: the right button toggles gridEditable (whenever there are
+// points), a drag ends in its gesture, then the release position picks a point. The box
+// size is the plot's current one, for the refit of a right-up drag.
 PlotReleaseResult PlotMouseRelease(PlotViewState& view, PlotGesture& gesture,
                                    const PointTable& table, PickState& pick, bool& gridEditable,
-                                   bool rightReleased, MouseButtons stillDown, PixelPoint at);
+                                   bool rightReleased, MouseButtons stillDown, PixelPoint at,
+                                   double boxWidth, double boxHeight);
 
 // The first point (1..PointCount) within 3 pixels of the pixel position along both survey
 // axes, strictly; -1 when none or the view is unusable.
