@@ -58,7 +58,7 @@ void PlotWidget::RenderPicture() {
   picture_.fill(Qt::white);
   if (ws_.Coords.Table.PointCount >= 1) {
     QPainter painter(&picture_);
-    PainterCanvas canvas(painter);
+    PainterCanvas canvas(painter, &spriteCache_);
     DrawPlot(canvas, ws_.View, ws_.Coords, PlotStyleFrom(ws_.Drawing.Header, ws_.JwCad),
              ws_.Grid.PickedRow);
   }
@@ -99,9 +99,10 @@ void PlotWidget::mouseMoveEvent(QMouseEvent* event) {
 
 void PlotWidget::mouseReleaseEvent(QMouseEvent* event) {
   PickState pick{ws_.Grid.PickedRow, ws_.Grid.PreviousPickedRow};
-  const PlotReleaseResult r = PlotMouseRelease(
-      ws_.View, gesture_, ws_.Coords.Table, pick, ws_.GridEditable,
-      event->button() == Qt::RightButton, ButtonsOf(event->buttons()), PixelOf(event->position()));
+  const PlotReleaseResult r =
+      PlotMouseRelease(ws_.View, gesture_, ws_.Coords.Table, pick, ws_.GridEditable,
+                       event->button() == Qt::RightButton, ButtonsOf(event->buttons()),
+                       PixelOf(event->position()), width(), height());
   event->accept();
   ws_.Grid.PickedRow = pick.PickedRow;
   ws_.Grid.PreviousPickedRow = pick.PreviousPickedRow;

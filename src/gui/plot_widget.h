@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/flows.h"
+#include "gui/painter_canvas.h"
 #include "view/plot_view.h"
 
 class QKeyEvent;
@@ -61,6 +62,7 @@ class PlotWidget : public QWidget {
   std::string readoutY_;
   int wheelRemainder_ = 0;  // eighths of a degree not yet turned into a step
   std::function<GridScrollMetrics()> gridMetrics_;
+  PainterCanvasCache spriteCache_;  // the plot's dots, circles and characters, drawn once
 };
 
 }  // namespace kestrova

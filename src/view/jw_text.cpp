@@ -1,6 +1,7 @@
 // Jw_cad's text conventions on the plot: one font per character, caret codes that switch
 // attributes, colour and face, raised and overlaid characters, trailing stretch codes.
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -49,6 +50,48 @@ Attributes StyleDefaults(int32_t style) {
   return a;
 }
 
+// The characters of a text (a double-byte character is one), kept inline for the short
+// texts labels are; the plot walks one per point on every redraw.
+class CharList {
+ public:
+  explicit CharList(std::string_view text) : text_(text) {
+    for (size_t pos = 0; pos < text.size();) {
+      const size_t len = SjisCharLength(text, pos);
+      if (size_ < kInline) {
+        start_[size_] = static_cast<uint16_t>(pos);
+        length_[size_] = static_cast<uint8_t>(len);
+      } else {
+        if (heap_.empty()) {
+          for (size_t i = 0; i < kInline; ++i)
+            heap_.push_back(text.substr(start_[i], length_[i]));
+        }
+        heap_.push_back(text.substr(pos, len));
+      }
+      ++size_;
+      pos += len;
+    }
+  }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view operator[](size_t i) const {
+    return heap_.empty() ? text_.substr(start_[i], length_[i]) : heap_[i];
+  }
+  std::string_view back() const { return (*this)[size_ - 1]; }
+  void pop_back() {
+    --size_;
+    if (!heap_.empty()) heap_.pop_back();
+  }
+
+ private:
+  static constexpr size_t kInline = 64;
+  std::string_view text_;
+  // Left uninitialised: only the first size_ entries are ever read.
+  uint16_t start_[kInline];
+  uint8_t length_[kInline];
+  std::vector<std::string_view> heap_;
+  size_t size_ = 0;
+};
+
 // One drawn item of the text, with the attributes in force.
 struct TextOp {
   enum class Kind { kOrdinary, kRaised, kOverlay, kOverlayPair };
@@ -63,8 +106,7 @@ struct TextOp {
 // Walks the text as the character loop does: codes change the state and draw nothing,
 // every other step gives one item. Never looks past the last character.
 template <typename Visit>
-void WalkText(const std::vector<std::string_view>& chars, const JwTextParams& p,
-              const PlotStyle& style, Visit&& visit) {
+void WalkText(const CharList& chars, const JwTextParams& p, const PlotStyle& style, Visit&& visit) {
   const size_t n = chars.size();
   const Attributes defaults = StyleDefaults(p.styleCode);
   bool codes = true;
@@ -186,21 +228,15 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
   for (double v : {W, S, H, a, p.offsetX, p.offsetY}) {
     if (!std::isfinite(v)) return true;
   }
-  const double cosA = std::cos(Radians(a));
-  const double sinA = std::sin(Radians(a));
+  const double cosA = a == 0 ? 1.0 : std::cos(Radians(a));
+  const double sinA = a == 0 ? 0.0 : std::sin(Radians(a));
   const double ySign = view.YSign;
   const ScreenPoint s = ToScreen(view, ToViewAxes(view, p.startX, p.startY));
   const double x0 = s.x - sinA * (W - p.offsetX);
   const double y0 = s.y + cosA * (p.offsetY + H) * ySign;
   canvas.SetTextBackground(false, kPlotWhite);
 
-  std::vector<std::string_view> chars;
-  chars.reserve(p.text.size());
-  for (size_t pos = 0; pos < p.text.size();) {
-    const size_t len = SjisCharLength(p.text, pos);
-    chars.push_back(p.text.substr(pos, len));
-    pos += len;
-  }
+  CharList chars(p.text);
   size_t bytes = p.text.size();
   const auto dropLast = [&chars, &bytes] {
     bytes -= chars.back().size();
@@ -228,7 +264,9 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
   // Visible characters and half-width cells, as the loop below advances over them.
   double V = 0;
   double C = 0;
-  if (!chars.empty() && chars.back() == kCaret) {
+  if (D == 0) {
+    // Nothing to stretch or compress: the counts are not needed.
+  } else if (!chars.empty() && chars.back() == kCaret) {
     V = static_cast<double>(chars.size());
     C = static_cast<double>(bytes);
   } else {
@@ -279,13 +317,13 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
     cursor.x += cosA * by;
     cursor.y += sinA * ySign * by;
   };
+  CanvasFont font;
   const auto draw = [&](const TextOp& op, std::string_view text, ScreenPoint at, double fontWidth,
                         double fontHeight) {
     lastHeight = fontHeight;
     // A font under one pixel would come out at the face's default size instead.
     if (text.empty() || !(fontHeight >= 1.0) || !(fontWidth >= 1.0)) return;
-    CanvasFont font;
-    font.face = std::string(op.face);
+    if (font.face != op.face) font.face.assign(op.face);
     font.height = fontHeight;
     font.width = fontWidth;
     font.escapement = escapement;

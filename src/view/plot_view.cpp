@@ -88,7 +88,10 @@ ViewPair ToWorld(const PlotViewState& view, double px, double py) {
 int RoundPixel(double value) {
   if (std::isnan(value)) return 0;
   const double clamped = std::clamp(value, -kPixelLimit, kPixelLimit);
-  return static_cast<int>(std::nearbyint(clamped));
+  // Adding and taking away 1.5 * 2^52 leaves no fraction bits: the sum is rounded to the
+  // nearest, halves to even, by the floating-point unit itself.
+  constexpr double kRounder = 6755399441055744.0;
+  return static_cast<int>((clamped + kRounder) - kRounder);
 }
 
 PixelPoint RoundPixels(ScreenPoint p) {

@@ -182,6 +182,40 @@ class PlotWidgetTest : public QObject {
     }
     QCOMPARE(image, before);
   }
+
+  // Sprites must give exactly the pixels QPainter gives when it draws each shape itself
+  // (a clip region keeps the canvas from using sprites).
+  void spritesMatchDirectDrawing() {
+    const auto draw = [](bool direct) {
+      QImage image(120, 60, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      if (direct) painter.setClipRect(image.rect());
+      PainterCanvasCache cache;
+      for (int round = 0; round < 2; ++round) {  // the second time from the cache
+        PainterCanvas canvas(painter, &cache);
+        canvas.SetPen({kPlotBlue, 1, PenStyle::kSolid, PenMode::kCopy});
+        canvas.SetBrush({true, 0xFFFFFF});
+        canvas.Ellipse({10, 10}, {12, 12});
+        canvas.Ellipse({20, 8}, {26, 14});
+        canvas.SetBrush({false, kPlotGreen});
+        canvas.Ellipse({30, 8}, {36, 14});
+        canvas.Ellipse({-2, 50}, {4, 56});  // partly outside
+        CanvasFont font;
+        font.face = std::string(kGothicFace);
+        font.height = 10;
+        font.width = 6;
+        canvas.SetFont(font);
+        canvas.SetTextColour(kPlotRed);
+        canvas.Text({40 + 30 * round, 20}, "P1");
+        canvas.Text({40 + 30 * round, 35}, "\x8b\xab");
+        canvas.Text({115, 45}, "W");
+      }
+      painter.end();
+      return image;
+    };
+    QCOMPARE(draw(false), draw(true));
+  }
 };
 
 }  // namespace kestrova
