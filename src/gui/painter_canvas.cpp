@@ -157,6 +157,8 @@ QFont MakeFont(const CanvasFont& f) {
   font.setItalic(f.italic);
   font.setUnderline(f.underline);
   font.setStrikeOut(f.strikeOut);
+  // Small plot texts stay crisp, and a character's pixels are all fully set, so a sprite
+  // of it is copied without blending.
   font.setStyleStrategy(QFont::NoAntialias);
   return font;
 }
