@@ -40,11 +40,29 @@ void PlotWidget::SetGridMetricsProvider(std::function<GridScrollMetrics()> provi
 }
 
 void PlotWidget::FitToData() {
+  // Files named on the command line load before the window is laid out: the fit waits
+  // for the size the plot will really have.
+  if (!isVisible()) {
+    fitPending_ = true;
+  } else {
+    FitNow();
+  }
+  Redraw();
+}
+
+void PlotWidget::FitNow() {
+  fitPending_ = false;
   if (FitView(ws_.View, ws_.Bounds, ws_.Coords.Table.PointCount, width(), height())) {
     gesture_.DragActive = false;
     gesture_.BandVisible = false;
   }
-  Redraw();
+}
+
+void PlotWidget::showEvent(QShowEvent*) {
+  if (fitPending_) {
+    FitNow();
+    Redraw();
+  }
 }
 
 void PlotWidget::Redraw() {
@@ -77,6 +95,7 @@ void PlotWidget::paintEvent(QPaintEvent*) {
 }
 
 void PlotWidget::resizeEvent(QResizeEvent*) {
+  if (fitPending_ && isVisible()) FitNow();
   pictureStale_ = true;
 }
 

@@ -48,15 +48,18 @@ class PlotWidget : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void RenderPicture();
+  void FitNow();
   GridScrollMetrics GridMetrics() const;
 
   Workspace& ws_;
   PlotGesture gesture_;
   QImage picture_;
   bool pictureStale_ = true;
+  bool fitPending_ = false;  // asked to fit before the widget had its size on screen
   bool readoutShown_ = false;
   std::string readoutX_;
   std::string readoutY_;

@@ -128,6 +128,18 @@ class PlotWidgetTest : public QObject {
     QVERIFY(!w.HandleKey(&other));
   }
 
+  void aFitBeforeShowingUsesTheShownSize() {
+    Workspace ws;
+    Load(ws);
+    PlotWidget w(ws);
+    w.FitToData();
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(ws.View.ViewScale, 400.0 / 305);
+    QCOMPARE(ws.View.BoxWidth, 400.0);
+  }
+
   void emptyTablePaintsWhiteAndIgnoresInput() {
     Workspace ws;
     PlotWidget w(ws);
