@@ -46,7 +46,10 @@ size_t Count(const std::string& s, const std::string& what) {
 class PlotCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / "kestrova-plot-cli";
+    // One folder per test: ctest runs the tests at the same time.
+    dir_ = fs::temp_directory_path() /
+           ("kestrova-plot-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
