@@ -41,6 +41,10 @@ PainterCanvas::PainterCanvas(QPainter& painter, PainterCanvasCache* cache)
          image->format() == QImage::Format_ARGB32_Premultiplied) &&
         image->devicePixelRatio() == 1.0) {
       raster_ = image;
+      bits_ = image->bits();
+      stride_ = image->bytesPerLine();
+      width_ = image->width();
+      height_px_ = image->height();
       premultiplied_ = image->format() == QImage::Format_ARGB32_Premultiplied;
     }
   }
@@ -224,16 +228,16 @@ constexpr int kMaxSpriteShape = 64;
 
 void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y) {
   if (sprite.runs.empty()) return;
-  const int w = raster_->width();
-  const int h = raster_->height();
+  const int w = width_;
+  const int h = height_px_;
   if (x + sprite.right <= 0 || y + sprite.bottom <= 0 || x + sprite.left >= w ||
       y + sprite.top >= h) {
     return;
   }
   const bool inside = x + sprite.left >= 0 && y + sprite.top >= 0 && x + sprite.right <= w &&
                       y + sprite.bottom <= h;
-  uchar* bits = raster_->bits();
-  const qsizetype stride = raster_->bytesPerLine();
+  uchar* bits = bits_;
+  const qsizetype stride = stride_;
   const uint32_t opaque = premultiplied_ ? 0 : 0xff000000u;
   for (const PainterCanvasCache::Run& run : sprite.runs) {
     const int py = y + run.dy;
@@ -272,6 +276,11 @@ bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
                                              (static_cast<uint64_t>(r.height()) << 32) |
                                              (pen_.colour & 0xffffff),
                                          brush_.hollow ? (1ull << 32) : (brush_.colour & 0xffffff)};
+  RecentShape& recent = recentShapes_[(key.a ^ (key.a >> 32) ^ key.b) & 3];
+  if (recent.key == key) {
+    Blit(*recent.sprite, r.x(), r.y());
+    return true;
+  }
   auto it = cache_.shapes.find(key);
   if (it == cache_.shapes.end()) {
     if (++cache_.spriteCount > kMaxSprites) {
@@ -280,6 +289,7 @@ bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
       cache_.spriteCount = 1;
       fontGlyphs_ = nullptr;
       recent_.fill({});
+      recentShapes_.fill({});
     }
     QImage image(r.width() + 3, r.height() + 3, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -291,6 +301,7 @@ bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
     }
     it = cache_.shapes.emplace(key, SpriteOf(image, QPoint(1, 1))).first;
   }
+  recent = {key, &it->second};
   Blit(it->second, r.x(), r.y());
   return true;
 }
@@ -319,6 +330,7 @@ bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
       cache_.spriteCount = 1;
       fontGlyphs_ = &cache_.glyphs[qfont_.toString().toStdString()];
       recent_.fill({});
+      recentShapes_.fill({});
     }
     const QString& text = Unicode(cp932);
     const QFontMetricsF metrics(qfont_);

@@ -104,7 +104,17 @@ class PainterCanvas : public Canvas {
   std::unique_ptr<PainterCanvasCache> ownCache_;
   PainterCanvasCache& cache_;
   QImage* raster_ = nullptr;  // the image sprites may be copied into directly
+  uchar* bits_ = nullptr;
+  qsizetype stride_ = 0;
+  int width_ = 0;
+  int height_px_ = 0;
   bool premultiplied_ = false;
+  // The last shapes drawn from sprites (a dot and a circle alternate for every point).
+  struct RecentShape {
+    PainterCanvasCache::ShapeKey key{~0ull, ~0ull};
+    const PainterCanvasCache::Sprite* sprite = nullptr;
+  };
+  std::array<RecentShape, 4> recentShapes_{};
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

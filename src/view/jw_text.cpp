@@ -13,9 +13,12 @@ namespace kestrova {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr std::string_view kCaret = "^";
 constexpr std::string_view kMiddleDot = "\x81\x45";  // "・"
 constexpr std::string_view kHalfDot = "\xa5";        // "･"
+
+bool IsCaret(std::string_view ch) {
+  return ch.size() == 1 && ch[0] == '^';
+}
 
 bool IsFull(std::string_view ch) {
   return ch.size() == 2;
@@ -117,7 +120,7 @@ void WalkText(const CharList& chars, const JwTextParams& p, const PlotStyle& sty
   const auto at = [&chars, n](size_t k) { return k < n ? chars[k] : std::string_view(); };
   size_t i = 0;
   while (i < n) {
-    if (chars[i] == kCaret && i + 1 < n && chars[i + 1].size() == 1) {
+    if (IsCaret(chars[i]) && i + 1 < n && chars[i + 1].size() == 1) {
       const char k = chars[i + 1][0];
       if (codes || k == '%' || k == '*' || k == '^') {
         bool done = true;
@@ -253,7 +256,7 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
     D += chars.back() == kMiddleDot ? 1.0 : 0.5;
     dropLast();
   }
-  if (chars.size() >= 2 && chars[chars.size() - 2] == kCaret && chars.back().size() == 1 &&
+  if (chars.size() >= 2 && IsCaret(chars[chars.size() - 2]) && chars.back().size() == 1 &&
       chars.back()[0] >= '1' && chars.back()[0] <= '9') {
     D = chars.back()[0] - '0';
     dropLast();
@@ -266,7 +269,7 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
   double C = 0;
   if (D == 0) {
     // Nothing to stretch or compress: the counts are not needed.
-  } else if (!chars.empty() && chars.back() == kCaret) {
+  } else if (!chars.empty() && IsCaret(chars.back())) {
     V = static_cast<double>(chars.size());
     C = static_cast<double>(bytes);
   } else {
@@ -317,22 +320,39 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
     cursor.x += cosA * by;
     cursor.y += sinA * ySign * by;
   };
+  // Each character has its font; the canvas is told only when it differs from the last
+  // one this text set (a label's characters mostly share one).
   CanvasFont font;
+  font.escapement = escapement;
+  const char* faceSet = nullptr;
+  bool fontSet = false;
+  bool colourSet = false;
+  Colour colour = 0;
   const auto draw = [&](const TextOp& op, std::string_view text, ScreenPoint at, double fontWidth,
                         double fontHeight) {
     lastHeight = fontHeight;
     // A font under one pixel would come out at the face's default size instead.
     if (text.empty() || !(fontHeight >= 1.0) || !(fontWidth >= 1.0)) return;
-    if (font.face != op.face) font.face.assign(op.face);
-    font.height = fontHeight;
-    font.width = fontWidth;
-    font.escapement = escapement;
-    font.bold = op.attributes.bold;
-    font.italic = op.attributes.italic;
-    font.underline = op.attributes.underline;
-    font.strikeOut = op.attributes.strikeOut;
-    canvas.SetFont(font);
-    canvas.SetTextColour(op.colour);
+    const Attributes& f = op.attributes;
+    if (!fontSet || faceSet != op.face.data() || font.height != fontHeight ||
+        font.width != fontWidth || font.bold != f.bold || font.italic != f.italic ||
+        font.underline != f.underline || font.strikeOut != f.strikeOut) {
+      if (faceSet != op.face.data()) font.face.assign(op.face);
+      faceSet = op.face.data();
+      font.height = fontHeight;
+      font.width = fontWidth;
+      font.bold = f.bold;
+      font.italic = f.italic;
+      font.underline = f.underline;
+      font.strikeOut = f.strikeOut;
+      canvas.SetFont(font);
+      fontSet = true;
+    }
+    if (!colourSet || colour != op.colour) {
+      canvas.SetTextColour(op.colour);
+      colour = op.colour;
+      colourSet = true;
+    }
     if (style.DrawOutLine == 1) {
       canvas.TextHalo(RoundPixels(at), text, background, 3, p.pen.colour);
     } else {
