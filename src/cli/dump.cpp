@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "jww/jww_file.h"
 
 namespace kestrova::cli {
@@ -158,7 +159,7 @@ std::string Member(const BlockMember& m, bool json) {
 }  // namespace
 
 int RunDump(const std::string& file, bool json, std::ostream& out) {
-  const JwwDocument doc = ReadJwwFile(file);
+  const JwwDocument doc = ReadJwwFile(Utf8Path(file));
   const JwwHeader& h = doc.Header;
 
   std::vector<std::string> entities;

@@ -1,8 +1,11 @@
 #include "common/atomic_file.h"
 
+// The Windows build has its own writer (atomic_file_win.cpp).
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -19,14 +22,17 @@ std::string SystemMessage(int error) {
   return std::strerror(error);
 }
 
+#ifndef _WIN32
 mode_t CurrentUmask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;
 }
+#endif
 
 }  // namespace
 
+#ifndef _WIN32
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
   std::filesystem::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
@@ -98,6 +104,7 @@ void AtomicFileWriter::Commit() {
   if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("cannot replace");
   committed_ = true;
 }
+#endif  // _WIN32
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
   AtomicFileWriter writer(target);
