@@ -27,6 +27,12 @@ HANDLE HandleOf(int fd) {
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
   std::filesystem::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
+  // Windows refuses to replace a read-only file; say so before anything is written
+  // (Wine would replace it).
+  const DWORD attributes = GetFileAttributesW(target_.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    throw Error(target_.string() + ": cannot write: the file is read-only");
+  }
   std::random_device rd;
   HANDLE handle = INVALID_HANDLE_VALUE;
   DWORD error = ERROR_SUCCESS;
