@@ -28,8 +28,8 @@ class FileClipboardSink : public ClipboardSink {
 };
 
 // The machine's own clipboard where the core reaches it without a desktop toolkit:
-// on Windows "Jw_win" and "DataObject" set in one opening of the clipboard (an error
-// when another program keeps it open); nullptr elsewhere.
+// on Windows the clipboard emptied and "Jw_win" and "DataObject" set, in one opening of
+// the clipboard (an error when another program keeps it open); nullptr elsewhere.
 std::unique_ptr<ClipboardSink> SystemClipboardSink();
 
 // The payload's prefix: the header's reference point, the 16 group scales (a scale

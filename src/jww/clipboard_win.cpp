@@ -1,7 +1,9 @@
 // Jw_cad's clipboard on Windows: the drawing as "Jw_win" and, beside it, "DataObject"
 // holding the value of the handle under which the clipboard keeps the "Jw_win" data.
 // Both go on in one opening of the clipboard, so no other program sees one without the
-// other. The clipboard is not emptied: what other programs put there stays.
+// other. The clipboard is emptied first, by a window of ours, as every copy on Windows
+// does: a paste elsewhere must not bring back what was copied before the drawing, and
+// Wine hands the new contents to the X11 clipboard only when their owner has changed.
 
 #include <windows.h>
 
@@ -62,14 +64,33 @@ class GlobalCopy {
   HGLOBAL memory_ = nullptr;
 };
 
+// A message-only window to own the clipboard while the formats go on: emptying the
+// clipboard without one leaves it without an owner, and then no data can be set.
+class OwnerWindow {
+ public:
+  OwnerWindow() {
+    window_ = CreateWindowExW(0, L"STATIC", L"Kestrova", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    if (!window_) Fail("cannot open the clipboard");
+  }
+  ~OwnerWindow() { DestroyWindow(window_); }
+  OwnerWindow(const OwnerWindow&) = delete;
+  OwnerWindow& operator=(const OwnerWindow&) = delete;
+  HWND Get() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
 class OpenedClipboard {
  public:
-  OpenedClipboard() {
+  explicit OpenedClipboard(HWND owner) {
     // Clipboard viewers and managers hold it for a moment after every change; only a
     // clipboard that stays taken is reported.
     for (int attempt = 0; attempt < 10; ++attempt) {
-      if (OpenClipboard(nullptr)) {
+      if (OpenClipboard(owner)) {
         open_ = true;
+        if (!EmptyClipboard()) Fail("cannot empty the clipboard");
         return;
       }
       Sleep(20);
@@ -97,7 +118,8 @@ class WindowsClipboardSink : public ClipboardSink {
     const UINT jwWin = RegisteredFormat(L"Jw_win", "Jw_win");
     const UINT dataObject = RegisteredFormat(L"DataObject", "DataObject");
     GlobalCopy drawing(payload.data(), payload.size());
-    OpenedClipboard clipboard;
+    const OwnerWindow owner;
+    OpenedClipboard clipboard(owner.Get());
     if (!SetClipboardData(jwWin, drawing.Get())) Fail("cannot put the drawing on the clipboard");
     drawing.Release();  // the clipboard owns it now
     const HANDLE held = GetClipboardData(jwWin);

@@ -266,7 +266,7 @@ std::wstring ClipboardText() {
   return text;
 }
 
-TEST(WindowsClipboard, JwWinAndDataObjectBesideWhatWasThere) {
+TEST(WindowsClipboard, JwWinAndDataObjectReplaceWhatWasThere) {
   PutText(L"測点 A-1");
   // Bytes that a text conversion would damage: NUL, CR, LF, 0x1A.
   std::string payload(400, '\0');
@@ -291,8 +291,8 @@ TEST(WindowsClipboard, JwWinAndDataObjectBesideWhatWasThere) {
   CloseClipboard();
   EXPECT_NE(value, 0u);  // a handle value; Wine hands out a new one on every read
 
-  // Not emptied: the text put there before is still there.
-  EXPECT_EQ(ClipboardText(), L"測点 A-1");
+  // The text copied before is gone: a paste elsewhere must not bring it back.
+  EXPECT_EQ(ClipboardText(), L"");
 }
 
 TEST(WindowsClipboard, BusyClipboardIsAnErrorAndChangesNothing) {
