@@ -17,7 +17,7 @@
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
 #ifdef _WIN32
-  WindowsConsole console;
+  WindowsConsole console(argc, argv);
   argc = console.Argc();
   argv = console.Argv();
 #endif

@@ -9,7 +9,7 @@
 
 namespace kestrova::cli {
 
-WindowsConsole::WindowsConsole() {
+WindowsConsole::WindowsConsole(int argc, char** argv) : args_(argc, argv) {
   previousOutputCodePage_ = GetConsoleOutputCP();
   if (previousOutputCodePage_ != 0) SetConsoleOutputCP(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);

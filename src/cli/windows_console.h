@@ -11,7 +11,7 @@ namespace kestrova::cli {
 
 class WindowsConsole {
  public:
-  WindowsConsole();
+  WindowsConsole(int argc, char** argv);
   ~WindowsConsole();  // gives the console its code page back
   WindowsConsole(const WindowsConsole&) = delete;
   WindowsConsole& operator=(const WindowsConsole&) = delete;

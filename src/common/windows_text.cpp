@@ -37,13 +37,14 @@ std::string WindowsErrorMessage(unsigned long error) {
   return WideToUtf8(text);
 }
 
-Utf8CommandLine::Utf8CommandLine() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv) {
-    for (int i = 0; i < argc; ++i)
-      args_.push_back(WideToUtf8(argv[i]));
-    LocalFree(argv);
+Utf8CommandLine::Utf8CommandLine(int argc, char** argv) {
+  int count = 0;
+  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 0; i < count; ++i)
+      args_.push_back(WideToUtf8(wide[i]));
+    LocalFree(wide);
+  } else {
+    args_.assign(argv, argv + argc);
   }
   for (std::string& arg : args_)
     pointers_.push_back(arg.data());

@@ -18,10 +18,11 @@ std::string WideToUtf8(std::wstring_view wide);
 std::string WindowsErrorMessage(unsigned long error);
 
 // The process's command line as UTF-8 arguments, taken from GetCommandLineW so that
-// names outside the ANSI code page ("C:\測量\現場A\") arrive intact.
+// names outside the ANSI code page ("C:\測量\現場A\") arrive intact; the narrow
+// arguments are kept only if the wide command line cannot be split.
 class Utf8CommandLine {
  public:
-  Utf8CommandLine();
+  Utf8CommandLine(int argc, char** argv);
   int Argc() const { return static_cast<int>(pointers_.size()) - 1; }
   char** Argv() { return pointers_.data(); }
 
