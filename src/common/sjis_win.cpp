@@ -166,6 +166,9 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
     return result;
   }
   std::string& out = result.text;
+  // Whole files come through here: one call when nothing needs replacing.
+  if (IsValidUtf8(utf8) && EncodeCp932(Utf8ToWide(utf8), out)) return result;
+  out.clear();
   out.reserve(utf8.size());
   std::wstring one;
   for (size_t i = 0; i < utf8.size();) {

@@ -19,18 +19,24 @@ cd "$work"
 cat >session.sh <<'SESSION'
 set -eu
 wineRun=$1 cli=$2 examples=$3
-# Wine keeps the clipboard while its session lives; a waiting program stands in for the
-# Jw_cad that a user has open.
-mkfifo keep
-"$wineRun" cmd.exe <keep >/dev/null 2>&1 &
+# Wine keeps the clipboard while its session lives; a program left open stands in for
+# the Jw_cad that a user has open.
+"$wineRun" notepad.exe >/dev/null 2>&1 &
 keeper=$!
-exec 3>keep
+# The X11 side answers through Wine's clipboard manager, which may be slow to start on a
+# busy machine: a few bounded tries instead of one unbounded wait.
+fetch() {
+  for try in 1 2 3; do
+    if timeout 20 xclip -selection clipboard -t "$1" -o >"$2" 2>/dev/null; then return 0; fi
+    sleep 2
+  done
+  return 1
+}
 status=0
 "$wineRun" "$cli" clip "$examples/site.sim" -o want.bin &&
   "$wineRun" "$cli" clip "$examples/site.sim" &&
-  xclip -selection clipboard -t TARGETS -o >targets.txt &&
-  xclip -selection clipboard -t Jw_win -o >got.bin || status=$?
-exec 3>&-
+  fetch TARGETS targets.txt &&
+  fetch Jw_win got.bin || status=$?
 kill "$keeper" 2>/dev/null || true
 wait "$keeper" 2>/dev/null || true
 "$wineRun" --wait
