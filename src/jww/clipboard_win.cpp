@@ -95,7 +95,8 @@ class OpenedClipboard {
       }
       Sleep(20);
     }
-    Fail("the clipboard is in use by another program; try again");
+    // The system's text for this ("Access is denied.") would only mislead.
+    throw Error("the clipboard is held by another program");
   }
   ~OpenedClipboard() {
     if (open_) CloseClipboard();
