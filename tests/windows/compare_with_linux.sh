@@ -18,6 +18,16 @@ mkdir -p "$plain" "$japanese"
 cp "$source/examples/site.sim" "$source/examples/site.zhy" "$plain/"
 cp "$source/examples/site.sim" "$japanese/桜台 敷地.sim"
 cp "$source/examples/site.zhy" "$japanese/座標①.zhy"
+# The same site as other programs save it: UTF-8, and UTF-16 with a byte-order mark,
+# with characters code page 932 lacks in the site name.
+{
+  printf '\357\273\277'
+  iconv -f CP932 -t UTF-8 "$source/examples/site.sim" | sed '1s/地区/地区〜−¥/'
+} >"$japanese/敷地 utf8.sim"
+{
+  printf '\377\376'
+  iconv -f CP932 -t UTF-16LE "$source/examples/site.sim"
+} >"$japanese/敷地 utf16.sim"
 export_reg="$source/tests/data/jwcad-settings/regedit-export.reg"
 
 # The Linux build reads the prefix's user.reg, which Wine writes when its server stops.
@@ -39,13 +49,15 @@ check() {  # check NAME ARGS...: runs both programs with "-o OUT" appended and c
   fi
 }
 
-for input in "$plain/site.sim" "$plain/site.zhy" "$japanese/桜台 敷地.sim" "$japanese/座標①.zhy"; do
+for input in "$plain/site.sim" "$plain/site.zhy" "$japanese/桜台 敷地.sim" "$japanese/座標①.zhy" \
+  "$japanese/敷地 utf8.sim" "$japanese/敷地 utf16.sim"; do
   for version in 420 351 300 230 225 223 220; do
     check "convert $input at $version" convert "$input" --jww-version "$version"
   done
   check "clip $input" clip "$input"
   check "convert $input with $export_reg" convert "$input" --jwcad-settings "$export_reg"
   check "clip $input with $export_reg" clip "$input" --jwcad-settings "$export_reg"
+  check "export $input" export "$input" --format zhy
 done
 # Japanese output names too: the Wine program writes the file the Linux one is compared to.
 "$wineRun" "$exe" convert "$japanese/桜台 敷地.sim" -o "$japanese/図面 第1.jww" 2>/dev/null
