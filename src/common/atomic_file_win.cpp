@@ -48,7 +48,8 @@ bool IsDeviceNamespace(const std::filesystem::path& path) {
          s[2] == L'.' && (s[3] == L'\\' || s[3] == L'/');
 }
 
-// The path the system reaches through every link, without the \\?\ it reports it with.
+// The path the system reaches through every link (in the \\?\ form, which every call
+// here takes, also beyond MAX_PATH); empty when the system cannot say.
 std::filesystem::path FinalPath(HANDLE handle) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -61,8 +62,6 @@ std::filesystem::path FinalPath(HANDLE handle) {
     }
     buffer.assign(n, L'\0');
   }
-  if (buffer.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + buffer.substr(8);
-  if (buffer.rfind(L"\\\\?\\", 0) == 0) return buffer.substr(4);
   return buffer;
 }
 
@@ -114,6 +113,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
     // only after everything was written: say so before anything is.
     if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
       throw Error(NameOf(target_) + " is read-only");
+    // The file a symbolic link names is replaced, and the link stays.
     if (isLink) {
       final_ = FinalPath(probe);
       if (final_.empty()) Fail("cannot follow the link");
