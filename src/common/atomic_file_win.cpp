@@ -161,7 +161,7 @@ void AtomicFileWriter::OpenTemporary(const std::filesystem::path& folder) {
     if (handle == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS) break;
   }
   if (handle != INVALID_HANDLE_VALUE) {
-    unnamed_ = SetDeleteMark(handle, true);
+    unnamed_ = SetDeleteMark(handle, true);  // here: the file goes when its handle closes
     fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd_ < 0) {
       error = ERROR_TOO_MANY_OPEN_FILES;
