@@ -91,13 +91,14 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
   const HANDLE probe = CreateFileW(target_.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const DWORD probeError = GetLastError();
   const DWORD ownAttributes = GetFileAttributesW(target_.c_str());
   const bool isLink = ownAttributes != INVALID_FILE_ATTRIBUTES &&
                       (ownAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (probe == INVALID_HANDLE_VALUE) {
     // A link whose file is not there: where it points cannot be learnt portably, and
     // replacing the link itself would cut it.
-    if (isLink) FailWith(static_cast<int>(GetLastError()), "cannot follow the link");
+    if (isLink) FailWith(static_cast<int>(probeError), "cannot follow the link");
   } else {
     HandleCloser closer(probe);
     // NUL, CON, COM1 and the like: written to, never replaced by a file.
