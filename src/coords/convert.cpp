@@ -180,6 +180,7 @@ DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
     t.BaseY = bounds.CentreY;
   }
   CheckFinite(data, s, t, textKinds);
+  plan.MarkedRows.reserve(static_cast<size_t>(table.PointCount));
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     if (table.Points[r].Marked == 1) plan.MarkedRows.push_back(r);
   }
