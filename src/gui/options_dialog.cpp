@@ -26,7 +26,7 @@ QSpinBox* NewSpin(QWidget* parent, const char* name, int low, int high) {
   auto* spin = new QSpinBox(parent);
   spin->setObjectName(QLatin1String(name));
   spin->setRange(low, high);
-  spin->setFixedWidth(52);
+  spin->setFixedWidth(48);
   spin->setAlignment(Qt::AlignRight);
   return spin;
 }
@@ -44,6 +44,7 @@ QComboBox* NewList(QWidget* parent, const char* name, const std::array<const cha
   for (const char* entry : entries)
     combo->addItem(Utf8ToQt(entry));
   combo->setEditable(false);  // only an entry chosen from the list counts
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   return combo;
 }
 
@@ -113,6 +114,8 @@ QWidget* OptionsDialog::BuildOutputTab() {
   scale_->setAlignment(Qt::AlignRight);
   group_ = NewSpin(basic, "Edit2", 0, 15);
   auto* basicGrid = new QGridLayout(basic);
+  basicGrid->setContentsMargins(8, 4, 8, 6);
+  basicGrid->setVerticalSpacing(4);
   basicGrid->addWidget(new QLabel(QStringLiteral("用紙サイズ："), basic), 0, 0, Qt::AlignRight);
   basicGrid->addWidget(paper_, 0, 1);
   basicGrid->addWidget(new QLabel(QStringLiteral("縮 尺 ＝ １ ／"), basic), 1, 0, Qt::AlignRight);
@@ -142,6 +145,7 @@ QWidget* OptionsDialog::BuildOutputTab() {
   mathAxes_ = new QRadioButton(QStringLiteral("数学座標系　（縦軸：Ｙ　横軸：Ｘ）"), axes);
   surveyAxes_ = new QRadioButton(QStringLiteral("測量座標系　（縦軸：Ｘ　横軸：Ｙ）"), axes);
   auto* axesLayout = new QVBoxLayout(axes);
+  axesLayout->setContentsMargins(8, 2, 8, 4);
   axesLayout->setSpacing(2);
   axesLayout->addWidget(mathAxes_);
   axesLayout->addWidget(surveyAxes_);
@@ -153,6 +157,7 @@ QWidget* OptionsDialog::BuildOutputTab() {
   auto* version = new QGroupBox(QStringLiteral(" Jww保存バージョン形式 "), tab);
   version->setObjectName(QStringLiteral("RadioGroup2"));
   auto* versionGrid = new QGridLayout(version);
+  versionGrid->setContentsMargins(8, 2, 8, 4);
   versionGrid->setVerticalSpacing(2);
   auto* versionButtons = new QButtonGroup(version);
   for (size_t i = 0; i < versions_.size(); ++i) {
@@ -165,12 +170,13 @@ QWidget* OptionsDialog::BuildOutputTab() {
   top->addWidget(basic, 3);
   top->addLayout(decoration, 2);
   auto* layout = new QVBoxLayout(tab);
+  layout->setContentsMargins(8, 6, 8, 6);
+  layout->setSpacing(6);
   layout->addLayout(top);
   layout->addWidget(axes);
   layout->addWidget(mmUnit_);
   layout->addWidget(cursorBase_);
   layout->addWidget(version);
-  layout->addStretch();
   return tab;
 }
 
@@ -180,8 +186,8 @@ QWidget* OptionsDialog::BuildDetailTab() {
   auto* frame = new QGroupBox(QStringLiteral(" データ書込詳細設定 "), tab);
   frame->setObjectName(QStringLiteral("GroupBox2"));
   auto* grid = new QGridLayout(frame);
-  grid->setHorizontalSpacing(8);
-  grid->setVerticalSpacing(4);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(8);
   const auto right = Qt::AlignRight | Qt::AlignVCenter;
 
   // Points: two lines of controls.

@@ -84,8 +84,13 @@ QStringList QtNameFilters(const std::string& filter) {
 }
 
 int FilterIndex(const QStringList& filters, const QString& selected) {
-  const qsizetype index = filters.indexOf(selected);
-  return index < 0 ? 1 : static_cast<int>(index) + 1;
+  // Dialogs that hide the patterns may report the description alone.
+  for (qsizetype i = 0; i < filters.size(); ++i) {
+    if (filters[i] == selected || filters[i].startsWith(selected + QStringLiteral(" ("))) {
+      return static_cast<int>(i) + 1;
+    }
+  }
+  return 1;
 }
 
 QtPrompts::QtPrompts(QWidget* parent, OptionsDialog& options, VersionBox& version)
