@@ -5,6 +5,7 @@
 #include <QTranslator>
 #include <memory>
 
+#include "app/manual.h"
 #include "app/settings_file.h"
 #include "gui/fonts.h"
 #include "gui/main_window.h"
@@ -21,19 +22,6 @@ class DesktopStyle : public QProxyStyle {
     return QProxyStyle::styleHint(hint, option, widget, returnData);
   }
 };
-
-// The manual beside the program, or where an installation keeps it.
-std::filesystem::path FindManual(const std::filesystem::path& programFolder) {
-  const std::filesystem::path candidates[] = {
-      programFolder / "manual.html",
-      programFolder / ".." / "share" / "doc" / "kestrova" / "manual.html",
-  };
-  std::error_code error;
-  for (const auto& candidate : candidates) {
-    if (std::filesystem::is_regular_file(candidate, error)) return candidate.lexically_normal();
-  }
-  return {};
-}
 
 }  // namespace
 
@@ -55,7 +43,7 @@ int main(int argc, char* argv[]) {
   kestrova::MainWindowSetup setup;
   setup.programFolder = programFile.parent_path();
   setup.settingsFile = kestrova::SettingsFilePath(programFile);
-  setup.manualFile = FindManual(setup.programFolder);
+  setup.manualFile = kestrova::FindManual(setup.programFolder);
   std::vector<std::string> problems;
   try {
     setup.jwcadSource = kestrova::DefaultJwCadSettingsSource();

@@ -81,6 +81,9 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
   ctx_ = std::make_unique<CommandContext>(
       CommandContext{ws_, *prompts_, *view_, *clipboard_, setup_.jwcadSource.get(),
                      setup_.settingsFile, setup_.programFolder, setup_.manualFile});
+  grid_->Model()->SetEditHandler([this](int row, int column, const std::string& utf8) {
+    Run([&] { GridCellEdited(*ctx_, row, column, utf8); });
+  });
   BuildMenusAndToolbar();
 }
 
@@ -122,8 +125,6 @@ void MainWindow::BuildClientArea() {
   setCentralWidget(panel);
 
   connect(grid_, &PointGrid::MarkingPressed, this, [this] { Run([this] { RedrawPlot(); }); });
-  connect(grid_->Model(), &GridModel::TextReplaced, this,
-          [this](int count) { Run([this, count] { ShowReplacedCharacters(count); }); });
 }
 
 void MainWindow::BuildStatusBar() {
@@ -282,12 +283,6 @@ void MainWindow::RedrawPlot() {
 void MainWindow::PrintList() {
   prompts_->Message(Prompts::Kind::kInformation, Prompts::Buttons::kOk,
                     "座標リストの印刷は、まだ使用できません。");
-}
-
-void MainWindow::ShowReplacedCharacters(int count) {
-  prompts_->Message(Prompts::Kind::kWarning, Prompts::Buttons::kOk,
-                    "入力された文字のうち " + std::to_string(count) +
-                        " 文字は Shift_JIS で表せないため、「?」として保存されます。");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

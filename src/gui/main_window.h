@@ -96,7 +96,6 @@ class MainWindow : public QMainWindow {
   QAction* AddCommand(QMenu* menu, const char* name, const QString& caption, const QString& hint,
                       int image, void (*command)(CommandContext&));
   void PrintList();
-  void ShowReplacedCharacters(int count);
 
   Workspace& ws_;
   MainWindowSetup setup_;

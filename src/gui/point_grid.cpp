@@ -62,12 +62,13 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
   const int row = index.row() + 1;
   const int column = index.column() + 1;
   if (role != Qt::EditRole || !index.isValid() || row >= grid_.RowCount()) return false;
-  Cp932Text converted = Utf8ToCp932(QtToUtf8(value.toString()));
-  std::string& cell = grid_.Rows[row][column];
-  const bool changed = cell != converted.text;
-  cell = std::move(converted.text);
-  if (changed) emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
-  if (converted.replaced > 0) emit TextReplaced(static_cast<int>(converted.replaced));
+  const std::string typed = QtToUtf8(value.toString());
+  if (editHandler_) {
+    editHandler_(row, column, typed);
+  } else {
+    grid_.Rows[row][column] = Utf8ToCp932(typed).text;
+  }
+  emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }
 

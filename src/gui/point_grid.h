@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <functional>
+#include <string>
 
 #include "coords/cell_grid.h"
 #include "coords/point_table.h"
@@ -37,12 +39,14 @@ class GridModel : public QAbstractTableModel {
 
   CellGrid& Grid() { return grid_; }
 
- signals:
-  // Typed text held characters code page 932 has no code for; they became "?".
-  void TextReplaced(int count);
+  // Who turns typed text (UTF-8) into the cell grid's text: grid row and column, 1-based.
+  // Without one the text is converted here.
+  using EditHandler = std::function<void(int row, int column, const std::string& utf8)>;
+  void SetEditHandler(EditHandler handler) { editHandler_ = std::move(handler); }
 
  private:
   CellGrid& grid_;
+  EditHandler editHandler_;
   int shownRows_ = 0;  // model rows the view knows about
 };
 
