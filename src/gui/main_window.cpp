@@ -18,6 +18,7 @@
 #include "common/error.h"
 #include "gui/fonts.h"
 #include "gui/options_dialog.h"
+#include "gui/plot_widget.h"
 #include "gui/point_grid.h"
 #include "gui/qt_clipboard.h"
 #include "gui/qt_prompts.h"
@@ -99,11 +100,7 @@ void MainWindow::BuildClientArea() {
   panel->setPalette(white);
 
   grid_ = new PointGrid(ws_.Grid, ws_.Coords.Table, panel);
-  // The plot box: white until the plot draws in it.
-  plot_ = new QWidget(panel);
-  plot_->setObjectName(QStringLiteral("PaintBox1"));
-  plot_->setAutoFillBackground(true);
-  plot_->setPalette(white);
+  plot_ = new PlotWidget(ws_, panel);
   plot_->setMinimumWidth(40);
 
   splitter_ = new QSplitter(Qt::Horizontal, panel);
@@ -125,6 +122,13 @@ void MainWindow::BuildClientArea() {
   setCentralWidget(panel);
 
   connect(grid_, &PointGrid::MarkingPressed, this, [this] { Run([this] { RedrawPlot(); }); });
+  connect(plot_, &PlotWidget::PickChanged, this, [this](int /*pickedRow*/, int newTopRow) {
+    Run([this, newTopRow] { grid_->ShowPick(newTopRow); });
+  });
+  connect(plot_, &PlotWidget::GridEnabledChanged, this, [this](bool enabled) {
+    grid_->setEnabled(enabled);
+    if (enabled) grid_->setFocus();
+  });
 }
 
 void MainWindow::BuildStatusBar() {
@@ -273,11 +277,11 @@ void MainWindow::Run(const std::function<void()>& command) {
 }
 
 void MainWindow::FitPlot() {
-  plot_->update();
+  plot_->FitToData();
 }
 
 void MainWindow::RedrawPlot() {
-  plot_->update();
+  plot_->Redraw();
 }
 
 void MainWindow::PrintList() {
@@ -291,11 +295,25 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+// Keys the focused widget left alone (the grid keeps its own while it is enabled), and
+// wheel turns nothing else took, belong to the plot.
 void MainWindow::keyPressEvent(QKeyEvent* event) {
+  bool consumed = false;
+  Run([&] { consumed = plot_->HandleKey(event); });
+  if (consumed) {
+    event->accept();
+    return;
+  }
   QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::wheelEvent(QWheelEvent* event) {
+  bool consumed = false;
+  Run([&] { consumed = plot_->HandleWheel(event); });
+  if (consumed) {
+    event->accept();
+    return;
+  }
   QMainWindow::wheelEvent(event);
 }
 

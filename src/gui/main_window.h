@@ -18,6 +18,7 @@ namespace kestrova {
 
 class MainWindow;
 class OptionsDialog;
+class PlotWidget;
 class PointGrid;
 class QtClipboardSink;
 class QtPrompts;
@@ -70,12 +71,11 @@ class MainWindow : public QMainWindow {
   CommandContext& Context() { return *ctx_; }
   QtPrompts& Prompts() { return *prompts_; }
   PointGrid& Grid() { return *grid_; }
-  QWidget& Plot() { return *plot_; }
+  PlotWidget& Plot() { return *plot_; }
   OptionsDialog& Options() { return *options_; }
   VersionBox& Version() { return *version_; }
   QLabel& StatusPanel(int panel) { return *status_[static_cast<size_t>(panel)]; }
 
-  // The plot box, behind a few calls.
   void FitPlot();
   void RedrawPlot();
 
@@ -100,7 +100,7 @@ class MainWindow : public QMainWindow {
   Workspace& ws_;
   MainWindowSetup setup_;
   PointGrid* grid_ = nullptr;
-  QWidget* plot_ = nullptr;
+  PlotWidget* plot_ = nullptr;
   QSplitter* splitter_ = nullptr;
   std::array<QLabel*, 3> status_{};
   OptionsDialog* options_ = nullptr;
