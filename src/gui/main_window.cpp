@@ -78,7 +78,10 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
   version_ = new VersionBox(this);
   prompts_ = std::make_unique<QtPrompts>(this, *options_, *version_);
   view_ = std::make_unique<QtMainView>(*this);
-  clipboard_ = std::make_unique<QtClipboardSink>();
+  // Windows hands Jw_cad the drawing's memory handle beside it, which only the system's
+  // own clipboard calls can give; elsewhere the desktop clipboard through Qt.
+  clipboard_ = SystemClipboardSink();
+  if (!clipboard_) clipboard_ = std::make_unique<QtClipboardSink>();
   ctx_ = std::make_unique<CommandContext>(
       CommandContext{ws_, *prompts_, *view_, *clipboard_, setup_.jwcadSource.get(),
                      setup_.settingsFile, setup_.programFolder, setup_.manualFile});

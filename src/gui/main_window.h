@@ -20,7 +20,6 @@ class MainWindow;
 class OptionsDialog;
 class PlotWidget;
 class PointGrid;
-class QtClipboardSink;
 class QtPrompts;
 class VersionBox;
 
@@ -107,7 +106,7 @@ class MainWindow : public QMainWindow {
   VersionBox* version_ = nullptr;
   std::unique_ptr<QtPrompts> prompts_;
   std::unique_ptr<QtMainView> view_;
-  std::unique_ptr<QtClipboardSink> clipboard_;
+  std::unique_ptr<ClipboardSink> clipboard_;
   std::unique_ptr<CommandContext> ctx_;
 };
 

@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <cstring>
 
 #include "app/ini_file.h"
 #include "common/atomic_file.h"
@@ -317,6 +318,22 @@ void DialogsTest::ClipboardHoldsBothFormats() {
   QVERIFY(data->formats().contains(QStringLiteral("DataObject")));
   QCOMPARE(data->data(QStringLiteral("Jw_win")), QByteArray(payload.data(), 10));
   QCOMPARE(data->data(QStringLiteral("DataObject")).size(), 4);
+
+  // The transfer command through the window: the drawing of the loaded site, which
+  // starts with the reference point (0, 0 before any drawing file was saved) and the
+  // sixteen group scales of 1:500.
+  WindowFixture f;
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  TriggerAction(*f.window, "mnJwCopy");
+  const QByteArray drawing = clipboard->mimeData()->data(QStringLiteral("Jw_win"));
+  QVERIFY(drawing.size() > 8 + 8 + 128 + 2);
+  QCOMPARE(drawing.left(16), QByteArray(16, '\0'));
+  double scale = 0.0;
+  for (int group = 0; group < 16; ++group) {
+    std::memcpy(&scale, drawing.constData() + 16 + 8 * group, sizeof scale);
+    QCOMPARE(scale, 500.0);
+  }
+  QCOMPARE(clipboard->mimeData()->data(QStringLiteral("DataObject")).size(), 4);
 }
 
 void DialogsTest::ClipboardTargetsOnX11() {
