@@ -197,9 +197,12 @@ std::optional<Prompts::FileChoice> QtPrompts::ChooseFile(bool save, const std::s
   dialog.setOption(QFileDialog::HideNameFilterDetails, true);
   dialog.setNameFilters(filters);
   if (!startFolder.empty()) dialog.setDirectory(PathToQt(startFolder));
+  // Names only, as in the file dialogs surveyors know; the detail columns would not fit.
+  dialog.setViewMode(QFileDialog::List);
+  dialog.resize(640, 420);
   dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("ファイルの場所:"));
   dialog.setLabelText(QFileDialog::FileName, QStringLiteral("ファイル名(&N):"));
-  dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ファイルの種類(&T):"));
+  dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ファイルの種類:"));
   dialog.setLabelText(QFileDialog::Accept,
                       save ? QStringLiteral("保存(&S)") : QStringLiteral("開く(&O)"));
   dialog.setLabelText(QFileDialog::Reject, QStringLiteral("キャンセル"));
