@@ -1,0 +1,69 @@
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QProxyStyle>
+#include <QTimer>
+#include <QTranslator>
+#include <memory>
+
+#include "app/manual.h"
+#include "app/settings_file.h"
+#include "gui/fonts.h"
+#include "gui/main_window.h"
+#include "gui/qt_text.h"
+
+namespace {
+
+// Dialog buttons carry only their captions, as on the desktop surveyors know.
+class DesktopStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_DialogButtonBox_ButtonsHaveIcons) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Kestrova"));
+  QApplication::setStyle(new DesktopStyle);
+  QApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));
+  kestrova::InstallFontSubstitutes();
+  QApplication::setFont(kestrova::GothicFont(12));
+  // Qt's own dialogs speak the program's language.
+  QTranslator qtTexts;
+  if (qtTexts.load(QStringLiteral("qtbase_ja"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtTexts);
+  }
+
+  const std::filesystem::path programFile = kestrova::QtToPath(QApplication::applicationFilePath());
+  kestrova::MainWindowSetup setup;
+  setup.programFolder = programFile.parent_path();
+  setup.settingsFile = kestrova::SettingsFilePath(programFile);
+  setup.manualFile = kestrova::FindManual(setup.programFolder);
+  std::vector<std::string> problems;
+  try {
+    setup.jwcadSource = kestrova::DefaultJwCadSettingsSource();
+  } catch (const std::exception& e) {
+    problems.emplace_back(e.what());
+  }
+
+  auto ws = std::make_unique<kestrova::Workspace>();
+  kestrova::MainWindow window(*ws, std::move(setup));
+  for (std::string& problem : window.Start())
+    problems.push_back(std::move(problem));
+  window.show();
+
+  std::vector<std::filesystem::path> files;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i)
+    files.push_back(kestrova::QtToPath(arguments[i]));
+  QTimer::singleShot(0, &window, [&window, problems, files] {
+    window.ShowProblems(problems);
+    window.LoadFiles(files);
+  });
+  return QApplication::exec();
+}

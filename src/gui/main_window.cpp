@@ -1,0 +1,354 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "common/error.h"
+#include "gui/fonts.h"
+#include "gui/options_dialog.h"
+#include "gui/plot_widget.h"
+#include "gui/point_grid.h"
+#include "gui/qt_clipboard.h"
+#include "gui/qt_prompts.h"
+#include "gui/qt_text.h"
+#include "gui/toolbar_icons.h"
+#include "gui/version_box.h"
+
+namespace kestrova {
+
+// --- QtMainView ------------------------------------------------------------------------
+
+void QtMainView::SetStatusText(int panel, const std::string& text) {
+  if (panel >= 0 && panel < 3) window_.StatusPanel(panel).setText(Utf8ToQt(text));
+}
+
+void QtMainView::CommitGridEdit() {
+  window_.grid_->CommitEdit();
+}
+
+void QtMainView::GridChanged() {
+  window_.grid_->GridChanged();
+}
+
+void QtMainView::FitPlot() {
+  window_.FitPlot();
+}
+
+void QtMainView::RepaintPlot() {
+  window_.RedrawPlot();
+}
+
+bool QtMainView::OpenManual(const std::filesystem::path& file) {
+  std::error_code error;
+  if (file.empty() || !std::filesystem::is_regular_file(file, error)) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQt(std::filesystem::absolute(file))));
+}
+
+void QtMainView::Close() {
+  window_.close();
+}
+
+// --- MainWindow ------------------------------------------------------------------------
+
+MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
+    : QMainWindow(parent), ws_(ws), setup_(std::move(setup)) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral(" Kestrova"));
+  setWindowIcon(ProgramIcon());
+  setFont(GothicFont(12));
+  resize(765, 572);
+  move(226, 179);
+  setAcceptDrops(true);
+
+  BuildClientArea();
+  BuildStatusBar();
+  options_ = new OptionsDialog(ws_.Settings, this);
+  version_ = new VersionBox(this);
+  prompts_ = std::make_unique<QtPrompts>(this, *options_, *version_);
+  view_ = std::make_unique<QtMainView>(*this);
+  // Windows hands Jw_cad the drawing's memory handle beside it, which only the system's
+  // own clipboard calls can give; elsewhere the desktop clipboard through Qt.
+  clipboard_ = SystemClipboardSink();
+  if (!clipboard_) clipboard_ = std::make_unique<QtClipboardSink>();
+  ctx_ = std::make_unique<CommandContext>(
+      CommandContext{ws_, *prompts_, *view_, *clipboard_, setup_.jwcadSource.get(),
+                     setup_.settingsFile, setup_.programFolder, setup_.manualFile});
+  grid_->Model()->SetEditHandler([this](int row, int column, const std::string& utf8) {
+    Run([&] { GridCellEdited(*ctx_, row, column, utf8); });
+  });
+  BuildMenusAndToolbar();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildClientArea() {
+  auto* panel = new QFrame(this);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setAutoFillBackground(true);
+  QPalette white = panel->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  panel->setPalette(white);
+
+  grid_ = new PointGrid(ws_.Grid, ws_.Coords.Table, panel);
+  plot_ = new PlotWidget(ws_, panel);
+  plot_->setMinimumWidth(40);
+
+  splitter_ = new QSplitter(Qt::Horizontal, panel);
+  splitter_->setObjectName(QStringLiteral("Splitter1"));
+  splitter_->setHandleWidth(9);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->setStyleSheet(QStringLiteral(
+      "QSplitter#Splitter1::handle { background: palette(button);"
+      " border-left: 1px solid palette(light); border-right: 1px solid palette(mid); }"));
+  splitter_->addWidget(grid_);
+  splitter_->addWidget(plot_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({360, 400});
+
+  auto* layout = new QHBoxLayout(panel);
+  layout->setContentsMargins(1, 1, 1, 1);
+  layout->addWidget(splitter_);
+  setCentralWidget(panel);
+
+  connect(grid_, &PointGrid::MarkingPressed, this, [this] { Run([this] { RedrawPlot(); }); });
+  connect(plot_, &PlotWidget::PickChanged, this, [this](int /*pickedRow*/, int newTopRow) {
+    Run([this, newTopRow] { grid_->ShowPick(newTopRow); });
+  });
+  connect(plot_, &PlotWidget::GridEnabledChanged, this, [this](bool enabled) {
+    grid_->setEnabled(enabled);
+    if (enabled) grid_->setFocus();
+  });
+}
+
+void MainWindow::BuildStatusBar() {
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName(QStringLiteral("StatusBar1"));
+  bar->setFixedHeight(19);
+  const int widths[] = {75, 50, 50};
+  for (size_t i = 0; i < status_.size(); ++i) {
+    auto* label = new QLabel(bar);
+    label->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setTextFormat(Qt::PlainText);
+    label->installEventFilter(this);
+    // The last panel reaches the right edge, so a long site name stays readable.
+    if (i + 1 < status_.size()) {
+      label->setFixedWidth(widths[i]);
+      bar->addWidget(label);
+    } else {
+      label->setMinimumWidth(widths[i]);
+      bar->addWidget(label, 1);
+    }
+    status_[i] = label;
+  }
+  bar->installEventFilter(this);
+  setStatusBar(bar);
+}
+
+QAction* MainWindow::AddCommand(QMenu* menu, const char* name, const QString& caption,
+                                const QString& hint, int image, void (*command)(CommandContext&)) {
+  auto* action = menu->addAction(caption);
+  action->setObjectName(QLatin1String(name));
+  action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
+  if (image >= 0) action->setIcon(ToolbarIcon(image));
+  if (command != nullptr) {
+    connect(action, &QAction::triggered, this,
+            [this, command] { Run([this, command] { command(*ctx_); }); });
+  }
+  return action;
+}
+
+void MainWindow::BuildMenusAndToolbar() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+  QMenu* file = bar->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+  file->setObjectName(QStringLiteral("MenuFile"));
+  QAction* newTable = AddCommand(file, "mnNewZhyFile", QStringLiteral("新規座標(&N)"),
+                                 QStringLiteral("新規座標"), 0, &NewTableCommand);
+  QAction* load = AddCommand(file, "mnZhyLoadFile", QStringLiteral("座標ﾃﾞｰﾀを開く(&O)"),
+                             QStringLiteral("座標ﾃﾞｰﾀを開く"), 1, &LoadCommand);
+  QAction* save = AddCommand(file, "mnZhyFileSave", QStringLiteral("座標ﾃﾞｰﾀを保存(&S)"),
+                             QStringLiteral("座標ﾃﾞｰﾀを保存"), 2, &SaveCommand);
+  file->addSeparator();
+  QAction* cadSave = AddCommand(file, "mnCadSaveFile", QStringLiteral("CADﾃﾞｰﾀで保存(&A)"),
+                                QStringLiteral("CADﾃﾞｰﾀで保存"), 3, &JwwSaveCommand);
+  file->addSeparator();
+  QAction* print =
+      AddCommand(file, "mnPrtOut", QStringLiteral("印刷(&P)"), QStringLiteral("印刷"), 5, nullptr);
+  connect(print, &QAction::triggered, this, [this] { Run([this] { PrintList(); }); });
+  AddCommand(file, "mnPrtOpt", QStringLiteral("プリンタ設定(&E)"), QString(), -1,
+             &PrinterSetupCommand);
+  file->addSeparator();
+  QAction* quit = AddCommand(file, "mnQuit", QStringLiteral("終了(&Q)"), QStringLiteral("終了"), 8,
+                             &QuitCommand);
+
+  QMenu* tools = bar->addMenu(QStringLiteral("ツール(&T)"));
+  tools->setObjectName(QStringLiteral("T1"));
+  QAction* transfer = AddCommand(tools, "mnJwCopy", QStringLiteral("Jw_winに転送(&V)"),
+                                 QStringLiteral("Jw_winに転送"), 4, &TransferCommand);
+
+  QMenu* options = bar->addMenu(QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"));
+  options->setObjectName(QStringLiteral("O1"));
+  QAction* settings = AddCommand(options, "OptEdit", QStringLiteral("環境設定(&E)"),
+                                 QStringLiteral("環境設定"), 6, &OptionsCommand);
+
+  QMenu* help = bar->addMenu(QStringLiteral("ヘルプ"));
+  help->setObjectName(QStringLiteral("N4"));
+  QAction* manual = AddCommand(help, "mnHelp", QStringLiteral("ヘルプ(&H)"),
+                               QStringLiteral("ヘルプ"), 7, &HelpCommand);
+  AddCommand(help, "mnuHelpVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&V)"), QString(), -1, &VersionCommand);
+
+  auto* toolbar = new QToolBar(this);
+  toolbar->setObjectName(QStringLiteral("ToolBar1"));
+  toolbar->setMovable(false);
+  toolbar->setFloatable(false);
+  toolbar->setIconSize(QSize(16, 16));
+  toolbar->setFixedHeight(26);
+  toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+  toolbar->setStyleSheet(QStringLiteral("QToolBar#ToolBar1 { border: none; spacing: 0px; }"));
+  addToolBar(Qt::TopToolBarArea, toolbar);
+  const std::vector<QAction*> order = {nullptr,  newTable, load,    save,  nullptr,
+                                       cadSave,  transfer, nullptr, print, nullptr,
+                                       settings, nullptr,  manual,  quit,  nullptr};
+  for (QAction* action : order) {
+    if (action == nullptr) {
+      toolbar->addSeparator();
+      continue;
+    }
+    toolbar->addAction(action);
+    if (auto* button = qobject_cast<QToolButton*>(toolbar->widgetForAction(action))) {
+      button->setObjectName(QStringLiteral("ToolButton_") + action->objectName());
+      button->setFixedSize(25, 24);
+    }
+  }
+}
+
+std::vector<std::string> MainWindow::Start() {
+  try {
+    return StartUp(*ctx_);
+  } catch (const std::exception& e) {
+    return {e.what()};
+  }
+}
+
+void MainWindow::ShowProblems(const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    Run([this, &problem] {
+      prompts_->Message(Prompts::Kind::kError, Prompts::Buttons::kOk, problem);
+    });
+  }
+}
+
+void MainWindow::LoadFiles(const std::vector<std::filesystem::path>& files) {
+  if (files.empty()) return;
+  Run([this, &files] { LoadFilesCommand(*ctx_, files); });
+}
+
+void MainWindow::Run(const std::function<void()>& command) {
+  std::string message;
+  try {
+    command();
+    return;
+  } catch (const Error& e) {
+    message = e.what();
+  } catch (const std::bad_alloc&) {
+    message = "メモリが不足しているため、処理を続けられませんでした。";
+  } catch (const std::exception& e) {
+    message = std::string("処理中にエラーが発生しました。\n") + e.what();
+  } catch (...) {
+    message = "処理中に不明なエラーが発生しました。";
+  }
+  try {
+    prompts_->Message(Prompts::Kind::kError, Prompts::Buttons::kOk, message);
+  } catch (...) {
+    // Nothing is left to tell the user with; the program goes on.
+  }
+}
+
+void MainWindow::FitPlot() {
+  plot_->FitToData();
+}
+
+void MainWindow::RedrawPlot() {
+  plot_->Redraw();
+}
+
+void MainWindow::PrintList() {
+  prompts_->Message(Prompts::Kind::kInformation, Prompts::Buttons::kOk,
+                    "座標リストの印刷は、まだ使用できません。");
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  grid_->CommitEdit();
+  Run([this] { ShutDown(*ctx_); });
+  event->accept();
+}
+
+// Keys the focused widget left alone (the grid keeps its own while it is enabled), and
+// wheel turns nothing else took, belong to the plot.
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  bool consumed = false;
+  Run([&] { consumed = plot_->HandleKey(event); });
+  if (consumed) {
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::wheelEvent(QWheelEvent* event) {
+  bool consumed = false;
+  Run([&] { consumed = plot_->HandleWheel(event); });
+  if (consumed) {
+    event->accept();
+    return;
+  }
+  QMainWindow::wheelEvent(event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+      if (url.isLocalFile()) {
+        event->acceptProposedAction();
+        return;
+      }
+    }
+  }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  std::vector<std::filesystem::path> files;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) files.push_back(QtToPath(url.toLocalFile()));
+  }
+  event->acceptProposedAction();
+  // The load may ask questions; the drag has to be over before a dialog opens.
+  QTimer::singleShot(0, this, [this, files] { LoadFiles(files); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick &&
+      (watched == statusBar() ||
+       std::find(status_.begin(), status_.end(), watched) != status_.end())) {
+    Run([this] { SiteNameCommand(*ctx_); });
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace kestrova

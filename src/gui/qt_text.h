@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "common/sjis.h"
+
+namespace kestrova {
+
+// The core keeps code page 932 bytes or UTF-8; Qt wants UTF-16. These are the only
+// crossings between the two.
+inline QString Utf8ToQt(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+inline QString Cp932ToQt(std::string_view cp932) {
+  return Utf8ToQt(Cp932ToUtf8(cp932));
+}
+
+inline std::string QtToUtf8(const QString& text) {
+  return text.toStdString();
+}
+
+inline QString PathToQt(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+inline std::filesystem::path QtToPath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+}  // namespace kestrova

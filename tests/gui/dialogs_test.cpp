@@ -1,0 +1,382 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTest>
+#include <cstring>
+
+#include "app/ini_file.h"
+#include "common/atomic_file.h"
+#include "gui/options_dialog.h"
+#include "gui/qt_clipboard.h"
+#include "gui/qt_prompts.h"
+#include "gui/version_box.h"
+#include "gui_test_support.h"
+
+namespace kestrova::test {
+
+namespace {
+
+template <typename T>
+T* Child(QWidget* parent, const char* name) {
+  T* child = parent->findChild<T*>(QLatin1String(name));
+  if (child == nullptr) qWarning("no child %s", name);
+  return child;
+}
+
+std::string IniValue(const std::filesystem::path& file, const char* section, const char* key) {
+  QFile in(PathToQt(file));
+  if (!in.open(QIODevice::ReadOnly)) return "<no file>";
+  const QByteArray text = in.readAll();
+  return IniFile::Parse(std::string_view(text.constData(), static_cast<size_t>(text.size())))
+      .Get(section, key)
+      .value_or("<missing>");
+}
+
+void TriggerAction(MainWindow& window, const char* name) {
+  auto* action = window.findChild<QAction*>(QLatin1String(name));
+  QVERIFY(action != nullptr);
+  QVERIFY(action->isEnabled());
+  action->trigger();
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void OptionsDialogLayout();
+  void OptionsRoundTripThroughTheSettingsFile();
+  void PointOutputClickDisablesTheCode();
+  void VersionBoxClosesOnAClick();
+  void MessageBoxesByKind();
+  void FileDialogFiltersAndIndex();
+  void ClipboardHoldsBothFormats();
+  void ClipboardTargetsOnX11();
+};
+
+void DialogsTest::OptionsDialogLayout() {
+  WindowFixture f;
+  OptionsDialog& d = f.window->Options();
+  QCOMPARE(d.objectName(), QStringLiteral("OptFrm"));
+  QCOMPARE(d.windowTitle(), QStringLiteral("　ｵﾌﾟｼｮﾝ設定"));
+  QCOMPARE(d.size(), QSize(482, 410));
+  QCOMPARE(d.font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
+  auto* tabs = Child<QTabWidget>(&d, "PageControl1");
+  QCOMPARE(tabs->tabText(0), QStringLiteral(" 出力設定 "));
+  QCOMPARE(tabs->tabText(1), QStringLiteral(" 詳細設定 "));
+  QCOMPARE(Child<QPushButton>(&d, "Button1")->text(), QStringLiteral("ＯＫ"));
+  QCOMPARE(Child<QPushButton>(&d, "Button2")->text(), QStringLiteral("キャンセル"));
+  QCOMPARE(Child<QComboBox>(&d, "ComboBox1")->count(), 9);
+  QCOMPARE(Child<QComboBox>(&d, "ComboBox1")->itemText(5), QStringLiteral("2A"));
+  QCOMPARE(Child<QSpinBox>(&d, "Edit2")->maximum(), 15);
+  QCOMPARE(Child<QGroupBox>(&d, "RadioGroup1")->title(),
+           QStringLiteral(" 座標系 （simaﾌｧｲﾙ系は、測量座標） "));
+  QCOMPARE(Child<QCheckBox>(&d, "CheckBox8")->text(), QStringLiteral("座標値単位を ［mm］ とする"));
+  QCOMPARE(Child<QCheckBox>(&d, "CheckBox7")->text(),
+           QStringLiteral("シート上のカーソル位置を貼付基準点としてJww出力"));
+  const QList<QRadioButton*> versions =
+      Child<QGroupBox>(&d, "RadioGroup2")->findChildren<QRadioButton*>();
+  QCOMPARE(versions.size(), 7);
+  QCOMPARE(versions.front()->text(), QStringLiteral("V4.20（最新）"));
+  QCOMPARE(Child<QComboBox>(&d, "PointCode")->count(), 11);
+  QCOMPARE(Child<QComboBox>(&d, "ZcoordMojiBs")->itemText(8), QStringLiteral("右上"));
+  QCOMPARE(Child<QSpinBox>(&d, "PointLColor")->maximum(), 9);
+  QCOMPARE(Child<QSpinBox>(&d, "XYcoordMojiNo")->maximum(), 10);
+  QCOMPARE(Child<QSpinBox>(&d, "PointStrMojiCl")->maximum(), 8);
+  QStringList labels;
+  for (QLabel* label : d.findChildren<QLabel*>())
+    labels << label->text();
+  for (const char* text :
+       {"用紙サイズ：", "縮 尺 ＝ １ ／", "書込グループ：", "－ Kestrova File converter －",
+        "Kestrova ", "測　点：", "線　色：", "円直径：", "mm", "測点名：", "XY座標：", "Ｚ座標：",
+        "レイヤー [0-15]", "文字種", "色Ｎo.", "文字基点"}) {
+    QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
+  }
+}
+
+void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
+  WindowFixture f;
+  // Change a control of every kind, then leave by the close box.
+  OnNextModal([](QWidget* d) {
+    Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(4);
+    Child<QLineEdit>(d, "Edit1")->setText(QStringLiteral("250"));
+    Child<QSpinBox>(d, "Edit2")->setValue(3);
+    Child<QGroupBox>(d, "RadioGroup1")->findChildren<QRadioButton*>().front()->click();
+    Child<QCheckBox>(d, "CheckBox8")->click();
+    Child<QGroupBox>(d, "RadioGroup2")->findChildren<QRadioButton*>().at(3)->click();
+    Child<QCheckBox>(d, "PointStrOutFlg")->click();
+    Child<QComboBox>(d, "ZcoordMojiBs")->setCurrentIndex(8);
+    Child<QSpinBox>(d, "XYcoordLay")->setValue(12);
+    Child<QLineEdit>(d, "PointEnkoR")->setText(QStringLiteral("2.5"));
+    d->close();
+  });
+  TriggerAction(*f.window, "OptEdit");
+  QCOMPARE(f.ws->JwwVersion, 230u);
+  f.window->close();
+
+  const std::filesystem::path ini = f.SettingsFile();
+  QCOMPARE(IniValue(ini, "WrtBAse", "Size"), std::string("4"));
+  QCOMPARE(IniValue(ini, "WrtBAse", "Scale"), std::string("250"));
+  QCOMPARE(IniValue(ini, "WrtBAse", "Group"), std::string("3"));
+  QCOMPARE(IniValue(ini, "WrtBAse", "mmFlg"), std::string("1"));
+  QCOMPARE(IniValue(ini, "Coordinate", "Flg"), std::string("0"));
+  QCOMPARE(IniValue(ini, "PointStr", "OutFlg"), std::string("0"));
+  QCOMPARE(IniValue(ini, "Zcoord", "MojiBs"), std::string("9"));
+  QCOMPARE(IniValue(ini, "XYcoord", "Lay"), std::string("12"));
+  QCOMPARE(IniValue(ini, "Point", "EnkoR"), std::string("2.5"));
+
+  // The next run shows what was stored; the drawing version starts at 4.20 again.
+  // "キャンセル" stores like "ＯＫ".
+  f.Open();
+  QCOMPARE(f.ws->JwwVersion, 420u);
+  OnNextModal([](QWidget* d) {
+    QCOMPARE(Child<QComboBox>(d, "ComboBox1")->currentIndex(), 4);
+    QCOMPARE(Child<QLineEdit>(d, "Edit1")->text(), QStringLiteral("250"));
+    QCOMPARE(Child<QSpinBox>(d, "Edit2")->value(), 3);
+    QVERIFY(Child<QGroupBox>(d, "RadioGroup1")->findChildren<QRadioButton*>().front()->isChecked());
+    QVERIFY(Child<QCheckBox>(d, "CheckBox8")->isChecked());
+    QVERIFY(Child<QGroupBox>(d, "RadioGroup2")->findChildren<QRadioButton*>().front()->isChecked());
+    QVERIFY(!Child<QCheckBox>(d, "PointStrOutFlg")->isChecked());
+    QCOMPARE(Child<QComboBox>(d, "ZcoordMojiBs")->currentText(), QStringLiteral("右上"));
+    QCOMPARE(Child<QSpinBox>(d, "XYcoordLay")->value(), 12);
+    Child<QSpinBox>(d, "PointLay")->setValue(7);
+    Child<QPushButton>(d, "Button2")->click();
+  });
+  TriggerAction(*f.window, "OptEdit");
+  QCOMPARE(f.ws->Settings.Point.Lay, 7);
+  QCOMPARE(f.ws->Settings.WrtBAse.Scale, 250.0);
+}
+
+void DialogsTest::PointOutputClickDisablesTheCode() {
+  WindowFixture f;
+  OptionsDialog& d = f.window->Options();
+  d.LoadForm(f.ws->Options);
+  auto* pointOut = Child<QCheckBox>(&d, "PointOutFlg");
+  auto* code = Child<QCheckBox>(&d, "PointCodeFlg");
+  auto* marks = Child<QComboBox>(&d, "PointCode");
+  QVERIFY(pointOut->isChecked() && code->isChecked() && code->isEnabled() && marks->isEnabled());
+  pointOut->click();
+  QVERIFY(!code->isEnabled());
+  QVERIFY(code->isChecked());  // the tick stays
+  QVERIFY(!marks->isEnabled());
+  pointOut->click();
+  QVERIFY(code->isEnabled() && marks->isEnabled());
+  code->click();
+  QVERIFY(!marks->isEnabled());
+  OptionsForm form;
+  d.StoreForm(form);
+  QVERIFY(!form.Point.CodeFlg);
+  QVERIFY(form.Point.OutFlg);
+}
+
+void DialogsTest::VersionBoxClosesOnAClick() {
+  WindowFixture f;
+  VersionBox& box = f.window->Version();
+  QStringList texts;
+  for (QLabel* label : box.findChildren<QLabel*>())
+    texts << label->text();
+  QVERIFY(texts.contains(QStringLiteral("Kestrova")));
+  QVERIFY(texts.contains(QStringLiteral("－ Kestrova File converter －")));
+  QVERIFY(texts.join(QLatin1Char(' ')).contains(QLatin1String(KESTROVA_VERSION)));
+
+  for (const char* target : {"Label1", "Label2", "Label3", "Panel1"}) {
+    bool clicked = false;
+    OnNextModal([&clicked, target](QWidget* modal) {
+      QVERIFY(modal->objectName() == QStringLiteral("VerFrm"));
+      auto* widget = Child<QWidget>(modal, target);
+      // Where a user would click: the window system finds the label under the pointer.
+      const QPoint at = widget->mapTo(modal, widget->rect().center());
+      QWidget* hit = modal->childAt(at);
+      QTest::mouseClick(hit != nullptr ? hit : modal, Qt::LeftButton, {},
+                        hit != nullptr ? hit->mapFrom(modal, at) : at);
+      clicked = true;
+    });
+    TriggerAction(*f.window, "mnuHelpVer");
+    QVERIFY2(clicked, target);
+    QVERIFY(!box.isVisible());
+  }
+}
+
+void DialogsTest::MessageBoxesByKind() {
+  WindowFixture f;
+  QtPrompts& prompts = f.window->Prompts();
+  struct Case {
+    Prompts::Kind kind;
+    Prompts::Buttons buttons;
+    QMessageBox::StandardButton press;  // NoButton: Escape
+    Prompts::Answer answer;
+    QString title;
+    QMessageBox::Icon icon;
+  };
+  const Case cases[] = {
+      {Prompts::Kind::kPlain, Prompts::Buttons::kYesNo, QMessageBox::Yes, Prompts::Answer::kYes,
+       QStringLiteral("Kestrova"), QMessageBox::NoIcon},
+      {Prompts::Kind::kPlain, Prompts::Buttons::kYesNo, QMessageBox::NoButton, Prompts::Answer::kNo,
+       QStringLiteral("Kestrova"), QMessageBox::NoIcon},
+      {Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel, QMessageBox::NoButton,
+       Prompts::Answer::kCancel, QStringLiteral("確認"), QMessageBox::Question},
+      {Prompts::Kind::kInformation, Prompts::Buttons::kYesNoCancel, QMessageBox::No,
+       Prompts::Answer::kNo, QStringLiteral("情報"), QMessageBox::Information},
+      {Prompts::Kind::kWarning, Prompts::Buttons::kOkCancel, QMessageBox::Ok, Prompts::Answer::kOk,
+       QStringLiteral("警告"), QMessageBox::Warning},
+  };
+  for (const Case& c : cases) {
+    QString text;
+    QString title;
+    QStringList captions;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    OnNextModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(box != nullptr);
+      text = box->text();
+      title = box->windowTitle();
+      icon = box->icon();
+      for (QAbstractButton* b : box->buttons())
+        captions << b->text();
+      if (c.press == QMessageBox::NoButton) {
+        QTest::keyClick(box, Qt::Key_Escape);
+      } else {
+        box->button(c.press)->click();
+      }
+    });
+    QCOMPARE(prompts.Message(c.kind, c.buttons, "　終了しますか？　　\r\n"), c.answer);
+    QCOMPARE(text, QStringLiteral("　終了しますか？　　\n"));
+    QCOMPARE(title, c.title);
+    QCOMPARE(icon, c.icon);
+    if (c.buttons == Prompts::Buttons::kYesNoCancel) {
+      QVERIFY(captions.contains(QStringLiteral("はい(&Y)")));
+      QVERIFY(captions.contains(QStringLiteral("いいえ(&N)")));
+      QVERIFY(captions.contains(QStringLiteral("キャンセル")));
+    }
+  }
+
+  {
+    auto busy = prompts.Busy();
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  }
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void DialogsTest::FileDialogFiltersAndIndex() {
+  const std::string filter = "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*";
+  const QStringList filters = QtNameFilters(filter);
+  QCOMPARE(filters,
+           QStringList({QStringLiteral("座標ﾃﾞｰﾀ(*.Zhy,*.sim) (*.[zZ][hH][yY] *.[sS][iI][mM])"),
+                        QStringLiteral("すべてのﾌｧｲﾙ(*.*) (*.*)")}));
+  QCOMPARE(FilterIndex(filters, filters[1]), 2);
+  QCOMPARE(FilterIndex(filters, QStringLiteral("すべてのﾌｧｲﾙ(*.*)")), 2);
+  QCOMPARE(FilterIndex(filters, QStringLiteral("other")), 1);
+
+  // Through Qt's own dialog: the chosen entry comes back 1-based, the file absolute.
+  WindowFixture f;
+  const QString target = f.dir.filePath(QStringLiteral("site.SIM"));
+  QVERIFY(QFile::copy(PathToQt(ExampleFile("site.sim")), target));
+  // The dialog is closed before anything is checked: a failed check inside it would
+  // leave it open and hang the test.
+  QStringList shownFilters;
+  QString shownFolder;
+  OnNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr) {
+      qobject_cast<QDialog*>(modal)->reject();
+      return;
+    }
+    shownFilters = dialog->nameFilters();
+    shownFolder = QDir(dialog->directory()).canonicalPath();
+    dialog->selectNameFilter(filters[1]);
+    dialog->selectFile(target);
+    // Closed as its open button closes it once its folder listing (a thread of its own)
+    // has caught up; accept() itself would race that listing.
+    static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+  });
+  const auto choice = f.window->Prompts().OpenFile(filter, QtToPath(f.dir.path()));
+  QCOMPARE(shownFilters, filters);
+  QCOMPARE(shownFolder, QDir(f.dir.path()).canonicalPath());
+  QVERIFY(choice.has_value());
+  QCOMPARE(choice->filterIndex, 2);
+  QCOMPARE(PathToQt(choice->path), target);
+
+  OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+  QVERIFY(!f.window->Prompts().SaveFile(filter, QtToPath(f.dir.path())).has_value());
+}
+
+void DialogsTest::ClipboardHoldsBothFormats() {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  const std::string payload("\x00\x00\x00\x00\x00\x00\x69\xC0\x01\xFF", 10);
+  QtClipboardSink sink(clipboard);
+  sink.SetJwWinData(payload);
+  const QMimeData* data = clipboard->mimeData();
+  QVERIFY(data != nullptr);
+  QVERIFY(data->formats().contains(QStringLiteral("Jw_win")));
+  QVERIFY(data->formats().contains(QStringLiteral("DataObject")));
+  QCOMPARE(data->data(QStringLiteral("Jw_win")), QByteArray(payload.data(), 10));
+  QCOMPARE(data->data(QStringLiteral("DataObject")).size(), 4);
+
+  // The transfer command through the window: the drawing of the loaded site, which
+  // starts with the reference point (0, 0 before any drawing file was saved) and the
+  // sixteen group scales of 1:500.
+  WindowFixture f;
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  TriggerAction(*f.window, "mnJwCopy");
+  const QByteArray drawing = clipboard->mimeData()->data(QStringLiteral("Jw_win"));
+  QVERIFY(drawing.size() > 8 + 8 + 128 + 2);
+  QCOMPARE(drawing.left(16), QByteArray(16, '\0'));
+  double scale = 0.0;
+  for (int group = 0; group < 16; ++group) {
+    std::memcpy(&scale, drawing.constData() + 16 + 8 * group, sizeof scale);
+    QCOMPARE(scale, 500.0);
+  }
+  QCOMPARE(clipboard->mimeData()->data(QStringLiteral("DataObject")).size(), 4);
+}
+
+void DialogsTest::ClipboardTargetsOnX11() {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+    QSKIP("needs an X server (the test runs again under Xvfb)");
+  }
+  QtClipboardSink sink;
+  sink.SetJwWinData(std::string("JWPAYLOAD", 9));
+  // Another program asks the X server for the clipboard's targets and the payload;
+  // this process answers while the event loop runs.
+  auto read = [](const QStringList& arguments) -> QByteArray {
+    QProcess xclip;
+    xclip.start(QStringLiteral("xclip"), arguments);
+    if (!xclip.waitForStarted(5000)) return "<xclip missing>";
+    const QDeadlineTimer deadline(5000);
+    while (xclip.state() != QProcess::NotRunning && !deadline.hasExpired())
+      QTest::qWait(10);
+    return xclip.readAllStandardOutput();
+  };
+  const QByteArray targets =
+      read({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+            QStringLiteral("TARGETS"), QStringLiteral("-o")});
+  const QList<QByteArray> lines = targets.split('\n');
+  QVERIFY2(lines.contains("Jw_win"), targets.constData());
+  QVERIFY2(lines.contains("DataObject"), targets.constData());
+  QCOMPARE(read({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                 QStringLiteral("Jw_win"), QStringLiteral("-o")}),
+           QByteArray("JWPAYLOAD"));
+}
+
+}  // namespace kestrova::test
+
+QObject* NewDialogsTest() {
+  return new kestrova::test::DialogsTest;
+}
+
+#include "dialogs_test.moc"

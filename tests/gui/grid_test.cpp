@@ -1,0 +1,245 @@
+#include <QAbstractButton>
+#include <QHeaderView>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTest>
+
+#include "gui/point_grid.h"
+#include "gui_test_support.h"
+
+namespace kestrova::test {
+
+namespace {
+
+// Sends one mouse event to a widget, with the buttons held as given.
+void SendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButtons held,
+               Qt::MouseButton button = Qt::LeftButton) {
+  QMouseEvent event(type, QPointF(pos), QPointF(target->mapToGlobal(pos)),
+                    type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+}
+
+// The middle of a grid row's number cell, in the number column's own coordinates.
+QPoint NumberCell(PointGrid& grid, int gridRow) {
+  QHeaderView* numbers = grid.verticalHeader();
+  return QPoint(numbers->width() / 2, numbers->sectionViewportPosition(gridRow - 1) +
+                                          numbers->sectionSize(gridRow - 1) / 2);
+}
+
+QString Cell(PointGrid& grid, int gridRow, int gridColumn) {
+  return grid.model()->index(gridRow - 1, gridColumn - 1).data().toString();
+}
+
+QString NumberText(PointGrid& grid, int gridRow) {
+  return grid.model()->headerData(gridRow - 1, Qt::Vertical).toString();
+}
+
+}  // namespace
+
+class GridTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void HeadersWidthsAndCellsAfterLoad();
+  void MarkingByDragInTheNumberColumn();
+  void EnterOnTheLastRowAddsARow();
+  void TypingJapaneseTextStoresShiftJis();
+  void CursorFollowsTheView();
+};
+
+void GridTest::HeadersWidthsAndCellsAfterLoad() {
+  WindowFixture f;
+  PointGrid& grid = f.window->Grid();
+  // An empty table: ten numbered rows under the headers.
+  QCOMPARE(grid.model()->rowCount(), 10);
+  QCOMPARE(NumberText(grid, 10), QStringLiteral("10"));
+
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  QCOMPARE(grid.model()->rowCount(), 12);  // 11 points and one empty row for typing
+  const QStringList headers = {QStringLiteral("点番号"),   QStringLiteral("測点名"),
+                               QStringLiteral(" Ｘ 座標"), QStringLiteral(" Ｙ 座標"),
+                               QStringLiteral(" Ｚ 座標"), QStringLiteral("マーク"),
+                               QStringLiteral("備　考")};
+  const int widths[] = {60, 80, 80, 80, 80, 40, 80};
+  for (int c = 0; c < 7; ++c) {
+    QCOMPARE(grid.model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+    QCOMPARE(grid.columnWidth(c), widths[c]);
+  }
+  QCOMPARE(grid.verticalHeader()->width(), 40);
+  QCOMPARE(grid.verticalHeader()->defaultSectionSize(), 18);
+  QCOMPARE(grid.verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+  QCOMPARE(grid.font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
+  QCOMPARE(grid.font().pixelSize(), 12);
+
+  // Point 7 as the SIMA file gives it: fixed three decimals with ".", whatever the locale.
+  QCOMPARE(NumberText(grid, 7), QStringLiteral("*7 "));
+  QCOMPARE(Cell(grid, 7, 1), QStringLiteral("7  "));
+  QCOMPARE(Cell(grid, 7, 2), QStringLiteral("境界5"));
+  QCOMPARE(Cell(grid, 7, 3), QStringLiteral("-12080.100 "));
+  QCOMPARE(Cell(grid, 7, 4), QStringLiteral("-30490.000 "));
+  QCOMPARE(Cell(grid, 7, 5), QStringLiteral(" 23.980 "));
+  QCOMPARE(Cell(grid, 7, 6), QStringLiteral("12"));
+  QCOMPARE(Cell(grid, 7, 7), QStringLiteral("引照点あり"));
+  QCOMPARE(NumberText(grid, 12), QString());  // the empty row has no number
+  QCOMPARE(grid.model()->index(6, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &
+               Qt::AlignHorizontal_Mask,
+           Qt::AlignLeft);
+  QCOMPARE(grid.model()->index(6, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &
+               Qt::AlignHorizontal_Mask,
+           Qt::AlignRight);
+}
+
+void GridTest::MarkingByDragInTheNumberColumn() {
+  WindowFixture f;
+  PointGrid& grid = f.window->Grid();
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  const PointTable& table = f.ws->Coords.Table;
+  QWidget* numbers = grid.verticalHeader()->viewport();
+
+  // Rows 3 to 6 once each, then back over 5: 5 toggles twice.
+  SendMouse(numbers, QEvent::MouseButtonPress, NumberCell(grid, 3), Qt::LeftButton);
+  for (int row : {4, 5, 6, 5}) {
+    SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, row), Qt::LeftButton);
+    SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, row) + QPoint(1, 2), Qt::LeftButton);
+  }
+  SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 5), Qt::NoButton);
+  const int expected[] = {1, 1, 0, 0, 1, 0, 1};  // rows 1..7
+  for (int r = 1; r <= 7; ++r)
+    QCOMPARE(table.Points[r].Marked, expected[r - 1]);
+  QCOMPARE(NumberText(grid, 3), QStringLiteral("3 "));
+  QCOMPARE(NumberText(grid, 5), QStringLiteral("*5 "));
+  QVERIFY(!f.ws->Grid.MarkDragActive);
+
+  // Moving without a press marks nothing.
+  SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, 8), Qt::NoButton);
+  QCOMPARE(table.Points[8].Marked, 1);
+
+  // A drag that starts in the cells reaches the number column too.
+  QWidget* cells = grid.viewport();
+  const QPoint inCell(grid.columnViewportPosition(1) + 5, NumberCell(grid, 9).y());
+  SendMouse(cells, QEvent::MouseButtonPress, inCell, Qt::LeftButton);
+  QCOMPARE(table.Points[9].Marked, 1);
+  SendMouse(cells, QEvent::MouseMove, QPoint(-grid.verticalHeader()->width() / 2, inCell.y()),
+            Qt::LeftButton);
+  SendMouse(cells, QEvent::MouseButtonRelease, inCell, Qt::NoButton);
+  QCOMPARE(table.Points[9].Marked, 0);
+
+  // The right button and the row without a point change nothing.
+  SendMouse(numbers, QEvent::MouseButtonPress, NumberCell(grid, 1), Qt::RightButton,
+            Qt::RightButton);
+  SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 1), Qt::NoButton,
+            Qt::RightButton);
+  SendMouse(numbers, QEvent::MouseButtonPress, NumberCell(grid, 12), Qt::LeftButton);
+  SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 12), Qt::NoButton);
+  QCOMPARE(table.Points[1].Marked, 1);
+  QCOMPARE(NumberText(grid, 12), QString());
+}
+
+void GridTest::EnterOnTheLastRowAddsARow() {
+  WindowFixture f;
+  PointGrid& grid = f.window->Grid();
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  grid.setFocus();
+  grid.setCurrentIndex(grid.model()->index(4, 2));
+  QTest::keyClick(&grid, Qt::Key_Return);
+  QCOMPARE(grid.model()->rowCount(), 12);  // not the last row: nothing added
+
+  grid.setCurrentIndex(grid.model()->index(11, 2));
+  QCOMPARE(f.ws->Grid.CurrentRow, 12);
+  QTest::keyClick(&grid, Qt::Key_Enter);
+  QCOMPARE(grid.model()->rowCount(), 13);
+  QCOMPARE(NumberText(grid, 13), QStringLiteral("13"));
+
+  // Enter in an open editor commits the text and, on the last row, adds the next one.
+  const QModelIndex last = grid.model()->index(12, 2);
+  grid.setCurrentIndex(last);
+  grid.edit(last);
+  auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(last));
+  QVERIFY(editor != nullptr);
+  editor->setText(QStringLiteral("-12100.5"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  QTRY_COMPARE(f.ws->Grid.Rows[13][3], std::string("-12100.5"));
+  QTRY_COMPARE(grid.model()->rowCount(), 14);
+  QCOMPARE(NumberText(grid, 14), QStringLiteral("14"));
+}
+
+void GridTest::TypingJapaneseTextStoresShiftJis() {
+  WindowFixture f;
+  PointGrid& grid = f.window->Grid();
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  const QModelIndex name = grid.model()->index(1, 1);  // row 2, 測点名
+  grid.setFocus();
+  grid.setCurrentIndex(name);
+  grid.edit(name);
+  auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(name));
+  QVERIFY(editor != nullptr);
+  editor->selectAll();
+  // Japanese arrives from the input method as committed text.
+  QInputMethodEvent typed;
+  typed.setCommitString(QStringLiteral("境界A"));
+  QApplication::sendEvent(editor, &typed);
+  QTest::keyClick(editor, Qt::Key_Tab);
+  QTRY_COMPARE(f.ws->Grid.Rows[2][2], std::string("\x8b\xab\x8a\x45\x41"));
+  QCOMPARE(Cell(grid, 2, 2), QStringLiteral("境界A"));
+
+  // A character Shift_JIS has no code for: the cell shows the "?" that will be saved,
+  // and the user hears about it once in a run.
+  QStringList warnings;
+  OnNextModal([&warnings](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    warnings << box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  const QModelIndex remarks = grid.model()->index(1, 6);
+  grid.setCurrentIndex(remarks);
+  grid.edit(remarks);
+  editor = qobject_cast<QLineEdit*>(grid.indexWidget(remarks));
+  QVERIFY(editor != nullptr);
+  editor->setText(QStringLiteral("杭\U0001F600〜①"));
+  QTest::keyClick(editor, Qt::Key_Tab);
+  QTRY_COMPARE(warnings.size(), 1);
+  QVERIFY(warnings[0].contains(QStringLiteral("「?」")));
+  QCOMPARE(f.ws->Grid.Rows[2][7], std::string("\x8d\x59??\x87\x40"));
+  QCOMPARE(Cell(grid, 2, 7), QStringLiteral("杭??①"));
+
+  const QModelIndex mark = grid.model()->index(2, 5);
+  grid.setCurrentIndex(mark);
+  grid.edit(mark);
+  qobject_cast<QLineEdit*>(grid.indexWidget(mark))->setText(QStringLiteral("\U0001F600"));
+  QTest::keyClick(grid.indexWidget(mark), Qt::Key_Tab);
+  QTRY_COMPARE(f.ws->Grid.Rows[3][6], std::string("?"));
+  QTest::qWait(100);
+  QCOMPARE(warnings.size(), 1);
+}
+
+void GridTest::CursorFollowsTheView() {
+  WindowFixture f;
+  PointGrid& grid = f.window->Grid();
+  f.window->LoadFiles({ExampleFile("site.sim")});
+  grid.setFocus();
+  grid.setCurrentIndex(grid.model()->index(0, 0));
+  QTest::keyClick(&grid, Qt::Key_Down);
+  QTest::keyClick(&grid, Qt::Key_Down);
+  QTest::keyClick(&grid, Qt::Key_Right);
+  QCOMPARE(f.ws->Grid.CurrentRow, 3);
+  QCOMPARE(f.ws->Grid.CurrentColumn, 2);
+
+  // An open editor's text reaches the cell grid when a command asks for it.
+  const QModelIndex cell = grid.model()->index(2, 5);
+  grid.setCurrentIndex(cell);
+  grid.edit(cell);
+  qobject_cast<QLineEdit*>(grid.indexWidget(cell))->setText(QStringLiteral("99"));
+  f.window->Context().view.CommitGridEdit();
+  QCOMPARE(f.ws->Grid.Rows[3][6], std::string("99"));
+  QVERIFY(grid.indexWidget(cell) == nullptr);
+}
+
+}  // namespace kestrova::test
+
+QObject* NewGridTest() {
+  return new kestrova::test::GridTest;
+}
+
+#include "grid_test.moc"
