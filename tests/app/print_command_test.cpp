@@ -1,0 +1,272 @@
+#include "app/print_command.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "view/print_test_support.h"
+
+namespace kestrova {
+namespace {
+
+using Events = std::vector<std::string>;
+
+struct Shown {
+  Prompts::Kind kind;
+  Prompts::Buttons buttons;
+  std::string text;
+};
+
+class ScriptedPrompts : public Prompts {
+ public:
+  explicit ScriptedPrompts(Events& events) : events_(events) {}
+
+  Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
+    shown.push_back({kind, buttons, text});
+    events_.push_back("message");
+    if (answers.empty()) return Answer::kOk;
+    const Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<FileChoice> OpenFile(const std::string&, const std::filesystem::path&) override {
+    return std::nullopt;
+  }
+  std::optional<FileChoice> SaveFile(const std::string&, const std::filesystem::path&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> InputText(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::unique_ptr<BusyGuard> Busy() override { return std::make_unique<Guard>(events_); }
+  void EditOptions(OptionsForm&) override {}
+  void ShowVersion() override {}
+  void PrinterSetup() override {}
+
+  std::deque<Answer> answers;
+  std::vector<Shown> shown;
+
+ private:
+  class Guard : public BusyGuard {
+   public:
+    explicit Guard(Events& events) : events_(events) { events_.push_back("busy"); }
+    ~Guard() override { events_.push_back("idle"); }
+
+   private:
+    Events& events_;
+  };
+  Events& events_;
+};
+
+class QuietView : public MainView {
+ public:
+  void SetStatusText(int, const std::string&) override {}
+  void CommitGridEdit() override {}
+  void GridChanged() override {}
+  void FitPlot() override {}
+  void RepaintPlot() override {}
+  bool OpenManual(const std::filesystem::path&) override { return true; }
+  void Close() override {}
+};
+
+class NoClipboard : public ClipboardSink {
+ public:
+  void SetJwWinData(std::string_view) override {}
+};
+
+// A printer that logs the job's steps and fails where a test asks it to.
+class FakeTarget : public PrintTarget {
+ public:
+  explicit FakeTarget(Events& events) : events_(events) {}
+
+  bool ChoosePrinter() override {
+    events_.push_back("choose");
+    return choose;
+  }
+  PageGeometry Page() override { return page; }
+  TextMetrics& Metrics() override { return metrics; }
+  void BeginDocument() override {
+    events_.push_back("begin");
+    if (failBegin) throw Error("the printer is offline");
+  }
+  Canvas& PageCanvas() override { return canvas; }
+  void NewPage() override {
+    ++newPages;
+    if (newPages == failOnNewPage)
+      throw Error("the spooler stopped on page " + std::to_string(newPages + 1));
+    if (newPages == throwOnNewPage) throw std::runtime_error("out of paper");
+    events_.push_back("page");
+  }
+  void EndDocument() override {
+    events_.push_back("end");
+    if (failEnd) throw Error("the job could not be handed to the spooler");
+  }
+  void AbortDocument() noexcept override { events_.push_back("abort"); }
+
+  bool choose = true;
+  bool failBegin = false;
+  bool failEnd = false;
+  int failOnNewPage = 0;
+  int throwOnNewPage = 0;
+  int newPages = 0;
+  // 254 dpi on a 1000 x 600 sheet: three rows and three column groups per band.
+  PageGeometry page{1000, 600, 254, 254};
+  FixedMetrics metrics;
+  CallLog canvas;
+
+ private:
+  Events& events_;
+};
+
+struct PrintCommandTest : ::testing::Test {
+  void SetUp() override {
+    ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
+    screen.DpiX = screen.DpiY = 127;
+  }
+  void LoadSevenPoints() { ws.Grid = SevenPointGrid(&ws.Coords.Table); }
+  void Run() { PrintCoordinateListCommand(ctx, target, screen); }
+  size_t PagesDrawn() const {
+    size_t n = 0;
+    for (const std::string& c : target.canvas.calls)
+      n += c.starts_with("font ");
+    return n;
+  }
+
+  Events events;
+  Workspace ws;
+  ScriptedPrompts prompts{events};
+  QuietView view;
+  NoClipboard clipboard;
+  CommandContext ctx{ws, prompts, view, clipboard, nullptr, {}, {}, {}};
+  FakeTarget target{events};
+  GridGeometry screen;
+};
+
+const char kNoPoints[] = "座標データがありません。";
+const char kQuestion[] = "座標データを印刷しますか？　";
+
+TEST_F(PrintCommandTest, QuestionsAndTheirCancelPaths) {
+  // An empty table: the first question, and Cancel ends the command there.
+  prompts.answers = {Prompts::Answer::kCancel};
+  Run();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].text, kNoPoints);
+  EXPECT_EQ(prompts.shown[0].kind, Prompts::Kind::kConfirmation);
+  EXPECT_EQ(prompts.shown[0].buttons, Prompts::Buttons::kOkCancel);
+  EXPECT_EQ(events, Events{"message"});
+
+  // OK, then Cancel on the print question.
+  prompts.shown.clear();
+  events.clear();
+  prompts.answers = {Prompts::Answer::kOk, Prompts::Answer::kCancel};
+  Run();
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[1].text, kQuestion);
+  EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kConfirmation);
+  EXPECT_EQ(prompts.shown[1].buttons, Prompts::Buttons::kOkCancel);
+  EXPECT_EQ(events, (Events{"message", "message"}));
+
+  // With points only the print question; cancelling the printer dialog prints nothing
+  // and says nothing.
+  LoadSevenPoints();
+  prompts.shown.clear();
+  events.clear();
+  target.choose = false;
+  prompts.answers = {Prompts::Answer::kOk};
+  Run();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].text, kQuestion);
+  EXPECT_EQ(events, (Events{"message", "choose"}));
+  EXPECT_TRUE(target.canvas.calls.empty());
+}
+
+TEST_F(PrintCommandTest, PrintsEverySheetOnceAndEndsTheJob) {
+  LoadSevenPoints();
+  Run();
+  // Nine sheets: the layout's three bands of three column groups.
+  Events expected = {"message", "choose", "busy", "begin"};
+  for (int i = 0; i < 8; ++i)
+    expected.push_back("page");
+  expected.insert(expected.end(), {"end", "idle"});
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(PagesDrawn(), 9u);
+  EXPECT_EQ(prompts.shown.size(), 1u);
+
+  // After OK twice an empty table prints its empty ruled grid: header and ten rows.
+  ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
+  events.clear();
+  target.canvas.calls.clear();
+  target.newPages = 0;
+  Run();
+  EXPECT_EQ(prompts.shown.size(), 3u);
+  EXPECT_EQ(PagesDrawn(), 12u);  // bands 1-3, 4-6, 7-9, 10; three groups each
+  EXPECT_EQ(events.back(), "idle");
+  EXPECT_EQ(events[events.size() - 2], "end");
+}
+
+TEST_F(PrintCommandTest, FailuresAbortTheJobRestoreTheCursorAndAreShown) {
+  LoadSevenPoints();
+  target.failOnNewPage = 3;
+  Run();
+  Events expected = {"message", "choose", "busy", "begin",  "page",
+                     "page",    "abort",  "idle", "message"};
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(PagesDrawn(), 3u);
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kError);
+  EXPECT_EQ(prompts.shown[1].buttons, Prompts::Buttons::kOk);
+  EXPECT_EQ(prompts.shown[1].text, "the spooler stopped on page 4");
+
+  // Not only the program's own errors: anything thrown while printing.
+  events.clear();
+  target.newPages = 0;
+  target.failOnNewPage = 0;
+  target.throwOnNewPage = 1;
+  Run();
+  EXPECT_EQ(events, (Events{"message", "choose", "busy", "begin", "abort", "idle", "message"}));
+  EXPECT_EQ(prompts.shown.back().text, "out of paper");
+
+  // A job that cannot begin or cannot be handed over is aborted too.
+  events.clear();
+  target.newPages = 0;
+  target.throwOnNewPage = 0;
+  target.failBegin = true;
+  Run();
+  EXPECT_EQ(events, (Events{"message", "choose", "busy", "begin", "abort", "idle", "message"}));
+  EXPECT_EQ(prompts.shown.back().text, "the printer is offline");
+
+  events.clear();
+  target.newPages = 0;
+  target.failBegin = false;
+  target.failEnd = true;
+  Run();
+  EXPECT_EQ(events.size(), 4u + 8u + 4u);
+  EXPECT_EQ(std::vector<std::string>(events.end() - 4, events.end()),
+            (Events{"end", "abort", "idle", "message"}));
+  EXPECT_EQ(prompts.shown.back().text, "the job could not be handed to the spooler");
+}
+
+TEST_F(PrintCommandTest, APageWithoutRoomForARowNeverStartsAJob) {
+  LoadSevenPoints();
+  target.page.Height = 450 + 71;
+  Run();
+  EXPECT_EQ(events, (Events{"message", "choose", "busy", "idle", "message"}));
+  EXPECT_TRUE(target.canvas.calls.empty());
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kError);
+  EXPECT_TRUE(prompts.shown[1].text.starts_with("the page is too small for the coordinate list"))
+      << prompts.shown[1].text;
+
+  // The same target prints once the page is large enough again.
+  events.clear();
+  target.page.Height = 450 + 72;
+  PrintCoordinateList(ws.Grid, screen, target);
+  EXPECT_EQ(PagesDrawn(), 8u * 3u);
+}
+
+}  // namespace
+}  // namespace kestrova
