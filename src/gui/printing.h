@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QFont>
+#include <QPainter>
+#include <QStringList>
+#include <memory>
+
+#include "app/print_command.h"
+#include "view/print_layout.h"
+
+class QPaintDevice;
+class QPrinter;
+class QTableView;
+class QWidget;
+
+namespace kestrova {
+
+// The one printer of the run: the printer set-up and every print use it, so what the
+// user chose in either dialog holds until the program ends. Made on first use, since
+// asking the print system for its printers can take a moment.
+class PrinterHolder {
+ public:
+  PrinterHolder();
+  ~PrinterHolder();
+  PrinterHolder(const PrinterHolder&) = delete;
+  PrinterHolder& operator=(const PrinterHolder&) = delete;
+
+  QPrinter& Printer();
+  // The printer set-up command: the page set-up dialog on the run's printer.
+  void Setup(QWidget* parent);
+
+ private:
+  std::unique_ptr<QPrinter> printer_;
+};
+
+// The Qt font for a canvas font: the Windows Gothic faces fall back to the installed
+// Japanese Gothic fonts, sized in pixels of the device it is used on.
+QFont PrintFontToQt(const CanvasFont& font);
+
+// Text extents on a paint device (a printer before its job starts, a PDF writer).
+class DeviceTextMetrics : public TextMetrics {
+ public:
+  explicit DeviceTextMetrics(QPaintDevice& device) : device_(device) {}
+  void SetFont(const CanvasFont& font) override;
+  int TextWidth(std::string_view cp932) override;
+  int TextHeight(std::string_view cp932) override;
+
+ private:
+  QPaintDevice& device_;
+  QFont font_;
+};
+
+// Prints through a QPrinter in portrait. With a dialog parent the user picks the
+// printer (or a PDF file) in the print dialog; without one the printer is used as set.
+class PrinterTarget : public PrintTarget {
+ public:
+  PrinterTarget(QPrinter& printer, QWidget* dialogParent);
+  ~PrinterTarget() override;
+
+  bool ChoosePrinter() override;
+  PageGeometry Page() override;
+  TextMetrics& Metrics() override { return metrics_; }
+  void BeginDocument() override;
+  Canvas& PageCanvas() override;
+  void NewPage() override;
+  void EndDocument() override;
+  void AbortDocument() noexcept override;
+
+ private:
+  QString DeviceName() const;
+
+  QPrinter& printer_;
+  QWidget* dialogParent_;
+  DeviceTextMetrics metrics_;
+  QPainter painter_;
+  std::unique_ptr<Canvas> canvas_;
+};
+
+// The on-screen grid's geometry from the table view that shows it: the horizontal
+// header is grid row 0 and the vertical header grid column 0.
+GridGeometry GridGeometryOf(const QTableView& view);
+
+// The main window's "印刷(&P)": the print command on the run's printer, the print
+// dialog owned by the window, the grid's geometry as it is on screen.
+void PrintFromWindow(CommandContext& ctx, PrinterHolder& printers, QWidget* window,
+                     const QTableView& grid);
+
+// kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...: loads the files (the first
+// replaces, the rest append), prints the grid as the program would show it to a PDF
+// in portrait at 600 dpi and writes it atomically. args are the program's arguments
+// without the program name, "--print-pdf" first. Messages go to standard error.
+// Returns 0 on success, 1 on a reported error, 2 on a usage error.
+int RunPrintPdf(const QStringList& args);
+
+}  // namespace kestrova
