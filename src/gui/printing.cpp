@@ -97,7 +97,7 @@ class PagePainterCanvas : public Canvas {
     painter_.restore();
   }
   int TextWidth(std::string_view cp932) override {
-    return QFontMetrics(font_, painter_.device()).horizontalAdvance(Cp932ToQString(cp932));
+    return qRound(QFontMetricsF(font_, painter_.device()).horizontalAdvance(Cp932ToQString(cp932)));
   }
   int TextHeight(std::string_view) override {
     return QFontMetrics(font_, painter_.device()).height();
@@ -167,8 +167,10 @@ void DeviceTextMetrics::SetFont(const CanvasFont& font) {
   font_ = PrintFontToQt(font);
 }
 
+// The whole text's advance rounded once, so long texts do not gather a rounding error
+// per character.
 int DeviceTextMetrics::TextWidth(std::string_view cp932) {
-  return QFontMetrics(font_, &device_).horizontalAdvance(Cp932ToQString(cp932));
+  return qRound(QFontMetricsF(font_, &device_).horizontalAdvance(Cp932ToQString(cp932)));
 }
 
 int DeviceTextMetrics::TextHeight(std::string_view) {

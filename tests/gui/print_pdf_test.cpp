@@ -130,7 +130,7 @@ TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
 
 TEST_F(PrintPdf, LongListsRunOnAsBandsWithTheHeaderOnEveryPage) {
   // 120 points: the grid has 121 rows below its header. At 600 dpi an A4 sheet holds 52
-  // rows below the header ((7016 - 591 - 472 - 112) / 112), an A3 sheet 78.
+  // rows below the header ((7017 - 591 - 472 - 112) / 112), an A3 sheet 78.
   std::string zhy;
   for (int i = 1; i <= 120; ++i) {
     zhy += std::to_string(i) + ",P" + std::to_string(i) + "," + FormatFixed(1000 + i * 1.25, 1, 3) +
