@@ -45,4 +45,9 @@ void VersionCommand(CommandContext& ctx);
 void QuitCommand(CommandContext& ctx);
 void SiteNameCommand(CommandContext& ctx);
 
+// Text typed into a grid cell (UTF-8) becomes the cell's code page 932 text. Characters
+// that code page 932 cannot hold are stored as "?", so the cell shows what will be saved;
+// the first time in a run this happens the user is told.
+void GridCellEdited(CommandContext& ctx, int row, int column, const std::string& utf8);
+
 }  // namespace kestrova

@@ -25,8 +25,9 @@ struct Workspace {
   CellGrid Grid;
   bool AppendOnLoad = false;  // the next load adds to the table
   PlotViewState View;
-  bool GridEditable = true;  // a right click on the plot disables the grid and back
-  OptionsForm Options;       // the options dialog's controls between two openings
+  bool GridEditable = true;              // a right click on the plot disables the grid and back
+  OptionsForm Options;                   // the options dialog's controls between two openings
+  bool ReplacedTextNoticeShown = false;  // typed characters without a code page 932 form
 };
 
 // The drawing-file save from the header defaults to the file: header defaults with

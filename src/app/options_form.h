@@ -58,6 +58,11 @@ extern const std::array<uint32_t, 7> kVersionValues;      // 420 .. 220
 // click reaction of "点出力 " that clears Point.CodeFlg when points are not written).
 OptionsForm OptionsFormFromSettings(OutputSettings& settings, uint32_t jwwVersion);
 
+// Puts the stored values back into the controls after a close, so that a value that
+// could not be taken shows what is in force; the enabling and the check boxes' click
+// state stay as the dialog left them.
+void ShowStoredOptions(OptionsForm& form, const OutputSettings& settings, uint32_t jwwVersion);
+
 // The click reactions; they run whenever the box changes state.
 void PointOutChanged(OptionsForm& form, OutputSettings& settings);
 void CodeFlagChanged(OptionsForm& form, OutputSettings& settings);

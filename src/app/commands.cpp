@@ -1,0 +1,441 @@
+#include "app/commands.h"
+
+#include <exception>
+#include <optional>
+
+#include "app/manual.h"
+#include "app/settings_file.h"
+#include "common/error.h"
+#include "common/sjis.h"
+#include "coords/coordinate_file.h"
+
+namespace kestrova {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Kind = Prompts::Kind;
+using Buttons = Prompts::Buttons;
+using Answer = Prompts::Answer;
+
+const char kNewQuestion[] = "現在座標データがありますが、削除しますか？";
+const char kLoadQuestion[] =
+    "　 ※ 現在読込済の座標データがあります。 ※　　　　　　\r\n"
+    "――――――――――――――――――――――\r\n"
+    "\r\n"
+    "　　・ 追加して読み込む ＞ ［はい(Y)］\r\n"
+    "\r\n"
+    "　　・ 新規に読み込む　 ＞ ［いいえ(N)］\r\n"
+    "\r\n"
+    "　　・ 読込を中止する　 ＞ ［キャンセル］\r\n"
+    "\r\n";
+const char kLoadFilter[] = "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*";
+const char kNoPointsQuestion[] = "座標データがありません。";
+const char kSaveFilter[] =
+    "座標ﾃﾞｰﾀ(*.Zhy)|*.Zhy|SIMA形式ﾃﾞｰﾀ(*.SIM)|*.sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|"
+    "csvﾃﾞｰﾀ(*.CVS)|*.csv|すべてのﾌｧｲﾙ(*.*)|*.*";
+const char kOverwriteQuestion[] = "ファイルは既に存在します。上書きしますか？　";
+const char kJwwFilter[] = "Jww形式ﾃﾞｰﾀ(*.jww)|*.jww|すべてのﾌｧｲﾙ(*.*)|*.*";
+const char kQuitQuestion[] = "　終了しますか？　　\r\n";
+const char kSiteNameCaption[] = " 現場名入力";
+const char kSiteNamePrompt[] = "現場名？";
+const char kNoFieldName[] = " no Field Name ";
+
+// Message boxes must not let anything escape either: a command is often on its way out
+// because something already went wrong.
+void Tell(CommandContext& ctx, Kind kind, const std::string& text) {
+  try {
+    ctx.prompts.Message(kind, Buttons::kOk, text);
+  } catch (...) {
+  }
+}
+
+void ShowError(CommandContext& ctx, const std::string& text) {
+  Tell(ctx, Kind::kError, text);
+}
+
+// Runs a command body; whatever it throws is shown and goes no further.
+template <class Body>
+void Guarded(CommandContext& ctx, Body&& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    ShowError(ctx, e.what());
+  } catch (...) {
+    ShowError(ctx, "予期しないエラーで処理を中止しました。");
+  }
+}
+
+std::string PathText(const fs::path& path) {
+  return path.string();
+}
+
+// The folder of a file, ending in the path delimiter: the start folder of the next
+// file dialog.
+std::string FolderOf(const fs::path& file) {
+  return PathText(fs::absolute(file).parent_path() / "");
+}
+
+std::string CountText(int32_t count) {
+  return " " + std::to_string(count) + " ";
+}
+
+void UpdateMathAxes(Workspace& ws) {
+  ws.View.MathAxes = !(ws.Coords.Sima.SimaLoaded || ws.Settings.Coordinate.Flg);
+}
+
+// The grid's edits become the points before anything is written from them.
+void BringPointsUpToDate(CommandContext& ctx) {
+  ctx.view.CommitGridEdit();
+  SyncGridToPoints(ctx.ws.Grid, ctx.ws.Coords.Table);
+}
+
+// The file a save writes: the stem of the chosen name with the format's extension, in
+// the chosen folder, by its absolute path (the program's current folder never moves).
+// nullopt, after telling the user, when the chosen name leaves no stem.
+std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
+                                   const char* extension) {
+  const std::string stem = FileStem(chosen);
+  if (stem.empty()) {
+    Tell(ctx, Kind::kWarning,
+         "「" + PathText(chosen.filename()) +
+             "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
+    return std::nullopt;
+  }
+  return fs::absolute(chosen).parent_path() / (stem + extension);
+}
+
+// True when target may be written: it does not exist, or the user agreed to replace it.
+// The question names the file that will be written, which need not be the name typed.
+bool MayWrite(CommandContext& ctx, const fs::path& target) {
+  std::error_code ec;
+  if (!fs::exists(target, ec)) return true;
+  return ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                             PathText(target) + "\r\n" + kOverwriteQuestion) == Answer::kOk;
+}
+
+std::string ReportText(const fs::path& file, const LoadReport& report) {
+  std::string text = PathText(file) + "\r\n";
+  text += "Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。";
+  if (report.replacedCharacters > 0) {
+    text += "\r\nShift_JIS で表せない " + std::to_string(report.replacedCharacters) +
+            " 文字を「?」に置き換えました。";
+  }
+  return text;
+}
+
+// After points were loaded: grid, status bar, bounds, axes and plot show the table.
+void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFile) {
+  Workspace& ws = ctx.ws;
+  if (replaced) {
+    // The rows, picks and view of the previous table mean nothing for the new one.
+    CoordinateData none;
+    ClearPointTable(none.Table, none.Sima, ws.Grid);
+    ws.View = PlotViewState{};
+  }
+  FillGridFromPoints(ws.Coords.Table, ws.Grid);
+  ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
+  ctx.view.SetStatusText(2, ws.Coords.Sima.SiteName.empty()
+                                ? kNoFieldName
+                                : " " + Cp932ToUtf8(ws.Coords.Sima.SiteName));
+  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+  UpdateMathAxes(ws);
+  ctx.view.FitPlot();
+  ctx.view.GridChanged();
+  ws.Settings.Folder.name = FolderOf(lastFile);
+}
+
+// Loads the files one after the other, the first one replacing or appending as the
+// load question decided, the others appending. Each file is all or nothing: a file
+// that cannot be read changes nothing and stops the rest; what earlier files brought
+// stays and is shown.
+void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
+  Workspace& ws = ctx.ws;
+  std::vector<std::string> notices;
+  std::optional<std::string> failure;
+  bool replaced = false;
+  std::optional<fs::path> lastLoaded;
+  {
+    const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+    for (const fs::path& given : files) {
+      const fs::path file = fs::absolute(given);
+      const bool append = lastLoaded ? true : ws.AppendOnLoad;
+      LoadReport report;
+      try {
+        if (!LoadCoordinateFile(file, ws.Coords, append, &report)) {
+          failure = PathText(file) + ": 2 行に満たないファイルのため、読み込みませんでした。";
+          break;
+        }
+      } catch (const std::exception& e) {
+        failure = e.what();
+        break;
+      }
+      if (!lastLoaded && !append) replaced = true;
+      lastLoaded = file;
+      if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
+        notices.push_back(ReportText(file, report));
+      }
+    }
+    if (lastLoaded) ShowLoadedTable(ctx, replaced, *lastLoaded);
+  }
+  if (failure) ShowError(ctx, *failure);
+  for (const std::string& notice : notices)
+    Tell(ctx, Kind::kInformation, notice);
+}
+
+// The question before a load into a filled table. False: the user cancelled.
+bool AskAppendOrReplace(CommandContext& ctx) {
+  if (ctx.ws.Coords.Table.PointCount <= 0) return true;
+  switch (ctx.prompts.Message(Kind::kInformation, Buttons::kYesNoCancel, kLoadQuestion)) {
+    case Answer::kYes:
+      ctx.ws.AppendOnLoad = true;
+      return true;
+    case Answer::kNo:
+      ctx.ws.AppendOnLoad = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> StartUp(CommandContext& ctx) {
+  std::vector<std::string> problems;
+  Workspace& ws = ctx.ws;
+  try {
+    ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
+    ws.Drawing.EntityListCount = 0;
+  } catch (const std::exception& e) {
+    problems.push_back(e.what());
+  }
+  // Jw_cad's settings only refine the drawing; without them the program works on, and
+  // the rest of the start-up must run so that closing writes real settings back.
+  if (ctx.jwcadSource) {
+    try {
+      ReadJwCadSettings(*ctx.jwcadSource, ws.Drawing.Header, ws.JwCad);
+    } catch (const std::exception& e) {
+      problems.push_back(std::string("Jw_cad の設定を読み込めませんでした。\r\n") + e.what());
+    }
+  }
+  ws.AppendOnLoad = false;
+  ws.Settings.WrtBAse.mmFlg = false;
+  ws.JwwVersion = 420;
+  const std::string programFolder = PathText(ctx.programFolder / "");
+  try {
+    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder);
+  } catch (const std::exception& e) {
+    ws.Settings = OutputSettings{};
+    ws.Settings.Folder.name = programFolder;
+    problems.push_back(
+        std::string("設定ファイルを読み込めませんでした。既定の設定で始めます。\r\n") + e.what());
+  }
+  ws.View = PlotViewState{};
+  ws.View.YSign = -1.0;
+  ws.GridEditable = true;
+  ws.Options = OptionsFormFromSettings(ws.Settings, ws.JwwVersion);
+  try {
+    ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
+    ctx.view.GridChanged();
+    ctx.view.FitPlot();
+  } catch (const std::exception& e) {
+    problems.push_back(e.what());
+  }
+  return problems;
+}
+
+void ShutDown(CommandContext& ctx) {
+  try {
+    WriteSettingsFile(ctx.ws.Settings, ctx.settingsFile);
+  } catch (const std::exception& e) {
+    ShowError(ctx, std::string("設定を保存できませんでした。\r\n") + e.what());
+  }
+}
+
+void NewTableCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    Workspace& ws = ctx.ws;
+    if (ws.Coords.Table.PointCount == 0) return;
+    if (ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel, kNewQuestion) != Answer::kOk) {
+      return;
+    }
+    ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
+    ws.View = PlotViewState{};
+    ctx.view.GridChanged();
+    ctx.view.FitPlot();
+  });
+}
+
+void LoadCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    if (!AskAppendOrReplace(ctx)) return;
+    const auto choice = ctx.prompts.OpenFile(kLoadFilter, ctx.ws.Settings.Folder.name);
+    if (!choice) return;
+    LoadPaths(ctx, {choice->path});
+  });
+}
+
+void LoadFilesCommand(CommandContext& ctx, const std::vector<std::filesystem::path>& files) {
+  Guarded(ctx, [&] {
+    if (files.empty()) return;
+    if (!AskAppendOrReplace(ctx)) return;
+    LoadPaths(ctx, files);
+  });
+}
+
+void SaveCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    Workspace& ws = ctx.ws;
+    BringPointsUpToDate(ctx);
+    if (ws.Coords.Table.PointCount < 1 &&
+        ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel, kNoPointsQuestion) !=
+            Answer::kOk) {
+      return;
+    }
+    const auto choice = ctx.prompts.SaveFile(kSaveFilter, ws.Settings.Folder.name);
+    if (!choice) return;
+    const CoordinateFormat format = CoordinateFormatFromFilterIndex(choice->filterIndex);
+    const auto target = SaveTarget(ctx, choice->path, CoordinateFormatExtension(format));
+    if (!target || !MayWrite(ctx, *target)) return;
+    const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+    ws.Settings.Folder.name = FolderOf(*target);
+    SaveCoordinateFile(*target, ws.Coords, format);
+  });
+}
+
+void JwwSaveCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    Workspace& ws = ctx.ws;
+    BringPointsUpToDate(ctx);
+    if (ws.Coords.Table.PointCount == 0) {
+      Tell(ctx, Kind::kInformation, kNoDataMessage);
+      return;
+    }
+    const auto choice = ctx.prompts.SaveFile(kJwwFilter, ws.Settings.Folder.name);
+    if (!choice) {
+      ctx.view.RepaintPlot();
+      return;
+    }
+    // Whatever filter was chosen, a drawing save writes a drawing file.
+    const auto target = SaveTarget(ctx, choice->path, ".jww");
+    if (!target || !MayWrite(ctx, *target)) return;
+    {
+      const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+      SaveJwwFile(ws, *target, ws.Grid.CurrentRow, ctx.jwcadSource);
+    }
+    ws.Settings.Folder.name = FolderOf(*target);
+    ctx.view.RepaintPlot();
+  });
+}
+
+void TransferCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    Workspace& ws = ctx.ws;
+    BringPointsUpToDate(ctx);
+    if (ws.Coords.Table.PointCount == 0) {
+      Tell(ctx, Kind::kInformation, kNoDataMessage);
+      return;
+    }
+    std::optional<std::string> failure;
+    {
+      const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+      try {
+        TransferToJwCad(ws, ws.Grid.CurrentRow, ctx.clipboard);
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    }
+    if (failure) {
+      ShowError(ctx,
+                "Jw_win に転送できませんでした。クリップボードは元のままです。\r\n" + *failure);
+    }
+  });
+}
+
+void OptionsCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    Workspace& ws = ctx.ws;
+    ctx.prompts.EditOptions(ws.Options);
+    const std::vector<std::string> refused =
+        ApplyOptionsForm(ws.Options, ws.Settings, ws.JwwVersion);
+    ShowStoredOptions(ws.Options, ws.Settings, ws.JwwVersion);
+    UpdateMathAxes(ws);
+    if (ws.Coords.Table.PointCount > 0) ctx.view.RepaintPlot();
+    if (!refused.empty()) {
+      std::string text;
+      for (const std::string& line : refused)
+        text += (text.empty() ? "" : "\r\n") + line;
+      Tell(ctx, Kind::kWarning, text);
+    }
+  });
+}
+
+void PrinterSetupCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] { ctx.prompts.PrinterSetup(); });
+}
+
+void HelpCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    std::error_code ec;
+    if (ctx.manualFile.empty() || !fs::is_regular_file(ctx.manualFile, ec)) {
+      const std::vector<fs::path> looked = ctx.manualFile.empty()
+                                               ? ManualCandidates(ctx.programFolder)
+                                               : std::vector<fs::path>{ctx.manualFile};
+      std::string text = "操作説明書（ヘルプ）が見つかりません。次の場所を探しました：";
+      for (const fs::path& place : looked)
+        text += "\r\n" + PathText(place);
+      Tell(ctx, Kind::kWarning, text);
+      return;
+    }
+    if (!ctx.view.OpenManual(ctx.manualFile)) {
+      Tell(ctx, Kind::kWarning,
+           "操作説明書をブラウザで開けませんでした。次のファイルを直接開いてください：\r\n" +
+               PathText(ctx.manualFile));
+    }
+  });
+}
+
+void VersionCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] { ctx.prompts.ShowVersion(); });
+}
+
+void QuitCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    if (ctx.prompts.Message(Kind::kPlain, Buttons::kYesNo, kQuitQuestion) == Answer::kYes) {
+      ctx.view.Close();
+    }
+  });
+}
+
+void SiteNameCommand(CommandContext& ctx) {
+  Guarded(ctx, [&] {
+    const auto typed = ctx.prompts.InputText(kSiteNameCaption, kSiteNamePrompt);
+    if (!typed) return;
+    Cp932Text name = Utf8ToCp932(*typed);
+    ctx.ws.Coords.Sima.SiteName = std::move(name.text);
+    ctx.view.SetStatusText(2, " " + Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
+    if (name.replaced > 0) {
+      Tell(ctx, Kind::kInformation,
+           "現場名の " + std::to_string(name.replaced) +
+               " 文字は Shift_JIS で表せないため「?」に置き換えました。");
+    }
+  });
+}
+
+void GridCellEdited(CommandContext& ctx, int row, int column, const std::string& utf8) {
+  Guarded(ctx, [&] {
+    CellGrid& grid = ctx.ws.Grid;
+    if (row < 1 || row >= grid.RowCount() || column < 1 || column >= CellGrid::kColumns) return;
+    Cp932Text text = Utf8ToCp932(utf8);
+    grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = std::move(text.text);
+    if (text.replaced > 0 && !ctx.ws.ReplacedTextNoticeShown) {
+      ctx.ws.ReplacedTextNoticeShown = true;
+      Tell(ctx, Kind::kInformation,
+           "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示して"
+           "います。");
+    }
+  });
+}
+
+}  // namespace kestrova

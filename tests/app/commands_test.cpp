@@ -1,0 +1,554 @@
+// The desktop program's commands driven through scripted dialogs, as a user would.
+
+#include "app/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <deque>
+#include <functional>
+
+#include "app/manual.h"
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/sjis.h"
+#include "coords/coordinate_file.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = Prompts::Kind;
+using Buttons = Prompts::Buttons;
+using Answer = Prompts::Answer;
+
+const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
+const std::string kOverwrite = "ファイルは既に存在します。上書きしますか？　";
+
+struct Shown {
+  Kind kind;
+  Buttons buttons;
+  std::string text;
+};
+
+class ScriptedPrompts : public Prompts {
+ public:
+  struct Guard : BusyGuard {
+    explicit Guard(int& d) : depth(d) { ++depth; }
+    ~Guard() override { --depth; }
+    int& depth;
+  };
+
+  Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
+    shown.push_back({kind, buttons, text});
+    EXPECT_EQ(busyDepth, 0) << "a message under the hourglass: " << text;
+    return Next(answers, Answer::kOk);
+  }
+  std::optional<FileChoice> OpenFile(const std::string& filter, const fs::path& start) override {
+    return File(filter, start);
+  }
+  std::optional<FileChoice> SaveFile(const std::string& filter, const fs::path& start) override {
+    return File(filter, start);
+  }
+  std::optional<std::string> InputText(const std::string& caption,
+                                       const std::string& prompt) override {
+    inputs.push_back(caption + "|" + prompt);
+    return typed;
+  }
+  std::unique_ptr<BusyGuard> Busy() override {
+    ++busyCount;
+    return std::make_unique<Guard>(busyDepth);
+  }
+  void EditOptions(OptionsForm& form) override {
+    if (onOptions) onOptions(form);
+  }
+  void ShowVersion() override { ++versionBoxes; }
+  void PrinterSetup() override { throw std::runtime_error("no printer"); }
+
+  std::optional<FileChoice> File(const std::string& filter, const fs::path& start) {
+    dialogs.push_back(filter + "|" + start.string());
+    return Next(files, std::optional<FileChoice>());
+  }
+  template <class T>
+  static T Next(std::deque<T>& script, T otherwise) {
+    if (script.empty()) return otherwise;
+    T next = script.front();
+    script.pop_front();
+    return next;
+  }
+
+  std::deque<Answer> answers;
+  std::deque<std::optional<FileChoice>> files;
+  std::optional<std::string> typed;
+  std::function<void(OptionsForm&)> onOptions;
+  std::vector<Shown> shown;
+  std::vector<std::string> dialogs;  // filter|start folder
+  std::vector<std::string> inputs;
+  int busyDepth = 0;
+  int busyCount = 0;
+  int versionBoxes = 0;
+};
+
+class RecordingView : public MainView {
+ public:
+  void SetStatusText(int panel, const std::string& text) override { status.at(panel) = text; }
+  void CommitGridEdit() override { calls += "commit "; }
+  void GridChanged() override { calls += "grid "; }
+  void FitPlot() override { calls += "fit "; }
+  void RepaintPlot() override { calls += "repaint "; }
+  bool OpenManual(const fs::path& file) override {
+    opened = file;
+    return browserWorks;
+  }
+  void Close() override { calls += "close "; }
+
+  std::array<std::string, 3> status;
+  std::string calls;
+  fs::path opened;
+  bool browserWorks = true;
+};
+
+class MemorySink : public ClipboardSink {
+ public:
+  void SetJwWinData(std::string_view payload) override {
+    if (busy) throw Error("the clipboard is held by another program");
+    bytes.assign(payload);
+  }
+  std::string bytes;
+  bool busy = false;
+};
+
+class Commands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrova-commands-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "program");
+    ctx_.settingsFile = dir_ / "program" / "Kestrova.INI";
+    ctx_.programFolder = dir_ / "program";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Start() { EXPECT_TRUE(StartUp(ctx_).empty()); }
+  void Choose(const fs::path& file, int filterIndex = 1) {
+    prompts_.files.push_back(Prompts::FileChoice{file, filterIndex});
+  }
+  void LoadSite() {
+    Choose(kExamples + "site.sim");
+    LoadCommand(ctx_);
+    ASSERT_EQ(ws_.Coords.Table.PointCount, 11);
+  }
+  void Write(const std::string& name, const std::string& bytes) {
+    WriteFileAtomic(dir_ / name, bytes);
+  }
+  void ExpectShown(size_t i, Kind kind, Buttons buttons, const std::string& text) {
+    ASSERT_LT(i, prompts_.shown.size());
+    EXPECT_EQ(prompts_.shown[i].kind, kind) << text;
+    EXPECT_EQ(prompts_.shown[i].buttons, buttons) << text;
+    EXPECT_EQ(prompts_.shown[i].text, text);
+  }
+
+  fs::path dir_;
+  Workspace ws_;
+  ScriptedPrompts prompts_;
+  RecordingView view_;
+  MemorySink sink_;
+  CommandContext ctx_{ws_, prompts_, view_, sink_, nullptr, {}, {}, {}};
+};
+
+TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
+  Start();
+  EXPECT_EQ(view_.status[0], " 0 ");
+  // An empty table loads without a question.
+  LoadSite();
+  EXPECT_TRUE(prompts_.shown.empty());
+  EXPECT_EQ(prompts_.dialogs.at(0), "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|" +
+                                        (dir_ / "program/").string());
+  EXPECT_EQ(prompts_.busyCount, 1);
+  EXPECT_EQ(view_.status[0], " 11 ");
+  EXPECT_EQ(view_.status[2], " 桜台二丁目地区");
+  EXPECT_EQ(view_.calls, "grid fit fit grid ");
+  EXPECT_FALSE(ws_.View.MathAxes);  // a SIMA file forces survey axes
+  EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
+  EXPECT_EQ(ws_.Grid.RowCount(), 13);
+  EXPECT_NE(ws_.Bounds.MaxX, 0.0);
+
+  const std::string question =
+      "　 ※ 現在読込済の座標データがあります。 ※　　　　　　\r\n"
+      "――――――――――――――――――――――\r\n\r\n"
+      "　　・ 追加して読み込む ＞ ［はい(Y)］\r\n\r\n"
+      "　　・ 新規に読み込む　 ＞ ［いいえ(N)］\r\n\r\n"
+      "　　・ 読込を中止する　 ＞ ［キャンセル］\r\n\r\n";
+  // Cancel: no file dialog, nothing changes.
+  prompts_.answers = {Answer::kCancel};
+  LoadCommand(ctx_);
+  ExpectShown(0, Kind::kInformation, Buttons::kYesNoCancel, question);
+  EXPECT_EQ(prompts_.dialogs.size(), 1u);
+  // No, then the file dialog cancelled: the table is still there.
+  prompts_.answers = {Answer::kNo};
+  LoadCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 11);
+  EXPECT_FALSE(ws_.AppendOnLoad);
+  // Yes appends; edits typed in the grid are replaced by the points.
+  ws_.Grid.Rows[1][2] = "typed";
+  prompts_.answers = {Answer::kYes};
+  Choose(kExamples + "site.zhy");
+  LoadCommand(ctx_);
+  EXPECT_TRUE(ws_.AppendOnLoad);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 22);
+  EXPECT_EQ(view_.status[0], " 22 ");
+  EXPECT_NE(ws_.Grid.Rows[1][2], "typed");
+  EXPECT_EQ(ws_.Grid.RowCount(), 24);
+  // With an empty table the previous answer still decides: a file named on the command
+  // line appends to nothing after New.
+  prompts_.answers = {Answer::kOk};
+  NewTableCommand(ctx_);
+  ExpectShown(3, Kind::kConfirmation, Buttons::kOkCancel,
+              "現在座標データがありますが、削除しますか？");
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 0);
+  EXPECT_EQ(ws_.Grid.RowCount(), 11);
+  EXPECT_EQ(view_.status[0], " 22 ");  // New leaves the status bar
+  const size_t asked = prompts_.shown.size();
+  NewTableCommand(ctx_);  // empty: no question
+  LoadFilesCommand(ctx_, {kExamples + "site.sim", kExamples + "site.zhy"});
+  EXPECT_EQ(prompts_.shown.size(), asked);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 22);
+}
+
+TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
+  Start();
+  LoadSite();
+  const std::vector<CellGrid::Row> rows = ws_.Grid.Rows;
+  const std::string calls = view_.calls;
+  Write("bad.sim", "G00,01,x,\r\nA01,1,P1,1,2,3,\r\nD00,1,lot,abc,\r\nD99,\r\n");
+  Write("one.zhy", "1,A,1,2,3\r\n");
+  for (bool append : {false, true}) {
+    for (const char* name : {"bad.sim", "one.zhy", "missing.zhy"}) {
+      prompts_.shown.clear();
+      prompts_.answers = {append ? Answer::kYes : Answer::kNo};
+      Choose(dir_ / name);
+      LoadCommand(ctx_);
+      ASSERT_EQ(prompts_.shown.size(), 2u) << name;
+      EXPECT_EQ(prompts_.shown[1].kind, Kind::kError);
+      EXPECT_EQ(prompts_.shown[1].text.find((dir_ / name).string() + ":"), 0u)
+          << prompts_.shown[1].text;
+      if (name == std::string("bad.sim")) {
+        EXPECT_NE(prompts_.shown[1].text.find("bad.sim:3: "), std::string::npos);
+      }
+      EXPECT_EQ(ws_.Coords.Table.PointCount, 11);
+      EXPECT_EQ(ws_.Coords.Sima.SiteName, Utf8ToCp932("桜台二丁目地区").text);
+      EXPECT_EQ(ws_.Grid.Rows, rows);
+      EXPECT_EQ(view_.calls, calls);
+      EXPECT_EQ(view_.status[0], " 11 ");
+      EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
+    }
+  }
+  // A Unicode file loads and the user hears what was converted.
+  prompts_.shown.clear();
+  Write("utf8.zhy", "1,山😀,1,2,3\r\n2,川,4,5,6\r\n");
+  prompts_.answers = {Answer::kNo};
+  Choose(dir_ / "utf8.zhy");
+  LoadCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 2);
+  EXPECT_EQ(view_.status[2], " 桜台二丁目地区");  // a replacing load keeps the site name
+  EXPECT_TRUE(ws_.View.MathAxes == !ws_.Settings.Coordinate.Flg);
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  ExpectShown(
+      1, Kind::kInformation, Buttons::kOk,
+      (dir_ / "utf8.zhy").string() +
+          "\r\nUnicode（UTF-8 または UTF-16）のファイルを Shift_JIS "
+          "に変換して読み込みました。\r\nShift_JIS で表せない 1 文字を「?」に置き換えました。");
+}
+
+TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
+  Start();
+  const fs::path cwd = fs::current_path();
+  // No points: the question, Cancel ends before the dialog.
+  prompts_.answers = {Answer::kCancel};
+  SaveCommand(ctx_);
+  ExpectShown(0, Kind::kConfirmation, Buttons::kOkCancel, "座標データがありません。");
+  EXPECT_TRUE(prompts_.dialogs.empty());
+  LoadSite();
+  const std::string folder = ws_.Settings.Folder.name;
+  // "plan.b" with the SIMA filter writes plan.sim; an existing plan.sim is asked about.
+  Write("plan.sim", "old");
+  prompts_.shown.clear();
+  prompts_.answers = {Answer::kCancel};
+  Choose(dir_ / "plan.b", 2);
+  SaveCommand(ctx_);
+  EXPECT_EQ(prompts_.dialogs.back(),
+            "座標ﾃﾞｰﾀ(*.Zhy)|*.Zhy|SIMA形式ﾃﾞｰﾀ(*.SIM)|*.sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|"
+            "csvﾃﾞｰﾀ(*.CVS)|*.csv|すべてのﾌｧｲﾙ(*.*)|*.*|" +
+                folder);
+  ExpectShown(0, Kind::kWarning, Buttons::kOkCancel,
+              (dir_ / "plan.sim").string() + "\r\n" + kOverwrite);
+  EXPECT_EQ(ReadFileBytes(dir_ / "plan.sim"), "old");
+  EXPECT_EQ(ws_.Settings.Folder.name, folder);
+  // OK replaces it with the table's SIMA form.
+  prompts_.answers = {Answer::kOk};
+  Choose(dir_ / "plan.b", 2);
+  SaveCommand(ctx_);
+  EXPECT_EQ(ReadFileBytes(dir_ / "plan.sim"),
+            FormatCoordinateFile(ws_.Coords, CoordinateFormat::kSima));
+  EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
+  // "All files" writes ZHY; no question when the target is new even though the typed
+  // name exists.
+  prompts_.shown.clear();
+  Choose(dir_ / "plan.sim", 5);
+  SaveCommand(ctx_);
+  EXPECT_TRUE(prompts_.shown.empty());
+  EXPECT_TRUE(fs::exists(dir_ / "plan.zhy"));
+  // A name without a stem is refused.
+  Choose(dir_ / ".zhy");
+  SaveCommand(ctx_);
+  ExpectShown(0, Kind::kWarning, Buttons::kOk,
+              "「.zhy」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
+  EXPECT_EQ(fs::current_path(), cwd);
+  EXPECT_EQ(prompts_.busyDepth, 0);
+}
+
+TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
+  Start();  // no Jw_cad settings on this machine
+  JwwSaveCommand(ctx_);
+  ExpectShown(0, Kind::kInformation, Buttons::kOk, "データが、ありません。");
+  LoadSite();
+  view_.calls.clear();
+  JwwSaveCommand(ctx_);  // dialog cancelled
+  EXPECT_EQ(prompts_.dialogs.back(), "Jww形式ﾃﾞｰﾀ(*.jww)|*.jww|すべてのﾌｧｲﾙ(*.*)|*.*|" + kExamples);
+  EXPECT_EQ(view_.calls, "commit repaint ");
+  Choose(dir_ / "plan.b", 2);
+  JwwSaveCommand(ctx_);
+  const std::string drawing = ReadFileBytes(dir_ / "plan.jww");
+  EXPECT_EQ(drawing.substr(0, 12), std::string("JwwData.\xA4\x01\0\0", 12));
+  EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
+  // A writer failure is shown and the existing file stays.
+  ws_.Settings.WrtBAse.Scale = 0;
+  prompts_.shown.clear();
+  prompts_.answers = {Answer::kOk};
+  Choose(dir_ / "plan.jww");
+  JwwSaveCommand(ctx_);
+  ExpectShown(0, Kind::kWarning, Buttons::kOkCancel,
+              (dir_ / "plan.jww").string() + "\r\n" + kOverwrite);
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  EXPECT_EQ(prompts_.shown[1].kind, Kind::kError);
+  EXPECT_EQ(ReadFileBytes(dir_ / "plan.jww"), drawing);
+}
+
+// What the desktop program puts on the clipboard is what kestrova-cli clip writes.
+TEST_F(Commands, TransferPayloadMatchesTheCommandLineTool) {
+  const fs::path reg = KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg";
+  Write("program/Kestrova.INI", "[WrtBAse]\r\nScale=250\r\n[Point]\r\nEnkoFlg=1\r\n");
+  JwCadSettingsMap source = JwCadSettingsMap::FromRegFile(reg);
+  ctx_.jwcadSource = &source;
+  Start();
+  TransferCommand(ctx_);
+  ExpectShown(0, Kind::kInformation, Buttons::kOk, "データが、ありません。");
+  EXPECT_TRUE(sink_.bytes.empty());
+  LoadSite();
+  TransferCommand(ctx_);
+  const fs::path clip = dir_ / "site.clip";
+  const std::string command = std::string(KESTROVA_CLI) + " clip " + kExamples + "site.sim" +
+                              " --settings " + ctx_.settingsFile.string() + " --jwcad-settings " +
+                              reg.string() + " -o " + clip.string() + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(sink_.bytes, ReadFileBytes(clip));
+  EXPECT_GT(sink_.bytes.size(), 200u);
+  // A busy clipboard: said so, the previous payload stays.
+  const std::string before = sink_.bytes;
+  sink_.busy = true;
+  prompts_.shown.clear();
+  TransferCommand(ctx_);
+  ExpectShown(0, Kind::kError, Buttons::kOk,
+              "Jw_win に転送できませんでした。クリップボードは元のままです。\r\n"
+              "the clipboard is held by another program");
+  EXPECT_EQ(sink_.bytes, before);
+}
+
+TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
+  Write("program/Kestrova.INI", "[WrtBase]\r\nScale=250\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\n");
+  JwCadSettingsMap source =
+      JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
+  source.SetString("Pen", "Width03", "wide");
+  ctx_.jwcadSource = &source;
+  const std::vector<std::string> problems = StartUp(ctx_);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].find("Jw_cad の設定を読み込めませんでした。\r\n"), 0u);
+  EXPECT_NE(problems[0].find("Width03"), std::string::npos);
+  EXPECT_EQ(ws_.Settings.WrtBAse.Scale, 250.0);
+  EXPECT_FALSE(ws_.Settings.Point.CodeFlg);
+  EXPECT_FALSE(ws_.Options.Point.CodeFlg);
+  EXPECT_FALSE(ws_.Options.CodeCheckEnabled);
+  EXPECT_FALSE(ws_.Options.CodeListEnabled);
+  EXPECT_EQ(ws_.Options.ScaleText, "250");
+  EXPECT_EQ(ws_.Grid.RowCount(), 11);
+  EXPECT_EQ(ws_.View.YSign, -1.0);
+  ShutDown(ctx_);
+  const std::string written = ReadFileBytes(ctx_.settingsFile);
+  EXPECT_NE(written.find("[WrtBAse]\r\nScale=250\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("CodeFlg=0"), std::string::npos);
+  // A settings file that cannot be written is reported at close.
+  fs::remove(ctx_.settingsFile);
+  fs::create_directories(ctx_.settingsFile / "x");
+  ShutDown(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  EXPECT_EQ(prompts_.shown[0].kind, Kind::kError);
+  EXPECT_EQ(prompts_.shown[0].text.find("設定を保存できませんでした。\r\n"), 0u);
+}
+
+TEST_F(Commands, OptionsStoreOnAnyCloseButNeverAnUnusableValue) {
+  Start();
+  // Clearing "点出力 " disables "コード番号：" but leaves it ticked, and it counts.
+  OptionsForm form = ws_.Options;
+  form.Point.OutFlg = false;
+  PointOutChanged(form, ws_.Settings);
+  EXPECT_FALSE(form.CodeCheckEnabled);
+  EXPECT_FALSE(form.CodeListEnabled);
+  EXPECT_TRUE(form.Point.CodeFlg);
+  EXPECT_FALSE(ws_.Settings.Point.CodeFlg);
+  form.Point.OutFlg = true;
+  PointOutChanged(form, ws_.Settings);
+  form.Point.CodeFlg = false;
+  CodeFlagChanged(form, ws_.Settings);
+  EXPECT_TRUE(form.CodeCheckEnabled);
+  EXPECT_FALSE(form.CodeListEnabled);
+  EXPECT_FALSE(ws_.Settings.Point.CodeFlg);
+  form.Point.CodeFlg = true;
+  CodeFlagChanged(form, ws_.Settings);
+  EXPECT_TRUE(form.CodeListEnabled);
+  form.Point.OutFlg = false;
+  PointOutChanged(form, ws_.Settings);
+
+  prompts_.onOptions = [&](OptionsForm& f) {
+    f = form;
+    f.ScaleText = "abc";
+    f.Point.EnkoRText = "-2";
+    f.PaperIndex = -1;
+    f.Group = 16;
+    f.Point.CodeIndex = 10;
+    f.PointStr.BaseIndex = 8;
+    f.PointStr.OutFlg = false;
+    f.XYcoord.MojiNo = 11;
+    f.Zcoord.MojiCl = 8;
+    f.VersionIndex = 3;
+    f.SurveyAxes = false;
+  };
+  OptionsCommand(ctx_);
+  const OutputSettings& s = ws_.Settings;
+  EXPECT_EQ(s.WrtBAse.Scale, 500.0);
+  EXPECT_EQ(s.Point.EnkoR, 1.0);
+  EXPECT_EQ(s.WrtBAse.Size, 2);
+  EXPECT_EQ(s.WrtBAse.Group, 8u);
+  EXPECT_TRUE(s.Point.CodeFlg);
+  EXPECT_FALSE(s.Point.OutFlg);
+  EXPECT_EQ(s.Point.Code, 10);
+  EXPECT_EQ(s.PointStr.MojiBs, 9);
+  EXPECT_FALSE(s.PointStr.OutFlg);
+  EXPECT_EQ(s.XYcoord.MojiNo, 3u);
+  EXPECT_EQ(s.Zcoord.MojiCl, 8u);
+  EXPECT_EQ(ws_.JwwVersion, 230u);
+  EXPECT_FALSE(s.Coordinate.Flg);
+  EXPECT_TRUE(ws_.View.MathAxes);
+  ExpectShown(0, Kind::kWarning, Buttons::kOk,
+              "縮尺「abc」は 0 より大きい数値ではないため、縮尺は 500 のままです。\r\n"
+              "円直径「-2」は 0 より大きい数値ではないため、円直径は 1 mm のままです。");
+  // The controls show what is in force; the disabled code box keeps its state.
+  EXPECT_EQ(ws_.Options.ScaleText, "500");
+  EXPECT_EQ(ws_.Options.PaperIndex, 2);
+  EXPECT_EQ(ws_.Options.Group, 8);
+  EXPECT_FALSE(ws_.Options.CodeCheckEnabled);
+  EXPECT_TRUE(ws_.Options.Point.CodeFlg);
+  EXPECT_EQ(view_.calls.find("repaint"), std::string::npos);  // no points: no repaint
+
+  // Full-width digits typed with the input method count; with points the plot repaints.
+  LoadSite();
+  prompts_.onOptions = [](OptionsForm& f) {
+    f.ScaleText = "２５０．５";
+    f.Point.EnkoRText = " 3 ";
+  };
+  OptionsCommand(ctx_);
+  EXPECT_EQ(s.WrtBAse.Scale, 250.5);
+  EXPECT_EQ(s.Point.EnkoR, 3.0);
+  EXPECT_FALSE(ws_.View.MathAxes);  // SIMA forces survey axes
+  EXPECT_EQ(view_.calls.substr(view_.calls.size() - 8), "repaint ");
+  ShutDown(ctx_);
+  const std::string written = ReadFileBytes(ctx_.settingsFile);
+  for (const char* line : {"Scale=250.5\r\n", "EnkoR=3\r\n",
+                           "[PointStr]\r\nLay=2\r\nMojiNo=3\r\n"
+                           "MojiCl=2\r\nMojiBs=9\r\nOutFlg=0\r\n"})
+    EXPECT_NE(written.find(line), std::string::npos) << line << written;
+  // The version is chosen per run.
+  Workspace next;
+  CommandContext again{next, prompts_, view_, sink_, nullptr, {}, {}, {}};
+  again.settingsFile = ctx_.settingsFile;
+  StartUp(again);
+  EXPECT_EQ(next.JwwVersion, 420u);
+  EXPECT_EQ(next.Options.VersionIndex, 0);
+  EXPECT_EQ(next.Options.PointStr.BaseIndex, 8);
+}
+
+TEST_F(Commands, SmallCommandsAndNothingEscapes) {
+  Start();
+  // Quit asks in a plain box; only Yes closes.
+  prompts_.answers = {Answer::kNo, Answer::kYes};
+  QuitCommand(ctx_);
+  EXPECT_EQ(view_.calls.find("close"), std::string::npos);
+  QuitCommand(ctx_);
+  ExpectShown(0, Kind::kPlain, Buttons::kYesNo, "　終了しますか？　　\r\n");
+  EXPECT_NE(view_.calls.find("close"), std::string::npos);
+  // Site name: an empty name shows a single blank; Cancel changes nothing.
+  prompts_.typed = "";
+  SiteNameCommand(ctx_);
+  EXPECT_EQ(prompts_.inputs.at(0), " 現場名入力|現場名？");
+  EXPECT_EQ(view_.status[2], " ");
+  prompts_.typed = std::nullopt;
+  view_.status[2] = "kept";
+  SiteNameCommand(ctx_);
+  EXPECT_EQ(view_.status[2], "kept");
+  prompts_.typed = "川〜町";  // the wave dash has no code page 932 form
+  SiteNameCommand(ctx_);
+  EXPECT_EQ(view_.status[2], " 川?町");
+  ExpectShown(2, Kind::kInformation, Buttons::kOk,
+              "現場名の 1 文字は Shift_JIS で表せないため「?」に置き換えました。");
+  // Typed text is kept as it will be saved; the user hears about replacements once.
+  prompts_.shown.clear();
+  GridCellEdited(ctx_, 1, 2, "川〜町");
+  GridCellEdited(ctx_, 2, 2, "①〜");
+  GridCellEdited(ctx_, 0, 2, "header");  // header and number cells are not edited
+  GridCellEdited(ctx_, 3, 0, "9");
+  EXPECT_EQ(ws_.Grid.Rows[1][2], Utf8ToCp932("川?町").text);
+  EXPECT_EQ(ws_.Grid.Rows[2][2], "\x87\x40?");
+  EXPECT_EQ(ws_.Grid.Rows[0][2], kGridHeaders[2]);
+  EXPECT_EQ(ws_.Grid.Rows[3][0], "3");
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  ExpectShown(0, Kind::kInformation, Buttons::kOk,
+              "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示"
+              "しています。");
+  // Help: where the manual was looked for, or the browser's failure.
+  prompts_.shown.clear();
+  HelpCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  EXPECT_NE(prompts_.shown[0].text.find((dir_ / "program/docs/manual/index.html").string()),
+            std::string::npos)
+      << prompts_.shown[0].text;
+  fs::create_directories(dir_ / "share/kestrova/manual");
+  Write("share/kestrova/manual/index.html", "<html></html>");
+  fs::create_directories(dir_ / "bin");
+  EXPECT_EQ(FindManual(dir_ / "bin"), dir_ / "share/kestrova/manual/index.html");
+  ctx_.manualFile = FindManual(dir_ / "bin");
+  view_.browserWorks = false;
+  HelpCommand(ctx_);
+  EXPECT_EQ(view_.opened, ctx_.manualFile);
+  ExpectShown(1, Kind::kWarning, Buttons::kOk,
+              "操作説明書をブラウザで開けませんでした。次のファイルを直接開いてください：\r\n" +
+                  ctx_.manualFile.string());
+  // A failure inside a command is shown, never thrown.
+  VersionCommand(ctx_);
+  EXPECT_EQ(prompts_.versionBoxes, 1);
+  EXPECT_NO_THROW(PrinterSetupCommand(ctx_));
+  ExpectShown(2, Kind::kError, Buttons::kOk, "no printer");
+}
+
+}  // namespace
+}  // namespace kestrova
