@@ -1,6 +1,7 @@
 #include "app/print_command.h"
 
 #include <exception>
+#include <string>
 
 #include "common/error.h"
 
@@ -55,22 +56,30 @@ int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintT
 void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
                                 const GridGeometry& screen) {
   Prompts& prompts = ctx.prompts;
-  // An empty table may still be printed as the empty ruled grid.
-  if (ctx.ws.Coords.Table.PointCount < 1 &&
-      prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,
-                      kNoPointsToPrintMessage) == Prompts::Answer::kCancel) {
-    return;
-  }
-  if (prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel, kPrintQuestion) ==
-      Prompts::Answer::kCancel) {
-    return;
-  }
+  const auto showError = [&prompts](const std::string& text) {
+    try {
+      prompts.Message(Prompts::Kind::kError, Prompts::Buttons::kOk, text);
+    } catch (...) {
+    }
+  };
   try {
+    // An empty table may still be printed as the empty ruled grid.
+    if (ctx.ws.Coords.Table.PointCount < 1 &&
+        prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,
+                        kNoPointsToPrintMessage) == Prompts::Answer::kCancel) {
+      return;
+    }
+    if (prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,
+                        kPrintQuestion) == Prompts::Answer::kCancel) {
+      return;
+    }
     if (!target.ChoosePrinter()) return;
     const auto busy = prompts.Busy();
     PrintCoordinateList(ctx.ws.Grid, screen, target);
   } catch (const std::exception& e) {
-    prompts.Message(Prompts::Kind::kError, Prompts::Buttons::kOk, e.what());
+    showError(e.what());
+  } catch (...) {
+    showError("予期しないエラーで処理を中止しました。");
   }
 }
 

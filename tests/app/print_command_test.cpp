@@ -99,6 +99,7 @@ class FakeTarget : public PrintTarget {
     if (newPages == failOnNewPage)
       throw Error("the spooler stopped on page " + std::to_string(newPages + 1));
     if (newPages == throwOnNewPage) throw std::runtime_error("out of paper");
+    if (newPages == throwOddOnNewPage) throw 42;
     events_.push_back("page");
   }
   void EndDocument() override {
@@ -112,6 +113,7 @@ class FakeTarget : public PrintTarget {
   bool failEnd = false;
   int failOnNewPage = 0;
   int throwOnNewPage = 0;
+  int throwOddOnNewPage = 0;
   int newPages = 0;
   // 254 dpi on a 1000 x 600 sheet: three rows and three column groups per band.
   PageGeometry page{1000, 600, 254, 254};
@@ -229,6 +231,16 @@ TEST_F(PrintCommandTest, FailuresAbortTheJobRestoreTheCursorAndAreShown) {
   Run();
   EXPECT_EQ(events, (Events{"message", "choose", "busy", "begin", "abort", "idle", "message"}));
   EXPECT_EQ(prompts.shown.back().text, "out of paper");
+
+  events.clear();
+  target.newPages = 0;
+  target.throwOnNewPage = 0;
+  target.throwOddOnNewPage = 2;
+  Run();
+  EXPECT_EQ(events,
+            (Events{"message", "choose", "busy", "begin", "page", "abort", "idle", "message"}));
+  EXPECT_EQ(prompts.shown.back().text, "予期しないエラーで処理を中止しました。");
+  target.throwOddOnNewPage = 0;
 
   // A job that cannot begin or cannot be handed over is aborted too.
   events.clear();
