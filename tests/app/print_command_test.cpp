@@ -78,9 +78,11 @@ class NoClipboard : public ClipboardSink {
   void SetJwWinData(std::string_view) override {}
 };
 
-// A printer that logs the job's steps and fails where a test asks it to.
+// A printer that logs the job's steps and fails at the step a test names ("begin",
+// "page N" for the N-th new page, "end") with what the test asks for.
 class FakeTarget : public PrintTarget {
  public:
+  enum class Failure { kError, kStd, kOdd };
   explicit FakeTarget(Events& events) : events_(events) {}
 
   bool ChoosePrinter() override {
@@ -89,31 +91,15 @@ class FakeTarget : public PrintTarget {
   }
   PageGeometry Page() override { return page; }
   TextMetrics& Metrics() override { return metrics; }
-  void BeginDocument() override {
-    events_.push_back("begin");
-    if (failBegin) throw Error("the printer is offline");
-  }
+  void BeginDocument() override { Step("begin"); }
   Canvas& PageCanvas() override { return canvas; }
-  void NewPage() override {
-    ++newPages;
-    if (newPages == failOnNewPage)
-      throw Error("the spooler stopped on page " + std::to_string(newPages + 1));
-    if (newPages == throwOnNewPage) throw std::runtime_error("out of paper");
-    if (newPages == throwOddOnNewPage) throw 42;
-    events_.push_back("page");
-  }
-  void EndDocument() override {
-    events_.push_back("end");
-    if (failEnd) throw Error("the job could not be handed to the spooler");
-  }
+  void NewPage() override { Step("page " + std::to_string(++newPages)); }
+  void EndDocument() override { Step("end"); }
   void AbortDocument() noexcept override { events_.push_back("abort"); }
 
   bool choose = true;
-  bool failBegin = false;
-  bool failEnd = false;
-  int failOnNewPage = 0;
-  int throwOnNewPage = 0;
-  int throwOddOnNewPage = 0;
+  std::string failAt;
+  Failure failure = Failure::kError;
   int newPages = 0;
   // 254 dpi on a 1000 x 600 sheet: three rows and three column groups per band.
   PageGeometry page{1000, 600, 254, 254};
@@ -121,6 +107,14 @@ class FakeTarget : public PrintTarget {
   CallLog canvas;
 
  private:
+  void Step(const std::string& step) {
+    if (step == failAt) {
+      if (failure == Failure::kStd) throw std::runtime_error("out of paper");
+      if (failure == Failure::kOdd) throw 42;
+      throw Error("the printer failed at " + step);
+    }
+    events_.push_back(step.starts_with("page") ? "page" : step);
+  }
   Events& events_;
 };
 
@@ -212,54 +206,38 @@ TEST_F(PrintCommandTest, PrintsEverySheetOnceAndEndsTheJob) {
 
 TEST_F(PrintCommandTest, FailuresAbortTheJobRestoreTheCursorAndAreShown) {
   LoadSevenPoints();
-  target.failOnNewPage = 3;
-  Run();
-  Events expected = {"message", "choose", "busy", "begin",  "page",
-                     "page",    "abort",  "idle", "message"};
-  EXPECT_EQ(events, expected);
-  EXPECT_EQ(PagesDrawn(), 3u);
-  ASSERT_EQ(prompts.shown.size(), 2u);
-  EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kError);
-  EXPECT_EQ(prompts.shown[1].buttons, Prompts::Buttons::kOk);
-  EXPECT_EQ(prompts.shown[1].text, "the spooler stopped on page 4");
-
-  // Not only the program's own errors: anything thrown while printing.
-  events.clear();
-  target.newPages = 0;
-  target.failOnNewPage = 0;
-  target.throwOnNewPage = 1;
-  Run();
-  EXPECT_EQ(events, (Events{"message", "choose", "busy", "begin", "abort", "idle", "message"}));
-  EXPECT_EQ(prompts.shown.back().text, "out of paper");
-
-  events.clear();
-  target.newPages = 0;
-  target.throwOnNewPage = 0;
-  target.throwOddOnNewPage = 2;
-  Run();
-  EXPECT_EQ(events,
-            (Events{"message", "choose", "busy", "begin", "page", "abort", "idle", "message"}));
-  EXPECT_EQ(prompts.shown.back().text, "予期しないエラーで処理を中止しました。");
-  target.throwOddOnNewPage = 0;
-
-  // A job that cannot begin or cannot be handed over is aborted too.
-  events.clear();
-  target.newPages = 0;
-  target.throwOnNewPage = 0;
-  target.failBegin = true;
-  Run();
-  EXPECT_EQ(events, (Events{"message", "choose", "busy", "begin", "abort", "idle", "message"}));
-  EXPECT_EQ(prompts.shown.back().text, "the printer is offline");
-
-  events.clear();
-  target.newPages = 0;
-  target.failBegin = false;
-  target.failEnd = true;
-  Run();
-  EXPECT_EQ(events.size(), 4u + 8u + 4u);
-  EXPECT_EQ(std::vector<std::string>(events.end() - 4, events.end()),
-            (Events{"end", "abort", "idle", "message"}));
-  EXPECT_EQ(prompts.shown.back().text, "the job could not be handed to the spooler");
+  using F = FakeTarget::Failure;
+  const struct {
+    const char* at;
+    F failure;
+    size_t pagesDrawn;
+    std::string message;
+  } cases[] = {
+      {"page 3", F::kError, 3, "the printer failed at page 3"},
+      {"page 1", F::kStd, 1, "out of paper"},
+      {"page 2", F::kOdd, 2, "予期しないエラーで処理を中止しました。"},
+      {"begin", F::kError, 0, "the printer failed at begin"},
+      {"end", F::kError, 9, "the printer failed at end"},
+  };
+  for (const auto& c : cases) {
+    events.clear();
+    target.canvas.calls.clear();
+    target.newPages = 0;
+    target.failAt = c.at;
+    target.failure = c.failure;
+    Run();
+    // The job is aborted, the cursor restored, and only then the error shown.
+    Events expected = {"message", "choose", "busy"};
+    if (std::string(c.at) != "begin") expected.push_back("begin");
+    for (size_t i = 1; i < c.pagesDrawn; ++i)
+      expected.push_back("page");
+    expected.insert(expected.end(), {"abort", "idle", "message"});
+    EXPECT_EQ(events, expected) << c.at;
+    EXPECT_EQ(PagesDrawn(), c.pagesDrawn) << c.at;
+    EXPECT_EQ(prompts.shown.back().kind, Prompts::Kind::kError);
+    EXPECT_EQ(prompts.shown.back().buttons, Prompts::Buttons::kOk);
+    EXPECT_EQ(prompts.shown.back().text, c.message);
+  }
 }
 
 TEST_F(PrintCommandTest, APageWithoutRoomForARowNeverStartsAJob) {

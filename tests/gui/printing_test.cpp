@@ -1,10 +1,7 @@
 // The printer side of printing on a PDF printer: page geometry, Japanese text extents,
-// a job that cannot start, and the grid's geometry taken from a table view.
+// and a job that cannot start.
 
-#include <QHeaderView>
 #include <QPrinter>
-#include <QStandardItemModel>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -74,29 +71,6 @@ class PrintingTest : public QObject {
     target.BeginDocument();
     target.EndDocument();
     QVERIFY(QFileInfo(dir.filePath("out.pdf")).size() > 0);
-  }
-
-  void GridGeometryFromTheTableView() {
-    QStandardItemModel model(10, 7);
-    QTableView view;
-    view.setModel(&model);
-    const int widths[] = {60, 80, 81, 82, 83, 40, 85};
-    for (int i = 0; i < 7; ++i)
-      view.horizontalHeader()->resizeSection(i, widths[i]);
-    view.verticalHeader()->setFixedWidth(41);
-    view.verticalHeader()->setDefaultSectionSize(19);
-    view.horizontalHeader()->setFixedHeight(21);
-    QFont font = view.font();
-    font.setPixelSize(13);
-    view.setFont(font);
-    view.show();
-    const GridGeometry g = GridGeometryOf(view);
-    const std::array<int, 8> expected = {41, 60, 80, 81, 82, 83, 40, 85};
-    QCOMPARE(g.ColumnWidths, expected);
-    QCOMPARE(g.HeaderHeight, 21);
-    QCOMPARE(g.RowHeight, 19);
-    QCOMPARE(g.FontHeight, 13);
-    QCOMPARE(g.DpiX, static_cast<double>(view.logicalDpiX()));
   }
 };
 
