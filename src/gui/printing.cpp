@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QPageSetupDialog>
 #include <QPainterPath>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -129,25 +128,6 @@ class PagePainterCanvas : public Canvas {
 
 }  // namespace
 
-// --- The run's printer -------------------------------------------------------------
-
-PrinterHolder::PrinterHolder() = default;
-PrinterHolder::~PrinterHolder() = default;
-
-QPrinter& PrinterHolder::Printer() {
-  if (!printer_) {
-    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer_->setPageOrientation(QPageLayout::Portrait);
-    printer_->setDocName(QStringLiteral("Kestrova"));
-  }
-  return *printer_;
-}
-
-void PrinterHolder::Setup(QWidget* parent) {
-  QPageSetupDialog dialog(&Printer(), parent);
-  dialog.exec();
-}
-
 // --- Fonts and metrics -------------------------------------------------------------
 
 QFont PrintFontToQt(const CanvasFont& font) {
@@ -265,9 +245,9 @@ GridGeometry GridGeometryOf(const QTableView& view) {
   return g;
 }
 
-void PrintFromWindow(CommandContext& ctx, PrinterHolder& printers, QWidget* window,
+void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid) {
-  PrinterTarget target(printers.Printer(), window);
+  PrinterTarget target(printer, window);
   PrintCoordinateListCommand(ctx, target, GridGeometryOf(grid));
 }
 

@@ -15,24 +15,6 @@ class QWidget;
 
 namespace kestrova {
 
-// The one printer of the run: the printer set-up and every print use it, so what the
-// user chose in either dialog holds until the program ends. Made on first use, since
-// asking the print system for its printers can take a moment.
-class PrinterHolder {
- public:
-  PrinterHolder();
-  ~PrinterHolder();
-  PrinterHolder(const PrinterHolder&) = delete;
-  PrinterHolder& operator=(const PrinterHolder&) = delete;
-
-  QPrinter& Printer();
-  // The printer set-up command: the page set-up dialog on the run's printer.
-  void Setup(QWidget* parent);
-
- private:
-  std::unique_ptr<QPrinter> printer_;
-};
-
 // The Qt font for a canvas font: the Windows Gothic faces fall back to the installed
 // Japanese Gothic fonts, sized in pixels of the device it is used on.
 QFont PrintFontToQt(const CanvasFont& font);
@@ -80,9 +62,10 @@ class PrinterTarget : public PrintTarget {
 // header is grid row 0 and the vertical header grid column 0.
 GridGeometry GridGeometryOf(const QTableView& view);
 
-// The main window's "印刷(&P)": the print command on the run's printer, the print
-// dialog owned by the window, the grid's geometry as it is on screen.
-void PrintFromWindow(CommandContext& ctx, PrinterHolder& printers, QWidget* window,
+// The main window's "印刷(&P)": the print command on the run's one printer (the one the
+// printer set-up configures), the print dialog owned by the window, the grid's geometry
+// as it is on screen.
+void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid);
 
 // kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...: loads the files (the first
