@@ -93,4 +93,44 @@ void BM_PlainWriteToFile(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainWriteToFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A hostile drawing of 45 MB: half of it class tags repeated over and over, the other
+// half references to the last of them. Reading it must stay linear.
+std::string RepeatedClassTags() {
+  kestrova::JwwDocument one;
+  kestrova::SetFixedHeaderValues(one.Header);
+  kestrova::Add(one, kestrova::TDataSen{});
+  one.EntityListCount = 1;
+  kestrova::MemoryOutStream s;
+  kestrova::WriteJwwDrawing(one, s, 420);
+  const std::string single(s.Bytes());
+  const size_t objectAt = single.find("CDataSen") - 6;
+  const std::string tagged = single.substr(objectAt, single.size() - 2 - objectAt);
+  const std::string record = tagged.substr(14);
+  const uint32_t tags = 22'500'000 / static_cast<uint32_t>(tagged.size());
+  const uint32_t refs = 22'500'000 / static_cast<uint32_t>(6 + record.size());
+  const auto append = [](std::string& out, auto v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+  };
+  std::string out = single.substr(0, objectAt - 2);
+  append(out, uint16_t{0xFFFF});
+  append(out, tags + refs);
+  for (uint32_t i = 0; i < tags; ++i)
+    out += tagged;
+  for (uint32_t i = 0; i < refs; ++i) {
+    append(out, uint16_t{0x7FFF});
+    append(out, 0x80000000u | (2 * tags - 1));
+    out += record;
+  }
+  append(out, uint16_t{0});
+  return out;
+}
+
+void BM_ReadRepeatedClassTags(benchmark::State& state) {
+  static const std::string bytes = RepeatedClassTags();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(kestrova::ReadJwwDrawing(bytes).EntityOrder.size());
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_ReadRepeatedClassTags)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace

@@ -35,4 +35,23 @@ void BM_LoadZhy(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadZhy)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Many files appended one after the other, as `kestrova-cli info *.sim` does: the cost
+// must grow with the total, not with the number of files times the table.
+void BM_AppendManyFiles(benchmark::State& state) {
+  const auto files = static_cast<int>(state.range(0));
+  const auto path = kestrova::bench::GeneratedSima(static_cast<int>(state.range(1)));
+  for (auto _ : state) {
+    kestrova::CoordinateData data;
+    for (int f = 0; f < files; ++f)
+      kestrova::LoadCoordinateFile(path, data, f > 0);
+    benchmark::DoNotOptimize(data.Table.Points.data());
+  }
+  state.SetItemsProcessed(state.iterations() * files * state.range(1));
+}
+BENCHMARK(BM_AppendManyFiles)
+    ->Args({40, 50'000})
+    ->Args({3'000, 20})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace

@@ -8,8 +8,9 @@ namespace kestrova {
 
 const char kNoDataMessage[] = "データが、ありません。";
 
-void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
-                 JwCadSettingsSource* source) {
+namespace {
+
+void BuildJwwDrawing(Workspace& ws, int baseRow, JwCadSettingsSource* source) {
   if (ws.Coords.Table.PointCount == 0) throw Error(kNoDataMessage);
   JwwHeader& h = ws.Drawing.Header;
   h.Version = ws.JwwVersion;
@@ -19,13 +20,31 @@ void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
   h.LayerGroups[ws.Settings.WrtBAse.Group & 15].GroupScale = ws.Settings.WrtBAse.Scale;
   ws.Drawing.InBlockDefinition = false;
   ConvertPointsToDrawing(ws.Coords, ws.Bounds, ws.Settings, h.TextKinds, baseRow, ws.Drawing);
+}
 
-  FileOutStream out(path);
-  if (!WriteJwwDrawing(ws.Drawing, out, h.Version)) {
-    throw Error(path.string() + ": cannot write the drawing: " + out.LastError());
+void WriteJwwDrawingTo(Workspace& ws, FileOutStream& out, const std::string& name) {
+  if (!WriteJwwDrawing(ws.Drawing, out, ws.Drawing.Header.Version)) {
+    throw Error(name + ": cannot write the drawing: " + out.LastError());
   }
   out.Commit();
+}
+
+}  // namespace
+
+void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
+                 JwCadSettingsSource* source) {
+  BuildJwwDrawing(ws, baseRow, source);
+  FileOutStream out(path);
+  WriteJwwDrawingTo(ws, out, path.string());
   ws.Settings.Folder.name = std::filesystem::absolute(path).parent_path().string();
+}
+
+void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int baseRow,
+                 JwCadSettingsSource* source) {
+  BuildJwwDrawing(ws, baseRow, source);
+  const std::string name = file->Target().string();
+  FileOutStream out(std::move(file));
+  WriteJwwDrawingTo(ws, out, name);
 }
 
 void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink) {

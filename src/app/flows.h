@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 
 #include "app/options_form.h"
+#include "common/atomic_file.h"
 #include "coords/cell_grid.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
@@ -36,6 +38,10 @@ struct Workspace {
 // Errors (no point, a scale of 0, Jw_cad settings that cannot be read, a file that
 // cannot be written) throw kestrova::Error and leave any existing file as it was.
 void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
+                 JwCadSettingsSource* source);
+// The same through a writer already open (standard output for the command-line tool);
+// the dialogs' start folder is left as it is.
+void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int baseRow,
                  JwCadSettingsSource* source);
 
 // The transfer to a running Jw_cad: the conversion at baseRow with the text sizes the

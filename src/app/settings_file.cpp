@@ -8,6 +8,7 @@
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
+#include "common/sjis.h"
 
 namespace kestrova {
 
@@ -60,6 +61,15 @@ void WriteText(IniFile& ini, const char* section, const OutputSettings::TextSect
   ini.Set(section, "OutFlg", t.OutFlg ? "1" : "0");
 }
 
+// Reading drops the blanks around a value and one pair of enclosing quotes, as Windows
+// does: a text that would lose something by that is written inside quotes.
+std::string ProfileText(const std::string& value) {
+  const bool enclosed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+  if (enclosed || TrimBlanks(value).size() != value.size()) return "\"" + value + "\"";
+  return value;
+}
+
 }  // namespace
 
 OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder) {
@@ -106,7 +116,7 @@ void WriteSettings(const OutputSettings& s, IniFile& ini) {
   WriteText(ini, "XYcoord", s.XYcoord);
   WriteText(ini, "Zcoord", s.Zcoord);
   ini.Set("Coordinate", "Flg", s.Coordinate.Flg ? "1" : "0");
-  ini.Set("Folder", "name", s.Folder.name);
+  ini.Set("Folder", "name", ProfileText(s.Folder.name));
 }
 
 OutputSettings ReadSettingsFile(const std::filesystem::path& path,

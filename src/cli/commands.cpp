@@ -6,6 +6,7 @@
 
 #include "app/flows.h"
 #include "app/settings_file.h"
+#include "cli/files.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
@@ -20,14 +21,12 @@ CoordinateData LoadFiles(const std::vector<std::string>& files) {
   bool append = false;
   for (const std::string& file : files) {
     LoadReport report;
-    if (!LoadCoordinateFile(file, data, append, &report)) {
-      throw Error(file + ": fewer than two lines; nothing was loaded");
+    const std::string name = InputName(file);
+    if (!LoadCoordinateText(ReadInput(file), name, data, append, &report)) {
+      throw Error(name + ": fewer than two lines; nothing was loaded");
     }
-    if (report.replacedCharacters > 0) {
-      std::cerr
-          << "kestrova-cli: warning: " << file << ": " << report.replacedCharacters
-          << " characters of this Unicode file have no Shift_JIS form and were read as \"?\"\n";
-    }
+    for (const std::string& warning : LoadWarnings(report, name))
+      std::cerr << "kestrova-cli: warning: " << warning << '\n';
     append = true;
   }
   return data;
@@ -37,6 +36,15 @@ namespace {
 
 std::string Number(double v) {
   return FormatGeneral(RoundOff(64, v));
+}
+
+// The desktop program's "no data" message, with the files that gave no point.
+void RequirePoints(const CoordinateData& data, const std::vector<std::string>& files) {
+  if (data.Table.PointCount > 0) return;
+  std::string names;
+  for (const std::string& file : files)
+    names += (names.empty() ? "" : ", ") + InputName(file);
+  throw Error(names + ": " + kNoDataMessage);
 }
 
 }  // namespace
@@ -63,6 +71,7 @@ int RunInfo(const std::vector<std::string>& files, std::ostream& out) {
 
 int RunExport(const std::vector<std::string>& files, const std::string& output,
               const std::string& format, std::ostream& err) {
+  CheckOutput(output, files);
   std::optional<CoordinateFormat> f =
       format.empty() ? CoordinateFormatFromPath(output) : CoordinateFormatFromName(format);
   if (!f) {
@@ -70,8 +79,11 @@ int RunExport(const std::vector<std::string>& files, const std::string& output,
                      "; give --format zhy, csv, sima or apa");
   }
   const CoordinateData data = LoadFiles(files);
-  SaveCoordinateFile(output, data, *f);
-  err << "kestrova-cli: wrote " << data.Table.PointCount << " points to " << output << '\n';
+  WriteOutput(output, FormatCoordinateFile(data, *f));
+  const std::string name = OutputName(output);
+  for (const std::string& warning : SaveWarnings(CoordinateSaveReport(data, *f), name))
+    err << "kestrova-cli: warning: " << warning << '\n';
+  err << "kestrova-cli: wrote " << data.Table.PointCount << " points to " << name << '\n';
   return 0;
 }
 
@@ -88,6 +100,7 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
   }
   ws.JwwVersion = o.jwwVersion;
   ws.Coords = LoadFiles(o.files);
+  RequirePoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
   return ws;
 }
@@ -106,15 +119,24 @@ class BufferSink : public ClipboardSink {
   std::string bytes;
 };
 
+// Every file a drawing command reads, which its output must not replace.
+std::vector<std::string> Inputs(const DrawingOptions& o) {
+  std::vector<std::string> inputs = o.files;
+  inputs.push_back(o.settingsFile);
+  inputs.push_back(o.jwcadSettings);
+  return inputs;
+}
+
 }  // namespace
 
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
+  CheckOutput(o.output, Inputs(o));
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);
-  SaveJwwFile(ws, o.output, o.baseRow, source.get());
+  SaveJwwFile(ws, OpenOutput(o.output), o.baseRow, source.get());
   err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
-      << ws.Coords.Table.PointCount << " points to " << o.output << " (version " << o.jwwVersion
-      << ")\n";
+      << ws.Coords.Table.PointCount << " points to " << OutputName(o.output) << " (version "
+      << o.jwwVersion << ")\n";
   return 0;
 }
 
@@ -122,10 +144,11 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   if (o.output.empty() && ::isatty(STDOUT_FILENO)) {
     throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
   }
+  if (!o.output.empty()) CheckOutput(o.output, Inputs(o));
   Workspace ws = PrepareWorkspace(o);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
-  if (o.output.empty()) {
+  if (o.output.empty() || o.output == kStandardStream) {
     BufferSink sink;
     TransferToJwCad(ws, o.baseRow, sink);
     out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));

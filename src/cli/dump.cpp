@@ -2,6 +2,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "jww/jww_file.h"
@@ -155,53 +156,65 @@ std::string Member(const BlockMember& m, bool json) {
       [&](const auto& e) { return Entity(static_cast<EntityClass>(m.index()), e, json); }, m);
 }
 
-}  // namespace
-
-int RunDump(const std::string& file, bool json, std::ostream& out) {
-  const JwwDocument doc = ReadJwwFile(file);
-  const JwwHeader& h = doc.Header;
-
-  std::vector<std::string> entities;
+// Prints each entity as it comes: the text of a large drawing is several times its
+// size and is never held whole.
+void PrintEntities(const JwwDocument& doc, bool json, std::ostream& out) {
   std::array<size_t, kEntityClassCount> next{};
+  bool first = true;
+  const auto print = [&](const std::string& line) {
+    if (json) out << (first ? "\n" : ",\n");
+    out << line;
+    if (!json) out << '\n';
+    first = false;
+  };
   for (EntityClass c : doc.EntityOrder) {
     size_t& i = next[static_cast<size_t>(c)];
     switch (c) {
       case EntityClass::kSen:
-        entities.push_back(Entity(c, doc.SenList[i++], json));
+        print(Entity(c, doc.SenList[i++], json));
         break;
       case EntityClass::kEnko:
-        entities.push_back(Entity(c, doc.EnkoList[i++], json));
+        print(Entity(c, doc.EnkoList[i++], json));
         break;
       case EntityClass::kTen:
-        entities.push_back(Entity(c, doc.TenList[i++], json));
+        print(Entity(c, doc.TenList[i++], json));
         break;
       case EntityClass::kMoji:
-        entities.push_back(Entity(c, doc.MojiList[i++], json));
+        print(Entity(c, doc.MojiList[i++], json));
         break;
       case EntityClass::kSunpou:
-        entities.push_back(Entity(c, doc.SunpouList[i++], json));
+        print(Entity(c, doc.SunpouList[i++], json));
         break;
       case EntityClass::kSolid:
-        entities.push_back(Entity(c, doc.SolidList[i++], json));
+        print(Entity(c, doc.SolidList[i++], json));
         break;
       case EntityClass::kBlock:
-        entities.push_back(Entity(c, doc.BlockList[i++], json));
+        print(Entity(c, doc.BlockList[i++], json));
         break;
       case EntityClass::kList: {
         const size_t d = i++;
-        entities.push_back(Entity(c, doc.BlockDefList[d], json));
+        print(Entity(c, doc.BlockDefList[d], json));
         for (const BlockMember& m : doc.BlockBodies[d]) {
-          entities.push_back(json ? Member(m, json) : "  " + Member(m, json));
+          print(json ? Member(m, json) : "  " + Member(m, json));
         }
         break;
       }
     }
   }
+}
+
+}  // namespace
+
+int RunDump(const std::string& file, bool json, std::ostream& out) {
+  const JwwDocument doc = ReadJwwDrawing(ReadInput(file), InputName(file));
+  const JwwHeader& h = doc.Header;
 
   std::string scales;
   std::string kinds;
   for (size_t g = 0; g < 16; ++g) {
-    scales += (g ? (json ? "," : " ") : "") + FormatGeneral(h.LayerGroups[g].GroupScale);
+    const double scale = h.LayerGroups[g].GroupScale;
+    scales += (g ? (json ? "," : " ") : "") +
+              (json && !std::isfinite(scale) ? std::string("null") : FormatGeneral(scale));
   }
   for (size_t k = 0; k < 10; ++k) {
     const JwwTextKind& t = h.TextKinds[k];
@@ -232,8 +245,7 @@ int RunDump(const std::string& file, bool json, std::ostream& out) {
                .Render()
         << ",\"text_kinds\":[" << kinds << "],\"entity_count\":" << doc.EntityListCount
         << ",\"entities\":[";
-    for (size_t i = 0; i < entities.size(); ++i)
-      out << (i ? ",\n" : "\n") << entities[i];
+    PrintEntities(doc, json, out);
     out << "\n]}\n";
     return 0;
   }
@@ -244,8 +256,7 @@ int RunDump(const std::string& file, bool json, std::ostream& out) {
       << "grid: minimum " << FormatGeneral(h.GridMinimum) << ", interval "
       << FormatGeneral(h.GridIntervalX) << " x " << FormatGeneral(h.GridIntervalY) << '\n'
       << kinds << "entities: " << doc.EntityListCount << '\n';
-  for (const std::string& e : entities)
-    out << e << '\n';
+  PrintEntities(doc, json, out);
   return 0;
 }
 

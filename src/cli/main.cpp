@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
   CLI::App* clip =
       app.add_subcommand("clip", "Build the drawing for pasting into Jw_cad (\"Jw_win\" data)");
   addDrawingOptions(clip);
-  clip->add_option("-o,--output", drawingOptions.output,
-                   "file for the payload (default: standard output)");
+  CLI::Option* clipOutput = clip->add_option("-o,--output", drawingOptions.output,
+                                             "file for the payload (default: standard output)");
 
   std::string drawing;
   bool json = false;
@@ -73,6 +73,9 @@ int main(int argc, char** argv) {
   }
 
   try {
+    if (clip->parsed() && clipOutput->count() > 0 && drawingOptions.output.empty()) {
+      throw UsageError("the output name is empty; give a file name, or - for standard output");
+    }
     if (info->parsed()) return RunInfo(files, std::cout);
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return RunClip(drawingOptions, std::cout, std::cerr);

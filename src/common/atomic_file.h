@@ -2,43 +2,70 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kestrova {
 
-// Writes a file through a temporary file in the target's folder that is renamed over
-// the target only when everything was written and flushed, so a failed or interrupted
-// save never damages an existing file. Errors throw kestrova::Error naming the file.
+// Writes a file so that a failed or interrupted save never damages an existing one:
+// the bytes go to an unnamed temporary file in the target's folder (a named hidden one
+// where the system has no unnamed files), which takes the target's place only when
+// everything was written and flushed. A kill or crash before that leaves nothing behind
+// (with a named temporary file, nothing once the destructor ran).
+//
+// A symbolic link is followed: the file it names is replaced and the link stays. A
+// device, FIFO or socket is written directly, as the user asked for it. A read-only
+// file, a folder and a file behind too many links are refused. Errors throw
+// kestrova::Error naming the file.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(std::filesystem::path target);
-  ~AtomicFileWriter();  // removes the temporary file unless Commit succeeded
+  // Writes straight to an open descriptor (standard output) and never closes it; name
+  // stands for it in messages.
+  static std::unique_ptr<AtomicFileWriter> ForDescriptor(int fd, std::string name);
+  ~AtomicFileWriter();  // drops the temporary file unless Commit succeeded
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
   void Write(const void* data, size_t size);
-  // Writes at an absolute offset of the temporary file (for headers filled in late).
+  // Writes at an absolute offset (for headers filled in late). Written directly, only
+  // the next offset works on a pipe.
   void WriteAt(uint64_t offset, const void* data, size_t size);
   void Commit();
 
+  // The path as given (or the descriptor's name).
   const std::filesystem::path& Target() const { return target_; }
   // For writers that open files by name themselves (a PDF printer): they write here,
   // and Commit still makes the result appear whole or not at all.
   const std::filesystem::path& TempPath() const { return temp_; }
 
  private:
+  AtomicFileWriter() = default;
   [[noreturn]] void Fail(const std::string& what);
+  [[noreturn]] void FailWith(int error, const std::string& what);
+  void OpenTemporary(const std::filesystem::path& folder);
+  void OpenDirect(const std::filesystem::path& file);
+  void LinkUnnamed();
 
-  std::filesystem::path target_;
-  std::filesystem::path temp_;
+  std::filesystem::path target_;  // as given, for messages
+  std::filesystem::path final_;   // the file replaced: target_ with its links followed
+  std::filesystem::path temp_;    // the named temporary file, once there is one
   int fd_ = -1;
+  bool direct_ = false;   // writing to the target itself
+  bool ownsFd_ = true;    // false for a descriptor handed in
+  bool unnamed_ = false;  // an O_TMPFILE file, linked into the folder only at Commit
   bool committed_ = false;
+  uint64_t written_ = 0;  // direct: bytes written so far
 };
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);
 
-// Reads a whole file; errors throw kestrova::Error naming the file.
+// Reads a whole file: a regular file, or a pipe, FIFO or device (read to its end).
+// Errors throw kestrova::Error naming the file.
 std::string ReadFileBytes(const std::filesystem::path& path);
+
+// Reads a descriptor to its end (standard input); name stands for it in messages.
+std::string ReadDescriptorBytes(int fd, const std::string& name);
 
 }  // namespace kestrova

@@ -1,6 +1,7 @@
 #include "coords/convert.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "common/error.h"
@@ -111,11 +112,70 @@ void AppendBlock(JwwDocument& doc, std::vector<E>& list, EntityClass c, size_t n
 
 }  // namespace
 
+namespace {
+
+bool Finite(double u, double v) {
+  return std::isfinite(u) && std::isfinite(v);
+}
+
+// Jw_cad cannot show an infinite or NaN coordinate, and a drawing holding one will not
+// open: every position is checked before anything is built, naming what lies too far.
+void CheckFinite(const CoordinateData& data, const OutputSettings& s, const DrawingTransform& t,
+                 const std::array<JwwTextKind, 10>& textKinds) {
+  const std::string at = " cannot be drawn at 1:" + FormatGeneral(t.Scale) +
+                         ": it lies too far from the base point (the drawing coordinates are "
+                         "not finite)";
+  double u = 0.0;
+  double v = 0.0;
+  const PointTable& table = data.Table;
+  for (int32_t r = 1; r <= table.PointCount; ++r) {
+    const SurveyPoint& p = table.Points[r];
+    if (p.Marked != 1) continue;
+    t.Apply(p.X, p.Y, u, v);
+    if (!Finite(u, v)) {
+      throw Error("point " + std::to_string(p.Number) + " \"" + Cp932ToUtf8(p.Name) + "\" (row " +
+                  std::to_string(r) + ", X " + FormatGeneral(p.X) + ", Y " + FormatGeneral(p.Y) +
+                  ")" + at);
+    }
+  }
+  for (const SimaLine& l : data.Sima.SimaLines) {
+    double u2 = 0.0;
+    double v2 = 0.0;
+    t.Apply(l.StartX, l.StartY, u, v);
+    t.Apply(l.EndX, l.EndY, u2, v2);
+    if (!Finite(u, v) || !Finite(u2, v2)) {
+      throw Error("a parcel or polyline line from X " + FormatGeneral(l.StartX) + ", Y " +
+                  FormatGeneral(l.StartY) + at);
+    }
+  }
+  for (const SimaText& label : data.Sima.SimaTexts) {
+    t.Apply(label.X, label.Y, u, v);
+    if (!Finite(u, v)) throw Error("the label of parcel \"" + Cp932ToUtf8(label.Text) + "\"" + at);
+  }
+  if (s.Point.EnkoFlg && !std::isfinite((s.Point.EnkoR / 2) * t.K / t.Scale)) {
+    throw Error("the circle diameter (Point.EnkoR) " + FormatGeneral(s.Point.EnkoR) +
+                " is too large for a drawing at 1:" + FormatGeneral(t.Scale));
+  }
+  for (size_t k = 0; k < textKinds.size(); ++k) {
+    const JwwTextKind& kind = textKinds[k];
+    // The longest label (255 bytes) must still have a finite length.
+    if (!std::isfinite(kind.Width * 255 + kind.Spacing * 255) || !std::isfinite(kind.Height)) {
+      throw Error("text kind " + std::to_string(k + 1) + " has a size that is not finite");
+    }
+  }
+}
+
+}  // namespace
+
 void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
                             const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
                             int baseRow, JwwDocument& doc) {
-  if (s.WrtBAse.Scale == 0.0) {
-    throw Error("the drawing scale (WrtBAse.Scale) is 0; set the scale denominator, e.g. 500");
+  // A hand-edited settings file may hold 0, a negative value or one too small to divide
+  // by; none of them gives a drawing.
+  const double scale = s.WrtBAse.Scale;
+  if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(1000.0 / scale)) {
+    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(scale) +
+                "; set the scale denominator, e.g. 500");
   }
   const PointTable& table = data.Table;
   DrawingTransform t;
@@ -130,6 +190,7 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
     t.BaseX = bounds.CentreX;
     t.BaseY = bounds.CentreY;
   }
+  CheckFinite(data, s, t, textKinds);
 
   Clear(doc);
   Init(doc);

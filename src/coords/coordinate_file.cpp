@@ -13,8 +13,8 @@ namespace kestrova {
 namespace {
 
 // Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or valid UTF-8
-// that is not valid code page 932) is converted.
-std::string DecodeFileText(std::string bytes, LoadReport& report) {
+// holding multi-byte characters) and UTF-16 with its mark are converted.
+std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
   const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
     Cp932Text converted = Utf8ToCp932(utf8);
@@ -23,13 +23,21 @@ std::string DecodeFileText(std::string bytes, LoadReport& report) {
     return std::move(converted.text);
   };
   const std::string_view view(bytes);
-  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
   // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
   if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
   if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
-  // Code page 932 text is almost never valid UTF-8, so the table lookup of
-  // IsValidCp932 is only needed for text that could be either.
-  if (IsValidUtf8(bytes) && !IsValidCp932(bytes)) return convert(bytes);
+  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
+  // points would fill the table with garbage.
+  if (view.find('\0') != std::string_view::npos) {
+    throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
+  }
+  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
+  // Code page 932 text with its double-byte characters is almost never valid UTF-8,
+  // while UTF-8 names such as 測点 or 基準点 also happen to be valid code page 932:
+  // UTF-8 validity decides.
+  const bool multiByte = std::any_of(view.begin(), view.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (multiByte && IsValidUtf8(view)) return convert(view);
   return bytes;
 }
 
@@ -50,23 +58,30 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
-double ToCoordinate(std::string_view field) {
-  return ParseFloat(field).value_or(0.0);
-}
-
 std::string Cut(std::string_view text, size_t limit) {
   return std::string(CutToBytes(text, limit));
 }
 
+// Room for n more elements without giving up geometric growth: reserving the exact size
+// for every appended file would copy the whole table once per file.
+template <class T>
+void ReserveMore(std::vector<T>& v, size_t n) {
+  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, v.capacity() * 2));
+}
+
+// The most fields any record is read for (SIMA "A01" up to its remarks, field 8).
+constexpr size_t kMaxFields = 8;
+
 class Reader {
  public:
-  Reader(const std::string& name, const std::vector<std::string_view>& lines, CoordinateData& data)
-      : name_(name), lines_(lines), table_(data.Table), sima_(data.Sima) {}
+  Reader(const std::string& name, const std::vector<std::string_view>& lines, CoordinateData& data,
+         LoadReport& report)
+      : name_(name), lines_(lines), table_(data.Table), sima_(data.Sima), report_(report) {}
 
   void ReadDelimited(char separator) {
-    table_.Points.reserve(table_.Points.size() + lines_.size());
-    for (std::string_view line : lines_) {
-      Split(line, separator);
+    ReserveMore(table_.Points, lines_.size());
+    for (line_ = 0; line_ < lines_.size(); ++line_) {
+      Split(lines_[line_], separator, 7);
       const size_t n = fields_.size();
       if (n < 2) continue;  // an empty line or one without the separator holds no point
       SurveyPoint& p = AppendPoint(table_);
@@ -75,20 +90,20 @@ class Reader {
       if (n == 2) {
         p.Number = r;
         p.Name = std::to_string(r);
-        p.X = ToCoordinate(F(1));
-        p.Y = ToCoordinate(F(2));
+        p.X = Coordinate(1);
+        p.Y = Coordinate(2);
       } else if (n <= 4) {
         p.Number = r;
         p.Name = Cut(F(1), kNameLimit);
-        p.X = ToCoordinate(F(2));
-        p.Y = ToCoordinate(F(3));
-        if (n == 4) p.Z = ToCoordinate(F(4));
+        p.X = Coordinate(2);
+        p.Y = Coordinate(3);
+        if (n == 4) p.Z = Coordinate(4);
       } else {
-        p.Number = ParseInt(F(1)).value_or(0);
+        p.Number = Integer(1, 0);
         p.Name = Cut(F(2), kNameLimit);
-        p.X = ToCoordinate(F(3));
-        p.Y = ToCoordinate(F(4));
-        p.Z = ToCoordinate(F(5));
+        p.X = Coordinate(3);
+        p.Y = Coordinate(4);
+        p.Z = Coordinate(5);
         if (n >= 6) p.Mark = Cut(TrimBlanks(F(6)), kMarkLimit);
         if (n >= 7) p.Remarks = Cut(F(7), kRemarksLimit);
       }
@@ -96,8 +111,8 @@ class Reader {
   }
 
   void ReadApa() {
-    for (std::string_view line : lines_) {
-      Split(line, ',');
+    for (line_ = 0; line_ < lines_.size(); ++line_) {
+      Split(lines_[line_], ',', 5);
       const std::string_view code = F(1);
       if (code == "B") {
         sima_.SiteName = std::string(F(2));
@@ -105,9 +120,9 @@ class Reader {
         SurveyPoint& p = AppendPoint(table_);
         p.Number = table_.PointCount;
         p.Name = Cut(F(2), kNameLimit);
-        p.X = ToCoordinate(F(3));
-        p.Y = ToCoordinate(F(4));
-        p.Z = ToCoordinate(F(5));
+        p.X = Coordinate(3);
+        p.Y = Coordinate(4);
+        p.Z = Coordinate(5);
         p.Marked = 1;
       } else if (code == "Z") {
         break;
@@ -119,17 +134,15 @@ class Reader {
     size_t pointRecords = 0;
     for (std::string_view line : lines_)
       pointRecords += line.substr(0, 4) == "A01," ? 1 : 0;
-    table_.Points.reserve(table_.Points.size() + pointRecords);
+    ReserveMore(table_.Points, pointRecords);
     int titles = 0;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-      Split(lines_[i], ',');
+    for (line_ = 0; line_ < lines_.size(); ++line_) {
+      Split(lines_[line_], ',', kMaxFields);
       const std::string_view code = F(1);
       if (code == "A01") {
         ReadSimaPoint();
-      } else if (code == "D00") {
-        i = ReadParcel(i);
-      } else if (code == "F00") {
-        i = ReadPolyline(i);
+      } else if (code == "D00" || code == "F00") {
+        ReadBlock(code == "F00");
       } else if (code == "G00") {
         if (fields_.size() >= 3) sima_.SiteName = std::string(F(3));
       } else if (code == "Z00") {
@@ -139,7 +152,9 @@ class Reader {
   }
 
  private:
-  void Split(std::string_view line, char separator) { SplitFieldsInto(line, separator, fields_); }
+  void Split(std::string_view line, char separator, size_t maxFields) {
+    SplitFieldsInto(line, separator, fields_, maxFields);
+  }
 
   // Field i (1-based); a field the record does not have reads as empty.
   std::string_view F(size_t i) const {
@@ -150,22 +165,37 @@ class Reader {
     throw Error(name_ + ":" + std::to_string(lineIndex + 1) + ": " + message);
   }
 
+  // A field that should hold a number and does not is read as the fallback; unless it is
+  // empty (a value left out), the user hears of it.
+  void NotANumber(std::string_view field) {
+    if (TrimBlanks(field).empty()) return;
+    if (report_.notANumberFields++ == 0) report_.firstNotANumberLine = line_ + 1;
+  }
+  double Coordinate(size_t i) {
+    const auto v = ParseFloat(F(i));
+    if (!v) NotANumber(F(i));
+    return v.value_or(0.0);
+  }
+  int32_t Integer(size_t i, int32_t fallback) {
+    const auto v = ParseInt(F(i));
+    if (!v) NotANumber(F(i));
+    return v.value_or(fallback);
+  }
+
   void ReadSimaPoint() {
     SurveyPoint& p = AppendPoint(table_);
     const int32_t r = table_.PointCount;
-    p.Number = F(2).empty() ? r : ParseInt(F(2)).value_or(r);
+    p.Number = Integer(2, r);
     p.Name = Cut(TrimBlanks(F(3)), kNameLimit);
-    p.X = ToCoordinate(F(4));
-    p.Y = ToCoordinate(F(5));
-    p.Z = ToCoordinate(F(6));
+    p.X = Coordinate(4);
+    p.Y = Coordinate(5);
+    p.Z = Coordinate(6);
     if (fields_.size() >= 7) p.Mark = Cut(TrimBlanks(F(7)), kMarkLimit);
     if (fields_.size() >= 8) p.Remarks = Cut(TrimBlanks(F(8)), kRemarksLimit);
     p.Marked = 1;
   }
 
-  std::optional<int32_t> LookUp(std::string_view numberField) const {
-    return FindPointIndex(table_, ParseInt(numberField).value_or(0));
-  }
+  SimaPointRef Ref(size_t i) { return SimaPointRef{Integer(i, 0), Cut(F(i + 1), kNameLimit)}; }
 
   void AddLine(int32_t from, int32_t to, uint16_t style, uint16_t color) {
     const SurveyPoint& a = table_.Points[from];
@@ -173,94 +203,119 @@ class Reader {
     sima_.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
   }
 
-  // A parcel from "D00" to "D99": boundary segments, an optional closing segment and a
-  // label at the area centroid. Returns the index of the last line it consumed.
-  size_t ReadParcel(size_t d00) {
-    const std::string parcelName = Cut(F(3), kNameLimit);
-    int32_t closing = 0;
-    if (fields_.size() >= 4) {
+  // A parcel ("D00" .. "D99": boundary segments, an optional closing segment, a label)
+  // or a polyline ("F00" .. "F99", never closed), from the opening record at line_. A
+  // point number that no row has ends the drawing of the block, but its records are
+  // kept for a SIMA save all the same. Points ("A01") inside a block are read, and a
+  // block without its closing record ends where the next one starts. Leaves line_ at
+  // the block's last line.
+  void ReadBlock(bool polyline) {
+    const size_t open = line_;
+    SimaBlock block;
+    block.Polyline = polyline;
+    block.Number = std::string(F(2));
+    block.Name = Cut(F(3), kNameLimit);
+    if (!polyline && fields_.size() >= 4) {
       const auto flag = ParseInt(TrimBlanks(F(4)));
       if (!flag) {
-        Fail(d00, "the closing flag \"" + Cp932ToUtf8(F(4)) + "\" of parcel \"" +
-                      Cp932ToUtf8(parcelName) + "\" is not an integer");
+        Fail(open, "the closing flag \"" + Cp932ToUtf8(F(4)) + "\" of parcel \"" +
+                       Cp932ToUtf8(block.Name) + "\" is not an integer");
       }
-      closing = *flag;
+      block.Closing = *flag;
     }
+    const uint16_t color = polyline ? 3 : 2;
+    const bool labelled = !polyline && !block.Name.empty();
+    const std::string_view closeCode = polyline ? "F99" : "D99";
+    bool drawing = true;  // until a point number is not found
+    bool closed = false;
     int k = 0;
     int32_t first = 0;
     int32_t previous = 0;
     std::vector<std::pair<double, double>> vertices;
-    size_t i = d00 + 1;
-    for (; i < lines_.size(); ++i) {
-      Split(lines_[i], ',');
+    for (line_ = open + 1; line_ < lines_.size(); ++line_) {
+      Split(lines_[line_], ',', kMaxFields);
       const std::string_view code = F(1);
-      if (code == "B01") {
-        const auto row = LookUp(F(2));
-        if (!row) return d00;  // an unknown point abandons the rest of the parcel
+      if (code == closeCode) {
+        closed = true;
+        break;
+      }
+      if (code == "D00" || code == "F00") break;
+      if (code == "A01") {
+        ReadSimaPoint();
+      } else if (code == "B01") {
+        SimaBlockRecord& record = block.Records.emplace_back();
+        record.Points[0] = Ref(2);
+        if (!drawing) continue;
+        const auto row = FindPointIndex(table_, record.Points[0].Number);
+        if (!row) {
+          drawing = false;
+          continue;
+        }
         if (k > 0) {
-          AddLine(*row, previous, 1, 2);
+          AddLine(*row, previous, 1, color);
         } else {
           first = *row;
         }
-        if (!parcelName.empty()) {
-          vertices.emplace_back(table_.Points[*row].X, table_.Points[*row].Y);
-        }
+        if (labelled) vertices.emplace_back(table_.Points[*row].X, table_.Points[*row].Y);
         previous = *row;
         ++k;
-      } else if (code == "E01") {
-        const auto a = LookUp(F(2));
-        const auto b = LookUp(F(4));
-        const auto c = LookUp(F(6));
+      } else if (code == "E01" && !polyline) {
+        SimaBlockRecord& record = block.Records.emplace_back();
+        record.Triangle = true;
+        for (size_t c = 0; c < 3; ++c)
+          record.Points[c] = Ref(2 + 2 * c);
+        if (!drawing) continue;
+        const auto a = FindPointIndex(table_, record.Points[0].Number);
+        const auto b = FindPointIndex(table_, record.Points[1].Number);
+        const auto c = FindPointIndex(table_, record.Points[2].Number);
         if (a && b && c) {  // a triangle with an unknown corner is left out whole
           AddLine(*a, *c, 5, 1);
           AddLine(*b, *a, 5, 1);
           AddLine(*c, *b, 5, 1);
         }
-      } else if (code == "D99") {
-        break;
       }
     }
-    if (closing == 1 && k > 0) AddLine(first, previous, 1, 2);
-    if (!parcelName.empty()) {
-      const CentroidResult c = PolygonCentroid(vertices);
-      sima_.SimaTexts.push_back(SimaText{c.X, c.Y, parcelName, 3, 0.0});
+    if (!closed) {
+      report_.unclosedBlocks.push_back(UnclosedBlock{open + 1, polyline});
+      --line_;  // the next block's opening record (or the end) is the main loop's again
     }
-    return std::min(i, lines_.size() - 1);
-  }
-
-  // A polyline from "F00" to "F99", never closed. Returns the last line it consumed.
-  size_t ReadPolyline(size_t f00) {
-    int k = 0;
-    int32_t previous = 0;
-    size_t i = f00;
-    for (; i < lines_.size(); ++i) {
-      Split(lines_[i], ',');
-      const std::string_view code = F(1);
-      if (code == "B01") {
-        const auto row = LookUp(F(2));
-        if (!row) return i;
-        if (k > 0) AddLine(*row, previous, 1, 3);
-        previous = *row;
-        ++k;
-      } else if (code == "F99") {
-        return i;
+    if (drawing && !polyline) {
+      if (block.Closing == 1 && k > 0) AddLine(first, previous, 1, 2);
+      if (labelled && !vertices.empty()) {
+        const CentroidResult c = PolygonCentroid(vertices);
+        SimaText label{c.X, c.Y, block.Name, 3, 0.0};
+        if (c.Area == 0.0) {
+          // A parcel of fewer than three distinct corners, or all on one line, has no
+          // area centroid; its corners' mean keeps the label at the parcel.
+          double sx = 0.0;
+          double sy = 0.0;
+          for (const auto& [x, y] : vertices) {
+            sx += x;
+            sy += y;
+          }
+          label.X = sx / static_cast<double>(vertices.size());
+          label.Y = sy / static_cast<double>(vertices.size());
+        }
+        sima_.SimaTexts.push_back(std::move(label));
       }
     }
-    return lines_.size() - 1;
+    sima_.SimaBlocks.push_back(std::move(block));
   }
 
   const std::string& name_;
   const std::vector<std::string_view>& lines_;
   PointTable& table_;
   SimaData& sima_;
+  LoadReport& report_;
   std::vector<std::string_view> fields_;
+  size_t line_ = 0;
 };
 
 void ReadInto(const std::string& name, const std::vector<std::string_view>& lines,
-              CoordinateData& data) {
-  Reader reader(name, lines, data);
+              CoordinateData& data, LoadReport& report) {
+  Reader reader(name, lines, data, report);
   std::vector<std::string_view> first;
-  SplitFieldsInto(lines[0], ',', first);
+  SplitFieldsInto(lines[0], ',', first, 2);
   const std::string_view f1 = first.empty() ? std::string_view() : first[0];
   if (f1 == "G00" || f1 == "A00" || f1 == "Z00") {
     reader.ReadSima();
@@ -272,22 +327,58 @@ void ReadInto(const std::string& name, const std::vector<std::string_view>& line
     reader.ReadApa();
     return;
   }
+  // A tab list often has commas in its names and remarks, a comma file almost never
+  // has tabs: a tab in the first line decides first.
+  std::vector<std::string_view> tabbed;
+  SplitFieldsInto(lines[0], '\t', tabbed, 2);
   char separator = ' ';
-  if (first.size() >= 2) {
+  if (tabbed.size() >= 2) {
+    separator = '\t';
+  } else if (first.size() >= 2) {
     separator = ',';
-  } else {
-    SplitFieldsInto(lines[0], '\t', first);
-    if (first.size() >= 2) separator = '\t';
   }
   reader.ReadDelimited(separator);
 }
 
+std::string LineText(const std::string& name, size_t line) {
+  return name + ":" + std::to_string(line) + ": ";
+}
+
 }  // namespace
+
+std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {
+  std::vector<std::string> out;
+  if (r.replacedCharacters > 0) {
+    out.push_back(name + ": " + std::to_string(r.replacedCharacters) +
+                  " characters of this Unicode file have no Shift_JIS form and were read as "
+                  "\"?\"");
+  }
+  if (r.notANumberFields > 0) {
+    out.push_back(LineText(name, r.firstNotANumberLine) + std::to_string(r.notANumberFields) +
+                  (r.notANumberFields == 1 ? " field is" : " fields are") +
+                  " not a number and read as 0 (a point number as its row's); the first is on "
+                  "this line");
+  }
+  for (const UnclosedBlock& b : r.unclosedBlocks) {
+    out.push_back(LineText(name, b.Line) + (b.Polyline ? "the polyline" : "the parcel") +
+                  " opened here has no closing \"" + (b.Polyline ? "F99" : "D99") +
+                  "\" record; it was ended where the next block or the file ends");
+  }
+  if (r.repeatedNumbers > 0) {
+    out.push_back(name + ": " + std::to_string(r.repeatedNumbers) +
+                  (r.repeatedNumbers == 1 ? " point repeats a point number"
+                                          : " points repeat point numbers") +
+                  " of the files loaded before; parcels that name such a number use the "
+                  "earlier point");
+  }
+  return out;
+}
 
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
                         bool appendOnLoad, LoadReport* report) {
   LoadReport local;
-  const std::string text = DecodeFileText(std::move(bytes), report ? *report : local);
+  LoadReport& rep = report ? *report : local;
+  const std::string text = DecodeFileText(std::move(bytes), name, rep);
   const std::vector<std::string_view> lines = SplitLines(text);
   if (lines.size() < 2) return false;
 
@@ -295,7 +386,7 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
     CoordinateData fresh;
     fresh.Sima.SiteName = data.Sima.SiteName;
     fresh.Sima.SimaTitles = data.Sima.SimaTitles;
-    ReadInto(name, lines, fresh);
+    ReadInto(name, lines, fresh, rep);
     data = std::move(fresh);
     // Only parcels look points up, and only while their file is read: a million points
     // need not keep their index for the rest of the session.
@@ -307,23 +398,31 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
   const int32_t pointCount = data.Table.PointCount;
   const size_t lineCount = data.Sima.SimaLines.size();
   const size_t textCount = data.Sima.SimaTexts.size();
+  const size_t blockCount = data.Sima.SimaBlocks.size();
   const std::string siteName = data.Sima.SiteName;
   const auto titles = data.Sima.SimaTitles;
   const bool simaLoaded = data.Sima.SimaLoaded;
   try {
-    ReadInto(name, lines, data);
+    ReadInto(name, lines, data, rep);
   } catch (...) {
     data.Table.Points.resize(static_cast<size_t>(pointCount) + 1);
     data.Table.PointCount = pointCount;
     data.Sima.SimaLines.resize(lineCount);
     data.Sima.SimaTexts.resize(textCount);
+    data.Sima.SimaBlocks.resize(blockCount);
     data.Sima.SiteName = siteName;
     data.Sima.SimaTitles = titles;
     data.Sima.SimaLoaded = simaLoaded;
     InvalidatePointIndex(data.Table);
     throw;
   }
-  InvalidatePointIndex(data.Table);
+  // The index is kept while files are appended: rebuilding it for every file would make
+  // loading many files quadratic.
+  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
+    if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= pointCount) {
+      ++rep.repeatedNumbers;
+    }
+  }
   return true;
 }
 
@@ -427,6 +526,36 @@ void AppendNameAndCoordinates(std::string& out, const SurveyPoint& p, char sep) 
   AppendCoordinate(out, p.Z);
 }
 
+void AppendRef(std::string& out, const SimaPointRef& ref) {
+  AppendInt(out, ref.Number);
+  out += ',';
+  out += ref.Name;
+  out += ',';
+}
+
+// The parcels and polylines after the points, each record as it was read.
+void AppendBlocks(std::string& out, const std::vector<SimaBlock>& blocks) {
+  for (const SimaBlock& b : blocks) {
+    out += b.Polyline ? "F00," : "D00,";
+    out += b.Number;
+    out += ',';
+    out += b.Name;
+    out += ',';
+    if (!b.Polyline) {
+      AppendInt(out, b.Closing);
+      out += ',';
+    }
+    out += "\r\n";
+    for (const SimaBlockRecord& r : b.Records) {
+      out += r.Triangle ? "E01," : "B01,";
+      for (size_t c = 0; c < (r.Triangle ? 3u : 1u); ++c)
+        AppendRef(out, r.Points[c]);
+      out += "\r\n";
+    }
+    out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
+  }
+}
+
 }  // namespace
 
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
@@ -466,6 +595,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
         out += ",\r\n";
       }
       out += "A99,\r\n";
+      AppendBlocks(out, data.Sima.SimaBlocks);
       break;
     }
     case CoordinateFormat::kApa: {
@@ -490,9 +620,27 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
   return out;
 }
 
-void SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
-                        CoordinateFormat format) {
+SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format) {
+  SaveReport report;
+  if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
+  return report;
+}
+
+std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name) {
+  std::vector<std::string> out;
+  if (report.blocksNotSaved > 0) {
+    out.push_back(
+        name + ": " + std::to_string(report.blocksNotSaved) +
+        (report.blocksNotSaved == 1 ? " parcel or polyline was" : " parcels and polylines were") +
+        " not saved: only a SIMA file holds them");
+  }
+  return out;
+}
+
+SaveReport SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
+                              CoordinateFormat format) {
   WriteFileAtomic(path, FormatCoordinateFile(data, format));
+  return CoordinateSaveReport(data, format);
 }
 
 std::string FileStem(const std::filesystem::path& path) {

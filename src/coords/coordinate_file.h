@@ -11,11 +11,30 @@
 
 namespace kestrova {
 
-// What a load had to change to read a file, for the user to hear about.
+// A parcel or polyline block whose closing record ("D99", "F99") is missing: it ended
+// at the next block or at the end of the file.
+struct UnclosedBlock {
+  size_t Line = 0;  // 1-based line of its "D00" or "F00"
+  bool Polyline = false;
+};
+
+// What a load had to change or guess to read a file, for the user to hear about.
 struct LoadReport {
   bool convertedFromUtf8 = false;  // the file was UTF-8 or UTF-16
   size_t replacedCharacters = 0;   // characters without a code page 932 form, now "?"
+  // Non-empty fields that should hold a number and do not ("nan", "1e999", "0x10",
+  // "1,5", a point number beyond 32 bits): read as 0, a point number as its row's.
+  size_t notANumberFields = 0;
+  size_t firstNotANumberLine = 0;  // 1-based; 0 when every number was one
+  std::vector<UnclosedBlock> unclosedBlocks;
+  // Appended points whose number a point of an earlier file already has; parcels that
+  // name the number use the earlier point.
+  size_t repeatedNumbers = 0;
 };
+
+// The report as messages for the user (UTF-8), each starting with name (the file, and
+// its line where one is meant). Empty when there is nothing to say.
+std::vector<std::string> LoadWarnings(const LoadReport& report, const std::string& name);
 
 // Reads a coordinate file into data: SIMA when the first field of the first line is
 // "G00", "A00" or "Z00", APA when it is "A" followed by a field starting with "0",
@@ -26,10 +45,11 @@ struct LoadReport {
 //
 // All or nothing: returns false with nothing changed for a file of fewer than two
 // lines, throws kestrova::Error ("FILE:LINE: ...") with nothing changed when the file
-// cannot be read or a record cannot be understood, and otherwise commits the whole
-// file and returns true. Files in UTF-8 (with or without a byte-order mark) are
-// recognised and their text brought to code page 932; a valid code page 932 file is
-// taken byte for byte. UTF-16 with a byte-order mark is converted too.
+// cannot be read, is not text (NUL bytes) or a record cannot be understood, and
+// otherwise commits the whole file and returns true. Files in UTF-8 (a byte-order mark,
+// or valid UTF-8 with multi-byte characters) are recognised and their text brought to
+// code page 932; other files are code page 932 and taken byte for byte. UTF-16 with a
+// byte-order mark is converted too.
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
                         LoadReport* report = nullptr);
 
@@ -57,12 +77,24 @@ std::optional<CoordinateFormat> CoordinateFormatFromPath(const std::filesystem::
 std::optional<CoordinateFormat> CoordinateFormatFromName(std::string_view name);
 
 // The file's bytes: CR LF after every line, code page 932, numbers rounded to six
-// decimals in the general 15-digit form.
+// decimals in the general 15-digit form. SIMA also holds the parcels and polylines.
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format);
 
-// Writes all rows (marked or not) to path, atomically.
-void SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
-                        CoordinateFormat format);
+// What a save could not keep.
+struct SaveReport {
+  size_t blocksNotSaved = 0;  // parcels and polylines: only SIMA files hold them
+};
+
+// The report as messages for the user (UTF-8) naming the file; empty when all was kept.
+std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name);
+
+// What a save of data in format would not keep.
+SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format);
+
+// Writes all rows (marked or not) to path, atomically, and says what the format could
+// not hold.
+SaveReport SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
+                              CoordinateFormat format);
 
 // The file name without its folder, cut before its first ".".
 std::string FileStem(const std::filesystem::path& path);

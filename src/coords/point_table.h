@@ -69,10 +69,34 @@ struct SimaText {
   double Angle = 0.0;
 };
 
+// A point as a parcel, triangle or polyline record names it.
+struct SimaPointRef {
+  int32_t Number = 0;
+  std::string Name;
+};
+
+// One record of a block: a boundary or polyline point ("B01", Points[0] only) or a
+// triangle ("E01", all three).
+struct SimaBlockRecord {
+  bool Triangle = false;
+  std::array<SimaPointRef, 3> Points;
+};
+
+// A parcel ("D00" .. "D99") or polyline ("F00" .. "F99") as the file held it, kept so
+// that a SIMA save writes back every record that was read.
+struct SimaBlock {
+  bool Polyline = false;
+  std::string Number;   // field 2 of the opening record, as written
+  std::string Name;     // field 3: the parcel name
+  int32_t Closing = 0;  // parcels: 1 closes the boundary
+  std::vector<SimaBlockRecord> Records;
+};
+
 // What SIMA and APA files bring besides the points.
 struct SimaData {
   std::vector<SimaLine> SimaLines;
   std::vector<SimaText> SimaTexts;
+  std::vector<SimaBlock> SimaBlocks;  // in file order, appended files after earlier ones
   std::string SiteName;
   std::array<std::string, 2> SimaTitles;
   bool SimaLoaded = false;  // the last load was SIMA: survey axes are forced

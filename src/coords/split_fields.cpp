@@ -2,9 +2,10 @@
 
 namespace kestrova {
 
-void SplitFieldsInto(std::string_view line, char separator, std::vector<std::string_view>& out) {
+void SplitFieldsInto(std::string_view line, char separator, std::vector<std::string_view>& out,
+                     size_t maxFields) {
   out.clear();
-  if (line.empty()) return;
+  if (line.empty() || maxFields == 0) return;
   // The separators in use (comma, tab, space) are below 0x40 and so never the trail
   // byte of a double-byte character: a byte search is a character search here.
   std::string_view rest = line;
@@ -12,6 +13,7 @@ void SplitFieldsInto(std::string_view line, char separator, std::vector<std::str
     const size_t pos = rest.find(separator);
     if (pos == std::string_view::npos || pos + 1 == rest.size()) break;
     out.push_back(rest.substr(0, pos));
+    if (out.size() == maxFields) return;
     rest.remove_prefix(pos + 1);
   }
   if (!rest.empty() && rest.back() == separator) rest.remove_suffix(1);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "jww/archive_io.h"
@@ -313,7 +314,8 @@ class ObjectReader {
       const auto known = ClassByName(name);
       if (!known) s_.FailAt(at, "the unknown class \"" + Printable(name) + "\"");
       c = *known;
-      classes_.emplace_back(static_cast<uint32_t>(++mapCount_), c);
+      // Indices past 31 bits can never be referred to; keeping them would only cost.
+      if (++mapCount_ <= 0x7FFFFFFFu) classes_.emplace(static_cast<uint32_t>(mapCount_), c);
     } else {
       uint32_t index;
       if (tag == 0x7FFF) {
@@ -326,8 +328,7 @@ class ObjectReader {
       } else {
         s_.FailAt(at, "a reference to an earlier object, which drawings do not use");
       }
-      const auto found = std::find_if(classes_.begin(), classes_.end(),
-                                      [index](const auto& p) { return p.first == index; });
+      const auto found = classes_.find(index);
       if (found == classes_.end()) {
         s_.FailAt(at, "a reference to class number " + std::to_string(index) +
                           ", which was never introduced");
@@ -386,7 +387,10 @@ class ObjectReader {
   InStream& s_;
   uint32_t version_;
   uint64_t mapCount_ = 0;
-  std::vector<std::pair<uint32_t, EntityClass>> classes_;
+  // Map index -> class of every class tag read. Drawings introduce each class once, but
+  // a damaged or hostile file may repeat tags millions of times: a hash lookup keeps
+  // reading it linear.
+  std::unordered_map<uint32_t, EntityClass> classes_;
 };
 
 void AddMember(JwwDocument& doc, BlockMember m) {

@@ -40,7 +40,10 @@ void OutStream::Seek(uint64_t position) {
 }
 
 FileOutStream::FileOutStream(const std::filesystem::path& target)
-    : OutStream(4u << 20), file_(std::make_unique<AtomicFileWriter>(target)) {
+    : FileOutStream(std::make_unique<AtomicFileWriter>(target)) {}
+
+FileOutStream::FileOutStream(std::unique_ptr<AtomicFileWriter> file)
+    : OutStream(4u << 20), file_(std::move(file)) {
   writer_ = std::thread([this] { WriterLoop(); });
 }
 

@@ -99,6 +99,8 @@ class MemoryOutStream : public OutStream {
 class FileOutStream : public OutStream {
  public:
   explicit FileOutStream(const std::filesystem::path& target);
+  // Through a writer already open (standard output, for instance).
+  explicit FileOutStream(std::unique_ptr<AtomicFileWriter> file);
   ~FileOutStream() override;
   void Commit();
 

@@ -82,6 +82,16 @@ TEST(Settings, WritingKeepsWhatTheUserAdded) {
   EXPECT_EQ(back.Folder.name, "C:\\JWW\\");
 }
 
+TEST(Settings, FolderNamesSurviveTheProfileRules) {
+  for (const std::string name : {" /home/a b ", "\"quoted\"", "'x'", "plain", ""}) {
+    OutputSettings s;
+    s.Folder.name = name;
+    IniFile ini;
+    WriteSettings(s, ini);
+    EXPECT_EQ(ReadSettings(IniFile::Parse(ini.Text()), "/opt/").Folder.name, name);
+  }
+}
+
 TEST(Settings, FileLocation) {
   const fs::path dir = fs::temp_directory_path() / "kestrova-settings-test";
   fs::remove_all(dir);

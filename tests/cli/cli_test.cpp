@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "common/atomic_file.h"
+#include "jww/jww_file.h"
 
 namespace {
 
@@ -147,6 +149,101 @@ TEST_F(Cli, ClipWritesThePayload) {
   EXPECT_EQ(
       RunCli("clip " + kExamples + "site.sim --settings " + Path("none.INI") + " -o " + out).status,
       1);
+}
+
+void WriteText(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST_F(Cli, OutputIsNeverAnInputAndNeverEmpty) {
+  const std::string input = Path("a.zhy");
+  WriteText(input, "1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  fs::create_symlink("a.zhy", Path("alias.zhy"));
+  for (const std::string& same : {input, Path("./a.zhy"), Path("alias.zhy")}) {
+    const Result r = RunCli("export " + input + " -o " + same);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("is the input"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(RunCli("convert " + input + " -o " + input).status, 2);
+  WriteText(Path("k.INI"), "[WrtBAse]\r\nScale=250\r\n");
+  EXPECT_EQ(
+      RunCli("convert " + input + " --settings " + Path("k.INI") + " -o " + Path("k.INI")).status,
+      2);
+  EXPECT_EQ(kestrova::ReadFileBytes(input), "1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  for (const std::string cmd : {"export", "convert", "clip"}) {
+    const Result r = RunCli(cmd + " " + input + " -o ''");
+    EXPECT_EQ(r.status, 2) << cmd << r.out;
+    EXPECT_NE(r.out.find("the output name is empty"), std::string::npos) << r.out;
+  }
+}
+
+TEST_F(Cli, StandardStreamsAndPipes) {
+  // "-" reads standard input and writes standard output, for every command.
+  const Result zhy = RunCli("export - -o - --format zhy < " + kExamples + "site.zhy");
+  EXPECT_EQ(zhy.status, 0);
+  EXPECT_EQ(zhy.out.substr(0, zhy.out.find("kestrova-cli: wrote")),
+            kestrova::ReadFileBytes(kExamples + "site.zhy"));
+  const Result info = RunCli("info /dev/stdin < " + kExamples + "site.sim");
+  EXPECT_NE(info.out.find("points: 11\n"), std::string::npos) << info.out;
+  const Result piped =
+      RunCli("convert " + kExamples + "site.sim -o - 2>/dev/null | " + kCli + " dump -");
+  EXPECT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("entities: 59\n"), std::string::npos) << piped.out;
+  ASSERT_EQ(RunCli("clip " + kExamples + "site.sim -o " + Path("c.clip")).status, 0);
+  const Result clip = RunCli("clip " + kExamples + "site.sim -o - | cmp - " + Path("c.clip"));
+  EXPECT_EQ(clip.status, 0) << clip.out;
+}
+
+TEST_F(Cli, WarningsAndNoData) {
+  WriteText(Path("nan.zhy"), "1,a,1,2,3\r\n2,b,nan,1e999,6\r\n3,c,0x10,5,6\r\n");
+  const Result warned = RunCli("info " + Path("nan.zhy"));
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_NE(warned.out.find("kestrova-cli: warning: " + Path("nan.zhy") +
+                            ":2: 3 fields are not a number"),
+            std::string::npos)
+      << warned.out;
+  // A SIMA file's parcels cannot go into a ZHY file: said, not silently dropped.
+  const Result dropped = RunCli("export " + kExamples + "site.sim -o " + Path("x.zhy"));
+  EXPECT_EQ(dropped.status, 0);
+  EXPECT_NE(dropped.out.find("kestrova-cli: warning: " + Path("x.zhy") +
+                             ": 3 parcels and "
+                             "polylines were not saved: only a SIMA file holds them"),
+            std::string::npos)
+      << dropped.out;
+  // Two lines, no point: the desktop program's message, with the files named.
+  WriteText(Path("empty.sim"), "G00,01,x,\r\nA00,\r\nA99,\r\n");
+  const Result none =
+      RunCli("convert " + Path("empty.sim") + " " + Path("empty.sim") + " -o " + Path("x.jww"));
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "kestrova-cli: error: " + Path("empty.sim") + ", " + Path("empty.sim") +
+                          ": データが、ありません。\n");
+  EXPECT_FALSE(fs::exists(Path("x.jww")));
+  // Not a text file.
+  const Result binary = RunCli("info " + kCli);
+  EXPECT_EQ(binary.status, 1);
+}
+
+TEST_F(Cli, DumpJsonHasNoNonNumbers) {
+  kestrova::JwwDocument doc;
+  kestrova::Init(doc);
+  doc.Header.Version = 420;
+  doc.Header.LayerGroups[3].GroupScale = std::nan("");
+  kestrova::TDataSen line;
+  line.EndX = HUGE_VAL;
+  line.EndY = std::nan("");
+  kestrova::Add(doc, line);
+  doc.EntityListCount = 1;
+  {
+    kestrova::FileOutStream out(Path("odd.jww"));
+    ASSERT_TRUE(kestrova::WriteJwwDrawing(doc, out, 420));
+    out.Commit();
+  }
+  const Result json = RunCli("dump --json " + Path("odd.jww"));
+  ASSERT_EQ(json.status, 0) << json.out;
+  EXPECT_EQ(json.out.find("NAN"), std::string::npos) << json.out;
+  EXPECT_EQ(json.out.find("INF"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"x2\":null,\"y2\":null"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find(",null,"), std::string::npos);  // the fourth group's scale
 }
 
 }  // namespace

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <thread>
 
 #include "common/error.h"
 
@@ -59,6 +66,91 @@ TEST_F(AtomicFileTest, ErrorsNameTheFile) {
   }
   EXPECT_THROW(ReadFileBytes(dir_ / "absent.sim"), Error);
   EXPECT_THROW(ReadFileBytes(dir_), Error);
+}
+
+TEST_F(AtomicFileTest, LinksAreFollowedDevicesAndFifosWrittenReadOnlyKept) {
+  // A link (relative, into another folder) keeps being a link to the replaced file.
+  fs::create_directories(dir_ / "data");
+  WriteFileAtomic(dir_ / "data" / "site.zhy", "old");
+  fs::create_symlink("data/site.zhy", dir_ / "link.zhy");
+  fs::create_symlink("link.zhy", dir_ / "link2.zhy");
+  WriteFileAtomic(dir_ / "link2.zhy", "new");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.zhy"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link2.zhy"));
+  EXPECT_EQ(ReadFileBytes(dir_ / "data" / "site.zhy"), "new");
+  EXPECT_EQ(EntryCount(), 3u);
+  // A link to a file not there yet creates the file.
+  fs::create_symlink("data/made.zhy", dir_ / "dangling.zhy");
+  WriteFileAtomic(dir_ / "dangling.zhy", "made");
+  EXPECT_EQ(ReadFileBytes(dir_ / "data" / "made.zhy"), "made");
+
+  // A device is written, not replaced by a file.
+  WriteFileAtomic("/dev/null", "x");
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // A FIFO is written directly and read back to its end.
+  const fs::path fifo = dir_ / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadFileBytes(fifo); });
+  {
+    AtomicFileWriter writer(fifo);
+    writer.Write("ab", 2);
+    writer.WriteAt(2, "cd", 2);  // the next bytes, as a drawing's spilled buffers come
+    writer.Commit();
+  }
+  reader.join();
+  EXPECT_EQ(received, "abcd");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // A read-only file stays as it is.
+  const fs::path locked = dir_ / "locked.zhy";
+  WriteFileAtomic(locked, "keep");
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
+  try {
+    WriteFileAtomic(locked, "lost");
+    FAIL() << "a read-only file was replaced";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), locked.string() + " is read-only");
+  }
+  EXPECT_EQ(ReadFileBytes(locked), "keep");
+  EXPECT_THROW(WriteFileAtomic(dir_ / "data", "x"), Error);  // a folder
+}
+
+TEST_F(AtomicFileTest, AKilledSaveLeavesNothingBehind) {
+  const fs::path target = dir_ / "big.jww";
+  WriteFileAtomic(target, "old");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Half-way through a save the program is killed: no destructor, no clean-up.
+    AtomicFileWriter writer(target);
+    const std::string chunk(1 << 20, 'x');
+    for (int i = 0; i < 4; ++i)
+      writer.Write(chunk.data(), chunk.size());
+    ::raise(SIGKILL);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  EXPECT_EQ(EntryCount(), 1u) << "a temporary file was left in " << dir_;
+}
+
+TEST_F(AtomicFileTest, DescriptorsAndPipes) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  {
+    const auto writer = AtomicFileWriter::ForDescriptor(fds[1], "standard output");
+    EXPECT_EQ(writer->Target(), "standard output");
+    writer->Write("G00,", 4);
+    writer->WriteAt(4, "01,\r\n", 5);
+    writer->Commit();
+  }
+  ::close(fds[1]);  // the writer never closes a descriptor it was handed
+  EXPECT_EQ(ReadDescriptorBytes(fds[0], "standard input"), "G00,01,\r\n");
+  ::close(fds[0]);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "common/error.h"
 #include "common/sjis.h"
 #include "jww/header.h"
@@ -77,6 +79,42 @@ TEST_F(ConvertFixture, ScaleZeroIsRefused) {
   settings.WrtBAse.Scale = 0;
   EXPECT_THROW(Convert(), Error);
   EXPECT_EQ(doc.EntityOrder.size(), before);
+}
+
+TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
+  Convert();
+  const size_t before = doc.EntityOrder.size();
+  const auto message = [this]() -> std::string {
+    try {
+      Convert();
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "converted";
+  };
+  for (double scale : {-500.0, std::nan(""), 1e-310, HUGE_VAL}) {
+    settings.WrtBAse.Scale = scale;
+    EXPECT_EQ(message().rfind("the drawing scale (WrtBAse.Scale) is ", 0), 0u) << scale;
+  }
+  settings.WrtBAse.Scale = 500;
+  // A point far out (a hand-edited value): u = (1.7e308 - 0) * 1000 / 500 overflows.
+  SurveyPoint& far = AddPoint(7, Utf8ToCp932("遠").text, 0, 1.7e308, 0, "");
+  EXPECT_EQ(message(),
+            "point 7 \"遠\" (row 3, X 0, Y 1.7E308) cannot be drawn at 1:500: it lies too far "
+            "from the base point (the drawing coordinates are not finite)");
+  far.Marked = 0;  // an unmarked point is not drawn and does not matter
+  EXPECT_EQ(message(), "converted");
+  data.Sima.SimaTexts.push_back(SimaText{-1.7e308, 0, "P", 3, 0});
+  EXPECT_NE(message().find("parcel \"P\" cannot be drawn"), std::string::npos);
+  data.Sima.SimaTexts.clear();
+  settings.Point.EnkoFlg = true;
+  settings.Point.EnkoR = 1e308;
+  EXPECT_EQ(message().rfind("the circle diameter (Point.EnkoR) 1E308", 0), 0u);
+  settings.Point.EnkoR = 1;
+  std::array<JwwTextKind, 10> kinds = DefaultKinds();
+  kinds[2].Width = 1e307;
+  EXPECT_THROW(ConvertPointsToDrawing(data, bounds, settings, kinds, 1, doc), Error);
+  EXPECT_EQ(doc.EntityOrder.size(), before);  // each refusal left the last good drawing
 }
 
 TEST_F(ConvertFixture, BlocksInOrderWithTheirAttributes) {

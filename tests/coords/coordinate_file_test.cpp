@@ -171,7 +171,7 @@ TEST(LoadSima, PointsTitlesAndParcels) {
     EXPECT_EQ(l.PenColor, e.color) << i;
   }
   // Labels: the square's centroid, the open parcel's triangle centroid, the two-point
-  // parcel without area at (0, 0); the broken parcel has none.
+  // parcel without area at its corners' mean; the broken parcel has none.
   ASSERT_EQ(d.Sima.SimaTexts.size(), 3u);
   EXPECT_EQ(d.Sima.SimaTexts[0].Text, "P1");
   EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[0].X, 5.0);
@@ -180,7 +180,7 @@ TEST(LoadSima, PointsTitlesAndParcels) {
   EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[1].X, 20.0 / 3);
   EXPECT_DOUBLE_EQ(d.Sima.SimaTexts[1].Y, 10.0 / 3);
   EXPECT_EQ(d.Sima.SimaTexts[2].Text, "thin");
-  EXPECT_EQ(d.Sima.SimaTexts[2].X, 0.0);
+  EXPECT_EQ(d.Sima.SimaTexts[2].X, 5.0);
   EXPECT_EQ(d.Sima.SimaTexts[2].Y, 0.0);
 }
 
@@ -190,15 +190,16 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
       "A01,1,a,0,0,0,\r\n"
       "D00,1,early,1,\r\nB01,1,\r\nB01,2,\r\nD99,\r\n"  // point 2 comes later: abandoned
       "A01,2,b,10,0,0,\r\n"
-      "D00,2,inner,0,\r\nB01,1,\r\nA01,7,skipped,5,5,5,\r\nB01,2,\r\nD99,\r\n"
-      "A01,,c,20,0,0,\r\n"  // row 3: the point inside the parcel took no row
+      "D00,2,inner,0,\r\nB01,1,\r\nA01,7,inside,5,5,5,\r\nB01,2,\r\nD99,\r\n"
+      "A01,,c,20,0,0,\r\n"  // row 4: a point inside a parcel is a point all the same
       "D00,3,gone,0,\r\nB01,1,\r\nB01,99,\r\nA01,8,read,6,6,6,\r\nD99,\r\n");
   const PointTable& t = d.Table;
-  ASSERT_EQ(t.PointCount, 4);
-  EXPECT_EQ(t.Points[3].Name, "c");
-  EXPECT_EQ(t.Points[3].Number, 3);
-  EXPECT_EQ(t.Points[4].Name, "read");  // after an abandoned parcel the main loop reads on
-  EXPECT_EQ(FindPointIndex(t, 7), std::nullopt);
+  ASSERT_EQ(t.PointCount, 5);
+  EXPECT_EQ(t.Points[3].Name, "inside");
+  EXPECT_EQ(t.Points[4].Name, "c");
+  EXPECT_EQ(t.Points[4].Number, 4);
+  EXPECT_EQ(t.Points[5].Name, "read");  // after an abandoned parcel reading goes on
+  EXPECT_EQ(FindPointIndex(t, 7), 3);
   ASSERT_EQ(d.Sima.SimaLines.size(), 1u);  // only "inner": 2 to 1
   EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
   EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);

@@ -199,5 +199,41 @@ TEST(JwwReader, RandomDamageNeverCrashes) {
   }
 }
 
+// n lines, each introduced by a class tag of its own (as a damaged or hostile file may
+// do), and one more that refers to map index ref (the last tag when 0).
+std::string RepeatedClassTags(uint32_t n, uint16_t refIndex = 0) {
+  JwwDocument one;
+  SetFixedHeaderValues(one.Header);
+  Add(one, TDataSen{});
+  one.EntityListCount = 1;
+  const std::string single = Write(one, 420);
+  Add(one, TDataSen{});
+  one.EntityListCount = 2;
+  const size_t record = Write(one, 420).size() - single.size() - 2;  // without its reference
+  const size_t tag = 14;  // 0xFFFF, schema, name length, "CDataSen"
+  const size_t first = single.size() - 2 - tag - record;
+  std::string out = single.substr(0, first - 2);
+  const uint16_t count = static_cast<uint16_t>(n + 1);
+  out.append(reinterpret_cast<const char*>(&count), 2);
+  for (uint32_t i = 0; i < n; ++i)
+    out += single.substr(first, tag + record);
+  // Tags take the map indices 1, 3, 5, ..., the objects 2, 4, 6, ...
+  const uint16_t ref = static_cast<uint16_t>(0x8000 | (refIndex ? refIndex : 2 * n - 1));
+  out.append(reinterpret_cast<const char*>(&ref), 2);
+  out += single.substr(first + tag, record);
+  return out + std::string(2, '\0');
+}
+
+TEST(JwwReader, RepeatedClassTagsStillRead) {
+  for (uint32_t n : {1u, 2u, 5000u}) {
+    const JwwDocument doc = ReadJwwDrawing(RepeatedClassTags(n));
+    EXPECT_EQ(doc.SenCount(), n + 1);
+  }
+  EXPECT_EQ(ReadJwwDrawing(RepeatedClassTags(3, 1)).SenCount(), 4u);  // the first tag
+  // An object's index, or one past the last, is not a class.
+  EXPECT_THROW(ReadJwwDrawing(RepeatedClassTags(3, 4)), Error);
+  EXPECT_THROW(ReadJwwDrawing(RepeatedClassTags(3, 7)), Error);
+}
+
 }  // namespace
 }  // namespace kestrova

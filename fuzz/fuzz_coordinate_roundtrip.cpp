@@ -1,0 +1,67 @@
+// Reads arbitrary bytes as a coordinate file, makes its texts writable (no separators,
+// no blanks around names) and writes it in every format: reading what was written and
+// writing it again must give the same bytes, parcels and polylines included.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "common/error.h"
+#include "common/sjis.h"
+#include "coords/coordinate_file.h"
+
+namespace {
+
+using namespace kestrova;
+
+// Separators become "_" (they are never the trail byte of a double-byte character).
+void Clean(std::string& text, bool trim) {
+  for (char& c : text) {
+    if (c == ',' || c == '\t') c = '_';
+  }
+  if (trim) text = std::string(TrimBlanks(text));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CoordinateData d;
+  try {
+    if (!LoadCoordinateText(std::string(reinterpret_cast<const char*>(data), size), "fuzz", d,
+                            false)) {
+      return 0;
+    }
+  } catch (const Error&) {
+    return 0;
+  }
+  for (SurveyPoint& p : d.Table.Points) {
+    Clean(p.Name, true);
+    Clean(p.Mark, true);
+    Clean(p.Remarks, false);
+  }
+  Clean(d.Sima.SiteName, false);
+  for (std::string& title : d.Sima.SimaTitles)
+    Clean(title, false);
+  for (SimaBlock& b : d.Sima.SimaBlocks) {
+    Clean(b.Number, false);
+    Clean(b.Name, false);
+    for (SimaBlockRecord& r : b.Records) {
+      for (SimaPointRef& ref : r.Points)
+        Clean(ref.Name, false);
+    }
+  }
+  for (auto f : {CoordinateFormat::kZhy, CoordinateFormat::kSima, CoordinateFormat::kApa,
+                 CoordinateFormat::kCsv}) {
+    const std::string once = FormatCoordinateFile(d, f);
+    // Text that is valid UTF-8 with multi-byte characters is read as UTF-8, by design.
+    bool multiByte = false;
+    for (char c : once)
+      multiByte = multiByte || static_cast<unsigned char>(c) >= 0x80;
+    if (multiByte && IsValidUtf8(once)) continue;
+    CoordinateData back;
+    if (!LoadCoordinateText(once, "written", back, false)) continue;  // fewer than two lines
+    if (FormatCoordinateFile(back, f) != once) std::abort();
+  }
+  return 0;
+}

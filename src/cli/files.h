@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/atomic_file.h"
+
+namespace kestrova::cli {
+
+// The files a command reads and writes. "-" stands for standard input or output; any
+// other name is a file (or a pipe, FIFO or device), written through AtomicFileWriter.
+inline constexpr std::string_view kStandardStream = "-";
+
+// The name used in messages: the path, or "standard input" / "standard output" for "-".
+std::string InputName(const std::string& input);
+std::string OutputName(const std::string& output);
+
+// All bytes of an input.
+std::string ReadInput(const std::string& input);
+
+// Refuses, as a usage error, an empty output name and an output that is one of the
+// inputs (the same file by identity, whatever the spelling or links): writing it would
+// replace what is being read.
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
+
+// The writer for an output; Commit it when everything is written.
+std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output);
+
+// Writes bytes to an output and commits.
+void WriteOutput(const std::string& output, std::string_view bytes);
+
+}  // namespace kestrova::cli
