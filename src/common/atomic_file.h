@@ -36,9 +36,6 @@ class AtomicFileWriter {
 
   // The path as given (or the descriptor's name).
   const std::filesystem::path& Target() const { return target_; }
-  // For writers that open files by name themselves (a PDF printer): they write here,
-  // and Commit still makes the result appear whole or not at all.
-  const std::filesystem::path& TempPath() const { return temp_; }
 
  private:
   AtomicFileWriter() = default;

@@ -1,14 +1,18 @@
 #include "gui/printing.h"
 
+#include <unistd.h>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainterPath>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTableView>
 #include <QTextStream>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -157,13 +161,64 @@ int DeviceTextMetrics::TextHeight(std::string_view) {
   return QFontMetrics(font_, &device_).height();
 }
 
-// --- The printer as a print target -------------------------------------------------
+// --- Paged devices and printers as print targets -----------------------------------
+
+PagedDeviceTarget::PagedDeviceTarget(QPagedPaintDevice& device, QString name)
+    : device_(device), name_(std::move(name)), metrics_(device) {}
+
+// A target that goes away in the middle of a job (an exception on its way out) still
+// gives the device back.
+PagedDeviceTarget::~PagedDeviceTarget() {
+  canvas_.reset();
+  if (painter_.isActive()) painter_.end();
+}
+
+PageGeometry PagedDeviceTarget::Page() {
+  return {device_.width(), device_.height(), static_cast<double>(device_.logicalDpiX()),
+          static_cast<double>(device_.logicalDpiY())};
+}
+
+void PagedDeviceTarget::BeginDocument() {
+  if (!painter_.begin(&device_)) {
+    throw Error("cannot start printing on " + DeviceName().toStdString() +
+                "; check that the printer is ready or the file can be written");
+  }
+  painter_.setRenderHint(QPainter::Antialiasing, false);
+  canvas_ = std::make_unique<PagePainterCanvas>(painter_);
+}
+
+Canvas& PagedDeviceTarget::PageCanvas() {
+  if (!canvas_) throw Error("printing has not started");
+  return *canvas_;
+}
+
+void PagedDeviceTarget::NewPage() {
+  if (!device_.newPage()) {
+    throw Error("the printer " + DeviceName().toStdString() + " did not accept a further page");
+  }
+}
+
+void PagedDeviceTarget::EndDocument() {
+  canvas_.reset();
+  const bool ended = painter_.end();
+  if (!ended || DeviceFailed()) {
+    throw Error("printing on " + DeviceName().toStdString() + " failed; the job was not completed");
+  }
+}
+
+void PagedDeviceTarget::AbortDocument() noexcept {
+  canvas_.reset();
+  if (painter_.isActive()) {
+    DiscardJob();
+    painter_.end();
+  }
+}
 
 PrinterTarget::PrinterTarget(QPrinter& printer, QWidget* dialogParent)
-    : printer_(printer), dialogParent_(dialogParent), metrics_(printer) {}
+    : PagedDeviceTarget(printer, QString()), printer_(printer), dialogParent_(dialogParent) {}
 
 PrinterTarget::~PrinterTarget() {
-  AbortDocument();
+  AbortDocument();  // while the printer part still exists to discard the job
 }
 
 bool PrinterTarget::ChoosePrinter() {
@@ -181,8 +236,7 @@ bool PrinterTarget::ChoosePrinter() {
 PageGeometry PrinterTarget::Page() {
   // The dialog's properties may have turned the page; the list is laid out upright.
   printer_.setPageOrientation(QPageLayout::Portrait);
-  return {printer_.width(), printer_.height(), static_cast<double>(printer_.logicalDpiX()),
-          static_cast<double>(printer_.logicalDpiY())};
+  return PagedDeviceTarget::Page();
 }
 
 QString PrinterTarget::DeviceName() const {
@@ -190,40 +244,12 @@ QString PrinterTarget::DeviceName() const {
   return printer_.printerName();
 }
 
-void PrinterTarget::BeginDocument() {
-  if (!painter_.begin(&printer_)) {
-    throw Error("cannot start printing on " + DeviceName().toStdString() +
-                "; check that the printer is ready or the file can be written");
-  }
-  painter_.setRenderHint(QPainter::Antialiasing, false);
-  canvas_ = std::make_unique<PagePainterCanvas>(painter_);
+void PrinterTarget::DiscardJob() noexcept {
+  printer_.abort();
 }
 
-Canvas& PrinterTarget::PageCanvas() {
-  if (!canvas_) throw Error("printing has not started");
-  return *canvas_;
-}
-
-void PrinterTarget::NewPage() {
-  if (!printer_.newPage()) {
-    throw Error("the printer " + DeviceName().toStdString() + " did not accept a further page");
-  }
-}
-
-void PrinterTarget::EndDocument() {
-  canvas_.reset();
-  const bool ended = painter_.end();
-  if (!ended || printer_.printerState() == QPrinter::Error) {
-    throw Error("printing on " + DeviceName().toStdString() + " failed; the job was not completed");
-  }
-}
-
-void PrinterTarget::AbortDocument() noexcept {
-  canvas_.reset();
-  if (painter_.isActive()) {
-    printer_.abort();
-    painter_.end();
-  }
+bool PrinterTarget::DeviceFailed() const {
+  return printer_.printerState() == QPrinter::Error;
 }
 
 // --- The main window's print command ----------------------------------------------
@@ -309,12 +335,29 @@ std::filesystem::path ToPath(const QString& s) {
   return std::filesystem::path(QFile::encodeName(s).toStdString());
 }
 
+// A PDF written over one of the coordinate files would destroy what is being printed
+// (an output name forgotten on the command line makes the first file the output).
+QString OutputIsAnInput(const PrintPdfArguments& a) {
+  if (a.output == QStringLiteral("-")) return {};
+  std::error_code ec;
+  const std::filesystem::path out = ToPath(a.output);
+  if (!std::filesystem::is_regular_file(out, ec)) return {};
+  for (const QString& file : a.files) {
+    if (std::filesystem::equivalent(out, ToPath(file), ec)) {
+      return "the output " + a.output + " is the input " + file +
+             "; writing it would replace the file being read";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int RunPrintPdf(const QStringList& args) {
   QTextStream err(stderr);
   PrintPdfArguments parsed;
-  const QString problem = ParsePrintPdf(args, parsed);
+  QString problem = ParsePrintPdf(args, parsed);
+  if (problem.isEmpty()) problem = OutputIsAnInput(parsed);
   if (!problem.isEmpty()) {
     err << "kestrova: " << problem << "\n" << kPrintPdfUsage;
     return 2;
@@ -329,31 +372,39 @@ int RunPrintPdf(const QStringList& args) {
       if (!LoadCoordinateFile(ToPath(file), data, append, &report)) {
         throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
       }
-      if (report.replacedCharacters > 0) {
-        err << "kestrova: warning: " << file << ": " << report.replacedCharacters
-            << " characters of this Unicode file have no Shift_JIS form and were read as \"?\"\n";
-      }
+      for (const std::string& warning : LoadWarnings(report, file.toStdString()))
+        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
       append = true;
     }
     FillGridFromPoints(data.Table, grid);
     if (data.Table.PointCount == 0) err << "kestrova: warning: the files hold no point\n";
 
-    AtomicFileWriter pdf(ToPath(parsed.output));
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QFile::decodeName(pdf.TempPath().c_str()));
-    printer.setResolution(kPdfResolution);
-    // The margins of the list are measured from the edge of the sheet.
-    printer.setFullPage(true);
-    printer.setPageLayout(QPageLayout(QPageSize(parsed.paper), QPageLayout::Portrait,
-                                      QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
-    printer.setDocName(QFileInfo(parsed.files.front()).fileName());
-    printer.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
-    PrinterTarget target(printer, nullptr);
-    const int pages = PrintCoordinateList(grid, GridGeometry{}, target);
-    pdf.Commit();
+    // The whole PDF is made in memory first, so the file only ever appears complete.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    int pages = 0;
+    {
+      QPdfWriter pdf(&buffer);
+      pdf.setResolution(kPdfResolution);
+      // The margins of the list are measured from the edge of the sheet.
+      pdf.setPageLayout(QPageLayout(QPageSize(parsed.paper), QPageLayout::Portrait,
+                                    QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+      pdf.setTitle(QFileInfo(parsed.files.front()).fileName());
+      pdf.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
+      PagedDeviceTarget target(pdf, parsed.output);
+      pages = PrintCoordinateList(grid, GridGeometry{}, target);
+    }
+    const std::unique_ptr<AtomicFileWriter> out =
+        parsed.output == QStringLiteral("-")
+            ? AtomicFileWriter::ForDescriptor(STDOUT_FILENO, "standard output")
+            : std::make_unique<AtomicFileWriter>(ToPath(parsed.output));
+    out->Write(buffer.data().constData(), static_cast<size_t>(buffer.data().size()));
+    out->Commit();
     err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
-        << data.Table.PointCount << " points to " << parsed.output << "\n";
+        << data.Table.PointCount << " points to "
+        << (parsed.output == QStringLiteral("-") ? QStringLiteral("standard output")
+                                                 : parsed.output)
+        << "\n";
     return 0;
   } catch (const std::exception& e) {
     err << "kestrova: error: " << Utf8ToQString(e.what()) << "\n";

@@ -180,10 +180,18 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
     EXPECT_NE(r.out.find("usage: kestrova --print-pdf OUT.pdf"), std::string::npos) << r.out;
   }
 
+  // A forgotten output name would make the first coordinate file the PDF.
+  const std::string site = ReadFileBytes(kExamples + "site.sim");
+  WriteFileAtomic(Path("a.sim"), site);
+  Result r = PrintToPdf("--print-pdf " + Path("a.sim") + " " + dir_.string() + "/./a.sim");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("writing it would replace the file being read"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(Path("a.sim")), site);
+
   const std::string pdf = Path("keep.pdf");
   WriteFileAtomic(pdf, "an earlier print");
   const std::string missing = Path("missing.sim");
-  Result r = PrintToPdf("--print-pdf " + pdf + " " + missing);
+  r = PrintToPdf("--print-pdf " + pdf + " " + missing);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("kestrova: error: " + missing), std::string::npos) << r.out;
   EXPECT_EQ(ReadFileBytes(pdf), "an earlier print");
@@ -203,14 +211,20 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
   size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir_)) {
     ++files;
-    EXPECT_TRUE(entry.path().filename() == "keep.pdf" || entry.path().filename() == "bad.sim")
-        << entry.path();
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "keep.pdf" || name == "bad.sim" || name == "a.sim") << name;
   }
-  EXPECT_EQ(files, 2u);
+  EXPECT_EQ(files, 3u);
 
   // The earlier file is replaced once a print succeeds.
   ASSERT_EQ(PrintToPdf("--print-pdf " + pdf + " " + kExamples + "site.zhy").status, 0);
   EXPECT_EQ(ReadFileBytes(pdf).substr(0, 5), "%PDF-");
+
+  // "-" sends the PDF to standard output for a pipe.
+  const Result piped = Shell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
+                             " --print-pdf - " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
+  EXPECT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("Pages:           1"), std::string::npos) << piped.out;
 }
 
 }  // namespace
