@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "coords/output_settings.h"
 #include "coords/point_table.h"
+#include "jww/header.h"
+#include "jww/jwcad_settings.h"
 
 namespace kestrova::cli {
 
@@ -36,6 +39,26 @@ struct DrawingOptions {
 int RunConvert(const DrawingOptions& options, std::ostream& err);
 // Builds the clipboard drawing ("Jw_win" payload) into a file or standard output.
 int RunClip(const DrawingOptions& options, std::ostream& out, std::ostream& err);
+
+// The plot as an SVG picture.
+inline constexpr int32_t kMaxPlotSide = 100000;
+struct PlotSize {
+  int32_t width = 800;
+  int32_t height = 600;
+};
+struct PlotOptions {
+  std::vector<std::string> files;
+  std::string output;         // "-": standard output
+  std::string settingsFile;   // empty: the defaults
+  std::string jwcadSettings;  // empty: this machine's Jw_cad settings, if any
+  PlotSize size;
+};
+// "WxH" in pixels, each 1..kMaxPlotSide; anything else is a UsageError.
+PlotSize ParsePlotSize(const std::string& text);
+// The plot of the loaded data fitted into a box of that size.
+std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
+                    const JwwHeader& header, const JwCadExtras& extras, PlotSize size);
+int RunPlot(const PlotOptions& options, std::ostream& err);
 
 // Reads a drawing and prints its header and one line per entity (JSON with json).
 int RunDump(const std::string& file, bool json, std::ostream& out);

@@ -58,6 +58,21 @@ int main(int argc, char** argv) {
   CLI::Option* clipOutput = clip->add_option("-o,--output", drawingOptions.output,
                                              "file for the payload (default: standard output)");
 
+  PlotOptions plotOptions;
+  std::string plotSize;
+  CLI::App* plot =
+      app.add_subcommand("plot", "Draw the plot of the loaded points as an SVG picture");
+  plot->add_option("FILE", plotOptions.files,
+                   "coordinate files; the first replaces, the rest append")
+      ->required();
+  plot->add_option("-o,--output", plotOptions.output,
+                   "the SVG file to write, - for standard output")
+      ->required();
+  plot->add_option("--size", plotSize, "the plot box in pixels, WxH (default 800x600)");
+  plot->add_option("--settings", plotOptions.settingsFile, "the settings file (Kestrova.INI)");
+  plot->add_option("--jwcad-settings", plotOptions.jwcadSettings,
+                   "Jw_cad's settings: a registry export or a Wine user.reg");
+
   std::string drawing;
   bool json = false;
   CLI::App* dump =
@@ -80,6 +95,10 @@ int main(int argc, char** argv) {
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return RunClip(drawingOptions, std::cout, std::cerr);
     if (dump->parsed()) return RunDump(drawing, json, std::cout);
+    if (plot->parsed()) {
+      if (!plotSize.empty()) plotOptions.size = ParsePlotSize(plotSize);
+      return RunPlot(plotOptions, std::cerr);
+    }
     if (exportCmd->parsed()) return RunExport(files, output, format, std::cerr);
   } catch (const UsageError& e) {
     std::cerr << "kestrova-cli: " << e.what() << '\n';

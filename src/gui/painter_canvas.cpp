@@ -1,0 +1,408 @@
+#include "gui/painter_canvas.h"
+
+#include <QFontMetricsF>
+#include <QPainterPath>
+#include <QPen>
+#include <QPolygon>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "common/sjis.h"
+#include "view/font_faces.h"
+
+namespace kestrova {
+
+QString ResolveFontFace(std::string_view cp932Face) {
+  const std::string_view installed = InstalledFaceFor(cp932Face);
+  if (!installed.empty()) {
+    return QString::fromLatin1(installed.data(), static_cast<qsizetype>(installed.size()));
+  }
+  return QString::fromStdString(Cp932ToUtf8(cp932Face));
+}
+
+QColor ToQColor(Colour c) {
+  return QColor(static_cast<int>(RedOf(c)), static_cast<int>(GreenOf(c)),
+                static_cast<int>(BlueOf(c)));
+}
+
+PainterCanvas::PainterCanvas(QPainter& painter, PainterCanvasCache* cache)
+    : painter_(painter),
+      ownCache_(cache ? nullptr : std::make_unique<PainterCanvasCache>()),
+      cache_(cache ? *cache : *ownCache_) {
+  painter_.save();
+  painter_.setRenderHint(QPainter::Antialiasing, false);
+  QPaintDevice* device = painter_.device();
+  if (device && device->devType() == QInternal::Image && !painter_.hasClipping() &&
+      painter_.worldTransform().isIdentity()) {
+    auto* image = static_cast<QImage*>(device);
+    if ((image->format() == QImage::Format_RGB32 ||
+         image->format() == QImage::Format_ARGB32_Premultiplied) &&
+        image->devicePixelRatio() == 1.0) {
+      raster_ = image;
+      bits_ = image->bits();
+      stride_ = image->bytesPerLine();
+      width_ = image->width();
+      height_px_ = image->height();
+      premultiplied_ = image->format() == QImage::Format_ARGB32_Premultiplied;
+    }
+  }
+}
+
+PainterCanvas::~PainterCanvas() {
+  painter_.restore();
+}
+
+void PainterCanvas::SetPen(const CanvasPen& pen) {
+  if (pen == pen_ && !shapeStateDirty_) return;
+  pen_ = pen;
+  shapeStateDirty_ = true;
+}
+
+void PainterCanvas::SetBrush(const CanvasBrush& brush) {
+  if (brush == brush_) return;
+  brush_ = brush;
+  shapeStateDirty_ = true;
+}
+
+void PainterCanvas::SetFont(const CanvasFont& font) {
+  if (font == font_ && !fontDirty_) return;
+  font_ = font;
+  fontDirty_ = true;
+  fontGlyphs_ = nullptr;
+  recent_.fill({});
+}
+
+void PainterCanvas::SetTextColour(Colour colour) {
+  textColour_ = colour;
+}
+
+void PainterCanvas::SetTextBackground(bool opaque, Colour colour) {
+  opaque_ = opaque;
+  background_ = colour;
+}
+
+void PainterCanvas::ApplyShapeState() {
+  if (!shapeStateDirty_) return;
+  QPen pen(ToQColor(pen_.colour));
+  pen.setWidth(std::max(pen_.width, 1));
+  pen.setStyle(pen_.style == PenStyle::kDot ? Qt::DotLine : Qt::SolidLine);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter_.setPen(pen);
+  painter_.setBrush(brush_.hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush_.colour)));
+  painter_.setCompositionMode(pen_.mode == PenMode::kXor ? QPainter::RasterOp_SourceXorDestination
+                                                         : QPainter::CompositionMode_SourceOver);
+  shapeStateDirty_ = false;
+}
+
+// The Windows canvas draws the outline of a shape inside its corners, the right and bottom
+// edges excluded; QPainter strokes one pixel further out.
+QRect PainterCanvas::ShapeRect(PixelPoint a, PixelPoint b) const {
+  const int left = std::min(a.x, b.x);
+  const int top = std::min(a.y, b.y);
+  const int w = std::abs(b.x - a.x);
+  const int h = std::abs(b.y - a.y);
+  return QRect(left, top, std::max(w - 1, 0), std::max(h - 1, 0));
+}
+
+void PainterCanvas::Ellipse(PixelPoint topLeft, PixelPoint bottomRight) {
+  const QRect r = ShapeRect(topLeft, bottomRight);
+  if (SmallEllipseFromSprite(r)) return;
+  ApplyShapeState();
+  painter_.drawEllipse(r);
+}
+
+void PainterCanvas::Rectangle(PixelPoint topLeft, PixelPoint bottomRight) {
+  ApplyShapeState();
+  painter_.drawRect(ShapeRect(topLeft, bottomRight));
+}
+
+void PainterCanvas::Polygon(std::span<const PixelPoint> points) {
+  ApplyShapeState();
+  QPolygon poly;
+  poly.reserve(static_cast<qsizetype>(points.size()));
+  for (const PixelPoint& p : points)
+    poly << QPoint(p.x, p.y);
+  painter_.drawPolygon(poly);
+}
+
+void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
+  ApplyShapeState();
+  std::vector<QPoint> line;
+  line.reserve(points.size());
+  for (const PixelPoint& p : points)
+    line.emplace_back(p.x, p.y);
+  painter_.drawPolyline(line.data(), static_cast<int>(line.size()));
+}
+
+const QString& PainterCanvas::Unicode(std::string_view cp932) {
+  auto& map = cache_.unicode;
+  auto it = map.find(std::string(cp932));
+  if (it == map.end()) {
+    it = map.emplace(std::string(cp932), QString::fromStdString(Cp932ToUtf8(cp932))).first;
+  }
+  return it->second;
+}
+
+namespace {
+
+// The font's height is the cell's height, which for the IPA faces is the em; its width,
+// when given, is that of a half-width character, half an em by the face's design.
+QFont MakeFont(const CanvasFont& f) {
+  QFont font(ResolveFontFace(f.face));
+  const int pixels = std::max(1, static_cast<int>(std::lround(f.height)));
+  font.setPixelSize(pixels);
+  if (f.width > 0) {
+    const double stretch = 100.0 * f.width / (pixels / 2.0);
+    font.setStretch(std::clamp(static_cast<int>(std::lround(stretch)), 1, 4000));
+  }
+  font.setWeight(f.bold ? QFont::Bold : QFont::Normal);
+  font.setItalic(f.italic);
+  font.setUnderline(f.underline);
+  font.setStrikeOut(f.strikeOut);
+  // Small plot texts stay crisp, and a character's pixels are all fully set, so a sprite
+  // of it is copied without blending.
+  font.setStyleStrategy(QFont::NoAntialias);
+  return font;
+}
+
+}  // namespace
+
+void PainterCanvas::EnsureFont() {
+  if (!fontDirty_) return;
+  qfont_ = MakeFont(font_);
+  const QFontMetricsF metrics(qfont_);
+  ascent_ = metrics.ascent();
+  height_ = metrics.height();
+  painter_.setFont(qfont_);
+  fontDirty_ = false;
+}
+
+namespace {
+
+// x * a / 255 on the four bytes of a premultiplied pixel at once.
+uint32_t ByteMul(uint32_t x, uint32_t a) {
+  uint32_t t = (x & 0xff00ff) * a;
+  t = (t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8;
+  t &= 0xff00ff;
+  x = ((x >> 8) & 0xff00ff) * a;
+  x = x + ((x >> 8) & 0xff00ff) + 0x800080;
+  x &= 0xff00ff00;
+  return x | t;
+}
+
+// The pixels QPainter left on a transparent sprite image, relative to origin.
+PainterCanvasCache::Sprite SpriteOf(const QImage& image, QPoint origin) {
+  PainterCanvasCache::Sprite sprite;
+  sprite.left = sprite.top = std::numeric_limits<int>::max();
+  sprite.right = sprite.bottom = std::numeric_limits<int>::min();
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      if (!(line[x] >> 24)) continue;
+      const int dx = x - origin.x();
+      const int dy = y - origin.y();
+      PainterCanvasCache::Run* last = sprite.runs.empty() ? nullptr : &sprite.runs.back();
+      if (last && last->dy == dy && last->dx + last->count == dx) {
+        ++last->count;
+      } else {
+        sprite.runs.push_back({dx, dy, 1, sprite.argb.size()});
+      }
+      sprite.argb.push_back(line[x]);
+      sprite.opaque = sprite.opaque && (line[x] >> 24) == 255;
+      sprite.left = std::min(sprite.left, dx);
+      sprite.top = std::min(sprite.top, dy);
+      sprite.right = std::max(sprite.right, dx + 1);
+      sprite.bottom = std::max(sprite.bottom, dy + 1);
+    }
+  }
+  return sprite;
+}
+
+// Beyond this many sprites (a drawing full of rare characters) the cache starts afresh.
+constexpr size_t kMaxSprites = 50000;
+constexpr int kMaxSpriteShape = 64;
+
+}  // namespace
+
+void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y) {
+  if (sprite.runs.empty()) return;
+  const int w = width_;
+  const int h = height_px_;
+  if (x + sprite.right <= 0 || y + sprite.bottom <= 0 || x + sprite.left >= w ||
+      y + sprite.top >= h) {
+    return;
+  }
+  const bool inside = x + sprite.left >= 0 && y + sprite.top >= 0 && x + sprite.right <= w &&
+                      y + sprite.bottom <= h;
+  uchar* bits = bits_;
+  const qsizetype stride = stride_;
+  const uint32_t opaque = premultiplied_ ? 0 : 0xff000000u;
+  for (const PainterCanvasCache::Run& run : sprite.runs) {
+    const int py = y + run.dy;
+    int px = x + run.dx;
+    int count = run.count;
+    const uint32_t* src = sprite.argb.data() + run.first;
+    if (!inside) {
+      if (py < 0 || py >= h) continue;
+      if (px < 0) {
+        count += px;
+        src -= px;
+        px = 0;
+      }
+      count = std::min(count, w - px);
+      if (count <= 0) continue;
+    }
+    uint32_t* dst = reinterpret_cast<uint32_t*>(bits + py * stride) + px;
+    if (sprite.opaque) {
+      for (int k = 0; k < count; ++k)
+        dst[k] = src[k] | opaque;
+      continue;
+    }
+    for (int k = 0; k < count; ++k) {
+      const uint32_t alpha = src[k] >> 24;
+      dst[k] = (alpha == 255 ? src[k] : src[k] + ByteMul(dst[k], 255 - alpha)) | opaque;
+    }
+  }
+}
+
+bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
+  if (!raster_ || pen_.mode != PenMode::kCopy || pen_.style != PenStyle::kSolid || pen_.width > 1 ||
+      r.width() >= kMaxSpriteShape || r.height() >= kMaxSpriteShape) {
+    return false;
+  }
+  const PainterCanvasCache::ShapeKey key{(static_cast<uint64_t>(r.width()) << 40) |
+                                             (static_cast<uint64_t>(r.height()) << 32) |
+                                             (pen_.colour & 0xffffff),
+                                         brush_.hollow ? (1ull << 32) : (brush_.colour & 0xffffff)};
+  RecentShape& recent = recentShapes_[(key.a ^ (key.a >> 32) ^ key.b) & 3];
+  if (recent.key == key) {
+    Blit(*recent.sprite, r.x(), r.y());
+    return true;
+  }
+  auto it = cache_.shapes.find(key);
+  if (it == cache_.shapes.end()) {
+    if (++cache_.spriteCount > kMaxSprites) {
+      cache_.shapes.clear();
+      cache_.glyphs.clear();
+      cache_.spriteCount = 1;
+      fontGlyphs_ = nullptr;
+      recent_.fill({});
+      recentShapes_.fill({});
+    }
+    QImage image(r.width() + 3, r.height() + 3, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter p(&image);
+      p.setPen(QPen(ToQColor(pen_.colour), 1));
+      p.setBrush(brush_.hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush_.colour)));
+      p.drawEllipse(QRect(1, 1, r.width(), r.height()));
+    }
+    it = cache_.shapes.emplace(key, SpriteOf(image, QPoint(1, 1))).first;
+  }
+  recent = {key, &it->second};
+  Blit(it->second, r.x(), r.y());
+  return true;
+}
+
+bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
+  if (!raster_ || font_.escapement != 0 || opaque_ || cp932.size() > 4) return false;
+  EnsureFont();
+  if (!fontGlyphs_) {
+    std::string name = qfont_.toString().toStdString();
+    fontGlyphs_ = &cache_.glyphs[name];
+  }
+  uint64_t key = (static_cast<uint64_t>(textColour_ & 0xffffff) << 35) |
+                 (static_cast<uint64_t>(cp932.size()) << 32);
+  for (size_t i = 0; i < cp932.size(); ++i)
+    key |= static_cast<uint64_t>(static_cast<unsigned char>(cp932[i])) << (8 * i);
+  RecentGlyph& recent = recent_[(key ^ (key >> 29) ^ (key >> 35)) & 255];
+  if (recent.key == key) {
+    Blit(*recent.sprite, p.x, p.y);
+    return true;
+  }
+  auto it = fontGlyphs_->find(key);
+  if (it == fontGlyphs_->end()) {
+    if (++cache_.spriteCount > kMaxSprites) {
+      cache_.shapes.clear();
+      cache_.glyphs.clear();
+      cache_.spriteCount = 1;
+      fontGlyphs_ = &cache_.glyphs[qfont_.toString().toStdString()];
+      recent_.fill({});
+      recentShapes_.fill({});
+    }
+    const QString& text = Unicode(cp932);
+    const QFontMetricsF metrics(qfont_);
+    // Room for italic overhang, bold and the lines on either side.
+    const int pad = static_cast<int>(std::ceil(height_ / 2)) + 2;
+    QImage image(static_cast<int>(std::ceil(metrics.horizontalAdvance(text))) + 2 * pad,
+                 static_cast<int>(std::ceil(height_)) + 2 * pad,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter painter(&image);
+      painter.setFont(qfont_);
+      painter.setPen(ToQColor(textColour_));
+      painter.drawText(QPointF(pad, pad + ascent_), text);
+    }
+    it = fontGlyphs_->emplace(key, SpriteOf(image, QPoint(pad, pad))).first;
+  }
+  recent = {key, &it->second};
+  Blit(it->second, p.x, p.y);
+  return true;
+}
+
+// Texts are drawn in copy mode with the text colour as the painter's pen; the shapes'
+// pen and mode are put back before the next shape.
+void PainterCanvas::Text(PixelPoint p, std::string_view cp932) {
+  if (cp932.empty()) return;
+  if (TextFromSprite(p, cp932)) return;
+  EnsureFont();
+  const QString& text = Unicode(cp932);
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  shapeStateDirty_ = true;
+  const bool turned = font_.escapement != 0;
+  if (turned) {
+    painter_.save();
+    painter_.translate(p.x, p.y);
+    painter_.rotate(-font_.escapement / 10.0);
+  }
+  const QPointF origin = turned ? QPointF(0, 0) : QPointF(p.x, p.y);
+  if (opaque_) {
+    const double width = QFontMetricsF(qfont_).horizontalAdvance(text);
+    painter_.fillRect(QRectF(origin, QSizeF(width, height_)), ToQColor(background_));
+  }
+  painter_.setPen(ToQColor(textColour_));
+  painter_.drawText(QPointF(origin.x(), origin.y() + ascent_), text);
+  if (turned) painter_.restore();
+}
+
+void PainterCanvas::TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
+                             Colour fillColour) {
+  if (cp932.empty()) return;
+  EnsureFont();
+  QPainterPath path;
+  path.addText(QPointF(0, ascent_), qfont_, Unicode(cp932));
+  painter_.save();
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter_.translate(p.x, p.y);
+  if (font_.escapement != 0) painter_.rotate(-font_.escapement / 10.0);
+  painter_.strokePath(path, QPen(ToQColor(haloColour), std::max(haloWidth, 1), Qt::SolidLine,
+                                 Qt::RoundCap, Qt::RoundJoin));
+  painter_.fillPath(path, ToQColor(fillColour));
+  painter_.restore();
+  shapeStateDirty_ = true;
+}
+
+int PainterCanvas::TextWidth(std::string_view cp932) {
+  EnsureFont();
+  return static_cast<int>(std::ceil(QFontMetricsF(qfont_).horizontalAdvance(Unicode(cp932))));
+}
+
+int PainterCanvas::TextHeight(std::string_view) {
+  EnsureFont();
+  return static_cast<int>(std::ceil(height_));
+}
+
+}  // namespace kestrova

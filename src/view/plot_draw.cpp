@@ -1,0 +1,211 @@
+#include "view/plot_draw.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "coords/point_table.h"
+#include "jww/header.h"
+#include "jww/jwcad_settings.h"
+
+namespace kestrova {
+
+PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras) {
+  PlotStyle s;
+  for (size_t i = 0; i < s.ScreenColours.size(); ++i)
+    s.ScreenColours[i] = header.Pens[i].Color;
+  for (size_t i = 0; i < s.TextKindWidths.size(); ++i)
+    s.TextKindWidths[i] = header.TextKinds[i].Width;
+  s.DrawOutLine = extras.DrawOutLine;
+  s.OutLineExpansion = extras.OutLineExpansion;
+  return s;
+}
+
+Colour ScreenColour(const PlotStyle& style, int pen) {
+  if (pen < 0 || pen >= static_cast<int>(style.ScreenColours.size())) return kPlotBlack;
+  return style.ScreenColours[static_cast<size_t>(pen)];
+}
+
+bool PointVisible(const PlotViewState& v, ViewPair p) {
+  // Written so that a NaN fails every comparison and is not visible.
+  return v.WindowLeft + 1e-7 < p.h && p.h < v.WindowRight - 1e-7 && v.WindowBottom + 1e-7 < p.v &&
+         p.v < v.WindowTop - 1e-7;
+}
+
+namespace {
+
+int OutCode(const PlotViewState& v, ViewPair p) {
+  int code = 0;
+  if (p.h - v.WindowLeft < 1e-7) code |= 1;
+  if (p.h - v.WindowRight > -1e-7) code |= 2;
+  if (p.v - v.WindowBottom < 1e-7) code |= 4;
+  if (p.v - v.WindowTop > -1e-7) code |= 8;
+  return code;
+}
+
+// Moves one end onto the window edges its outcode names, in the order left, right,
+// bottom, top, along the line of the unclipped segment.
+void ClipEnd(const PlotViewState& v, ViewPair& p, double dx, double dy) {
+  for (int bit : {1, 2, 4, 8}) {
+    if (!(OutCode(v, p) & bit)) continue;
+    if (bit <= 2) {
+      if (std::fabs(dx) <= 1e-7) continue;
+      const double edge = bit == 1 ? v.WindowLeft : v.WindowRight;
+      p.v += (edge - p.h) * dy / dx;
+      p.h = edge;
+    } else {
+      if (std::fabs(dy) <= 1e-7) continue;
+      const double edge = bit == 4 ? v.WindowBottom : v.WindowTop;
+      p.h += (edge - p.v) * dx / dy;
+      p.v = edge;
+    }
+  }
+}
+
+bool Finite(ViewPair p) {
+  return std::isfinite(p.h) && std::isfinite(p.v);
+}
+
+void SetPenOf(Canvas& canvas, const StyleLine& pen, int width) {
+  canvas.SetPen(CanvasPen{pen.colour, width, PenStyle::kSolid, PenMode::kCopy});
+}
+
+int RoundedWidth(double width) {
+  return RoundPixel(width);
+}
+
+PixelPoint TopLeft(PixelPoint a, PixelPoint b) {
+  return {std::min(a.x, b.x), std::min(a.y, b.y)};
+}
+PixelPoint BottomRight(PixelPoint a, PixelPoint b) {
+  return {std::max(a.x, b.x), std::max(a.y, b.y)};
+}
+
+constexpr CanvasBrush kHollow{true, kPlotWhite};
+
+}  // namespace
+
+std::optional<ClippedSegment> ClipSegment(const PlotViewState& v, ViewPair a, ViewPair b) {
+  // An end at infinity has no line to clip along.
+  if (!Finite(a) || !Finite(b)) return std::nullopt;
+  const int ca = OutCode(v, a);
+  const int cb = OutCode(v, b);
+  if (ca == 0 && cb == 0) return ClippedSegment{a, b};
+  if (ca & cb) return std::nullopt;
+  const double dx = b.h - a.h;
+  const double dy = b.v - a.v;
+  ClipEnd(v, a, dx, dy);
+  ClipEnd(v, b, dx, dy);
+  return ClippedSegment{a, b};
+}
+
+void DrawDot(Canvas& canvas, const PlotViewState& view, const StyleLine& pen, double x, double y,
+             double /*size: the dot is one pixel round whatever is asked*/) {
+  const ViewPair p = ToViewAxes(view, x, y);
+  if (!PointVisible(view, p)) return;
+  SetPenOf(canvas, pen, RoundedWidth(pen.width));
+  const ScreenPoint s = ToScreen(view, p);
+  constexpr double r = 1.0;
+  canvas.Ellipse(RoundPixels({s.x - r, s.y - r}), RoundPixels({s.x + r, s.y + r}));
+}
+
+void DrawCircle(Canvas& canvas, const PlotViewState& view, double x, double y, double diameter) {
+  const ViewPair p = ToViewAxes(view, x, y);
+  if (!PointVisible(view, p)) return;
+  const ScreenPoint s = ToScreen(view, p);
+  const double r = diameter / 2;
+  canvas.Ellipse(RoundPixels({s.x - r, s.y - r}), RoundPixels({s.x + r, s.y + r}));
+}
+
+void DrawSegment(Canvas& canvas, const PlotViewState& view, const StyleLine& pen, double x1,
+                 double y1, double x2, double y2) {
+  const auto clipped = ClipSegment(view, ToViewAxes(view, x1, y1), ToViewAxes(view, x2, y2));
+  if (!clipped) return;
+  SetPenOf(canvas, pen, pen.width < 1.0 ? 1 : RoundedWidth(pen.width));
+  const PixelPoint ends[2] = {RoundPixels(ToScreen(view, clipped->a)),
+                              RoundPixels(ToScreen(view, clipped->b))};
+  canvas.Polyline(ends);
+}
+
+void DrawBand(Canvas& canvas, PixelPoint c1, PixelPoint c2, PenMode mode) {
+  canvas.SetPen(CanvasPen{kBandGreen, 1, PenStyle::kDot, mode});
+  canvas.SetBrush(kHollow);
+  canvas.Rectangle(TopLeft(c1, c2), BottomRight(c1, c2));
+}
+
+void EraseBox(Canvas& canvas, PixelPoint c1, PixelPoint c2) {
+  canvas.SetPen(CanvasPen{kPlotWhite, 1, PenStyle::kSolid, PenMode::kCopy});
+  canvas.SetBrush(CanvasBrush{false, kPlotWhite});
+  canvas.Rectangle(TopLeft(c1, c2), BottomRight(c1, c2));
+}
+
+void DrawReadout(Canvas& canvas, std::string_view xText, std::string_view yText,
+                 std::string_view face) {
+  canvas.SetTextColour(kReadoutBlue);
+  CanvasFont font;
+  font.face = std::string(face);
+  font.height = kReadoutFontHeight;
+  canvas.SetFont(font);
+  canvas.SetBrush(CanvasBrush{false, kPlotWhite});
+  canvas.SetTextBackground(true, kPlotWhite);
+  canvas.Text({8, 3}, xText);
+  canvas.Text({8, 13}, yText);
+}
+
+void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& data,
+              const PlotStyle& style, int32_t pickedRow) {
+  const PointTable& table = data.Table;
+  const int32_t count =
+      std::min<int32_t>(table.PointCount, static_cast<int32_t>(table.Points.size()) - 1);
+  if (count < 1 || !ViewUsable(view)) return;
+  canvas.SetPen(CanvasPen{kPlotBlack, 1, PenStyle::kSolid, PenMode::kCopy});
+  // Every shape is outlined only; the first dot too, whatever brush the readout left.
+  canvas.SetBrush(kHollow);
+  canvas.SetTextBackground(false, kPlotWhite);
+
+  JwTextParams label;
+  label.width = 12.0;
+  label.height = 10.0;
+  label.spacing = 0.0;
+  label.angle = 0.0;
+  for (int32_t i = 1; i <= count; ++i) {
+    const SurveyPoint& p = table.Points[static_cast<size_t>(i)];
+    const bool picked = i == pickedRow;
+    const Colour mark = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlue : kPlotGreen);
+    const Colour text = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlack : kPlotGreen);
+    DrawDot(canvas, view, StyleLine{mark, 1.0}, p.X, p.Y, 1.0);
+    canvas.SetBrush(kHollow);
+    DrawCircle(canvas, view, p.X, p.Y, 6.0);
+    canvas.SetBrush(kHollow);
+    label.pen = StyleLine{text, 1.0};
+    label.startX = label.endX = p.X;
+    label.startY = label.endY = p.Y;
+    label.text = p.Name;
+    DrawJwText(canvas, view, style, label);
+    canvas.SetBrush(kHollow);
+  }
+
+  for (const SimaLine& l : data.Sima.SimaLines) {
+    DrawSegment(canvas, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
+                l.EndX, l.EndY);
+  }
+
+  for (const SimaText& t : data.Sima.SimaTexts) {
+    // The label's kind is 1..10 in every file this program reads; anything else would
+    // index past the table.
+    const size_t kind = std::clamp<size_t>(t.TextKind, 1, 10);
+    const double w = style.TextKindWidths[kind - 1];
+    JwTextParams sima;
+    sima.pen = StyleLine{kPlotGreen, 1.0};
+    sima.startX = sima.endX = t.X;
+    sima.startY = sima.endY = t.Y;
+    sima.text = t.Text;
+    // The kind's width is used as pixels as it stands.
+    sima.width = std::nearbyint(w);
+    sima.height = std::nearbyint(w / 2);
+    sima.spacing = 0.1;
+    sima.angle = std::nearbyint(t.Angle);
+    DrawJwText(canvas, view, style, sima);
+  }
+}
+
+}  // namespace kestrova

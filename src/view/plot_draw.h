@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "view/canvas.h"
+#include "view/plot_view.h"
+
+namespace kestrova {
+
+struct CoordinateData;
+struct JwwHeader;
+struct JwCadExtras;
+
+// Colours by state: unmarked points and SIMA labels, marked points, labels of marked
+// points, and the picked point.
+inline constexpr Colour kPlotGreen = 0x22CC22;
+inline constexpr Colour kPlotBlue = 0xEE2222;
+inline constexpr Colour kPlotBlack = 0x000000;
+inline constexpr Colour kPlotRed = 0x0000FF;
+inline constexpr Colour kPlotWhite = 0xFFFFFF;
+inline constexpr Colour kBandGreen = Rgb(0, 128, 0);
+inline constexpr Colour kReadoutBlue = Rgb(0, 0, 255);
+
+// Font faces (code page 932): the plot's labels and the face "^\" switches to.
+inline constexpr std::string_view kGothicFace =
+    "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";
+inline constexpr std::string_view kGothicFaceNoSpace =
+    "\x82\x6c\x82\x72\x83\x53\x83\x56\x83\x62\x83\x4e";
+
+// Jw_cad's side of the picture: the screen colours of pens 0..9 (0 is the background),
+// the character width of text kinds 1..10, and how texts are set off from the drawing.
+struct PlotStyle {
+  std::array<Colour, 10> ScreenColours{};
+  std::array<double, 10> TextKindWidths{};
+  uint32_t DrawOutLine = 0;       // 1: a halo round each character; 2: a background box
+  double OutLineExpansion = 0.0;  // margin of the background box
+};
+PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras);
+
+// The screen colour of a pen number; numbers outside the table draw in black.
+Colour ScreenColour(const PlotStyle& style, int pen);
+
+// The pen of a plot primitive: colour and width in pixels (lines are always solid).
+struct StyleLine {
+  Colour colour = 0;
+  double width = 1.0;
+};
+
+// True when the view-axes point lies strictly inside the window shrunk by 1e-7 on every
+// side; NaN is never visible.
+bool PointVisible(const PlotViewState& view, ViewPair p);
+
+struct ClippedSegment {
+  ViewPair a;
+  ViewPair b;
+};
+// The part of a view-axes segment inside the window; nullopt when it lies outside or an
+// end is not a finite number.
+std::optional<ClippedSegment> ClipSegment(const PlotViewState& view, ViewPair a, ViewPair b);
+
+// Primitives over survey coordinates (swapped into view axes when MathAxes is false).
+void DrawDot(Canvas& canvas, const PlotViewState& view, const StyleLine& pen, double x, double y,
+             double size);
+// Uses the canvas's current pen and brush.
+void DrawCircle(Canvas& canvas, const PlotViewState& view, double x, double y, double diameter);
+void DrawSegment(Canvas& canvas, const PlotViewState& view, const StyleLine& pen, double x1,
+                 double y1, double x2, double y2);
+
+// The rubber band (dotted green, hollow) and the erase rectangle, in pixels. The widget
+// draws the band over its cached picture in copy mode; XOR lets it be taken off again by
+// drawing it twice.
+void DrawBand(Canvas& canvas, PixelPoint c1, PixelPoint c2, PenMode mode = PenMode::kXor);
+void EraseBox(Canvas& canvas, PixelPoint c1, PixelPoint c2);
+
+// The coordinate readout in the plot's top-left corner: blue, 9 points, opaque.
+void DrawReadout(Canvas& canvas, std::string_view xText, std::string_view yText,
+                 std::string_view face = kGothicFace);
+// The pixel height of a 9-point font on a 96-dpi screen.
+inline constexpr double kReadoutFontHeight = 12.0;
+
+// Everything the plot shows: for each point a dot, a 6-pixel circle and its name in the
+// colour of its state, then the SIMA segments and the SIMA labels. Nothing without points
+// or with an unusable view.
+void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& data,
+              const PlotStyle& style, int32_t pickedRow);
+
+// Jw_cad's text conventions on the plot (codes, stretch, raised and overlaid characters).
+struct JwTextParams {
+  StyleLine pen;                                              // the base colour of the text
+  double startX = 0.0, startY = 0.0, endX = 0.0, endY = 0.0;  // survey coordinates
+  double width = 0.0;                                         // full-width cell, pixels
+  double height = 0.0;                                        // character height, pixels
+  double spacing = 0.0;  // added after a full-width cell, pixels
+  double angle = 0.0;    // degrees, counter-clockwise
+  double offsetX = 3.0, offsetY = 3.0;
+  int32_t styleCode = 3;   // 10000s digit: italic, bold, both
+  uint16_t textFlags = 0;  // vertical writing is never asked for
+  std::string_view fontName = kGothicFace;
+  std::string_view text;  // code page 932
+};
+// Draws the text when its start point is visible. Always returns true.
+bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& style,
+                const JwTextParams& params);
+
+}  // namespace kestrova

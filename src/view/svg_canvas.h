@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+
+#include "view/canvas.h"
+
+namespace kestrova {
+
+// Draws into an SVG document (UTF-8) of the given pixel size on a white ground: shapes as
+// SVG shapes, texts as <text> in a Japanese Gothic face, turned by the font's escapement.
+// The XOR pen mode has no SVG form and draws as copy; nothing the plot keeps uses it.
+class SvgCanvas : public Canvas {
+ public:
+  SvgCanvas(int width, int height);
+
+  void SetPen(const CanvasPen& pen) override { pen_ = pen; }
+  void SetBrush(const CanvasBrush& brush) override { brush_ = brush; }
+  void SetFont(const CanvasFont& font) override { font_ = font; }
+  void SetTextColour(Colour colour) override { textColour_ = colour; }
+  void SetTextBackground(bool opaque, Colour colour) override {
+    opaque_ = opaque;
+    background_ = colour;
+  }
+  void Ellipse(PixelPoint topLeft, PixelPoint bottomRight) override;
+  void Rectangle(PixelPoint topLeft, PixelPoint bottomRight) override;
+  void Polygon(std::span<const PixelPoint> points) override;
+  void Polyline(std::span<const PixelPoint> points) override;
+  void Text(PixelPoint p, std::string_view cp932) override;
+  void TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
+                Colour fillColour) override;
+  int TextWidth(std::string_view cp932) override;
+  int TextHeight(std::string_view cp932) override;
+
+  // The whole document so far, closed.
+  std::string Document() const;
+
+ private:
+  void AppendStroke(bool filled);
+  void AppendText(PixelPoint p, std::string_view cp932, const std::string& paint);
+
+  int width_;
+  int height_;
+  std::string body_;
+  CanvasPen pen_;
+  CanvasBrush brush_;
+  CanvasFont font_;
+  Colour textColour_ = 0;
+  bool opaque_ = false;
+  Colour background_ = 0xFFFFFF;
+};
+
+// "#rrggbb" of a Windows colour value.
+std::string SvgColour(Colour c);
+
+// Text for SVG character data and attribute values: UTF-8 with &, <, >, " and '
+// escaped; control characters XML cannot hold become U+FFFD.
+std::string XmlEscape(std::string_view utf8);
+
+}  // namespace kestrova

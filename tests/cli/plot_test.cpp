@@ -1,0 +1,116 @@
+// kestrova-cli plot, run as a user would.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "common/atomic_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = KESTROVA_CLI;
+const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+Result RunPlotCli(const std::string& args, bool withErrors = true) {
+  Result r;
+  FILE* pipe = ::popen((kCli + " " + args + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+    r.out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+size_t Count(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1))
+    ++n;
+  return n;
+}
+
+class PlotCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // One folder per test: ctest runs the tests at the same time.
+    dir_ = fs::temp_directory_path() /
+           ("kestrova-plot-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(PlotCli, DrawsTheExampleSiteFittedIntoTheBox) {
+  const std::string out = Path("site.svg");
+  const Result r =
+      RunPlotCli("plot " + kExamples + "site.sim -o " + out + " --jwcad-settings /dev/null");
+  ASSERT_EQ(r.status, 1) << r.out;  // not a registry export: named in the error
+  EXPECT_NE(r.out.find("/dev/null"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(out));
+
+  ASSERT_EQ(RunPlotCli("plot " + kExamples + "site.sim -o " + out).status, 0);
+  const std::string svg = kestrova::ReadFileBytes(out);
+  EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
+  EXPECT_NE(svg.find("width=\"800\" height=\"600\""), std::string::npos);
+  // Survey axes (a SIMA file): the extent (55, 84.448) with the 5-unit margin gives the
+  // scale 600 / 89.448; KBM-1 lands on (434.17, 249.97).
+  EXPECT_NE(svg.find("<ellipse cx=\"434\" cy=\"250\" rx=\"3\" ry=\"3\" stroke=\"#2222ee\""),
+            std::string::npos);
+  EXPECT_EQ(Count(svg, "<ellipse"), 22u);   // a dot and a circle for each of 11 points
+  EXPECT_EQ(Count(svg, "<polyline"), 13u);  // every SIMA segment
+  EXPECT_EQ(Count(svg, ">境</text>"), 6u);  // 境界1 .. 境界6, character by character
+  EXPECT_EQ(Count(svg, "fill=\"#22cc22\">番</text>"), 2u);  // the parcel labels, green
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+
+  // Standard output, another size.
+  const Result piped = RunPlotCli("plot " + kExamples + "site.sim -o - --size 400x300", false);
+  ASSERT_EQ(piped.status, 0);
+  EXPECT_NE(piped.out.find("width=\"400\" height=\"300\""), std::string::npos);
+  EXPECT_EQ(Count(piped.out, "<ellipse"), 22u);
+}
+
+TEST_F(PlotCli, TheSettingsChooseTheAxes) {
+  std::ofstream(Path("math.INI")) << "[Coordinate]\r\nFlg=0\r\n";
+  const std::string out = Path("math.svg");
+  ASSERT_EQ(
+      RunPlotCli("plot " + kExamples + "site.zhy -o " + out + " --settings " + Path("math.INI"))
+          .status,
+      0);
+  // X across: scale 800 / 89.448, KBM-1 at (466.70, 254.44).
+  EXPECT_NE(kestrova::ReadFileBytes(out).find("<ellipse cx=\"467\" cy=\"254\" rx=\"3\""),
+            std::string::npos);
+}
+
+TEST_F(PlotCli, RefusesWhatItCannotDo) {
+  for (const char* size : {"0x10", "10", "10x", "x10", "abc", "-5x5", "100001x10"}) {
+    const Result r =
+        RunPlotCli("plot " + kExamples + "site.sim -o " + Path("a.svg") + " --size " + size);
+    EXPECT_EQ(r.status, 2) << size;
+    EXPECT_NE(r.out.find("--size"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(RunPlotCli("plot " + kExamples + "missing.sim -o " + Path("a.svg")).status, 1);
+  const Result r = RunPlotCli("plot " + kExamples + "site.sim -o " + Path("no/such/folder/a.svg"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("no/such/folder"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(Path("a.svg")));
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// The plot widget on Qt's offscreen platform: wheel, click, right click, painting.
+
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+#include <cmath>
+
+#include "app/flows.h"
+#include "gui/painter_canvas.h"
+#include "gui/plot_widget.h"
+#include "view/plot_draw.h"
+
+namespace kestrova {
+
+class PlotWidgetTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // Two points 100 apart in X and 300 in Y with survey axes in a 400 x 300 box: the
+  // first lands on pixel (3.28, 215.57), the second on (396.72, 84.43).
+  void Load(Workspace& ws) {
+    for (auto [x, y] : {std::pair{1000.0, 2000.0}, std::pair{1100.0, 2300.0}}) {
+      SurveyPoint& p = AppendPoint(ws.Coords.Table);
+      p.X = x;
+      p.Y = y;
+      p.Name = "P";
+    }
+    ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+    ws.View.MathAxes = false;
+  }
+
+  static bool Near(const QImage& image, QPoint at, QColor colour) {
+    for (int dy = -3; dy <= 3; ++dy)
+      for (int dx = -3; dx <= 3; ++dx)
+        if (image.pixelColor(at + QPoint(dx, dy)) == colour) return true;
+    return false;
+  }
+
+ private slots:
+  void wheelKeepsTheWorldPointUnderTheCursor() {
+    Workspace ws;
+    Load(ws);
+    PlotWidget w(ws);
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.FitToData();
+    QCOMPARE(w.objectName(), QStringLiteral("PaintBox1"));
+    const double start = ws.View.ViewScale;
+    const ViewPair under = ToWorld(ws.View, 100, 150);
+    QSignalSpy grid(&w, &PlotWidget::GridEnabledChanged);
+    const QPointF global = w.mapToGlobal(QPointF(100, 150));
+    QWheelEvent up(QPointF(100, 150), global, QPoint(), QPoint(0, 120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QVERIFY(w.HandleWheel(&up));
+    QCOMPARE(ws.View.ViewScale, start * 1.12);
+    const ScreenPoint s = ToScreen(ws.View, under);
+    QVERIFY(std::fabs(s.x - 100) < 1e-9 && std::fabs(s.y - 150) < 1e-9);
+    // Half a notch waits for the other half.
+    QWheelEvent half(QPointF(100, 150), global, QPoint(), QPoint(0, -60), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QVERIFY(w.HandleWheel(&half));
+    QCOMPARE(ws.View.ViewScale, start * 1.12);
+    QVERIFY(w.HandleWheel(&half));
+    QCOMPARE(ws.View.ViewScale, start * 1.12 * 0.9);
+    // The grid is left as it was; a wheel outside the plot is not the plot's.
+    QCOMPARE(grid.count(), 0);
+    QVERIFY(ws.GridEditable);
+    QWheelEvent outside(QPointF(), w.mapToGlobal(QPointF(450, 150)), QPoint(), QPoint(0, 120),
+                        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QVERIFY(!w.HandleWheel(&outside));
+  }
+
+  void clickPicksThePointAndTheGridFollows() {
+    Workspace ws;
+    Load(ws);
+    PlotWidget w(ws);
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.FitToData();
+    QSignalSpy picks(&w, &PlotWidget::PickChanged);
+    // A grid whose top row is 48: the pick of row 2 scrolls it back to the first row.
+    w.SetGridMetricsProvider([] { return GridScrollMetrics{400, 20, 102, 48}; });
+    QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(396, 85));
+    QCOMPARE(picks.count(), 1);
+    QCOMPARE(picks.at(0).at(0).toInt(), 2);
+    QCOMPARE(picks.at(0).at(1).toInt(), 1);
+    QCOMPARE(ws.Grid.PickedRow, 2);
+    // The picked point is drawn red.
+    QImage shot = w.grab().toImage();
+    QVERIFY(Near(shot, QPoint(396, 84), ToQColor(kPlotRed)));
+    QVERIFY(!Near(shot, QPoint(3, 215), ToQColor(kPlotRed)));
+    QVERIFY(Near(shot, QPoint(3, 215), ToQColor(kPlotGreen)));
+    // Nowhere near a point: nothing picked, nothing to scroll.
+    QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(200, 150));
+    QCOMPARE(picks.count(), 2);
+    QCOMPARE(picks.at(1).at(0).toInt(), -1);
+    QCOMPARE(picks.at(1).at(1).toInt(), -1);
+    QCOMPARE(ws.Grid.PreviousPickedRow, 2);
+  }
+
+  void rightClickTogglesTheGrid() {
+    Workspace ws;
+    Load(ws);
+    PlotWidget w(ws);
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.FitToData();
+    QSignalSpy grid(&w, &PlotWidget::GridEnabledChanged);
+    QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(50, 50));
+    QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(50, 50));
+    QCOMPARE(grid.count(), 2);
+    QCOMPARE(grid.at(0).at(0).toBool(), false);
+    QCOMPARE(grid.at(1).at(0).toBool(), true);
+    QVERIFY(ws.GridEditable);
+
+    // With the grid disabled the keys reach the plot.
+    const double top = ws.View.WindowTop;
+    QKeyEvent upKey(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QVERIFY(w.HandleKey(&upKey));
+    QCOMPARE(ws.View.WindowTop, top + ws.View.PanStep);
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+    QVERIFY(!w.HandleKey(&other));
+  }
+
+  void aFitBeforeShowingUsesTheShownSize() {
+    Workspace ws;
+    Load(ws);
+    PlotWidget w(ws);
+    w.FitToData();
+    w.resize(400, 300);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(ws.View.ViewScale, 400.0 / 305);
+    QCOMPARE(ws.View.BoxWidth, 400.0);
+  }
+
+  void emptyTablePaintsWhiteAndIgnoresInput() {
+    Workspace ws;
+    PlotWidget w(ws);
+    w.resize(200, 100);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.FitToData();
+    QSignalSpy picks(&w, &PlotWidget::PickChanged);
+    QTest::mouseMove(&w, QPoint(20, 20));
+    QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(20, 20));
+    QCOMPARE(picks.count(), 0);
+    QKeyEvent upKey(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QVERIFY(!w.HandleKey(&upKey));
+    const QImage shot = w.grab().toImage();
+    QCOMPARE(shot.pixelColor(10, 10), QColor(Qt::white));
+    QCOMPARE(shot.pixelColor(199, 99), QColor(Qt::white));
+  }
+
+  void painterCanvasDrawsJapaneseTextAndUndoesXor() {
+    QCOMPARE(ResolveFontFace(kGothicFace), QStringLiteral("IPAGothic"));
+    QCOMPARE(ResolveFontFace(kGothicFaceNoSpace), QStringLiteral("IPAGothic"));
+    QCOMPARE(ResolveFontFace("\x82\x6c\x82\x72\x20\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e"),
+             QStringLiteral("IPAPGothic"));
+    QCOMPARE(QFontInfo(QFont(QStringLiteral("IPAGothic"))).family(), QStringLiteral("IPAGothic"));
+
+    QImage image(60, 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+      QPainter painter(&image);
+      PainterCanvas canvas(painter);
+      CanvasFont font;
+      font.face = std::string(kGothicFace);
+      font.height = 20;
+      canvas.SetFont(font);
+      canvas.SetTextColour(0);
+      canvas.Text({5, 5}, "\x8b\xab");  // 境
+      QVERIFY(canvas.TextWidth("\x8b\xab") >= 18 && canvas.TextWidth("\x8b\xab") <= 22);
+    }
+    int dark = 0;
+    for (int y = 5; y < 25; ++y)
+      for (int x = 5; x < 25; ++x)
+        dark += image.pixelColor(x, y).lightness() < 128;
+    QVERIFY2(dark > 40, "the glyph was drawn");
+
+    const QImage before = image.copy();
+    {
+      QPainter painter(&image);
+      PainterCanvas canvas(painter);
+      DrawBand(canvas, {2, 2}, {50, 30});
+      QVERIFY(image != before);
+      DrawBand(canvas, {2, 2}, {50, 30});
+    }
+    QCOMPARE(image, before);
+  }
+
+  // Sprites must give exactly the pixels QPainter gives when it draws each shape itself
+  // (a clip region keeps the canvas from using sprites).
+  void spritesMatchDirectDrawing() {
+    const auto draw = [](bool direct) {
+      QImage image(120, 60, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      if (direct) painter.setClipRect(image.rect());
+      PainterCanvasCache cache;
+      for (int round = 0; round < 2; ++round) {  // the second time from the cache
+        PainterCanvas canvas(painter, &cache);
+        canvas.SetPen({kPlotBlue, 1, PenStyle::kSolid, PenMode::kCopy});
+        canvas.SetBrush({true, 0xFFFFFF});
+        canvas.Ellipse({10, 10}, {12, 12});
+        canvas.Ellipse({20, 8}, {26, 14});
+        canvas.SetBrush({false, kPlotGreen});
+        canvas.Ellipse({30, 8}, {36, 14});
+        canvas.Ellipse({-2, 50}, {4, 56});  // partly outside
+        CanvasFont font;
+        font.face = std::string(kGothicFace);
+        font.height = 10;
+        font.width = 6;
+        canvas.SetFont(font);
+        canvas.SetTextColour(kPlotRed);
+        canvas.Text({40 + 30 * round, 20}, "P1");
+        canvas.Text({40 + 30 * round, 35}, "\x8b\xab");
+        canvas.Text({115, 45}, "W");
+      }
+      painter.end();
+      return image;
+    };
+    QCOMPARE(draw(false), draw(true));
+  }
+};
+
+}  // namespace kestrova
+
+QTEST_MAIN(kestrova::PlotWidgetTest)
+#include "plot_widget_test.moc"

@@ -1,0 +1,78 @@
+// The SVG canvas writes exactly these elements (a byte-exact document).
+
+#include <gtest/gtest.h>
+
+#include "view/plot_draw.h"
+#include "view/svg_canvas.h"
+
+namespace kestrova {
+namespace {
+
+TEST(SvgCanvas, WritesShapesAndEscapedJapaneseText) {
+  SvgCanvas c(40, 30);
+  c.SetPen({0x0000FF, 1, PenStyle::kDot, PenMode::kXor});
+  c.SetBrush({true, 0});
+  c.Rectangle({30, 20}, {10, 5});
+  c.SetPen({0x22CC22, 2, PenStyle::kSolid, PenMode::kCopy});
+  c.SetBrush({false, 0xEE2222});
+  c.Ellipse({1, 2}, {7, 8});
+  const PixelPoint line[3] = {{0, 0}, {5, 5}, {9, 1}};
+  c.Polyline(line);
+  CanvasFont f;
+  f.face = std::string(kGothicFace);
+  f.height = 10;
+  c.SetFont(f);
+  c.SetTextColour(0x000000);
+  c.Text({3, 4}, "a<&>\"'\x01\x8b\xab");  // a control character and 境
+  f.width = 6;
+  f.escapement = 300;
+  f.bold = true;
+  c.SetFont(f);
+  c.SetTextBackground(true, 0xFFFFFF);
+  c.Text({5, 6}, "X");
+  c.SetTextBackground(false, 0xFFFFFF);
+  f = CanvasFont{};
+  f.face = "Other";
+  f.height = 12;
+  f.underline = true;
+  f.strikeOut = true;
+  c.SetFont(f);
+  c.TextHalo({1, 1}, "h", 0xFFFFFF, 3, 0x0000FF);
+  EXPECT_EQ(c.TextWidth("ab\x8b\xab"), 24);
+  EXPECT_EQ(c.TextHeight("h"), 12);
+
+  const std::string gothic = "font-family=\"IPAGothic, 'ＭＳ ゴシック', monospace\"";
+  const std::string other = "font-family=\"'Other', IPAGothic, monospace\"";
+  EXPECT_EQ(
+      c.Document(),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"40\" "
+      "height=\"30\" viewBox=\"0 0 40 30\" shape-rendering=\"crispEdges\">\n"
+      "<rect x=\"0\" y=\"0\" width=\"40\" height=\"30\" fill=\"#ffffff\"/>\n"
+      "<rect x=\"10\" y=\"5\" width=\"20\" height=\"15\" stroke=\"#ff0000\" "
+      "stroke-width=\"1\" stroke-dasharray=\"1 1\" fill=\"none\"/>\n"
+      "<ellipse cx=\"4\" cy=\"5\" rx=\"3\" ry=\"3\" stroke=\"#22cc22\" stroke-width=\"2\" "
+      "fill=\"#2222ee\"/>\n"
+      "<polyline points=\"0,0 5,5 9,1\" stroke=\"#22cc22\" stroke-width=\"2\" "
+      "fill=\"none\"/>\n"
+      "<text xml:space=\"preserve\" x=\"3\" y=\"12.8\" " +
+          gothic +
+          " font-size=\"10\" fill=\"#000000\">a&lt;&amp;&gt;&quot;&apos;\xEF\xBF\xBD境</text>\n"
+          "<g transform=\"translate(5 6) rotate(-30) scale(1.2 1)\"><rect x=\"0\" y=\"0\" "
+          "width=\"5\" height=\"10\" fill=\"#ffffff\"/><text xml:space=\"preserve\" x=\"0\" "
+          "y=\"8.8\" " +
+          gothic +
+          " font-size=\"10\" font-weight=\"bold\" fill=\"#000000\">X</text></g>\n"
+          "<text xml:space=\"preserve\" x=\"1\" y=\"11.56\" " +
+          other +
+          " font-size=\"12\" text-decoration=\"underline line-through\" fill=\"#ffffff\" "
+          "stroke=\"#ffffff\" stroke-linejoin=\"round\" stroke-width=\"3\">h</text>\n"
+          "<text xml:space=\"preserve\" x=\"1\" y=\"11.56\" " +
+          other +
+          " font-size=\"12\" text-decoration=\"underline line-through\" "
+          "fill=\"#ff0000\">h</text>\n"
+          "</svg>\n");
+}
+
+}  // namespace
+}  // namespace kestrova
