@@ -1,17 +1,17 @@
 #include "gui/printing.h"
 
-#include <unistd.h>
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QHeaderView>
-#include <QPainterPath>
+#include <QImage>
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTableView>
 #include <QTextStream>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,148 +23,37 @@
 #include "coords/cell_grid.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
+#include "gui/painter_canvas.h"
 
 namespace kestrova {
 
 namespace {
 
-QString Cp932ToQString(std::string_view cp932) {
-  const std::string utf8 = Cp932ToUtf8(cp932);
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 QString Utf8ToQString(const std::string& utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-QColor ToQColor(Colour c) {
-  return QColor(static_cast<int>(RedOf(c)), static_cast<int>(GreenOf(c)),
-                static_cast<int>(BlueOf(c)));
-}
-
-// The page canvas: draws the layout's rules and texts with a QPainter on the printer.
-class PagePainterCanvas : public Canvas {
+// Text extents exactly as the page canvas will measure them, known before the job
+// starts: the same canvas over a scrap image. Its fonts are sized in pixels, so the
+// extents do not depend on the device the page is drawn on.
+class PageTextMetrics : public TextMetrics {
  public:
-  explicit PagePainterCanvas(QPainter& painter) : painter_(painter) {}
-
-  void SetPen(const CanvasPen& pen) override {
-    QPen p(ToQColor(pen.colour));
-    p.setWidth(pen.width);
-    p.setStyle(pen.style == PenStyle::kDot ? Qt::DotLine : Qt::SolidLine);
-    p.setCapStyle(Qt::SquareCap);
-    painter_.setPen(p);
-    painter_.setCompositionMode(pen.mode == PenMode::kXor ? QPainter::RasterOp_SourceXorDestination
-                                                          : QPainter::CompositionMode_SourceOver);
-  }
-  void SetBrush(const CanvasBrush& brush) override {
-    painter_.setBrush(brush.hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush.colour)));
-  }
-  void SetFont(const CanvasFont& font) override {
-    font_ = PrintFontToQt(font);
-    escapement_ = font.escapement;
-    painter_.setFont(font_);
-  }
-  void SetTextColour(Colour colour) override { textColour_ = ToQColor(colour); }
-  void SetTextBackground(bool opaque, Colour colour) override {
-    opaque_ = opaque;
-    background_ = ToQColor(colour);
-  }
-  void Ellipse(PixelPoint a, PixelPoint b) override { painter_.drawEllipse(Rect(a, b)); }
-  void Rectangle(PixelPoint a, PixelPoint b) override { painter_.drawRect(Rect(a, b)); }
-  void Polygon(std::span<const PixelPoint> points) override {
-    painter_.drawPolygon(ToPolygon(points));
-  }
-  void Polyline(std::span<const PixelPoint> points) override {
-    painter_.drawPolyline(ToPolygon(points));
-  }
-  void Text(PixelPoint p, std::string_view cp932) override {
-    const QString text = Cp932ToQString(cp932);
-    const QFontMetrics fm(font_, painter_.device());
-    painter_.save();
-    Turn(p);
-    if (opaque_)
-      painter_.fillRect(QRect(0, 0, fm.horizontalAdvance(text), fm.height()), background_);
-    painter_.setPen(textColour_);
-    painter_.drawText(0, fm.ascent(), text);
-    painter_.restore();
-  }
-  void TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
-                Colour fillColour) override {
-    const QFontMetrics fm(font_, painter_.device());
-    QPainterPath path;
-    path.addText(0, fm.ascent(), font_, Cp932ToQString(cp932));
-    painter_.save();
-    Turn(p);
-    painter_.strokePath(path, QPen(ToQColor(haloColour), haloWidth));
-    painter_.fillPath(path, ToQColor(fillColour));
-    painter_.restore();
-  }
-  int TextWidth(std::string_view cp932) override {
-    return qRound(QFontMetricsF(font_, painter_.device()).horizontalAdvance(Cp932ToQString(cp932)));
-  }
-  int TextHeight(std::string_view) override {
-    return QFontMetrics(font_, painter_.device()).height();
-  }
+  void SetFont(const CanvasFont& font) override { canvas_.SetFont(font); }
+  int TextWidth(std::string_view cp932) override { return canvas_.TextWidth(cp932); }
+  int TextHeight(std::string_view cp932) override { return canvas_.TextHeight(cp932); }
 
  private:
-  static QRect Rect(PixelPoint a, PixelPoint b) {
-    return QRect(QPoint(a.x, a.y), QPoint(b.x, b.y));
-  }
-  static QPolygon ToPolygon(std::span<const PixelPoint> points) {
-    QPolygon polygon;
-    polygon.reserve(static_cast<qsizetype>(points.size()));
-    for (const PixelPoint& p : points)
-      polygon << QPoint(p.x, p.y);
-    return polygon;
-  }
-  void Turn(PixelPoint p) {
-    painter_.translate(p.x, p.y);
-    if (escapement_ != 0) painter_.rotate(-escapement_ / 10.0);
-  }
-
-  QPainter& painter_;
-  QFont font_;
-  int escapement_ = 0;
-  QColor textColour_{Qt::black};
-  QColor background_{Qt::white};
-  bool opaque_ = false;
+  QImage scrap_{1, 1, QImage::Format_ARGB32_Premultiplied};
+  QPainter painter_{&scrap_};
+  PainterCanvas canvas_{painter_};
 };
 
 }  // namespace
 
-// --- Fonts and metrics -------------------------------------------------------------
-
-QFont PrintFontToQt(const CanvasFont& font) {
-  QFont f;
-  f.setFamilies({Cp932ToQString(font.face), QStringLiteral("IPAGothic"),
-                 QStringLiteral("TakaoGothic"), QStringLiteral("VL Gothic"),
-                 QStringLiteral("Noto Sans Mono CJK JP")});
-  f.setPixelSize(std::max(1, static_cast<int>(font.height)));
-  f.setBold(font.bold);
-  f.setItalic(font.italic);
-  f.setUnderline(font.underline);
-  f.setStrikeOut(font.strikeOut);
-  return f;
-}
-
-void DeviceTextMetrics::SetFont(const CanvasFont& font) {
-  font_ = PrintFontToQt(font);
-}
-
-// The whole text's advance rounded once, so long texts do not gather a rounding error
-// per character.
-int DeviceTextMetrics::TextWidth(std::string_view cp932) {
-  return qRound(QFontMetricsF(font_, &device_).horizontalAdvance(Cp932ToQString(cp932)));
-}
-
-int DeviceTextMetrics::TextHeight(std::string_view) {
-  return QFontMetrics(font_, &device_).height();
-}
-
 // --- Paged devices and printers as print targets -----------------------------------
 
 PagedDeviceTarget::PagedDeviceTarget(QPagedPaintDevice& device, QString name)
-    : device_(device), name_(std::move(name)), metrics_(device) {}
+    : device_(device), name_(std::move(name)), metrics_(std::make_unique<PageTextMetrics>()) {}
 
 // A target that goes away in the middle of a job (an exception on its way out) still
 // gives the device back.
@@ -183,8 +72,7 @@ void PagedDeviceTarget::BeginDocument() {
     throw Error("cannot start printing on " + DeviceName().toStdString() +
                 "; check that the printer is ready or the file can be written");
   }
-  painter_.setRenderHint(QPainter::Antialiasing, false);
-  canvas_ = std::make_unique<PagePainterCanvas>(painter_);
+  canvas_ = std::make_unique<PainterCanvas>(painter_);
 }
 
 Canvas& PagedDeviceTarget::PageCanvas() {

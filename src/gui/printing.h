@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFont>
 #include <QPainter>
 #include <QStringList>
 #include <memory>
@@ -8,30 +7,12 @@
 #include "app/print_command.h"
 #include "view/print_layout.h"
 
-class QPaintDevice;
 class QPagedPaintDevice;
 class QPrinter;
 class QTableView;
 class QWidget;
 
 namespace kestrova {
-
-// The Qt font for a canvas font: the Windows Gothic faces fall back to the installed
-// Japanese Gothic fonts, sized in pixels of the device it is used on.
-QFont PrintFontToQt(const CanvasFont& font);
-
-// Text extents on a paint device (a printer before its job starts, a PDF writer).
-class DeviceTextMetrics : public TextMetrics {
- public:
-  explicit DeviceTextMetrics(QPaintDevice& device) : device_(device) {}
-  void SetFont(const CanvasFont& font) override;
-  int TextWidth(std::string_view cp932) override;
-  int TextHeight(std::string_view cp932) override;
-
- private:
-  QPaintDevice& device_;
-  QFont font_;
-};
 
 // Prints on any paged paint device: pages in the device's pixels, the page canvas a
 // painter that every way out of the job releases.
@@ -44,7 +25,7 @@ class PagedDeviceTarget : public PrintTarget {
 
   bool ChoosePrinter() override { return true; }
   PageGeometry Page() override;
-  TextMetrics& Metrics() override { return metrics_; }
+  TextMetrics& Metrics() override { return *metrics_; }
   void BeginDocument() override;
   Canvas& PageCanvas() override;
   void NewPage() override;
@@ -62,7 +43,7 @@ class PagedDeviceTarget : public PrintTarget {
  private:
   QPagedPaintDevice& device_;
   QString name_;
-  DeviceTextMetrics metrics_;
+  std::unique_ptr<TextMetrics> metrics_;
   QPainter painter_;
   std::unique_ptr<Canvas> canvas_;
 };
