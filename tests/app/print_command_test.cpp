@@ -104,7 +104,7 @@ class FakeTarget : public PrintTarget {
   // 254 dpi on a 1000 x 600 sheet: three rows and three column groups per band.
   PageGeometry page{1000, 600, 254, 254};
   FixedMetrics metrics;
-  CallLog canvas;
+  RecordingCanvas canvas;
 
  private:
   void Step(const std::string& step) {
@@ -127,8 +127,8 @@ struct PrintCommandTest : ::testing::Test {
   void Run() { PrintCoordinateListCommand(ctx, target, screen); }
   size_t PagesDrawn() const {
     size_t n = 0;
-    for (const std::string& c : target.canvas.calls)
-      n += c.starts_with("font ");
+    for (const CanvasCall& c : target.canvas.calls)
+      n += c.kind == CanvasCall::Kind::kSetFont;
     return n;
   }
 
@@ -195,7 +195,7 @@ TEST_F(PrintCommandTest, PrintsEverySheetOnceAndEndsTheJob) {
   // After OK twice an empty table prints its empty ruled grid: header and ten rows.
   ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
   events.clear();
-  target.canvas.calls.clear();
+  target.canvas.Clear();
   target.newPages = 0;
   Run();
   EXPECT_EQ(prompts.shown.size(), 3u);
@@ -221,7 +221,7 @@ TEST_F(PrintCommandTest, FailuresAbortTheJobRestoreTheCursorAndAreShown) {
   };
   for (const auto& c : cases) {
     events.clear();
-    target.canvas.calls.clear();
+    target.canvas.Clear();
     target.newPages = 0;
     target.failAt = c.at;
     target.failure = c.failure;

@@ -254,28 +254,38 @@ TEST(PrintLayout, DrawingAPageOnTheCanvas) {
   screen.DpiX = screen.DpiY = 127;
   const PrintLayout layout = LayoutCoordinateList(grid, screen, {1000, 600, 254, 254}, metrics);
   const PrintPage& p = layout.Pages.back();  // header, row 7, empty row; columns 0 and 7
-  CallLog canvas;
+  RecordingCanvas canvas;
   DrawPrintPage(p, canvas);
-  ASSERT_GE(canvas.calls.size(), 4u);
-  EXPECT_EQ(canvas.calls[0], "font " + Cp932ToUtf8(kPrintFontFace) + " 24");
-  EXPECT_EQ(canvas.calls[1], "colour 0");
-  EXPECT_EQ(canvas.calls[2], "background transparent");
-  // Texts: the two headers, "*7 " and the remarks of row 7; the empty row draws none.
-  const std::vector<std::string> texts = {"text 210,258   No. ", "text 225,294 *7 ",
-                                          "text 330,258 備　考", "text 295,294 remark 7"};
-  EXPECT_EQ(std::vector<std::string>(canvas.calls.begin() + 3, canvas.calls.begin() + 7), texts);
-  // Thin rules first, then thick ones after each column's slot rules; pens change only
-  // when the width does.
-  EXPECT_EQ(canvas.calls[7], "pen 0 1");
-  EXPECT_EQ(canvas.calls[8], "line 200,250 280,250");
-  size_t lines = 0;
-  size_t pens = 0;
-  for (const std::string& c : canvas.calls) {
-    lines += c.starts_with("line ");
-    pens += c.starts_with("pen ");
+  // Texts in black on no background: the two headers, "*7 " and the remarks of row 7;
+  // the empty row draws none.
+  const std::vector<CanvasCall> texts = canvas.Drawings(CanvasCall::Kind::kText);
+  const std::vector<std::pair<PixelPoint, std::string>> expected = {{{210, 258}, "  No. "},
+                                                                    {{225, 294}, "*7 "},
+                                                                    {{330, 258}, "備　考"},
+                                                                    {{295, 294}, "remark 7"}};
+  ASSERT_EQ(texts.size(), expected.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(texts[i].points, std::vector<PixelPoint>{expected[i].first}) << i;
+    EXPECT_EQ(Cp932ToUtf8(texts[i].text), expected[i].second) << i;
+    EXPECT_EQ(texts[i].state.font.face, kPrintFontFace);
+    EXPECT_EQ(texts[i].state.font.height, 24.0);
+    EXPECT_EQ(texts[i].state.textColour, 0u);
+    EXPECT_FALSE(texts[i].state.opaqueText);
   }
-  EXPECT_EQ(lines, p.Rules.size());
-  // 1 (slots) 5 (number column borders) 1 (slots of 7) 5 (frame and right border).
+  // Every rule once, in order, in black with its own pen width; the pen changes only
+  // when the width does: thin slots, thick number column borders, thin slots of column
+  // 7, its thick frame and right border.
+  const std::vector<CanvasCall> lines = canvas.Drawings(CanvasCall::Kind::kPolyline);
+  ASSERT_EQ(lines.size(), p.Rules.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].points, (std::vector<PixelPoint>{p.Rules[i].From, p.Rules[i].To})) << i;
+    EXPECT_EQ(lines[i].state.pen.width, p.Rules[i].PenWidth) << i;
+    EXPECT_EQ(lines[i].state.pen.colour, 0u);
+  }
+  EXPECT_EQ(lines.front().points, (std::vector<PixelPoint>{{200, 250}, {280, 250}}));
+  size_t pens = 0;
+  for (const CanvasCall& c : canvas.calls)
+    pens += c.kind == CanvasCall::Kind::kSetPen;
   EXPECT_EQ(pens, 4u);
 }
 
