@@ -10,6 +10,7 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
@@ -72,8 +73,8 @@ int RunInfo(const std::vector<std::string>& files, std::ostream& out) {
 int RunExport(const std::vector<std::string>& files, const std::string& output,
               const std::string& format, std::ostream& err) {
   CheckOutput(output, files);
-  std::optional<CoordinateFormat> f =
-      format.empty() ? CoordinateFormatFromPath(output) : CoordinateFormatFromName(format);
+  std::optional<CoordinateFormat> f = format.empty() ? CoordinateFormatFromPath(Utf8Path(output))
+                                                     : CoordinateFormatFromName(format);
   if (!f) {
     throw UsageError("cannot tell the format from the name " + output +
                      "; give --format zhy, csv, sima or apa");
@@ -93,10 +94,11 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
   Workspace ws;
   if (!o.settingsFile.empty()) {
     std::error_code ec;
-    if (!std::filesystem::exists(o.settingsFile, ec)) {
+    if (!std::filesystem::exists(Utf8Path(o.settingsFile), ec)) {
       throw Error(o.settingsFile + ": no such settings file");
     }
-    ws.Settings = ReadSettingsFile(o.settingsFile, std::filesystem::current_path().string());
+    ws.Settings =
+        ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
   }
   ws.JwwVersion = o.jwwVersion;
   ws.Coords = LoadFiles(o.files);
@@ -107,7 +109,8 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
 
 std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
   if (!o.jwcadSettings.empty()) {
-    return std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
+    return std::make_unique<JwCadSettingsMap>(
+        JwCadSettingsMap::FromRegFile(Utf8Path(o.jwcadSettings)));
   }
   return DefaultJwCadSettingsSource();
 }
@@ -141,13 +144,20 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
 }
 
 int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
-  if (o.output.empty() && ::isatty(STDOUT_FILENO)) {
+  const auto clipboard = o.output.empty() ? SystemClipboardSink() : nullptr;
+  if (o.output.empty() && !clipboard && ::isatty(STDOUT_FILENO)) {
     throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
   }
   if (!o.output.empty()) CheckOutput(o.output, Inputs(o));
   Workspace ws = PrepareWorkspace(o);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
+  if (clipboard) {
+    TransferToJwCad(ws, o.baseRow, *clipboard);
+    err << "kestrova-cli: put the drawing of " << ws.Drawing.EntityListCount
+        << " entities on the clipboard\n";
+    return 0;
+  }
   if (o.output.empty() || o.output == kStandardStream) {
     BufferSink sink;
     TransferToJwCad(ws, o.baseRow, sink);
@@ -155,7 +165,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     out.flush();
     return 0;
   }
-  FileClipboardSink sink(o.output);
+  FileClipboardSink sink(Utf8Path(o.output));
   TransferToJwCad(ws, o.baseRow, sink);
   err << "kestrova-cli: wrote the clipboard drawing of " << ws.Drawing.EntityListCount
       << " entities to " << o.output << "\n";
