@@ -11,8 +11,6 @@
 #include <QTableView>
 #include <QTextStream>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -170,6 +168,7 @@ void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
 namespace {
 
 constexpr int kPdfResolution = 600;  // a common office laser printer
+constexpr int kStandardOutput = 1;
 
 const char kPrintPdfUsage[] =
     "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...\n"
@@ -284,7 +283,7 @@ int RunPrintPdf(const QStringList& args) {
     }
     const std::unique_ptr<AtomicFileWriter> out =
         parsed.output == QStringLiteral("-")
-            ? AtomicFileWriter::ForDescriptor(STDOUT_FILENO, "standard output")
+            ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
             : std::make_unique<AtomicFileWriter>(ToPath(parsed.output));
     out->Write(buffer.data().constData(), static_cast<size_t>(buffer.data().size()));
     out->Commit();
