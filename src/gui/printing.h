@@ -79,10 +79,10 @@ void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid);
 
 // kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...: loads the files (the first
-// replaces, the rest append), prints the grid as the program would show it to a PDF
-// in portrait at 600 dpi and writes it atomically ("-": to standard output). args are the program's
-// arguments without the program name, "--print-pdf" first. Messages go to standard error. Returns 0
-// on success, 1 on a reported error, 2 on a usage error.
+// replaces, the rest append), prints the grid as the program would show it to a PDF in
+// portrait at 600 dpi and writes it atomically ("-": to standard output). args are the
+// program's arguments without the program name, "--print-pdf" first. Messages go to
+// standard error. Returns 0 on success, 1 on a reported error, 2 on a usage error.
 int RunPrintPdf(const QStringList& args);
 
 }  // namespace kestrova
