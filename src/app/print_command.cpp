@@ -1,0 +1,86 @@
+#include "app/print_command.h"
+
+#include <exception>
+#include <string>
+
+#include "common/error.h"
+
+namespace kestrova {
+
+const char kNoPointsToPrintMessage[] = "座標データがありません。";
+const char kPrintQuestion[] = "座標データを印刷しますか？　";
+
+namespace {
+
+// Ends the job on the normal path and aborts it on every other, so a failing page never
+// leaves a half-open job or a painter holding the printer.
+class DocumentGuard {
+ public:
+  explicit DocumentGuard(PrintTarget& target) : target_(target) {
+    try {
+      target_.BeginDocument();
+    } catch (...) {
+      target_.AbortDocument();  // a job that half started must not stay open
+      throw;
+    }
+  }
+  ~DocumentGuard() {
+    if (!ended_) target_.AbortDocument();
+  }
+  DocumentGuard(const DocumentGuard&) = delete;
+  DocumentGuard& operator=(const DocumentGuard&) = delete;
+
+  void End() {
+    target_.EndDocument();
+    ended_ = true;
+  }
+
+ private:
+  PrintTarget& target_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target) {
+  const PrintLayout layout = LayoutCoordinateList(grid, screen, target.Page(), target.Metrics());
+  DocumentGuard job(target);
+  for (size_t i = 0; i < layout.Pages.size(); ++i) {
+    if (i > 0) target.NewPage();
+    DrawPrintPage(layout.Pages[i], target.PageCanvas());
+  }
+  job.End();
+  return static_cast<int>(layout.Pages.size());
+}
+
+void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
+                                const GridGeometry& screen) {
+  Prompts& prompts = ctx.prompts;
+  const auto showError = [&prompts](const std::string& text) {
+    try {
+      prompts.Message(Prompts::Kind::kError, Prompts::Buttons::kOk, text);
+    } catch (...) {
+    }
+  };
+  try {
+    // An empty table may still be printed as the empty ruled grid.
+    if (ctx.ws.Coords.Table.PointCount < 1 &&
+        prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,
+                        kNoPointsToPrintMessage) == Prompts::Answer::kCancel) {
+      return;
+    }
+    if (prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,
+                        kPrintQuestion) == Prompts::Answer::kCancel) {
+      return;
+    }
+    if (!target.ChoosePrinter()) return;
+    const auto busy = prompts.Busy();
+    PrintCoordinateList(ctx.ws.Grid, screen, target);
+  } catch (const std::exception& e) {
+    showError(e.what());
+  } catch (...) {
+    showError("予期しないエラーで処理を中止しました。");
+  }
+}
+
+}  // namespace kestrova

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/commands.h"
+#include "coords/cell_grid.h"
+#include "view/canvas.h"
+#include "view/print_layout.h"
+
+namespace kestrova {
+
+// The printer as the print command needs it: the desktop program drives a real printer
+// or a PDF file, tests a recording fake. Failures throw kestrova::Error.
+class PrintTarget {
+ public:
+  virtual ~PrintTarget() = default;
+
+  // Lets the user pick the printer (or a PDF file) for this job; false: cancelled.
+  virtual bool ChoosePrinter() = 0;
+  // The page in portrait, in device pixels, with the device's resolution.
+  virtual PageGeometry Page() = 0;
+  // Text extents on this device, usable before the document begins.
+  virtual TextMetrics& Metrics() = 0;
+
+  virtual void BeginDocument() = 0;
+  // Where the current page is drawn; valid between BeginDocument and the end.
+  virtual Canvas& PageCanvas() = 0;
+  virtual void NewPage() = 0;
+  // Finishes the job and releases the page canvas.
+  virtual void EndDocument() = 0;
+  // Throws the job away and releases the page canvas; safe to call in any state.
+  virtual void AbortDocument() noexcept = 0;
+};
+
+// "座標データがありません。" and "座標データを印刷しますか？　" in UTF-8.
+extern const char kNoPointsToPrintMessage[];
+extern const char kPrintQuestion[];
+
+// Prints the grid as displayed: lays every page out first, so a page that cannot hold
+// the table prints nothing, then sends the pages. Whatever fails, the job is ended or
+// aborted before the error leaves. Returns the number of pages printed.
+int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target);
+
+// The print command: asks, lets the user choose the printer, prints under the busy
+// cursor; errors are shown, never thrown.
+void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
+                                const GridGeometry& screen = GridGeometry{});
+
+}  // namespace kestrova

@@ -1,0 +1,302 @@
+#include "gui/printing.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QImage>
+#include <QPdfWriter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTableView>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/sjis.h"
+#include "coords/cell_grid.h"
+#include "coords/coordinate_file.h"
+#include "coords/point_table.h"
+#include "gui/painter_canvas.h"
+
+namespace kestrova {
+
+namespace {
+
+QString Utf8ToQString(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// Text extents exactly as the page canvas will measure them, known before the job
+// starts: the same canvas over a scrap image. Its fonts are sized in pixels, so the
+// extents do not depend on the device the page is drawn on.
+class PageTextMetrics : public TextMetrics {
+ public:
+  void SetFont(const CanvasFont& font) override { canvas_.SetFont(font); }
+  int TextWidth(std::string_view cp932) override { return canvas_.TextWidth(cp932); }
+  int TextHeight(std::string_view cp932) override { return canvas_.TextHeight(cp932); }
+
+ private:
+  QImage scrap_{1, 1, QImage::Format_ARGB32_Premultiplied};
+  QPainter painter_{&scrap_};
+  PainterCanvas canvas_{painter_};
+};
+
+}  // namespace
+
+// --- Paged devices and printers as print targets -----------------------------------
+
+PagedDeviceTarget::PagedDeviceTarget(QPagedPaintDevice& device, QString name)
+    : device_(device), name_(std::move(name)), metrics_(std::make_unique<PageTextMetrics>()) {}
+
+// A target that goes away in the middle of a job (an exception on its way out) still
+// gives the device back.
+PagedDeviceTarget::~PagedDeviceTarget() {
+  canvas_.reset();
+  if (painter_.isActive()) painter_.end();
+}
+
+PageGeometry PagedDeviceTarget::Page() {
+  return {device_.width(), device_.height(), static_cast<double>(device_.logicalDpiX()),
+          static_cast<double>(device_.logicalDpiY())};
+}
+
+void PagedDeviceTarget::BeginDocument() {
+  if (!painter_.begin(&device_)) {
+    throw Error("cannot start printing on " + DeviceName().toStdString() +
+                "; check that the printer is ready or the file can be written");
+  }
+  canvas_ = std::make_unique<PainterCanvas>(painter_);
+}
+
+Canvas& PagedDeviceTarget::PageCanvas() {
+  if (!canvas_) throw Error("printing has not started");
+  return *canvas_;
+}
+
+void PagedDeviceTarget::NewPage() {
+  if (!device_.newPage()) {
+    throw Error("the printer " + DeviceName().toStdString() + " did not accept a further page");
+  }
+}
+
+void PagedDeviceTarget::EndDocument() {
+  canvas_.reset();
+  const bool ended = painter_.end();
+  if (!ended || DeviceFailed()) {
+    throw Error("printing on " + DeviceName().toStdString() + " failed; the job was not completed");
+  }
+}
+
+void PagedDeviceTarget::AbortDocument() noexcept {
+  canvas_.reset();
+  if (painter_.isActive()) {
+    DiscardJob();
+    painter_.end();
+  }
+}
+
+PrinterTarget::PrinterTarget(QPrinter& printer, QWidget* dialogParent)
+    : PagedDeviceTarget(printer, QString()), printer_(printer), dialogParent_(dialogParent) {}
+
+PrinterTarget::~PrinterTarget() {
+  AbortDocument();  // while the printer part still exists to discard the job
+}
+
+bool PrinterTarget::ChoosePrinter() {
+  printer_.setPageOrientation(QPageLayout::Portrait);
+  if (!dialogParent_) return true;
+  QPrintDialog dialog(&printer_, dialogParent_);
+  // Every page is printed; ranges and selections would be ignored, so they are not offered.
+  dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+  dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+  dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+PageGeometry PrinterTarget::Page() {
+  // The dialog's properties may have turned the page; the list is laid out upright.
+  printer_.setPageOrientation(QPageLayout::Portrait);
+  return PagedDeviceTarget::Page();
+}
+
+QString PrinterTarget::DeviceName() const {
+  if (printer_.outputFormat() == QPrinter::PdfFormat) return printer_.outputFileName();
+  return printer_.printerName();
+}
+
+void PrinterTarget::DiscardJob() noexcept {
+  printer_.abort();
+}
+
+bool PrinterTarget::DeviceFailed() const {
+  return printer_.printerState() == QPrinter::Error;
+}
+
+// --- The main window's print command ----------------------------------------------
+
+GridGeometry GridGeometryOf(const QTableView& view) {
+  GridGeometry g;
+  const QHeaderView* rows = view.verticalHeader();
+  const QHeaderView* columns = view.horizontalHeader();
+  g.ColumnWidths[0] = rows->isVisible() ? rows->width() : 0;
+  for (int c = 1; c < CellGrid::kColumns; ++c) {
+    g.ColumnWidths[c] = c - 1 < columns->count() ? columns->sectionSize(c - 1) : 0;
+  }
+  if (columns->isVisible() && columns->height() > 0) g.HeaderHeight = columns->height();
+  if (rows->defaultSectionSize() > 0) g.RowHeight = rows->defaultSectionSize();
+  const QFontInfo font(view.font());
+  if (font.pixelSize() > 0) g.FontHeight = font.pixelSize();
+  g.DpiX = view.logicalDpiX();
+  g.DpiY = view.logicalDpiY();
+  return g;
+}
+
+void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
+                     const QTableView& grid) {
+  PrinterTarget target(printer, window);
+  PrintCoordinateListCommand(ctx, target, GridGeometryOf(grid));
+}
+
+// --- Printing to a PDF without a window --------------------------------------------
+
+namespace {
+
+constexpr int kPdfResolution = 600;  // a common office laser printer
+constexpr int kStandardOutput = 1;
+
+const char kPrintPdfUsage[] =
+    "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...\n"
+    "Prints the coordinate list of the files (the first replaces, the rest append) to a PDF.\n";
+
+struct PrintPdfArguments {
+  QString output;
+  QPageSize::PageSizeId paper = QPageSize::A4;
+  QStringList files;
+};
+
+// Returns an empty string when the arguments are fine, else what is wrong.
+QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
+  if (args.isEmpty() || args[0] != QStringLiteral("--print-pdf"))
+    return "--print-pdf must come first";
+  bool options = true;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (options && a == QStringLiteral("--")) {
+      options = false;
+    } else if (options && (a == QStringLiteral("--paper") || a.startsWith("--paper="))) {
+      QString value;
+      if (a.startsWith("--paper=")) {
+        value = a.mid(8);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return "--paper needs A4 or A3";
+      }
+      if (value.compare("A4", Qt::CaseInsensitive) == 0) {
+        out.paper = QPageSize::A4;
+      } else if (value.compare("A3", Qt::CaseInsensitive) == 0) {
+        out.paper = QPageSize::A3;
+      } else {
+        return "unknown paper " + value + "; use A4 or A3";
+      }
+    } else if (options && a.startsWith("-") && a.size() > 1) {
+      return "unknown option " + a;
+    } else if (out.output.isEmpty()) {
+      out.output = a;
+    } else {
+      out.files << a;
+    }
+  }
+  if (out.output.isEmpty()) return "the PDF to write is missing";
+  if (out.files.isEmpty()) return "no coordinate file given";
+  return {};
+}
+
+std::filesystem::path ToPath(const QString& s) {
+  return std::filesystem::path(QFile::encodeName(s).toStdString());
+}
+
+// A PDF written over one of the coordinate files would destroy what is being printed
+// (an output name forgotten on the command line makes the first file the output).
+QString OutputIsAnInput(const PrintPdfArguments& a) {
+  if (a.output == QStringLiteral("-")) return {};
+  std::error_code ec;
+  const std::filesystem::path out = ToPath(a.output);
+  if (!std::filesystem::is_regular_file(out, ec)) return {};
+  for (const QString& file : a.files) {
+    if (std::filesystem::equivalent(out, ToPath(file), ec)) {
+      return "the output " + a.output + " is the input " + file +
+             "; writing it would replace the file being read";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunPrintPdf(const QStringList& args) {
+  QTextStream err(stderr);
+  PrintPdfArguments parsed;
+  QString problem = ParsePrintPdf(args, parsed);
+  if (problem.isEmpty()) problem = OutputIsAnInput(parsed);
+  if (!problem.isEmpty()) {
+    err << "kestrova: " << problem << "\n" << kPrintPdfUsage;
+    return 2;
+  }
+  try {
+    CoordinateData data;
+    CellGrid grid;
+    ClearPointTable(data.Table, data.Sima, grid);
+    bool append = false;
+    for (const QString& file : parsed.files) {
+      LoadReport report;
+      if (!LoadCoordinateFile(ToPath(file), data, append, &report)) {
+        throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
+      }
+      for (const std::string& warning : LoadWarnings(report, file.toStdString()))
+        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+      append = true;
+    }
+    FillGridFromPoints(data.Table, grid);
+    if (data.Table.PointCount == 0) err << "kestrova: warning: the files hold no point\n";
+
+    // The whole PDF is made in memory first, so the file only ever appears complete.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    int pages = 0;
+    {
+      QPdfWriter pdf(&buffer);
+      pdf.setResolution(kPdfResolution);
+      // The margins of the list are measured from the edge of the sheet.
+      pdf.setPageLayout(QPageLayout(QPageSize(parsed.paper), QPageLayout::Portrait,
+                                    QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+      pdf.setTitle(QFileInfo(parsed.files.front()).fileName());
+      pdf.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
+      PagedDeviceTarget target(pdf, parsed.output);
+      pages = PrintCoordinateList(grid, GridGeometry{}, target);
+    }
+    const std::unique_ptr<AtomicFileWriter> out =
+        parsed.output == QStringLiteral("-")
+            ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
+            : std::make_unique<AtomicFileWriter>(ToPath(parsed.output));
+    out->Write(buffer.data().constData(), static_cast<size_t>(buffer.data().size()));
+    out->Commit();
+    err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
+        << data.Table.PointCount << " points to "
+        << (parsed.output == QStringLiteral("-") ? QStringLiteral("standard output")
+                                                 : parsed.output)
+        << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    err << "kestrova: error: " << Utf8ToQString(e.what()) << "\n";
+    return 1;
+  }
+}
+
+}  // namespace kestrova

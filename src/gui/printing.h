@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QPainter>
+#include <QStringList>
+#include <memory>
+
+#include "app/print_command.h"
+#include "view/print_layout.h"
+
+class QPagedPaintDevice;
+class QPrinter;
+class QTableView;
+class QWidget;
+
+namespace kestrova {
+
+// Prints on any paged paint device: pages in the device's pixels, the page canvas a
+// painter that every way out of the job releases.
+class PagedDeviceTarget : public PrintTarget {
+ public:
+  PagedDeviceTarget(QPagedPaintDevice& device, QString name);
+  ~PagedDeviceTarget() override;
+  PagedDeviceTarget(const PagedDeviceTarget&) = delete;
+  PagedDeviceTarget& operator=(const PagedDeviceTarget&) = delete;
+
+  bool ChoosePrinter() override { return true; }
+  PageGeometry Page() override;
+  TextMetrics& Metrics() override { return *metrics_; }
+  void BeginDocument() override;
+  Canvas& PageCanvas() override;
+  void NewPage() override;
+  void EndDocument() override;
+  void AbortDocument() noexcept override;
+
+ protected:
+  // What messages call the device: the printer's name or the file written.
+  virtual QString DeviceName() const { return name_; }
+  // Tells the device to throw the job away; the painter is ended afterwards.
+  virtual void DiscardJob() noexcept {}
+  // Whether the device reported a failure that ending the painter did not show.
+  virtual bool DeviceFailed() const { return false; }
+
+ private:
+  QPagedPaintDevice& device_;
+  QString name_;
+  std::unique_ptr<TextMetrics> metrics_;
+  QPainter painter_;
+  std::unique_ptr<Canvas> canvas_;
+};
+
+// Prints through a QPrinter in portrait. With a dialog parent the user picks the
+// printer (or a PDF file) in the print dialog; without one the printer is used as set.
+class PrinterTarget : public PagedDeviceTarget {
+ public:
+  PrinterTarget(QPrinter& printer, QWidget* dialogParent);
+  ~PrinterTarget() override;
+
+  bool ChoosePrinter() override;
+  PageGeometry Page() override;
+
+ protected:
+  QString DeviceName() const override;
+  void DiscardJob() noexcept override;
+  bool DeviceFailed() const override;
+
+ private:
+  QPrinter& printer_;
+  QWidget* dialogParent_;
+};
+
+// The on-screen grid's geometry from the table view that shows it: the horizontal
+// header is grid row 0 and the vertical header grid column 0.
+GridGeometry GridGeometryOf(const QTableView& view);
+
+// The main window's "印刷(&P)": the print command on the run's one printer (the one the
+// printer set-up configures), the print dialog owned by the window, the grid's geometry
+// as it is on screen.
+void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
+                     const QTableView& grid);
+
+// kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...: loads the files (the first
+// replaces, the rest append), prints the grid as the program would show it to a PDF in
+// portrait at 600 dpi and writes it atomically ("-": to standard output). args are the
+// program's arguments without the program name, "--print-pdf" first. Messages go to
+// standard error. Returns 0 on success, 1 on a reported error, 2 on a usage error.
+int RunPrintPdf(const QStringList& args);
+
+}  // namespace kestrova

@@ -1,0 +1,267 @@
+#include "view/print_layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "common/error.h"
+#include "common/number_text.h"
+
+namespace kestrova {
+
+const char kPrintFontFace[] = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
+
+namespace {
+
+constexpr int kThinPen = 1;
+constexpr int kThickPen = 5;
+constexpr double kMmPerInch = 25.4;
+// Far beyond any page a printer or a PDF can hold; values past it come from a broken
+// driver or a corrupted window state and must not reach an integer conversion.
+constexpr double kPixelLimit = 1.0e7;
+
+int CheckedPixels(double v, const char* what) {
+  if (!std::isfinite(v) || std::fabs(v) > kPixelLimit) {
+    throw Error(std::string("cannot lay out the coordinate list: ") + what + " is out of range");
+  }
+  return static_cast<int>(v);
+}
+
+// Nearest integer, halves to the even neighbour, whatever the floating-point rounding
+// mode of the thread happens to be.
+int RoundHalfEven(double v, const char* what) {
+  CheckedPixels(v, what);
+  const double lower = std::floor(v);
+  const double fraction = v - lower;
+  double r = lower;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(lower, 2.0) != 0.0)) r = lower + 1.0;
+  return static_cast<int>(r);
+}
+
+int Truncate(double v, const char* what) {
+  return CheckedPixels(std::trunc(v), what);
+}
+
+bool LeftAligned(int column) {
+  return column == 2 || column == 6 || column == 7;
+}
+
+std::string Millimetres(int pixels, double pixelsPerMm) {
+  return FormatFixed(pixels / pixelsPerMm, 1, 1);
+}
+
+// The rows of one band with the top of each slot relative to the table's top edge.
+struct Band {
+  std::vector<int> rows;
+  std::vector<int> tops;
+  std::vector<int> heights;
+  int height = 0;
+};
+
+class PageWriter {
+ public:
+  PageWriter(const CellGrid& grid, const PrintLayout& layout, TextMetrics& metrics)
+      : grid_(grid), layout_(layout), metrics_(metrics) {}
+
+  int Width(const std::string& text) { return text.empty() ? 0 : metrics_.TextWidth(text); }
+
+  void Cell(PrintPage& page, const Band& band, size_t slot, int column, int left, int width,
+            int textOffset, const std::string& text) {
+    const int top = layout_.MarginTop + band.tops[slot];
+    PrintCell cell;
+    cell.Row = band.rows[slot];
+    cell.Column = column;
+    cell.TopLeft = {left, top};
+    cell.BottomRight = {left + width, top + band.heights[slot]};
+    cell.TextAt = {left + textOffset, top + (band.heights[slot] - layout_.TextHeight) / 2};
+    cell.Text = text;
+    page.Cells.push_back(std::move(cell));
+  }
+
+  // The thick top rule, the rule under the header and the bottom rule of one column.
+  void Frame(PrintPage& page, const Band& band, int left, int right) {
+    const int t = layout_.MarginTop;
+    page.Rules.push_back({{left, t}, {right, t}, kThickPen});
+    page.Rules.push_back({{left, t + band.heights[0]}, {right, t + band.heights[0]}, kThickPen});
+    page.Rules.push_back({{left, t + band.height}, {right, t + band.height}, kThickPen});
+  }
+
+  void SlotRule(PrintPage& page, const Band& band, size_t slot, int left, int right) {
+    const int y = layout_.MarginTop + band.tops[slot];
+    page.Rules.push_back({{left, y}, {right, y}, kThinPen});
+  }
+
+  // The point-row numbers at the page's left margin; every page starts with them so a
+  // sheet of a column group can still be matched to its rows.
+  void PrintNumberColumn(PrintPage& page, const Band& band) {
+    const int left = layout_.MarginLeft;
+    const int w0 = layout_.ColumnWidths[0];
+    for (size_t k = 0; k < band.rows.size(); ++k) {
+      const std::string& text = grid_.Rows[band.rows[k]][0];
+      Cell(page, band, k, 0, left, w0, (w0 - Width(text)) / 2, text);
+      SlotRule(page, band, k, left, left + w0);
+    }
+    const int t = layout_.MarginTop;
+    page.Rules.push_back({{left, t}, {left, t + band.height}, kThickPen});
+    page.Rules.push_back({{left + w0, t}, {left + w0, t + band.height}, kThickPen});
+    Frame(page, band, left, left + w0);
+    page.Columns.push_back(0);
+  }
+
+  void PrintColumn(PrintPage& page, const Band& band, int column, int x, int headerWidth,
+                   bool lastOnPage) {
+    const int left = layout_.MarginLeft + x;
+    const int w = layout_.ColumnWidths[column];
+    for (size_t k = 0; k < band.rows.size(); ++k) {
+      const std::string& text = grid_.Rows[band.rows[k]][column];
+      int offset = 0;
+      if (k == 0) {
+        offset = (w - Width(text)) / 2;
+      } else if (LeftAligned(column)) {
+        offset = headerWidth / 4;
+      } else {
+        offset = w - Width(text) - layout_.Padding;
+      }
+      Cell(page, band, k, column, left, w, offset, text);
+      SlotRule(page, band, k, left, left + w);
+    }
+    Frame(page, band, left, left + w);
+    const int t = layout_.MarginTop;
+    page.Rules.push_back(
+        {{left + w, t}, {left + w, t + band.height}, lastOnPage ? kThickPen : kThinPen});
+    page.Columns.push_back(column);
+  }
+
+ private:
+  const CellGrid& grid_;
+  const PrintLayout& layout_;
+  TextMetrics& metrics_;
+};
+
+}  // namespace
+
+PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
+                                 const PageGeometry& page, TextMetrics& metrics) {
+  if (!(page.DpiX > 0.0 && page.DpiY > 0.0) || page.Width <= 0 || page.Height <= 0) {
+    throw Error("the printer reports no usable page (" + std::to_string(page.Width) + " x " +
+                std::to_string(page.Height) + " pixels at " + FormatGeneral(page.DpiX) + " x " +
+                FormatGeneral(page.DpiY) + " dpi); check the printer set-up");
+  }
+  if (!(screen.DpiX > 0.0 && screen.DpiY > 0.0)) {
+    throw Error("cannot lay out the coordinate list: the screen reports no resolution");
+  }
+  if (grid.RowCount() == 0) throw Error("the grid has no rows to print");
+
+  const double mx = page.DpiX / kMmPerInch;
+  const double my = page.DpiY / kMmPerInch;
+  const double sx = page.DpiX / screen.DpiX;
+  const double sy = page.DpiY / screen.DpiY;
+
+  PrintLayout layout;
+  layout.MarginTop = RoundHalfEven(25 * my, "the top margin");
+  layout.MarginBottom = RoundHalfEven(20 * my, "the bottom margin");
+  layout.MarginLeft = RoundHalfEven(20 * mx, "the left margin");
+  layout.MarginRight = RoundHalfEven(20 * mx, "the right margin");
+  layout.Padding = Truncate(1 * mx, "the cell padding");
+  // The number column is cut, the others rounded: the printed table keeps the widths
+  // the surveyor knows from the screen.
+  layout.ColumnWidths[0] = std::max(0, Truncate(screen.ColumnWidths[0] * sx, "a column width"));
+  for (int c = 1; c < CellGrid::kColumns; ++c) {
+    layout.ColumnWidths[c] =
+        std::max(0, RoundHalfEven(screen.ColumnWidths[c] * sx, "a column width"));
+  }
+  layout.HeaderHeight = RoundHalfEven(screen.HeaderHeight * sy, "the header height");
+  layout.RowHeight = RoundHalfEven(screen.RowHeight * sy, "the row height");
+  layout.UsableHeight = page.Height - layout.MarginTop - layout.MarginBottom;
+  layout.UsableWidth = page.Width - layout.MarginRight - layout.MarginLeft;
+
+  // Without room for the header and one row below it no band could ever advance.
+  if (layout.HeaderHeight <= 0 || layout.RowHeight <= 0 ||
+      layout.UsableHeight - layout.HeaderHeight < layout.RowHeight) {
+    throw Error("the page is too small for the coordinate list: the header and one row need " +
+                Millimetres(std::max(0, layout.HeaderHeight) + std::max(0, layout.RowHeight), my) +
+                " mm of height, the page leaves " +
+                Millimetres(std::max(0, layout.UsableHeight), my) +
+                " mm between its margins; nothing was printed. Choose a larger paper or "
+                "lower rows in the grid");
+  }
+  layout.RowsPerPage = (layout.UsableHeight - layout.HeaderHeight) / layout.RowHeight;
+
+  CanvasFont font;
+  font.face = kPrintFontFace;
+  font.height = RoundHalfEven(screen.FontHeight * sy, "the font height");
+  metrics.SetFont(font);
+  layout.TextHeight = metrics.TextHeight("W");
+
+  // Column groups: a column that would end past the usable width starts a new sheet.
+  // Every group holds at least one column, so the grouping always ends.
+  std::vector<std::vector<int>> groups(1);
+  std::array<int, CellGrid::kColumns> columnX{};
+  int x = layout.ColumnWidths[0];
+  for (int c = 1; c < CellGrid::kColumns; ++c) {
+    groups.back().push_back(c);
+    columnX[c] = x;
+    if (c == CellGrid::kColumns - 1) break;
+    const int w = layout.ColumnWidths[c];
+    if (layout.UsableWidth < x + w + layout.ColumnWidths[c + 1]) {
+      groups.emplace_back();
+      x = layout.ColumnWidths[0];
+    } else {
+      x += w;
+    }
+  }
+
+  PageWriter writer(grid, layout, metrics);
+  std::array<int, CellGrid::kColumns> headerWidths{};
+  for (int c = 1; c < CellGrid::kColumns; ++c)
+    headerWidths[c] = writer.Width(grid.Rows[0][c]);
+
+  const int rowCount = grid.RowCount();
+  // The first band starts after the header; a grid of the header alone still prints it.
+  int first = 1;
+  do {
+    Band band;
+    band.rows.push_back(0);
+    band.tops.push_back(0);
+    band.heights.push_back(layout.HeaderHeight);
+    band.height = layout.HeaderHeight;
+    for (int r = first; r < rowCount && r < first + layout.RowsPerPage; ++r) {
+      band.rows.push_back(r);
+      band.tops.push_back(band.height);
+      band.heights.push_back(layout.RowHeight);
+      band.height += layout.RowHeight;
+    }
+    for (const std::vector<int>& group : groups) {
+      PrintPage& sheet = layout.Pages.emplace_back();
+      sheet.Font = font;
+      sheet.Rows = band.rows;
+      writer.PrintNumberColumn(sheet, band);
+      for (size_t i = 0; i < group.size(); ++i) {
+        const int c = group[i];
+        writer.PrintColumn(sheet, band, c, columnX[c], headerWidths[c], i + 1 == group.size());
+      }
+    }
+    first += layout.RowsPerPage;
+  } while (first < rowCount);
+  return layout;
+}
+
+void DrawPrintPage(const PrintPage& page, Canvas& canvas) {
+  canvas.SetFont(page.Font);
+  canvas.SetTextColour(Rgb(0, 0, 0));
+  canvas.SetTextBackground(false, Rgb(255, 255, 255));
+  for (const PrintCell& cell : page.Cells) {
+    if (!cell.Text.empty()) canvas.Text(cell.TextAt, cell.Text);
+  }
+  int penWidth = -1;
+  for (const PrintRule& rule : page.Rules) {
+    if (rule.PenWidth != penWidth) {
+      penWidth = rule.PenWidth;
+      canvas.SetPen(CanvasPen{Rgb(0, 0, 0), penWidth, PenStyle::kSolid, PenMode::kCopy});
+    }
+    const PixelPoint line[] = {rule.From, rule.To};
+    canvas.Polyline(line);
+  }
+}
+
+}  // namespace kestrova

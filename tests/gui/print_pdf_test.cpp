@@ -1,0 +1,230 @@
+// Prints coordinate files to PDF as a script would and reads the PDF back with
+// poppler's pdfinfo and pdftotext.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "common/atomic_file.h"
+#include "common/number_text.h"
+#include "common/sjis.h"
+#include "coords/cell_grid.h"
+#include "coords/coordinate_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kestrova;
+
+const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+Result Shell(const std::string& command) {
+  Result r;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+    r.out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+Result PrintToPdf(const std::string& args) {
+  return Shell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF + " " + args);
+}
+
+int PageCount(const std::string& pdf) {
+  const Result info = Shell("pdfinfo " + pdf);
+  const size_t at = info.out.find("Pages:");
+  if (info.status != 0 || at == std::string::npos) return -1;
+  return std::atoi(info.out.c_str() + at + 6);
+}
+
+std::string PageText(const std::string& pdf, int page) {
+  const std::string p = std::to_string(page);
+  return Shell("pdftotext -layout -f " + p + " -l " + p + " " + pdf + " -").out;
+}
+
+// Whitespace of any width taken out, so header texts with their blanks compare whatever
+// spacing the text extraction chose.
+std::string Squeezed(const std::string& text) {
+  std::string s;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "\xE3\x80\x80") == 0) {  // ideographic space
+      i += 2;
+    } else if (text[i] != ' ' && text[i] != '\n' && text[i] != '\f') {
+      s += text[i];
+    }
+  }
+  return s;
+}
+
+// The grid the program shows for the files: what the PDF has to contain.
+CellGrid GridOf(const std::string& file) {
+  CoordinateData data;
+  CellGrid grid;
+  ClearPointTable(data.Table, data.Sima, grid);
+  LoadCoordinateFile(file, data, false);
+  FillGridFromPoints(data.Table, grid);
+  return grid;
+}
+
+std::string Trimmed(const std::string& cell) {
+  return std::string(TrimBlanks(cell));
+}
+
+class PrintPdf : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrova-print-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
+  const std::string pdf = Path("site.pdf");
+  const Result r = PrintToPdf("--print-pdf " + pdf + " " + kExamples + "site.sim");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("kestrova: wrote 1 page of 11 points to " + pdf + "\n"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(PageCount(pdf), 1);
+  EXPECT_NE(Shell("pdfinfo " + pdf).out.find("595 x 842 pts (A4)"), std::string::npos);
+
+  const std::string text = PageText(pdf, 1);
+  const std::string squeezed = Squeezed(text);
+  for (const char* header : kGridHeaders) {
+    const std::string h = Squeezed(Cp932ToUtf8(header));
+    EXPECT_NE(squeezed.find(h), std::string::npos) << h << " missing from\n" << text;
+  }
+  const CellGrid grid = GridOf(kExamples + "site.sim");
+  ASSERT_EQ(grid.RowCount(), 13);
+  for (int row = 1; row <= 11; ++row) {
+    for (int c : {2, 3, 4, 5}) {
+      const std::string cell = Cp932ToUtf8(Trimmed(grid.Rows[row][c]));
+      EXPECT_NE(text.find(cell), std::string::npos)
+          << "row " << row << " column " << c << " " << cell << " missing from\n"
+          << text;
+    }
+  }
+  EXPECT_NE(text.find("引照点あり"), std::string::npos);
+}
+
+TEST_F(PrintPdf, LongListsRunOnAsBandsWithTheHeaderOnEveryPage) {
+  // 120 points: the grid has 121 rows below its header. At 600 dpi an A4 sheet holds 52
+  // rows below the header ((7017 - 591 - 472 - 112) / 112), an A3 sheet 78.
+  std::string zhy;
+  for (int i = 1; i <= 120; ++i) {
+    zhy += std::to_string(i) + ",P" + std::to_string(i) + "," + FormatFixed(1000 + i * 1.25, 1, 3) +
+           ",-200.5,10,,,\r\n";
+  }
+  WriteFileAtomic(Path("long.zhy"), zhy);
+  const std::string a4 = Path("a4.pdf");
+  ASSERT_EQ(PrintToPdf("--print-pdf " + a4 + " " + Path("long.zhy")).status, 0);
+  EXPECT_EQ(PageCount(a4), 3);
+  const std::string a3 = Path("a3.pdf");
+  const Result r = PrintToPdf("--print-pdf " + a3 + " --paper A3 " + Path("long.zhy"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("wrote 2 pages of 120 points"), std::string::npos) << r.out;
+  EXPECT_EQ(PageCount(a3), 2);
+  EXPECT_NE(Shell("pdfinfo " + a3).out.find("(A3)"), std::string::npos);
+
+  // Rows 1-52, 53-104 and 105-121 on the A4 sheets, each under the header.
+  const std::array<std::string, 3> pages = {PageText(a4, 1), PageText(a4, 2), PageText(a4, 3)};
+  for (const std::string& page : pages) {
+    EXPECT_NE(Squeezed(page).find("\xE7\x82\xB9\xE7\x95\xAA\xE5\x8F\xB7"), std::string::npos);
+  }
+  const auto x = [](int i) { return FormatFixed(1000 + i * 1.25, 1, 3); };
+  EXPECT_NE(pages[0].find(x(52)), std::string::npos);
+  EXPECT_EQ(pages[0].find(x(53)), std::string::npos);
+  EXPECT_NE(pages[1].find(x(53)), std::string::npos);
+  EXPECT_NE(pages[1].find(x(104)), std::string::npos);
+  EXPECT_EQ(pages[1].find(x(105)), std::string::npos);
+  EXPECT_NE(pages[2].find(x(105)), std::string::npos);
+  EXPECT_NE(pages[2].find(x(120)), std::string::npos);
+  EXPECT_NE(pages[2].find("*120"), std::string::npos);
+
+  // Appending files: the site's points follow the long list's.
+  const std::string both = Path("both.pdf");
+  const Result appended =
+      PrintToPdf("--print-pdf " + both + " " + Path("long.zhy") + " " + kExamples + "site.sim");
+  ASSERT_EQ(appended.status, 0) << appended.out;
+  EXPECT_NE(appended.out.find("of 131 points"), std::string::npos) << appended.out;
+  EXPECT_EQ(PageCount(both), 3);
+}
+
+TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
+  for (const std::string args :
+       {"--print-pdf", "--print-pdf out.pdf", "--print-pdf out.pdf --paper B5 x.sim",
+        "--print-pdf out.pdf --paper", "--print-pdf out.pdf --colour x.sim"}) {
+    const Result r = PrintToPdf(args);
+    EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+    EXPECT_NE(r.out.find("usage: kestrova --print-pdf OUT.pdf"), std::string::npos) << r.out;
+  }
+
+  // A forgotten output name would make the first coordinate file the PDF.
+  const std::string site = ReadFileBytes(kExamples + "site.sim");
+  WriteFileAtomic(Path("a.sim"), site);
+  Result r = PrintToPdf("--print-pdf " + Path("a.sim") + " " + dir_.string() + "/./a.sim");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("writing it would replace the file being read"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(Path("a.sim")), site);
+
+  const std::string pdf = Path("keep.pdf");
+  WriteFileAtomic(pdf, "an earlier print");
+  const std::string missing = Path("missing.sim");
+  r = PrintToPdf("--print-pdf " + pdf + " " + missing);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("kestrova: error: " + missing), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFileBytes(pdf), "an earlier print");
+
+  // A file that cannot be read as coordinates: the line is named, the PDF kept.
+  WriteFileAtomic(Path("bad.sim"), "G00,01,x,\r\nA01,1,P1,1,2,3,\r\nD00,1,A,x,\r\nD99,\r\n");
+  r = PrintToPdf("--print-pdf " + pdf + " " + kExamples + "site.sim " + Path("bad.sim"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("kestrova: error: " + Path("bad.sim") + ":3: "), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFileBytes(pdf), "an earlier print");
+
+  r = PrintToPdf("--print-pdf " + Path("no/such/folder/out.pdf") + " " + kExamples + "site.sim");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("kestrova: error: "), std::string::npos) << r.out;
+
+  // Nothing half-written stays behind.
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    ++files;
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "keep.pdf" || name == "bad.sim" || name == "a.sim") << name;
+  }
+  EXPECT_EQ(files, 3u);
+
+  // The earlier file is replaced once a print succeeds.
+  ASSERT_EQ(PrintToPdf("--print-pdf " + pdf + " " + kExamples + "site.zhy").status, 0);
+  EXPECT_EQ(ReadFileBytes(pdf).substr(0, 5), "%PDF-");
+
+  // "-" sends the PDF to standard output for a pipe.
+  const Result piped = Shell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
+                             " --print-pdf - " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
+  EXPECT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("Pages:           1"), std::string::npos) << piped.out;
+}
+
+}  // namespace
