@@ -4,11 +4,13 @@
 #include <QTimer>
 #include <QTranslator>
 #include <memory>
+#include <string_view>
 
 #include "app/manual.h"
 #include "app/settings_file.h"
 #include "gui/fonts.h"
 #include "gui/main_window.h"
+#include "gui/printing.h"
 #include "gui/qt_text.h"
 
 namespace {
@@ -26,6 +28,11 @@ class DesktopStyle : public QProxyStyle {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Printing to a PDF needs no window: it also runs where there is no display.
+  const bool printPdf = argc > 1 && std::string_view(argv[1]) == "--print-pdf";
+  if (printPdf && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrova"));
   QApplication::setStyle(new DesktopStyle);
@@ -38,6 +45,8 @@ int main(int argc, char* argv[]) {
                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     QApplication::installTranslator(&qtTexts);
   }
+
+  if (printPdf) return kestrova::RunPrintPdf(QApplication::arguments().mid(1));
 
   const std::filesystem::path programFile = kestrova::QtToPath(QApplication::applicationFilePath());
   kestrova::MainWindowSetup setup;

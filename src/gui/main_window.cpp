@@ -20,6 +20,7 @@
 #include "gui/options_dialog.h"
 #include "gui/plot_widget.h"
 #include "gui/point_grid.h"
+#include "gui/printing.h"
 #include "gui/qt_clipboard.h"
 #include "gui/qt_prompts.h"
 #include "gui/qt_text.h"
@@ -288,8 +289,7 @@ void MainWindow::RedrawPlot() {
 }
 
 void MainWindow::PrintList() {
-  prompts_->Message(Prompts::Kind::kInformation, Prompts::Buttons::kOk,
-                    "座標リストの印刷は、まだ使用できません。");
+  PrintFromWindow(*ctx_, prompts_->Printer(), this, *grid_);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

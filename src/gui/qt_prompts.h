@@ -40,7 +40,7 @@ class QtPrompts : public Prompts {
   QWidget* parent_;
   OptionsDialog& options_;
   VersionBox& version_;
-  QPrinter printer_;
+  QPrinter printer_{QPrinter::HighResolution};
 };
 
 // "description|patterns|description|patterns" as the commands give it, to Qt's name
