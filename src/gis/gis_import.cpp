@@ -42,6 +42,7 @@ OGRLayer* PointLayer(GDALDataset& ds) {
 
 struct Fields {
   int number = -1, name = -1, z = -1, mark = -1, remarks = -1, marked = -1;
+  int layer = -1;  // the kind of feature in a GeoJSON file of this program's
 };
 
 Fields FindFields(OGRFeatureDefn& defn) {
@@ -54,6 +55,7 @@ Fields FindFields(OGRFeatureDefn& defn) {
                 : n == "mark"              ? &f.mark
                 : n == "remarks"           ? &f.remarks
                 : n == "marked"            ? &f.marked
+                : n == "layer"             ? &f.layer
                                            : nullptr;
     if (slot && *slot < 0) *slot = i;
   }
@@ -129,6 +131,10 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
         name + ": feature " + std::to_string(f->GetFID()) + " of the layer " + layerName;
     OGRGeometry* g = f->GetGeometryRef();
     if (!g || g->IsEmpty()) throw Error(which + " has no position; nothing was loaded");
+    // The parcels and lines that an export put beside the points are not points.
+    if (Has(*f, fields.layer) && std::string_view(f->GetFieldAsString(fields.layer)) != "points") {
+      continue;
+    }
     if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
       ++skipped;
       continue;
