@@ -178,6 +178,8 @@ class Positions {
   std::unique_ptr<OGRCoordinateTransformation> transform_;
 };
 
+constexpr int kShapefileText = 254;
+
 struct FieldSpec {
   const char* name;
   OGRFieldType type;
@@ -261,7 +263,7 @@ class FeatureWriter {
     }
     for (const FieldSpec& f : fields) {
       OGRFieldDefn defn(f.name, f.type);
-      if (format_ == GisFormat::kShp && f.type == OFTString) defn.SetWidth(254);
+      if (format_ == GisFormat::kShp && f.type == OFTString) defn.SetWidth(kShapefileText);
       if (layer->CreateField(&defn) != OGRERR_NONE) {
         throw Error(QuietGdal::Explain("the field " + std::string(f.name) + " could not be made"));
       }
@@ -319,17 +321,25 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   const Positions at(survey.get(), output.get());
   FeatureWriter w(ds, o.Format, output.get(), stem);
 
+  // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
+  // 382 in UTF-8: the user hears how many texts were cut.
+  const auto text = [&](OGRFeature* f, const char* field, const std::string& cp932) {
+    const std::string utf8 = Utf8(cp932);
+    if (o.Format == GisFormat::kShp && utf8.size() > static_cast<size_t>(kShapefileText))
+      ++result.textsCut;
+    f->SetField(field, utf8.c_str());
+  };
   const PointTable& table = data.Table;
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     const SurveyPoint& p = table.Points[r];
     OGRFeature* f = w.New(kPoints);
     f->SetField("number", p.Number);
-    f->SetField("name", Utf8(p.Name).c_str());
+    text(f, "name", p.Name);
     f->SetField("x", p.X);
     f->SetField("y", p.Y);
     f->SetField("z", p.Z);
-    f->SetField("mark", Utf8(p.Mark).c_str());
-    f->SetField("remarks", Utf8(p.Remarks).c_str());
+    text(f, "mark", p.Mark);
+    text(f, "remarks", p.Remarks);
     f->SetField("marked", p.Marked);
     OGRPoint g = at.At(p);
     f->SetGeometry(&g);
@@ -341,7 +351,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   for (const Parcel& parcel : shapes.parcels) {
     if (parcel.complete && parcel.vertices.size() >= 3) {
       OGRFeature* f = w.New(kParcels);
-      f->SetField("name", Utf8(parcel.block->Name).c_str());
+      text(f, "name", parcel.block->Name);
       f->SetField("area", ShoelaceArea(parcel.vertices));
       OGRPolygon g = Polygon(at, parcel.vertices);
       f->SetGeometry(&g);
@@ -353,7 +363,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   for (const Parcel& parcel : shapes.parcels) {
     if (parcel.vertices.size() < 2) continue;
     OGRFeature* f = w.New(kParcelLines);
-    f->SetField("name", Utf8(parcel.block->Name).c_str());
+    text(f, "name", parcel.block->Name);
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
     f->SetGeometry(&g);
@@ -361,7 +371,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   }
   for (const Triangle& t : shapes.triangles) {
     OGRFeature* f = w.New(kTriangles);
-    f->SetField("name", Utf8(t.block->Name).c_str());
+    text(f, "name", t.block->Name);
     OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
     f->SetGeometry(&g);
     w.Add(kTriangles, f);
@@ -370,7 +380,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   for (const Parcel& line : shapes.polylines) {
     if (line.vertices.size() < 2) continue;
     OGRFeature* f = w.New(kPolylines);
-    f->SetField("name", Utf8(line.block->Name).c_str());
+    text(f, "name", line.block->Name);
     OGRLineString g = Line(at, line.vertices, false);
     f->SetGeometry(&g);
     w.Add(kPolylines, f);
@@ -548,6 +558,12 @@ std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::stri
                   (gis.trianglesNotWritten == 1 ? " triangle names" : " triangles name") +
                   " a point that is not in the table and " +
                   (gis.trianglesNotWritten == 1 ? "was" : "were") + " left out");
+  }
+  if (gis.textsCut > 0) {
+    out.push_back(name + ": " + std::to_string(gis.textsCut) +
+                  (gis.textsCut == 1 ? " text is" : " texts are") +
+                  " longer than the 254 bytes of a Shapefile field and were cut; GeoPackage "
+                  "keeps them whole");
   }
   return out;
 }

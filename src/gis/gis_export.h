@@ -52,6 +52,7 @@ struct GisExport {
   std::vector<GisLayerCount> Layers;
   size_t parcelsNotWritten = 0;    // naming a point the table does not hold
   size_t trianglesNotWritten = 0;  // the same for "E01" triangles
+  size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
 };
 
 // Builds the export of the points and the parcels, boundary lines, triangles and

@@ -430,7 +430,7 @@ TEST_F(Gis, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(DxfEntities(Path("o.dxf")).size(), 59u);
 }
 
-TEST_F(Gis, AParcelNamingAMissingPointHasNoArea) {
+TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   CoordinateData data;
   ASSERT_TRUE(LoadCoordinateText(
       "G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
@@ -452,6 +452,17 @@ TEST_F(Gis, AParcelNamingAMissingPointHasNoArea) {
                 "t.gpkg: 1 parcel has no area: a boundary point is not in the table or there are "
                 "fewer than three; only the boundary line was written",
                 "t.gpkg: 1 triangle names a point that is not in the table and was left out"}));
+
+  // 120 double-byte characters: 240 bytes here, 360 in UTF-8.
+  std::string longName;
+  for (int k = 0; k < 120; ++k)
+    longName += "\x8b\xab";  // 境
+  data.Table.Points[1].Name = longName;
+  o.Format = GisFormat::kShp;
+  const GisExport shp = BuildGisExport(data, o, "t.shp");
+  EXPECT_EQ(shp.textsCut, 1u);
+  EXPECT_EQ(shp.Files.front().Name, "t.shp");
+  EXPECT_EQ(shp.Files.size(), 5u * 3);  // points, parcels, parcel lines
 }
 
 TEST(SurveySystems, ZonesAndNames) {
