@@ -63,7 +63,8 @@ int32_t CrsCode(const std::string& crs) {
 
 }  // namespace
 
-CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs) {
+CoordinateData LoadFiles(const std::vector<std::string>& files,
+                         [[maybe_unused]] const std::string& crs) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
@@ -130,6 +131,7 @@ int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std:
 
 namespace {
 
+#ifdef KESTROVA_HAVE_GDAL
 // Text sizes for a DXF: Jw_cad's defaults, then what its settings say.
 std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
   JwwHeader header;
@@ -150,6 +152,8 @@ OutputSettings ReadSettingsOption(const std::string& settingsFile) {
     throw Error(settingsFile + ": no such settings file");
   return ReadSettingsFile(settingsFile, std::filesystem::current_path().string());
 }
+
+#endif
 
 int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ostream& err) {
 #ifdef KESTROVA_HAVE_GDAL

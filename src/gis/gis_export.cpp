@@ -211,6 +211,8 @@ class FeatureWriter {
   FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem)
       : ds_(ds), format_(format), srs_(srs), stem_(std::move(stem)) {}
 
+  // Makes the layer even when nothing goes into it.
+  void Ensure(const Kind& kind) { LayerFor(kind); }
   OGRFeature* New(const Kind& kind) {
     OGRLayer* layer = LayerFor(kind);
     auto* f = new OGRFeature(layer->GetLayerDefn());
@@ -330,6 +332,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
     f->SetField(field, utf8.c_str());
   };
   const PointTable& table = data.Table;
+  w.Ensure(kPoints);  // a reader of the file finds where the points would be
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     const SurveyPoint& p = table.Points[r];
     OGRFeature* f = w.New(kPoints);
