@@ -1,6 +1,8 @@
 #include "app/settings_file.h"
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -143,6 +145,7 @@ void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::pa
   WriteFileAtomic(path, ini.Text());
 }
 
+#ifndef _WIN32  // Windows: settings_file_win.cpp
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile) {
   std::filesystem::path beside = programFile;
   beside.replace_extension(".INI");
@@ -158,5 +161,6 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile)
   }
   return config / "Kestrova" / "Kestrova.INI";
 }
+#endif
 
 }  // namespace kestrova

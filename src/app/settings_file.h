@@ -28,7 +28,7 @@ void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::pa
 
 // Where the settings live: beside the program (its name with ".INI") when that folder
 // is writable, as Windows users keep it; otherwise the user's configuration folder
-// ($XDG_CONFIG_HOME, else ~/.config, then Kestrova/Kestrova.INI).
+// ($XDG_CONFIG_HOME, else ~/.config; on Windows %APPDATA%), then Kestrova/Kestrova.INI.
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile);
 
 }  // namespace kestrova

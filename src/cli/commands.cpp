@@ -11,6 +11,7 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
@@ -31,7 +32,7 @@ const char* const kGisNames[] = {"gpkg", "geojson", "dxf", "kml", "shp"};
 std::optional<std::string> GisFormatName(const std::string& format, const std::string& path) {
   std::string name = format;
   if (name.empty()) {
-    std::string ext = std::filesystem::path(path).extension().string();
+    std::string ext = Utf8Path(path).extension().string();
     for (char& c : ext)
       c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     name = ext == ".json" ? "geojson" : ext.empty() ? "" : ext.substr(1);
@@ -73,7 +74,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
     if (IsGisInput(file)) {
 #ifdef KESTROVA_HAVE_GDAL
       std::vector<std::string> warnings;
-      LoadAnyCoordinateFile(file, name, CrsCode(crs), data, append, warnings);
+      LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
       for (const std::string& warning : warnings)
         std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
@@ -138,9 +139,9 @@ std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
   SetFixedHeaderValues(header);
   JwCadExtras extras;
   std::unique_ptr<JwCadSettingsSource> source =
-      jwcadSettings.empty()
-          ? DefaultJwCadSettingsSource()
-          : std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(jwcadSettings));
+      jwcadSettings.empty() ? DefaultJwCadSettingsSource()
+                            : std::make_unique<JwCadSettingsMap>(
+                                  JwCadSettingsMap::FromRegFile(Utf8Path(jwcadSettings)));
   if (source) ReadJwCadSettings(*source, header, extras);
   return header.TextKinds;
 }
@@ -148,9 +149,9 @@ std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
 OutputSettings ReadSettingsOption(const std::string& settingsFile) {
   if (settingsFile.empty()) return {};
   std::error_code ec;
-  if (!std::filesystem::exists(settingsFile, ec))
+  if (!std::filesystem::exists(Utf8Path(settingsFile), ec))
     throw Error(settingsFile + ": no such settings file");
-  return ReadSettingsFile(settingsFile, std::filesystem::current_path().string());
+  return ReadSettingsFile(Utf8Path(settingsFile), std::filesystem::current_path().string());
 }
 
 #endif
@@ -179,7 +180,7 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   if (o.output == kStandardStream) {
     WriteOutput(o.output, gis.Files.front().Bytes);
   } else {
-    WriteGisExport(gis, o.output);
+    WriteGisExport(gis, Utf8Path(o.output));
   }
   for (const std::string& warning : GisExportWarnings(gis, name))
     err << "kestrova-cli: warning: " << warning << '\n';
@@ -207,8 +208,8 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   if (const std::optional<std::string> gis = GisFormatName(format, output)) {
     return RunGisExport(o, *gis, err);
   }
-  std::optional<CoordinateFormat> f =
-      format.empty() ? CoordinateFormatFromPath(output) : CoordinateFormatFromName(format);
+  std::optional<CoordinateFormat> f = format.empty() ? CoordinateFormatFromPath(Utf8Path(output))
+                                                     : CoordinateFormatFromName(format);
   if (!f) {
     throw UsageError("cannot tell the format from the name " + output +
                      "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
@@ -228,10 +229,11 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
   Workspace ws;
   if (!o.settingsFile.empty()) {
     std::error_code ec;
-    if (!std::filesystem::exists(o.settingsFile, ec)) {
+    if (!std::filesystem::exists(Utf8Path(o.settingsFile), ec)) {
       throw Error(o.settingsFile + ": no such settings file");
     }
-    ws.Settings = ReadSettingsFile(o.settingsFile, std::filesystem::current_path().string());
+    ws.Settings =
+        ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
   }
   ws.JwwVersion = o.jwwVersion;
   ws.Coords = LoadFiles(o.files, o.crs);
@@ -242,7 +244,8 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
 
 std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
   if (!o.jwcadSettings.empty()) {
-    return std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
+    return std::make_unique<JwCadSettingsMap>(
+        JwCadSettingsMap::FromRegFile(Utf8Path(o.jwcadSettings)));
   }
   return DefaultJwCadSettingsSource();
 }
@@ -276,13 +279,20 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
 }
 
 int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
-  if (o.output.empty() && ::isatty(STDOUT_FILENO)) {
+  const auto clipboard = o.output.empty() ? SystemClipboardSink() : nullptr;
+  if (o.output.empty() && !clipboard && ::isatty(STDOUT_FILENO)) {
     throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
   }
   if (!o.output.empty()) CheckOutput(o.output, Inputs(o));
   Workspace ws = PrepareWorkspace(o);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
+  if (clipboard) {
+    TransferToJwCad(ws, o.baseRow, *clipboard);
+    err << "kestrova-cli: put the drawing of " << ws.Drawing.EntityListCount
+        << " entities on the clipboard\n";
+    return 0;
+  }
   if (o.output.empty() || o.output == kStandardStream) {
     BufferSink sink;
     TransferToJwCad(ws, o.baseRow, sink);
@@ -290,7 +300,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     out.flush();
     return 0;
   }
-  FileClipboardSink sink(o.output);
+  FileClipboardSink sink(Utf8Path(o.output));
   TransferToJwCad(ws, o.baseRow, sink);
   err << "kestrova-cli: wrote the clipboard drawing of " << ws.Drawing.EntityListCount
       << " entities to " << o.output << "\n";

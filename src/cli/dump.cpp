@@ -5,6 +5,7 @@
 #include "cli/files.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "jww/jww_file.h"
 
 namespace kestrova::cli {

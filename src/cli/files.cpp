@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "common/utf8_path.h"
 
 namespace kestrova::cli {
 
@@ -28,7 +29,7 @@ std::string OutputName(const std::string& output) {
 
 std::string ReadInput(const std::string& input) {
   if (IsStandard(input)) return ReadDescriptorBytes(STDIN_FILENO, InputName(input));
-  return ReadFileBytes(input);
+  return ReadFileBytes(Utf8Path(input));
 }
 
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
@@ -53,7 +54,7 @@ std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output) {
     std::cout.flush();
     return AtomicFileWriter::ForDescriptor(STDOUT_FILENO, OutputName(output));
   }
-  return std::make_unique<AtomicFileWriter>(output);
+  return std::make_unique<AtomicFileWriter>(Utf8Path(output));
 }
 
 void WriteOutput(const std::string& output, std::string_view bytes) {

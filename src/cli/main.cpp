@@ -10,12 +10,24 @@
 
 #include "cli/commands.h"
 #include "common/error.h"
+#ifdef _WIN32
+#include "cli/windows_console.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
+#ifdef _WIN32
+  WindowsConsole console(argc, argv);
+  argc = console.Argc();
+  argv = console.Argv();
+#endif
   CLI::App app{"Kestrova: survey coordinate files and Jw_cad drawings", "kestrova-cli"};
   app.set_version_flag("--version", std::string("kestrova-cli ") + KESTROVA_VERSION);
   app.require_subcommand(1);
+#ifdef _WIN32
+  // "/tmp/site.sim" (Wine, MSYS) is a file, not a Windows-style option.
+  app.allow_windows_style_options(false);
+#endif
 
   std::vector<std::string> files;
   std::string crs;

@@ -1,8 +1,11 @@
 #include "common/atomic_file.h"
 
+// The Windows build has its own writer (atomic_file_win.cpp).
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -18,11 +21,13 @@ std::string SystemMessage(int error) {
   return std::strerror(error);
 }
 
+#ifndef _WIN32
 mode_t CurrentUmask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;
 }
+#endif
 
 // The file a path finally names, each symbolic link followed; the links themselves are
 // left alone. A link to a file that does not exist yet names the file to create.
@@ -45,6 +50,7 @@ std::string RandomSuffix() {
 
 }  // namespace
 
+#ifndef _WIN32
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
   final_ = FollowLinks(target_);
   struct stat st;
@@ -198,6 +204,7 @@ void AtomicFileWriter::Commit() {
   if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail("cannot replace");
   committed_ = true;
 }
+#endif  // _WIN32
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
   AtomicFileWriter writer(target);

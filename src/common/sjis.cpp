@@ -1,8 +1,11 @@
 #include "common/sjis.h"
 
+// The Windows build converts with the system's own tables (sjis_win.cpp).
+#ifndef _WIN32
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/utf8.h>
+#endif
 
 #include <algorithm>
 #include <memory>
@@ -11,6 +14,7 @@
 
 namespace kestrova {
 
+#ifndef _WIN32
 namespace {
 
 struct ConverterCloser {
@@ -74,6 +78,7 @@ void CountingSubstitute(const void* context, UConverterFromUnicodeArgs* args,
 }
 
 }  // namespace
+#endif
 
 int HalfWidthCount(std::string_view s) {
   int count = 0;
@@ -112,6 +117,7 @@ std::string_view CutToBytes(std::string_view s, size_t limit) {
   return s.substr(0, i);
 }
 
+#ifndef _WIN32
 namespace {
 
 // ASCII reads the same in every encoding here: no converter needed.
@@ -202,5 +208,7 @@ bool IsValidUtf8(std::string_view s) {
   }
   return true;
 }
+
+#endif  // _WIN32
 
 }  // namespace kestrova

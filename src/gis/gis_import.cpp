@@ -84,7 +84,10 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   gis::EnsureGdal();
   QuietGdal quiet;
   static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
-  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+  // GDAL takes UTF-8 file names on every system.
+  const std::u8string u8 = path.u8string();
+  const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
+  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
                                                     kDrivers, nullptr, nullptr));
   if (!ds)
     throw Error(

@@ -13,6 +13,12 @@ void FileClipboardSink::SetJwWinData(std::string_view payload) {
   WriteFileAtomic(path_, payload);
 }
 
+#ifndef _WIN32  // Windows: clipboard_win.cpp
+std::unique_ptr<ClipboardSink> SystemClipboardSink() {
+  return nullptr;
+}
+#endif
+
 bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc) {
   try {
     stream.Seek(0);

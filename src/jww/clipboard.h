@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string_view>
 
 #include "jww/document.h"
@@ -25,6 +26,11 @@ class FileClipboardSink : public ClipboardSink {
  private:
   std::filesystem::path path_;
 };
+
+// The machine's own clipboard where the core reaches it without a desktop toolkit:
+// on Windows the clipboard emptied and "Jw_win" and "DataObject" set, in one opening of
+// the clipboard (an error when another program keeps it open); nullptr elsewhere.
+std::unique_ptr<ClipboardSink> SystemClipboardSink();
 
 // The payload's prefix: the header's reference point, the 16 group scales (a scale
 // below 1 is written as 500) and the entity count; records doc.EntityStreamPos.

@@ -4,30 +4,12 @@
 
 #include <string>
 
+#include "common/windows_text.h"
 #include "jww/jwcad_settings.h"
 
 namespace kestrova {
 
 namespace {
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 class RegistrySource : public JwCadSettingsSource {
  public:
@@ -35,7 +17,7 @@ class RegistrySource : public JwCadSettingsSource {
 
   bool OpenKey(std::string_view key) override {
     CloseKey();
-    const std::wstring path = L"Software\\Jw_cad\\jw_win\\" + Widen(key);
+    const std::wstring path = L"Software\\Jw_cad\\jw_win\\" + Utf8ToWide(key);
     return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_) == ERROR_SUCCESS;
   }
 
@@ -46,7 +28,7 @@ class RegistrySource : public JwCadSettingsSource {
 
   std::optional<Value> ReadValue(std::string_view name) override {
     if (!key_) return std::nullopt;
-    const std::wstring wname = Widen(name);
+    const std::wstring wname = Utf8ToWide(name);
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
@@ -72,7 +54,7 @@ class RegistrySource : public JwCadSettingsSource {
       while (!text.empty() && text.back() == L'\0')
         text.pop_back();
       v.kind = Value::Kind::kString;
-      v.text = Narrow(text);
+      v.text = WideToUtf8(text);
     }
     return v;
   }

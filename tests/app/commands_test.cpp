@@ -22,7 +22,9 @@ using Kind = Prompts::Kind;
 using Buttons = Prompts::Buttons;
 using Answer = Prompts::Answer;
 
-const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
+// As the program spells a folder: absolute, with its own separators and a final one.
+const std::string kExamples =
+    (fs::absolute(KESTROVA_SOURCE_DIR "/examples") / "").make_preferred().string();
 const std::string kOverwrite = "ファイルは既に存在します。上書きしますか？　";
 
 struct Shown {
@@ -165,7 +167,7 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   LoadSite();
   EXPECT_TRUE(prompts_.shown.empty());
   EXPECT_EQ(prompts_.dialogs.at(0), "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|" +
-                                        (dir_ / "program/").string());
+                                        (dir_ / "program" / "").string());
   EXPECT_EQ(prompts_.busyCount, 1);
   EXPECT_EQ(view_.status[0], " 11 ");
   EXPECT_EQ(view_.status[2], " 桜台二丁目地区");
@@ -529,8 +531,9 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   prompts_.shown.clear();
   HelpCommand(ctx_);
   ASSERT_EQ(prompts_.shown.size(), 1u);
-  EXPECT_NE(prompts_.shown[0].text.find((dir_ / "program/docs/manual/index.html").string()),
-            std::string::npos)
+  EXPECT_NE(
+      prompts_.shown[0].text.find((dir_ / "program" / "docs" / "manual" / "index.html").string()),
+      std::string::npos)
       << prompts_.shown[0].text;
   fs::create_directories(dir_ / "share/kestrova/manual");
   Write("share/kestrova/manual/index.html", "<html></html>");

@@ -122,10 +122,18 @@ TEST(Settings, FileLocation) {
   fs::remove_all(dir);
   fs::create_directories(dir / "bin");
   EXPECT_EQ(SettingsFilePath(dir / "bin" / "kestrova"), dir / "bin" / "kestrova.INI");
+#ifdef _WIN32
+  // A folder that takes no files sends the settings to the roaming profile.
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  ASSERT_NE(appData, nullptr);
+  EXPECT_EQ(SettingsFilePath(dir / "missing" / "kestrova.exe"),
+            fs::path(appData) / "Kestrova" / "Kestrova.INI");
+#else
   ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
   EXPECT_EQ(SettingsFilePath(dir / "missing" / "kestrova"),
             dir / "config" / "Kestrova" / "Kestrova.INI");
   ::unsetenv("XDG_CONFIG_HOME");
+#endif
   // Written into a folder that does not exist yet, then read back.
   const fs::path file = dir / "config" / "Kestrova" / "Kestrova.INI";
   OutputSettings s;

@@ -172,8 +172,12 @@ TEST(NumberText, ParseIntForms) {
 // The decimal separator of files and drawings is "." whatever the user's locale.
 TEST(NumberText, IndependentOfProcessLocale) {
   const std::string previous = std::setlocale(LC_ALL, nullptr);
+#ifdef _WIN32
+  ASSERT_NE(std::setlocale(LC_ALL, "German_Germany.1252"), nullptr);
+#else
   ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
       << "the de_DE.UTF-8 locale is missing; scripts/install-deps generates it";
+#endif
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);
   EXPECT_STREQ(probe, "1,5");  // the locale really is in force

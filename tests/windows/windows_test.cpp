@@ -1,0 +1,347 @@
+// What only Windows does: files in Japanese folders, the registry, the clipboard, and
+// kestrova-cli started the way Explorer or a batch file starts it.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/utf8_path.h"
+#include "common/windows_text.h"
+#include "jww/clipboard.h"
+#include "jww/header.h"
+#include "jww/jwcad_settings.h"
+#include "jww/stream.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kExamples = Utf8Path(KESTROVA_SOURCE_DIR "/examples");
+const fs::path kRegExport = Utf8Path(KESTROVA_SHARED_TESTDATA "/jwcad-settings/regedit-export.reg");
+
+class TempFolder {
+ public:
+  TempFolder() {
+    root_ = fs::temp_directory_path() /
+            (L"kestrova-" +
+             Utf8ToWide(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  const fs::path& Root() const { return root_; }
+
+ private:
+  fs::path root_;
+};
+
+size_t EntryCount(const fs::path& folder) {
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Runs kestrova-cli.exe with a wide command line, as Explorer and cmd.exe do; returns its
+// exit code.
+DWORD RunCli(const std::wstring& arguments) {
+  const fs::path cli = fs::absolute(Utf8Path(KESTROVA_CLI));
+  std::wstring commandLine = L"\"" + cli.wstring() + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(cli.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start kestrova-cli: " << WindowsErrorMessage(GetLastError());
+    return 0xFFFFFFFF;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+std::wstring Quoted(const fs::path& p) {
+  return L"\"" + p.wstring() + L"\"";
+}
+
+TEST(WindowsFiles, AtomicSaveInJapaneseFolders) {
+  TempFolder temp;
+  const fs::path folder = temp.Root() / L"測量" / L"現場A";
+  fs::create_directories(folder);
+  const fs::path target = folder / L"座標.zhy";
+  WriteFileAtomic(target, "old\r\n");
+  {
+    AtomicFileWriter abandoned(target);
+    abandoned.Write("new", 3);
+  }
+  EXPECT_EQ(ReadFileBytes(target), "old\r\n");
+  EXPECT_EQ(EntryCount(folder), 1u);
+  {
+    AtomicFileWriter writer(target);
+    writer.Write("n?w\r\n", 5);
+    writer.WriteAt(1, "e", 1);
+    writer.Write("2", 1);  // after WriteAt, writing goes on at the end
+    writer.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(target), "new\r\n2");
+
+  // A read-only file is not replaced behind the user's back: an error naming it, the
+  // old bytes kept, no temporary file left.
+  ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  try {
+    WriteFileAtomic(target, "lost");
+    ADD_FAILURE() << "a read-only file was replaced";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("座標.zhy"), std::string::npos) << e.what();
+  }
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadFileBytes(target), "new\r\n2");
+  EXPECT_EQ(EntryCount(folder), 1u);
+
+  try {
+    WriteFileAtomic(folder / L"無い" / L"図面.jww", "x");
+    ADD_FAILURE() << "wrote into a missing folder";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("図面.jww"), std::string::npos) << e.what();
+  }
+}
+
+TEST(WindowsCli, JapaneseFolderAndFileNames) {
+  TempFolder temp;
+  const fs::path ascii = temp.Root() / L"plain";
+  const fs::path japanese = temp.Root() / L"測量" / L"現場A";
+  fs::create_directories(ascii);
+  fs::create_directories(japanese);
+  fs::copy_file(kExamples / L"site.sim", ascii / L"site.sim");
+  fs::copy_file(kExamples / L"site.sim", japanese / L"敷地 第1.sim");
+
+  ASSERT_EQ(RunCli(L"convert " + Quoted(ascii / L"site.sim") + L" -o " +
+                   Quoted(ascii / L"site.jww") + L" --jww-version 351"),
+            0u);
+  ASSERT_EQ(RunCli(L"convert " + Quoted(japanese / L"敷地 第1.sim") + L" -o " +
+                   Quoted(japanese / L"図面.jww") + L" --jww-version 351"),
+            0u);
+  EXPECT_EQ(ReadFileBytes(japanese / L"図面.jww"), ReadFileBytes(ascii / L"site.jww"));
+
+  ASSERT_EQ(RunCli(L"export " + Quoted(japanese / L"敷地 第1.sim") + L" -o " +
+                   Quoted(japanese / L"座標.zhy")),
+            0u);
+  EXPECT_EQ(ReadFileBytes(japanese / L"座標.zhy"), ReadFileBytes(kExamples / L"site.zhy"));
+
+  // A missing file is an error (exit 1), and nothing is written.
+  EXPECT_EQ(RunCli(L"convert " + Quoted(japanese / L"無い.sim") + L" -o " +
+                   Quoted(japanese / L"無い.jww")),
+            1u);
+  EXPECT_FALSE(fs::exists(japanese / L"無い.jww"));
+}
+
+// The registry as regedit left it after importing the export that tests/data holds
+// (the ctest fixture does the import into the build's own Wine prefix).
+TEST(WindowsRegistry, ImportedExportReadsLikeTheTextSource) {
+  if (!std::getenv("KESTROVA_REGISTRY_IMPORTED")) {
+    GTEST_SKIP() << "run through ctest, which imports the settings into the test prefix";
+  }
+  std::unique_ptr<JwCadSettingsSource> registry = DefaultJwCadSettingsSource();
+  ASSERT_TRUE(registry);
+  JwCadSettingsMap text = JwCadSettingsMap::FromRegFile(kRegExport);
+  JwwHeader r, t;
+  JwCadExtras rx, tx;
+  ASSERT_TRUE(ReadJwCadSettings(*registry, r, rx)) << "no Mesh key in the registry";
+  ASSERT_TRUE(ReadJwCadSettings(text, t, tx));
+
+  EXPECT_EQ(r.GridMinimum, t.GridMinimum);
+  EXPECT_EQ(r.GridIntervalX, t.GridIntervalX);
+  EXPECT_EQ(r.GridIntervalY, t.GridIntervalY);
+  EXPECT_EQ(r.ShadeHours, t.ShadeHours);
+  EXPECT_EQ(r.ShadeMSize, t.ShadeMSize);
+  EXPECT_EQ(r.ShadeLatitude, t.ShadeLatitude);
+  EXPECT_EQ(r.ShadeLevel, t.ShadeLevel);
+  EXPECT_EQ(r.ShadeTenkor, t.ShadeTenkor);
+  EXPECT_EQ(r.ShadeTLevel, t.ShadeTLevel);
+  EXPECT_EQ(r.ParallelEnd, t.ParallelEnd);
+  EXPECT_EQ(r.ParallelDistances, t.ParallelDistances);
+  for (size_t i = 0; i < r.Pens.size(); ++i) {
+    SCOPED_TRACE("pen " + std::to_string(i));
+    EXPECT_EQ(r.Pens[i].Color, t.Pens[i].Color);
+    EXPECT_EQ(r.Pens[i].Width, t.Pens[i].Width);
+    EXPECT_EQ(r.PrinterPens[i].Color, t.PrinterPens[i].Color);
+    EXPECT_EQ(r.PrinterPens[i].Width, t.PrinterPens[i].Width);
+    EXPECT_EQ(r.PrinterPens[i].PointRadius, t.PrinterPens[i].PointRadius);
+  }
+  const auto sameLineType = [](const JwwLineType& a, const JwwLineType& b) {
+    return a.Pattern == b.Pattern && a.UnitDots == b.UnitDots && a.Pitch == b.Pitch &&
+           a.PrinterPitch == b.PrinterPitch;
+  };
+  for (size_t i = 0; i < r.LineTypes.size(); ++i)
+    EXPECT_TRUE(sameLineType(r.LineTypes[i], t.LineTypes[i])) << "line type " << i + 2;
+  for (size_t i = 0; i < r.DoubleLineTypes.size(); ++i)
+    EXPECT_TRUE(sameLineType(r.DoubleLineTypes[i], t.DoubleLineTypes[i])) << i + 16;
+  for (size_t i = 0; i < r.RandomLines.size(); ++i) {
+    const JwwRandomLine& a = r.RandomLines[i];
+    const JwwRandomLine& b = t.RandomLines[i];
+    EXPECT_TRUE(a.Pattern == b.Pattern && a.Amplitude == b.Amplitude && a.Pitch == b.Pitch &&
+                a.PrinterAmplitude == b.PrinterAmplitude && a.PrinterPitch == b.PrinterPitch)
+        << "random line " << i + 11;
+  }
+  for (size_t i = 0; i < r.TextKinds.size(); ++i) {
+    SCOPED_TRACE("text kind " + std::to_string(i + 1));
+    EXPECT_EQ(r.TextKinds[i].Width, t.TextKinds[i].Width);
+    EXPECT_EQ(r.TextKinds[i].Height, t.TextKinds[i].Height);
+    EXPECT_EQ(r.TextKinds[i].Spacing, t.TextKinds[i].Spacing);
+    EXPECT_EQ(r.TextKinds[i].Color, t.TextKinds[i].Color);
+  }
+  EXPECT_EQ(r.TextOffsetX, t.TextOffsetX);
+  EXPECT_EQ(r.TextOffsetY, t.TextOffsetY);
+  EXPECT_EQ(r.Switches, t.Switches);
+  EXPECT_EQ(rx.Haba100, tx.Haba100);
+  EXPECT_EQ(rx.MaxWidth, tx.MaxWidth);
+  EXPECT_EQ(rx.DrawOutLine, tx.DrawOutLine);
+  EXPECT_EQ(rx.LastDraw, tx.LastDraw);
+  EXPECT_EQ(rx.OutLineExpansion, tx.OutLineExpansion);
+  // Known values, so that two empty readings cannot pass as equal.
+  EXPECT_EQ(r.GridMinimum, 15.0);
+  EXPECT_EQ(r.Pens[8].Color, 0xFF0080u);
+  EXPECT_EQ(r.TextKinds[9].Color, 5u);
+
+  // A string with Japanese, quotes and backslashes comes through the wide API intact.
+  ASSERT_TRUE(registry->OpenKey("Settings"));
+  const auto folder = registry->ReadValue("Folder");
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->text, "C:\\JWW\\データ \"現場\"");
+  EXPECT_FALSE(registry->ReadValue("NoSuchValue"));
+  registry->CloseKey();
+  EXPECT_FALSE(registry->OpenKey("NoSuchKey"));
+}
+
+// The clipboard's bytes of a registered format; empty when it holds none.
+std::string ClipboardBytes(const wchar_t* formatName) {
+  const UINT format = RegisterClipboardFormatW(formatName);
+  std::string bytes;
+  if (!OpenClipboard(nullptr)) {
+    ADD_FAILURE() << "cannot open the clipboard";
+    return bytes;
+  }
+  if (const HANDLE data = GetClipboardData(format)) {
+    if (const void* p = GlobalLock(data)) {
+      bytes.assign(static_cast<const char*>(p), GlobalSize(data));
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return bytes;
+}
+
+void PutText(const std::wstring& text) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  const size_t size = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+  std::memcpy(GlobalLock(memory), text.c_str(), size);
+  GlobalUnlock(memory);
+  EXPECT_TRUE(SetClipboardData(CF_UNICODETEXT, memory));
+  CloseClipboard();
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(GlobalLock(data));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+TEST(WindowsClipboard, JwWinAndDataObjectReplaceWhatWasThere) {
+  PutText(L"測点 A-1");
+  // Bytes that a text conversion would damage: NUL, CR, LF, 0x1A.
+  std::string payload(400, '\0');
+  for (size_t i = 0; i < payload.size(); ++i)
+    payload[i] = static_cast<char>("\r\n\x1A\0\xFF"[i % 5] + (i / 5) % 3);
+  const auto sink = SystemClipboardSink();
+  ASSERT_TRUE(sink);
+  sink->SetJwWinData(payload);
+
+  const std::string jwWin = ClipboardBytes(L"Jw_win");
+  ASSERT_GE(jwWin.size(), payload.size());
+  EXPECT_EQ(jwWin.substr(0, payload.size()), payload);
+
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  const HANDLE held = GetClipboardData(RegisterClipboardFormatW(L"Jw_win"));
+  const HANDLE dataObject = GetClipboardData(RegisterClipboardFormatW(L"DataObject"));
+  ASSERT_TRUE(held && dataObject);
+  ASSERT_GE(GlobalSize(dataObject), 4u);
+  uint32_t value = 0;
+  std::memcpy(&value, GlobalLock(dataObject), 4);
+  GlobalUnlock(dataObject);
+  CloseClipboard();
+  EXPECT_NE(value, 0u);  // a handle value; Wine hands out a new one on every read
+
+  // The text copied before is gone: a paste elsewhere must not bring it back.
+  EXPECT_EQ(ClipboardText(), L"");
+}
+
+TEST(WindowsClipboard, BusyClipboardIsAnErrorAndChangesNothing) {
+  const auto sink = SystemClipboardSink();
+  sink->SetJwWinData("first");
+  std::atomic<int> stage{0};
+  std::thread other([&stage] {
+    // Another program's window holding the clipboard open.
+    const HWND window =
+        CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (!window || !OpenClipboard(window)) {
+      stage = -1;
+      return;
+    }
+    stage = 1;
+    while (stage == 1)
+      Sleep(5);
+    CloseClipboard();
+    DestroyWindow(window);
+  });
+  while (stage == 0)
+    Sleep(5);
+  ASSERT_EQ(stage, 1) << "the helper thread could not open the clipboard";
+  try {
+    sink->SetJwWinData("second");
+    ADD_FAILURE() << "the clipboard was taken while another program held it";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "the clipboard is held by another program");
+  }
+  stage = 2;
+  other.join();
+  EXPECT_EQ(ClipboardBytes(L"Jw_win").substr(0, 5), "first");
+  sink->SetJwWinData("second");
+  EXPECT_EQ(ClipboardBytes(L"Jw_win").substr(0, 6), "second");
+}
+
+TEST(WindowsClipboard, CliClipPutsTheBytesItWritesWithOutput) {
+  TempFolder temp;
+  const fs::path sim = kExamples / L"site.sim";
+  const fs::path payloadFile = temp.Root() / L"転送.bin";
+  ASSERT_EQ(RunCli(L"clip " + Quoted(sim) + L" -o " + Quoted(payloadFile)), 0u);
+  const std::string payload = ReadFileBytes(payloadFile);
+  ASSERT_GT(payload.size(), 146u);
+  ASSERT_EQ(RunCli(L"clip " + Quoted(sim)), 0u);
+  const std::string onClipboard = ClipboardBytes(L"Jw_win");
+  ASSERT_GE(onClipboard.size(), payload.size());
+  EXPECT_EQ(onClipboard.substr(0, payload.size()), payload);
+  EXPECT_EQ(ClipboardBytes(L"DataObject").size() >= 4, true);
+}
+
+}  // namespace
+}  // namespace kestrova
