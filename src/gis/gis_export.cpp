@@ -409,6 +409,8 @@ std::string DrawingLayer(uint32_t group, uint32_t layer) {
   return std::string(1, kHex[group & 15]) + "-" + kHex[layer & 15];
 }
 
+constexpr int kCircleSides = 72;
+
 std::string Fixed8(double v) {
   return FormatFixed(RoundOff(34, v), 8, 3);
 }
@@ -448,6 +450,18 @@ void WriteDxf(GDALDataset& ds, const CoordinateData& data, const GisExportOption
   if (s.Point.OutFlg) {
     eachMarked([&](const SurveyPoint& p) {
       OGRPoint g(p.Y, p.X);
+      add(g, DrawingLayer(group, s.Point.Lay), "");
+    });
+  }
+  if (s.Point.EnkoFlg) {
+    // DXF from GDAL has no circle entity: a closed polyline of 72 sides stands for it.
+    const double radius = (s.Point.EnkoR / 2) * s.WrtBAse.Scale / k;
+    eachMarked([&](const SurveyPoint& p) {
+      OGRLineString g;
+      for (int i = 0; i <= kCircleSides; ++i) {
+        const double a = 2 * 3.141592653589793 * (i % kCircleSides) / kCircleSides;
+        g.addPoint(p.Y + radius * std::cos(a), p.X + radius * std::sin(a));
+      }
       add(g, DrawingLayer(group, s.Point.Lay), "");
     });
   }

@@ -391,13 +391,19 @@ TEST_F(Gis, DxfHasTheDrawingsLayersLabelsAndTextHeights) {
   const std::string ini = Write("k.ini",
                                 "[WrtBAse]\r\nScale=250\r\nGroup=10\r\n[PointStr]\r\nLay=12\r\n"
                                 "MojiNo=5\r\nMojiBs=9\r\n[XYcoord]\r\nOutFlg=0\r\n[Zcoord]\r\n"
-                                "OutFlg=0\r\n[Point]\r\nOutFlg=0\r\n");
+                                "OutFlg=0\r\n[Point]\r\nOutFlg=0\r\nEnkoFlg=1\r\nEnkoR=2\r\n");
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("k.dxf") + " --settings " + ini +
                    " --jwcad-settings " + reg)
                 .status,
             0);
-  const auto moved = DxfEntities(Path("k.dxf"));
-  ASSERT_EQ(moved.size(), 26u);
+  const auto withCircles = DxfEntities(Path("k.dxf"));
+  ASSERT_EQ(withCircles.size(), 37u);
+  // A circle of 2 mm across at 1:250 has a radius of 0.25 m around its point.
+  EXPECT_EQ(withCircles[0].at("Layer"), "A-1");
+  EXPECT_EQ(withCircles[0].at("Geometry").substr(0, 40),
+            "LINESTRING (-30512.156 -12045.318,-30512");
+  const std::vector<std::map<std::string, std::string>> moved(withCircles.begin() + 11,
+                                                              withCircles.end());
   EXPECT_EQ(moved[0].at("Layer"), "A-C");
   EXPECT_EQ(moved[0].at("Style"), "LABEL(f:\"MS Gothic\",t:\"KBM-1\",s:1.25g,p:9,c:#000000)");
   EXPECT_EQ(moved[11].at("Layer"), "A-4");
