@@ -1,53 +1,129 @@
 // The whole road from a SIMA file of N points (default 1,000,000, with 100,000
 // parcels; every label on) to a .jww at version 420, through kestrova-cli convert as a
-// user runs it. Prints the wall time and the peak memory of that process.
+// user runs it, beside a plain write of the same number of bytes to the same folder
+// with fsync (what the disk allows), and kestrova-cli info of the same file (the load
+// alone). Prints wall times, the ratio to the plain write and each process's peak memory.
+// Runs each `runs` times (default 5) and reports medians.
 //
-//   kestrova_end_to_end path/to/kestrova-cli [points]
+//   kestrova_end_to_end path/to/kestrova-cli [points] [runs]
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench/generate.h"
 
 extern char** environ;
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s KESTROVA_CLI [POINTS]\n", argv[0]);
-    return 2;
-  }
-  const int points = argc > 2 ? std::atoi(argv[2]) : 1'000'000;
-  const std::string sima = kestrova::bench::GeneratedSima(points).string();
-  const std::string out = (std::filesystem::temp_directory_path() / "kestrova-e2e.jww").string();
-  const char* args[] = {argv[1], "convert", sima.c_str(), "-o", out.c_str(), nullptr};
+namespace {
 
+struct Run {
+  double seconds = 0.0;
+  double peakMb = 0.0;
+};
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool Spawn(const std::vector<std::string>& argv, Run& run) {
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid;
-  if (posix_spawn(&pid, argv[1], nullptr, nullptr, const_cast<char* const*>(args), environ) != 0) {
-    std::perror("posix_spawn");
-    return 1;
-  }
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
   int status = 0;
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "convert failed\n");
-    return 1;
+  run.seconds = Since(start);
+  run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// bytes written in 4 MB pieces to a new file, fsync'd and closed: the disk's own pace.
+double PlainWrite(const std::string& path, uintmax_t bytes) {
+  std::vector<char> piece(4u << 20, 'k');
+  const auto start = std::chrono::steady_clock::now();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return -1.0;
+  for (uintmax_t done = 0; done < bytes;) {
+    const size_t n = static_cast<size_t>(std::min<uintmax_t>(piece.size(), bytes - done));
+    if (::write(fd, piece.data(), n) != static_cast<ssize_t>(n)) return -1.0;
+    done += n;
   }
+  ::fsync(fd);
+  ::close(fd);
+  const double seconds = Since(start);
+  std::filesystem::remove(path);
+  return seconds;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s KESTROVA_CLI [POINTS] [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const int points = argc > 2 ? std::atoi(argv[2]) : 1'000'000;
+  const int runs = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
+  const std::string sima = kestrova::bench::GeneratedSima(points).string();
+  const std::string out = (std::filesystem::temp_directory_path() / "kestrova-e2e.jww").string();
+  const std::string plain = out + ".plain";
+
+  std::vector<double> convert, convertMb, write, info, infoMb;
+  uintmax_t jwwBytes = 0;
+  for (int r = 0; r < runs; ++r) {
+    Run c, i;
+    if (!Spawn({argv[1], "convert", sima, "-o", out}, c)) {
+      std::fprintf(stderr, "convert failed\n");
+      return 1;
+    }
+    jwwBytes = std::filesystem::file_size(out);
+    std::filesystem::remove(out);
+    const double w = PlainWrite(plain, jwwBytes);
+    if (w < 0 || !Spawn({argv[1], "info", sima}, i)) {
+      std::fprintf(stderr, "plain write or info failed\n");
+      return 1;
+    }
+    convert.push_back(c.seconds);
+    convertMb.push_back(c.peakMb);
+    write.push_back(w);
+    info.push_back(i.seconds);
+    infoMb.push_back(i.peakMb);
+  }
+  double load[3] = {};
+  getloadavg(load, 3);
   std::printf(
-      "points: %d\nsima bytes: %ju\njww bytes: %ju\nwall time: %.2f s\npeak memory: %.0f MB\n",
-      points, static_cast<uintmax_t>(std::filesystem::file_size(sima)),
-      static_cast<uintmax_t>(std::filesystem::file_size(out)), seconds,
-      static_cast<double>(usage.ru_maxrss) / 1024.0);
-  std::filesystem::remove(out);
+      "points: %d\nsima bytes: %ju\njww bytes: %ju\nruns: %d (medians)\n"
+      "convert: %.2f s, peak %.0f MB\nplain write of the same bytes with fsync: %.2f s\n"
+      "convert / plain write: %.2f\ninfo: %.2f s, %.2f million points/s, peak %.0f MB (%.0f "
+      "bytes a point)\nload average: %.2f %.2f %.2f\n",
+      points, static_cast<uintmax_t>(std::filesystem::file_size(sima)), jwwBytes, runs,
+      Median(convert), Median(convertMb), Median(write), Median(convert) / Median(write),
+      Median(info), points / Median(info) / 1e6, Median(infoMb),
+      Median(infoMb) * 1024 * 1024 / points, load[0], load[1], load[2]);
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "app/options_form.h"
 #include "common/atomic_file.h"
+#include "common/progress.h"
 #include "coords/cell_grid.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
@@ -36,18 +37,25 @@ struct Workspace {
 // Jw_cad's settings (source may be null: none), paper, write group and its scale, the
 // conversion at baseRow, header and entities at JwwVersion, written atomically to path.
 // Errors (no point, a scale of 0, Jw_cad settings that cannot be read, a file that
-// cannot be written) throw kestrova::Error and leave any existing file as it was.
+// cannot be written) throw kestrova::Error and leave any existing file as it was, and
+// no temporary file. The entities go to the file as they are made: ws.Drawing keeps
+// the header and EntityListCount, its lists stay empty. progress (may be null) hears
+// how far the writing is; when it asks to stop, Cancelled is thrown with the same
+// guarantee.
 void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
-                 JwCadSettingsSource* source);
+                 JwCadSettingsSource* source, ProgressMonitor* progress = nullptr);
 // The same through a writer already open (standard output for the command-line tool);
 // the dialogs' start folder is left as it is.
 void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int baseRow,
-                 JwCadSettingsSource* source);
+                 JwCadSettingsSource* source, ProgressMonitor* progress = nullptr);
 
 // The transfer to a running Jw_cad: the conversion at baseRow with the text sizes the
 // header holds (kinds still without a size take the defaults of a drawing file), then
-// the payload to the sink. The header's group scales are the same afterwards.
-void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink);
+// the payload to the sink. The header's group scales are the same afterwards. As with
+// the save, ws.Drawing keeps only the header and the count; progress as there (a
+// cancelled transfer hands nothing to the sink).
+void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink,
+                     ProgressMonitor* progress = nullptr);
 
 // "データが、ありません。" in UTF-8: the table holds no point.
 extern const char kNoDataMessage[];

@@ -8,6 +8,7 @@
 #include "app/flows.h"
 #include "app/settings_file.h"
 #include "cli/files.h"
+#include "cli/progress.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
@@ -83,8 +84,11 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
       NoGdal(name + ": reading points from GIS files");
 #endif
     }
-    if (!LoadCoordinateText(ReadInput(file), name, data, append, &report)) {
-      throw Error(name + ": fewer than two lines; nothing was loaded");
+    {
+      TerminalProgress progress(std::cerr, StandardErrorIsTerminal(), "loading " + name);
+      if (!LoadCoordinateText(ReadInput(file), name, data, append, &report, &progress)) {
+        throw Error(name + ": fewer than two lines; nothing was loaded");
+      }
     }
     for (const std::string& warning : LoadWarnings(report, name))
       std::cerr << "kestrova-cli: warning: " << warning << '\n';
@@ -271,7 +275,10 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);
-  SaveJwwFile(ws, OpenOutput(o.output), o.baseRow, source.get());
+  {
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
+    SaveJwwFile(ws, OpenOutput(o.output), o.baseRow, source.get(), &progress);
+  }
   err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
       << ws.Coords.Table.PointCount << " points to " << OutputName(o.output) << " (version "
       << o.jwwVersion << ")\n";
@@ -288,20 +295,29 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
   if (clipboard) {
-    TransferToJwCad(ws, o.baseRow, *clipboard);
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
+      TransferToJwCad(ws, o.baseRow, *clipboard, &progress);
+    }
     err << "kestrova-cli: put the drawing of " << ws.Drawing.EntityListCount
         << " entities on the clipboard\n";
     return 0;
   }
   if (o.output.empty() || o.output == kStandardStream) {
     BufferSink sink;
-    TransferToJwCad(ws, o.baseRow, sink);
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
+      TransferToJwCad(ws, o.baseRow, sink, &progress);
+    }
     out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));
     out.flush();
     return 0;
   }
   FileClipboardSink sink(Utf8Path(o.output));
-  TransferToJwCad(ws, o.baseRow, sink);
+  {
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + o.output);
+    TransferToJwCad(ws, o.baseRow, sink, &progress);
+  }
   err << "kestrova-cli: wrote the clipboard drawing of " << ws.Drawing.EntityListCount
       << " entities to " << o.output << "\n";
   return 0;

@@ -1,10 +1,16 @@
 #include "cli/files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "cli/commands.h"
 #include "common/utf8_path.h"
@@ -16,6 +22,44 @@ namespace {
 bool IsStandard(const std::string& name) {
   return name == kStandardStream;
 }
+
+// Which file a name stands for, whatever its spelling or links: nothing for a name
+// that is no existing regular file.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+#ifdef _WIN32
+std::optional<FileIdentity> IdentityOf(const std::string& name) {
+  const std::filesystem::path path = Utf8Path(name);
+  // \\.\pipe\... and other devices: opening one to look could take a pipe's connection.
+  const std::wstring& w = path.native();
+  if (w.size() > 4 && (w[0] == L'\\' || w[0] == L'/') && (w[1] == L'\\' || w[1] == L'/') &&
+      w[2] == L'.' && (w[3] == L'\\' || w[3] == L'/')) {
+    return std::nullopt;
+  }
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileType(handle) == FILE_TYPE_DISK &&
+                     GetFileInformationByHandle(handle, &info) &&
+                     (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  CloseHandle(handle);
+  if (!known) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+#else
+std::optional<FileIdentity> IdentityOf(const std::string& name) {
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+#endif
 
 }  // namespace
 
@@ -36,13 +80,12 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
   if (output.empty())
     throw UsageError("the output name is empty; give a file name, or - for standard output");
   if (IsStandard(output)) return;
-  struct stat out;
   // A device or pipe as output is not replaced; only an existing file can be an input.
-  if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return;
+  const std::optional<FileIdentity> out = IdentityOf(output);
+  if (!out) return;
   for (const std::string& input : inputs) {
-    struct stat in;
-    if (input.empty() || IsStandard(input) || ::stat(input.c_str(), &in) != 0) continue;
-    if (in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+    if (input.empty() || IsStandard(input)) continue;
+    if (IdentityOf(input) == out) {
       throw UsageError("the output " + output + " is the input " + input +
                        "; writing it would replace the file being read");
     }

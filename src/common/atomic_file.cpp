@@ -1,6 +1,6 @@
 #include "common/atomic_file.h"
 
-// The Windows build has its own writer (atomic_file_win.cpp).
+// The Windows build has its own writer and readers (atomic_file_win.cpp).
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,19 +15,18 @@
 
 namespace kestrova {
 
+#ifndef _WIN32
 namespace {
 
 std::string SystemMessage(int error) {
   return std::strerror(error);
 }
 
-#ifndef _WIN32
 mode_t CurrentUmask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;
 }
-#endif
 
 // The file a path finally names, each symbolic link followed; the links themselves are
 // left alone. A link to a file that does not exist yet names the file to create.
@@ -50,7 +49,6 @@ std::string RandomSuffix() {
 
 }  // namespace
 
-#ifndef _WIN32
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
   final_ = FollowLinks(target_);
   struct stat st;
@@ -204,13 +202,6 @@ void AtomicFileWriter::Commit() {
   if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail("cannot replace");
   committed_ = true;
 }
-#endif  // _WIN32
-
-void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
-  AtomicFileWriter writer(target);
-  writer.Write(bytes.data(), bytes.size());
-  writer.Commit();
-}
 
 std::string ReadDescriptorBytes(int fd, const std::string& name) {
   std::string bytes;
@@ -255,6 +246,13 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
     return bytes;
   }
   return ReadDescriptorBytes(fd, path.string());
+}
+#endif  // _WIN32
+
+void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
+  AtomicFileWriter writer(target);
+  writer.Write(bytes.data(), bytes.size());
+  writer.Commit();
 }
 
 }  // namespace kestrova

@@ -67,6 +67,44 @@ std::string FromUtf16(UConverter* to, const std::u16string& text) {
   return out;
 }
 
+// ICU's Windows-31J table is IBM's: it trades three control codes around (0x1A reads as
+// U+001C, 0x1C as U+007F, 0x7F as U+001A) and reads a malformed byte as U+001A. Windows
+// keeps the control codes as themselves, and so does this program, on every build.
+char16_t IbmControlToUnicode(char16_t c) {
+  switch (c) {
+    case 0x1C:
+      return 0x1A;
+    case 0x7F:
+      return 0x1C;
+    case 0x1A:
+      return 0x7F;
+    default:
+      return c;
+  }
+}
+
+char16_t UnicodeToIbmControl(char16_t c) {
+  switch (c) {
+    case 0x1A:
+      return 0x1C;
+    case 0x1C:
+      return 0x7F;
+    case 0x7F:
+      return 0x1A;
+    default:
+      return c;
+  }
+}
+
+// A malformed or unassigned byte sequence reads as U+FFFD, not as ICU's U+001A.
+void ReplaceMalformed(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                      UConverterCallbackReason reason, UErrorCode* err) {
+  if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+  static constexpr UChar kReplacement = 0xFFFD;
+  *err = U_ZERO_ERROR;
+  ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, err);
+}
+
 // Counts every character that goes out as the substitute, then substitutes.
 void CountingSubstitute(const void* context, UConverterFromUnicodeArgs* args,
                         const UChar* codeUnits, int32_t length, UChar32 codePoint,
@@ -136,7 +174,14 @@ std::string ConvertToUtf8(const char* encoding, std::string_view bytes) {
 
 std::string Cp932ToUtf8(std::string_view cp932) {
   if (IsAscii(cp932)) return std::string(cp932);
-  return ConvertToUtf8(kCp932, cp932);
+  ConverterPtr from = OpenConverter(kCp932);
+  ConverterPtr to = OpenConverter("UTF-8");
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_setToUCallBack(from.get(), ReplaceMalformed, nullptr, nullptr, nullptr, &status);
+  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  std::u16string text = ToUtf16(from.get(), cp932);
+  std::transform(text.begin(), text.end(), text.begin(), IbmControlToUnicode);
+  return FromUtf16(to.get(), text);
 }
 
 Cp932Text Utf8ToCp932(std::string_view utf8) {
@@ -151,7 +196,9 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
   ucnv_setSubstChars(to.get(), "?", 1, &status);
   ucnv_setFromUCallBack(to.get(), CountingSubstitute, &result.replaced, nullptr, nullptr, &status);
   if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
-  result.text = FromUtf16(to.get(), ToUtf16(from.get(), utf8));
+  std::u16string text = ToUtf16(from.get(), utf8);
+  std::transform(text.begin(), text.end(), text.begin(), UnicodeToIbmControl);
+  result.text = FromUtf16(to.get(), text);
   return result;
 }
 

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/parallel.h"
 #include "common/sjis.h"
+#include "jww/archive.h"
 
 namespace kestrova {
 
@@ -96,24 +99,6 @@ void SetAttributes(E& e, uint8_t style, uint16_t color, uint16_t layer, uint16_t
 
 const char kFontName[] = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // ＭＳ ゴシック
 
-// Appends n entities of one class, made by make(k, entity) for k in [0, n), in order.
-template <class E, class Make>
-void AppendBlock(JwwDocument& doc, std::vector<E>& list, EntityClass c, size_t n,
-                 const Make& make) {
-  const size_t base = list.size();
-  list.resize(base + n);
-  FillInRanges(n, [&](size_t begin, size_t end) {
-    for (size_t k = begin; k < end; ++k)
-      make(k, list[base + k]);
-  });
-  doc.EntityOrder.insert(doc.EntityOrder.end(), n, c);
-  doc.EntityCount += static_cast<int32_t>(n);
-}
-
-}  // namespace
-
-namespace {
-
 bool Finite(double u, double v) {
   return std::isfinite(u) && std::isfinite(v);
 }
@@ -167,9 +152,9 @@ void CheckFinite(const CoordinateData& data, const OutputSettings& s, const Draw
 
 }  // namespace
 
-void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
-                            const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
-                            int baseRow, JwwDocument& doc) {
+DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
+                        const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
+                        int baseRow) {
   // A hand-edited settings file may hold 0, a negative value or one too small to divide
   // by; none of them gives a drawing.
   const double scale = s.WrtBAse.Scale;
@@ -178,7 +163,11 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
                 "; set the scale denominator, e.g. 500");
   }
   const PointTable& table = data.Table;
-  DrawingTransform t;
+  DrawingPlan plan;
+  plan.Data = &data;
+  plan.Settings = s;
+  plan.TextKinds = textKinds;
+  DrawingTransform& t = plan.Transform;
   t.K = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   t.Scale = s.WrtBAse.Scale;
   t.Swap = data.Sima.SimaLoaded || s.Coordinate.Flg;
@@ -191,26 +180,40 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
     t.BaseY = bounds.CentreY;
   }
   CheckFinite(data, s, t, textKinds);
-
-  Clear(doc);
-  Init(doc);
-  const uint16_t group = static_cast<uint16_t>(s.WrtBAse.Group);
-  std::vector<const SurveyPoint*> marked;
-  marked.reserve(static_cast<size_t>(table.PointCount));
+  plan.MarkedRows.reserve(static_cast<size_t>(table.PointCount));
   for (int32_t r = 1; r <= table.PointCount; ++r) {
-    if (table.Points[r].Marked == 1) marked.push_back(&table.Points[r]);
+    if (table.Points[r].Marked == 1) plan.MarkedRows.push_back(r);
   }
-  const size_t m = marked.size();
-  const size_t texts =
-      m * ((s.PointStr.OutFlg ? 1 : 0) + (s.XYcoord.OutFlg ? 1 : 0) + (s.Zcoord.OutFlg ? 1 : 0)) +
-      data.Sima.SimaTexts.size();
-  doc.MojiList.reserve(texts);
-  doc.EntityOrder.reserve((s.Point.OutFlg ? m : 0) + (s.Point.EnkoFlg ? m : 0) + texts +
-                          data.Sima.SimaLines.size());
+  return plan;
+}
+
+uint32_t DrawingPlan::EntityCount() const {
+  const size_t m = MarkedRows.size();
+  const size_t perPoint = (Settings.Point.OutFlg ? 1 : 0) + (Settings.Point.EnkoFlg ? 1 : 0) +
+                          (Settings.PointStr.OutFlg ? 1 : 0) + (Settings.XYcoord.OutFlg ? 1 : 0) +
+                          (Settings.Zcoord.OutFlg ? 1 : 0);
+  return static_cast<uint32_t>(m * perPoint + Data->Sima.SimaLines.size() +
+                               Data->Sima.SimaTexts.size());
+}
+
+namespace {
+
+// Calls visit(type, class, n, make) for each block of entities in drawing order, where
+// make(k, e) fills e with entity k of the block (0 <= k < n) from nothing but the plan:
+// blocks can be built whole, or range by range and in parallel.
+template <class Visit>
+void ForEachBlock(const DrawingPlan& plan, const Visit& visit) {
+  const OutputSettings& s = plan.Settings;
+  const CoordinateData& data = *plan.Data;
+  const DrawingTransform& t = plan.Transform;
+  const SurveyPoint* points = data.Table.Points.data();
+  const std::vector<int32_t>& rows = plan.MarkedRows;
+  const size_t m = rows.size();
+  const uint16_t group = static_cast<uint16_t>(s.WrtBAse.Group);
 
   if (s.Point.OutFlg) {
-    AppendBlock(doc, doc.TenList, EntityClass::kTen, m, [&](size_t k, TDataTen& e) {
-      const SurveyPoint& p = *marked[k];
+    visit(std::type_identity<TDataTen>{}, EntityClass::kTen, m, [&](size_t k, TDataTen& e) {
+      const SurveyPoint& p = points[rows[k]];
       SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
       t.Apply(p.X, p.Y, e.X, e.Y);
       e.IsTemporary = 0;
@@ -220,9 +223,10 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   }
   if (s.Point.EnkoFlg) {
     const double radius = (s.Point.EnkoR / 2) * t.K / t.Scale;
-    AppendBlock(doc, doc.EnkoList, EntityClass::kEnko, m, [&](size_t k, TDataEnko& e) {
+    visit(std::type_identity<TDataEnko>{}, EntityClass::kEnko, m, [&](size_t k, TDataEnko& e) {
+      const SurveyPoint& p = points[rows[k]];
       SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
-      t.Apply(marked[k]->X, marked[k]->Y, e.CenterX, e.CenterY);
+      t.Apply(p.X, p.Y, e.CenterX, e.CenterY);
       e.Radius = radius;
       e.StartAngle = 0.0;
       e.ArcAngle = 6.283185307179586;
@@ -234,7 +238,7 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   const auto makeText = [&](TDataMoji& e, std::string text, const OutputSettings::TextSection& ts,
                             double x, double y, uint16_t color, uint16_t layer) {
     const uint32_t kindNumber = std::clamp<uint32_t>(ts.MojiNo, 1, 10);
-    const JwwTextKind& kind = textKinds[kindNumber - 1];
+    const JwwTextKind& kind = plan.TextKinds[kindNumber - 1];
     SetAttributes(e, 1, color, layer, group, 2);
     const TextPlacement place = PlaceText(text, ts.MojiBs, kind, t, x, y);
     e.StartX = place.StartX;
@@ -251,8 +255,8 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   };
   const auto textBlock = [&](const OutputSettings::TextSection& ts, auto textOf) {
     if (!ts.OutFlg) return;
-    AppendBlock(doc, doc.MojiList, EntityClass::kMoji, m, [&](size_t k, TDataMoji& e) {
-      const SurveyPoint& p = *marked[k];
+    visit(std::type_identity<TDataMoji>{}, EntityClass::kMoji, m, [&](size_t k, TDataMoji& e) {
+      const SurveyPoint& p = points[rows[k]];
       makeText(e, textOf(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
     });
   };
@@ -260,21 +264,97 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   textBlock(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
   textBlock(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
 
-  for (const SimaLine& l : data.Sima.SimaLines) {
-    TDataSen e;
-    SetAttributes(e, static_cast<uint8_t>(l.PenStyle & 0xFF), l.PenColor, 4, group, 0);
-    t.Apply(l.StartX, l.StartY, e.StartX, e.StartY);
-    t.Apply(l.EndX, l.EndY, e.EndX, e.EndY);
-    Add(doc, e);
-  }
-  for (const SimaText& label : data.Sima.SimaTexts) {
-    const OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
-    TDataMoji e;
-    makeText(e, label.Text, ts, label.X, label.Y, 2, 5);
-    Add(doc, std::move(e));
-  }
+  const std::vector<SimaLine>& lines = data.Sima.SimaLines;
+  visit(std::type_identity<TDataSen>{}, EntityClass::kSen, lines.size(),
+        [&](size_t k, TDataSen& e) {
+          const SimaLine& l = lines[k];
+          SetAttributes(e, static_cast<uint8_t>(l.PenStyle & 0xFF), l.PenColor, 4, group, 0);
+          t.Apply(l.StartX, l.StartY, e.StartX, e.StartY);
+          t.Apply(l.EndX, l.EndY, e.EndX, e.EndY);
+        });
+  const std::vector<SimaText>& labels = data.Sima.SimaTexts;
+  visit(std::type_identity<TDataMoji>{}, EntityClass::kMoji, labels.size(),
+        [&](size_t k, TDataMoji& e) {
+          const SimaText& label = labels[k];
+          const OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
+          makeText(e, label.Text, ts, label.X, label.Y, 2, 5);
+        });
+}
+
+template <class E>
+std::vector<E>& ListOf(JwwDocument& doc) {
+  if constexpr (std::is_same_v<E, TDataSen>) return doc.SenList;
+  if constexpr (std::is_same_v<E, TDataEnko>) return doc.EnkoList;
+  if constexpr (std::is_same_v<E, TDataTen>) return doc.TenList;
+  if constexpr (std::is_same_v<E, TDataMoji>) return doc.MojiList;
+}
+
+// Entities made in one go of the streaming writer: enough to keep both cores busy, few
+// enough that a block of long labels stays a few megabytes.
+constexpr size_t kEntitiesPerRange = 16384;
+
+}  // namespace
+
+void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
+                            const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
+                            int baseRow, JwwDocument& doc) {
+  const DrawingPlan plan = PlanDrawing(data, bounds, s, textKinds, baseRow);
+  Clear(doc);
+  Init(doc);
+  doc.EntityOrder.reserve(plan.EntityCount());
+  ForEachBlock(plan, [&doc](auto type, EntityClass c, size_t n, const auto& make) {
+    using E = typename decltype(type)::type;
+    std::vector<E>& list = ListOf<E>(doc);
+    const size_t base = list.size();
+    list.resize(base + n);
+    FillInRanges(n, [&](size_t begin, size_t end) {
+      for (size_t k = begin; k < end; ++k)
+        make(k, list[base + k]);
+    });
+    doc.EntityOrder.insert(doc.EntityOrder.end(), n, c);
+    doc.EntityCount += static_cast<int32_t>(n);
+  });
   doc.EntityListCount =
       static_cast<uint32_t>(doc.SenCount() + doc.EnkoCount() + doc.TenCount() + doc.MojiCount());
+}
+
+bool WritePlannedEntities(const DrawingPlan& plan, OutStream& stream, uint32_t version,
+                          ProgressMonitor* progress) {
+  try {
+    ArchiveObjectWriter writer(stream, version);
+    std::tuple<std::vector<TDataSen>, std::vector<TDataEnko>, std::vector<TDataTen>,
+               std::vector<TDataMoji>>
+        ranges;
+    const double total = std::max<double>(plan.EntityCount(), 1.0);
+    uint64_t done = 0;
+    ReportProgress(progress, 0.0);
+    ForEachBlock(plan, [&](auto type, EntityClass c, size_t n, const auto& make) {
+      using E = typename decltype(type)::type;
+      std::vector<E>& range = std::get<std::vector<E>>(ranges);
+      for (size_t first = 0; first < n; first += kEntitiesPerRange) {
+        range.resize(std::min(kEntitiesPerRange, n - first));
+        FillInRanges(
+            range.size(),
+            [&](size_t begin, size_t end) {
+              for (size_t k = begin; k < end; ++k)
+                make(first + k, range[k]);
+            },
+            kEntitiesPerRange / 4);
+        for (const E& e : range)
+          writer.Object(c, e);
+        done += range.size();
+        ReportProgress(progress, static_cast<double>(done) / total);
+      }
+    });
+    // No block definitions: the empty list closes the drawing.
+    stream.WriteValue(static_cast<uint16_t>(0));
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    stream.SetLastError(e.what());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kestrova

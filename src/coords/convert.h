@@ -2,10 +2,14 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
+
+#include "common/progress.h"
 
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/document.h"
+#include "jww/stream.h"
 
 namespace kestrova {
 
@@ -27,6 +31,34 @@ struct TextPlacement {
 };
 TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKind& kind,
                         const DrawingTransform& t, double x, double y);
+
+// A conversion checked and laid out but not built: the drawing follows from it entity by
+// entity, so a drawing of any size can be written without ever holding it. It refers to
+// the coordinate data it was made from, which must outlive it and stay unchanged.
+struct DrawingPlan {
+  const CoordinateData* Data = nullptr;
+  OutputSettings Settings;
+  std::array<JwwTextKind, 10> TextKinds{};
+  DrawingTransform Transform;
+  std::vector<int32_t> MarkedRows;  // the table rows drawn, in table order
+
+  // The entities the drawing holds, known before the first one is made.
+  uint32_t EntityCount() const;
+};
+
+// Checks the settings and positions as the conversion does (kestrova::Error when they
+// give no drawing) and lays the conversion out.
+DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
+                        const OutputSettings& settings,
+                        const std::array<JwwTextKind, 10>& textKinds, int baseRow);
+
+// Writes the planned entities and the closing empty block list at version (the one in
+// force, 200..420): the same bytes WriteEntityList writes for the converted document.
+// They are made range by range, so memory stays bounded whatever the point count.
+// Returns false on a stream error (stream.LastError() says why); throws Cancelled when
+// progress asks to stop.
+bool WritePlannedEntities(const DrawingPlan& plan, OutStream& stream, uint32_t version,
+                          ProgressMonitor* progress = nullptr);
 
 // Rebuilds doc from the marked points, their circles and labels, and the SIMA segments
 // and labels. baseRow is the grid cursor's row, the base point with WrtBAse.OutBaseFlg

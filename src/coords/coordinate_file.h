@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/progress.h"
 #include "coords/point_table.h"
 
 namespace kestrova {
@@ -50,12 +51,16 @@ std::vector<std::string> LoadWarnings(const LoadReport& report, const std::strin
 // or valid UTF-8 with multi-byte characters) are recognised and their text brought to
 // code page 932; other files are code page 932 and taken byte for byte. UTF-16 with a
 // byte-order mark is converted too.
+//
+// progress (may be null) hears how far the reading is; when it asks to stop, Cancelled is
+// thrown with nothing changed.
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
-                        LoadReport* report = nullptr);
+                        LoadReport* report = nullptr, ProgressMonitor* progress = nullptr);
 
 // The same for text already in memory; name is used in error messages only.
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
-                        bool appendOnLoad, LoadReport* report = nullptr);
+                        bool appendOnLoad, LoadReport* report = nullptr,
+                        ProgressMonitor* progress = nullptr);
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

@@ -180,39 +180,11 @@ void WriteRecord(OutStream& s, const TDataList& e, uint32_t v) {
   Write(s, e, v);
 }
 
+void ArchiveObjectWriter::Member(const BlockMember& m) {
+  std::visit([this, &m](const auto& e) { Object(static_cast<EntityClass>(m.index()), e); }, m);
+}
+
 namespace {
-
-// Numbers classes and objects as the archive does: each new class tag and each object
-// takes the next number, from 1.
-class ObjectWriter {
- public:
-  ObjectWriter(OutStream& s, uint32_t version) : s_(s), version_(version) {}
-
-  template <class E>
-  void Object(EntityClass c, const E& e) {
-    uint32_t& index = classIndex_[static_cast<size_t>(c)];
-    if (index == 0) {
-      WriteNewClassTag(s_, c, version_);
-      index = static_cast<uint32_t>(++mapCount_);
-    } else {
-      WriteClassRef(s_, index, objects_);
-    }
-    WriteRecord(s_, e, version_);
-    ++mapCount_;
-    ++objects_;
-  }
-
-  void Member(const BlockMember& m) {
-    std::visit([this, &m](const auto& e) { Object(static_cast<EntityClass>(m.index()), e); }, m);
-  }
-
- private:
-  OutStream& s_;
-  uint32_t version_;
-  std::array<uint32_t, kEntityClassCount> classIndex_{};
-  uint64_t mapCount_ = 0;
-  uint64_t objects_ = 0;
-};
 
 template <class E>
 const E& Next(const std::vector<E>& list, size_t& running) {
@@ -232,7 +204,7 @@ bool WriteEntityList(JwwDocument& doc, OutStream& stream, uint32_t version) {
   bool ok = true;
   try {
     stream.Seek(doc.EntityStreamPos);
-    ObjectWriter w(stream, v);
+    ArchiveObjectWriter w(stream, v);
     std::array<size_t, kEntityClassCount> running{};
     const size_t drawn =
         doc.EntityOrder.size() - std::min(doc.EntityOrder.size(), doc.BlockDefList.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +39,36 @@ void WriteRecord(OutStream& s, const TDataSunpou& e, uint32_t version);
 void WriteRecord(OutStream& s, const TDataSolid& e, uint32_t version);
 void WriteRecord(OutStream& s, const TDataBlock& e, uint32_t version);
 void WriteRecord(OutStream& s, const TDataList& e, uint32_t version);
+
+// Numbers classes and objects as the archive does: each new class tag and each object
+// takes the next number, from 1. One writer serves one entity list from its first
+// object to its last.
+class ArchiveObjectWriter {
+ public:
+  ArchiveObjectWriter(OutStream& s, uint32_t version) : s_(s), version_(version) {}
+
+  template <class E>
+  void Object(EntityClass c, const E& e) {
+    uint32_t& index = classIndex_[static_cast<size_t>(c)];
+    if (index == 0) {
+      WriteNewClassTag(s_, c, version_);
+      index = static_cast<uint32_t>(++mapCount_);
+    } else {
+      WriteClassRef(s_, index, objects_);
+    }
+    WriteRecord(s_, e, version_);
+    ++mapCount_;
+    ++objects_;
+  }
+  void Member(const BlockMember& m);
+
+ private:
+  OutStream& s_;
+  uint32_t version_;
+  std::array<uint32_t, kEntityClassCount> classIndex_{};
+  uint64_t mapCount_ = 0;
+  uint64_t objects_ = 0;
+};
 
 // Writes every entity object from doc.EntityStreamPos on, then the block definitions
 // and the closing u16 0. The version in force is version when it is 200 or more, else

@@ -37,6 +37,12 @@ bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc) {
 }
 
 void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink) {
+  TransferDrawing(doc, scale, sink,
+                  [&doc](OutStream& s) { return WriteEntityList(doc, s, kClipboardVersion); });
+}
+
+void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink,
+                     const EntityListWriter& writeEntities) {
   std::array<double, 16> saved;
   for (size_t g = 0; g < 16; ++g) {
     saved[g] = doc.Header.LayerGroups[g].GroupScale;
@@ -44,7 +50,7 @@ void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink) {
   }
   try {
     MemoryOutStream stream;
-    if (!WriteClipboardPrefix(stream, doc) || !WriteEntityList(doc, stream, 351)) {
+    if (!WriteClipboardPrefix(stream, doc) || !writeEntities(stream)) {
       throw Error("cannot build the clipboard drawing: " + stream.LastError());
     }
     sink.SetJwWinData(stream.Bytes());

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -41,5 +43,16 @@ bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc);
 // scales are restored whatever happens. A writer failure is an error, not a half
 // payload on the clipboard.
 void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink);
+
+// The layout version of the payload's entities.
+inline constexpr uint32_t kClipboardVersion = 351;
+
+// Writes the entity objects and the block list after the prefix; false on a stream error.
+using EntityListWriter = std::function<bool(OutStream& stream)>;
+
+// The same hand-over with the entities written by writeEntities (at kClipboardVersion)
+// instead of from doc's lists; doc.EntityListCount must be their count.
+void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink,
+                     const EntityListWriter& writeEntities);
 
 }  // namespace kestrova

@@ -7,6 +7,7 @@
 
 #include "common/atomic_file.h"
 #include "common/error.h"
+#include "jww/archive.h"
 #include "jww/jww_file.h"
 
 namespace kestrova {
@@ -96,9 +97,14 @@ TEST(Transfer, TextsWithoutSizesTakeTheDrawingDefaults) {
   ws.Settings.PointStr.OutFlg = true;
   MemorySink sink;
   TransferToJwCad(ws, 1, sink);
-  ASSERT_EQ(ws.Drawing.MojiCount(), 2u);
-  EXPECT_EQ(ws.Drawing.MojiList[0].SizeX, 3.0);
-  EXPECT_EQ(ws.Drawing.MojiList[0].Spacing, 0.5);
+  EXPECT_EQ(ws.Drawing.EntityListCount, 3u);
+  // The payload's entities after its 146-byte prefix, read back.
+  InStream in(std::string_view(sink.bytes).substr(146));
+  JwwDocument back;
+  ReadEntityList(in, 3, 351, back);
+  ASSERT_EQ(back.MojiCount(), 2u);
+  EXPECT_EQ(back.MojiList[0].SizeX, 3.0);
+  EXPECT_EQ(back.MojiList[0].Spacing, 0.5);
   EXPECT_EQ(ws.Drawing.Header.TextKinds[2].Width, 0.0);  // the header itself is not changed
 }
 

@@ -50,6 +50,16 @@ TEST(Cp932Table, TrickyCharactersGiveTheSameBytesOnEveryBuild) {
   EXPECT_EQ(Cp932ToUtf8("A\x85\x40Z"), "A\xEF\xBF\xBDZ");
   EXPECT_FALSE(IsValidCp932("A\x85\x40Z"));
   EXPECT_TRUE(IsValidCp932("\xED\x40\xB6"));
+  // Control codes stay themselves both ways, also beside Japanese (a text of ASCII alone
+  // never reaches a table).
+  EXPECT_EQ(Cp932ToUtf8("\x1A\x1C\x7F\x8B\xAB"), "\x1A\x1C\x7F境");
+  EXPECT_EQ(Utf8ToCp932("\x1A\x1C\x7F境").text, "\x1A\x1C\x7F\x8B\xAB");
+  EXPECT_EQ(Cp932ToUtf8("\x8B\xAB\x1C\x7F\x1A"), "境\x1C\x7F\x1A");
+  // Bytes that start no character, and a lead byte without its trail byte, read as
+  // U+FFFD each; the byte after a lost lead byte is read again on its own.
+  EXPECT_EQ(Cp932ToUtf8("\x80\xA0\xFD\xFF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(Cp932ToUtf8("\x81 \x81\x7F"), "\xEF\xBF\xBD \xEF\xBF\xBD\x7F");
+  EXPECT_EQ(Cp932ToUtf8("\x8B\xAB\x81"), "境\xEF\xBF\xBD");
   // Malformed UTF-8 and lone surrogates in UTF-16.
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // an encoded surrogate
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong "/"

@@ -3,12 +3,16 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <thread>
 
 #include "common/atomic_file.h"
@@ -52,17 +56,42 @@ size_t EntryCount(const fs::path& folder) {
       std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-// Runs kestrova-cli.exe with a wide command line, as Explorer and cmd.exe do; returns its
-// exit code.
-DWORD RunCli(const std::wstring& arguments) {
-  const fs::path cli = fs::absolute(Utf8Path(KESTROVA_CLI));
-  std::wstring commandLine = L"\"" + cli.wstring() + L"\" " + arguments;
+// Runs a program with a wide command line, as Explorer and cmd.exe do, standard input,
+// output and error from and to files when given; returns its exit code.
+DWORD RunProgram(const fs::path& program, const std::wstring& arguments, const fs::path& in = {},
+                 const fs::path& out = {}, const fs::path& err = {}) {
+  std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE input = INVALID_HANDLE_VALUE;
+  HANDLE output = INVALID_HANDLE_VALUE;
+  HANDLE error = INVALID_HANDLE_VALUE;
+  const bool redirected = !in.empty() || !out.empty() || !err.empty();
+  if (redirected) {
+    input = CreateFileW(in.empty() ? L"NUL" : in.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherited,
+                        OPEN_EXISTING, 0, nullptr);
+    output = CreateFileW(out.empty() ? L"NUL" : out.c_str(), GENERIC_WRITE, 0, &inherited,
+                         CREATE_ALWAYS, 0, nullptr);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    if (!err.empty()) {
+      error = CreateFileW(err.c_str(), GENERIC_WRITE, 0, &inherited, CREATE_ALWAYS, 0, nullptr);
+    }
+    startup.hStdError = err.empty() ? GetStdHandle(STD_ERROR_HANDLE) : error;
+  }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(cli.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start kestrova-cli: " << WindowsErrorMessage(GetLastError());
+  const BOOL started =
+      CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                     redirected ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &process);
+  const DWORD startError = GetLastError();
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (error != INVALID_HANDLE_VALUE) CloseHandle(error);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << WideToUtf8(program.wstring()) << ": "
+                  << WindowsErrorMessage(startError);
     return 0xFFFFFFFF;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -71,6 +100,11 @@ DWORD RunCli(const std::wstring& arguments) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return code;
+}
+
+DWORD RunCli(const std::wstring& arguments, const fs::path& in = {}, const fs::path& out = {},
+             const fs::path& err = {}) {
+  return RunProgram(fs::absolute(Utf8Path(KESTROVA_CLI)), arguments, in, out, err);
 }
 
 std::wstring Quoted(const fs::path& p) {
@@ -105,7 +139,7 @@ TEST(WindowsFiles, AtomicSaveInJapaneseFolders) {
     WriteFileAtomic(target, "lost");
     ADD_FAILURE() << "a read-only file was replaced";
   } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("座標.zhy"), std::string::npos) << e.what();
+    EXPECT_EQ(std::string(e.what()), WideToUtf8(target.wstring()) + " is read-only");
   }
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(ReadFileBytes(target), "new\r\n2");
@@ -117,6 +151,126 @@ TEST(WindowsFiles, AtomicSaveInJapaneseFolders) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("図面.jww"), std::string::npos) << e.what();
   }
+}
+
+TEST(WindowsFiles, DevicesFoldersLinksAndDescriptors) {
+  TempFolder temp;
+  const fs::path folder = temp.Root() / L"測量";
+  fs::create_directories(folder / L"data");
+  // A device takes the bytes; no temporary file beside it, nothing replaced.
+  EXPECT_NO_THROW(WriteFileAtomic(L"NUL", "x"));
+  EXPECT_NO_THROW(WriteFileAtomic(folder / L"NUL", "x"));
+  EXPECT_EQ(EntryCount(folder), 1u);
+  // A folder is neither written nor read.
+  try {
+    WriteFileAtomic(folder / L"data", "x");
+    ADD_FAILURE() << "a folder was replaced";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), WideToUtf8((folder / L"data").wstring()) + ": is a folder");
+  }
+  EXPECT_TRUE(fs::is_directory(folder / L"data"));
+  EXPECT_THROW(ReadFileBytes(folder / L"data"), Error);
+
+  // A symbolic link keeps being a link to the file it names, which gets the new bytes.
+  const fs::path real = folder / L"data" / L"座標.zhy";
+  const fs::path link = folder / L"link.zhy";
+  WriteFileAtomic(real, "old");
+  // (Wine 8 reports success without making the link.)
+  if (CreateSymbolicLinkW(link.c_str(), L"data\\座標.zhy",
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+      GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    WriteFileAtomic(link, "new");
+    EXPECT_EQ(ReadFileBytes(real), "new");
+    EXPECT_EQ(EntryCount(folder / L"data"), 1u);
+    WriteFileAtomic(real, "still linked");
+    EXPECT_EQ(ReadFileBytes(link), "still linked");
+  } else {
+    std::cout << "no symbolic links here: the link case is not checked\n";
+  }
+
+  // Descriptors are binary both ways: "\n" stays one byte, 0x1A ends nothing.
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  const int writeFd = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_TEXT);
+  const int readFd = _open_osfhandle(reinterpret_cast<intptr_t>(readEnd), _O_RDONLY | _O_TEXT);
+  ASSERT_GE(writeFd, 0);
+  ASSERT_GE(readFd, 0);
+  const std::string bytes("a\r\nb\n\x1A\0c\r", 9);
+  {
+    const auto writer = AtomicFileWriter::ForDescriptor(writeFd, "standard output");
+    writer->Write(bytes.data(), 5);
+    writer->WriteAt(5, bytes.data() + 5, 4);  // the next bytes, as on a pipe
+    writer->Commit();
+  }
+  _close(writeFd);  // the writer never closes a descriptor it was handed
+  EXPECT_EQ(ReadDescriptorBytes(readFd, "standard input"), bytes);
+  _close(readFd);
+}
+
+// The second half of KilledSaveLeavesNothingBehind, in a process of its own.
+TEST(WindowsFiles, SaveThatGetsKilled) {
+  wchar_t target[MAX_PATH];
+  if (GetEnvironmentVariableW(L"KESTROVA_KILLED_SAVE", target, MAX_PATH) == 0) {
+    GTEST_SKIP() << "started by KilledSaveLeavesNothingBehind";
+  }
+  AtomicFileWriter writer(target);
+  const std::string chunk(1 << 20, 'x');
+  for (int i = 0; i < 4; ++i)
+    writer.Write(chunk.data(), chunk.size());
+  TerminateProcess(GetCurrentProcess(), 9);  // no destructor, no clean-up
+}
+
+TEST(WindowsFiles, KilledSaveLeavesNothingBehind) {
+  TempFolder temp;
+  const fs::path target = temp.Root() / L"図面.jww";
+  WriteFileAtomic(target, "old");
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"KESTROVA_KILLED_SAVE", target.c_str()));
+  const DWORD code = RunProgram(self, L"--gtest_filter=WindowsFiles.SaveThatGetsKilled");
+  SetEnvironmentVariableW(L"KESTROVA_KILLED_SAVE", nullptr);
+  EXPECT_EQ(code, 9u);
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  EXPECT_EQ(EntryCount(temp.Root()), 1u) << "a temporary file was left";
+}
+
+TEST(WindowsCli, StandardStreamsAreBinaryAndTheOutputIsNeverAnInput) {
+  TempFolder temp;
+  const fs::path folder = temp.Root() / L"現場";
+  fs::create_directories(folder);
+  const fs::path sim = folder / L"敷地.sim";
+  fs::copy_file(kExamples / L"site.sim", sim);
+  // Coordinates through standard input and output keep their "\r\n" as they are.
+  const fs::path zhy = folder / L"out.zhy";
+  ASSERT_EQ(RunCli(L"export - -o - --format zhy", kExamples / L"site.zhy", zhy), 0u);
+  EXPECT_EQ(ReadFileBytes(zhy), ReadFileBytes(kExamples / L"site.zhy"));
+  // A drawing through standard output is the drawing written to a file, byte for byte.
+  const fs::path file = folder / L"file.jww";
+  const fs::path piped = folder / L"piped.jww";
+  ASSERT_EQ(RunCli(L"convert " + Quoted(sim) + L" -o " + Quoted(file)), 0u);
+  ASSERT_EQ(RunCli(L"convert " + Quoted(sim) + L" -o -", {}, piped), 0u);
+  EXPECT_EQ(ReadFileBytes(piped), ReadFileBytes(file));
+
+  // The input under another spelling, or through a hard link, is refused as the output.
+  const fs::path hard = folder / L"別名.sim";
+  ASSERT_TRUE(CreateHardLinkW(hard.c_str(), sim.c_str(), nullptr));
+  std::wstring upper = sim.wstring();
+  upper.replace(upper.size() - 3, 3, L"SIM");
+  const std::wstring spellings[] = {sim.wstring(), upper, (folder / L"." / L"敷地.sim").wstring(),
+                                    sim.generic_wstring(), hard.wstring()};
+  const std::string before = ReadFileBytes(sim);
+  const fs::path message = temp.Root() / L"message.txt";
+  for (const std::wstring& same : spellings) {
+    SCOPED_TRACE(WideToUtf8(same));
+    EXPECT_EQ(RunCli(L"export " + Quoted(sim) + L" -o \"" + same + L"\"", {}, {}, message), 2u);
+    EXPECT_NE(ReadFileBytes(message).find("is the input"), std::string::npos)
+        << ReadFileBytes(message);
+  }
+  EXPECT_EQ(ReadFileBytes(sim), before);
+  EXPECT_EQ(EntryCount(folder), 5u);
+  // Another file is written as usual.
+  EXPECT_EQ(RunCli(L"export " + Quoted(sim) + L" -o " + Quoted(folder / L"copy.sim")), 0u);
 }
 
 TEST(WindowsCli, JapaneseFolderAndFileNames) {
