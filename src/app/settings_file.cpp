@@ -95,6 +95,8 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   s.Zcoord = ReadText(r, "Zcoord", d.Zcoord);
   s.Coordinate.Flg = r.Bool("Coordinate", "Flg", d.Coordinate.Flg);
   s.Folder.name = r.Text("Folder", "name", programFolder);
+  s.Gis.Crs = r.Text("Gis", "Crs", "");
+  s.Gis.Format = r.Text("Gis", "Format", "");
   // Without point output there is no point to carry a code (the options dialog clears
   // the code switch in that case too).
   if (!s.Point.OutFlg) s.Point.CodeFlg = false;
@@ -119,6 +121,12 @@ void WriteSettings(const OutputSettings& s, IniFile& ini) {
   WriteText(ini, "Zcoord", s.Zcoord);
   ini.Set("Coordinate", "Flg", s.Coordinate.Flg ? "1" : "0");
   ini.Set("Folder", "name", ProfileText(s.Folder.name));
+  // A file of someone who never exported to GIS stays as it was: the section appears
+  // with the first choice.
+  for (const auto& [key, value] :
+       {std::pair{"Crs", &s.Gis.Crs}, std::pair{"Format", &s.Gis.Format}}) {
+    if (!value->empty() || ini.Get("Gis", key)) ini.Set("Gis", key, ProfileText(*value));
+  }
 }
 
 OutputSettings ReadSettingsFile(const std::filesystem::path& path,

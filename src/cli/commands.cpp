@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <iostream>
 
 #include "app/flows.h"
@@ -15,15 +16,74 @@
 #include "coords/coordinate_file.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
+#ifdef KESTROVA_HAVE_GDAL
+#include "gis/gis_export.h"
+#include "gis/gis_import.h"
+#include "gis/survey_systems.h"
+#endif
 
 namespace kestrova::cli {
 
-CoordinateData LoadFiles(const std::vector<std::string>& files) {
+namespace {
+
+const char* const kGisNames[] = {"gpkg", "geojson", "dxf", "kml", "shp"};
+
+// The GIS format an export or load means, known even without GDAL so that the user
+// hears why it cannot be done.
+std::optional<std::string> GisFormatName(const std::string& format, const std::string& path) {
+  std::string name = format;
+  if (name.empty()) {
+    std::string ext = Utf8Path(path).extension().string();
+    for (char& c : ext)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    name = ext == ".json" ? "geojson" : ext.empty() ? "" : ext.substr(1);
+  }
+  for (const char* n : kGisNames) {
+    if (name == n) return name;
+  }
+  return std::nullopt;
+}
+
+// GeoPackage, GeoJSON and Shapefile hold points to read; DXF and KML are written only.
+bool IsGisInput(const std::string& file) {
+  const std::optional<std::string> name = GisFormatName("", file);
+  return file != kStandardStream && name && *name != "dxf" && *name != "kml";
+}
+
+#ifndef KESTROVA_HAVE_GDAL
+[[noreturn]] void NoGdal(const std::string& what) {
+  throw Error(what + " needs a kestrova-cli built with GDAL (Debian: libgdal-dev)");
+}
+#else
+int32_t CrsCode(const std::string& crs) {
+  if (crs.empty()) return 0;
+  const std::optional<int32_t> code = ParseEpsgName(crs);
+  if (!code) throw UsageError("--crs " + crs + ": " + kSurveySystemHint);
+  return *code;
+}
+#endif
+
+}  // namespace
+
+CoordinateData LoadFiles(const std::vector<std::string>& files,
+                         [[maybe_unused]] const std::string& crs) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
     LoadReport report;
     const std::string name = InputName(file);
+    if (IsGisInput(file)) {
+#ifdef KESTROVA_HAVE_GDAL
+      std::vector<std::string> warnings;
+      LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
+      for (const std::string& warning : warnings)
+        std::cerr << "kestrova-cli: warning: " << warning << '\n';
+      append = true;
+      continue;
+#else
+      NoGdal(name + ": reading points from GIS files");
+#endif
+    }
     {
       TerminalProgress progress(std::cerr, StandardErrorIsTerminal(), "loading " + name);
       if (!LoadCoordinateText(ReadInput(file), name, data, append, &report, &progress)) {
@@ -54,8 +114,8 @@ void RequirePoints(const CoordinateData& data, const std::vector<std::string>& f
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& files, std::ostream& out) {
-  const CoordinateData data = LoadFiles(files);
+int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
+  const CoordinateData data = LoadFiles(files, crs);
   DataBounds b;
   ComputeDataBounds(data.Table, b);
   out << "points: " << data.Table.PointCount << '\n';
@@ -74,16 +134,91 @@ int RunInfo(const std::vector<std::string>& files, std::ostream& out) {
   return 0;
 }
 
-int RunExport(const std::vector<std::string>& files, const std::string& output,
-              const std::string& format, std::ostream& err) {
-  CheckOutput(output, files);
+namespace {
+
+#ifdef KESTROVA_HAVE_GDAL
+// Text sizes for a DXF: Jw_cad's defaults, then what its settings say.
+std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
+  JwwHeader header;
+  SetFixedHeaderValues(header);
+  JwCadExtras extras;
+  std::unique_ptr<JwCadSettingsSource> source =
+      jwcadSettings.empty() ? DefaultJwCadSettingsSource()
+                            : std::make_unique<JwCadSettingsMap>(
+                                  JwCadSettingsMap::FromRegFile(Utf8Path(jwcadSettings)));
+  if (source) ReadJwCadSettings(*source, header, extras);
+  return header.TextKinds;
+}
+
+OutputSettings ReadSettingsOption(const std::string& settingsFile) {
+  if (settingsFile.empty()) return {};
+  std::error_code ec;
+  if (!std::filesystem::exists(Utf8Path(settingsFile), ec))
+    throw Error(settingsFile + ": no such settings file");
+  return ReadSettingsFile(Utf8Path(settingsFile), std::filesystem::current_path().string());
+}
+
+#endif
+
+int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ostream& err) {
+#ifdef KESTROVA_HAVE_GDAL
+  GisExportOptions options;
+  options.Format = *GisFormatFromName(formatName);
+  options.Epsg = CrsCode(o.crs);
+  if (options.Epsg == 0 && GisFormatNeedsSystem(options.Format)) {
+    throw UsageError(std::string(GisFormatTitle(options.Format)) +
+                     " places the site by its coordinate system: " + kSurveySystemHint);
+  }
+  if (o.output == kStandardStream && options.Format == GisFormat::kShp) {
+    throw UsageError("a Shapefile is several files and cannot go to standard output");
+  }
+  if (options.Format == GisFormat::kDxf) {
+    options.Settings = ReadSettingsOption(o.settingsFile);
+    options.TextKinds = TextKinds(o.jwcadSettings);
+  }
+  const CoordinateData data = LoadFiles(o.files, o.crs);
+  const std::string name = OutputName(o.output);
+  const std::string fileName =
+      o.output == kStandardStream ? "standard-output." + formatName : o.output;
+  const GisExport gis = BuildGisExport(data, options, fileName);
+  if (o.output == kStandardStream) {
+    WriteOutput(o.output, gis.Files.front().Bytes);
+  } else {
+    WriteGisExport(gis, Utf8Path(o.output));
+  }
+  for (const std::string& warning : GisExportWarnings(gis, name))
+    err << "kestrova-cli: warning: " << warning << '\n';
+  err << "kestrova-cli: wrote " << data.Table.PointCount << " points to " << name << " (";
+  for (size_t i = 0; i < gis.Layers.size(); ++i)
+    err << (i ? ", " : "") << gis.Layers[i].Layer << " " << gis.Layers[i].Features;
+  err << ")\n";
+  return 0;
+#else
+  (void)o;
+  (void)err;
+  NoGdal("the " + formatName + " format");
+#endif
+}
+
+}  // namespace
+
+int RunExport(const ExportOptions& o, std::ostream& err) {
+  const std::string& output = o.output;
+  const std::string& format = o.format;
+  std::vector<std::string> inputs = o.files;
+  inputs.push_back(o.settingsFile);
+  inputs.push_back(o.jwcadSettings);
+  CheckOutput(output, inputs);
+  if (const std::optional<std::string> gis = GisFormatName(format, output)) {
+    return RunGisExport(o, *gis, err);
+  }
   std::optional<CoordinateFormat> f = format.empty() ? CoordinateFormatFromPath(Utf8Path(output))
                                                      : CoordinateFormatFromName(format);
   if (!f) {
     throw UsageError("cannot tell the format from the name " + output +
-                     "; give --format zhy, csv, sima or apa");
+                     "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
   }
-  const CoordinateData data = LoadFiles(files);
+  const CoordinateData data = LoadFiles(o.files, o.crs);
   WriteOutput(output, FormatCoordinateFile(data, *f));
   const std::string name = OutputName(output);
   for (const std::string& warning : SaveWarnings(CoordinateSaveReport(data, *f), name))
@@ -105,7 +240,7 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
         ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
   }
   ws.JwwVersion = o.jwwVersion;
-  ws.Coords = LoadFiles(o.files);
+  ws.Coords = LoadFiles(o.files, o.crs);
   RequirePoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
   return ws;

@@ -20,14 +20,25 @@ class UsageError : public std::runtime_error {
 
 // Loads the files in order, the first replacing and the rest appending. A file of
 // fewer than two lines is an error here: the user named it and would get nothing.
-CoordinateData LoadFiles(const std::vector<std::string>& files);
+// GeoPackage, GeoJSON and Shapefile points are converted into the survey system crs
+// ("EPSG:N"; empty keeps a plane system the file has).
+CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {});
 
-int RunInfo(const std::vector<std::string>& files, std::ostream& out);
-int RunExport(const std::vector<std::string>& files, const std::string& output,
-              const std::string& format, std::ostream& err);
+int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs = {});
+
+struct ExportOptions {
+  std::vector<std::string> files;
+  std::string output;
+  std::string format;         // empty: from the output's extension
+  std::string crs;            // "EPSG:N": the survey coordinate system
+  std::string settingsFile;   // DXF: layers and labels as in the drawing
+  std::string jwcadSettings;  // DXF: text sizes
+};
+int RunExport(const ExportOptions& options, std::ostream& err);
 
 struct DrawingOptions {
   std::vector<std::string> files;
+  std::string crs;
   std::string output;         // empty: standard output (clip only)
   std::string settingsFile;   // empty: the defaults
   std::string jwcadSettings;  // empty: this machine's Jw_cad settings, if any
@@ -48,6 +59,7 @@ struct PlotSize {
 };
 struct PlotOptions {
   std::vector<std::string> files;
+  std::string crs;
   std::string output;         // "-": standard output
   std::string settingsFile;   // empty: the defaults
   std::string jwcadSettings;  // empty: this machine's Jw_cad settings, if any

@@ -30,26 +30,40 @@ int main(int argc, char** argv) {
 #endif
 
   std::vector<std::string> files;
-  std::string output;
-  std::string format;
+  std::string crs;
+  const char* const crsHelp =
+      "survey coordinate system of GIS files, EPSG:N (JGD2011 zones I-XIX: EPSG:6669-6687)";
 
   CLI::App* info = app.add_subcommand("info", "Load coordinate files and describe what they hold");
   info->add_option("FILE", files, "coordinate files; the first replaces, the rest append")
       ->required();
+  info->add_option("--crs", crs, crsHelp);
 
   CLI::App* exportCmd =
       app.add_subcommand("export", "Load coordinate files and write the points in one format");
-  exportCmd->add_option("FILE", files, "coordinate files; the first replaces, the rest append")
+  ExportOptions exportOptions;
+  exportCmd
+      ->add_option("FILE", exportOptions.files,
+                   "coordinate files; the first replaces, the rest append")
       ->required();
-  exportCmd->add_option("-o,--output", output, "file to write")->required();
-  exportCmd->add_option("--format", format, "zhy, csv, sima or apa (default: from the extension)")
-      ->check(CLI::IsMember({"zhy", "csv", "sima", "apa"}));
+  exportCmd->add_option("-o,--output", exportOptions.output, "file to write")->required();
+  exportCmd
+      ->add_option("--format", exportOptions.format,
+                   "zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp (default: from the "
+                   "extension)")
+      ->check(CLI::IsMember({"zhy", "csv", "sima", "apa", "gpkg", "geojson", "dxf", "kml", "shp"}));
+  exportCmd->add_option("--crs", exportOptions.crs, crsHelp);
+  exportCmd->add_option("--settings", exportOptions.settingsFile,
+                        "DXF: the settings file (Kestrova.INI) for layers and labels");
+  exportCmd->add_option("--jwcad-settings", exportOptions.jwcadSettings,
+                        "DXF: Jw_cad's settings for the text sizes");
 
   DrawingOptions drawingOptions;
-  const auto addDrawingOptions = [&drawingOptions](CLI::App* cmd) {
+  const auto addDrawingOptions = [&drawingOptions, crsHelp](CLI::App* cmd) {
     cmd->add_option("FILE", drawingOptions.files,
                     "coordinate files; the first replaces, the rest append")
         ->required();
+    cmd->add_option("--crs", drawingOptions.crs, crsHelp);
     cmd->add_option("--settings", drawingOptions.settingsFile, "the settings file (Kestrova.INI)");
     cmd->add_option("--jwcad-settings", drawingOptions.jwcadSettings,
                     "Jw_cad's settings: a registry export or a Wine user.reg");
@@ -80,6 +94,7 @@ int main(int argc, char** argv) {
   plot->add_option("-o,--output", plotOptions.output,
                    "the SVG file to write, - for standard output")
       ->required();
+  plot->add_option("--crs", plotOptions.crs, crsHelp);
   plot->add_option("--size", plotSize, "the plot box in pixels, WxH (default 800x600)");
   plot->add_option("--settings", plotOptions.settingsFile, "the settings file (Kestrova.INI)");
   plot->add_option("--jwcad-settings", plotOptions.jwcadSettings,
@@ -103,7 +118,7 @@ int main(int argc, char** argv) {
     if (clip->parsed() && clipOutput->count() > 0 && drawingOptions.output.empty()) {
       throw UsageError("the output name is empty; give a file name, or - for standard output");
     }
-    if (info->parsed()) return RunInfo(files, std::cout);
+    if (info->parsed()) return RunInfo(files, std::cout, crs);
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return RunClip(drawingOptions, std::cout, std::cerr);
     if (dump->parsed()) return RunDump(drawing, json, std::cout);
@@ -111,7 +126,7 @@ int main(int argc, char** argv) {
       if (!plotSize.empty()) plotOptions.size = ParsePlotSize(plotSize);
       return RunPlot(plotOptions, std::cerr);
     }
-    if (exportCmd->parsed()) return RunExport(files, output, format, std::cerr);
+    if (exportCmd->parsed()) return RunExport(exportOptions, std::cerr);
   } catch (const UsageError& e) {
     std::cerr << "kestrova-cli: " << e.what() << '\n';
     return 2;

@@ -64,7 +64,7 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
           : std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
   if (source) ReadJwCadSettings(*source, header, extras);
 
-  const CoordinateData data = LoadFiles(o.files);
+  const CoordinateData data = LoadFiles(o.files, o.crs);
   const std::string svg = PlotSvg(data, settings, header, extras, o.size);
   WriteOutput(o.output, svg);
   err << "kestrova-cli: wrote the plot of " << data.Table.PointCount << " points (" << o.size.width

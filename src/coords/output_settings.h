@@ -40,6 +40,11 @@ struct OutputSettings {
   struct FolderSection {
     std::string name;  // start folder of the file dialogs
   } Folder;
+  // The export to GIS and DXF remembers its choices in a section of its own.
+  struct GisSection {
+    std::string Crs;     // the survey coordinate system, "EPSG:6677"; empty: not chosen
+    std::string Format;  // "gpkg", "geojson", "dxf", "kml" or "shp"; empty: not chosen
+  } Gis;
 };
 
 }  // namespace kestrova

@@ -92,6 +92,31 @@ TEST(Settings, FolderNamesSurviveTheProfileRules) {
   }
 }
 
+TEST(Settings, TheGisSectionAppearsOnlyWithAChoice) {
+  // A file written before anyone exported to GIS is written back byte for byte.
+  IniFile ini;
+  WriteSettings(FromText(""), ini);
+  const std::string before = ini.Text();
+  EXPECT_EQ(before.find("[Gis]"), std::string::npos);
+  OutputSettings s = ReadSettings(IniFile::Parse(before), "/opt/kestrova/");
+  EXPECT_EQ(s.Gis.Crs, "");
+  IniFile again = IniFile::Parse(before);
+  WriteSettings(s, again);
+  EXPECT_EQ(again.Text(), before);
+
+  s.Gis.Crs = "EPSG:6677";
+  s.Gis.Format = "gpkg";
+  WriteSettings(s, again);
+  EXPECT_EQ(again.Text(), before + "\r\n[Gis]\r\nCrs=EPSG:6677\r\nFormat=gpkg\r\n");
+  const OutputSettings back = ReadSettings(again, "/opt/");
+  EXPECT_EQ(back.Gis.Crs, "EPSG:6677");
+  EXPECT_EQ(back.Gis.Format, "gpkg");
+  // Once there, a cleared choice stays as an empty key rather than an old value.
+  s.Gis.Crs.clear();
+  WriteSettings(s, again);
+  EXPECT_EQ(ReadSettings(again, "/opt/").Gis.Crs, "");
+}
+
 TEST(Settings, FileLocation) {
   const fs::path dir = fs::temp_directory_path() / "kestrova-settings-test";
   fs::remove_all(dir);

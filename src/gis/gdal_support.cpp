@@ -1,0 +1,75 @@
+#include "gis/gdal_support.h"
+
+#include <cpl_vsi.h>
+#include <gdal.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "common/error.h"
+#include "gis/survey_systems.h"
+
+namespace kestrova::gis {
+
+void EnsureGdal() {
+  static std::once_flag once;
+  std::call_once(once, [] { GDALAllRegister(); });
+}
+
+QuietGdal::QuietGdal() {
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  CPLErrorReset();
+}
+
+QuietGdal::~QuietGdal() {
+  CPLPopErrorHandler();
+}
+
+std::string QuietGdal::Explain(const std::string& what) {
+  const char* message = CPLGetLastErrorMsg();
+  if (message == nullptr || *message == '\0') return what;
+  return what + ": " + message;
+}
+
+namespace {
+
+std::unique_ptr<OGRSpatialReference> TraditionalOrder(std::unique_ptr<OGRSpatialReference> srs) {
+  srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  return srs;
+}
+
+}  // namespace
+
+std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg) {
+  EnsureGdal();
+  QuietGdal quiet;
+  auto srs = std::make_unique<OGRSpatialReference>();
+  if (srs->importFromEPSG(epsg) != OGRERR_NONE) {
+    throw Error(EpsgName(epsg) + " is not a coordinate system PROJ knows; " + kSurveySystemHint);
+  }
+  if (!srs->IsProjected()) {
+    throw Error(EpsgName(epsg) + " (" + srs->GetName() +
+                ") is not a plane coordinate system, so survey X and Y cannot be in it; " +
+                kSurveySystemHint);
+  }
+  return TraditionalOrder(std::move(srs));
+}
+
+std::unique_ptr<OGRSpatialReference> Wgs84Reference() {
+  EnsureGdal();
+  auto srs = std::make_unique<OGRSpatialReference>();
+  srs->SetWellKnownGeogCS("WGS84");
+  return TraditionalOrder(std::move(srs));
+}
+
+MemoryFolder::MemoryFolder() {
+  static std::atomic<uint64_t> counter{0};
+  path_ = "/vsimem/kestrova-" + std::to_string(++counter);
+  VSIMkdir(path_.c_str(), 0755);
+}
+
+MemoryFolder::~MemoryFolder() {
+  VSIRmdirRecursive(path_.c_str());
+}
+
+}  // namespace kestrova::gis

@@ -1,0 +1,52 @@
+#pragma once
+
+// What the GIS export and import share: GDAL's set-up, its errors as kestrova::Error,
+// coordinate systems in easting/northing order, and files kept in GDAL's memory.
+
+#include <cpl_error.h>
+#include <ogr_spatialref.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrova::gis {
+
+// Registers GDAL's drivers once.
+void EnsureGdal();
+
+// Keeps GDAL's messages off standard error while it lives; the last one is asked for
+// when a call fails.
+class QuietGdal {
+ public:
+  QuietGdal();
+  ~QuietGdal();
+  QuietGdal(const QuietGdal&) = delete;
+  QuietGdal& operator=(const QuietGdal&) = delete;
+  // "what: GDAL's last message" (or just what when GDAL said nothing).
+  static std::string Explain(const std::string& what);
+};
+
+// The survey system by its EPSG code, x = easting and y = northing whatever axis order
+// the definition has. A code PROJ does not know, or one that is not a plane (projected)
+// system, is refused with kestrova::Error.
+std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg);
+
+// WGS 84 longitude/latitude, x = longitude.
+std::unique_ptr<OGRSpatialReference> Wgs84Reference();
+
+// A folder in GDAL's memory file system, removed with everything in it at the end.
+class MemoryFolder {
+ public:
+  MemoryFolder();
+  ~MemoryFolder();
+  MemoryFolder(const MemoryFolder&) = delete;
+  MemoryFolder& operator=(const MemoryFolder&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace kestrova::gis

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "coords/output_settings.h"
+#include "coords/point_table.h"
+#include "jww/header.h"
+
+namespace kestrova {
+
+// The formats GIS and other CAD programs read, written through GDAL.
+enum class GisFormat { kGpkg, kGeoJson, kDxf, kKml, kShp };
+
+// "gpkg", "geojson", "dxf", "kml", "shp".
+std::optional<GisFormat> GisFormatFromName(std::string_view name);
+// ".gpkg", ".geojson" (or ".json"), ".dxf", ".kml", ".shp", without regard to case.
+std::optional<GisFormat> GisFormatFromPath(const std::filesystem::path& path);
+// "GeoPackage", "GeoJSON", "DXF", "KML", "Shapefile".
+const char* GisFormatTitle(GisFormat format);
+// GeoJSON and KML hold longitude/latitude and the GIS formats are placed by their
+// system; only DXF is a plain drawing in the survey coordinates.
+bool GisFormatNeedsSystem(GisFormat format);
+
+struct GisExportOptions {
+  GisFormat Format = GisFormat::kGpkg;
+  int32_t Epsg = 0;  // the survey coordinate system; 0 for none (DXF only)
+  // DXF: layers, which labels, their base points and text kinds, as in the Jw_cad drawing.
+  OutputSettings Settings;
+  std::array<JwwTextKind, 10> TextKinds{};  // sizes of text kinds 1..10 in paper mm
+};
+
+// One file of an export. A Shapefile is several (.shp, .shx, .dbf, .prj, .cpg for the
+// points, and one such set per further layer); every other format is one file.
+struct GisFile {
+  std::string Name;  // file name in the target's folder
+  std::string Bytes;
+};
+
+struct GisLayerCount {
+  std::string Layer;
+  size_t Features = 0;
+};
+
+struct GisExport {
+  std::vector<GisFile> Files;  // the first is the file the user named
+  std::vector<GisLayerCount> Layers;
+  size_t parcelsNotWritten = 0;    // naming a point the table does not hold
+  size_t trianglesNotWritten = 0;  // the same for "E01" triangles
+  size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
+};
+
+// Builds the export of the points and the parcels, boundary lines, triangles and
+// polylines a SIMA file brought. fileName is the name the user gave (its stem names the
+// Shapefile layers). Throws kestrova::Error for an unknown or unsuitable system, a
+// position that cannot be converted, or a failure inside GDAL.
+GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& options,
+                         const std::string& fileName);
+
+// The files of an export beside target (the first as target itself), each written
+// safely; nothing is replaced unless every file was built.
+void WriteGisExport(const GisExport& gis, const std::filesystem::path& target);
+
+// Warnings about what the export could not hold (UTF-8), each starting with name.
+std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name);
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+// Builds and writes an export to path in one go (the desktop program's export command);
+// returns it for its layer counts and warnings.
+GisExport ExportGisFile(const CoordinateData& data, const GisExportOptions& options,
+                        const std::filesystem::path& path);
+
+}  // namespace kestrova

@@ -1,0 +1,244 @@
+#include "gis/gis_import.h"
+
+#include <gdal_priv.h>
+#include <ogr_feature.h>
+#include <ogr_geometry.h>
+#include <ogrsf_frmts.h>
+
+#include <cmath>
+#include <memory>
+
+#include "common/error.h"
+#include "common/number_text.h"
+#include "common/sjis.h"
+#include "gis/gdal_support.h"
+#include "gis/survey_systems.h"
+
+namespace kestrova {
+
+namespace {
+
+using gis::QuietGdal;
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+OGRLayer* PointLayer(GDALDataset& ds) {
+  for (int i = 0; i < ds.GetLayerCount(); ++i) {
+    OGRLayer* layer = ds.GetLayer(i);
+    if (Lower(layer->GetName()) == "points") return layer;
+  }
+  for (int i = 0; i < ds.GetLayerCount(); ++i) {
+    OGRLayer* layer = ds.GetLayer(i);
+    if (wkbFlatten(layer->GetGeomType()) == wkbPoint) return layer;
+  }
+  // A GeoJSON file of mixed geometries is one layer: its points are taken.
+  return ds.GetLayerCount() == 1 ? ds.GetLayer(0) : nullptr;
+}
+
+struct Fields {
+  int number = -1, name = -1, z = -1, mark = -1, remarks = -1, marked = -1;
+  int layer = -1;  // the kind of feature in a GeoJSON file of this program's
+};
+
+Fields FindFields(OGRFeatureDefn& defn) {
+  Fields f;
+  for (int i = 0; i < defn.GetFieldCount(); ++i) {
+    const std::string n = Lower(defn.GetFieldDefn(i)->GetNameRef());
+    int* slot = n == "number" || n == "no" ? &f.number
+                : n == "name"              ? &f.name
+                : n == "z"                 ? &f.z
+                : n == "mark"              ? &f.mark
+                : n == "remarks"           ? &f.remarks
+                : n == "marked"            ? &f.marked
+                : n == "layer"             ? &f.layer
+                                           : nullptr;
+    if (slot && *slot < 0) *slot = i;
+  }
+  return f;
+}
+
+bool Has(const OGRFeature& f, int field) {
+  return field >= 0 && f.IsFieldSetAndNotNull(field);
+}
+
+bool IsNumeric(const OGRFeature& f, int field) {
+  const OGRFieldType t = f.GetFieldDefnRef(field)->GetType();
+  return t == OFTInteger || t == OFTInteger64 || t == OFTReal;
+}
+
+}  // namespace
+
+bool IsGisFile(const std::filesystem::path& path) {
+  const std::string ext = Lower(path.extension().string());
+  return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp";
+}
+
+std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
+                                       int32_t epsg, CoordinateData& data, bool appendOnLoad,
+                                       LoadReport& report) {
+  gis::EnsureGdal();
+  QuietGdal quiet;
+  static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
+  // GDAL takes UTF-8 file names on every system.
+  const std::u8string u8 = path.u8string();
+  const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
+  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+                                                    kDrivers, nullptr, nullptr));
+  if (!ds)
+    throw Error(
+        QuietGdal::Explain(name + ": cannot be read as a GeoPackage, GeoJSON or Shapefile"));
+  OGRLayer* layer = PointLayer(*ds);
+  if (!layer) throw Error(name + ": has no layer of points (named \"points\" or holding points)");
+  const std::string layerName = layer->GetName();
+
+  std::unique_ptr<OGRSpatialReference> target;
+  if (epsg != 0) target = gis::SurveyReference(epsg);
+  std::unique_ptr<OGRSpatialReference> source;
+  if (const OGRSpatialReference* srs = layer->GetSpatialRef()) {
+    source.reset(srs->Clone());
+    source->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  }
+  std::unique_ptr<OGRCoordinateTransformation> transform;
+  if (source && target && !source->IsSame(target.get())) {
+    transform.reset(OGRCreateCoordinateTransformation(source.get(), target.get()));
+    if (!transform) {
+      throw Error(QuietGdal::Explain(name + ": the points' system " + source->GetName() +
+                                     " cannot be converted to " + EpsgName(epsg)));
+    }
+  } else if (source && !target && !source->IsProjected()) {
+    throw Error(name + ": the points are longitude/latitude (" + source->GetName() +
+                "); to read them as survey X and Y, " + kSurveySystemHint);
+  }
+
+  OGRFeatureDefn& defn = *layer->GetLayerDefn();
+  const Fields fields = FindFields(defn);
+  const int32_t firstRow = appendOnLoad ? data.Table.PointCount + 1 : 1;
+  std::vector<SurveyPoint> points;
+  size_t skipped = 0;
+  size_t badNumbers = 0;
+  const auto text = [&](const OGRFeature& f, int field, size_t limit) {
+    if (!Has(f, field)) return std::string();
+    Cp932Text t = Utf8ToCp932(f.GetFieldAsString(field));
+    report.replacedCharacters += t.replaced;
+    return std::string(CutToBytes(t.text, limit));
+  };
+  layer->ResetReading();
+  for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
+       f.reset(layer->GetNextFeature())) {
+    const std::string which =
+        name + ": feature " + std::to_string(f->GetFID()) + " of the layer " + layerName;
+    OGRGeometry* g = f->GetGeometryRef();
+    if (!g || g->IsEmpty()) throw Error(which + " has no position; nothing was loaded");
+    // The parcels and lines that an export put beside the points are not points.
+    if (Has(*f, fields.layer) && std::string_view(f->GetFieldAsString(fields.layer)) != "points") {
+      continue;
+    }
+    if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
+      ++skipped;
+      continue;
+    }
+    const OGRPoint& pt = *g->toPoint();
+    double x = pt.getX();
+    double y = pt.getY();
+    if (transform && !transform->Transform(1, &x, &y)) {
+      throw Error(QuietGdal::Explain(which + " cannot be converted to " + EpsgName(epsg)));
+    }
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+      throw Error(which + " has a position that is not a number; nothing was loaded");
+    }
+    SurveyPoint p;
+    const int32_t row = firstRow + static_cast<int32_t>(points.size());
+    p.Number = row;
+    if (Has(*f, fields.number)) {
+      std::optional<int32_t> n;
+      if (IsNumeric(*f, fields.number)) {
+        const double v = f->GetFieldAsDouble(fields.number);
+        if (v == std::floor(v) && v >= INT32_MIN && v <= INT32_MAX) n = static_cast<int32_t>(v);
+      } else {
+        n = ParseInt(TrimBlanks(f->GetFieldAsString(fields.number)));
+      }
+      if (n) {
+        p.Number = *n;
+      } else {
+        ++badNumbers;
+      }
+    }
+    p.Name = text(*f, fields.name, kNameLimit);
+    p.X = y;
+    p.Y = x;
+    if (Has(*f, fields.z)) {
+      p.Z = IsNumeric(*f, fields.z)
+                ? f->GetFieldAsDouble(fields.z)
+                : ParseFloat(TrimBlanks(f->GetFieldAsString(fields.z))).value_or(0.0);
+    } else if (pt.Is3D()) {
+      p.Z = pt.getZ();
+    }
+    p.Mark = text(*f, fields.mark, kMarkLimit);
+    p.Remarks = text(*f, fields.remarks, kRemarksLimit);
+    p.Marked = Has(*f, fields.marked)
+                   ? static_cast<uint16_t>(f->GetFieldAsInteger(fields.marked) == 1)
+                   : uint16_t{1};
+    points.push_back(std::move(p));
+  }
+  if (points.empty()) {
+    throw Error(name + ": the layer " + layerName + " holds no point; nothing was loaded");
+  }
+
+  // Everything was read: only now does the table change.
+  if (!appendOnLoad) {
+    CoordinateData fresh;
+    fresh.Sima.SiteName = data.Sima.SiteName;
+    fresh.Sima.SimaTitles = data.Sima.SimaTitles;
+    data = std::move(fresh);
+  }
+  data.Sima.SimaLoaded = false;
+  const int32_t before = data.Table.PointCount;
+  for (SurveyPoint& p : points)
+    AppendPoint(data.Table) = std::move(p);
+  if (before > 0) {
+    for (int32_t r = before + 1; r <= data.Table.PointCount; ++r) {
+      if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= before)
+        ++report.repeatedNumbers;
+    }
+  }
+
+  std::vector<std::string> warnings;
+  if (skipped > 0) {
+    warnings.push_back(name + ": " + std::to_string(skipped) + " features of the layer " +
+                       layerName + " are not points and were not read");
+  }
+  if (badNumbers > 0) {
+    warnings.push_back(name + ": " + std::to_string(badNumbers) +
+                       (badNumbers == 1 ? " point number is" : " point numbers are") +
+                       " not a whole number; such a point takes its row's number");
+  }
+  return warnings;
+}
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+bool LoadAnyCoordinateFile(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                           CoordinateData& data, bool appendOnLoad,
+                           std::vector<std::string>& warnings) {
+  LoadReport report;
+  if (IsGisFile(path)) {
+    std::vector<std::string> more = LoadGisPoints(path, name, epsg, data, appendOnLoad, report);
+    for (std::string& w : LoadWarnings(report, name))
+      warnings.push_back(std::move(w));
+    warnings.insert(warnings.end(), more.begin(), more.end());
+    return true;
+  }
+  if (!LoadCoordinateFile(path, data, appendOnLoad, &report)) return false;
+  for (std::string& w : LoadWarnings(report, name))
+    warnings.push_back(std::move(w));
+  return true;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "coords/coordinate_file.h"
+#include "coords/point_table.h"
+
+namespace kestrova {
+
+// A file to read through GDAL: ".gpkg", ".geojson", ".json" or ".shp", without regard
+// to case.
+bool IsGisFile(const std::filesystem::path& path);
+
+// Reads the points of a GeoPackage, GeoJSON or Shapefile: the layer named "points", or
+// else the first layer of points. The fields number (or no), name, z, mark, remarks and
+// marked are found without regard to case; a missing number is the row's, a missing z
+// the geometry's height, a missing marked 1. The positions are converted into the
+// survey system epsg (x easting to Y, y northing to X); with epsg 0 a plane system the
+// layer has is kept, and longitude/latitude are refused.
+//
+// All or nothing, like every load: the table changes only when every point was read;
+// kestrova::Error names the file (and feature) otherwise. With appendOnLoad the points
+// follow the existing rows, else they replace the points and the SIMA records. Texts are
+// brought to code page 932; report counts what could not be. Returns further warnings
+// (UTF-8) starting with name.
+std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
+                                       int32_t epsg, CoordinateData& data, bool appendOnLoad,
+                                       LoadReport& report);
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+// The load every front end uses: GIS files through GDAL, every other file through the
+// coordinate readers. Returns false for a coordinate file of fewer than two lines (as
+// LoadCoordinateFile does); warnings collects what the user should hear (UTF-8).
+bool LoadAnyCoordinateFile(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                           CoordinateData& data, bool appendOnLoad,
+                           std::vector<std::string>& warnings);
+
+}  // namespace kestrova
