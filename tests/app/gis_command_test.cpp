@@ -34,7 +34,8 @@ class ScriptedPrompts : public Prompts {
     EXPECT_EQ(busyDepth, 0) << text;
     return Next(answers, Answer::kOk);
   }
-  std::optional<FileChoice> OpenFile(const std::string&, const fs::path&) override {
+  std::optional<FileChoice> OpenFile(const std::string& filter, const fs::path&) override {
+    openFilters.push_back(filter);
     return Next(files, std::optional<FileChoice>());
   }
   std::optional<FileChoice> SaveFile(const std::string& filter, const fs::path& start) override {
@@ -72,6 +73,7 @@ class ScriptedPrompts : public Prompts {
   std::vector<std::string> shown;    // kind buttons|text
   std::vector<std::string> dialogs;  // filter|start folder
   std::vector<std::string> asked;    // crs|format offered as the current choice
+  std::vector<std::string> openFilters;
   size_t offered = 0;
   int busyDepth = 0;
   int busyCount = 0;
@@ -195,13 +197,26 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   EXPECT_EQ(ws_.Settings.Gis.Crs, "EPSG:6677");
   EXPECT_EQ(ws_.Settings.Gis.Format, "dxf");
 
-  // Reading the GeoJSON back gives the same points.
-  CoordinateData back;
-  std::vector<std::string> warnings;
-  ASSERT_TRUE(LoadAnyCoordinateFile(written, written.string(), 6677, back, false, warnings));
-  ASSERT_EQ(back.Table.PointCount, ws_.Coords.Table.PointCount);
+  // The load reads the GeoJSON back through the loader the front end supplies, and
+  // offers its entry after the coordinate files'.
+  const CoordinateData before = ws_.Coords;
+  ctx_.moreLoadFilters = "GIS|*.geojson";
+  ctx_.loadFile = [](const fs::path& file, CoordinateData& data, bool append,
+                     std::vector<std::string>& notices) {
+    return LoadAnyCoordinateFile(file, file.string(), 6677, data, append, notices);
+  };
+  prompts_.answers.push_back(Answer::kNo);  // replace the table
+  prompts_.files.push_back(Prompts::FileChoice{written, 2});
+  prompts_.shown.clear();
+  LoadCommand(ctx_);
+  EXPECT_EQ(prompts_.openFilters.back(),
+            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson");
+  ASSERT_EQ(prompts_.shown.size(), 1u);  // the load question only
+  const CoordinateData& back = ws_.Coords;
+  EXPECT_FALSE(back.Sima.SimaLoaded);
+  ASSERT_EQ(back.Table.PointCount, before.Table.PointCount);
   for (int32_t i = 1; i <= back.Table.PointCount; ++i) {
-    const auto& a = ws_.Coords.Table.Points[static_cast<size_t>(i)];
+    const auto& a = before.Table.Points[static_cast<size_t>(i)];
     const auto& b = back.Table.Points[static_cast<size_t>(i)];
     EXPECT_EQ(a.Number, b.Number);
     EXPECT_EQ(a.Name, b.Name);
