@@ -161,9 +161,11 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
     for (const fs::path& given : files) {
       const fs::path file = fs::absolute(given);
       const bool append = lastLoaded ? true : ws.AppendOnLoad;
-      LoadReport report;
       try {
-        if (!LoadCoordinateFile(file, ws.Coords, append, &report)) {
+        const bool loaded = ctx.loadFile
+                                ? ctx.loadFile(file, ws.Coords, append, notices)
+                                : LoadCoordinateFileWithNotices(file, ws.Coords, append, notices);
+        if (!loaded) {
           failure = PathText(file) + ": 2 行に満たないファイルのため、読み込みませんでした。";
           break;
         }
@@ -173,9 +175,6 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
       }
       if (!lastLoaded && !append) replaced = true;
       lastLoaded = file;
-      if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
-        notices.push_back(ReportText(file, report));
-      }
     }
     if (lastLoaded) ShowLoadedTable(ctx, replaced, *lastLoaded);
   }
@@ -200,6 +199,16 @@ bool AskAppendOrReplace(CommandContext& ctx) {
 }
 
 }  // namespace
+
+bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
+                                   bool append, std::vector<std::string>& notices) {
+  LoadReport report;
+  if (!LoadCoordinateFile(file, data, append, &report)) return false;
+  if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
+    notices.push_back(ReportText(file, report));
+  }
+  return true;
+}
 
 std::vector<std::string> StartUp(CommandContext& ctx) {
   std::vector<std::string> problems;
@@ -270,7 +279,9 @@ void NewTableCommand(CommandContext& ctx) {
 void LoadCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     if (!AskAppendOrReplace(ctx)) return;
-    const auto choice = ctx.prompts.OpenFile(kLoadFilter, ctx.ws.Settings.Folder.name);
+    std::string filter = kLoadFilter;
+    if (!ctx.moreLoadFilters.empty()) filter += "|" + ctx.moreLoadFilters;
+    const auto choice = ctx.prompts.OpenFile(filter, ctx.ws.Settings.Folder.name);
     if (!choice) return;
     LoadPaths(ctx, {choice->path});
   });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,15 @@
 #include "app/prompts.h"
 
 namespace kestrova {
+
+// Reads one file into data (appending or replacing), all or nothing; false for a file of
+// fewer than two lines. notices collects what the user should hear afterwards (UTF-8).
+using CoordinateLoader = std::function<bool(const std::filesystem::path& file, CoordinateData& data,
+                                            bool append, std::vector<std::string>& notices)>;
+
+// The coordinate readers (ZHY, lists, APA, SIMA), telling about converted text.
+bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
+                                   bool append, std::vector<std::string>& notices);
 
 // What a command works on and talks through. The desktop program builds one at start-up;
 // tests build theirs with scripted fakes.
@@ -21,6 +31,11 @@ struct CommandContext {
   std::filesystem::path settingsFile;          // where the settings are read and written
   std::filesystem::path programFolder;         // default of Folder.name
   std::filesystem::path manualFile;            // the help manual; empty when not found
+  // How the load reads a file; empty: LoadCoordinateFileWithNotices. A front end that
+  // reads more kinds of file supplies its own, and their entries for the open dialog
+  // ("description|patterns", following the coordinate files' entries).
+  CoordinateLoader loadFile = {};
+  std::string moreLoadFilters = {};
 };
 
 // Start-up after the window exists: Jw_cad's settings, the settings file, the empty

@@ -4,6 +4,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "gis/survey_systems.h"
 
 namespace kestrova {
 
@@ -56,6 +59,20 @@ class Prompts {
 
   // The platform's printer set-up dialog.
   virtual void PrinterSetup() = 0;
+
+  // What a GIS export writes: the survey system ("EPSG:6677") and the format ("gpkg").
+  struct GisChoice {
+    std::string Crs;
+    std::string Format;
+  };
+  // The coordinate system and format of a GIS export, starting from current; nullopt on
+  // Cancel. Front ends without the export need not offer it.
+  virtual std::optional<GisChoice> ChooseGisExport(const std::vector<SurveySystem>& systems,
+                                                   const GisChoice& current) {
+    (void)systems;
+    (void)current;
+    return std::nullopt;
+  }
 };
 
 // What the commands ask of the main window.

@@ -26,6 +26,10 @@
 #include "gui/qt_text.h"
 #include "gui/toolbar_icons.h"
 #include "gui/version_box.h"
+#ifdef KESTROVA_HAVE_GDAL
+#include "app/gis_command.h"
+#include "gis/gis_import.h"
+#endif
 
 namespace kestrova {
 
@@ -86,6 +90,16 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
   ctx_ = std::make_unique<CommandContext>(
       CommandContext{ws_, *prompts_, *view_, *clipboard_, setup_.jwcadSource.get(),
                      setup_.settingsFile, setup_.programFolder, setup_.manualFile});
+#ifdef KESTROVA_HAVE_GDAL
+  // GIS point layers are brought into the remembered survey system.
+  ctx_->loadFile = [this](const std::filesystem::path& file, CoordinateData& coords, bool append,
+                          std::vector<std::string>& notices) {
+    if (!IsGisFile(file)) return LoadCoordinateFileWithNotices(file, coords, append, notices);
+    const int32_t epsg = ParseEpsgName(ws_.Settings.Gis.Crs).value_or(0);
+    return LoadAnyCoordinateFile(file, file.string(), epsg, coords, append, notices);
+  };
+  ctx_->moreLoadFilters = "GISﾃﾞｰﾀ(*.gpkg,*.geojson,*.shp)|*.gpkg;*.geojson;*.json;*.shp";
+#endif
   grid_->Model()->SetEditHandler([this](int row, int column, const std::string& utf8) {
     Run([&] { GridCellEdited(*ctx_, row, column, utf8); });
   });
@@ -187,6 +201,10 @@ void MainWindow::BuildMenusAndToolbar() {
   file->addSeparator();
   QAction* cadSave = AddCommand(file, "mnCadSaveFile", QStringLiteral("CADﾃﾞｰﾀで保存(&A)"),
                                 QStringLiteral("CADﾃﾞｰﾀで保存"), 3, &JwwSaveCommand);
+#ifdef KESTROVA_HAVE_GDAL
+  AddCommand(file, "mnGisSaveFile", QStringLiteral("GISﾃﾞｰﾀで保存(&G)"), QString(), -1,
+             &GisExportCommand);
+#endif
   file->addSeparator();
   QAction* print =
       AddCommand(file, "mnPrtOut", QStringLiteral("印刷(&P)"), QStringLiteral("印刷"), 5, nullptr);

@@ -9,6 +9,9 @@
 
 #include "gui/options_dialog.h"
 #include "gui/qt_text.h"
+#ifdef KESTROVA_HAVE_GDAL
+#include "gui/gis_dialog.h"
+#endif
 #include "gui/version_box.h"
 
 namespace kestrova {
@@ -172,6 +175,14 @@ Prompts::Answer QtPrompts::Message(Kind kind, Buttons buttons, const std::string
       return Answer::kCancel;
   }
 }
+
+#ifdef KESTROVA_HAVE_GDAL
+std::optional<Prompts::GisChoice> QtPrompts::ChooseGisExport(
+    const std::vector<SurveySystem>& systems, const GisChoice& current) {
+  CursorPause pause;
+  return AskGisExport(parent_, systems, current);
+}
+#endif
 
 std::optional<Prompts::FileChoice> QtPrompts::OpenFile(const std::string& filter,
                                                        const std::filesystem::path& startFolder) {

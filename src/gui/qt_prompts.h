@@ -29,9 +29,15 @@ class QtPrompts : public Prompts {
   void EditOptions(OptionsForm& form) override;
   void ShowVersion() override;
   void PrinterSetup() override;
+#ifdef KESTROVA_HAVE_GDAL
+  std::optional<GisChoice> ChooseGisExport(const std::vector<SurveySystem>& systems,
+                                           const GisChoice& current) override;
+#endif
 
   // The printer chosen in the set-up dialog, kept for the whole run.
-  QPrinter& Printer() { return printer_; }
+  QPrinter& Printer() {
+    return printer_;
+  }
 
  private:
   std::optional<FileChoice> ChooseFile(bool save, const std::string& filter,

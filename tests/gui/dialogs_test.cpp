@@ -3,11 +3,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -24,6 +26,9 @@
 #include "gui/qt_clipboard.h"
 #include "gui/qt_prompts.h"
 #include "gui/version_box.h"
+#ifdef KESTROVA_HAVE_GDAL
+#include "gui/gis_dialog.h"
+#endif
 #include "gui_test_support.h"
 
 namespace kestrova::test {
@@ -67,7 +72,55 @@ class DialogsTest : public QObject {
   void FileDialogFiltersAndIndex();
   void ClipboardHoldsBothFormats();
   void ClipboardTargetsOnX11();
+  void GisExportItemAndDialog();
 };
+
+void DialogsTest::GisExportItemAndDialog() {
+#ifndef KESTROVA_HAVE_GDAL
+  QSKIP("built without GDAL");
+#else
+  WindowFixture f;
+  // The export follows the drawing save in the file menu.
+  const QList<QAction*> file = f.window->findChild<QMenu*>(QStringLiteral("MenuFile"))->actions();
+  auto* item = f.window->findChild<QAction*>(QStringLiteral("mnGisSaveFile"));
+  QVERIFY(item != nullptr);
+  QCOMPARE(item->text(), QStringLiteral("GISﾃﾞｰﾀで保存(&G)"));
+  const qsizetype at = file.indexOf(item);
+  QVERIFY(at > 0);
+  QCOMPARE(file[at - 1]->objectName(), QStringLiteral("mnCadSaveFile"));
+
+  // The dialog starts from the remembered choice and returns what was picked.
+  const std::vector<SurveySystem>& systems = OfferedSurveySystems();
+  OnNextModal([](QWidget* modal) {
+    auto* crs = Child<QComboBox>(modal, "cbGisCrs");
+    auto* format = Child<QComboBox>(modal, "cbGisFormat");
+    QCOMPARE(crs->count(), 39);
+    QCOMPARE(crs->currentData().toString(), QStringLiteral("EPSG:6677"));
+    QCOMPARE(format->currentData().toString(), QStringLiteral("geojson"));
+    auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    // Only a DXF may go without a system.
+    crs->setCurrentIndex(0);
+    QVERIFY(!ok->isEnabled());
+    format->setCurrentIndex(format->findData(QStringLiteral("dxf")));
+    QVERIFY(ok->isEnabled());
+    crs->setCurrentIndex(crs->findData(QStringLiteral("EPSG:2451")));
+    format->setCurrentIndex(format->findData(QStringLiteral("shp")));
+    ok->click();
+  });
+  const auto chosen = AskGisExport(f.window.get(), systems, {"EPSG:6677", "geojson"});
+  QVERIFY(chosen.has_value());
+  QCOMPARE(chosen->Crs, std::string("EPSG:2451"));
+  QCOMPARE(chosen->Format, std::string("shp"));
+  // Nothing remembered yet: no system, GeoPackage; Cancel returns nothing.
+  OnNextModal([](QWidget* modal) {
+    QCOMPARE(Child<QComboBox>(modal, "cbGisCrs")->currentIndex(), 0);
+    QCOMPARE(Child<QComboBox>(modal, "cbGisFormat")->currentData().toString(),
+             QStringLiteral("gpkg"));
+    qobject_cast<QDialog*>(modal)->reject();
+  });
+  QVERIFY(!AskGisExport(f.window.get(), systems, {}).has_value());
+#endif
+}
 
 void DialogsTest::OptionsDialogLayout() {
   WindowFixture f;

@@ -1,0 +1,131 @@
+#include "app/gis_command.h"
+
+#include <exception>
+#include <optional>
+
+#include "common/error.h"
+#include "coords/coordinate_file.h"
+#include "gis/gis_export.h"
+#include "gis/survey_systems.h"
+#include "jww/header.h"
+
+namespace kestrova {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Kind = Prompts::Kind;
+using Buttons = Prompts::Buttons;
+using Answer = Prompts::Answer;
+
+const char kOverwriteQuestion[] = "ファイルは既に存在します。上書きしますか？　";
+
+void Tell(CommandContext& ctx, Kind kind, const std::string& text) {
+  try {
+    ctx.prompts.Message(kind, Buttons::kOk, text);
+  } catch (...) {
+  }
+}
+
+const char* Extension(GisFormat format) {
+  switch (format) {
+    case GisFormat::kGpkg:
+      return ".gpkg";
+    case GisFormat::kGeoJson:
+      return ".geojson";
+    case GisFormat::kDxf:
+      return ".dxf";
+    case GisFormat::kKml:
+      return ".kml";
+    case GisFormat::kShp:
+      return ".shp";
+  }
+  return "";
+}
+
+// "GeoPackage(*.gpkg)|*.gpkg|すべてのﾌｧｲﾙ(*.*)|*.*"
+std::string Filter(GisFormat format) {
+  const std::string ext = Extension(format);
+  return std::string(GisFormatTitle(format)) + "(*" + ext + ")|*" + ext + "|すべてのﾌｧｲﾙ(*.*)|*.*";
+}
+
+// Text sizes as the drawing has them; kinds never set (no Jw_cad settings, no drawing
+// saved yet) take the drawing's defaults, or their texts would have no height.
+std::array<JwwTextKind, 10> DrawingTextKinds(const JwwHeader& header) {
+  JwwHeader defaults;
+  SetFixedHeaderValues(defaults);
+  std::array<JwwTextKind, 10> kinds = header.TextKinds;
+  for (size_t k = 0; k < kinds.size(); ++k) {
+    if (kinds[k].Width == 0.0 && kinds[k].Height == 0.0 && kinds[k].Spacing == 0.0) {
+      kinds[k] = defaults.TextKinds[k];
+    }
+  }
+  return kinds;
+}
+
+void Export(CommandContext& ctx) {
+  Workspace& ws = ctx.ws;
+  ctx.view.CommitGridEdit();
+  SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  if (ws.Coords.Table.PointCount == 0) {
+    Tell(ctx, Kind::kInformation, kNoDataMessage);
+    return;
+  }
+  const auto choice = ctx.prompts.ChooseGisExport(OfferedSurveySystems(),
+                                                  {ws.Settings.Gis.Crs, ws.Settings.Gis.Format});
+  if (!choice) return;
+  const std::optional<GisFormat> format = GisFormatFromName(choice->Format);
+  if (!format) throw Error("「" + choice->Format + "」は書き出せる形式ではありません。");
+  const std::optional<int32_t> epsg = ParseEpsgName(choice->Crs);
+  if (!epsg && GisFormatNeedsSystem(*format)) {
+    throw Error(std::string(GisFormatTitle(*format)) +
+                " には座標系が必要です: " + kSurveySystemHint);
+  }
+  const auto chosen = ctx.prompts.SaveFile(Filter(*format), ws.Settings.Folder.name);
+  if (!chosen) return;
+  const std::string stem = FileStem(chosen->path);
+  if (stem.empty()) {
+    Tell(ctx, Kind::kWarning,
+         "「" + chosen->path.filename().string() +
+             "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
+    return;
+  }
+  const fs::path target = fs::absolute(chosen->path).parent_path() / (stem + Extension(*format));
+  std::error_code ec;
+  if (fs::exists(target, ec) &&
+      ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                          target.string() + "\r\n" + kOverwriteQuestion) != Answer::kOk) {
+    return;
+  }
+  GisExportOptions options;
+  options.Format = *format;
+  options.Epsg = epsg.value_or(0);
+  options.Settings = ws.Settings;
+  options.TextKinds = DrawingTextKinds(ws.Drawing.Header);
+  GisExport written;
+  {
+    const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+    written = ExportGisFile(ws.Coords, options, target);
+  }
+  // A drawing without a system keeps the system chosen before for the next export.
+  if (epsg) ws.Settings.Gis.Crs = EpsgName(*epsg);
+  ws.Settings.Gis.Format = choice->Format;
+  ws.Settings.Folder.name = (target.parent_path() / "").string();
+  for (const std::string& warning : GisExportWarnings(written, target.string()))
+    Tell(ctx, Kind::kWarning, warning);
+}
+
+}  // namespace
+
+void GisExportCommand(CommandContext& ctx) {
+  try {
+    Export(ctx);
+  } catch (const std::exception& e) {
+    Tell(ctx, Kind::kError, e.what());
+  } catch (...) {
+    Tell(ctx, Kind::kError, "予期しないエラーで処理を中止しました。");
+  }
+}
+
+}  // namespace kestrova
