@@ -38,7 +38,10 @@ std::optional<std::string_view> KeyName(std::string_view line) {
 
 IniFile IniFile::Parse(std::string_view text) {
   IniFile ini;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // A UTF-8 byte-order mark is not part of the first section name; editors that add one
+  // to a file that already has one leave several, and all of them go.
+  while (text.substr(0, 3) == "\xEF\xBB\xBF")
+    text.remove_prefix(3);
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
