@@ -13,6 +13,7 @@
 
 #include "common/atomic_file.h"
 #include "jww/jww_file.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -21,36 +22,15 @@ namespace fs = std::filesystem;
 const std::string kCli = KESTROVA_CLI;
 const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
 
-struct Result {
-  int status = -1;
-  std::string out;  // standard output and standard error
-};
+using Result = kestrova::test::ShellResult;
 
 Result RunCli(const std::string& args) {
-  Result r;
-  FILE* pipe = ::popen((kCli + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-    r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return kestrova::test::RunShell(kCli + " " + args);
 }
 
-class Cli : public ::testing::Test {
+class Cli : public kestrova::test::FolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-cli-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  Cli() : FolderTest("kestrova-cli-") {}
 };
 
 TEST_F(Cli, InfoDescribesTheExampleSite) {

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "common/atomic_file.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -18,22 +19,11 @@ namespace fs = std::filesystem;
 const std::string kCli = KESTROVA_CLI;
 const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = kestrova::test::ShellResult;
 
 Result RunPlotCli(const std::string& args, bool withErrors = true) {
-  Result r;
-  FILE* pipe = ::popen((kCli + " " + args + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-    r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return kestrova::test::RunShell(kCli + " " + args + (withErrors ? "" : " 2>/dev/null"),
+                                  withErrors);
 }
 
 size_t Count(const std::string& s, const std::string& what) {
@@ -43,19 +33,9 @@ size_t Count(const std::string& s, const std::string& what) {
   return n;
 }
 
-class PlotCli : public ::testing::Test {
+class PlotCli : public kestrova::test::FolderTest {
  protected:
-  void SetUp() override {
-    // One folder per test: ctest runs the tests at the same time.
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-plot-cli-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  PlotCli() : FolderTest("kestrova-plot-cli-") {}
 };
 
 TEST_F(PlotCli, DrawsTheExampleSiteFittedIntoTheBox) {

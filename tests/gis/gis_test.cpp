@@ -23,6 +23,7 @@
 #include "gis/gis_export.h"
 #include "gis/gis_import.h"
 #include "gis/survey_systems.h"
+#include "support/run_program.h"
 
 namespace kestrova {
 namespace {
@@ -33,22 +34,10 @@ const std::string kCli = KESTROVA_CLI;
 const std::string kSite = KESTROVA_SOURCE_DIR "/examples/site.sim";
 constexpr double kPi = 3.141592653589793;
 
-struct Result {
-  int status = -1;
-  std::string out;  // standard output and standard error
-};
+using Result = test::ShellResult;
 
 Result Shell(const std::string& command) {
-  Result r;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-    r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return test::RunShell(command);
 }
 
 Result RunCli(const std::string& args) {
@@ -92,22 +81,13 @@ double MeridianArc(double lat1, double lat2) {
   return sum * h / 3 * kPi / 180;
 }
 
-class Gis : public ::testing::Test {
+class Gis : public test::FolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-gis-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  Gis() : FolderTest("kestrova-gis-") {}
   std::string Write(const std::string& name, const std::string& bytes) const {
     WriteFileAtomic(Path(name), bytes);
     return Path(name);
   }
-  fs::path dir_;
 };
 
 TEST_F(Gis, ZoneOriginAndMetresNorthAndEastLandWhereTheyBelong) {

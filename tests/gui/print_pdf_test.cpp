@@ -16,6 +16,7 @@
 #include "common/sjis.h"
 #include "coords/cell_grid.h"
 #include "coords/coordinate_file.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -24,22 +25,10 @@ using namespace kestrova;
 
 const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = test::ShellResult;
 
 Result Shell(const std::string& command) {
-  Result r;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-    r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return test::RunShell(command);
 }
 
 Result PrintToPdf(const std::string& args) {
@@ -86,18 +75,9 @@ std::string Trimmed(const std::string& cell) {
   return std::string(TrimBlanks(cell));
 }
 
-class PrintPdf : public ::testing::Test {
+class PrintPdf : public test::FolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-print-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  PrintPdf() : FolderTest("kestrova-print-") {}
 };
 
 TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
