@@ -41,6 +41,10 @@ const char kQuitQuestion[] = "　終了しますか？　　\r\n";
 const char kSiteNameCaption[] = " 現場名入力";
 const char kSiteNamePrompt[] = "現場名？";
 const char kNoFieldName[] = " no Field Name ";
+// What the progress window says during long work.
+const char kLoadingText[] = "座標データを読み込んでいます...";
+const char kJwwSavingText[] = "Jww形式ﾃﾞｰﾀを保存しています...";
+const char kTransferringText[] = "Jw_win に転送しています...";
 
 // Message boxes must not let anything escape either: a command is often on its way out
 // because something already went wrong.
@@ -60,6 +64,8 @@ template <class Body>
 void Guarded(CommandContext& ctx, Body&& body) {
   try {
     body();
+  } catch (const Cancelled&) {
+    // The user stopped it; nothing was changed and there is nothing to tell.
   } catch (const std::exception& e) {
     ShowError(ctx, e.what());
   } catch (...) {
@@ -146,6 +152,20 @@ void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFil
   ws.Settings.Folder.name = FolderOf(lastFile);
 }
 
+// One of several equal parts of a piece of work: its own 0..1 becomes its share of the
+// whole, so that the bar never runs back between files.
+class PartOfWork : public ProgressMonitor {
+ public:
+  PartOfWork(ProgressMonitor& whole, size_t part, size_t parts)
+      : whole_(whole), part_(static_cast<double>(part)), parts_(static_cast<double>(parts)) {}
+  bool Continue(double fraction) override { return whole_.Continue((part_ + fraction) / parts_); }
+
+ private:
+  ProgressMonitor& whole_;
+  double part_;
+  double parts_;
+};
+
 // Loads the files one after the other, the first one replacing or appending as the
 // load question decided, the others appending. Each file is all or nothing: a file
 // that cannot be read changes nothing and stops the rest; what earlier files brought
@@ -157,18 +177,21 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
   bool replaced = false;
   std::optional<fs::path> lastLoaded;
   {
-    const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
-    for (const fs::path& given : files) {
-      const fs::path file = fs::absolute(given);
+    const auto work = ctx.prompts.LongWork(kLoadingText);
+    for (size_t i = 0; i < files.size(); ++i) {
+      const fs::path file = fs::absolute(files[i]);
       const bool append = lastLoaded ? true : ws.AppendOnLoad;
+      PartOfWork progress(*work, i, files.size());
       try {
-        const bool loaded = ctx.loadFile
-                                ? ctx.loadFile(file, ws.Coords, append, notices)
-                                : LoadCoordinateFileWithNotices(file, ws.Coords, append, notices);
+        const bool loaded = ctx.loadFile ? ctx.loadFile(file, ws.Coords, append, notices, &progress)
+                                         : LoadCoordinateFileWithNotices(file, ws.Coords, append,
+                                                                         notices, &progress);
         if (!loaded) {
           failure = PathText(file) + ": 2 行に満たないファイルのため、読み込みませんでした。";
           break;
         }
+      } catch (const Cancelled&) {
+        break;  // this file changed nothing; what earlier files brought stays
       } catch (const std::exception& e) {
         failure = e.what();
         break;
@@ -201,9 +224,10 @@ bool AskAppendOrReplace(CommandContext& ctx) {
 }  // namespace
 
 bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
-                                   bool append, std::vector<std::string>& notices) {
+                                   bool append, std::vector<std::string>& notices,
+                                   ProgressMonitor* progress) {
   LoadReport report;
-  if (!LoadCoordinateFile(file, data, append, &report)) return false;
+  if (!LoadCoordinateFile(file, data, append, &report, progress)) return false;
   if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
     notices.push_back(ReportText(file, report));
   }
@@ -332,8 +356,8 @@ void JwwSaveCommand(CommandContext& ctx) {
     const auto target = SaveTarget(ctx, choice->path, ".jww");
     if (!target || !MayWrite(ctx, *target)) return;
     {
-      const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
-      SaveJwwFile(ws, *target, ws.Grid.CurrentRow, ctx.jwcadSource);
+      const auto work = ctx.prompts.LongWork(kJwwSavingText);
+      SaveJwwFile(ws, *target, ws.Grid.CurrentRow, ctx.jwcadSource, work.get());
     }
     ws.Settings.Folder.name = FolderOf(*target);
     ctx.view.RepaintPlot();
@@ -350,9 +374,11 @@ void TransferCommand(CommandContext& ctx) {
     }
     std::optional<std::string> failure;
     {
-      const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+      const auto work = ctx.prompts.LongWork(kTransferringText);
       try {
-        TransferToJwCad(ws, ws.Grid.CurrentRow, ctx.clipboard);
+        TransferToJwCad(ws, ws.Grid.CurrentRow, ctx.clipboard, work.get());
+      } catch (const Cancelled&) {
+        return;  // stopped before the clipboard was touched
       } catch (const std::exception& e) {
         failure = e.what();
       }

@@ -13,12 +13,15 @@ namespace kestrova {
 
 // Reads one file into data (appending or replacing), all or nothing; false for a file of
 // fewer than two lines. notices collects what the user should hear afterwards (UTF-8).
-using CoordinateLoader = std::function<bool(const std::filesystem::path& file, CoordinateData& data,
-                                            bool append, std::vector<std::string>& notices)>;
+// progress (may be null) may stop the load: Cancelled, with nothing changed.
+using CoordinateLoader =
+    std::function<bool(const std::filesystem::path& file, CoordinateData& data, bool append,
+                       std::vector<std::string>& notices, ProgressMonitor* progress)>;
 
 // The coordinate readers (ZHY, lists, APA, SIMA), telling about converted text.
 bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
-                                   bool append, std::vector<std::string>& notices);
+                                   bool append, std::vector<std::string>& notices,
+                                   ProgressMonitor* progress = nullptr);
 
 // What a command works on and talks through. The desktop program builds one at start-up;
 // tests build theirs with scripted fakes.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/progress.h"
 #include "gis/survey_systems.h"
 
 namespace kestrova {
@@ -49,6 +50,26 @@ class Prompts {
 
   // The hourglass until the guard is released.
   virtual std::unique_ptr<BusyGuard> Busy() = 0;
+
+  // Work that can take long (a drawing of millions of entities): the hourglass and, once
+  // the work has gone on for a moment, a window telling how far it has come with a button
+  // to stop it. Handed to the work as its ProgressMonitor, it answers stop once that
+  // button was pressed.
+  class WorkGuard : public BusyGuard, public ProgressMonitor {};
+  // text: what is being done, for that window. Front ends without such a window give the
+  // hourglass and never stop the work.
+  virtual std::unique_ptr<WorkGuard> LongWork(const std::string& text) {
+    (void)text;
+    class HourglassOnly : public WorkGuard {
+     public:
+      explicit HourglassOnly(std::unique_ptr<BusyGuard> busy) : busy_(std::move(busy)) {}
+      bool Continue(double) override { return true; }
+
+     private:
+      std::unique_ptr<BusyGuard> busy_;
+    };
+    return std::make_unique<HourglassOnly>(Busy());
+  }
 
   // The options dialog, modal; it edits the form and returns when it is closed (by any
   // means: the form then holds what its controls hold).

@@ -93,8 +93,10 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
 #ifdef KESTROVA_HAVE_GDAL
   // GIS point layers are brought into the remembered survey system.
   ctx_->loadFile = [this](const std::filesystem::path& file, CoordinateData& coords, bool append,
-                          std::vector<std::string>& notices) {
-    if (!IsGisFile(file)) return LoadCoordinateFileWithNotices(file, coords, append, notices);
+                          std::vector<std::string>& notices, ProgressMonitor* progress) {
+    if (!IsGisFile(file)) {
+      return LoadCoordinateFileWithNotices(file, coords, append, notices, progress);
+    }
     const int32_t epsg = ParseEpsgName(ws_.Settings.Gis.Crs).value_or(0);
     return LoadAnyCoordinateFile(file, file.string(), epsg, coords, append, notices);
   };

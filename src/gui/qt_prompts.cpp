@@ -5,7 +5,11 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
 
 #include "gui/options_dialog.h"
 #include "gui/qt_text.h"
@@ -25,6 +29,43 @@ class QtBusyGuard : public Prompts::BusyGuard {
   ~QtBusyGuard() override { QApplication::restoreOverrideCursor(); }
   QtBusyGuard(const QtBusyGuard&) = delete;
   QtBusyGuard& operator=(const QtBusyGuard&) = delete;
+};
+
+// Long work runs on the window's own thread. Its progress window shows itself only once
+// the work has gone on for a while, so quick saves never flash one; once shown it is
+// modal, and moving its bar lets Qt handle events, of which only the window's own stop
+// button can reach the program.
+class QtWorkGuard : public Prompts::WorkGuard {
+ public:
+  QtWorkGuard(QWidget* parent, const QString& text)
+      : dialog_(text, QStringLiteral("キャンセル"), 0, kSteps, parent) {
+    dialog_.setObjectName(QStringLiteral("ProgressFrm"));
+    dialog_.setWindowTitle(QStringLiteral("Kestrova"));
+    dialog_.setWindowModality(Qt::WindowModal);
+    dialog_.setMinimumDuration(kShowAfterMs);
+    dialog_.setMinimumWidth(360);
+    // Kept up at 100 % while the file is flushed and put in place.
+    dialog_.setAutoReset(false);
+    dialog_.setAutoClose(false);
+    QObject::connect(&dialog_, &QProgressDialog::canceled, [this] { stopped_ = true; });
+    dialog_.setValue(0);  // starts the clock
+  }
+
+  bool Continue(double fraction) override {
+    // Widgets belong to the window's thread; a helper thread only hears the answer.
+    if (QThread::currentThread() == dialog_.thread()) {
+      const int value = std::clamp(static_cast<int>(fraction * kSteps), 0, kSteps);
+      if (value > dialog_.value()) dialog_.setValue(value);
+    }
+    return !stopped_;
+  }
+
+ private:
+  static constexpr int kSteps = 1000;
+  static constexpr int kShowAfterMs = 700;
+  QtBusyGuard busy_;
+  QProgressDialog dialog_;
+  std::atomic<bool> stopped_{false};
 };
 
 // A dialog shown in the middle of a busy command gets the ordinary pointer back.
@@ -237,6 +278,10 @@ std::optional<std::string> QtPrompts::InputText(const std::string& caption,
 
 std::unique_ptr<Prompts::BusyGuard> QtPrompts::Busy() {
   return std::make_unique<QtBusyGuard>();
+}
+
+std::unique_ptr<Prompts::WorkGuard> QtPrompts::LongWork(const std::string& text) {
+  return std::make_unique<QtWorkGuard>(parent_, Utf8ToQt(text));
 }
 
 void QtPrompts::EditOptions(OptionsForm& form) {

@@ -26,6 +26,7 @@ class QtPrompts : public Prompts {
   std::optional<std::string> InputText(const std::string& caption,
                                        const std::string& prompt) override;
   std::unique_ptr<BusyGuard> Busy() override;
+  std::unique_ptr<WorkGuard> LongWork(const std::string& text) override;
   void EditOptions(OptionsForm& form) override;
   void ShowVersion() override;
   void PrinterSetup() override;

@@ -61,6 +61,22 @@ class ScriptedPrompts : public Prompts {
     ++busyCount;
     return std::make_unique<Guard>(busyDepth);
   }
+  // Long work records how far it came and stops when the script says so.
+  struct Work : WorkGuard {
+    Work(ScriptedPrompts& p, std::unique_ptr<BusyGuard> b) : prompts(p), busy(std::move(b)) {}
+    bool Continue(double fraction) override {
+      EXPECT_TRUE(prompts.fractions.empty() || fraction >= prompts.fractions.back());
+      prompts.fractions.push_back(fraction);
+      return !prompts.stopWork;
+    }
+    ScriptedPrompts& prompts;
+    std::unique_ptr<BusyGuard> busy;
+  };
+  std::unique_ptr<WorkGuard> LongWork(const std::string& text) override {
+    works.push_back(text);
+    fractions.clear();
+    return std::make_unique<Work>(*this, Busy());
+  }
   void EditOptions(OptionsForm& form) override {
     if (onOptions) onOptions(form);
   }
@@ -86,6 +102,9 @@ class ScriptedPrompts : public Prompts {
   std::vector<Shown> shown;
   std::vector<std::string> dialogs;  // filter|start folder
   std::vector<std::string> inputs;
+  std::vector<std::string> works;  // the texts of long work, in order
+  std::vector<double> fractions;   // how far the last long work came
+  bool stopWork = false;           // the stop button is pressed at once
   int busyDepth = 0;
   int busyCount = 0;
   int versionBoxes = 0;
@@ -336,6 +355,49 @@ TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   ASSERT_EQ(prompts_.shown.size(), 2u);
   EXPECT_EQ(prompts_.shown[1].kind, Kind::kError);
   EXPECT_EQ(ReadFileBytes(dir_ / "plan.jww"), drawing);
+}
+
+// Loads, drawing saves and transfers tell how far they came; stopped, they leave the
+// table, the file and the clipboard as they were and say nothing.
+TEST_F(Commands, LongWorkReportsProgressAndStopsWithoutATrace) {
+  Start();
+  LoadSite();
+  EXPECT_EQ(prompts_.works.back(), "座標データを読み込んでいます...");
+  EXPECT_EQ(prompts_.fractions.back(), 1.0);
+  Choose(dir_ / "plan.jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_EQ(prompts_.works.back(), "Jww形式ﾃﾞｰﾀを保存しています...");
+  ASSERT_GE(prompts_.fractions.size(), 2u);
+  EXPECT_EQ(prompts_.fractions.front(), 0.0);
+  EXPECT_EQ(prompts_.fractions.back(), 1.0);
+  const std::string drawing = ReadFileBytes(dir_ / "plan.jww");
+  TransferCommand(ctx_);
+  EXPECT_EQ(prompts_.works.back(), "Jw_win に転送しています...");
+  const std::string payload = sink_.bytes;
+  ASSERT_FALSE(payload.empty());
+
+  prompts_.stopWork = true;
+  prompts_.shown.clear();
+  const fs::path folder = ws_.Settings.Folder.name;
+  ws_.Settings.WrtBAse.Scale = 250;  // a different drawing, were it written
+  prompts_.answers = {Answer::kOk};  // overwrite
+  Choose(dir_ / "plan.jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_EQ(ReadFileBytes(dir_ / "plan.jww"), drawing);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2)
+      << "a temporary file was left beside the drawing";
+  TransferCommand(ctx_);
+  EXPECT_EQ(sink_.bytes, payload);
+  const CoordinateData before = ws_.Coords;
+  prompts_.answers = {Answer::kYes};  // append
+  Choose(kExamples + "site.sim");
+  LoadCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, before.Table.PointCount);
+  EXPECT_EQ(ws_.Coords.Sima.SimaBlocks.size(), before.Sima.SimaBlocks.size());
+  ASSERT_EQ(prompts_.shown.size(), 2u);  // the overwrite and append questions only
+  EXPECT_NE(prompts_.shown[1].text.find("現在読込済"), std::string::npos);
+  EXPECT_EQ(ws_.Settings.Folder.name, folder);
+  EXPECT_EQ(prompts_.busyDepth, 0);
 }
 
 // What the desktop program puts on the clipboard is what kestrova-cli clip writes.

@@ -202,7 +202,7 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   const CoordinateData before = ws_.Coords;
   ctx_.moreLoadFilters = "GIS|*.geojson";
   ctx_.loadFile = [](const fs::path& file, CoordinateData& data, bool append,
-                     std::vector<std::string>& notices) {
+                     std::vector<std::string>& notices, ProgressMonitor*) {
     return LoadAnyCoordinateFile(file, file.string(), 6677, data, append, notices);
   };
   prompts_.answers.push_back(Answer::kNo);  // replace the table

@@ -14,11 +14,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
 #include <cstring>
 
 #include "app/ini_file.h"
@@ -71,6 +73,7 @@ class DialogsTest : public QObject {
   void VersionBoxClosesOnAClick();
   void MessageBoxesByKind();
   void FileDialogFiltersAndIndex();
+  void LongWorkShowsProgressAndStops();
   void ClipboardHoldsBothFormats();
   void ClipboardTargetsOnX11();
   void GisExportItemAndDialog();
@@ -372,6 +375,40 @@ void DialogsTest::FileDialogFiltersAndIndex() {
 
   OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
   QVERIFY(!f.window->Prompts().SaveFile(filter, QtToPath(f.dir.path())).has_value());
+}
+
+// Work that goes on past the show delay gets a window with its text and a stop button;
+// work that ends quickly never shows one.
+void DialogsTest::LongWorkShowsProgressAndStops() {
+  WindowFixture f;
+  const auto progressWindow = [&] {
+    return f.window->findChild<QProgressDialog*>(QStringLiteral("ProgressFrm"));
+  };
+  {
+    auto quick = f.window->Prompts().LongWork("Jw_win に転送しています...");
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QVERIFY(quick->Continue(0.0));
+    QVERIFY(quick->Continue(1.0));
+    QVERIFY(progressWindow() == nullptr || !progressWindow()->isVisible());
+  }
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+
+  auto work = f.window->Prompts().LongWork("Jww形式ﾃﾞｰﾀを保存しています...");
+  QVERIFY(work->Continue(0.0));
+  QThread::msleep(800);  // the work itself: no events are handled meanwhile
+  QVERIFY(work->Continue(0.25));
+  QProgressDialog* shown = progressWindow();
+  QVERIFY(shown != nullptr && shown->isVisible());
+  QCOMPARE(shown->labelText(), QStringLiteral("Jww形式ﾃﾞｰﾀを保存しています..."));
+  QCOMPARE(shown->value(), 250);
+  QVERIFY(work->Continue(0.5));
+  auto* stop = shown->findChild<QPushButton*>();
+  QVERIFY(stop != nullptr);
+  QCOMPARE(stop->text(), QStringLiteral("キャンセル"));
+  stop->click();
+  QVERIFY(!work->Continue(0.75));
+  work.reset();
+  QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 void DialogsTest::ClipboardHoldsBothFormats() {
