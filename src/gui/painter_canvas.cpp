@@ -382,15 +382,21 @@ void PainterCanvas::TextHalo(PixelPoint p, std::string_view cp932, Colour haloCo
                              Colour fillColour) {
   if (cp932.empty()) return;
   EnsureFont();
+  const QString text = Unicode(cp932);
   QPainterPath path;
-  path.addText(QPointF(0, ascent_), qfont_, Unicode(cp932));
+  path.addText(QPointF(0, ascent_), qfont_, text);
   painter_.save();
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
   painter_.translate(p.x, p.y);
   if (font_.escapement != 0) painter_.rotate(-font_.escapement / 10.0);
   painter_.strokePath(path, QPen(ToQColor(haloColour), std::max(haloWidth, 1), Qt::SolidLine,
                                  Qt::RoundCap, Qt::RoundJoin));
-  painter_.fillPath(path, ToQColor(fillColour));
+  // The glyphs themselves as text, not as the filled outline: without anti-aliasing a
+  // filled outline loses the strokes thinner than a pixel (a hyphen, the middle of an M)
+  // at label sizes, and the halo is all that is left of them.
+  painter_.setFont(qfont_);
+  painter_.setPen(ToQColor(fillColour));
+  painter_.drawText(QPointF(0, ascent_), text);
   painter_.restore();
   shapeStateDirty_ = true;
 }

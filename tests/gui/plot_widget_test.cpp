@@ -195,6 +195,41 @@ class PlotWidgetTest : public QObject {
     QCOMPARE(image, before);
   }
 
+  // A label with a halo in the background colour looks like the plain label: thin
+  // strokes (the hyphen, the middle of the M) survive at label sizes.
+  void haloedLabelKeepsItsStrokes() {
+    const auto darkPixels = [](bool halo) {
+      QImage image(70, 20, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      PainterCanvas canvas(painter);
+      CanvasFont font;
+      font.face = std::string(kGothicFace);
+      font.height = 12;
+      font.width = 6;
+      canvas.SetFont(font);
+      canvas.SetTextColour(0);
+      for (int i = 0; i < 5; ++i) {  // one character at a time, as the plot draws
+        const std::string ch(1, "KBM-1"[i]);
+        if (halo) {
+          canvas.TextHalo({4 + 7 * i, 4}, ch, 0xFFFFFF, 3, 0);
+        } else {
+          canvas.Text({4 + 7 * i, 4}, ch);
+        }
+      }
+      painter.end();
+      int dark = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+          dark += image.pixelColor(x, y).lightness() < 128;
+      return dark;
+    };
+    const int plain = darkPixels(false);
+    QVERIFY(plain > 30);
+    QVERIFY2(darkPixels(true) * 10 >= plain * 9,
+             qPrintable(QStringLiteral("%1 of %2").arg(darkPixels(true)).arg(plain)));
+  }
+
   // Sprites must give exactly the pixels QPainter gives when it draws each shape itself
   // (a clip region keeps the canvas from using sprites).
   void spritesMatchDirectDrawing() {
