@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <deque>
-#include <functional>
-
 #include "app/manual.h"
+#include "app/scripted_prompts.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
@@ -22,161 +19,18 @@ using Kind = Prompts::Kind;
 using Buttons = Prompts::Buttons;
 using Answer = Prompts::Answer;
 
-// As the program spells a folder: absolute, with its own separators and a final one.
-const std::string kExamples =
-    (fs::absolute(KESTROVA_SOURCE_DIR "/examples") / "").make_preferred().string();
+using test::kExamples;
 const std::string kOverwrite = "ファイルは既に存在します。上書きしますか？　";
 
-struct Shown {
-  Kind kind;
-  Buttons buttons;
-  std::string text;
-};
-
-class ScriptedPrompts : public Prompts {
- public:
-  struct Guard : BusyGuard {
-    explicit Guard(int& d) : depth(d) { ++depth; }
-    ~Guard() override { --depth; }
-    int& depth;
-  };
-
-  Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
-    shown.push_back({kind, buttons, text});
-    EXPECT_EQ(busyDepth, 0) << "a message under the hourglass: " << text;
-    return Next(answers, Answer::kOk);
-  }
-  std::optional<FileChoice> OpenFile(const std::string& filter, const fs::path& start) override {
-    return File(filter, start);
-  }
-  std::optional<FileChoice> SaveFile(const std::string& filter, const fs::path& start) override {
-    return File(filter, start);
-  }
-  std::optional<std::string> InputText(const std::string& caption,
-                                       const std::string& prompt) override {
-    inputs.push_back(caption + "|" + prompt);
-    return typed;
-  }
-  std::unique_ptr<BusyGuard> Busy() override {
-    ++busyCount;
-    return std::make_unique<Guard>(busyDepth);
-  }
-  // Long work records how far it came and stops when the script says so.
-  struct Work : WorkGuard {
-    Work(ScriptedPrompts& p, std::unique_ptr<BusyGuard> b) : prompts(p), busy(std::move(b)) {}
-    bool Continue(double fraction) override {
-      EXPECT_TRUE(prompts.fractions.empty() || fraction >= prompts.fractions.back());
-      prompts.fractions.push_back(fraction);
-      return !prompts.stopWork;
-    }
-    ScriptedPrompts& prompts;
-    std::unique_ptr<BusyGuard> busy;
-  };
-  std::unique_ptr<WorkGuard> LongWork(const std::string& text) override {
-    works.push_back(text);
-    fractions.clear();
-    return std::make_unique<Work>(*this, Busy());
-  }
-  void EditOptions(OptionsForm& form) override {
-    if (onOptions) onOptions(form);
-  }
-  void ShowVersion() override { ++versionBoxes; }
-  void PrinterSetup() override { throw std::runtime_error("no printer"); }
-
-  std::optional<FileChoice> File(const std::string& filter, const fs::path& start) {
-    dialogs.push_back(filter + "|" + start.string());
-    return Next(files, std::optional<FileChoice>());
-  }
-  template <class T>
-  static T Next(std::deque<T>& script, T otherwise) {
-    if (script.empty()) return otherwise;
-    T next = script.front();
-    script.pop_front();
-    return next;
-  }
-
-  std::deque<Answer> answers;
-  std::deque<std::optional<FileChoice>> files;
-  std::optional<std::string> typed;
-  std::function<void(OptionsForm&)> onOptions;
-  std::vector<Shown> shown;
-  std::vector<std::string> dialogs;  // filter|start folder
-  std::vector<std::string> inputs;
-  std::vector<std::string> works;  // the texts of long work, in order
-  std::vector<double> fractions;   // how far the last long work came
-  bool stopWork = false;           // the stop button is pressed at once
-  int busyDepth = 0;
-  int busyCount = 0;
-  int versionBoxes = 0;
-};
-
-class RecordingView : public MainView {
- public:
-  void SetStatusText(int panel, const std::string& text) override { status.at(panel) = text; }
-  void CommitGridEdit() override { calls += "commit "; }
-  void GridChanged() override { calls += "grid "; }
-  void FitPlot() override { calls += "fit "; }
-  void RepaintPlot() override { calls += "repaint "; }
-  bool OpenManual(const fs::path& file) override {
-    opened = file;
-    return browserWorks;
-  }
-  void Close() override { calls += "close "; }
-
-  std::array<std::string, 3> status;
-  std::string calls;
-  fs::path opened;
-  bool browserWorks = true;
-};
-
-class MemorySink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view payload) override {
-    if (busy) throw Error("the clipboard is held by another program");
-    bytes.assign(payload);
-  }
-  std::string bytes;
-  bool busy = false;
-};
-
-class Commands : public ::testing::Test {
+class Commands : public test::CommandTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-commands-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "program");
-    ctx_.settingsFile = dir_ / "program" / "Kestrova.INI";
-    ctx_.programFolder = dir_ / "program";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void Start() { EXPECT_TRUE(StartUp(ctx_).empty()); }
-  void Choose(const fs::path& file, int filterIndex = 1) {
-    prompts_.files.push_back(Prompts::FileChoice{file, filterIndex});
-  }
-  void LoadSite() {
-    Choose(kExamples + "site.sim");
-    LoadCommand(ctx_);
-    ASSERT_EQ(ws_.Coords.Table.PointCount, 11);
-  }
   void Write(const std::string& name, const std::string& bytes) {
     WriteFileAtomic(dir_ / name, bytes);
   }
   void ExpectShown(size_t i, Kind kind, Buttons buttons, const std::string& text) {
-    ASSERT_LT(i, prompts_.shown.size());
-    EXPECT_EQ(prompts_.shown[i].kind, kind) << text;
-    EXPECT_EQ(prompts_.shown[i].buttons, buttons) << text;
-    EXPECT_EQ(prompts_.shown[i].text, text);
+    prompts_.ExpectShown(i, kind, buttons, text);
   }
-
-  fs::path dir_;
-  Workspace ws_;
-  ScriptedPrompts prompts_;
-  RecordingView view_;
-  MemorySink sink_;
-  CommandContext ctx_{ws_, prompts_, view_, sink_, nullptr, {}, {}, {}};
 };
 
 TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {

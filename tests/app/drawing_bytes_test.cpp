@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "app/flows.h"
+#include "app/scripted_prompts.h"
 #include "common/atomic_file.h"
 #include "coords/convert.h"
 #include "jww/jww_file.h"
@@ -30,11 +31,7 @@ uint64_t Fnv1a(std::string_view bytes) {
   return h;
 }
 
-class MemorySink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view payload) override { bytes.assign(payload); }
-  std::string bytes;
-};
+using test::MemorySink;
 
 // entities drawing entities: points (marks cycling through every code rule) and, from
 // two entities on, two parcel lines after them, so that the line class is met last. One

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/scripted_prompts.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "jww/archive.h"
@@ -15,16 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MemorySink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view payload) override { bytes.assign(payload); }
-  std::string bytes;
-};
-
-class BrokenSink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view) override { throw Error("the clipboard is busy"); }
-};
+using test::MemorySink;
 
 double F64At(const std::string& b, size_t offset) {
   double v;
@@ -78,7 +70,8 @@ TEST(Transfer, PayloadLayoutAndScales) {
 TEST(Transfer, FailureRestoresScalesAndEmptyTableIsRefused) {
   Workspace ws = LinesOnly(3);
   ws.Drawing.Header.LayerGroups[0].GroupScale = 7;
-  BrokenSink broken;
+  MemorySink broken;
+  broken.busy = true;
   EXPECT_THROW(TransferToJwCad(ws, 1, broken), Error);
   EXPECT_EQ(ws.Drawing.Header.LayerGroups[0].GroupScale, 7.0);
   Workspace empty;

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
+#include "app/scripted_prompts.h"
 #include "app/settings_file.h"
 #include "common/atomic_file.h"
 #include "gis/gis_import.h"
@@ -18,120 +17,27 @@ using Kind = Prompts::Kind;
 using Buttons = Prompts::Buttons;
 using Answer = Prompts::Answer;
 
-const std::string kExamples =
-    (fs::absolute(KESTROVA_SOURCE_DIR "/examples") / "").make_preferred().string();
+using test::kExamples;
 
-class ScriptedPrompts : public Prompts {
- public:
-  struct Guard : BusyGuard {
-    explicit Guard(int& d) : depth(d) { ++depth; }
-    ~Guard() override { --depth; }
-    int& depth;
-  };
-  Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
-    shown.push_back(std::to_string(static_cast<int>(kind)) +
-                    std::to_string(static_cast<int>(buttons)) + "|" + text);
-    EXPECT_EQ(busyDepth, 0) << text;
-    return Next(answers, Answer::kOk);
-  }
-  std::optional<FileChoice> OpenFile(const std::string& filter, const fs::path&) override {
-    openFilters.push_back(filter);
-    return Next(files, std::optional<FileChoice>());
-  }
-  std::optional<FileChoice> SaveFile(const std::string& filter, const fs::path& start) override {
-    dialogs.push_back(filter + "|" + start.string());
-    return Next(files, std::optional<FileChoice>());
-  }
-  std::optional<std::string> InputText(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::unique_ptr<BusyGuard> Busy() override {
-    ++busyCount;
-    return std::make_unique<Guard>(busyDepth);
-  }
-  void EditOptions(OptionsForm&) override {}
-  void ShowVersion() override {}
-  void PrinterSetup() override {}
-  std::optional<GisChoice> ChooseGisExport(const std::vector<SurveySystem>& systems,
-                                           const GisChoice& current) override {
-    offered = systems.size();
-    asked.push_back(current.Crs + "|" + current.Format);
-    return Next(choices, std::optional<GisChoice>());
-  }
-
-  template <class T>
-  static T Next(std::deque<T>& script, T otherwise) {
-    if (script.empty()) return otherwise;
-    T next = script.front();
-    script.pop_front();
-    return next;
-  }
-
-  std::deque<Answer> answers;
-  std::deque<std::optional<FileChoice>> files;
-  std::deque<std::optional<GisChoice>> choices;
-  std::vector<std::string> shown;    // kind buttons|text
-  std::vector<std::string> dialogs;  // filter|start folder
-  std::vector<std::string> asked;    // crs|format offered as the current choice
-  std::vector<std::string> openFilters;
-  size_t offered = 0;
-  int busyDepth = 0;
-  int busyCount = 0;
-};
-
-class NullView : public MainView {
- public:
-  void SetStatusText(int, const std::string&) override {}
-  void CommitGridEdit() override { ++commits; }
-  void GridChanged() override {}
-  void FitPlot() override {}
-  void RepaintPlot() override {}
-  bool OpenManual(const fs::path&) override { return false; }
-  void Close() override {}
-  int commits = 0;
-};
-
-class NullSink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view) override {}
-};
-
-class GisCommand : public ::testing::Test {
+class GisCommand : public test::CommandTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrova-gis-command-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "program");
-    ctx_.settingsFile = dir_ / "program" / "Kestrova.INI";
-    ctx_.programFolder = dir_ / "program";
+    CommandTest::SetUp();
     EXPECT_TRUE(StartUp(ctx_).empty());
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  void LoadSite() {
-    prompts_.files.push_back(Prompts::FileChoice{kExamples + "site.sim", 1});
-    LoadCommand(ctx_);
-    ASSERT_EQ(ws_.Coords.Table.PointCount, 11);
-    prompts_.dialogs.clear();
-  }
-
-  fs::path dir_;
-  Workspace ws_;
-  ScriptedPrompts prompts_;
-  NullView view_;
-  NullSink sink_;
-  CommandContext ctx_{ws_, prompts_, view_, sink_, nullptr, {}, {}, {}};
 };
 
 TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   // An empty table: the information box, and no dialog at all.
+  view_.calls.clear();
   GisExportCommand(ctx_);
-  ASSERT_EQ(prompts_.shown, std::vector<std::string>{"10|データが、ありません。"});
+  prompts_.ExpectShown(0, Kind::kInformation, Buttons::kOk, "データが、ありません。");
+  EXPECT_EQ(prompts_.shown.size(), 1u);
   EXPECT_TRUE(prompts_.asked.empty());
-  EXPECT_EQ(view_.commits, 1);
+  EXPECT_EQ(view_.calls, "commit ");
 
   LoadSite();
+  prompts_.dialogs.clear();
   const OutputSettings before = ws_.Settings;
   prompts_.shown.clear();
   // Cancel in the system dialog, then in the save dialog.
@@ -145,12 +51,13 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   // Declining to replace a file keeps it.
   WriteFileAtomic(dir_ / "site.gpkg", "keep");
   prompts_.choices.push_back(Prompts::GisChoice{"EPSG:6677", "gpkg"});
-  prompts_.files.push_back(Prompts::FileChoice{dir_ / "site.txt", 1});
+  Choose(dir_ / "site.txt");
   prompts_.answers.push_back(Answer::kCancel);
   GisExportCommand(ctx_);
   ASSERT_EQ(prompts_.shown.size(), 1u);
-  EXPECT_EQ(prompts_.shown[0], "21|" + (dir_ / "site.gpkg").string() +
-                                   "\r\nファイルは既に存在します。上書きしますか？　");
+  prompts_.ExpectShown(
+      0, Kind::kWarning, Buttons::kOkCancel,
+      (dir_ / "site.gpkg").string() + "\r\nファイルは既に存在します。上書きしますか？　");
   EXPECT_EQ(ReadFileBytes(dir_ / "site.gpkg"), "keep");
   // GeoJSON needs a system: refused before any file dialog.
   prompts_.shown.clear();
@@ -159,7 +66,7 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   GisExportCommand(ctx_);
   EXPECT_TRUE(prompts_.dialogs.empty());
   ASSERT_EQ(prompts_.shown.size(), 1u);
-  EXPECT_EQ(prompts_.shown[0].substr(0, 3), "30|");
+  EXPECT_EQ(prompts_.shown[0].kind, Kind::kError);
   EXPECT_EQ(prompts_.busyCount, 1);  // the load's only
   EXPECT_EQ(ws_.Settings.Gis.Crs, before.Gis.Crs);
   EXPECT_EQ(ws_.Settings.Gis.Format, before.Gis.Format);
@@ -170,10 +77,10 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
 TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   LoadSite();
   prompts_.choices.push_back(Prompts::GisChoice{"EPSG:6677", "geojson"});
-  prompts_.files.push_back(Prompts::FileChoice{dir_ / "out" / "plan.b", 1});
+  Choose(dir_ / "out" / "plan.b");
   fs::create_directories(dir_ / "out");
   GisExportCommand(ctx_);
-  EXPECT_TRUE(prompts_.shown.empty()) << prompts_.shown.front();
+  EXPECT_TRUE(prompts_.shown.empty()) << prompts_.shown.front().text;
   EXPECT_EQ(prompts_.busyCount, 2);
   const fs::path written = dir_ / "out" / "plan.geojson";
   ASSERT_TRUE(fs::exists(written));
@@ -191,7 +98,7 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
 
   // A DXF without a system keeps the remembered system.
   prompts_.choices.push_back(Prompts::GisChoice{"", "dxf"});
-  prompts_.files.push_back(Prompts::FileChoice{dir_ / "out" / "plan", 1});
+  Choose(dir_ / "out" / "plan");
   GisExportCommand(ctx_);
   EXPECT_TRUE(fs::exists(dir_ / "out" / "plan.dxf"));
   EXPECT_EQ(ws_.Settings.Gis.Crs, "EPSG:6677");
@@ -206,11 +113,12 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
     return LoadAnyCoordinateFile(file, file.string(), 6677, data, append, notices);
   };
   prompts_.answers.push_back(Answer::kNo);  // replace the table
-  prompts_.files.push_back(Prompts::FileChoice{written, 2});
+  Choose(written, 2);
   prompts_.shown.clear();
   LoadCommand(ctx_);
-  EXPECT_EQ(prompts_.openFilters.back(),
-            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson");
+  EXPECT_EQ(prompts_.dialogs.back(),
+            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson|" +
+                (dir_ / "out" / "").string());
   ASSERT_EQ(prompts_.shown.size(), 1u);  // the load question only
   const CoordinateData& back = ws_.Coords;
   EXPECT_FALSE(back.Sima.SimaLoaded);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/flows.h"
+#include "app/scripted_prompts.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/progress.h"
@@ -36,15 +37,7 @@ class Recorder : public ProgressMonitor {
   double stopAt_;
 };
 
-class MemorySink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view payload) override {
-    bytes.assign(payload);
-    ++calls;
-  }
-  std::string bytes;
-  int calls = 0;
-};
+using test::MemorySink;
 
 // n points with all three labels: about 5 entities and 330 bytes a point.
 Workspace Site(int n) {

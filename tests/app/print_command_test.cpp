@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/scripted_prompts.h"
 #include "common/error.h"
 #include "view/print_test_support.h"
 
@@ -15,68 +15,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-struct Shown {
-  Prompts::Kind kind;
-  Prompts::Buttons buttons;
-  std::string text;
-};
-
-class ScriptedPrompts : public Prompts {
- public:
-  explicit ScriptedPrompts(Events& events) : events_(events) {}
-
-  Answer Message(Kind kind, Buttons buttons, const std::string& text) override {
-    shown.push_back({kind, buttons, text});
-    events_.push_back("message");
-    if (answers.empty()) return Answer::kOk;
-    const Answer a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  std::optional<FileChoice> OpenFile(const std::string&, const std::filesystem::path&) override {
-    return std::nullopt;
-  }
-  std::optional<FileChoice> SaveFile(const std::string&, const std::filesystem::path&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> InputText(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::unique_ptr<BusyGuard> Busy() override { return std::make_unique<Guard>(events_); }
-  void EditOptions(OptionsForm&) override {}
-  void ShowVersion() override {}
-  void PrinterSetup() override {}
-
-  std::deque<Answer> answers;
-  std::vector<Shown> shown;
-
- private:
-  class Guard : public BusyGuard {
-   public:
-    explicit Guard(Events& events) : events_(events) { events_.push_back("busy"); }
-    ~Guard() override { events_.push_back("idle"); }
-
-   private:
-    Events& events_;
-  };
-  Events& events_;
-};
-
-class QuietView : public MainView {
- public:
-  void SetStatusText(int, const std::string&) override {}
-  void CommitGridEdit() override {}
-  void GridChanged() override {}
-  void FitPlot() override {}
-  void RepaintPlot() override {}
-  bool OpenManual(const std::filesystem::path&) override { return true; }
-  void Close() override {}
-};
-
-class NoClipboard : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view) override {}
-};
+using test::ScriptedPrompts;
 
 // A printer that logs the job's steps and fails at the step a test names ("begin",
 // "page N" for the N-th new page, "end") with what the test asks for.
@@ -120,6 +59,7 @@ class FakeTarget : public PrintTarget {
 
 struct PrintCommandTest : ::testing::Test {
   void SetUp() override {
+    prompts.events = &events;
     ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
     screen.DpiX = screen.DpiY = 127;
   }
@@ -134,9 +74,9 @@ struct PrintCommandTest : ::testing::Test {
 
   Events events;
   Workspace ws;
-  ScriptedPrompts prompts{events};
-  QuietView view;
-  NoClipboard clipboard;
+  ScriptedPrompts prompts;
+  test::RecordingView view;
+  test::MemorySink clipboard;
   CommandContext ctx{ws, prompts, view, clipboard, nullptr, {}, {}, {}};
   FakeTarget target{events};
   GridGeometry screen;
@@ -150,9 +90,7 @@ TEST_F(PrintCommandTest, QuestionsAndTheirCancelPaths) {
   prompts.answers = {Prompts::Answer::kCancel};
   Run();
   ASSERT_EQ(prompts.shown.size(), 1u);
-  EXPECT_EQ(prompts.shown[0].text, kNoPoints);
-  EXPECT_EQ(prompts.shown[0].kind, Prompts::Kind::kConfirmation);
-  EXPECT_EQ(prompts.shown[0].buttons, Prompts::Buttons::kOkCancel);
+  prompts.ExpectShown(0, Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel, kNoPoints);
   EXPECT_EQ(events, Events{"message"});
 
   // OK, then Cancel on the print question.
@@ -161,9 +99,7 @@ TEST_F(PrintCommandTest, QuestionsAndTheirCancelPaths) {
   prompts.answers = {Prompts::Answer::kOk, Prompts::Answer::kCancel};
   Run();
   ASSERT_EQ(prompts.shown.size(), 2u);
-  EXPECT_EQ(prompts.shown[1].text, kQuestion);
-  EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kConfirmation);
-  EXPECT_EQ(prompts.shown[1].buttons, Prompts::Buttons::kOkCancel);
+  prompts.ExpectShown(1, Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel, kQuestion);
   EXPECT_EQ(events, (Events{"message", "message"}));
 
   // With points only the print question; cancelling the printer dialog prints nothing

