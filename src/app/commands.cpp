@@ -121,14 +121,42 @@ bool MayWrite(CommandContext& ctx, const fs::path& target) {
                              PathText(target) + "\r\n" + kOverwriteQuestion) == Answer::kOk;
 }
 
+// What the user should hear about a file that loaded: text converted from Unicode,
+// fields that were not numbers, blocks without their closing record, point numbers an
+// earlier file already had. Empty when there is nothing to say.
 std::string ReportText(const fs::path& file, const LoadReport& report) {
-  std::string text = PathText(file) + "\r\n";
-  text += "Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。";
-  if (report.replacedCharacters > 0) {
-    text += "\r\nShift_JIS で表せない " + std::to_string(report.replacedCharacters) +
-            " 文字を「?」に置き換えました。";
+  const std::string path = PathText(file);
+  std::string text;
+  const auto line = [&](const std::string& said) { text += "\r\n" + said; };
+  if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
+    line("Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。");
   }
-  return text;
+  if (report.replacedCharacters > 0) {
+    line("Shift_JIS で表せない " + std::to_string(report.replacedCharacters) +
+         " 文字を「?」に置き換えました。");
+  }
+  if (report.notANumberFields > 0) {
+    line(path + ":" + std::to_string(report.firstNotANumberLine) + ": 数値として読めない値 " +
+         std::to_string(report.notANumberFields) +
+         " 個を 0（点番号は行番号）として読み込みました。最初の値はこの行にあります。");
+  }
+  constexpr size_t kBlocksListed = 5;
+  for (size_t i = 0; i < report.unclosedBlocks.size() && i < kBlocksListed; ++i) {
+    const UnclosedBlock& b = report.unclosedBlocks[i];
+    line(path + ":" + std::to_string(b.Line) +
+         (b.Polyline ? ": この行の F00 に終わりの F99 がないため、"
+                     : ": この行の D00 に終わりの D99 がないため、") +
+         "次のブロックかファイルの終わりまでとしました。");
+  }
+  if (report.unclosedBlocks.size() > kBlocksListed) {
+    line("ほかに終わりのないブロックが " +
+         std::to_string(report.unclosedBlocks.size() - kBlocksListed) + " 個あります。");
+  }
+  if (report.repeatedNumbers > 0) {
+    line(std::to_string(report.repeatedNumbers) +
+         " 点の点番号が先に読み込んだ点と重なっています。その番号を使う区画は先の点を使います。");
+  }
+  return text.empty() ? text : path + text;
 }
 
 // After points were loaded: grid, status bar, bounds, axes and plot show the table.
@@ -228,9 +256,8 @@ bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, Coordinate
                                    ProgressMonitor* progress) {
   LoadReport report;
   if (!LoadCoordinateFile(file, data, append, &report, progress)) return false;
-  if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
-    notices.push_back(ReportText(file, report));
-  }
+  std::string said = ReportText(file, report);
+  if (!said.empty()) notices.push_back(std::move(said));
   return true;
 }
 

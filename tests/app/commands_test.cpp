@@ -76,11 +76,15 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   EXPECT_EQ(view_.status[0], " 22 ");
   EXPECT_NE(ws_.Grid.Rows[1][2], "typed");
   EXPECT_EQ(ws_.Grid.RowCount(), 24);
+  ExpectShown(3, Kind::kInformation, Buttons::kOk,
+              kExamples +
+                  "site.zhy\r\n11 点の点番号が先に読み込んだ点と重なっています。"
+                  "その番号を使う区画は先の点を使います。");
   // With an empty table the previous answer still decides: a file named on the command
   // line appends to nothing after New.
   prompts_.answers = {Answer::kOk};
   NewTableCommand(ctx_);
-  ExpectShown(3, Kind::kConfirmation, Buttons::kOkCancel,
+  ExpectShown(4, Kind::kConfirmation, Buttons::kOkCancel,
               "現在座標データがありますが、削除しますか？");
   EXPECT_EQ(ws_.Coords.Table.PointCount, 0);
   EXPECT_EQ(ws_.Grid.RowCount(), 11);
@@ -88,7 +92,7 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   const size_t asked = prompts_.shown.size();
   NewTableCommand(ctx_);  // empty: no question
   LoadFilesCommand(ctx_, {kExamples + "site.sim", kExamples + "site.zhy"});
-  EXPECT_EQ(prompts_.shown.size(), asked);
+  EXPECT_EQ(prompts_.shown.size(), asked + 1);  // only the repeated numbers are told
   EXPECT_EQ(ws_.Coords.Table.PointCount, 22);
 }
 
@@ -135,6 +139,30 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
       (dir_ / "utf8.zhy").string() +
           "\r\nUnicode（UTF-8 または UTF-16）のファイルを Shift_JIS "
           "に変換して読み込みました。\r\nShift_JIS で表せない 1 文字を「?」に置き換えました。");
+
+  // A file read with guesses says where: the first field that was no number, each block
+  // left open, numbers an earlier file already had.
+  Write("guessed.sim",
+        "G00,01,x,\r\nA01,1,P1,abc,2,3,\r\nD00,1,lot,\r\nB01,1,P1,\r\n"
+        "F00,1,road,\r\nB01,1,P1,\r\n");
+  prompts_.shown.clear();
+  prompts_.answers = {Answer::kYes};
+  Choose(dir_ / "guessed.sim");
+  LoadCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 3);
+  const std::string path = (dir_ / "guessed.sim").string();
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  ExpectShown(1, Kind::kInformation, Buttons::kOk,
+              path + "\r\n" + path +
+                  ":2: 数値として読めない値 1 個を 0（点番号は行番号）として読み込みました。"
+                  "最初の値はこの行にあります。\r\n" +
+                  path +
+                  ":3: この行の D00 に終わりの D99 がないため、次のブロックかファイルの終わり"
+                  "までとしました。\r\n" +
+                  path +
+                  ":5: この行の F00 に終わりの F99 がないため、次のブロックかファイルの終わり"
+                  "までとしました。\r\n1 点の点番号が先に読み込んだ点と重なっています。"
+                  "その番号を使う区画は先の点を使います。");
 }
 
 TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {

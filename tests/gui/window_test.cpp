@@ -156,11 +156,16 @@ void WindowTest::FilesFromCommandLineAndDrop() {
   QCOMPARE(w.StatusPanel(2).text(), QStringLiteral(" 桜台二丁目地区"));
 
   // A second file dropped on the window asks whether to append, as the load command does.
+  // The same points again: afterwards the user hears that their numbers repeat.
   QString question;
-  OnNextModal([&question](QWidget* modal) {
+  QString notice;
+  OnNextModal([&question, &notice](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     question = box->text();
+    OnNextModal([&notice](QWidget* next) {
+      if (auto* told = qobject_cast<QMessageBox*>(next)) notice = told->text();
+    });
     box->button(QMessageBox::Yes)->click();
   });
   QMimeData mime;
@@ -172,6 +177,7 @@ void WindowTest::FilesFromCommandLineAndDrop() {
   QApplication::sendEvent(&w, &drop);
   QTRY_VERIFY(f.ws->Coords.Table.PointCount > 11);
   QVERIFY(question.contains(QStringLiteral("追加して読み込む")));
+  QTRY_VERIFY(notice.contains(QStringLiteral("11 点の点番号が先に読み込んだ点と重なっています。")));
   QCOMPARE(w.StatusPanel(0).text(), QStringLiteral(" %1 ").arg(f.ws->Coords.Table.PointCount));
 }
 
