@@ -117,6 +117,10 @@ std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
 bool MayWrite(CommandContext& ctx, const fs::path& target) {
   std::error_code ec;
   if (!fs::exists(target, ec)) return true;
+  // Nothing can replace a folder: no point asking whether to.
+  if (fs::is_directory(target, ec)) {
+    throw Error(PathText(target) + "\r\nフォルダと同じ名前のファイルは保存できません。");
+  }
   return ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
                              PathText(target) + "\r\n" + kOverwriteQuestion) == Answer::kOk;
 }

@@ -208,6 +208,15 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   SaveCommand(ctx_);
   ExpectShown(0, Kind::kWarning, Buttons::kOk,
               "「.zhy」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
+  // A folder of the target's name: said at once, no overwrite question.
+  fs::create_directory(dir_ / "lot.jww");
+  prompts_.shown.clear();
+  Choose(dir_ / "lot");
+  JwwSaveCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  ExpectShown(0, Kind::kError, Buttons::kOk,
+              (dir_ / "lot.jww").string() + "\r\nフォルダと同じ名前のファイルは保存できません。");
+  EXPECT_TRUE(fs::is_directory(dir_ / "lot.jww"));
   EXPECT_EQ(fs::current_path(), cwd);
   EXPECT_EQ(prompts_.busyDepth, 0);
 }
