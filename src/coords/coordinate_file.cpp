@@ -204,7 +204,9 @@ class Reader {
     p.Marked = 1;
   }
 
-  SimaPointRef Ref(size_t i) { return SimaPointRef{Integer(i, 0), Cut(F(i + 1), kNameLimit)}; }
+  SimaPointRef Ref(size_t i) {
+    return SimaPointRef{Integer(i, 0), CutToBytes(F(i + 1), kNameLimit)};
+  }
 
   void AddLine(int32_t from, int32_t to, uint16_t style, uint16_t color) {
     const SurveyPoint& a = table_.Points[from];
@@ -253,9 +255,9 @@ class Reader {
         ReadSimaPoint();
       } else if (code == "B01") {
         SimaBlockRecord& record = block.Records.emplace_back();
-        record.Points[0] = Ref(2);
+        record.Point = Ref(2);
         if (!drawing) continue;
-        const auto row = FindPointIndex(table_, record.Points[0].Number);
+        const auto row = FindPointIndex(table_, record.Point.Number);
         if (!row) {
           drawing = false;
           continue;
@@ -269,14 +271,17 @@ class Reader {
         previous = *row;
         ++k;
       } else if (code == "E01" && !polyline) {
-        SimaBlockRecord& record = block.Records.emplace_back();
-        record.Triangle = true;
-        for (size_t c = 0; c < 3; ++c)
-          record.Points[c] = Ref(2 + 2 * c);
+        int32_t corners[3];
+        for (size_t c = 0; c < 3; ++c) {
+          SimaBlockRecord& record = block.Records.emplace_back();
+          record.RecordKind = c == 0 ? SimaBlockRecord::kTriangle : SimaBlockRecord::kCorner;
+          record.Point = Ref(2 + 2 * c);
+          corners[c] = record.Point.Number;
+        }
         if (!drawing) continue;
-        const auto a = FindPointIndex(table_, record.Points[0].Number);
-        const auto b = FindPointIndex(table_, record.Points[1].Number);
-        const auto c = FindPointIndex(table_, record.Points[2].Number);
+        const auto a = FindPointIndex(table_, corners[0]);
+        const auto b = FindPointIndex(table_, corners[1]);
+        const auto c = FindPointIndex(table_, corners[2]);
         if (a && b && c) {  // a triangle with an unknown corner is left out whole
           AddLine(*a, *c, 5, 1);
           AddLine(*b, *a, 5, 1);
@@ -559,10 +564,14 @@ void AppendBlocks(std::string& out, const std::vector<SimaBlock>& blocks) {
       out += ',';
     }
     out += "\r\n";
-    for (const SimaBlockRecord& r : b.Records) {
-      out += r.Triangle ? "E01," : "B01,";
-      for (size_t c = 0; c < (r.Triangle ? 3u : 1u); ++c)
-        AppendRef(out, r.Points[c]);
+    for (size_t i = 0; i < b.Records.size(); ++i) {
+      const SimaBlockRecord& r = b.Records[i];
+      if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
+      out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
+      AppendRef(out, r.Point);
+      for (size_t j = i + 1;
+           j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
+        AppendRef(out, b.Records[j].Point);
       out += "\r\n";
     }
     out += b.Polyline ? "F99,\r\n" : "D99,\r\n";

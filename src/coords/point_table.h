@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "coords/point_text.h"
+
 namespace kestrova {
 
 // Field limits in bytes; longer text is cut at a character boundary.
@@ -16,12 +18,12 @@ inline constexpr size_t kRemarksLimit = 255;
 
 struct SurveyPoint {
   int32_t Number = 0;
-  std::string Name;  // code page 932
+  PointText Name;  // code page 932
   double X = 0.0;
   double Y = 0.0;
   double Z = 0.0;
-  std::string Mark;
-  std::string Remarks;
+  PointText Mark;
+  PointText Remarks;
   uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
 };
 
@@ -72,21 +74,24 @@ struct SimaText {
 // A point as a parcel, triangle or polyline record names it.
 struct SimaPointRef {
   int32_t Number = 0;
-  std::string Name;
+  PointText Name;
 };
 
-// One record of a block: a boundary or polyline point ("B01", Points[0] only) or a
-// triangle ("E01", all three).
+// The points a block's records name, in file order: a boundary or polyline point
+// ("B01") is one entry, a triangle ("E01") three in a row, the first of kind kTriangle
+// and the two after it kCorner. Nearly every record is a "B01"; one entry each, rather
+// than room for three, keeps a site's parcels small.
 struct SimaBlockRecord {
-  bool Triangle = false;
-  std::array<SimaPointRef, 3> Points;
+  enum Kind : uint8_t { kPoint, kTriangle, kCorner };
+  Kind RecordKind = kPoint;
+  SimaPointRef Point;
 };
 
 // A parcel ("D00" .. "D99") or polyline ("F00" .. "F99") as the file held it, kept so
 // that a SIMA save writes back every record that was read.
 struct SimaBlock {
   bool Polyline = false;
-  std::string Number;   // field 2 of the opening record, as written
+  PointText Number;     // field 2 of the opening record, as written
   std::string Name;     // field 3: the parcel name
   int32_t Closing = 0;  // parcels: 1 closes the boundary
   std::vector<SimaBlockRecord> Records;
