@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "coords/point_text.h"
@@ -27,6 +26,33 @@ struct SurveyPoint {
   uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
 };
 
+// Point number -> first row holding it: open addressing with linear probing, two 32-bit
+// values a slot and no node per point, so a million points index in 10 MB.
+class PointNumberIndex {
+ public:
+  // Room for count numbers in all. Grows at least twofold, so indexing file after file
+  // stays linear in the total.
+  void Reserve(size_t count);
+  // Adds number at row (>= 1) unless the number is there already: the first row wins.
+  void Insert(int32_t number, int32_t row);
+  // The row, or 0 when no row holds number.
+  int32_t Find(int32_t number) const;
+  // Empties the index and gives its memory back.
+  void Release();
+  size_t size() const { return count_; }
+
+ private:
+  struct Slot {
+    int32_t number = 0;
+    int32_t row = 0;  // 0: empty
+  };
+  size_t Home(int32_t number) const;
+  void Rehash(size_t slots);
+
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
+
 // The point array, indexed 1..PointCount; element 0 exists and never holds a point,
 // so point r is element r and grid row r.
 struct PointTable {
@@ -36,7 +62,7 @@ struct PointTable {
   // Point number -> first row holding it, for rows 1..indexedRows. Rows are only ever
   // appended while files load, so the index is extended lazily; anything that changes
   // the numbers of existing rows calls InvalidatePointIndex.
-  mutable std::unordered_map<int32_t, int32_t> numberIndex;
+  mutable PointNumberIndex numberIndex;
   mutable int32_t indexedRows = 0;
 };
 
