@@ -146,13 +146,19 @@ struct SimaEvent {
   enum Kind : uint8_t { kSite, kTitle, kParcel, kPolyline, kBoundary, kTriangle, kEnd };
   Kind kind = kSite;
   bool polylineEnd = false;  // kEnd: "F99" rather than "D99"
-  uint8_t notANumber = 0;    // bit c: refs[c]'s number field is text that is no number
+  uint8_t notANumber = 0;    // bit c: corner c's number field is text that is no number
   int32_t rowsBefore = 0;    // points read before this line (in its range, then in all)
   size_t line = 0;           // 0-based line of the file
-  std::string text;          // site name, title, block name
-  PointText number;          // a block's number field
-  int32_t closing = 0;       // a parcel's closing flag
-  std::array<SimaPointRef, 3> refs;
+  // "B01": the point; "E01": the first corner, the other two in the range's corners.
+  // Most records of a site are "B01"; the rest keep their texts aside.
+  SimaPointRef ref;
+};
+
+// The texts of a site name, title or block opening, in the order of their events.
+struct SimaEventText {
+  std::string text;  // site name, title, block name
+  PointText number;  // a block's number field
+  int32_t closing = 0;
 };
 
 // What one range of lines gave.
@@ -162,6 +168,8 @@ struct RangeResult {
   // range are counted; kNamedByRow: the name is that number too.
   std::vector<uint32_t> numberedByRow;
   std::vector<SimaEvent> events;
+  std::vector<SimaEventText> texts;
+  std::vector<SimaPointRef> corners;  // the second and third corner of every "E01"
   size_t notANumberFields = 0;
   size_t firstNotANumberLine = 0;
   bool apaEnd = false;  // a "Z" record: the rest of the file is not read
@@ -257,7 +265,8 @@ class RangeParser {
     SplitFieldsInto(line, ',', fields_, 5);
     const std::string_view code = F(1);
     if (code == "B") {
-      Event(SimaEvent::kSite).text = std::string(F(2));
+      Event(SimaEvent::kSite);
+      out_.texts.push_back({std::string(F(2)), {}, 0});
     } else if (code == "G") {
       SurveyPoint& p = NewRow();
       NumberByRow(false);
@@ -280,10 +289,10 @@ class RangeParser {
 
   // A point reference: its number (0, and marked, when the field holds no number) and
   // name. Whether the number counts as not a number depends on the block around it.
-  void Ref(SimaEvent& e, size_t c, size_t field) {
+  SimaPointRef Ref(SimaEvent& e, size_t c, size_t field) {
     const auto v = ParseInt(F(field));
     if (!v && IsNotANumber(F(field))) e.notANumber |= static_cast<uint8_t>(1u << c);
-    e.refs[c] = SimaPointRef{v.value_or(0), CutToBytes(F(field + 1), kNameLimit)};
+    return SimaPointRef{v.value_or(0), CutToBytes(F(field + 1), kNameLimit)};
   }
 
   void Sima(std::string_view line) {
@@ -304,14 +313,17 @@ class RangeParser {
       if (fields_.size() >= 7) p.Mark = CutToBytes(TrimBlanks(F(7)), kMarkLimit);
       if (fields_.size() >= 8) p.Remarks = CutToBytes(TrimBlanks(F(8)), kRemarksLimit);
     } else if (code == "B01") {
-      Ref(Event(SimaEvent::kBoundary), 0, 2);
+      SimaEvent& e = Event(SimaEvent::kBoundary);
+      e.ref = Ref(e, 0, 2);
     } else if (code == "E01") {
       SimaEvent& e = Event(SimaEvent::kTriangle);
-      for (size_t c = 0; c < 3; ++c)
-        Ref(e, c, 2 + 2 * c);
+      e.ref = Ref(e, 0, 2);
+      for (size_t c = 1; c < 3; ++c)
+        out_.corners.push_back(Ref(e, c, 2 + 2 * c));
     } else if (code == "D00" || code == "F00") {
       const bool polyline = code == "F00";
-      SimaEvent& e = Event(polyline ? SimaEvent::kPolyline : SimaEvent::kParcel);
+      Event(polyline ? SimaEvent::kPolyline : SimaEvent::kParcel);
+      SimaEventText& e = out_.texts.emplace_back();
       e.number = F(2);
       e.text = std::string(CutToBytes(F(3), kNameLimit));
       if (!polyline && fields_.size() >= 4) {
@@ -326,9 +338,13 @@ class RangeParser {
     } else if (code == "D99" || code == "F99") {
       Event(SimaEvent::kEnd).polylineEnd = code == "F99";
     } else if (code == "G00") {
-      if (fields_.size() >= 3) Event(SimaEvent::kSite).text = std::string(F(3));
+      if (fields_.size() >= 3) {
+        Event(SimaEvent::kSite);
+        out_.texts.push_back({std::string(F(3)), {}, 0});
+      }
     } else if (code == "Z00") {
-      Event(SimaEvent::kTitle).text = std::string(F(2));
+      Event(SimaEvent::kTitle);
+      out_.texts.push_back({std::string(F(2)), {}, 0});
     }
   }
 
@@ -401,6 +417,8 @@ class Reader {
       r.rows.clear();
       r.numberedByRow.clear();
       r.events.clear();
+      r.texts.clear();
+      r.corners.clear();
       r.notANumberFields = 0;
       r.firstNotANumberLine = 0;
     }
@@ -450,6 +468,8 @@ class Reader {
       if (k & kNamedByRow) p.Name = std::to_string(p.Number);
     }
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    texts_ = r.texts.data();
+    corners_ = r.corners.data();
     for (SimaEvent& e : r.events) {
       e.rowsBefore += base;
       Stitch(e);
@@ -461,19 +481,22 @@ class Reader {
   void Stitch(SimaEvent& e) {
     switch (e.kind) {
       case SimaEvent::kSite:
-        if (!open_) sima_.SiteName = std::move(e.text);
+        if (!open_) sima_.SiteName = std::move(texts_->text);
+        ++texts_;
         return;
       case SimaEvent::kTitle:
-        if (!open_ && titles_ < 2) sima_.SimaTitles[titles_++] = std::move(e.text);
+        if (!open_ && titles_ < 2) sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        ++texts_;
         return;
       case SimaEvent::kParcel:
       case SimaEvent::kPolyline: {
         if (open_) EndBlock(false);  // a block without its closing record ends here
         SimaBlock& block = sima_.SimaBlocks.emplace_back();
         block.Polyline = e.kind == SimaEvent::kPolyline;
-        block.Number = std::move(e.number);
-        block.Name = std::move(e.text);
-        block.Closing = e.closing;
+        block.Number = std::move(texts_->number);
+        block.Name = std::move(texts_->text);
+        block.Closing = texts_->closing;
+        ++texts_;
         open_ = true;
         openLine_ = e.line;
         return;
@@ -485,9 +508,11 @@ class Reader {
       case SimaEvent::kTriangle:
         break;
     }
+    const bool triangle = e.kind == SimaEvent::kTriangle;
+    SimaPointRef* const corners = triangle ? corners_ : nullptr;
+    if (triangle) corners_ += 2;
     if (!open_) return;
     SimaBlock& block = sima_.SimaBlocks.back();
-    const bool triangle = e.kind == SimaEvent::kTriangle;
     if (triangle && block.Polyline) return;
     for (size_t c = 0; c < (triangle ? 3u : 1u); ++c) {
       if (e.notANumber & (1u << c)) CountNotANumber(1, e.line + 1);
@@ -495,7 +520,7 @@ class Reader {
       record.RecordKind = !triangle ? SimaBlockRecord::kPoint
                           : c == 0  ? SimaBlockRecord::kTriangle
                                     : SimaBlockRecord::kCorner;
-      record.Point = std::move(e.refs[c]);
+      record.Point = std::move(c == 0 ? e.ref : corners[c - 1]);
       rowLimits_.push_back(e.rowsBefore);
     }
   }
@@ -617,6 +642,8 @@ class Reader {
   bool open_ = false;  // a block is open
   size_t openLine_ = 0;
   std::vector<int32_t> rowLimits_;  // per record of this file: the rows read before it
+  SimaEventText* texts_ = nullptr;  // the next event's texts and corners in its range
+  SimaPointRef* corners_ = nullptr;
   std::vector<std::pair<double, double>> vertices_;
 };
 
@@ -729,7 +756,8 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
 
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
                         LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
-  const std::string name = path.string();
+  const std::u8string utf8 = path.u8string();  // messages are UTF-8, on Windows too
+  const std::string name(utf8.begin(), utf8.end());
   std::error_code ec;
   std::ifstream in;
   if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
