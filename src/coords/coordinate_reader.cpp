@@ -441,6 +441,9 @@ class Reader {
   // After the last piece.
   void Finish() {
     if (open_) EndBlock(false);
+    // The pieces' working memory is not needed for the drawing of the blocks.
+    std::vector<RangeResult>().swap(results_);
+    std::vector<std::string_view>().swap(lines_);
     if (layout_ == Layout::kSima) DrawBlocks();
   }
 
@@ -841,7 +844,10 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
             cut = cut == std::string_view::npos ? 0 : cut + 1;
           }
           if (cut > 0 && !reader.Piece(text.substr(0, cut))) return;
-          if (!more) return;
+          if (!more) {
+            std::string().swap(buffer);
+            return;
+          }
           buffer.erase(0, cut);
           keep = buffer.size();
         }
