@@ -22,6 +22,11 @@ void Clean(std::string& text, bool trim) {
   }
   if (trim) text = std::string(TrimBlanks(text));
 }
+void Clean(PointText& text, bool trim) {
+  std::string s = text.str();
+  Clean(s, trim);
+  text = s;
+}
 
 }  // namespace
 
@@ -46,10 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (SimaBlock& b : d.Sima.SimaBlocks) {
     Clean(b.Number, false);
     Clean(b.Name, false);
-    for (SimaBlockRecord& r : b.Records) {
-      for (SimaPointRef& ref : r.Points)
-        Clean(ref.Name, false);
-    }
+    for (SimaBlockRecord& r : b.Records)
+      Clean(r.Point.Name, false);
   }
   for (auto f : {CoordinateFormat::kZhy, CoordinateFormat::kSima, CoordinateFormat::kApa,
                  CoordinateFormat::kCsv}) {

@@ -86,7 +86,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
     }
     {
       TerminalProgress progress(std::cerr, StandardErrorIsTerminal(), "loading " + name);
-      if (!LoadCoordinateText(ReadInput(file), name, data, append, &report, &progress)) {
+      if (!LoadInput(file, data, append, &report, &progress)) {
         throw Error(name + ": fewer than two lines; nothing was loaded");
       }
     }

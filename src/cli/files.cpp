@@ -76,6 +76,14 @@ std::string ReadInput(const std::string& input) {
   return ReadFileBytes(Utf8Path(input));
 }
 
+bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
+               ProgressMonitor* progress) {
+  if (IsStandard(input)) {
+    return LoadCoordinateText(ReadInput(input), InputName(input), data, append, report, progress);
+  }
+  return LoadCoordinateFile(Utf8Path(input), data, append, report, progress);
+}
+
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
   if (output.empty())
     throw UsageError("the output name is empty; give a file name, or - for standard output");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "coords/coordinate_file.h"
 
 namespace kestrova::cli {
 
@@ -19,6 +20,11 @@ std::string OutputName(const std::string& output);
 
 // All bytes of an input.
 std::string ReadInput(const std::string& input);
+
+// Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
+// standard input (read whole) as text.
+bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
+               ProgressMonitor* progress);
 
 // Refuses, as a usage error, an empty output name and an output that is one of the
 // inputs (the same file by identity, whatever the spelling or links): writing it would

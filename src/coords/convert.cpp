@@ -260,7 +260,7 @@ void ForEachBlock(const DrawingPlan& plan, const Visit& visit) {
       makeText(e, textOf(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
     });
   };
-  textBlock(s.PointStr, [](const SurveyPoint& p) { return p.Name; });
+  textBlock(s.PointStr, [](const SurveyPoint& p) { return p.Name.str(); });
   textBlock(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
   textBlock(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
 

@@ -62,6 +62,18 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
                         bool appendOnLoad, LoadReport* report = nullptr,
                         ProgressMonitor* progress = nullptr);
 
+// How a load divides its work. The defaults suit every caller; tests force the
+// extremes to check that the result never depends on them.
+struct LoadTuning {
+  size_t blockBytes = 1u << 20;          // the file is read a piece of about this size at a time
+  size_t minimumLinesPerRange = 16'384;  // a piece's lines are parsed in ranges at once
+};
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning);
+bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
+                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+                        const LoadTuning& tuning);
+
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {
   double X = 0.0;

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "coords/point_text.h"
 
 namespace kestrova {
 
@@ -16,13 +17,40 @@ inline constexpr size_t kRemarksLimit = 255;
 
 struct SurveyPoint {
   int32_t Number = 0;
-  std::string Name;  // code page 932
+  PointText Name;  // code page 932
   double X = 0.0;
   double Y = 0.0;
   double Z = 0.0;
-  std::string Mark;
-  std::string Remarks;
+  PointText Mark;
+  PointText Remarks;
   uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
+};
+
+// Point number -> first row holding it: open addressing with linear probing, two 32-bit
+// values a slot and no node per point, so a million points index in 10 MB.
+class PointNumberIndex {
+ public:
+  // Room for count numbers in all. Grows at least twofold, so indexing file after file
+  // stays linear in the total.
+  void Reserve(size_t count);
+  // Adds number at row (>= 1) unless the number is there already: the first row wins.
+  void Insert(int32_t number, int32_t row);
+  // The row, or 0 when no row holds number.
+  int32_t Find(int32_t number) const;
+  // Empties the index and gives its memory back.
+  void Release();
+  size_t size() const { return count_; }
+
+ private:
+  struct Slot {
+    int32_t number = 0;
+    int32_t row = 0;  // 0: empty
+  };
+  size_t Home(int32_t number) const;
+  void Rehash(size_t slots);
+
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
 };
 
 // The point array, indexed 1..PointCount; element 0 exists and never holds a point,
@@ -34,7 +62,7 @@ struct PointTable {
   // Point number -> first row holding it, for rows 1..indexedRows. Rows are only ever
   // appended while files load, so the index is extended lazily; anything that changes
   // the numbers of existing rows calls InvalidatePointIndex.
-  mutable std::unordered_map<int32_t, int32_t> numberIndex;
+  mutable PointNumberIndex numberIndex;
   mutable int32_t indexedRows = 0;
 };
 
@@ -72,21 +100,24 @@ struct SimaText {
 // A point as a parcel, triangle or polyline record names it.
 struct SimaPointRef {
   int32_t Number = 0;
-  std::string Name;
+  PointText Name;
 };
 
-// One record of a block: a boundary or polyline point ("B01", Points[0] only) or a
-// triangle ("E01", all three).
+// The points a block's records name, in file order: a boundary or polyline point
+// ("B01") is one entry, a triangle ("E01") three in a row, the first of kind kTriangle
+// and the two after it kCorner. Nearly every record is a "B01"; one entry each, rather
+// than room for three, keeps a site's parcels small.
 struct SimaBlockRecord {
-  bool Triangle = false;
-  std::array<SimaPointRef, 3> Points;
+  enum Kind : uint8_t { kPoint, kTriangle, kCorner };
+  Kind RecordKind = kPoint;
+  SimaPointRef Point;
 };
 
 // A parcel ("D00" .. "D99") or polyline ("F00" .. "F99") as the file held it, kept so
 // that a SIMA save writes back every record that was read.
 struct SimaBlock {
   bool Polyline = false;
-  std::string Number;   // field 2 of the opening record, as written
+  PointText Number;     // field 2 of the opening record, as written
   std::string Name;     // field 3: the parcel name
   int32_t Closing = 0;  // parcels: 1 closes the boundary
   std::vector<SimaBlockRecord> Records;

@@ -92,7 +92,7 @@ double ShoelaceArea(const std::vector<const SurveyPoint*>& v) {
   return static_cast<double>(std::fabs(twice) / 2);
 }
 
-std::string Utf8(const std::string& cp932) {
+std::string Utf8(std::string_view cp932) {
   return Cp932ToUtf8(cp932);
 }
 
@@ -124,11 +124,13 @@ SimaShapes CollectShapes(const CoordinateData& data) {
   for (const SimaBlock& block : data.Sima.SimaBlocks) {
     Parcel shape;
     shape.block = &block;
-    for (const SimaBlockRecord& record : block.Records) {
-      if (record.Triangle) {
+    for (size_t i = 0; i < block.Records.size(); ++i) {
+      const SimaBlockRecord& record = block.Records[i];
+      if (record.RecordKind == SimaBlockRecord::kCorner) continue;
+      if (record.RecordKind == SimaBlockRecord::kTriangle) {
         Triangle t{&block, {}};
-        for (size_t k = 0; k < 3; ++k)
-          t.corners[k] = find(record.Points[k].Number);
+        for (size_t k = 0; k < 3 && i + k < block.Records.size(); ++k)
+          t.corners[k] = find(block.Records[i + k].Point.Number);
         if (std::find(t.corners.begin(), t.corners.end(), nullptr) != t.corners.end()) {
           ++out.trianglesMissing;
         } else {
@@ -136,7 +138,7 @@ SimaShapes CollectShapes(const CoordinateData& data) {
         }
         continue;
       }
-      const SurveyPoint* p = find(record.Points[0].Number);
+      const SurveyPoint* p = find(record.Point.Number);
       if (!p) {
         shape.complete = false;
         break;
@@ -325,7 +327,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
-  const auto text = [&](OGRFeature* f, const char* field, const std::string& cp932) {
+  const auto text = [&](OGRFeature* f, const char* field, std::string_view cp932) {
     const std::string utf8 = Utf8(cp932);
     if (o.Format == GisFormat::kShp && utf8.size() > static_cast<size_t>(kShapefileText))
       ++result.textsCut;

@@ -149,7 +149,7 @@ TEST_F(LongWork, ACancelledTransferHandsNothingOver) {
 TEST_F(LongWork, ACancelledLoadChangesNothing) {
   CoordinateData data;
   ASSERT_TRUE(LoadCoordinateText("1,A,10,20\n2,B,30,40\n", "a.csv", data, false));
-  const std::string secondName = data.Table.Points[2].Name;
+  const std::string secondName = data.Table.Points[2].Name.str();
   std::string many;
   for (int i = 0; i < 150'000; ++i)
     many += std::to_string(i) + ",N,1.5,2.5\n";

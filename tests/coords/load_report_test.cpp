@@ -151,7 +151,7 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   d.Table.Points[3].X = 20;
   CoordinateData back = Load(FormatCoordinateFile(d, CoordinateFormat::kSima));
   ASSERT_EQ(back.Sima.SimaBlocks.size(), 3u);
-  EXPECT_EQ(back.Sima.SimaBlocks[1].Records[1].Points[0].Name, "missing");
+  EXPECT_EQ(back.Sima.SimaBlocks[1].Records[1].Point.Name, "missing");
   EXPECT_EQ(back.Sima.SimaLines.size(), d.Sima.SimaLines.size());
   EXPECT_EQ(back.Sima.SimaLines[4].StartX, 20.0);  // 3 to 2 of the closed parcel
   EXPECT_EQ(FormatCoordinateFile(back, CoordinateFormat::kSima),

@@ -1,0 +1,857 @@
+// Reading coordinate files: the file is taken a few megabytes at a time, each piece's
+// lines are parsed in a few ranges at once, and the parcels and polylines of a SIMA
+// file are drawn once all of its points are in. The result is the one a reader going
+// line by line would give.
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "common/atomic_file.h"
+#include "common/error.h"
+#include "common/number_text.h"
+#include "common/parallel.h"
+#include "common/sjis.h"
+#include "coords/coordinate_file.h"
+#include "coords/split_fields.h"
+
+namespace kestrova {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or valid UTF-8
+// holding multi-byte characters) and UTF-16 with its mark are converted.
+std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report) {
+  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
+    Cp932Text converted = Utf8ToCp932(utf8);
+    report.convertedFromUtf8 = true;
+    report.replacedCharacters = converted.replaced;
+    return std::move(converted.text);
+  };
+  const std::string_view view(bytes);
+  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
+  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
+  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
+  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
+  // points would fill the table with garbage.
+  if (view.find('\0') != std::string_view::npos) {
+    throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
+  }
+  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
+  // Code page 932 text with its double-byte characters is almost never valid UTF-8,
+  // while UTF-8 names such as 測点 or 基準点 also happen to be valid code page 932:
+  // UTF-8 validity decides.
+  const bool multiByte = std::any_of(view.begin(), view.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (multiByte && IsValidUtf8(view)) return convert(view);
+  return bytes;
+}
+
+// Lines end at CR LF, a lone CR or a lone LF; a final line end adds no empty line.
+// Nearly every line ends in LF or CR LF: memchr finds those, and a line is searched for
+// a lone CR only once it is known.
+void SplitLines(std::string_view text, std::vector<std::string_view>& lines) {
+  lines.clear();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* lineEnd = nl ? nl : end;
+    // Lone CRs before the LF (or the end) end lines of their own.
+    for (;;) {
+      const char* cr =
+          static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lineEnd - p)));
+      if (!cr) break;
+      if (cr + 1 == lineEnd && nl) break;  // the CR of CR LF
+      lines.emplace_back(p, static_cast<size_t>(cr - p));
+      p = cr + 1;
+      if (p == end) return;
+    }
+    if (!nl) {
+      if (p < end) lines.emplace_back(p, static_cast<size_t>(end - p));
+      return;
+    }
+    const char* stop = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+    lines.emplace_back(p, static_cast<size_t>(stop - p));
+    p = nl + 1;
+  }
+}
+
+// Counts lines the way SplitLines makes them, piece by piece; a CR LF pair may be cut
+// between two pieces.
+class LineCounter {
+ public:
+  void Add(std::string_view piece) {
+    if (piece.empty()) return;
+    if (!firstDone_) TakeFirstLine(piece);
+    if (afterCr_ && piece[0] == '\n') piece.remove_prefix(1);  // the LF of a CR LF cut in two
+    afterCr_ = false;
+    if (piece.empty()) return;
+    // Every LF ends a line, and every CR that no LF follows.
+    lines_ += static_cast<size_t>(std::count(piece.begin(), piece.end(), '\n'));
+    const char* p = piece.data();
+    const char* const end = p + piece.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p))))) {
+      if (p + 1 == end) {
+        ++lines_;
+        afterCr_ = true;
+        break;
+      }
+      if (p[1] != '\n') ++lines_;
+      ++p;
+    }
+    open_ = piece.back() != '\r' && piece.back() != '\n';
+  }
+  // Lines in all; text after the last line end is a line of its own.
+  size_t Lines() const { return lines_ + (open_ ? 1 : 0); }
+  // The first line's text (its end may lie in a later piece).
+  const std::string& FirstLine() const { return first_; }
+
+ private:
+  void TakeFirstLine(std::string_view piece) {
+    const size_t end = piece.find_first_of("\r\n");
+    first_.append(piece.substr(0, end));
+    firstDone_ = end != std::string_view::npos;
+  }
+
+  std::string first_;
+  bool firstDone_ = false;
+  bool afterCr_ = false;
+  bool open_ = false;
+  size_t lines_ = 0;
+};
+
+// Room for n more elements without giving up geometric growth: reserving the exact size
+// for every appended file would copy the whole table once per file.
+template <class T>
+void ReserveMore(std::vector<T>& v, size_t n) {
+  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, v.capacity() * 2));
+}
+
+// The most fields any record is read for (SIMA "A01" up to its remarks, field 8).
+constexpr size_t kMaxFields = 8;
+
+enum class Layout { kSima, kApa, kDelimited };
+
+// A record of a SIMA file other than a point, as a range found it: the block structure
+// ("D00" .. "D99", "F00" .. "F99") spans ranges and pieces, so it is put together in
+// file order afterwards.
+struct SimaEvent {
+  enum Kind : uint8_t { kSite, kTitle, kParcel, kPolyline, kBoundary, kTriangle, kEnd };
+  Kind kind = kSite;
+  bool polylineEnd = false;  // kEnd: "F99" rather than "D99"
+  uint8_t notANumber = 0;    // bit c: corner c's number field is text that is no number
+  int32_t rowsBefore = 0;    // points read before this line (in its range, then in all)
+  size_t line = 0;           // 0-based line of the file
+  // "B01": the point; "E01": the first corner, the other two in the range's corners.
+  // Most records of a site are "B01"; the rest keep their texts aside.
+  SimaPointRef ref;
+};
+
+// The texts of a site name, title or block opening, in the order of their events.
+struct SimaEventText {
+  std::string text;  // site name, title, block name
+  PointText number;  // a block's number field
+  int32_t closing = 0;
+};
+
+// What one range of lines gave.
+struct RangeResult {
+  std::vector<SurveyPoint> rows;
+  // Rows whose point number is their row number, known only once the rows before the
+  // range are counted; kNamedByRow: the name is that number too.
+  std::vector<uint32_t> numberedByRow;
+  std::vector<SimaEvent> events;
+  std::vector<SimaEventText> texts;
+  std::vector<SimaPointRef> corners;  // the second and third corner of every "E01"
+  size_t notANumberFields = 0;
+  size_t firstNotANumberLine = 0;
+  bool apaEnd = false;  // a "Z" record: the rest of the file is not read
+};
+constexpr uint32_t kNamedByRow = 0x80000000u;
+
+// Parses lines [begin, end) of a piece into result; line numbers count from firstLine.
+class RangeParser {
+ public:
+  RangeParser(const std::string& name, Layout layout, char separator, RangeResult& result)
+      : name_(name), layout_(layout), separator_(separator), out_(result) {}
+
+  void Parse(const std::vector<std::string_view>& lines, size_t begin, size_t end,
+             size_t firstLine) {
+    for (size_t i = begin; i < end && !out_.apaEnd; ++i) {
+      line_ = firstLine + i;
+      switch (layout_) {
+        case Layout::kDelimited:
+          Delimited(lines[i]);
+          break;
+        case Layout::kApa:
+          Apa(lines[i]);
+          break;
+        case Layout::kSima:
+          Sima(lines[i]);
+          break;
+      }
+    }
+  }
+
+ private:
+  // Field i (1-based); a field the record does not have reads as empty.
+  std::string_view F(size_t i) const {
+    return i <= fields_.size() ? fields_[i - 1] : std::string_view();
+  }
+
+  // A field that should hold a number and does not is read as the fallback; unless it is
+  // empty (a value left out), the user hears of it.
+  static bool IsNotANumber(std::string_view field) { return !TrimBlanks(field).empty(); }
+  void NotANumber(std::string_view field) {
+    if (!IsNotANumber(field)) return;
+    if (out_.notANumberFields++ == 0) out_.firstNotANumberLine = line_ + 1;
+  }
+  double Coordinate(size_t i) {
+    const auto v = ParseFloat(F(i));
+    if (!v) NotANumber(F(i));
+    return v.value_or(0.0);
+  }
+  // The integer in field i, or nullopt (counted as not a number unless empty).
+  std::optional<int32_t> Integer(size_t i) {
+    const auto v = ParseInt(F(i));
+    if (!v) NotANumber(F(i));
+    return v;
+  }
+
+  SurveyPoint& NewRow() {
+    SurveyPoint& p = out_.rows.emplace_back();
+    p.Marked = 1;
+    return p;
+  }
+  void NumberByRow(bool named) {
+    out_.numberedByRow.push_back(static_cast<uint32_t>(out_.rows.size() - 1) |
+                                 (named ? kNamedByRow : 0u));
+  }
+
+  void Delimited(std::string_view line) {
+    SplitFieldsInto(line, separator_, fields_, 7);
+    const size_t n = fields_.size();
+    if (n < 2) return;  // an empty line or one without the separator holds no point
+    SurveyPoint& p = NewRow();
+    if (n == 2) {
+      NumberByRow(true);
+      p.X = Coordinate(1);
+      p.Y = Coordinate(2);
+    } else if (n <= 4) {
+      NumberByRow(false);
+      p.Name = CutToBytes(F(1), kNameLimit);
+      p.X = Coordinate(2);
+      p.Y = Coordinate(3);
+      if (n == 4) p.Z = Coordinate(4);
+    } else {
+      p.Number = Integer(1).value_or(0);
+      p.Name = CutToBytes(F(2), kNameLimit);
+      p.X = Coordinate(3);
+      p.Y = Coordinate(4);
+      p.Z = Coordinate(5);
+      if (n >= 6) p.Mark = CutToBytes(TrimBlanks(F(6)), kMarkLimit);
+      if (n >= 7) p.Remarks = CutToBytes(F(7), kRemarksLimit);
+    }
+  }
+
+  void Apa(std::string_view line) {
+    SplitFieldsInto(line, ',', fields_, 5);
+    const std::string_view code = F(1);
+    if (code == "B") {
+      Event(SimaEvent::kSite);
+      out_.texts.push_back({std::string(F(2)), {}, 0});
+    } else if (code == "G") {
+      SurveyPoint& p = NewRow();
+      NumberByRow(false);
+      p.Name = CutToBytes(F(2), kNameLimit);
+      p.X = Coordinate(3);
+      p.Y = Coordinate(4);
+      p.Z = Coordinate(5);
+    } else if (code == "Z") {
+      out_.apaEnd = true;
+    }
+  }
+
+  SimaEvent& Event(SimaEvent::Kind kind) {
+    SimaEvent& e = out_.events.emplace_back();
+    e.kind = kind;
+    e.line = line_;
+    e.rowsBefore = static_cast<int32_t>(out_.rows.size());
+    return e;
+  }
+
+  // A point reference: its number (0, and marked, when the field holds no number) and
+  // name. Whether the number counts as not a number depends on the block around it.
+  SimaPointRef Ref(SimaEvent& e, size_t c, size_t field) {
+    const auto v = ParseInt(F(field));
+    if (!v && IsNotANumber(F(field))) e.notANumber |= static_cast<uint8_t>(1u << c);
+    return SimaPointRef{v.value_or(0), CutToBytes(F(field + 1), kNameLimit)};
+  }
+
+  void Sima(std::string_view line) {
+    SplitFieldsInto(line, ',', fields_, kMaxFields);
+    const std::string_view code = F(1);
+    if (code == "A01") {
+      SurveyPoint& p = NewRow();
+      const auto number = Integer(2);
+      if (number) {
+        p.Number = *number;
+      } else {
+        NumberByRow(false);
+      }
+      p.Name = CutToBytes(TrimBlanks(F(3)), kNameLimit);
+      p.X = Coordinate(4);
+      p.Y = Coordinate(5);
+      p.Z = Coordinate(6);
+      if (fields_.size() >= 7) p.Mark = CutToBytes(TrimBlanks(F(7)), kMarkLimit);
+      if (fields_.size() >= 8) p.Remarks = CutToBytes(TrimBlanks(F(8)), kRemarksLimit);
+    } else if (code == "B01") {
+      SimaEvent& e = Event(SimaEvent::kBoundary);
+      e.ref = Ref(e, 0, 2);
+    } else if (code == "E01") {
+      SimaEvent& e = Event(SimaEvent::kTriangle);
+      e.ref = Ref(e, 0, 2);
+      for (size_t c = 1; c < 3; ++c)
+        out_.corners.push_back(Ref(e, c, 2 + 2 * c));
+    } else if (code == "D00" || code == "F00") {
+      const bool polyline = code == "F00";
+      Event(polyline ? SimaEvent::kPolyline : SimaEvent::kParcel);
+      SimaEventText& e = out_.texts.emplace_back();
+      e.number = F(2);
+      e.text = std::string(CutToBytes(F(3), kNameLimit));
+      if (!polyline && fields_.size() >= 4) {
+        const auto flag = ParseInt(TrimBlanks(F(4)));
+        if (!flag) {
+          throw Error(name_ + ":" + std::to_string(line_ + 1) + ": the closing flag \"" +
+                      Cp932ToUtf8(F(4)) + "\" of parcel \"" + Cp932ToUtf8(e.text) +
+                      "\" is not an integer");
+        }
+        e.closing = *flag;
+      }
+    } else if (code == "D99" || code == "F99") {
+      Event(SimaEvent::kEnd).polylineEnd = code == "F99";
+    } else if (code == "G00") {
+      if (fields_.size() >= 3) {
+        Event(SimaEvent::kSite);
+        out_.texts.push_back({std::string(F(3)), {}, 0});
+      }
+    } else if (code == "Z00") {
+      Event(SimaEvent::kTitle);
+      out_.texts.push_back({std::string(F(2)), {}, 0});
+    }
+  }
+
+  const std::string& name_;
+  Layout layout_;
+  char separator_;
+  RangeResult& out_;
+  std::vector<std::string_view> fields_;
+  size_t line_ = 0;
+};
+
+// The format from the first line: SIMA by its header record, APA by "A,0...", else a
+// list whose separator the first line shows.
+Layout ChooseLayout(std::string_view firstLine, char& separator) {
+  std::vector<std::string_view> first;
+  SplitFieldsInto(firstLine, ',', first, 2);
+  const std::string_view f1 = first.empty() ? std::string_view() : first[0];
+  separator = ',';
+  if (f1 == "G00" || f1 == "A00" || f1 == "Z00") return Layout::kSima;
+  if (f1 == "A" && first.size() >= 2 && !first[1].empty() && first[1][0] == '0') {
+    return Layout::kApa;
+  }
+  // A tab list often has commas in its names and remarks, a comma file almost never
+  // has tabs: a tab in the first line decides first.
+  std::vector<std::string_view> tabbed;
+  SplitFieldsInto(firstLine, '\t', tabbed, 2);
+  if (tabbed.size() >= 2) {
+    separator = '\t';
+  } else if (first.size() < 2) {
+    separator = ' ';
+  }
+  return Layout::kDelimited;
+}
+
+// Reads one file's lines, piece by piece, into data.
+class Reader {
+ public:
+  Reader(const std::string& name, size_t totalLines, std::string_view firstLine,
+         CoordinateData& data, LoadReport& report, ProgressMonitor* progress,
+         const LoadTuning& tuning)
+      : name_(name),
+        totalLines_(totalLines),
+        table_(data.Table),
+        sima_(data.Sima),
+        report_(report),
+        progress_(progress),
+        tuning_(tuning),
+        firstBlock_(data.Sima.SimaBlocks.size()) {
+    layout_ = ChooseLayout(firstLine, separator_);
+    sima_.SimaLoaded = layout_ == Layout::kSima;
+    ReserveMore(table_.Points, totalLines);
+  }
+
+  // The next piece of whole lines; false once the rest of the file is not to be read.
+  bool Piece(std::string_view text) {
+    if (done_) return false;
+    SplitLines(text, lines_);
+    const size_t n = lines_.size();
+    // Every 64K lines the monitor hears how far the reading is.
+    for (size_t at = (line_ + 0xFFFF) & ~size_t{0xFFFF}; at < line_ + n; at += 0x10000)
+      Report(static_cast<double>(at) / static_cast<double>(totalLines_));
+
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t perRange = std::max<size_t>(tuning_.minimumLinesPerRange, 1);
+    const size_t parts = layout_ == Layout::kApa  // "Z" ends the file: one range
+                             ? 1
+                             : std::clamp<size_t>(n / perRange, 1, std::min<size_t>(cores, 8));
+    results_.resize(parts);
+    for (RangeResult& r : results_) {
+      r.rows.clear();
+      r.numberedByRow.clear();
+      r.events.clear();
+      r.texts.clear();
+      r.corners.clear();
+      r.notANumberFields = 0;
+      r.firstNotANumberLine = 0;
+    }
+    const size_t chunk = (n + parts - 1) / parts;
+    FillInRanges(
+        parts,
+        [&](size_t begin, size_t end) {
+          for (size_t k = begin; k < end; ++k) {
+            RangeParser parser(name_, layout_, separator_, results_[k]);
+            parser.Parse(lines_, std::min(n, k * chunk), std::min(n, (k + 1) * chunk), line_);
+          }
+        },
+        1);
+    for (RangeResult& r : results_)
+      Take(r);
+    line_ += n;
+    return !done_;
+  }
+
+  // After the last piece.
+  void Finish() {
+    if (open_) EndBlock(false);
+    // The pieces' working memory is not needed for the drawing of the blocks.
+    std::vector<RangeResult>().swap(results_);
+    std::vector<std::string_view>().swap(lines_);
+    if (layout_ == Layout::kSima) DrawBlocks();
+  }
+
+ private:
+  void Report(double fraction) { ReportProgress(progress_, fraction); }
+
+  void CountNotANumber(size_t count, size_t firstLine) {
+    if (count == 0) return;
+    if (report_.notANumberFields == 0 || firstLine < report_.firstNotANumberLine) {
+      report_.firstNotANumberLine = firstLine;
+    }
+    report_.notANumberFields += count;
+  }
+
+  // A range's rows go after the table's, its records are put in their blocks.
+  void Take(RangeResult& r) {
+    const int32_t base = table_.PointCount;
+    ReserveMore(table_.Points, r.rows.size());
+    for (SurveyPoint& p : r.rows)
+      table_.Points.push_back(std::move(p));
+    table_.PointCount += static_cast<int32_t>(r.rows.size());
+    for (uint32_t k : r.numberedByRow) {
+      SurveyPoint& p = table_.Points[base + 1 + (k & ~kNamedByRow)];
+      p.Number = base + 1 + static_cast<int32_t>(k & ~kNamedByRow);
+      if (k & kNamedByRow) p.Name = std::to_string(p.Number);
+    }
+    CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    texts_ = r.texts.data();
+    corners_ = r.corners.data();
+    for (SimaEvent& e : r.events) {
+      e.rowsBefore += base;
+      Stitch(e);
+    }
+    if (r.apaEnd) done_ = true;
+  }
+
+  // One non-point record in file order, with the block around it.
+  void Stitch(SimaEvent& e) {
+    switch (e.kind) {
+      case SimaEvent::kSite:
+        if (!open_) sima_.SiteName = std::move(texts_->text);
+        ++texts_;
+        return;
+      case SimaEvent::kTitle:
+        if (!open_ && titles_ < 2) sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        ++texts_;
+        return;
+      case SimaEvent::kParcel:
+      case SimaEvent::kPolyline: {
+        if (open_) EndBlock(false);  // a block without its closing record ends here
+        SimaBlock& block = sima_.SimaBlocks.emplace_back();
+        block.Polyline = e.kind == SimaEvent::kPolyline;
+        block.Number = std::move(texts_->number);
+        block.Name = std::move(texts_->text);
+        block.Closing = texts_->closing;
+        ++texts_;
+        open_ = true;
+        openLine_ = e.line;
+        return;
+      }
+      case SimaEvent::kEnd:
+        if (open_ && e.polylineEnd == sima_.SimaBlocks.back().Polyline) EndBlock(true);
+        return;
+      case SimaEvent::kBoundary:
+      case SimaEvent::kTriangle:
+        break;
+    }
+    const bool triangle = e.kind == SimaEvent::kTriangle;
+    SimaPointRef* const corners = triangle ? corners_ : nullptr;
+    if (triangle) corners_ += 2;
+    if (!open_) return;
+    SimaBlock& block = sima_.SimaBlocks.back();
+    if (triangle && block.Polyline) return;
+    for (size_t c = 0; c < (triangle ? 3u : 1u); ++c) {
+      if (e.notANumber & (1u << c)) CountNotANumber(1, e.line + 1);
+      SimaBlockRecord& record = block.Records.emplace_back();
+      record.RecordKind = !triangle ? SimaBlockRecord::kPoint
+                          : c == 0  ? SimaBlockRecord::kTriangle
+                                    : SimaBlockRecord::kCorner;
+      record.Point = std::move(c == 0 ? e.ref : corners[c - 1]);
+      rowLimits_.push_back(e.rowsBefore);
+    }
+  }
+
+  void EndBlock(bool closed) {
+    if (!closed) {
+      report_.unclosedBlocks.push_back(
+          UnclosedBlock{openLine_ + 1, sima_.SimaBlocks.back().Polyline});
+    }
+    open_ = false;
+  }
+
+  // The row holding number among the first limit rows: a record sees only the points
+  // read before it.
+  std::optional<int32_t> Find(int32_t number, int32_t limit) const {
+    const auto row = FindPointIndex(table_, number);
+    if (row && *row <= limit) return row;
+    return std::nullopt;
+  }
+
+  void AddLine(int32_t from, int32_t to, uint16_t style, uint16_t color) {
+    const SurveyPoint& a = table_.Points[from];
+    const SurveyPoint& b = table_.Points[to];
+    sima_.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
+  }
+
+  // The segments and labels of this file's parcels and polylines. A point number that
+  // no row has (yet, at its record) ends the drawing of its block, while the records are
+  // kept for a SIMA save all the same.
+  void DrawBlocks() {
+    size_t most = 0;
+    size_t labels = 0;
+    for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
+      most += sima_.SimaBlocks[b].Records.size() + 1;
+      labels += sima_.SimaBlocks[b].Polyline || sima_.SimaBlocks[b].Name.empty() ? 0 : 1;
+    }
+    ReserveMore(sima_.SimaLines, most);
+    ReserveMore(sima_.SimaTexts, labels);
+    size_t limit = 0;
+    for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
+      const SimaBlock& block = sima_.SimaBlocks[b];
+      const bool polyline = block.Polyline;
+      const uint16_t color = polyline ? 3 : 2;
+      const bool labelled = !polyline && !block.Name.empty();
+      bool drawing = true;
+      int k = 0;
+      int32_t first = 0;
+      int32_t previous = 0;
+      vertices_.clear();
+      const auto& records = block.Records;
+      for (size_t i = 0; i < records.size(); ++i, ++limit) {
+        if (!drawing) continue;
+        const int32_t rows = rowLimits_[limit];
+        if (records[i].RecordKind == SimaBlockRecord::kTriangle) {
+          const auto a = Find(records[i].Point.Number, rows);
+          const auto bb = Find(records[i + 1].Point.Number, rows);
+          const auto c = Find(records[i + 2].Point.Number, rows);
+          if (a && bb && c) {  // a triangle with an unknown corner is left out whole
+            AddLine(*a, *c, 5, 1);
+            AddLine(*bb, *a, 5, 1);
+            AddLine(*c, *bb, 5, 1);
+          }
+          i += 2;
+          limit += 2;
+          continue;
+        }
+        const auto row = Find(records[i].Point.Number, rows);
+        if (!row) {
+          drawing = false;
+          continue;
+        }
+        if (k > 0) {
+          AddLine(*row, previous, 1, color);
+        } else {
+          first = *row;
+        }
+        if (labelled) vertices_.emplace_back(table_.Points[*row].X, table_.Points[*row].Y);
+        previous = *row;
+        ++k;
+      }
+      if (!drawing || polyline) continue;
+      if (block.Closing == 1 && k > 0) AddLine(first, previous, 1, 2);
+      if (labelled && !vertices_.empty()) {
+        const CentroidResult c = PolygonCentroid(vertices_);
+        SimaText label{c.X, c.Y, block.Name, 3, 0.0};
+        if (c.Area == 0.0) {
+          // A parcel of fewer than three distinct corners, or all on one line, has no
+          // area centroid; its corners' mean keeps the label at the parcel.
+          double sx = 0.0;
+          double sy = 0.0;
+          for (const auto& [x, y] : vertices_) {
+            sx += x;
+            sy += y;
+          }
+          label.X = sx / static_cast<double>(vertices_.size());
+          label.Y = sy / static_cast<double>(vertices_.size());
+        }
+        sima_.SimaTexts.push_back(std::move(label));
+      }
+    }
+    std::vector<int32_t>().swap(rowLimits_);
+  }
+
+  const std::string& name_;
+  const size_t totalLines_;
+  PointTable& table_;
+  SimaData& sima_;
+  LoadReport& report_;
+  ProgressMonitor* progress_;
+  const LoadTuning& tuning_;
+  const size_t firstBlock_;  // this file's blocks start here
+  Layout layout_ = Layout::kDelimited;
+  char separator_ = ',';
+  size_t line_ = 0;  // lines taken so far
+  bool done_ = false;
+  std::vector<std::string_view> lines_;
+  std::vector<RangeResult> results_;
+  int titles_ = 0;
+  bool open_ = false;  // a block is open
+  size_t openLine_ = 0;
+  std::vector<int32_t> rowLimits_;  // per record of this file: the rows read before it
+  SimaEventText* texts_ = nullptr;  // the next event's texts and corners in its range
+  SimaPointRef* corners_ = nullptr;
+  std::vector<std::pair<double, double>> vertices_;
+};
+
+// Hands the whole lines of text to reader a piece of about blockBytes at a time.
+void FeedText(std::string_view text, size_t blockBytes, Reader& reader) {
+  while (!text.empty()) {
+    size_t cut = std::min(text.size(), std::max<size_t>(blockBytes, 1));
+    if (cut < text.size()) {
+      // Up to the first line end at or after the cut, with the LF of a CR LF.
+      const size_t end = text.find_first_of("\r\n", cut - 1);
+      cut = end == std::string_view::npos ? text.size() : end + 1;
+      if (text[cut - 1] == '\r' && cut < text.size() && text[cut] == '\n') ++cut;
+    }
+    if (!reader.Piece(text.substr(0, cut))) return;
+    text.remove_prefix(cut);
+  }
+}
+
+// Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
+// an appending one reads into the live data (parcels may name earlier points) and
+// rolls back to the state before the file if anything fails.
+bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
+                      CoordinateData& data, bool appendOnLoad, LoadReport& rep,
+                      ProgressMonitor* progress, const LoadTuning& tuning,
+                      const std::function<void(Reader&)>& feed) {
+  if (totalLines < 2) return false;
+  if (!appendOnLoad) {
+    CoordinateData fresh;
+    fresh.Sima.SiteName = data.Sima.SiteName;
+    fresh.Sima.SimaTitles = data.Sima.SimaTitles;
+    Reader reader(name, totalLines, firstLine, fresh, rep, progress, tuning);
+    feed(reader);
+    reader.Finish();
+    ReportProgress(progress, 1.0);
+    data = std::move(fresh);
+    // Only parcels look points up, and only while their file is read: a million points
+    // need not keep their index for the rest of the session.
+    InvalidatePointIndex(data.Table);
+    return true;
+  }
+  const int32_t pointCount = data.Table.PointCount;
+  const size_t lineCount = data.Sima.SimaLines.size();
+  const size_t textCount = data.Sima.SimaTexts.size();
+  const size_t blockCount = data.Sima.SimaBlocks.size();
+  const std::string siteName = data.Sima.SiteName;
+  const auto titles = data.Sima.SimaTitles;
+  const bool simaLoaded = data.Sima.SimaLoaded;
+  try {
+    Reader reader(name, totalLines, firstLine, data, rep, progress, tuning);
+    feed(reader);
+    reader.Finish();
+    ReportProgress(progress, 1.0);
+  } catch (...) {
+    data.Table.Points.resize(static_cast<size_t>(pointCount) + 1);
+    data.Table.PointCount = pointCount;
+    data.Sima.SimaLines.resize(lineCount);
+    data.Sima.SimaTexts.resize(textCount);
+    data.Sima.SimaBlocks.resize(blockCount);
+    data.Sima.SiteName = siteName;
+    data.Sima.SimaTitles = titles;
+    data.Sima.SimaLoaded = simaLoaded;
+    InvalidatePointIndex(data.Table);
+    throw;
+  }
+  // The index is kept while files are appended: rebuilding it for every file would make
+  // loading many files quadratic.
+  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
+    if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= pointCount) {
+      ++rep.repeatedNumbers;
+    }
+  }
+  return true;
+}
+
+// The last byte in piece after which a new UTF-8 sequence starts: a sequence cut
+// between two pieces is checked with the next one.
+size_t Utf8SafeEnd(std::string_view piece) {
+  for (size_t back = 1; back <= 4 && back <= piece.size(); ++back) {
+    const auto c = static_cast<unsigned char>(piece[piece.size() - back]);
+    if ((c & 0xC0) != 0x80) return piece.size() - back;
+  }
+  return piece.size();
+}
+
+}  // namespace
+
+bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
+                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {
+  return LoadCoordinateText(std::move(bytes), name, data, appendOnLoad, report, progress,
+                            LoadTuning{});
+}
+
+bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
+                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+                        const LoadTuning& tuning) {
+  LoadReport local;
+  LoadReport& rep = report ? *report : local;
+  const std::string text = DecodeFileText(std::move(bytes), name, rep);
+  LineCounter counter;
+  counter.Add(text);
+  return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), data, appendOnLoad, rep,
+                          progress, tuning,
+                          [&](Reader& reader) { FeedText(text, tuning.blockBytes, reader); });
+}
+
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report, ProgressMonitor* progress) {
+  return LoadCoordinateFile(path, data, appendOnLoad, report, progress, LoadTuning{});
+}
+
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
+  const std::u8string utf8 = path.u8string();  // messages are UTF-8, on Windows too
+  const std::string name(utf8.begin(), utf8.end());
+  std::error_code ec;
+  std::ifstream in;
+  if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {
+    // A pipe or device is read whole; a file that cannot be opened gets its message.
+    return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
+                              tuning);
+  }
+  // No bigger than the file: a small file should not cost a block of zeroed memory.
+  const uintmax_t fileBytes = fs::file_size(path, ec);
+  const size_t blockBytes = std::max<size_t>(
+      ec ? tuning.blockBytes : std::min<uintmax_t>(tuning.blockBytes, fileBytes + 1), 16);
+  std::string buffer;
+  const auto read = [&](size_t keep) {  // appends up to a block after the first keep bytes
+    buffer.resize(keep + blockBytes);
+    in.read(buffer.data() + keep, static_cast<std::streamsize>(blockBytes));
+    if (in.bad()) throw Error(name + ": cannot read");
+    buffer.resize(keep + static_cast<size_t>(in.gcount()));
+    return in.gcount() > 0;
+  };
+
+  // First pass: is this text, and which? The whole file decides, as in memory.
+  LoadReport local;
+  LoadReport& rep = report ? *report : local;
+  LineCounter counter;
+  bool multiByte = false;
+  bool validUtf8 = true;
+  std::string carry;  // a UTF-8 sequence cut at the end of the last piece
+  bool start = true;
+  while (read(0)) {
+    const std::string_view piece(buffer);
+    if (start) {
+      start = false;
+      // UTF-16 and files with a UTF-8 mark are converted whole.
+      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF" ||
+          piece.substr(0, 3) == kBom) {
+        multiByte = true;
+        break;
+      }
+    }
+    if (std::memchr(piece.data(), 0, piece.size())) {
+      throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
+    }
+    if (!multiByte) {
+      multiByte = std::any_of(piece.begin(), piece.end(),
+                              [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    }
+    if (multiByte && validUtf8) {
+      carry += piece;
+      const size_t end = Utf8SafeEnd(carry);
+      validUtf8 = IsValidUtf8(std::string_view(carry).substr(0, end));
+      carry.erase(0, end);
+    }
+    counter.Add(piece);
+  }
+  if (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry))) {
+    // Text to convert: read whole, as before.
+    return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
+                              tuning);
+  }
+  std::string().swap(carry);
+
+  // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
+  // CR at its very end waits for the next piece, which may begin with its LF.
+  const std::string firstLine = counter.FirstLine();
+  return ReadAllOrNothing(
+      name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning,
+      [&](Reader& reader) {
+        in.clear();
+        in.seekg(0);
+        size_t keep = 0;
+        for (;;) {
+          const bool more = read(keep);
+          std::string_view text(buffer);
+          size_t cut = text.size();
+          if (more) {
+            cut = text.find_last_of("\r\n");
+            if (cut != std::string_view::npos && text[cut] == '\r' && cut + 1 == text.size()) {
+              cut = cut == 0 ? std::string_view::npos : text.find_last_of("\r\n", cut - 1);
+            }
+            cut = cut == std::string_view::npos ? 0 : cut + 1;
+          }
+          if (cut > 0 && !reader.Piece(text.substr(0, cut))) return;
+          if (!more) {
+            std::string().swap(buffer);
+            return;
+          }
+          buffer.erase(0, cut);
+          keep = buffer.size();
+        }
+      });
+}
+
+}  // namespace kestrova
