@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -169,13 +170,15 @@ class MemorySink : public ClipboardSink {
   bool busy = false;  // another program holds the clipboard
 };
 
-// A command context over a fresh folder with the program's settings file in it.
+// A command context over a fresh folder with the program's settings file in it; the
+// folder's name is random too, for two builds' tests may run at once.
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = std::filesystem::temp_directory_path() /
-           (std::string("kestrova-") + test->test_suite_name() + "-" + test->name());
+           (std::string("kestrova-") + test->test_suite_name() + "-" + test->name() + "-" +
+            std::to_string(std::random_device{}()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "program");
     ctx_.settingsFile = dir_ / "program" / "Kestrova.INI";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -33,13 +34,15 @@ inline ShellResult RunShell(const std::string& command, bool withErrors = true) 
   return r;
 }
 
-// A test with a folder of its own, named after the test, removed afterwards.
+// A test with a folder of its own, named after the test and the process (two builds'
+// tests may run at once), removed afterwards.
 class FolderTest : public ::testing::Test {
  protected:
   explicit FolderTest(std::string prefix) : prefix_(std::move(prefix)) {}
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           (prefix_ + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+           (prefix_ + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+            std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
   }
