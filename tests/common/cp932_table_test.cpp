@@ -33,6 +33,8 @@ TEST(Cp932Table, TrickyCharactersGiveTheSameBytesOnEveryBuild) {
       {"😀", "?", 1, "?"},  // outside the BMP: one character, one "?"
       {"𠮷野家", "?\x96\xEC\x89\xC6", 1, "?野家"},
       {"境界杭 A-1", "\x8B\xAB\x8A\x45\x8D\x59 A-1", 0, "境界杭 A-1"},
+      {"a〜b−c¥d😀e", "a?b?c?d?e", 4, "a?b?c?d?e"},  // each counted, the rest kept
+      {"x\xFFy", "x?y", 1, "x?y"},                  // not UTF-8 at all
   };
   for (const Row& row : table) {
     SCOPED_TRACE(row.utf8);

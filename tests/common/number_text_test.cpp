@@ -126,13 +126,6 @@ TEST(NumberText, GeneralForm) {
   EXPECT_EQ(FormatGeneral(RoundOff(64, 0.0000004)), "0");
 }
 
-TEST(NumberText, FixedForm) {
-  EXPECT_EQ(FormatFixed(RoundOff(34, 1234.5678), 7, 3), "1234.568");
-  EXPECT_EQ(FormatFixed(12.5, 7, 3), " 12.500");
-  EXPECT_EQ(FormatFixed(RoundOff(34, 1.23456), 8, 3), "   1.235");
-  EXPECT_EQ(FormatFixed(RoundOff(34, -0.0005), 8, 3), "  -0.001");
-}
-
 TEST(NumberText, ParseFloatForms) {
   EXPECT_EQ(ParseFloat("12.5"), 12.5);
   EXPECT_EQ(ParseFloat("  -12.5 \t"), -12.5);

@@ -6,7 +6,6 @@
 #include "common/error.h"
 #include "common/sjis.h"
 #include "coords/coordinate_file.h"
-#include "coords/split_fields.h"
 
 namespace kestrova {
 namespace {
@@ -53,18 +52,6 @@ TEST(LoadText, NotTextIsRefusedAndNothingChanges) {
     }
     EXPECT_EQ(d.Table.PointCount, 2);
   }
-}
-
-TEST(LoadText, TabInTheFirstLineMakesATabList) {
-  const CoordinateData d =
-      Load(Sjis("1\t境界,北\t1.5\t2.5\t3\tm\t備考, 注\r\n2\tB\t4\t5\t6\t\t\r\n"));
-  ASSERT_EQ(d.Table.PointCount, 2);
-  EXPECT_EQ(d.Table.Points[1].Name, Sjis("境界,北"));
-  EXPECT_EQ(d.Table.Points[1].X, 1.5);
-  EXPECT_EQ(d.Table.Points[1].Remarks, Sjis("備考, 注"));
-  EXPECT_EQ(d.Table.Points[2].Z, 6.0);
-  // Without a tab a comma line stays a comma list.
-  EXPECT_EQ(Load("1,a,1,2,3\r\n2,b,4,5,6\r\n").Table.PointCount, 2);
 }
 
 TEST(LoadText, FieldsThatAreNotNumbersAreCounted) {
@@ -127,15 +114,6 @@ TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {
             "the next block or the file ends");
 }
 
-TEST(LoadSima, LabelOfAParcelWithoutAreaStaysAtTheParcel) {
-  const CoordinateData d = Load(
-      "A00,\r\nA01,1,a,-12000,-30500,0,\r\nA01,2,b,-12010,-30500,0,\r\nA01,3,c,-12020,-30500,0,"
-      "\r\nD00,1,line,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nD99,\r\nD00,2,empty,1,\r\nD99,\r\n");
-  ASSERT_EQ(d.Sima.SimaTexts.size(), 1u);  // no corner at all: nowhere to put a label
-  EXPECT_EQ(d.Sima.SimaTexts[0].X, -12010.0);
-  EXPECT_EQ(d.Sima.SimaTexts[0].Y, -30500.0);
-}
-
 TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   const std::string file = Sjis(
       "G00,01,現場,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
@@ -168,8 +146,8 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   EXPECT_TRUE(SaveWarnings(SaveReport{}, "out.zhy").empty());
 }
 
-TEST(LoadSima, AppendedRepeatedNumbersAreCounted) {
-  CoordinateData d = Load("A00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,1,1,1,\r\n");
+TEST(LoadSima, AppendedFilesUseTheEarlierPointOfARepeatedNumber) {
+  CoordinateData d = Load("G00,01,First,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\n");
   LoadReport report;
   d = Load("1,x,5,5,5\r\n2,y,6,6,6\r\n3,z,7,7,7\r\n3,w,8,8,8\r\n", &report, true, std::move(d));
   EXPECT_EQ(report.repeatedNumbers, 2u);  // 1 and 2; the second 3 repeats this file only
@@ -177,28 +155,20 @@ TEST(LoadSima, AppendedRepeatedNumbersAreCounted) {
             std::vector<std::string>{"b.zhy: 2 points repeat point numbers of the files loaded "
                                      "before; parcels that name such a number use the earlier "
                                      "point"});
+  // A parcel names 1, which its own file repeats too: still row 1 of the first file.
   LoadReport again;
-  d = Load("A00,\r\nA01,4,v,9,9,0,\r\nD00,1,P,0,\r\nB01,1,\r\nB01,4,\r\nD99,\r\n", &again, true,
-           std::move(d));
-  EXPECT_EQ(again.repeatedNumbers, 0u);
+  d = Load(
+      "A00,\r\nA01,1,dup,50,50,0,\r\nA01,4,v,10,10,0,\r\nD00,1,P,0,\r\nB01,1,\r\nB01,4,\r\n"
+      "D99,\r\n",
+      &again, true, std::move(d));
+  EXPECT_EQ(again.repeatedNumbers, 1u);
+  ASSERT_EQ(d.Table.PointCount, 8);
+  EXPECT_EQ(d.Sima.SiteName, "First");  // not cleared by files without one
   ASSERT_EQ(d.Sima.SimaLines.size(), 1u);
-  EXPECT_EQ(d.Sima.SimaLines[0].EndX, 0.0);  // point 1 of the first file, not x
-}
-
-TEST(SplitFields, FieldsPastTheLimitAreNotKept) {
-  std::vector<std::string_view> all;
-  std::vector<std::string_view> some;
-  for (std::string_view line : {"a,b,c,d", "a,b,", "a,,b,,", ",", "a", "a,b,c,d,e,f,g,h,i,"}) {
-    SplitFieldsInto(line, ',', all);
-    for (size_t max = 1; max <= 9; ++max) {
-      SplitFieldsInto(line, ',', some, max);
-      ASSERT_EQ(some.size(), std::min(max, all.size())) << line << " " << max;
-      EXPECT_TRUE(std::equal(some.begin(), some.end(), all.begin())) << line << " " << max;
-    }
-  }
-  // A line of a million commas still reads its first fields.
-  const CoordinateData d = Load("1,a,1,2,3,m,r" + std::string(1000000, ',') + "\r\n2,b,1,1,1\r\n");
-  EXPECT_EQ(d.Table.Points[1].Remarks, "r");
+  EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
+  EXPECT_EQ(d.Sima.SimaLines[0].EndX, 0.0);
+  EXPECT_EQ(FindPointIndex(d.Table, 3), 5);
+  EXPECT_EQ(FindPointIndex(d.Table, 42), std::nullopt);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/error.h"
 
 namespace kestrova {
@@ -59,27 +61,26 @@ TEST(JwCadSettings, NotARegistryFile) {
 }
 
 // A complete set of settings as Jw_cad keeps them, to take pieces away from.
-JwCadSettingsMap FullSettings() {
-  return JwCadSettingsMap::FromRegFile(kData + "user.reg");
-}
-
-TEST(JwCadSettings, MissingKeysAreSkipped) {
-  JwCadSettingsMap none;
+class JwCadSettingsTest : public ::testing::Test {
+ protected:
+  JwCadSettingsMap s = JwCadSettingsMap::FromRegFile(kData + "user.reg");
   JwwHeader h;
   JwCadExtras x;
+};
+
+TEST_F(JwCadSettingsTest, MissingKeysAreSkipped) {
+  JwCadSettingsMap none;
   EXPECT_FALSE(ReadJwCadSettings(none, h, x));
   EXPECT_EQ(h.GridMinimum, 0.0);
   EXPECT_EQ(h.TextOffsetX[0], 0.0);
-  JwCadSettingsMap noMesh = FullSettings();
-  noMesh.RemoveKey("Mesh");
+  s.RemoveKey("Mesh");
   h.GridMinimum = 7;
-  EXPECT_FALSE(ReadJwCadSettings(noMesh, h, x));
+  EXPECT_FALSE(ReadJwCadSettings(s, h, x));
   EXPECT_EQ(h.GridMinimum, 7.0);  // kept
   EXPECT_EQ(h.TextKinds[2].Width, 3.0);
 }
 
-TEST(JwCadSettings, DefaultsForTextValues) {
-  JwCadSettingsMap s = FullSettings();
+TEST_F(JwCadSettingsTest, DefaultsForTextValues) {
   s.SetString("Mesh", "Minimum", "abc");
   s.RemoveValue("MOJI", "SizeY03");
   s.RemoveValue("MOJI", "SizeD07");
@@ -87,8 +88,6 @@ TEST(JwCadSettings, DefaultsForTextValues) {
   s.RemoveValue("MOJI", "OfstY3");
   s.SetString("MOJI", "DrawOutLine", "1");  // wrong type: its own guard gives 0
   s.SetDword("MOJI", "OutLineExpansion", 3);
-  JwwHeader h;
-  JwCadExtras x;
   ReadJwCadSettings(s, h, x);
   EXPECT_EQ(h.GridMinimum, 15.0);
   EXPECT_EQ(h.TextKinds[2].Height, 3.0);
@@ -100,11 +99,8 @@ TEST(JwCadSettings, DefaultsForTextValues) {
   EXPECT_EQ(h.Switches[6], 1u);  // and the reading went on to the printer key
 }
 
-TEST(JwCadSettings, AMissingPenColourStopsTheReading) {
-  JwCadSettingsMap s = FullSettings();
+TEST_F(JwCadSettingsTest, AMissingPenColourStopsTheReading) {
   s.RemoveValue("Pen", "Color05");
-  JwwHeader h;
-  JwCadExtras x;
   try {
     ReadJwCadSettings(s, h, x);
     FAIL() << "a missing pen colour was accepted";
@@ -120,28 +116,19 @@ TEST(JwCadSettings, AMissingPenColourStopsTheReading) {
   EXPECT_EQ(h.GridMinimum, 15.0);  // what came before stays
 }
 
-TEST(JwCadSettings, MalformedValuesThatHaveNoDefault) {
+TEST_F(JwCadSettingsTest, MalformedValuesThatHaveNoDefault) {
   for (auto [key, name, value] :
-       {std::tuple{"Pen", "Width03", "wide"}, std::tuple{"Line", "Type_04", "xyz"}}) {
-    JwCadSettingsMap s = FullSettings();
+       {std::tuple{"Pen", "Width03", "wide"}, std::tuple{"Line", "Type_04", "xyz"},
+        std::tuple{"Hikage", "MSize", "0"}}) {  // a DWORD stored as text
+    s = JwCadSettingsMap::FromRegFile(kData + "user.reg");
     s.SetString(key, name, value);
-    JwwHeader h;
-    JwCadExtras x;
     EXPECT_THROW(ReadJwCadSettings(s, h, x), Error) << name;
   }
-  JwCadSettingsMap s = FullSettings();
-  s.SetString("Hikage", "MSize", "0");  // a DWORD stored as text
-  JwwHeader h;
-  JwCadExtras x;
-  EXPECT_THROW(ReadJwCadSettings(s, h, x), Error);
 }
 
-TEST(JwCadSettings, InitHeaderDefaultsKeepsOnlyTheRegistryItems) {
-  JwCadSettingsMap s = FullSettings();
+TEST_F(JwCadSettingsTest, InitHeaderDefaultsKeepsOnlyTheRegistryItems) {
   s.SetString("Mesh", "Minimum", "12.5");
   s.SetString("Pen", "Color02", "123456");
-  JwwHeader h;
-  JwCadExtras x;
   InitHeaderDefaults(h, &s, x);
   EXPECT_EQ(h.GridMinimum, 12.5);
   EXPECT_EQ(h.Pens[2].Color, 0u);  // the fixed value, not the registry's
