@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -70,10 +71,12 @@ Outcome LoadThrough(const std::string& text, const std::string& base, bool viaFi
     EXPECT_TRUE(LoadCoordinateText(base, "f.sim", d, false));
   }
   LoadReport report;
-  // One file per test: tests run side by side.
-  const fs::path path = fs::path(::testing::TempDir()) /
-                        (std::string("kestrova-piecewise-") +
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".sim");
+  // One file per test and process: tests, and two builds' tests, run side by side.
+  static const std::string process = std::to_string(std::random_device{}());
+  const fs::path path =
+      fs::path(::testing::TempDir()) /
+      (std::string("kestrova-piecewise-") +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + process + ".sim");
   try {
     bool loaded = false;
     if (viaFile) {
