@@ -10,6 +10,7 @@
 
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 #include "common/windows_text.h"
 
 namespace kestrova {
@@ -18,24 +19,6 @@ namespace {
 
 constexpr UINT kCp932 = 932;
 constexpr char32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Decodes one UTF-8 sequence at pos, strictly (no overlong forms, no surrogates, nothing
 // above U+10FFFF). A malformed sequence yields nullopt and advances past its longest

@@ -9,6 +9,7 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 
 namespace kestrova {
 
@@ -70,25 +71,6 @@ std::optional<JwCadSettingsSource::Value> JwCadSettingsMap::ReadValue(std::strin
 }
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
