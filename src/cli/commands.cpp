@@ -17,8 +17,7 @@
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
-#include "gis/gis_export.h"
-#include "gis/gis_import.h"
+#include "cli/gis_loader.h"
 #include "gis/survey_systems.h"
 #endif
 
@@ -74,8 +73,9 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
     const std::string name = InputName(file);
     if (IsGisInput(file)) {
 #ifdef KESTROVA_HAVE_GDAL
+      const GisModule& gis = Gis(name + ": reading points from GIS files");
       std::vector<std::string> warnings;
-      LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
+      gis.LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
       for (const std::string& warning : warnings)
         std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
@@ -162,11 +162,12 @@ OutputSettings ReadSettingsOption(const std::string& settingsFile) {
 
 int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ostream& err) {
 #ifdef KESTROVA_HAVE_GDAL
+  const GisModule& module = Gis("the " + formatName + " format");
   GisExportOptions options;
-  options.Format = *GisFormatFromName(formatName);
+  options.Format = *module.GisFormatFromName(formatName);
   options.Epsg = CrsCode(o.crs);
-  if (options.Epsg == 0 && GisFormatNeedsSystem(options.Format)) {
-    throw UsageError(std::string(GisFormatTitle(options.Format)) +
+  if (options.Epsg == 0 && module.GisFormatNeedsSystem(options.Format)) {
+    throw UsageError(std::string(module.GisFormatTitle(options.Format)) +
                      " places the site by its coordinate system: " + kSurveySystemHint);
   }
   if (o.output == kStandardStream && options.Format == GisFormat::kShp) {
@@ -180,13 +181,13 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   const std::string name = OutputName(o.output);
   const std::string fileName =
       o.output == kStandardStream ? "standard-output." + formatName : o.output;
-  const GisExport gis = BuildGisExport(data, options, fileName);
+  const GisExport gis = module.BuildGisExport(data, options, fileName);
   if (o.output == kStandardStream) {
     WriteOutput(o.output, gis.Files.front().Bytes);
   } else {
-    WriteGisExport(gis, Utf8Path(o.output));
+    module.WriteGisExport(gis, Utf8Path(o.output));
   }
-  for (const std::string& warning : GisExportWarnings(gis, name))
+  for (const std::string& warning : module.GisExportWarnings(gis, name))
     err << "kestrova-cli: warning: " << warning << '\n';
   err << "kestrova-cli: wrote " << data.Table.PointCount << " points to " << name << " (";
   for (size_t i = 0; i < gis.Layers.size(); ++i)

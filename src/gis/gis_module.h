@@ -1,0 +1,47 @@
+#pragma once
+
+// The GIS functions as one table, so that a program can take them from the loadable
+// kestrova-gis module (and GDAL with it) only when a command needs them. C++ types cross
+// the boundary: the module and the program come from the same build and compiler, and
+// the program refuses a module of another build.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "coords/point_table.h"
+#include "gis/gis_export.h"
+
+namespace kestrova {
+
+// Raised whenever a function is added, removed or changes its signature.
+inline constexpr uint32_t kGisModuleVersion = 1;
+
+struct GisModule {
+  uint32_t Version = kGisModuleVersion;
+  uint32_t Size = sizeof(GisModule);
+  const char* ProgramVersion = nullptr;  // KESTROVA_VERSION of the build
+
+  bool (*LoadAnyCoordinateFile)(const std::filesystem::path& path, const std::string& name,
+                                int32_t epsg, CoordinateData& data, bool appendOnLoad,
+                                std::vector<std::string>& warnings) = nullptr;
+  std::optional<GisFormat> (*GisFormatFromName)(std::string_view name) = nullptr;
+  const char* (*GisFormatTitle)(GisFormat format) = nullptr;
+  bool (*GisFormatNeedsSystem)(GisFormat format) = nullptr;
+  GisExport (*BuildGisExport)(const CoordinateData& data, const GisExportOptions& options,
+                              const std::string& fileName) = nullptr;
+  void (*WriteGisExport)(const GisExport& gis, const std::filesystem::path& target) = nullptr;
+  std::vector<std::string> (*GisExportWarnings)(const GisExport& gis,
+                                                const std::string& name) = nullptr;
+};
+
+}  // namespace kestrova
+
+// The module's one exported symbol; the table lives as long as the module is loaded.
+extern "C" const kestrova::GisModule* KestrovaGisModule();
+
+// Its name, for dlsym.
+inline constexpr char kGisModuleEntry[] = "KestrovaGisModule";
