@@ -16,11 +16,16 @@ namespace {
 // into it could corrupt memory instead of failing.
 std::string Mismatch(const GisModule* table) {
   if (!table) return "its table is missing";
-  if (table->Version != kGisModuleVersion || table->Size != sizeof(GisModule) ||
-      !table->ProgramVersion || std::string(table->ProgramVersion) != KESTROVA_VERSION) {
-    return std::string("it belongs to another build (kestrova ") +
-           (table->ProgramVersion ? table->ProgramVersion : "?") + ", table " +
-           std::to_string(table->Version) + "), not to kestrova " KESTROVA_VERSION;
+  // Only the first two fields are where they are in every version of the table.
+  if (table->Version != kGisModuleVersion || table->Size != sizeof(GisModule)) {
+    return "it belongs to another build (table " + std::to_string(table->Version) + " of " +
+           std::to_string(table->Size) + " bytes, not " + std::to_string(kGisModuleVersion) +
+           " of " + std::to_string(sizeof(GisModule)) + ")";
+  }
+  const std::string version = table->ProgramVersion ? table->ProgramVersion : "?";
+  if (table->Layout != kGisModuleLayout || version != KESTROVA_VERSION) {
+    return "it belongs to another build (kestrova " + version + "), not to kestrova " +
+           KESTROVA_VERSION;
   }
   return {};
 }

@@ -20,9 +20,16 @@ namespace kestrova {
 // Raised whenever a function is added, removed or changes its signature.
 inline constexpr uint32_t kGisModuleVersion = 1;
 
+// The sizes of the types passed through the table: a build between two versions that
+// changed one of them is told apart by this.
+inline constexpr uint64_t kGisModuleLayout =
+    sizeof(CoordinateData) | sizeof(GisExportOptions) << 16 | sizeof(GisExport) << 32 |
+    uint64_t{sizeof(std::string) + sizeof(std::filesystem::path)} << 48;
+
 struct GisModule {
   uint32_t Version = kGisModuleVersion;
   uint32_t Size = sizeof(GisModule);
+  uint64_t Layout = kGisModuleLayout;
   const char* ProgramVersion = nullptr;  // KESTROVA_VERSION of the build
 
   bool (*LoadAnyCoordinateFile)(const std::filesystem::path& path, const std::string& name,

@@ -50,9 +50,6 @@ TEST_F(GisModuleLoad, GdalIsMappedOnlyForGisWork) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("file=libgdal"), std::string::npos) << r.out;
-  r = test::RunShell(kCli.string() + " info " + Path("site.geojson") + " --crs EPSG:6677");
-  ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("points: 11\nX: -12095 .. -12010.552\n"), std::string::npos) << r.out;
 }
 
 TEST_F(GisModuleLoad, WithoutTheModuleGisWorkFailsNamingItAndTheRestWorks) {
@@ -109,7 +106,7 @@ TEST(GisModule, ErrorsThrownInsideReachTheCallerAsTheirTypes) {
     EXPECT_EQ(std::string(e.what()),
               "the test needs the GIS module kestrova-gis.so, which could not be loaded: " +
                   std::string(KESTROVA_STALE_GIS_MODULE) +
-                  ": it belongs to another build (kestrova 0.0.1, table 1), not to kestrova " +
+                  ": it belongs to another build (kestrova 0.0.1), not to kestrova " +
                   KESTROVA_VERSION);
   }
 
@@ -126,8 +123,6 @@ TEST(GisModule, ErrorsThrownInsideReachTheCallerAsTheirTypes) {
   options.Format = *gis.GisFormatFromName("gpkg");
   options.Epsg = 4326;
   EXPECT_THROW(gis.BuildGisExport(data, options, "x.gpkg"), Error);
-  EXPECT_STREQ(gis.GisFormatTitle(GisFormat::kShp), "Shapefile");
-  EXPECT_FALSE(gis.GisFormatNeedsSystem(GisFormat::kDxf));
 }
 
 }  // namespace
