@@ -799,23 +799,24 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
   LineCounter counter;
   bool multiByte = false;
   bool validUtf8 = true;
-  std::string carry;  // a UTF-8 sequence cut at the end of the last piece
+  bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
+  std::string carry;    // a UTF-8 sequence cut at the end of the last piece
   bool start = true;
   while (read(0)) {
     const std::string_view piece(buffer);
     if (start) {
       start = false;
-      // UTF-16 and files with a UTF-8 mark are converted whole.
-      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF" ||
-          piece.substr(0, 3) == kBom) {
-        multiByte = true;
-        break;
+      // UTF-16 is converted whole.
+      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF") {
+        return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
+                                  tuning);
       }
+      marked = piece.substr(0, 3) == kBom;
     }
     if (std::memchr(piece.data(), 0, piece.size())) {
       throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
     }
-    if (!multiByte) {
+    if (!multiByte && !marked) {
       multiByte = std::any_of(piece.begin(), piece.end(),
                               [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     }
@@ -827,21 +828,31 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
     }
     counter.Add(piece);
   }
-  if (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry))) {
-    // Text to convert: read whole, as before.
-    return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
-                              tuning);
-  }
+  // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
+  // spans, so the pieces convert to what the whole file would.
+  const bool fromUtf8 = marked || (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry)));
   std::string().swap(carry);
+  std::string firstLine = counter.FirstLine();
+  if (marked) firstLine.erase(0, kBom.size());
+  if (fromUtf8) {
+    firstLine = Utf8ToCp932(firstLine).text;
+    rep.convertedFromUtf8 = true;
+    rep.replacedCharacters = 0;
+  }
+  const auto piece = [&](Reader& reader, std::string_view text) {
+    if (!fromUtf8) return reader.Piece(text);
+    Cp932Text converted = Utf8ToCp932(text);
+    rep.replacedCharacters += converted.replaced;
+    return reader.Piece(converted.text);
+  };
 
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
-  const std::string firstLine = counter.FirstLine();
   return ReadAllOrNothing(
       name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning,
       [&](Reader& reader) {
         in.clear();
-        in.seekg(0);
+        in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
         size_t keep = 0;
         for (;;) {
           const bool more = read(keep);
@@ -854,7 +865,7 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
             }
             cut = cut == std::string_view::npos ? 0 : cut + 1;
           }
-          if (cut > 0 && !reader.Piece(text.substr(0, cut))) return;
+          if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
           if (!more) {
             std::string().swap(buffer);
             return;
