@@ -2,7 +2,8 @@
 // parcels; every label on) to a .jww at version 420, through kestrova-cli convert as a
 // user runs it, beside a plain write of the same number of bytes to the same folder
 // with fsync (what the disk allows), and kestrova-cli info of the same file (the load
-// alone). Prints wall times, the ratio to the plain write and each process's peak memory.
+// alone), and kestrova-cli info of the same points as a plain ZHY list. Prints wall times,
+// the ratio to the plain write and each process's peak memory.
 // Runs each `runs` times (default 5) and reports medians.
 //
 //   kestrova_end_to_end path/to/kestrova-cli [points] [runs]
@@ -90,13 +91,14 @@ int main(int argc, char** argv) {
   const int points = argc > 2 ? std::atoi(argv[2]) : 1'000'000;
   const int runs = std::max(1, argc > 3 ? std::atoi(argv[3]) : 5);
   const std::string sima = kestrova::bench::GeneratedSima(points).string();
+  const std::string zhy = kestrova::bench::GeneratedZhy(points).string();
   const std::string out = (std::filesystem::temp_directory_path() / "kestrova-e2e.jww").string();
   const std::string plain = out + ".plain";
 
-  std::vector<double> convert, convertMb, write, info, infoMb;
+  std::vector<double> convert, convertMb, write, info, infoMb, list, listMb;
   uintmax_t jwwBytes = 0;
   for (int r = 0; r < runs; ++r) {
-    Run c, i;
+    Run c, i, z;
     if (!Spawn({argv[1], "convert", sima, "-o", out}, c)) {
       std::fprintf(stderr, "convert failed\n");
       return 1;
@@ -104,7 +106,7 @@ int main(int argc, char** argv) {
     jwwBytes = std::filesystem::file_size(out);
     std::filesystem::remove(out);
     const double w = PlainWrite(plain, jwwBytes);
-    if (w < 0 || !Spawn({argv[1], "info", sima}, i)) {
+    if (w < 0 || !Spawn({argv[1], "info", sima}, i) || !Spawn({argv[1], "info", zhy}, z)) {
       std::fprintf(stderr, "plain write or info failed\n");
       return 1;
     }
@@ -113,6 +115,8 @@ int main(int argc, char** argv) {
     write.push_back(w);
     info.push_back(i.seconds);
     infoMb.push_back(i.peakMb);
+    list.push_back(z.seconds);
+    listMb.push_back(z.peakMb);
   }
   double load[3] = {};
   getloadavg(load, 3);
@@ -120,10 +124,12 @@ int main(int argc, char** argv) {
       "points: %d\nsima bytes: %ju\njww bytes: %ju\nruns: %d (medians)\n"
       "convert: %.2f s, peak %.0f MB\nplain write of the same bytes with fsync: %.2f s\n"
       "convert / plain write: %.2f\ninfo: %.2f s, %.2f million points/s, peak %.0f MB (%.0f "
-      "bytes a point)\nload average: %.2f %.2f %.2f\n",
+      "bytes a point)\ninfo of the points as a ZHY list: %.2f s, %.2f million points/s, peak %.0f "
+      "MB (%.0f bytes a point)\nload average: %.2f %.2f %.2f\n",
       points, static_cast<uintmax_t>(std::filesystem::file_size(sima)), jwwBytes, runs,
       Median(convert), Median(convertMb), Median(write), Median(convert) / Median(write),
       Median(info), points / Median(info) / 1e6, Median(infoMb),
-      Median(infoMb) * 1024 * 1024 / points, load[0], load[1], load[2]);
+      Median(infoMb) * 1024 * 1024 / points, Median(list), points / Median(list) / 1e6,
+      Median(listMb), Median(listMb) * 1024 * 1024 / points, load[0], load[1], load[2]);
   return 0;
 }

@@ -44,6 +44,7 @@ class AtomicFileWriter {
   void OpenTemporary(const std::filesystem::path& folder);
   void OpenDirect(const std::filesystem::path& file);
   void LinkUnnamed();
+  void WriteBehind();
 
   std::filesystem::path target_;  // as given, for messages
   std::filesystem::path final_;   // the file replaced: target_ with its links followed
@@ -53,7 +54,9 @@ class AtomicFileWriter {
   bool ownsFd_ = true;    // false for a descriptor handed in
   bool unnamed_ = false;  // an O_TMPFILE file, linked into the folder only at Commit
   bool committed_ = false;
-  uint64_t written_ = 0;  // direct: bytes written so far
+  uint64_t written_ = 0;   // bytes written so far by Write
+  uint64_t handedOn_ = 0;  // bytes before this were handed to the disk
+  uint64_t settled_ = 0;   // bytes before this are on the disk
 };
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);

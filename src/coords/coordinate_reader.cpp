@@ -383,7 +383,7 @@ Layout ChooseLayout(std::string_view firstLine, char& separator) {
 class Reader {
  public:
   Reader(const std::string& name, size_t totalLines, std::string_view firstLine,
-         CoordinateData& data, LoadReport& report, ProgressMonitor* progress,
+         CoordinateData& data, bool appending, LoadReport& report, ProgressMonitor* progress,
          const LoadTuning& tuning)
       : name_(name),
         totalLines_(totalLines),
@@ -392,7 +392,8 @@ class Reader {
         report_(report),
         progress_(progress),
         tuning_(tuning),
-        firstBlock_(data.Sima.SimaBlocks.size()) {
+        firstBlock_(data.Sima.SimaBlocks.size()),
+        appending_(appending) {
     layout_ = ChooseLayout(firstLine, separator_);
     sima_.SimaLoaded = layout_ == Layout::kSima;
     ReserveMore(table_.Points, totalLines);
@@ -524,7 +525,7 @@ class Reader {
                           : c == 0  ? SimaBlockRecord::kTriangle
                                     : SimaBlockRecord::kCorner;
       record.Point = std::move(c == 0 ? e.ref : corners[c - 1]);
-      rowLimits_.push_back(e.rowsBefore);
+      recordRows_.push_back(e.rowsBefore);
     }
   }
 
@@ -536,12 +537,11 @@ class Reader {
     open_ = false;
   }
 
-  // The row holding number among the first limit rows: a record sees only the points
-  // read before it.
-  std::optional<int32_t> Find(int32_t number, int32_t limit) const {
+  // The row holding number among the first limit rows (a record sees only the points
+  // read before it), or 0.
+  int32_t Find(int32_t number, int32_t limit) const {
     const auto row = FindPointIndex(table_, number);
-    if (row && *row <= limit) return row;
-    return std::nullopt;
+    return row && *row <= limit ? *row : 0;
   }
 
   void AddLine(int32_t from, int32_t to, uint16_t style, uint16_t color) {
@@ -560,9 +560,19 @@ class Reader {
       most += sima_.SimaBlocks[b].Records.size() + 1;
       labels += sima_.SimaBlocks[b].Polyline || sima_.SimaBlocks[b].Name.empty() ? 0 : 1;
     }
+    // Every record to its row first, so that a replacing load can give the number index
+    // back before the lines take their room.
+    size_t limit = 0;
+    for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
+      for (const SimaBlockRecord& record : sima_.SimaBlocks[b].Records) {
+        recordRows_[limit] = Find(record.Point.Number, recordRows_[limit]);
+        ++limit;
+      }
+    }
+    if (!appending_) InvalidatePointIndex(table_);
     ReserveMore(sima_.SimaLines, most);
     ReserveMore(sima_.SimaTexts, labels);
-    size_t limit = 0;
+    limit = 0;
     for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
       const SimaBlock& block = sima_.SimaBlocks[b];
       const bool polyline = block.Polyline;
@@ -576,32 +586,31 @@ class Reader {
       const auto& records = block.Records;
       for (size_t i = 0; i < records.size(); ++i, ++limit) {
         if (!drawing) continue;
-        const int32_t rows = rowLimits_[limit];
         if (records[i].RecordKind == SimaBlockRecord::kTriangle) {
-          const auto a = Find(records[i].Point.Number, rows);
-          const auto bb = Find(records[i + 1].Point.Number, rows);
-          const auto c = Find(records[i + 2].Point.Number, rows);
+          const int32_t a = recordRows_[limit];
+          const int32_t bb = recordRows_[limit + 1];
+          const int32_t c = recordRows_[limit + 2];
           if (a && bb && c) {  // a triangle with an unknown corner is left out whole
-            AddLine(*a, *c, 5, 1);
-            AddLine(*bb, *a, 5, 1);
-            AddLine(*c, *bb, 5, 1);
+            AddLine(a, c, 5, 1);
+            AddLine(bb, a, 5, 1);
+            AddLine(c, bb, 5, 1);
           }
           i += 2;
           limit += 2;
           continue;
         }
-        const auto row = Find(records[i].Point.Number, rows);
+        const int32_t row = recordRows_[limit];
         if (!row) {
           drawing = false;
           continue;
         }
         if (k > 0) {
-          AddLine(*row, previous, 1, color);
+          AddLine(row, previous, 1, color);
         } else {
-          first = *row;
+          first = row;
         }
-        if (labelled) vertices_.emplace_back(table_.Points[*row].X, table_.Points[*row].Y);
-        previous = *row;
+        if (labelled) vertices_.emplace_back(table_.Points[row].X, table_.Points[row].Y);
+        previous = row;
         ++k;
       }
       if (!drawing || polyline) continue;
@@ -624,7 +633,7 @@ class Reader {
         sima_.SimaTexts.push_back(std::move(label));
       }
     }
-    std::vector<int32_t>().swap(rowLimits_);
+    std::vector<int32_t>().swap(recordRows_);
   }
 
   const std::string& name_;
@@ -635,6 +644,7 @@ class Reader {
   ProgressMonitor* progress_;
   const LoadTuning& tuning_;
   const size_t firstBlock_;  // this file's blocks start here
+  const bool appending_;     // the number index is kept for the files after this one
   Layout layout_ = Layout::kDelimited;
   char separator_ = ',';
   size_t line_ = 0;  // lines taken so far
@@ -644,7 +654,8 @@ class Reader {
   int titles_ = 0;
   bool open_ = false;  // a block is open
   size_t openLine_ = 0;
-  std::vector<int32_t> rowLimits_;  // per record of this file: the rows read before it
+  // Per record of this file: the rows read before it, then the row it names (0: none).
+  std::vector<int32_t> recordRows_;
   SimaEventText* texts_ = nullptr;  // the next event's texts and corners in its range
   SimaPointRef* corners_ = nullptr;
   std::vector<std::pair<double, double>> vertices_;
@@ -677,7 +688,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     CoordinateData fresh;
     fresh.Sima.SiteName = data.Sima.SiteName;
     fresh.Sima.SimaTitles = data.Sima.SimaTitles;
-    Reader reader(name, totalLines, firstLine, fresh, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, fresh, false, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -695,7 +706,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   const auto titles = data.Sima.SimaTitles;
   const bool simaLoaded = data.Sima.SimaLoaded;
   try {
-    Reader reader(name, totalLines, firstLine, data, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -788,23 +799,24 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
   LineCounter counter;
   bool multiByte = false;
   bool validUtf8 = true;
-  std::string carry;  // a UTF-8 sequence cut at the end of the last piece
+  bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
+  std::string carry;    // a UTF-8 sequence cut at the end of the last piece
   bool start = true;
   while (read(0)) {
     const std::string_view piece(buffer);
     if (start) {
       start = false;
-      // UTF-16 and files with a UTF-8 mark are converted whole.
-      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF" ||
-          piece.substr(0, 3) == kBom) {
-        multiByte = true;
-        break;
+      // UTF-16 is converted whole.
+      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF") {
+        return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
+                                  tuning);
       }
+      marked = piece.substr(0, 3) == kBom;
     }
     if (std::memchr(piece.data(), 0, piece.size())) {
       throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
     }
-    if (!multiByte) {
+    if (!multiByte && !marked) {
       multiByte = std::any_of(piece.begin(), piece.end(),
                               [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     }
@@ -816,21 +828,31 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
     }
     counter.Add(piece);
   }
-  if (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry))) {
-    // Text to convert: read whole, as before.
-    return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
-                              tuning);
-  }
+  // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
+  // spans, so the pieces convert to what the whole file would.
+  const bool fromUtf8 = marked || (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry)));
   std::string().swap(carry);
+  std::string firstLine = counter.FirstLine();
+  if (marked) firstLine.erase(0, kBom.size());
+  if (fromUtf8) {
+    firstLine = Utf8ToCp932(firstLine).text;
+    rep.convertedFromUtf8 = true;
+    rep.replacedCharacters = 0;
+  }
+  const auto piece = [&](Reader& reader, std::string_view text) {
+    if (!fromUtf8) return reader.Piece(text);
+    Cp932Text converted = Utf8ToCp932(text);
+    rep.replacedCharacters += converted.replaced;
+    return reader.Piece(converted.text);
+  };
 
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
-  const std::string firstLine = counter.FirstLine();
   return ReadAllOrNothing(
       name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning,
       [&](Reader& reader) {
         in.clear();
-        in.seekg(0);
+        in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
         size_t keep = 0;
         for (;;) {
           const bool more = read(keep);
@@ -843,7 +865,7 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
             }
             cut = cut == std::string_view::npos ? 0 : cut + 1;
           }
-          if (cut > 0 && !reader.Piece(text.substr(0, cut))) return;
+          if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
           if (!more) {
             std::string().swap(buffer);
             return;

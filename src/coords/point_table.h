@@ -15,16 +15,18 @@ inline constexpr size_t kNameLimit = 255;
 inline constexpr size_t kMarkLimit = 15;
 inline constexpr size_t kRemarksLimit = 255;
 
+// 56 bytes: Marked sits in the gap before the coordinates.
 struct SurveyPoint {
   int32_t Number = 0;
-  PointText Name;  // code page 932
+  PointText Name;       // code page 932
+  uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
   double X = 0.0;
   double Y = 0.0;
   double Z = 0.0;
   PointText Mark;
   PointText Remarks;
-  uint16_t Marked = 0;  // 1 = marked; only marked points go into a drawing
 };
+static_assert(sizeof(SurveyPoint) == 56);
 
 // Point number -> first row holding it: open addressing with linear probing, two 32-bit
 // values a slot and no node per point, so a million points index in 10 MB.

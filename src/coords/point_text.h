@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +12,15 @@
 
 namespace kestrova {
 
-// The text of a point field (name, mark, remarks) in 16 bytes. A site holds millions of
-// points whose texts are mostly a few bytes ("P1024", "KBM3", empty), and four heap
-// strings of 32 bytes each were most of a loaded table. Up to 15 bytes live inside the
-// object, longer text on the heap. Bytes are code page 932 as everywhere in the core;
-// the type knows nothing about characters.
+// The text of a point field (name, mark, remarks) in 8 bytes. A site holds millions of
+// points whose texts are mostly a few bytes ("P1024", "KBM3", "105", empty): up to 7 bytes
+// live inside the object, longer text in a heap block of its own. Bytes are code page
+// 932 as everywhere in the core; the type knows nothing about characters. The text is
+// not NUL-terminated: read it through data() and size(), view() or str().
 //
-// The last byte tells the kind: 15 - size for inline text, so a 15-byte text ends in a
-// NUL of its own and c_str() never needs a copy; kHeapTag for heap text.
+// The 8 bytes are either a heap pointer or, when the lowest bit of the first byte is set,
+// (size << 1) | 1 followed by the text. On little-endian machines the first byte is the
+// pointer's lowest, and a block from operator new is never at an odd address.
 class PointText {
  public:
   using const_iterator = const char*;
@@ -55,12 +57,11 @@ class PointText {
 
   size_t size() const noexcept {
     if (OnHeap()) return HeapSize();
-    return kInline - static_cast<unsigned char>(bytes_[kInline]);
+    return static_cast<unsigned char>(bytes_[0]) >> 1;
   }
   size_t length() const noexcept { return size(); }
   bool empty() const noexcept { return size() == 0; }
-  const char* data() const noexcept { return OnHeap() ? HeapPointer() : bytes_; }
-  const char* c_str() const noexcept { return data(); }
+  const char* data() const noexcept { return OnHeap() ? HeapBlock() + kSizeBytes : bytes_ + 1; }
   const char* begin() const noexcept { return data(); }
   const char* end() const noexcept { return data() + size(); }
   char operator[](size_t i) const noexcept { return data()[i]; }
@@ -113,65 +114,57 @@ class PointText {
   }
 
  private:
-  static constexpr size_t kInline = 15;
-  static constexpr unsigned char kHeapTag = 0xFF;
+  static constexpr size_t kInline = 7;
+  static constexpr size_t kSizeBytes = sizeof(uint32_t);  // a heap block starts with the size
 
-  bool OnHeap() const noexcept { return static_cast<unsigned char>(bytes_[kInline]) == kHeapTag; }
-  const char* HeapPointer() const noexcept {
+  bool OnHeap() const noexcept { return (static_cast<unsigned char>(bytes_[0]) & 1u) == 0; }
+  const char* HeapBlock() const noexcept {
     const char* p;
     std::memcpy(&p, bytes_, sizeof p);
     return p;
   }
   size_t HeapSize() const noexcept {
     uint32_t n;
-    std::memcpy(&n, bytes_ + sizeof(char*), sizeof n);
+    std::memcpy(&n, HeapBlock(), sizeof n);
     return n;
   }
-  void SetInline(size_t n) noexcept {
-    bytes_[n] = '\0';
-    bytes_[kInline] = static_cast<char>(kInline - n);
-  }
+  void SetInline(size_t n) noexcept { bytes_[0] = static_cast<char>((n << 1) | 1u); }
   void Release() noexcept {
-    if (OnHeap()) delete[] HeapPointer();
+    if (OnHeap()) delete[] HeapBlock();
   }
   void Assign(std::string_view text);
 
-  // Pointer and 32-bit size for heap text, the text itself otherwise; byte access only,
-  // so the object packs into its neighbours' padding like a char array.
-  char bytes_[16];
+  // Byte access only, so the object packs into its neighbours' padding like a char array.
+  char bytes_[8];
 };
 
-static_assert(sizeof(PointText) == 16);
+static_assert(sizeof(PointText) == 8);
+static_assert(std::endian::native == std::endian::little,
+              "PointText tells inline text from a pointer by the pointer's lowest byte");
+static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 2);
 
 // The texts of the fields hold at most 255 bytes; nothing reaches 4 GB.
 inline void PointText::Assign(std::string_view text) {
   const size_t n = text.size();
   if (n <= kInline) {
-    if (n) std::memcpy(bytes_, text.data(), n);
+    if (n) std::memcpy(bytes_ + 1, text.data(), n);
     SetInline(n);
     return;
   }
-  if (n > UINT32_MAX) throw std::length_error("point text too long");
-  char* p = new char[n + 1];
-  std::memcpy(p, text.data(), n);
-  p[n] = '\0';
+  if (n > UINT32_MAX - kSizeBytes) throw std::length_error("point text too long");
+  char* block = new char[kSizeBytes + n];
   const auto size = static_cast<uint32_t>(n);
-  std::memcpy(bytes_, &p, sizeof p);
-  std::memcpy(bytes_ + sizeof(char*), &size, sizeof size);
-  bytes_[kInline] = static_cast<char>(kHeapTag);
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + kSizeBytes, text.data(), n);
+  std::memcpy(bytes_, &block, sizeof block);
 }
 
 inline PointText& PointText::operator=(std::string_view text) {
-  if (OnHeap() && text.data() >= HeapPointer() && text.data() < HeapPointer() + HeapSize()) {
-    // Part of our own heap text: copy before the old storage goes.
+  // Part of this text's own bytes: copy before the old storage goes.
+  const char* const own = data();
+  if (text.data() >= own && text.data() < own + size()) {
     PointText copy(text);
     return *this = std::move(copy);
-  }
-  if (!OnHeap() && text.size() <= kInline && text.data() >= bytes_ &&
-      text.data() < bytes_ + sizeof bytes_) {
-    std::memmove(bytes_, text.data(), text.size());
-    SetInline(text.size());
-    return *this;
   }
   Release();
   Assign(text);

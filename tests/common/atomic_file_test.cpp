@@ -56,6 +56,27 @@ TEST_F(AtomicFileTest, ReplacesOnlyWhenComplete) {
   }
   EXPECT_EQ(ReadFileBytes(target), "new");
   EXPECT_EQ(EntryCount(), 1u);
+
+  // A file of many megabytes is handed to the disk while it is written; the header
+  // filled in last and every piece must still be in place.
+  {
+    AtomicFileWriter writer(target);
+    std::string piece(1u << 20, ' ');
+    for (int i = 0; i < 37; ++i) {
+      piece.front() = static_cast<char>('a' + i % 26);
+      writer.Write(piece.data(), piece.size() - static_cast<size_t>(i));
+    }
+    writer.WriteAt(0, "HEAD", 4);
+    writer.Commit();
+  }
+  const std::string big = ReadFileBytes(target);
+  ASSERT_EQ(big.size(), 37 * (1u << 20) - 36 * 37 / 2);
+  EXPECT_EQ(big.substr(0, 5), "HEAD ");
+  size_t at = 1u << 20;
+  for (int i = 1; i < 37; ++i) {
+    EXPECT_EQ(big[at], 'a' + i % 26) << i;
+    at += (1u << 20) - static_cast<size_t>(i);
+  }
 }
 
 TEST_F(AtomicFileTest, ErrorsNameTheFile) {

@@ -237,6 +237,11 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   nul[nul.size() - 3] = '\0';
   ExpectSameEverywhere(nul);
   ExpectSameEverywhere("\xEF\xBB\xBF" + mixed);
+  // UTF-8 is converted piece by piece: characters without a code page 932 form are
+  // counted over all pieces, and a marked file is converted even where it is malformed.
+  const std::string noCp932 = "5,\xF0\x9F\x98\x80,1,2,3,\r\n";  // an emoji
+  ExpectSameEverywhere(mixed + noCp932 + mixed + noCp932);
+  ExpectSameEverywhere("\xEF\xBB\xBF" + mixed + "6,\xFF,1,2,3,\r\n" + noCp932);
 }
 
 }  // namespace
