@@ -7,7 +7,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -123,8 +125,30 @@ void AtomicFileWriter::FailWith(int error, const std::string& what) {
   throw Error(target_.string() + ": " + what + ": " + SystemMessage(error));
 }
 
+namespace {
+
+// Writing past the system's cache takes whole blocks at block boundaries, from memory
+// aligned to them; 4096 bytes suits the disks in use.
+constexpr size_t kBlock = 4096;
+constexpr size_t kStagingBytes = 4u << 20;
+
+}  // namespace
+
 void AtomicFileWriter::Write(const void* data, size_t size) {
   const auto* p = static_cast<const char*>(data);
+  if (direct_) {
+    WriteOut(p, size);
+  } else if (stagingOn_ || written_ == 0) {
+    Stage(p, size);
+  } else {
+    PutAt(written_, p, size);
+    written_ += size;
+    WriteBehind();
+  }
+}
+
+// To a device, pipe or terminal, in order.
+void AtomicFileWriter::WriteOut(const char* p, size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd_, p, size);
     if (n < 0) {
@@ -135,20 +159,131 @@ void AtomicFileWriter::Write(const void* data, size_t size) {
     size -= static_cast<size_t>(n);
     written_ += static_cast<uint64_t>(n);
   }
-  WriteBehind();
 }
 
-// Hands the file to the disk as it grows instead of leaving hundreds of megabytes for
-// the flush at Commit: the disk works while the next bytes are made, the system's cache
-// does not fill with them, and a save whose progress shows the end is nearly done.
-// At most two windows are on their way; errors show at the flush.
+void AtomicFileWriter::PutAt(uint64_t offset, const char* p, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("cannot write");
+    }
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// A drawing of hundreds of megabytes copied into the system's cache costs more than
+// making it (on a virtual machine several times the disk's own time), pushes other
+// programs' files out of the cache and leaves the disk's work to the final flush. So a
+// temporary file collects its bytes in a block-aligned buffer, and every full buffer
+// goes to the disk directly (O_DIRECT). The tail that fills no block, and files that
+// never fill the buffer, go through the cache as before; where the file system does
+// not write past its cache, everything does.
+void AtomicFileWriter::Stage(const char* p, size_t size) {
+  if (!staging_) {
+    staging_.reset(static_cast<char*>(std::aligned_alloc(kBlock, kStagingBytes)));
+    if (!staging_) {  // no memory for it: through the cache
+      PutAt(written_, p, size);
+      written_ += size;
+      return;
+    }
+    stagingOn_ = true;
+  }
+  while (size > 0) {
+    const size_t n = std::min(size, kStagingBytes - staged_);
+    std::memcpy(staging_.get() + staged_, p, n);
+    staged_ += n;
+    written_ += n;
+    p += n;
+    size -= n;
+    if (staged_ == kStagingBytes) FlushStaging(false);
+  }
+}
+
+// Writes the staged bytes: their whole blocks past the cache where it can; with all,
+// the rest through the cache as well.
+void AtomicFileWriter::FlushStaging(bool all) {
+  const uint64_t start = written_ - staged_;
+  size_t done = 0;
+  const size_t blocks = staged_ / kBlock * kBlock;
+  if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks)) done = blocks;
+  if (done < staged_ && (all || done == 0)) {
+#ifdef O_DIRECT
+    if (uncached_) {  // the tail is no whole block
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+      uncached_ = false;
+    }
+#endif
+    PutAt(start + done, staging_.get() + done, staged_ - done);
+    done = staged_;
+  }
+  std::memmove(staging_.get(), staging_.get() + done, staged_ - done);
+  staged_ -= done;
+}
+
+// Writes whole blocks at a block boundary past the cache; false (nothing written) when
+// the file system will not.
+bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
+#ifdef O_DIRECT
+  if (cacheOnly_) return false;
+  const uint64_t offset = written_ - staged_;
+  const auto throughCache = [this] {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+    uncached_ = false;
+    cacheOnly_ = true;
+  };
+  if (!uncached_) {
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) {
+      cacheOnly_ = true;  // tmpfs, for one
+      return false;
+    }
+    uncached_ = true;
+  }
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINVAL && done == 0) {
+      throughCache();  // the flag is taken but not these blocks
+      return false;
+    }
+    if (n < 0) Fail("cannot write");
+    done += static_cast<size_t>(n);
+    if (done < size && done % kBlock != 0) {
+      throughCache();  // a short write that ends inside a block
+      PutAt(offset + done, data + done, size - done);
+      done = size;
+    }
+  }
+  return true;
+#else
+  (void)data;
+  (void)size;
+  return false;
+#endif
+}
+
+// Back to writing through the cache, every staged byte written.
+void AtomicFileWriter::StopStaging() {
+  if (!stagingOn_) return;
+  FlushStaging(true);
+  staging_.reset();
+  stagingOn_ = false;
+  handedOn_ = settled_ = written_;
+}
+
+// Where bytes go through the cache, hands the file to the disk as it grows instead of
+// leaving it all to the flush at Commit; at most two windows are on their way, errors
+// show at the flush.
 void AtomicFileWriter::WriteBehind() {
 #ifdef SYNC_FILE_RANGE_WRITE
   constexpr uint64_t kWindow = 16u << 20;
   if (direct_ || written_ - handedOn_ < kWindow) return;
   ::sync_file_range(fd_, static_cast<off_t>(handedOn_), static_cast<off_t>(written_ - handedOn_),
                     SYNC_FILE_RANGE_WRITE);
-  // The window before this one must be on the disk before more is written.
   if (handedOn_ > settled_) {
     ::sync_file_range(
         fd_, static_cast<off_t>(settled_), static_cast<off_t>(handedOn_ - settled_),
@@ -160,21 +295,21 @@ void AtomicFileWriter::WriteBehind() {
 }
 
 void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
-  if (direct_ && offset == written_) {  // the next bytes: fine on a pipe too
+  if (offset == written_) {  // the next bytes: fine on a pipe too
     Write(data, size);
     return;
   }
   const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("cannot write");
-    }
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    size -= static_cast<size_t>(n);
+  const uint64_t stagedFrom = written_ - staged_;
+  if (stagingOn_ && offset >= stagedFrom && offset + size <= written_) {
+    std::memcpy(staging_.get() + (offset - stagedFrom), p, size);  // not written yet
+    return;
   }
+  // Bytes already written are changed (a header filled in late): from here on the file
+  // goes through the cache.
+  StopStaging();
+  PutAt(offset, p, size);
+  if (offset + size > written_) written_ = offset + size;
 }
 
 // Gives the unnamed file a hidden name beside the target, to be renamed over it.
@@ -209,6 +344,7 @@ void AtomicFileWriter::Commit() {
     committed_ = true;
     return;
   }
+  StopStaging();
   // Keep the permissions of the file being replaced; a new file gets the usual ones.
   struct stat existing;
   const mode_t mode = ::stat(final_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)

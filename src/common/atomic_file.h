@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -44,6 +45,12 @@ class AtomicFileWriter {
   void OpenTemporary(const std::filesystem::path& folder);
   void OpenDirect(const std::filesystem::path& file);
   void LinkUnnamed();
+  void WriteOut(const char* data, size_t size);
+  void PutAt(uint64_t offset, const char* data, size_t size);
+  void Stage(const char* data, size_t size);
+  void FlushStaging(bool all);
+  bool PutUncached(const char* data, size_t size);
+  void StopStaging();
   void WriteBehind();
 
   std::filesystem::path target_;  // as given, for messages
@@ -54,9 +61,19 @@ class AtomicFileWriter {
   bool ownsFd_ = true;    // false for a descriptor handed in
   bool unnamed_ = false;  // an O_TMPFILE file, linked into the folder only at Commit
   bool committed_ = false;
-  uint64_t written_ = 0;   // bytes written so far by Write
-  uint64_t handedOn_ = 0;  // bytes before this were handed to the disk
-  uint64_t settled_ = 0;   // bytes before this are on the disk
+  uint64_t written_ = 0;  // the end of the bytes written in order so far
+  // A temporary file gathers its bytes in whole blocks that go to the disk without
+  // passing through the system's cache (see Stage).
+  struct FreeBlock {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, FreeBlock> staging_;
+  size_t staged_ = 0;       // bytes in staging_: those before written_
+  bool stagingOn_ = false;  // bytes go through staging_
+  bool uncached_ = false;   // the descriptor writes past the cache
+  bool cacheOnly_ = false;  // the file system refused to write past the cache
+  uint64_t handedOn_ = 0;   // cached writing: bytes before this were handed to the disk
+  uint64_t settled_ = 0;    // cached writing: bytes before this are on the disk
 };
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);
