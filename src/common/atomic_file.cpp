@@ -270,6 +270,14 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
 void AtomicFileWriter::StopStaging() {
   if (!stagingOn_) return;
   FlushStaging(true);
+#ifdef O_DIRECT
+  // When the staged bytes were whole blocks (or none), nothing above took the flag off,
+  // and every later unaligned write would fail with EINVAL.
+  if (uncached_) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+    uncached_ = false;
+  }
+#endif
   staging_.reset();
   stagingOn_ = false;
   handedOn_ = settled_ = written_;

@@ -10,7 +10,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -91,6 +93,103 @@ TEST_F(AtomicFileTest, ReplacesOnlyWhenComplete) {
       at += (1u << 20) - static_cast<size_t>(i);
     }
   }
+}
+
+// Any mix of appends and patches, of any size, must leave exactly the bytes a plain
+// string given the same edits holds: blocks past the cache, the staged tail, patches of
+// staged and of written bytes, holes, and back through the cache after a patch.
+TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
+  const fs::path target = dir_ / "mixed.jww";
+  constexpr size_t kMost = 10u << 20;
+  constexpr size_t kStage = 4u << 20;
+  std::mt19937 random(static_cast<unsigned>(::testing::UnitTest::GetInstance()->random_seed()));
+  std::string source(kMost, '\0');
+  for (char& c : source)
+    c = static_cast<char>(random());
+  const auto pick = [&](size_t most) {
+    return most == 0 ? size_t{0} : std::uniform_int_distribution<size_t>(0, most)(random);
+  };
+  // Sizes around the staging buffer and the 4096-byte blocks matter most.
+  const auto size = [&](size_t room) {
+    size_t n = 0;
+    switch (pick(5)) {
+      case 0:
+        n = pick(16);
+        break;
+      case 1:
+        n = pick(70000);
+        break;
+      case 2:
+        n = 4096 * pick(1200);
+        break;
+      case 3:
+        n = kStage - pick(1) * 4096;
+        break;
+      case 4:
+        n = pick(kStage + 8192);
+        break;
+      default:
+        n = pick(room);
+        break;
+    }
+    return std::min(n, room);
+  };
+  struct Op {
+    bool at;
+    uint64_t offset;
+    size_t size;
+  };
+  std::vector<std::vector<Op>> runs = {
+      // Whole buffers out, nothing staged, then a header: back through the cache.
+      {{false, 0, kStage}, {true, 0, 4}, {false, 0, 100}},
+      {{true, 0, kStage}, {true, kStage, 2 * kStage}, {true, 16, 4}},
+      {{false, 0, kStage + 8192}, {true, 4096, 10}, {false, 0, 3}},
+      {{false, 0, kStage}, {true, kStage + 100, 7}},
+  };
+  for (int r = 0; r < 60; ++r) {
+    std::vector<Op> ops;
+    size_t end = 0;
+    for (size_t i = pick(12) + 1; i > 0 && end < kMost; --i) {
+      Op op{pick(2) == 0, 0, 0};
+      if (op.at) {
+        op.offset = pick(3) == 0 ? end : pick(std::min(end + 5000, kMost - 1));
+        op.size = std::max<size_t>(size(kMost - op.offset), 1);
+      } else {
+        op.size = size(kMost - end);
+      }
+      end = std::max<size_t>(end, op.at ? op.offset + op.size : end + op.size);
+      ops.push_back(op);
+    }
+    runs.push_back(ops);
+  }
+  for (size_t r = 0; r < runs.size(); ++r) {
+    std::string model;
+    std::string trace;
+    {
+      AtomicFileWriter writer(target);
+      for (const Op& op : runs[r]) {
+        const size_t from = pick(kMost - op.size);
+        const char* bytes = source.data() + from;
+        if (op.at) {
+          trace += " at " + std::to_string(op.offset) + "+" + std::to_string(op.size);
+          writer.WriteAt(op.offset, bytes, op.size);
+          if (model.size() < op.offset + op.size) model.resize(op.offset + op.size);
+          model.replace(op.offset, op.size, bytes, op.size);
+        } else {
+          trace += " +" + std::to_string(op.size);
+          writer.Write(bytes, op.size);
+          model.append(bytes, op.size);
+        }
+      }
+      writer.Commit();
+    }
+    const std::string bytes = ReadFileBytes(target);
+    ASSERT_EQ(bytes.size(), model.size()) << "run " << r << ":" << trace;
+    const auto [mine, theirs] = std::mismatch(bytes.begin(), bytes.end(), model.begin());
+    ASSERT_TRUE(mine == bytes.end())
+        << "run " << r << ": first difference at " << (mine - bytes.begin()) << ":" << trace;
+  }
+  EXPECT_EQ(EntryCount(), 1u);
 }
 
 TEST_F(AtomicFileTest, ErrorsNameTheFile) {
