@@ -835,9 +835,12 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
   std::string firstLine = counter.FirstLine();
   if (marked) firstLine.erase(0, kBom.size());
   if (fromUtf8) {
-    firstLine = Utf8ToCp932(firstLine).text;
+    Cp932Text first = Utf8ToCp932(firstLine);
+    firstLine = std::move(first.text);
     rep.convertedFromUtf8 = true;
-    rep.replacedCharacters = 0;
+    // A file of one line is read no further, and that line is all of it: its count is
+    // the file's, as for a file converted whole.
+    rep.replacedCharacters = counter.Lines() < 2 ? first.replaced : 0;
   }
   const auto piece = [&](Reader& reader, std::string_view text) {
     if (!fromUtf8) return reader.Piece(text);

@@ -242,6 +242,9 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   const std::string noCp932 = "5,\xF0\x9F\x98\x80,1,2,3,\r\n";  // an emoji
   ExpectSameEverywhere(mixed + noCp932 + mixed + noCp932);
   ExpectSameEverywhere("\xEF\xBB\xBF" + mixed + "6,\xFF,1,2,3,\r\n" + noCp932);
+  // A single line is not loaded, but its lost characters are still told.
+  ExpectSameEverywhere(noCp932);
+  ExpectSameEverywhere("\xEF\xBB\xBF" + noCp932.substr(0, noCp932.size() - 2));
 }
 
 }  // namespace
