@@ -160,9 +160,11 @@ inline void PointText::Assign(std::string_view text) {
 }
 
 inline PointText& PointText::operator=(std::string_view text) {
-  // Part of this text's own bytes: copy before the old storage goes.
+  // Part of this text's own bytes: copy before the old storage goes. A heap block is
+  // made before the old one goes too, so a failed allocation leaves the old text (and
+  // no freed pointer for the destructor to free again).
   const char* const own = data();
-  if (text.data() >= own && text.data() < own + size()) {
+  if (text.size() > kInline || (text.data() >= own && text.data() < own + size())) {
     PointText copy(text);
     return *this = std::move(copy);
   }

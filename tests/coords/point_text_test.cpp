@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +56,16 @@ TEST(PointText, CopiesMovesAndAssignmentsOwnTheirBytes) {
   EXPECT_EQ(inlineText, "cde");
   inlineText = std::string_view(inlineText).substr(1);
   EXPECT_EQ(inlineText, "de");
+
+  // An assignment that fails keeps the old text, whole and owned: a text too long to
+  // hold is refused before a byte of it is read.
+  const char few[] = "x";
+  const std::string_view tooLong(few, size_t{1} << 33);
+  for (PointText& t : texts) {
+    const std::string before = t.str();
+    EXPECT_THROW(t = tooLong, std::length_error);
+    EXPECT_EQ(t, before);
+  }
 
   // Vectors move texts when they grow; nothing may be lost or freed twice.
   std::vector<PointText> grown;
