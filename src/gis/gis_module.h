@@ -22,9 +22,15 @@ inline constexpr uint32_t kGisModuleVersion = 1;
 
 // The sizes of the types passed through the table: a build between two versions that
 // changed one of them is told apart by this.
+// The points' own layout counts too: the table holds them by value.
 inline constexpr uint64_t kGisModuleLayout =
-    sizeof(CoordinateData) | sizeof(GisExportOptions) << 16 | sizeof(GisExport) << 32 |
-    uint64_t{sizeof(std::string) + sizeof(std::filesystem::path)} << 48;
+    uint64_t{sizeof(CoordinateData)} | uint64_t{sizeof(GisExportOptions)} << 12 |
+    uint64_t{sizeof(GisExport)} << 24 |
+    uint64_t{sizeof(std::string) + sizeof(std::filesystem::path)} << 36 |
+    uint64_t{sizeof(SurveyPoint)} << 48 | uint64_t{sizeof(SimaBlockRecord)} << 56;
+static_assert(sizeof(CoordinateData) < 4096 && sizeof(GisExportOptions) < 4096 &&
+              sizeof(GisExport) < 4096 && sizeof(SurveyPoint) < 256 &&
+              sizeof(SimaBlockRecord) < 256);
 
 struct GisModule {
   uint32_t Version = kGisModuleVersion;
