@@ -29,6 +29,7 @@ class AtomicFileWriter {
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
+  // Writes after the furthest byte written so far.
   void Write(const void* data, size_t size);
   // Writes at an absolute offset (for headers filled in late). Written directly, only
   // the next offset works on a pipe.

@@ -217,6 +217,10 @@ void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
   const uint64_t before = written_;
   Write(data, size);
   written_ = before;
+  // Write goes on after the furthest byte written, as on other systems.
+  if (static_cast<uint64_t>(current.QuadPart) < offset + size) {
+    current.QuadPart = static_cast<LONGLONG>(offset + size);
+  }
   if (!SetFilePointerEx(handle, current, nullptr, FILE_BEGIN)) Fail("cannot write");
 }
 
