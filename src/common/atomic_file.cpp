@@ -210,12 +210,7 @@ void AtomicFileWriter::FlushStaging(bool all) {
   const size_t blocks = staged_ / kBlock * kBlock;
   if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks)) done = blocks;
   if (done < staged_ && (all || done == 0)) {
-#ifdef O_DIRECT
-    if (uncached_) {  // the tail is no whole block
-      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
-      uncached_ = false;
-    }
-#endif
+    DropUncached();  // the tail is no whole block
     PutAt(start + done, staging_.get() + done, staged_ - done);
     done = staged_;
   }
@@ -230,8 +225,7 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
   if (cacheOnly_) return false;
   const uint64_t offset = written_ - staged_;
   const auto throughCache = [this] {
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
-    uncached_ = false;
+    DropUncached();
     cacheOnly_ = true;
   };
   if (!uncached_) {
@@ -266,18 +260,22 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
 #endif
 }
 
+// The descriptor writes through the cache again.
+void AtomicFileWriter::DropUncached() {
+#ifdef O_DIRECT
+  if (!uncached_) return;
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+  uncached_ = false;
+#endif
+}
+
 // Back to writing through the cache, every staged byte written.
 void AtomicFileWriter::StopStaging() {
   if (!stagingOn_) return;
   FlushStaging(true);
-#ifdef O_DIRECT
-  // When the staged bytes were whole blocks (or none), nothing above took the flag off,
-  // and every later unaligned write would fail with EINVAL.
-  if (uncached_) {
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
-    uncached_ = false;
-  }
-#endif
+  // When the staged bytes were whole blocks (or none), the flush left the flag on, and
+  // every later unaligned write would fail with EINVAL.
+  DropUncached();
   staging_.reset();
   stagingOn_ = false;
   handedOn_ = settled_ = written_;

@@ -51,6 +51,7 @@ class AtomicFileWriter {
   void Stage(const char* data, size_t size);
   void FlushStaging(bool all);
   bool PutUncached(const char* data, size_t size);
+  void DropUncached();
   void StopStaging();
   void WriteBehind();
 
