@@ -74,6 +74,31 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
                         bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
                         const LoadTuning& tuning);
 
+// Takes a load's points and parcels as they are read, instead of a table keeping them:
+// a drawing of any size can be made without holding its points.
+class LoadSink {
+ public:
+  virtual ~LoadSink() = default;
+  // Rows first, first + 1, ... in file order, numbered and named as a table would hold
+  // them; the sink may move from them.
+  virtual void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) = 0;
+  // A parcel or polyline once its last record is read. rowsBefore[i] is the number of
+  // rows read before record i: a record names only points read before it.
+  virtual void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) = 0;
+};
+
+// Reads a file as an appending LoadCoordinateFile would, with the same errors and report,
+// but hands its points and blocks to sink: data's table only counts the rows (PointCount
+// goes up, Points stays as it is) and data.Sima takes the site name, titles and
+// SimaLoaded. The parcels are not drawn and repeated numbers not counted: both need the
+// points, which only the sink has. What the sink took before an error stays taken.
+bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, CoordinateData& data,
+                          LoadReport* report = nullptr, ProgressMonitor* progress = nullptr,
+                          const LoadTuning& tuning = {});
+bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& sink,
+                          CoordinateData& data, LoadReport* report = nullptr,
+                          ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
+
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {
   double X = 0.0;

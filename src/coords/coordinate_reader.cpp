@@ -15,6 +15,7 @@
 #include "common/parallel.h"
 #include "common/sjis.h"
 #include "coords/coordinate_file.h"
+#include "coords/sima_drawing.h"
 #include "coords/split_fields.h"
 
 namespace kestrova {
@@ -382,9 +383,11 @@ Layout ChooseLayout(std::string_view firstLine, char& separator) {
 // Reads one file's lines, piece by piece, into data.
 class Reader {
  public:
+  // With a sink the points and finished blocks go to it instead of data, whose table
+  // only counts the rows.
   Reader(const std::string& name, size_t totalLines, std::string_view firstLine,
          CoordinateData& data, bool appending, LoadReport& report, ProgressMonitor* progress,
-         const LoadTuning& tuning)
+         const LoadTuning& tuning, LoadSink* sink = nullptr)
       : name_(name),
         totalLines_(totalLines),
         table_(data.Table),
@@ -393,10 +396,11 @@ class Reader {
         progress_(progress),
         tuning_(tuning),
         firstBlock_(data.Sima.SimaBlocks.size()),
-        appending_(appending) {
+        appending_(appending),
+        sink_(sink) {
     layout_ = ChooseLayout(firstLine, separator_);
     sima_.SimaLoaded = layout_ == Layout::kSima;
-    ReserveMore(table_.Points, totalLines);
+    if (!sink_) ReserveMore(table_.Points, totalLines);
   }
 
   // The next piece of whole lines; false once the rest of the file is not to be read.
@@ -445,7 +449,7 @@ class Reader {
     // The pieces' working memory is not needed for the drawing of the blocks.
     std::vector<RangeResult>().swap(results_);
     std::vector<std::string_view>().swap(lines_);
-    if (layout_ == Layout::kSima) DrawBlocks();
+    if (layout_ == Layout::kSima && !sink_) DrawBlocks();
   }
 
  private:
@@ -462,15 +466,19 @@ class Reader {
   // A range's rows go after the table's, its records are put in their blocks.
   void Take(RangeResult& r) {
     const int32_t base = table_.PointCount;
-    ReserveMore(table_.Points, r.rows.size());
-    for (SurveyPoint& p : r.rows)
-      table_.Points.push_back(std::move(p));
-    table_.PointCount += static_cast<int32_t>(r.rows.size());
     for (uint32_t k : r.numberedByRow) {
-      SurveyPoint& p = table_.Points[base + 1 + (k & ~kNamedByRow)];
+      SurveyPoint& p = r.rows[k & ~kNamedByRow];
       p.Number = base + 1 + static_cast<int32_t>(k & ~kNamedByRow);
       if (k & kNamedByRow) p.Name = std::to_string(p.Number);
     }
+    if (sink_) {
+      if (!r.rows.empty()) sink_->TakePoints(r.rows, base + 1);
+    } else {
+      ReserveMore(table_.Points, r.rows.size());
+      for (SurveyPoint& p : r.rows)
+        table_.Points.push_back(std::move(p));
+    }
+    table_.PointCount += static_cast<int32_t>(r.rows.size());
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
     texts_ = r.texts.data();
     corners_ = r.corners.data();
@@ -535,6 +543,11 @@ class Reader {
           UnclosedBlock{openLine_ + 1, sima_.SimaBlocks.back().Polyline});
     }
     open_ = false;
+    if (sink_) {
+      sink_->TakeBlock(sima_.SimaBlocks.back(), recordRows_.data());
+      sima_.SimaBlocks.pop_back();
+      recordRows_.clear();
+    }
   }
 
   // The row holding number among the first limit rows (a record sees only the points
@@ -542,12 +555,6 @@ class Reader {
   int32_t Find(int32_t number, int32_t limit) const {
     const auto row = FindPointIndex(table_, number);
     return row && *row <= limit ? *row : 0;
-  }
-
-  void AddLine(int32_t from, int32_t to, uint16_t style, uint16_t color) {
-    const SurveyPoint& a = table_.Points[from];
-    const SurveyPoint& b = table_.Points[to];
-    sima_.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
   }
 
   // The segments and labels of this file's parcels and polylines. A point number that
@@ -572,66 +579,21 @@ class Reader {
     if (!appending_) InvalidatePointIndex(table_);
     ReserveMore(sima_.SimaLines, most);
     ReserveMore(sima_.SimaTexts, labels);
+    const SurveyPoint* const points = table_.Points.data();
+    const auto addLine = [this](const SurveyPoint& a, const SurveyPoint& b, uint16_t style,
+                                uint16_t color) {
+      sima_.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
+    };
+    const auto addLabel = [this](SimaText&& label) { sima_.SimaTexts.push_back(std::move(label)); };
     limit = 0;
     for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
       const SimaBlock& block = sima_.SimaBlocks[b];
-      const bool polyline = block.Polyline;
-      const uint16_t color = polyline ? 3 : 2;
-      const bool labelled = !polyline && !block.Name.empty();
-      bool drawing = true;
-      int k = 0;
-      int32_t first = 0;
-      int32_t previous = 0;
-      vertices_.clear();
-      const auto& records = block.Records;
-      for (size_t i = 0; i < records.size(); ++i, ++limit) {
-        if (!drawing) continue;
-        if (records[i].RecordKind == SimaBlockRecord::kTriangle) {
-          const int32_t a = recordRows_[limit];
-          const int32_t bb = recordRows_[limit + 1];
-          const int32_t c = recordRows_[limit + 2];
-          if (a && bb && c) {  // a triangle with an unknown corner is left out whole
-            AddLine(a, c, 5, 1);
-            AddLine(bb, a, 5, 1);
-            AddLine(c, bb, 5, 1);
-          }
-          i += 2;
-          limit += 2;
-          continue;
-        }
-        const int32_t row = recordRows_[limit];
-        if (!row) {
-          drawing = false;
-          continue;
-        }
-        if (k > 0) {
-          AddLine(row, previous, 1, color);
-        } else {
-          first = row;
-        }
-        if (labelled) vertices_.emplace_back(table_.Points[row].X, table_.Points[row].Y);
-        previous = row;
-        ++k;
-      }
-      if (!drawing || polyline) continue;
-      if (block.Closing == 1 && k > 0) AddLine(first, previous, 1, 2);
-      if (labelled && !vertices_.empty()) {
-        const CentroidResult c = PolygonCentroid(vertices_);
-        SimaText label{c.X, c.Y, block.Name, 3, 0.0};
-        if (c.Area == 0.0) {
-          // A parcel of fewer than three distinct corners, or all on one line, has no
-          // area centroid; its corners' mean keeps the label at the parcel.
-          double sx = 0.0;
-          double sy = 0.0;
-          for (const auto& [x, y] : vertices_) {
-            sx += x;
-            sy += y;
-          }
-          label.X = sx / static_cast<double>(vertices_.size());
-          label.Y = sy / static_cast<double>(vertices_.size());
-        }
-        sima_.SimaTexts.push_back(std::move(label));
-      }
+      const int32_t* const rows = recordRows_.data() + limit;
+      DrawSimaBlock(
+          block,
+          [&](size_t i) -> const SurveyPoint* { return rows[i] ? points + rows[i] : nullptr; },
+          addLine, addLabel, vertices_);
+      limit += block.Records.size();
     }
     std::vector<int32_t>().swap(recordRows_);
   }
@@ -645,6 +607,7 @@ class Reader {
   const LoadTuning& tuning_;
   const size_t firstBlock_;  // this file's blocks start here
   const bool appending_;     // the number index is kept for the files after this one
+  LoadSink* const sink_;     // takes the points and blocks instead of data
   Layout layout_ = Layout::kDelimited;
   char separator_ = ',';
   size_t line_ = 0;  // lines taken so far
@@ -681,9 +644,16 @@ void FeedText(std::string_view text, size_t blockBytes, Reader& reader) {
 // rolls back to the state before the file if anything fails.
 bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
                       CoordinateData& data, bool appendOnLoad, LoadReport& rep,
-                      ProgressMonitor* progress, const LoadTuning& tuning,
+                      ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink,
                       const std::function<void(Reader&)>& feed) {
   if (totalLines < 2) return false;
+  if (sink) {  // nothing is kept that could be rolled back
+    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning, sink);
+    feed(reader);
+    reader.Finish();
+    ReportProgress(progress, 1.0);
+    return true;
+  }
   if (!appendOnLoad) {
     CoordinateData fresh;
     fresh.Sima.SiteName = data.Sima.SiteName;
@@ -742,34 +712,22 @@ size_t Utf8SafeEnd(std::string_view piece) {
   return piece.size();
 }
 
-}  // namespace
-
-bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
-                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {
-  return LoadCoordinateText(std::move(bytes), name, data, appendOnLoad, report, progress,
-                            LoadTuning{});
-}
-
-bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
-                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
-                        const LoadTuning& tuning) {
+bool LoadText(std::string bytes, const std::string& name, CoordinateData& data, bool appendOnLoad,
+              LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning,
+              LoadSink* sink) {
   LoadReport local;
   LoadReport& rep = report ? *report : local;
   const std::string text = DecodeFileText(std::move(bytes), name, rep);
   LineCounter counter;
   counter.Add(text);
   return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), data, appendOnLoad, rep,
-                          progress, tuning,
+                          progress, tuning, sink,
                           [&](Reader& reader) { FeedText(text, tuning.blockBytes, reader); });
 }
 
-bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
-                        LoadReport* report, ProgressMonitor* progress) {
-  return LoadCoordinateFile(path, data, appendOnLoad, report, progress, LoadTuning{});
-}
-
-bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
-                        LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
+bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+              LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning,
+              LoadSink* sink) {
   const std::u8string utf8 = path.u8string();  // messages are UTF-8, on Windows too
   const std::string name(utf8.begin(), utf8.end());
   std::error_code ec;
@@ -777,8 +735,7 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
   if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
   if (!in.is_open()) {
     // A pipe or device is read whole; a file that cannot be opened gets its message.
-    return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
-                              tuning);
+    return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning, sink);
   }
   // No bigger than the file: a small file should not cost a block of zeroed memory.
   const uintmax_t fileBytes = fs::file_size(path, ec);
@@ -808,8 +765,8 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
       start = false;
       // UTF-16 is converted whole.
       if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF") {
-        return LoadCoordinateText(ReadFileBytes(path), name, data, appendOnLoad, report, progress,
-                                  tuning);
+        return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning,
+                        sink);
       }
       marked = piece.substr(0, 3) == kBom;
     }
@@ -852,7 +809,7 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
   return ReadAllOrNothing(
-      name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning,
+      name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning, sink,
       [&](Reader& reader) {
         in.clear();
         in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
@@ -877,6 +834,41 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
           keep = buffer.size();
         }
       });
+}
+
+}  // namespace
+
+bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
+                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {
+  return LoadText(std::move(bytes), name, data, appendOnLoad, report, progress, LoadTuning{},
+                  nullptr);
+}
+
+bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
+                        bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+                        const LoadTuning& tuning) {
+  return LoadText(std::move(bytes), name, data, appendOnLoad, report, progress, tuning, nullptr);
+}
+
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report, ProgressMonitor* progress) {
+  return LoadFile(path, data, appendOnLoad, report, progress, LoadTuning{}, nullptr);
+}
+
+bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
+                        LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
+  return LoadFile(path, data, appendOnLoad, report, progress, tuning, nullptr);
+}
+
+bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, CoordinateData& data,
+                          LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
+  return LoadFile(path, data, true, report, progress, tuning, &sink);
+}
+
+bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& sink,
+                          CoordinateData& data, LoadReport* report, ProgressMonitor* progress,
+                          const LoadTuning& tuning) {
+  return LoadText(std::move(bytes), name, data, true, report, progress, tuning, &sink);
 }
 
 }  // namespace kestrova

@@ -95,24 +95,27 @@ std::optional<int32_t> FindPointIndex(const PointTable& table, int32_t number) {
   return row;
 }
 
-void ComputeDataBounds(const PointTable& table, DataBounds& b) {
+void StartDataBounds(DataBounds& b) {
   b.MaxX = -9999999999.0;
   b.MaxY = -9999999999.0;
   b.MinX = 9999999999.0;
   b.MinY = 9999999999.0;
-  if (table.PointCount < 1) return;
-  for (int32_t r = 1; r <= table.PointCount; ++r) {
-    const SurveyPoint& p = table.Points[r];
-    if (p.X > b.MaxX) b.MaxX = p.X;
-    if (p.Y > b.MaxY) b.MaxY = p.Y;
-    if (p.X < b.MinX) b.MinX = p.X;
-    if (p.Y < b.MinY) b.MinY = p.Y;
-  }
+}
+
+void FinishDataBounds(DataBounds& b) {
   b.ExtentX = std::fabs(b.MaxX - b.MinX);
   b.ExtentY = std::fabs(b.MaxY - b.MinY);
   b.AspectRatio = b.ExtentX != 0.0 ? b.ExtentY / b.ExtentX : 0.0;
   b.CentreX = (b.MinX + b.MaxX) / 2;
   b.CentreY = (b.MinY + b.MaxY) / 2;
+}
+
+void ComputeDataBounds(const PointTable& table, DataBounds& b) {
+  StartDataBounds(b);
+  if (table.PointCount < 1) return;
+  for (int32_t r = 1; r <= table.PointCount; ++r)
+    AddToDataBounds(b, table.Points[r].X, table.Points[r].Y);
+  FinishDataBounds(b);
 }
 
 }  // namespace kestrova

@@ -152,6 +152,16 @@ struct DataBounds {
 // infinity that would upset the plot.
 void ComputeDataBounds(const PointTable& table, DataBounds& bounds);
 
+// The same a point at a time: start, add every point, finish (when there was one).
+void StartDataBounds(DataBounds& bounds);
+inline void AddToDataBounds(DataBounds& b, double x, double y) {
+  if (x > b.MaxX) b.MaxX = x;
+  if (y > b.MaxY) b.MaxY = y;
+  if (x < b.MinX) b.MinX = x;
+  if (y < b.MinY) b.MinY = y;
+}
+void FinishDataBounds(DataBounds& bounds);
+
 // Everything a coordinate load fills.
 struct CoordinateData {
   PointTable Table;
