@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "coords/convert.h"
+#include "coords/streamed_drawing.h"
 #include "jww/header.h"
 #include "jww/jww_file.h"
 
@@ -23,8 +24,7 @@ DrawingPlan PlanFor(Workspace& ws, const std::array<JwwTextKind, 10>& textKinds,
   return plan;
 }
 
-DrawingPlan PlanJwwDrawing(Workspace& ws, int baseRow, JwCadSettingsSource* source) {
-  if (ws.Coords.Table.PointCount == 0) throw Error(kNoDataMessage);
+void PrepareJwwHeader(Workspace& ws, JwCadSettingsSource* source) {
   JwwHeader& h = ws.Drawing.Header;
   h.Version = ws.JwwVersion;
   InitHeaderDefaults(h, source, ws.JwCad);
@@ -32,15 +32,21 @@ DrawingPlan PlanJwwDrawing(Workspace& ws, int baseRow, JwCadSettingsSource* sour
   h.WriteLayerGroup = ws.Settings.WrtBAse.Group;
   h.LayerGroups[ws.Settings.WrtBAse.Group & 15].GroupScale = ws.Settings.WrtBAse.Scale;
   ws.Drawing.InBlockDefinition = false;
-  return PlanFor(ws, h.TextKinds, baseRow);
 }
 
-void WriteJwwDrawingTo(Workspace& ws, const DrawingPlan& plan, FileOutStream& out,
-                       const std::string& name, ProgressMonitor* progress) {
+DrawingPlan PlanJwwDrawing(Workspace& ws, int baseRow, JwCadSettingsSource* source) {
+  if (ws.Coords.Table.PointCount == 0) throw Error(kNoDataMessage);
+  PrepareJwwHeader(ws, source);
+  return PlanFor(ws, ws.Drawing.Header.TextKinds, baseRow);
+}
+
+template <class Plan, class WriteEntities>
+void WriteJwwDrawingTo(Workspace& ws, const Plan& plan, FileOutStream& out, const std::string& name,
+                       ProgressMonitor* progress, const WriteEntities& writeEntities) {
   JwwDocument& doc = ws.Drawing;
   const uint32_t version = doc.Header.Version;
   if (!WriteJwwHeader(out, doc.Header, version, doc.EntityListCount, doc.EntityStreamPos) ||
-      !WritePlannedEntities(plan, out, version, progress)) {
+      !writeEntities(plan, out, version, progress)) {
     throw Error(name + ": cannot write the drawing: " + out.LastError());
   }
   out.Commit();
@@ -52,7 +58,7 @@ void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
                  JwCadSettingsSource* source, ProgressMonitor* progress) {
   const DrawingPlan plan = PlanJwwDrawing(ws, baseRow, source);
   FileOutStream out(path);
-  WriteJwwDrawingTo(ws, plan, out, path.string(), progress);
+  WriteJwwDrawingTo(ws, plan, out, path.string(), progress, WritePlannedEntities);
   ws.Settings.Folder.name = std::filesystem::absolute(path).parent_path().string();
 }
 
@@ -61,7 +67,23 @@ void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int base
   const DrawingPlan plan = PlanJwwDrawing(ws, baseRow, source);
   const std::string name = file->Target().string();
   FileOutStream out(std::move(file));
-  WriteJwwDrawingTo(ws, plan, out, name, progress);
+  WriteJwwDrawingTo(ws, plan, out, name, progress, WritePlannedEntities);
+}
+
+void SaveStreamedJwwFile(Workspace& ws, const StreamedDrawingData& data, bool simaLoaded,
+                         std::unique_ptr<AtomicFileWriter> file, JwCadSettingsSource* source,
+                         ProgressMonitor* progress) {
+  if (data.PointCount() == 0) throw Error(kNoDataMessage);
+  PrepareJwwHeader(ws, source);
+  const StreamedDrawingPlan plan =
+      PlanStreamedDrawing(data, simaLoaded, ws.Settings, ws.Drawing.Header.TextKinds);
+  Clear(ws.Drawing);
+  Init(ws.Drawing);
+  ws.Drawing.EntityListCount = plan.EntityCount();
+  if (ws.Drawing.Header.Version == 0) ws.Drawing.Header.Version = 420;
+  const std::string name = file->Target().string();
+  FileOutStream out(std::move(file));
+  WriteJwwDrawingTo(ws, plan, out, name, progress, WriteStreamedEntities);
 }
 
 void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink, ProgressMonitor* progress) {

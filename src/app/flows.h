@@ -16,6 +16,8 @@
 
 namespace kestrova {
 
+class StreamedDrawingData;
+
 // Everything one run of the program works on.
 struct Workspace {
   CoordinateData Coords;
@@ -48,6 +50,13 @@ void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
 // the dialogs' start folder is left as it is.
 void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int baseRow,
                  JwCadSettingsSource* source, ProgressMonitor* progress = nullptr);
+
+// The same save of points gathered without a table, for drawings too large to hold: the
+// same bytes the same files loaded into ws.Coords give. ws.Coords is not used; simaLoaded
+// says whether the last file read was SIMA.
+void SaveStreamedJwwFile(Workspace& ws, const StreamedDrawingData& data, bool simaLoaded,
+                         std::unique_ptr<AtomicFileWriter> file, JwCadSettingsSource* source,
+                         ProgressMonitor* progress = nullptr);
 
 // The transfer to a running Jw_cad: the conversion at baseRow with the text sizes the
 // header holds (kinds still without a size take the defaults of a drawing file), then

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "common/number_text.h"
 #include "common/parallel.h"
 #include "common/sjis.h"
+#include "coords/streamed_drawing.h"
 #include "jww/archive.h"
 
 namespace kestrova {
@@ -62,8 +64,7 @@ std::string Fixed8(double v) {
 
 // A point's code from its mark: 1..100 as they are, 101..200 turned a quarter,
 // 201 and up turned a half, negative ones a quarter the other way.
-void ApplyCodeRule(const SurveyPoint& p, const OutputSettings& s, TDataTen& e) {
-  const int64_t m = ParseInt(p.Mark).value_or(0);
+void ApplyCodeRule(int64_t m, const OutputSettings& s, TDataTen& e) {
   e.PenStyle = 100;
   e.RotationAngle = 0.0;
   if (m < 0) {
@@ -105,49 +106,94 @@ bool Finite(double u, double v) {
 
 // Jw_cad cannot show an infinite or NaN coordinate, and a drawing holding one will not
 // open: every position is checked before anything is built, naming what lies too far.
+class FiniteCheck {
+ public:
+  explicit FiniteCheck(const DrawingTransform& t)
+      : t_(t),
+        at_(" cannot be drawn at 1:" + FormatGeneral(t.Scale) +
+            ": it lies too far from the base point (the drawing coordinates are not finite)") {}
+
+  bool PointIsFinite(double x, double y) const {
+    double u = 0.0;
+    double v = 0.0;
+    t_.Apply(x, y, u, v);
+    return Finite(u, v);
+  }
+  [[noreturn]] void PointError(int32_t number, std::string_view name, int32_t row, double x,
+                               double y) const {
+    throw Error("point " + std::to_string(number) + " \"" + Cp932ToUtf8(name) + "\" (row " +
+                std::to_string(row) + ", X " + FormatGeneral(x) + ", Y " + FormatGeneral(y) + ")" +
+                at_);
+  }
+  void Line(const SimaLine& l) const {
+    double u = 0.0;
+    double v = 0.0;
+    double u2 = 0.0;
+    double v2 = 0.0;
+    t_.Apply(l.StartX, l.StartY, u, v);
+    t_.Apply(l.EndX, l.EndY, u2, v2);
+    if (!Finite(u, v) || !Finite(u2, v2)) {
+      throw Error("a parcel or polyline line from X " + FormatGeneral(l.StartX) + ", Y " +
+                  FormatGeneral(l.StartY) + at_);
+    }
+  }
+  void Label(std::string_view text, double x, double y) const {
+    double u = 0.0;
+    double v = 0.0;
+    t_.Apply(x, y, u, v);
+    if (!Finite(u, v)) throw Error("the label of parcel \"" + Cp932ToUtf8(text) + "\"" + at_);
+  }
+  void Sizes(const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds) const {
+    if (s.Point.EnkoFlg && !std::isfinite((s.Point.EnkoR / 2) * t_.K / t_.Scale)) {
+      throw Error("the circle diameter (Point.EnkoR) " + FormatGeneral(s.Point.EnkoR) +
+                  " is too large for a drawing at 1:" + FormatGeneral(t_.Scale));
+    }
+    for (size_t k = 0; k < textKinds.size(); ++k) {
+      const JwwTextKind& kind = textKinds[k];
+      // The longest label (255 bytes) must still have a finite length.
+      if (!std::isfinite(kind.Width * 255 + kind.Spacing * 255) || !std::isfinite(kind.Height)) {
+        throw Error("text kind " + std::to_string(k + 1) + " has a size that is not finite");
+      }
+    }
+  }
+
+ private:
+  const DrawingTransform& t_;
+  const std::string at_;
+};
+
 void CheckFinite(const CoordinateData& data, const OutputSettings& s, const DrawingTransform& t,
                  const std::array<JwwTextKind, 10>& textKinds) {
-  const std::string at = " cannot be drawn at 1:" + FormatGeneral(t.Scale) +
-                         ": it lies too far from the base point (the drawing coordinates are "
-                         "not finite)";
-  double u = 0.0;
-  double v = 0.0;
+  const FiniteCheck check(t);
   const PointTable& table = data.Table;
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     const SurveyPoint& p = table.Points[r];
-    if (p.Marked != 1) continue;
-    t.Apply(p.X, p.Y, u, v);
-    if (!Finite(u, v)) {
-      throw Error("point " + std::to_string(p.Number) + " \"" + Cp932ToUtf8(p.Name) + "\" (row " +
-                  std::to_string(r) + ", X " + FormatGeneral(p.X) + ", Y " + FormatGeneral(p.Y) +
-                  ")" + at);
+    if (p.Marked == 1 && !check.PointIsFinite(p.X, p.Y)) {
+      check.PointError(p.Number, p.Name, r, p.X, p.Y);
     }
   }
-  for (const SimaLine& l : data.Sima.SimaLines) {
-    double u2 = 0.0;
-    double v2 = 0.0;
-    t.Apply(l.StartX, l.StartY, u, v);
-    t.Apply(l.EndX, l.EndY, u2, v2);
-    if (!Finite(u, v) || !Finite(u2, v2)) {
-      throw Error("a parcel or polyline line from X " + FormatGeneral(l.StartX) + ", Y " +
-                  FormatGeneral(l.StartY) + at);
-    }
+  for (const SimaLine& l : data.Sima.SimaLines)
+    check.Line(l);
+  for (const SimaText& label : data.Sima.SimaTexts)
+    check.Label(label.Text, label.X, label.Y);
+  check.Sizes(s, textKinds);
+}
+
+// A hand-edited settings file may hold 0, a negative value or one too small to divide
+// by; none of them gives a drawing.
+void LayOut(DrawingLayout& layout, const OutputSettings& s,
+            const std::array<JwwTextKind, 10>& textKinds, bool simaLoaded) {
+  const double scale = s.WrtBAse.Scale;
+  if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(1000.0 / scale)) {
+    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(scale) +
+                "; set the scale denominator, e.g. 500");
   }
-  for (const SimaText& label : data.Sima.SimaTexts) {
-    t.Apply(label.X, label.Y, u, v);
-    if (!Finite(u, v)) throw Error("the label of parcel \"" + Cp932ToUtf8(label.Text) + "\"" + at);
-  }
-  if (s.Point.EnkoFlg && !std::isfinite((s.Point.EnkoR / 2) * t.K / t.Scale)) {
-    throw Error("the circle diameter (Point.EnkoR) " + FormatGeneral(s.Point.EnkoR) +
-                " is too large for a drawing at 1:" + FormatGeneral(t.Scale));
-  }
-  for (size_t k = 0; k < textKinds.size(); ++k) {
-    const JwwTextKind& kind = textKinds[k];
-    // The longest label (255 bytes) must still have a finite length.
-    if (!std::isfinite(kind.Width * 255 + kind.Spacing * 255) || !std::isfinite(kind.Height)) {
-      throw Error("text kind " + std::to_string(k + 1) + " has a size that is not finite");
-    }
-  }
+  layout.Settings = s;
+  layout.TextKinds = textKinds;
+  DrawingTransform& t = layout.Transform;
+  t.K = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
+  t.Scale = s.WrtBAse.Scale;
+  t.Swap = simaLoaded || s.Coordinate.Flg;
 }
 
 }  // namespace
@@ -155,22 +201,11 @@ void CheckFinite(const CoordinateData& data, const OutputSettings& s, const Draw
 DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
                         const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds,
                         int baseRow) {
-  // A hand-edited settings file may hold 0, a negative value or one too small to divide
-  // by; none of them gives a drawing.
-  const double scale = s.WrtBAse.Scale;
-  if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(1000.0 / scale)) {
-    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(scale) +
-                "; set the scale denominator, e.g. 500");
-  }
   const PointTable& table = data.Table;
   DrawingPlan plan;
   plan.Data = &data;
-  plan.Settings = s;
-  plan.TextKinds = textKinds;
+  LayOut(plan, s, textKinds, data.Sima.SimaLoaded);
   DrawingTransform& t = plan.Transform;
-  t.K = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
-  t.Scale = s.WrtBAse.Scale;
-  t.Swap = data.Sima.SimaLoaded || s.Coordinate.Flg;
   if (s.WrtBAse.OutBaseFlg && baseRow >= 1 && baseRow <= table.PointCount) {
     t.BaseX = table.Points[baseRow].X;
     t.BaseY = table.Points[baseRow].Y;
@@ -198,42 +233,167 @@ uint32_t DrawingPlan::EntityCount() const {
 
 namespace {
 
-// Calls visit(type, class, n, make) for each block of entities in drawing order, where
-// make(k, e) fills e with entity k of the block (0 <= k < n) from nothing but the plan:
-// blocks can be built whole, or range by range and in parallel.
-template <class Visit>
-void ForEachBlock(const DrawingPlan& plan, const Visit& visit) {
+// What a block's entities are made from.
+enum class BlockData { kPoints, kNamedPoints, kLines, kLabels };
+
+// The drawn points, lines and labels of a table: all in memory already.
+class TableSource {
+ public:
+  explicit TableSource(const DrawingPlan& plan)
+      : points_(plan.Data->Table.Points.data()),
+        rows_(plan.MarkedRows),
+        lines_(plan.Data->Sima.SimaLines),
+        labels_(plan.Data->Sima.SimaTexts) {}
+
+  size_t Points() const { return rows_.size(); }
+  size_t Lines() const { return lines_.size(); }
+  size_t Labels() const { return labels_.size(); }
+  void Load(BlockData, size_t, size_t) {}
+  const SurveyPoint& Point(size_t k) const { return points_[rows_[k]]; }
+  int64_t MarkValue(size_t k) const { return ParseInt(Point(k).Mark).value_or(0); }
+  std::string_view Name(size_t k) const { return Point(k).Name; }
+  const SimaLine& Line(size_t k) const { return lines_[k]; }
+  StreamedLabel Label(size_t k) const {
+    const SimaText& l = labels_[k];
+    return StreamedLabel{l.X, l.Y, l.TextKind, l.Text};
+  }
+
+ private:
+  const SurveyPoint* points_;
+  const std::vector<int32_t>& rows_;
+  const std::vector<SimaLine>& lines_;
+  const std::vector<SimaText>& labels_;
+};
+
+// The drawn points, lines and labels gathered in temporary files: Load reads the range
+// the next entities are made from, the ranges of a block coming in order.
+class SpilledSource {
+ public:
+  explicit SpilledSource(const StreamedDrawingData& data) : data_(data) {}
+
+  size_t Points() const { return static_cast<size_t>(data_.PointCount()); }
+  size_t Lines() const { return data_.LineCount(); }
+  size_t Labels() const { return data_.LabelCount(); }
+  void Load(BlockData which, size_t first, size_t n) {
+    first_ = first;
+    switch (which) {
+      case BlockData::kPoints:
+      case BlockData::kNamedPoints:
+        if (first == 0) pointReader_.emplace(data_);
+        points_.resize(n);
+        if (pointReader_->Read(points_.data(), n) != n) Short();
+        if (which == BlockData::kNamedPoints) LoadNames(first, n);
+        return;
+      case BlockData::kLines:
+        if (first == 0) lineReader_.emplace(data_);
+        lines_.resize(n);
+        for (SimaLine& line : lines_) {
+          if (!lineReader_->Next(line)) Short();
+        }
+        return;
+      case BlockData::kLabels:
+        LoadLabels(first, n);
+        return;
+    }
+  }
+  const StreamedPoint& Point(size_t k) const { return points_[k - first_]; }
+  int64_t MarkValue(size_t k) const { return Point(k).MarkValue; }
+  std::string_view Name(size_t k) const { return names_[k - first_]; }
+  const SimaLine& Line(size_t k) const { return lines_[k - first_]; }
+  const StreamedLabel& Label(size_t k) const { return labels_[k - first_]; }
+
+ private:
+  [[noreturn]] static void Short() {
+    throw Error("a temporary file holds fewer points than were read");
+  }
+
+  // Texts are gathered first and viewed once they no longer move.
+  void LoadNames(size_t first, size_t n) {
+    if (first == 0) nameReader_.emplace(data_);
+    names_.resize(n);
+    texts_.clear();
+    for (std::string_view& name : names_) {
+      if (!nameReader_->Next(name)) Short();
+      texts_.append(name);
+    }
+    size_t at = 0;
+    const std::string_view texts(texts_);
+    for (std::string_view& name : names_) {
+      name = texts.substr(at, name.size());
+      at += name.size();
+    }
+  }
+
+  void LoadLabels(size_t first, size_t n) {
+    if (first == 0) labelReader_.emplace(data_);
+    labels_.resize(n);
+    texts_.clear();
+    for (StreamedLabel& label : labels_) {
+      if (!labelReader_->Next(label)) Short();
+      texts_.append(label.Text);
+    }
+    size_t at = 0;
+    const std::string_view texts(texts_);
+    for (StreamedLabel& label : labels_) {
+      label.Text = texts.substr(at, label.Text.size());
+      at += label.Text.size();
+    }
+  }
+
+  const StreamedDrawingData& data_;
+  std::optional<StreamedDrawingData::Points> pointReader_;
+  std::optional<StreamedDrawingData::Names> nameReader_;
+  std::optional<StreamedDrawingData::Lines> lineReader_;
+  std::optional<StreamedDrawingData::Labels> labelReader_;
+  size_t first_ = 0;
+  std::vector<StreamedPoint> points_;
+  std::vector<std::string_view> names_;
+  std::vector<SimaLine> lines_;
+  std::vector<StreamedLabel> labels_;
+  std::string texts_;
+};
+
+// Calls visit(type, class, n, make, data) for each block of entities in drawing order,
+// where make(k, e) fills e with entity k of the block (0 <= k < n) from the layout and
+// the source's item k of data: blocks can be built whole, or range by range (once the
+// source has loaded the range) and in parallel.
+template <class Source, class Visit>
+void ForEachBlock(const DrawingLayout& plan, const Source& source, const Visit& visit) {
   const OutputSettings& s = plan.Settings;
-  const CoordinateData& data = *plan.Data;
   const DrawingTransform& t = plan.Transform;
-  const SurveyPoint* points = data.Table.Points.data();
-  const std::vector<int32_t>& rows = plan.MarkedRows;
-  const size_t m = rows.size();
+  const size_t m = source.Points();  // drawn points
   const uint16_t group = static_cast<uint16_t>(s.WrtBAse.Group);
+  constexpr BlockData kPoints = BlockData::kPoints;
 
   if (s.Point.OutFlg) {
-    visit(std::type_identity<TDataTen>{}, EntityClass::kTen, m, [&](size_t k, TDataTen& e) {
-      const SurveyPoint& p = points[rows[k]];
-      SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
-      t.Apply(p.X, p.Y, e.X, e.Y);
-      e.IsTemporary = 0;
-      e.Scale = 1.0;
-      ApplyCodeRule(p, s, e);
-    });
+    visit(
+        std::type_identity<TDataTen>{}, EntityClass::kTen, m,
+        [&](size_t k, TDataTen& e) {
+          const auto& p = source.Point(k);
+          SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
+          t.Apply(p.X, p.Y, e.X, e.Y);
+          e.IsTemporary = 0;
+          e.Scale = 1.0;
+          ApplyCodeRule(source.MarkValue(k), s, e);
+        },
+        kPoints);
   }
   if (s.Point.EnkoFlg) {
     const double radius = (s.Point.EnkoR / 2) * t.K / t.Scale;
-    visit(std::type_identity<TDataEnko>{}, EntityClass::kEnko, m, [&](size_t k, TDataEnko& e) {
-      const SurveyPoint& p = points[rows[k]];
-      SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
-      t.Apply(p.X, p.Y, e.CenterX, e.CenterY);
-      e.Radius = radius;
-      e.StartAngle = 0.0;
-      e.ArcAngle = 6.283185307179586;
-      e.TiltAngle = 0.0;
-      e.Flatness = 1.0;
-      e.FullCircle = 1;
-    });
+    visit(
+        std::type_identity<TDataEnko>{}, EntityClass::kEnko, m,
+        [&](size_t k, TDataEnko& e) {
+          const auto& p = source.Point(k);
+          SetAttributes(e, 1, s.Point.LColor, s.Point.Lay, group, 2);
+          t.Apply(p.X, p.Y, e.CenterX, e.CenterY);
+          e.Radius = radius;
+          e.StartAngle = 0.0;
+          e.ArcAngle = 6.283185307179586;
+          e.TiltAngle = 0.0;
+          e.Flatness = 1.0;
+          e.FullCircle = 1;
+        },
+        kPoints);
   }
   const auto makeText = [&](TDataMoji& e, std::string text, const OutputSettings::TextSection& ts,
                             double x, double y, uint16_t color, uint16_t layer) {
@@ -253,32 +413,39 @@ void ForEachBlock(const DrawingPlan& plan, const Visit& visit) {
     e.FontName = kFontName;
     e.Text = std::move(text);
   };
-  const auto textBlock = [&](const OutputSettings::TextSection& ts, auto textOf) {
+  const auto textBlock = [&](const OutputSettings::TextSection& ts, BlockData data, auto textOf) {
     if (!ts.OutFlg) return;
-    visit(std::type_identity<TDataMoji>{}, EntityClass::kMoji, m, [&](size_t k, TDataMoji& e) {
-      const SurveyPoint& p = points[rows[k]];
-      makeText(e, textOf(p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
-    });
-  };
-  textBlock(s.PointStr, [](const SurveyPoint& p) { return p.Name.str(); });
-  textBlock(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
-  textBlock(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
-
-  const std::vector<SimaLine>& lines = data.Sima.SimaLines;
-  visit(std::type_identity<TDataSen>{}, EntityClass::kSen, lines.size(),
-        [&](size_t k, TDataSen& e) {
-          const SimaLine& l = lines[k];
-          SetAttributes(e, static_cast<uint8_t>(l.PenStyle & 0xFF), l.PenColor, 4, group, 0);
-          t.Apply(l.StartX, l.StartY, e.StartX, e.StartY);
-          t.Apply(l.EndX, l.EndY, e.EndX, e.EndY);
-        });
-  const std::vector<SimaText>& labels = data.Sima.SimaTexts;
-  visit(std::type_identity<TDataMoji>{}, EntityClass::kMoji, labels.size(),
+    visit(
+        std::type_identity<TDataMoji>{}, EntityClass::kMoji, m,
         [&](size_t k, TDataMoji& e) {
-          const SimaText& label = labels[k];
-          const OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
-          makeText(e, label.Text, ts, label.X, label.Y, 2, 5);
-        });
+          const auto& p = source.Point(k);
+          makeText(e, textOf(k, p), ts, p.X, p.Y, static_cast<uint16_t>(ts.MojiCl), ts.Lay);
+        },
+        data);
+  };
+  textBlock(s.PointStr, BlockData::kNamedPoints,
+            [&](size_t k, const auto&) { return std::string(source.Name(k)); });
+  textBlock(s.XYcoord, kPoints,
+            [](size_t, const auto& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
+  textBlock(s.Zcoord, kPoints, [](size_t, const auto& p) { return Fixed8(p.Z); });
+
+  visit(
+      std::type_identity<TDataSen>{}, EntityClass::kSen, source.Lines(),
+      [&](size_t k, TDataSen& e) {
+        const SimaLine& l = source.Line(k);
+        SetAttributes(e, static_cast<uint8_t>(l.PenStyle & 0xFF), l.PenColor, 4, group, 0);
+        t.Apply(l.StartX, l.StartY, e.StartX, e.StartY);
+        t.Apply(l.EndX, l.EndY, e.EndX, e.EndY);
+      },
+      BlockData::kLines);
+  visit(
+      std::type_identity<TDataMoji>{}, EntityClass::kMoji, source.Labels(),
+      [&](size_t k, TDataMoji& e) {
+        const auto& label = source.Label(k);
+        const OutputSettings::TextSection ts{5, label.TextKind, 2, 1, true};
+        makeText(e, std::string(label.Text), ts, label.X, label.Y, 2, 5);
+      },
+      BlockData::kLabels);
 }
 
 template <class E>
@@ -293,6 +460,48 @@ std::vector<E>& ListOf(JwwDocument& doc) {
 // enough that a block of long labels stays a few megabytes.
 constexpr size_t kEntitiesPerRange = 16384;
 
+template <class Source>
+bool WriteEntities(const DrawingLayout& layout, Source& source, uint32_t count, OutStream& stream,
+                   uint32_t version, ProgressMonitor* progress) {
+  try {
+    ArchiveObjectWriter writer(stream, version);
+    std::tuple<std::vector<TDataSen>, std::vector<TDataEnko>, std::vector<TDataTen>,
+               std::vector<TDataMoji>>
+        ranges;
+    const double total = std::max<double>(count, 1.0);
+    uint64_t done = 0;
+    ReportProgress(progress, 0.0);
+    ForEachBlock(layout, source,
+                 [&](auto type, EntityClass c, size_t n, const auto& make, BlockData data) {
+                   using E = typename decltype(type)::type;
+                   std::vector<E>& range = std::get<std::vector<E>>(ranges);
+                   for (size_t first = 0; first < n; first += kEntitiesPerRange) {
+                     range.resize(std::min(kEntitiesPerRange, n - first));
+                     source.Load(data, first, range.size());
+                     FillInRanges(
+                         range.size(),
+                         [&](size_t begin, size_t end) {
+                           for (size_t k = begin; k < end; ++k)
+                             make(first + k, range[k]);
+                         },
+                         kEntitiesPerRange / 4);
+                     for (const E& e : range)
+                       writer.Object(c, e);
+                     done += range.size();
+                     ReportProgress(progress, static_cast<double>(done) / total);
+                   }
+                 });
+    // No block definitions: the empty list closes the drawing.
+    stream.WriteValue(static_cast<uint16_t>(0));
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    stream.SetLastError(e.what());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
@@ -302,7 +511,8 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
   Clear(doc);
   Init(doc);
   doc.EntityOrder.reserve(plan.EntityCount());
-  ForEachBlock(plan, [&doc](auto type, EntityClass c, size_t n, const auto& make) {
+  const TableSource source(plan);
+  ForEachBlock(plan, source, [&doc](auto type, EntityClass c, size_t n, const auto& make, auto) {
     using E = typename decltype(type)::type;
     std::vector<E>& list = ListOf<E>(doc);
     const size_t base = list.size();
@@ -320,41 +530,66 @@ void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds
 
 bool WritePlannedEntities(const DrawingPlan& plan, OutStream& stream, uint32_t version,
                           ProgressMonitor* progress) {
-  try {
-    ArchiveObjectWriter writer(stream, version);
-    std::tuple<std::vector<TDataSen>, std::vector<TDataEnko>, std::vector<TDataTen>,
-               std::vector<TDataMoji>>
-        ranges;
-    const double total = std::max<double>(plan.EntityCount(), 1.0);
-    uint64_t done = 0;
-    ReportProgress(progress, 0.0);
-    ForEachBlock(plan, [&](auto type, EntityClass c, size_t n, const auto& make) {
-      using E = typename decltype(type)::type;
-      std::vector<E>& range = std::get<std::vector<E>>(ranges);
-      for (size_t first = 0; first < n; first += kEntitiesPerRange) {
-        range.resize(std::min(kEntitiesPerRange, n - first));
-        FillInRanges(
-            range.size(),
-            [&](size_t begin, size_t end) {
-              for (size_t k = begin; k < end; ++k)
-                make(first + k, range[k]);
-            },
-            kEntitiesPerRange / 4);
-        for (const E& e : range)
-          writer.Object(c, e);
-        done += range.size();
-        ReportProgress(progress, static_cast<double>(done) / total);
-      }
-    });
-    // No block definitions: the empty list closes the drawing.
-    stream.WriteValue(static_cast<uint16_t>(0));
-  } catch (const Cancelled&) {
-    throw;
-  } catch (const std::exception& e) {
-    stream.SetLastError(e.what());
-    return false;
+  TableSource source(plan);
+  return WriteEntities(plan, source, plan.EntityCount(), stream, version, progress);
+}
+
+uint32_t StreamedDrawingPlan::EntityCount() const {
+  const size_t perPoint = (Settings.Point.OutFlg ? 1 : 0) + (Settings.Point.EnkoFlg ? 1 : 0) +
+                          (Settings.PointStr.OutFlg ? 1 : 0) + (Settings.XYcoord.OutFlg ? 1 : 0) +
+                          (Settings.Zcoord.OutFlg ? 1 : 0);
+  return static_cast<uint32_t>(static_cast<size_t>(Data->PointCount()) * perPoint +
+                               Data->LineCount() + Data->LabelCount());
+}
+
+StreamedDrawingPlan PlanStreamedDrawing(const StreamedDrawingData& data, bool simaLoaded,
+                                        const OutputSettings& s,
+                                        const std::array<JwwTextKind, 10>& textKinds) {
+  StreamedDrawingPlan plan;
+  plan.Data = &data;
+  LayOut(plan, s, textKinds, simaLoaded);
+  DrawingTransform& t = plan.Transform;
+  const auto& base = data.BasePoint();
+  if (s.WrtBAse.OutBaseFlg && base) {
+    t.BaseX = base->first;
+    t.BaseY = base->second;
+  } else {
+    t.BaseX = data.Bounds().CentreX;
+    t.BaseY = data.Bounds().CentreY;
   }
-  return true;
+  // As for a table, with the temporary files read once more.
+  const FiniteCheck check(t);
+  StreamedDrawingData::Points points(data);
+  std::vector<StreamedPoint> range(4096);
+  size_t done = 0;
+  while (const size_t n = points.Read(range.data(), range.size())) {
+    for (size_t k = 0; k < n; ++k) {
+      const StreamedPoint& p = range[k];
+      if (check.PointIsFinite(p.X, p.Y)) continue;
+      StreamedDrawingData::Names names(data);
+      std::string_view name;
+      for (size_t i = 0; i <= done + k; ++i)
+        names.Next(name);
+      check.PointError(p.Number, name, p.Row, p.X, p.Y);
+    }
+    done += n;
+  }
+  StreamedDrawingData::Lines lines(data);
+  SimaLine line;
+  while (lines.Next(line))
+    check.Line(line);
+  StreamedDrawingData::Labels labels(data);
+  StreamedLabel label;
+  while (labels.Next(label))
+    check.Label(label.Text, label.X, label.Y);
+  check.Sizes(s, textKinds);
+  return plan;
+}
+
+bool WriteStreamedEntities(const StreamedDrawingPlan& plan, OutStream& stream, uint32_t version,
+                           ProgressMonitor* progress) {
+  SpilledSource source(*plan.Data);
+  return WriteEntities(plan, source, plan.EntityCount(), stream, version, progress);
 }
 
 }  // namespace kestrova

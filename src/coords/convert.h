@@ -32,14 +32,18 @@ struct TextPlacement {
 TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKind& kind,
                         const DrawingTransform& t, double x, double y);
 
-// A conversion checked and laid out but not built: the drawing follows from it entity by
-// entity, so a drawing of any size can be written without ever holding it. It refers to
-// the coordinate data it was made from, which must outlive it and stay unchanged.
-struct DrawingPlan {
-  const CoordinateData* Data = nullptr;
+// What every entity of a conversion follows from besides its point.
+struct DrawingLayout {
   OutputSettings Settings;
   std::array<JwwTextKind, 10> TextKinds{};
   DrawingTransform Transform;
+};
+
+// A conversion checked and laid out but not built: the drawing follows from it entity by
+// entity, so a drawing of any size can be written without ever holding it. It refers to
+// the coordinate data it was made from, which must outlive it and stay unchanged.
+struct DrawingPlan : DrawingLayout {
+  const CoordinateData* Data = nullptr;
   std::vector<int32_t> MarkedRows;  // the table rows drawn, in table order
 
   // The entities the drawing holds, known before the first one is made.
@@ -59,6 +63,24 @@ DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
 // progress asks to stop.
 bool WritePlannedEntities(const DrawingPlan& plan, OutStream& stream, uint32_t version,
                           ProgressMonitor* progress = nullptr);
+
+class StreamedDrawingData;
+
+// The conversion of points gathered by a StreamedDrawingData (which must outlive it and
+// stay unchanged), checked and laid out as PlanDrawing does, the base point being the
+// row the data was told to keep. simaLoaded: the last file read was SIMA (survey axes
+// are forced).
+struct StreamedDrawingPlan : DrawingLayout {
+  const StreamedDrawingData* Data = nullptr;
+  uint32_t EntityCount() const;
+};
+StreamedDrawingPlan PlanStreamedDrawing(const StreamedDrawingData& data, bool simaLoaded,
+                                        const OutputSettings& settings,
+                                        const std::array<JwwTextKind, 10>& textKinds);
+// Writes the planned entities as WritePlannedEntities does: the same bytes the same
+// points in a table give, with nothing but a range of them in memory at a time.
+bool WriteStreamedEntities(const StreamedDrawingPlan& plan, OutStream& stream, uint32_t version,
+                           ProgressMonitor* progress = nullptr);
 
 // Rebuilds doc from the marked points, their circles and labels, and the SIMA segments
 // and labels. baseRow is the grid cursor's row, the base point with WrtBAse.OutBaseFlg

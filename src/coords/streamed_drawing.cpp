@@ -1,0 +1,349 @@
+#include "coords/streamed_drawing.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/error.h"
+#include "common/number_text.h"
+#include "coords/sima_drawing.h"
+
+namespace kestrova {
+
+// The temporary files' records, in the machine's byte order:
+//   point   X, Y, Z (double), mark as an integer (int64), number, row (int32)
+//   name    length (uint16), bytes
+//   block   polyline (uint8), closing (int32), name length (uint16), name, records
+//           (uint64), then per record its kind (uint8), number and rows before it (int32)
+//   line    start X, Y, end X, Y (double), pen style, pen colour (uint16)
+//   label   X, Y (double), text kind, text length (uint16), text
+// and, while the parcels are resolved,
+//   number  number, row (int32), X, Y (double), in one file per part of the numbers
+//   record  its place among all records (uint64), number, rows before it (int32)
+//   found   its place in its bucket (uint32), X, Y (double)
+
+namespace {
+
+constexpr size_t kMainBuffer = size_t{1} << 20;
+constexpr size_t kPartBuffer = size_t{64} << 10;
+// Parts and buckets open at once, each a file: beyond this many they grow instead (at
+// the default sizes, past a hundred million points).
+constexpr size_t kMostFiles = 100;
+
+size_t Parts(uint64_t items, size_t perPart) {
+  return static_cast<size_t>(std::clamp<uint64_t>((items + perPart - 1) / perPart, 1, kMostFiles));
+}
+
+uint16_t TextLength(size_t size) {
+  if (size > 0xFFFF) throw Error("a text of " + std::to_string(size) + " bytes is too long");
+  return static_cast<uint16_t>(size);
+}
+
+void ReadText(SpillFile& file, size_t size, std::string& to) {
+  to.resize(size);
+  if (size > 0 && !file.Read(to.data(), size)) file.Get<char>();  // reports the cut record
+}
+
+// The part of the numbers a number is looked up in. Its own mix (MurmurHash3's
+// finaliser), not the index's: numbers sharing a part must still spread over the
+// index's slots, or every lookup would walk one long run of them.
+size_t PartOf(int32_t number, size_t parts) {
+  uint32_t h = static_cast<uint32_t>(number);
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
+  return static_cast<size_t>((uint64_t{h} * parts) >> 32);
+}
+
+struct NumberedPoint {
+  int32_t Number = 0;
+  int32_t Row = 0;
+  double X = 0.0;
+  double Y = 0.0;
+};
+
+struct FoundPoint {
+  double X = 0.0;
+  double Y = 0.0;
+  bool Found = false;
+};
+
+// One block read back: its records' kinds and numbers, and the rows before each.
+bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefore) {
+  uint8_t polyline = 0;
+  if (!file.Read(&polyline, 1)) return false;
+  block.Polyline = polyline != 0;
+  block.Closing = file.Get<int32_t>();
+  ReadText(file, file.Get<uint16_t>(), block.Name);
+  const auto count = static_cast<size_t>(file.Get<uint64_t>());
+  block.Records.resize(count);
+  rowsBefore.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    block.Records[i].RecordKind = static_cast<SimaBlockRecord::Kind>(file.Get<uint8_t>());
+    block.Records[i].Point.Number = file.Get<int32_t>();
+    rowsBefore[i] = file.Get<int32_t>();
+  }
+  return true;
+}
+
+}  // namespace
+
+StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tuning)
+    : tuning_(tuning),
+      baseRow_(baseRow),
+      pointFile_(std::make_unique<SpillFile>(kMainBuffer)),
+      nameFile_(std::make_unique<SpillFile>(kMainBuffer)),
+      blockFile_(std::make_unique<SpillFile>(kMainBuffer)),
+      lineFile_(std::make_unique<SpillFile>(kMainBuffer)),
+      labelFile_(std::make_unique<SpillFile>(kMainBuffer)) {
+  tuning_.pointsPerPartition = std::max<size_t>(tuning_.pointsPerPartition, 1);
+  tuning_.refsPerBucket = std::max<size_t>(tuning_.refsPerBucket, 1);
+  StartDataBounds(bounds_);
+}
+
+StreamedDrawingData::~StreamedDrawingData() = default;
+
+void StreamedDrawingData::StartFile() {
+  fileStarts_.push_back(points_ + 1);
+}
+
+void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t first) {
+  SpillFile& out = *pointFile_;
+  SpillFile& names = *nameFile_;
+  int32_t row = first;
+  for (const SurveyPoint& p : rows) {
+    // Loading marks every row; a row left out would shift every row after it.
+    if (p.Marked != 1) throw std::logic_error("an unmarked row was read");
+    AddToDataBounds(bounds_, p.X, p.Y);
+    if (row == baseRow_) basePoint_.emplace(p.X, p.Y);
+    const StreamedPoint point{p.X, p.Y, p.Z, ParseInt(p.Mark).value_or(0), p.Number, row};
+    out.Put(point);
+    names.Put(TextLength(p.Name.size()));
+    names.Write(p.Name.data(), p.Name.size());
+    ++row;
+  }
+  points_ = row - 1;
+}
+
+void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore) {
+  SpillFile& out = *blockFile_;
+  out.Put(static_cast<uint8_t>(block.Polyline));
+  out.Put(block.Closing);
+  out.Put(TextLength(block.Name.size()));
+  out.Write(block.Name.data(), block.Name.size());
+  out.Put(static_cast<uint64_t>(block.Records.size()));
+  for (size_t i = 0; i < block.Records.size(); ++i) {
+    out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
+    out.Put(block.Records[i].Point.Number);
+    out.Put(rowsBefore[i]);
+  }
+  records_ += block.Records.size();
+}
+
+size_t StreamedDrawingData::FileOf(int32_t row) const {
+  return static_cast<size_t>(std::upper_bound(fileStarts_.begin(), fileStarts_.end(), row) -
+                             fileStarts_.begin()) -
+         1;
+}
+
+std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
+  if (points_ > 0) FinishDataBounds(bounds_);
+  std::vector<size_t> repeated(std::max<size_t>(fileStarts_.size(), 1), 0);
+  // Numbers are looked up only for parcels, and to find the points of a later file
+  // that repeat an earlier file's numbers.
+  if (records_ == 0 && fileStarts_.size() < 2) return repeated;
+  ReportProgress(progress, 0.0);
+  const size_t buckets = records_ == 0 ? 0 : Parts(records_, tuning_.refsPerBucket);
+  perBucket_ = records_ == 0 ? 1 : (records_ + buckets - 1) / buckets;
+  if (perBucket_ > UINT32_MAX) throw Error("too many parcel records to draw");
+  std::vector<std::unique_ptr<SpillFile>> found;
+  for (size_t b = 0; b < buckets; ++b)
+    found.push_back(std::make_unique<SpillFile>(buckets == 1 ? kMainBuffer : kPartBuffer));
+  Resolve(found, repeated);
+  ReportProgress(progress, 0.5);
+  if (records_ > 0) Draw(found);
+  ReportProgress(progress, 1.0);
+  return repeated;
+}
+
+// Every record's point, a part of the numbers at a time: the points and records of each
+// part go to a file of their own, then each part's points are indexed in memory and its
+// records looked up, the points found going to the bucket of their record's place.
+void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
+                                  std::vector<size_t>& repeated) {
+  const size_t parts = Parts(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
+  const size_t buffer = parts == 1 ? kMainBuffer : kPartBuffer;
+  std::vector<std::unique_ptr<SpillFile>> numbers;
+  std::vector<std::unique_ptr<SpillFile>> records;
+  for (size_t j = 0; j < parts; ++j) {
+    numbers.push_back(std::make_unique<SpillFile>(buffer));
+    records.push_back(std::make_unique<SpillFile>(buffer));
+  }
+  {
+    Points all(*this);
+    std::vector<StreamedPoint> range(4096);
+    while (const size_t n = all.Read(range.data(), range.size())) {
+      for (size_t k = 0; k < n; ++k) {
+        const StreamedPoint& p = range[k];
+        SpillFile& out = *numbers[PartOf(p.Number, parts)];
+        out.Put(p.Number);
+        out.Put(p.Row);
+        out.Put(p.X);
+        out.Put(p.Y);
+      }
+    }
+  }
+  blockFile_->Rewind();
+  SimaBlock block;
+  std::vector<int32_t> rowsBefore;
+  uint64_t place = 0;
+  while (ReadBlock(*blockFile_, block, rowsBefore)) {
+    for (size_t i = 0; i < block.Records.size(); ++i, ++place) {
+      const int32_t number = block.Records[i].Point.Number;
+      SpillFile& out = *records[PartOf(number, parts)];
+      out.Put(place);
+      out.Put(number);
+      out.Put(rowsBefore[i]);
+    }
+  }
+
+  std::vector<NumberedPoint> points;
+  PointNumberIndex index;
+  for (size_t j = 0; j < parts; ++j) {
+    SpillFile& in = *numbers[j];
+    in.Rewind();
+    points.clear();
+    index.Release();
+    NumberedPoint p;
+    while (in.Read(&p.Number, sizeof p.Number)) {
+      p.Row = in.Get<int32_t>();
+      p.X = in.Get<double>();
+      p.Y = in.Get<double>();
+      // A part's points come in row order: the first row with a number wins, and a
+      // later file's point repeats it when that row lies in an earlier file.
+      if (const int32_t k = index.Find(p.Number)) {
+        const size_t file = FileOf(p.Row);
+        if (FileOf(points[static_cast<size_t>(k - 1)].Row) < file) ++repeated[file];
+        continue;
+      }
+      points.push_back(p);
+      index.Insert(p.Number, static_cast<int32_t>(points.size()));
+    }
+    numbers[j].reset();
+    SpillFile& refs = *records[j];
+    refs.Rewind();
+    uint64_t at = 0;
+    while (refs.Read(&at, sizeof at)) {
+      const auto number = refs.Get<int32_t>();
+      const auto limit = refs.Get<int32_t>();
+      const int32_t k = index.Find(number);
+      if (k == 0) continue;
+      const NumberedPoint& point = points[static_cast<size_t>(k - 1)];
+      if (point.Row > limit) continue;  // read after the record: not seen by it
+      SpillFile& out = *found[static_cast<size_t>(at / perBucket_)];
+      out.Put(static_cast<uint32_t>(at % perBucket_));
+      out.Put(point.X);
+      out.Put(point.Y);
+    }
+    records[j].reset();
+  }
+}
+
+// The blocks in file order with their records' points, a bucket at a time.
+void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
+  std::vector<FoundPoint> bucket;
+  size_t current = found.size();
+  const auto load = [&](size_t b) {
+    bucket.assign(std::min<uint64_t>(perBucket_, records_ - b * perBucket_), FoundPoint{});
+    SpillFile& in = *found[b];
+    in.Rewind();
+    uint32_t at = 0;
+    while (in.Read(&at, sizeof at)) {
+      FoundPoint& f = bucket.at(at);
+      f.X = in.Get<double>();
+      f.Y = in.Get<double>();
+      f.Found = true;
+    }
+    if (current < found.size()) found[current].reset();
+    current = b;
+  };
+  SpillFile& lines = *lineFile_;
+  SpillFile& labels = *labelFile_;
+  const auto addLine = [&](const FoundPoint& a, const FoundPoint& b, uint16_t style,
+                           uint16_t color) {
+    lines.Put(a.X);
+    lines.Put(a.Y);
+    lines.Put(b.X);
+    lines.Put(b.Y);
+    lines.Put(style);
+    lines.Put(color);
+    ++lines_;
+  };
+  const auto addLabel = [&](SimaText&& label) {
+    labels.Put(label.X);
+    labels.Put(label.Y);
+    labels.Put(label.TextKind);
+    labels.Put(TextLength(label.Text.size()));
+    labels.Write(label.Text.data(), label.Text.size());
+    ++labels_;
+  };
+  blockFile_->Rewind();
+  SimaBlock block;
+  std::vector<int32_t> rowsBefore;
+  std::vector<FoundPoint> blockPoints;
+  std::vector<std::pair<double, double>> vertices;
+  uint64_t place = 0;
+  while (ReadBlock(*blockFile_, block, rowsBefore)) {
+    blockPoints.resize(block.Records.size());
+    for (FoundPoint& f : blockPoints) {
+      const auto b = static_cast<size_t>(place / perBucket_);
+      if (b != current) load(b);
+      f = bucket[static_cast<size_t>(place % perBucket_)];
+      ++place;
+    }
+    DrawSimaBlock(
+        block,
+        [&](size_t i) -> const FoundPoint* {
+          return blockPoints[i].Found ? &blockPoints[i] : nullptr;
+        },
+        addLine, addLabel, vertices);
+  }
+  blockFile_.reset();  // read for the last time
+}
+
+size_t StreamedDrawingData::Points::Read(StreamedPoint* points, size_t n) {
+  size_t k = 0;
+  while (k < n && file_.Read(points + k, sizeof *points))
+    ++k;
+  return k;
+}
+
+bool StreamedDrawingData::Names::Next(std::string_view& name) {
+  uint16_t size = 0;
+  if (!file_.Read(&size, sizeof size)) return false;
+  ReadText(file_, size, scratch_);
+  name = scratch_;
+  return true;
+}
+
+bool StreamedDrawingData::Lines::Next(SimaLine& line) {
+  if (!file_.Read(&line.StartX, sizeof line.StartX)) return false;
+  line.StartY = file_.Get<double>();
+  line.EndX = file_.Get<double>();
+  line.EndY = file_.Get<double>();
+  line.PenStyle = file_.Get<uint16_t>();
+  line.PenColor = file_.Get<uint16_t>();
+  return true;
+}
+
+bool StreamedDrawingData::Labels::Next(StreamedLabel& label) {
+  if (!file_.Read(&label.X, sizeof label.X)) return false;
+  label.Y = file_.Get<double>();
+  label.TextKind = file_.Get<uint16_t>();
+  ReadText(file_, file_.Get<uint16_t>(), scratch_);
+  label.Text = scratch_;
+  return true;
+}
+
+}  // namespace kestrova
