@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 
@@ -14,6 +15,7 @@
 #include "common/sjis.h"
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
+#include "coords/streamed_drawing.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
@@ -230,8 +232,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
 
 namespace {
 
-Workspace PrepareWorkspace(const DrawingOptions& o) {
-  Workspace ws;
+void ReadSettings(const DrawingOptions& o, Workspace& ws) {
   if (!o.settingsFile.empty()) {
     std::error_code ec;
     if (!std::filesystem::exists(Utf8Path(o.settingsFile), ec)) {
@@ -241,6 +242,11 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
         ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
   }
   ws.JwwVersion = o.jwwVersion;
+}
+
+Workspace PrepareWorkspace(const DrawingOptions& o) {
+  Workspace ws;
+  ReadSettings(o, ws);
   ws.Coords = LoadFiles(o.files, o.crs);
   RequirePoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
@@ -272,8 +278,67 @@ std::vector<std::string> Inputs(const DrawingOptions& o) {
 
 }  // namespace
 
+namespace {
+
+// Reads the files into data as LoadFiles reads them into a table, with the same warnings;
+// those of numbers an earlier file already has come once every file is read. simaLoaded:
+// the last file was SIMA.
+void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data, bool& simaLoaded,
+                 std::ostream& err) {
+  CoordinateData counts;
+  std::vector<std::string> names;
+  for (const std::string& file : files) {
+    LoadReport report;
+    const std::string& name = names.emplace_back(InputName(file));
+    data.StartFile();
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
+      if (!StreamInput(file, data, counts, &report, &progress)) {
+        throw Error(name + ": fewer than two lines; nothing was loaded");
+      }
+    }
+    for (const std::string& warning : LoadWarnings(report, name))
+      err << "kestrova-cli: warning: " << warning << '\n';
+  }
+  std::vector<size_t> repeated;
+  {
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
+    repeated = data.Finish(&progress);
+  }
+  for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
+    LoadReport report;
+    report.repeatedNumbers = repeated[f];
+    for (const std::string& warning : LoadWarnings(report, names[f]))
+      err << "kestrova-cli: warning: " << warning << '\n';
+  }
+  simaLoaded = counts.Sima.SimaLoaded;
+}
+
+// A drawing of files that need no GIS reader never holds their points: they wait in
+// temporary files and the entities are made from there a range at a time.
+int RunStreamedConvert(const DrawingOptions& o, std::ostream& err) {
+  Workspace ws;
+  ReadSettings(o, ws);
+  StreamedDrawingData data(o.baseRow);
+  bool simaLoaded = false;
+  StreamFiles(o.files, data, simaLoaded, err);
+  if (data.PointCount() == 0) RequirePoints(ws.Coords, o.files);
+  const auto source = JwCadSource(o);
+  {
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
+    SaveStreamedJwwFile(ws, data, simaLoaded, OpenOutput(o.output), source.get(), &progress);
+  }
+  err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
+      << data.PointCount() << " points to " << OutputName(o.output) << " (version " << o.jwwVersion
+      << ")\n";
+  return 0;
+}
+
+}  // namespace
+
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
+  if (std::none_of(o.files.begin(), o.files.end(), IsGisInput)) return RunStreamedConvert(o, err);
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);
   {

@@ -84,6 +84,14 @@ bool LoadInput(const std::string& input, CoordinateData& data, bool append, Load
   return LoadCoordinateFile(Utf8Path(input), data, append, report, progress);
 }
 
+bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
+                 ProgressMonitor* progress) {
+  if (IsStandard(input)) {
+    return StreamCoordinateText(ReadInput(input), InputName(input), sink, data, report, progress);
+  }
+  return StreamCoordinateFile(Utf8Path(input), sink, data, report, progress);
+}
+
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
   if (output.empty())
     throw UsageError("the output name is empty; give a file name, or - for standard output");

@@ -25,6 +25,9 @@ std::string ReadInput(const std::string& input);
 // standard input (read whole) as text.
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress);
+// The same handing the points to sink (see StreamCoordinateFile).
+bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
+                 ProgressMonitor* progress);
 
 // Refuses, as a usage error, an empty output name and an output that is one of the
 // inputs (the same file by identity, whatever the spelling or links): writing it would
