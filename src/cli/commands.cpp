@@ -316,10 +316,9 @@ void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& dat
 
 // A drawing of files that need no GIS reader never holds their points: they wait in
 // temporary files and the entities are made from there a range at a time.
-int RunStreamedConvert(const DrawingOptions& o, std::ostream& err) {
+int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
   Workspace ws;
   ReadSettings(o, ws);
-  StreamedDrawingData data(o.baseRow);
   bool simaLoaded = false;
   StreamFiles(o.files, data, simaLoaded, err);
   if (data.PointCount() == 0) RequirePoints(ws.Coords, o.files);
@@ -338,7 +337,16 @@ int RunStreamedConvert(const DrawingOptions& o, std::ostream& err) {
 
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
-  if (std::none_of(o.files.begin(), o.files.end(), IsGisInput)) return RunStreamedConvert(o, err);
+  if (std::none_of(o.files.begin(), o.files.end(), IsGisInput)) {
+    std::unique_ptr<StreamedDrawingData> data;
+    try {
+      data = std::make_unique<StreamedDrawingData>(o.baseRow);
+    } catch (const Error& e) {
+      // Without temporary files a site that fits in memory can still be drawn.
+      err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
+    }
+    if (data) return RunStreamedConvert(o, *data, err);
+  }
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);
   {

@@ -1,6 +1,8 @@
 #include "common/spill_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -20,7 +22,16 @@ namespace {
 std::string TemporaryFolder() {
   std::error_code ec;
   const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  if (ec) return "the temporary folder";
+  if (ec) {
+#ifndef _WIN32
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+      if (const char* value = std::getenv(name); value && *value) {
+        return std::string(value) + " (" + name + ")";
+      }
+    }
+#endif
+    return "the temporary folder";
+  }
   const std::u8string utf8 = dir.u8string();
   return std::string(utf8.begin(), utf8.end());
 }

@@ -197,6 +197,37 @@ TEST_F(Cli, WarningsAndNoData) {
   EXPECT_EQ(binary.status, 1);
 }
 
+TEST_F(Cli, ConvertWorksInTemporaryFilesThatLeaveNothingBehind) {
+  fs::create_directory(Path("tmp"));
+  const std::string files =
+      kExamples + "site.sim " + kExamples + "site.zhy " + kExamples + "site.sim";
+  const Result streamed = RunCli("convert " + files + " -o " + Path("a.jww") + " --base-row 4");
+  // Without a temporary folder the points are held in memory: the same drawing.
+  const Result held =
+      kestrova::test::RunShell("TMPDIR=" + Path("missing") + " " + kCli + " convert " + files +
+                               " -o " + Path("b.jww") + " --base-row 4");
+  ASSERT_EQ(streamed.status, 0) << streamed.out;
+  ASSERT_EQ(held.status, 0) << held.out;
+  EXPECT_NE(held.out.find("kestrova-cli: warning: cannot create a temporary file in " +
+                          Path("missing") + " (TMPDIR): "),
+            std::string::npos)
+      << held.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("a.jww")), kestrova::ReadFileBytes(Path("b.jww")));
+  // The second copy of the site repeats every number of the first.
+  EXPECT_NE(streamed.out.find(kExamples + "site.sim: 11 points repeat point numbers"),
+            std::string::npos)
+      << streamed.out;
+  // Whether the drawing is written or a file is refused, the temporary folder stays empty.
+  WriteText(Path("bad.sim"), "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n");
+  const std::string env = "TMPDIR=" + Path("tmp") + " " + kCli + " convert ";
+  EXPECT_EQ(kestrova::test::RunShell(env + files + " -o " + Path("c.jww")).status, 0);
+  EXPECT_EQ(
+      kestrova::test::RunShell(env + files + " " + Path("bad.sim") + " -o " + Path("d.jww")).status,
+      1);
+  EXPECT_FALSE(fs::exists(Path("d.jww")));
+  EXPECT_TRUE(fs::is_empty(Path("tmp")));
+}
+
 TEST_F(Cli, DumpJsonHasNoNonNumbers) {
   kestrova::JwwDocument doc;
   kestrova::Init(doc);
