@@ -128,6 +128,27 @@ void SpillFile::Rewind() {
   pos_ = end_ = 0;
 }
 
+size_t SpillFile::ReadSome(void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    if (pos_ == end_) {
+      if (!reading_) Fail("was read before it was written");
+      pos_ = 0;
+      end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+      if (end_ == 0) {
+        if (std::ferror(file_)) Fail("cannot be read: " + std::generic_category().message(errno));
+        break;
+      }
+    }
+    const size_t n = std::min(size - done, end_ - pos_);
+    std::memcpy(p + done, buffer_.data() + pos_, n);
+    pos_ += n;
+    done += n;
+  }
+  return done;
+}
+
 bool SpillFile::ReadSlow(void* data, size_t size) {
   if (!reading_) Fail("was read before it was written");
   char* p = static_cast<char*>(data);

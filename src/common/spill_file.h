@@ -46,6 +46,8 @@ class SpillFile {
     }
     return ReadSlow(data, size);
   }
+  // Up to size bytes, fewer only at the end of the file; returns how many.
+  size_t ReadSome(void* data, size_t size);
   template <class T>
   T Get() {
     T value{};

@@ -42,7 +42,7 @@ void PointNumberIndex::Reserve(size_t count) {
   Rehash(std::max({count * 100 / kMaxLoadPercent + 1, slots_.size() * 2, size_t{16}}));
 }
 
-void PointNumberIndex::Insert(int32_t number, int32_t row) {
+int32_t PointNumberIndex::Insert(int32_t number, int32_t row) {
   Reserve(count_ + 1);
   size_t i = Home(number);
   for (;;) {
@@ -50,9 +50,9 @@ void PointNumberIndex::Insert(int32_t number, int32_t row) {
     if (s.row == 0) {
       s = Slot{number, row};
       ++count_;
-      return;
+      return 0;
     }
-    if (s.number == number) return;
+    if (s.number == number) return s.row;
     if (++i == slots_.size()) i = 0;
   }
 }

@@ -36,7 +36,8 @@ class PointNumberIndex {
   // stays linear in the total.
   void Reserve(size_t count);
   // Adds number at row (>= 1) unless the number is there already: the first row wins.
-  void Insert(int32_t number, int32_t row);
+  // Returns the row the number had before, or 0 when it is new.
+  int32_t Insert(int32_t number, int32_t row);
   // The row, or 0 when no row holds number.
   int32_t Find(int32_t number) const;
   // Empties the index and gives its memory back.

@@ -56,6 +56,7 @@ size_t PartOf(int32_t number, size_t parts) {
   return static_cast<size_t>((uint64_t{h} * parts) >> 32);
 }
 
+constexpr size_t kNumberedBytes = 24;  // a number record
 struct NumberedPoint {
   int32_t Number = 0;
   int32_t Row = 0;
@@ -173,78 +174,96 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
 void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
                                   std::vector<size_t>& repeated) {
   const size_t parts = Parts(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
-  const size_t buffer = parts == 1 ? kMainBuffer : kPartBuffer;
-  std::vector<std::unique_ptr<SpillFile>> numbers;
-  std::vector<std::unique_ptr<SpillFile>> records;
-  for (size_t j = 0; j < parts; ++j) {
-    numbers.push_back(std::make_unique<SpillFile>(buffer));
-    records.push_back(std::make_unique<SpillFile>(buffer));
-  }
-  {
+  const auto eachPoint = [this](const auto& take) {
     Points all(*this);
     std::vector<StreamedPoint> range(4096);
     while (const size_t n = all.Read(range.data(), range.size())) {
-      for (size_t k = 0; k < n; ++k) {
-        const StreamedPoint& p = range[k];
-        SpillFile& out = *numbers[PartOf(p.Number, parts)];
-        out.Put(p.Number);
-        out.Put(p.Row);
-        out.Put(p.X);
-        out.Put(p.Y);
-      }
+      for (size_t k = 0; k < n; ++k)
+        take(range[k].Number, range[k].Row, range[k].X, range[k].Y);
     }
-  }
-  blockFile_->Rewind();
-  SimaBlock block;
-  std::vector<int32_t> rowsBefore;
-  uint64_t place = 0;
-  while (ReadBlock(*blockFile_, block, rowsBefore)) {
-    for (size_t i = 0; i < block.Records.size(); ++i, ++place) {
-      const int32_t number = block.Records[i].Point.Number;
+  };
+  const auto eachRecord = [this](const auto& take) {
+    blockFile_->Rewind();
+    SimaBlock block;
+    std::vector<int32_t> rowsBefore;
+    uint64_t place = 0;
+    while (ReadBlock(*blockFile_, block, rowsBefore)) {
+      for (size_t i = 0; i < block.Records.size(); ++i)
+        take(place++, block.Records[i].Point.Number, rowsBefore[i]);
+    }
+  };
+
+  // With one part the points and records are read where they lie.
+  const bool one = parts == 1;
+  std::vector<std::unique_ptr<SpillFile>> numbers;
+  std::vector<std::unique_ptr<SpillFile>> records;
+  if (!one) {
+    for (size_t j = 0; j < parts; ++j) {
+      numbers.push_back(std::make_unique<SpillFile>(kPartBuffer));
+      records.push_back(std::make_unique<SpillFile>(kPartBuffer));
+    }
+    eachPoint([&](int32_t number, int32_t row, double x, double y) {
+      SpillFile& out = *numbers[PartOf(number, parts)];
+      out.Put(number);
+      out.Put(row);
+      out.Put(x);
+      out.Put(y);
+    });
+    eachRecord([&](uint64_t place, int32_t number, int32_t limit) {
       SpillFile& out = *records[PartOf(number, parts)];
       out.Put(place);
       out.Put(number);
-      out.Put(rowsBefore[i]);
-    }
+      out.Put(limit);
+    });
   }
 
   std::vector<NumberedPoint> points;
   PointNumberIndex index;
+  // A part's points come in row order: the first row with a number wins, and a later
+  // file's point repeats it when that row lies in an earlier file.
+  const auto add = [&](int32_t number, int32_t row, double x, double y) {
+    const int32_t k = index.Insert(number, static_cast<int32_t>(points.size() + 1));
+    if (k == 0) {
+      points.push_back(NumberedPoint{number, row, x, y});
+    } else if (const size_t file = FileOf(row); FileOf(points[size_t(k - 1)].Row) < file) {
+      ++repeated[file];
+    }
+  };
+  const auto look = [&](uint64_t place, int32_t number, int32_t limit) {
+    const int32_t k = index.Find(number);
+    if (k == 0) return;
+    const NumberedPoint& point = points[static_cast<size_t>(k - 1)];
+    if (point.Row > limit) return;  // read after the record: not seen by it
+    SpillFile& out = *found[static_cast<size_t>(place / perBucket_)];
+    out.Put(static_cast<uint32_t>(place % perBucket_));
+    out.Put(point.X);
+    out.Put(point.Y);
+  };
   for (size_t j = 0; j < parts; ++j) {
-    SpillFile& in = *numbers[j];
-    in.Rewind();
     points.clear();
     index.Release();
-    NumberedPoint p;
-    while (in.Read(&p.Number, sizeof p.Number)) {
-      p.Row = in.Get<int32_t>();
-      p.X = in.Get<double>();
-      p.Y = in.Get<double>();
-      // A part's points come in row order: the first row with a number wins, and a
-      // later file's point repeats it when that row lies in an earlier file.
-      if (const int32_t k = index.Find(p.Number)) {
-        const size_t file = FileOf(p.Row);
-        if (FileOf(points[static_cast<size_t>(k - 1)].Row) < file) ++repeated[file];
-        continue;
-      }
-      points.push_back(p);
-      index.Insert(p.Number, static_cast<int32_t>(points.size()));
+    if (one) {
+      index.Reserve(static_cast<size_t>(points_));
+      eachPoint(add);
+      eachRecord(look);
+      continue;
+    }
+    SpillFile& in = *numbers[j];
+    in.Rewind();
+    index.Reserve(static_cast<size_t>(in.Size() / kNumberedBytes));
+    int32_t number = 0;
+    while (in.Read(&number, sizeof number)) {
+      const auto row = in.Get<int32_t>();
+      const auto x = in.Get<double>();
+      add(number, row, x, in.Get<double>());
     }
     numbers[j].reset();
     SpillFile& refs = *records[j];
     refs.Rewind();
-    uint64_t at = 0;
-    while (refs.Read(&at, sizeof at)) {
-      const auto number = refs.Get<int32_t>();
-      const auto limit = refs.Get<int32_t>();
-      const int32_t k = index.Find(number);
-      if (k == 0) continue;
-      const NumberedPoint& point = points[static_cast<size_t>(k - 1)];
-      if (point.Row > limit) continue;  // read after the record: not seen by it
-      SpillFile& out = *found[static_cast<size_t>(at / perBucket_)];
-      out.Put(static_cast<uint32_t>(at % perBucket_));
-      out.Put(point.X);
-      out.Put(point.Y);
+    uint64_t place = 0;
+    while (refs.Read(&place, sizeof place)) {
+      const auto n = refs.Get<int32_t>();
+      look(place, n, refs.Get<int32_t>());
     }
     records[j].reset();
   }
@@ -313,10 +332,9 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
 }
 
 size_t StreamedDrawingData::Points::Read(StreamedPoint* points, size_t n) {
-  size_t k = 0;
-  while (k < n && file_.Read(points + k, sizeof *points))
-    ++k;
-  return k;
+  const size_t bytes = file_.ReadSome(points, n * sizeof *points);
+  if (bytes % sizeof *points != 0) file_.Get<StreamedPoint>();  // reports the cut record
+  return bytes / sizeof *points;
 }
 
 bool StreamedDrawingData::Names::Next(std::string_view& name) {
