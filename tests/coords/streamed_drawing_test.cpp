@@ -13,6 +13,7 @@
 
 #include "app/flows.h"
 #include "common/error.h"
+#include "common/progress.h"
 #include "common/spill_file.h"
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
@@ -207,6 +208,42 @@ TEST_F(StreamedDrawing, GeneratedSitesGiveTheTablesDrawing) {
     SCOPED_TRACE("site " + std::to_string(site));
     ExpectSame({RandomSima(rng, 5 + site * 40)}, EveryLabel(), site % 4, site % 2 ? 420 : 300);
   }
+}
+
+TEST_F(StreamedDrawing, ASiteBeyondTheArchivesReferenceLimitsGivesTheTablesDrawing) {
+  // Over 65,536 entities: object and class references change their form on the way.
+  std::mt19937 rng(3);
+  const std::string sima = RandomSima(rng, 14000);
+  ExpectSame({sima}, EveryLabel(), 0, 420);
+  ExpectSame({sima}, EveryLabel(), 0, 230);
+}
+
+class StopHalfway : public ProgressMonitor {
+ public:
+  bool Continue(double fraction) override { return fraction < 0.5; }
+};
+
+TEST_F(StreamedDrawing, ACancelledSaveLeavesThePreviousFileAndNothingElse) {
+  std::mt19937 rng(5);
+  const std::vector<fs::path> files = Files({RandomSima(rng, 30000)});
+  StreamedDrawingData data;
+  CoordinateData counts;
+  data.StartFile();
+  ASSERT_TRUE(StreamCoordinateFile(files[0], data, counts));
+  data.Finish();
+  Workspace ws;
+  ws.Settings = EveryLabel();
+  const fs::path target = dir_ / "site.jww";
+  std::ofstream(target, std::ios::binary) << "previous";
+  StopHalfway halfway;
+  EXPECT_THROW(SaveStreamedJwwFile(ws, data, true, std::make_unique<AtomicFileWriter>(target),
+                                   nullptr, &halfway),
+               Cancelled);
+  EXPECT_EQ(ReadBytes(target), "previous");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  // The same data still makes the whole drawing (well over one write buffer).
+  SaveStreamedJwwFile(ws, data, true, std::make_unique<AtomicFileWriter>(target), nullptr);
+  EXPECT_GT(fs::file_size(target), size_t{8} << 20);
 }
 
 TEST_F(StreamedDrawing, SeveralFilesShareRowsNumbersAndTheLastFilesAxes) {
