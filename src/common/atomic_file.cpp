@@ -110,7 +110,6 @@ void AtomicFileWriter::OpenTemporary(const std::filesystem::path& folder) {
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
-  if (flight_.valid()) flight_.wait();  // its thread writes to the descriptor
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
   if (!committed_ && !temp_.empty()) {
     std::error_code ignored;
@@ -206,11 +205,7 @@ void AtomicFileWriter::Stage(const char* p, size_t size) {
 // Writes the staged bytes: their whole blocks past the cache where it can; with all,
 // the rest through the cache as well.
 void AtomicFileWriter::FlushStaging(bool all) {
-  Settle();
   const uint64_t start = written_ - staged_;
-  // Making the drawing and the disk's work overlap: a full buffer is written while the
-  // next one fills.
-  if (!all && staged_ == kStagingBytes && start % kBlock == 0 && SendUncached(start)) return;
   size_t done = 0;
   const size_t blocks = staged_ / kBlock * kBlock;
   if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks)) done = blocks;
@@ -227,12 +222,20 @@ void AtomicFileWriter::FlushStaging(bool all) {
 // the file system will not.
 bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
 #ifdef O_DIRECT
-  if (!EnableUncached()) return false;
+  if (cacheOnly_) return false;
   const uint64_t offset = written_ - staged_;
   const auto throughCache = [this] {
     DropUncached();
     cacheOnly_ = true;
   };
+  if (!uncached_) {
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) {
+      cacheOnly_ = true;  // tmpfs, for one
+      return false;
+    }
+    uncached_ = true;
+  }
   size_t done = 0;
   while (done < size) {
     const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
@@ -255,71 +258,6 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
   (void)size;
   return false;
 #endif
-}
-
-// Sets the descriptor to write past the cache; false where the file system will not.
-bool AtomicFileWriter::EnableUncached() {
-#ifdef O_DIRECT
-  if (cacheOnly_) return false;
-  if (uncached_) return true;
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) {
-    cacheOnly_ = true;  // tmpfs, for one
-    return false;
-  }
-  uncached_ = true;
-  return true;
-#else
-  return false;
-#endif
-}
-
-// Hands the full staging buffer, at offset, to a thread that writes it past the cache,
-// and stages into the spare buffer meanwhile; false (nothing sent) when that cannot be.
-bool AtomicFileWriter::SendUncached(uint64_t offset) {
-  if (!EnableUncached()) return false;
-  if (!spare_) {
-    spare_.reset(static_cast<char*>(std::aligned_alloc(kBlock, kStagingBytes)));
-    if (!spare_) return false;
-  }
-  const auto write = [fd = fd_, data = staging_.get(), size = staged_, offset] {
-    Flight f;
-    while (f.done < size) {
-      const ssize_t n =
-          ::pwrite(fd, data + f.done, size - f.done, static_cast<off_t>(offset + f.done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        f.error = errno;
-        break;
-      }
-      f.done += static_cast<size_t>(n);
-      if (f.done < size && f.done % kBlock != 0) break;  // the rest goes through the cache
-    }
-    return f;
-  };
-  try {
-    flight_ = std::async(std::launch::async, write);
-  } catch (const std::system_error&) {
-    return false;  // no thread to be had: written here
-  }
-  std::swap(staging_, spare_);
-  flightOffset_ = offset;
-  flightSize_ = staged_;
-  staged_ = 0;
-  return true;
-}
-
-// Waits for the buffer on its way to the disk; what it could not write past the cache
-// goes through the cache, as in PutUncached.
-void AtomicFileWriter::Settle() {
-  if (!flight_.valid()) return;
-  const Flight f = flight_.get();
-  if (f.error != 0 && !(f.error == EINVAL && f.done == 0)) FailWith(f.error, "cannot write");
-  if (f.done < flightSize_) {
-    DropUncached();
-    cacheOnly_ = true;
-    PutAt(flightOffset_ + f.done, spare_.get() + f.done, flightSize_ - f.done);
-  }
 }
 
 // The descriptor writes through the cache again.

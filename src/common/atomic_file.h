@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,9 +51,6 @@ class AtomicFileWriter {
   void Stage(const char* data, size_t size);
   void FlushStaging(bool all);
   bool PutUncached(const char* data, size_t size);
-  bool EnableUncached();
-  bool SendUncached(uint64_t offset);
-  void Settle();
   void DropUncached();
   void StopStaging();
   void WriteBehind();
@@ -78,15 +74,6 @@ class AtomicFileWriter {
   bool stagingOn_ = false;  // bytes go through staging_
   bool uncached_ = false;   // the descriptor writes past the cache
   bool cacheOnly_ = false;  // the file system refused to write past the cache
-  // A full buffer on its way to the disk on a thread of its own while the next fills.
-  struct Flight {
-    size_t done = 0;
-    int error = 0;
-  };
-  std::unique_ptr<char, FreeBlock> spare_;
-  std::future<Flight> flight_;
-  uint64_t flightOffset_ = 0;
-  size_t flightSize_ = 0;
   uint64_t handedOn_ = 0;   // cached writing: bytes before this were handed to the disk
   uint64_t settled_ = 0;    // cached writing: bytes before this are on the disk
 };
