@@ -304,7 +304,7 @@ class SpilledSource {
 
  private:
   [[noreturn]] static void Short() {
-    throw Error("a temporary file holds fewer points than were read");
+    throw Error("a temporary file of the drawing ended before its last record");
   }
 
   // Texts are gathered first and viewed once they no longer move.
