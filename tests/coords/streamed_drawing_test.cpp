@@ -88,6 +88,7 @@ struct Outcome {
   std::string bytes;  // the drawing, or "error: ..." when there was none
   std::vector<std::string> warnings;
   uint32_t entities = 0;
+  bool loadFailed = false;  // a file could not be read
 };
 
 bool operator==(const Outcome& a, const Outcome& b) {
@@ -116,7 +117,7 @@ class StreamedDrawing : public ::testing::Test {
   }
 
   Outcome InTable(const std::vector<fs::path>& files, const OutputSettings& settings, int baseRow,
-                  uint32_t version) {
+                  uint32_t version, const LoadTuning& load) {
     Outcome o;
     try {
       Workspace ws;
@@ -125,7 +126,11 @@ class StreamedDrawing : public ::testing::Test {
       bool append = false;
       for (const fs::path& file : files) {
         LoadReport report;
-        if (!LoadCoordinateFile(file, ws.Coords, append, &report)) throw Error("too short");
+        o.loadFailed = true;
+        if (!LoadCoordinateFile(file, ws.Coords, append, &report, nullptr, load)) {
+          throw Error("too short");
+        }
+        o.loadFailed = false;
         for (const std::string& w : LoadWarnings(report, file.filename().string()))
           o.warnings.push_back(w);
         append = true;
@@ -143,19 +148,21 @@ class StreamedDrawing : public ::testing::Test {
   // Warnings of repeated numbers come last here, once every file is read; the table's
   // loads give them with their file, as the last of its warnings.
   Outcome Streamed(const std::vector<fs::path>& files, const OutputSettings& settings, int baseRow,
-                   uint32_t version, const StreamTuning& tuning) {
+                   uint32_t version, const StreamTuning& tuning, const LoadTuning& load) {
     Outcome o;
+    std::vector<std::vector<std::string>> warnings;
     try {
       Workspace ws;
       ws.Settings = settings;
       ws.JwwVersion = version;
       StreamedDrawingData data(baseRow, tuning);
       CoordinateData counts;
-      std::vector<std::vector<std::string>> warnings;
       for (const fs::path& file : files) {
         data.StartFile();
         LoadReport report;
-        if (!StreamCoordinateFile(file, data, counts, &report)) throw Error("too short");
+        if (!StreamCoordinateFile(file, data, counts, &report, nullptr, load)) {
+          throw Error("too short");
+        }
         warnings.push_back(LoadWarnings(report, file.filename().string()));
       }
       const std::vector<size_t> repeated = data.Finish();
@@ -172,16 +179,27 @@ class StreamedDrawing : public ::testing::Test {
       o.bytes = ReadBytes(dir_ / "streamed.jww");
     } catch (const Error& e) {
       o.bytes = std::string("error: ") + e.what();
+      if (o.warnings.empty()) {  // the files read before the one that failed
+        for (const std::vector<std::string>& w : warnings)
+          o.warnings.insert(o.warnings.end(), w.begin(), w.end());
+      }
     }
     return o;
   }
 
   void ExpectSame(const std::vector<std::string>& contents, const OutputSettings& settings,
-                  int baseRow = 0, uint32_t version = 420) {
+                  int baseRow = 0, uint32_t version = 420, const LoadTuning& load = {}) {
     const std::vector<fs::path> files = Files(contents);
-    const Outcome table = InTable(files, settings, baseRow, version);
+    Outcome table = InTable(files, settings, baseRow, version, load);
+    if (table.loadFailed) {
+      // The run ends at the file that fails: repeated numbers, counted once every file
+      // is read, are not heard of.
+      std::erase_if(table.warnings, [](const std::string& w) {
+        return w.find("of the files loaded before") != std::string::npos;
+      });
+    }
     for (const StreamTuning tuning : {StreamTuning{}, StreamTuning{3, 2}, StreamTuning{1, 1}}) {
-      const Outcome streamed = Streamed(files, settings, baseRow, version, tuning);
+      const Outcome streamed = Streamed(files, settings, baseRow, version, tuning, load);
       ASSERT_EQ(streamed.bytes.size(), table.bytes.size())
           << "parts of " << tuning.pointsPerPartition << ", buckets of " << tuning.refsPerBucket
           << (table.bytes.rfind("error", 0) == 0 ? table.bytes : "")
@@ -287,6 +305,147 @@ TEST_F(StreamedDrawing, RefusesWhatTheTableRefusesWithTheSameMessage) {
   ExpectSame({"G00,01,site,\r\nZ00,title,\r\n"}, EveryLabel());
   ExpectSame({"A00,\r\nD00,1,x,1,\r\n"}, EveryLabel());
 }
+
+std::string WithoutByte(std::string text, char byte) {
+  std::erase(text, byte);
+  return text;
+}
+
+// Files the reader takes apart in pieces of a few lines and ranges of one to three: every
+// block and every record's "read before it" crosses a boundary somewhere.
+TEST_F(StreamedDrawing, EdgeInputsInTinyPiecesGiveTheTablesDrawing) {
+  const OutputSettings s = EveryLabel();
+  const LoadTuning tiny{64, 3};
+  // Numbers at the ends of their range, 0 and -1 twice, blocks without records.
+  const std::string extremes =
+      "G00,01,x,\r\nA01,2147483647,a,1,1,0,\r\nA01,-2147483648,b,2,5,0,\r\nA01,0,c,7,3,0,\r\n"
+      "A01,-1,d,4,4,0,\r\nA01,0,e,9,9,0,\r\n"
+      "D00,1,p,1,\r\nB01,2147483647,\r\nB01,-2147483648,\r\nB01,0,\r\nB01,-1,\r\nD99,\r\n"
+      "D00,2,,1,\r\nD99,\r\nD00,3,z,0,\r\nD99,\r\nF00,4,\r\nF99,\r\n"
+      "D00,5,q,1,\r\nE01,0,,-1,,2147483647,\r\nB01,x,\r\nB01,0,\r\nD99,\r\n";
+  ExpectSame({extremes}, s);
+  ExpectSame({extremes, extremes}, s, 3, 300, tiny);
+  ExpectSame({WithoutByte(extremes, '\n'), WithoutByte(extremes, '\r')}, s, 0, 420, tiny);
+  // Parcels in a file of their own, before and after the points they name.
+  const std::string parcels = "A00,\r\nD00,1,p,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nD99,\r\n";
+  const std::string list = "1,P,0,0,0\r\n2,Q,10,0,0\r\n3,R,10,10,0\r\n";
+  ExpectSame({parcels, list}, s);
+  ExpectSame({list, parcels, list, parcels}, s, 0, 420, tiny);
+  // A block left open at the end of its file, and files without a point between others.
+  ExpectSame({"A00,\r\nA01,1,a,1,1,0,\r\nD00,1,p,1,\r\nB01,1,\r\n",
+              "A00,\r\nA01,2,a,2,3,0,\r\nB01,2,\r\nD99,\r\n"},
+             s, 0, 420, tiny);
+  ExpectSame({list, "G00,01,x,\r\nZ00,t,\r\n", "A00,\r\nA99,\r\n", extremes, list}, s, 0, 420,
+             tiny);
+  // UTF-8 with and without its mark, with characters Shift_JIS lacks, cut mid-character.
+  const std::string utf8 =
+      "G00,01,\xE7\x8F\xBE\xE5\xA0\xB4,\r\nA01,1,\xE6\x9D\xAD,1,2,3,\r\nA01,2,\xF0\x9F\x98\x80,3,"
+      "4,5,\r\nA01,3,\xC3\xA9,9,1,0,\r\nD00,1,\xE7\x95\x91,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\n"
+      "D99,\r\n";
+  ExpectSame({"\xEF\xBB\xBF" + utf8, utf8}, s, 0, 420, tiny);
+  ExpectSame({"\xEF\xBB\xBF" + utf8}, s, 0, 420, LoadTuning{3, 1});
+  // APA stops at "Z", whatever piece it lies in.
+  const std::string apa =
+      "A,0\r\nB,site\r\nG,N1,1,2,3\r\nG,N2,4,5,6\r\nG,N3,7,8,9\r\nZ\r\nG,after,9,9,9\r\n";
+  ExpectSame({apa, apa}, s, 0, 420, tiny);
+  // One polyline and one parcel of 3,000 records each, over many pieces and buckets.
+  std::string big = "G00,01,x,\r\n";
+  for (int i = 1; i <= 3000; ++i) {
+    big += "A01," + std::to_string(i) + ",n," + std::to_string(i % 97) + "," +
+           std::to_string(i % 89) + ",0,\r\n";
+  }
+  big += "F00,1,\r\n";
+  for (int i = 1; i <= 3000; ++i)
+    big += "B01," + std::to_string(i) + ",\r\n";
+  big += "F99,\r\nD00,1,big,1,\r\n";
+  for (int i = 3000; i >= 1; --i)
+    big += "B01," + std::to_string(i) + ",\r\n";
+  big += "D99,\r\n";
+  ExpectSame({big}, s, 0, 420, LoadTuning{100, 7});
+  // A parcel too large to draw is refused with the same message.
+  ExpectSame({list,
+              "A00,\r\nA01,1,P,1,2,0\r\nA01,2,Q,1e308,-1e308,0\r\nD00,1,p,1,\r\nB01,1,\r\nB01,2,"
+              "\r\nD99,\r\n"},
+             s, 1);
+}
+
+// Random mixes of SIMA, lists and APA files, in every line end, with numbers at the ends
+// of their range, read in pieces of every size, with any settings and version.
+TEST_F(StreamedDrawing, RandomMixesOfFilesGiveTheTablesDrawing) {
+  std::mt19937 rng(20261207);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int run = 0; run < 40; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    std::vector<std::string> files;
+    for (int f = 1 + pick(4); f > 0; --f) {
+      std::string text;
+      switch (pick(4)) {
+        case 0:
+        case 1:
+          text = RandomSima(rng, 1 + pick(60));
+          break;
+        case 2:  // a list; one of a single line is refused
+          for (int i = pick(20); i >= 0; --i) {
+            text += std::to_string(pick(3) ? pick(50) : -pick(3)) + ",N" + std::to_string(i) + "," +
+                    std::to_string(pick(1000)) + "," + std::to_string(pick(1000)) + ",0\r\n";
+          }
+          break;
+        default:
+          text = "A,0\r\nB,s\r\n";
+          for (int i = pick(10); i >= 0; --i) {
+            text += "G,g" + std::to_string(i) + "," + std::to_string(pick(100)) + "," +
+                    std::to_string(pick(100)) + ",1\r\n";
+          }
+          if (pick(2)) text += "Z\r\nG,x,1,1,1\r\n";
+      }
+      if (pick(3) == 0) {  // some point numbers at the ends of their range
+        for (size_t at = text.find("A01,"); at != std::string::npos;
+             at = text.find("A01,", at + 1)) {
+          const size_t from = at + 4;
+          if (pick(4) == 0) {
+            text.replace(from, text.find(',', from) - from, pick(2) ? "2147483647" : "-2147483648");
+          }
+        }
+      }
+      switch (pick(4)) {
+        case 0:
+          text = WithoutByte(text, '\n');
+          break;
+        case 1:
+          text = WithoutByte(text, '\r');
+          break;
+        case 2:
+          text = "\xEF\xBB\xBF" + text;
+          break;
+      }
+      files.push_back(text);
+    }
+    OutputSettings s = EveryLabel();
+    s.Coordinate.Flg = pick(2) != 0;
+    s.WrtBAse.OutBaseFlg = pick(2) != 0;
+    const LoadTuning load{static_cast<size_t>(1 + pick(300)), static_cast<size_t>(1 + pick(5))};
+    ExpectSame(files, s, pick(80), 200 + 10 * static_cast<uint32_t>(pick(23)), load);
+    if (HasFatalFailure()) return;
+  }
+}
+
+#ifdef __linux__
+TEST_F(StreamedDrawing, NoDescriptorOutlivesADrawingOrARefusal) {
+  const auto open = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  std::mt19937 rng(9);
+  const std::string sima = RandomSima(rng, 300);
+  const auto before = open();
+  OutputSettings tiny = EveryLabel();
+  tiny.WrtBAse.Scale = 1e-300;
+  ExpectSame({sima, sima}, EveryLabel());
+  ExpectSame({sima, "1,P,1,2,0\r\n2,Q,3,4,0\r\n3,R,1e300,-1e300,0\r\n"}, tiny);
+  ExpectSame({sima, "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n"}, EveryLabel());
+  ExpectSame({sima, "x"}, EveryLabel());
+  EXPECT_EQ(open(), before);
+}
+#endif
 
 TEST(SpillFile, GivesBackEveryByteAcrossItsBufferAsOftenAsRead) {
   SpillFile file(64);
