@@ -82,9 +82,10 @@ std::FILE* OpenTemporaryFile() {
 
 }  // namespace
 
-SpillFile::SpillFile(size_t bufferBytes) : file_(OpenTemporaryFile()) {
-  std::setvbuf(file_, nullptr, _IONBF, 0);  // the buffer below is the only one
-  buffer_.resize(std::max<size_t>(bufferBytes, 64));
+SpillFile::SpillFile(size_t bufferBytes) {
+  buffer_.resize(std::max<size_t>(bufferBytes, 64));  // before the file: nothing to leak
+  file_ = OpenTemporaryFile();
+  std::setvbuf(file_, nullptr, _IONBF, 0);  // the buffer above is the only one
 }
 
 SpillFile::~SpillFile() {
