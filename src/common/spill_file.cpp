@@ -82,14 +82,23 @@ std::FILE* OpenTemporaryFile() {
 
 }  // namespace
 
-SpillFile::SpillFile(size_t bufferBytes) {
-  buffer_.resize(std::max<size_t>(bufferBytes, 64));  // before the file: nothing to leak
-  file_ = OpenTemporaryFile();
-  std::setvbuf(file_, nullptr, _IONBF, 0);  // the buffer above is the only one
+SpillFile::SpillFile(size_t bufferBytes, size_t keepInMemory)
+    : bufferBytes_(std::max<size_t>(bufferBytes, 64)), keepInMemory_(keepInMemory) {
+  buffer_.resize(bufferBytes_);  // before any file: nothing to leak
+  data_ = buffer_.data();
+  capacity_ = buffer_.size();
+  if (keepInMemory_ == 0) {
+    file_ = OpenTemporaryFile();
+    std::setvbuf(file_, nullptr, _IONBF, 0);  // the buffer above is the only one
+  }
 }
 
 SpillFile::~SpillFile() {
-  std::fclose(file_);
+  if (file_) std::fclose(file_);
+}
+
+void SpillFile::CheckFolder() {
+  std::fclose(OpenTemporaryFile());
 }
 
 void SpillFile::Fail(const std::string& what) const {
@@ -109,9 +118,34 @@ void SpillFile::WriteSlow(const void* data, size_t size) {
   if (reading_) Fail("was written after it was read");
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    if (end_ == buffer_.size()) Flush();
-    const size_t n = std::min(size, buffer_.size() - end_);
-    std::memcpy(buffer_.data() + end_, p, n);
+    if (end_ == capacity_) {
+      if (!file_ && written_ + end_ + bufferBytes_ <= keepInMemory_) {
+        // Another block in memory.
+        written_ += end_;
+        blocks_.push_back(std::move(buffer_));
+        buffer_ = std::string(bufferBytes_, '\0');
+      } else {
+        if (!file_) {  // too much to keep: everything goes to a file from here on
+          file_ = OpenTemporaryFile();
+          std::setvbuf(file_, nullptr, _IONBF, 0);
+          const uint64_t kept = written_;
+          written_ = 0;
+          for (const std::string& block : blocks_) {
+            if (std::fwrite(block.data(), 1, block.size(), file_) != block.size()) {
+              Fail("cannot be written: " + std::generic_category().message(errno));
+            }
+            written_ += block.size();
+          }
+          if (written_ != kept) Fail("lost bytes on their way to the disk");
+          std::vector<std::string>().swap(blocks_);
+        }
+        Flush();
+      }
+      data_ = buffer_.data();
+      end_ = 0;
+    }
+    const size_t n = std::min(size, capacity_ - end_);
+    std::memcpy(data_ + end_, p, n);
     end_ += n;
     p += n;
     size -= n;
@@ -120,30 +154,51 @@ void SpillFile::WriteSlow(const void* data, size_t size) {
 
 void SpillFile::Rewind() {
   if (!reading_) {
-    Flush();
+    if (file_) {
+      Flush();
+    } else {
+      buffer_.resize(end_);
+      written_ += end_;
+      blocks_.push_back(std::move(buffer_));
+    }
     reading_ = true;
   }
-  if (std::fseek(file_, 0, SEEK_SET) != 0) {
+  pos_ = end_ = 0;
+  nextBlock_ = 0;
+  if (file_ && std::fseek(file_, 0, SEEK_SET) != 0) {
     Fail("cannot be read: " + std::generic_category().message(errno));
   }
-  pos_ = end_ = 0;
+}
+
+// The next bytes into data_; false at the end.
+bool SpillFile::Refill() {
+  if (!reading_) Fail("was read before it was written");
+  pos_ = 0;
+  if (!file_) {
+    while (nextBlock_ < blocks_.size()) {
+      std::string& block = blocks_[nextBlock_++];
+      data_ = block.data();
+      end_ = block.size();
+      if (end_ > 0) return true;
+    }
+    end_ = 0;
+    return false;
+  }
+  data_ = buffer_.data();
+  end_ = std::fread(data_, 1, buffer_.size(), file_);
+  if (end_ == 0 && std::ferror(file_)) {
+    Fail("cannot be read: " + std::generic_category().message(errno));
+  }
+  return end_ > 0;
 }
 
 size_t SpillFile::ReadSome(void* data, size_t size) {
   char* p = static_cast<char*>(data);
   size_t done = 0;
   while (done < size) {
-    if (pos_ == end_) {
-      if (!reading_) Fail("was read before it was written");
-      pos_ = 0;
-      end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-      if (end_ == 0) {
-        if (std::ferror(file_)) Fail("cannot be read: " + std::generic_category().message(errno));
-        break;
-      }
-    }
+    if (pos_ == end_ && !Refill()) break;
     const size_t n = std::min(size - done, end_ - pos_);
-    std::memcpy(p + done, buffer_.data() + pos_, n);
+    std::memcpy(p + done, data_ + pos_, n);
     pos_ += n;
     done += n;
   }
@@ -151,27 +206,10 @@ size_t SpillFile::ReadSome(void* data, size_t size) {
 }
 
 bool SpillFile::ReadSlow(void* data, size_t size) {
-  if (!reading_) Fail("was read before it was written");
-  char* p = static_cast<char*>(data);
-  bool any = false;
-  while (size > 0) {
-    if (pos_ == end_) {
-      pos_ = 0;
-      end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-      if (end_ == 0) {
-        if (std::ferror(file_)) Fail("cannot be read: " + std::generic_category().message(errno));
-        if (any) Fail("is shorter than it was written");
-        return false;
-      }
-    }
-    const size_t n = std::min(size, end_ - pos_);
-    std::memcpy(p, buffer_.data() + pos_, n);
-    pos_ += n;
-    p += n;
-    size -= n;
-    any = true;
-  }
-  return true;
+  const size_t done = ReadSome(data, size);
+  if (done == size) return true;
+  if (done > 0) Fail("is shorter than it was written");
+  return false;
 }
 
 }  // namespace kestrova

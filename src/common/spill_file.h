@@ -5,23 +5,25 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrova {
 
 // A temporary file for work too large to hold in memory: written once from front to
 // back, then read from the start as often as needed. It lies in the system's temporary
 // folder without a name where the system allows (gone with the program whatever happens)
-// and is removed when closed. Errors throw kestrova::Error naming what failed.
+// and is removed when closed. Up to keepInMemory bytes stay in memory and make no file;
+// beyond, they all go to the file. Errors throw kestrova::Error naming what failed.
 class SpillFile {
  public:
-  explicit SpillFile(size_t bufferBytes = 256 * 1024);
+  explicit SpillFile(size_t bufferBytes = 256 * 1024, size_t keepInMemory = 0);
   ~SpillFile();
   SpillFile(const SpillFile&) = delete;
   SpillFile& operator=(const SpillFile&) = delete;
 
   void Write(const void* data, size_t size) {
-    if (size <= buffer_.size() - end_) {
-      std::memcpy(buffer_.data() + end_, data, size);
+    if (size <= capacity_ - end_) {
+      std::memcpy(data_ + end_, data, size);
       end_ += size;
       return;
     }
@@ -40,7 +42,7 @@ class SpillFile {
   // The next size bytes; false at the end of the file (a cut record is an error).
   bool Read(void* data, size_t size) {
     if (size <= end_ - pos_) {
-      std::memcpy(data, buffer_.data() + pos_, size);
+      std::memcpy(data, data_ + pos_, size);
       pos_ += size;
       return true;
     }
@@ -55,17 +57,29 @@ class SpillFile {
     return value;
   }
 
+  // Throws the error a temporary file would meet, or makes none and returns.
+  static void CheckFolder();
+
  private:
   void WriteSlow(const void* data, size_t size);
   bool ReadSlow(void* data, size_t size);
+  bool Refill();
   void Flush();
   [[noreturn]] void Fail(const std::string& what) const;
 
-  std::FILE* file_ = nullptr;
+  std::FILE* file_ = nullptr;  // none while everything is in memory
+  size_t bufferBytes_ = 0;
+  size_t keepInMemory_ = 0;
+  // In memory the bytes are blocks of bufferBytes_: the full ones here, the one being
+  // written in buffer_ (and, once reading, here as well).
+  std::vector<std::string> blocks_;
+  size_t nextBlock_ = 0;  // reading from memory: the block after the one read
   std::string buffer_;
-  size_t pos_ = 0;  // reading: the next byte in the buffer
-  size_t end_ = 0;  // bytes in the buffer
-  uint64_t written_ = 0;
+  char* data_ = nullptr;  // the bytes being written or read
+  size_t capacity_ = 0;   // writing: room at data_
+  size_t pos_ = 0;        // reading: the next byte at data_
+  size_t end_ = 0;        // bytes at data_
+  uint64_t written_ = 0;  // bytes in the file, or in blocks_
   bool reading_ = false;
 };
 

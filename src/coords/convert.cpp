@@ -557,27 +557,34 @@ StreamedDrawingPlan PlanStreamedDrawing(const StreamedDrawingData& data, bool si
     t.BaseX = data.Bounds().CentreX;
     t.BaseY = data.Bounds().CentreY;
   }
-  // As for a table, with the temporary files read once more.
+  // As for a table. The transform keeps the order of coordinates, so when the corners of
+  // the bounds land at finite places every point does, and every line between points;
+  // only then are the points and lines not read once more to find the one that fails.
   const FiniteCheck check(t);
-  StreamedDrawingData::Points points(data);
-  std::vector<StreamedPoint> range(4096);
-  size_t done = 0;
-  while (const size_t n = points.Read(range.data(), range.size())) {
-    for (size_t k = 0; k < n; ++k) {
-      const StreamedPoint& p = range[k];
-      if (check.PointIsFinite(p.X, p.Y)) continue;
-      StreamedDrawingData::Names names(data);
-      std::string_view name;
-      for (size_t i = 0; i <= done + k; ++i)
-        names.Next(name);
-      check.PointError(p.Number, name, p.Row, p.X, p.Y);
+  const DataBounds& b = data.Bounds();
+  const bool inside = data.AllFinite() && check.PointIsFinite(b.MinX, b.MinY) &&
+                      check.PointIsFinite(b.MaxX, b.MaxY);
+  if (!inside) {
+    StreamedDrawingData::Points points(data);
+    std::vector<StreamedPoint> range(4096);
+    size_t done = 0;
+    while (const size_t n = points.Read(range.data(), range.size())) {
+      for (size_t k = 0; k < n; ++k) {
+        const StreamedPoint& p = range[k];
+        if (check.PointIsFinite(p.X, p.Y)) continue;
+        StreamedDrawingData::Names names(data);
+        std::string_view name;
+        for (size_t i = 0; i <= done + k; ++i)
+          names.Next(name);
+        check.PointError(p.Number, name, p.Row, p.X, p.Y);
+      }
+      done += n;
     }
-    done += n;
+    StreamedDrawingData::Lines lines(data);
+    SimaLine line;
+    while (lines.Next(line))
+      check.Line(line);
   }
-  StreamedDrawingData::Lines lines(data);
-  SimaLine line;
-  while (lines.Next(line))
-    check.Line(line);
   StreamedDrawingData::Labels labels(data);
   StreamedLabel label;
   while (labels.Next(label))

@@ -1,6 +1,7 @@
 #include "coords/streamed_drawing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "common/error.h"
@@ -24,6 +25,13 @@ namespace kestrova {
 namespace {
 
 constexpr size_t kMainBuffer = size_t{1} << 20;
+constexpr size_t kMegabyte = size_t{1} << 20;
+size_t Keep(size_t megabytes, const StreamTuning& tuning) {
+  return std::min(megabytes * kMegabyte, tuning.mostInMemory);
+}
+// A site of up to about a million points keeps its points, names, parcels, lines and
+// labels in memory (some 120 MB at most); larger ones write them to files. Points are
+// read back once per kind of entity, so they have the most room.
 constexpr size_t kPartBuffer = size_t{64} << 10;
 // Parts and buckets open at once, each a file: beyond this many they grow instead (at
 // the default sizes, past a hundred million points).
@@ -93,11 +101,13 @@ bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefo
 StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tuning)
     : tuning_(tuning),
       baseRow_(baseRow),
-      pointFile_(std::make_unique<SpillFile>(kMainBuffer)),
-      nameFile_(std::make_unique<SpillFile>(kMainBuffer)),
-      blockFile_(std::make_unique<SpillFile>(kMainBuffer)),
-      lineFile_(std::make_unique<SpillFile>(kMainBuffer)),
-      labelFile_(std::make_unique<SpillFile>(kMainBuffer)) {
+      pointFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(64, tuning))),
+      nameFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning))),
+      blockFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning))),
+      lineFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning))),
+      labelFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(8, tuning))) {
+  // A folder that takes no temporary file is better known before the first file is read.
+  SpillFile::CheckFolder();
   tuning_.pointsPerPartition = std::max<size_t>(tuning_.pointsPerPartition, 1);
   tuning_.refsPerBucket = std::max<size_t>(tuning_.refsPerBucket, 1);
   StartDataBounds(bounds_);
@@ -117,6 +127,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
     // Loading marks every row; a row left out would shift every row after it.
     if (p.Marked != 1) throw std::logic_error("an unmarked row was read");
     AddToDataBounds(bounds_, p.X, p.Y);
+    finite_ = finite_ && std::isfinite(p.X) && std::isfinite(p.Y);
     if (row == baseRow_) basePoint_.emplace(p.X, p.Y);
     const StreamedPoint point{p.X, p.Y, p.Z, ParseInt(p.Mark).value_or(0), p.Number, row};
     out.Put(point);
@@ -160,7 +171,8 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   if (perBucket_ > UINT32_MAX) throw Error("too many parcel records to draw");
   std::vector<std::unique_ptr<SpillFile>> found;
   for (size_t b = 0; b < buckets; ++b)
-    found.push_back(std::make_unique<SpillFile>(buckets == 1 ? kMainBuffer : kPartBuffer));
+    found.push_back(buckets == 1 ? std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning_))
+                                 : std::make_unique<SpillFile>(kPartBuffer));
   Resolve(found, repeated);
   ReportProgress(progress, 0.5);
   if (records_ > 0) Draw(found);

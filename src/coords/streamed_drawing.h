@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@ namespace kestrova {
 struct StreamTuning {
   size_t pointsPerPartition = size_t{1} << 20;  // point numbers looked up at a time
   size_t refsPerBucket = size_t{1} << 20;       // parcel records put back in order at a time
+  size_t mostInMemory = SIZE_MAX;               // bytes a gathered file keeps in memory, at most
 };
 
 // A point as the drawing needs it besides its name; MarkValue is its mark read as an
@@ -62,6 +64,8 @@ class StreamedDrawingData final : public LoadSink {
   int32_t PointCount() const { return points_; }
   const DataBounds& Bounds() const { return bounds_; }
   const std::optional<std::pair<double, double>>& BasePoint() const { return basePoint_; }
+  // Every point's X and Y are finite numbers (then all lie within the bounds).
+  bool AllFinite() const { return finite_; }
   size_t LineCount() const { return lines_; }
   size_t LabelCount() const { return labels_; }
 
@@ -112,6 +116,7 @@ class StreamedDrawingData final : public LoadSink {
   int32_t baseRow_ = 0;
   std::optional<std::pair<double, double>> basePoint_;
   int32_t points_ = 0;
+  bool finite_ = true;
   uint64_t records_ = 0;
   uint64_t perBucket_ = 1;  // records put back in order at a time
   size_t lines_ = 0;
