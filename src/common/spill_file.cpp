@@ -84,7 +84,10 @@ std::FILE* OpenTemporaryFile() {
 
 SpillFile::SpillFile(size_t bufferBytes, size_t keepInMemory)
     : bufferBytes_(std::max<size_t>(bufferBytes, 64)), keepInMemory_(keepInMemory) {
-  buffer_.resize(bufferBytes_);  // before any file: nothing to leak
+  // Before any file, so that a failure leaks nothing; a few blocks at least fit in what
+  // may be kept.
+  buffer_.resize(keepInMemory_ > 0 ? std::clamp<size_t>(keepInMemory_ / 4, 64, bufferBytes_)
+                                   : bufferBytes_);
   data_ = buffer_.data();
   capacity_ = buffer_.size();
   if (keepInMemory_ == 0) {
@@ -119,25 +122,25 @@ void SpillFile::WriteSlow(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     if (end_ == capacity_) {
-      if (!file_ && written_ + end_ + bufferBytes_ <= keepInMemory_) {
+      if (!file_ && written_ + end_ + buffer_.size() <= keepInMemory_) {
         // Another block in memory.
         written_ += end_;
+        const size_t blockBytes = buffer_.size();
         blocks_.push_back(std::move(buffer_));
-        buffer_ = std::string(bufferBytes_, '\0');
+        buffer_ = std::string(blockBytes, '\0');
       } else {
         if (!file_) {  // too much to keep: everything goes to a file from here on
           file_ = OpenTemporaryFile();
           std::setvbuf(file_, nullptr, _IONBF, 0);
-          const uint64_t kept = written_;
-          written_ = 0;
           for (const std::string& block : blocks_) {
             if (std::fwrite(block.data(), 1, block.size(), file_) != block.size()) {
               Fail("cannot be written: " + std::generic_category().message(errno));
             }
-            written_ += block.size();
           }
-          if (written_ != kept) Fail("lost bytes on their way to the disk");
           std::vector<std::string>().swap(blocks_);
+          Flush();
+          buffer_.resize(bufferBytes_);
+          capacity_ = buffer_.size();
         }
         Flush();
       }

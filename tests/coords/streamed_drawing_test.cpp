@@ -201,7 +201,7 @@ class StreamedDrawing : public ::testing::Test {
     // The default sizes; tiny parts and buckets, everything moving to files after a few
     // records; the smallest parts and buckets, every file on disk from the start.
     for (const StreamTuning tuning :
-         {StreamTuning{}, StreamTuning{3, 2, 100}, StreamTuning{1, 1, 0}}) {
+         {StreamTuning{}, StreamTuning{3, 2, 400}, StreamTuning{1, 1, 0}}) {
       const Outcome streamed = Streamed(files, settings, baseRow, version, tuning, load);
       ASSERT_EQ(streamed.bytes.size(), table.bytes.size())
           << "parts of " << tuning.pointsPerPartition << ", buckets of " << tuning.refsPerBucket
@@ -451,8 +451,8 @@ TEST_F(StreamedDrawing, NoDescriptorOutlivesADrawingOrARefusal) {
 #endif
 
 TEST(SpillFile, GivesBackEveryByteAcrossItsBufferAsOftenAsRead) {
-  // On disk from the start, moving there after 100 bytes, and all in memory.
-  for (const size_t keep : {size_t{0}, size_t{100}, SIZE_MAX}) {
+  // On disk from the start, moving there after three blocks of 64 bytes, and all in memory.
+  for (const size_t keep : {size_t{0}, size_t{256}, SIZE_MAX}) {
     SCOPED_TRACE("keeping " + std::to_string(keep) + " bytes in memory");
     SpillFile file(64, keep);
     std::string written;
