@@ -25,14 +25,16 @@ namespace kestrova {
 namespace {
 
 constexpr size_t kMainBuffer = size_t{1} << 20;
+constexpr size_t kPartBuffer = size_t{64} << 10;
 constexpr size_t kMegabyte = size_t{1} << 20;
-size_t Keep(size_t megabytes, const StreamTuning& tuning) {
-  return std::min(megabytes * kMegabyte, tuning.mostInMemory);
-}
+
 // A site of up to about a million points keeps its points, names, parcels, lines and
 // labels in memory (some 120 MB at most); larger ones write them to files. Points are
 // read back once per kind of entity, so they have the most room.
-constexpr size_t kPartBuffer = size_t{64} << 10;
+size_t Keep(size_t megabytes, const StreamTuning& tuning) {
+  return std::min(megabytes * kMegabyte, tuning.mostInMemory);
+}
+
 // Parts and buckets open at once, each a file: beyond this many they grow instead (at
 // the default sizes, past a hundred million points).
 constexpr size_t kMostFiles = 100;
