@@ -106,8 +106,8 @@ std::string Number(double v) {
 }
 
 // The desktop program's "no data" message, with the files that gave no point.
-void RequirePoints(const CoordinateData& data, const std::vector<std::string>& files) {
-  if (data.Table.PointCount > 0) return;
+void RequirePoints(int32_t pointCount, const std::vector<std::string>& files) {
+  if (pointCount > 0) return;
   std::string names;
   for (const std::string& file : files)
     names += (names.empty() ? "" : ", ") + InputName(file);
@@ -248,7 +248,7 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
   Workspace ws;
   ReadSettings(o, ws);
   ws.Coords = LoadFiles(o.files, o.crs);
-  RequirePoints(ws.Coords, o.files);
+  RequirePoints(ws.Coords.Table.PointCount, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
   return ws;
 }
@@ -321,7 +321,7 @@ int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::
   ReadSettings(o, ws);
   bool simaLoaded = false;
   StreamFiles(o.files, data, simaLoaded, err);
-  if (data.PointCount() == 0) RequirePoints(ws.Coords, o.files);
+  RequirePoints(data.PointCount(), o.files);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
