@@ -26,6 +26,10 @@ std::string CoordinateCell(double v) {
   return s;
 }
 
+std::string NumberTextCell(int32_t number) {
+  return std::to_string(number) + "  ";
+}
+
 std::string NumberCell(int32_t row, bool marked) {
   std::string s = marked ? "*" : "";
   AppendInt(s, row);
@@ -72,7 +76,7 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
     const SurveyPoint& p = table.Points[r];
     CellGrid::Row& row = grid.Rows[r];
     row[0] = NumberCell(r, p.Marked == 1);
-    row[1] = std::to_string(p.Number) + "  ";
+    row[1] = NumberTextCell(p.Number);
     row[2] = p.Name;
     row[3] = CoordinateCell(p.X);
     row[4] = CoordinateCell(p.Y);
@@ -83,24 +87,49 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
 }
 
-void SyncGridToPoints(const CellGrid& grid, PointTable& table) {
+int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
+  const int32_t before = table.PointCount;
   for (int r = 1; r < grid.RowCount(); ++r) {
-    const CellGrid::Row& row = grid.Rows[r];
+    CellGrid::Row& row = grid.Rows[r];
     auto cell = [&row](int c) { return CutToBytes(row[c], 255); };
     if (cell(3).empty()) break;  // an empty X cell ends the read-back
-    if (r > table.PointCount) AppendPoint(table);
+    const bool added = r > table.PointCount;
+    if (added) AppendPoint(table);
     SurveyPoint& p = table.Points[r];
-    p.Number = cell(1).empty() ? r : ParseInt(cell(1)).value_or(0);
-    const std::string_view name = TrimBlanks(cell(2));
-    p.Name = cell(2).empty() ? std::to_string(r) : std::string(name);
-    p.X = ParseFloat(cell(3)).value_or(0.0);
-    p.Y = ParseFloat(cell(4)).value_or(0.0);
-    p.Z = ParseFloat(cell(5)).value_or(0.0);
-    p.Mark = std::string(CutToBytes(TrimLeftBlanks(cell(6)), kMarkLimit));
-    p.Remarks = std::string(CutToBytes(TrimLeftBlanks(cell(7)), kRemarksLimit));
-    p.Marked = 1;
+    // A cell the user left alone gives back the point's own value, not the rounded or
+    // trimmed text the grid shows for it.
+    const auto edited = [&](int c, std::string_view shown) { return added || row[c] != shown; };
+    if (edited(1, NumberTextCell(p.Number))) {
+      p.Number = cell(1).empty() ? r : ParseInt(cell(1)).value_or(0);
+    }
+    if (edited(2, p.Name)) {
+      const std::string_view name = TrimBlanks(cell(2));
+      p.Name = cell(2).empty() ? std::to_string(r) : std::string(name);
+    }
+    if (edited(3, CoordinateCell(p.X))) p.X = ParseFloat(cell(3)).value_or(0.0);
+    if (edited(4, CoordinateCell(p.Y))) p.Y = ParseFloat(cell(4)).value_or(0.0);
+    if (edited(5, CoordinateCell(p.Z))) p.Z = ParseFloat(cell(5)).value_or(0.0);
+    if (edited(6, p.Mark)) p.Mark = std::string(CutToBytes(TrimLeftBlanks(cell(6)), kMarkLimit));
+    if (edited(7, p.Remarks)) {
+      p.Remarks = std::string(CutToBytes(TrimLeftBlanks(cell(7)), kRemarksLimit));
+    }
+    // Marks are the user's, set in the number column; only a new point starts marked.
+    if (added) {
+      p.Marked = 1;
+      row[0] = NumberCell(r, true);
+    }
   }
   InvalidatePointIndex(table);
+  return table.PointCount - before;
+}
+
+bool GridHoldsText(const CellGrid& grid) {
+  for (int r = 1; r < grid.RowCount(); ++r) {
+    for (int c = 1; c < CellGrid::kColumns; ++c) {
+      if (!grid.Rows[r][c].empty()) return true;
+    }
+  }
+  return false;
 }
 
 bool GridMousePress(CellGrid& grid, PointTable& table, int column, int row) {

@@ -40,9 +40,15 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid);
 // typing a further point). Does nothing with an empty table.
 void FillGridFromPoints(const PointTable& table, CellGrid& grid);
 
-// Reads the grid back into the table, row by row until a row with an empty X cell, and
-// marks every point read.
-void SyncGridToPoints(const CellGrid& grid, PointTable& table);
+// Reads the grid back into the table, row by row until a row with an empty X cell. A cell
+// that still holds what FillGridFromPoints wrote for its point keeps the point's value
+// (the grid shows only three decimals); edited cells are parsed. Points keep their marks;
+// rows read in as new points are marked, and their number cells show it. Returns how
+// many points were added.
+int32_t SyncGridToPoints(CellGrid& grid, PointTable& table);
+
+// True when a data cell (columns 1..7) holds text: there is something typed to lose.
+bool GridHoldsText(const CellGrid& grid);
 
 // Marking by the number column. Column and row are those of the cell under the
 // pointer, -1 when it is outside the cells; only the left button marks. Press returns

@@ -37,6 +37,13 @@ TEST_F(GridFixture, FillWritesTheColumns) {
 }
 
 TEST_F(GridFixture, ReadBackRules) {
+  // What the user did not touch comes back as the point had it, not as the grid shows it.
+  table.Points[3].Name = "  P3";
+  table.Points[3].Z = 9.9995;
+  FillGridFromPoints(table, grid);
+  GridMousePress(grid, table, 0, 3);  // unmarked in the number column
+  GridMouseRelease(grid, table);
+  grid.Rows[3][4] = "7.25";               // typed over: parsed
   grid.Rows[2][1] = "abc";                // letters: number 0
   grid.Rows[4][1] = "";                   // empty number: the row index
   grid.Rows[4][2] = "";                   // empty name: the row index
@@ -46,9 +53,15 @@ TEST_F(GridFixture, ReadBackRules) {
   grid.Rows[7][3] = "";     // ends the read-back
   table.Points[8].Marked = 0;
   SyncGridToPoints(grid, table);
-  EXPECT_EQ(table.Points[1].Number, 101);  // two trailing blanks of the cell ignored
+  EXPECT_EQ(table.Points[1].Number, 101);
   EXPECT_EQ(table.Points[1].X, 1.5);
-  EXPECT_EQ(table.Points[1].Y, 1234.568);  // the grid shows, and gives back, three decimals
+  EXPECT_EQ(table.Points[1].Y, 1234.5678);  // shown as 1234.568
+  EXPECT_EQ(table.Points[1].Z, -0.0005);
+  EXPECT_EQ(table.Points[3].Name, "  P3");
+  EXPECT_EQ(table.Points[3].Z, 9.9995);
+  EXPECT_EQ(table.Points[3].Y, 7.25);
+  EXPECT_EQ(table.Points[3].Marked, 0);
+  EXPECT_EQ(grid.Rows[3][0], "3 ");
   EXPECT_EQ(table.Points[2].Number, 0);
   EXPECT_EQ(table.Points[4].Number, 4);
   EXPECT_EQ(table.Points[4].Name, "4");
@@ -63,13 +76,20 @@ TEST_F(GridFixture, ReadBackRules) {
 }
 
 TEST_F(GridFixture, TypedRowBecomesAPoint) {
+  CellGrid cleared;
+  PointTable none;
+  SimaData noParcels;
+  ClearPointTable(none, noParcels, cleared);
+  EXPECT_FALSE(GridHoldsText(cleared));
   grid.Rows[11][3] = "5";
-  SyncGridToPoints(grid, table);
+  EXPECT_TRUE(GridHoldsText(grid));
+  EXPECT_EQ(SyncGridToPoints(grid, table), 1);
   ASSERT_EQ(table.PointCount, 11);
   EXPECT_EQ(table.Points[11].Number, 11);
   EXPECT_EQ(table.Points[11].Name, "11");
   EXPECT_EQ(table.Points[11].Y, 0.0);
   EXPECT_EQ(table.Points[11].Marked, 1);
+  EXPECT_EQ(grid.Rows[11][0], "*11 ");
 }
 
 TEST_F(GridFixture, MarkingDragTogglesEachCellOnce) {
