@@ -206,19 +206,30 @@ DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
   plan.Data = &data;
   LayOut(plan, s, textKinds, data.Sima.SimaLoaded);
   DrawingTransform& t = plan.Transform;
+  plan.MarkedRows.reserve(static_cast<size_t>(table.PointCount));
+  DataBounds marked;
+  StartDataBounds(marked);
+  for (int32_t r = 1; r <= table.PointCount; ++r) {
+    const SurveyPoint& p = table.Points[r];
+    if (p.Marked != 1) continue;
+    plan.MarkedRows.push_back(r);
+    AddToDataBounds(marked, p.X, p.Y);
+  }
   if (s.WrtBAse.OutBaseFlg && baseRow >= 1 && baseRow <= table.PointCount) {
     t.BaseX = table.Points[baseRow].X;
     t.BaseY = table.Points[baseRow].Y;
+  } else if (!plan.MarkedRows.empty()) {
+    // The drawing is centred on the points it holds: leaving points out by their marks
+    // gives the drawing of those points alone. Also the base when the grid cursor stands
+    // below the last point.
+    FinishDataBounds(marked);
+    t.BaseX = marked.CentreX;
+    t.BaseY = marked.CentreY;
   } else {
-    // Also the base when the grid cursor stands below the last point.
     t.BaseX = bounds.CentreX;
     t.BaseY = bounds.CentreY;
   }
   CheckFinite(data, s, t, textKinds);
-  plan.MarkedRows.reserve(static_cast<size_t>(table.PointCount));
-  for (int32_t r = 1; r <= table.PointCount; ++r) {
-    if (table.Points[r].Marked == 1) plan.MarkedRows.push_back(r);
-  }
   return plan;
 }
 

@@ -83,9 +83,10 @@ bool WriteStreamedEntities(const StreamedDrawingPlan& plan, OutStream& stream, u
                            ProgressMonitor* progress = nullptr);
 
 // Rebuilds doc from the marked points, their circles and labels, and the SIMA segments
-// and labels. baseRow is the grid cursor's row, the base point with WrtBAse.OutBaseFlg
-// (the centre of the data when that row holds no point). textKinds are the sizes of
-// text kinds 1..10. A scale of 0 is refused with kestrova::Error, nothing changed.
+// and labels. baseRow is the grid cursor's row, the base point with WrtBAse.OutBaseFlg;
+// otherwise the base is the centre of the marked points (of bounds when none is marked).
+// textKinds are the sizes of text kinds 1..10. A scale of 0 is refused with kestrova::Error,
+// nothing changed.
 void ConvertPointsToDrawing(const CoordinateData& data, const DataBounds& bounds,
                             const OutputSettings& settings,
                             const std::array<JwwTextKind, 10>& textKinds, int baseRow,

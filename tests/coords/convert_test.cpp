@@ -71,6 +71,13 @@ TEST_F(ConvertFixture, AxesBaseUnitAndScale) {
   EXPECT_EQ(doc.TenList[1].X, 25.0);
   EXPECT_EQ(doc.TenList[1].Y, 5.0);
   EXPECT_EQ(bounds.CentreX, 105.0);
+  // A point left out by its mark does not move the centre: the drawing is the one the
+  // marked points alone give.
+  AddPoint(3, "U", 1000, -1000, 0, "").Marked = 0;
+  ComputeDataBounds(data.Table, bounds);
+  Convert(4);
+  EXPECT_EQ(doc.TenList[1].X, 25.0);
+  EXPECT_EQ(doc.TenList[1].Y, 5.0);
 }
 
 TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
@@ -90,7 +97,8 @@ TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
   }
   EXPECT_EQ(doc.EntityOrder.size(), before);
   settings.WrtBAse.Scale = 500;
-  // A point far out (a hand-edited value): u = (1.7e308 - 0) * 1000 / 500 overflows.
+  settings.WrtBAse.OutBaseFlg = true;  // point 1 is the base
+  // A point far out (a hand-edited value): u = (1.7e308 - 200) * 1000 / 500 overflows.
   SurveyPoint& far = AddPoint(7, Utf8ToCp932("遠").text, 0, 1.7e308, 0, "");
   EXPECT_EQ(message(),
             "point 7 \"遠\" (row 3, X 0, Y 1.7E308) cannot be drawn at 1:500: it lies too far "
