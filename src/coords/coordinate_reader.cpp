@@ -655,9 +655,9 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     return true;
   }
   if (!appendOnLoad) {
+    // Site name and titles are the new file's, or none: a SIMA save must not put the
+    // previous site's on these points.
     CoordinateData fresh;
-    fresh.Sima.SiteName = data.Sima.SiteName;
-    fresh.Sima.SimaTitles = data.Sima.SimaTitles;
     Reader reader(name, totalLines, firstLine, fresh, false, rep, progress, tuning);
     feed(reader);
     reader.Finish();

@@ -190,12 +190,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   }
 
   // Everything was read: only now does the table change.
-  if (!appendOnLoad) {
-    CoordinateData fresh;
-    fresh.Sima.SiteName = data.Sima.SiteName;
-    fresh.Sima.SimaTitles = data.Sima.SimaTitles;
-    data = std::move(fresh);
-  }
+  if (!appendOnLoad) data = CoordinateData{};  // nothing of the previous site stays
   data.Sima.SimaLoaded = false;
   const int32_t before = data.Table.PointCount;
   for (SurveyPoint& p : points)

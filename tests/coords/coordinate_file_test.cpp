@@ -279,11 +279,12 @@ TEST(LoadCoordinateFile, AllOrNothing) {
   // A one-line file loads nothing, not even its point.
   EXPECT_FALSE(LoadCoordinateText("1,P,1,2,3\r\n", "one.zhy", d, false));
   EXPECT_EQ(d.Table.PointCount, 2);
-  // A replacing load takes the old parcels away with the old points.
+  // A replacing load takes the old parcels and the old site's name away with the old
+  // points.
   d = Load("1,P,1,2,3\r\n2,Q,4,5,6\r\n", nullptr, false, std::move(d));
   EXPECT_TRUE(d.Sima.SimaLines.empty());
   EXPECT_TRUE(d.Sima.SimaTexts.empty());
-  EXPECT_EQ(d.Sima.SiteName, "Keep");
+  EXPECT_EQ(d.Sima.SiteName, "");
   EXPECT_THROW(LoadCoordinateFile("/nonexistent/site.sim", d, false), Error);
 }
 
