@@ -99,7 +99,7 @@ PixelPoint RoundPixels(ScreenPoint p) {
 }
 
 bool FitView(PlotViewState& view, const DataBounds& bounds, int32_t pointCount, double boxWidth,
-             double boxHeight) {
+             double boxHeight, RefitKind kind) {
   if (pointCount < 1) return false;
   PlotViewState next = view;
   const bool math = view.MathAxes;
@@ -110,7 +110,8 @@ bool FitView(PlotViewState& view, const DataBounds& bounds, int32_t pointCount, 
   next.BoxWidth = AtLeastOnePixel(boxWidth);
   next.BoxHeight = AtLeastOnePixel(boxHeight);
   next.ViewScale = FitScale(next.BoxWidth, next.BoxHeight, next.ViewExtent);
-  next.PanStep = next.ViewExtent.h / 10 / next.ViewScale * 1.5;
+  next.PanStep = next.ViewExtent.h / 10 / next.ViewScale;
+  if (kind == RefitKind::kRightUp) next.PanStep *= 1.5;
   next.WindowLeft = next.ViewMin.h - (next.BoxWidth / next.ViewScale - next.ViewExtent.h) / 2;
   next.WindowBottom = next.ViewMin.v - (next.BoxHeight / next.ViewScale - next.ViewExtent.v) / 2;
   next.WindowRight = next.BoxWidth / next.ViewScale + next.WindowLeft;
@@ -202,6 +203,7 @@ bool PlotWheel(PlotViewState& view, int32_t pointCount, bool overPlot, PixelPoin
 }
 
 void PlotMousePress(PlotGesture& gesture, MouseButtons down, PixelPoint at) {
+  if (!down.right) gesture.RightInBand = false;
   if ((down.left && down.right) || down.middle) {
     gesture.DragActive = true;
     gesture.BandVisible = false;
@@ -219,6 +221,7 @@ PlotMoveResult PlotMouseMove(const PlotViewState& view, PlotGesture& gesture, in
     const bool wasVisible = gesture.BandVisible;
     if (down.left && down.right) {
       gesture.BandVisible = true;
+      gesture.RightInBand = true;
       r.bandChanged = !wasVisible || !(gesture.DragCorner == at);
       gesture.DragCorner = at;
     } else {
@@ -303,7 +306,11 @@ PlotReleaseResult PlotMouseRelease(PlotViewState& view, PlotGesture& gesture,
                                    double boxWidth, double boxHeight) {
   PlotReleaseResult r;
   if (table.PointCount < 1) return r;
-  if (rightReleased) {
+  // A right click switches the grid off and on; the right button of a band zoom only
+  // helped draw the band, and its release leaves the grid as it was.
+  if (rightReleased && gesture.RightInBand) {
+    gesture.RightInBand = false;
+  } else if (rightReleased) {
     gridEditable = !gridEditable;
     r.gridToggled = true;
   }

@@ -69,18 +69,19 @@ inline constexpr double kPixelLimit = 1'000'000.0;
 int RoundPixel(double value);
 PixelPoint RoundPixels(ScreenPoint p);
 
-// Fits the view to the bounds in a box of the given size. The margin is 5 world units
-// added to each extent, so a single point or points on one line fit as well; a box
-// narrower than a pixel counts as one pixel. Returns false and leaves the view as it
-// was when the table is empty or the bounds give no usable scale.
-bool FitView(PlotViewState& view, const DataBounds& bounds, int32_t pointCount, double boxWidth,
-             double boxHeight);
-
-// The fit again from the corners stored by the last fit, with the box's current size.
 enum class RefitKind {
   kHomeKey,  // pan step one tenth of the extent
   kRightUp,  // pan step as after a fit (one and a half times that)
 };
+
+// Fits the view to the bounds in a box of the given size. The margin is 5 world units
+// added to each extent, so a single point or points on one line fit as well; a box
+// narrower than a pixel counts as one pixel. Returns false and leaves the view as it
+// was when the table is empty or the bounds give no usable scale. kind: the pan step.
+bool FitView(PlotViewState& view, const DataBounds& bounds, int32_t pointCount, double boxWidth,
+             double boxHeight, RefitKind kind = RefitKind::kRightUp);
+
+// The fit again from the corners stored by the last fit, with the box's current size.
 bool RefitView(PlotViewState& view, double boxWidth, double boxHeight, RefitKind kind);
 
 // Zooms about a view-axes point by factor, keeping that point's pixel position. A factor
@@ -112,6 +113,7 @@ struct MouseButtons {
 struct PlotGesture {
   bool DragActive = false;
   bool BandVisible = false;  // the band from DragStart to DragCorner is on screen
+  bool RightInBand = false;  // the right button helped draw a band: its release is no click
   PixelPoint DragStart;
   PixelPoint DragCorner;
 };
