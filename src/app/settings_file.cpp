@@ -132,8 +132,14 @@ void WriteSettings(const OutputSettings& s, IniFile& ini) {
 OutputSettings ReadSettingsFile(const std::filesystem::path& path,
                                 const std::string& programFolder) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return ReadSettings(IniFile{}, programFolder);
-  return ReadSettings(IniFile::Parse(ReadFileBytes(path)), programFolder);
+  std::filesystem::path file = path;
+  // Earlier versions named the file after the program, in lower case on Linux: its
+  // settings are read until the first close writes Kestrova.INI.
+  if (!std::filesystem::exists(file, ec) && path.filename() == kSettingsFileName) {
+    file = path.parent_path() / kOldSettingsFileName;
+  }
+  if (!std::filesystem::exists(file, ec)) return ReadSettings(IniFile{}, programFolder);
+  return ReadSettings(IniFile::Parse(ReadFileBytes(file)), programFolder);
 }
 
 void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path) {
@@ -147,9 +153,9 @@ void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::pa
 
 #ifndef _WIN32  // Windows: settings_file_win.cpp
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile) {
-  std::filesystem::path beside = programFile;
-  beside.replace_extension(".INI");
-  const std::filesystem::path folder = beside.has_parent_path() ? beside.parent_path() : ".";
+  const std::filesystem::path folder =
+      programFile.has_parent_path() ? programFile.parent_path() : ".";
+  const std::filesystem::path beside = folder / kSettingsFileName;
   if (::access(folder.c_str(), W_OK) == 0) return beside;
   std::filesystem::path config;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
@@ -159,7 +165,7 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile)
   } else {
     return beside;
   }
-  return config / "Kestrova" / "Kestrova.INI";
+  return config / "Kestrova" / kSettingsFileName;
 }
 #endif
 

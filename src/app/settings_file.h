@@ -18,7 +18,13 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
 // "Zcoord", "Coordinate" and "Folder".
 void WriteSettings(const OutputSettings& settings, IniFile& ini);
 
-// Reads the file (a missing file reads as empty: all defaults).
+// The settings file's name wherever it lives, and the name earlier versions gave it
+// beside the program on Linux.
+inline constexpr char kSettingsFileName[] = "Kestrova.INI";
+inline constexpr char kOldSettingsFileName[] = "kestrova.INI";
+
+// Reads the file (a missing file reads as empty: all defaults). A missing Kestrova.INI
+// is looked for under its old name in the same folder.
 OutputSettings ReadSettingsFile(const std::filesystem::path& path,
                                 const std::string& programFolder);
 
@@ -26,9 +32,9 @@ OutputSettings ReadSettingsFile(const std::filesystem::path& path,
 // creates its folder when needed.
 void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path);
 
-// Where the settings live: beside the program (its name with ".INI") when that folder
-// is writable, as Windows users keep it; otherwise the user's configuration folder
-// ($XDG_CONFIG_HOME, else ~/.config; on Windows %APPDATA%), then Kestrova/Kestrova.INI.
+// Where the settings live: Kestrova.INI beside the program when that folder is writable,
+// as Windows users keep it; otherwise the user's configuration folder ($XDG_CONFIG_HOME,
+// else ~/.config; on Windows %APPDATA%), then Kestrova/Kestrova.INI.
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile);
 
 }  // namespace kestrova

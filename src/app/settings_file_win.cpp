@@ -43,13 +43,13 @@ std::filesystem::path RoamingAppData() {
 }  // namespace
 
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile) {
-  std::filesystem::path beside = programFile;
-  beside.replace_extension(L".INI");
-  const std::filesystem::path folder = beside.has_parent_path() ? beside.parent_path() : L".";
+  const std::filesystem::path folder =
+      programFile.has_parent_path() ? programFile.parent_path() : L".";
+  const std::filesystem::path beside = folder / kSettingsFileName;
   if (FolderTakesFiles(folder)) return beside;
   const std::filesystem::path appData = RoamingAppData();
   if (appData.empty()) return beside;
-  return appData / L"Kestrova" / L"Kestrova.INI";
+  return appData / L"Kestrova" / kSettingsFileName;
 }
 
 }  // namespace kestrova

@@ -106,7 +106,8 @@ TEST(Settings, FileLocation) {
   const fs::path dir = fs::temp_directory_path() / "kestrova-settings-test";
   fs::remove_all(dir);
   fs::create_directories(dir / "bin");
-  EXPECT_EQ(SettingsFilePath(dir / "bin" / "kestrova"), dir / "bin" / "kestrova.INI");
+  // One name whatever the program file is called.
+  EXPECT_EQ(SettingsFilePath(dir / "bin" / "kestrova"), dir / "bin" / "Kestrova.INI");
 #ifdef _WIN32
   // A folder that takes no files sends the settings to the roaming profile.
   const wchar_t* appData = _wgetenv(L"APPDATA");
@@ -126,6 +127,13 @@ TEST(Settings, FileLocation) {
   WriteSettingsFile(s, file);
   EXPECT_EQ(ReadSettingsFile(file, "").WrtBAse.Scale, 250.0);
   EXPECT_EQ(ReadSettingsFile(dir / "none.INI", "").WrtBAse.Scale, 500.0);
+  // The name earlier versions wrote beside the program is read while Kestrova.INI is not
+  // there yet, and only then.
+  WriteSettingsFile(s, dir / "bin" / "kestrova.INI");
+  EXPECT_EQ(ReadSettingsFile(dir / "bin" / "Kestrova.INI", "").WrtBAse.Scale, 250.0);
+  EXPECT_EQ(ReadSettingsFile(dir / "bin" / "other.INI", "").WrtBAse.Scale, 500.0);
+  WriteSettingsFile(OutputSettings{}, dir / "bin" / "Kestrova.INI");
+  EXPECT_EQ(ReadSettingsFile(dir / "bin" / "Kestrova.INI", "").WrtBAse.Scale, 500.0);
   fs::remove_all(dir);
 }
 
