@@ -91,10 +91,24 @@ void UpdateMathAxes(Workspace& ws) {
   ws.View.MathAxes = !(ws.Coords.Sima.SimaLoaded || ws.Settings.Coordinate.Flg);
 }
 
-// The grid's edits become the points before anything is written from them.
+// The grid's edits become the points before anything is written from them or a load
+// decides between appending and replacing. Points typed into the grid are counted,
+// bounded and plotted from then on; the view is fitted when it has never been or new
+// points came, so that they are on screen.
 void BringPointsUpToDate(CommandContext& ctx) {
+  Workspace& ws = ctx.ws;
   ctx.view.CommitGridEdit();
-  SyncGridToPoints(ctx.ws.Grid, ctx.ws.Coords.Table);
+  const int32_t added = SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  if (added > 0) ctx.view.GridChanged();
+  ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
+  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+  if (ws.Coords.Table.PointCount < 1) return;
+  if (added > 0 || !ViewUsable(ws.View)) {
+    UpdateMathAxes(ws);
+    ctx.view.FitPlot();
+  } else {
+    ctx.view.RepaintPlot();
+  }
 }
 
 // The file a save writes: the stem of the chosen name with the format's extension, in
@@ -320,7 +334,9 @@ void ShutDown(CommandContext& ctx) {
 void NewTableCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
-    if (ws.Coords.Table.PointCount == 0) return;
+    ctx.view.CommitGridEdit();
+    // Rows typed into an empty table are points not yet read back, and worth a question.
+    if (ws.Coords.Table.PointCount == 0 && !GridHoldsText(ws.Grid)) return;
     if (ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel, kNewQuestion) != Answer::kOk) {
       return;
     }
@@ -333,6 +349,9 @@ void NewTableCommand(CommandContext& ctx) {
 
 void LoadCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
+    // An appending load refills the grid from the points, and typed points decide
+    // whether there is anything to replace.
+    BringPointsUpToDate(ctx);
     if (!AskAppendOrReplace(ctx)) return;
     std::string filter = kLoadFilter;
     if (!ctx.moreLoadFilters.empty()) filter += "|" + ctx.moreLoadFilters;
@@ -345,6 +364,7 @@ void LoadCommand(CommandContext& ctx) {
 void LoadFilesCommand(CommandContext& ctx, const std::vector<std::filesystem::path>& files) {
   Guarded(ctx, [&] {
     if (files.empty()) return;
+    BringPointsUpToDate(ctx);
     if (!AskAppendOrReplace(ctx)) return;
     LoadPaths(ctx, files);
   });
@@ -424,12 +444,28 @@ void TransferCommand(CommandContext& ctx) {
 void OptionsCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
-    ctx.prompts.EditOptions(ws.Options);
+    const OutputSettings settingsBefore = ws.Settings;
+    const OptionsForm formBefore = ws.Options;
+    if (!ctx.prompts.EditOptions(ws.Options)) {
+      // Not OK: what the check boxes' reactions changed while the dialog was open goes
+      // back too, and the next opening shows the settings in force.
+      ws.Settings = settingsBefore;
+      ws.Options = formBefore;
+      return;
+    }
     const std::vector<std::string> refused =
         ApplyOptionsForm(ws.Options, ws.Settings, ws.JwwVersion);
     ShowStoredOptions(ws.Options, ws.Settings, ws.JwwVersion);
+    const bool mathAxes = ws.View.MathAxes;
     UpdateMathAxes(ws);
-    if (ws.Coords.Table.PointCount > 0) ctx.view.RepaintPlot();
+    // The view's window and corners are in the old axes: only a new fit frames the data.
+    if (ws.Coords.Table.PointCount > 0) {
+      if (ws.View.MathAxes != mathAxes) {
+        ctx.view.FitPlot();
+      } else {
+        ctx.view.RepaintPlot();
+      }
+    }
     if (!refused.empty()) {
       std::string text;
       for (const std::string& line : refused)
@@ -478,7 +514,8 @@ void QuitCommand(CommandContext& ctx) {
 
 void SiteNameCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
-    const auto typed = ctx.prompts.InputText(kSiteNameCaption, kSiteNamePrompt);
+    const auto typed = ctx.prompts.InputText(kSiteNameCaption, kSiteNamePrompt,
+                                             Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
     if (!typed) return;
     Cp932Text name = Utf8ToCp932(*typed);
     ctx.ws.Coords.Sima.SiteName = std::move(name.text);
@@ -489,6 +526,17 @@ void SiteNameCommand(CommandContext& ctx) {
                " 文字は Shift_JIS で表せないため「?」に置き換えました。");
     }
   });
+}
+
+bool HomeKeyCommand(CommandContext& ctx) {
+  bool handled = false;
+  Guarded(ctx, [&] {
+    BringPointsUpToDate(ctx);
+    if (ctx.ws.Coords.Table.PointCount < 1) return;
+    ctx.view.HomePlot();
+    handled = true;
+  });
+  return handled;
 }
 
 void GridCellEdited(CommandContext& ctx, int row, int column, const std::string& utf8) {

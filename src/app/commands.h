@@ -62,6 +62,9 @@ void HelpCommand(CommandContext& ctx);
 void VersionCommand(CommandContext& ctx);
 void QuitCommand(CommandContext& ctx);
 void SiteNameCommand(CommandContext& ctx);
+// The Home key on the plot: the grid is read back and the plot fitted to all the points,
+// typed ones included. False when there is no point: the key is not the plot's then.
+bool HomeKeyCommand(CommandContext& ctx);
 
 // Text typed into a grid cell (UTF-8) becomes the cell's code page 932 text. Characters
 // that code page 932 cannot hold are stored as "?", so the cell shows what will be saved;

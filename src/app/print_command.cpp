@@ -63,6 +63,8 @@ void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
     }
   };
   try {
+    // The cell being edited is printed as typed, not as it was before.
+    ctx.view.CommitGridEdit();
     // An empty table may still be printed as the empty ruled grid.
     if (ctx.ws.Coords.Table.PointCount < 1 &&
         prompts.Message(Prompts::Kind::kConfirmation, Prompts::Buttons::kOkCancel,

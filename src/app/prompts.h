@@ -44,9 +44,10 @@ class Prompts {
   virtual std::optional<FileChoice> SaveFile(const std::string& filter,
                                              const std::filesystem::path& startFolder) = 0;
 
-  // An input box; nullopt on Cancel.
+  // An input box starting with text; nullopt on Cancel.
   virtual std::optional<std::string> InputText(const std::string& caption,
-                                               const std::string& prompt) = 0;
+                                               const std::string& prompt,
+                                               const std::string& text) = 0;
 
   // The hourglass until the guard is released.
   virtual std::unique_ptr<BusyGuard> Busy() = 0;
@@ -71,9 +72,9 @@ class Prompts {
     return std::make_unique<HourglassOnly>(Busy());
   }
 
-  // The options dialog, modal; it edits the form and returns when it is closed (by any
-  // means: the form then holds what its controls hold).
-  virtual void EditOptions(OptionsForm& form) = 0;
+  // The options dialog, modal; it edits the form. True when it was closed with OK (the
+  // form then holds what its controls hold); Cancel, Escape and the close box give false.
+  virtual bool EditOptions(OptionsForm& form) = 0;
 
   // The version box, modal.
   virtual void ShowVersion() = 0;
@@ -109,6 +110,8 @@ class MainView {
   virtual void GridChanged() = 0;
   // Fit the plot to the workspace's bounds (with its current size) and repaint it.
   virtual void FitPlot() = 0;
+  // The same with the finer arrow-key step that the Home key gives.
+  virtual void HomePlot() = 0;
   // Repaint the plot as it is.
   virtual void RepaintPlot() = 0;
   // Opens the manual in the desktop's browser; false when that failed.

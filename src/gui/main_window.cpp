@@ -51,6 +51,10 @@ void QtMainView::FitPlot() {
   window_.FitPlot();
 }
 
+void QtMainView::HomePlot() {
+  window_.plot_->FitToData(RefitKind::kHomeKey);
+}
+
 void QtMainView::RepaintPlot() {
   window_.RedrawPlot();
 }
@@ -142,6 +146,7 @@ void MainWindow::BuildClientArea() {
   setCentralWidget(panel);
 
   connect(grid_, &PointGrid::MarkingPressed, this, [this] { Run([this] { RedrawPlot(); }); });
+  connect(grid_, &PointGrid::MarkingDone, this, [this] { Run([this] { RedrawPlot(); }); });
   connect(plot_, &PlotWidget::PickChanged, this, [this](int /*pickedRow*/, int newTopRow) {
     Run([this, newTopRow] { grid_->ShowPick(newTopRow); });
   });
@@ -322,7 +327,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // wheel turns nothing else took, belong to the plot.
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   bool consumed = false;
-  Run([&] { consumed = plot_->HandleKey(event); });
+  if (event->key() == Qt::Key_Home) {
+    // Home shows every point, those typed since the last read-back too.
+    Run([&] { consumed = HomeKeyCommand(*ctx_); });
+  } else {
+    Run([&] { consumed = plot_->HandleKey(event); });
+  }
   if (consumed) {
     event->accept();
     return;

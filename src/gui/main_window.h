@@ -31,6 +31,7 @@ class QtMainView : public MainView {
   void CommitGridEdit() override;
   void GridChanged() override;
   void FitPlot() override;
+  void HomePlot() override;
   void RepaintPlot() override;
   bool OpenManual(const std::filesystem::path& file) override;
   void Close() override;

@@ -11,9 +11,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/fonts.h"
 #include "gui/qt_text.h"
@@ -28,7 +30,23 @@ QSpinBox* NewSpin(QWidget* parent, const char* name, int low, int high) {
   spin->setRange(low, high);
   spin->setFixedWidth(48);
   spin->setAlignment(Qt::AlignRight);
+  // Once the user changes a value that a hand-edited settings file put outside the
+  // range, the box is back to its own range.
+  QObject::connect(spin, &QSpinBox::valueChanged, spin,
+                   [spin, low, high] { spin->setRange(low, high); });
+  spin->setProperty("low", low);
+  spin->setProperty("high", high);
   return spin;
+}
+
+// A value outside the box's range (a hand-edited settings file) is shown and kept as it
+// is rather than quietly cut to the range, which the next OK would have stored.
+void ShowSpinValue(QSpinBox* spin, int value) {
+  const QSignalBlocker quiet(spin);
+  const int low = spin->property("low").toInt();
+  const int high = spin->property("high").toInt();
+  spin->setRange(std::min(low, value), std::max(high, value));
+  spin->setValue(value);
 }
 
 QCheckBox* NewCheck(QWidget* parent, const char* name, const QString& text) {
@@ -85,7 +103,7 @@ OptionsDialog::OptionsDialog(OutputSettings& settings, QWidget* parent)
   ok->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
   cancel->setObjectName(QStringLiteral("Button2"));
-  // Both buttons simply close the dialog; every way of closing stores the controls.
+  // Only OK takes the controls; Cancel, like Escape and the close box, rejects.
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -265,11 +283,12 @@ QWidget* OptionsDialog::BuildDetailTab() {
   return tab;
 }
 
-void OptionsDialog::Edit(OptionsForm& form) {
+bool OptionsDialog::Edit(OptionsForm& form) {
   form_ = form;
   LoadForm(form_);
-  exec();
+  if (exec() != QDialog::Accepted) return false;
   StoreForm(form);
+  return true;
 }
 
 void OptionsDialog::LoadForm(const OptionsForm& form) {
@@ -277,7 +296,7 @@ void OptionsDialog::LoadForm(const OptionsForm& form) {
   form_ = form;
   SetIndex(paper_, form.PaperIndex);
   scale_->setText(Utf8ToQt(form.ScaleText));
-  group_->setValue(form.Group);
+  ShowSpinValue(group_, form.Group);
   surveyAxes_->setChecked(form.SurveyAxes);
   mathAxes_->setChecked(!form.SurveyAxes);
   mmUnit_->setChecked(form.MmUnit);
@@ -290,17 +309,17 @@ void OptionsDialog::LoadForm(const OptionsForm& form) {
   }
   versionGroup->setExclusive(true);
 
-  pointLay_->setValue(form.Point.Lay);
-  pointColour_->setValue(form.Point.LColor);
+  ShowSpinValue(pointLay_, form.Point.Lay);
+  ShowSpinValue(pointColour_, form.Point.LColor);
   pointOut_->setChecked(form.Point.OutFlg);
   circleOut_->setChecked(form.Point.EnkoFlg);
   codeFlag_->setChecked(form.Point.CodeFlg);
   SetIndex(mark_, form.Point.CodeIndex);
   diameter_->setText(Utf8ToQt(form.Point.EnkoRText));
   auto loadRow = [](TextRowControls& c, const OptionsForm::TextRow& row) {
-    c.lay->setValue(row.Lay);
-    c.mojiNo->setValue(row.MojiNo);
-    c.mojiCl->setValue(row.MojiCl);
+    ShowSpinValue(c.lay, row.Lay);
+    ShowSpinValue(c.mojiNo, row.MojiNo);
+    ShowSpinValue(c.mojiCl, row.MojiCl);
     c.outFlg->setChecked(row.OutFlg);
     SetIndex(c.base, row.BaseIndex);
   };

@@ -24,9 +24,9 @@ class OptionsDialog : public QDialog {
   // settings: what the click reactions change while the dialog is open.
   OptionsDialog(OutputSettings& settings, QWidget* parent = nullptr);
 
-  // Shows the form modally; however the dialog is closed, the form then holds what
-  // the controls hold.
-  void Edit(OptionsForm& form);
+  // Shows the form modally. With OK the form then holds what the controls hold and true
+  // is returned; Cancel, Escape and the close box leave the form as it was.
+  bool Edit(OptionsForm& form);
 
   void LoadForm(const OptionsForm& form);
   void StoreForm(OptionsForm& form) const;

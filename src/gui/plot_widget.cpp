@@ -39,7 +39,8 @@ void PlotWidget::SetGridMetricsProvider(std::function<GridScrollMetrics()> provi
   gridMetrics_ = std::move(provider);
 }
 
-void PlotWidget::FitToData() {
+void PlotWidget::FitToData(RefitKind kind) {
+  fitKind_ = kind;
   // Files named on the command line load before the window is laid out: the fit waits
   // for the size the plot will really have.
   if (!isVisible()) {
@@ -52,7 +53,7 @@ void PlotWidget::FitToData() {
 
 void PlotWidget::FitNow() {
   fitPending_ = false;
-  if (FitView(ws_.View, ws_.Bounds, ws_.Coords.Table.PointCount, width(), height())) {
+  if (FitView(ws_.View, ws_.Bounds, ws_.Coords.Table.PointCount, width(), height(), fitKind_)) {
     gesture_.DragActive = false;
     gesture_.BandVisible = false;
   }

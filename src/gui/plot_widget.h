@@ -23,8 +23,9 @@ class PlotWidget : public QWidget {
  public:
   explicit PlotWidget(Workspace& ws, QWidget* parent = nullptr);
 
-  void FitToData();  // FitView with the widget's current size, then repaint
-  void Redraw();     // the cached picture is stale (data, marks, options changed): repaint
+  // FitView with the widget's current size, then repaint; kind: the arrow-key step.
+  void FitToData(RefitKind kind = RefitKind::kRightUp);
+  void Redraw();  // the cached picture is stale (data, marks, options changed): repaint
 
   // The main window forwards its key-down and wheel events here (keys only reach the plot
   // while the grid is disabled). Return true when consumed.
@@ -60,6 +61,7 @@ class PlotWidget : public QWidget {
   QImage picture_;
   bool pictureStale_ = true;
   bool fitPending_ = false;  // asked to fit before the widget had its size on screen
+  RefitKind fitKind_ = RefitKind::kRightUp;
   bool readoutShown_ = false;
   std::string readoutX_;
   std::string readoutY_;

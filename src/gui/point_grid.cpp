@@ -101,6 +101,12 @@ void GridModel::RowsAppended() {
   endInsertRows();
 }
 
+void GridModel::CellsChanged() {
+  if (shownRows_ < 1) return;
+  emit headerDataChanged(Qt::Vertical, 0, shownRows_ - 1);
+  emit dataChanged(index(0, 0), index(shownRows_ - 1, columnCount() - 1));
+}
+
 void GridModel::NumberCellChanged(int gridRow) {
   if (gridRow >= 1 && gridRow - 1 < shownRows_) {
     emit headerDataChanged(Qt::Vertical, gridRow - 1, gridRow - 1);
@@ -225,15 +231,21 @@ PointGrid::PointGrid(CellGrid& grid, PointTable& table, QWidget* parent)
 }
 
 void PointGrid::GridChanged() {
-  std::array<int, CellGrid::kColumns - 1> widths{};
-  for (int c = 0; c < model_->columnCount(); ++c)
-    widths[c] = columnWidth(c);
-  model_->Reset();
-  for (int c = 0; c < model_->columnCount(); ++c)
-    setColumnWidth(c, widths[c]);
+  if (model_->rowCount() == std::max(0, grid_.RowCount() - 1)) {
+    // The same rows with new texts (a read-back marking typed points): the view keeps
+    // its place.
+    model_->CellsChanged();
+  } else {
+    std::array<int, CellGrid::kColumns - 1> widths{};
+    for (int c = 0; c < model_->columnCount(); ++c)
+      widths[c] = columnWidth(c);
+    model_->Reset();
+    for (int c = 0; c < model_->columnCount(); ++c)
+      setColumnWidth(c, widths[c]);
+  }
   FitNumberColumn();
   const QModelIndex current = model_->index(grid_.CurrentRow - 1, grid_.CurrentColumn - 1);
-  if (current.isValid())
+  if (current.isValid() && current != currentIndex())
     selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
 }
 
@@ -290,7 +302,9 @@ void PointGrid::Move(QPoint pos) {
 }
 
 void PointGrid::Release() {
+  const bool dragging = grid_.MarkDragActive;
   GridMouseRelease(grid_, table_);
+  if (dragging) emit MarkingDone();
 }
 
 bool PointGrid::eventFilter(QObject* watched, QEvent* event) {

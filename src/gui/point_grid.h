@@ -36,6 +36,8 @@ class GridModel : public QAbstractTableModel {
   void RowsAppended();
   // A number cell changed (marking).
   void NumberCellChanged(int gridRow);
+  // Cells changed in rows the view already shows.
+  void CellsChanged();
 
   CellGrid& Grid() { return grid_; }
 
@@ -108,6 +110,8 @@ class PointGrid : public QTableView {
  signals:
   // A left press anywhere in the grid: the plot shows marks and is repainted.
   void MarkingPressed();
+  // A marking drag ended: the plot shows the marks it changed.
+  void MarkingDone();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -264,12 +264,13 @@ std::optional<Prompts::FileChoice> QtPrompts::ChooseFile(bool save, const std::s
 }
 
 std::optional<std::string> QtPrompts::InputText(const std::string& caption,
-                                                const std::string& prompt) {
+                                                const std::string& prompt,
+                                                const std::string& text) {
   CursorPause pause;
   QInputDialog dialog(parent_);
   dialog.setWindowTitle(Utf8ToQt(caption));
   dialog.setLabelText(Utf8ToQt(prompt));
-  dialog.setTextValue(QString());
+  dialog.setTextValue(Utf8ToQt(text));
   dialog.setOkButtonText(QStringLiteral("OK"));
   dialog.setCancelButtonText(QStringLiteral("キャンセル"));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -284,9 +285,9 @@ std::unique_ptr<Prompts::WorkGuard> QtPrompts::LongWork(const std::string& text)
   return std::make_unique<QtWorkGuard>(parent_, Utf8ToQt(text));
 }
 
-void QtPrompts::EditOptions(OptionsForm& form) {
+bool QtPrompts::EditOptions(OptionsForm& form) {
   CursorPause pause;
-  options_.Edit(form);
+  return options_.Edit(form);
 }
 
 void QtPrompts::ShowVersion() {

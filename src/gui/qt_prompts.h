@@ -23,11 +23,11 @@ class QtPrompts : public Prompts {
                                      const std::filesystem::path& startFolder) override;
   std::optional<FileChoice> SaveFile(const std::string& filter,
                                      const std::filesystem::path& startFolder) override;
-  std::optional<std::string> InputText(const std::string& caption,
-                                       const std::string& prompt) override;
+  std::optional<std::string> InputText(const std::string& caption, const std::string& prompt,
+                                       const std::string& text) override;
   std::unique_ptr<BusyGuard> Busy() override;
   std::unique_ptr<WorkGuard> LongWork(const std::string& text) override;
-  void EditOptions(OptionsForm& form) override;
+  bool EditOptions(OptionsForm& form) override;
   void ShowVersion() override;
   void PrinterSetup() override;
 #ifdef KESTROVA_HAVE_GDAL

@@ -44,7 +44,7 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   EXPECT_EQ(prompts_.busyCount, 1);
   EXPECT_EQ(view_.status[0], " 11 ");
   EXPECT_EQ(view_.status[2], " 桜台二丁目地区");
-  EXPECT_EQ(view_.calls, "grid fit fit grid ");
+  EXPECT_EQ(view_.calls, "grid fit commit fit grid ");
   EXPECT_FALSE(ws_.View.MathAxes);  // a SIMA file forces survey axes
   EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
   EXPECT_EQ(ws_.Grid.RowCount(), 13);
@@ -66,15 +66,17 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   LoadCommand(ctx_);
   EXPECT_EQ(ws_.Coords.Table.PointCount, 11);
   EXPECT_FALSE(ws_.AppendOnLoad);
-  // Yes appends; edits typed in the grid are replaced by the points.
-  ws_.Grid.Rows[1][2] = "typed";
+  // Yes appends; a name typed in the grid, its editor still open, is kept.
+  view_.onCommit = [this] { ws_.Grid.Rows[1][2] = "typed"; };
   prompts_.answers = {Answer::kYes};
   Choose(kExamples + "site.zhy");
   LoadCommand(ctx_);
+  view_.onCommit = nullptr;
   EXPECT_TRUE(ws_.AppendOnLoad);
   EXPECT_EQ(ws_.Coords.Table.PointCount, 22);
   EXPECT_EQ(view_.status[0], " 22 ");
-  EXPECT_NE(ws_.Grid.Rows[1][2], "typed");
+  EXPECT_EQ(ws_.Grid.Rows[1][2], "typed");
+  EXPECT_EQ(ws_.Coords.Table.Points[1].Name, "typed");
   EXPECT_EQ(ws_.Grid.RowCount(), 24);
   ExpectShown(3, Kind::kInformation, Buttons::kOk,
               kExamples +
@@ -119,7 +121,7 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
       EXPECT_EQ(ws_.Coords.Table.PointCount, 11);
       EXPECT_EQ(ws_.Coords.Sima.SiteName, Utf8ToCp932("桜台二丁目地区").text);
       EXPECT_EQ(ws_.Grid.Rows, rows);
-      EXPECT_EQ(view_.calls, calls);
+      EXPECT_EQ(view_.calls.find("grid", calls.size()), std::string::npos) << view_.calls;
       EXPECT_EQ(view_.status[0], " 11 ");
       EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
     }
@@ -131,7 +133,10 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
   Choose(dir_ / "utf8.zhy");
   LoadCommand(ctx_);
   EXPECT_EQ(ws_.Coords.Table.PointCount, 2);
-  EXPECT_EQ(view_.status[2], " 桜台二丁目地区");  // a replacing load keeps the site name
+  // The new file has no site name, and the previous site's is not taken over.
+  EXPECT_EQ(view_.status[2], " no Field Name ");
+  EXPECT_TRUE(ws_.Coords.Sima.SiteName.empty());
+  EXPECT_EQ(ws_.Coords.Sima.SimaTitles, (std::array<std::string, 2>{}));
   EXPECT_TRUE(ws_.View.MathAxes == !ws_.Settings.Coordinate.Flg);
   ASSERT_EQ(prompts_.shown.size(), 2u);
   ExpectShown(
@@ -229,7 +234,7 @@ TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   view_.calls.clear();
   JwwSaveCommand(ctx_);  // dialog cancelled
   EXPECT_EQ(prompts_.dialogs.back(), "Jww形式ﾃﾞｰﾀ(*.jww)|*.jww|すべてのﾌｧｲﾙ(*.*)|*.*|" + kExamples);
-  EXPECT_EQ(view_.calls, "commit repaint ");
+  EXPECT_EQ(view_.calls, "commit repaint repaint ");
   Choose(dir_ / "plan.b", 2);
   JwwSaveCommand(ctx_);
   const std::string drawing = ReadFileBytes(dir_ / "plan.jww");
@@ -321,6 +326,114 @@ TEST_F(Commands, TransferPayloadMatchesTheCommandLineTool) {
   EXPECT_EQ(sink_.bytes, before);
 }
 
+// Points typed into a fresh table are points: counted, plotted and fitted once read back,
+// worth a question before New or a load throws them away, and never lost by a load.
+TEST_F(Commands, TypedPointsCountBeforeAnyLoad) {
+  Start();
+  const auto type = [this](int row, const char* x, const char* y) {
+    GridCellEdited(ctx_, row, 3, x);
+    GridCellEdited(ctx_, row, 4, y);
+  };
+  type(1, "10", "20");
+  EXPECT_TRUE(HomeKeyCommand(ctx_));  // one point, never fitted: fitted now
+  EXPECT_TRUE(ViewUsable(ws_.View));
+  type(2, "30", "5");
+  Choose(dir_ / "typed.zhy");
+  SaveCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 2);
+  EXPECT_EQ(view_.status[0], " 2 ");
+  EXPECT_EQ(ws_.Grid.Rows[2][0], "*2 ");  // marked, and the grid says so
+  EXPECT_EQ(ws_.Bounds.MaxX, 30.0);
+  EXPECT_EQ(ws_.View.ViewMax.h, 20.0);  // survey axes: Y across
+  // Home reads the grid back too and frames the new point with the finer step.
+  type(3, "-40", "60");
+  view_.calls.clear();
+  EXPECT_TRUE(HomeKeyCommand(ctx_));
+  EXPECT_EQ(view_.calls.substr(view_.calls.size() - 5), "home ");
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 3);
+  EXPECT_EQ(ws_.View.ViewMin.v, -40.0);
+  EXPECT_DOUBLE_EQ(ws_.View.PanStep, ws_.View.ViewExtent.h / 10 / ws_.View.ViewScale);
+
+  // New asks about typed rows even before they were read back; Cancel keeps them.
+  prompts_.answers = {Answer::kOk};
+  NewTableCommand(ctx_);
+  ASSERT_EQ(ws_.Coords.Table.PointCount, 0);
+  type(1, "1", "2");
+  prompts_.answers = {Answer::kCancel};
+  NewTableCommand(ctx_);
+  ExpectShown(1, Kind::kConfirmation, Buttons::kOkCancel,
+              "現在座標データがありますが、削除しますか？");
+  EXPECT_EQ(ws_.Grid.Rows[1][3], "1");
+  // A load asks whether to append to them; appended, they stay the first points.
+  prompts_.answers = {Answer::kYes};
+  LoadFilesCommand(ctx_, {kExamples + "site.sim"});
+  ASSERT_GE(prompts_.shown.size(), 3u);
+  EXPECT_NE(prompts_.shown[2].text.find("現在読込済"), std::string::npos);
+  ASSERT_EQ(ws_.Coords.Table.PointCount, 12);
+  EXPECT_EQ(ws_.Coords.Table.Points[1].X, 1.0);
+  EXPECT_EQ(ws_.Grid.Rows[1][3], "  1.000 ");
+  // Home without any point is not the plot's key.
+  prompts_.answers = {Answer::kOk};
+  NewTableCommand(ctx_);
+  EXPECT_FALSE(HomeKeyCommand(ctx_));
+}
+
+// What a desktop save writes is what kestrova-cli writes of the same file, to the last
+// digit, whatever the grid shows. Points unmarked in the number column stay out of the
+// drawing and the clipboard, which are then those of the marked points alone.
+TEST_F(Commands, SavesKeepEveryDigitAndDrawingsOnlyTheMarkedPoints) {
+  const fs::path reg = KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg";
+  JwCadSettingsMap source = JwCadSettingsMap::FromRegFile(reg);
+  ctx_.jwcadSource = &source;
+  Write("program/Kestrova.INI", "[WrtBAse]\r\nScale=250\r\n");
+  const std::string rows[] = {"1,A,100.12345,200.54321,9.9995,12,edge,\r\n",
+                              "2,B,-110.5,210.25,1,,,\r\n", "3,C,105.00001,205.99999,2,,,\r\n",
+                              "4,D,120.00049,190.00051,-0.0005,,,\r\n", "5,  E,101,202,3,,,\r\n"};
+  Write("fine.zhy", rows[0] + rows[1] + rows[2] + rows[3] + rows[4]);
+  Start();
+  Choose(dir_ / "fine.zhy");
+  LoadCommand(ctx_);
+  ASSERT_EQ(ws_.Coords.Table.PointCount, 5);
+  const auto cli = [this](const std::string& args, const std::string& out) {
+    const std::string command = std::string(KESTROVA_CLI) + " " + args + " --settings " +
+                                ctx_.settingsFile.string() + " -o " + (dir_ / out).string() +
+                                " 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return ReadFileBytes(dir_ / out);
+  };
+  const struct {
+    int filter;
+    const char* extension;
+    const char* format;
+  } formats[] = {{1, ".zhy", "zhy"}, {2, ".sim", "sima"}, {3, ".apa", "apa"}, {4, ".csv", "csv"}};
+  for (const auto& f : formats) {
+    Choose(dir_ / "saved", f.filter);
+    SaveCommand(ctx_);
+    EXPECT_EQ(ReadFileBytes(dir_ / (std::string("saved") + f.extension)),
+              cli("export " + (dir_ / "fine.zhy").string() + " --format " + f.format,
+                  std::string("cli") + f.extension))
+        << f.format;
+  }
+
+  // Rows 2 and 4 unmarked by a drag in the number column, across row 3 and back.
+  GridMousePress(ws_.Grid, ws_.Coords.Table, 0, 2);
+  GridMouseMove(ws_.Grid, ws_.Coords.Table, 0, 3);
+  GridMouseMove(ws_.Grid, ws_.Coords.Table, 0, 4);
+  GridMouseMove(ws_.Grid, ws_.Coords.Table, 0, 3);
+  GridMouseRelease(ws_.Grid, ws_.Coords.Table);
+  // The transfer first: after a drawing save it takes the text sizes the save set.
+  TransferCommand(ctx_);
+  Choose(dir_ / "marked.jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_EQ(ws_.Coords.Table.Points[2].Marked, 0);
+  EXPECT_EQ(ws_.Grid.Rows[4][0], "4 ");
+  Write("marked.zhy", rows[0] + rows[2] + rows[4]);
+  const std::string marked = (dir_ / "marked.zhy").string();
+  EXPECT_EQ(ReadFileBytes(dir_ / "marked.jww"),
+            cli("convert " + marked + " --jwcad-settings " + reg.string(), "cli.jww"));
+  EXPECT_EQ(sink_.bytes, cli("clip " + marked + " --jwcad-settings " + reg.string(), "cli.clip"));
+}
+
 TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   Write("program/Kestrova.INI", "[WrtBase]\r\nScale=250\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\n");
   JwCadSettingsMap source =
@@ -352,8 +465,30 @@ TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   EXPECT_EQ(prompts_.shown[0].text.find("設定を保存できませんでした。\r\n"), 0u);
 }
 
-TEST_F(Commands, OptionsStoreOnAnyCloseButNeverAnUnusableValue) {
+TEST_F(Commands, OptionsStoreOnOkButNeverAnUnusableValue) {
   Start();
+  // Cancel (Escape, the close box): nothing changed in the dialog stays, not even what
+  // the check boxes' reactions did while it was open.
+  ShutDown(ctx_);
+  const std::string stored = ReadFileBytes(ctx_.settingsFile);
+  const OptionsForm shown = ws_.Options;
+  prompts_.optionsOk = false;
+  prompts_.onOptions = [&](OptionsForm& f) {
+    f.ScaleText = "250";
+    f.Group = 3;
+    f.SurveyAxes = false;
+    f.Point.OutFlg = false;
+    PointOutChanged(f, ws_.Settings);
+  };
+  OptionsCommand(ctx_);
+  prompts_.optionsOk = true;
+  ShutDown(ctx_);
+  EXPECT_EQ(ReadFileBytes(ctx_.settingsFile), stored);
+  EXPECT_TRUE(ws_.Settings.Point.CodeFlg);
+  EXPECT_EQ(ws_.Options.ScaleText, shown.ScaleText);
+  EXPECT_TRUE(ws_.Options.Point.OutFlg);
+  EXPECT_TRUE(ws_.Options.CodeCheckEnabled);
+
   // Clearing "点出力 " disables "コード番号：" but leaves it ticked, and it counts.
   OptionsForm form = ws_.Options;
   form.Point.OutFlg = false;
@@ -427,6 +562,18 @@ TEST_F(Commands, OptionsStoreOnAnyCloseButNeverAnUnusableValue) {
   EXPECT_EQ(s.Point.EnkoR, 3.0);
   EXPECT_FALSE(ws_.View.MathAxes);  // SIMA forces survey axes
   EXPECT_EQ(view_.calls.substr(view_.calls.size() - 8), "repaint ");
+  // Points of a list switched to survey axes: the view is fitted again in them, or it
+  // would frame where the data are not.
+  prompts_.answers = {Answer::kNo};
+  Choose(kExamples + "site.zhy");
+  LoadCommand(ctx_);
+  ASSERT_TRUE(ws_.View.MathAxes);
+  prompts_.onOptions = [](OptionsForm& f) { f.SurveyAxes = true; };
+  OptionsCommand(ctx_);
+  EXPECT_FALSE(ws_.View.MathAxes);
+  EXPECT_EQ(view_.calls.substr(view_.calls.size() - 4), "fit ");
+  EXPECT_EQ(ws_.View.ViewMin.h, ws_.Bounds.MinY);
+  EXPECT_EQ(ws_.View.ViewMax.v, ws_.Bounds.MaxX);
   ShutDown(ctx_);
   const std::string written = ReadFileBytes(ctx_.settingsFile);
   for (const char* line : {"Scale=250.5\r\n", "EnkoR=3\r\n",
@@ -455,7 +602,7 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   // Site name: an empty name shows a single blank; Cancel changes nothing.
   prompts_.typed = "";
   SiteNameCommand(ctx_);
-  EXPECT_EQ(prompts_.inputs.at(0), " 現場名入力|現場名？");
+  EXPECT_EQ(prompts_.inputs.at(0), " 現場名入力|現場名？|");
   EXPECT_EQ(view_.status[2], " ");
   prompts_.typed = std::nullopt;
   view_.status[2] = "kept";
@@ -466,6 +613,9 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   EXPECT_EQ(view_.status[2], " 川?町");
   ExpectShown(2, Kind::kInformation, Buttons::kOk,
               "現場名の 1 文字は Shift_JIS で表せないため「?」に置き換えました。");
+  prompts_.typed = std::nullopt;
+  SiteNameCommand(ctx_);  // the box opens with the name in force
+  EXPECT_EQ(prompts_.inputs.at(3), " 現場名入力|現場名？|川?町");
   // Typed text is kept as it will be saved; the user hears about replacements once.
   prompts_.shown.clear();
   GridCellEdited(ctx_, 1, 2, "川〜町");

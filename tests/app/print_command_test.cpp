@@ -118,7 +118,13 @@ TEST_F(PrintCommandTest, QuestionsAndTheirCancelPaths) {
 
 TEST_F(PrintCommandTest, PrintsEverySheetOnceAndEndsTheJob) {
   LoadSevenPoints();
+  // The cell being edited is printed as typed.
+  view.onCommit = [this] { ws.Grid.Rows[2][2] = "typed"; };
   Run();
+  bool typed = false;
+  for (const CanvasCall& c : target.canvas.calls)
+    typed |= c.kind == CanvasCall::Kind::kText && c.text == "typed";
+  EXPECT_TRUE(typed);
   // Nine sheets: the layout's three bands of three column groups.
   Events expected = {"message", "choose", "busy", "begin"};
   for (int i = 0; i < 8; ++i)

@@ -46,9 +46,9 @@ class ScriptedPrompts : public Prompts {
                                      const std::filesystem::path& start) override {
     return File(filter, start);
   }
-  std::optional<std::string> InputText(const std::string& caption,
-                                       const std::string& prompt) override {
-    inputs.push_back(caption + "|" + prompt);
+  std::optional<std::string> InputText(const std::string& caption, const std::string& prompt,
+                                       const std::string& text) override {
+    inputs.push_back(caption + "|" + prompt + "|" + text);
     return typed;
   }
   std::unique_ptr<BusyGuard> Busy() override {
@@ -60,8 +60,11 @@ class ScriptedPrompts : public Prompts {
     fractions.clear();
     return std::make_unique<Work>(*this, Busy());
   }
-  void EditOptions(OptionsForm& form) override {
-    if (onOptions) onOptions(form);
+  bool EditOptions(OptionsForm& form) override {
+    OptionsForm edited = form;
+    if (onOptions) onOptions(edited);
+    if (optionsOk) form = edited;
+    return optionsOk;
   }
   void ShowVersion() override { ++versionBoxes; }
   void PrinterSetup() override { throw std::runtime_error("no printer"); }
@@ -85,9 +88,10 @@ class ScriptedPrompts : public Prompts {
   std::deque<std::optional<GisChoice>> choices;
   std::optional<std::string> typed;
   std::function<void(OptionsForm&)> onOptions;
+  bool optionsOk = true;  // the options dialog is closed with OK
   std::vector<Shown> shown;
   std::vector<std::string> dialogs;  // filter|start folder, open and save alike
-  std::vector<std::string> inputs;   // caption|prompt
+  std::vector<std::string> inputs;   // caption|prompt|text shown
   std::vector<std::string> asked;    // crs|format offered as the current GIS choice
   std::vector<std::string> works;    // the texts of long work, in order
   std::vector<double> fractions;     // how far the last long work came
@@ -139,12 +143,25 @@ class ScriptedPrompts : public Prompts {
   }
 };
 
+// With a workspace, fits its view as a 400 x 300 plot would.
 class RecordingView : public MainView {
  public:
   void SetStatusText(int panel, const std::string& text) override { status.at(panel) = text; }
-  void CommitGridEdit() override { calls += "commit "; }
+  void CommitGridEdit() override {
+    calls += "commit ";
+    if (onCommit) onCommit();
+  }
   void GridChanged() override { calls += "grid "; }
-  void FitPlot() override { calls += "fit "; }
+  void FitPlot() override {
+    calls += "fit ";
+    if (ws) FitView(ws->View, ws->Bounds, ws->Coords.Table.PointCount, 400, 300);
+  }
+  void HomePlot() override {
+    calls += "home ";
+    if (ws) {
+      FitView(ws->View, ws->Bounds, ws->Coords.Table.PointCount, 400, 300, RefitKind::kHomeKey);
+    }
+  }
   void RepaintPlot() override { calls += "repaint "; }
   bool OpenManual(const std::filesystem::path& file) override {
     opened = file;
@@ -152,6 +169,8 @@ class RecordingView : public MainView {
   }
   void Close() override { calls += "close "; }
 
+  Workspace* ws = nullptr;
+  std::function<void()> onCommit;  // what an open grid editor hands over
   std::array<std::string, 3> status;
   std::string calls;
   std::filesystem::path opened;
@@ -183,6 +202,7 @@ class CommandTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "program");
     ctx_.settingsFile = dir_ / "program" / "Kestrova.INI";
     ctx_.programFolder = dir_ / "program";
+    view_.ws = &ws_;
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 

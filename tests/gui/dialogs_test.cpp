@@ -140,7 +140,7 @@ void DialogsTest::OptionsDialogLayout() {
 
 void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
   WindowFixture f;
-  // Change a control of every kind, then leave by the close box.
+  // Change a control of every kind, then OK.
   OnNextModal([](QWidget* d) {
     Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(4);
     Child<QLineEdit>(d, "Edit1")->setText(QStringLiteral("250"));
@@ -152,7 +152,7 @@ void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
     Child<QComboBox>(d, "ZcoordMojiBs")->setCurrentIndex(8);
     Child<QSpinBox>(d, "XYcoordLay")->setValue(12);
     Child<QLineEdit>(d, "PointEnkoR")->setText(QStringLiteral("2.5"));
-    d->close();
+    Child<QPushButton>(d, "Button1")->click();
   });
   TriggerAction(*f.window, "OptEdit");
   QCOMPARE(f.ws->JwwVersion, 230u);
@@ -170,7 +170,6 @@ void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
   QCOMPARE(IniValue(ini, "Point", "EnkoR"), std::string("2.5"));
 
   // The next run shows what was stored; the drawing version starts at 4.20 again.
-  // "キャンセル" stores like "ＯＫ".
   f.Open();
   QCOMPARE(f.ws->JwwVersion, 420u);
   OnNextModal([](QWidget* d) {
@@ -183,12 +182,53 @@ void DialogsTest::OptionsRoundTripThroughTheSettingsFile() {
     QVERIFY(!Child<QCheckBox>(d, "PointStrOutFlg")->isChecked());
     QCOMPARE(Child<QComboBox>(d, "ZcoordMojiBs")->currentText(), QStringLiteral("右上"));
     QCOMPARE(Child<QSpinBox>(d, "XYcoordLay")->value(), 12);
-    Child<QSpinBox>(d, "PointLay")->setValue(7);
-    Child<QPushButton>(d, "Button2")->click();
+    Child<QPushButton>(d, "Button1")->click();
   });
   TriggerAction(*f.window, "OptEdit");
-  QCOMPARE(f.ws->Settings.Point.Lay, 7);
-  QCOMPARE(f.ws->Settings.WrtBAse.Scale, 250.0);
+
+  // "キャンセル", Escape and the close box leave everything as it was, the reaction of
+  // "点出力 " on the code flag included; the next opening shows the settings in force.
+  const auto leave = [](QWidget* d, int how) {
+    Child<QSpinBox>(d, "PointLay")->setValue(7);
+    Child<QLineEdit>(d, "Edit1")->setText(QStringLiteral("100"));
+    Child<QCheckBox>(d, "PointOutFlg")->click();
+    if (how == 0) Child<QPushButton>(d, "Button2")->click();
+    if (how == 1) QTest::keyClick(d, Qt::Key_Escape);
+    if (how == 2) d->close();
+  };
+  for (int how = 0; how < 3; ++how) {
+    OnNextModal([&leave, how](QWidget* d) {
+      QCOMPARE(Child<QSpinBox>(d, "PointLay")->value(), 1);
+      QVERIFY(Child<QCheckBox>(d, "PointOutFlg")->isChecked());
+      leave(d, how);
+    });
+    TriggerAction(*f.window, "OptEdit");
+    QCOMPARE(f.ws->Settings.Point.Lay, 1);
+    QCOMPARE(f.ws->Settings.WrtBAse.Scale, 250.0);
+    QVERIFY(f.ws->Settings.Point.OutFlg);
+    QVERIFY(f.ws->Settings.Point.CodeFlg);
+  }
+  f.window->close();
+  QCOMPARE(IniValue(ini, "Point", "Lay"), std::string("1"));
+  QCOMPARE(IniValue(ini, "Point", "CodeFlg"), std::string("1"));
+  QCOMPARE(IniValue(ini, "WrtBAse", "Scale"), std::string("250"));
+
+  // A hand-edited colour outside the boxes' range is shown and kept through OK, until the
+  // user changes it.
+  IniFile edited = IniFile::Parse(ReadFileBytes(ini));
+  edited.Set("Point", "LColor", "20");
+  edited.Set("XYcoord", "MojiCl", "40");
+  WriteFileAtomic(ini, edited.Text());
+  f.Open();
+  OnNextModal([](QWidget* d) {
+    QCOMPARE(Child<QSpinBox>(d, "PointLColor")->value(), 20);
+    Child<QSpinBox>(d, "XYcoordMojiCl")->stepDown();
+    QCOMPARE(Child<QSpinBox>(d, "XYcoordMojiCl")->value(), 8);
+    Child<QPushButton>(d, "Button1")->click();
+  });
+  TriggerAction(*f.window, "OptEdit");
+  QCOMPARE(f.ws->Settings.Point.LColor, 20);
+  QCOMPARE(f.ws->Settings.XYcoord.MojiCl, 8u);
 }
 
 void DialogsTest::PointOutputClickDisablesTheCode() {

@@ -6,8 +6,11 @@
 #include <QMouseEvent>
 #include <QTest>
 
+#include "gui/painter_canvas.h"
+#include "gui/plot_widget.h"
 #include "gui/point_grid.h"
 #include "gui_test_support.h"
+#include "view/plot_draw.h"
 
 namespace kestrova::test {
 
@@ -40,6 +43,17 @@ PointGrid& LoadSite(WindowFixture& f) {
 
 QString NumberText(PointGrid& grid, int gridRow) {
   return grid.model()->headerData(gridRow - 1, Qt::Vertical).toString();
+}
+
+// Whether the plot as painted now shows point r's dot in the colour.
+bool PlotShows(WindowFixture& f, int r, Colour colour) {
+  const QImage shot = f.window->Plot().grab().toImage();
+  const SurveyPoint& p = f.ws->Coords.Table.Points[static_cast<size_t>(r)];
+  const PixelPoint at = RoundPixels(ToScreen(f.ws->View, ToViewAxes(f.ws->View, p.X, p.Y)));
+  for (int dy = -2; dy <= 2; ++dy)
+    for (int dx = -2; dx <= 2; ++dx)
+      if (shot.pixelColor(at.x + dx, at.y + dy) == ToQColor(colour)) return true;
+  return false;
 }
 
 }  // namespace
@@ -96,8 +110,11 @@ void GridTest::MarkingByDragInTheNumberColumn() {
   const PointTable& table = f.ws->Coords.Table;
   QWidget* numbers = grid.verticalHeader()->viewport();
 
-  // Rows 3 to 6 once each, then back over 5: 5 toggles twice.
+  // Rows 3 to 6 once each, then back over 5: 5 toggles twice. The plot shows the marks
+  // at the press and again when the drag is over.
+  QTRY_VERIFY(PlotShows(f, 4, kPlotBlue));
   SendMouse(numbers, QEvent::MouseButtonPress, NumberCell(grid, 3), Qt::LeftButton);
+  QVERIFY(PlotShows(f, 3, kPlotGreen));
   for (int row : {4, 5, 6, 5}) {
     SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, row), Qt::LeftButton);
     SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, row) + QPoint(1, 2), Qt::LeftButton);
@@ -109,6 +126,8 @@ void GridTest::MarkingByDragInTheNumberColumn() {
   QCOMPARE(NumberText(grid, 3), QStringLiteral("3 "));
   QCOMPARE(NumberText(grid, 5), QStringLiteral("*5 "));
   QVERIFY(!f.ws->Grid.MarkDragActive);
+  QVERIFY(PlotShows(f, 4, kPlotGreen));
+  QVERIFY(PlotShows(f, 5, kPlotBlue));
 
   // Moving without a press marks nothing.
   SendMouse(numbers, QEvent::MouseMove, NumberCell(grid, 8), Qt::NoButton);
