@@ -34,3 +34,30 @@ if(KESTROVA_TESTS)
                                   WORLD_READ WORLD_EXECUTE @ONLY)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 endif()
+
+# Qt for Windows: Debian ships none, so scripts/build-qt-windows builds a static one from
+# Debian's qt6-base source into a cache outside the tree. When it is there, the desktop
+# program is built too; Qt's code generators (moc, rcc, uic) are the host's own, of the
+# same version.
+set(kestrovaQtCache "$ENV{KESTROVA_QT_WINDOWS}")
+if(NOT kestrovaQtCache)
+  set(kestrovaQtCache "$ENV{HOME}/.cache/kestrova/qt-6.4.2-mingw-static")
+endif()
+set(KESTROVA_QT_WINDOWS "${kestrovaQtCache}"
+    CACHE PATH "Qt for Windows, as scripts/build-qt-windows installs it")
+if(EXISTS "${KESTROVA_QT_WINDOWS}/lib/cmake/Qt6/Qt6Config.cmake")
+  message(STATUS "Qt for Windows: ${KESTROVA_QT_WINDOWS}")
+  list(PREPEND CMAKE_FIND_ROOT_PATH "${KESTROVA_QT_WINDOWS}")
+  list(PREPEND CMAKE_PREFIX_PATH "${KESTROVA_QT_WINDOWS}")
+  set(QT_HOST_PATH /usr CACHE PATH "Where the host's Qt tools are")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/cmake
+      CACHE PATH "The host Qt's CMake packages")
+  if(NOT CMAKE_LIBRARY_ARCHITECTURE)
+    set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake
+        CACHE PATH "The host Qt's CMake packages" FORCE)
+  endif()
+else()
+  message(STATUS "Qt for Windows not found in ${KESTROVA_QT_WINDOWS} "
+                 "(scripts/build-qt-windows builds it): the desktop program is left out")
+  set(kestrovaGuiDefault OFF)
+endif()
