@@ -13,6 +13,12 @@
 #include "gui/printing.h"
 #include "gui/qt_text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdio>
+#endif
+
 namespace {
 
 // Dialog buttons carry only their captions, as on the desktop surveyors know.
@@ -25,14 +31,34 @@ class DesktopStyle : public QProxyStyle {
   }
 };
 
+#ifdef _WIN32
+// The program is a window program, so Windows gives it no console: what --print-pdf
+// says goes to the command prompt it was started from, unless it is redirected already.
+void UseStartingConsole() {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (err != nullptr && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN) {
+    return;
+  }
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    FILE* reopened = nullptr;
+    freopen_s(&reopened, "CONOUT$", "w", stderr);
+  }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Printing to a PDF needs no window: it also runs where there is no display.
   const bool printPdf = argc > 1 && std::string_view(argv[1]) == "--print-pdf";
+#ifdef _WIN32
+  // Windows draws and measures text with its own fonts without showing a window.
+  if (printPdf) UseStartingConsole();
+#else
+  // Printing to a PDF needs no window: it also runs where there is no display.
   if (printPdf && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
+#endif
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrova"));
   QApplication::setStyle(new DesktopStyle);

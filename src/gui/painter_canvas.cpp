@@ -1,5 +1,6 @@
 #include "gui/painter_canvas.h"
 
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainterPath>
 #include <QPen>
@@ -7,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/sjis.h"
@@ -15,11 +18,18 @@
 namespace kestrova {
 
 QString ResolveFontFace(std::string_view cp932Face) {
+  // Windows has Jw_cad's own faces; elsewhere they are drawn with their usual stand-ins.
+  // The answer is kept per face: fonts are set for every text drawn.
+  thread_local std::unordered_map<std::string, QString> resolved;
+  const auto known = resolved.find(std::string(cp932Face));
+  if (known != resolved.end()) return known->second;
+  QString face = QString::fromStdString(Cp932ToUtf8(cp932Face));
   const std::string_view installed = InstalledFaceFor(cp932Face);
-  if (!installed.empty()) {
-    return QString::fromLatin1(installed.data(), static_cast<qsizetype>(installed.size()));
+  if (!installed.empty() && !QFontDatabase::hasFamily(face)) {
+    face = QString::fromLatin1(installed.data(), static_cast<qsizetype>(installed.size()));
   }
-  return QString::fromStdString(Cp932ToUtf8(cp932Face));
+  resolved.emplace(std::string(cp932Face), face);
+  return face;
 }
 
 QColor ToQColor(Colour c) {
@@ -149,8 +159,9 @@ namespace {
 
 // The font's height is the cell's height, which for the IPA faces is the em; its width,
 // when given, is that of a half-width character, half an em by the face's design.
-QFont MakeFont(const CanvasFont& f) {
+QFont MakeFont(const CanvasFont& f, bool designMetrics) {
   QFont font(ResolveFontFace(f.face));
+  if (designMetrics) font.setHintingPreference(QFont::PreferNoHinting);
   const int pixels = std::max(1, static_cast<int>(std::lround(f.height)));
   font.setPixelSize(pixels);
   if (f.width > 0) {
@@ -169,9 +180,14 @@ QFont MakeFont(const CanvasFont& f) {
 
 }  // namespace
 
+void PainterCanvas::UseDesignMetrics() {
+  designMetrics_ = true;
+  fontDirty_ = true;
+}
+
 void PainterCanvas::EnsureFont() {
   if (!fontDirty_) return;
-  qfont_ = MakeFont(font_);
+  qfont_ = MakeFont(font_, designMetrics_);
   const QFontMetricsF metrics(qfont_);
   ascent_ = metrics.ascent();
   height_ = metrics.height();

@@ -24,12 +24,24 @@ inline std::string QtToUtf8(const QString& text) {
   return text.toStdString();
 }
 
+// Windows paths are UTF-16 like Qt's strings and cross unchanged: a narrow string there
+// is the ANSI code page, which cannot hold every name a folder may have. Elsewhere a path
+// is the bytes the file system holds, which QFile's encoding keeps even when they are not
+// valid text.
 inline QString PathToQt(const std::filesystem::path& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#ifdef _WIN32
+  return QString::fromStdWString(path.native());
+#else
+  return QFile::decodeName(QByteArray::fromStdString(path.native()));
+#endif
 }
 
 inline std::filesystem::path QtToPath(const QString& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path.toStdWString());
+#else
   return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }
 
 }  // namespace kestrova
