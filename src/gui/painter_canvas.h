@@ -91,6 +91,11 @@ class PainterCanvas : public Canvas {
   int TextWidth(std::string_view cp932) override;
   int TextHeight(std::string_view cp932) override;
 
+  // Texts measured and placed by the faces' own advances rather than the ones hinted to
+  // whole screen pixels, which differ between font engines: a page is then laid out the
+  // same on every system.
+  void UseDesignMetrics();
+
  private:
   void ApplyShapeState();
   void EnsureFont();
@@ -101,6 +106,7 @@ class PainterCanvas : public Canvas {
   void Blit(const PainterCanvasCache::Sprite& sprite, int x, int y);
 
   QPainter& painter_;
+  bool designMetrics_ = false;
   std::unique_ptr<PainterCanvasCache> ownCache_;
   PainterCanvasCache& cache_;
   QImage* raster_ = nullptr;  // the image sprites may be copied into directly

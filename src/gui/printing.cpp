@@ -22,6 +22,7 @@
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
 #include "gui/painter_canvas.h"
+#include "gui/qt_text.h"
 
 namespace kestrova {
 
@@ -36,6 +37,7 @@ QString Utf8ToQString(const std::string& utf8) {
 // extents do not depend on the device the page is drawn on.
 class PageTextMetrics : public TextMetrics {
  public:
+  PageTextMetrics() { canvas_.UseDesignMetrics(); }
   void SetFont(const CanvasFont& font) override { canvas_.SetFont(font); }
   int TextWidth(std::string_view cp932) override { return canvas_.TextWidth(cp932); }
   int TextHeight(std::string_view cp932) override { return canvas_.TextHeight(cp932); }
@@ -70,7 +72,9 @@ void PagedDeviceTarget::BeginDocument() {
     throw Error("cannot start printing on " + DeviceName().toStdString() +
                 "; check that the printer is ready or the file can be written");
   }
-  canvas_ = std::make_unique<PainterCanvas>(painter_);
+  auto canvas = std::make_unique<PainterCanvas>(painter_);
+  canvas->UseDesignMetrics();
+  canvas_ = std::move(canvas);
 }
 
 Canvas& PagedDeviceTarget::PageCanvas() {
@@ -219,7 +223,7 @@ QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
 }
 
 std::filesystem::path ToPath(const QString& s) {
-  return std::filesystem::path(QFile::encodeName(s).toStdString());
+  return QtToPath(s);
 }
 
 // A PDF written over one of the coordinate files would destroy what is being printed
