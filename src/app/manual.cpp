@@ -6,6 +6,7 @@ std::vector<std::filesystem::path> ManualCandidates(const std::filesystem::path&
   namespace fs = std::filesystem;
   std::vector<fs::path> candidates = {
       programFolder / "docs" / "manual" / "index.html",
+      programFolder / "manual" / "index.html",  // the unzipped Windows folder
       (programFolder / ".." / "share" / "kestrova" / "manual" / "index.html").lexically_normal(),
   };
 #ifdef KESTROVA_SOURCE_MANUAL_DIR
