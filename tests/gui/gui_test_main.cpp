@@ -37,8 +37,13 @@ int main(int argc, char* argv[]) {
   kestrova::InstallFontSubstitutes();
   QApplication::setFont(kestrova::GothicFont(12));
   QStringList functions;
-  for (const QString& argument : QApplication::arguments().mid(1)) {
-    if (!argument.startsWith(QLatin1Char('-'))) functions << argument;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == QLatin1String("-o")) {
+      ++i;  // the log file, not a test function
+    } else if (!arguments[i].startsWith(QLatin1Char('-'))) {
+      functions << arguments[i];
+    }
   }
   int failures = 0;
   for (auto make : {NewWindowTest, NewGridTest, NewDialogsTest}) {
