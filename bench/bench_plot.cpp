@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "gui/painter_canvas.h"
 #include "jww/header.h"
@@ -42,7 +43,7 @@ void BM_PlotRedraw(benchmark::State& state) {
   FitView(view, bounds, data.Table.PointCount, 800, 600);
   JwwHeader header;
   SetFixedHeaderValues(header);
-  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{});
+  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
   QImage image(800, 600, QImage::Format_RGB32);
   PainterCanvasCache cache;  // kept from one redraw to the next, as the widget keeps it
   for (auto _ : state) {
@@ -81,7 +82,7 @@ void BM_PlotWalk(benchmark::State& state) {
   FitView(view, bounds, data.Table.PointCount, 800, 600);
   JwwHeader header;
   SetFixedHeaderValues(header);
-  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{});
+  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
   NullCanvas canvas;
   for (auto _ : state)
     DrawPlot(canvas, view, data, style, 1);

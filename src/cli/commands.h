@@ -69,7 +69,7 @@ struct PlotOptions {
 PlotSize ParsePlotSize(const std::string& text);
 // The plot of the loaded data fitted into a box of that size.
 std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
-                    const JwwHeader& header, const JwCadExtras& extras, PlotSize size);
+                    const JwCadExtras& extras, PlotSize size);
 int RunPlot(const PlotOptions& options, std::ostream& err);
 
 // Reads a drawing and prints its header and one line per entity (JSON with json).

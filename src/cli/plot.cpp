@@ -28,7 +28,7 @@ PlotSize ParsePlotSize(const std::string& text) {
 }
 
 std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
-                    const JwwHeader& header, const JwCadExtras& extras, PlotSize size) {
+                    const JwCadExtras& extras, PlotSize size) {
   PlotViewState view;
   view.YSign = -1.0;
   view.MathAxes = !(data.Sima.SimaLoaded || settings.Coordinate.Flg);
@@ -36,7 +36,7 @@ std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
   ComputeDataBounds(data.Table, bounds);
   FitView(view, bounds, data.Table.PointCount, size.width, size.height);
   SvgCanvas canvas(size.width, size.height);
-  DrawPlot(canvas, view, data, PlotStyleFrom(header, extras), -1);
+  DrawPlot(canvas, view, data, DrawingPlotStyle(extras, settings), -1);
   return canvas.Document();
 }
 
@@ -53,10 +53,9 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
     }
     settings = ReadSettingsFile(o.settingsFile, std::filesystem::current_path().string());
   }
-  // Jw_cad's own defaults, then what its settings say (pen colours, text sizes, the
-  // outline mode), as the desktop program reads them at start-up.
+  // Jw_cad's settings give the outline mode; pens and text kinds are those every drawing
+  // save installs, as the desktop program draws them.
   JwwHeader header;
-  SetFixedHeaderValues(header);
   JwCadExtras extras;
   std::unique_ptr<JwCadSettingsSource> source =
       o.jwcadSettings.empty()
@@ -65,7 +64,7 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
   if (source) ReadJwCadSettings(*source, header, extras);
 
   const CoordinateData data = LoadFiles(o.files, o.crs);
-  const std::string svg = PlotSvg(data, settings, header, extras, o.size);
+  const std::string svg = PlotSvg(data, settings, extras, o.size);
   WriteOutput(o.output, svg);
   err << "kestrova-cli: wrote the plot of " << data.Table.PointCount << " points (" << o.size.width
       << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';

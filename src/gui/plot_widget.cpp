@@ -78,7 +78,7 @@ void PlotWidget::RenderPicture() {
   if (ws_.Coords.Table.PointCount >= 1) {
     QPainter painter(&picture_);
     PainterCanvas canvas(painter, &spriteCache_);
-    DrawPlot(canvas, ws_.View, ws_.Coords, PlotStyleFrom(ws_.Drawing.Header, ws_.JwCad),
+    DrawPlot(canvas, ws_.View, ws_.Coords, DrawingPlotStyle(ws_.JwCad, ws_.Settings),
              ws_.Grid.PickedRow);
   }
   pictureStale_ = false;

@@ -3,21 +3,39 @@
 #include <algorithm>
 #include <cmath>
 
+#include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/header.h"
 #include "jww/jwcad_settings.h"
 
 namespace kestrova {
 
-PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras) {
+PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras,
+                        const OutputSettings& settings) {
   PlotStyle s;
   for (size_t i = 0; i < s.ScreenColours.size(); ++i)
     s.ScreenColours[i] = header.Pens[i].Color;
-  for (size_t i = 0; i < s.TextKindWidths.size(); ++i)
+  for (size_t i = 0; i < s.TextKindWidths.size(); ++i) {
     s.TextKindWidths[i] = header.TextKinds[i].Width;
+    s.TextKindHeights[i] = header.TextKinds[i].Height;
+    s.TextKindSpacings[i] = header.TextKinds[i].Spacing;
+  }
   s.DrawOutLine = extras.DrawOutLine;
   s.OutLineExpansion = extras.OutLineExpansion;
+  // A scale the conversion would refuse still leaves a plot to look at.
+  const double scale = settings.WrtBAse.Scale;
+  const double unitsPerMetre = settings.WrtBAse.mmFlg ? 1000.0 : 1.0;
+  if (std::isfinite(scale) && scale > 0) s.SurveyPerPaperMm = scale / 1000.0 * unitsPerMetre;
   return s;
+}
+
+PlotStyle DrawingPlotStyle(const JwCadExtras& extras, const OutputSettings& settings) {
+  static const JwwHeader fixed = [] {
+    JwwHeader h;
+    SetFixedHeaderValues(h);
+    return h;
+  }();
+  return PlotStyleFrom(fixed, extras, settings);
 }
 
 Colour ScreenColour(const PlotStyle& style, int pen) {
@@ -194,15 +212,19 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& d
     // index past the table.
     const size_t kind = std::clamp<size_t>(t.TextKind, 1, 10);
     const double w = style.TextKindWidths[kind - 1];
+    const double h = style.TextKindHeights[kind - 1];
+    // Paper millimetres to pixels through the drawing scale and the zoom.
+    double pixelsPerMm = style.SurveyPerPaperMm * view.ViewScale;
+    if (h > 0 && h * pixelsPerMm < kMinSimaLabelHeight) pixelsPerMm = kMinSimaLabelHeight / h;
+    if (h > 0 && h * pixelsPerMm > kMaxSimaLabelHeight) pixelsPerMm = kMaxSimaLabelHeight / h;
     JwTextParams sima;
     sima.pen = StyleLine{kPlotGreen, 1.0};
     sima.startX = sima.endX = t.X;
     sima.startY = sima.endY = t.Y;
     sima.text = t.Text;
-    // The kind's width is used as pixels as it stands.
-    sima.width = std::nearbyint(w);
-    sima.height = std::nearbyint(w / 2);
-    sima.spacing = 0.1;
+    sima.width = w * pixelsPerMm;
+    sima.height = h * pixelsPerMm;
+    sima.spacing = style.TextKindSpacings[kind - 1] * pixelsPerMm;
     sima.angle = std::nearbyint(t.Angle);
     DrawJwText(canvas, view, style, sima);
   }

@@ -14,6 +14,7 @@ namespace kestrova {
 struct CoordinateData;
 struct JwwHeader;
 struct JwCadExtras;
+struct OutputSettings;
 
 // Colours by state: unmarked points and SIMA labels, marked points, labels of marked
 // points, and the picked point.
@@ -32,14 +33,32 @@ inline constexpr std::string_view kGothicFaceNoSpace =
     "\x82\x6c\x82\x72\x83\x53\x83\x56\x83\x62\x83\x4e";
 
 // Jw_cad's side of the picture: the screen colours of pens 0..9 (0 is the background),
-// the character width of text kinds 1..10, and how texts are set off from the drawing.
+// the sizes of text kinds 1..10 in paper millimetres, how texts are set off from the
+// drawing, and how large a paper millimetre is on the ground.
 struct PlotStyle {
   std::array<Colour, 10> ScreenColours{};
   std::array<double, 10> TextKindWidths{};
+  std::array<double, 10> TextKindHeights{};
+  std::array<double, 10> TextKindSpacings{};
   uint32_t DrawOutLine = 0;       // 1: a halo round each character; 2: a background box
   double OutLineExpansion = 0.0;  // margin of the background box
+  double SurveyPerPaperMm = 0.5;  // survey units one paper millimetre stands for (1:500, m)
+  friend bool operator==(const PlotStyle&, const PlotStyle&) = default;
 };
-PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras);
+// The style of the drawing the settings would write: a parcel label is as large on the
+// plot as it will be in Jw_cad at the same zoom.
+PlotStyle PlotStyleFrom(const JwwHeader& header, const JwCadExtras& extras,
+                        const OutputSettings& settings);
+
+// The style of the plot: the pens and text kinds every drawing save installs (Jw_cad's
+// own registry values do not survive a save), Jw_cad's outline mode, and the scale. The
+// plot therefore looks the same before the first save as after it.
+PlotStyle DrawingPlotStyle(const JwCadExtras& extras, const OutputSettings& settings);
+
+// Parcel labels never shrink below the point names' height, so that they stay readable
+// when a site is seen whole; above it they grow with the zoom as Jw_cad's texts do.
+inline constexpr double kMinSimaLabelHeight = 10.0;
+inline constexpr double kMaxSimaLabelHeight = 2000.0;
 
 // The screen colour of a pen number; numbers outside the table draw in black.
 Colour ScreenColour(const PlotStyle& style, int pen);

@@ -10,6 +10,7 @@
 #include "common/error.h"
 #include "common/sjis.h"
 #include "coords/coordinate_file.h"
+#include "view/plot_draw.h"
 
 namespace kestrova {
 namespace {
@@ -228,6 +229,10 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
 
 TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   Start();  // no Jw_cad settings on this machine
+  // The plot draws in the pens and text kinds a drawing save installs, from the start.
+  const PlotStyle plotted = DrawingPlotStyle(ws_.JwCad, ws_.Settings);
+  EXPECT_EQ(ScreenColour(plotted, 3), 0x00C000u);
+  EXPECT_EQ(plotted.TextKindHeights[2], 3.0);
   JwwSaveCommand(ctx_);
   ExpectShown(0, Kind::kInformation, Buttons::kOk, "データが、ありません。");
   LoadSite();
@@ -240,6 +245,7 @@ TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   const std::string drawing = ReadFileBytes(dir_ / "plan.jww");
   EXPECT_EQ(drawing.substr(0, 12), std::string("JwwData.\xA4\x01\0\0", 12));
   EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
+  EXPECT_TRUE(PlotStyleFrom(ws_.Drawing.Header, ws_.JwCad, ws_.Settings) == plotted);
   // A writer failure is shown and the existing file stays.
   ws_.Settings.WrtBAse.Scale = 0;
   prompts_.shown.clear();

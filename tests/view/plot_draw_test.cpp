@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/header.h"
 #include "jww/jwcad_settings.h"
@@ -41,7 +42,8 @@ PlotStyle Style() {
   for (size_t i = 0; i < s.ScreenColours.size(); ++i)
     s.ScreenColours[i] = 0x101010 * static_cast<Colour>(i);
   s.ScreenColours[0] = 0xFFFFFF;
-  s.TextKindWidths[2] = 3;  // kind 3
+  s.TextKindWidths[2] = s.TextKindHeights[2] = 3;  // kind 3, in paper millimetres
+  s.TextKindSpacings[2] = 0.5;
   return s;
 }
 
@@ -100,7 +102,7 @@ TEST(DrawPlot, DotsCirclesAndLabelsInTheColoursOfTheirState) {
   EXPECT_EQ(texts[3].state.textColour, kPlotRed);
 }
 
-TEST(DrawPlot, SimaSegmentsAreClippedToTheWindowAndLabelsUseKindSizesAsPixels) {
+TEST(DrawPlot, SimaSegmentsAreClippedAndLabelsGrowWithTheZoomAsOnPaper) {
   CoordinateData data;
   AppendPoint(data.Table) = Point(1000, 2000, "");
   // Horizontal through the left edge: from its intersection (0, 150) to (134.43, 150).
@@ -125,17 +127,29 @@ TEST(DrawPlot, SimaSegmentsAreClippedToTheWindowAndLabelsUseKindSizesAsPixels) {
   EXPECT_EQ(lines[2].state.pen.colour, kPlotBlack);
   EXPECT_EQ(lines[2].points, Corners({134, 150}, {148, 150}));
 
-  // The label's anchor is the centroid at (134.43, 150): 3-pixel cells, 2 pixels high
-  // (round(1.5), halves to even), spacing 0.1; the full-width character follows 1.55 on.
+  // At 1:500 a 3 mm label would be 1.97 pixels high in this view: it is drawn at the
+  // point names' height instead, its cells and spacing in proportion. The anchor is the
+  // centroid at (134.43, 150); the full-width character follows (10 + 5 / 3) / 2 on.
   const auto texts = canvas.Drawings(Kind::kText);
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].text, "1");
-  EXPECT_EQ(texts[0].points[0], (PixelPoint{134, 145}));
+  EXPECT_EQ(texts[0].points[0], (PixelPoint{134, 137}));
   EXPECT_EQ(texts[1].text, "\x94\xd4");
-  EXPECT_EQ(texts[1].points[0], (PixelPoint{136, 145}));
-  EXPECT_EQ(texts[1].state.font.height, 2);
-  EXPECT_EQ(texts[1].state.font.width, 1.5);
+  EXPECT_EQ(texts[1].points[0], (PixelPoint{140, 137}));
+  EXPECT_DOUBLE_EQ(texts[1].state.font.height, kMinSimaLabelHeight);
+  EXPECT_DOUBLE_EQ(texts[1].state.font.width, 5);
   EXPECT_EQ(texts[1].state.textColour, kPlotGreen);
+
+  // At 1:5000 (or zoomed in tenfold) it is as large as Jw_cad shows it: 3 mm of paper
+  // are 15 m, 19.67 pixels.
+  PlotStyle coarse = Style();
+  coarse.SurveyPerPaperMm = 5.0;
+  RecordingCanvas zoomed;
+  DrawPlot(zoomed, Fitted(), data, coarse, -1);
+  const auto large = zoomed.Drawings(Kind::kText);
+  ASSERT_EQ(large.size(), 2u);
+  EXPECT_NEAR(large[0].state.font.height, 15 * 400 / 305.0, 1e-9);
+  EXPECT_EQ(large[0].points[0], (PixelPoint{134, 127}));
 }
 
 TEST(DrawPlot, NothingWithoutPointsOrWithAnUnusableView) {
@@ -202,12 +216,20 @@ TEST(DrawPlot, StyleComesFromTheHeaderAndJwCadSettings) {
   JwCadExtras x;
   x.DrawOutLine = 2;
   x.OutLineExpansion = 1.5;
-  const PlotStyle s = PlotStyleFrom(h, x);
+  OutputSettings settings;
+  settings.WrtBAse.Scale = 250;
+  const PlotStyle s = PlotStyleFrom(h, x, settings);
   EXPECT_EQ(ScreenColour(s, 0), 0xFFFFFFu);
   EXPECT_EQ(ScreenColour(s, 6), 0x0000FFu);
   EXPECT_EQ(ScreenColour(s, 10), kPlotBlack);
   EXPECT_EQ(ScreenColour(s, -1), kPlotBlack);
   EXPECT_EQ(s.TextKindWidths[2], 3);
+  EXPECT_EQ(s.TextKindSpacings[2], 0.5);
+  EXPECT_EQ(s.SurveyPerPaperMm, 0.25);
+  settings.WrtBAse.mmFlg = true;
+  EXPECT_EQ(PlotStyleFrom(h, x, settings).SurveyPerPaperMm, 250);
+  settings.WrtBAse.Scale = 0;  // refused by a save, still a plot
+  EXPECT_EQ(PlotStyleFrom(h, x, settings).SurveyPerPaperMm, 0.5);
   EXPECT_EQ(s.DrawOutLine, 2u);
   EXPECT_EQ(s.OutLineExpansion, 1.5);
 }
