@@ -88,6 +88,11 @@ class Canvas {
   virtual void TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
                         Colour fillColour) = 0;
 
+  // The texts drawn between these two calls are one label, character by character; a
+  // canvas that writes elements may join them into one.
+  virtual void BeginTextRun() {}
+  virtual void EndTextRun() {}
+
   // Extent of a text in the current font, in pixels.
   virtual int TextWidth(std::string_view cp932) = 0;
   virtual int TextHeight(std::string_view cp932) = 0;

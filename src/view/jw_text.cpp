@@ -360,6 +360,7 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
     }
   };
 
+  canvas.BeginTextRun();
   WalkText(chars, p, style, [&](const TextOp& op) {
     const bool full = IsFull(op.ch);
     switch (op.kind) {
@@ -421,6 +422,7 @@ bool DrawJwText(Canvas& canvas, const PlotViewState& view, const PlotStyle& styl
       }
     }
   });
+  canvas.EndTextRun();
   return true;
 }
 

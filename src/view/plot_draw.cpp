@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
+#include "common/sjis.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/header.h"
@@ -100,6 +103,70 @@ PixelPoint BottomRight(PixelPoint a, PixelPoint b) {
 
 constexpr CanvasBrush kHollow{true, kPlotWhite};
 
+struct Box {
+  double left, top, right, bottom;
+};
+
+// The screen box a label covers: its cells run from the anchor along the angle, each a
+// half or a full cell wide and the height tall.
+Box LabelBox(ScreenPoint anchor, std::string_view text, double width, double height, double spacing,
+             double angleDegrees) {
+  const double length = HalfWidthCount(text) * (width + spacing) / 2;
+  const double a = angleDegrees * 3.14159265358979323846 / 180;
+  const double c = angleDegrees == 0 ? 1.0 : std::cos(a);
+  const double s = angleDegrees == 0 ? 0.0 : std::sin(a);
+  const ScreenPoint along{c * length, -s * length};
+  const ScreenPoint down{s * height, c * height};
+  Box b{anchor.x, anchor.y, anchor.x, anchor.y};
+  for (const ScreenPoint& d : {along, down, ScreenPoint{along.x + down.x, along.y + down.y}}) {
+    b.left = std::min(b.left, anchor.x + d.x);
+    b.right = std::max(b.right, anchor.x + d.x);
+    b.top = std::min(b.top, anchor.y + d.y);
+    b.bottom = std::max(b.bottom, anchor.y + d.y);
+  }
+  return b;
+}
+
+// The labels already placed, by square buckets of the screen. A label that would overlap
+// one of them is left out: a dense site seen whole shows its points and as many names as
+// can be read, and zooming in brings the others back.
+class LabelSpace {
+ public:
+  bool Take(const Box& b) {
+    if (!(b.left < b.right || b.top < b.bottom)) return true;  // nothing to collide
+    const int x0 = Bucket(b.left), x1 = Bucket(b.right);
+    const int y0 = Bucket(b.top), y1 = Bucket(b.bottom);
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x) {
+        const auto it = buckets_.find(Key(x, y));
+        if (it == buckets_.end()) continue;
+        for (size_t i : it->second) {
+          const Box& o = boxes_[i];
+          // Boxes that only touch, or overlap by less than a pixel, do not collide.
+          if (b.left < o.right - 1 && o.left < b.right - 1 && b.top < o.bottom - 1 &&
+              o.top < b.bottom - 1) {
+            return false;
+          }
+        }
+      }
+    }
+    boxes_.push_back(b);
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x)
+        buckets_[Key(x, y)].push_back(boxes_.size() - 1);
+    }
+    return true;
+  }
+
+ private:
+  static constexpr double kBucket = 64.0;
+  // Labels far outside any screen are clamped into the border buckets.
+  static int Bucket(double v) { return static_cast<int>(std::clamp(v / kBucket, -1e4, 1e4)); }
+  static int64_t Key(int x, int y) { return (static_cast<int64_t>(x) << 32) ^ (y & 0xFFFFFFFF); }
+  std::vector<Box> boxes_;
+  std::unordered_map<int64_t, std::vector<size_t>> buckets_;
+};
+
 }  // namespace
 
 std::optional<ClippedSegment> ClipSegment(const PlotViewState& v, ViewPair a, ViewPair b) {
@@ -169,6 +236,25 @@ void DrawReadout(Canvas& canvas, std::string_view xText, std::string_view yText,
   canvas.Text({8, 13}, yText);
 }
 
+namespace {
+
+// Takes the label's room when its point is visible and nothing placed covers it. A label
+// whose point is outside draws nothing and takes nothing.
+bool LabelFits(LabelSpace& space, const PlotViewState& view, const JwTextParams& p) {
+  const ViewPair at = ToViewAxes(view, p.startX, p.startY);
+  if (!PointVisible(view, at)) return false;
+  const ScreenPoint s = ToScreen(view, at);
+  const double a = p.angle * 3.14159265358979323846 / 180;
+  const double sinA = p.angle == 0 ? 0.0 : std::sin(a);
+  const double cosA = p.angle == 0 ? 1.0 : std::cos(a);
+  // The first cell's top-left corner, as the text renderer places it.
+  const ScreenPoint anchor{s.x - sinA * (p.width - p.offsetX),
+                           s.y + cosA * (p.offsetY + p.height) * view.YSign};
+  return space.Take(LabelBox(anchor, p.text, p.width, p.height, p.spacing, p.angle));
+}
+
+}  // namespace
+
 void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& data,
               const PlotStyle& style, int32_t pickedRow) {
   const PointTable& table = data.Table;
@@ -180,33 +266,11 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& d
   canvas.SetBrush(kHollow);
   canvas.SetTextBackground(false, kPlotWhite);
 
-  JwTextParams label;
-  label.width = 12.0;
-  label.height = 10.0;
-  label.spacing = 0.0;
-  label.angle = 0.0;
-  for (int32_t i = 1; i <= count; ++i) {
-    const SurveyPoint& p = table.Points[static_cast<size_t>(i)];
-    const bool picked = i == pickedRow;
-    const Colour mark = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlue : kPlotGreen);
-    const Colour text = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlack : kPlotGreen);
-    DrawDot(canvas, view, StyleLine{mark, 1.0}, p.X, p.Y, 1.0);
-    canvas.SetBrush(kHollow);
-    DrawCircle(canvas, view, p.X, p.Y, 6.0);
-    canvas.SetBrush(kHollow);
-    label.pen = StyleLine{text, 1.0};
-    label.startX = label.endX = p.X;
-    label.startY = label.endY = p.Y;
-    label.text = p.Name;
-    DrawJwText(canvas, view, style, label);
-    canvas.SetBrush(kHollow);
-  }
-
-  for (const SimaLine& l : data.Sima.SimaLines) {
-    DrawSegment(canvas, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
-                l.EndX, l.EndY);
-  }
-
+  // The parcel labels are placed first: a parcel has one, a point name can be read in the
+  // grid. Then the picked point's name, then the others in table order.
+  std::vector<JwTextParams> simaLabels;
+  simaLabels.reserve(data.Sima.SimaTexts.size());
+  LabelSpace space;
   for (const SimaText& t : data.Sima.SimaTexts) {
     // The label's kind is 1..10 in every file this program reads; anything else would
     // index past the table.
@@ -226,8 +290,48 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& d
     sima.height = h * pixelsPerMm;
     sima.spacing = style.TextKindSpacings[kind - 1] * pixelsPerMm;
     sima.angle = std::nearbyint(t.Angle);
-    DrawJwText(canvas, view, style, sima);
+    if (LabelFits(space, view, sima)) simaLabels.push_back(sima);
   }
+
+  JwTextParams label;
+  label.width = 12.0;
+  label.height = 10.0;
+  label.spacing = 0.0;
+  label.angle = 0.0;
+  const auto placeName = [&](const SurveyPoint& p) {
+    label.startX = label.endX = p.X;
+    label.startY = label.endY = p.Y;
+    label.text = p.Name;
+    return LabelFits(space, view, label);
+  };
+  const bool pickedShown = pickedRow >= 1 && pickedRow <= count &&
+                           placeName(table.Points[static_cast<size_t>(pickedRow)]);
+  for (int32_t i = 1; i <= count; ++i) {
+    const SurveyPoint& p = table.Points[static_cast<size_t>(i)];
+    const bool picked = i == pickedRow;
+    const Colour mark = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlue : kPlotGreen);
+    const Colour text = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlack : kPlotGreen);
+    DrawDot(canvas, view, StyleLine{mark, 1.0}, p.X, p.Y, 1.0);
+    canvas.SetBrush(kHollow);
+    DrawCircle(canvas, view, p.X, p.Y, 6.0);
+    canvas.SetBrush(kHollow);
+    if (picked ? pickedShown : placeName(p)) {
+      label.startX = label.endX = p.X;
+      label.startY = label.endY = p.Y;
+      label.text = p.Name;
+      label.pen = StyleLine{text, 1.0};
+      DrawJwText(canvas, view, style, label);
+    }
+    canvas.SetBrush(kHollow);
+  }
+
+  for (const SimaLine& l : data.Sima.SimaLines) {
+    DrawSegment(canvas, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
+                l.EndX, l.EndY);
+  }
+
+  for (const JwTextParams& sima : simaLabels)
+    DrawJwText(canvas, view, style, sima);
 }
 
 }  // namespace kestrova

@@ -50,6 +50,34 @@ double CellWidth(const CanvasFont& f) {
   return f.width > 0 ? f.width : f.height / 2;
 }
 
+double ScaleX(const CanvasFont& f) {
+  return f.width > 0 && f.height > 0 ? f.width / (f.height / 2) : 1.0;
+}
+
+size_t CodePoints(std::string_view utf8) {
+  size_t n = 0;
+  for (char ch : utf8)
+    n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+  return n;
+}
+
+constexpr double kDegrees = 3.14159265358979323846 / 180;
+
+// The font's attributes of a <text> element.
+void FontAttributes(std::string& out, const CanvasFont& f) {
+  out += " font-family=\"" + FontFamily(f.face) + "\"";
+  Attr(out, "font-size", f.height);
+  if (f.bold) out += " font-weight=\"bold\"";
+  if (f.italic) out += " font-style=\"italic\"";
+  if (f.underline || f.strikeOut) {
+    out += " text-decoration=\"";
+    if (f.underline) out += "underline";
+    if (f.underline && f.strikeOut) out += ' ';
+    if (f.strikeOut) out += "line-through";
+    out += '"';
+  }
+}
+
 }  // namespace
 
 std::string SvgColour(Colour c) {
@@ -183,17 +211,7 @@ void SvgCanvas::AppendText(PixelPoint p, std::string_view cp932, const std::stri
   body_ += "<text xml:space=\"preserve\"";
   Attr(body_, "x", x);
   Attr(body_, "y", y + size * kIpaAscent);
-  body_ += " font-family=\"" + FontFamily(font_.face) + "\"";
-  Attr(body_, "font-size", size);
-  if (font_.bold) body_ += " font-weight=\"bold\"";
-  if (font_.italic) body_ += " font-style=\"italic\"";
-  if (font_.underline || font_.strikeOut) {
-    body_ += " text-decoration=\"";
-    if (font_.underline) body_ += "underline";
-    if (font_.underline && font_.strikeOut) body_ += ' ';
-    if (font_.strikeOut) body_ += "line-through";
-    body_ += '"';
-  }
+  FontAttributes(body_, font_);
   body_ += paint;
   body_ += '>';
   body_ += XmlEscape(Cp932ToUtf8(cp932));
@@ -203,7 +221,12 @@ void SvgCanvas::AppendText(PixelPoint p, std::string_view cp932, const std::stri
 }
 
 void SvgCanvas::Text(PixelPoint p, std::string_view cp932) {
-  AppendText(p, cp932, " fill=\"" + SvgColour(textColour_) + "\"");
+  std::string paint = " fill=\"" + SvgColour(textColour_) + "\"";
+  if (inRun_ && !opaque_) {
+    run_.push_back({p, Cp932ToUtf8(cp932), font_, std::move(paint)});
+  } else {
+    AppendText(p, cp932, paint);
+  }
 }
 
 void SvgCanvas::TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
@@ -212,8 +235,114 @@ void SvgCanvas::TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour
   std::string halo = " fill=\"" + SvgColour(haloColour) + "\" stroke=\"" + SvgColour(haloColour) +
                      "\" stroke-linejoin=\"round\"";
   Attr(halo, "stroke-width", haloWidth);
-  AppendText(p, cp932, halo);
-  AppendText(p, cp932, " fill=\"" + SvgColour(fillColour) + "\"");
+  std::string fill = " fill=\"" + SvgColour(fillColour) + "\"";
+  if (inRun_ && !opaque_) {
+    const std::string utf8 = Cp932ToUtf8(cp932);
+    haloRun_.push_back({p, utf8, font_, std::move(halo)});
+    run_.push_back({p, utf8, font_, std::move(fill)});
+  } else {
+    AppendText(p, cp932, halo);
+    AppendText(p, cp932, fill);
+  }
+}
+
+void SvgCanvas::BeginTextRun() {
+  EndTextRun();
+  inRun_ = true;
+}
+
+void SvgCanvas::EndTextRun() {
+  inRun_ = false;
+  FlushRun(haloRun_);
+  FlushRun(run_);
+  haloRun_.clear();
+  run_.clear();
+}
+
+// Consecutive characters in one font and paint share an element; a label without codes
+// is one element.
+void SvgCanvas::FlushRun(const std::vector<Glyph>& glyphs) {
+  size_t begin = 0;
+  for (size_t i = 1; i <= glyphs.size(); ++i) {
+    if (i == glyphs.size() || !(glyphs[i].font == glyphs[begin].font) ||
+        glyphs[i].paint != glyphs[begin].paint) {
+      AppendRun(glyphs, begin, i);
+      begin = i;
+    }
+  }
+}
+
+// Characters with their cells' top-left corners at their own points, each turned by the
+// font's escapement about its corner: one element whose coordinate system is turned and
+// widened about the first corner, each character placed by its own x and y.
+void SvgCanvas::AppendRun(const std::vector<Glyph>& glyphs, size_t begin, size_t end) {
+  if (begin >= end) return;
+  const CanvasFont& f = glyphs[begin].font;
+  const double size = f.height;
+  const double scaleX = ScaleX(f);
+  const bool turned = f.escapement != 0;
+  const bool widened = std::fabs(scaleX - 1.0) > 1e-9;
+  const PixelPoint origin = glyphs[begin].p;
+  // From the page into the element's own coordinates: the inverse of the turn and widening.
+  const double angle = f.escapement / 10.0 * kDegrees;
+  const double c = std::cos(angle);
+  const double s = std::sin(angle);
+  std::string xs;
+  std::string ys;
+  std::string text;
+  for (size_t i = begin; i < end; ++i) {
+    const Glyph& g = glyphs[i];
+    double x = g.p.x;
+    double y = g.p.y;
+    if (turned || widened) {
+      const double dx = g.p.x - origin.x;
+      const double dy = g.p.y - origin.y;
+      // + 0.0 keeps a negative zero out of the document.
+      x = (dx * c - dy * s) / scaleX + 0.0;
+      y = dx * s + dy * c + 0.0;
+    }
+    // A character of several code points takes the first position; the rest follow it.
+    const size_t n = std::max<size_t>(CodePoints(g.utf8), 1);
+    for (size_t k = 0; k < n; ++k) {
+      if (!xs.empty()) {
+        xs += ' ';
+        ys += ' ';
+      }
+      if (k == 0) {
+        Num(xs, x);
+        Num(ys, y + size * kIpaAscent);
+      } else {
+        Num(xs, x + static_cast<double>(k) * size / 2);
+        Num(ys, y + size * kIpaAscent);
+      }
+    }
+    text += XmlEscape(g.utf8);
+  }
+  body_ += "<text xml:space=\"preserve\"";
+  if (turned || widened) {
+    body_ += " transform=\"translate(";
+    AppendInt(body_, origin.x);
+    body_ += ' ';
+    AppendInt(body_, origin.y);
+    body_ += ')';
+    if (turned) {
+      body_ += " rotate(";
+      Num(body_, -f.escapement / 10.0);
+      body_ += ')';
+    }
+    if (widened) {
+      body_ += " scale(";
+      Num(body_, scaleX);
+      body_ += " 1)";
+    }
+    body_ += '"';
+  }
+  body_ += " x=\"" + xs + "\" y=\"" + ys + "\"";
+  FontAttributes(body_, f);
+  body_ += glyphs[begin].paint;
+  body_ += '>';
+  body_ += text;
+  body_ += "</text>\n";
 }
 
 int SvgCanvas::TextWidth(std::string_view cp932) {

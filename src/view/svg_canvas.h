@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "view/canvas.h"
 
@@ -9,6 +10,8 @@ namespace kestrova {
 // Draws into an SVG document (UTF-8) of the given pixel size on a white ground: shapes as
 // SVG shapes, texts as <text> in a Japanese Gothic face, turned by the font's escapement.
 // The XOR pen mode has no SVG form and draws as copy; nothing the plot keeps uses it.
+// The characters of one label become one <text> element with a position per character:
+// viewers refuse documents of too many elements, and a dense site has many characters.
 class SvgCanvas : public Canvas {
  public:
   SvgCanvas(int width, int height);
@@ -28,6 +31,8 @@ class SvgCanvas : public Canvas {
   void Text(PixelPoint p, std::string_view cp932) override;
   void TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
                 Colour fillColour) override;
+  void BeginTextRun() override;
+  void EndTextRun() override;
   int TextWidth(std::string_view cp932) override;
   int TextHeight(std::string_view cp932) override;
 
@@ -37,6 +42,14 @@ class SvgCanvas : public Canvas {
  private:
   void AppendStroke(bool filled);
   void AppendText(PixelPoint p, std::string_view cp932, const std::string& paint);
+  struct Glyph {
+    PixelPoint p;
+    std::string utf8;  // not yet escaped
+    CanvasFont font;
+    std::string paint;
+  };
+  void AppendRun(const std::vector<Glyph>& glyphs, size_t begin, size_t end);
+  void FlushRun(const std::vector<Glyph>& glyphs);
 
   int width_;
   int height_;
@@ -47,6 +60,9 @@ class SvgCanvas : public Canvas {
   Colour textColour_ = 0;
   bool opaque_ = false;
   Colour background_ = 0xFFFFFF;
+  bool inRun_ = false;
+  std::vector<Glyph> haloRun_;  // drawn first, under the glyphs
+  std::vector<Glyph> run_;
 };
 
 // "#rrggbb" of a Windows colour value.

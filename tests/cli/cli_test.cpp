@@ -269,8 +269,11 @@ TEST_F(Cli, PlotDrawsTheExampleSiteFittedIntoTheBox) {
             std::string::npos);
   EXPECT_EQ(Count(svg, "<ellipse"), 22u);   // a dot and a circle for each of 11 points
   EXPECT_EQ(Count(svg, "<polyline"), 13u);  // every SIMA segment
-  EXPECT_EQ(Count(svg, ">境</text>"), 6u);  // 境界1 .. 境界6, character by character
-  EXPECT_EQ(Count(svg, "fill=\"#22cc22\">番</text>"), 2u);  // the parcel labels, green
+  // One element per label, a position per character: 11 names and 2 parcel labels.
+  EXPECT_EQ(Count(svg, "<text "), 13u);
+  EXPECT_EQ(Count(svg, "\">境界"), 6u);
+  EXPECT_NE(svg.find("x=\"0 5 10\" y=\"8.8 8.8 8.8\""), std::string::npos);  // T-1
+  EXPECT_EQ(Count(svg, "fill=\"#22cc22\">1番"), 2u);  // the parcel labels, green
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
 
   // Standard output, another size.

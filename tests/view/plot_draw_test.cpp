@@ -152,6 +152,59 @@ TEST(DrawPlot, SimaSegmentsAreClippedAndLabelsGrowWithTheZoomAsOnPaper) {
   EXPECT_EQ(large[0].points[0], (PixelPoint{134, 127}));
 }
 
+// 900 points 1 m apart: seen whole every point is drawn but only names that do not
+// overlap; zoomed in, every visible point has its name again.
+TEST(DrawPlot, DenseSitesKeepEveryPointAndThinTheNames) {
+  CoordinateData data;
+  for (int i = 0; i < 900; ++i) {
+    AppendPoint(data.Table) = Point(1000 + i / 30, 2000 + i % 30, "P123");
+  }
+  data.Sima.SimaTexts.push_back({1014.4, 2014.4, "1\x94\xd4", 3, 0.0});  // "1番"
+  DataBounds b;
+  ComputeDataBounds(data.Table, b);
+  PlotViewState whole;
+  ASSERT_TRUE(FitView(whole, b, 900, 400, 300));
+  RecordingCanvas canvas;
+  DrawPlot(canvas, whole, data, Style(), 5);
+  EXPECT_EQ(canvas.Drawings(Kind::kEllipse).size(), 1800u);
+  // The parcel label, the picked point's name and names 24 pixels wide on a grid 8.57
+  // pixels apart: one name in a row of three, one row in two.
+  const auto texts = canvas.Drawings(Kind::kText);
+  size_t names = 0;
+  bool parcel = false;
+  bool picked = false;
+  std::vector<std::pair<PixelPoint, PixelPoint>> boxes;
+  for (const auto& t : texts) {
+    if (t.text == "P") {
+      ++names;
+      const PixelPoint a = t.points[0];
+      for (const auto& [l, r] : boxes) {
+        EXPECT_FALSE(a.x < r.x - 1 && l.x < a.x + 23 && a.y < r.y - 1 && l.y < a.y + 9)
+            << a.x << "," << a.y << " overlaps " << l.x << "," << l.y;
+      }
+      boxes.push_back({a, {a.x + 24, a.y + 10}});
+      picked = picked || t.state.textColour == kPlotRed;
+    }
+    parcel = parcel || t.text == "\x94\xd4";
+  }
+  EXPECT_TRUE(parcel);
+  EXPECT_TRUE(picked);
+  EXPECT_GT(names, 40u);
+  EXPECT_LT(names, 200u);
+
+  data.Sima.SimaTexts.clear();  // grown with the zoom, it would cover a few names
+  PlotViewState close = whole;
+  ZoomAbout(close, {2015, 1015}, 8);
+  RecordingCanvas zoomed;
+  DrawPlot(zoomed, close, data, Style(), -1);
+  const size_t visible = zoomed.Drawings(Kind::kEllipse).size() / 2;
+  size_t shown = 0;
+  for (const auto& t : zoomed.Drawings(Kind::kText))
+    shown += t.text == "P";
+  EXPECT_GT(visible, 10u);
+  EXPECT_EQ(shown, visible);
+}
+
 TEST(DrawPlot, NothingWithoutPointsOrWithAnUnusableView) {
   CoordinateData data;
   data.Sima.SimaLines.push_back({1050, 1900, 1050, 2100, 1, 3});

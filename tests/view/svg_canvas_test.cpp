@@ -31,6 +31,19 @@ TEST(SvgCanvas, WritesShapesAndEscapedJapaneseText) {
   c.SetTextBackground(true, 0xFFFFFF);
   c.Text({5, 6}, "X");
   c.SetTextBackground(false, 0xFFFFFF);
+  // A label: one element, a position per character, turned about the first corner.
+  f = CanvasFont{};
+  f.face = std::string(kGothicFace);
+  f.height = 10;
+  f.escapement = 900;
+  c.SetFont(f);
+  c.SetTextColour(0x000000);
+  c.BeginTextRun();
+  c.Text({10, 20}, "a");
+  c.Text({10, 15}, "&");
+  c.SetTextColour(0x0000FF);  // a colour code: the rest is its own element
+  c.Text({10, 10}, "\x8b\xab");
+  c.EndTextRun();
   f = CanvasFont{};
   f.face = "Other";
   f.height = 12;
@@ -63,6 +76,14 @@ TEST(SvgCanvas, WritesShapesAndEscapedJapaneseText) {
           "y=\"8.8\" " +
           gothic +
           " font-size=\"10\" font-weight=\"bold\" fill=\"#000000\">X</text></g>\n"
+          "<text xml:space=\"preserve\" transform=\"translate(10 20) rotate(-90)\" x=\"0 5\" "
+          "y=\"8.8 8.8\" " +
+          gothic +
+          " font-size=\"10\" fill=\"#000000\">a&amp;</text>\n"
+          "<text xml:space=\"preserve\" transform=\"translate(10 10) rotate(-90)\" x=\"0\" "
+          "y=\"8.8\" " +
+          gothic +
+          " font-size=\"10\" fill=\"#ff0000\">境</text>\n"
           "<text xml:space=\"preserve\" x=\"1\" y=\"11.56\" " +
           other +
           " font-size=\"12\" text-decoration=\"underline line-through\" fill=\"#ffffff\" "
