@@ -83,6 +83,17 @@ std::string FolderOf(const fs::path& file) {
   return PathText(fs::absolute(file).parent_path() / "");
 }
 
+}  // namespace
+
+std::string WindowTitle(const fs::path& file) {
+  const std::string title = " Kestrova";
+  if (file.filename().empty()) return title;
+  const std::u8string name = file.filename().u8string();
+  return title + " - " + std::string(name.begin(), name.end());
+}
+
+namespace {
+
 std::string CountText(int32_t count) {
   return " " + std::to_string(count) + " ";
 }
@@ -195,6 +206,7 @@ void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFil
   UpdateMathAxes(ws);
   ctx.view.FitPlot();
   ctx.view.GridChanged();
+  ctx.view.SetTitle(WindowTitle(lastFile));
   ws.Settings.Folder.name = FolderOf(lastFile);
 }
 
@@ -344,6 +356,7 @@ void NewTableCommand(CommandContext& ctx) {
     ws.View = PlotViewState{};
     ctx.view.GridChanged();
     ctx.view.FitPlot();
+    ctx.view.SetTitle(WindowTitle({}));
   });
 }
 
@@ -387,6 +400,7 @@ void SaveCommand(CommandContext& ctx) {
     const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
     ws.Settings.Folder.name = FolderOf(*target);
     SaveCoordinateFile(*target, ws.Coords, format);
+    ctx.view.SetTitle(WindowTitle(*target));
   });
 }
 

@@ -66,6 +66,10 @@ void SiteNameCommand(CommandContext& ctx);
 // typed ones included. False when there is no point: the key is not the plot's then.
 bool HomeKeyCommand(CommandContext& ctx);
 
+// The window's title: " Kestrova", followed by the name of the file the table was last
+// loaded from or saved to (none: the title alone).
+std::string WindowTitle(const std::filesystem::path& file);
+
 // Text typed into a grid cell (UTF-8) becomes the cell's code page 932 text. Characters
 // that code page 932 cannot hold are stored as "?", so the cell shows what will be saved;
 // the first time in a run this happens the user is told.

@@ -104,6 +104,8 @@ class MainView {
 
   // Status bar panel 0..2.
   virtual void SetStatusText(int panel, const std::string& text) = 0;
+  // The window's title.
+  virtual void SetTitle(const std::string& text) = 0;
   // An in-place grid editor that is open hands its text to the cell grid now.
   virtual void CommitGridEdit() = 0;
   // The cell grid's rows or cells changed: show them again.

@@ -97,6 +97,12 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   s.Folder.name = r.Text("Folder", "name", programFolder);
   s.Gis.Crs = r.Text("Gis", "Crs", "");
   s.Gis.Format = r.Text("Gis", "Format", "");
+  s.Window.Left = r.Int("Window", "Left", 0);
+  s.Window.Top = r.Int("Window", "Top", 0);
+  s.Window.Width = r.Int("Window", "Width", 0);
+  s.Window.Height = r.Int("Window", "Height", 0);
+  s.Window.GridWidth = r.Int("Window", "GridWidth", 0);
+  s.Window.Maximized = r.Bool("Window", "Maximized", false);
   // Without point output there is no point to carry a code (the options dialog clears
   // the code switch in that case too).
   if (!s.Point.OutFlg) s.Point.CodeFlg = false;
@@ -127,6 +133,31 @@ void WriteSettings(const OutputSettings& s, IniFile& ini) {
        {std::pair{"Crs", &s.Gis.Crs}, std::pair{"Format", &s.Gis.Format}}) {
     if (!value->empty() || ini.Get("Gis", key)) ini.Set("Gis", key, ProfileText(*value));
   }
+  // Likewise the window's place: the command-line tool and a window never shown leave
+  // the file as it was.
+  const OutputSettings::WindowSection& w = s.Window;
+  if (w.Width > 0 && w.Height > 0) {
+    ini.Set("Window", "Left", std::to_string(w.Left));
+    ini.Set("Window", "Top", std::to_string(w.Top));
+    ini.Set("Window", "Width", std::to_string(w.Width));
+    ini.Set("Window", "Height", std::to_string(w.Height));
+    ini.Set("Window", "GridWidth", std::to_string(w.GridWidth));
+    ini.Set("Window", "Maximized", w.Maximized ? "1" : "0");
+  }
+}
+
+std::optional<OutputSettings::WindowSection> UsableWindowPlace(
+    const OutputSettings::WindowSection& w) {
+  // Beyond these a hand edit or a screen since removed put the window out of reach.
+  constexpr int32_t kMinWidth = 200, kMinHeight = 150, kMaxSide = 32767, kMaxOffset = 65535;
+  if (w.Width < kMinWidth || w.Height < kMinHeight || w.Width > kMaxSide || w.Height > kMaxSide ||
+      w.Left < -kMaxOffset || w.Left > kMaxOffset || w.Top < -kMaxOffset || w.Top > kMaxOffset) {
+    return std::nullopt;
+  }
+  OutputSettings::WindowSection usable = w;
+  // The grid keeps room for the plot beside it.
+  usable.GridWidth = std::clamp(w.GridWidth, 0, std::max(w.Width - 40, 0));
+  return usable;
 }
 
 OutputSettings ReadSettingsFile(const std::filesystem::path& path,

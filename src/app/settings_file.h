@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 #include "app/ini_file.h"
 #include "coords/output_settings.h"
@@ -17,6 +18,12 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
 // Writes every setting into ini, under "WrtBAse", "Point", "PointStr", "XYcoord",
 // "Zcoord", "Coordinate" and "Folder".
 void WriteSettings(const OutputSettings& settings, IniFile& ini);
+
+// The window's recorded place when it can be used: a size of at least 200 x 150, the
+// splitter brought within the window. nullopt: never recorded or out of reach, the
+// window opens where it always did.
+std::optional<OutputSettings::WindowSection> UsableWindowPlace(
+    const OutputSettings::WindowSection& window);
 
 // The settings file's name wherever it lives, and the name earlier versions gave it
 // beside the program on Linux.

@@ -45,6 +45,16 @@ struct OutputSettings {
     std::string Crs;     // the survey coordinate system, "EPSG:6677"; empty: not chosen
     std::string Format;  // "gpkg", "geojson", "dxf", "kml" or "shp"; empty: not chosen
   } Gis;
+  // Where the desktop program's window was when it last closed, in screen pixels; a width
+  // or height of 0: never recorded.
+  struct WindowSection {
+    int32_t Left = 0;
+    int32_t Top = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t GridWidth = 0;  // the splitter: the grid's width
+    bool Maximized = false;
+  } Window;
 };
 
 }  // namespace kestrova

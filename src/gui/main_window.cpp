@@ -4,10 +4,12 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "app/settings_file.h"
 #include "common/error.h"
 #include "gui/fonts.h"
 #include "gui/options_dialog.h"
@@ -37,6 +40,10 @@ namespace kestrova {
 
 void QtMainView::SetStatusText(int panel, const std::string& text) {
   if (panel >= 0 && panel < 3) window_.StatusPanel(panel).setText(Utf8ToQt(text));
+}
+
+void QtMainView::SetTitle(const std::string& text) {
+  window_.setWindowTitle(Utf8ToQt(text));
 }
 
 void QtMainView::CommitGridEdit() {
@@ -264,11 +271,42 @@ void MainWindow::BuildMenusAndToolbar() {
 }
 
 std::vector<std::string> MainWindow::Start() {
+  std::vector<std::string> problems;
   try {
-    return StartUp(*ctx_);
+    problems = StartUp(*ctx_);
   } catch (const std::exception& e) {
-    return {e.what()};
+    problems = {e.what()};
   }
+  RestorePlace();
+  return problems;
+}
+
+void MainWindow::RestorePlace() {
+  const auto place = UsableWindowPlace(ws_.Settings.Window);
+  if (!place) return;
+  const QRect rect(place->Left, place->Top, place->Width, place->Height);
+  // A window recorded on a screen that is gone opens where it always did.
+  bool onScreen = false;
+  for (const QScreen* screen : QGuiApplication::screens())
+    onScreen = onScreen || screen->availableGeometry().intersects(rect);
+  if (!onScreen) return;
+  setGeometry(rect);
+  if (place->GridWidth > 0) {
+    splitter_->setSizes({place->GridWidth, std::max(place->Width - place->GridWidth, 1)});
+  }
+  if (place->Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::RecordPlace() {
+  const bool maximized = isMaximized();
+  const QRect rect = maximized ? normalGeometry() : geometry();
+  OutputSettings::WindowSection& w = ws_.Settings.Window;
+  w.Left = rect.x();
+  w.Top = rect.y();
+  w.Width = rect.width();
+  w.Height = rect.height();
+  w.GridWidth = splitter_->sizes().value(0, 0);
+  w.Maximized = maximized;
 }
 
 void MainWindow::ShowProblems(const std::vector<std::string>& problems) {
@@ -319,6 +357,7 @@ void MainWindow::PrintList() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   grid_->CommitEdit();
+  RecordPlace();
   Run([this] { ShutDown(*ctx_); });
   event->accept();
 }

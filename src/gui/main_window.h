@@ -28,6 +28,7 @@ class QtMainView : public MainView {
  public:
   explicit QtMainView(MainWindow& window) : window_(window) {}
   void SetStatusText(int panel, const std::string& text) override;
+  void SetTitle(const std::string& text) override;
   void CommitGridEdit() override;
   void GridChanged() override;
   void FitPlot() override;
@@ -96,6 +97,10 @@ class MainWindow : public QMainWindow {
   QAction* AddCommand(QMenu* menu, const char* name, const QString& caption, const QString& hint,
                       int image, void (*command)(CommandContext&));
   void PrintList();
+  // The place the window had when it last closed, as far as it is still on a screen; and
+  // the place to remember at this close.
+  void RestorePlace();
+  void RecordPlace();
 
   Workspace& ws_;
   MainWindowSetup setup_;

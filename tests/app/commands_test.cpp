@@ -45,6 +45,7 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   EXPECT_EQ(prompts_.busyCount, 1);
   EXPECT_EQ(view_.status[0], " 11 ");
   EXPECT_EQ(view_.status[2], " 桜台二丁目地区");
+  EXPECT_EQ(view_.title, " Kestrova - site.sim");
   EXPECT_EQ(view_.calls, "grid fit commit fit grid ");
   EXPECT_FALSE(ws_.View.MathAxes);  // a SIMA file forces survey axes
   EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
@@ -92,6 +93,7 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   EXPECT_EQ(ws_.Coords.Table.PointCount, 0);
   EXPECT_EQ(ws_.Grid.RowCount(), 11);
   EXPECT_EQ(view_.status[0], " 22 ");  // New leaves the status bar
+  EXPECT_EQ(view_.title, " Kestrova");
   const size_t asked = prompts_.shown.size();
   NewTableCommand(ctx_);  // empty: no question
   LoadFilesCommand(ctx_, {kExamples + "site.sim", kExamples + "site.zhy"});
@@ -195,6 +197,7 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
               (dir_ / "plan.sim").string() + "\r\n" + kOverwrite);
   EXPECT_EQ(ReadFileBytes(dir_ / "plan.sim"), "old");
   EXPECT_EQ(ws_.Settings.Folder.name, folder);
+  EXPECT_EQ(view_.title, " Kestrova - site.sim");
   // OK replaces it with the table's SIMA form.
   prompts_.answers = {Answer::kOk};
   Choose(dir_ / "plan.b", 2);
@@ -202,6 +205,7 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   EXPECT_EQ(ReadFileBytes(dir_ / "plan.sim"),
             FormatCoordinateFile(ws_.Coords, CoordinateFormat::kSima));
   EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
+  EXPECT_EQ(view_.title, " Kestrova - plan.sim");
   // "All files" writes ZHY; no question when the target is new even though the typed
   // name exists.
   prompts_.shown.clear();

@@ -147,6 +147,7 @@ class ScriptedPrompts : public Prompts {
 class RecordingView : public MainView {
  public:
   void SetStatusText(int panel, const std::string& text) override { status.at(panel) = text; }
+  void SetTitle(const std::string& text) override { title = text; }
   void CommitGridEdit() override {
     calls += "commit ";
     if (onCommit) onCommit();
@@ -172,6 +173,7 @@ class RecordingView : public MainView {
   Workspace* ws = nullptr;
   std::function<void()> onCommit;  // what an open grid editor hands over
   std::array<std::string, 3> status;
+  std::string title = " Kestrova";
   std::string calls;
   std::filesystem::path opened;
   bool browserWorks = true;

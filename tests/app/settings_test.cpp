@@ -77,12 +77,14 @@ TEST(Settings, FolderNamesSurviveTheProfileRules) {
   }
 }
 
-TEST(Settings, TheGisSectionAppearsOnlyWithAChoice) {
-  // A file written before anyone exported to GIS is written back byte for byte.
+TEST(Settings, TheGisAndWindowSectionsAppearOnlyOnceKnown) {
+  // A file written before anyone exported to GIS or closed the window is written back
+  // byte for byte.
   IniFile ini;
   WriteSettings(FromText(""), ini);
   const std::string before = ini.Text();
   EXPECT_EQ(before.find("[Gis]"), std::string::npos);
+  EXPECT_EQ(before.find("[Window]"), std::string::npos);
   OutputSettings s = ReadSettings(IniFile::Parse(before), "/opt/kestrova/");
   EXPECT_EQ(s.Gis.Crs, "");
   IniFile again = IniFile::Parse(before);
@@ -100,6 +102,26 @@ TEST(Settings, TheGisSectionAppearsOnlyWithAChoice) {
   s.Gis.Crs.clear();
   WriteSettings(s, again);
   EXPECT_EQ(ReadSettings(again, "/opt/").Gis.Crs, "");
+
+  // The window's place, in a section of its own after the others.
+  const std::string withGis = again.Text();
+  s.Window = {-8, 40, 1200, 800, 500, true};
+  WriteSettings(s, again);
+  EXPECT_EQ(again.Text(), withGis +
+                              "\r\n[Window]\r\nLeft=-8\r\nTop=40\r\nWidth=1200\r\nHeight=800\r\n"
+                              "GridWidth=500\r\nMaximized=1\r\n");
+  const auto place = UsableWindowPlace(ReadSettings(again, "/opt/").Window);
+  ASSERT_TRUE(place);
+  EXPECT_EQ(place->Left, -8);
+  EXPECT_EQ(place->Width, 1200);
+  EXPECT_EQ(place->GridWidth, 500);
+  EXPECT_TRUE(place->Maximized);
+  // Never recorded, or a hand edit out of reach: the window opens as it always did; a
+  // splitter past the window leaves the plot its room.
+  EXPECT_FALSE(UsableWindowPlace(OutputSettings::WindowSection{}));
+  EXPECT_FALSE(UsableWindowPlace({0, 0, 50, 800, 0, false}));
+  EXPECT_FALSE(UsableWindowPlace({0, 999999, 800, 600, 0, false}));
+  EXPECT_EQ(UsableWindowPlace({0, 0, 800, 600, 5000, false})->GridWidth, 760);
 }
 
 TEST(Settings, FileLocation) {

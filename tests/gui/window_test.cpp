@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include "common/atomic_file.h"
 #include "common/error.h"
 #include "gui/fonts.h"
 #include "gui/point_grid.h"
@@ -32,6 +33,7 @@ class WindowTest : public QObject {
   void FilesFromCommandLineAndDrop();
   void ErrorsAreShownAndTheProgramGoesOn();
   void SiteNameByDoubleClickOnTheStatusBar();
+  void PlaceAndSplitterAreRememberedBetweenRuns();
 };
 
 void WindowTest::LayoutNamesAndTexts() {
@@ -154,6 +156,7 @@ void WindowTest::FilesFromCommandLineAndDrop() {
   QCOMPARE(f.ws->Coords.Table.PointCount, 11);
   QCOMPARE(w.StatusPanel(0).text(), QStringLiteral(" 11 "));
   QCOMPARE(w.StatusPanel(2).text(), QStringLiteral(" 桜台二丁目地区"));
+  QCOMPARE(w.windowTitle(), QStringLiteral(" Kestrova - site.sim"));
 
   // A second file dropped on the window asks whether to append, as the load command does.
   // The same points again: afterwards the user hears that their numbers repeat.
@@ -240,6 +243,29 @@ void WindowTest::SiteNameByDoubleClickOnTheStatusBar() {
   QCOMPARE(prompt, QStringLiteral("現場名？"));
   QCOMPARE(w.StatusPanel(2).text(), QStringLiteral(" 新町"));
   QCOMPARE(f.ws->Coords.Sima.SiteName, std::string("\x90V\x92\xac"));
+}
+
+void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
+  WindowFixture f;
+  f.window->setGeometry(QRect(60, 50, 700, 500));
+  auto* splitter = f.window->findChild<QSplitter*>(QStringLiteral("Splitter1"));
+  splitter->setSizes({420, 200});
+  QTRY_COMPARE(f.window->geometry(), QRect(60, 50, 700, 500));
+  const int grid = splitter->sizes().front();
+  QVERIFY(grid != 360);
+  f.window->close();
+  f.Open();
+  QCOMPARE(f.window->geometry(), QRect(60, 50, 700, 500));
+  QTRY_COMPARE(f.window->findChild<QSplitter*>(QStringLiteral("Splitter1"))->sizes().front(), grid);
+  QCOMPARE(f.window->windowTitle(), QStringLiteral(" Kestrova"));
+
+  // A place on no screen: the window opens where it always did.
+  f.window->close();
+  std::string text = ReadFileBytes(f.SettingsFile());
+  text.replace(text.find("Left=60"), 7, "Left=30000");
+  WriteFileAtomic(f.SettingsFile(), text);
+  f.Open();
+  QCOMPARE(f.window->size(), QSize(765, 572));
 }
 
 }  // namespace kestrova::test
