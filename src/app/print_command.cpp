@@ -1,5 +1,6 @@
 #include "app/print_command.h"
 
+#include <ctime>
 #include <exception>
 #include <string>
 
@@ -42,8 +43,20 @@ class DocumentGuard {
 
 }  // namespace
 
-int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target) {
-  const PrintLayout layout = LayoutCoordinateList(grid, screen, target.Page(), target.Metrics());
+std::string TodayText() {
+  // Printing runs on the window's thread alone: the shared buffer of localtime is safe.
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  char text[32] = "";
+  if (local == nullptr || std::strftime(text, sizeof text, "%Y/%m/%d", local) == 0) return "";
+  return text;
+}
+
+int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target,
+                        PrintFooter footer) {
+  if (footer.Date.empty()) footer.Date = TodayText();
+  const PrintLayout layout =
+      LayoutCoordinateList(grid, screen, target.Page(), target.Metrics(), footer);
   DocumentGuard job(target);
   for (size_t i = 0; i < layout.Pages.size(); ++i) {
     if (i > 0) target.NewPage();
@@ -77,7 +90,7 @@ void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
     }
     if (!target.ChoosePrinter()) return;
     const auto busy = prompts.Busy();
-    PrintCoordinateList(ctx.ws.Grid, screen, target);
+    PrintCoordinateList(ctx.ws.Grid, screen, target, {ctx.ws.Coords.Sima.SiteName, TodayText()});
   } catch (const std::exception& e) {
     showError(e.what());
   } catch (...) {

@@ -37,7 +37,12 @@ extern const char kPrintQuestion[];
 // Prints the grid as displayed: lays every page out first, so a page that cannot hold
 // the table prints nothing, then sends the pages. Whatever fails, the job is ended or
 // aborted before the error leaves. Returns the number of pages printed.
-int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target);
+// footer: what every page names under its table; without a date, today's is printed.
+int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target,
+                        PrintFooter footer = {});
+
+// Today's date as the footer prints it: "2026/12/07".
+std::string TodayText();
 
 // The print command: asks, lets the user choose the printer, prints under the busy
 // cursor; errors are shown, never thrown.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "common/error.h"
 #include "common/number_text.h"
@@ -141,7 +142,8 @@ class PageWriter {
 }  // namespace
 
 PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
-                                 const PageGeometry& page, TextMetrics& metrics) {
+                                 const PageGeometry& page, TextMetrics& metrics,
+                                 const PrintFooter& footer) {
   if (!(page.DpiX > 0.0 && page.DpiY > 0.0) || page.Width <= 0 || page.Height <= 0) {
     throw Error("the printer reports no usable page (" + std::to_string(page.Width) + " x " +
                 std::to_string(page.Height) + " pixels at " + FormatGeneral(page.DpiX) + " x " +
@@ -192,6 +194,11 @@ PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& scree
   font.height = RoundHalfEven(screen.FontHeight * sy, "the font height");
   metrics.SetFont(font);
   layout.TextHeight = metrics.TextHeight("W");
+  // A long table's row numbers ("*123456") outgrow the column the screen gives them.
+  int widestNumber = 0;
+  for (int r = 1; r < grid.RowCount(); ++r)
+    widestNumber = std::max(widestNumber, metrics.TextWidth(grid.Rows[r][0]));
+  layout.ColumnWidths[0] = std::max(layout.ColumnWidths[0], widestNumber + 2 * layout.Padding);
 
   // Column groups: a column that would end past the usable width starts a new sheet.
   // Every group holds at least one column, so the grouping always ends.
@@ -243,6 +250,27 @@ PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& scree
     }
     first += layout.RowsPerPage;
   } while (first < rowCount);
+
+  // The footer stands in the bottom margin, 5 mm under the space the table may fill.
+  const int footerY = layout.MarginTop + layout.UsableHeight + RoundHalfEven(5 * my, "the footer");
+  const int left = layout.MarginLeft;
+  const int right = layout.MarginLeft + layout.UsableWidth;
+  const std::string total = std::to_string(layout.Pages.size());
+  for (size_t i = 0; i < layout.Pages.size(); ++i) {
+    const std::string number = std::to_string(i + 1) + " / " + total;
+    const auto at = [&](int textX, const std::string& text) {
+      const int w = metrics.TextWidth(text);
+      layout.Pages[i].Footer.push_back({0,
+                                        0,
+                                        {textX, footerY},
+                                        {textX + w, footerY + layout.TextHeight},
+                                        {textX, footerY},
+                                        text});
+    };
+    if (!footer.SiteName.empty()) at(left, footer.SiteName);
+    at(left + (right - left - metrics.TextWidth(number)) / 2, number);
+    if (!footer.Date.empty()) at(right - metrics.TextWidth(footer.Date), footer.Date);
+  }
   return layout;
 }
 
@@ -253,6 +281,8 @@ void DrawPrintPage(const PrintPage& page, Canvas& canvas) {
   for (const PrintCell& cell : page.Cells) {
     if (!cell.Text.empty()) canvas.Text(cell.TextAt, cell.Text);
   }
+  for (const PrintCell& cell : page.Footer)
+    canvas.Text(cell.TextAt, cell.Text);
   int penWidth = -1;
   for (const PrintRule& rule : page.Rules) {
     if (rule.PenWidth != penWidth) {

@@ -67,6 +67,15 @@ struct PrintPage {
   std::vector<int> Columns;
   std::vector<PrintCell> Cells;  // slot by slot within each column, columns left to right
   std::vector<PrintRule> Rules;  // in drawing order: thick borders after the thin rules
+  // Under the table: the site name on the left, "n / N" in the middle, the date on the
+  // right (Row and Column are 0).
+  std::vector<PrintCell> Footer;
+};
+
+// What every page names under its table (code page 932).
+struct PrintFooter {
+  std::string SiteName;
+  std::string Date;  // "2026/12/07"
 };
 
 // The values every page shares, kept for the caller (and the tests) to see.
@@ -95,8 +104,10 @@ extern const char kPrintFontFace[];
 // every group starting with the number column. Throws kestrova::Error, before anything
 // is printed, when the page or resolution is unusable or not even one data row fits
 // below the header.
+// The number column is widened on paper when its widest row number would not fit.
 PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
-                                 const PageGeometry& page, TextMetrics& metrics);
+                                 const PageGeometry& page, TextMetrics& metrics,
+                                 const PrintFooter& footer = {});
 
 // Draws one laid-out page onto the page canvas in black on white.
 void DrawPrintPage(const PrintPage& page, Canvas& canvas);

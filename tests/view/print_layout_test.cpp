@@ -247,22 +247,25 @@ TEST(PrintLayout, RoundingOfWidthsHeightsAndMargins) {
   EXPECT_EQ(layout.RowsPerPage, 55);
 }
 
-TEST(PrintLayout, DrawingAPageOnTheCanvas) {
+TEST(PrintLayout, DrawingAPageOnTheCanvasWithItsFooter) {
   CellGrid grid = SevenPointGrid();
   FixedMetrics metrics;
   GridGeometry screen;
   screen.DpiX = screen.DpiY = 127;
-  const PrintLayout layout = LayoutCoordinateList(grid, screen, {1000, 600, 254, 254}, metrics);
+  const PrintFooter footer{"\x8d\xf7\x91\xe4", "2026/12/07"};  // 桜台
+  const PrintLayout layout =
+      LayoutCoordinateList(grid, screen, {1000, 600, 254, 254}, metrics, footer);
   const PrintPage& p = layout.Pages.back();  // header, row 7, empty row; columns 0 and 7
   RecordingCanvas canvas;
   DrawPrintPage(p, canvas);
   // Texts in black on no background: the two headers, "*7 " and the remarks of row 7;
-  // the empty row draws none.
+  // the empty row draws none. Then 5 mm under the table's room (150 pixels from the
+  // top margin) the site, the page of nine and the date, across the usable width.
   const std::vector<CanvasCall> texts = canvas.Drawings(CanvasCall::Kind::kText);
-  const std::vector<std::pair<PixelPoint, std::string>> expected = {{{210, 258}, "  No. "},
-                                                                    {{225, 294}, "*7 "},
-                                                                    {{330, 258}, "備　考"},
-                                                                    {{295, 294}, "remark 7"}};
+  const std::vector<std::pair<PixelPoint, std::string>> expected = {
+      {{210, 258}, "  No. "},    {{225, 294}, "*7 "},  {{330, 258}, "備　考"},
+      {{295, 294}, "remark 7"},  {{200, 450}, "桜台"}, {{475, 450}, "9 / 9"},
+      {{700, 450}, "2026/12/07"}};
   ASSERT_EQ(texts.size(), expected.size());
   for (size_t i = 0; i < texts.size(); ++i) {
     EXPECT_EQ(texts[i].points, std::vector<PixelPoint>{expected[i].first}) << i;
@@ -287,6 +290,13 @@ TEST(PrintLayout, DrawingAPageOnTheCanvas) {
   for (const CanvasCall& c : canvas.calls)
     pens += c.kind == CanvasCall::Kind::kSetPen;
   EXPECT_EQ(pens, 4u);
+  EXPECT_EQ(Cp932ToUtf8(layout.Pages.front().Footer.at(1).Text), "1 / 9");
+
+  // A six-digit row number widens the number column on paper to hold it with its padding.
+  grid.Rows[7][0] = "*123456 ";
+  const PrintLayout wide = LayoutCoordinateList(grid, screen, {1000, 600, 254, 254}, metrics);
+  EXPECT_EQ(wide.ColumnWidths[0], 80 + 2 * wide.Padding);
+  EXPECT_EQ(wide.Pages.back().Cells.at(1).TextAt.x, 200 + wide.Padding);
 }
 
 }  // namespace
