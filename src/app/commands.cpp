@@ -30,7 +30,9 @@ const char kLoadQuestion[] =
     "\r\n"
     "　　・ 読込を中止する　 ＞ ［キャンセル］\r\n"
     "\r\n";
-const char kLoadFilter[] = "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*";
+const char kLoadFilter[] =
+    "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|csvﾃﾞｰﾀ(*.CSV)|*.csv|"
+    "すべてのﾌｧｲﾙ(*.*)|*.*";
 const char kNoPointsQuestion[] = "座標データがありません。";
 const char kSaveFilter[] =
     "座標ﾃﾞｰﾀ(*.Zhy)|*.Zhy|SIMA形式ﾃﾞｰﾀ(*.SIM)|*.sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|"

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/error.h"
+#include "common/sjis.h"
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
 #include "gis/survey_systems.h"
@@ -72,8 +73,18 @@ void Export(CommandContext& ctx) {
     Tell(ctx, Kind::kInformation, kNoDataMessage);
     return;
   }
-  const auto choice = ctx.prompts.ChooseGisExport(OfferedSurveySystems(),
-                                                  {ws.Settings.Gis.Crs, ws.Settings.Gis.Format});
+  // A SIMA file names its zone in a title: that zone is offered first, in the datum
+  // chosen before when that was the same zone.
+  std::string crs = ws.Settings.Gis.Crs;
+  for (const std::string& title : ws.Coords.Sima.SimaTitles) {
+    const std::optional<int> zone = ZoneNamedIn(Cp932ToUtf8(title));
+    if (!zone) continue;
+    const std::optional<int32_t> remembered = ParseEpsgName(crs);
+    if (!remembered || ZoneOfSystem(*remembered) != zone) crs = EpsgName(Jgd2011Zone(*zone));
+    break;
+  }
+  const auto choice =
+      ctx.prompts.ChooseGisExport(OfferedSurveySystems(), {crs, ws.Settings.Gis.Format});
   if (!choice) return;
   const std::optional<GisFormat> format = GisFormatFromName(choice->Format);
   if (!format) throw Error("「" + choice->Format + "」は書き出せる形式ではありません。");

@@ -1,5 +1,10 @@
 #include "gis/survey_systems.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+
 #include "common/number_text.h"
 #include "common/sjis.h"
 
@@ -23,6 +28,74 @@ const std::vector<SurveySystem>& OfferedSurveySystems() {
     return list;
   }();
   return systems;
+}
+
+std::optional<int> ZoneNamedIn(std::string_view title) {
+  static const std::array<std::string_view, 19> kRoman = {
+      "I",  "II",  "III",  "IV",  "V",  "VI",  "VII",  "VIII",  "IX", "X",
+      "XI", "XII", "XIII", "XIV", "XV", "XVI", "XVII", "XVIII", "XIX"};
+  // Full-width letters and digits and the Roman numeral characters Ⅰ..Ⅻ, as a Japanese
+  // keyboard may have typed them.
+  static const std::array<std::pair<std::string_view, std::string_view>, 15> kWide = {
+      {{"Ｉ", "I"},
+       {"Ｖ", "V"},
+       {"Ｘ", "X"},
+       {"０", "0"},
+       {"１", "1"},
+       {"２", "2"},
+       {"３", "3"},
+       {"４", "4"},
+       {"５", "5"},
+       {"６", "6"},
+       {"７", "7"},
+       {"８", "8"},
+       {"９", "9"},
+       {"ｉ", "I"},
+       {"ｘ", "X"}}};
+  static const std::array<std::string_view, 12> kNumerals = {"Ⅰ", "Ⅱ", "Ⅲ", "Ⅳ", "Ⅴ", "Ⅵ",
+                                                             "Ⅶ", "Ⅷ", "Ⅸ", "Ⅹ", "Ⅺ", "Ⅻ"};
+  constexpr std::string_view kDai = "第";
+  constexpr std::string_view kKei = "系";
+  for (size_t at = title.find(kDai); at != std::string_view::npos;
+       at = title.find(kDai, at + kDai.size())) {
+    const size_t begin = at + kDai.size();
+    const size_t end = title.find(kKei, begin);
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string_view inner = title.substr(begin, end - begin);
+    for (size_t n = 0; n < kNumerals.size(); ++n) {
+      if (inner == kNumerals[n]) return static_cast<int>(n + 1);
+    }
+    std::string plain;
+    while (!inner.empty()) {
+      bool wide = false;
+      for (const auto& [from, to] : kWide) {
+        if (inner.substr(0, from.size()) == from) {
+          plain += to;
+          inner.remove_prefix(from.size());
+          wide = true;
+          break;
+        }
+      }
+      if (wide) continue;
+      plain += static_cast<char>(std::toupper(static_cast<unsigned char>(inner.front())));
+      inner.remove_prefix(1);
+    }
+    for (size_t n = 0; n < kRoman.size(); ++n) {
+      if (plain == kRoman[n]) return static_cast<int>(n + 1);
+    }
+    if (!plain.empty() && plain.size() <= 2 &&
+        std::all_of(plain.begin(), plain.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      const int zone = std::stoi(plain);
+      if (zone >= 1 && zone <= 19) return zone;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ZoneOfSystem(int32_t epsg) {
+  if (epsg >= 6669 && epsg <= 6687) return epsg - 6668;
+  if (epsg >= 2443 && epsg <= 2461) return epsg - 2442;
+  return std::nullopt;
 }
 
 std::optional<int32_t> ParseEpsgName(std::string_view text) {

@@ -18,6 +18,16 @@ struct SurveySystem {
 // systems in JGD2011 (EPSG:6669..6687), then in JGD2000 (EPSG:2443..2461).
 const std::vector<SurveySystem>& OfferedSurveySystems();
 
+// The zone of the plane rectangular systems a title names, as SIMA files write it:
+// "第IX系", "第９系", "第Ⅸ系" (UTF-8) give 9; nullopt when it names none of 1..19.
+std::optional<int> ZoneNamedIn(std::string_view utf8Title);
+// The zone of an offered system (EPSG:6669..6687 or 2443..2461); nullopt for others.
+std::optional<int> ZoneOfSystem(int32_t epsg);
+// The JGD2011 system of a zone 1..19.
+inline int32_t Jgd2011Zone(int zone) {
+  return 6668 + zone;
+}
+
 // "EPSG:6677" (any case, blanks around it allowed) to 6677; nullopt for anything else.
 std::optional<int32_t> ParseEpsgName(std::string_view text);
 

@@ -40,8 +40,10 @@ TEST_F(Commands, LoadQuestionAppendReplaceAndCancelPaths) {
   // An empty table loads without a question.
   LoadSite();
   EXPECT_TRUE(prompts_.shown.empty());
-  EXPECT_EQ(prompts_.dialogs.at(0), "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|" +
-                                        (dir_ / "program" / "").string());
+  EXPECT_EQ(prompts_.dialogs.at(0),
+            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|csvﾃﾞｰﾀ(*.CSV)|*.csv|"
+            "すべてのﾌｧｲﾙ(*.*)|*.*|" +
+                (dir_ / "program" / "").string());
   EXPECT_EQ(prompts_.busyCount, 1);
   EXPECT_EQ(view_.status[0], " 11 ");
   EXPECT_EQ(view_.status[2], " 桜台二丁目地区");

@@ -40,9 +40,18 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   prompts_.dialogs.clear();
   const OutputSettings before = ws_.Settings;
   prompts_.shown.clear();
-  // Cancel in the system dialog, then in the save dialog.
+  // Cancel in the system dialog, then in the save dialog. The file's title names zone IX:
+  // it is offered first; a zone IX chosen before in the other datum stays.
   GisExportCommand(ctx_);
   EXPECT_EQ(prompts_.offered, 38u);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");
+  ws_.Settings.Gis.Crs = "EPSG:2451";
+  GisExportCommand(ctx_);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:2451|");
+  ws_.Settings.Gis.Crs = "EPSG:6670";
+  GisExportCommand(ctx_);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");
+  ws_.Settings.Gis.Crs = before.Gis.Crs;
   EXPECT_TRUE(prompts_.dialogs.empty());
   prompts_.choices.push_back(Prompts::GisChoice{"EPSG:6677", "gpkg"});
   GisExportCommand(ctx_);
@@ -71,7 +80,7 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   EXPECT_EQ(ws_.Settings.Gis.Crs, before.Gis.Crs);
   EXPECT_EQ(ws_.Settings.Gis.Format, before.Gis.Format);
   EXPECT_EQ(ws_.Settings.Folder.name, before.Folder.name);
-  EXPECT_EQ(prompts_.asked.back(), "|");
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");  // the zone the file names, still
 }
 
 TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
@@ -117,7 +126,8 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   prompts_.shown.clear();
   LoadCommand(ctx_);
   EXPECT_EQ(prompts_.dialogs.back(),
-            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson|" +
+            "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|csvﾃﾞｰﾀ(*.CSV)|*.csv|"
+            "すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson|" +
                 (dir_ / "out" / "").string());
   ASSERT_EQ(prompts_.shown.size(), 1u);  // the load question only
   const CoordinateData& back = ws_.Coords;

@@ -448,6 +448,15 @@ TEST(SurveySystems, ZonesAndNames) {
   for (const char* bad : {"6677", "EPSG:", "EPSG:-1", "EPSGZ6677", "EPSG:66x", "EPSG:99999999999"})
     EXPECT_FALSE(ParseEpsgName(bad)) << bad;
   EXPECT_EQ(EpsgName(6677), "EPSG:6677");
+  // The zone a SIMA title names, however it was typed.
+  EXPECT_EQ(ZoneNamedIn("世界測地系 第IX系"), 9);
+  EXPECT_EQ(ZoneNamedIn("第ＸＩＸ系"), 19);
+  EXPECT_EQ(ZoneNamedIn("第Ⅳ系 座標"), 4);
+  EXPECT_EQ(ZoneNamedIn("平面直角 第１２系"), 12);
+  for (const char* none : {"座標リスト", "第20系", "第XX系", "第IX", "第一系"})
+    EXPECT_FALSE(ZoneNamedIn(none)) << none;
+  EXPECT_EQ(ZoneOfSystem(2451), 9);
+  EXPECT_FALSE(ZoneOfSystem(4326));
   EXPECT_EQ(GisFormatFromPath("A.GeoJSON"), GisFormat::kGeoJson);
   EXPECT_EQ(GisFormatFromPath("a.json"), GisFormat::kGeoJson);
   EXPECT_FALSE(GisFormatFromPath("a.zhy"));
