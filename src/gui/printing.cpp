@@ -283,7 +283,7 @@ int RunPrintPdf(const QStringList& args) {
       pdf.setTitle(QFileInfo(parsed.files.front()).fileName());
       pdf.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
       PagedDeviceTarget target(pdf, parsed.output);
-      pages = PrintCoordinateList(grid, GridGeometry{}, target);
+      pages = PrintCoordinateList(grid, GridGeometry{}, target, {data.Sima.SiteName, {}});
     }
     const std::unique_ptr<AtomicFileWriter> out =
         parsed.output == QStringLiteral("-")
