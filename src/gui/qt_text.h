@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <filesystem>
@@ -38,7 +39,7 @@ inline QString PathToQt(const std::filesystem::path& path) {
 
 inline std::filesystem::path QtToPath(const QString& path) {
 #ifdef _WIN32
-  return std::filesystem::path(path.toStdWString());
+  return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
 #else
   return std::filesystem::path(QFile::encodeName(path).toStdString());
 #endif

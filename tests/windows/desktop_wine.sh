@@ -7,9 +7,9 @@
 # writes the settings beside the program; --print-pdf writes the same text as the Linux
 # build's.
 # Usage: desktop_wine.sh WINE_RUN KESTROVA_EXE KESTROVA_CLI_EXE READ_CLIPBOARD_EXE
-#                        LINUX_KESTROVA SITE_FILE WORK_DIR [SCREENSHOT.png]
+#                        LINUX_KESTROVA SITE_FILE WORK_DIR
 set -eu
-wineRun=$1 exe=$2 cli=$3 reader=$4 linux=$5 site=$6 work=$7 shot=${8:-}
+wineRun=$1 exe=$2 cli=$3 reader=$4 linux=$5 site=$6 work=$7
 for tool in xvfb-run xdotool xclip import pdftotext; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: needs $tool"
@@ -17,21 +17,22 @@ for tool in xvfb-run xdotool xclip import pdftotext; do
   fi
 done
 rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
-# The program keeps its settings beside itself when it can: a copy of its own here.
+# A folder and a site named in Japanese, as on a surveyor's disk. The program keeps its
+# settings beside itself when it can: a copy of its own here.
+mkdir -p "$work/測量 現場A"
+cd "$work/測量 現場A"
 cp "$exe" kestrova.exe
-cp "$site" site.sim
+cp "$site" "桜台 敷地.sim"
 
-"$wineRun" "$cli" clip site.sim -o want-clip.bin
-"$wineRun" "$cli" convert site.sim -o want.jww
+"$wineRun" "$cli" clip "桜台 敷地.sim" -o want-clip.bin
+"$wineRun" "$cli" convert "桜台 敷地.sim" -o want.jww
 
 # The Wine session must start inside the virtual display to reach its clipboard.
 "$wineRun" --wait
 
 cat >session.sh <<'SESSION'
 set -eu
-wineRun=$1 reader=$2 shot=$3
+wineRun=$1 reader=$2
 log() { echo "desktop: $*"; }
 fail() {
   echo "desktop: $*"
@@ -39,7 +40,7 @@ fail() {
   exit 1
 }
 
-"$wineRun" kestrova.exe site.sim >kestrova.out 2>&1 &
+"$wineRun" kestrova.exe "桜台 敷地.sim" >kestrova.out 2>&1 &
 program=$!
 trap 'kill $program 2>/dev/null || true' EXIT
 
@@ -60,7 +61,6 @@ focus() {
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
   sleep 0.5
 }
-[ -z "$shot" ] || { focus; import -window root "$shot"; }
 
 # The transfer: ツール(&T) → Jw_winに転送(&V). Nothing may be there before it.
 if timeout 60 "$wineRun" "$reader" before-clip.bin 2>/dev/null && cmp -s want-clip.bin before-clip.bin
@@ -101,7 +101,10 @@ done
 [ -n "$dialog" ] || fail "no save dialog"
 sleep 1
 xdotool windowfocus "$dialog" 2>/dev/null || true
-xdotool type --delay 30 'saved.jww'
+# The dialog opens wherever Wine last saved; the full name says where. Typed Japanese
+# would go through an input method, so the folder comes by an ASCII link to it.
+ln -s "$PWD" "$PWD/../here"
+xdotool type --delay 20 "Z:$(cd ../here && pwd | sed 's|/|\\|g')\\saved.jww"
 xdotool key Return
 for try in $(seq 1 60); do
   [ -s saved.jww ] && break
@@ -127,16 +130,17 @@ wait "$program" || fail "kestrova.exe exited with status $?"
 trap - EXIT
 "$wineRun" --wait
 SESSION
-xvfb-run -a -s '-screen 0 1280x900x24' sh session.sh "$wineRun" "$reader" "$shot"
+xvfb-run -a -s '-screen 0 1280x900x24' sh session.sh "$wineRun" "$reader"
 
 cmp want.jww saved.jww || { echo "the dialog's drawing differs from kestrova-cli.exe convert"; exit 1; }
 [ -f kestrova.INI ] || [ -f Kestrova.INI ] || { echo "no settings file beside kestrova.exe"; exit 1; }
 
 # Printing without a window: the same text as the Linux build's.
 if [ -x "$linux" ]; then
-  xvfb-run -a "$wineRun" ./kestrova.exe --print-pdf windows.pdf site.sim 2>print.err ||
-    { cat print.err; echo "kestrova.exe --print-pdf failed"; exit 1; }
-  QT_QPA_PLATFORM=offscreen "$linux" --print-pdf linux.pdf site.sim 2>/dev/null
+  xvfb-run -a "$wineRun" ./kestrova.exe --print-pdf "一覧 windows.pdf" "桜台 敷地.sim" \
+    2>print.err || { cat print.err; echo "kestrova.exe --print-pdf failed"; exit 1; }
+  mv "一覧 windows.pdf" windows.pdf
+  QT_QPA_PLATFORM=offscreen "$linux" --print-pdf linux.pdf "桜台 敷地.sim" 2>/dev/null
   pdftotext -layout windows.pdf windows.txt
   pdftotext -layout linux.pdf linux.txt
   if ! cmp -s linux.txt windows.txt; then
