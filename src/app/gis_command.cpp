@@ -3,6 +3,7 @@
 #include <exception>
 #include <optional>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "common/sjis.h"
 #include "coords/coordinate_file.h"
@@ -133,7 +134,7 @@ void GisExportCommand(CommandContext& ctx) {
   try {
     Export(ctx);
   } catch (const std::exception& e) {
-    Tell(ctx, Kind::kError, e.what());
+    Tell(ctx, Kind::kError, WindowText(e));
   } catch (...) {
     Tell(ctx, Kind::kError, "予期しないエラーで処理を中止しました。");
   }

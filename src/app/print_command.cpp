@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova {
@@ -92,7 +93,7 @@ void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,
     const auto busy = prompts.Busy();
     PrintCoordinateList(ctx.ws.Grid, screen, target, {ctx.ws.Coords.Sima.SiteName, TodayText()});
   } catch (const std::exception& e) {
-    showError(e.what());
+    showError(WindowText(e));
   } catch (...) {
     showError("予期しないエラーで処理を中止しました。");
   }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 
+#include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova {
@@ -22,6 +23,12 @@ namespace {
 
 std::string SystemMessage(int error) {
   return std::strerror(error);
+}
+
+// errno is taken before building the message can change it.
+Error SystemFailure(MessageId id, const std::string& name) {
+  const int error = errno;
+  return Error(id, {name, SystemMessage(error)}, error);
 }
 
 mode_t CurrentUmask() {
@@ -38,10 +45,10 @@ std::filesystem::path FollowLinks(const std::filesystem::path& path) {
     std::error_code ec;
     if (!std::filesystem::is_symlink(p, ec)) return p;
     const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
-    if (ec) throw Error(path.string() + ": cannot follow the link: " + ec.message());
+    if (ec) throw Error(MessageId::kCannotFollowLink, {path.string(), ec.message()}, ec.value());
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
-  throw Error(path.string() + ": too many symbolic links");
+  throw Error(MessageId::kTooManyLinks, {path.string()});
 }
 
 std::string RandomSuffix() {
@@ -55,7 +62,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
   final_ = FollowLinks(target_);
   struct stat st;
   if (::stat(final_.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) throw Error(target_.string() + ": is a folder");
+    if (S_ISDIR(st.st_mode)) throw Error(MessageId::kIsFolder, {target_.string()});
     if (!S_ISREG(st.st_mode)) {
       OpenDirect(final_);
       return;
@@ -63,7 +70,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
     // Renaming over a file would succeed in a writable folder: respect the file's own
     // protection, as the user set it.
     if ((st.st_mode & 0222) == 0 || ::access(final_.c_str(), W_OK) != 0) {
-      throw Error(target_.string() + " is read-only");
+      throw Error(MessageId::kReadOnly, {target_.string()});
     }
   }
   std::filesystem::path folder = final_.parent_path();
@@ -122,7 +129,11 @@ void AtomicFileWriter::Fail(const std::string& what) {
 }
 
 void AtomicFileWriter::FailWith(int error, const std::string& what) {
-  throw Error(target_.string() + ": " + what + ": " + SystemMessage(error));
+  // The Windows writer shares these phrases; here each has its message.
+  const MessageId id = what == "cannot replace"           ? MessageId::kCannotReplace
+                       : what == "cannot set permissions" ? MessageId::kCannotSetPermissions
+                                                          : MessageId::kCannotWrite;
+  throw Error(id, {target_.string(), SystemMessage(error)}, error);
 }
 
 namespace {
@@ -375,7 +386,7 @@ std::string ReadDescriptorBytes(int fd, const std::string& name) {
     if (n == 0) return bytes;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Error(name + ": cannot read: " + SystemMessage(errno));
+      throw SystemFailure(MessageId::kFileCannotRead, name);
     }
     bytes.append(buffer, static_cast<size_t>(n));
   }
@@ -383,14 +394,16 @@ std::string ReadDescriptorBytes(int fd, const std::string& name) {
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error(path.string() + ": cannot open: " + SystemMessage(errno));
+  if (fd < 0) throw SystemFailure(MessageId::kFileCannotOpen, path.string());
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st;
-  if (::fstat(fd, &st) != 0) throw Error(path.string() + ": cannot read: " + SystemMessage(errno));
-  if (S_ISDIR(st.st_mode)) throw Error(path.string() + ": is a folder");
+  if (::fstat(fd, &st) != 0) {
+    throw SystemFailure(MessageId::kFileCannotRead, path.string());
+  }
+  if (S_ISDIR(st.st_mode)) throw Error(MessageId::kIsFolder, {path.string()});
   std::string bytes;
   if (S_ISREG(st.st_mode) && st.st_size > 0) {
     // One allocation for a regular file; a pipe or device is read until it ends.
@@ -401,7 +414,7 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
       if (n == 0) break;
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw Error(path.string() + ": cannot read: " + SystemMessage(errno));
+        throw SystemFailure(MessageId::kFileCannotRead, path.string());
       }
       done += static_cast<size_t>(n);
     }

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <random>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/windows_text.h"
@@ -109,11 +110,11 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(probe, &info)) Fail("cannot write");
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      throw Error(NameOf(target_) + ": is a folder");
+      throw Error(MessageId::kIsFolder, {NameOf(target_)});
     // Renaming over a read-only file would succeed under Wine and fail on Windows
     // only after everything was written: say so before anything is.
     if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-      throw Error(NameOf(target_) + " is read-only");
+      throw Error(MessageId::kReadOnly, {NameOf(target_)});
     // The file a symbolic link names is replaced, and the link stays.
     if (isLink) {
       final_ = FinalPath(probe);
@@ -186,8 +187,14 @@ void AtomicFileWriter::Fail(const std::string& what) {
 }
 
 void AtomicFileWriter::FailWith(int error, const std::string& what) {
-  throw Error(NameOf(target_) + ": " + what + ": " +
-              WindowsErrorMessage(static_cast<DWORD>(error)));
+  // The system's reason is already in the user's language: it is shown as it is.
+  const std::string reason = WindowsErrorMessage(static_cast<DWORD>(error));
+  if (what == "cannot write") throw Error(MessageId::kCannotWrite, {NameOf(target_), reason});
+  if (what == "cannot replace") throw Error(MessageId::kCannotReplace, {NameOf(target_), reason});
+  if (what == "cannot follow the link") {
+    throw Error(MessageId::kCannotFollowLink, {NameOf(target_), reason});
+  }
+  throw Error(NameOf(target_) + ": " + what + ": " + reason);
 }
 
 void AtomicFileWriter::Write(const void* data, size_t size) {
@@ -263,13 +270,14 @@ std::string ReadDescriptorBytes(int fd, const std::string& name) {
 std::string ReadFileBytes(const std::filesystem::path& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw Error(NameOf(path) + ": is a folder");
+    throw Error(MessageId::kIsFolder, {NameOf(path)});
   }
   const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    throw Error(NameOf(path) + ": cannot open: " + WindowsErrorMessage(GetLastError()));
+    const DWORD error = GetLastError();
+    throw Error(MessageId::kFileCannotOpen, {NameOf(path), WindowsErrorMessage(error)});
   }
   HandleCloser closer(handle);
   std::string bytes;
@@ -284,7 +292,7 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
     if (!ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) {
       const DWORD error = GetLastError();
       if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
-      throw Error(NameOf(path) + ": cannot read: " + WindowsErrorMessage(error));
+      throw Error(MessageId::kFileCannotRead, {NameOf(path), WindowsErrorMessage(error)});
     }
     if (n == 0) break;
     bytes.append(buffer.data(), n);

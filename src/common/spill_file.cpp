@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/messages.h"
 #include "common/error.h"
 
 #ifdef _WIN32
@@ -37,8 +38,14 @@ std::string TemporaryFolder() {
 }
 
 [[noreturn]] void CannotCreate(int error) {
-  throw Error("cannot create a temporary file in " + TemporaryFolder() + ": " +
-              std::generic_category().message(error));
+  throw Error(MessageId::kTemporaryCannotCreate,
+              {TemporaryFolder(), std::generic_category().message(error)}, error);
+}
+
+// errno is taken before building the message can change it.
+[[noreturn]] void SystemFailure(MessageId id) {
+  const int error = errno;
+  throw Error(id, {TemporaryFolder(), std::generic_category().message(error)}, error);
 }
 
 std::FILE* OpenTemporaryFile() {
@@ -111,7 +118,7 @@ void SpillFile::Fail(const std::string& what) const {
 void SpillFile::Flush() {
   if (end_ == 0) return;
   if (std::fwrite(buffer_.data(), 1, end_, file_) != end_) {
-    Fail("cannot be written: " + std::generic_category().message(errno));
+    SystemFailure(MessageId::kTemporaryCannotWrite);
   }
   written_ += end_;
   end_ = 0;
@@ -134,7 +141,7 @@ void SpillFile::WriteSlow(const void* data, size_t size) {
           std::setvbuf(file_, nullptr, _IONBF, 0);
           for (const std::string& block : blocks_) {
             if (std::fwrite(block.data(), 1, block.size(), file_) != block.size()) {
-              Fail("cannot be written: " + std::generic_category().message(errno));
+              SystemFailure(MessageId::kTemporaryCannotWrite);
             }
           }
           std::vector<std::string>().swap(blocks_);
@@ -169,7 +176,7 @@ void SpillFile::Rewind() {
   pos_ = end_ = 0;
   nextBlock_ = 0;
   if (file_ && std::fseek(file_, 0, SEEK_SET) != 0) {
-    Fail("cannot be read: " + std::generic_category().message(errno));
+    SystemFailure(MessageId::kTemporaryCannotRead);
   }
 }
 
@@ -190,7 +197,7 @@ bool SpillFile::Refill() {
   data_ = buffer_.data();
   end_ = std::fread(data_, 1, buffer_.size(), file_);
   if (end_ == 0 && std::ferror(file_)) {
-    Fail("cannot be read: " + std::generic_category().message(errno));
+    SystemFailure(MessageId::kTemporaryCannotRead);
   }
   return end_ > 0;
 }

@@ -2,43 +2,31 @@
 
 #include <algorithm>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/number_text.h"
 
 namespace kestrova {
 
-namespace {
-
-std::string LineText(const std::string& name, size_t line) {
-  return name + ":" + std::to_string(line) + ": ";
-}
-
-}  // namespace
-
 std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {
   std::vector<std::string> out;
+  const auto say = [&](MessageId id, std::vector<std::string> args) {
+    out.push_back(MessageText(id, args, Language::kEnglish));
+  };
   if (r.replacedCharacters > 0) {
-    out.push_back(name + ": " + std::to_string(r.replacedCharacters) +
-                  " characters of this Unicode file have no Shift_JIS form and were read as "
-                  "\"?\"");
+    say(MessageId::kReplacedCharacters, {name, std::to_string(r.replacedCharacters)});
   }
   if (r.notANumberFields > 0) {
-    out.push_back(LineText(name, r.firstNotANumberLine) + std::to_string(r.notANumberFields) +
-                  (r.notANumberFields == 1 ? " field is" : " fields are") +
-                  " not a number and read as 0 (a point number as its row's); the first is on "
-                  "this line");
+    say(r.notANumberFields == 1 ? MessageId::kNotANumberField : MessageId::kNotANumberFields,
+        {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
   for (const UnclosedBlock& b : r.unclosedBlocks) {
-    out.push_back(LineText(name, b.Line) + (b.Polyline ? "the polyline" : "the parcel") +
-                  " opened here has no closing \"" + (b.Polyline ? "F99" : "D99") +
-                  "\" record; it was ended where the next block or the file ends");
+    say(b.Polyline ? MessageId::kUnclosedPolyline : MessageId::kUnclosedParcel,
+        {name, std::to_string(b.Line)});
   }
   if (r.repeatedNumbers > 0) {
-    out.push_back(name + ": " + std::to_string(r.repeatedNumbers) +
-                  (r.repeatedNumbers == 1 ? " point repeats a point number"
-                                          : " points repeat point numbers") +
-                  " of the files loaded before; parcels that name such a number use the "
-                  "earlier point");
+    say(r.repeatedNumbers == 1 ? MessageId::kRepeatedNumber : MessageId::kRepeatedNumbers,
+        {name, std::to_string(r.repeatedNumbers)});
   }
   return out;
 }
@@ -245,10 +233,9 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
 std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name) {
   std::vector<std::string> out;
   if (report.blocksNotSaved > 0) {
-    out.push_back(
-        name + ": " + std::to_string(report.blocksNotSaved) +
-        (report.blocksNotSaved == 1 ? " parcel or polyline was" : " parcels and polylines were") +
-        " not saved: only a SIMA file holds them");
+    out.push_back(MessageText(
+        report.blocksNotSaved == 1 ? MessageId::kBlockNotSaved : MessageId::kBlocksNotSaved,
+        {name, std::to_string(report.blocksNotSaved)}, Language::kEnglish));
   }
   return out;
 }

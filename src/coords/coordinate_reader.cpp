@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
@@ -42,7 +43,7 @@ std::string DecodeFileText(std::string bytes, const std::string& name, LoadRepor
   // Text never holds NUL; a drawing, an image or an archive does, and reading one as
   // points would fill the table with garbage.
   if (view.find('\0') != std::string_view::npos) {
-    throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
+    throw Error(MessageId::kNotText, {name});
   }
   if (view.substr(0, 3) == kBom) return convert(view.substr(3));
   // Code page 932 text with its double-byte characters is almost never valid UTF-8,
@@ -330,9 +331,8 @@ class RangeParser {
       if (!polyline && fields_.size() >= 4) {
         const auto flag = ParseInt(TrimBlanks(F(4)));
         if (!flag) {
-          throw Error(name_ + ":" + std::to_string(line_ + 1) + ": the closing flag \"" +
-                      Cp932ToUtf8(F(4)) + "\" of parcel \"" + Cp932ToUtf8(e.text) +
-                      "\" is not an integer");
+          throw Error(MessageId::kClosingFlagNotInteger,
+                      {name_, std::to_string(line_ + 1), Cp932ToUtf8(F(4)), Cp932ToUtf8(e.text)});
         }
         e.closing = *flag;
       }
@@ -745,7 +745,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   const auto read = [&](size_t keep) {  // appends up to a block after the first keep bytes
     buffer.resize(keep + blockBytes);
     in.read(buffer.data() + keep, static_cast<std::streamsize>(blockBytes));
-    if (in.bad()) throw Error(name + ": cannot read");
+    if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
     buffer.resize(keep + static_cast<size_t>(in.gcount()));
     return in.gcount() > 0;
   };
@@ -771,7 +771,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
       marked = piece.substr(0, 3) == kBom;
     }
     if (std::memchr(piece.data(), 0, piece.size())) {
-      throw Error(name + ": this is not a text file (it holds NUL bytes); nothing was loaded");
+      throw Error(MessageId::kNotText, {name});
     }
     if (!multiByte && !marked) {
       multiByte = std::any_of(piece.begin(), piece.end(),

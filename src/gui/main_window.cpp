@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "app/messages.h"
 #include "app/settings_file.h"
 #include "common/error.h"
 #include "gui/fonts.h"
@@ -275,7 +276,7 @@ std::vector<std::string> MainWindow::Start() {
   try {
     problems = StartUp(*ctx_);
   } catch (const std::exception& e) {
-    problems = {e.what()};
+    problems = {WindowText(e)};
   }
   RestorePlace();
   return problems;
@@ -328,7 +329,7 @@ void MainWindow::Run(const std::function<void()>& command) {
     command();
     return;
   } catch (const Error& e) {
-    message = e.what();
+    message = WindowText(e);
   } catch (const std::bad_alloc&) {
     message = "メモリが不足しているため、処理を続けられませんでした。";
   } catch (const std::exception& e) {

@@ -75,8 +75,13 @@ TEST_F(Cli, ErrorsAndUsage) {
   WriteText(Path("bad.sim"), "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n");
   const Result load = RunCli("info " + Path("bad.sim"));
   EXPECT_EQ(load.status, 1);
-  EXPECT_EQ(load.out.rfind("kestrova-cli: error: " + Path("bad.sim") + ":3: ", 0), 0u) << load.out;
-  EXPECT_EQ(RunCli("info " + Path("missing.sim")).status, 1);
+  EXPECT_EQ(load.out, "kestrova-cli: error: " + Path("bad.sim") +
+                          ":3: the closing flag \"yes\" of parcel \"p\" is not an integer\n");
+  const Result missing = RunCli("info " + Path("missing.sim"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out.rfind("kestrova-cli: error: " + Path("missing.sim") + ": cannot open: ", 0),
+            0u)
+      << missing.out;
   WriteText(Path("one.zhy"), "1,a,1,2,3\r\n");
   EXPECT_EQ(RunCli("info " + Path("one.zhy")).status, 1);
   EXPECT_NE(RunCli("--version").out.find("kestrova-cli "), std::string::npos);
