@@ -1,6 +1,7 @@
 #include "gui/qt_prompts.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -299,6 +300,13 @@ void QtPrompts::PrinterSetup() {
   CursorPause pause;
   QPrintDialog dialog(&printer_, parent_);
   dialog.setWindowTitle(QStringLiteral("プリンタ設定"));
+  // Qt's own dialog (not the Windows one) says "Print", but this only chooses the printer.
+  for (auto* box : dialog.findChildren<QDialogButtonBox*>()) {
+    if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
+    if (QPushButton* cancel = box->button(QDialogButtonBox::Cancel)) {
+      cancel->setText(QStringLiteral("キャンセル"));
+    }
+  }
   dialog.exec();
 }
 

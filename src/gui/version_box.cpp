@@ -44,7 +44,7 @@ VersionBox::VersionBox(QWidget* parent) : QDialog(parent) {
   auto* line =
       NewLabel(panel, "Label2", QStringLiteral("－ Kestrova File converter －"), PGothicFont(12));
   auto* version =
-      NewLabel(panel, "Label3", QStringLiteral("Version %1").arg(QLatin1String(KESTROVA_VERSION)),
+      NewLabel(panel, "Label3", QStringLiteral("ﾊﾞｰｼﾞｮﾝ %1").arg(QLatin1String(KESTROVA_VERSION)),
                PGothicFont(12));
 
   auto* inner = new QVBoxLayout(panel);
