@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/manual.h"
+#include "app/messages.h"
 #include "app/settings_file.h"
 #include "gui/fonts.h"
 #include "gui/main_window.h"
@@ -83,7 +84,7 @@ int main(int argc, char* argv[]) {
   try {
     setup.jwcadSource = kestrova::DefaultJwCadSettingsSource();
   } catch (const std::exception& e) {
-    problems.emplace_back(e.what());
+    problems.push_back(kestrova::WindowText(e));
   }
 
   auto ws = std::make_unique<kestrova::Workspace>();
