@@ -11,6 +11,7 @@
 #include "app/settings_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 
 namespace kestrova {
@@ -133,14 +134,15 @@ void BringPointsUpToDate(CommandContext& ctx) {
 // nullopt, after telling the user, when the chosen name leaves no stem.
 std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
                                    const char* extension) {
-  const std::string stem = FileStem(chosen);
-  if (stem.empty()) {
+  fs::path name = FileStem(chosen);
+  if (name.empty()) {
     Tell(ctx, Kind::kWarning,
          "「" + PathText(chosen.filename()) +
              "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
     return std::nullopt;
   }
-  return fs::absolute(chosen).parent_path() / (stem + extension);
+  name += extension;
+  return fs::absolute(chosen).parent_path() / name;
 }
 
 // True when target may be written: it does not exist, or the user agreed to replace it.
@@ -374,7 +376,7 @@ void LoadCommand(CommandContext& ctx) {
     if (!AskAppendOrReplace(ctx)) return;
     std::string filter = kLoadFilter;
     if (!ctx.moreLoadFilters.empty()) filter += "|" + ctx.moreLoadFilters;
-    const auto choice = ctx.prompts.OpenFile(filter, ctx.ws.Settings.Folder.name);
+    const auto choice = ctx.prompts.OpenFile(filter, Utf8Path(ctx.ws.Settings.Folder.name));
     if (!choice) return;
     LoadPaths(ctx, {choice->path});
   });
@@ -398,7 +400,7 @@ void SaveCommand(CommandContext& ctx) {
             Answer::kOk) {
       return;
     }
-    const auto choice = ctx.prompts.SaveFile(kSaveFilter, ws.Settings.Folder.name);
+    const auto choice = ctx.prompts.SaveFile(kSaveFilter, Utf8Path(ws.Settings.Folder.name));
     if (!choice) return;
     const CoordinateFormat format = CoordinateFormatFromFilterIndex(choice->filterIndex);
     const auto target = SaveTarget(ctx, choice->path, CoordinateFormatExtension(format));
@@ -418,7 +420,7 @@ void JwwSaveCommand(CommandContext& ctx) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;
     }
-    const auto choice = ctx.prompts.SaveFile(kJwwFilter, ws.Settings.Folder.name);
+    const auto choice = ctx.prompts.SaveFile(kJwwFilter, Utf8Path(ws.Settings.Folder.name));
     if (!choice) {
       ctx.view.RepaintPlot();
       return;
@@ -572,187 +574,6 @@ void GridCellEdited(CommandContext& ctx, int row, int column, const std::string&
            "います。");
     }
   });
-}
-
-// The message catalogue of messages.h: every id's English text (the command-line tool's,
-// and what() of the core's errors) beside its Japanese text (the window's).
-
-namespace {
-
-struct MessageTexts {
-  const char* english;
-  const char* japanese;
-};
-
-// No default: the compiler insists on both texts for every id.
-MessageTexts Texts(MessageId id) {
-  switch (id) {
-    case MessageId::kFileCannotOpen:
-      return {"{1}: cannot open: {2}", "ファイル「{1}」を開けません。\r\n{2}"};
-    case MessageId::kFileCannotRead:
-      return {"{1}: cannot read: {2}", "ファイル「{1}」を読み込めません。\r\n{2}"};
-    case MessageId::kFileReadFailed:
-      return {"{1}: cannot read", "ファイル「{1}」を読み込めません。"};
-    case MessageId::kIsFolder:
-      return {"{1}: is a folder", "「{1}」はフォルダです。ファイルを指定してください。"};
-    case MessageId::kReadOnly:
-      return {"{1} is read-only", "ファイル「{1}」は読み取り専用のため、保存できません。"};
-    case MessageId::kCannotWrite:
-      return {"{1}: cannot write: {2}", "ファイル「{1}」に書き込めません。\r\n{2}"};
-    case MessageId::kCannotSetPermissions:
-      return {"{1}: cannot set permissions: {2}",
-              "ファイル「{1}」のアクセス許可を設定できません。\r\n{2}"};
-    case MessageId::kCannotReplace:
-      return {"{1}: cannot replace: {2}", "ファイル「{1}」を置き換えられません。\r\n{2}"};
-    case MessageId::kCannotFollowLink:
-      return {"{1}: cannot follow the link: {2}",
-              "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};
-    case MessageId::kTooManyLinks:
-      return {"{1}: too many symbolic links",
-              "ファイル「{1}」はシンボリックリンクが多すぎるため、リンク先をたどれません。"};
-    case MessageId::kTemporaryCannotCreate:
-      return {"cannot create a temporary file in {1}: {2}",
-              "一時ファイルを「{1}」に作成できません。\r\n{2}"};
-    case MessageId::kTemporaryCannotWrite:
-      return {"a temporary file in {1} cannot be written: {2}",
-              "「{1}」の一時ファイルに書き込めません。\r\n{2}"};
-    case MessageId::kTemporaryCannotRead:
-      return {"a temporary file in {1} cannot be read: {2}",
-              "「{1}」の一時ファイルを読み込めません。\r\n{2}"};
-    case MessageId::kNotText:
-      return {"{1}: this is not a text file (it holds NUL bytes); nothing was loaded",
-              "ファイル「{1}」はテキストファイルではありません（NUL バイトを含んでいます）。"
-              "何も読み込みませんでした。"};
-    case MessageId::kFewerThanTwoLines:
-      return {"{1}: the file has fewer than two lines; nothing was loaded",
-              "{1}: 2 行に満たないファイルのため、読み込みませんでした。"};
-    case MessageId::kClosingFlagNotInteger:
-      return {"{1}:{2}: the closing flag \"{3}\" of parcel \"{4}\" is not an integer",
-              "ファイル「{1}」の {2} 行目を読み込めません。何も読み込みませんでした。\r\n"
-              "区画「{4}」の閉合フラグ「{3}」が整数ではありません。"};
-    case MessageId::kConvertedFromUnicode:
-      return {"{1}: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
-              "Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。"};
-    case MessageId::kReplacedCharacters:
-      return {
-          "{1}: {2} characters of this Unicode file have no Shift_JIS form and were read as "
-          "\"?\"",
-          "Shift_JIS で表せない {2} 文字を「?」に置き換えました。"};
-    case MessageId::kNotANumberField:
-    case MessageId::kNotANumberFields:
-      return {id == MessageId::kNotANumberField
-                  ? "{1}:{2}: {3} field is not a number and read as 0 (a point number as its "
-                    "row's); the first is on this line"
-                  : "{1}:{2}: {3} fields are not a number and read as 0 (a point number as its "
-                    "row's); the first is on this line",
-              "{1}:{2}: 数値として読めない値 {3} 個を 0（点番号は行番号）として読み込みました。"
-              "最初の値はこの行にあります。"};
-    case MessageId::kUnclosedParcel:
-      return {
-          "{1}:{2}: the parcel opened here has no closing \"D99\" record; it was ended where "
-          "the next block or the file ends",
-          "{1}:{2}: この行の D00 に終わりの D99 がないため、"
-          "次のブロックかファイルの終わりまでとしました。"};
-    case MessageId::kUnclosedPolyline:
-      return {
-          "{1}:{2}: the polyline opened here has no closing \"F99\" record; it was ended "
-          "where the next block or the file ends",
-          "{1}:{2}: この行の F00 に終わりの F99 がないため、"
-          "次のブロックかファイルの終わりまでとしました。"};
-    case MessageId::kMoreUnclosedBlocks:
-      return {"{1}: {2} more blocks have no closing record",
-              "ほかに終わりのないブロックが {2} 個あります。"};
-    case MessageId::kRepeatedNumber:
-    case MessageId::kRepeatedNumbers:
-      return {id == MessageId::kRepeatedNumber
-                  ? "{1}: {2} point repeats a point number of the files loaded before; parcels "
-                    "that name such a number use the earlier point"
-                  : "{1}: {2} points repeat point numbers of the files loaded before; parcels "
-                    "that name such a number use the earlier point",
-              "{2} 点の点番号が先に読み込んだ点と重なっています。"
-              "その番号を使う区画は先の点を使います。"};
-    case MessageId::kBlockNotSaved:
-    case MessageId::kBlocksNotSaved:
-      return {id == MessageId::kBlockNotSaved
-                  ? "{1}: {2} parcel or polyline was not saved: only a SIMA file holds them"
-                  : "{1}: {2} parcels and polylines were not saved: only a SIMA file holds them",
-              "{1}\r\n区画と折れ線 {2} 個は保存されませんでした。SIMA 形式のファイルだけが"
-              "保存できます。"};
-  }
-  return {"", ""};
-}
-
-// The system's reasons a load or save most often meets, as the window says them; others
-// keep the system's own words.
-const char* JapaneseReason(int systemError) {
-  switch (systemError) {
-    case ENOENT:
-      return "ファイルまたはフォルダが見つかりません。";
-    case EACCES:
-    case EPERM:
-      return "アクセスが拒否されました。";
-    case ENOSPC:
-      return "ディスクの空き領域が不足しています。";
-#ifdef EDQUOT
-    case EDQUOT:
-      return "ディスクの使用量の上限を超えています。";
-#endif
-    case EROFS:
-      return "読み取り専用のドライブです。";
-    case EISDIR:
-      return "フォルダです。";
-    case ENOTDIR:
-      return "パスの途中にフォルダでないものがあります。";
-    case ENAMETOOLONG:
-      return "ファイル名が長すぎます。";
-    case EIO:
-      return "入出力エラーが発生しました。";
-    case EMFILE:
-    case ENFILE:
-      return "開いているファイルが多すぎます。";
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
-
-const char* MessageTemplate(MessageId id, Language language) {
-  const MessageTexts texts = Texts(id);
-  return language == Language::kJapanese ? texts.japanese : texts.english;
-}
-
-std::string MessageText(MessageId id, const std::vector<std::string>& args, Language language) {
-  const std::string_view text = MessageTemplate(id, language);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const size_t close = text[i] == '{' ? text.find('}', i) : std::string_view::npos;
-    if (close != std::string_view::npos && close > i + 1 && close - i <= 3) {
-      const std::string_view digits = text.substr(i + 1, close - i - 1);
-      if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        const size_t n = static_cast<size_t>(std::stoi(std::string(digits)));
-        if (n >= 1 && n <= args.size()) out += args[n - 1];
-        i = close;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
-
-std::string EnglishMessage(MessageId id, const std::vector<std::string>& args) {
-  return MessageText(id, args, Language::kEnglish);
-}
-
-std::string WindowText(const std::exception& failure) {
-  const auto* error = dynamic_cast<const Error*>(&failure);
-  if (error == nullptr || !error->HasId()) return failure.what();
-  std::vector<std::string> args = error->Args();
-  if (error->SystemError() != 0 && !args.empty()) {
-    if (const char* reason = JapaneseReason(error->SystemError())) args.back() = reason;
-  }
-  return MessageText(error->Id(), args, Language::kJapanese);
 }
 
 }  // namespace kestrova

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
 #include "gis/survey_systems.h"
@@ -94,16 +95,17 @@ void Export(CommandContext& ctx) {
     throw Error(std::string(GisFormatTitle(*format)) +
                 " には座標系が必要です: " + kSurveySystemHint);
   }
-  const auto chosen = ctx.prompts.SaveFile(Filter(*format), ws.Settings.Folder.name);
+  const auto chosen = ctx.prompts.SaveFile(Filter(*format), Utf8Path(ws.Settings.Folder.name));
   if (!chosen) return;
-  const std::string stem = FileStem(chosen->path);
-  if (stem.empty()) {
+  fs::path name = FileStem(chosen->path);
+  if (name.empty()) {
     Tell(ctx, Kind::kWarning,
          "「" + chosen->path.filename().string() +
              "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
     return;
   }
-  const fs::path target = fs::absolute(chosen->path).parent_path() / (stem + Extension(*format));
+  name += Extension(*format);
+  const fs::path target = fs::absolute(chosen->path).parent_path() / name;
   std::error_code ec;
   if (fs::exists(target, ec) &&
       ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,

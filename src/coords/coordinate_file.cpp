@@ -246,10 +246,9 @@ SaveReport SaveCoordinateFile(const std::filesystem::path& path, const Coordinat
   return CoordinateSaveReport(data, format);
 }
 
-std::string FileStem(const std::filesystem::path& path) {
-  std::string name = path.filename().string();
-  const size_t dot = name.find('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+std::filesystem::path FileStem(const std::filesystem::path& path) {
+  const std::filesystem::path::string_type name = path.filename().native();
+  return name.substr(0, name.find(std::filesystem::path::value_type('.')));
 }
 
 }  // namespace kestrova

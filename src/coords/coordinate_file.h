@@ -138,8 +138,9 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
 SaveReport SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
                               CoordinateFormat format);
 
-// The file name without its folder, cut before its first ".".
-std::string FileStem(const std::filesystem::path& path);
+// The file name without its folder, cut before its first ".". A path, not text: on
+// Windows a name goes through no narrow encoding, which could not hold every name.
+std::filesystem::path FileStem(const std::filesystem::path& path);
 
 // The APA check character: 32 + (byte sum of the line modulo 64).
 char CheckChar(std::string_view line);

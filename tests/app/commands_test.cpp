@@ -14,6 +14,7 @@
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "view/plot_draw.h"
 
@@ -246,6 +247,17 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   ExpectShown(0, Kind::kError, Buttons::kOk,
               (dir_ / "lot.jww").string() + "\r\nフォルダと同じ名前のファイルは保存できません。");
   EXPECT_TRUE(fs::is_directory(dir_ / "lot.jww"));
+  // Names only Unicode holds are written as typed (on Windows a narrow string on the way
+  // turned them into other characters), and the next dialog starts in their folder.
+  const fs::path unicode = dir_ / Utf8Path("測量 𠮷é");
+  fs::create_directory(unicode);
+  Choose(unicode / Utf8Path("保存.b"));
+  SaveCommand(ctx_);
+  EXPECT_TRUE(fs::exists(unicode / Utf8Path("保存.zhy")));
+  Choose(unicode / Utf8Path("図面"));
+  JwwSaveCommand(ctx_);
+  EXPECT_TRUE(fs::exists(unicode / Utf8Path("図面.jww")));
+  EXPECT_TRUE(prompts_.dialogs.back().ends_with("|" + (unicode / "").string()));
   EXPECT_EQ(fs::current_path(), cwd);
   EXPECT_EQ(prompts_.busyDepth, 0);
 }
