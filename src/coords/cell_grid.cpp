@@ -53,6 +53,9 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   ClearPoints(table);
   sima.SimaLines.clear();
   sima.SimaTexts.clear();
+  // A parcel names rows of the table it came with; kept, a SIMA save would write the old
+  // site's parcels over points that are not there.
+  sima.SimaBlocks.clear();
   grid.PickedRow = -1;
   grid.PreviousPickedRow = -1;
   grid.MarkDragActive = false;

@@ -33,7 +33,8 @@ extern const std::array<const char*, CellGrid::kColumns> kGridHeaders;
 extern const std::array<int, CellGrid::kColumns> kGridColumnWidths;
 
 // Empties table and grid: 11 rows with the headers and the numbers 1 to 10, nothing
-// picked. SIMA segments and labels go too: they belong to the points that were there.
+// picked. SIMA segments, labels and parcels go too: they belong to the points that were
+// there. The site name and titles stay.
 void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid);
 
 // Writes every point into the grid (PointCount + 2 rows; the last one stays empty for

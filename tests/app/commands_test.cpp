@@ -417,6 +417,15 @@ TEST_F(Commands, TypedPointsCountBeforeAnyLoad) {
   prompts_.answers = {Answer::kOk};
   NewTableCommand(ctx_);
   EXPECT_FALSE(HomeKeyCommand(ctx_));
+  // The cleared site's parcels, whose rows are gone, stay out of a SIMA save of the
+  // points typed next.
+  type(1, "5", "6");
+  Choose(dir_ / "typed.sim", 2);
+  SaveCommand(ctx_);
+  const std::string saved = ReadFileBytes(dir_ / "typed.sim");
+  EXPECT_NE(saved.find("A01"), std::string::npos);
+  EXPECT_EQ(saved.find("D00"), std::string::npos);
+  EXPECT_EQ(saved.find("F00"), std::string::npos);
 }
 
 // What a desktop save writes is what kestrova-cli writes of the same file, to the last
