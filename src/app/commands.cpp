@@ -321,7 +321,15 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
   ws.JwwVersion = 420;
   const std::string programFolder = PathText(ctx.programFolder / "");
   try {
-    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder);
+    std::vector<std::string> adjusted;
+    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted);
+    if (!adjusted.empty()) {
+      std::string text = "設定ファイル「" + PathText(ctx.settingsFile) +
+                         "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。";
+      for (const std::string& value : adjusted)
+        text += "\r\n" + value;
+      problems.push_back(std::move(text));
+    }
   } catch (const std::exception& e) {
     ws.Settings = OutputSettings{};
     ws.Settings.Folder.name = programFolder;

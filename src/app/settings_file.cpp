@@ -18,7 +18,20 @@ namespace {
 
 class Reader {
  public:
-  explicit Reader(const IniFile& ini) : ini_(ini) {}
+  Reader(const IniFile& ini, std::vector<std::string>* adjusted) : ini_(ini), adjusted_(adjusted) {}
+
+  // A value out of reach of the options dialog is read as the nearest valid one, and
+  // told (section, key, the file's value and the one used), so no hand edit is lost
+  // without a word.
+  int32_t InRange(const char* section, const char* key, int32_t value, int32_t low,
+                  int32_t high) const {
+    const int32_t used = std::clamp(value, low, high);
+    if (used != value && adjusted_) {
+      adjusted_->push_back("[" + std::string(section) + "] " + key + "=" + std::to_string(value) +
+                           " \xE2\x86\x92 " + std::to_string(used));
+    }
+    return used;
+  }
 
   int32_t Int(const char* section, const char* key, int32_t fallback) const {
     const auto text = ini_.Get(section, key);
@@ -41,16 +54,17 @@ class Reader {
 
  private:
   const IniFile& ini_;
+  std::vector<std::string>* adjusted_;
 };
 
 OutputSettings::TextSection ReadText(const Reader& r, const char* section,
                                      const OutputSettings::TextSection& d) {
   OutputSettings::TextSection t;
-  t.Lay = std::min<uint16_t>(r.U16(section, "Lay", d.Lay), 15);
-  t.MojiNo = static_cast<uint32_t>(
-      std::clamp(r.Int(section, "MojiNo", static_cast<int32_t>(d.MojiNo)), 1, 10));
+  t.Lay = static_cast<uint16_t>(r.InRange(section, "Lay", r.U16(section, "Lay", d.Lay), 0, 15));
+  t.MojiNo = static_cast<uint32_t>(r.InRange(
+      section, "MojiNo", r.Int(section, "MojiNo", static_cast<int32_t>(d.MojiNo)), 1, 10));
   t.MojiCl = static_cast<uint32_t>(r.Int(section, "MojiCl", static_cast<int32_t>(d.MojiCl)));
-  t.MojiBs = std::clamp(r.Int(section, "MojiBs", d.MojiBs), 1, 9);
+  t.MojiBs = r.InRange(section, "MojiBs", r.Int(section, "MojiBs", d.MojiBs), 1, 9);
   t.OutFlg = r.Bool(section, "OutFlg", d.OutFlg);
   return t;
 }
@@ -74,16 +88,19 @@ std::string ProfileText(const std::string& value) {
 
 }  // namespace
 
-OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder) {
-  const Reader r(ini);
+OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder,
+                            std::vector<std::string>* adjusted) {
+  const Reader r(ini, adjusted);
   const OutputSettings d;
   OutputSettings s;
   s.WrtBAse.Size = r.Int("WrtBAse", "Size", d.WrtBAse.Size);
   s.WrtBAse.Scale = r.Float("WrtBase", "Scale", 500.0);
-  s.WrtBAse.Group = static_cast<uint32_t>(std::clamp(r.Int("WrtBase", "Group", 8), 0, 15));
+  s.WrtBAse.Group =
+      static_cast<uint32_t>(r.InRange("WrtBase", "Group", r.Int("WrtBase", "Group", 8), 0, 15));
   s.WrtBAse.OutBaseFlg = r.Bool("WrtBase", "OutBaseFlg", false);
   s.WrtBAse.mmFlg = r.Bool("WrtBAse", "mmFlg", false);
-  s.Point.Lay = std::min<uint16_t>(r.U16("Point", "Lay", d.Point.Lay), 15);
+  s.Point.Lay =
+      static_cast<uint16_t>(r.InRange("Point", "Lay", r.U16("Point", "Lay", d.Point.Lay), 0, 15));
   s.Point.LColor = r.U16("Point", "LColor", d.Point.LColor);
   s.Point.OutFlg = r.Bool("Point", "OutFlg", d.Point.OutFlg);
   s.Point.CodeFlg = r.Bool("Point", "CodeFlg", d.Point.CodeFlg);
@@ -160,8 +177,8 @@ std::optional<OutputSettings::WindowSection> UsableWindowPlace(
   return usable;
 }
 
-OutputSettings ReadSettingsFile(const std::filesystem::path& path,
-                                const std::string& programFolder) {
+OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::string& programFolder,
+                                std::vector<std::string>* adjusted) {
   std::error_code ec;
   std::filesystem::path file = path;
   // Earlier versions named the file after the program, in lower case on Linux: its
@@ -170,7 +187,7 @@ OutputSettings ReadSettingsFile(const std::filesystem::path& path,
     file = path.parent_path() / kOldSettingsFileName;
   }
   if (!std::filesystem::exists(file, ec)) return ReadSettings(IniFile{}, programFolder);
-  return ReadSettings(IniFile::Parse(ReadFileBytes(file)), programFolder);
+  return ReadSettings(IniFile::Parse(ReadFileBytes(file)), programFolder, adjusted);
 }
 
 void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path) {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/ini_file.h"
 #include "coords/output_settings.h"
@@ -11,9 +13,11 @@ namespace kestrova {
 // Fills settings from the settings file's text. A missing key or a value that does
 // not convert gives the default; 16-bit settings keep the low 16 bits. Values a hand
 // edit may have put out of reach of the options dialog are brought to the nearest
-// valid one: base points to 1..9, text kinds to 1..10, layers and the group to 0..15.
+// valid one: base points to 1..9, text kinds to 1..10, layers and the group to 0..15;
+// each such value is added to adjusted when given ("[Section] Key=file's → used").
 // programFolder is the default of Folder.name.
-OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder);
+OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder,
+                            std::vector<std::string>* adjusted = nullptr);
 
 // Writes every setting into ini, under "WrtBAse", "Point", "PointStr", "XYcoord",
 // "Zcoord", "Coordinate" and "Folder".
@@ -32,8 +36,8 @@ inline constexpr char kOldSettingsFileName[] = "kestrova.INI";
 
 // Reads the file (a missing file reads as empty: all defaults). A missing Kestrova.INI
 // is looked for under its old name in the same folder.
-OutputSettings ReadSettingsFile(const std::filesystem::path& path,
-                                const std::string& programFolder);
+OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::string& programFolder,
+                                std::vector<std::string>* adjusted = nullptr);
 
 // Writes the settings into the file, keeping whatever else it holds, atomically;
 // creates its folder when needed.

@@ -485,15 +485,24 @@ TEST_F(Commands, SavesKeepEveryDigitAndDrawingsOnlyTheMarkedPoints) {
 }
 
 TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
-  Write("program/Kestrova.INI", "[WrtBase]\r\nScale=250\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\n");
+  // Hand edits out of the dialog's reach are read as the nearest valid value, and said.
+  Write("program/Kestrova.INI",
+        "[WrtBase]\r\nScale=250\r\nGroup=42\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay=20\r\n"
+        "[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
   JwCadSettingsMap source =
       JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
   source.SetString("Pen", "Width03", "wide");
   ctx_.jwcadSource = &source;
   const std::vector<std::string> problems = StartUp(ctx_);
-  ASSERT_EQ(problems.size(), 1u);
+  ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0].find("Jw_cad の設定を読み込めませんでした。\r\n"), 0u);
   EXPECT_NE(problems[0].find("Width03"), std::string::npos);
+  EXPECT_EQ(problems[1],
+            "設定ファイル「" + ctx_.settingsFile.string() +
+                "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。"
+                "\r\n[WrtBase] Group=42 → 15\r\n[Point] Lay=20 → 15"
+                "\r\n[XYcoord] MojiNo=0 → 1");
+  EXPECT_EQ(ws_.Settings.WrtBAse.Group, 15u);
   EXPECT_EQ(ws_.Settings.WrtBAse.Scale, 250.0);
   EXPECT_FALSE(ws_.Settings.Point.CodeFlg);
   EXPECT_FALSE(ws_.Options.Point.CodeFlg);
