@@ -72,7 +72,8 @@ OutputSettings::TextSection ReadText(const Reader& r, const char* section,
 void WriteText(IniFile& ini, const char* section, const OutputSettings::TextSection& t) {
   ini.Set(section, "Lay", std::to_string(t.Lay));
   ini.Set(section, "MojiNo", std::to_string(t.MojiNo));
-  ini.Set(section, "MojiCl", std::to_string(t.MojiCl));
+  // Read as a signed number, so written as one: a hand-edited -5 must read back the same.
+  ini.Set(section, "MojiCl", std::to_string(static_cast<int32_t>(t.MojiCl)));
   ini.Set(section, "MojiBs", std::to_string(t.MojiBs));
   ini.Set(section, "OutFlg", t.OutFlg ? "1" : "0");
 }
