@@ -413,10 +413,21 @@ void SaveCommand(CommandContext& ctx) {
     const CoordinateFormat format = CoordinateFormatFromFilterIndex(choice->filterIndex);
     const auto target = SaveTarget(ctx, choice->path, CoordinateFormatExtension(format));
     if (!target || !MayWrite(ctx, *target)) return;
-    const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
-    ws.Settings.Folder.name = FolderOf(*target);
-    SaveCoordinateFile(*target, ws.Coords, format);
-    ctx.view.SetTitle(WindowTitle(*target));
+    SaveReport report;
+    {
+      const std::unique_ptr<Prompts::BusyGuard> busy = ctx.prompts.Busy();
+      ws.Settings.Folder.name = FolderOf(*target);
+      report = SaveCoordinateFile(*target, ws.Coords, format);
+      ctx.view.SetTitle(WindowTitle(*target));
+    }
+    // The parcels stay in the table; the file just written lacks them, which the user
+    // must know before taking it for the whole site.
+    if (report.blocksNotSaved > 0) {
+      Tell(ctx, Kind::kInformation,
+           MessageText(
+               report.blocksNotSaved == 1 ? MessageId::kBlockNotSaved : MessageId::kBlocksNotSaved,
+               {PathText(*target), std::to_string(report.blocksNotSaved)}, Language::kJapanese));
+    }
   });
 }
 

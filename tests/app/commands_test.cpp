@@ -227,13 +227,18 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
   EXPECT_EQ(view_.title, " Kestrova - plan.sim");
   // "All files" writes ZHY; no question when the target is new even though the typed
-  // name exists.
+  // name exists. The site's parcels, which ZHY cannot hold, are said to be left out.
   prompts_.shown.clear();
   Choose(dir_ / "plan.sim", 5);
   SaveCommand(ctx_);
-  EXPECT_TRUE(prompts_.shown.empty());
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  ExpectShown(0, Kind::kInformation, Buttons::kOk,
+              (dir_ / "plan.zhy").string() +
+                  "\r\n区画と折れ線 3 個は保存されませんでした。SIMA 形式のファイルだけが"
+                  "保存できます。");
   EXPECT_TRUE(fs::exists(dir_ / "plan.zhy"));
   // A name without a stem is refused.
+  prompts_.shown.clear();
   Choose(dir_ / ".zhy");
   SaveCommand(ctx_);
   ExpectShown(0, Kind::kWarning, Buttons::kOk,
