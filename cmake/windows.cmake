@@ -61,3 +61,12 @@ else()
                  "(scripts/build-qt-windows builds it): the desktop program is left out")
   set(kestrovaGuiDefault OFF)
 endif()
+
+# The icon and the version Explorer shows in a program file's properties.
+function(kestrova_windows_resources target)
+  set(KESTROVA_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/kestrova.ico)
+  set(KESTROVA_RC_NAME ${target})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/kestrova.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+endfunction()

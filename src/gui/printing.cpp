@@ -222,19 +222,15 @@ QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
   return {};
 }
 
-std::filesystem::path ToPath(const QString& s) {
-  return QtToPath(s);
-}
-
 // A PDF written over one of the coordinate files would destroy what is being printed
 // (an output name forgotten on the command line makes the first file the output).
 QString OutputIsAnInput(const PrintPdfArguments& a) {
   if (a.output == QStringLiteral("-")) return {};
   std::error_code ec;
-  const std::filesystem::path out = ToPath(a.output);
+  const std::filesystem::path out = QtToPath(a.output);
   if (!std::filesystem::is_regular_file(out, ec)) return {};
   for (const QString& file : a.files) {
-    if (std::filesystem::equivalent(out, ToPath(file), ec)) {
+    if (std::filesystem::equivalent(out, QtToPath(file), ec)) {
       return "the output " + a.output + " is the input " + file +
              "; writing it would replace the file being read";
     }
@@ -260,7 +256,7 @@ int RunPrintPdf(const QStringList& args) {
     bool append = false;
     for (const QString& file : parsed.files) {
       LoadReport report;
-      if (!LoadCoordinateFile(ToPath(file), data, append, &report)) {
+      if (!LoadCoordinateFile(QtToPath(file), data, append, &report)) {
         throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
       }
       for (const std::string& warning : LoadWarnings(report, file.toStdString()))
@@ -288,7 +284,7 @@ int RunPrintPdf(const QStringList& args) {
     const std::unique_ptr<AtomicFileWriter> out =
         parsed.output == QStringLiteral("-")
             ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
-            : std::make_unique<AtomicFileWriter>(ToPath(parsed.output));
+            : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
     out->Write(buffer.data().constData(), static_cast<size_t>(buffer.data().size()));
     out->Commit();
     err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
