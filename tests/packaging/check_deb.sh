@@ -30,7 +30,8 @@ for f in usr/bin/kestrova usr/bin/kestrova-cli usr/share/applications/kestrova.d
   usr/share/icons/hicolor/48x48/apps/kestrova.png \
   usr/share/icons/hicolor/256x256/apps/kestrova.png usr/share/mime/packages/kestrova.xml \
   usr/share/man/man1/kestrova.1.gz usr/share/man/man1/kestrova-cli.1.gz \
-  usr/share/bash-completion/completions/kestrova-cli usr/share/doc/kestrova/copyright; do
+  usr/share/bash-completion/completions/kestrova-cli usr/share/doc/kestrova/copyright \
+  usr/share/doc/kestrova/examples/site.sim; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 module=$(find "$root/usr/lib" -name kestrova-gis.so)
