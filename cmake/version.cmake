@@ -7,6 +7,8 @@
 set(text "${PROJECT_VERSION}")
 find_program(GIT_PROGRAM git)
 if(GIT_PROGRAM AND (EXISTS "${SOURCE_DIR}/.git"))
+  # Builds run beside the developer's own git commands: never take the index lock.
+  set(ENV{GIT_OPTIONAL_LOCKS} 0)
   # A source tree unpacked inside another checkout must not take that one's description.
   execute_process(COMMAND "${GIT_PROGRAM}" -C "${SOURCE_DIR}" rev-parse --show-toplevel
                   OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE
