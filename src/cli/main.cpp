@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "common/error.h"
+#include "common/version.h"
 #ifdef _WIN32
 #include "cli/windows_console.h"
 #endif
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
   argv = console.Argv();
 #endif
   CLI::App app{"Kestrova: survey coordinate files and Jw_cad drawings", "kestrova-cli"};
-  app.set_version_flag("--version", std::string("kestrova-cli ") + KESTROVA_VERSION);
+  app.set_version_flag("--version", std::string("kestrova-cli ") + kestrova::VersionText());
   app.require_subcommand(1);
 #ifdef _WIN32
   // "/tmp/site.sim" (Wine, MSYS) is a file, not a Windows-style option.
