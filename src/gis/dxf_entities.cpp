@@ -87,17 +87,20 @@ class Writer {
 };
 
 // MTEXT keeps 250 characters a group: the text goes in groups 3 and the last piece in
-// group 1, never cut inside an escape.
+// group 1, never cut inside an escape ("\\U+XXXX", or a backslash and the character
+// it escapes).
 void PutText(Writer& w, const std::string& escaped) {
   constexpr size_t kChunk = 250;
   size_t start = 0;
-  while (escaped.size() - start > kChunk) {
-    size_t end = start + kChunk;
-    // Back up to the start of an escape that would be cut.
-    const size_t back = escaped.rfind('\\', end - 1);
-    if (back != std::string::npos && back >= start && end - back < 7) end = back;
-    w.Put(3, std::string_view(escaped).substr(start, end - start));
-    start = end;
+  size_t at = 0;
+  while (at < escaped.size()) {
+    size_t token = 1;
+    if (escaped[at] == '\\') token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    if (at + token - start > kChunk) {
+      w.Put(3, std::string_view(escaped).substr(start, at - start));
+      start = at;
+    }
+    at += token;
   }
   w.Put(1, std::string_view(escaped).substr(start));
 }

@@ -636,9 +636,17 @@ TEST_F(Gis, DxfCirclesColoursAndLineTypesAreTheDrawings) {
   }
 }
 
+// 120 double-byte characters and a brace: 842 characters escaped, four MTEXT groups.
+std::string LongName() {
+  std::string s;
+  for (int i = 0; i < 120; ++i)
+    s += "境";
+  return s + "{";
+}
+
 TEST_F(Gis, DxfTextsReadBackAsWritten) {
-  const std::vector<std::string> names = {"%%c50", "{a}b", "x\\Py", "境界1",
-                                          " lead", "%%%",  "a^Jb",  "trail "};
+  const std::vector<std::string> names = {"%%c50", "{a}b", "x\\Py",  "境界1",   " lead",
+                                          "%%%",   "a^Jb", "trail ", LongName()};
   std::string list;
   for (size_t i = 0; i < names.size(); ++i)
     list += std::to_string(i + 1) + "\t" + names[i] + "\t" + std::to_string(i) + "\t0\t0\r\n";
@@ -666,6 +674,15 @@ TEST_F(Gis, DxfTextsReadBackAsWritten) {
   EXPECT_EQ(raw[2], "x\\\\Py");
   EXPECT_EQ(raw[3], "\\U+5883\\U+754C1");
   EXPECT_EQ(raw[4], "\\U+0020lead");
+  // The long name is split into groups of at most 250 characters, never inside an escape.
+  size_t pieces = 0;
+  for (const auto& [code, value] : texts.back()->groups) {
+    if (code != 1 && code != 3) continue;
+    ++pieces;
+    EXPECT_LE(value.size(), 250u);
+    EXPECT_TRUE(value.size() % 7 == 0 || code == 1) << value;
+  }
+  EXPECT_EQ(pieces, 4u);
   // GDAL reads them back the same.
   const auto viaGdal = DxfEntities(Path("n.dxf"));
   ASSERT_EQ(viaGdal.size(), names.size());
