@@ -700,7 +700,13 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
       WriteDxfTables(*ds, entities, o);
       result.Layers.push_back({"entities", entities.size()});
     } else {
+      // A GeoPackage takes its features in one transaction, not one each.
+      const bool transaction =
+          o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
       WriteGisLayers(*ds, data, o, stem, result);
+      if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
+        throw Error(QuietGdal::Explain("GDAL could not finish the GeoPackage"));
+      }
     }
     if (o.Format == GisFormat::kGeoJson) {
       result.Files.push_back({file.string(), GeoJsonText(*ds->GetLayer(0), stem)});
