@@ -170,7 +170,7 @@ int NearestAci(uint32_t rgb) {
 }
 
 std::string LineTypeName(uint16_t lineType) {
-  if (lineType < 2 || lineType > 9) return {};
+  if (LineTypeDashes(lineType, 1.0).empty()) return {};  // solid, or no pattern to draw
   return "JW_LINETYPE_" + std::to_string(lineType);
 }
 
