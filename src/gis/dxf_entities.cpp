@@ -220,8 +220,12 @@ std::string EscapeText(std::string_view utf8) {
       out += '\\';
       out += static_cast<char>(cp);
     } else if (cp == '%' && k > 0 && cps[k - 1] == '%') {
-      unicode(cp);  // "%%c", "%%d", "%%p" would be symbols
-    } else if (cp < 0x20 || cp == '^' || cp == 0x7F) {
+      // "%%c", "%%d", "%%p" would be symbols: an empty group keeps the two apart for
+      // readers that decode \U+XXXX before they look for symbols.
+      out += "{}%";
+    } else if (cp == '^') {
+      out += "^ ";  // a caret with a character after it stands for a control character
+    } else if (cp < 0x20 || cp == 0x7F) {
       unicode(cp);
     } else if (cp < 0x80) {
       out += static_cast<char>(cp);

@@ -40,8 +40,8 @@ std::string LineTypeName(uint16_t lineType);
 std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm);
 
 // A text as MTEXT holds it: every character beyond ASCII as \U+XXXX (upper-case hex),
-// and backslash, braces, caret, "%%" and the blanks at either end escaped so that a
-// reader takes back exactly the text given.
+// and backslash, braces, caret ("^ "), "%%" ("%{}%") and the blanks at either end
+// escaped so that a reader takes back exactly the text given.
 std::string EscapeText(std::string_view utf8);
 
 // dxf with the entities GDAL wrote replaced by these, their handles taken from the

@@ -513,49 +513,72 @@ struct DxfFile {
   }
 };
 
-// MTEXT as a CAD program reads it: \U+XXXX, \\, \{, \}, \P and the symbols %%c, %%d,
-// %%p, %%%.
+// MTEXT as a CAD program reads it, in one pass: \U+XXXX, \\, \{, \}, \P, groups, caret
+// notation and the symbols %%c, %%d, %%p, %%%.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 std::string ReadMtext(const std::string& raw) {
-  std::u32string cps;
+  std::string out;
   for (size_t i = 0; i < raw.size();) {
     if (raw.compare(i, 3, "\\U+") == 0) {
-      cps += static_cast<char32_t>(std::stoul(raw.substr(i + 3, 4), nullptr, 16));
+      AppendUtf8(out, static_cast<char32_t>(std::stoul(raw.substr(i + 3, 4), nullptr, 16)));
       i += 7;
     } else if (raw[i] == '\\' && i + 1 < raw.size()) {
       const char n = raw[i + 1];
-      cps += n == 'P' ? U'\n' : n == '~' ? U'\u00a0' : static_cast<char32_t>(n);
+      if (n == 'P') {
+        out += '\n';
+      } else if (n == '~') {
+        AppendUtf8(out, U'\u00a0');
+      } else {
+        out += n;
+      }
       i += 2;
     } else if (raw.compare(i, 3, "%%c") == 0 || raw.compare(i, 3, "%%C") == 0) {
-      cps += U'\u2300';
+      AppendUtf8(out, U'\u2300');
       i += 3;
     } else if (raw.compare(i, 3, "%%d") == 0 || raw.compare(i, 3, "%%p") == 0) {
-      cps += raw[i + 2] == 'd' ? U'\u00b0' : U'\u00b1';
+      AppendUtf8(out, raw[i + 2] == 'd' ? U'\u00b0' : U'\u00b1');
       i += 3;
     } else if (raw.compare(i, 3, "%%%") == 0) {
-      cps += U'%';
+      out += '%';
       i += 3;
     } else if (raw[i] == '{' || raw[i] == '}') {
       ++i;  // grouping
+    } else if (raw[i] == '^' && i + 1 < raw.size()) {
+      // DXF's caret notation: "^ " is a caret, "^J" a control character.
+      out += raw[i + 1] == ' ' ? '^' : static_cast<char>(raw[i + 1] & 0x1F);
+      i += 2;
     } else {
-      // UTF-8 as it is (the file's own text is ASCII).
-      cps += static_cast<unsigned char>(raw[i]);
-      ++i;
-    }
-  }
-  std::string out;
-  for (const char32_t c : cps) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      out += raw[i++];
     }
   }
   return out;
+}
+
+// The way some readers go: every \U+XXXX decoded when the file is loaded, the rest
+// read afterwards.
+std::string ReadMtextDecodingFirst(const std::string& raw) {
+  std::string decoded;
+  for (size_t i = 0; i < raw.size();) {
+    if (raw.compare(i, 3, "\\U+") == 0) {
+      AppendUtf8(decoded, static_cast<char32_t>(std::stoul(raw.substr(i + 3, 4), nullptr, 16)));
+      i += 7;
+    } else {
+      decoded += raw[i++];
+    }
+  }
+  return ReadMtext(decoded);
 }
 
 TEST_F(Gis, DxfCirclesColoursAndLineTypesAreTheDrawings) {
@@ -665,11 +688,14 @@ TEST_F(Gis, DxfTextsReadBackAsWritten) {
   for (size_t i = 0; i < texts.size(); ++i) {
     raw.push_back(texts[i]->RawText());
     EXPECT_EQ(ReadMtext(raw.back()), names[i]) << raw.back();
+    EXPECT_EQ(ReadMtextDecodingFirst(raw.back()), names[i]) << raw.back();
     // Unicode escapes in upper case only.
     EXPECT_FALSE(std::regex_search(raw.back(), std::regex(R"(\\U\+[0-9A-F]{0,3}[a-f])")))
         << raw.back();
   }
-  EXPECT_EQ(raw[0], "%\\U+0025c50");
+  EXPECT_EQ(raw[0], "%{}%c50");
+  EXPECT_EQ(raw[5], "%{}%{}%");
+  EXPECT_EQ(raw[6], "a^ Jb");
   EXPECT_EQ(raw[1], "\\{a\\}b");
   EXPECT_EQ(raw[2], "x\\\\Py");
   EXPECT_EQ(raw[3], "\\U+5883\\U+754C1");
