@@ -232,11 +232,12 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     p.Marked = 1;
     if (Has(*f, fields.marked)) {
       const std::string v(TrimBlanks(f->GetFieldAsString(fields.marked)));
-      const bool numeric = IsNumeric(*f, fields.marked);
-      const double d = f->GetFieldAsDouble(fields.marked);
-      if ((numeric && d == 1.0) || (!numeric && v == "1")) {
+      const std::optional<double> d =
+          IsNumeric(*f, fields.marked) ? std::optional<double>(f->GetFieldAsDouble(fields.marked))
+                                       : ParseFloat(v);
+      if (d == 1.0) {
         p.Marked = 1;
-      } else if ((numeric && d == 0.0) || (!numeric && v == "0")) {
+      } else if (d == 0.0) {
         p.Marked = 0;
       } else {
         p.Marked = 0;

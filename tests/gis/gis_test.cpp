@@ -875,11 +875,14 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
 {"type":"Feature","properties":{"name":"a","z":"high","marked":"yes"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
 {"type":"Feature","properties":{"name":"b","z":"1.5","marked":2},
+ "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
+{"type":"Feature","properties":{"name":"c","marked":" 1.0 "},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
   CoordinateData data;
   LoadReport report;
   const std::vector<std::string> w = LoadGisPoints(json, "w.geojson", 6677, data, false, report);
-  ASSERT_EQ(data.Table.PointCount, 2);
+  ASSERT_EQ(data.Table.PointCount, 3);
+  EXPECT_EQ(data.Table.Points[3].Marked, 1);
   EXPECT_EQ(data.Table.Points[1].Z, 0.0);
   EXPECT_EQ(data.Table.Points[2].Z, 1.5);
   EXPECT_EQ(data.Table.Points[1].Marked, 0);
@@ -890,7 +893,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                    "w.geojson: 2 marked values of the layer w are neither 1 nor 0 and read as "
                    "unmarked (feature 0 (\"yes\") is the first)"}));
   // convert says that nothing would be drawn.
-  const Result r = RunCli("convert " + json + " -o " + Path("w.jww") + " --crs EPSG:6677");
+  const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
+{"type":"Feature","properties":{"marked":"x"},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
+  const Result r = RunCli("convert " + none + " -o " + Path("w.jww") + " --crs EPSG:6677");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("every one of the 2 points are unmarked"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(Path("w.jww")));
