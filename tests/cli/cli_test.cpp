@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -367,6 +368,36 @@ TEST_F(Cli, PlotTheSettingsChooseTheAxes) {
   // X across: scale 800 / 89.448, KBM-1 at (466.70, 254.44).
   EXPECT_NE(kestrova::ReadFileBytes(out).find("<ellipse cx=\"467\" cy=\"254\" rx=\"3\""),
             std::string::npos);
+}
+
+// Coordinates far beyond any survey: points beyond ±1e10 are fitted like any others
+// (their labels on the canvas, the drawing centred on them); where even the fit cannot
+// place them, the plot says so.
+TEST_F(Cli, PlotAndBoundsOfHugeCoordinates) {
+  WriteText(Path("far.zhy"), "1,A,1e15,2e15,0\r\n2,B,1e15,2e15,0\r\n");
+  const Result info = RunCli("info " + Path("far.zhy"));
+  EXPECT_NE(info.out.find("X: 1E15 .. 1E15\nY: 2E15 .. 2E15\n"), std::string::npos) << info.out;
+  const Result plot = RunCli("plot " + Path("far.zhy") + " -o - --size 800x600");
+  ASSERT_EQ(plot.status, 0) << plot.out;
+  EXPECT_EQ(plot.out.find("warning"), std::string::npos) << plot.out;
+  size_t labels = 0;
+  for (size_t at = plot.out.find("translate("); at != std::string::npos;
+       at = plot.out.find("translate(", at + 1)) {
+    double x = -1;
+    double y = -1;
+    ASSERT_EQ(std::sscanf(plot.out.c_str() + at, "translate(%lf %lf)", &x, &y), 2);
+    EXPECT_TRUE(x >= 0 && x <= 800 && y >= 0 && y <= 600) << plot.out.substr(at, 40);
+    ++labels;
+  }
+  EXPECT_GE(labels, 1u) << plot.out;
+
+  WriteText(Path("huge.zhy"), "1,A,1e300,1e300,0\r\n2,B,-1e300,-1e300,0\r\n");
+  const Result blank = RunCli("plot " + Path("huge.zhy") + " -o " + Path("huge.svg"));
+  EXPECT_EQ(blank.status, 0) << blank.out;
+  EXPECT_NE(blank.out.find("kestrova-cli: warning: the plot shows none of the 2 points: "
+                           "coordinates this large (X -1E300 .. 1E300, Y -1E300 .. 1E300)"),
+            std::string::npos)
+      << blank.out;
 }
 
 TEST_F(Cli, PlotRefusesWhatItCannotDo) {
