@@ -450,6 +450,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     }
     out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));
     out.flush();
+    CheckWritten(out, "standard output");
     return 0;
   }
   FileClipboardSink sink(Utf8Path(o.output));

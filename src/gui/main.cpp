@@ -49,6 +49,16 @@ void UseStartingConsole(DWORD which, FILE* stream) {
 }
 #endif
 
+// --print-pdf anywhere before "--" prints instead of opening the window.
+bool AsksForPdf(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") return false;
+    if (a == "--print-pdf" || a.starts_with("--print-pdf=")) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -60,7 +70,7 @@ int main(int argc, char* argv[]) {
     std::printf("kestrova %s\n", kestrova::VersionText());
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  const bool printPdf = argc > 1 && std::string_view(argv[1]) == "--print-pdf";
+  const bool printPdf = AsksForPdf(argc, argv);
 #ifdef _WIN32
   // Windows draws and measures text with its own fonts without showing a window.
   if (printPdf) UseStartingConsole(STD_ERROR_HANDLE, stderr);
