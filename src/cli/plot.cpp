@@ -14,6 +14,55 @@
 
 namespace kestrova::cli {
 
+namespace {
+
+// The site gathered in temporary files, read from there as often as the plot asks.
+class StreamedPlotSource : public PlotSource {
+ public:
+  explicit StreamedPlotSource(const StreamedDrawingData& data) : data_(data) {}
+
+  int32_t PointCount() const override { return data_.PointCount(); }
+  void EachLabel(const std::function<void(const PlotLabel&)>& take) override {
+    StreamedDrawingData::Labels labels(data_);
+    StreamedLabel l;
+    while (labels.Next(l))
+      take(PlotLabel{l.X, l.Y, l.TextKind, 0.0, l.Text});
+  }
+  void EachPoint(const std::function<void(const PlotPoint&)>& take) override {
+    StreamedDrawingData::Points points(data_);
+    StreamedDrawingData::Names names(data_);
+    std::vector<StreamedPoint> range(4096);
+    std::string_view name;
+    while (const size_t n = points.Read(range.data(), range.size())) {
+      for (size_t k = 0; k < n; ++k) {
+        if (!names.Next(name)) throw Error("the temporary file of point names is short");
+        // A load marks every point it reads.
+        take(PlotPoint{range[k].X, range[k].Y, name, true});
+      }
+    }
+  }
+  void EachLine(const std::function<void(const SimaLine&)>& take) override {
+    StreamedDrawingData::Lines lines(data_);
+    SimaLine l;
+    while (lines.Next(l))
+      take(l);
+  }
+
+ private:
+  const StreamedDrawingData& data_;
+};
+
+PlotViewState FittedView(bool simaLoaded, const OutputSettings& settings, const DataBounds& bounds,
+                         int32_t pointCount, PlotSize size) {
+  PlotViewState view;
+  view.YSign = -1.0;
+  view.MathAxes = !(simaLoaded || settings.Coordinate.Flg);
+  FitView(view, bounds, pointCount, size.width, size.height);
+  return view;
+}
+
+}  // namespace
+
 PlotSize ParsePlotSize(const std::string& text) {
   const size_t x = text.find_first_of("xX");
   const auto bad = [&text]() {
@@ -29,12 +78,10 @@ PlotSize ParsePlotSize(const std::string& text) {
 
 std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
                     const JwCadExtras& extras, PlotSize size) {
-  PlotViewState view;
-  view.YSign = -1.0;
-  view.MathAxes = !(data.Sima.SimaLoaded || settings.Coordinate.Flg);
   DataBounds bounds;
   ComputeDataBounds(data.Table, bounds);
-  FitView(view, bounds, data.Table.PointCount, size.width, size.height);
+  const PlotViewState view =
+      FittedView(data.Sima.SimaLoaded, settings, bounds, data.Table.PointCount, size);
   SvgCanvas canvas(size.width, size.height);
   DrawPlot(canvas, view, data, DrawingPlotStyle(extras, settings), -1);
   return canvas.Document();
@@ -63,6 +110,29 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
           : std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
   if (source) ReadJwCadSettings(*source, header, extras);
 
+  // Files that need no GIS reader are gathered in temporary files and drawn from there,
+  // the picture written as it is drawn.
+  if (!AnyGisInput(o.files)) {
+    if (const auto data = StreamedData(0, err)) {
+      SimaData sima;
+      StreamFiles(o.files, *data, sima, err);
+      DataBounds bounds;
+      if (data->PointCount() > 0) bounds = data->Bounds();
+      const PlotViewState view =
+          FittedView(sima.SimaLoaded, settings, bounds, data->PointCount(), o.size);
+      const auto writer = OpenOutput(o.output);
+      SvgCanvas canvas(o.size.width, o.size.height, [&writer](std::string_view bytes) {
+        writer->Write(bytes.data(), bytes.size());
+      });
+      StreamedPlotSource streamed(*data);
+      DrawPlot(canvas, view, streamed, DrawingPlotStyle(extras, settings), -1, nullptr);
+      canvas.Finish();
+      writer->Commit();
+      err << "kestrova-cli: wrote the plot of " << data->PointCount() << " points (" << o.size.width
+          << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';
+      return 0;
+    }
+  }
   const CoordinateData data = LoadFiles(o.files, o.crs);
   const std::string svg = PlotSvg(data, settings, extras, o.size);
   WriteOutput(o.output, svg);
