@@ -16,6 +16,7 @@
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
+#include "coords/streamed_export.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
@@ -103,35 +104,40 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
   return data;
 }
 
-void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data, SimaData& sima,
-                 std::ostream& err) {
+int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
+                    LoadSink* also, SimaData& sima, std::ostream& err) {
+  std::optional<TeeSink> tee;
+  LoadSink& sink = data && also ? tee.emplace(*data, *also) : data ? *data : *also;
   CoordinateData counts;
   std::vector<std::string> names;
   for (const std::string& file : files) {
     LoadReport report;
     const std::string& name = names.emplace_back(InputName(file));
-    data.StartFile();
+    if (data) data->StartFile();
     {
       TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
-      if (!StreamInput(file, data, counts, &report, &progress)) {
+      if (!StreamInput(file, sink, counts, &report, &progress)) {
         throw Error(name + ": fewer than two lines; nothing was loaded");
       }
     }
     for (const std::string& warning : LoadWarnings(report, name))
       err << "kestrova-cli: warning: " << warning << '\n';
   }
-  std::vector<size_t> repeated;
-  {
-    TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
-    repeated = data.Finish(&progress);
-  }
-  for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
-    LoadReport report;
-    report.repeatedNumbers = repeated[f];
-    for (const std::string& warning : LoadWarnings(report, names[f]))
-      err << "kestrova-cli: warning: " << warning << '\n';
+  if (data) {
+    std::vector<size_t> repeated;
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
+      repeated = data->Finish(&progress);
+    }
+    for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
+      LoadReport report;
+      report.repeatedNumbers = repeated[f];
+      for (const std::string& warning : LoadWarnings(report, names[f]))
+        err << "kestrova-cli: warning: " << warning << '\n';
+    }
   }
   sima = std::move(counts.Sima);
+  return counts.Table.PointCount;
 }
 
 std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err) {
@@ -285,6 +291,31 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   if (!f) {
     throw UsageError("cannot tell the format from the name " + output +
                      "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
+  }
+  if (!AnyGisInput(o.files)) {
+    std::unique_ptr<StreamedCoordinateWriter> writer;
+    try {
+      writer = std::make_unique<StreamedCoordinateWriter>(*f);
+    } catch (const Error& e) {
+      err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
+    }
+    // Only the points of several files can repeat numbers; they are found among the
+    // points gathered as for a drawing.
+    std::unique_ptr<StreamedDrawingData> numbers;
+    if (writer && o.files.size() > 1) numbers = StreamedData(0, err);
+    if (writer && (o.files.size() < 2 || numbers)) {
+      SimaData sima;
+      const int32_t points = StreamFiles(o.files, numbers.get(), writer.get(), sima, err);
+      const auto out = OpenOutput(output);
+      writer->Write(sima,
+                    [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
+      out->Commit();
+      const std::string name = OutputName(output);
+      for (const std::string& warning : SaveWarnings(writer->Report(), name))
+        err << "kestrova-cli: warning: " << warning << '\n';
+      err << "kestrova-cli: wrote " << points << " points to " << name << '\n';
+      return 0;
+    }
   }
   const CoordinateData data = LoadFiles(o.files, o.crs);
   WriteOutput(output, FormatCoordinateFile(data, *f));

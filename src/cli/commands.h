@@ -29,10 +29,15 @@ CoordinateData LoadFiles(const std::vector<std::string>& files, const std::strin
 // Some of the files are read through GDAL, which fills a table.
 bool AnyGisInput(const std::vector<std::string>& files);
 // Reads the files into data as LoadFiles reads them into a table, with the same warnings;
-// those of numbers an earlier file already has come once every file is read. sima takes
-// the site name, titles and whether the last file was SIMA.
-void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data, SimaData& sima,
-                 std::ostream& err);
+// those of numbers an earlier file already has come once every file is read. also (may be
+// null, as may data) takes the points and blocks too. sima takes the site name, titles and
+// whether the last file was SIMA. Returns the number of points read.
+int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
+                    LoadSink* also, SimaData& sima, std::ostream& err);
+inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data,
+                        SimaData& sima, std::ostream& err) {
+  StreamFiles(files, &data, nullptr, sima, err);
+}
 // Somewhere to gather the points in temporary files rather than a table, or null, having
 // said why there is none: then the points are held in memory.
 std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err);
