@@ -26,6 +26,19 @@ JwwDocument ReadJwwDrawing(std::string_view bytes, const std::string& name) {
   return doc;
 }
 
+void VisitJwwDrawing(InStream& in, const std::string& name,
+                     const std::function<void(const JwwHeader&, uint32_t count)>& header,
+                     EntityListVisitor& visitor) {
+  try {
+    JwwHeader h;
+    const uint32_t count = ReadJwwHeader(in, h);
+    header(h, count);
+    ReadEntityList(in, count, h.Version, visitor);
+  } catch (const ReadError& e) {
+    throw Error(name + ": " + e.what());
+  }
+}
+
 JwwDocument ReadJwwFile(const std::filesystem::path& path) {
   return ReadJwwDrawing(ReadFileBytes(path), path.string());
 }
