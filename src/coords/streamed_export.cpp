@@ -5,18 +5,17 @@ namespace kestrova {
 namespace {
 
 constexpr size_t kBuffer = size_t{1} << 20;
-// Some 400,000 points' lines stay in memory; a larger file's go to a temporary file.
-constexpr size_t kLinesInMemory = size_t{24} << 20;
-constexpr size_t kBlocksInMemory = size_t{8} << 20;
 
 }  // namespace
 
-StreamedCoordinateWriter::StreamedCoordinateWriter(CoordinateFormat format)
-    : format_(format), lines_(std::make_unique<SpillFile>(kBuffer, kLinesInMemory)) {
+// By default some 400,000 points' lines stay in memory; a larger file's go to a
+// temporary file, as do the blocks beyond a third as many bytes.
+StreamedCoordinateWriter::StreamedCoordinateWriter(CoordinateFormat format, size_t inMemory)
+    : format_(format), lines_(std::make_unique<SpillFile>(kBuffer, inMemory)) {
   // A folder that takes no temporary file is better known before the first file is read.
   SpillFile::CheckFolder();
   if (format_ == CoordinateFormat::kSima)
-    blockLines_ = std::make_unique<SpillFile>(kBuffer, kBlocksInMemory);
+    blockLines_ = std::make_unique<SpillFile>(kBuffer, inMemory / 3);
 }
 
 StreamedCoordinateWriter::~StreamedCoordinateWriter() = default;

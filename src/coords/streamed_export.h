@@ -17,7 +17,8 @@ namespace kestrova {
 // SIMA files get their parcels and polylines the same way; other formats only count them.
 class StreamedCoordinateWriter final : public LoadSink {
  public:
-  explicit StreamedCoordinateWriter(CoordinateFormat format);
+  // inMemory: the bytes of lines kept in memory before they all go to a temporary file.
+  explicit StreamedCoordinateWriter(CoordinateFormat format, size_t inMemory = size_t{24} << 20);
   ~StreamedCoordinateWriter() override;
 
   void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override;

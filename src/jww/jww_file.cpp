@@ -13,8 +13,12 @@ bool WriteJwwDrawing(JwwDocument& doc, OutStream& stream, uint32_t version) {
 }
 
 JwwDocument ReadJwwDrawing(std::string_view bytes, const std::string& name) {
-  JwwDocument doc;
   InStream in(bytes);
+  return ReadJwwDrawing(in, name);
+}
+
+JwwDocument ReadJwwDrawing(InStream& in, const std::string& name) {
+  JwwDocument doc;
   try {
     const uint32_t count = ReadJwwHeader(in, doc.Header);
     doc.EntityListCount = count;

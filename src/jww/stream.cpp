@@ -119,7 +119,7 @@ void InStream::Fill(size_t n, const char* message) {
   // What is left of the window moves to its front, then the source fills the rest.
   const size_t left = bytes_.size() - pos_;
   const size_t want =
-      static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(n, size_t{4} << 20), Remaining()));
+      static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(n, window_), Remaining()));
   std::string next(std::max(want, left), '\0');
   if (left > 0) std::memcpy(next.data(), bytes_.data() + pos_, left);
   size_t have = left;
@@ -131,8 +131,8 @@ void InStream::Fill(size_t n, const char* message) {
   base_ += pos_;
   pos_ = 0;
   next.resize(have);
-  window_ = std::move(next);
-  bytes_ = window_;
+  held_ = std::move(next);
+  bytes_ = held_;
   if (have < n) Fail(message);
 }
 

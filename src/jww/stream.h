@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -145,7 +146,8 @@ class InStream {
   // bytes at to and returns how many (0 only at the end). A drawing of any size is read
   // in a few megabytes; what ReadBytes returns stays valid until the next read.
   using Source = std::function<size_t(char*, size_t)>;
-  InStream(Source source, uint64_t size) : source_(std::move(source)), size_(size) {}
+  InStream(Source source, uint64_t size, size_t window = size_t{4} << 20)
+      : source_(std::move(source)), size_(size), window_(std::max<size_t>(window, 1)) {}
 
   size_t Position() const { return base_ + pos_; }
   size_t Remaining() const { return size_ - Position(); }
@@ -178,7 +180,8 @@ class InStream {
   Source source_;
   uint64_t base_ = 0;  // the offset of the window's first byte
   uint64_t size_ = 0;
-  std::string window_;
+  size_t window_ = 0;  // bytes read from the source at a time, at least
+  std::string held_;
 };
 
 }  // namespace kestrova
