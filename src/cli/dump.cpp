@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -25,24 +26,23 @@ const char* const kPaperNames[] = {"A-0", "A-1", "A-2", "A-3", "A-4", "2A", "3A"
 
 void AppendQuoted(std::string& out, std::string_view utf8) {
   out += '"';
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+  size_t plain = 0;  // the start of the characters that need no escape
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(utf8, plain, i - plain);
+    plain = i + 1;
+    if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
     }
   }
+  out.append(utf8, plain, utf8.size() - plain);
   out += '"';
 }
 
@@ -69,7 +69,19 @@ class Fields {
   }
   Fields& Str(const char* name, std::string_view cp932) {
     Name(name);
-    AppendQuoted(out_, Cp932ToUtf8(cp932));
+    // Every text entity names its font, nearly always the same one: converted once.
+    if (std::all_of(cp932.begin(), cp932.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      AppendQuoted(out_, cp932);  // the same in UTF-8
+      return *this;
+    }
+    thread_local std::string lastCp932;
+    thread_local std::string lastUtf8;
+    if (cp932 != lastCp932) {
+      lastUtf8 = Cp932ToUtf8(cp932);
+      lastCp932 = cp932;
+    }
+    AppendQuoted(out_, lastUtf8);
     return *this;
   }
   Fields& Raw(const char* name, std::string_view text) {
@@ -222,6 +234,7 @@ class Printer : public EntityListVisitor {
         [&](size_t begin, size_t end) {
           for (size_t part = begin; part < end; ++part) {
             std::string& text = texts[part];
+            text.reserve(chunk * 200);
             for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
               // The first line of all has no separator before it.
               if (json_) text += first_ && i == 0 ? "\n" : ",\n";
