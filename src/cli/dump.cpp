@@ -2,6 +2,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <variant>
@@ -211,54 +212,76 @@ void AppendEntity(std::string& out, EntityClass c, const E& e, bool json) {
 class Printer : public EntityListVisitor {
  public:
   Printer(bool json, std::ostream& out) : json_(json), out_(out) {}
+  ~Printer() override {
+    if (pending_.valid()) pending_.wait();
+  }
 
   void Entity(BlockMember& m) override {
     std::visit([&](auto&& e) { batch_.push_back(Item{std::move(e), inDefinition_}); }, m);
-    if (batch_.size() == kBatch) Flush();
+    if (batch_.size() == kBatch) Hand();
   }
   void Definition(TDataList& definition) override {
     batch_.push_back(Item{std::move(definition), false});
-    if (batch_.size() == kBatch) Flush();
+    if (batch_.size() == kBatch) Hand();
     inDefinition_ = true;
   }
   void EndDefinition() override { inDefinition_ = false; }
 
-  // Prints what is gathered.
+  // Prints everything gathered.
   void Flush() {
-    constexpr size_t kParts = 8;
-    std::array<std::string, kParts> texts;
-    const size_t n = batch_.size();
-    const size_t chunk = (n + kParts - 1) / kParts;
-    FillInRanges(
-        kParts,
-        [&](size_t begin, size_t end) {
-          for (size_t part = begin; part < end; ++part) {
-            std::string& text = texts[part];
-            text.reserve(chunk * 200);
-            for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
-              // The first line of all has no separator before it.
-              if (json_) text += first_ && i == 0 ? "\n" : ",\n";
-              if (!json_ && batch_[i].member) text += "  ";
-              AppendItem(text, batch_[i].entity);
-              if (!json_) text += '\n';
-            }
-          }
-        },
-        1);
-    if (n > 0) first_ = false;
-    for (const std::string& text : texts)
-      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-    batch_.clear();
+    Hand();
+    Print();
   }
 
  private:
   static constexpr size_t kBatch = 16'384;
+  static constexpr size_t kParts = 8;
   using Entry = std::variant<TDataSen, TDataEnko, TDataTen, TDataMoji, TDataSunpou, TDataSolid,
                              TDataBlock, TDataList>;
   struct Item {
     Entry entity;
     bool member = false;  // of a block definition: indented in text
   };
+
+  // The gathered entities' lines are made while the reader reads the next ones; those
+  // made before are printed first.
+  void Hand() {
+    Print();
+    if (batch_.empty()) return;
+    std::swap(batch_, making_);
+    batch_.clear();
+    const bool first = first_;
+    first_ = false;
+    pending_ = std::async(std::launch::async, [this, first] { Make(first); });
+  }
+  void Print() {
+    if (!pending_.valid()) return;
+    pending_.get();
+    for (std::string& text : texts_) {
+      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
+  }
+  void Make(bool first) {
+    const size_t n = making_.size();
+    const size_t chunk = (n + kParts - 1) / kParts;
+    FillInRanges(
+        kParts,
+        [&](size_t begin, size_t end) {
+          for (size_t part = begin; part < end; ++part) {
+            std::string& text = texts_[part];
+            text.reserve(chunk * 200);
+            for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
+              // The first line of all has no separator before it.
+              if (json_) text += first && i == 0 ? "\n" : ",\n";
+              if (!json_ && making_[i].member) text += "  ";
+              AppendItem(text, making_[i].entity);
+              if (!json_) text += '\n';
+            }
+          }
+        },
+        1);
+  }
   void AppendItem(std::string& text, const Entry& e) const {
     // The alternatives are in the order of the classes.
     std::visit(
@@ -271,6 +294,9 @@ class Printer : public EntityListVisitor {
   bool first_ = true;
   bool inDefinition_ = false;
   std::vector<Item> batch_;
+  std::vector<Item> making_;  // the lines of these are being made
+  std::array<std::string, kParts> texts_;
+  std::future<void> pending_;
 };
 
 // Takes what it is handed and keeps nothing: the whole drawing is read once before any

@@ -353,6 +353,7 @@ TEST_F(Cli, StreamedCommandsEqualTheTable) {
   }
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // The child's peak resident memory in megabytes, -1 when it did not exit with 0.
 double PeakMegabytes(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -372,6 +373,7 @@ double PeakMegabytes(const std::vector<std::string>& args) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
+#endif
 
 // A site of 200,000 points with long remarks and 20,000 parcels: a command that holds
 // the table (some 80 MB with the remarks), the whole picture or the whole drawing goes
