@@ -116,10 +116,8 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
     if (const auto data = StreamedData(0, err)) {
       SimaData sima;
       StreamFiles(o.files, *data, sima, err);
-      DataBounds bounds;
-      if (data->PointCount() > 0) bounds = data->Bounds();
       const PlotViewState view =
-          FittedView(sima.SimaLoaded, settings, bounds, data->PointCount(), o.size);
+          FittedView(sima.SimaLoaded, settings, data->Bounds(), data->PointCount(), o.size);
       const auto writer = OpenOutput(o.output);
       SvgCanvas canvas(o.size.width, o.size.height, [&writer](std::string_view bytes) {
         writer->Write(bytes.data(), bytes.size());
