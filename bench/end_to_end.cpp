@@ -5,6 +5,8 @@
 // the same past the cache (O_DIRECT, the disk's own pace), and kestrova-cli info of the
 // same file (the load alone) and of the same points as a plain ZHY list. Prints wall
 // times, the ratios to the plain writes and each process's peak memory.
+// Then every other command on the same site (info, plot, the text exports, dump of
+// the drawing as text and JSON), each beside a plain write of as many bytes as it wrote.
 // Runs each `runs` times (default 5) and reports medians.
 //
 //   kestrova_end_to_end path/to/kestrova-cli [points] [runs]
@@ -32,6 +34,7 @@ namespace {
 
 struct Run {
   double seconds = 0.0;
+  double cpuSeconds = 0.0;  // user and system time of all its threads
   double peakMb = 0.0;
 };
 
@@ -39,14 +42,16 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-bool Spawn(const std::vector<std::string>& argv, Run& run) {
+bool Spawn(const std::vector<std::string>& argv, Run& run, const std::string& stdoutPath = "") {
   std::vector<char*> args;
   for (const std::string& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
+                                   stdoutPath.empty() ? "/dev/null" : stdoutPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid;
   const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
@@ -57,6 +62,10 @@ bool Spawn(const std::vector<std::string>& argv, Run& run) {
   wait4(pid, &status, 0, &usage);
   run.seconds = Since(start);
   run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -169,5 +178,52 @@ int main(int argc, char** argv) {
       Median(infoMb), Median(infoMb) * 1024 * 1024 / points, Median(list),
       points / Median(list) / 1e6, Median(listMb), Median(listMb) * 1024 * 1024 / points, load[0],
       load[1], load[2]);
+
+  // The other commands, on the same SIMA file and on the drawing convert made of it.
+  Run made;
+  if (!Spawn({argv[1], "convert", sima, "-o", out}, made)) return 1;
+  const std::string result = out + ".out";
+  struct Job {
+    const char* label;
+    std::vector<std::string> args;
+    bool toStdout;
+  };
+  const std::vector<Job> jobs = {
+      {"info", {"info", sima}, true},
+      {"plot -o x.svg", {"plot", sima, "-o", result}, false},
+      {"export --format zhy", {"export", sima, "-o", result, "--format", "zhy"}, false},
+      {"export --format sima", {"export", sima, "-o", result, "--format", "sima"}, false},
+      {"export --format csv", {"export", sima, "-o", result, "--format", "csv"}, false},
+      {"export --format apa", {"export", sima, "-o", result, "--format", "apa"}, false},
+      {"dump", {"dump", out}, true},
+      {"dump --json", {"dump", out, "--json"}, true},
+  };
+  // On a shared machine the processor time says more than the wall time.
+  std::printf("\nconvert again: %.2f s, processor time %.2f s\n", made.seconds, made.cpuSeconds);
+  std::printf("%-22s %8s %8s %8s %10s %12s %7s %9s\n", "command", "time s", "cpu s", "peak MB",
+              "output MB", "plain write s", "ratio", "/convert");
+  for (const Job& job : jobs) {
+    std::vector<double> time, cpu, peak, plainTime;
+    uintmax_t bytes = 0;
+    for (int r = 0; r < runs; ++r) {
+      std::vector<std::string> args = {argv[1]};
+      args.insert(args.end(), job.args.begin(), job.args.end());
+      Run run;
+      if (!Spawn(args, run, job.toStdout ? result : "")) {
+        std::fprintf(stderr, "%s failed\n", job.label);
+        return 1;
+      }
+      bytes = std::filesystem::file_size(result);
+      std::filesystem::remove(result);
+      time.push_back(run.seconds);
+      cpu.push_back(run.cpuSeconds);
+      peak.push_back(run.peakMb);
+      plainTime.push_back(PlainWrite(plain, bytes));
+    }
+    std::printf("%-22s %8.2f %8.2f %8.0f %10.1f %12.2f %7.2f %9.2f\n", job.label, Median(time),
+                Median(cpu), Median(peak), static_cast<double>(bytes) / 1e6, Median(plainTime),
+                Median(time) / Median(plainTime), Median(time) / Median(convert));
+  }
+  std::filesystem::remove(out);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
+#include "coords/streamed_export.h"
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
@@ -67,6 +68,10 @@ int32_t CrsCode(const std::string& crs) {
 
 }  // namespace
 
+bool AnyGisInput(const std::vector<std::string>& files) {
+  return std::any_of(files.begin(), files.end(), IsGisInput);
+}
+
 CoordinateData LoadFiles(const std::vector<std::string>& files,
                          [[maybe_unused]] const std::string& crs) {
   CoordinateData data;
@@ -98,6 +103,51 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
     append = true;
   }
   return data;
+}
+
+int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
+                    LoadSink* also, SimaData& sima, std::ostream& err) {
+  std::optional<TeeSink> tee;
+  LoadSink& sink = data && also ? tee.emplace(*data, *also) : data ? *data : *also;
+  CoordinateData counts;
+  std::vector<std::string> names;
+  for (const std::string& file : files) {
+    LoadReport report;
+    const std::string& name = names.emplace_back(InputName(file));
+    if (data) data->StartFile();
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
+      if (!StreamInput(file, sink, counts, &report, &progress)) {
+        throw Error(name + ": fewer than two lines; nothing was loaded");
+      }
+    }
+    for (const std::string& warning : LoadWarnings(report, name))
+      err << "kestrova-cli: warning: " << warning << '\n';
+  }
+  if (data) {
+    std::vector<size_t> repeated;
+    {
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
+      repeated = data->Finish(&progress);
+    }
+    for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
+      LoadReport report;
+      report.repeatedNumbers = repeated[f];
+      for (const std::string& warning : LoadWarnings(report, names[f]))
+        err << "kestrova-cli: warning: " << warning << '\n';
+    }
+  }
+  sima = std::move(counts.Sima);
+  return counts.Table.PointCount;
+}
+
+std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err) {
+  try {
+    return std::make_unique<StreamedDrawingData>(baseRow);
+  } catch (const Error& e) {
+    err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
+  }
+  return nullptr;
 }
 
 namespace {
@@ -134,23 +184,44 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
-  const CoordinateData data = LoadFiles(files, crs);
-  DataBounds b;
-  ComputeDataBounds(data.Table, b);
-  out << "points: " << data.Table.PointCount << '\n';
-  if (data.Table.PointCount > 0) {
+namespace {
+
+void PrintInfo(std::ostream& out, int32_t pointCount, const DataBounds& b, const SimaData& sima,
+               size_t lines, size_t labels) {
+  out << "points: " << pointCount << '\n';
+  if (pointCount > 0) {
     out << "X: " << Number(b.MinX) << " .. " << Number(b.MaxX) << '\n';
     out << "Y: " << Number(b.MinY) << " .. " << Number(b.MaxY) << '\n';
     out << "centre: " << Number(b.CentreX) << ", " << Number(b.CentreY) << '\n';
   } else {
     out << "X: none\nY: none\ncentre: none\n";
   }
-  out << "site: " << Cp932ToUtf8(data.Sima.SiteName) << '\n';
-  out << "title 1: " << Cp932ToUtf8(data.Sima.SimaTitles[0]) << '\n';
-  out << "title 2: " << Cp932ToUtf8(data.Sima.SimaTitles[1]) << '\n';
-  out << "sima lines: " << data.Sima.SimaLines.size() << '\n';
-  out << "sima labels: " << data.Sima.SimaTexts.size() << '\n';
+  out << "site: " << Cp932ToUtf8(sima.SiteName) << '\n';
+  out << "title 1: " << Cp932ToUtf8(sima.SimaTitles[0]) << '\n';
+  out << "title 2: " << Cp932ToUtf8(sima.SimaTitles[1]) << '\n';
+  out << "sima lines: " << lines << '\n';
+  out << "sima labels: " << labels << '\n';
+}
+
+}  // namespace
+
+// Files that need no GIS reader are counted as they stream by: their points are kept only
+// in temporary files, for the parcels to find theirs.
+int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
+  if (!AnyGisInput(files)) {
+    if (const auto data = StreamedData(0, std::cerr)) {
+      SimaData sima;
+      StreamFiles(files, *data, sima, std::cerr);
+      PrintInfo(out, data->PointCount(), data->Bounds(), sima, data->LineCount(),
+                data->LabelCount());
+      return 0;
+    }
+  }
+  const CoordinateData data = LoadFiles(files, crs);
+  DataBounds b;
+  ComputeDataBounds(data.Table, b);
+  PrintInfo(out, data.Table.PointCount, b, data.Sima, data.Sima.SimaLines.size(),
+            data.Sima.SimaTexts.size());
   return 0;
 }
 
@@ -285,6 +356,31 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
     throw UsageError("cannot tell the format from the name " + output +
                      "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
   }
+  if (!AnyGisInput(o.files)) {
+    std::unique_ptr<StreamedCoordinateWriter> writer;
+    try {
+      writer = std::make_unique<StreamedCoordinateWriter>(*f);
+    } catch (const Error& e) {
+      err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
+    }
+    // Only the points of several files can repeat numbers; they are found among the
+    // points gathered as for a drawing.
+    std::unique_ptr<StreamedDrawingData> numbers;
+    if (writer && o.files.size() > 1) numbers = StreamedData(0, err);
+    if (writer && (o.files.size() < 2 || numbers)) {
+      SimaData sima;
+      const int32_t points = StreamFiles(o.files, numbers.get(), writer.get(), sima, err);
+      const auto out = OpenOutput(output);
+      writer->Write(sima,
+                    [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
+      out->Commit();
+      const std::string name = OutputName(output);
+      for (const std::string& warning : SaveWarnings(writer->Report(), name))
+        err << "kestrova-cli: warning: " << warning << '\n';
+      err << "kestrova-cli: wrote " << points << " points to " << name << '\n';
+      return 0;
+    }
+  }
   const CoordinateData data = LoadFiles(o.files, o.crs);
   WriteOutput(output, FormatCoordinateFile(data, *f));
   const std::string name = OutputName(output);
@@ -345,47 +441,14 @@ std::vector<std::string> Inputs(const DrawingOptions& o) {
 
 namespace {
 
-// Reads the files into data as LoadFiles reads them into a table, with the same warnings;
-// those of numbers an earlier file already has come once every file is read. simaLoaded:
-// the last file was SIMA.
-void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data, bool& simaLoaded,
-                 std::ostream& err) {
-  CoordinateData counts;
-  std::vector<std::string> names;
-  for (const std::string& file : files) {
-    LoadReport report;
-    const std::string& name = names.emplace_back(InputName(file));
-    data.StartFile();
-    {
-      TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
-      if (!StreamInput(file, data, counts, &report, &progress)) {
-        throw Error(name + ": fewer than two lines; nothing was loaded");
-      }
-    }
-    for (const std::string& warning : LoadWarnings(report, name))
-      err << "kestrova-cli: warning: " << warning << '\n';
-  }
-  std::vector<size_t> repeated;
-  {
-    TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
-    repeated = data.Finish(&progress);
-  }
-  for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
-    LoadReport report;
-    report.repeatedNumbers = repeated[f];
-    for (const std::string& warning : LoadWarnings(report, names[f]))
-      err << "kestrova-cli: warning: " << warning << '\n';
-  }
-  simaLoaded = counts.Sima.SimaLoaded;
-}
-
 // A drawing of files that need no GIS reader never holds their points: they wait in
 // temporary files and the entities are made from there a range at a time.
 int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
   Workspace ws;
   ReadSettings(o, ws);
-  bool simaLoaded = false;
-  StreamFiles(o.files, data, simaLoaded, err);
+  SimaData sima;
+  StreamFiles(o.files, data, sima, err);
+  const bool simaLoaded = sima.SimaLoaded;
   RequirePoints(data.PointCount(), o.files);
   const auto source = JwCadSource(o);
   {
@@ -402,15 +465,9 @@ int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::
 
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
-  if (std::none_of(o.files.begin(), o.files.end(), IsGisInput)) {
-    std::unique_ptr<StreamedDrawingData> data;
-    try {
-      data = std::make_unique<StreamedDrawingData>(o.baseRow);
-    } catch (const Error& e) {
-      // Without temporary files a site that fits in memory can still be drawn.
-      err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
-    }
-    if (data) return RunStreamedConvert(o, *data, err);
+  if (!AnyGisInput(o.files)) {
+    // Without temporary files a site that fits in memory can still be drawn.
+    if (const auto data = StreamedData(o.baseRow, err)) return RunStreamedConvert(o, *data, err);
   }
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);

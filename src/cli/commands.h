@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
+#include "coords/streamed_drawing.h"
 #include "jww/header.h"
 #include "jww/jwcad_settings.h"
 
@@ -23,6 +25,22 @@ class UsageError : public std::runtime_error {
 // GeoPackage, GeoJSON and Shapefile points are converted into the survey system crs
 // ("EPSG:N"; empty keeps a plane system the file has).
 CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {});
+
+// Some of the files are read through GDAL, which fills a table.
+bool AnyGisInput(const std::vector<std::string>& files);
+// Reads the files into data as LoadFiles reads them into a table, with the same warnings;
+// those of numbers an earlier file already has come once every file is read. also (may be
+// null, as may data) takes the points and blocks too. sima takes the site name, titles and
+// whether the last file was SIMA. Returns the number of points read.
+int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
+                    LoadSink* also, SimaData& sima, std::ostream& err);
+inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data,
+                        SimaData& sima, std::ostream& err) {
+  StreamFiles(files, &data, nullptr, sima, err);
+}
+// Somewhere to gather the points in temporary files rather than a table, or null, having
+// said why there is none: then the points are held in memory.
+std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err);
 
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs = {});
 

@@ -1,5 +1,16 @@
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
+#include <variant>
+
+#include "app/messages.h"
+#include "common/error.h"
+#include "common/parallel.h"
+#include "jww/archive.h"
 
 #include "cli/commands.h"
 #include "cli/files.h"
@@ -14,69 +25,107 @@ namespace {
 
 const char* const kPaperNames[] = {"A-0", "A-1", "A-2", "A-3", "A-4", "2A", "3A", "4A", "5A"};
 
-// Collects "name value" pairs and prints them as text or as a JSON object.
+void AppendQuoted(std::string& out, std::string_view utf8) {
+  out += '"';
+  size_t plain = 0;  // the start of the characters that need no escape
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(utf8, plain, i - plain);
+    plain = i + 1;
+    if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    }
+  }
+  out.append(utf8, plain, utf8.size() - plain);
+  out += '"';
+}
+
+// Writes "name value" pairs as text ("a=1 b=2") or as a JSON object straight into a
+// text: millions of entities are printed, and nothing is made of them but their text.
 class Fields {
  public:
-  explicit Fields(bool json) : json_(json) {}
+  explicit Fields(bool json) : json_(json), out_(own_) {}
+  Fields(bool json, std::string& out) : json_(json), out_(out) {}
 
   Fields& Num(const char* name, double v) {
-    std::string text = json_ && !std::isfinite(v) ? "null" : FormatGeneral(v);
-    items_.emplace_back(name, text);
+    Name(name);
+    if (json_ && !std::isfinite(v)) {
+      out_ += "null";
+    } else {
+      AppendGeneral(out_, v);
+    }
     return *this;
   }
   Fields& Int(const char* name, int64_t v) {
-    items_.emplace_back(name, std::to_string(v));
+    Name(name);
+    AppendInt(out_, v);
     return *this;
   }
   Fields& Str(const char* name, std::string_view cp932) {
-    items_.emplace_back(name, Quote(Cp932ToUtf8(cp932)));
-    return *this;
-  }
-  Fields& Raw(const char* name, std::string text) {
-    items_.emplace_back(name, std::move(text));
-    return *this;
-  }
-
-  std::string Render() const {
-    std::string out = json_ ? "{" : "";
-    for (size_t i = 0; i < items_.size(); ++i) {
-      if (i > 0) out += json_ ? "," : " ";
-      if (json_) {
-        out += Quote(items_[i].first) + ":" + items_[i].second;
-      } else {
-        out += items_[i].first + "=" + items_[i].second;
-      }
+    Name(name);
+    // Every text entity names its font, nearly always the same one: converted once.
+    if (std::all_of(cp932.begin(), cp932.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      AppendQuoted(out_, cp932);  // the same in UTF-8
+      return *this;
     }
-    if (json_) out += "}";
-    return out;
+    thread_local std::string lastCp932;
+    thread_local std::string lastUtf8;
+    if (cp932 != lastCp932) {
+      lastUtf8 = Cp932ToUtf8(cp932);
+      lastCp932 = cp932;
+    }
+    AppendQuoted(out_, lastUtf8);
+    return *this;
+  }
+  Fields& Raw(const char* name, std::string_view text) {
+    Name(name);
+    out_ += text;
+    return *this;
+  }
+  // Closes the object (JSON).
+  void End() {
+    if (!json_) return;
+    if (first_) out_ += '{';
+    out_ += '}';
+  }
+  // Closed, for fields gathered in their own text.
+  std::string Render() {
+    End();
+    return std::move(own_);
   }
 
   static std::string Quote(std::string_view utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        default:
-          if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-    }
-    return out + "\"";
+    std::string out;
+    AppendQuoted(out, utf8);
+    return out;
   }
 
  private:
+  void Name(const char* name) {
+    if (json_) {
+      out_ += first_ ? '{' : ',';
+      AppendQuoted(out_, name);
+      out_ += ':';
+    } else {
+      if (!first_) out_ += ' ';
+      out_ += name;
+      out_ += '=';
+    }
+    first_ = false;
+  }
+
   bool json_;
-  std::vector<std::pair<std::string, std::string>> items_;
+  std::string own_;
+  std::string& out_;
+  bool first_ = true;
 };
 
 void Attributes(Fields& f, const TJwData& e) {
@@ -144,73 +193,162 @@ void Describe(Fields& f, const TDataList& e) {
   f.Int("number", e.Number).Str("name", e.Name).Int("members", e.MemberCount);
 }
 
+// One entity's line (without its line end): the class name and fields, or an object.
 template <class E>
-std::string Entity(EntityClass c, const E& e, bool json) {
-  Fields f(json);
-  if (json) f.Raw("class", Fields::Quote(ArchiveClassName(c)));
-  Describe(f, e);
-  return json ? f.Render() : std::string(ArchiveClassName(c)) + " " + f.Render();
-}
-
-std::string Member(const BlockMember& m, bool json) {
-  return std::visit(
-      [&](const auto& e) { return Entity(static_cast<EntityClass>(m.index()), e, json); }, m);
-}
-
-// Prints each entity as it comes: the text of a large drawing is several times its
-// size and is never held whole.
-void PrintEntities(const JwwDocument& doc, bool json, std::ostream& out) {
-  std::array<size_t, kEntityClassCount> next{};
-  bool first = true;
-  const auto print = [&](const std::string& line) {
-    if (json) out << (first ? "\n" : ",\n");
-    out << line;
-    if (!json) out << '\n';
-    first = false;
-    CheckWritten(out, "standard output");  // a full disk stops the printing at once
-  };
-  for (EntityClass c : doc.EntityOrder) {
-    size_t& i = next[static_cast<size_t>(c)];
-    switch (c) {
-      case EntityClass::kSen:
-        print(Entity(c, doc.SenList[i++], json));
-        break;
-      case EntityClass::kEnko:
-        print(Entity(c, doc.EnkoList[i++], json));
-        break;
-      case EntityClass::kTen:
-        print(Entity(c, doc.TenList[i++], json));
-        break;
-      case EntityClass::kMoji:
-        print(Entity(c, doc.MojiList[i++], json));
-        break;
-      case EntityClass::kSunpou:
-        print(Entity(c, doc.SunpouList[i++], json));
-        break;
-      case EntityClass::kSolid:
-        print(Entity(c, doc.SolidList[i++], json));
-        break;
-      case EntityClass::kBlock:
-        print(Entity(c, doc.BlockList[i++], json));
-        break;
-      case EntityClass::kList: {
-        const size_t d = i++;
-        print(Entity(c, doc.BlockDefList[d], json));
-        for (const BlockMember& m : doc.BlockBodies[d]) {
-          print(json ? Member(m, json) : "  " + Member(m, json));
-        }
-        break;
-      }
-    }
+void AppendEntity(std::string& out, EntityClass c, const E& e, bool json) {
+  Fields f(json, out);
+  if (json) {
+    f.Raw("class", Fields::Quote(ArchiveClassName(c)));
+  } else {
+    out += ArchiveClassName(c);
+    out += ' ';
   }
+  Describe(f, e);
+  f.End();
 }
 
-}  // namespace
+// Prints each entity as it is read: neither the drawing nor its text is ever held whole.
+// The entities are gathered a few thousand at a time and their lines made on every core.
+class Printer : public EntityListVisitor {
+ public:
+  Printer(bool json, std::ostream& out) : json_(json), out_(out) {}
+  ~Printer() override {
+    if (pending_.valid()) pending_.wait();
+  }
 
-int RunDump(const std::string& file, bool json, std::ostream& out) {
-  const JwwDocument doc = ReadJwwDrawing(ReadInput(file), InputName(file));
-  const JwwHeader& h = doc.Header;
+  void Entity(BlockMember& m) override {
+    std::visit([&](auto&& e) { batch_.push_back(Item{std::move(e), inDefinition_}); }, m);
+    if (batch_.size() == kBatch) Hand();
+  }
+  void Definition(TDataList& definition) override {
+    batch_.push_back(Item{std::move(definition), false});
+    if (batch_.size() == kBatch) Hand();
+    inDefinition_ = true;
+  }
+  void EndDefinition() override { inDefinition_ = false; }
 
+  // Prints everything gathered.
+  void Flush() {
+    Hand();
+    Print();
+  }
+
+ private:
+  static constexpr size_t kBatch = 16'384;
+  static constexpr size_t kParts = 8;
+  using Entry = std::variant<TDataSen, TDataEnko, TDataTen, TDataMoji, TDataSunpou, TDataSolid,
+                             TDataBlock, TDataList>;
+  struct Item {
+    Entry entity;
+    bool member = false;  // of a block definition: indented in text
+  };
+
+  // The gathered entities' lines are made while the reader reads the next ones; those
+  // made before are printed first.
+  void Hand() {
+    Print();
+    if (batch_.empty()) return;
+    std::swap(batch_, making_);
+    batch_.clear();
+    const bool first = first_;
+    first_ = false;
+    pending_ = std::async(std::launch::async, [this, first] { Make(first); });
+  }
+  void Print() {
+    if (!pending_.valid()) return;
+    pending_.get();
+    for (std::string& text : texts_) {
+      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
+    CheckWritten(out_, "standard output");  // a full disk stops the printing at once
+  }
+  void Make(bool first) {
+    const size_t n = making_.size();
+    const size_t chunk = (n + kParts - 1) / kParts;
+    FillInRanges(
+        kParts,
+        [&](size_t begin, size_t end) {
+          for (size_t part = begin; part < end; ++part) {
+            std::string& text = texts_[part];
+            text.reserve(chunk * 200);
+            for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
+              // The first line of all has no separator before it.
+              if (json_) text += first && i == 0 ? "\n" : ",\n";
+              if (!json_ && making_[i].member) text += "  ";
+              AppendItem(text, making_[i].entity);
+              if (!json_) text += '\n';
+            }
+          }
+        },
+        1);
+  }
+  void AppendItem(std::string& text, const Entry& e) const {
+    // The alternatives are in the order of the classes.
+    std::visit(
+        [&](const auto& x) { AppendEntity(text, static_cast<EntityClass>(e.index()), x, json_); },
+        e);
+  }
+
+  bool json_;
+  std::ostream& out_;
+  bool first_ = true;
+  bool inDefinition_ = false;
+  std::vector<Item> batch_;
+  std::vector<Item> making_;  // the lines of these are being made
+  std::array<std::string, kParts> texts_;
+  std::future<void> pending_;
+};
+
+// Takes what it is handed and keeps nothing: the whole drawing is read once before any
+// of it is printed, so that a damaged one prints nothing.
+class Checker : public EntityListVisitor {
+ public:
+  void Entity(BlockMember&) override {}
+  void Definition(TDataList&) override {}
+  void EndDefinition() override {}
+};
+
+// A drawing to be read more than once: a file from the disk each time, a little at a
+// time; standard input, a pipe or a device read whole once.
+class DrawingInput {
+ public:
+  explicit DrawingInput(const std::string& file) : file_(file), name_(InputName(file)) {
+    std::error_code ec;
+    if (file == kStandardStream || !std::filesystem::is_regular_file(Utf8Path(file), ec)) {
+      bytes_ = ReadInput(file);
+      whole_ = true;
+      return;
+    }
+    // A file that cannot be opened gets the message a whole read gives.
+    if (!std::ifstream(Utf8Path(file), std::ios::binary).is_open()) ReadInput(file);
+  }
+
+  InStream Open() {
+    if (whole_) return InStream(bytes_);
+    auto in = std::make_shared<std::ifstream>(Utf8Path(file_), std::ios::binary);
+    if (!in->is_open()) throw Error(MessageId::kFileReadFailed, {name_});
+    in->seekg(0, std::ios::end);
+    const auto size = static_cast<uint64_t>(in->tellg());
+    in->seekg(0);
+    return InStream(
+        [in, this](char* to, size_t n) {
+          in->read(to, static_cast<std::streamsize>(n));
+          if (in->bad()) throw Error(MessageId::kFileReadFailed, {name_});
+          return static_cast<size_t>(in->gcount());
+        },
+        size);
+  }
+  const std::string& Name() const { return name_; }
+
+ private:
+  std::string file_;
+  std::string name_;
+  std::string bytes_;
+  bool whole_ = false;
+};
+
+void PrintHeader(const JwwHeader& h, uint32_t entityCount, bool json, std::ostream& out) {
   std::string scales;
   std::string kinds;
   for (size_t g = 0; g < 16; ++g) {
@@ -245,11 +383,9 @@ int RunDump(const std::string& file, bool json, std::ostream& out) {
                .Num("interval_x", h.GridIntervalX)
                .Num("interval_y", h.GridIntervalY)
                .Render()
-        << ",\"text_kinds\":[" << kinds << "],\"entity_count\":" << doc.EntityListCount
+        << ",\"text_kinds\":[" << kinds << "],\"entity_count\":" << entityCount
         << ",\"entities\":[";
-    PrintEntities(doc, json, out);
-    out << "\n]}\n";
-    return 0;
+    return;
   }
   out << "version: " << h.Version << '\n'
       << "paper: " << paper << '\n'
@@ -257,8 +393,26 @@ int RunDump(const std::string& file, bool json, std::ostream& out) {
       << "group scales: " << scales << '\n'
       << "grid: minimum " << FormatGeneral(h.GridMinimum) << ", interval "
       << FormatGeneral(h.GridIntervalX) << " x " << FormatGeneral(h.GridIntervalY) << '\n'
-      << kinds << "entities: " << doc.EntityListCount << '\n';
-  PrintEntities(doc, json, out);
+      << kinds << "entities: " << entityCount << '\n';
+}
+
+}  // namespace
+
+int RunDump(const std::string& file, bool json, std::ostream& out) {
+  DrawingInput input(file);
+  {
+    InStream in = input.Open();
+    Checker checker;
+    VisitJwwDrawing(
+        in, input.Name(), [](const JwwHeader&, uint32_t) {}, checker);
+  }
+  InStream in = input.Open();
+  Printer printer(json, out);
+  VisitJwwDrawing(
+      in, input.Name(),
+      [&](const JwwHeader& h, uint32_t count) { PrintHeader(h, count, json, out); }, printer);
+  printer.Flush();
+  if (json) out << "\n]}\n";
   return 0;
 }
 

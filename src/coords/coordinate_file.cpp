@@ -133,93 +133,101 @@ void AppendRef(std::string& out, const SimaPointRef& ref) {
   out += ',';
 }
 
-// The parcels and polylines after the points, each record as it was read.
-void AppendBlocks(std::string& out, const std::vector<SimaBlock>& blocks) {
-  for (const SimaBlock& b : blocks) {
-    out += b.Polyline ? "F00," : "D00,";
-    out += b.Number;
-    out += ',';
-    out += b.Name;
-    out += ',';
-    if (!b.Polyline) {
-      AppendInt(out, b.Closing);
-      out += ',';
+}  // namespace
+
+void AppendCoordinateHead(std::string& out, const SimaData& sima, CoordinateFormat format) {
+  if (format == CoordinateFormat::kSima) {
+    out += "G00,01," + sima.SiteName + ",\r\n";
+    for (const std::string& title : sima.SimaTitles) {
+      if (!title.empty()) out += "Z00," + title + ",\r\n";
     }
-    out += "\r\n";
-    for (size_t i = 0; i < b.Records.size(); ++i) {
-      const SimaBlockRecord& r = b.Records[i];
-      if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
-      out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
-      AppendRef(out, r.Point);
-      for (size_t j = i + 1;
-           j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
-        AppendRef(out, b.Records[j].Point);
-      out += "\r\n";
-    }
-    out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
+    out += "A00,\r\n";
+  } else if (format == CoordinateFormat::kApa) {
+    const std::string header = "A,01,KESTROVA,V2.00,";
+    out += header;
+    out += CheckChar(header);
+    out += ",\r\n";
   }
 }
 
-}  // namespace
+void AppendCoordinateLine(std::string& out, const SurveyPoint& p, CoordinateFormat format) {
+  switch (format) {
+    case CoordinateFormat::kZhy:
+    case CoordinateFormat::kCsv: {
+      const char sep = format == CoordinateFormat::kCsv ? '\t' : ',';
+      AppendInt(out, p.Number);
+      out += sep;
+      AppendNameAndCoordinates(out, p, sep);
+      out += sep;
+      out += p.Mark;
+      out += sep;
+      out += p.Remarks;
+      out += sep;
+      out += "\r\n";
+      break;
+    }
+    case CoordinateFormat::kSima:
+      out += "A01,";
+      AppendInt(out, p.Number);
+      out += ',';
+      AppendNameAndCoordinates(out, p, ',');
+      out += ",\r\n";
+      break;
+    case CoordinateFormat::kApa: {
+      // The check character sums the line from its "G" to its last comma.
+      const size_t start = out.size();
+      out += "G,";
+      AppendNameAndCoordinates(out, p, ',');
+      out += ',';
+      const char check = CheckChar(std::string_view(out).substr(start));
+      out += check;
+      out += ",\r\n";
+      break;
+    }
+  }
+}
+
+void AppendCoordinateTail(std::string& out, CoordinateFormat format) {
+  if (format == CoordinateFormat::kSima) out += "A99,\r\n";
+  if (format == CoordinateFormat::kApa) out += "Z,&,\r\n";
+}
+
+void AppendSimaBlock(std::string& out, const SimaBlock& b) {
+  out += b.Polyline ? "F00," : "D00,";
+  out += b.Number;
+  out += ',';
+  out += b.Name;
+  out += ',';
+  if (!b.Polyline) {
+    AppendInt(out, b.Closing);
+    out += ',';
+  }
+  out += "\r\n";
+  for (size_t i = 0; i < b.Records.size(); ++i) {
+    const SimaBlockRecord& r = b.Records[i];
+    if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
+    out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
+    AppendRef(out, r.Point);
+    for (size_t j = i + 1;
+         j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
+      AppendRef(out, b.Records[j].Point);
+    out += "\r\n";
+  }
+  out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
+}
 
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
   const PointTable& t = data.Table;
   std::string out;
   out.reserve(static_cast<size_t>(t.PointCount) * 64 + 64);
-  switch (format) {
-    case CoordinateFormat::kZhy:
-    case CoordinateFormat::kCsv: {
-      const char sep = format == CoordinateFormat::kCsv ? '\t' : ',';
-      for (int32_t r = 1; r <= t.PointCount; ++r) {
-        const SurveyPoint& p = t.Points[r];
-        AppendInt(out, p.Number);
-        out += sep;
-        AppendNameAndCoordinates(out, p, sep);
-        out += sep;
-        out += p.Mark;
-        out += sep;
-        out += p.Remarks;
-        out += sep;
-        out += "\r\n";
-      }
-      break;
-    }
-    case CoordinateFormat::kSima: {
-      out += "G00,01," + data.Sima.SiteName + ",\r\n";
-      for (const std::string& title : data.Sima.SimaTitles) {
-        if (!title.empty()) out += "Z00," + title + ",\r\n";
-      }
-      out += "A00,\r\n";
-      for (int32_t r = 1; r <= t.PointCount; ++r) {
-        const SurveyPoint& p = t.Points[r];
-        out += "A01,";
-        AppendInt(out, p.Number);
-        out += ',';
-        AppendNameAndCoordinates(out, p, ',');
-        out += ",\r\n";
-      }
-      out += "A99,\r\n";
-      AppendBlocks(out, data.Sima.SimaBlocks);
-      break;
-    }
-    case CoordinateFormat::kApa: {
-      const std::string header = "A,01,KESTROVA,V2.00,";
-      out += header;
-      out += CheckChar(header);
-      out += ",\r\n";
-      std::string g;
-      for (int32_t r = 1; r <= t.PointCount; ++r) {
-        const SurveyPoint& p = t.Points[r];
-        g = "G,";
-        AppendNameAndCoordinates(g, p, ',');
-        g += ',';
-        out += g;
-        out += CheckChar(g);
-        out += ",\r\n";
-      }
-      out += "Z,&,\r\n";
-      break;
-    }
+  AppendCoordinateHead(out, data.Sima, format);
+  for (int32_t r = 1; r <= t.PointCount; ++r)
+    AppendCoordinateLine(out, t.Points[r], format);
+  AppendCoordinateTail(out, format);
+  // The parcels and polylines after the points, each record as it was read.
+  if (format == CoordinateFormat::kSima) {
+    for (const SimaBlock& b : data.Sima.SimaBlocks)
+      AppendSimaBlock(out, b);
   }
   return out;
 }

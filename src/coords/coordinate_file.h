@@ -122,6 +122,14 @@ std::optional<CoordinateFormat> CoordinateFormatFromName(std::string_view name);
 // decimals in the general 15-digit form. SIMA also holds the parcels and polylines.
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format);
 
+// The same a piece at a time, for a file written as its points are read: the part
+// before the points, a point's line, the part after the points (the SIMA parcels and
+// polylines follow it, each block as AppendSimaBlock writes it).
+void AppendCoordinateHead(std::string& out, const SimaData& sima, CoordinateFormat format);
+void AppendCoordinateLine(std::string& out, const SurveyPoint& p, CoordinateFormat format);
+void AppendCoordinateTail(std::string& out, CoordinateFormat format);
+void AppendSimaBlock(std::string& out, const SimaBlock& block);
+
 // What a save could not keep.
 struct SaveReport {
   size_t blocksNotSaved = 0;  // parcels and polylines: only SIMA files hold them

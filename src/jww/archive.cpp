@@ -365,18 +365,33 @@ class ObjectReader {
   std::unordered_map<uint32_t, EntityClass> classes_;
 };
 
-void AddMember(JwwDocument& doc, BlockMember m) {
-  std::visit([&doc](auto&& e) { Add(doc, std::move(e)); }, std::move(m));
-}
+// Fills a document as the reader hands it the entities.
+class DocumentBuilder : public EntityListVisitor {
+ public:
+  explicit DocumentBuilder(JwwDocument& doc) : doc_(doc) {}
+  void Entity(BlockMember& m) override {
+    std::visit([this](auto&& e) { Add(doc_, std::move(e)); }, std::move(m));
+  }
+  void Definition(TDataList& definition) override {
+    definition_ = std::move(definition);
+    BeginBlockDefinition(doc_);
+  }
+  void EndDefinition() override { EndBlockDefinition(doc_, std::move(definition_)); }
+
+ private:
+  JwwDocument& doc_;
+  TDataList definition_;
+};
 
 }  // namespace
 
-void ReadEntityList(InStream& s, uint32_t count, uint32_t version, JwwDocument& doc) {
+void ReadEntityList(InStream& s, uint32_t count, uint32_t version, EntityListVisitor& visitor) {
   ObjectReader r(s, version);
   r.CheckCount(count, "entities");
   for (uint32_t i = 0; i < count; ++i) {
     const size_t at = s.Position();
-    AddMember(doc, r.Member(r.ClassOfNextObject(), at));
+    BlockMember m = r.Member(r.ClassOfNextObject(), at);
+    visitor.Entity(m);
   }
   const uint32_t definitions = ReadCount(s);
   r.CheckCount(definitions, "block definitions");
@@ -387,16 +402,23 @@ void ReadEntityList(InStream& s, uint32_t count, uint32_t version, JwwDocument& 
     }
     TDataList def = r.Record<TDataList>();
     r.CheckCount(def.MemberCount, "block members");
-    BeginBlockDefinition(doc);
-    for (uint32_t m = 0; m < def.MemberCount; ++m) {
+    const uint32_t members = def.MemberCount;
+    visitor.Definition(def);
+    for (uint32_t m = 0; m < members; ++m) {
       const size_t mat = s.Position();
-      AddMember(doc, r.Member(r.ClassOfNextObject(), mat));
+      BlockMember member = r.Member(r.ClassOfNextObject(), mat);
+      visitor.Entity(member);
     }
-    EndBlockDefinition(doc, std::move(def));
+    visitor.EndDefinition();
   }
   // After a non-empty block list this program closes with a further u16 0; Jw_cad
   // itself ends the list there.
   if (definitions > 0 && s.Remaining() > 0) ReadCount(s);
+}
+
+void ReadEntityList(InStream& s, uint32_t count, uint32_t version, JwwDocument& doc) {
+  DocumentBuilder builder(doc);
+  ReadEntityList(s, count, version, builder);
 }
 
 }  // namespace kestrova

@@ -80,4 +80,16 @@ bool WriteEntityList(JwwDocument& doc, OutStream& stream, uint32_t version);
 // lists must be empty). Throws ReadError on hostile or damaged input.
 void ReadEntityList(InStream& stream, uint32_t count, uint32_t version, JwwDocument& doc);
 
+// Takes the entities as they are read, in file order: the drawing's, then each block
+// definition followed by its members and EndDefinition. It may move from what it gets.
+class EntityListVisitor {
+ public:
+  virtual ~EntityListVisitor() = default;
+  virtual void Entity(BlockMember& entity) = 0;
+  virtual void Definition(TDataList& definition) = 0;
+  virtual void EndDefinition() = 0;
+};
+// The same handing each entity to visitor instead of keeping it.
+void ReadEntityList(InStream& stream, uint32_t count, uint32_t version, EntityListVisitor& visitor);
+
 }  // namespace kestrova

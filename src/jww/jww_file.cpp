@@ -13,8 +13,12 @@ bool WriteJwwDrawing(JwwDocument& doc, OutStream& stream, uint32_t version) {
 }
 
 JwwDocument ReadJwwDrawing(std::string_view bytes, const std::string& name) {
-  JwwDocument doc;
   InStream in(bytes);
+  return ReadJwwDrawing(in, name);
+}
+
+JwwDocument ReadJwwDrawing(InStream& in, const std::string& name) {
+  JwwDocument doc;
   try {
     const uint32_t count = ReadJwwHeader(in, doc.Header);
     doc.EntityListCount = count;
@@ -24,6 +28,19 @@ JwwDocument ReadJwwDrawing(std::string_view bytes, const std::string& name) {
     throw Error(name + ": " + e.what());
   }
   return doc;
+}
+
+void VisitJwwDrawing(InStream& in, const std::string& name,
+                     const std::function<void(const JwwHeader&, uint32_t count)>& header,
+                     EntityListVisitor& visitor) {
+  try {
+    JwwHeader h;
+    const uint32_t count = ReadJwwHeader(in, h);
+    header(h, count);
+    ReadEntityList(in, count, h.Version, visitor);
+  } catch (const ReadError& e) {
+    throw Error(name + ": " + e.what());
+  }
 }
 
 JwwDocument ReadJwwFile(const std::filesystem::path& path) {

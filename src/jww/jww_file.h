@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,14 @@ bool WriteJwwDrawing(JwwDocument& doc, OutStream& stream, uint32_t version);
 // it, throws kestrova::Error naming the byte offset (and the file, for a path).
 JwwDocument ReadJwwDrawing(std::string_view bytes, const std::string& name = "drawing");
 JwwDocument ReadJwwFile(const std::filesystem::path& path);
+// The same from a stream (which may read its bytes a window at a time).
+JwwDocument ReadJwwDrawing(InStream& in, const std::string& name);
+
+class EntityListVisitor;
+// Reads a drawing from in as ReadJwwDrawing does, keeping nothing: header hears the
+// header and the entity count, then visitor takes each entity as it is read.
+void VisitJwwDrawing(InStream& in, const std::string& name,
+                     const std::function<void(const JwwHeader&, uint32_t count)>& header,
+                     EntityListVisitor& visitor);
 
 }  // namespace kestrova

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -139,33 +141,47 @@ class ReadError : public std::runtime_error {
 
 class InStream {
  public:
-  explicit InStream(std::string_view bytes) : bytes_(bytes) {}
+  explicit InStream(std::string_view bytes) : bytes_(bytes), size_(bytes.size()) {}
+  // Reads size bytes in all from source, a window at a time: source(to, n) puts up to n
+  // bytes at to and returns how many (0 only at the end). A drawing of any size is read
+  // in a few megabytes; what ReadBytes returns stays valid until the next read.
+  using Source = std::function<size_t(char*, size_t)>;
+  InStream(Source source, uint64_t size, size_t window = size_t{4} << 20)
+      : source_(std::move(source)), size_(size), window_(std::max<size_t>(window, 1)) {}
 
-  size_t Position() const { return pos_; }
-  size_t Remaining() const { return bytes_.size() - pos_; }
-  [[noreturn]] void Fail(const std::string& message) const { throw ReadError(pos_, message); }
+  size_t Position() const { return base_ + pos_; }
+  size_t Remaining() const { return size_ - Position(); }
+  [[noreturn]] void Fail(const std::string& message) const { throw ReadError(Position(), message); }
   [[noreturn]] void FailAt(size_t offset, const std::string& message) const {
     throw ReadError(offset, message);
   }
 
   template <class T>
   T Read() {
-    if (Remaining() < sizeof(T)) Fail("the file ends in the middle of a value");
+    if (bytes_.size() - pos_ < sizeof(T)) Fill(sizeof(T), "the file ends in the middle of a value");
     T v;
     std::memcpy(&v, bytes_.data() + pos_, sizeof v);
     pos_ += sizeof v;
     return v;
   }
   std::string_view ReadBytes(size_t n) {
-    if (Remaining() < n) Fail("the file ends in the middle of a text");
+    if (bytes_.size() - pos_ < n) Fill(n, "the file ends in the middle of a text");
     std::string_view s = bytes_.substr(pos_, n);
     pos_ += n;
     return s;
   }
 
  private:
-  std::string_view bytes_;
-  size_t pos_ = 0;
+  // At least n bytes in the window from pos_, or Fail with message.
+  void Fill(size_t n, const char* message);
+
+  std::string_view bytes_;  // the window: all bytes, or those read from source_ last
+  size_t pos_ = 0;          // in the window
+  Source source_;
+  uint64_t base_ = 0;  // the offset of the window's first byte
+  uint64_t size_ = 0;
+  size_t window_ = 0;  // bytes read from the source at a time, at least
+  std::string held_;
 };
 
 }  // namespace kestrova

@@ -255,67 +255,112 @@ bool LabelFits(LabelSpace& space, const PlotViewState& view, const JwTextParams&
 
 }  // namespace
 
+namespace {
+
+// A parcel label's text parameters at the view's zoom.
+JwTextParams SimaLabelParams(const PlotStyle& style, const PlotViewState& view,
+                             const PlotLabel& t) {
+  // The label's kind is 1..10 in every file this program reads; anything else would
+  // index past the table.
+  const size_t kind = std::clamp<size_t>(t.TextKind, 1, 10);
+  const double w = style.TextKindWidths[kind - 1];
+  const double h = style.TextKindHeights[kind - 1];
+  // Paper millimetres to pixels through the drawing scale and the zoom.
+  double pixelsPerMm = style.SurveyPerPaperMm * view.ViewScale;
+  if (h > 0 && h * pixelsPerMm < kMinSimaLabelHeight) pixelsPerMm = kMinSimaLabelHeight / h;
+  if (h > 0 && h * pixelsPerMm > kMaxSimaLabelHeight) pixelsPerMm = kMaxSimaLabelHeight / h;
+  JwTextParams sima;
+  sima.pen = StyleLine{kPlotGreen, 1.0};
+  sima.startX = sima.endX = t.X;
+  sima.startY = sima.endY = t.Y;
+  sima.text = t.Text;
+  sima.width = w * pixelsPerMm;
+  sima.height = h * pixelsPerMm;
+  sima.spacing = style.TextKindSpacings[kind - 1] * pixelsPerMm;
+  sima.angle = std::nearbyint(t.Angle);
+  return sima;
+}
+
+// The loaded table and its SIMA lists as a source.
+class TablePlotSource : public PlotSource {
+ public:
+  explicit TablePlotSource(const CoordinateData& data) : data_(data) {}
+
+  int32_t PointCount() const override {
+    const PointTable& table = data_.Table;
+    return std::min<int32_t>(table.PointCount, static_cast<int32_t>(table.Points.size()) - 1);
+  }
+  void EachLabel(const std::function<void(const PlotLabel&)>& take) override {
+    for (const SimaText& t : data_.Sima.SimaTexts)
+      take(PlotLabel{t.X, t.Y, t.TextKind, t.Angle, t.Text});
+  }
+  void EachPoint(const std::function<void(const PlotPoint&)>& take) override {
+    const int32_t count = PointCount();
+    for (int32_t i = 1; i <= count; ++i)
+      take(Point(i));
+  }
+  void EachLine(const std::function<void(const SimaLine&)>& take) override {
+    for (const SimaLine& l : data_.Sima.SimaLines)
+      take(l);
+  }
+  PlotPoint Point(int32_t row) const {
+    const SurveyPoint& p = data_.Table.Points[static_cast<size_t>(row)];
+    return PlotPoint{p.X, p.Y, p.Name, p.Marked == 1};
+  }
+
+ private:
+  const CoordinateData& data_;
+};
+
+}  // namespace
+
 void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& data,
               const PlotStyle& style, int32_t pickedRow) {
-  const PointTable& table = data.Table;
-  const int32_t count =
-      std::min<int32_t>(table.PointCount, static_cast<int32_t>(table.Points.size()) - 1);
-  if (count < 1 || !ViewUsable(view)) return;
+  TablePlotSource source(data);
+  const bool known = pickedRow >= 1 && pickedRow <= source.PointCount();
+  const PlotPoint picked = known ? source.Point(pickedRow) : PlotPoint{};
+  DrawPlot(canvas, view, source, style, pickedRow, known ? &picked : nullptr);
+}
+
+void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, const PlotStyle& style,
+              int32_t pickedRow, const PlotPoint* picked) {
+  if (source.PointCount() < 1 || !ViewUsable(view)) return;
   canvas.SetPen(CanvasPen{kPlotBlack, 1, PenStyle::kSolid, PenMode::kCopy});
   // Every shape is outlined only; the first dot too, whatever brush the readout left.
   canvas.SetBrush(kHollow);
   canvas.SetTextBackground(false, kPlotWhite);
 
   // The parcel labels are placed first: a parcel has one, a point name can be read in the
-  // grid. Then the picked point's name, then the others in table order.
-  std::vector<JwTextParams> simaLabels;
-  simaLabels.reserve(data.Sima.SimaTexts.size());
+  // grid. Then the picked point's name, then the others in table order. Which labels found
+  // room is all that is kept of them: they are drawn last, read again.
+  std::vector<bool> simaFits;
   LabelSpace space;
-  for (const SimaText& t : data.Sima.SimaTexts) {
-    // The label's kind is 1..10 in every file this program reads; anything else would
-    // index past the table.
-    const size_t kind = std::clamp<size_t>(t.TextKind, 1, 10);
-    const double w = style.TextKindWidths[kind - 1];
-    const double h = style.TextKindHeights[kind - 1];
-    // Paper millimetres to pixels through the drawing scale and the zoom.
-    double pixelsPerMm = style.SurveyPerPaperMm * view.ViewScale;
-    if (h > 0 && h * pixelsPerMm < kMinSimaLabelHeight) pixelsPerMm = kMinSimaLabelHeight / h;
-    if (h > 0 && h * pixelsPerMm > kMaxSimaLabelHeight) pixelsPerMm = kMaxSimaLabelHeight / h;
-    JwTextParams sima;
-    sima.pen = StyleLine{kPlotGreen, 1.0};
-    sima.startX = sima.endX = t.X;
-    sima.startY = sima.endY = t.Y;
-    sima.text = t.Text;
-    sima.width = w * pixelsPerMm;
-    sima.height = h * pixelsPerMm;
-    sima.spacing = style.TextKindSpacings[kind - 1] * pixelsPerMm;
-    sima.angle = std::nearbyint(t.Angle);
-    if (LabelFits(space, view, sima)) simaLabels.push_back(sima);
-  }
+  source.EachLabel([&](const PlotLabel& t) {
+    simaFits.push_back(LabelFits(space, view, SimaLabelParams(style, view, t)));
+  });
 
   JwTextParams label;
   label.width = 12.0;
   label.height = 10.0;
   label.spacing = 0.0;
   label.angle = 0.0;
-  const auto placeName = [&](const SurveyPoint& p) {
+  const auto placeName = [&](const PlotPoint& p) {
     label.startX = label.endX = p.X;
     label.startY = label.endY = p.Y;
     label.text = p.Name;
     return LabelFits(space, view, label);
   };
-  const bool pickedShown = pickedRow >= 1 && pickedRow <= count &&
-                           placeName(table.Points[static_cast<size_t>(pickedRow)]);
-  for (int32_t i = 1; i <= count; ++i) {
-    const SurveyPoint& p = table.Points[static_cast<size_t>(i)];
-    const bool picked = i == pickedRow;
-    const Colour mark = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlue : kPlotGreen);
-    const Colour text = picked ? kPlotRed : (p.Marked == 1 ? kPlotBlack : kPlotGreen);
+  const bool pickedShown = picked && placeName(*picked);
+  int32_t i = 0;
+  source.EachPoint([&](const PlotPoint& p) {
+    const bool isPicked = ++i == pickedRow;
+    const Colour mark = isPicked ? kPlotRed : (p.Marked ? kPlotBlue : kPlotGreen);
+    const Colour text = isPicked ? kPlotRed : (p.Marked ? kPlotBlack : kPlotGreen);
     DrawDot(canvas, view, StyleLine{mark, 1.0}, p.X, p.Y, 1.0);
     canvas.SetBrush(kHollow);
     DrawCircle(canvas, view, p.X, p.Y, 6.0);
     canvas.SetBrush(kHollow);
-    if (picked ? pickedShown : placeName(p)) {
+    if (isPicked ? pickedShown : placeName(p)) {
       label.startX = label.endX = p.X;
       label.startY = label.endY = p.Y;
       label.text = p.Name;
@@ -323,15 +368,19 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& d
       DrawJwText(canvas, view, style, label);
     }
     canvas.SetBrush(kHollow);
-  }
+  });
 
-  for (const SimaLine& l : data.Sima.SimaLines) {
+  source.EachLine([&](const SimaLine& l) {
     DrawSegment(canvas, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
                 l.EndX, l.EndY);
-  }
+  });
 
-  for (const JwTextParams& sima : simaLabels)
-    DrawJwText(canvas, view, style, sima);
+  size_t k = 0;
+  source.EachLabel([&](const PlotLabel& t) {
+    const bool fits = k < simaFits.size() && simaFits[k];
+    ++k;
+    if (fits) DrawJwText(canvas, view, style, SimaLabelParams(style, view, t));
+  });
 }
 
 }  // namespace kestrova

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@ struct CoordinateData;
 struct JwwHeader;
 struct JwCadExtras;
 struct OutputSettings;
+struct SimaLine;
 
 // Colours by state: unmarked points and SIMA labels, marked points, labels of marked
 // points, and the picked point.
@@ -106,6 +108,37 @@ inline constexpr double kReadoutFontHeight = 12.0;
 // or with an unusable view.
 void DrawPlot(Canvas& canvas, const PlotViewState& view, const CoordinateData& data,
               const PlotStyle& style, int32_t pickedRow);
+
+// A point and a parcel label as the plot draws them.
+struct PlotPoint {
+  double X = 0.0;
+  double Y = 0.0;
+  std::string_view Name;  // code page 932
+  bool Marked = true;
+};
+struct PlotLabel {
+  double X = 0.0;
+  double Y = 0.0;
+  uint16_t TextKind = 3;
+  double Angle = 0.0;
+  std::string_view Text;  // code page 932
+};
+
+// What the plot draws, handed over in order each time it is asked: a site kept in
+// temporary files is read from there rather than held. The texts a call views stay valid
+// during that call only.
+class PlotSource {
+ public:
+  virtual ~PlotSource() = default;
+  virtual int32_t PointCount() const = 0;
+  virtual void EachLabel(const std::function<void(const PlotLabel&)>& take) = 0;
+  virtual void EachPoint(const std::function<void(const PlotPoint&)>& take) = 0;
+  virtual void EachLine(const std::function<void(const SimaLine&)>& take) = 0;
+};
+
+// The same from a source; picked is the point of pickedRow (1-based), or null.
+void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, const PlotStyle& style,
+              int32_t pickedRow, const PlotPoint* picked);
 
 // Jw_cad's text conventions on the plot (codes, stretch, raised and overlaid characters).
 struct JwTextParams {

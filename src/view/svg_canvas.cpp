@@ -130,6 +130,22 @@ SvgCanvas::SvgCanvas(int width, int height)
   body_ += " fill=\"#ffffff\"/>\n";
 }
 
+SvgCanvas::SvgCanvas(int width, int height, Output output) : SvgCanvas(width, height) {
+  output_ = std::move(output);
+  body_.insert(0, Head());
+}
+
+void SvgCanvas::Flush(bool all) {
+  if (!output_ || (!all && body_.size() < (size_t{1} << 20))) return;
+  output_(body_);
+  body_.clear();
+}
+
+void SvgCanvas::Finish() {
+  body_ += "</svg>\n";
+  Flush(true);
+}
+
 void SvgCanvas::AppendStroke(bool filled) {
   body_ += " stroke=\"" + SvgColour(pen_.colour) + "\"";
   Attr(body_, "stroke-width", std::max(pen_.width, 1));
@@ -140,6 +156,7 @@ void SvgCanvas::AppendStroke(bool filled) {
     body_ += " fill=\"none\"";
   }
   body_ += "/>\n";
+  Flush(false);
 }
 
 void SvgCanvas::Ellipse(PixelPoint tl, PixelPoint br) {
@@ -218,6 +235,7 @@ void SvgCanvas::AppendText(PixelPoint p, std::string_view cp932, const std::stri
   body_ += "</text>";
   if (moved) body_ += "</g>";
   body_ += '\n';
+  Flush(false);
 }
 
 void SvgCanvas::Text(PixelPoint p, std::string_view cp932) {
@@ -343,6 +361,7 @@ void SvgCanvas::AppendRun(const std::vector<Glyph>& glyphs, size_t begin, size_t
   body_ += '>';
   body_ += text;
   body_ += "</text>\n";
+  Flush(false);
 }
 
 int SvgCanvas::TextWidth(std::string_view cp932) {
@@ -354,6 +373,10 @@ int SvgCanvas::TextHeight(std::string_view) {
 }
 
 std::string SvgCanvas::Document() const {
+  return Head() + body_ + "</svg>\n";
+}
+
+std::string SvgCanvas::Head() const {
   std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   doc += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\"";
   Attr(doc, "width", width_);
@@ -363,8 +386,6 @@ std::string SvgCanvas::Document() const {
   doc += ' ';
   AppendInt(doc, height_);
   doc += "\" shape-rendering=\"crispEdges\">\n";
-  doc += body_;
-  doc += "</svg>\n";
   return doc;
 }
 

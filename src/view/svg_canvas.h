@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "view/canvas.h"
@@ -15,6 +17,10 @@ namespace kestrova {
 class SvgCanvas : public Canvas {
  public:
   SvgCanvas(int width, int height);
+  // Hands the document to output as it is drawn, a megabyte or so at a time, instead of
+  // keeping it: a plot of millions of points is never held whole. Finish gives the rest.
+  using Output = std::function<void(std::string_view)>;
+  SvgCanvas(int width, int height, Output output);
 
   void SetPen(const CanvasPen& pen) override { pen_ = pen; }
   void SetBrush(const CanvasBrush& brush) override { brush_ = brush; }
@@ -36,10 +42,14 @@ class SvgCanvas : public Canvas {
   int TextWidth(std::string_view cp932) override;
   int TextHeight(std::string_view cp932) override;
 
-  // The whole document so far, closed.
+  // The whole document so far, closed (without an output).
   std::string Document() const;
+  // With an output: hands it what is not yet given and the document's end.
+  void Finish();
 
  private:
+  std::string Head() const;
+  void Flush(bool all);
   void AppendStroke(bool filled);
   void AppendText(PixelPoint p, std::string_view cp932, const std::string& paint);
   struct Glyph {
@@ -54,6 +64,7 @@ class SvgCanvas : public Canvas {
   int width_;
   int height_;
   std::string body_;
+  Output output_;
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

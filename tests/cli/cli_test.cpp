@@ -1,12 +1,16 @@
 // Runs kestrova-cli as a user would and checks what it prints, writes and plots.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "common/atomic_file.h"
 #include "jww/jww_file.h"
@@ -412,6 +416,110 @@ TEST_F(Cli, PlotRefusesWhatItCannotDo) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("no/such/folder"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(Path("a.svg")));
+}
+
+// Loading a table is the fallback where no temporary file can be made: the commands that
+// stream give what it gives, byte for byte, over several files with parcels, polylines,
+// an unclosed parcel and numbers repeated across files.
+TEST_F(Cli, StreamedCommandsEqualTheTable) {
+  WriteText(Path("extra.sim"),
+            "G00,01,Other,\r\nZ00,one title,\r\nA00,\r\nA01,1,a,-12050,-30500,1,\r\n"
+            "A01,900,,-12060,-30510,2,\r\nA01,901,nm,-12070,-30520,3,5,rem\r\nA99,\r\n"
+            "D00,1,lot,1,\r\nB01,1,a,\r\nB01,900,,\r\nB01,901,,\r\nD99,\r\n"
+            "D00,2,open,1,\r\nB01,1,\r\nF00,1,road,\r\nB01,901,\r\nB01,1,\r\nF99,\r\n");
+  const std::string files = kExamples + "site.sim " + kExamples + "site.zhy " + Path("extra.sim") +
+                            " " + kExamples + "site.sim";
+  const std::string held = "TMPDIR=" + Path("missing") + " " + kCli;
+  const std::vector<std::pair<std::string, std::string>> commands = {
+      {"info " + files, ""},
+      {"plot " + files + " -o ", "svg"},
+      {"plot " + files + " --size 3000x900 -o ", "svg"},
+      {"export " + files + " -o ", "zhy"},
+      {"export " + files + " -o ", "csv"},
+      {"export " + files + " -o ", "apa"},
+      {"export " + files + " -o ", "sim"},
+  };
+  for (const auto& [command, ext] : commands) {
+    const std::string a = ext.empty() ? "" : Path("a." + ext);
+    const std::string b = ext.empty() ? "" : Path("b." + ext);
+    const Result streamed = kestrova::test::RunShell(kCli + " " + command + a, false);
+    const Result table = kestrova::test::RunShell(held + " " + command + b, false);
+    ASSERT_EQ(streamed.status, 0) << command;
+    ASSERT_EQ(table.status, 0) << command;
+    EXPECT_EQ(streamed.out, table.out) << command;
+    if (!ext.empty()) {
+      EXPECT_EQ(kestrova::ReadFileBytes(a), kestrova::ReadFileBytes(b)) << command;
+    }
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The child's peak resident memory in megabytes, -1 when it did not exit with 0.
+double PeakMegabytes(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+#endif
+
+// A site of 200,000 points with long remarks and 20,000 parcels: a command that holds
+// the table (some 80 MB with the remarks), the whole picture or the whole drawing goes
+// far past the bound, one that streams stays near 35 MB.
+TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's own memory hides the program's";
+#else
+  constexpr int kPoints = 200'000;
+  const std::string site = Path("large.sim");
+  {
+    std::ofstream out(site, std::ios::binary);
+    const std::string remarks(200, 'r');
+    out << "G00,01,large,\r\nA00,\r\n";
+    for (int i = 1; i <= kPoints; ++i) {
+      out << "A01," << i << ",P" << i << "," << -12000 - (i / 1000) * 3.125 << ","
+          << -30000 + (i % 1000) * 2.5 << ",1.5," << i % 9 << "," << remarks << ",\r\n";
+    }
+    out << "A99,\r\n";
+    for (int p = 0; p < kPoints / 10; ++p) {
+      out << "D00," << p + 1 << ",L" << p + 1 << ",1,\r\n";
+      for (int c = 1; c <= 4; ++c)
+        out << "B01," << p * 10 + c << ",\r\n";
+      out << "D99,\r\n";
+    }
+  }
+  const std::string drawing = Path("large.jww");
+  ASSERT_EQ(RunCli("convert " + site + " -o " + drawing).status, 0);
+  constexpr double kBoundMb = 56.0;
+  const std::vector<std::vector<std::string>> commands = {
+      {"info", site},
+      {"plot", site, "-o", Path("large.svg")},
+      {"export", site, "-o", Path("large.zhy")},
+      {"export", site, "-o", Path("copy.sim")},
+      {"export", site, "-o", Path("large.apa")},
+      {"dump", drawing},
+      {"dump", drawing, "--json"},
+  };
+  for (const auto& command : commands) {
+    std::vector<std::string> args = {kCli};
+    args.insert(args.end(), command.begin(), command.end());
+    const double peak = PeakMegabytes(args);
+    EXPECT_GT(peak, 0.0) << command[0] << " " << command.back();
+    EXPECT_LT(peak, kBoundMb) << command[0] << " " << command.back();
+  }
+#endif
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "common/spill_file.h"
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
+#include "coords/streamed_export.h"
 
 namespace kestrova {
 namespace {
@@ -429,6 +430,49 @@ TEST_F(StreamedDrawing, RandomMixesOfFilesGiveTheTablesDrawing) {
     const LoadTuning load{static_cast<size_t>(1 + pick(300)), static_cast<size_t>(1 + pick(5))};
     ExpectSame(files, s, pick(80), 200 + 10 * static_cast<uint32_t>(pick(23)), load);
     if (HasFatalFailure()) return;
+  }
+}
+
+// A coordinate file written as its points are read is the one a save of the loaded table
+// writes, in every format, whether its lines stay in memory or go to temporary files.
+TEST_F(StreamedDrawing, CoordinateFilesWrittenAsReadEqualTheTablesSave) {
+  std::mt19937 rng(7);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int run = 0; run < 12; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    std::vector<std::string> contents;
+    for (int f = 1 + pick(3); f > 0; --f) {
+      switch (pick(3)) {
+        case 0:
+          contents.push_back(RandomSima(rng, 1 + pick(80)));
+          break;
+        case 1:
+          contents.push_back("7,a,1,2,3,m,r\r\n8,b,4,5,6,,\r\nc,7,8\r\n9,10\r\n");
+          break;
+        default:
+          contents.push_back("A,01,X,V2.00,!,\r\nB,apa site,\r\nG,g,-1,-2,3,x,\r\nZ,&,\r\n");
+      }
+    }
+    const std::vector<fs::path> files = Files(contents);
+    const LoadTuning load{static_cast<size_t>(1 + pick(300)), static_cast<size_t>(1 + pick(5))};
+    CoordinateData table;
+    for (size_t f = 0; f < files.size(); ++f)
+      ASSERT_TRUE(LoadCoordinateFile(files[f], table, f > 0, nullptr, nullptr, load));
+    for (const CoordinateFormat format : {CoordinateFormat::kZhy, CoordinateFormat::kCsv,
+                                          CoordinateFormat::kApa, CoordinateFormat::kSima}) {
+      for (const size_t inMemory : {size_t{0}, size_t{100}, size_t{24} << 20}) {
+        StreamedCoordinateWriter writer(format, inMemory);
+        CoordinateData counts;
+        for (const fs::path& file : files)
+          ASSERT_TRUE(StreamCoordinateFile(file, writer, counts, nullptr, nullptr, load));
+        std::string bytes;
+        writer.Write(counts.Sima, [&](std::string_view piece) { bytes += piece; });
+        EXPECT_EQ(bytes, FormatCoordinateFile(table, format))
+            << CoordinateFormatExtension(format) << " " << inMemory;
+        EXPECT_EQ(writer.Report().blocksNotSaved,
+                  CoordinateSaveReport(table, format).blocksNotSaved);
+      }
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "common/error.h"
 #include "jww/archive.h"
@@ -115,6 +116,50 @@ void ExpectRejected(const std::string& bytes, const std::string& what) {
     ADD_FAILURE() << "accepted: " << what;
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("bad.jww: byte offset "), std::string::npos) << e.what();
+  }
+}
+
+// bytes read through a window of window bytes, as a file too large to hold is read.
+JwwDocument ReadThroughWindow(const std::string& bytes, size_t window) {
+  size_t at = 0;
+  InStream in(
+      [&](char* to, size_t n) {
+        n = std::min(n, bytes.size() - at);
+        std::memcpy(to, bytes.data() + at, n);
+        at += n;
+        return n;
+      },
+      bytes.size(), window);
+  return ReadJwwDrawing(in, "bad.jww");
+}
+
+std::string RejectionOf(const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+// Read a few bytes at a time, a drawing is the same drawing, and a cut one is refused
+// with the same message at the same offset.
+TEST(JwwReader, AWindowAtATimeReadsWhatTheWholeReads) {
+  for (uint32_t version : kJwwVersions) {
+    JwwDocument doc = EveryClass();
+    const std::string bytes = Write(doc, version);
+    for (size_t window : {1u, 7u, 300u, 4096u}) {
+      JwwDocument back = ReadThroughWindow(bytes, window);
+      EXPECT_EQ(Write(back, version), bytes) << version << " " << window;
+    }
+  }
+  JwwDocument doc = EveryClass();
+  const std::string good = Write(doc, 420);
+  for (size_t n = 0; n < good.size(); n += (n < 14500 ? 211 : 3)) {
+    const std::string cut = good.substr(0, n);
+    EXPECT_EQ(RejectionOf([&] { ReadThroughWindow(cut, 5); }),
+              RejectionOf([&] { ReadJwwDrawing(cut, "bad.jww"); }))
+        << n;
   }
 }
 

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/spill_file.h"
+#include "coords/coordinate_file.h"
+
+namespace kestrova {
+
+// Writes a coordinate file of any size without a table: each point's line is made as the
+// load hands the point over, and the lines wait in a temporary file (in memory while they
+// are few) until every file is read, for a SIMA file's header names the last site read.
+// SIMA files get their parcels and polylines the same way; other formats only count them.
+class StreamedCoordinateWriter final : public LoadSink {
+ public:
+  // inMemory: the bytes of lines kept in memory before they all go to a temporary file.
+  explicit StreamedCoordinateWriter(CoordinateFormat format, size_t inMemory = size_t{24} << 20);
+  ~StreamedCoordinateWriter() override;
+
+  void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override;
+  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) override;
+
+  // Hands the whole file to write, a piece at a time; sima gives the SIMA header.
+  void Write(const SimaData& sima, const std::function<void(std::string_view)>& write);
+
+  // What the file leaves out, as CoordinateSaveReport says it of a table.
+  SaveReport Report() const;
+
+ private:
+  void Flush(SpillFile& file);
+
+  CoordinateFormat format_;
+  size_t blocks_ = 0;
+  std::string text_;
+  std::unique_ptr<SpillFile> lines_;
+  std::unique_ptr<SpillFile> blockLines_;
+};
+
+// The same load sink handed on to two: what one takes the other sees unchanged.
+class TeeSink final : public LoadSink {
+ public:
+  TeeSink(LoadSink& first, LoadSink& second) : first_(first), second_(second) {}
+  void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override {
+    first_.TakePoints(rows, first);
+    second_.TakePoints(rows, first);
+  }
+  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) override {
+    first_.TakeBlock(block, rowsBefore);
+    second_.TakeBlock(block, rowsBefore);
+  }
+
+ private:
+  LoadSink& first_;
+  LoadSink& second_;
+};
+
+}  // namespace kestrova
