@@ -30,17 +30,10 @@ std::string NumberTextCell(int32_t number) {
   return std::to_string(number) + "  ";
 }
 
-std::string NumberCell(int32_t row, bool marked) {
-  std::string s = marked ? "*" : "";
-  AppendInt(s, row);
-  s += ' ';
-  return s;
-}
-
 void TogglePoint(CellGrid& grid, PointTable& table, int row) {
   SurveyPoint& p = table.Points[row];
   p.Marked = p.Marked == 0 ? 1 : 0;
-  grid.Rows[row][0] = NumberCell(row, p.Marked == 1);
+  grid.Rows[row][0] = GridNumberCell(row, p.Marked == 1);
 }
 
 bool HoldsPoint(const CellGrid& grid, const PointTable& table, int column, int row) {
@@ -48,6 +41,13 @@ bool HoldsPoint(const CellGrid& grid, const PointTable& table, int column, int r
 }
 
 }  // namespace
+
+std::string GridNumberCell(int32_t row, bool marked) {
+  std::string s = marked ? "*" : "";
+  AppendInt(s, row);
+  s += ' ';
+  return s;
+}
 
 void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   ClearPoints(table);
@@ -68,6 +68,17 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   grid.CurrentColumn = 1;
 }
 
+void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row) {
+  row[0] = GridNumberCell(r, p.Marked == 1);
+  row[1] = NumberTextCell(p.Number);
+  row[2] = p.Name;
+  row[3] = CoordinateCell(p.X);
+  row[4] = CoordinateCell(p.Y);
+  row[5] = CoordinateCell(p.Z);
+  row[6] = p.Mark;
+  row[7] = p.Remarks;
+}
+
 void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   if (table.PointCount == 0) return;
   grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
@@ -76,16 +87,7 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   for (size_t r = 1; r < grid.Rows.size(); ++r)
     grid.Rows[r] = CellGrid::Row{};
   for (int32_t r = 1; r <= table.PointCount; ++r) {
-    const SurveyPoint& p = table.Points[r];
-    CellGrid::Row& row = grid.Rows[r];
-    row[0] = NumberCell(r, p.Marked == 1);
-    row[1] = NumberTextCell(p.Number);
-    row[2] = p.Name;
-    row[3] = CoordinateCell(p.X);
-    row[4] = CoordinateCell(p.Y);
-    row[5] = CoordinateCell(p.Z);
-    row[6] = p.Mark;
-    row[7] = p.Remarks;
+    FormatGridRow(table.Points[r], r, grid.Rows[r]);
   }
   if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
 }
@@ -119,7 +121,7 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
     // Marks are the user's, set in the number column; only a new point starts marked.
     if (added) {
       p.Marked = 1;
-      row[0] = NumberCell(r, true);
+      row[0] = GridNumberCell(r, true);
     }
   }
   InvalidatePointIndex(table);

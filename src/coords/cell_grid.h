@@ -41,6 +41,12 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid);
 // typing a further point). Does nothing with an empty table.
 void FillGridFromPoints(const PointTable& table, CellGrid& grid);
 
+// The number cell of grid row r: "*12 " for a marked point, "12 " otherwise.
+std::string GridNumberCell(int32_t row, bool marked);
+
+// Grid row r as FillGridFromPoints writes it for point p, the point in row r.
+void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row);
+
 // Reads the grid back into the table, row by row until a row with an empty X cell. A cell
 // that still holds what FillGridFromPoints wrote for its point keeps the point's value
 // (the grid shows only three decimals); edited cells are parsed. Points keep their marks;

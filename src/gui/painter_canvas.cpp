@@ -146,10 +146,17 @@ void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
   painter_.drawPolyline(line.data(), static_cast<int>(line.size()));
 }
 
+namespace {
+constexpr size_t kMaxConvertedTexts = 1u << 16;
+}  // namespace
+
 const QString& PainterCanvas::Unicode(std::string_view cp932) {
   auto& map = cache_.unicode;
   auto it = map.find(std::string(cp932));
   if (it == map.end()) {
+    // Names repeat from one repaint to the next, a printed list's numbers hardly ever:
+    // the texts of a million rows must not pile up here.
+    if (map.size() >= kMaxConvertedTexts) map.clear();
     it = map.emplace(std::string(cp932), QString::fromStdString(Cp932ToUtf8(cp932))).first;
   }
   return it->second;
