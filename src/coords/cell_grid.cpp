@@ -1,5 +1,8 @@
 #include "coords/cell_grid.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "common/number_text.h"
 #include "common/sjis.h"
 
@@ -49,6 +52,94 @@ std::string GridNumberCell(int32_t row, bool marked) {
   return s;
 }
 
+GridRows::GridRows(const GridRows& other) : table_(other.table_), linked_(other.linked_) {
+  rows_.reserve(other.rows_.size());
+  for (const auto& row : other.rows_)
+    rows_.push_back(row ? std::make_unique<GridRow>(*row) : nullptr);
+}
+
+GridRows& GridRows::operator=(const GridRows& other) {
+  if (this != &other) *this = GridRows(other);
+  return *this;
+}
+
+void GridRows::resize(size_t n) {
+  rows_.resize(n);
+  if (linked_ >= n) linked_ = n == 0 ? 0 : n - 1;
+}
+
+void GridRows::assign(size_t n, const GridRow& row) {
+  rows_.clear();
+  table_ = nullptr;
+  linked_ = 0;
+  made_.reset();
+  rows_.resize(n);
+  if (row != GridRow{}) {
+    for (auto& r : rows_)
+      r = std::make_unique<GridRow>(row);
+  }
+}
+
+GridRow& GridRows::emplace_back() {
+  rows_.push_back(std::make_unique<GridRow>());
+  return *rows_.back();
+}
+
+GridRow& GridRows::operator[](size_t r) {
+  std::unique_ptr<GridRow>& row = rows_[r];
+  if (!row) {
+    row = std::make_unique<GridRow>();
+    if (ShowsPoint(r)) {
+      FormatGridRow(table_->Points[r], static_cast<int32_t>(r), *row);
+      if (made_) {
+        for (size_t& w : made_->which) {
+          if (w == r) w = 0;
+        }
+      }
+    }
+  }
+  return *row;
+}
+
+const GridRow& GridRows::operator[](size_t r) const {
+  if (const auto& row = rows_[r]) return *row;
+  static const GridRow kEmpty;
+  if (!ShowsPoint(r)) return kEmpty;
+  if (!made_) made_ = std::make_unique<Made>();
+  for (size_t i = 0; i < made_->which.size(); ++i) {
+    if (made_->which[i] == r) return made_->rows[i];
+  }
+  const size_t slot = made_->next;
+  made_->next = (slot + 1) % made_->rows.size();
+  FormatGridRow(table_->Points[r], static_cast<int32_t>(r), made_->rows[slot]);
+  made_->which[slot] = r;
+  return made_->rows[slot];
+}
+
+void GridRows::Link(const PointTable& table, int32_t rows) {
+  table_ = &table;
+  linked_ = std::min(static_cast<size_t>(std::max(rows, 0)), rows_.empty() ? 0 : rows_.size() - 1);
+  made_.reset();
+  for (size_t r = 1; r <= linked_; ++r)
+    rows_[r].reset();
+}
+
+bool operator==(const GridRows& a, const std::vector<GridRow>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t r = 0; r < b.size(); ++r) {
+    if (a[r] != b[r]) return false;
+  }
+  return true;
+}
+
+GridRows::operator std::vector<GridRow>() const {
+  std::vector<GridRow> rows;
+  rows.reserve(size());
+  for (size_t r = 0; r < size(); ++r)
+    rows.push_back((*this)[r]);
+  return rows;
+}
+
 void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   ClearPoints(table);
   sima.SimaLines.clear();
@@ -79,6 +170,16 @@ void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row) {
   row[7] = p.Remarks;
 }
 
+void LinkGridToPoints(const PointTable& table, CellGrid& grid) {
+  if (table.PointCount == 0) return;
+  grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    grid.Rows[0][c] = kGridHeaders[c];
+  grid.Rows.Link(table, table.PointCount);
+  grid.Rows[static_cast<size_t>(table.PointCount) + 1] = CellGrid::Row{};
+  if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
+}
+
 void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   if (table.PointCount == 0) return;
   grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
@@ -95,6 +196,8 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
 int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
   const int32_t before = table.PointCount;
   for (int r = 1; r < grid.RowCount(); ++r) {
+    // A row still linked to its point shows it unchanged: nothing to read back.
+    if (grid.Rows.Linked(static_cast<size_t>(r))) continue;
     CellGrid::Row& row = grid.Rows[r];
     auto cell = [&row](int c) { return CutToBytes(row[c], 255); };
     if (cell(3).empty()) break;  // an empty X cell ends the read-back
