@@ -299,7 +299,9 @@ bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
                                              (static_cast<uint64_t>(r.height()) << 32) |
                                              (pen_.colour & 0xffffff),
                                          brush_.hollow ? (1ull << 32) : (brush_.colour & 0xffffff)};
-  RecentShape& recent = recentShapes_[(key.a ^ (key.a >> 32) ^ key.b) & 3];
+  // The plot's dots and circles in their colours differ only in bits a plain fold would
+  // cancel out: mixed, they keep a slot each.
+  RecentShape& recent = recentShapes_[((key.a ^ (key.b << 1)) * 0x9E3779B97F4A7C15ull) >> 59 & 31];
   if (recent.key == key) {
     Blit(*recent.sprite, r.x(), r.y());
     return true;
