@@ -203,7 +203,7 @@ void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFil
     ClearPointTable(none.Table, none.Sima, ws.Grid);
     ws.View = PlotViewState{};
   }
-  FillGridFromPoints(ws.Coords.Table, ws.Grid);
+  LinkGridToPoints(ws.Coords.Table, ws.Grid);
   ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
   ctx.view.SetStatusText(2, ws.Coords.Sima.SiteName.empty()
                                 ? kNoFieldName

@@ -12,37 +12,38 @@ namespace kestrova {
 const char kNoPointsToPrintMessage[] = "座標データがありません。";
 const char kPrintQuestion[] = "座標データを印刷しますか？　";
 
-namespace {
+PagePrinter::PagePrinter(const PrintLayout& layout, PrintTarget& target)
+    : layout_(layout), target_(target) {
+  try {
+    target_.BeginDocument();
+  } catch (...) {
+    target_.AbortDocument();  // a job that half started must not stay open
+    throw;
+  }
+}
 
 // Ends the job on the normal path and aborts it on every other, so a failing page never
 // leaves a half-open job or a painter holding the printer.
-class DocumentGuard {
- public:
-  explicit DocumentGuard(PrintTarget& target) : target_(target) {
-    try {
-      target_.BeginDocument();
-    } catch (...) {
-      target_.AbortDocument();  // a job that half started must not stay open
-      throw;
-    }
-  }
-  ~DocumentGuard() {
-    if (!ended_) target_.AbortDocument();
-  }
-  DocumentGuard(const DocumentGuard&) = delete;
-  DocumentGuard& operator=(const DocumentGuard&) = delete;
+PagePrinter::~PagePrinter() {
+  if (!ended_) target_.AbortDocument();
+}
 
-  void End() {
-    target_.EndDocument();
-    ended_ = true;
+void PagePrinter::PrintBand(PrintRows& rows) {
+  if (band_ >= layout_.BandCount) throw Error("the coordinate list has no further band to print");
+  for (int g = 0; g < static_cast<int>(layout_.Groups.size()); ++g) {
+    if (band_ > 0 || g > 0) target_.NewPage();
+    DrawPrintPage(LayoutPrintPage(layout_, band_, g, rows, target_.Metrics()),
+                  target_.PageCanvas());
   }
+  ++band_;
+}
 
- private:
-  PrintTarget& target_;
-  bool ended_ = false;
-};
-
-}  // namespace
+int PagePrinter::Finish() {
+  if (band_ != layout_.BandCount) throw Error("the coordinate list was not printed to its end");
+  target_.EndDocument();
+  ended_ = true;
+  return layout_.PageCount();
+}
 
 std::string TodayText() {
   // Printing runs on the window's thread alone: the shared buffer of localtime is safe.
@@ -57,14 +58,12 @@ int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintT
                         PrintFooter footer) {
   if (footer.Date.empty()) footer.Date = TodayText();
   const PrintLayout layout =
-      LayoutCoordinateList(grid, screen, target.Page(), target.Metrics(), footer);
-  DocumentGuard job(target);
-  for (size_t i = 0; i < layout.Pages.size(); ++i) {
-    if (i > 0) target.NewPage();
-    DrawPrintPage(layout.Pages[i], target.PageCanvas());
-  }
-  job.End();
-  return static_cast<int>(layout.Pages.size());
+      PlanCoordinateList(grid, screen, target.Page(), target.Metrics(), footer);
+  GridPrintRows rows(grid);
+  PagePrinter printer(layout, target);
+  for (int b = 0; b < layout.BandCount; ++b)
+    printer.PrintBand(rows);
+  return printer.Finish();
 }
 
 void PrintCoordinateListCommand(CommandContext& ctx, PrintTarget& target,

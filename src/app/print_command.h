@@ -34,8 +34,30 @@ class PrintTarget {
 extern const char kNoPointsToPrintMessage[];
 extern const char kPrintQuestion[];
 
-// Prints the grid as displayed: lays every page out first, so a page that cannot hold
-// the table prints nothing, then sends the pages. Whatever fails, the job is ended or
+// Sends a planned list to the target band by band, each page laid out only when it is
+// drawn, so the pages of a long list are never held together. The job begins with the
+// printer; unless Finish ends it, the printer's destruction aborts it.
+class PagePrinter {
+ public:
+  PagePrinter(const PrintLayout& layout, PrintTarget& target);
+  ~PagePrinter();
+  PagePrinter(const PagePrinter&) = delete;
+  PagePrinter& operator=(const PagePrinter&) = delete;
+
+  // Prints the sheets of the next band; rows gives its rows and the header.
+  void PrintBand(PrintRows& rows);
+  // Ends the job; every band must have been printed. Returns the number of pages.
+  int Finish();
+
+ private:
+  const PrintLayout& layout_;
+  PrintTarget& target_;
+  int band_ = 0;
+  bool ended_ = false;
+};
+
+// Prints the grid as displayed: plans the list first, so a page that cannot hold the
+// table prints nothing, then sends the pages. Whatever fails, the job is ended or
 // aborted before the error leaves. Returns the number of pages printed.
 // footer: what every page names under its table; without a date, today's is printed.
 int PrintCoordinateList(const CellGrid& grid, const GridGeometry& screen, PrintTarget& target,

@@ -1,5 +1,8 @@
 #include "coords/cell_grid.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "common/number_text.h"
 #include "common/sjis.h"
 
@@ -30,17 +33,10 @@ std::string NumberTextCell(int32_t number) {
   return std::to_string(number) + "  ";
 }
 
-std::string NumberCell(int32_t row, bool marked) {
-  std::string s = marked ? "*" : "";
-  AppendInt(s, row);
-  s += ' ';
-  return s;
-}
-
 void TogglePoint(CellGrid& grid, PointTable& table, int row) {
   SurveyPoint& p = table.Points[row];
   p.Marked = p.Marked == 0 ? 1 : 0;
-  grid.Rows[row][0] = NumberCell(row, p.Marked == 1);
+  grid.Rows[row][0] = GridNumberCell(row, p.Marked == 1);
 }
 
 bool HoldsPoint(const CellGrid& grid, const PointTable& table, int column, int row) {
@@ -48,6 +44,101 @@ bool HoldsPoint(const CellGrid& grid, const PointTable& table, int column, int r
 }
 
 }  // namespace
+
+std::string GridNumberCell(int32_t row, bool marked) {
+  std::string s = marked ? "*" : "";
+  AppendInt(s, row);
+  s += ' ';
+  return s;
+}
+
+GridRows::GridRows(const GridRows& other) : table_(other.table_), linked_(other.linked_) {
+  rows_.reserve(other.rows_.size());
+  for (const auto& row : other.rows_)
+    rows_.push_back(row ? std::make_unique<GridRow>(*row) : nullptr);
+}
+
+GridRows& GridRows::operator=(const GridRows& other) {
+  if (this != &other) *this = GridRows(other);
+  return *this;
+}
+
+void GridRows::resize(size_t n) {
+  rows_.resize(n);
+  if (linked_ >= n) linked_ = n == 0 ? 0 : n - 1;
+}
+
+void GridRows::assign(size_t n, const GridRow& row) {
+  rows_.clear();
+  table_ = nullptr;
+  linked_ = 0;
+  made_.reset();
+  rows_.resize(n);
+  if (row != GridRow{}) {
+    for (auto& r : rows_)
+      r = std::make_unique<GridRow>(row);
+  }
+}
+
+GridRow& GridRows::emplace_back() {
+  rows_.push_back(std::make_unique<GridRow>());
+  return *rows_.back();
+}
+
+GridRow& GridRows::operator[](size_t r) {
+  std::unique_ptr<GridRow>& row = rows_[r];
+  if (!row) {
+    row = std::make_unique<GridRow>();
+    if (ShowsPoint(r)) {
+      FormatGridRow(table_->Points[r], static_cast<int32_t>(r), *row);
+      if (made_) {
+        for (size_t& w : made_->which) {
+          if (w == r) w = 0;
+        }
+      }
+    }
+  }
+  return *row;
+}
+
+const GridRow& GridRows::operator[](size_t r) const {
+  if (const auto& row = rows_[r]) return *row;
+  static const GridRow kEmpty;
+  if (!ShowsPoint(r)) return kEmpty;
+  if (!made_) made_ = std::make_unique<Made>();
+  for (size_t i = 0; i < made_->which.size(); ++i) {
+    if (made_->which[i] == r) return made_->rows[i];
+  }
+  const size_t slot = made_->next;
+  made_->next = (slot + 1) % made_->rows.size();
+  FormatGridRow(table_->Points[r], static_cast<int32_t>(r), made_->rows[slot]);
+  made_->which[slot] = r;
+  return made_->rows[slot];
+}
+
+void GridRows::Link(const PointTable& table, int32_t rows) {
+  table_ = &table;
+  linked_ = std::min(static_cast<size_t>(std::max(rows, 0)), rows_.empty() ? 0 : rows_.size() - 1);
+  made_.reset();
+  for (size_t r = 1; r <= linked_; ++r)
+    rows_[r].reset();
+}
+
+bool operator==(const GridRows& a, const std::vector<GridRow>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t r = 0; r < b.size(); ++r) {
+    if (a[r] != b[r]) return false;
+  }
+  return true;
+}
+
+GridRows::operator std::vector<GridRow>() const {
+  std::vector<GridRow> rows;
+  rows.reserve(size());
+  for (size_t r = 0; r < size(); ++r)
+    rows.push_back((*this)[r]);
+  return rows;
+}
 
 void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   ClearPoints(table);
@@ -68,6 +159,27 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   grid.CurrentColumn = 1;
 }
 
+void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row) {
+  row[0] = GridNumberCell(r, p.Marked == 1);
+  row[1] = NumberTextCell(p.Number);
+  row[2] = p.Name;
+  row[3] = CoordinateCell(p.X);
+  row[4] = CoordinateCell(p.Y);
+  row[5] = CoordinateCell(p.Z);
+  row[6] = p.Mark;
+  row[7] = p.Remarks;
+}
+
+void LinkGridToPoints(const PointTable& table, CellGrid& grid) {
+  if (table.PointCount == 0) return;
+  grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    grid.Rows[0][c] = kGridHeaders[c];
+  grid.Rows.Link(table, table.PointCount);
+  grid.Rows[static_cast<size_t>(table.PointCount) + 1] = CellGrid::Row{};
+  if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
+}
+
 void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   if (table.PointCount == 0) return;
   grid.Rows.resize(static_cast<size_t>(table.PointCount) + 2);
@@ -76,16 +188,7 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   for (size_t r = 1; r < grid.Rows.size(); ++r)
     grid.Rows[r] = CellGrid::Row{};
   for (int32_t r = 1; r <= table.PointCount; ++r) {
-    const SurveyPoint& p = table.Points[r];
-    CellGrid::Row& row = grid.Rows[r];
-    row[0] = NumberCell(r, p.Marked == 1);
-    row[1] = NumberTextCell(p.Number);
-    row[2] = p.Name;
-    row[3] = CoordinateCell(p.X);
-    row[4] = CoordinateCell(p.Y);
-    row[5] = CoordinateCell(p.Z);
-    row[6] = p.Mark;
-    row[7] = p.Remarks;
+    FormatGridRow(table.Points[r], r, grid.Rows[r]);
   }
   if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
 }
@@ -93,6 +196,8 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
 int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
   const int32_t before = table.PointCount;
   for (int r = 1; r < grid.RowCount(); ++r) {
+    // A row still linked to its point shows it unchanged: nothing to read back.
+    if (grid.Rows.Linked(static_cast<size_t>(r))) continue;
     CellGrid::Row& row = grid.Rows[r];
     auto cell = [&row](int c) { return CutToBytes(row[c], 255); };
     if (cell(3).empty()) break;  // an empty X cell ends the read-back
@@ -119,7 +224,7 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
     // Marks are the user's, set in the number column; only a new point starts marked.
     if (added) {
       p.Marked = 1;
-      row[0] = NumberCell(r, true);
+      row[0] = GridNumberCell(r, true);
     }
   }
   InvalidatePointIndex(table);

@@ -146,10 +146,17 @@ void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
   painter_.drawPolyline(line.data(), static_cast<int>(line.size()));
 }
 
+namespace {
+constexpr size_t kMaxConvertedTexts = 1u << 16;
+}  // namespace
+
 const QString& PainterCanvas::Unicode(std::string_view cp932) {
   auto& map = cache_.unicode;
   auto it = map.find(std::string(cp932));
   if (it == map.end()) {
+    // Names repeat from one repaint to the next, a printed list's numbers hardly ever:
+    // the texts of a million rows must not pile up here.
+    if (map.size() >= kMaxConvertedTexts) map.clear();
     it = map.emplace(std::string(cp932), QString::fromStdString(Cp932ToUtf8(cp932))).first;
   }
   return it->second;
@@ -292,7 +299,9 @@ bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
                                              (static_cast<uint64_t>(r.height()) << 32) |
                                              (pen_.colour & 0xffffff),
                                          brush_.hollow ? (1ull << 32) : (brush_.colour & 0xffffff)};
-  RecentShape& recent = recentShapes_[(key.a ^ (key.a >> 32) ^ key.b) & 3];
+  // The plot's dots and circles in their colours differ only in bits a plain fold would
+  // cancel out: mixed, they keep a slot each.
+  RecentShape& recent = recentShapes_[((key.a ^ (key.b << 1)) * 0x9E3779B97F4A7C15ull) >> 59 & 31];
   if (recent.key == key) {
     Blit(*recent.sprite, r.x(), r.y());
     return true;

@@ -120,7 +120,7 @@ class PainterCanvas : public Canvas {
     PainterCanvasCache::ShapeKey key{~0ull, ~0ull};
     const PainterCanvasCache::Sprite* sprite = nullptr;
   };
-  std::array<RecentShape, 4> recentShapes_{};
+  std::array<RecentShape, 32> recentShapes_{};
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <utility>
 
 #include "gui/fonts.h"
 #include "gui/qt_text.h"
@@ -55,7 +56,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(IsLeftAligned(column) ? Qt::AlignLeft | Qt::AlignTop
                                                      : Qt::AlignRight | Qt::AlignTop);
   }
-  return Cp932ToQt(grid_.Rows[row][column]);
+  return Cp932ToQt(std::as_const(grid_).Rows[row][column]);
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -76,10 +77,10 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) {
     if (section < 0 || section + 1 >= CellGrid::kColumns || grid_.Rows.empty()) return {};
-    return Cp932ToQt(grid_.Rows[0][section + 1]);
+    return Cp932ToQt(std::as_const(grid_).Rows[0][section + 1]);
   }
   if (section < 0 || section + 1 >= grid_.RowCount()) return {};
-  return Cp932ToQt(grid_.Rows[section + 1][0]);
+  return Cp932ToQt(std::as_const(grid_).Rows[section + 1][0]);
 }
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
@@ -321,7 +322,7 @@ bool PointGrid::eventFilter(QObject* watched, QEvent* event) {
     painter.setPen(Qt::black);
     painter.setFont(font());
     if (!grid_.Rows.empty()) {
-      DrawCellText(&painter, rect, Cp932ToQt(grid_.Rows[0][0]), Qt::AlignHCenter);
+      DrawCellText(&painter, rect, Cp932ToQt(std::as_const(grid_).Rows[0][0]), Qt::AlignHCenter);
     }
     return true;
   }

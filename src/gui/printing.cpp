@@ -1,6 +1,5 @@
 #include "gui/printing.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -260,6 +259,34 @@ QString OutputIsAnInput(const PrintPdfArguments& a) {
   return {};
 }
 
+// Hands the PDF's bytes to the output as the pages are made. A failed write is kept
+// and thrown once the PDF writer is done, with the output's own message.
+class OutputDevice : public QIODevice {
+ public:
+  explicit OutputDevice(AtomicFileWriter& out) : out_(out) { open(QIODevice::WriteOnly); }
+  bool isSequential() const override { return true; }
+  void ThrowIfFailed() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* data, qint64 size) override {
+    if (failure_) return -1;
+    try {
+      out_.Write(data, static_cast<size_t>(size));
+    } catch (...) {
+      failure_ = std::current_exception();
+      return -1;
+    }
+    return size;
+  }
+
+ private:
+  AtomicFileWriter& out_;
+  std::exception_ptr failure_;
+};
+
 }  // namespace
 
 int RunPrintPdf(const QStringList& args) {
@@ -285,15 +312,22 @@ int RunPrintPdf(const QStringList& args) {
         err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
       append = true;
     }
-    FillGridFromPoints(data.Table, grid);
     if (data.Table.PointCount == 0) err << "kestrova: warning: the files hold no point\n";
+    // Only the site name is printed besides the points.
+    std::vector<SimaLine>().swap(data.Sima.SimaLines);
+    std::vector<SimaText>().swap(data.Sima.SimaTexts);
+    std::vector<SimaBlock>().swap(data.Sima.SimaBlocks);
 
-    // The whole PDF is made in memory first, so the file only ever appears complete.
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
+    // The PDF goes to the output as its pages are made; the output takes the target's
+    // place only once it is complete.
+    const std::unique_ptr<AtomicFileWriter> out =
+        parsed.output == QStringLiteral("-")
+            ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
+            : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
+    OutputDevice device(*out);
     int pages = 0;
     {
-      QPdfWriter pdf(&buffer);
+      QPdfWriter pdf(&device);
       pdf.setResolution(kPdfResolution);
       // The margins of the list are measured from the edge of the sheet.
       pdf.setPageLayout(QPageLayout(QPageSize(parsed.paper), QPageLayout::Portrait,
@@ -301,13 +335,21 @@ int RunPrintPdf(const QStringList& args) {
       pdf.setTitle(QFileInfo(parsed.files.front()).fileName());
       pdf.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
       PagedDeviceTarget target(pdf, parsed.output);
-      pages = PrintCoordinateList(grid, GridGeometry{}, target, {data.Sima.SiteName, {}});
+      const PrintFooter footer{data.Sima.SiteName, TodayText()};
+      if (data.Table.PointCount == 0) {
+        // The empty grid, ruled, as the window shows it.
+        pages = PrintCoordinateList(grid, GridGeometry{}, target, footer);
+      } else {
+        const PrintLayout layout =
+            PlanCoordinateList(data.Table, GridGeometry{}, target.Page(), target.Metrics(), footer);
+        TablePrintRows rows(data.Table, layout.RowsPerPage);
+        PagePrinter printer(layout, target);
+        for (int b = 0; b < layout.BandCount; ++b)
+          printer.PrintBand(rows);
+        pages = printer.Finish();
+      }
     }
-    const std::unique_ptr<AtomicFileWriter> out =
-        parsed.output == QStringLiteral("-")
-            ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
-            : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
-    out->Write(buffer.data().constData(), static_cast<size_t>(buffer.data().size()));
+    device.ThrowIfFailed();
     out->Commit();
     err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
         << data.Table.PointCount << " points to "

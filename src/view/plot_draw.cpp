@@ -132,15 +132,27 @@ Box LabelBox(ScreenPoint anchor, std::string_view text, double width, double hei
 // can be read, and zooming in brings the others back.
 class LabelSpace {
  public:
+  // Buckets over the screen of columns x rows pixels are kept in an array, those beyond
+  // in a map.
+  LabelSpace(double columns, double rows)
+      : across_(OnScreen(columns)), down_(OnScreen(rows)), near_(across_ * down_) {
+    if (columns >= 1 && rows >= 1 && columns * rows <= kMaxCoverage) {
+      width_ = static_cast<int>(columns);
+      height_ = static_cast<int>(rows);
+      covered_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), 0);
+    }
+  }
+
   bool Take(const Box& b) {
     if (!(b.left < b.right || b.top < b.bottom)) return true;  // nothing to collide
+    if (CoveredCorner(b)) return false;
     const int x0 = Bucket(b.left), x1 = Bucket(b.right);
     const int y0 = Bucket(b.top), y1 = Bucket(b.bottom);
     for (int y = y0; y <= y1; ++y) {
       for (int x = x0; x <= x1; ++x) {
-        const auto it = buckets_.find(Key(x, y));
-        if (it == buckets_.end()) continue;
-        for (size_t i : it->second) {
+        const std::vector<size_t>* boxes = Find(x, y);
+        if (!boxes) continue;
+        for (size_t i : *boxes) {
           const Box& o = boxes_[i];
           // Boxes that only touch, or overlap by less than a pixel, do not collide.
           if (b.left < o.right - 1 && o.left < b.right - 1 && b.top < o.bottom - 1 &&
@@ -153,18 +165,82 @@ class LabelSpace {
     boxes_.push_back(b);
     for (int y = y0; y <= y1; ++y) {
       for (int x = x0; x <= x1; ++x)
-        buckets_[Key(x, y)].push_back(boxes_.size() - 1);
+        At(x, y).push_back(boxes_.size() - 1);
     }
+    Cover(b);
     return true;
   }
 
  private:
   static constexpr double kBucket = 64.0;
+  static constexpr int kBefore = 2;  // buckets kept in the array before the screen's edge
+  static int OnScreen(double pixels) {
+    return static_cast<int>(std::clamp(pixels / kBucket, 0.0, 256.0)) + 2 * kBefore + 1;
+  }
   // Labels far outside any screen are clamped into the border buckets.
   static int Bucket(double v) { return static_cast<int>(std::clamp(v / kBucket, -1e4, 1e4)); }
   static int64_t Key(int x, int y) { return (static_cast<int64_t>(x) << 32) ^ (y & 0xFFFFFFFF); }
+  bool Near(int x, int y) const {
+    return x >= -kBefore && y >= -kBefore && x + kBefore < across_ && y + kBefore < down_;
+  }
+  size_t Index(int x, int y) const {
+    return static_cast<size_t>(y + kBefore) * static_cast<size_t>(across_) +
+           static_cast<size_t>(x + kBefore);
+  }
+  const std::vector<size_t>* Find(int x, int y) const {
+    if (Near(x, y)) return &near_[Index(x, y)];
+    const auto it = far_.find(Key(x, y));
+    return it == far_.end() ? nullptr : &it->second;
+  }
+  std::vector<size_t>& At(int x, int y) {
+    return Near(x, y) ? near_[Index(x, y)] : far_[Key(x, y)];
+  }
+
+  // A pixel [x, x + 1) x [y, y + 1) that lies in [left, right - 1) x [top, bottom - 1) of
+  // two boxes proves that they collide by the rule above. The placed boxes mark their
+  // pixels, and a box whose first pixel is marked is refused without a search: on a dense
+  // site seen whole nearly every name is.
+  static constexpr double kMaxCoverage = 16e6;
+  struct Pixels {
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // [x0, x1) x [y0, y1), clipped to the screen
+  };
+  Pixels Inner(const Box& b) const {
+    Pixels p;
+    if (!(std::isfinite(b.left) && std::isfinite(b.right) && std::isfinite(b.top) &&
+          std::isfinite(b.bottom))) {
+      return p;
+    }
+    const double left = std::max(std::ceil(b.left), 0.0);
+    const double top = std::max(std::ceil(b.top), 0.0);
+    const double right = std::min(std::floor(b.right - 1), static_cast<double>(width_));
+    const double bottom = std::min(std::floor(b.bottom - 1), static_cast<double>(height_));
+    if (!(left < right && top < bottom)) return p;
+    return {static_cast<int>(left), static_cast<int>(right), static_cast<int>(top),
+            static_cast<int>(bottom)};
+  }
+  bool CoveredCorner(const Box& b) const {
+    if (covered_.empty()) return false;
+    const Pixels p = Inner(b);
+    return p.x0 < p.x1 && covered_[static_cast<size_t>(p.y0) * static_cast<size_t>(width_) +
+                                   static_cast<size_t>(p.x0)] != 0;
+  }
+  void Cover(const Box& b) {
+    if (covered_.empty()) return;
+    const Pixels p = Inner(b);
+    for (int y = p.y0; y < p.y1; ++y) {
+      uint8_t* row = covered_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
+      std::fill(row + p.x0, row + p.x1, uint8_t{1});
+    }
+  }
+
+  int across_;
+  int down_;
+  int width_ = 0;
+  int height_ = 0;
+  std::vector<uint8_t> covered_;
   std::vector<Box> boxes_;
-  std::unordered_map<int64_t, std::vector<size_t>> buckets_;
+  std::vector<std::vector<size_t>> near_;
+  std::unordered_map<int64_t, std::vector<size_t>> far_;
 };
 
 }  // namespace
@@ -240,10 +316,18 @@ namespace {
 
 // Takes the label's room when its point is visible and nothing placed covers it. A label
 // whose point is outside draws nothing and takes nothing.
+bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParams& p,
+                 ScreenPoint s);
+
 bool LabelFits(LabelSpace& space, const PlotViewState& view, const JwTextParams& p) {
   const ViewPair at = ToViewAxes(view, p.startX, p.startY);
   if (!PointVisible(view, at)) return false;
-  const ScreenPoint s = ToScreen(view, at);
+  return LabelFitsAt(space, view, p, ToScreen(view, at));
+}
+
+// The same for a label whose visible point is at s on the screen.
+bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParams& p,
+                 ScreenPoint s) {
   const double a = p.angle * 3.14159265358979323846 / 180;
   const double sinA = p.angle == 0 ? 0.0 : std::sin(a);
   const double cosA = p.angle == 0 ? 1.0 : std::cos(a);
@@ -334,7 +418,8 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, con
   // grid. Then the picked point's name, then the others in table order. Which labels found
   // room is all that is kept of them: they are drawn last, read again.
   std::vector<bool> simaFits;
-  LabelSpace space;
+  LabelSpace space((view.WindowRight - view.WindowLeft) * view.ViewScale,
+                   (view.WindowTop - view.WindowBottom) * view.ViewScale);
   source.EachLabel([&](const PlotLabel& t) {
     simaFits.push_back(LabelFits(space, view, SimaLabelParams(style, view, t)));
   });
@@ -356,11 +441,28 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, con
     const bool isPicked = ++i == pickedRow;
     const Colour mark = isPicked ? kPlotRed : (p.Marked ? kPlotBlue : kPlotGreen);
     const Colour text = isPicked ? kPlotRed : (p.Marked ? kPlotBlack : kPlotGreen);
-    DrawDot(canvas, view, StyleLine{mark, 1.0}, p.X, p.Y, 1.0);
+    // DrawDot, DrawCircle and the label's test with the point's place on the screen
+    // worked out once.
+    const ViewPair at = ToViewAxes(view, p.X, p.Y);
+    const bool visible = PointVisible(view, at);
+    const ScreenPoint s = visible ? ToScreen(view, at) : ScreenPoint{};
+    if (visible) {
+      SetPenOf(canvas, StyleLine{mark, 1.0}, RoundedWidth(1.0));
+      canvas.Ellipse(RoundPixels({s.x - 1, s.y - 1}), RoundPixels({s.x + 1, s.y + 1}));
+    }
     canvas.SetBrush(kHollow);
-    DrawCircle(canvas, view, p.X, p.Y, 6.0);
+    if (visible) {
+      canvas.Ellipse(RoundPixels({s.x - 3, s.y - 3}), RoundPixels({s.x + 3, s.y + 3}));
+    }
     canvas.SetBrush(kHollow);
-    if (isPicked ? pickedShown : placeName(p)) {
+    bool named = pickedShown;
+    if (!isPicked) {
+      label.startX = label.endX = p.X;
+      label.startY = label.endY = p.Y;
+      label.text = p.Name;
+      named = visible && LabelFitsAt(space, view, label, s);
+    }
+    if (named) {
       label.startX = label.endX = p.X;
       label.startY = label.endY = p.Y;
       label.text = p.Name;

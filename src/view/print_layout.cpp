@@ -61,8 +61,8 @@ struct Band {
 
 class PageWriter {
  public:
-  PageWriter(const CellGrid& grid, const PrintLayout& layout, TextMetrics& metrics)
-      : grid_(grid), layout_(layout), metrics_(metrics) {}
+  PageWriter(PrintRows& rows, const PrintLayout& layout, TextMetrics& metrics)
+      : rows_(rows), layout_(layout), metrics_(metrics) {}
 
   int Width(const std::string& text) { return text.empty() ? 0 : metrics_.TextWidth(text); }
 
@@ -98,7 +98,7 @@ class PageWriter {
     const int left = layout_.MarginLeft;
     const int w0 = layout_.ColumnWidths[0];
     for (size_t k = 0; k < band.rows.size(); ++k) {
-      const std::string& text = grid_.Rows[band.rows[k]][0];
+      const std::string& text = rows_.Row(band.rows[k])[0];
       Cell(page, band, k, 0, left, w0, (w0 - Width(text)) / 2, text);
       SlotRule(page, band, k, left, left + w0);
     }
@@ -109,17 +109,16 @@ class PageWriter {
     page.Columns.push_back(0);
   }
 
-  void PrintColumn(PrintPage& page, const Band& band, int column, int x, int headerWidth,
-                   bool lastOnPage) {
-    const int left = layout_.MarginLeft + x;
+  void PrintColumn(PrintPage& page, const Band& band, int column, bool lastOnPage) {
+    const int left = layout_.MarginLeft + layout_.ColumnX[column];
     const int w = layout_.ColumnWidths[column];
     for (size_t k = 0; k < band.rows.size(); ++k) {
-      const std::string& text = grid_.Rows[band.rows[k]][column];
+      const std::string& text = rows_.Row(band.rows[k])[column];
       int offset = 0;
       if (k == 0) {
         offset = (w - Width(text)) / 2;
       } else if (LeftAligned(column)) {
-        offset = headerWidth / 4;
+        offset = layout_.HeaderWidths[column] / 4;
       } else {
         offset = w - Width(text) - layout_.Padding;
       }
@@ -134,16 +133,12 @@ class PageWriter {
   }
 
  private:
-  const CellGrid& grid_;
+  PrintRows& rows_;
   const PrintLayout& layout_;
   TextMetrics& metrics_;
 };
 
-}  // namespace
-
-PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
-                                 const PageGeometry& page, TextMetrics& metrics,
-                                 const PrintFooter& footer) {
+void CheckGeometry(const GridGeometry& screen, const PageGeometry& page) {
   if (!(page.DpiX > 0.0 && page.DpiY > 0.0) || page.Width <= 0 || page.Height <= 0) {
     throw Error("the printer reports no usable page (" + std::to_string(page.Width) + " x " +
                 std::to_string(page.Height) + " pixels at " + FormatGeneral(page.DpiX) + " x " +
@@ -152,7 +147,23 @@ PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& scree
   if (!(screen.DpiX > 0.0 && screen.DpiY > 0.0)) {
     throw Error("cannot lay out the coordinate list: the screen reports no resolution");
   }
-  if (grid.RowCount() == 0) throw Error("the grid has no rows to print");
+}
+
+}  // namespace
+
+CanvasFont PrintFont(const GridGeometry& screen, const PageGeometry& page) {
+  CheckGeometry(screen, page);
+  CanvasFont font;
+  font.face = kPrintFontFace;
+  font.height = RoundHalfEven(screen.FontHeight * (page.DpiY / screen.DpiY), "the font height");
+  return font;
+}
+
+PrintLayout PlanCoordinateList(const CellGrid::Row& header, int rowCount, int widestNumber,
+                               const GridGeometry& screen, const PageGeometry& page,
+                               TextMetrics& metrics, const PrintFooter& footer) {
+  CheckGeometry(screen, page);
+  if (rowCount <= 0) throw Error("the grid has no rows to print");
 
   const double mx = page.DpiX / kMmPerInch;
   const double my = page.DpiY / kMmPerInch;
@@ -189,87 +200,140 @@ PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& scree
   }
   layout.RowsPerPage = (layout.UsableHeight - layout.HeaderHeight) / layout.RowHeight;
 
-  CanvasFont font;
-  font.face = kPrintFontFace;
-  font.height = RoundHalfEven(screen.FontHeight * sy, "the font height");
-  metrics.SetFont(font);
+  layout.Font = PrintFont(screen, page);
+  metrics.SetFont(layout.Font);
   layout.TextHeight = metrics.TextHeight("W");
   // A long table's row numbers ("*123456") outgrow the column the screen gives them.
-  int widestNumber = 0;
-  for (int r = 1; r < grid.RowCount(); ++r)
-    widestNumber = std::max(widestNumber, metrics.TextWidth(grid.Rows[r][0]));
   layout.ColumnWidths[0] = std::max(layout.ColumnWidths[0], widestNumber + 2 * layout.Padding);
 
   // Column groups: a column that would end past the usable width starts a new sheet.
   // Every group holds at least one column, so the grouping always ends.
-  std::vector<std::vector<int>> groups(1);
-  std::array<int, CellGrid::kColumns> columnX{};
+  layout.Groups.assign(1, {});
   int x = layout.ColumnWidths[0];
   for (int c = 1; c < CellGrid::kColumns; ++c) {
-    groups.back().push_back(c);
-    columnX[c] = x;
+    layout.Groups.back().push_back(c);
+    layout.ColumnX[c] = x;
     if (c == CellGrid::kColumns - 1) break;
     const int w = layout.ColumnWidths[c];
     if (layout.UsableWidth < x + w + layout.ColumnWidths[c + 1]) {
-      groups.emplace_back();
+      layout.Groups.emplace_back();
       x = layout.ColumnWidths[0];
     } else {
       x += w;
     }
   }
 
-  PageWriter writer(grid, layout, metrics);
-  std::array<int, CellGrid::kColumns> headerWidths{};
-  for (int c = 1; c < CellGrid::kColumns; ++c)
-    headerWidths[c] = writer.Width(grid.Rows[0][c]);
-
-  const int rowCount = grid.RowCount();
+  layout.Headers = header;
+  for (int c = 1; c < CellGrid::kColumns; ++c) {
+    layout.HeaderWidths[c] = header[c].empty() ? 0 : metrics.TextWidth(header[c]);
+  }
+  layout.RowCount = rowCount;
   // The first band starts after the header; a grid of the header alone still prints it.
-  int first = 1;
-  do {
-    Band band;
-    band.rows.push_back(0);
-    band.tops.push_back(0);
-    band.heights.push_back(layout.HeaderHeight);
-    band.height = layout.HeaderHeight;
-    for (int r = first; r < rowCount && r < first + layout.RowsPerPage; ++r) {
-      band.rows.push_back(r);
-      band.tops.push_back(band.height);
-      band.heights.push_back(layout.RowHeight);
-      band.height += layout.RowHeight;
-    }
-    for (const std::vector<int>& group : groups) {
-      PrintPage& sheet = layout.Pages.emplace_back();
-      sheet.Font = font;
-      sheet.Rows = band.rows;
-      writer.PrintNumberColumn(sheet, band);
-      for (size_t i = 0; i < group.size(); ++i) {
-        const int c = group[i];
-        writer.PrintColumn(sheet, band, c, columnX[c], headerWidths[c], i + 1 == group.size());
-      }
-    }
-    first += layout.RowsPerPage;
-  } while (first < rowCount);
+  layout.BandCount = std::max(1, (rowCount - 1 + layout.RowsPerPage - 1) / layout.RowsPerPage);
 
   // The footer stands in the bottom margin, 5 mm under the space the table may fill.
-  const int footerY = layout.MarginTop + layout.UsableHeight + RoundHalfEven(5 * my, "the footer");
+  layout.FooterY = layout.MarginTop + layout.UsableHeight + RoundHalfEven(5 * my, "the footer");
+  layout.Footer = footer;
+  return layout;
+}
+
+PrintPage LayoutPrintPage(const PrintLayout& layout, int band, int group, PrintRows& rows,
+                          TextMetrics& metrics) {
+  Band b;
+  b.rows.push_back(0);
+  b.tops.push_back(0);
+  b.heights.push_back(layout.HeaderHeight);
+  b.height = layout.HeaderHeight;
+  for (int r = layout.BandFirstRow(band); r < layout.BandEndRow(band); ++r) {
+    b.rows.push_back(r);
+    b.tops.push_back(b.height);
+    b.heights.push_back(layout.RowHeight);
+    b.height += layout.RowHeight;
+  }
+  PageWriter writer(rows, layout, metrics);
+  PrintPage sheet;
+  sheet.Font = layout.Font;
+  sheet.Rows = b.rows;
+  writer.PrintNumberColumn(sheet, b);
+  const std::vector<int>& columns = layout.Groups[static_cast<size_t>(group)];
+  for (size_t i = 0; i < columns.size(); ++i)
+    writer.PrintColumn(sheet, b, columns[i], i + 1 == columns.size());
+
   const int left = layout.MarginLeft;
   const int right = layout.MarginLeft + layout.UsableWidth;
-  const std::string total = std::to_string(layout.Pages.size());
-  for (size_t i = 0; i < layout.Pages.size(); ++i) {
-    const std::string number = std::to_string(i + 1) + " / " + total;
-    const auto at = [&](int textX, const std::string& text) {
-      const int w = metrics.TextWidth(text);
-      layout.Pages[i].Footer.push_back({0,
-                                        0,
-                                        {textX, footerY},
-                                        {textX + w, footerY + layout.TextHeight},
-                                        {textX, footerY},
-                                        text});
-    };
-    if (!footer.SiteName.empty()) at(left, footer.SiteName);
-    at(left + (right - left - metrics.TextWidth(number)) / 2, number);
-    if (!footer.Date.empty()) at(right - metrics.TextWidth(footer.Date), footer.Date);
+  const int index = band * static_cast<int>(layout.Groups.size()) + group;
+  const std::string number = std::to_string(index + 1) + " / " + std::to_string(layout.PageCount());
+  const auto at = [&](int textX, const std::string& text) {
+    const int w = metrics.TextWidth(text);
+    sheet.Footer.push_back({0,
+                            0,
+                            {textX, layout.FooterY},
+                            {textX + w, layout.FooterY + layout.TextHeight},
+                            {textX, layout.FooterY},
+                            text});
+  };
+  if (!layout.Footer.SiteName.empty()) at(left, layout.Footer.SiteName);
+  at(left + (right - left - metrics.TextWidth(number)) / 2, number);
+  if (!layout.Footer.Date.empty())
+    at(right - metrics.TextWidth(layout.Footer.Date), layout.Footer.Date);
+  return sheet;
+}
+
+PrintLayout PlanCoordinateList(const CellGrid& grid, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer) {
+  CheckGeometry(screen, page);
+  if (grid.RowCount() == 0) throw Error("the grid has no rows to print");
+  metrics.SetFont(PrintFont(screen, page));
+  WidestNumber widest;
+  for (int r = 1; r < grid.RowCount(); ++r)
+    widest.Add(metrics, grid.Rows[r][0]);
+  return PlanCoordinateList(grid.Rows[0], grid.RowCount(), widest.Width(), screen, page, metrics,
+                            footer);
+}
+
+TablePrintRows::TablePrintRows(const PointTable& table, int rowsPerBand)
+    : table_(table),
+      rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
+      made_(rows_.size(), -1) {
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    header_[c] = kGridHeaders[c];
+}
+
+const CellGrid::Row& TablePrintRows::Row(int r) {
+  if (r == 0) return header_;
+  if (r > table_.PointCount) return empty_;  // the row left for typing a further point
+  const size_t slot = static_cast<size_t>(r) % rows_.size();
+  if (made_[slot] != r) {
+    FormatGridRow(table_.Points[static_cast<size_t>(r)], r, rows_[slot]);
+    made_[slot] = r;
+  }
+  return rows_[slot];
+}
+
+PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer) {
+  metrics.SetFont(PrintFont(screen, page));
+  WidestNumber widest;
+  for (int32_t r = 1; r <= table.PointCount; ++r)
+    widest.Add(metrics, GridNumberCell(r, table.Points[static_cast<size_t>(r)].Marked == 1));
+  widest.Add(metrics, "");  // the empty row after the last point
+  CellGrid::Row header;
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    header[c] = kGridHeaders[c];
+  return PlanCoordinateList(header, table.PointCount + 2, widest.Width(), screen, page, metrics,
+                            footer);
+}
+
+PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
+                                 const PageGeometry& page, TextMetrics& metrics,
+                                 const PrintFooter& footer) {
+  PrintLayout layout = PlanCoordinateList(grid, screen, page, metrics, footer);
+  GridPrintRows rows(grid);
+  for (int b = 0; b < layout.BandCount; ++b) {
+    for (int g = 0; g < static_cast<int>(layout.Groups.size()); ++g)
+      layout.Pages.push_back(LayoutPrintPage(layout, b, g, rows, metrics));
   }
   return layout;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -92,19 +93,108 @@ struct PrintLayout {
   int RowsPerPage = 0;  // data rows below the header on one page
   int TextHeight = 0;
   std::array<int, CellGrid::kColumns> ColumnWidths{};
-  std::vector<PrintPage> Pages;
+  std::vector<PrintPage> Pages;  // LayoutCoordinateList only
+
+  // What laying out a page needs besides its rows.
+  CanvasFont Font;
+  int RowCount = 0;   // grid rows, the header row included
+  int BandCount = 0;  // bands of rows, each printed as one sheet per column group
+  std::vector<std::vector<int>> Groups;
+  std::array<int, CellGrid::kColumns> ColumnX{};       // within the table, for each group
+  std::array<int, CellGrid::kColumns> HeaderWidths{};  // text widths of the header row
+  std::array<std::string, CellGrid::kColumns> Headers;
+  int FooterY = 0;
+  PrintFooter Footer;
+
+  int PageCount() const { return BandCount * static_cast<int>(Groups.size()); }
+  // The grid rows of band b after the header: [first, end).
+  int BandFirstRow(int b) const { return 1 + b * RowsPerPage; }
+  int BandEndRow(int b) const { return std::min(RowCount, BandFirstRow(b) + RowsPerPage); }
 };
 
 // The face of the printed list: a Japanese Gothic that every Windows printer has and
 // that the canvases map to an installed equivalent elsewhere (code page 932).
 extern const char kPrintFontFace[];
 
-// Lays the whole grid out as pages: bands of rows that fit the page height, each with
-// the header row on top, and for each band the column groups that fit the page width,
-// every group starting with the number column. Throws kestrova::Error, before anything
-// is printed, when the page or resolution is unusable or not even one data row fits
-// below the header.
-// The number column is widened on paper when its widest row number would not fit.
+// The font the list is printed in. Throws kestrova::Error when the page or the screen
+// reports no usable resolution.
+CanvasFont PrintFont(const GridGeometry& screen, const PageGeometry& page);
+
+// The widest of the row numbers (column 0 of rows 1 and on), measured in the print
+// font; the metrics must have it set.
+class WidestNumber {
+ public:
+  void Add(TextMetrics& metrics, std::string_view cp932) {
+    const int w = metrics.TextWidth(cp932);
+    if (w > widest_) widest_ = w;
+  }
+  int Width() const { return widest_; }
+
+ private:
+  int widest_ = 0;
+};
+
+// Everything but the pages: margins, bands of rows that fit the page height and the
+// column groups that fit the page width, every group starting with the number column.
+// rowCount counts the grid's rows (the header included), header is row 0 and
+// widestNumber the widest row number as WidestNumber measured it. Throws
+// kestrova::Error, before anything is printed, when the page or resolution is unusable
+// or not even one data row fits below the header. The number column is widened on
+// paper when its widest row number would not fit.
+PrintLayout PlanCoordinateList(const CellGrid::Row& header, int rowCount, int widestNumber,
+                               const GridGeometry& screen, const PageGeometry& page,
+                               TextMetrics& metrics, const PrintFooter& footer = {});
+
+// The rows of one band as the page layout asks for them: the header row 0 and the rows
+// of the band, nothing else.
+class PrintRows {
+ public:
+  virtual ~PrintRows() = default;
+  virtual const CellGrid::Row& Row(int r) = 0;
+};
+
+// The rows of a grid held whole.
+class GridPrintRows : public PrintRows {
+ public:
+  explicit GridPrintRows(const CellGrid& grid) : grid_(grid) {}
+  const CellGrid::Row& Row(int r) override { return grid_.Rows[static_cast<size_t>(r)]; }
+
+ private:
+  const CellGrid& grid_;
+};
+
+// The rows of a point table as FillGridFromPoints would show them (the row after the
+// last point empty), made when a page asks for them and kept for one band: a list of a
+// million points is printed without a grid of eight million texts.
+class TablePrintRows : public PrintRows {
+ public:
+  TablePrintRows(const PointTable& table, int rowsPerBand);
+  const CellGrid::Row& Row(int r) override;
+
+ private:
+  const PointTable& table_;
+  CellGrid::Row header_;
+  CellGrid::Row empty_;
+  std::vector<CellGrid::Row> rows_;
+  std::vector<int> made_;  // which row each of rows_ holds
+};
+
+// The plan of the grid FillGridFromPoints would make of a table of at least one point.
+PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer = {});
+
+// The plan of a grid held whole.
+PrintLayout PlanCoordinateList(const CellGrid& grid, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer = {});
+
+// Sheet `group` of band `band` (pages are numbered band by band, a group after the other).
+PrintPage LayoutPrintPage(const PrintLayout& layout, int band, int group, PrintRows& rows,
+                          TextMetrics& metrics);
+
+// Lays the whole grid out as pages: the plan and every page of it. For the tests and
+// small grids; printing lays a page out only when it is drawn.
 PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
                                  const PageGeometry& page, TextMetrics& metrics,
                                  const PrintFooter& footer = {});

@@ -7,7 +7,16 @@
 namespace kestrova {
 namespace {
 
-struct GridFixture : ::testing::Test {
+// Every case runs on a grid filled with the points' texts and on one linked to the table.
+struct GridFixture : ::testing::TestWithParam<bool> {
+  void Fill() {
+    if (GetParam()) {
+      LinkGridToPoints(table, grid);
+    } else {
+      FillGridFromPoints(table, grid);
+    }
+  }
+
   void SetUp() override {
     ClearPointTable(table, sima, grid);
     for (int i = 1; i <= 10; ++i) {
@@ -19,14 +28,14 @@ struct GridFixture : ::testing::Test {
       p.Z = -0.0005;
       p.Marked = 1;
     }
-    FillGridFromPoints(table, grid);
+    Fill();
   }
   PointTable table;
   SimaData sima;
   CellGrid grid;
 };
 
-TEST_F(GridFixture, FillWritesTheColumns) {
+TEST_P(GridFixture, FillWritesTheColumns) {
   EXPECT_EQ(grid.RowCount(), 12);
   EXPECT_EQ(grid.Rows[1][0], "*1 ");
   EXPECT_EQ(grid.Rows[1][1], "101  ");
@@ -36,11 +45,11 @@ TEST_F(GridFixture, FillWritesTheColumns) {
   EXPECT_EQ(grid.Rows[11][0], "");  // the empty row for typing
 }
 
-TEST_F(GridFixture, ReadBackRules) {
+TEST_P(GridFixture, ReadBackRules) {
   // What the user did not touch comes back as the point had it, not as the grid shows it.
   table.Points[3].Name = "  P3";
   table.Points[3].Z = 9.9995;
-  FillGridFromPoints(table, grid);
+  Fill();
   GridMousePress(grid, table, 0, 3);  // unmarked in the number column
   GridMouseRelease(grid, table);
   grid.Rows[3][4] = "7.25";               // typed over: parsed
@@ -75,7 +84,7 @@ TEST_F(GridFixture, ReadBackRules) {
   EXPECT_EQ(FindPointIndex(table, 0), 2);
 }
 
-TEST_F(GridFixture, TypedRowBecomesAPoint) {
+TEST_P(GridFixture, TypedRowBecomesAPoint) {
   CellGrid cleared;
   PointTable none;
   SimaData noParcels;
@@ -92,7 +101,7 @@ TEST_F(GridFixture, TypedRowBecomesAPoint) {
   EXPECT_EQ(grid.Rows[11][0], "*11 ");
 }
 
-TEST_F(GridFixture, MarkingDragTogglesEachCellOnce) {
+TEST_P(GridFixture, MarkingDragTogglesEachCellOnce) {
   GridMousePress(grid, table, 0, 3);
   GridMouseMove(grid, table, 0, 3);  // same cell: nothing
   GridMouseMove(grid, table, 0, 4);
@@ -114,7 +123,7 @@ TEST_F(GridFixture, MarkingDragTogglesEachCellOnce) {
   EXPECT_EQ(table.Points[1].Marked, 1);
 }
 
-TEST_F(GridFixture, EnterAddsARowOnlyOnTheLastRow) {
+TEST_P(GridFixture, EnterAddsARowOnlyOnTheLastRow) {
   grid.CurrentRow = 5;
   EXPECT_FALSE(GridEnterKey(grid));
   grid.CurrentRow = 11;
@@ -123,7 +132,7 @@ TEST_F(GridFixture, EnterAddsARowOnlyOnTheLastRow) {
   EXPECT_EQ(grid.Rows[12][0], "12");
 }
 
-TEST_F(GridFixture, ClearResetsTableGridAndParcels) {
+TEST_P(GridFixture, ClearResetsTableGridAndParcels) {
   sima.SimaLines.push_back({});
   ClearPointTable(table, sima, grid);
   EXPECT_EQ(table.PointCount, 0);
@@ -134,6 +143,57 @@ TEST_F(GridFixture, ClearResetsTableGridAndParcels) {
   EXPECT_EQ(grid.PickedRow, -1);
   FillGridFromPoints(table, grid);  // nothing to fill: unchanged
   EXPECT_EQ(grid.RowCount(), 11);
+}
+
+INSTANTIATE_TEST_SUITE_P(FilledAndLinked, GridFixture, ::testing::Bool());
+
+TEST(LinkedGrid, ShowsTheTableWithoutHoldingItsRows) {
+  PointTable table;
+  SimaData sima;
+  CellGrid filled;
+  ClearPointTable(table, sima, filled);
+  for (int i = 1; i <= 300; ++i) {
+    SurveyPoint& p = AppendPoint(table);
+    p.Number = i * 3;
+    p.Name = "N" + std::to_string(i);
+    p.X = -i * 1.25;
+    p.Marked = i % 2 == 0 ? 0 : 1;
+  }
+  FillGridFromPoints(table, filled);
+  CellGrid linked;
+  PointTable none;
+  SimaData noParcels;
+  ClearPointTable(none, noParcels, linked);
+  LinkGridToPoints(table, linked);
+  const CellGrid& shown = linked;
+  ASSERT_EQ(shown.RowCount(), 302);
+  // Read far more rows than the grid keeps made at once, forwards and backwards.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int k = 0; k < shown.RowCount(); ++k) {
+      const int r = pass == 0 ? k : shown.RowCount() - 1 - k;
+      for (int c = 0; c < CellGrid::kColumns; ++c)
+        EXPECT_EQ(shown.Rows[r][c], filled.Rows[r][c]) << r << "," << c;
+    }
+  }
+  for (int r = 1; r <= 300; ++r)
+    EXPECT_TRUE(shown.Rows.Linked(r)) << r;
+  EXPECT_TRUE(linked.Rows == static_cast<std::vector<CellGrid::Row>>(filled.Rows));
+
+  // Writing a cell holds that row only; the others still follow the table.
+  linked.Rows[7][2] = "typed";
+  EXPECT_FALSE(shown.Rows.Linked(7));
+  EXPECT_TRUE(shown.Rows.Linked(8));
+  EXPECT_EQ(shown.Rows[7][2], "typed");
+  EXPECT_EQ(shown.Rows[7][3], filled.Rows[7][3]);
+  // A copy shows the same; a table cut short behind the grid's back shows empty rows.
+  const CellGrid copy = linked;
+  EXPECT_EQ(copy.Rows[7][2], "typed");
+  EXPECT_EQ(copy.Rows[200][2], "N200");
+  table.Points.resize(101);
+  table.PointCount = 100;
+  EXPECT_EQ(shown.Rows[200][2], "");
+  EXPECT_EQ(shown.Rows[100][2], "N100");
+  EXPECT_EQ(SyncGridToPoints(linked, table), 0);
 }
 
 }  // namespace

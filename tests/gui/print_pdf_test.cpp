@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "common/atomic_file.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
@@ -232,6 +236,49 @@ TEST_F(PrintPdf, TheOptionMayFollowTheFilesAndStandardOutputIsWrittenInPlace) {
       RunShell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
                " --print-pdf /dev/stdout " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
   EXPECT_EQ(piped.status, 0) << piped.out;
+}
+
+// The peak resident memory in kilobytes of `kestrova --print-pdf pdf file`, or -1.
+long PrintPeakKilobytes(const std::string& pdf, const std::string& file) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::FILE* quiet = std::freopen("/dev/null", "w", stderr);
+    (void)quiet;
+    ::execl(KESTROVA_PRINT_PDF, KESTROVA_PRINT_PDF, "--print-pdf", pdf.c_str(), file.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return usage.ru_maxrss;
+}
+
+TEST_F(PrintPdf, ALongListIsPrintedWithoutHoldingItsPages) {
+  // Memory grows with the points by their table alone (under 200 bytes a point), not by
+  // a grid of their texts, laid-out pages or the PDF held whole (over 2 kilobytes).
+  const auto write = [this](const std::string& name, int points) {
+    std::string zhy;
+    for (int i = 1; i <= points; ++i) {
+      zhy += std::to_string(i) + ",P" + std::to_string(i) + "," +
+             FormatFixed(-12000 - i * 0.5, 1, 3) + "," + FormatFixed(i * 0.25, 1, 3) +
+             ",12.5,,,\r\n";
+    }
+    WriteFileAtomic(Path(name), zhy);
+  };
+  write("short.zhy", 1'000);
+  write("long.zhy", 40'000);
+  const long shortPeak = PrintPeakKilobytes(Path("short.pdf"), Path("short.zhy"));
+  const long longPeak = PrintPeakKilobytes(Path("long.pdf"), Path("long.zhy"));
+  ASSERT_GT(shortPeak, 0);
+  ASSERT_GT(longPeak, 0);
+  EXPECT_EQ(PageCount(Path("long.pdf")), 770);
+  EXPECT_LT((longPeak - shortPeak) * 1024 / 39'000, 1'000)
+      << shortPeak << " KB for 1,000 points, " << longPeak << " KB for 40,000";
 }
 
 }  // namespace

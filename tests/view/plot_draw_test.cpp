@@ -102,6 +102,64 @@ TEST(DrawPlot, DotsCirclesAndLabelsInTheColoursOfTheirState) {
   EXPECT_EQ(texts[3].state.textColour, kPlotRed);
 }
 
+// On a dense site a name is drawn exactly when its room overlaps no name drawn before it:
+// the pixels the drawn names cover may refuse a name at once, but only one that overlaps.
+TEST(DrawPlot, NamesAreLeftOutOnlyWhereAnEarlierNameStands) {
+  PointTable table;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name(static_cast<size_t>(1 + i % 9), static_cast<char>('A' + i % 26));
+    AppendPoint(table) = Point(1000 + (i % 61) * 1.7 + (i % 7) * 0.31,
+                               2000 + (i / 61) * 6.1 + (i % 5) * 0.5, name.c_str());
+  }
+  DataBounds bounds;
+  ComputeDataBounds(table, bounds);
+  PlotViewState view;
+  ASSERT_TRUE(FitView(view, bounds, table.PointCount, 400, 300));
+  CoordinateData data;
+  data.Table = table;
+  RecordingCanvas canvas;
+  DrawPlot(canvas, view, data, Style(), -1);
+  // A name's first character stands at its point's pixel column, 13 pixels higher.
+  std::vector<bool> drawn(static_cast<size_t>(table.PointCount) + 1);
+  std::vector<PixelPoint> firsts;
+  for (const CanvasCall& c : canvas.Drawings(Kind::kText))
+    firsts.push_back(c.points.at(0));
+  struct Room {
+    double left, top, right, bottom;
+  };
+  std::vector<Room> rooms(drawn.size());
+  size_t texts = 0;
+  for (int32_t i = 1; i <= table.PointCount; ++i) {
+    const SurveyPoint& p = table.Points[static_cast<size_t>(i)];
+    const ViewPair at = ToViewAxes(view, p.X, p.Y);
+    if (!PointVisible(view, at)) continue;
+    const ScreenPoint s = ToScreen(view, at);
+    rooms[static_cast<size_t>(i)] = {s.x, s.y - 13, s.x + static_cast<double>(p.Name.size()) * 6.0,
+                                     s.y - 3};
+    const PixelPoint first = RoundPixels({s.x, s.y - 13});
+    if (texts < firsts.size() && firsts[texts] == first) {
+      drawn[static_cast<size_t>(i)] = true;
+      texts += p.Name.size();  // one text a character
+    }
+  }
+  ASSERT_EQ(texts, firsts.size());
+  const auto collide = [](const Room& b, const Room& o) {
+    return b.left < o.right - 1 && o.left < b.right - 1 && b.top < o.bottom - 1 &&
+           o.top < b.bottom - 1;
+  };
+  size_t left = 0;
+  for (int32_t i = 1; i <= table.PointCount; ++i) {
+    const Room& room = rooms[static_cast<size_t>(i)];
+    if (room.right == 0) continue;  // not visible
+    bool overlaps = false;
+    for (int32_t j = 1; j < i && !overlaps; ++j)
+      overlaps = drawn[static_cast<size_t>(j)] && collide(room, rooms[static_cast<size_t>(j)]);
+    EXPECT_EQ(drawn[static_cast<size_t>(i)], !overlaps) << i;
+    left += overlaps;
+  }
+  EXPECT_GT(left, 2000u);  // dense enough that most names are left out
+}
+
 TEST(DrawPlot, SimaSegmentsAreClippedAndLabelsGrowWithTheZoomAsOnPaper) {
   CoordinateData data;
   AppendPoint(data.Table) = Point(1000, 2000, "");

@@ -222,6 +222,62 @@ TEST_F(HandWorkedLayout, PagesWithoutRoomForOneRowPrintNothing) {
   EXPECT_THROW(LayoutCoordinateList(grid, screen, page, metrics), Error);
 }
 
+// A long list is printed from the point table a band at a time, without the grid: every
+// page must be the one the grid would print.
+TEST(PrintLayout, PagesFromTheTableAreThoseOfTheGrid) {
+  PointTable table;
+  SimaData sima;
+  CellGrid grid;
+  ClearPointTable(table, sima, grid);
+  for (int i = 1; i <= 125; ++i) {
+    SurveyPoint& p = AppendPoint(table);
+    p.Number = i * 7;
+    p.Name = std::string(static_cast<size_t>(i % 23), 'N') + std::to_string(i);
+    p.X = -1000.0 - i * 1.0625;
+    p.Y = i * 0.3;
+    p.Z = i % 3;
+    p.Mark = i % 5 == 0 ? "\x88\xF8" : "";  // 引
+    p.Remarks = i % 2 ? "remark" : "";
+    p.Marked = i % 4 == 0 ? 0 : 1;  // the widest number is a marked one: "*123 "
+  }
+  FillGridFromPoints(table, grid);
+  FixedMetrics metrics;
+  const GridGeometry screen{{20, 60, 80, 80, 80, 80, 40, 80}, 18, 18, 12, 127, 127};
+  const PageGeometry page{1000, 600, 254, 254};  // three rows a band, three sheets a band
+  const PrintFooter footer{"site", "2026/12/07"};
+  const PrintLayout expected = LayoutCoordinateList(grid, screen, page, metrics, footer);
+  const PrintLayout plan = PlanCoordinateList(table, screen, page, metrics, footer);
+  EXPECT_EQ(plan.ColumnWidths, expected.ColumnWidths);
+  EXPECT_EQ(plan.ColumnWidths[0], 70);  // "*123 " and the padding
+  ASSERT_EQ(plan.PageCount(), static_cast<int>(expected.Pages.size()));
+  ASSERT_EQ(plan.BandCount, 42);  // 126 rows below the header, the last one empty
+
+  TablePrintRows rows(table, plan.RowsPerPage);
+  for (int b = 0; b < plan.BandCount; ++b) {
+    for (int g = 0; g < static_cast<int>(plan.Groups.size()); ++g) {
+      const PrintPage sheet = LayoutPrintPage(plan, b, g, rows, metrics);
+      const PrintPage& want = expected.Pages[static_cast<size_t>(b * 3 + g)];
+      SCOPED_TRACE("band " + std::to_string(b) + " sheet " + std::to_string(g));
+      EXPECT_EQ(sheet.Rows, want.Rows);
+      EXPECT_EQ(sheet.Columns, want.Columns);
+      EXPECT_EQ(sheet.Rules, want.Rules);
+      EXPECT_EQ(sheet.Font, want.Font);
+      ASSERT_EQ(sheet.Cells.size(), want.Cells.size());
+      for (size_t i = 0; i < sheet.Cells.size(); ++i) {
+        EXPECT_EQ(sheet.Cells[i].Text, want.Cells[i].Text) << i;
+        EXPECT_EQ(sheet.Cells[i].TextAt, want.Cells[i].TextAt) << i;
+        EXPECT_EQ(sheet.Cells[i].BottomRight, want.Cells[i].BottomRight) << i;
+      }
+      ASSERT_EQ(sheet.Footer.size(), 3u);
+      for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sheet.Footer[i].Text, want.Footer[i].Text);
+        EXPECT_EQ(sheet.Footer[i].TextAt, want.Footer[i].TextAt);
+      }
+    }
+  }
+  EXPECT_EQ(expected.Pages.back().Footer[1].Text, "126 / 126");
+}
+
 TEST(PrintLayout, RoundingOfWidthsHeightsAndMargins) {
   CellGrid grid = SevenPointGrid();
   FixedMetrics metrics;
