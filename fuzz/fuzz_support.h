@@ -14,7 +14,9 @@
 #include <string>
 #include <string_view>
 
-// Undefined behaviour ends a run as a crash does, wherever it happens.
+// Undefined behaviour ends a run as a crash does, wherever it happens. Defined here (it
+// must not be inline, or it may not be emitted), so a target includes this header from
+// one file only.
 extern "C" const char* __ubsan_default_options() {
   return "halt_on_error=1:print_stacktrace=1";
 }
