@@ -6,13 +6,17 @@
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "view/font_faces.h"
+#include "view/plot_view.h"
 
 namespace kestrova {
 
 namespace {
 
 void Num(std::string& out, double v) {
-  // Three decimals are finer than any renderer places a pixel.
+  // Nothing lies further out than a device pixel may (a NaN is 0): a number the document
+  // cannot hold would make a viewer refuse the whole picture. Three decimals are finer
+  // than any renderer places a pixel.
+  v = std::isnan(v) ? 0.0 : std::clamp(v, -kPixelLimit, kPixelLimit);
   AppendGeneral(out, std::nearbyint(v * 1000) / 1000);
 }
 

@@ -67,6 +67,22 @@ TEST(Transfer, PayloadLayoutAndScales) {
   }
 }
 
+// Once a drawing is saved the payload carries its reference point, X before Y; the two
+// differ, so a swap shows.
+TEST(Transfer, AfterASaveThePayloadCarriesTheReferencePoint) {
+  const fs::path dir = fs::temp_directory_path() / "kestrova-flows-reference";
+  fs::create_directories(dir);
+  Workspace ws = LinesOnly(2);
+  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+  SaveJwwFile(ws, dir / "site.jww", 1, nullptr);
+  fs::remove_all(dir);
+  MemorySink sink;
+  TransferToJwCad(ws, 1, sink);
+  ASSERT_GE(sink.bytes.size(), 16u);
+  EXPECT_EQ(F64At(sink.bytes, 0), -210.0);
+  EXPECT_EQ(F64At(sink.bytes, 8), -148.5);
+}
+
 TEST(Transfer, FailureRestoresScalesAndEmptyTableIsRefused) {
   Workspace ws = LinesOnly(3);
   ws.Drawing.Header.LayerGroups[0].GroupScale = 7;

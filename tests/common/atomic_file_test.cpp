@@ -95,6 +95,46 @@ TEST_F(AtomicFileTest, ReplacesOnlyWhenComplete) {
   }
 }
 
+#ifndef _WIN32
+// A replaced file keeps its permissions whatever the umask says (0640 is not what 022
+// gives, 0604 not what 027 gives); a new file gets what the umask leaves of 0666.
+TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
+  const auto modeOf = [](const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+  };
+  struct RestoreUmask {
+    mode_t saved = ::umask(022);
+    ~RestoreUmask() { ::umask(saved); }
+  } restore;
+  const fs::path target = dir_ / "site.sim";
+  for (const mode_t mode : {mode_t{0640}, mode_t{0604}, mode_t{0600}}) {
+    for (const mode_t mask : {mode_t{022}, mode_t{027}}) {
+      ::umask(mask);
+      WriteFileAtomic(target, "old");
+      ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+      WriteFileAtomic(target, "new");
+      EXPECT_EQ(modeOf(target), mode) << std::oct << mode << " under umask " << mask;
+      {
+        AtomicFileWriter writer(target);
+        writer.Write("newer", 5);
+        writer.Commit();
+      }
+      EXPECT_EQ(modeOf(target), mode) << std::oct << mode << " under umask " << mask;
+      EXPECT_EQ(ReadFileBytes(target), "newer");
+      fs::remove(target);
+    }
+  }
+  for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+    ::umask(mask);
+    WriteFileAtomic(target, "new");
+    EXPECT_EQ(modeOf(target), 0666 & ~mask) << std::oct << mask;
+    fs::remove(target);
+  }
+}
+#endif
+
 // Any mix of appends and patches, of any size, must leave exactly the bytes a plain
 // string given the same edits holds: blocks past the cache, the staged tail, patches of
 // staged and of written bytes, holes, and back through the cache after a patch.

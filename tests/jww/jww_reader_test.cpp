@@ -163,6 +163,30 @@ TEST(JwwReader, AWindowAtATimeReadsWhatTheWholeReads) {
   }
 }
 
+// Versions 200 to 420 are read, the first and last included; one beyond either end is
+// refused at the version's offset.
+TEST(JwwReader, VersionsFrom200To420AreReadAndNoOthers) {
+  for (const uint32_t version : {200u, 420u}) {
+    JwwDocument doc = EveryClass();
+    const std::string bytes = Write(doc, version);
+    const JwwDocument back = ReadJwwDrawing(bytes, "edge.jww");
+    EXPECT_EQ(back.Header.Version, version);
+    EXPECT_EQ(back.EntityOrder, doc.EntityOrder) << version;
+
+    const uint32_t beyond = version == 200 ? 199 : 421;
+    std::string patched = bytes;
+    std::memcpy(patched.data() + 8, &beyond, 4);
+    try {
+      ReadJwwDrawing(patched, "bad.jww");
+      ADD_FAILURE() << "version " << beyond << " was read";
+    } catch (const Error& e) {
+      const std::string what = e.what();
+      EXPECT_TRUE(what.starts_with("bad.jww: byte offset 8: ")) << what;
+      EXPECT_NE(what.find("version " + std::to_string(beyond)), std::string::npos) << what;
+    }
+  }
+}
+
 TEST(JwwReader, HostileInputIsRejectedWithAnOffset) {
   JwwDocument doc = EveryClass();
   const std::string good = Write(doc, 420);

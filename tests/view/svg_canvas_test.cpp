@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <limits>
+
 #include "view/plot_draw.h"
 #include "view/svg_canvas.h"
 
@@ -93,6 +96,33 @@ TEST(SvgCanvas, WritesShapesAndEscapedJapaneseText) {
           " font-size=\"12\" text-decoration=\"underline line-through\" "
           "fill=\"#ff0000\">h</text>\n"
           "</svg>\n");
+}
+
+// Sizes and positions beyond any device (an infinite font, a width that divides to
+// infinity) are written as numbers all the same: no viewer reads "inf" or "nan".
+TEST(SvgCanvas, EveryNumberIsANumber) {
+  SvgCanvas c(40, 30);
+  CanvasFont f;
+  f.face = std::string(kGothicFace);
+  f.height = std::numeric_limits<double>::infinity();
+  f.width = 5e-324;
+  f.escapement = 300;
+  c.SetFont(f);
+  c.Text({3, 4}, "ab");
+  c.BeginTextRun();
+  c.Text({10, 20}, "a");
+  c.Text({12, 20}, "\x8b\xab");
+  c.EndTextRun();
+  f.height = std::numeric_limits<double>::quiet_NaN();
+  f.width = 0;
+  c.SetFont(f);
+  c.TextHalo({1, 1}, "h", 0xFFFFFF, 3, 0x0000FF);
+  std::string doc = c.Document();
+  for (char& ch : doc)
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  EXPECT_EQ(doc.find("inf"), std::string::npos) << doc;
+  EXPECT_EQ(doc.find("nan"), std::string::npos) << doc;
+  EXPECT_NE(doc.find("font-size=\"1000000\""), std::string::npos) << doc;
 }
 
 }  // namespace
