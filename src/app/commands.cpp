@@ -178,6 +178,11 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
     line(MessageId::kNotANumberFields,
          {std::to_string(report.firstNotANumberLine), std::to_string(report.notANumberFields)});
   }
+  if (report.unsplitLines > 0) {
+    std::vector<std::string> args = UnsplitLinesArgs(report, path);
+    args.erase(args.begin());
+    line(UnsplitLinesId(report), std::move(args));
+  }
   constexpr size_t kBlocksListed = 5;
   for (size_t i = 0; i < report.unclosedBlocks.size() && i < kBlocksListed; ++i) {
     const UnclosedBlock& b = report.unclosedBlocks[i];

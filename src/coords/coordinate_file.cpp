@@ -1,12 +1,24 @@
 #include "coords/coordinate_file.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/number_text.h"
 
 namespace kestrova {
+
+MessageId UnsplitLinesId(const LoadReport& r) {
+  return r.unsplitLines == 1 ? MessageId::kUnsplitLine : MessageId::kUnsplitLines;
+}
+
+std::vector<std::string> UnsplitLinesArgs(const LoadReport& r, const std::string& name) {
+  const char* english = r.separator == '\t' ? "tab" : r.separator == ' ' ? "space" : "comma";
+  const char* japanese = r.separator == '\t' ? "タブ" : r.separator == ' ' ? "空白" : "カンマ";
+  return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), english,
+          japanese};
+}
 
 std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {
   std::vector<std::string> out;
@@ -20,6 +32,7 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(r.notANumberFields == 1 ? MessageId::kNotANumberField : MessageId::kNotANumberFields,
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
+  if (r.unsplitLines > 0) say(UnsplitLinesId(r), UnsplitLinesArgs(r, name));
   for (const UnclosedBlock& b : r.unclosedBlocks) {
     say(b.Polyline ? MessageId::kUnclosedPolyline : MessageId::kUnclosedParcel,
         {name, std::to_string(b.Line)});
@@ -133,9 +146,9 @@ void AppendRef(std::string& out, const SimaPointRef& ref) {
   out += ',';
 }
 
-// The parcels and polylines after the points, each record as it was read.
-void AppendBlocks(std::string& out, const std::vector<SimaBlock>& blocks) {
-  for (const SimaBlock& b : blocks) {
+// A parcel or polyline, each record as it was read.
+void AppendBlock(std::string& out, const SimaBlock& b) {
+  {
     out += b.Polyline ? "F00," : "D00,";
     out += b.Number;
     out += ',';
@@ -158,6 +171,79 @@ void AppendBlocks(std::string& out, const std::vector<SimaBlock>& blocks) {
     }
     out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
   }
+}
+
+void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t to) {
+  out += "A00,\r\n";
+  for (int32_t r = from; r <= to; ++r) {
+    const SurveyPoint& p = t.Points[r];
+    out += "A01,";
+    AppendInt(out, p.Number);
+    out += ',';
+    AppendNameAndCoordinates(out, p, ',');
+    out += ",\r\n";
+  }
+  out += "A99,\r\n";
+}
+
+// The points, then the parcels, polylines and further "Z00" records in file order. A
+// record names the first row of its number among the rows read before it: a block
+// whose records name points read only after it (a "D00" before "A00") goes before those
+// points again, so that it draws the same when the file is read back; everything else
+// follows the points.
+void AppendSimaBody(std::string& out, const CoordinateData& data) {
+  const PointTable& t = data.Table;
+  const std::vector<SimaBlock>& blocks = data.Sima.SimaBlocks;
+  const std::vector<SimaNote>& notes = data.Sima.SimaNotes;
+  constexpr int32_t kAfterPoints = -1;
+  // Where each block goes: before row at + 1, or after all points.
+  std::vector<int32_t> blockAt(blocks.size(), kAfterPoints);
+  if (!blocks.empty() && t.PointCount > 0) {
+    std::unordered_map<int32_t, int32_t> firstRow;
+    for (const SimaBlock& b : blocks) {
+      for (const SimaBlockRecord& r : b.Records)
+        firstRow.emplace(r.Point.Number, 0);
+    }
+    for (int32_t r = t.PointCount; r >= 1; --r) {
+      const auto it = firstRow.find(t.Points[r].Number);
+      if (it != firstRow.end()) it->second = r;
+    }
+    int32_t floor = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      const int32_t before = std::clamp(blocks[b].RowsBefore, 0, t.PointCount);
+      const bool later =
+          before >= floor &&
+          std::any_of(blocks[b].Records.begin(), blocks[b].Records.end(),
+                      [&](const SimaBlockRecord& r) { return firstRow[r.Point.Number] > before; });
+      if (!later) break;  // this one and every block after it follow the points
+      blockAt[b] = floor = before;
+    }
+  }
+  std::string after;  // what follows the points
+  int32_t written = 0;
+  const auto place = [&](int32_t at) -> std::string& {
+    if (at == kAfterPoints) return after;
+    if (at > written) {
+      AppendPoints(out, t, written + 1, at);
+      written = at;
+    }
+    return out;
+  };
+  size_t n = 0;
+  for (size_t b = 0; b <= blocks.size(); ++b) {
+    // A note stays with the block before it when no point came between them, else goes
+    // with the block after it.
+    const int32_t previous = b == 0 ? 0 : blockAt[b - 1];
+    for (; n < notes.size() && notes[n].BlocksBefore <= b; ++n) {
+      const int32_t at = previous != kAfterPoints && notes[n].RowsBefore <= previous ? previous
+                         : b < blocks.size()                                         ? blockAt[b]
+                                                                                     : kAfterPoints;
+      place(at) += "Z00," + notes[n].Text + ",\r\n";
+    }
+    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b]);
+  }
+  AppendPoints(out, t, written + 1, t.PointCount);
+  out += after;
 }
 
 }  // namespace
@@ -189,17 +275,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
       for (const std::string& title : data.Sima.SimaTitles) {
         if (!title.empty()) out += "Z00," + title + ",\r\n";
       }
-      out += "A00,\r\n";
-      for (int32_t r = 1; r <= t.PointCount; ++r) {
-        const SurveyPoint& p = t.Points[r];
-        out += "A01,";
-        AppendInt(out, p.Number);
-        out += ',';
-        AppendNameAndCoordinates(out, p, ',');
-        out += ",\r\n";
-      }
-      out += "A99,\r\n";
-      AppendBlocks(out, data.Sima.SimaBlocks);
+      AppendSimaBody(out, data);
       break;
     }
     case CoordinateFormat::kApa: {

@@ -85,8 +85,16 @@ void SplitLines(std::string_view text, std::vector<std::string_view>& lines) {
   }
 }
 
+// A line that holds no data: empty, blanks only, or a "#" comment. It never decides the
+// format or the separator.
+bool IsBlankOrComment(std::string_view line) {
+  const std::string_view t = TrimLeftBlanks(line);
+  return t.empty() || t[0] == '#';
+}
+
 // Counts lines the way SplitLines makes them, piece by piece; a CR LF pair may be cut
-// between two pieces.
+// between two pieces. Keeps the first line that holds data (its end may lie in a later
+// piece), which decides the format.
 class LineCounter {
  public:
   void Add(std::string_view piece) {
@@ -112,18 +120,51 @@ class LineCounter {
   }
   // Lines in all; text after the last line end is a line of its own.
   size_t Lines() const { return lines_ + (open_ ? 1 : 0); }
-  // The first line's text (its end may lie in a later piece).
+  // The first line holding data; empty when no line does.
   const std::string& FirstLine() const { return first_; }
+  // The blank and comment lines before it.
+  size_t LeadingLines() const { return leading_; }
 
  private:
   void TakeFirstLine(std::string_view piece) {
-    const size_t end = piece.find_first_of("\r\n");
-    first_.append(piece.substr(0, end));
-    firstDone_ = end != std::string_view::npos;
+    // A UTF-8 byte-order mark is no text of the first line (it may be cut between pieces
+    // only in a file of fewer than four bytes, which is never read).
+    if (lines_ == 0 && first_.empty() && !skipLf_ && piece.substr(0, 3) == kBom) {
+      piece.remove_prefix(3);
+    }
+    for (;;) {
+      if (skipLf_ && !piece.empty()) {
+        skipLf_ = false;
+        if (piece[0] == '\n') piece.remove_prefix(1);
+      }
+      if (piece.empty()) return;
+      const size_t end = piece.find_first_of("\r\n");
+      first_.append(piece.substr(0, end));
+      if (end == std::string_view::npos) return;
+      if (!IsBlankOrComment(first_)) {
+        firstDone_ = true;
+        return;
+      }
+      // The line end, with the LF of a CR LF that may begin the next piece.
+      if (piece[end] == '\r') {
+        if (end + 1 < piece.size()) {
+          piece.remove_prefix(end + 1 + (piece[end + 1] == '\n' ? 1 : 0));
+        } else {
+          piece = {};
+          skipLf_ = true;
+        }
+      } else {
+        piece.remove_prefix(end + 1);
+      }
+      first_.clear();
+      ++leading_;
+    }
   }
 
   std::string first_;
   bool firstDone_ = false;
+  bool skipLf_ = false;
+  size_t leading_ = 0;
   bool afterCr_ = false;
   bool open_ = false;
   size_t lines_ = 0;
@@ -174,6 +215,8 @@ struct RangeResult {
   std::vector<SimaPointRef> corners;  // the second and third corner of every "E01"
   size_t notANumberFields = 0;
   size_t firstNotANumberLine = 0;
+  size_t unsplitLines = 0;  // list lines with data that the separator does not split
+  size_t firstUnsplitLine = 0;
   bool apaEnd = false;  // a "Z" record: the rest of the file is not read
 };
 constexpr uint32_t kNamedByRow = 0x80000000u;
@@ -181,8 +224,13 @@ constexpr uint32_t kNamedByRow = 0x80000000u;
 // Parses lines [begin, end) of a piece into result; line numbers count from firstLine.
 class RangeParser {
  public:
-  RangeParser(const std::string& name, Layout layout, char separator, RangeResult& result)
-      : name_(name), layout_(layout), separator_(separator), out_(result) {}
+  RangeParser(const std::string& name, Layout layout, char separator, size_t leadingLines,
+              RangeResult& result)
+      : name_(name),
+        layout_(layout),
+        separator_(separator),
+        leadingLines_(leadingLines),
+        out_(result) {}
 
   void Parse(const std::vector<std::string_view>& lines, size_t begin, size_t end,
              size_t firstLine) {
@@ -238,9 +286,15 @@ class RangeParser {
   }
 
   void Delimited(std::string_view line) {
+    if (line_ < leadingLines_) return;  // blank lines and comments before the first point
     SplitFieldsInto(line, separator_, fields_, 7);
     const size_t n = fields_.size();
-    if (n < 2) return;  // an empty line or one without the separator holds no point
+    if (n < 2) {
+      // No point, but unless the line is blank or a comment, it held one that the user
+      // must hear was left out.
+      if (!IsBlankOrComment(line) && out_.unsplitLines++ == 0) out_.firstUnsplitLine = line_ + 1;
+      return;
+    }
     SurveyPoint& p = NewRow();
     if (n == 2) {
       NumberByRow(true);
@@ -352,6 +406,7 @@ class RangeParser {
   const std::string& name_;
   Layout layout_;
   char separator_;
+  size_t leadingLines_;
   RangeResult& out_;
   std::vector<std::string_view> fields_;
   size_t line_ = 0;
@@ -386,8 +441,8 @@ class Reader {
   // With a sink the points and finished blocks go to it instead of data, whose table
   // only counts the rows.
   Reader(const std::string& name, size_t totalLines, std::string_view firstLine,
-         CoordinateData& data, bool appending, LoadReport& report, ProgressMonitor* progress,
-         const LoadTuning& tuning, LoadSink* sink = nullptr)
+         size_t leadingLines, CoordinateData& data, bool appending, LoadReport& report,
+         ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink = nullptr)
       : name_(name),
         totalLines_(totalLines),
         table_(data.Table),
@@ -397,8 +452,11 @@ class Reader {
         tuning_(tuning),
         firstBlock_(data.Sima.SimaBlocks.size()),
         appending_(appending),
-        sink_(sink) {
+        sink_(sink),
+        firstRowCount_(data.Table.PointCount),
+        leadingLines_(leadingLines) {
     layout_ = ChooseLayout(firstLine, separator_);
+    report_.separator = separator_;
     sima_.SimaLoaded = layout_ == Layout::kSima;
     if (!sink_) ReserveMore(table_.Points, totalLines);
   }
@@ -426,13 +484,15 @@ class Reader {
       r.corners.clear();
       r.notANumberFields = 0;
       r.firstNotANumberLine = 0;
+      r.unsplitLines = 0;
+      r.firstUnsplitLine = 0;
     }
     const size_t chunk = (n + parts - 1) / parts;
     FillInRanges(
         parts,
         [&](size_t begin, size_t end) {
           for (size_t k = begin; k < end; ++k) {
-            RangeParser parser(name_, layout_, separator_, results_[k]);
+            RangeParser parser(name_, layout_, separator_, leadingLines_, results_[k]);
             parser.Parse(lines_, std::min(n, k * chunk), std::min(n, (k + 1) * chunk), line_);
           }
         },
@@ -445,6 +505,11 @@ class Reader {
 
   // After the last piece.
   void Finish() {
+    // A list of which not one line gave a point is not a list of points: loading it
+    // would empty the table, and a save would replace a file with nothing.
+    if (layout_ == Layout::kDelimited && table_.PointCount == firstRowCount_) {
+      throw Error(MessageId::kNoPointRead, {name_});
+    }
     if (open_) EndBlock(false);
     // The pieces' working memory is not needed for the drawing of the blocks.
     std::vector<RangeResult>().swap(results_);
@@ -480,6 +545,10 @@ class Reader {
     }
     table_.PointCount += static_cast<int32_t>(r.rows.size());
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    if (r.unsplitLines > 0) {
+      if (report_.unsplitLines == 0) report_.firstUnsplitLine = r.firstUnsplitLine;
+      report_.unsplitLines += r.unsplitLines;
+    }
     texts_ = r.texts.data();
     corners_ = r.corners.data();
     for (SimaEvent& e : r.events) {
@@ -497,7 +566,12 @@ class Reader {
         ++texts_;
         return;
       case SimaEvent::kTitle:
-        if (!open_ && titles_ < 2) sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        if (!open_ && titles_ < 2) {
+          sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        } else {
+          // Kept where it stood (one inside a block after that block) for a SIMA save.
+          sima_.SimaNotes.push_back(SimaNote{std::move(texts_->text), e.rowsBefore, blocksRead_});
+        }
         ++texts_;
         return;
       case SimaEvent::kParcel:
@@ -508,6 +582,8 @@ class Reader {
         block.Number = std::move(texts_->number);
         block.Name = std::move(texts_->text);
         block.Closing = texts_->closing;
+        block.RowsBefore = e.rowsBefore;
+        ++blocksRead_;
         ++texts_;
         open_ = true;
         openLine_ = e.line;
@@ -605,9 +681,11 @@ class Reader {
   LoadReport& report_;
   ProgressMonitor* progress_;
   const LoadTuning& tuning_;
-  const size_t firstBlock_;  // this file's blocks start here
-  const bool appending_;     // the number index is kept for the files after this one
-  LoadSink* const sink_;     // takes the points and blocks instead of data
+  const size_t firstBlock_;      // this file's blocks start here
+  const bool appending_;         // the number index is kept for the files after this one
+  LoadSink* const sink_;         // takes the points and blocks instead of data
+  const int32_t firstRowCount_;  // rows before this file's
+  const size_t leadingLines_;    // blank lines and comments before the first line of data
   Layout layout_ = Layout::kDelimited;
   char separator_ = ',';
   size_t line_ = 0;  // lines taken so far
@@ -615,7 +693,8 @@ class Reader {
   std::vector<std::string_view> lines_;
   std::vector<RangeResult> results_;
   int titles_ = 0;
-  bool open_ = false;  // a block is open
+  size_t blocksRead_ = firstBlock_;  // blocks of this file and the files before it
+  bool open_ = false;                // a block is open
   size_t openLine_ = 0;
   // Per record of this file: the rows read before it, then the row it names (0: none).
   std::vector<int32_t> recordRows_;
@@ -643,12 +722,13 @@ void FeedText(std::string_view text, size_t blockBytes, Reader& reader) {
 // an appending one reads into the live data (parcels may name earlier points) and
 // rolls back to the state before the file if anything fails.
 bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
-                      CoordinateData& data, bool appendOnLoad, LoadReport& rep,
+                      size_t leadingLines, CoordinateData& data, bool appendOnLoad, LoadReport& rep,
                       ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink,
                       const std::function<void(Reader&)>& feed) {
   if (totalLines < 2) return false;
   if (sink) {  // nothing is kept that could be rolled back
-    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning, sink);
+    Reader reader(name, totalLines, firstLine, leadingLines, data, true, rep, progress, tuning,
+                  sink);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -658,7 +738,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     // Site name and titles are the new file's, or none: a SIMA save must not put the
     // previous site's on these points.
     CoordinateData fresh;
-    Reader reader(name, totalLines, firstLine, fresh, false, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, leadingLines, fresh, false, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -672,11 +752,12 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   const size_t lineCount = data.Sima.SimaLines.size();
   const size_t textCount = data.Sima.SimaTexts.size();
   const size_t blockCount = data.Sima.SimaBlocks.size();
+  const size_t noteCount = data.Sima.SimaNotes.size();
   const std::string siteName = data.Sima.SiteName;
   const auto titles = data.Sima.SimaTitles;
   const bool simaLoaded = data.Sima.SimaLoaded;
   try {
-    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, leadingLines, data, true, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -686,6 +767,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     data.Sima.SimaLines.resize(lineCount);
     data.Sima.SimaTexts.resize(textCount);
     data.Sima.SimaBlocks.resize(blockCount);
+    data.Sima.SimaNotes.resize(noteCount);
     data.Sima.SiteName = siteName;
     data.Sima.SimaTitles = titles;
     data.Sima.SimaLoaded = simaLoaded;
@@ -720,8 +802,8 @@ bool LoadText(std::string bytes, const std::string& name, CoordinateData& data, 
   const std::string text = DecodeFileText(std::move(bytes), name, rep);
   LineCounter counter;
   counter.Add(text);
-  return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), data, appendOnLoad, rep,
-                          progress, tuning, sink,
+  return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), counter.LeadingLines(), data,
+                          appendOnLoad, rep, progress, tuning, sink,
                           [&](Reader& reader) { FeedText(text, tuning.blockBytes, reader); });
 }
 
@@ -790,7 +872,6 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   const bool fromUtf8 = marked || (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry)));
   std::string().swap(carry);
   std::string firstLine = counter.FirstLine();
-  if (marked) firstLine.erase(0, kBom.size());
   if (fromUtf8) {
     Cp932Text first = Utf8ToCp932(firstLine);
     firstLine = std::move(first.text);
@@ -809,8 +890,8 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
   return ReadAllOrNothing(
-      name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning, sink,
-      [&](Reader& reader) {
+      name, counter.Lines(), firstLine, counter.LeadingLines(), data, appendOnLoad, rep, progress,
+      tuning, sink, [&](Reader& reader) {
         in.clear();
         in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
         size_t keep = 0;

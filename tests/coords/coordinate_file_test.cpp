@@ -528,6 +528,80 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   EXPECT_TRUE(SaveWarnings(SaveReport{}, "out.zhy").empty());
 }
 
+TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
+  // A blank first line or a comment does not decide the separator: the first data line
+  // does. Blank and comment lines hold no point and are not counted.
+  for (const std::string head : {"\r\n", "# exported 2024-05-01\r\n", "  \r\n#\r\n"}) {
+    LoadReport report;
+    const CoordinateData d = Load(head + "1\tA\t10\t20\t3\r\n2\tB\t11\t21\t4\r\n", &report);
+    ASSERT_EQ(d.Table.PointCount, 2) << head;
+    EXPECT_EQ(d.Table.Points[2].Name, "B");
+    EXPECT_EQ(d.Table.Points[2].Y, 21.0);
+    EXPECT_TRUE(LoadWarnings(report, "f").empty()) << head;
+  }
+  // Lines the separator does not split are counted, the first one named.
+  LoadReport report;
+  const CoordinateData d =
+      Load("1,a,1,2,3\r\n2\tb\t4\t5\t6\r\n\r\n3,c,7,8,9\r\n4 d 1 2 3\r\n# note\r\n", &report);
+  EXPECT_EQ(d.Table.PointCount, 2);
+  EXPECT_EQ(report.unsplitLines, 2u);
+  EXPECT_EQ(report.firstUnsplitLine, 2u);
+  EXPECT_EQ(LoadWarnings(report, "f.zhy"),
+            std::vector<std::string>{"f.zhy:2: 2 lines do not split into fields at the comma that "
+                                     "the file's first line uses and were left out; the first is "
+                                     "this line"});
+  LoadReport one;
+  Load("a\t1\t2\r\n2,b,3,4\r\nc\t5\t6\r\n", &one);
+  EXPECT_EQ(
+      LoadWarnings(one, "t.csv"),
+      std::vector<std::string>{"t.csv:2: 1 line does not split into fields at the tab that "
+                               "the file's first line uses and was left out; it is this line"});
+  // Not one point: an error, and the table keeps what it had.
+  CoordinateData kept = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  for (const std::string text : {"\r\n\r\n", "# a\r\n# b\r\n", "x\r\ny\r\nz\r\n"}) {
+    for (bool append : {false, true}) {
+      try {
+        LoadCoordinateText(text, "none.txt", kept, append);
+        FAIL() << "a file without a point loaded: " << text << append;
+      } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "no point could be read from none.txt");
+      }
+      EXPECT_EQ(kept.Table.PointCount, 2);
+    }
+  }
+}
+
+TEST(SaveSima, TitlesNotesAndBlocksStayWhereTheyDraw) {
+  // A third title and titles between the sections are saved, in their places.
+  const std::string file =
+      "G00,01,site,\r\nZ00,one,\r\nZ00,two,\r\nZ00,three,\r\nA00,\r\nA01,1,a,0,0,0,\r\n"
+      "A01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\nZ00,parcels,\r\nD00,1,P,1,\r\nB01,1,a,\r\n"
+      "B01,2,b,\r\nB01,3,c,\r\nD99,\r\nZ00,end,\r\n";
+  const CoordinateData d = Load(file);
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kSima), file);
+  // A parcel before the points names no point read yet: it draws nothing, and after a
+  // save and a load it still draws nothing.
+  const std::string early =
+      "G00,01,site,\r\nD00,1,P,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\nA00,\r\n"
+      "A01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
+      "D00,2,Q,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n";
+  const CoordinateData e = Load(early);
+  ASSERT_EQ(e.Sima.SimaLines.size(), 3u);  // the second parcel only
+  ASSERT_EQ(e.Sima.SimaTexts.size(), 1u);
+  const std::string saved = FormatCoordinateFile(e, CoordinateFormat::kSima);
+  EXPECT_EQ(saved, early);
+  const CoordinateData back = Load(saved);
+  EXPECT_EQ(back.Sima.SimaLines.size(), 3u);
+  EXPECT_EQ(back.Sima.SimaTexts.size(), 1u);
+  // Points appended after a load, with numbers no parcel names, keep one point section.
+  CoordinateData more = Load(file);
+  SurveyPoint& p = AppendPoint(more.Table);
+  p.Number = 4;
+  p.Name = "d";
+  const std::string withD = FormatCoordinateFile(more, CoordinateFormat::kSima);
+  EXPECT_EQ(withD.find("A00,"), withD.rfind("A00,"));
+}
+
 TEST(LoadSima, AppendedFilesUseTheEarlierPointOfARepeatedNumber) {
   CoordinateData d = Load("G00,01,First,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\n");
   LoadReport report;
