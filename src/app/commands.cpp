@@ -327,7 +327,11 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
   const std::string programFolder = PathText(ctx.programFolder / "");
   try {
     std::vector<std::string> adjusted;
-    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted);
+    std::vector<UnreadSetting> unread;
+    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted, &unread);
+    for (std::string& warning :
+         UnreadSettingWarnings(unread, PathText(ctx.settingsFile), Language::kJapanese))
+      problems.push_back(std::move(warning));
     if (!adjusted.empty()) {
       std::string text = "設定ファイル「" + PathText(ctx.settingsFile) +
                          "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。";

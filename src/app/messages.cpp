@@ -116,11 +116,11 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kUnsplitLine:
     case MessageId::kUnsplitLines:
       return {id == MessageId::kUnsplitLine
-                  ? "{1}:{2}: {3} line does not split into fields at the {4} that the file's "
-                    "first line uses and was left out; it is this line"
-                  : "{1}:{2}: {3} lines do not split into fields at the {4} that the file's "
-                    "first line uses and were left out; the first is this line",
-              "{1}:{2}: 先頭行の区切り文字（{5}）で項目に分けられない {3} 行を読み飛ばしました。"
+                  ? "{1}:{2}: {3} line does not split into fields at the separator {4} that the "
+                    "file's first line uses and was left out; it is this line"
+                  : "{1}:{2}: {3} lines do not split into fields at the separator {4} that the "
+                    "file's first line uses and were left out; the first is this line",
+              "{1}:{2}: 先頭行の区切り文字 {4} で項目に分けられない {3} 行を読み飛ばしました。"
               "最初の行はこの行です。"};
     case MessageId::kLinesNotUtf8:
       return {

@@ -41,8 +41,8 @@ enum class MessageId : int {
   kMoreUnclosedBlocks,    // file, count
   kRepeatedNumber,        // file, count (1)
   kRepeatedNumbers,       // file, count
-  kUnsplitLine,           // file, line, count (1), separator in English, in Japanese
-  kUnsplitLines,          // file, line, count, separator in English, in Japanese
+  kUnsplitLine,           // file, line, count (1), separator
+  kUnsplitLines,          // file, line, count, separator
   kLinesNotUtf8,          // file, line, count
   kUtf8ReadAsSjis,        // file, line, count
   // Settings files.

@@ -66,6 +66,19 @@ int32_t CrsCode(const std::string& crs) {
 
 }  // namespace
 
+OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
+  std::error_code ec;
+  if (!std::filesystem::exists(Utf8Path(settingsFile), ec)) {
+    throw Error(settingsFile + ": no such settings file");
+  }
+  std::vector<UnreadSetting> unread;
+  OutputSettings settings = ReadSettingsFile(
+      Utf8Path(settingsFile), std::filesystem::current_path().string(), nullptr, &unread);
+  for (const std::string& warning : UnreadSettingWarnings(unread, settingsFile, Language::kEnglish))
+    std::cerr << "kestrova-cli: warning: " << warning << '\n';
+  return settings;
+}
+
 CoordinateData LoadFiles(const std::vector<std::string>& files,
                          [[maybe_unused]] const std::string& crs) {
   CoordinateData data;
@@ -154,10 +167,7 @@ std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
 
 OutputSettings ReadSettingsOption(const std::string& settingsFile) {
   if (settingsFile.empty()) return {};
-  std::error_code ec;
-  if (!std::filesystem::exists(Utf8Path(settingsFile), ec))
-    throw Error(settingsFile + ": no such settings file");
-  return ReadSettingsFile(Utf8Path(settingsFile), std::filesystem::current_path().string());
+  return ReadSettingsOptionFile(settingsFile);
 }
 
 #endif
@@ -233,14 +243,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
 namespace {
 
 void ReadSettings(const DrawingOptions& o, Workspace& ws) {
-  if (!o.settingsFile.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::exists(Utf8Path(o.settingsFile), ec)) {
-      throw Error(o.settingsFile + ": no such settings file");
-    }
-    ws.Settings =
-        ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
-  }
+  if (!o.settingsFile.empty()) ws.Settings = ReadSettingsOptionFile(o.settingsFile);
   ws.JwwVersion = o.jwwVersion;
 }
 

@@ -24,6 +24,10 @@ class UsageError : public std::runtime_error {
 // ("EPSG:N"; empty keeps a plane system the file has).
 CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {});
 
+// The settings of --settings FILE: an error when it is missing or no settings file, a
+// warning on standard error for each value that is not a number.
+OutputSettings ReadSettingsOptionFile(const std::string& settingsFile);
+
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs = {});
 
 struct ExportOptions {

@@ -14,10 +14,8 @@ MessageId UnsplitLinesId(const LoadReport& r) {
 }
 
 std::vector<std::string> UnsplitLinesArgs(const LoadReport& r, const std::string& name) {
-  const char* english = r.separator == '\t' ? "tab" : r.separator == ' ' ? "space" : "comma";
-  const char* japanese = r.separator == '\t' ? "タブ" : r.separator == ' ' ? "空白" : "カンマ";
-  return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), english,
-          japanese};
+  const char* separator = r.separator == '\t' ? "TAB" : r.separator == ' ' ? "\" \"" : "\",\"";
+  return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), separator};
 }
 
 std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {

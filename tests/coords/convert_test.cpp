@@ -91,7 +91,7 @@ TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
     }
     return "converted";
   };
-  for (double scale : {0.0, -500.0, std::nan(""), 1e-310, HUGE_VAL}) {
+  for (double scale : {0.0, -500.0, std::nan(""), 1e-310, 1e-300, 1e-200, HUGE_VAL}) {
     settings.WrtBAse.Scale = scale;
     EXPECT_EQ(message().rfind("the drawing scale (WrtBAse.Scale) is ", 0), 0u) << scale;
   }
@@ -111,6 +111,14 @@ TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
   settings.Point.EnkoFlg = true;
   settings.Point.EnkoR = 1e308;
   EXPECT_EQ(message().rfind("the circle diameter (Point.EnkoR) 1E308", 0), 0u);
+  // A circle of no size, or a negative one, is no circle.
+  for (double diameter : {0.0, -2.0, std::nan("")}) {
+    settings.Point.EnkoR = diameter;
+    EXPECT_EQ(message().rfind("the circle diameter (Point.EnkoR) is ", 0), 0u) << diameter;
+  }
+  settings.Point.EnkoFlg = false;  // without circles it does not matter
+  EXPECT_EQ(message(), "converted");
+  settings.Point.EnkoFlg = true;
   settings.Point.EnkoR = 1;
   std::array<JwwTextKind, 10> kinds = DefaultKinds();
   kinds[2].Width = 1e307;

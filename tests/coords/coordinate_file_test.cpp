@@ -547,15 +547,16 @@ TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
   EXPECT_EQ(report.unsplitLines, 2u);
   EXPECT_EQ(report.firstUnsplitLine, 2u);
   EXPECT_EQ(LoadWarnings(report, "f.zhy"),
-            std::vector<std::string>{"f.zhy:2: 2 lines do not split into fields at the comma that "
-                                     "the file's first line uses and were left out; the first is "
-                                     "this line"});
+            std::vector<std::string>{"f.zhy:2: 2 lines do not split into fields at the separator "
+                                     "\",\" that the file's first line uses and were left out; "
+                                     "the first is this line"});
   LoadReport one;
   Load("a\t1\t2\r\n2,b,3,4\r\nc\t5\t6\r\n", &one);
   EXPECT_EQ(
       LoadWarnings(one, "t.csv"),
-      std::vector<std::string>{"t.csv:2: 1 line does not split into fields at the tab that "
-                               "the file's first line uses and was left out; it is this line"});
+      std::vector<std::string>{"t.csv:2: 1 line does not split into fields at the separator TAB "
+                               "that the file's first line uses and was left out; it is this "
+                               "line"});
   // Not one point: an error, and the table keeps what it had.
   CoordinateData kept = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
   for (const std::string text : {"\r\n\r\n", "# a\r\n# b\r\n", "x\r\ny\r\nz\r\n"}) {
