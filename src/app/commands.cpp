@@ -171,6 +171,14 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
   if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
     line(MessageId::kConvertedFromUnicode, {});
   }
+  if (report.linesNotUtf8 > 0) {
+    line(MessageId::kLinesNotUtf8,
+         {std::to_string(report.firstLineNotUtf8), std::to_string(report.linesNotUtf8)});
+  }
+  if (report.utf8LinesReadAsSjis > 0) {
+    line(MessageId::kUtf8ReadAsSjis, {std::to_string(report.firstUtf8LineReadAsSjis),
+                                      std::to_string(report.utf8LinesReadAsSjis)});
+  }
   if (report.replacedCharacters > 0) {
     line(MessageId::kReplacedCharacters, {std::to_string(report.replacedCharacters)});
   }

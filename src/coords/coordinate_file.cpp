@@ -23,6 +23,15 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
   const auto say = [&](MessageId id, std::vector<std::string> args) {
     out.push_back(MessageText(id, args, Language::kEnglish));
   };
+  if (r.convertedFromUtf8) say(MessageId::kConvertedFromUnicode, {name});
+  if (r.linesNotUtf8 > 0) {
+    say(MessageId::kLinesNotUtf8,
+        {name, std::to_string(r.firstLineNotUtf8), std::to_string(r.linesNotUtf8)});
+  }
+  if (r.utf8LinesReadAsSjis > 0) {
+    say(MessageId::kUtf8ReadAsSjis,
+        {name, std::to_string(r.firstUtf8LineReadAsSjis), std::to_string(r.utf8LinesReadAsSjis)});
+  }
   if (r.replacedCharacters > 0) {
     say(MessageId::kReplacedCharacters, {name, std::to_string(r.replacedCharacters)});
   }

@@ -22,7 +22,15 @@ struct UnclosedBlock {
 // What a load had to change or guess to read a file, for the user to hear about.
 struct LoadReport {
   bool convertedFromUtf8 = false;  // the file was UTF-8 or UTF-16
-  size_t replacedCharacters = 0;   // characters without a code page 932 form, now "?"
+  // A UTF-8 file's lines that are no UTF-8 (or read as UTF-8 only with characters no
+  // survey file holds): kept as code page 932.
+  size_t linesNotUtf8 = 0;
+  size_t firstLineNotUtf8 = 0;  // 1-based
+  // A file read as code page 932 whose lines with characters beyond ASCII are valid
+  // UTF-8 too, in part: the other reading, for the user to check.
+  size_t utf8LinesReadAsSjis = 0;
+  size_t firstUtf8LineReadAsSjis = 0;  // 1-based
+  size_t replacedCharacters = 0;       // characters without a code page 932 form, now "?"
   // Non-empty fields that should hold a number and do not ("nan", "1e999", "0x10",
   // "1,5", a point number beyond 32 bits): read as 0, a point number as its row's.
   size_t notANumberFields = 0;

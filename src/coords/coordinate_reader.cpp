@@ -27,34 +27,6 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-// Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or valid UTF-8
-// holding multi-byte characters) and UTF-16 with its mark are converted.
-std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report) {
-  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
-    Cp932Text converted = Utf8ToCp932(utf8);
-    report.convertedFromUtf8 = true;
-    report.replacedCharacters = converted.replaced;
-    return std::move(converted.text);
-  };
-  const std::string_view view(bytes);
-  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
-  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
-  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
-  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
-  // points would fill the table with garbage.
-  if (view.find('\0') != std::string_view::npos) {
-    throw Error(MessageId::kNotText, {name});
-  }
-  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
-  // Code page 932 text with its double-byte characters is almost never valid UTF-8,
-  // while UTF-8 names such as 測点 or 基準点 also happen to be valid code page 932:
-  // UTF-8 validity decides.
-  const bool multiByte = std::any_of(view.begin(), view.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-  if (multiByte && IsValidUtf8(view)) return convert(view);
-  return bytes;
-}
-
 // Lines end at CR LF, a lone CR or a lone LF; a final line end adds no empty line.
 // Nearly every line ends in LF or CR LF: memchr finds those, and a line is searched for
 // a lone CR only once it is known.
@@ -703,19 +675,195 @@ class Reader {
   std::vector<std::pair<double, double>> vertices_;
 };
 
+// The length of text's first piece of about blockBytes: whole lines, up to the first
+// line end at or after blockBytes, with the LF of a CR LF.
+size_t FirstPiece(std::string_view text, size_t blockBytes) {
+  size_t cut = std::min(text.size(), std::max<size_t>(blockBytes, 1));
+  if (cut < text.size()) {
+    const size_t end = text.find_first_of("\r\n", cut - 1);
+    cut = end == std::string_view::npos ? text.size() : end + 1;
+    if (text[cut - 1] == '\r' && cut < text.size() && text[cut] == '\n') ++cut;
+  }
+  return cut;
+}
+
 // Hands the whole lines of text to reader a piece of about blockBytes at a time.
 void FeedText(std::string_view text, size_t blockBytes, Reader& reader) {
   while (!text.empty()) {
-    size_t cut = std::min(text.size(), std::max<size_t>(blockBytes, 1));
-    if (cut < text.size()) {
-      // Up to the first line end at or after the cut, with the LF of a CR LF.
-      const size_t end = text.find_first_of("\r\n", cut - 1);
-      cut = end == std::string_view::npos ? text.size() : end + 1;
-      if (text[cut - 1] == '\r' && cut < text.size() && text[cut] == '\n') ++cut;
-    }
+    const size_t cut = FirstPiece(text, blockBytes);
     if (!reader.Piece(text.substr(0, cut))) return;
     text.remove_prefix(cut);
   }
+}
+
+// The end of the whole lines at the start of text that more text follows: after its
+// last line end, unless that is a CR that an LF in the rest may complete. 0: none.
+size_t WholeLinesEnd(std::string_view text) {
+  size_t cut = text.find_last_of("\r\n");
+  if (cut != std::string_view::npos && text[cut] == '\r' && cut + 1 == text.size()) {
+    cut = cut == 0 ? std::string_view::npos : text.find_last_of("\r\n", cut - 1);
+  }
+  return cut == std::string_view::npos ? 0 : cut + 1;
+}
+
+bool HasHighByte(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// A line that reads as UTF-8 (and only then, in a UTF-8 file, is converted): what
+// reads as UTF-8 only with characters no survey file holds is code page 932 when it is
+// well-formed code page 932.
+bool LineIsUtf8(std::string_view line) {
+  switch (ReadAsUtf8(line)) {
+    case Utf8Reading::kAscii:
+    case Utf8Reading::kLikely:
+      return true;
+    case Utf8Reading::kUnlikely:
+      return !IsWellFormedCp932(line);
+    case Utf8Reading::kNotUtf8:
+      break;
+  }
+  return false;
+}
+
+// Whether a file without a byte-order mark is UTF-8, from its whole lines, piece by
+// piece: each line with bytes from 0x80 up votes for UTF-8 or code page 932, and the
+// majority decides (a tie: code page 932, taken byte for byte). In a UTF-8 file the
+// lines that are no UTF-8 stay code page 932; either way the user hears of every line
+// the other reading would have given differently.
+class EncodingSurvey {
+ public:
+  // Lines as SplitLines makes them; only those with a byte from 0x80 up are looked at,
+  // the others only counted.
+  void Add(std::string_view wholeLines) {
+    const char* p = wholeLines.data();
+    const char* const end = p + wholeLines.size();
+    while (p < end) {
+      const char* high = FindHighByte(p, end);
+      if (high == end) {
+        line_ += CountLines(p, end);
+        return;
+      }
+      const char* start = high;
+      while (start > p && start[-1] != '\r' && start[-1] != '\n')
+        --start;
+      line_ += CountLines(p, start) + 1;
+      const char* stop = high;
+      while (stop < end && *stop != '\r' && *stop != '\n')
+        ++stop;
+      Take(std::string_view(start, static_cast<size_t>(stop - start)));
+      p = stop == end ? end : stop + (*stop == '\r' && stop + 1 < end && stop[1] == '\n' ? 2 : 1);
+    }
+  }
+  bool FromUtf8() const { return utf8_ > other_; }
+  // Every line is converted: no line stays code page 932.
+  bool Uniform() const { return other_ == 0; }
+  void Report(LoadReport& report) const {
+    if (FromUtf8()) {
+      report.linesNotUtf8 = other_;
+      report.firstLineNotUtf8 = firstOther_;
+    } else {
+      report.utf8LinesReadAsSjis = validUtf8_;
+      report.firstUtf8LineReadAsSjis = firstValidUtf8_;
+    }
+  }
+
+ private:
+  static const char* FindHighByte(const char* p, const char* end) {
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080u) break;
+    }
+    while (p < end && static_cast<unsigned char>(*p) < 0x80)
+      ++p;
+    return p;
+  }
+  // The lines of [p, end), which ends after a line end: every LF, and every CR that no
+  // LF follows.
+  static size_t CountLines(const char* p, const char* end) {
+    size_t n = static_cast<size_t>(std::count(p, end, '\n'));
+    while ((p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p))))) {
+      if (p + 1 == end || p[1] != '\n') ++n;
+      ++p;
+    }
+    return n;
+  }
+  void Take(std::string_view line) {
+    if (IsValidUtf8(line) && validUtf8_++ == 0) firstValidUtf8_ = line_;
+    if (LineIsUtf8(line)) {
+      ++utf8_;
+    } else if (other_++ == 0) {
+      firstOther_ = line_;
+    }
+  }
+
+  size_t line_ = 0;
+  size_t utf8_ = 0;
+  size_t other_ = 0;
+  size_t firstOther_ = 0;
+  size_t validUtf8_ = 0;
+  size_t firstValidUtf8_ = 0;
+};
+
+// Whole lines of a UTF-8 file to code page 932: the lines that are no UTF-8 stay as
+// they are, the runs of lines between them are converted at once.
+Cp932Text ConvertUtf8Lines(std::string_view text, bool uniform) {
+  if (uniform) return Utf8ToCp932(text);
+  Cp932Text out;
+  out.text.reserve(text.size());
+  std::vector<std::string_view> lines;
+  SplitLines(text, lines);
+  const char* run = text.data();
+  const auto convertRun = [&](const char* end) {
+    Cp932Text converted = Utf8ToCp932(std::string_view(run, static_cast<size_t>(end - run)));
+    out.text += converted.text;
+    out.replaced += converted.replaced;
+  };
+  for (std::string_view line : lines) {
+    if (!HasHighByte(line) || LineIsUtf8(line)) continue;
+    convertRun(line.data());
+    out.text += line;
+    run = line.data() + line.size();
+  }
+  convertRun(text.data() + text.size());
+  return out;
+}
+
+// Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or lines that
+// read as UTF-8 in the majority) and UTF-16 with its mark are converted.
+std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report,
+                           size_t blockBytes) {
+  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
+    Cp932Text converted = Utf8ToCp932(utf8);
+    report.convertedFromUtf8 = true;
+    report.replacedCharacters = converted.replaced;
+    return std::move(converted.text);
+  };
+  const std::string_view view(bytes);
+  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
+  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
+  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
+  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
+  // points would fill the table with garbage.
+  if (view.find('\0') != std::string_view::npos) {
+    throw Error(MessageId::kNotText, {name});
+  }
+  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
+  if (!HasHighByte(view)) return bytes;
+  EncodingSurvey survey;
+  for (std::string_view rest = view; !rest.empty();) {
+    const size_t cut = FirstPiece(rest, blockBytes);
+    survey.Add(rest.substr(0, cut));
+    rest.remove_prefix(cut);
+  }
+  survey.Report(report);
+  if (!survey.FromUtf8()) return bytes;
+  Cp932Text converted = ConvertUtf8Lines(view, survey.Uniform());
+  report.convertedFromUtf8 = true;
+  report.replacedCharacters = converted.replaced;
+  return std::move(converted.text);
 }
 
 // Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
@@ -784,22 +932,12 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   return true;
 }
 
-// The last byte in piece after which a new UTF-8 sequence starts: a sequence cut
-// between two pieces is checked with the next one.
-size_t Utf8SafeEnd(std::string_view piece) {
-  for (size_t back = 1; back <= 4 && back <= piece.size(); ++back) {
-    const auto c = static_cast<unsigned char>(piece[piece.size() - back]);
-    if ((c & 0xC0) != 0x80) return piece.size() - back;
-  }
-  return piece.size();
-}
-
 bool LoadText(std::string bytes, const std::string& name, CoordinateData& data, bool appendOnLoad,
               LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning,
               LoadSink* sink) {
   LoadReport local;
   LoadReport& rep = report ? *report : local;
-  const std::string text = DecodeFileText(std::move(bytes), name, rep);
+  const std::string text = DecodeFileText(std::move(bytes), name, rep, tuning.blockBytes);
   LineCounter counter;
   counter.Add(text);
   return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), counter.LeadingLines(), data,
@@ -837,9 +975,8 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   LoadReport& rep = report ? *report : local;
   LineCounter counter;
   bool multiByte = false;
-  bool validUtf8 = true;
   bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
-  std::string carry;    // a UTF-8 sequence cut at the end of the last piece
+  EncodingSurvey survey;
   bool start = true;
   while (read(0)) {
     const std::string_view piece(buffer);
@@ -855,22 +992,28 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     if (std::memchr(piece.data(), 0, piece.size())) {
       throw Error(MessageId::kNotText, {name});
     }
-    if (!multiByte && !marked) {
-      multiByte = std::any_of(piece.begin(), piece.end(),
-                              [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    }
-    if (multiByte && validUtf8) {
-      carry += piece;
-      const size_t end = Utf8SafeEnd(carry);
-      validUtf8 = IsValidUtf8(std::string_view(carry).substr(0, end));
-      carry.erase(0, end);
-    }
+    if (!multiByte && !marked) multiByte = HasHighByte(piece);
     counter.Add(piece);
+  }
+  if (multiByte) {
+    // Which lines read as UTF-8: whole lines, as the second pass takes them. Plain
+    // ASCII files, nearly all, need no such pass.
+    in.clear();
+    in.seekg(0);
+    size_t keep = 0;
+    for (bool more = true; more;) {
+      more = read(keep);
+      const size_t end = more ? WholeLinesEnd(buffer) : buffer.size();
+      survey.Add(std::string_view(buffer).substr(0, end));
+      buffer.erase(0, end);
+      keep = buffer.size();
+    }
   }
   // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
   // spans, so the pieces convert to what the whole file would.
-  const bool fromUtf8 = marked || (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry)));
-  std::string().swap(carry);
+  if (multiByte) survey.Report(rep);
+  const bool fromUtf8 = marked || (multiByte && survey.FromUtf8());
+  const bool uniform = marked || survey.Uniform();
   std::string firstLine = counter.FirstLine();
   if (fromUtf8) {
     Cp932Text first = Utf8ToCp932(firstLine);
@@ -882,7 +1025,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   }
   const auto piece = [&](Reader& reader, std::string_view text) {
     if (!fromUtf8) return reader.Piece(text);
-    Cp932Text converted = Utf8ToCp932(text);
+    Cp932Text converted = ConvertUtf8Lines(text, uniform);
     rep.replacedCharacters += converted.replaced;
     return reader.Piece(converted.text);
   };
@@ -898,14 +1041,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
         for (;;) {
           const bool more = read(keep);
           std::string_view text(buffer);
-          size_t cut = text.size();
-          if (more) {
-            cut = text.find_last_of("\r\n");
-            if (cut != std::string_view::npos && text[cut] == '\r' && cut + 1 == text.size()) {
-              cut = cut == 0 ? std::string_view::npos : text.find_last_of("\r\n", cut - 1);
-            }
-            cut = cut == std::string_view::npos ? 0 : cut + 1;
-          }
+          const size_t cut = more ? WholeLinesEnd(text) : text.size();
           if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
           if (!more) {
             std::string().swap(buffer);

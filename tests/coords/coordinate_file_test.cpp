@@ -421,6 +421,81 @@ TEST(LoadText, Utf8ThatIsAlsoValidCodePage932IsUtf8) {
   EXPECT_FALSE(sjis.convertedFromUtf8);
 }
 
+// Names of both kinds, as instruments and office programs write them. Code page 932
+// bytes that are valid UTF-8 too must not become Latin-extended, Cyrillic or control
+// characters; UTF-8 stays UTF-8. Every guess that could be wrong is told, naming the file.
+TEST(LoadText, EncodingOfRealNames) {
+  struct Row {
+    const char* name;  // typed in UTF-8
+    bool utf8;         // the file holds it in UTF-8, else in code page 932
+    const char* read;  // the name as loaded, in UTF-8 ("?": no code page 932 form)
+    bool warned;       // the other reading was possible: told
+  };
+  const Row rows[] = {
+      {"ﾅｶ1", false, "ﾅｶ1", true},   // reads as UTF-8 "Ŷ1": Latin-extended
+      {"ﾆｼ2", false, "ﾆｼ2", true},   // "Ƽ2"
+      {"ﾐｽ3", false, "ﾐｽ3", true},   // "н3": Cyrillic beside a digit
+      {"ﾃｽ1", false, "ﾃｽ1", true},   // "ý1": an accented letter outside a word
+      {"ﾂｰﾙ", false, "ﾂｰﾙ", false},  // not valid UTF-8: nothing to doubt
+      {"新宿", false, "新宿", false},
+      {"境界杭", false, "境界杭", false},
+      {"大阪市北区", false, "大阪市北区", false},
+      {"測点", true, "測点", true},  // the bytes read as code page 932 too
+      {"東京都新宿区", true, "東京都新宿区", true},
+      {"ﾅｶ1", true, "ﾅｶ1", true},        // half-width katakana in UTF-8
+      {"Müller", true, "M?ller", true},  // an accented letter inside a word: UTF-8
+      {"角90°", true, "角90°", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string name = row.utf8 ? std::string(row.name) : Sjis(row.name);
+    const std::string file = "1," + name + ",1,2,3,,,\r\n2,P,4,5,6,,,\r\n";
+    LoadReport report;
+    const CoordinateData d = Load(file, &report);
+    EXPECT_EQ(Cp932ToUtf8(d.Table.Points[1].Name), row.read);
+    EXPECT_EQ(report.convertedFromUtf8, row.utf8);
+    const std::vector<std::string> warnings = LoadWarnings(report, "f.zhy");
+    EXPECT_EQ(!warnings.empty(), row.warned);
+    if (!row.utf8 && row.warned) {
+      ASSERT_TRUE(IsValidUtf8(name));  // the case is what it claims
+      EXPECT_EQ(warnings, std::vector<std::string>{
+                              "f.zhy:1: read as Shift_JIS, although 1 lines are also valid UTF-8: "
+                              "as UTF-8 they would hold characters no survey file holds; the "
+                              "first is this line"});
+    }
+    if (row.utf8) {
+      EXPECT_EQ(warnings[0],
+                "f.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS");
+    }
+  }
+  // A code page 932 site of half-width names among kanji is code page 932 all through.
+  const std::string site = Sjis("1,新宿1,1,2,3\r\n2,ﾅｶ1,1,2,3\r\n3,ﾆｼ2,1,2,3\r\n4,ﾐｽ3,1,2,3\r\n");
+  LoadReport siteReport;
+  const CoordinateData s = Load(site, &siteReport);
+  EXPECT_EQ(s.Table.Points[3].Name, Sjis("ﾆｼ2"));
+  EXPECT_EQ(siteReport.utf8LinesReadAsSjis, 3u);
+  EXPECT_EQ(siteReport.firstUtf8LineReadAsSjis, 2u);
+}
+
+TEST(LoadText, Utf8ThatBreaksLateStaysUtf8) {
+  // 59,999 UTF-8 lines, then one code page 932 name: the UTF-8 lines are read as UTF-8,
+  // the one line as code page 932, and that line is named.
+  std::string file;
+  for (int i = 1; i < 60000; ++i)
+    file += std::to_string(i) + ",測点" + std::to_string(i) + ",1,2,3\r\n";
+  file += "60000," + Sjis("ﾃｽﾄ測点") + ",1,2,3\r\n";
+  LoadReport report;
+  const CoordinateData d = Load(file, &report);
+  ASSERT_EQ(d.Table.PointCount, 60000);
+  EXPECT_EQ(d.Table.Points[59999].Name, Sjis("測点59999"));
+  EXPECT_EQ(d.Table.Points[60000].Name, Sjis("ﾃｽﾄ測点"));
+  EXPECT_EQ(LoadWarnings(report, "late.zhy"),
+            (std::vector<std::string>{
+                "late.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
+                "late.zhy:60000: 1 lines of this UTF-8 file are not UTF-8 and were read as "
+                "Shift_JIS; the first is this line"}));
+}
+
 TEST(LoadText, NotTextIsRefusedAndNothingChanges) {
   CoordinateData d = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
   const std::string drawing("JwwData.\xA4\x01\x00\x00\r\n1,x,1,1,1\r\n", 25);
