@@ -196,6 +196,32 @@ TEST_F(ConvertFixture, CodeRule) {
   EXPECT_EQ(doc.TenList[1].Code, 0u);
 }
 
+TEST_F(ConvertFixture, TextsTakeTheWidthAndHeightOfTheirKind) {
+  // Kinds narrower or wider than high: a width and a height taken the wrong way round
+  // show in the sizes and in the placement.
+  std::array<JwwTextKind, 10> kinds = DefaultKinds();
+  kinds[2] = {2.5, 4.0, 0.25, 0};
+  kinds[4] = {6.0, 1.5, 0.75, 0};
+  settings.XYcoord.MojiNo = 5;
+  settings.PointStr.MojiBs = 8;  // centre top: moved across by the height
+  ConvertPointsToDrawing(data, bounds, settings, kinds, 1, doc);
+  ASSERT_GE(doc.MojiCount(), 3u);
+  const TDataMoji& name = doc.MojiList[0];
+  EXPECT_EQ(name.Text, "B");
+  EXPECT_EQ(name.SizeX, 2.5);
+  EXPECT_EQ(name.SizeY, 4.0);
+  EXPECT_EQ(name.Spacing, 0.25);
+  EXPECT_EQ(doc.MojiList[2].SizeX, 6.0);  // the X,Y text of point 1
+  EXPECT_EQ(doc.MojiList[2].SizeY, 1.5);
+  EXPECT_EQ(doc.MojiList[2].Spacing, 0.75);
+  // One half-width character: the text is half the width long, centred on the point,
+  // and lies its height below it. The base point is (0, 0) of the drawing.
+  const TDataTen& point = doc.TenList[0];
+  EXPECT_EQ(name.EndX - name.StartX, 1.25);
+  EXPECT_EQ(name.StartX, point.X - 0.625);
+  EXPECT_EQ(name.StartY, point.Y - 4.0);
+}
+
 TEST(PlaceText, NinePositionsInBothAxes) {
   JwwTextKind kind{3, 4, 0.5, 2};
   const std::string name = "\x93\x5F\x96\xBC";  // two double-byte characters: L = 7.5

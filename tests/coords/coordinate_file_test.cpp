@@ -571,6 +571,27 @@ TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {
             "the next block or the file ends");
 }
 
+TEST(LoadSima, OnlyItsOwnClosingRecordEndsABlock) {
+  // A "D99" inside a polyline and an "F99" inside a parcel are records of no meaning
+  // there: the block goes on to its own end.
+  LoadReport report;
+  const CoordinateData d = Load(
+      "A00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
+      "F00,1,road,\r\nB01,1,\r\nD99,\r\nB01,2,\r\nB01,3,\r\nF99,\r\n"
+      "D00,1,P,1,\r\nB01,1,\r\nF99,\r\nB01,2,\r\nB01,3,\r\nD99,\r\n",
+      &report);
+  EXPECT_TRUE(report.unclosedBlocks.empty());
+  ASSERT_EQ(d.Sima.SimaBlocks.size(), 2u);
+  EXPECT_EQ(d.Sima.SimaBlocks[0].Records.size(), 3u);
+  EXPECT_EQ(d.Sima.SimaBlocks[1].Records.size(), 3u);
+  // Two polyline segments, then the parcel's two and its closing one.
+  ASSERT_EQ(d.Sima.SimaLines.size(), 5u);
+  EXPECT_EQ(d.Sima.SimaLines[1].PenColor, 3);
+  EXPECT_EQ(d.Sima.SimaLines[1].StartY, 10.0);  // 3 to 2
+  EXPECT_EQ(d.Sima.SimaLines[4].PenColor, 2);
+  EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
+}
+
 TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   const std::string file = Sjis(
       "G00,01,現場,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
