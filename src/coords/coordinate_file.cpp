@@ -153,8 +153,9 @@ void AppendRef(std::string& out, const SimaPointRef& ref) {
   out += ',';
 }
 
-// A parcel or polyline, each record as it was read.
-void AppendBlock(std::string& out, const SimaBlock& b) {
+// A parcel or polyline, each record as it was read, and the "Z00" records read inside
+// it before its end.
+void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const SimaNote*>& notes) {
   {
     out += b.Polyline ? "F00," : "D00,";
     out += b.Number;
@@ -176,6 +177,8 @@ void AppendBlock(std::string& out, const SimaBlock& b) {
         AppendRef(out, b.Records[j].Point);
       out += "\r\n";
     }
+    for (const SimaNote* note : notes)
+      out += "Z00," + note->Text + ",\r\n";
     out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
   }
 }
@@ -201,7 +204,17 @@ void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t t
 void AppendSimaBody(std::string& out, const CoordinateData& data) {
   const PointTable& t = data.Table;
   const std::vector<SimaBlock>& blocks = data.Sima.SimaBlocks;
-  const std::vector<SimaNote>& notes = data.Sima.SimaNotes;
+  // Notes read inside a block stay inside it (a reader takes them for no title there);
+  // the others stand between the blocks.
+  std::vector<std::vector<const SimaNote*>> inBlock(blocks.size());
+  std::vector<const SimaNote*> notes;
+  for (const SimaNote& note : data.Sima.SimaNotes) {
+    if (note.InBlock && note.BlocksBefore >= 1 && note.BlocksBefore <= blocks.size()) {
+      inBlock[note.BlocksBefore - 1].push_back(&note);
+    } else {
+      notes.push_back(&note);
+    }
+  }
   constexpr int32_t kAfterPoints = -1;
   // Where each block goes: before row at + 1, or after all points.
   std::vector<int32_t> blockAt(blocks.size(), kAfterPoints);
@@ -241,13 +254,13 @@ void AppendSimaBody(std::string& out, const CoordinateData& data) {
     // A note stays with the block before it when no point came between them, else goes
     // with the block after it.
     const int32_t previous = b == 0 ? 0 : blockAt[b - 1];
-    for (; n < notes.size() && notes[n].BlocksBefore <= b; ++n) {
-      const int32_t at = previous != kAfterPoints && notes[n].RowsBefore <= previous ? previous
-                         : b < blocks.size()                                         ? blockAt[b]
-                                                                                     : kAfterPoints;
-      place(at) += "Z00," + notes[n].Text + ",\r\n";
+    for (; n < notes.size() && notes[n]->BlocksBefore <= b; ++n) {
+      const int32_t at = previous != kAfterPoints && notes[n]->RowsBefore <= previous ? previous
+                         : b < blocks.size()                                          ? blockAt[b]
+                                             : kAfterPoints;
+      place(at) += "Z00," + notes[n]->Text + ",\r\n";
     }
-    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b]);
+    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b], inBlock[b]);
   }
   AppendPoints(out, t, written + 1, t.PointCount);
   out += after;

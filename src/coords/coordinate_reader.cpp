@@ -541,8 +541,9 @@ class Reader {
         if (!open_ && titles_ < 2) {
           sima_.SimaTitles[titles_++] = std::move(texts_->text);
         } else {
-          // Kept where it stood (one inside a block after that block) for a SIMA save.
-          sima_.SimaNotes.push_back(SimaNote{std::move(texts_->text), e.rowsBefore, blocksRead_});
+          // Kept where it stood for a SIMA save.
+          sima_.SimaNotes.push_back(
+              SimaNote{std::move(texts_->text), e.rowsBefore, blocksRead_, open_});
         }
         ++texts_;
         return;

@@ -133,7 +133,8 @@ struct SimaBlock {
 struct SimaNote {
   std::string Text;         // field 2
   int32_t RowsBefore = 0;   // rows read before it
-  size_t BlocksBefore = 0;  // parcels and polylines read before it
+  size_t BlocksBefore = 0;  // parcels and polylines read before it (or in it)
+  bool InBlock = false;     // read inside the last of them
 };
 
 // What SIMA and APA files bring besides the points.

@@ -676,6 +676,15 @@ TEST(SaveSima, TitlesNotesAndBlocksStayWhereTheyDraw) {
       "B01,2,b,\r\nB01,3,c,\r\nD99,\r\nZ00,end,\r\n";
   const CoordinateData d = Load(file);
   EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kSima), file);
+  // One inside a block is no title there, and stays inside.
+  const std::string inside =
+      "G00,01,site,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA99,\r\nF00,1,road,\r\n"
+      "B01,1,a,\r\nZ00,note,\r\nF99,\r\nZ00,title,\r\n";
+  const CoordinateData in = Load(inside);
+  EXPECT_EQ(in.Sima.SimaTitles[0], "title");
+  EXPECT_EQ(FormatCoordinateFile(in, CoordinateFormat::kSima),
+            "G00,01,site,\r\nZ00,title,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA99,\r\nF00,1,road,\r\n"
+            "B01,1,a,\r\nZ00,note,\r\nF99,\r\n");
   // A parcel before the points names no point read yet: it draws nothing, and after a
   // save and a load it still draws nothing.
   const std::string early =
