@@ -259,6 +259,9 @@ class RangeParser {
 
   void Delimited(std::string_view line) {
     if (line_ < leadingLines_) return;  // blank lines and comments before the first point
+    // A line of blanks only holds no point; split at blanks or tabs it would give one at
+    // (0, 0) that no one wrote.
+    if (TrimBlanks(line).empty()) return;
     SplitFieldsInto(line, separator_, fields_, 7);
     const size_t n = fields_.size();
     if (n < 2) {

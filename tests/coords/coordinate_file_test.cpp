@@ -635,6 +635,8 @@ TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
     EXPECT_EQ(d.Table.Points[2].Y, 21.0);
     EXPECT_TRUE(LoadWarnings(report, "f").empty()) << head;
   }
+  // A line of blanks in a space or tab list is no point at (0, 0).
+  EXPECT_EQ(Load("1 a 1 2 3\r\n   \r\n2 b 4 5 6\r\n\t\t\r\n").Table.PointCount, 2);
   // Lines the separator does not split are counted, the first one named.
   LoadReport report;
   const CoordinateData d =
