@@ -4,6 +4,7 @@
 // line by line would give.
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -710,6 +711,19 @@ size_t WholeLinesEnd(std::string_view text) {
   return cut == std::string_view::npos ? 0 : cut + 1;
 }
 
+// The length of s up to its last byte from 0x80 up, 0 when there is none.
+size_t LastHighByteEnd(std::string_view s) {
+  size_t n = s.size();
+  for (; n >= 8; n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + n - 8, 8);
+    if (word & 0x8080808080808080u) break;
+  }
+  while (n > 0 && static_cast<unsigned char>(s[n - 1]) < 0x80)
+    --n;
+  return n;
+}
+
 bool HasHighByte(std::string_view s) {
   return std::any_of(s.begin(), s.end(),
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -785,12 +799,35 @@ class EncodingSurvey {
     return p;
   }
   // The lines of [p, end), which ends after a line end: every LF, and every CR that no
-  // LF follows.
+  // LF follows. Eight bytes at a time: most of a file is lines without a byte to look at.
   static size_t CountLines(const char* p, const char* end) {
-    size_t n = static_cast<size_t>(std::count(p, end, '\n'));
-    while ((p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p))))) {
-      if (p + 1 == end || p[1] != '\n') ++n;
-      ++p;
+    constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7Fu;
+    // A bit 7 set in every byte of word that equals c.
+    const auto equal = [](uint64_t word, uint64_t c) {
+      const uint64_t x = word ^ (c * 0x0101010101010101u);
+      return ~(((x & kLow) + kLow) | x | kLow);
+    };
+    size_t n = 0;
+    bool afterCr = false;  // the byte before this word is a CR
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      const uint64_t lf = equal(word, '\n');
+      const uint64_t cr = equal(word, '\r');
+      // Every LF, every CR, less the CRs an LF follows (little-endian: the next byte is
+      // the next higher one).
+      n += static_cast<size_t>(std::popcount(lf) + std::popcount(cr) -
+                               std::popcount(cr & (lf >> 8)));
+      if (afterCr && (lf & 0x80)) --n;
+      afterCr = (cr >> 63) != 0;
+    }
+    for (; p < end; ++p) {
+      if (*p == '\n') {
+        if (!afterCr) ++n;
+      } else if (*p == '\r') {
+        ++n;
+      }
+      afterCr = *p == '\r';
     }
     return n;
   }
@@ -978,9 +1015,10 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   LoadReport local;
   LoadReport& rep = report ? *report : local;
   LineCounter counter;
-  bool multiByte = false;
   bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
   EncodingSurvey survey;
+  uint64_t offset = 0;   // of the piece in the file
+  uint64_t highEnd = 0;  // just after the last byte from 0x80 up; 0: plain ASCII
   bool start = true;
   while (read(0)) {
     const std::string_view piece(buffer);
@@ -996,19 +1034,26 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     if (std::memchr(piece.data(), 0, piece.size())) {
       throw Error(MessageId::kNotText, {name});
     }
-    if (!multiByte && !marked) multiByte = HasHighByte(piece);
+    if (!marked) {
+      const size_t last = LastHighByteEnd(piece);
+      if (last > 0) highEnd = offset + last;
+    }
+    offset += piece.size();
     counter.Add(piece);
   }
+  const bool multiByte = highEnd > 0;
   if (multiByte) {
-    // Which lines read as UTF-8: whole lines, as the second pass takes them. Plain
-    // ASCII files, nearly all, need no such pass.
+    // Which lines read as UTF-8: whole lines, as the second pass takes them, up to the
+    // last one beyond ASCII. Plain ASCII files, nearly all, need no such pass.
     in.clear();
     in.seekg(0);
     size_t keep = 0;
-    for (bool more = true; more;) {
+    uint64_t surveyed = 0;
+    for (bool more = true; more && surveyed < highEnd;) {
       more = read(keep);
       const size_t end = more ? WholeLinesEnd(buffer) : buffer.size();
       survey.Add(std::string_view(buffer).substr(0, end));
+      surveyed += end;
       buffer.erase(0, end);
       keep = buffer.size();
     }

@@ -468,6 +468,15 @@ TEST(LoadText, EncodingOfRealNames) {
                 "f.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS");
     }
   }
+  // The line named is the line, whatever ends the lines before it.
+  const char* ends[] = {"\r\n", "\r", "\n"};
+  std::string mixedEnds;
+  for (int i = 1; i <= 40; ++i)
+    mixedEnds += std::to_string(i) + ",p,1,2" + ends[i % 3] + (i % 7 == 0 ? "\r\n" : "");
+  mixedEnds += "41," + Sjis("ﾅｶ1") + ",1,2\r\n";  // after 40 lines and 5 blank ones
+  LoadReport endsReport;
+  Load(mixedEnds, &endsReport);
+  EXPECT_EQ(endsReport.firstUtf8LineReadAsSjis, 46u);
   // A code page 932 site of half-width names among kanji is code page 932 all through.
   const std::string site = Sjis("1,新宿1,1,2,3\r\n2,ﾅｶ1,1,2,3\r\n3,ﾆｼ2,1,2,3\r\n4,ﾐｽ3,1,2,3\r\n");
   LoadReport siteReport;
