@@ -156,31 +156,29 @@ void AppendRef(std::string& out, const SimaPointRef& ref) {
 // A parcel or polyline, each record as it was read, and the "Z00" records read inside
 // it before its end.
 void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const SimaNote*>& notes) {
-  {
-    out += b.Polyline ? "F00," : "D00,";
-    out += b.Number;
+  out += b.Polyline ? "F00," : "D00,";
+  out += b.Number;
+  out += ',';
+  out += b.Name;
+  out += ',';
+  if (!b.Polyline) {
+    AppendInt(out, b.Closing);
     out += ',';
-    out += b.Name;
-    out += ',';
-    if (!b.Polyline) {
-      AppendInt(out, b.Closing);
-      out += ',';
-    }
-    out += "\r\n";
-    for (size_t i = 0; i < b.Records.size(); ++i) {
-      const SimaBlockRecord& r = b.Records[i];
-      if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
-      out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
-      AppendRef(out, r.Point);
-      for (size_t j = i + 1;
-           j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
-        AppendRef(out, b.Records[j].Point);
-      out += "\r\n";
-    }
-    for (const SimaNote* note : notes)
-      out += "Z00," + note->Text + ",\r\n";
-    out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
   }
+  out += "\r\n";
+  for (size_t i = 0; i < b.Records.size(); ++i) {
+    const SimaBlockRecord& r = b.Records[i];
+    if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
+    out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
+    AppendRef(out, r.Point);
+    for (size_t j = i + 1;
+         j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
+      AppendRef(out, b.Records[j].Point);
+    out += "\r\n";
+  }
+  for (const SimaNote* note : notes)
+    out += "Z00," + note->Text + ",\r\n";
+  out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
 }
 
 void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t to) {
