@@ -171,12 +171,25 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
   if (report.convertedFromUtf8 || report.replacedCharacters > 0) {
     line(MessageId::kConvertedFromUnicode, {});
   }
+  if (report.linesNotUtf8 > 0) {
+    line(MessageId::kLinesNotUtf8,
+         {std::to_string(report.firstLineNotUtf8), std::to_string(report.linesNotUtf8)});
+  }
+  if (report.utf8LinesReadAsSjis > 0) {
+    line(MessageId::kUtf8ReadAsSjis, {std::to_string(report.firstUtf8LineReadAsSjis),
+                                      std::to_string(report.utf8LinesReadAsSjis)});
+  }
   if (report.replacedCharacters > 0) {
     line(MessageId::kReplacedCharacters, {std::to_string(report.replacedCharacters)});
   }
   if (report.notANumberFields > 0) {
     line(MessageId::kNotANumberFields,
          {std::to_string(report.firstNotANumberLine), std::to_string(report.notANumberFields)});
+  }
+  if (report.unsplitLines > 0) {
+    std::vector<std::string> args = UnsplitLinesArgs(report, path);
+    args.erase(args.begin());
+    line(UnsplitLinesId(report), std::move(args));
   }
   constexpr size_t kBlocksListed = 5;
   for (size_t i = 0; i < report.unclosedBlocks.size() && i < kBlocksListed; ++i) {
@@ -322,7 +335,11 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
   const std::string programFolder = PathText(ctx.programFolder / "");
   try {
     std::vector<std::string> adjusted;
-    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted);
+    std::vector<UnreadSetting> unread;
+    ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted, &unread);
+    for (std::string& warning :
+         UnreadSettingWarnings(unread, PathText(ctx.settingsFile), Language::kJapanese))
+      problems.push_back(std::move(warning));
     if (!adjusted.empty()) {
       std::string text = "設定ファイル「" + PathText(ctx.settingsFile) +
                          "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。";

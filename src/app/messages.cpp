@@ -69,6 +69,9 @@ MessageTexts Texts(MessageId id) {
       return {"{1}:{2}: the closing flag \"{3}\" of parcel \"{4}\" is not an integer",
               "ファイル「{1}」の {2} 行目を読み込めません。何も読み込みませんでした。\r\n"
               "区画「{4}」の閉合フラグ「{3}」が整数ではありません。"};
+    case MessageId::kNoPointRead:
+      return {"no point could be read from {1}",
+              "ファイル「{1}」からは点を 1 つも読み込めませんでした。何も読み込んでいません。"};
     case MessageId::kConvertedFromUnicode:
       return {"{1}: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
               "Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。"};
@@ -110,6 +113,37 @@ MessageTexts Texts(MessageId id) {
                     "that name such a number use the earlier point",
               "{2} 点の点番号が先に読み込んだ点と重なっています。"
               "その番号を使う区画は先の点を使います。"};
+    case MessageId::kUnsplitLine:
+    case MessageId::kUnsplitLines:
+      return {id == MessageId::kUnsplitLine
+                  ? "{1}:{2}: {3} line does not split into fields at the separator {4} that the "
+                    "file's first line uses and was left out; it is this line"
+                  : "{1}:{2}: {3} lines do not split into fields at the separator {4} that the "
+                    "file's first line uses and were left out; the first is this line",
+              "{1}:{2}: 先頭行の区切り文字 {4} で項目に分けられない {3} 行を読み飛ばしました。"
+              "最初の行はこの行です。"};
+    case MessageId::kLinesNotUtf8:
+      return {
+          "{1}:{2}: {3} lines of this UTF-8 file are not UTF-8 and were read as Shift_JIS; "
+          "the first is this line",
+          "{1}:{2}: UTF-8 のファイルのうち UTF-8 でない {3} 行を Shift_JIS として読み込みました。"
+          "最初の行はこの行です。"};
+    case MessageId::kUtf8ReadAsSjis:
+      return {
+          "{1}:{2}: read as Shift_JIS, although {3} lines are also valid UTF-8: as UTF-8 "
+          "they would hold characters no survey file holds; the first is this line",
+          "{1}:{2}: Shift_JIS として読み込みました。{3} 行は UTF-8 としても読めますが、"
+          "UTF-8 では測量データにない文字になります。最初の行はこの行です。"};
+    case MessageId::kSettingsNotText:
+      return {"{1}: this is not a settings file (an INI text file); nothing was read from it",
+              "ファイル「{1}」は設定ファイル（INI 形式のテキスト）ではありません。"
+              "読み込みませんでした。"};
+    case MessageId::kSettingNotANumber:
+      return {"{1}: [{2}] {3}={4} is not a number; {5} is used instead",
+              "{1}: [{2}] {3}={4} は数値ではないため、{5} を使います。"};
+    case MessageId::kCircleDiameterNotPositive:
+      return {"the circle diameter (Point.EnkoR) is {1}; set a diameter above 0, e.g. 1",
+              "円直径（Point.EnkoR）が {1} です。0 より大きい値（例: 1）を設定してください。"};
     case MessageId::kBlockNotSaved:
     case MessageId::kBlocksNotSaved:
       return {id == MessageId::kBlockNotSaved

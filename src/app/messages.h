@@ -30,6 +30,7 @@ enum class MessageId : int {
   kNotText,                // file
   kFewerThanTwoLines,      // file
   kClosingFlagNotInteger,  // file, line, flag, parcel name
+  kNoPointRead,            // file
   // What a load had to change or guess.
   kConvertedFromUnicode,  // file
   kReplacedCharacters,    // file, count
@@ -40,6 +41,14 @@ enum class MessageId : int {
   kMoreUnclosedBlocks,    // file, count
   kRepeatedNumber,        // file, count (1)
   kRepeatedNumbers,       // file, count
+  kUnsplitLine,           // file, line, count (1), separator
+  kUnsplitLines,          // file, line, count, separator
+  kLinesNotUtf8,          // file, line, count
+  kUtf8ReadAsSjis,        // file, line, count
+  // Settings files.
+  kSettingsNotText,            // file
+  kSettingNotANumber,          // file, section, key, value, value used
+  kCircleDiameterNotPositive,  // diameter
   // What a save could not keep.
   kBlockNotSaved,   // file, count (1)
   kBlocksNotSaved,  // file, count

@@ -18,7 +18,8 @@ namespace {
 
 class Reader {
  public:
-  Reader(const IniFile& ini, std::vector<std::string>* adjusted) : ini_(ini), adjusted_(adjusted) {}
+  Reader(const IniFile& ini, std::vector<std::string>* adjusted, std::vector<UnreadSetting>* unread)
+      : ini_(ini), adjusted_(adjusted), unread_(unread) {}
 
   // A value out of reach of the options dialog is read as the nearest valid one, and
   // told (section, key, the file's value and the one used), so no hand edit is lost
@@ -36,7 +37,9 @@ class Reader {
   int32_t Int(const char* section, const char* key, int32_t fallback) const {
     const auto text = ini_.Get(section, key);
     if (!text) return fallback;
-    return ParseInt(*text, IntForms::kDecimalOrHex0x).value_or(fallback);
+    const auto value = ParseInt(*text, IntForms::kDecimalOrHex0x);
+    if (!value) Unread(section, key, *text, std::to_string(fallback));
+    return value.value_or(fallback);
   }
   uint16_t U16(const char* section, const char* key, int32_t fallback) const {
     return static_cast<uint16_t>(Int(section, key, fallback) & 0xFFFF);
@@ -46,16 +49,66 @@ class Reader {
   }
   double Float(const char* section, const char* key, double fallback) const {
     const auto text = ini_.Get(section, key);
-    return text ? ParseFloat(*text).value_or(fallback) : fallback;
+    if (!text) return fallback;
+    const auto value = ParseFloat(*text);  // no infinity, no NaN
+    if (!value) Unread(section, key, *text, FormatGeneral(fallback));
+    return value.value_or(fallback);
   }
   std::string Text(const char* section, const char* key, const std::string& fallback) const {
     return ini_.Get(section, key).value_or(fallback);
   }
 
  private:
+  // A value that is there and not a number is told; an empty one is a value left out.
+  void Unread(const char* section, const char* key, const std::string& value,
+              std::string used) const {
+    if (unread_ && !TrimBlanks(value).empty()) {
+      unread_->push_back(UnreadSetting{section, key, value, std::move(used)});
+    }
+  }
+
   const IniFile& ini_;
   std::vector<std::string>* adjusted_;
+  std::vector<UnreadSetting>* unread_;
 };
+
+// The text of a settings file: UTF-16 with its byte-order mark becomes UTF-8; other
+// text is taken as it is. What is no INI text is refused rather than read as all
+// defaults, and rather than replaced by a settings file at the next close.
+std::string SettingsText(const std::filesystem::path& file) {
+  std::string bytes = ReadFileBytes(file);
+  const std::string_view view(bytes);
+  if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
+    bytes = Utf16ToUtf8(view.substr(2), view[0] == '\xFF');
+  }
+  // Control codes other than tab, line ends, form feed and an end-of-file mark are no
+  // text; lines that hold something but no section header are no settings.
+  bool text = std::none_of(bytes.begin(), bytes.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u < 0x20 && u != '\t' && u != '\r' && u != '\n' && u != '\f' && u != 0x1A) || u == 0x7F;
+  });
+  if (text) {
+    bool content = false;
+    bool section = false;
+    size_t start = 0;
+    while (start <= bytes.size() && !section) {
+      size_t end = bytes.find_first_of("\r\n", start);
+      if (end == std::string::npos) end = bytes.size();
+      const std::string_view line = TrimBlanks(std::string_view(bytes).substr(start, end - start));
+      if (!line.empty() && line[0] != ';' && line[0] != '#') {
+        content = true;
+        section = line[0] == '[' && line.find(']') != std::string_view::npos;
+      }
+      start = end + 1;
+    }
+    text = section || !content;
+  }
+  if (!text) {
+    const std::u8string name = file.u8string();
+    throw Error(MessageId::kSettingsNotText, {std::string(name.begin(), name.end())});
+  }
+  return bytes;
+}
 
 OutputSettings::TextSection ReadText(const Reader& r, const char* section,
                                      const OutputSettings::TextSection& d) {
@@ -89,9 +142,22 @@ std::string ProfileText(const std::string& value) {
 
 }  // namespace
 
+std::vector<std::string> UnreadSettingWarnings(const std::vector<UnreadSetting>& unread,
+                                               const std::string& file, Language language) {
+  std::vector<std::string> out;
+  for (const UnreadSetting& u : unread) {
+    out.push_back(MessageText(
+        MessageId::kSettingNotANumber,
+        {file, u.Section, u.Key, IsValidUtf8(u.Value) ? u.Value : Cp932ToUtf8(u.Value), u.Used},
+        language));
+  }
+  return out;
+}
+
 OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder,
-                            std::vector<std::string>* adjusted) {
-  const Reader r(ini, adjusted);
+                            std::vector<std::string>* adjusted,
+                            std::vector<UnreadSetting>* unread) {
+  const Reader r(ini, adjusted, unread);
   const OutputSettings d;
   OutputSettings s;
   s.WrtBAse.Size = r.Int("WrtBAse", "Size", d.WrtBAse.Size);
@@ -179,7 +245,8 @@ std::optional<OutputSettings::WindowSection> UsableWindowPlace(
 }
 
 OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::string& programFolder,
-                                std::vector<std::string>* adjusted) {
+                                std::vector<std::string>* adjusted,
+                                std::vector<UnreadSetting>* unread) {
   std::error_code ec;
   std::filesystem::path file = path;
   // Earlier versions named the file after the program, in lower case on Linux: its
@@ -188,13 +255,13 @@ OutputSettings ReadSettingsFile(const std::filesystem::path& path, const std::st
     file = path.parent_path() / kOldSettingsFileName;
   }
   if (!std::filesystem::exists(file, ec)) return ReadSettings(IniFile{}, programFolder);
-  return ReadSettings(IniFile::Parse(ReadFileBytes(file)), programFolder, adjusted);
+  return ReadSettings(IniFile::Parse(SettingsText(file)), programFolder, adjusted, unread);
 }
 
 void WriteSettingsFile(const OutputSettings& settings, const std::filesystem::path& path) {
   IniFile ini;
   std::error_code ec;
-  if (std::filesystem::exists(path, ec)) ini = IniFile::Parse(ReadFileBytes(path));
+  if (std::filesystem::exists(path, ec)) ini = IniFile::Parse(SettingsText(path));
   WriteSettings(settings, ini);
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   WriteFileAtomic(path, ini.Text());

@@ -72,8 +72,21 @@ bool AnyGisInput(const std::vector<std::string>& files) {
   return std::any_of(files.begin(), files.end(), IsGisInput);
 }
 
+OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
+  std::error_code ec;
+  if (!std::filesystem::exists(Utf8Path(settingsFile), ec)) {
+    throw Error(settingsFile + ": no such settings file");
+  }
+  std::vector<UnreadSetting> unread;
+  OutputSettings settings = ReadSettingsFile(
+      Utf8Path(settingsFile), std::filesystem::current_path().string(), nullptr, &unread);
+  for (const std::string& warning : UnreadSettingWarnings(unread, settingsFile, Language::kEnglish))
+    std::cerr << "kestrova-cli: warning: " << warning << '\n';
+  return settings;
+}
+
 CoordinateData LoadFiles(const std::vector<std::string>& files,
-                         [[maybe_unused]] const std::string& crs) {
+                         [[maybe_unused]] const std::string& crs, bool warn) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
@@ -85,7 +98,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
       std::vector<std::string> warnings;
       gis.LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
       for (const std::string& warning : warnings)
-        std::cerr << "kestrova-cli: warning: " << warning << '\n';
+        if (warn) std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
       continue;
 #else
@@ -99,7 +112,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
       }
     }
     for (const std::string& warning : LoadWarnings(report, name))
-      std::cerr << "kestrova-cli: warning: " << warning << '\n';
+      if (warn) std::cerr << "kestrova-cli: warning: " << warning << '\n';
     append = true;
   }
   return data;
@@ -243,10 +256,7 @@ std::array<JwwTextKind, 10> TextKinds(const std::string& jwcadSettings) {
 
 OutputSettings ReadSettingsOption(const std::string& settingsFile) {
   if (settingsFile.empty()) return {};
-  std::error_code ec;
-  if (!std::filesystem::exists(Utf8Path(settingsFile), ec))
-    throw Error(settingsFile + ": no such settings file");
-  return ReadSettingsFile(Utf8Path(settingsFile), std::filesystem::current_path().string());
+  return ReadSettingsOptionFile(settingsFile);
 }
 
 #endif
@@ -356,7 +366,13 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
     throw UsageError("cannot tell the format from the name " + output +
                      "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
   }
-  if (!AnyGisInput(o.files)) {
+  // A SIMA file keeps its notes and parcels where they stood among the points, which
+  // only the table knows; standard input cannot be read again to make one.
+  const bool sima = *f == CoordinateFormat::kSima;
+  const bool fromStdin =
+      std::find(o.files.begin(), o.files.end(), kStandardStream) != o.files.end();
+  bool warned = false;
+  if (!AnyGisInput(o.files) && !(sima && fromStdin)) {
     std::unique_ptr<StreamedCoordinateWriter> writer;
     try {
       writer = std::make_unique<StreamedCoordinateWriter>(*f);
@@ -368,20 +384,25 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
     std::unique_ptr<StreamedDrawingData> numbers;
     if (writer && o.files.size() > 1) numbers = StreamedData(0, err);
     if (writer && (o.files.size() < 2 || numbers)) {
-      SimaData sima;
-      const int32_t points = StreamFiles(o.files, numbers.get(), writer.get(), sima, err);
-      const auto out = OpenOutput(output);
-      writer->Write(sima,
-                    [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
-      out->Commit();
-      const std::string name = OutputName(output);
-      for (const std::string& warning : SaveWarnings(writer->Report(), name))
-        err << "kestrova-cli: warning: " << warning << '\n';
-      err << "kestrova-cli: wrote " << points << " points to " << name << '\n';
-      return 0;
+      SimaData site;
+      const int32_t points = StreamFiles(o.files, numbers.get(), writer.get(), site, err);
+      warned = true;
+      if (!(sima && (!site.SimaNotes.empty() || writer->BlocksAmongPoints(points)))) {
+        const auto out = OpenOutput(output);
+        writer->Write(site,
+                      [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
+        out->Commit();
+        const std::string name = OutputName(output);
+        for (const std::string& warning : SaveWarnings(writer->Report(), name))
+          err << "kestrova-cli: warning: " << warning << '\n';
+        err << "kestrova-cli: wrote " << points << " points to " << name << '\n';
+        return 0;
+      }
     }
   }
-  const CoordinateData data = LoadFiles(o.files, o.crs);
+  // When the streamed reading found the table needed, the files are read again without
+  // repeating what the first reading said.
+  const CoordinateData data = LoadFiles(o.files, o.crs, !warned);
   WriteOutput(output, FormatCoordinateFile(data, *f));
   const std::string name = OutputName(output);
   for (const std::string& warning : SaveWarnings(CoordinateSaveReport(data, *f), name))
@@ -393,14 +414,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
 namespace {
 
 void ReadSettings(const DrawingOptions& o, Workspace& ws) {
-  if (!o.settingsFile.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::exists(Utf8Path(o.settingsFile), ec)) {
-      throw Error(o.settingsFile + ": no such settings file");
-    }
-    ws.Settings =
-        ReadSettingsFile(Utf8Path(o.settingsFile), std::filesystem::current_path().string());
-  }
+  if (!o.settingsFile.empty()) ws.Settings = ReadSettingsOptionFile(o.settingsFile);
   ws.JwwVersion = o.jwwVersion;
 }
 

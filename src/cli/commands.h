@@ -24,7 +24,9 @@ class UsageError : public std::runtime_error {
 // fewer than two lines is an error here: the user named it and would get nothing.
 // GeoPackage, GeoJSON and Shapefile points are converted into the survey system crs
 // ("EPSG:N"; empty keeps a plane system the file has).
-CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {});
+// warn: whether the loads' warnings are written to standard error.
+CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {},
+                         bool warn = true);
 
 // Some of the files are read through GDAL, which fills a table.
 bool AnyGisInput(const std::vector<std::string>& files);
@@ -41,6 +43,9 @@ inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingDa
 // Somewhere to gather the points in temporary files rather than a table, or null, having
 // said why there is none: then the points are held in memory.
 std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err);
+// The settings of --settings FILE: an error when it is missing or no settings file, a
+// warning on standard error for each value that is not a number.
+OutputSettings ReadSettingsOptionFile(const std::string& settingsFile);
 
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs = {});
 

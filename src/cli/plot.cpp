@@ -120,13 +120,7 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
   inputs.push_back(o.jwcadSettings);
   CheckOutput(o.output, inputs);
   OutputSettings settings;
-  if (!o.settingsFile.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::exists(o.settingsFile, ec)) {
-      throw Error(o.settingsFile + ": no such settings file");
-    }
-    settings = ReadSettingsFile(o.settingsFile, std::filesystem::current_path().string());
-  }
+  if (!o.settingsFile.empty()) settings = ReadSettingsOptionFile(o.settingsFile);
   // Jw_cad's settings give the outline mode; pens and text kinds are those every drawing
   // save installs, as the desktop program draws them.
   JwwHeader header;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "common/error.h"
 
@@ -153,6 +154,134 @@ std::string_view CutToBytes(std::string_view s, size_t limit) {
     i += len;
   }
   return s.substr(0, i);
+}
+
+namespace {
+
+// The characters code page 932 holds, a bit each over the Basic Multilingual Plane,
+// found by converting every code once.
+const std::vector<bool>& Cp932Characters() {
+  static const std::vector<bool> bits = [] {
+    std::vector<bool> b(0x10000, false);
+    for (char32_t c = 0; c < 0x80; ++c)
+      b[c] = true;
+    std::string codes;
+    for (unsigned c = 0xA1; c <= 0xDF; ++c) {
+      codes += static_cast<char>(c);
+      codes += '\n';
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+      if (!IsSjisLeadByte(static_cast<unsigned char>(lead))) continue;
+      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+        if (trail == 0x7F) continue;
+        codes += static_cast<char>(lead);
+        codes += static_cast<char>(trail);
+        codes += '\n';
+      }
+    }
+    const std::string utf8 = Cp932ToUtf8(codes);
+    size_t start = 0;
+    for (size_t end; (end = utf8.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string_view one(utf8.data() + start, end - start);
+      const auto c0 = static_cast<unsigned char>(one.empty() ? 0 : one[0]);
+      char32_t c = 0;
+      if (one.size() == 2 && (c0 & 0xE0) == 0xC0) {
+        c = (c0 & 0x1Fu) << 6 | (static_cast<unsigned char>(one[1]) & 0x3Fu);
+      } else if (one.size() == 3 && (c0 & 0xF0) == 0xE0) {
+        c = (c0 & 0x0Fu) << 12 | (static_cast<unsigned char>(one[1]) & 0x3Fu) << 6 |
+            (static_cast<unsigned char>(one[2]) & 0x3Fu);
+      }
+      if (c != 0 && c != 0xFFFD) b[c] = true;
+    }
+    return b;
+  }();
+  return bits;
+}
+
+bool IsAsciiLetter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A character UTF-8 Japanese text holds where code page 932 has a look-alike (a wave
+// dash, a minus sign, a double bar, a dash): not in the table, still ordinary text.
+bool IsJapaneseLookAlike(char32_t c) {
+  return c == 0x301C || c == 0x2212 || c == 0x2016 || c == 0x2014;
+}
+
+}  // namespace
+
+Utf8Reading ReadAsUtf8(std::string_view line) {
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+  const size_t n = line.size();
+  bool ascii = true;
+  bool unlikely = false;
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    ascii = false;
+    size_t length = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, cp = c & 0x1Fu, least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, cp = c & 0x0Fu, least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, cp = c & 0x07u, least = 0x10000;
+    } else {
+      return Utf8Reading::kNotUtf8;
+    }
+    if (i + length > n) return Utf8Reading::kNotUtf8;
+    for (size_t k = 1; k < length; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return Utf8Reading::kNotUtf8;
+      cp = cp << 6 | (p[i + k] & 0x3Fu);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return Utf8Reading::kNotUtf8;
+    }
+    if (cp < 0xA0) {
+      unlikely = true;  // C1 control codes
+    } else if (cp < 0x100) {
+      // Signs (°, ±, ×) are ordinary; an accented letter belongs inside a Latin word
+      // (Müller), while code page 932 half-width katakana read as UTF-8 give such
+      // letters beside digits and blanks.
+      const bool letter = cp >= 0xC0 && cp != 0xD7 && cp != 0xF7;
+      if (letter && !(i > 0 && IsAsciiLetter(p[i - 1])) &&
+          !(i + length < n && IsAsciiLetter(p[i + length]))) {
+        unlikely = true;
+      }
+    } else if (cp < 0x800) {
+      unlikely = true;  // Latin-extended, Greek, Cyrillic and other alphabets
+    } else if (cp < 0x10000) {
+      // Outside code page 932, or its user-defined area: not what survey text holds.
+      if ((!Cp932Characters()[cp] && !IsJapaneseLookAlike(cp)) || (cp >= 0xE000 && cp <= 0xF8FF)) {
+        unlikely = true;
+      }
+    }
+    // Characters beyond the plane (emoji) come from UTF-8 text only: code page 932
+    // bytes would need user-defined characters to form them.
+    i += length;
+  }
+  if (ascii) return Utf8Reading::kAscii;
+  return unlikely ? Utf8Reading::kUnlikely : Utf8Reading::kLikely;
+}
+
+bool IsWellFormedCp932(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) continue;
+    if (c == 0x80 || c == 0xA0 || c >= 0xFD) return false;
+    if (IsSjisLeadByte(c)) {
+      if (i + 1 >= s.size()) return false;
+      const auto t = static_cast<unsigned char>(s[i + 1]);
+      if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+      ++i;
+    }
+  }
+  return true;
 }
 
 #ifndef _WIN32

@@ -52,4 +52,20 @@ bool IsValidCp932(std::string_view s);
 // True when s is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
 
+// How a line of a file reads as UTF-8, for telling UTF-8 from code page 932 text whose
+// bytes happen to be valid UTF-8 too (half-width katakana such as ﾅｶ1 reads as "Ŷ1").
+enum class Utf8Reading {
+  kAscii,     // no byte from 0x80 up: the same either way
+  kLikely,    // UTF-8 holding only characters a survey file holds
+  kUnlikely,  // UTF-8, but with characters no survey file holds: C1 controls,
+              // Latin-extended, Greek, Cyrillic and other scripts, accented letters
+              // outside a Latin word, characters without a code page 932 form
+  kNotUtf8,   // malformed
+};
+Utf8Reading ReadAsUtf8(std::string_view line);
+
+// True when s is made of well-formed code page 932 characters (lead and trail bytes
+// in their ranges, no byte that code page 932 leaves unused), without the table.
+bool IsWellFormedCp932(std::string_view s);
+
 }  // namespace kestrova

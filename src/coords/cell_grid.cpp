@@ -147,6 +147,7 @@ void ClearPointTable(PointTable& table, SimaData& sima, CellGrid& grid) {
   // A parcel names rows of the table it came with; kept, a SIMA save would write the old
   // site's parcels over points that are not there.
   sima.SimaBlocks.clear();
+  sima.SimaNotes.clear();
   grid.PickedRow = -1;
   grid.PreviousPickedRow = -1;
   grid.MarkDragActive = false;

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/parallel.h"
@@ -179,15 +180,28 @@ void CheckFinite(const CoordinateData& data, const OutputSettings& s, const Draw
   check.Sizes(s, textKinds);
 }
 
-// A hand-edited settings file may hold 0, a negative value or one too small to divide
-// by; none of them gives a drawing.
-void LayOut(DrawingLayout& layout, const OutputSettings& s,
-            const std::array<JwwTextKind, 10>& textKinds, bool simaLoaded) {
+}  // namespace
+
+void CheckDrawingSettings(const OutputSettings& s) {
+  // A hand-edited settings file may hold 0, a negative value or one so small that the
+  // drawing coordinates overflow: a point 10,000 km from the base, in millimetres at
+  // this scale, must still square to a finite number (Jw_cad measures by squares).
   const double scale = s.WrtBAse.Scale;
-  if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(1000.0 / scale)) {
+  const double farthest = 1e10 * 1000.0 / scale;
+  if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(farthest * farthest)) {
     throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(scale) +
                 "; set the scale denominator, e.g. 500");
   }
+  if (s.Point.EnkoFlg && !(s.Point.EnkoR > 0.0)) {
+    throw Error(MessageId::kCircleDiameterNotPositive, {FormatGeneral(s.Point.EnkoR)});
+  }
+}
+
+namespace {
+
+void LayOut(DrawingLayout& layout, const OutputSettings& s,
+            const std::array<JwwTextKind, 10>& textKinds, bool simaLoaded) {
+  CheckDrawingSettings(s);
   layout.Settings = s;
   layout.TextKinds = textKinds;
   DrawingTransform& t = layout.Transform;

@@ -52,6 +52,11 @@ struct DrawingPlan : DrawingLayout {
 
 // Checks the settings and positions as the conversion does (kestrova::Error when they
 // give no drawing) and lays the conversion out.
+// Throws an Error naming the setting when the drawing scale is not a positive number
+// that keeps the drawing coordinates finite, or the circles are on and their diameter
+// is not above 0.
+void CheckDrawingSettings(const OutputSettings& settings);
+
 DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
                         const OutputSettings& settings,
                         const std::array<JwwTextKind, 10>& textKinds, int baseRow);

@@ -1,6 +1,7 @@
 #include "coords/coordinate_file.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
@@ -8,11 +9,29 @@
 
 namespace kestrova {
 
+MessageId UnsplitLinesId(const LoadReport& r) {
+  return r.unsplitLines == 1 ? MessageId::kUnsplitLine : MessageId::kUnsplitLines;
+}
+
+std::vector<std::string> UnsplitLinesArgs(const LoadReport& r, const std::string& name) {
+  const char* separator = r.separator == '\t' ? "TAB" : r.separator == ' ' ? "\" \"" : "\",\"";
+  return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), separator};
+}
+
 std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {
   std::vector<std::string> out;
   const auto say = [&](MessageId id, std::vector<std::string> args) {
     out.push_back(MessageText(id, args, Language::kEnglish));
   };
+  if (r.convertedFromUtf8) say(MessageId::kConvertedFromUnicode, {name});
+  if (r.linesNotUtf8 > 0) {
+    say(MessageId::kLinesNotUtf8,
+        {name, std::to_string(r.firstLineNotUtf8), std::to_string(r.linesNotUtf8)});
+  }
+  if (r.utf8LinesReadAsSjis > 0) {
+    say(MessageId::kUtf8ReadAsSjis,
+        {name, std::to_string(r.firstUtf8LineReadAsSjis), std::to_string(r.utf8LinesReadAsSjis)});
+  }
   if (r.replacedCharacters > 0) {
     say(MessageId::kReplacedCharacters, {name, std::to_string(r.replacedCharacters)});
   }
@@ -20,6 +39,7 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(r.notANumberFields == 1 ? MessageId::kNotANumberField : MessageId::kNotANumberFields,
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
+  if (r.unsplitLines > 0) say(UnsplitLinesId(r), UnsplitLinesArgs(r, name));
   for (const UnclosedBlock& b : r.unclosedBlocks) {
     say(b.Polyline ? MessageId::kUnclosedPolyline : MessageId::kUnclosedParcel,
         {name, std::to_string(b.Line)});
@@ -133,6 +153,117 @@ void AppendRef(std::string& out, const SimaPointRef& ref) {
   out += ',';
 }
 
+// A parcel or polyline, each record as it was read, and the "Z00" records read inside
+// it before its end.
+void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const SimaNote*>& notes) {
+  out += b.Polyline ? "F00," : "D00,";
+  out += b.Number;
+  out += ',';
+  out += b.Name;
+  out += ',';
+  if (!b.Polyline) {
+    AppendInt(out, b.Closing);
+    out += ',';
+  }
+  out += "\r\n";
+  for (size_t i = 0; i < b.Records.size(); ++i) {
+    const SimaBlockRecord& r = b.Records[i];
+    if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
+    out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
+    AppendRef(out, r.Point);
+    for (size_t j = i + 1;
+         j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
+      AppendRef(out, b.Records[j].Point);
+    out += "\r\n";
+  }
+  for (const SimaNote* note : notes)
+    out += "Z00," + note->Text + ",\r\n";
+  out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
+}
+
+void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t to) {
+  out += "A00,\r\n";
+  for (int32_t r = from; r <= to; ++r) {
+    const SurveyPoint& p = t.Points[r];
+    out += "A01,";
+    AppendInt(out, p.Number);
+    out += ',';
+    AppendNameAndCoordinates(out, p, ',');
+    out += ",\r\n";
+  }
+  out += "A99,\r\n";
+}
+
+// The points, then the parcels, polylines and further "Z00" records in file order. A
+// record names the first row of its number among the rows read before it: a block
+// whose records name points read only after it (a "D00" before "A00") goes before those
+// points again, so that it draws the same when the file is read back; everything else
+// follows the points.
+void AppendSimaBody(std::string& out, const CoordinateData& data) {
+  const PointTable& t = data.Table;
+  const std::vector<SimaBlock>& blocks = data.Sima.SimaBlocks;
+  // Notes read inside a block stay inside it (a reader takes them for no title there);
+  // the others stand between the blocks.
+  std::vector<std::vector<const SimaNote*>> inBlock(blocks.size());
+  std::vector<const SimaNote*> notes;
+  for (const SimaNote& note : data.Sima.SimaNotes) {
+    if (note.InBlock && note.BlocksBefore >= 1 && note.BlocksBefore <= blocks.size()) {
+      inBlock[note.BlocksBefore - 1].push_back(&note);
+    } else {
+      notes.push_back(&note);
+    }
+  }
+  constexpr int32_t kAfterPoints = -1;
+  // Where each block goes: before row at + 1, or after all points.
+  std::vector<int32_t> blockAt(blocks.size(), kAfterPoints);
+  if (!blocks.empty() && t.PointCount > 0) {
+    std::unordered_map<int32_t, int32_t> firstRow;
+    for (const SimaBlock& b : blocks) {
+      for (const SimaBlockRecord& r : b.Records)
+        firstRow.emplace(r.Point.Number, 0);
+    }
+    for (int32_t r = t.PointCount; r >= 1; --r) {
+      const auto it = firstRow.find(t.Points[r].Number);
+      if (it != firstRow.end()) it->second = r;
+    }
+    int32_t floor = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      const int32_t before = std::clamp(blocks[b].RowsBefore, 0, t.PointCount);
+      const bool later =
+          before >= floor &&
+          std::any_of(blocks[b].Records.begin(), blocks[b].Records.end(),
+                      [&](const SimaBlockRecord& r) { return firstRow[r.Point.Number] > before; });
+      if (!later) break;  // this one and every block after it follow the points
+      blockAt[b] = floor = before;
+    }
+  }
+  std::string after;  // what follows the points
+  int32_t written = 0;
+  const auto place = [&](int32_t at) -> std::string& {
+    if (at == kAfterPoints) return after;
+    if (at > written) {
+      AppendPoints(out, t, written + 1, at);
+      written = at;
+    }
+    return out;
+  };
+  size_t n = 0;
+  for (size_t b = 0; b <= blocks.size(); ++b) {
+    // A note stays with the block before it when no point came between them, else goes
+    // with the block after it.
+    const int32_t previous = b == 0 ? 0 : blockAt[b - 1];
+    for (; n < notes.size() && notes[n]->BlocksBefore <= b; ++n) {
+      const int32_t at = previous != kAfterPoints && notes[n]->RowsBefore <= previous ? previous
+                         : b < blocks.size()                                          ? blockAt[b]
+                                             : kAfterPoints;
+      place(at) += "Z00," + notes[n]->Text + ",\r\n";
+    }
+    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b], inBlock[b]);
+  }
+  AppendPoints(out, t, written + 1, t.PointCount);
+  out += after;
+}
+
 }  // namespace
 
 void AppendCoordinateHead(std::string& out, const SimaData& sima, CoordinateFormat format) {
@@ -192,42 +323,58 @@ void AppendCoordinateTail(std::string& out, CoordinateFormat format) {
   if (format == CoordinateFormat::kApa) out += "Z,&,\r\n";
 }
 
-void AppendSimaBlock(std::string& out, const SimaBlock& b) {
-  out += b.Polyline ? "F00," : "D00,";
-  out += b.Number;
-  out += ',';
-  out += b.Name;
-  out += ',';
-  if (!b.Polyline) {
-    AppendInt(out, b.Closing);
-    out += ',';
-  }
-  out += "\r\n";
-  for (size_t i = 0; i < b.Records.size(); ++i) {
-    const SimaBlockRecord& r = b.Records[i];
-    if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
-    out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
-    AppendRef(out, r.Point);
-    for (size_t j = i + 1;
-         j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
-      AppendRef(out, b.Records[j].Point);
-    out += "\r\n";
-  }
-  out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
+void AppendSimaBlock(std::string& out, const SimaBlock& block) {
+  AppendBlock(out, block, {});
 }
 
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
   const PointTable& t = data.Table;
   std::string out;
   out.reserve(static_cast<size_t>(t.PointCount) * 64 + 64);
-  AppendCoordinateHead(out, data.Sima, format);
-  for (int32_t r = 1; r <= t.PointCount; ++r)
-    AppendCoordinateLine(out, t.Points[r], format);
-  AppendCoordinateTail(out, format);
-  // The parcels and polylines after the points, each record as it was read.
-  if (format == CoordinateFormat::kSima) {
-    for (const SimaBlock& b : data.Sima.SimaBlocks)
-      AppendSimaBlock(out, b);
+  switch (format) {
+    case CoordinateFormat::kZhy:
+    case CoordinateFormat::kCsv: {
+      const char sep = format == CoordinateFormat::kCsv ? '\t' : ',';
+      for (int32_t r = 1; r <= t.PointCount; ++r) {
+        const SurveyPoint& p = t.Points[r];
+        AppendInt(out, p.Number);
+        out += sep;
+        AppendNameAndCoordinates(out, p, sep);
+        out += sep;
+        out += p.Mark;
+        out += sep;
+        out += p.Remarks;
+        out += sep;
+        out += "\r\n";
+      }
+      break;
+    }
+    case CoordinateFormat::kSima: {
+      out += "G00,01," + data.Sima.SiteName + ",\r\n";
+      for (const std::string& title : data.Sima.SimaTitles) {
+        if (!title.empty()) out += "Z00," + title + ",\r\n";
+      }
+      AppendSimaBody(out, data);
+      break;
+    }
+    case CoordinateFormat::kApa: {
+      const std::string header = "A,01,KESTROVA,V2.00,";
+      out += header;
+      out += CheckChar(header);
+      out += ",\r\n";
+      std::string g;
+      for (int32_t r = 1; r <= t.PointCount; ++r) {
+        const SurveyPoint& p = t.Points[r];
+        g = "G,";
+        AppendNameAndCoordinates(g, p, ',');
+        g += ',';
+        out += g;
+        out += CheckChar(g);
+        out += ",\r\n";
+      }
+      out += "Z,&,\r\n";
+      break;
+    }
   }
   return out;
 }

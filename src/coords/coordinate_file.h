@@ -22,11 +22,24 @@ struct UnclosedBlock {
 // What a load had to change or guess to read a file, for the user to hear about.
 struct LoadReport {
   bool convertedFromUtf8 = false;  // the file was UTF-8 or UTF-16
-  size_t replacedCharacters = 0;   // characters without a code page 932 form, now "?"
+  // A UTF-8 file's lines that are no UTF-8 (or read as UTF-8 only with characters no
+  // survey file holds): kept as code page 932.
+  size_t linesNotUtf8 = 0;
+  size_t firstLineNotUtf8 = 0;  // 1-based
+  // A file read as code page 932 whose lines with characters beyond ASCII are valid
+  // UTF-8 too, in part: the other reading, for the user to check.
+  size_t utf8LinesReadAsSjis = 0;
+  size_t firstUtf8LineReadAsSjis = 0;  // 1-based
+  size_t replacedCharacters = 0;       // characters without a code page 932 form, now "?"
   // Non-empty fields that should hold a number and do not ("nan", "1e999", "0x10",
   // "1,5", a point number beyond 32 bits): read as 0, a point number as its row's.
   size_t notANumberFields = 0;
   size_t firstNotANumberLine = 0;  // 1-based; 0 when every number was one
+  // Lines of a comma, tab or space list that hold data but do not split at the
+  // separator its first data line shows: left out.
+  size_t unsplitLines = 0;
+  size_t firstUnsplitLine = 0;  // 1-based
+  char separator = ',';         // of a list
   std::vector<UnclosedBlock> unclosedBlocks;
   // Appended points whose number a point of an earlier file already has; parcels that
   // name the number use the earlier point.
@@ -37,16 +50,22 @@ struct LoadReport {
 // its line where one is meant). Empty when there is nothing to say.
 std::vector<std::string> LoadWarnings(const LoadReport& report, const std::string& name);
 
+// The message and its arguments for the lines of a list that were left out.
+enum class MessageId : int;
+MessageId UnsplitLinesId(const LoadReport& report);
+std::vector<std::string> UnsplitLinesArgs(const LoadReport& report, const std::string& name);
+
 // Reads a coordinate file into data: SIMA when the first field of the first line is
 // "G00", "A00" or "Z00", APA when it is "A" followed by a field starting with "0",
 // otherwise a comma, tab or space separated list (the separator chosen by the first
-// line). With appendOnLoad the file's points are added after the existing rows (and its
-// parcels may refer to them); otherwise the file replaces the points and the SIMA
-// segments and labels.
+// line). Blank lines and "#" comments before it do not count as the first line. With appendOnLoad
+// the file's points are added after the existing rows (and its parcels may refer to them);
+// otherwise the file replaces the points and the SIMA segments and labels.
 //
 // All or nothing: returns false with nothing changed for a file of fewer than two
 // lines, throws kestrova::Error ("FILE:LINE: ...") with nothing changed when the file
-// cannot be read, is not text (NUL bytes) or a record cannot be understood, and
+// cannot be read, is not text (NUL bytes), is a list of which no line gives a point, or a
+// record cannot be understood, and
 // otherwise commits the whole file and returns true. Files in UTF-8 (a byte-order mark,
 // or valid UTF-8 with multi-byte characters) are recognised and their text brought to
 // code page 932; other files are code page 932 and taken byte for byte. UTF-16 with a

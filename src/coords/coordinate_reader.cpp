@@ -4,6 +4,7 @@
 // line by line would give.
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -26,34 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
-// Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or valid UTF-8
-// holding multi-byte characters) and UTF-16 with its mark are converted.
-std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report) {
-  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
-    Cp932Text converted = Utf8ToCp932(utf8);
-    report.convertedFromUtf8 = true;
-    report.replacedCharacters = converted.replaced;
-    return std::move(converted.text);
-  };
-  const std::string_view view(bytes);
-  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
-  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
-  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
-  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
-  // points would fill the table with garbage.
-  if (view.find('\0') != std::string_view::npos) {
-    throw Error(MessageId::kNotText, {name});
-  }
-  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
-  // Code page 932 text with its double-byte characters is almost never valid UTF-8,
-  // while UTF-8 names such as 測点 or 基準点 also happen to be valid code page 932:
-  // UTF-8 validity decides.
-  const bool multiByte = std::any_of(view.begin(), view.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-  if (multiByte && IsValidUtf8(view)) return convert(view);
-  return bytes;
-}
 
 // Lines end at CR LF, a lone CR or a lone LF; a final line end adds no empty line.
 // Nearly every line ends in LF or CR LF: memchr finds those, and a line is searched for
@@ -85,8 +58,16 @@ void SplitLines(std::string_view text, std::vector<std::string_view>& lines) {
   }
 }
 
+// A line that holds no data: empty, blanks only, or a "#" comment. It never decides the
+// format or the separator.
+bool IsBlankOrComment(std::string_view line) {
+  const std::string_view t = TrimLeftBlanks(line);
+  return t.empty() || t[0] == '#';
+}
+
 // Counts lines the way SplitLines makes them, piece by piece; a CR LF pair may be cut
-// between two pieces.
+// between two pieces. Keeps the first line that holds data (its end may lie in a later
+// piece), which decides the format.
 class LineCounter {
  public:
   void Add(std::string_view piece) {
@@ -112,18 +93,51 @@ class LineCounter {
   }
   // Lines in all; text after the last line end is a line of its own.
   size_t Lines() const { return lines_ + (open_ ? 1 : 0); }
-  // The first line's text (its end may lie in a later piece).
+  // The first line holding data; empty when no line does.
   const std::string& FirstLine() const { return first_; }
+  // The blank and comment lines before it.
+  size_t LeadingLines() const { return leading_; }
 
  private:
   void TakeFirstLine(std::string_view piece) {
-    const size_t end = piece.find_first_of("\r\n");
-    first_.append(piece.substr(0, end));
-    firstDone_ = end != std::string_view::npos;
+    // A UTF-8 byte-order mark is no text of the first line (it may be cut between pieces
+    // only in a file of fewer than four bytes, which is never read).
+    if (lines_ == 0 && first_.empty() && !skipLf_ && piece.substr(0, 3) == kBom) {
+      piece.remove_prefix(3);
+    }
+    for (;;) {
+      if (skipLf_ && !piece.empty()) {
+        skipLf_ = false;
+        if (piece[0] == '\n') piece.remove_prefix(1);
+      }
+      if (piece.empty()) return;
+      const size_t end = piece.find_first_of("\r\n");
+      first_.append(piece.substr(0, end));
+      if (end == std::string_view::npos) return;
+      if (!IsBlankOrComment(first_)) {
+        firstDone_ = true;
+        return;
+      }
+      // The line end, with the LF of a CR LF that may begin the next piece.
+      if (piece[end] == '\r') {
+        if (end + 1 < piece.size()) {
+          piece.remove_prefix(end + 1 + (piece[end + 1] == '\n' ? 1 : 0));
+        } else {
+          piece = {};
+          skipLf_ = true;
+        }
+      } else {
+        piece.remove_prefix(end + 1);
+      }
+      first_.clear();
+      ++leading_;
+    }
   }
 
   std::string first_;
   bool firstDone_ = false;
+  bool skipLf_ = false;
+  size_t leading_ = 0;
   bool afterCr_ = false;
   bool open_ = false;
   size_t lines_ = 0;
@@ -174,6 +188,8 @@ struct RangeResult {
   std::vector<SimaPointRef> corners;  // the second and third corner of every "E01"
   size_t notANumberFields = 0;
   size_t firstNotANumberLine = 0;
+  size_t unsplitLines = 0;  // list lines with data that the separator does not split
+  size_t firstUnsplitLine = 0;
   bool apaEnd = false;  // a "Z" record: the rest of the file is not read
 };
 constexpr uint32_t kNamedByRow = 0x80000000u;
@@ -181,8 +197,13 @@ constexpr uint32_t kNamedByRow = 0x80000000u;
 // Parses lines [begin, end) of a piece into result; line numbers count from firstLine.
 class RangeParser {
  public:
-  RangeParser(const std::string& name, Layout layout, char separator, RangeResult& result)
-      : name_(name), layout_(layout), separator_(separator), out_(result) {}
+  RangeParser(const std::string& name, Layout layout, char separator, size_t leadingLines,
+              RangeResult& result)
+      : name_(name),
+        layout_(layout),
+        separator_(separator),
+        leadingLines_(leadingLines),
+        out_(result) {}
 
   void Parse(const std::vector<std::string_view>& lines, size_t begin, size_t end,
              size_t firstLine) {
@@ -238,9 +259,18 @@ class RangeParser {
   }
 
   void Delimited(std::string_view line) {
+    if (line_ < leadingLines_) return;  // blank lines and comments before the first point
+    // A line of blanks only holds no point; split at blanks or tabs it would give one at
+    // (0, 0) that no one wrote.
+    if (TrimBlanks(line).empty()) return;
     SplitFieldsInto(line, separator_, fields_, 7);
     const size_t n = fields_.size();
-    if (n < 2) return;  // an empty line or one without the separator holds no point
+    if (n < 2) {
+      // No point, but unless the line is blank or a comment, it held one that the user
+      // must hear was left out.
+      if (!IsBlankOrComment(line) && out_.unsplitLines++ == 0) out_.firstUnsplitLine = line_ + 1;
+      return;
+    }
     SurveyPoint& p = NewRow();
     if (n == 2) {
       NumberByRow(true);
@@ -352,6 +382,7 @@ class RangeParser {
   const std::string& name_;
   Layout layout_;
   char separator_;
+  size_t leadingLines_;
   RangeResult& out_;
   std::vector<std::string_view> fields_;
   size_t line_ = 0;
@@ -386,8 +417,8 @@ class Reader {
   // With a sink the points and finished blocks go to it instead of data, whose table
   // only counts the rows.
   Reader(const std::string& name, size_t totalLines, std::string_view firstLine,
-         CoordinateData& data, bool appending, LoadReport& report, ProgressMonitor* progress,
-         const LoadTuning& tuning, LoadSink* sink = nullptr)
+         size_t leadingLines, CoordinateData& data, bool appending, LoadReport& report,
+         ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink = nullptr)
       : name_(name),
         totalLines_(totalLines),
         table_(data.Table),
@@ -397,8 +428,11 @@ class Reader {
         tuning_(tuning),
         firstBlock_(data.Sima.SimaBlocks.size()),
         appending_(appending),
-        sink_(sink) {
+        sink_(sink),
+        firstRowCount_(data.Table.PointCount),
+        leadingLines_(leadingLines) {
     layout_ = ChooseLayout(firstLine, separator_);
+    report_.separator = separator_;
     sima_.SimaLoaded = layout_ == Layout::kSima;
     if (!sink_) ReserveMore(table_.Points, totalLines);
   }
@@ -426,13 +460,15 @@ class Reader {
       r.corners.clear();
       r.notANumberFields = 0;
       r.firstNotANumberLine = 0;
+      r.unsplitLines = 0;
+      r.firstUnsplitLine = 0;
     }
     const size_t chunk = (n + parts - 1) / parts;
     FillInRanges(
         parts,
         [&](size_t begin, size_t end) {
           for (size_t k = begin; k < end; ++k) {
-            RangeParser parser(name_, layout_, separator_, results_[k]);
+            RangeParser parser(name_, layout_, separator_, leadingLines_, results_[k]);
             parser.Parse(lines_, std::min(n, k * chunk), std::min(n, (k + 1) * chunk), line_);
           }
         },
@@ -445,6 +481,11 @@ class Reader {
 
   // After the last piece.
   void Finish() {
+    // A list of which not one line gave a point is not a list of points: loading it
+    // would empty the table, and a save would replace a file with nothing.
+    if (layout_ == Layout::kDelimited && table_.PointCount == firstRowCount_) {
+      throw Error(MessageId::kNoPointRead, {name_});
+    }
     if (open_) EndBlock(false);
     // The pieces' working memory is not needed for the drawing of the blocks.
     std::vector<RangeResult>().swap(results_);
@@ -480,6 +521,10 @@ class Reader {
     }
     table_.PointCount += static_cast<int32_t>(r.rows.size());
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    if (r.unsplitLines > 0) {
+      if (report_.unsplitLines == 0) report_.firstUnsplitLine = r.firstUnsplitLine;
+      report_.unsplitLines += r.unsplitLines;
+    }
     texts_ = r.texts.data();
     corners_ = r.corners.data();
     for (SimaEvent& e : r.events) {
@@ -497,7 +542,13 @@ class Reader {
         ++texts_;
         return;
       case SimaEvent::kTitle:
-        if (!open_ && titles_ < 2) sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        if (!open_ && titles_ < 2) {
+          sima_.SimaTitles[titles_++] = std::move(texts_->text);
+        } else {
+          // Kept where it stood for a SIMA save.
+          sima_.SimaNotes.push_back(
+              SimaNote{std::move(texts_->text), e.rowsBefore, blocksRead_, open_});
+        }
         ++texts_;
         return;
       case SimaEvent::kParcel:
@@ -508,6 +559,8 @@ class Reader {
         block.Number = std::move(texts_->number);
         block.Name = std::move(texts_->text);
         block.Closing = texts_->closing;
+        block.RowsBefore = e.rowsBefore;
+        ++blocksRead_;
         ++texts_;
         open_ = true;
         openLine_ = e.line;
@@ -605,9 +658,11 @@ class Reader {
   LoadReport& report_;
   ProgressMonitor* progress_;
   const LoadTuning& tuning_;
-  const size_t firstBlock_;  // this file's blocks start here
-  const bool appending_;     // the number index is kept for the files after this one
-  LoadSink* const sink_;     // takes the points and blocks instead of data
+  const size_t firstBlock_;      // this file's blocks start here
+  const bool appending_;         // the number index is kept for the files after this one
+  LoadSink* const sink_;         // takes the points and blocks instead of data
+  const int32_t firstRowCount_;  // rows before this file's
+  const size_t leadingLines_;    // blank lines and comments before the first line of data
   Layout layout_ = Layout::kDelimited;
   char separator_ = ',';
   size_t line_ = 0;  // lines taken so far
@@ -615,7 +670,8 @@ class Reader {
   std::vector<std::string_view> lines_;
   std::vector<RangeResult> results_;
   int titles_ = 0;
-  bool open_ = false;  // a block is open
+  size_t blocksRead_ = firstBlock_;  // blocks of this file and the files before it
+  bool open_ = false;                // a block is open
   size_t openLine_ = 0;
   // Per record of this file: the rows read before it, then the row it names (0: none).
   std::vector<int32_t> recordRows_;
@@ -624,31 +680,244 @@ class Reader {
   std::vector<std::pair<double, double>> vertices_;
 };
 
+// The length of text's first piece of about blockBytes: whole lines, up to the first
+// line end at or after blockBytes, with the LF of a CR LF.
+size_t FirstPiece(std::string_view text, size_t blockBytes) {
+  size_t cut = std::min(text.size(), std::max<size_t>(blockBytes, 1));
+  if (cut < text.size()) {
+    const size_t end = text.find_first_of("\r\n", cut - 1);
+    cut = end == std::string_view::npos ? text.size() : end + 1;
+    if (text[cut - 1] == '\r' && cut < text.size() && text[cut] == '\n') ++cut;
+  }
+  return cut;
+}
+
 // Hands the whole lines of text to reader a piece of about blockBytes at a time.
 void FeedText(std::string_view text, size_t blockBytes, Reader& reader) {
   while (!text.empty()) {
-    size_t cut = std::min(text.size(), std::max<size_t>(blockBytes, 1));
-    if (cut < text.size()) {
-      // Up to the first line end at or after the cut, with the LF of a CR LF.
-      const size_t end = text.find_first_of("\r\n", cut - 1);
-      cut = end == std::string_view::npos ? text.size() : end + 1;
-      if (text[cut - 1] == '\r' && cut < text.size() && text[cut] == '\n') ++cut;
-    }
+    const size_t cut = FirstPiece(text, blockBytes);
     if (!reader.Piece(text.substr(0, cut))) return;
     text.remove_prefix(cut);
   }
+}
+
+// The end of the whole lines at the start of text that more text follows: after its
+// last line end, unless that is a CR that an LF in the rest may complete. 0: none.
+size_t WholeLinesEnd(std::string_view text) {
+  size_t cut = text.find_last_of("\r\n");
+  if (cut != std::string_view::npos && text[cut] == '\r' && cut + 1 == text.size()) {
+    cut = cut == 0 ? std::string_view::npos : text.find_last_of("\r\n", cut - 1);
+  }
+  return cut == std::string_view::npos ? 0 : cut + 1;
+}
+
+// The length of s up to its last byte from 0x80 up, 0 when there is none.
+size_t LastHighByteEnd(std::string_view s) {
+  size_t n = s.size();
+  for (; n >= 8; n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + n - 8, 8);
+    if (word & 0x8080808080808080u) break;
+  }
+  while (n > 0 && static_cast<unsigned char>(s[n - 1]) < 0x80)
+    --n;
+  return n;
+}
+
+bool HasHighByte(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// A line that reads as UTF-8 (and only then, in a UTF-8 file, is converted): what
+// reads as UTF-8 only with characters no survey file holds is code page 932 when it is
+// well-formed code page 932.
+bool LineIsUtf8(std::string_view line) {
+  switch (ReadAsUtf8(line)) {
+    case Utf8Reading::kAscii:
+    case Utf8Reading::kLikely:
+      return true;
+    case Utf8Reading::kUnlikely:
+      return !IsWellFormedCp932(line);
+    case Utf8Reading::kNotUtf8:
+      break;
+  }
+  return false;
+}
+
+// Whether a file without a byte-order mark is UTF-8, from its whole lines, piece by
+// piece: each line with bytes from 0x80 up votes for UTF-8 or code page 932, and the
+// majority decides (a tie: code page 932, taken byte for byte). In a UTF-8 file the
+// lines that are no UTF-8 stay code page 932; either way the user hears of every line
+// the other reading would have given differently.
+class EncodingSurvey {
+ public:
+  // Lines as SplitLines makes them; only those with a byte from 0x80 up are looked at,
+  // the others only counted.
+  void Add(std::string_view wholeLines) {
+    const char* p = wholeLines.data();
+    const char* const end = p + wholeLines.size();
+    while (p < end) {
+      const char* high = FindHighByte(p, end);
+      if (high == end) {
+        line_ += CountLines(p, end);
+        return;
+      }
+      const char* start = high;
+      while (start > p && start[-1] != '\r' && start[-1] != '\n')
+        --start;
+      line_ += CountLines(p, start) + 1;
+      const char* stop = high;
+      while (stop < end && *stop != '\r' && *stop != '\n')
+        ++stop;
+      Take(std::string_view(start, static_cast<size_t>(stop - start)));
+      p = stop == end ? end : stop + (*stop == '\r' && stop + 1 < end && stop[1] == '\n' ? 2 : 1);
+    }
+  }
+  bool FromUtf8() const { return utf8_ > other_; }
+  // Every line is converted: no line stays code page 932.
+  bool Uniform() const { return other_ == 0; }
+  void Report(LoadReport& report) const {
+    if (FromUtf8()) {
+      report.linesNotUtf8 = other_;
+      report.firstLineNotUtf8 = firstOther_;
+    } else {
+      report.utf8LinesReadAsSjis = validUtf8_;
+      report.firstUtf8LineReadAsSjis = firstValidUtf8_;
+    }
+  }
+
+ private:
+  static const char* FindHighByte(const char* p, const char* end) {
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080u) break;
+    }
+    while (p < end && static_cast<unsigned char>(*p) < 0x80)
+      ++p;
+    return p;
+  }
+  // The lines of [p, end), which ends after a line end: every LF, and every CR that no
+  // LF follows. Eight bytes at a time: most of a file is lines without a byte to look at.
+  static size_t CountLines(const char* p, const char* end) {
+    constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7Fu;
+    // A bit 7 set in every byte of word that equals c.
+    const auto equal = [](uint64_t word, uint64_t c) {
+      const uint64_t x = word ^ (c * 0x0101010101010101u);
+      return ~(((x & kLow) + kLow) | x | kLow);
+    };
+    size_t n = 0;
+    bool afterCr = false;  // the byte before this word is a CR
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      const uint64_t lf = equal(word, '\n');
+      const uint64_t cr = equal(word, '\r');
+      // Every LF, every CR, less the CRs an LF follows (little-endian: the next byte is
+      // the next higher one).
+      n += static_cast<size_t>(std::popcount(lf) + std::popcount(cr) -
+                               std::popcount(cr & (lf >> 8)));
+      if (afterCr && (lf & 0x80)) --n;
+      afterCr = (cr >> 63) != 0;
+    }
+    for (; p < end; ++p) {
+      if (*p == '\n') {
+        if (!afterCr) ++n;
+      } else if (*p == '\r') {
+        ++n;
+      }
+      afterCr = *p == '\r';
+    }
+    return n;
+  }
+  void Take(std::string_view line) {
+    if (IsValidUtf8(line) && validUtf8_++ == 0) firstValidUtf8_ = line_;
+    if (LineIsUtf8(line)) {
+      ++utf8_;
+    } else if (other_++ == 0) {
+      firstOther_ = line_;
+    }
+  }
+
+  size_t line_ = 0;
+  size_t utf8_ = 0;
+  size_t other_ = 0;
+  size_t firstOther_ = 0;
+  size_t validUtf8_ = 0;
+  size_t firstValidUtf8_ = 0;
+};
+
+// Whole lines of a UTF-8 file to code page 932: the lines that are no UTF-8 stay as
+// they are, the runs of lines between them are converted at once.
+Cp932Text ConvertUtf8Lines(std::string_view text, bool uniform) {
+  if (uniform) return Utf8ToCp932(text);
+  Cp932Text out;
+  out.text.reserve(text.size());
+  std::vector<std::string_view> lines;
+  SplitLines(text, lines);
+  const char* run = text.data();
+  const auto convertRun = [&](const char* end) {
+    Cp932Text converted = Utf8ToCp932(std::string_view(run, static_cast<size_t>(end - run)));
+    out.text += converted.text;
+    out.replaced += converted.replaced;
+  };
+  for (std::string_view line : lines) {
+    if (!HasHighByte(line) || LineIsUtf8(line)) continue;
+    convertRun(line.data());
+    out.text += line;
+    run = line.data() + line.size();
+  }
+  convertRun(text.data() + text.size());
+  return out;
+}
+
+// Code page 932 stays byte for byte; UTF-8 (marked by a byte-order mark, or lines that
+// read as UTF-8 in the majority) and UTF-16 with its mark are converted.
+std::string DecodeFileText(std::string bytes, const std::string& name, LoadReport& report,
+                           size_t blockBytes) {
+  const auto convert = [&report](std::string_view utf8) {  // from UTF-8 or UTF-16
+    Cp932Text converted = Utf8ToCp932(utf8);
+    report.convertedFromUtf8 = true;
+    report.replacedCharacters = converted.replaced;
+    return std::move(converted.text);
+  };
+  const std::string_view view(bytes);
+  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
+  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
+  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
+  // Text never holds NUL; a drawing, an image or an archive does, and reading one as
+  // points would fill the table with garbage.
+  if (view.find('\0') != std::string_view::npos) {
+    throw Error(MessageId::kNotText, {name});
+  }
+  if (view.substr(0, 3) == kBom) return convert(view.substr(3));
+  if (!HasHighByte(view)) return bytes;
+  EncodingSurvey survey;
+  for (std::string_view rest = view; !rest.empty();) {
+    const size_t cut = FirstPiece(rest, blockBytes);
+    survey.Add(rest.substr(0, cut));
+    rest.remove_prefix(cut);
+  }
+  survey.Report(report);
+  if (!survey.FromUtf8()) return bytes;
+  Cp932Text converted = ConvertUtf8Lines(view, survey.Uniform());
+  report.convertedFromUtf8 = true;
+  report.replacedCharacters = converted.replaced;
+  return std::move(converted.text);
 }
 
 // Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
 // an appending one reads into the live data (parcels may name earlier points) and
 // rolls back to the state before the file if anything fails.
 bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
-                      CoordinateData& data, bool appendOnLoad, LoadReport& rep,
+                      size_t leadingLines, CoordinateData& data, bool appendOnLoad, LoadReport& rep,
                       ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink,
                       const std::function<void(Reader&)>& feed) {
   if (totalLines < 2) return false;
   if (sink) {  // nothing is kept that could be rolled back
-    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning, sink);
+    Reader reader(name, totalLines, firstLine, leadingLines, data, true, rep, progress, tuning,
+                  sink);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -658,7 +927,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     // Site name and titles are the new file's, or none: a SIMA save must not put the
     // previous site's on these points.
     CoordinateData fresh;
-    Reader reader(name, totalLines, firstLine, fresh, false, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, leadingLines, fresh, false, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -672,11 +941,12 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   const size_t lineCount = data.Sima.SimaLines.size();
   const size_t textCount = data.Sima.SimaTexts.size();
   const size_t blockCount = data.Sima.SimaBlocks.size();
+  const size_t noteCount = data.Sima.SimaNotes.size();
   const std::string siteName = data.Sima.SiteName;
   const auto titles = data.Sima.SimaTitles;
   const bool simaLoaded = data.Sima.SimaLoaded;
   try {
-    Reader reader(name, totalLines, firstLine, data, true, rep, progress, tuning);
+    Reader reader(name, totalLines, firstLine, leadingLines, data, true, rep, progress, tuning);
     feed(reader);
     reader.Finish();
     ReportProgress(progress, 1.0);
@@ -686,6 +956,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     data.Sima.SimaLines.resize(lineCount);
     data.Sima.SimaTexts.resize(textCount);
     data.Sima.SimaBlocks.resize(blockCount);
+    data.Sima.SimaNotes.resize(noteCount);
     data.Sima.SiteName = siteName;
     data.Sima.SimaTitles = titles;
     data.Sima.SimaLoaded = simaLoaded;
@@ -702,26 +973,16 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   return true;
 }
 
-// The last byte in piece after which a new UTF-8 sequence starts: a sequence cut
-// between two pieces is checked with the next one.
-size_t Utf8SafeEnd(std::string_view piece) {
-  for (size_t back = 1; back <= 4 && back <= piece.size(); ++back) {
-    const auto c = static_cast<unsigned char>(piece[piece.size() - back]);
-    if ((c & 0xC0) != 0x80) return piece.size() - back;
-  }
-  return piece.size();
-}
-
 bool LoadText(std::string bytes, const std::string& name, CoordinateData& data, bool appendOnLoad,
               LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning,
               LoadSink* sink) {
   LoadReport local;
   LoadReport& rep = report ? *report : local;
-  const std::string text = DecodeFileText(std::move(bytes), name, rep);
+  const std::string text = DecodeFileText(std::move(bytes), name, rep, tuning.blockBytes);
   LineCounter counter;
   counter.Add(text);
-  return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), data, appendOnLoad, rep,
-                          progress, tuning, sink,
+  return ReadAllOrNothing(name, counter.Lines(), counter.FirstLine(), counter.LeadingLines(), data,
+                          appendOnLoad, rep, progress, tuning, sink,
                           [&](Reader& reader) { FeedText(text, tuning.blockBytes, reader); });
 }
 
@@ -754,10 +1015,10 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   LoadReport local;
   LoadReport& rep = report ? *report : local;
   LineCounter counter;
-  bool multiByte = false;
-  bool validUtf8 = true;
   bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
-  std::string carry;    // a UTF-8 sequence cut at the end of the last piece
+  EncodingSurvey survey;
+  uint64_t offset = 0;   // of the piece in the file
+  uint64_t highEnd = 0;  // just after the last byte from 0x80 up; 0: plain ASCII
   bool start = true;
   while (read(0)) {
     const std::string_view piece(buffer);
@@ -773,24 +1034,36 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     if (std::memchr(piece.data(), 0, piece.size())) {
       throw Error(MessageId::kNotText, {name});
     }
-    if (!multiByte && !marked) {
-      multiByte = std::any_of(piece.begin(), piece.end(),
-                              [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (!marked) {
+      const size_t last = LastHighByteEnd(piece);
+      if (last > 0) highEnd = offset + last;
     }
-    if (multiByte && validUtf8) {
-      carry += piece;
-      const size_t end = Utf8SafeEnd(carry);
-      validUtf8 = IsValidUtf8(std::string_view(carry).substr(0, end));
-      carry.erase(0, end);
-    }
+    offset += piece.size();
     counter.Add(piece);
+  }
+  const bool multiByte = highEnd > 0;
+  if (multiByte) {
+    // Which lines read as UTF-8: whole lines, as the second pass takes them, up to the
+    // last one beyond ASCII. Plain ASCII files, nearly all, need no such pass.
+    in.clear();
+    in.seekg(0);
+    size_t keep = 0;
+    uint64_t surveyed = 0;
+    for (bool more = true; more && surveyed < highEnd;) {
+      more = read(keep);
+      const size_t end = more ? WholeLinesEnd(buffer) : buffer.size();
+      survey.Add(std::string_view(buffer).substr(0, end));
+      surveyed += end;
+      buffer.erase(0, end);
+      keep = buffer.size();
+    }
   }
   // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
   // spans, so the pieces convert to what the whole file would.
-  const bool fromUtf8 = marked || (multiByte && validUtf8 && (carry.empty() || IsValidUtf8(carry)));
-  std::string().swap(carry);
+  if (multiByte) survey.Report(rep);
+  const bool fromUtf8 = marked || (multiByte && survey.FromUtf8());
+  const bool uniform = marked || survey.Uniform();
   std::string firstLine = counter.FirstLine();
-  if (marked) firstLine.erase(0, kBom.size());
   if (fromUtf8) {
     Cp932Text first = Utf8ToCp932(firstLine);
     firstLine = std::move(first.text);
@@ -801,7 +1074,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   }
   const auto piece = [&](Reader& reader, std::string_view text) {
     if (!fromUtf8) return reader.Piece(text);
-    Cp932Text converted = Utf8ToCp932(text);
+    Cp932Text converted = ConvertUtf8Lines(text, uniform);
     rep.replacedCharacters += converted.replaced;
     return reader.Piece(converted.text);
   };
@@ -809,22 +1082,15 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
   return ReadAllOrNothing(
-      name, counter.Lines(), firstLine, data, appendOnLoad, rep, progress, tuning, sink,
-      [&](Reader& reader) {
+      name, counter.Lines(), firstLine, counter.LeadingLines(), data, appendOnLoad, rep, progress,
+      tuning, sink, [&](Reader& reader) {
         in.clear();
         in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
         size_t keep = 0;
         for (;;) {
           const bool more = read(keep);
           std::string_view text(buffer);
-          size_t cut = text.size();
-          if (more) {
-            cut = text.find_last_of("\r\n");
-            if (cut != std::string_view::npos && text[cut] == '\r' && cut + 1 == text.size()) {
-              cut = cut == 0 ? std::string_view::npos : text.find_last_of("\r\n", cut - 1);
-            }
-            cut = cut == std::string_view::npos ? 0 : cut + 1;
-          }
+          const size_t cut = more ? WholeLinesEnd(text) : text.size();
           if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
           if (!more) {
             std::string().swap(buffer);

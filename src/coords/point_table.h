@@ -124,6 +124,17 @@ struct SimaBlock {
   std::string Name;     // field 3: the parcel name
   int32_t Closing = 0;  // parcels: 1 closes the boundary
   std::vector<SimaBlockRecord> Records;
+  // Rows read before its opening record: its records name only those (and the rows
+  // read inside it), so a save keeps the points after it after it.
+  int32_t RowsBefore = 0;
+};
+
+// A "Z00" record beyond the two titles, kept where it stood for a SIMA save.
+struct SimaNote {
+  std::string Text;         // field 2
+  int32_t RowsBefore = 0;   // rows read before it
+  size_t BlocksBefore = 0;  // parcels and polylines read before it (or in it)
+  bool InBlock = false;     // read inside the last of them
 };
 
 // What SIMA and APA files bring besides the points.
@@ -133,7 +144,8 @@ struct SimaData {
   std::vector<SimaBlock> SimaBlocks;  // in file order, appended files after earlier ones
   std::string SiteName;
   std::array<std::string, 2> SimaTitles;
-  bool SimaLoaded = false;  // the last load was SIMA: survey axes are forced
+  std::vector<SimaNote> SimaNotes;  // in file order
+  bool SimaLoaded = false;          // the last load was SIMA: survey axes are forced
 };
 
 struct DataBounds {

@@ -1,5 +1,7 @@
 #include "coords/streamed_export.h"
 
+#include <algorithm>
+
 namespace kestrova {
 
 namespace {
@@ -35,6 +37,7 @@ void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_
 
 void StreamedCoordinateWriter::TakeBlock(SimaBlock& block, const int32_t*) {
   ++blocks_;
+  earliestBlockRow_ = std::min(earliestBlockRow_, block.RowsBefore);
   if (!blockLines_) return;
   AppendSimaBlock(text_, block);
   Flush(*blockLines_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,11 +31,16 @@ class StreamedCoordinateWriter final : public LoadSink {
   // What the file leaves out, as CoordinateSaveReport says it of a table.
   SaveReport Report() const;
 
+  // Whether a parcel or polyline was read before some of the points: a SIMA save from
+  // the table may then have to put it before them to draw the same.
+  bool BlocksAmongPoints(int32_t pointCount) const { return earliestBlockRow_ < pointCount; }
+
  private:
   void Flush(SpillFile& file);
 
   CoordinateFormat format_;
   size_t blocks_ = 0;
+  int32_t earliestBlockRow_ = INT32_MAX;
   std::string text_;
   std::unique_ptr<SpillFile> lines_;
   std::unique_ptr<SpillFile> blockLines_;

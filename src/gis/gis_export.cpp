@@ -18,6 +18,7 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "coords/convert.h"
 #include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
 #include "gis/survey_systems.h"
@@ -417,10 +418,7 @@ std::string Fixed8(double v) {
 std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExportOptions& o) {
   const OutputSettings& s = o.Settings;
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
-  if (!(std::isfinite(s.WrtBAse.Scale) && s.WrtBAse.Scale > 0.0)) {
-    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(s.WrtBAse.Scale) +
-                "; set the scale denominator, e.g. 500");
-  }
+  CheckDrawingSettings(s);
   const auto height = [&](uint32_t kind) {
     return o.TextKinds[std::clamp<uint32_t>(kind, 1, 10) - 1].Height * s.WrtBAse.Scale / k;
   };

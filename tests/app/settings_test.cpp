@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/atomic_file.h"
+#include "common/error.h"
 
 namespace kestrova {
 namespace {
@@ -157,6 +158,71 @@ TEST(Settings, FileLocation) {
   WriteSettingsFile(OutputSettings{}, dir / "bin" / "Kestrova.INI");
   EXPECT_EQ(ReadSettingsFile(dir / "bin" / "Kestrova.INI", "").WrtBAse.Scale, 500.0);
   fs::remove_all(dir);
+}
+
+TEST(Settings, FilesThatAreNoSettingsAndValuesThatAreNoNumbers) {
+  const fs::path dir = fs::temp_directory_path() / "kestrova-settings-kinds-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    WriteFileAtomic(dir / name, bytes);
+    return dir / name;
+  };
+  const std::string ini = "[WrtBAse]\r\nScale=250\r\n";
+  std::string utf16;
+  for (char c : ini)
+    utf16 += std::string{c, '\0'};
+  // UTF-16 with its byte-order mark is text; without it, a drawing and random bytes are
+  // not, and nothing replaces them at the next close either.
+  EXPECT_EQ(ReadSettingsFile(write("le.INI", "\xFF\xFE" + utf16), "").WrtBAse.Scale, 250.0);
+  EXPECT_EQ(
+      ReadSettingsFile(
+          write("be.INI", std::string("\xFE\xFF\0", 3) + utf16.substr(0, utf16.size() - 1)), "")
+          .WrtBAse.Scale,
+      250.0);
+  std::string random;
+  for (unsigned i = 0, x = 12345; i < 300; ++i, x = x * 1103515245 + 12345)
+    random += static_cast<char>((x >> 16) | 0x80);  // no NUL among them
+  for (const auto& [name, bytes] :
+       {std::pair{"nobom.INI", utf16}, std::pair{"plan.INI", std::string("JwwData.\x01\x02", 10)},
+        std::pair{"random.INI", random},
+        std::pair{"text.INI", std::string("hello\r\nworld\r\n")}}) {
+    const fs::path file = write(name, bytes);
+    try {
+      ReadSettingsFile(file, "");
+      ADD_FAILURE() << name << " was read as settings";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), file.string() +
+                                           ": this is not a settings file (an INI text file); "
+                                           "nothing was read from it");
+    }
+    EXPECT_THROW(WriteSettingsFile(OutputSettings{}, file), Error) << name;
+    EXPECT_EQ(ReadFileBytes(file), bytes) << name;
+  }
+  // Comments and blank lines alone are an empty settings file.
+  EXPECT_EQ(ReadSettingsFile(write("empty.INI", "; none\r\n\r\n"), "").WrtBAse.Scale, 500.0);
+  fs::remove_all(dir);
+
+  // Values that do not convert keep the default, and the user hears which.
+  for (const char* value : {"nan", "inf", "abc", "1e999", "250,5", "-inf"}) {
+    std::vector<UnreadSetting> unread;
+    const OutputSettings s =
+        ReadSettings(IniFile::Parse(std::string("[WrtBAse]\r\nScale=") + value +
+                                    "\r\n[Point]\r\nEnkoR=" + value + "\r\nLay=" + value + "\r\n"),
+                     "", nullptr, &unread);
+    EXPECT_EQ(s.WrtBAse.Scale, 500.0) << value;
+    EXPECT_EQ(s.Point.EnkoR, 1.0) << value;
+    EXPECT_EQ(
+        UnreadSettingWarnings(unread, "K.INI", Language::kEnglish),
+        (std::vector<std::string>{
+            std::string("K.INI: [WrtBase] Scale=") + value +
+                " is not a number; 500 is used instead",
+            std::string("K.INI: [Point] Lay=") + value + " is not a number; 1 is used instead",
+            std::string("K.INI: [Point] EnkoR=") + value + " is not a number; 1 is used instead"}));
+  }
+  std::vector<UnreadSetting> none;
+  ReadSettings(IniFile::Parse("[WrtBAse]\r\nScale=\r\nSize= 3 \r\n"), "", nullptr, &none);
+  EXPECT_TRUE(none.empty());  // an empty value is one left out
 }
 
 }  // namespace

@@ -453,6 +453,30 @@ TEST_F(Cli, StreamedCommandsEqualTheTable) {
   }
 }
 
+// Notes between the sections and a parcel read before its points stay where they stood,
+// from a file and from standard input, and the load's warnings are said once.
+TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
+  const std::string site =
+      "G00,01,site,\r\nZ00,one,\r\nZ00,two,\r\nZ00,three,\r\nD00,1,P,1,\r\nB01,1,a,\r\n"
+      "B01,2,b,\r\nB01,3,c,\r\nD99,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\n"
+      "A01,3,c,10,10,0,\r\nA99,\r\nZ00,parcels,\r\nD00,2,Q,1,\r\nB01,1,a,\r\nB01,2,b,\r\n"
+      "B01,3,c,\r\nD99,\r\nZ00,end,\r\n";
+  WriteText(Path("site.sim"), site);
+  const Result fromFile = RunCli("export " + Path("site.sim") + " -o " + Path("a.sim"));
+  ASSERT_EQ(fromFile.status, 0) << fromFile.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("a.sim")), site);
+  const Result fromStdin = RunCli("export - -o " + Path("b.sim") + " < " + Path("site.sim"));
+  ASSERT_EQ(fromStdin.status, 0) << fromStdin.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("b.sim")), site);
+  // A field that is no number is warned about once though the file is read twice.
+  std::string bad = site;
+  bad.replace(bad.find("10,10,0"), 7, "10,x,0");
+  WriteText(Path("bad.sim"), bad);
+  const Result warned = RunCli("export " + Path("bad.sim") + " -o " + Path("c.sim"));
+  ASSERT_EQ(warned.status, 0) << warned.out;
+  EXPECT_EQ(Count(warned.out, "warning"), 1u) << warned.out;
+}
+
 #if !defined(__SANITIZE_ADDRESS__)
 // The child's peak resident memory in megabytes, -1 when it did not exit with 0.
 double PeakMegabytes(const std::vector<std::string>& args) {

@@ -91,7 +91,7 @@ TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
     }
     return "converted";
   };
-  for (double scale : {0.0, -500.0, std::nan(""), 1e-310, HUGE_VAL}) {
+  for (double scale : {0.0, -500.0, std::nan(""), 1e-310, 1e-300, 1e-200, HUGE_VAL}) {
     settings.WrtBAse.Scale = scale;
     EXPECT_EQ(message().rfind("the drawing scale (WrtBAse.Scale) is ", 0), 0u) << scale;
   }
@@ -111,6 +111,14 @@ TEST_F(ConvertFixture, NothingInfiniteReachesTheDrawing) {
   settings.Point.EnkoFlg = true;
   settings.Point.EnkoR = 1e308;
   EXPECT_EQ(message().rfind("the circle diameter (Point.EnkoR) 1E308", 0), 0u);
+  // A circle of no size, or a negative one, is no circle.
+  for (double diameter : {0.0, -2.0, std::nan("")}) {
+    settings.Point.EnkoR = diameter;
+    EXPECT_EQ(message().rfind("the circle diameter (Point.EnkoR) is ", 0), 0u) << diameter;
+  }
+  settings.Point.EnkoFlg = false;  // without circles it does not matter
+  EXPECT_EQ(message(), "converted");
+  settings.Point.EnkoFlg = true;
   settings.Point.EnkoR = 1;
   std::array<JwwTextKind, 10> kinds = DefaultKinds();
   kinds[2].Width = 1e307;
@@ -186,6 +194,32 @@ TEST_F(ConvertFixture, CodeRule) {
   Convert();
   EXPECT_EQ(doc.TenList[1].PenStyle, 1);
   EXPECT_EQ(doc.TenList[1].Code, 0u);
+}
+
+TEST_F(ConvertFixture, TextsTakeTheWidthAndHeightOfTheirKind) {
+  // Kinds narrower or wider than high: a width and a height taken the wrong way round
+  // show in the sizes and in the placement.
+  std::array<JwwTextKind, 10> kinds = DefaultKinds();
+  kinds[2] = {2.5, 4.0, 0.25, 0};
+  kinds[4] = {6.0, 1.5, 0.75, 0};
+  settings.XYcoord.MojiNo = 5;
+  settings.PointStr.MojiBs = 8;  // centre top: moved across by the height
+  ConvertPointsToDrawing(data, bounds, settings, kinds, 1, doc);
+  ASSERT_GE(doc.MojiCount(), 3u);
+  const TDataMoji& name = doc.MojiList[0];
+  EXPECT_EQ(name.Text, "B");
+  EXPECT_EQ(name.SizeX, 2.5);
+  EXPECT_EQ(name.SizeY, 4.0);
+  EXPECT_EQ(name.Spacing, 0.25);
+  EXPECT_EQ(doc.MojiList[2].SizeX, 6.0);  // the X,Y text of point 1
+  EXPECT_EQ(doc.MojiList[2].SizeY, 1.5);
+  EXPECT_EQ(doc.MojiList[2].Spacing, 0.75);
+  // One half-width character: the text is half the width long, centred on the point,
+  // and lies its height below it. The base point is (0, 0) of the drawing.
+  const TDataTen& point = doc.TenList[0];
+  EXPECT_EQ(name.EndX - name.StartX, 1.25);
+  EXPECT_EQ(name.StartX, point.X - 0.625);
+  EXPECT_EQ(name.StartY, point.Y - 4.0);
 }
 
 TEST(PlaceText, NinePositionsInBothAxes) {

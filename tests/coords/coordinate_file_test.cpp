@@ -421,6 +421,90 @@ TEST(LoadText, Utf8ThatIsAlsoValidCodePage932IsUtf8) {
   EXPECT_FALSE(sjis.convertedFromUtf8);
 }
 
+// Names of both kinds, as instruments and office programs write them. Code page 932
+// bytes that are valid UTF-8 too must not become Latin-extended, Cyrillic or control
+// characters; UTF-8 stays UTF-8. Every guess that could be wrong is told, naming the file.
+TEST(LoadText, EncodingOfRealNames) {
+  struct Row {
+    const char* name;  // typed in UTF-8
+    bool utf8;         // the file holds it in UTF-8, else in code page 932
+    const char* read;  // the name as loaded, in UTF-8 ("?": no code page 932 form)
+    bool warned;       // the other reading was possible: told
+  };
+  const Row rows[] = {
+      {"ﾅｶ1", false, "ﾅｶ1", true},   // reads as UTF-8 "Ŷ1": Latin-extended
+      {"ﾆｼ2", false, "ﾆｼ2", true},   // "Ƽ2"
+      {"ﾐｽ3", false, "ﾐｽ3", true},   // "н3": Cyrillic beside a digit
+      {"ﾃｽ1", false, "ﾃｽ1", true},   // "ý1": an accented letter outside a word
+      {"ﾂｰﾙ", false, "ﾂｰﾙ", false},  // not valid UTF-8: nothing to doubt
+      {"新宿", false, "新宿", false},
+      {"境界杭", false, "境界杭", false},
+      {"大阪市北区", false, "大阪市北区", false},
+      {"測点", true, "測点", true},  // the bytes read as code page 932 too
+      {"東京都新宿区", true, "東京都新宿区", true},
+      {"ﾅｶ1", true, "ﾅｶ1", true},        // half-width katakana in UTF-8
+      {"Müller", true, "M?ller", true},  // an accented letter inside a word: UTF-8
+      {"角90°", true, "角90°", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string name = row.utf8 ? std::string(row.name) : Sjis(row.name);
+    const std::string file = "1," + name + ",1,2,3,,,\r\n2,P,4,5,6,,,\r\n";
+    LoadReport report;
+    const CoordinateData d = Load(file, &report);
+    EXPECT_EQ(Cp932ToUtf8(d.Table.Points[1].Name), row.read);
+    EXPECT_EQ(report.convertedFromUtf8, row.utf8);
+    const std::vector<std::string> warnings = LoadWarnings(report, "f.zhy");
+    EXPECT_EQ(!warnings.empty(), row.warned);
+    if (!row.utf8 && row.warned) {
+      ASSERT_TRUE(IsValidUtf8(name));  // the case is what it claims
+      EXPECT_EQ(warnings, std::vector<std::string>{
+                              "f.zhy:1: read as Shift_JIS, although 1 lines are also valid UTF-8: "
+                              "as UTF-8 they would hold characters no survey file holds; the "
+                              "first is this line"});
+    }
+    if (row.utf8) {
+      EXPECT_EQ(warnings[0],
+                "f.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS");
+    }
+  }
+  // The line named is the line, whatever ends the lines before it.
+  const char* ends[] = {"\r\n", "\r", "\n"};
+  std::string mixedEnds;
+  for (int i = 1; i <= 40; ++i)
+    mixedEnds += std::to_string(i) + ",p,1,2" + ends[i % 3] + (i % 7 == 0 ? "\r\n" : "");
+  mixedEnds += "41," + Sjis("ﾅｶ1") + ",1,2\r\n";  // after 40 lines and 5 blank ones
+  LoadReport endsReport;
+  Load(mixedEnds, &endsReport);
+  EXPECT_EQ(endsReport.firstUtf8LineReadAsSjis, 46u);
+  // A code page 932 site of half-width names among kanji is code page 932 all through.
+  const std::string site = Sjis("1,新宿1,1,2,3\r\n2,ﾅｶ1,1,2,3\r\n3,ﾆｼ2,1,2,3\r\n4,ﾐｽ3,1,2,3\r\n");
+  LoadReport siteReport;
+  const CoordinateData s = Load(site, &siteReport);
+  EXPECT_EQ(s.Table.Points[3].Name, Sjis("ﾆｼ2"));
+  EXPECT_EQ(siteReport.utf8LinesReadAsSjis, 3u);
+  EXPECT_EQ(siteReport.firstUtf8LineReadAsSjis, 2u);
+}
+
+TEST(LoadText, Utf8ThatBreaksLateStaysUtf8) {
+  // 59,999 UTF-8 lines, then one code page 932 name: the UTF-8 lines are read as UTF-8,
+  // the one line as code page 932, and that line is named.
+  std::string file;
+  for (int i = 1; i < 60000; ++i)
+    file += std::to_string(i) + ",測点" + std::to_string(i) + ",1,2,3\r\n";
+  file += "60000," + Sjis("ﾃｽﾄ測点") + ",1,2,3\r\n";
+  LoadReport report;
+  const CoordinateData d = Load(file, &report);
+  ASSERT_EQ(d.Table.PointCount, 60000);
+  EXPECT_EQ(d.Table.Points[59999].Name, Sjis("測点59999"));
+  EXPECT_EQ(d.Table.Points[60000].Name, Sjis("ﾃｽﾄ測点"));
+  EXPECT_EQ(LoadWarnings(report, "late.zhy"),
+            (std::vector<std::string>{
+                "late.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
+                "late.zhy:60000: 1 lines of this UTF-8 file are not UTF-8 and were read as "
+                "Shift_JIS; the first is this line"}));
+}
+
 TEST(LoadText, NotTextIsRefusedAndNothingChanges) {
   CoordinateData d = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
   const std::string drawing("JwwData.\xA4\x01\x00\x00\r\n1,x,1,1,1\r\n", 25);
@@ -496,6 +580,27 @@ TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {
             "the next block or the file ends");
 }
 
+TEST(LoadSima, OnlyItsOwnClosingRecordEndsABlock) {
+  // A "D99" inside a polyline and an "F99" inside a parcel are records of no meaning
+  // there: the block goes on to its own end.
+  LoadReport report;
+  const CoordinateData d = Load(
+      "A00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
+      "F00,1,road,\r\nB01,1,\r\nD99,\r\nB01,2,\r\nB01,3,\r\nF99,\r\n"
+      "D00,1,P,1,\r\nB01,1,\r\nF99,\r\nB01,2,\r\nB01,3,\r\nD99,\r\n",
+      &report);
+  EXPECT_TRUE(report.unclosedBlocks.empty());
+  ASSERT_EQ(d.Sima.SimaBlocks.size(), 2u);
+  EXPECT_EQ(d.Sima.SimaBlocks[0].Records.size(), 3u);
+  EXPECT_EQ(d.Sima.SimaBlocks[1].Records.size(), 3u);
+  // Two polyline segments, then the parcel's two and its closing one.
+  ASSERT_EQ(d.Sima.SimaLines.size(), 5u);
+  EXPECT_EQ(d.Sima.SimaLines[1].PenColor, 3);
+  EXPECT_EQ(d.Sima.SimaLines[1].StartY, 10.0);  // 3 to 2
+  EXPECT_EQ(d.Sima.SimaLines[4].PenColor, 2);
+  EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
+}
+
 TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   const std::string file = Sjis(
       "G00,01,現場,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
@@ -526,6 +631,92 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
             std::vector<std::string>{
                 "out.zhy: 3 parcels and polylines were not saved: only a SIMA file holds them"});
   EXPECT_TRUE(SaveWarnings(SaveReport{}, "out.zhy").empty());
+}
+
+TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
+  // A blank first line or a comment does not decide the separator: the first data line
+  // does. Blank and comment lines hold no point and are not counted.
+  for (const std::string head : {"\r\n", "# exported 2024-05-01\r\n", "  \r\n#\r\n"}) {
+    LoadReport report;
+    const CoordinateData d = Load(head + "1\tA\t10\t20\t3\r\n2\tB\t11\t21\t4\r\n", &report);
+    ASSERT_EQ(d.Table.PointCount, 2) << head;
+    EXPECT_EQ(d.Table.Points[2].Name, "B");
+    EXPECT_EQ(d.Table.Points[2].Y, 21.0);
+    EXPECT_TRUE(LoadWarnings(report, "f").empty()) << head;
+  }
+  // A line of blanks in a space or tab list is no point at (0, 0).
+  EXPECT_EQ(Load("1 a 1 2 3\r\n   \r\n2 b 4 5 6\r\n\t\t\r\n").Table.PointCount, 2);
+  // Lines the separator does not split are counted, the first one named.
+  LoadReport report;
+  const CoordinateData d =
+      Load("1,a,1,2,3\r\n2\tb\t4\t5\t6\r\n\r\n3,c,7,8,9\r\n4 d 1 2 3\r\n# note\r\n", &report);
+  EXPECT_EQ(d.Table.PointCount, 2);
+  EXPECT_EQ(report.unsplitLines, 2u);
+  EXPECT_EQ(report.firstUnsplitLine, 2u);
+  EXPECT_EQ(LoadWarnings(report, "f.zhy"),
+            std::vector<std::string>{"f.zhy:2: 2 lines do not split into fields at the separator "
+                                     "\",\" that the file's first line uses and were left out; "
+                                     "the first is this line"});
+  LoadReport one;
+  Load("a\t1\t2\r\n2,b,3,4\r\nc\t5\t6\r\n", &one);
+  EXPECT_EQ(
+      LoadWarnings(one, "t.csv"),
+      std::vector<std::string>{"t.csv:2: 1 line does not split into fields at the separator TAB "
+                               "that the file's first line uses and was left out; it is this "
+                               "line"});
+  // Not one point: an error, and the table keeps what it had.
+  CoordinateData kept = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  for (const std::string text : {"\r\n\r\n", "# a\r\n# b\r\n", "x\r\ny\r\nz\r\n"}) {
+    for (bool append : {false, true}) {
+      try {
+        LoadCoordinateText(text, "none.txt", kept, append);
+        FAIL() << "a file without a point loaded: " << text << append;
+      } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "no point could be read from none.txt");
+      }
+      EXPECT_EQ(kept.Table.PointCount, 2);
+    }
+  }
+}
+
+TEST(SaveSima, TitlesNotesAndBlocksStayWhereTheyDraw) {
+  // A third title and titles between the sections are saved, in their places.
+  const std::string file =
+      "G00,01,site,\r\nZ00,one,\r\nZ00,two,\r\nZ00,three,\r\nA00,\r\nA01,1,a,0,0,0,\r\n"
+      "A01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\nZ00,parcels,\r\nD00,1,P,1,\r\nB01,1,a,\r\n"
+      "B01,2,b,\r\nB01,3,c,\r\nD99,\r\nZ00,end,\r\n";
+  const CoordinateData d = Load(file);
+  EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kSima), file);
+  // One inside a block is no title there, and stays inside.
+  const std::string inside =
+      "G00,01,site,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA99,\r\nF00,1,road,\r\n"
+      "B01,1,a,\r\nZ00,note,\r\nF99,\r\nZ00,title,\r\n";
+  const CoordinateData in = Load(inside);
+  EXPECT_EQ(in.Sima.SimaTitles[0], "title");
+  EXPECT_EQ(FormatCoordinateFile(in, CoordinateFormat::kSima),
+            "G00,01,site,\r\nZ00,title,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA99,\r\nF00,1,road,\r\n"
+            "B01,1,a,\r\nZ00,note,\r\nF99,\r\n");
+  // A parcel before the points names no point read yet: it draws nothing, and after a
+  // save and a load it still draws nothing.
+  const std::string early =
+      "G00,01,site,\r\nD00,1,P,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\nA00,\r\n"
+      "A01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\nA99,\r\n"
+      "D00,2,Q,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n";
+  const CoordinateData e = Load(early);
+  ASSERT_EQ(e.Sima.SimaLines.size(), 3u);  // the second parcel only
+  ASSERT_EQ(e.Sima.SimaTexts.size(), 1u);
+  const std::string saved = FormatCoordinateFile(e, CoordinateFormat::kSima);
+  EXPECT_EQ(saved, early);
+  const CoordinateData back = Load(saved);
+  EXPECT_EQ(back.Sima.SimaLines.size(), 3u);
+  EXPECT_EQ(back.Sima.SimaTexts.size(), 1u);
+  // Points appended after a load, with numbers no parcel names, keep one point section.
+  CoordinateData more = Load(file);
+  SurveyPoint& p = AppendPoint(more.Table);
+  p.Number = 4;
+  p.Name = "d";
+  const std::string withD = FormatCoordinateFile(more, CoordinateFormat::kSima);
+  EXPECT_EQ(withD.find("A00,"), withD.rfind("A00,"));
 }
 
 TEST(LoadSima, AppendedFilesUseTheEarlierPointOfARepeatedNumber) {

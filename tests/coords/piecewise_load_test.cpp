@@ -242,6 +242,10 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   const std::string noCp932 = "5,\xF0\x9F\x98\x80,1,2,3,\r\n";  // an emoji
   ExpectSameEverywhere(mixed + noCp932 + mixed + noCp932);
   ExpectSameEverywhere("\xEF\xBB\xBF" + mixed + "6,\xFF,1,2,3,\r\n" + noCp932);
+  // Mostly UTF-8 with a code page 932 line, and code page 932 that is valid UTF-8 too:
+  // each line is read the same way, and named at the same line, whatever the pieces.
+  ExpectSameEverywhere(mixed + mixed + "9,\xC5\xB6\x31,1,2,3,\r\n" + "8,\x91\xAA,1,2,3,\r\n");
+  ExpectSameEverywhere("1,\xC5\xB6\x31,1,2,3\r\n2,\xD0\xBD\x33,1,2,3\r\n\r3,p,1,2,3\r\n");
   // A single line is not loaded, but its lost characters are still told.
   ExpectSameEverywhere(noCp932);
   ExpectSameEverywhere("\xEF\xBB\xBF" + noCp932.substr(0, noCp932.size() - 2));
