@@ -89,11 +89,10 @@ void Export(CommandContext& ctx) {
       ctx.prompts.ChooseGisExport(OfferedSurveySystems(), {crs, ws.Settings.Gis.Format});
   if (!choice) return;
   const std::optional<GisFormat> format = GisFormatFromName(choice->Format);
-  if (!format) throw Error("「" + choice->Format + "」は書き出せる形式ではありません。");
+  if (!format) throw Error(MessageId::kGisFormatUnknown, {choice->Format});
   const std::optional<int32_t> epsg = ParseEpsgName(choice->Crs);
   if (!epsg && GisFormatNeedsSystem(*format)) {
-    throw Error(std::string(GisFormatTitle(*format)) +
-                " には座標系が必要です: " + kSurveySystemHint);
+    throw Error(MessageId::kGisFormatNeedsSystem, {GisFormatTitle(*format), kSurveySystemHint});
   }
   const auto chosen = ctx.prompts.SaveFile(Filter(*format), Utf8Path(ws.Settings.Folder.name));
   if (!chosen) return;
@@ -126,7 +125,8 @@ void Export(CommandContext& ctx) {
   if (epsg) ws.Settings.Gis.Crs = EpsgName(*epsg);
   ws.Settings.Gis.Format = choice->Format;
   ws.Settings.Folder.name = (target.parent_path() / "").string();
-  for (const std::string& warning : GisExportWarnings(written, target.string()))
+  for (const std::string& warning :
+       GisExportWarnings(written, target.string(), Language::kJapanese))
     Tell(ctx, Kind::kWarning, warning);
 }
 

@@ -565,25 +565,19 @@ void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
 }
 
 std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name) {
+  return GisExportWarnings(gis, name, Language::kEnglish);
+}
+
+std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name,
+                                           Language language) {
   std::vector<std::string> out;
-  if (gis.parcelsNotWritten > 0) {
-    out.push_back(name + ": " + std::to_string(gis.parcelsNotWritten) +
-                  (gis.parcelsNotWritten == 1 ? " parcel has" : " parcels have") +
-                  " no area: a boundary point is not in the table or there are fewer than "
-                  "three; only the boundary line was written");
-  }
-  if (gis.trianglesNotWritten > 0) {
-    out.push_back(name + ": " + std::to_string(gis.trianglesNotWritten) +
-                  (gis.trianglesNotWritten == 1 ? " triangle names" : " triangles name") +
-                  " a point that is not in the table and " +
-                  (gis.trianglesNotWritten == 1 ? "was" : "were") + " left out");
-  }
-  if (gis.textsCut > 0) {
-    out.push_back(name + ": " + std::to_string(gis.textsCut) +
-                  (gis.textsCut == 1 ? " text is" : " texts are") +
-                  " longer than the 254 bytes of a Shapefile field and were cut; GeoPackage "
-                  "keeps them whole");
-  }
+  const auto say = [&](size_t count, MessageId one, MessageId more) {
+    if (count == 0) return;
+    out.push_back(MessageText(count == 1 ? one : more, {name, std::to_string(count)}, language));
+  };
+  say(gis.parcelsNotWritten, MessageId::kGisParcelNoArea, MessageId::kGisParcelsNoArea);
+  say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
+  say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
   return out;
 }
 
