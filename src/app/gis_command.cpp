@@ -9,6 +9,7 @@
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
+#include "gis/gis_import.h"
 #include "gis/survey_systems.h"
 #include "jww/header.h"
 
@@ -131,6 +132,18 @@ void Export(CommandContext& ctx) {
 }
 
 }  // namespace
+
+bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
+                            bool append, std::vector<std::string>& notices) {
+  LoadReport report;
+  std::vector<std::string> more =
+      LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
+  std::string said = LoadNoticeText(file, report);
+  if (!said.empty()) notices.push_back(std::move(said));
+  for (std::string& notice : more)
+    notices.push_back(std::move(notice));
+  return true;
+}
 
 void GisExportCommand(CommandContext& ctx) {
   try {

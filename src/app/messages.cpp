@@ -287,6 +287,84 @@ MessageTexts Texts(MessageId id) {
                     "cut; GeoPackage keeps them whole",
               "{1}\r\n文字列 {2} 個は Shapefile の項目の 254 バイトを超えるため、"
               "切り詰めました。GeoPackage では切り詰めません。"};
+    case MessageId::kGisSystemUnknown:
+      return {"{1} is not a coordinate system PROJ knows; {2}",
+              "{1} は使用できる座標系ではありません。平面直角座標系を選んでください。"};
+    case MessageId::kGisSystemNotPlane:
+      return {"{1} ({2}) is not a plane coordinate system, so survey X and Y cannot be in it; {3}",
+              "{1}（{2}）は平面直角座標系ではないため、測量の X・Y を表せません。"
+              "平面直角座標系を選んでください。"};
+    case MessageId::kGisCannotRead:
+      return {"{1}: cannot be read as a GeoPackage, GeoJSON or Shapefile{2}",
+              "ファイル「{1}」を GeoPackage、GeoJSON、Shapefile のどれとしても読み込めません。"};
+    case MessageId::kGisNoPointLayer:
+      return {"{1}: has no layer of points (named \"points\" or holding points)",
+              "ファイル「{1}」には点のレイヤ（名前が「points」のもの、または点を含むもの）が"
+              "ありません。"};
+    case MessageId::kGisSystemCannotConvert:
+      return {"{1}: the points' system {2} cannot be converted to {3}{4}",
+              "ファイル「{1}」の点の座標系 {2} を {3} に変換できません。"};
+    case MessageId::kGisLongitudeLatitude:
+      return {"{1}: the points are longitude/latitude ({2}); to read them as survey X and Y, {3}",
+              "ファイル「{1}」の点は経緯度（{2}）です。測量の X・Y として読み込むには、"
+              "「GISﾃﾞｰﾀで保存」で平面直角座標系を選んでから開いてください。"};
+    case MessageId::kGisFeatureNoPosition:
+      return {"{1}: feature {2} of the layer {3} has no position; nothing was loaded",
+              "ファイル「{1}」のレイヤ {3} の地物 {2} には位置がありません。"
+              "何も読み込みませんでした。"};
+    case MessageId::kGisFeatureCannotConvert:
+      return {"{1}: feature {2} of the layer {3} cannot be converted to {4}{5}",
+              "ファイル「{1}」のレイヤ {3} の地物 {2} を {4} に変換できません。"
+              "何も読み込みませんでした。"};
+    case MessageId::kGisFeatureNotANumber:
+      return {
+          "{1}: feature {2} of the layer {3} has a position that is not a number; nothing "
+          "was loaded",
+          "ファイル「{1}」のレイヤ {3} の地物 {2} の位置が数値ではありません。"
+          "何も読み込みませんでした。"};
+    case MessageId::kGisLayerHoldsNoPoint:
+      return {"{1}: the layer {2} holds no point; nothing was loaded",
+              "ファイル「{1}」のレイヤ {2} には点がありません。何も読み込みませんでした。"};
+    case MessageId::kGisFeaturesNotPoints:
+      return {"{1}: {2} features of the layer {3} are not points and were not read",
+              "{1}: レイヤ {3} の地物 {2} 個は点ではないため、読み込みませんでした。"};
+    case MessageId::kGisNumberNotWhole:
+    case MessageId::kGisNumbersNotWhole:
+      return {id == MessageId::kGisNumberNotWhole
+                  ? "{1}: {2} point number is not a whole number; such a point takes its row's "
+                    "number"
+                  : "{1}: {2} point numbers are not a whole number; such a point takes its "
+                    "row's number",
+              "{1}: 整数でない点番号 {2} 個は、その行の番号としました。"};
+    case MessageId::kGisSurveySystemCannotConvert:
+      return {"the survey system cannot be converted to {1}{2}",
+              "測量の座標系を {1} に変換できません。"};
+    case MessageId::kGisPointCannotPlace:
+      return {"point {1} \"{2}\" (X {3}, Y {4}) cannot be placed in longitude/latitude{5}",
+              "点番号 {1}「{2}」（X {3}、Y {4}）は経緯度に変換できません。"};
+    case MessageId::kGisFeatureNotWritten:
+      return {"a feature of the layer {1} could not be written{2}",
+              "レイヤ {1} の地物を書き出せませんでした。"};
+    case MessageId::kGisLayerNotMade:
+      return {"the layer {1} could not be made{2}", "レイヤ {1} を作れませんでした。"};
+    case MessageId::kGisFieldNotMade:
+      return {"the field {1} could not be made{2}", "項目 {1} を作れませんでした。"};
+    case MessageId::kGisDxfEntitiesNotMade:
+      return {"the DXF entities could not be made{1}", "DXF の図形を作れませんでした。"};
+    case MessageId::kGisDxfEntityNotWritten:
+      return {"a DXF entity could not be written{1}", "DXF の図形を書き出せませんでした。"};
+    case MessageId::kGisFormatPlacesBySystem:
+      return {"{1} places the site by its coordinate system: {2}",
+              "{1} は座標系で現場の位置を決めるため、座標系が必要です。座標系を選んでください。"};
+    case MessageId::kGisNoDriver:
+      return {"this GDAL has no {1} driver",
+              "この GDAL には {1} のドライバがないため、書き出せません。"};
+    case MessageId::kGisCannotMake:
+      return {"GDAL could not make the {1}{2}", "GDAL で {1} を作れませんでした。"};
+    case MessageId::kGisCannotFinish:
+      return {"GDAL could not finish the {1}{2}", "GDAL で {1} を書き終えられませんでした。"};
+    case MessageId::kGisWroteNothing:
+      return {"GDAL wrote no {1}", "GDAL がファイル「{1}」を書き出しませんでした。"};
   }
   return {"", ""};
 }

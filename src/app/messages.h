@@ -99,8 +99,34 @@ enum class MessageId : int {
   kGisTrianglesLeftOut,  // file, count
   kGisTextCut,           // file, count (1)
   kGisTextsCut,          // file, count
+  // GIS files. gdal: ": GDAL's own words", or empty.
+  kGisSystemUnknown,              // system, hint
+  kGisSystemNotPlane,             // system, its name, hint
+  kGisCannotRead,                 // file, gdal
+  kGisNoPointLayer,               // file
+  kGisSystemCannotConvert,        // file, the points' system, survey system, gdal
+  kGisLongitudeLatitude,          // file, the points' system, hint
+  kGisFeatureNoPosition,          // file, feature, layer
+  kGisFeatureCannotConvert,       // file, feature, layer, survey system, gdal
+  kGisFeatureNotANumber,          // file, feature, layer
+  kGisLayerHoldsNoPoint,          // file, layer
+  kGisFeaturesNotPoints,          // file, count, layer
+  kGisNumberNotWhole,             // file, count (1)
+  kGisNumbersNotWhole,            // file, count
+  kGisSurveySystemCannotConvert,  // longitude/latitude system, gdal
+  kGisPointCannotPlace,           // number, name, X, Y, gdal
+  kGisFeatureNotWritten,          // layer, gdal
+  kGisLayerNotMade,               // layer, gdal
+  kGisFieldNotMade,               // field, gdal
+  kGisDxfEntitiesNotMade,         // gdal
+  kGisDxfEntityNotWritten,        // gdal
+  kGisFormatPlacesBySystem,       // format, hint
+  kGisNoDriver,                   // format
+  kGisCannotMake,                 // format, gdal
+  kGisCannotFinish,               // format, gdal
+  kGisWroteNothing,               // file
 };
-inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisTextsCut) + 1;
+inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisWroteNothing) + 1;
 
 enum class Language { kEnglish, kJapanese };
 

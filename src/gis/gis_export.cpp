@@ -158,8 +158,8 @@ class Positions {
     if (survey && output && !survey->IsSame(output)) {
       transform_.reset(OGRCreateCoordinateTransformation(survey, output));
       if (!transform_) {
-        throw Error(QuietGdal::Explain("the survey system cannot be converted to " +
-                                       std::string(output->GetName())));
+        throw Error(MessageId::kGisSurveySystemCannotConvert,
+                    {output->GetName(), gis::GdalReason()});
       }
     }
   }
@@ -168,10 +168,9 @@ class Positions {
     double gx = y;
     double gy = x;
     if (transform_ && !transform_->Transform(1, &gx, &gy)) {
-      throw Error(QuietGdal::Explain("point " + std::to_string(about.Number) + " \"" +
-                                     Utf8(about.Name) + "\" (X " + FormatGeneral(x) + ", Y " +
-                                     FormatGeneral(y) +
-                                     ") cannot be placed in longitude/latitude"));
+      throw Error(MessageId::kGisPointCannotPlace,
+                  {std::to_string(about.Number), Utf8(about.Name), FormatGeneral(x),
+                   FormatGeneral(y), gis::GdalReason()});
     }
     return OGRPoint(gx, gy);
   }
@@ -224,8 +223,7 @@ class FeatureWriter {
   void Add(const Kind& kind, OGRFeature* feature) {
     std::unique_ptr<OGRFeature> owned(feature);
     if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
-      throw Error(QuietGdal::Explain(std::string("a feature of the layer ") + kind.layer +
-                                     " could not be written"));
+      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
     }
     ++counts_[LayerName(kind)];
   }
@@ -253,7 +251,7 @@ class FeatureWriter {
     OGRLayer* layer =
         ds_.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
     CSLDestroy(options);
-    if (!layer) throw Error(QuietGdal::Explain("the layer " + name + " could not be made"));
+    if (!layer) throw Error(MessageId::kGisLayerNotMade, {name, gis::GdalReason()});
     std::vector<FieldSpec> fields = kind.fields;
     if (format_ == GisFormat::kGeoJson) {
       fields.insert(fields.begin(), {"layer", OFTString});
@@ -269,7 +267,7 @@ class FeatureWriter {
       OGRFieldDefn defn(f.name, f.type);
       if (format_ == GisFormat::kShp && f.type == OFTString) defn.SetWidth(kShapefileText);
       if (layer->CreateField(&defn) != OGRERR_NONE) {
-        throw Error(QuietGdal::Explain("the field " + std::string(f.name) + " could not be made"));
+        throw Error(MessageId::kGisFieldNotMade, {f.name, gis::GdalReason()});
       }
     }
     layers_[name] = layer;
@@ -421,7 +419,7 @@ void WriteDxf(GDALDataset& ds, const CoordinateData& data, const GisExportOption
               GisExport& result) {
   const OutputSettings& s = o.Settings;
   OGRLayer* layer = ds.CreateLayer("entities", nullptr, wkbUnknown, nullptr);
-  if (!layer) throw Error(QuietGdal::Explain("the DXF entities could not be made"));
+  if (!layer) throw Error(MessageId::kGisDxfEntitiesNotMade, {gis::GdalReason()});
   size_t count = 0;
   const auto add = [&](OGRGeometry& g, const std::string& dxfLayer, const std::string& style) {
     OGRFeature f(layer->GetLayerDefn());
@@ -429,15 +427,14 @@ void WriteDxf(GDALDataset& ds, const CoordinateData& data, const GisExportOption
     if (!style.empty()) f.SetStyleString(style.c_str());
     f.SetGeometry(&g);
     if (layer->CreateFeature(&f) != OGRERR_NONE) {
-      throw Error(QuietGdal::Explain("a DXF entity could not be written"));
+      throw Error(MessageId::kGisDxfEntityNotWritten, {gis::GdalReason()});
     }
     ++count;
   };
   // Paper millimetres of a text kind to the drawing's units on the ground.
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   if (!(std::isfinite(s.WrtBAse.Scale) && s.WrtBAse.Scale > 0.0)) {
-    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(s.WrtBAse.Scale) +
-                "; set the scale denominator, e.g. 500");
+    throw Error(MessageId::kScaleNotUsable, {FormatGeneral(s.WrtBAse.Scale)});
   }
   const auto height = [&](uint32_t kind) {
     return o.TextKinds[std::clamp<uint32_t>(kind, 1, 10) - 1].Height * s.WrtBAse.Scale / k;
@@ -499,11 +496,10 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   QuietGdal quiet;
   const FormatInfo& info = Info(o.Format);
   if (o.Epsg == 0 && GisFormatNeedsSystem(o.Format)) {
-    throw Error(std::string(info.title) +
-                " places the site by its coordinate system: " + kSurveySystemHint);
+    throw Error(MessageId::kGisFormatPlacesBySystem, {info.title, kSurveySystemHint});
   }
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(info.driver);
-  if (!driver) throw Error(std::string("this GDAL has no ") + info.title + " driver");
+  if (!driver) throw Error(MessageId::kGisNoDriver, {info.title});
   const std::filesystem::path file = std::filesystem::path(fileName).filename();
   const std::string stem = file.stem().string();
   gis::MemoryFolder folder;
@@ -513,7 +509,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   GisExport result;
   {
     std::unique_ptr<GDALDataset> ds(driver->Create(target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    if (!ds) throw Error(QuietGdal::Explain(std::string("GDAL could not make the ") + info.title));
+    if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
     if (o.Format == GisFormat::kDxf) {
       WriteDxf(*ds, data, o, result);
     } else {
@@ -523,13 +519,13 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     CPLErrorReset();
     GDALClose(GDALDataset::ToHandle(ds.release()));
     if (CPLGetLastErrorType() == CE_Failure) {
-      throw Error(QuietGdal::Explain(std::string("GDAL could not finish the ") + info.title));
+      throw Error(MessageId::kGisCannotFinish, {info.title, gis::GdalReason()});
     }
   }
   const auto take = [&result](const std::string& path, const std::string& name) {
     vsi_l_offset length = 0;
     GByte* bytes = VSIGetMemFileBuffer(path.c_str(), &length, FALSE);
-    if (!bytes) throw Error("GDAL wrote no " + name);
+    if (!bytes) throw Error(MessageId::kGisWroteNothing, {name});
     result.Files.push_back(
         {name, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length))});
   };

@@ -745,13 +745,32 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       found.insert(std::string(text.substr(i, text.find('}', i) - i + 1)));
     return found;
   };
-  // Load notices follow a line naming the file; the layout's value names are the tool's
-  // own words; the tool's hint is about its options.
+  // Load notices follow a line naming the file; the layout's value names and GDAL's own
+  // messages are English; the tool's hint is about its options.
   const std::map<MessageId, std::set<std::string>> leftOut = {
-      {MessageId::kConvertedFromUnicode, {"{1}"}}, {MessageId::kReplacedCharacters, {"{1}"}},
-      {MessageId::kMoreUnclosedBlocks, {"{1}"}},   {MessageId::kRepeatedNumber, {"{1}"}},
-      {MessageId::kRepeatedNumbers, {"{1}"}},      {MessageId::kPrintLayoutOutOfRange, {"{1}"}},
+      {MessageId::kConvertedFromUnicode, {"{1}"}},
+      {MessageId::kReplacedCharacters, {"{1}"}},
+      {MessageId::kMoreUnclosedBlocks, {"{1}"}},
+      {MessageId::kRepeatedNumber, {"{1}"}},
+      {MessageId::kRepeatedNumbers, {"{1}"}},
+      {MessageId::kPrintLayoutOutOfRange, {"{1}"}},
       {MessageId::kGisFormatNeedsSystem, {"{2}"}},
+      {MessageId::kGisSystemUnknown, {"{2}"}},
+      {MessageId::kGisSystemNotPlane, {"{3}"}},
+      {MessageId::kGisCannotRead, {"{2}"}},
+      {MessageId::kGisSystemCannotConvert, {"{4}"}},
+      {MessageId::kGisLongitudeLatitude, {"{3}"}},
+      {MessageId::kGisFeatureCannotConvert, {"{5}"}},
+      {MessageId::kGisSurveySystemCannotConvert, {"{2}"}},
+      {MessageId::kGisPointCannotPlace, {"{5}"}},
+      {MessageId::kGisFeatureNotWritten, {"{2}"}},
+      {MessageId::kGisLayerNotMade, {"{2}"}},
+      {MessageId::kGisFieldNotMade, {"{2}"}},
+      {MessageId::kGisDxfEntitiesNotMade, {"{1}"}},
+      {MessageId::kGisDxfEntityNotWritten, {"{1}"}},
+      {MessageId::kGisFormatPlacesBySystem, {"{2}"}},
+      {MessageId::kGisCannotMake, {"{2}"}},
+      {MessageId::kGisCannotFinish, {"{2}"}},
   };
   for (int i = 0; i < kMessageIdCount; ++i) {
     const auto id = static_cast<MessageId>(i);
