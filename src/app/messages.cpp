@@ -365,6 +365,39 @@ MessageTexts Texts(MessageId id) {
       return {"GDAL could not finish the {1}{2}", "GDAL で {1} を書き終えられませんでした。"};
     case MessageId::kGisWroteNothing:
       return {"GDAL wrote no {1}", "GDAL がファイル「{1}」を書き出しませんでした。"};
+    case MessageId::kGisNoDbf:
+      return {
+          "{1}: has no .dbf beside it, so its points have no numbers, names, marks or "
+          "remarks; they were numbered by row and marked",
+          "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・記号・備考がありません。"
+          "点番号は行番号とし、すべての点に印を付けました。"};
+    case MessageId::kGisZNotNumber:
+    case MessageId::kGisZsNotNumber:
+      return {id == MessageId::kGisZNotNumber
+                  ? "{1}: {2} z value of the layer {3} is not a number and read as 0 (feature "
+                    "{4})"
+                  : "{1}: {2} z values of the layer {3} are not a number and read as 0 (feature "
+                    "{4} is the first)",
+              "{1}: レイヤ {3} の z の値 {2} 個が数値ではないため、0 として読み込みました"
+              "（最初は地物 {4}）。"};
+    case MessageId::kGisMarkedNotBinary:
+    case MessageId::kGisMarksNotBinary:
+      return {id == MessageId::kGisMarkedNotBinary
+                  ? "{1}: {2} marked value of the layer {3} is neither 1 nor 0 and read as "
+                    "unmarked (feature {4})"
+                  : "{1}: {2} marked values of the layer {3} are neither 1 nor 0 and read as "
+                    "unmarked (feature {4} is the first)",
+              "{1}: レイヤ {3} の marked の値 {2} 個が 1 でも 0 でもないため、"
+              "印のない点として読み込みました（最初は地物 {4}）。"};
+    case MessageId::kGisTextNotUtf8:
+    case MessageId::kGisTextsNotUtf8:
+      return {id == MessageId::kGisTextNotUtf8
+                  ? "{1}: has no .cpg naming the code page of its .dbf, and {2} text of the "
+                    "layer {3} is not UTF-8: read as code page 932 (Shift_JIS)"
+                  : "{1}: has no .cpg naming the code page of its .dbf, and {2} texts of the "
+                    "layer {3} are not UTF-8: read as code page 932 (Shift_JIS)",
+              "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
+              "UTF-8 ではないため、Shift_JIS（コードページ 932）として読み込みました。"};
   }
   return {"", ""};
 }

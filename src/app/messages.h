@@ -125,8 +125,15 @@ enum class MessageId : int {
   kGisCannotMake,                 // format, gdal
   kGisCannotFinish,               // format, gdal
   kGisWroteNothing,               // file
+  kGisNoDbf,                      // file
+  kGisZNotNumber,                 // file, count (1), layer, feature
+  kGisZsNotNumber,                // file, count, layer, first feature
+  kGisMarkedNotBinary,            // file, count (1), layer, feature
+  kGisMarksNotBinary,             // file, count, layer, first feature
+  kGisTextNotUtf8,                // file, count (1), layer
+  kGisTextsNotUtf8,               // file, count, layer
 };
-inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisWroteNothing) + 1;
+inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisTextsNotUtf8) + 1;
 
 enum class Language { kEnglish, kJapanese };
 

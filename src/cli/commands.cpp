@@ -20,6 +20,7 @@
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
 #include "cli/gis_loader.h"
+#include "gis/gis_export.h"
 #include "gis/survey_systems.h"
 #endif
 
@@ -114,6 +115,23 @@ void RequirePoints(int32_t pointCount, const std::vector<std::string>& files) {
   throw Error(names + ": " + kNoDataMessage);
 }
 
+// Only marked points are drawn: points that all came unmarked (a GIS layer's "marked"
+// field) would make a drawing of nothing.
+void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::string>& files) {
+  const PointTable& t = data.Table;
+  for (int32_t r = 1; r <= t.PointCount; ++r) {
+    if (t.Points[r].Marked == 1) return;
+  }
+  if (!data.Sima.SimaLines.empty() || !data.Sima.SimaTexts.empty()) return;
+  std::string names;
+  for (const std::string& file : files)
+    names += (names.empty() ? "" : ", ") + InputName(file);
+  throw Error(names + ": every one of the " + std::to_string(t.PointCount) +
+              (t.PointCount == 1 ? " point is" : " points are") +
+              " unmarked (the \"marked\" field is not 1), and only marked points are drawn; "
+              "nothing was written");
+}
+
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
@@ -203,6 +221,50 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
 #endif
 }
 
+// The extension with its letters in upper case: "SITE.SHP" beside "site.shp".
+std::string UpperExtension(const std::filesystem::path& name) {
+  std::string ext = name.extension().string();
+  for (char& c : ext)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name.stem().string() + ext;
+}
+
+// A Shapefile is a set of files, written beside the file a link names: none of them
+// may be an input, nor a part of an input Shapefile, in any letter case.
+void CheckShapefileSet(const std::string& output, const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  fs::path real = Utf8Path(output);
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(real, ec)) break;
+    const fs::path next = fs::read_symlink(real, ec);
+    if (ec) break;
+    real = next.is_absolute() ? next : real.parent_path() / next;
+  }
+  std::vector<std::string> all;
+  for (const std::string& input : inputs) {
+    all.push_back(input);
+    const fs::path in = Utf8Path(input);
+    std::string ext = in.extension().string();
+    for (char& c : ext)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".shp") continue;
+    for (const char* part : {".shx", ".dbf", ".prj", ".cpg"}) {
+      const fs::path p = fs::path(in).replace_extension(part);
+      all.push_back(p.string());
+      all.push_back((p.parent_path() / UpperExtension(p.filename())).string());
+    }
+  }
+  for (const std::string& name : ShapefileSetNames(real.stem().string())) {
+    for (const std::string& variant : {name, UpperExtension(name)}) {
+      const fs::path part = real.parent_path() / variant;
+      if (part == Utf8Path(output)) continue;
+      CheckOutput(part.string(), all);
+    }
+  }
+  if (real != Utf8Path(output)) CheckOutput(real.string(), all);
+}
+
 }  // namespace
 
 int RunExport(const ExportOptions& o, std::ostream& err) {
@@ -212,7 +274,9 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   inputs.push_back(o.settingsFile);
   inputs.push_back(o.jwcadSettings);
   CheckOutput(output, inputs);
-  if (const std::optional<std::string> gis = GisFormatName(format, output)) {
+  const std::optional<std::string> gis = GisFormatName(format, output);
+  if (gis == "shp") CheckShapefileSet(output, inputs);
+  if (gis) {
     return RunGisExport(o, *gis, err);
   }
   std::optional<CoordinateFormat> f = format.empty() ? CoordinateFormatFromPath(Utf8Path(output))
@@ -249,6 +313,7 @@ Workspace PrepareWorkspace(const DrawingOptions& o) {
   ReadSettings(o, ws);
   ws.Coords = LoadFiles(o.files, o.crs);
   RequirePoints(ws.Coords.Table.PointCount, o.files);
+  RequireMarkedPoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
   return ws;
 }
@@ -385,6 +450,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     }
     out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));
     out.flush();
+    CheckWritten(out, "standard output");
     return 0;
   }
   FileClipboardSink sink(Utf8Path(o.output));

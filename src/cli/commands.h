@@ -67,9 +67,10 @@ struct PlotOptions {
 };
 // "WxH" in pixels, each 1..kMaxPlotSide; anything else is a UsageError.
 PlotSize ParsePlotSize(const std::string& text);
-// The plot of the loaded data fitted into a box of that size.
+// The plot of the loaded data fitted into a box of that size; shown, when given, gets
+// the number of points inside it.
 std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
-                    const JwCadExtras& extras, PlotSize size);
+                    const JwCadExtras& extras, PlotSize size, int32_t* shown = nullptr);
 int RunPlot(const PlotOptions& options, std::ostream& err);
 
 // Reads a drawing and prints its header and one line per entity (JSON with json).

@@ -167,6 +167,7 @@ void PrintEntities(const JwwDocument& doc, bool json, std::ostream& out) {
     out << line;
     if (!json) out << '\n';
     first = false;
+    CheckWritten(out, "standard output");  // a full disk stops the printing at once
   };
   for (EntityClass c : doc.EntityOrder) {
     size_t& i = next[static_cast<size_t>(c)];

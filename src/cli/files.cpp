@@ -7,12 +7,16 @@
 #endif
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 
+#include "app/messages.h"
 #include "cli/commands.h"
+#include "common/error.h"
 #include "common/utf8_path.h"
 
 namespace kestrova::cli {
@@ -53,11 +57,48 @@ std::optional<FileIdentity> IdentityOf(const std::string& name) {
   return FileIdentity{info.dwVolumeSerialNumber,
                       (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
+
+// Standard input or output that a shell redirected from or to a file ("< a.sim",
+// "> out.zhy") is that file.
+std::optional<FileIdentity> StandardIdentityOf(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+std::optional<FileIdentity> StandardInput() {
+  return StandardIdentityOf(STD_INPUT_HANDLE);
+}
+std::optional<FileIdentity> StandardOutput() {
+  return StandardIdentityOf(STD_OUTPUT_HANDLE);
+}
 #else
+std::optional<FileIdentity> Identity(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
 std::optional<FileIdentity> IdentityOf(const std::string& name) {
   struct stat st;
-  if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  if (::stat(name.c_str(), &st) != 0) return std::nullopt;
+  return Identity(st);
+}
+// Standard input or output that a shell redirected from or to a file ("< a.sim",
+// "> out.zhy") is that file.
+std::optional<FileIdentity> StandardIdentityOf(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  return Identity(st);
+}
+std::optional<FileIdentity> StandardInput() {
+  return StandardIdentityOf(STDIN_FILENO);
+}
+std::optional<FileIdentity> StandardOutput() {
+  return StandardIdentityOf(STDOUT_FILENO);
 }
 #endif
 
@@ -95,14 +136,14 @@ bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data,
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
   if (output.empty())
     throw UsageError("the output name is empty; give a file name, or - for standard output");
-  if (IsStandard(output)) return;
   // A device or pipe as output is not replaced; only an existing file can be an input.
-  const std::optional<FileIdentity> out = IdentityOf(output);
+  const std::optional<FileIdentity> out =
+      IsStandard(output) ? StandardOutput() : IdentityOf(output);
   if (!out) return;
   for (const std::string& input : inputs) {
-    if (input.empty() || IsStandard(input)) continue;
-    if (IdentityOf(input) == out) {
-      throw UsageError("the output " + output + " is the input " + input +
+    if (input.empty()) continue;
+    if ((IsStandard(input) ? StandardInput() : IdentityOf(input)) == out) {
+      throw UsageError("the output " + OutputName(output) + " is the input " + InputName(input) +
                        "; writing it would replace the file being read");
     }
   }
@@ -120,6 +161,12 @@ void WriteOutput(const std::string& output, std::string_view bytes) {
   const auto writer = OpenOutput(output);
   writer->Write(bytes.data(), bytes.size());
   writer->Commit();
+}
+
+void CheckWritten(std::ostream& out, const std::string& name) {
+  if (out) return;
+  const int error = errno != 0 ? errno : EIO;
+  throw Error(MessageId::kCannotWrite, {name, std::strerror(error)}, error);
 }
 
 }  // namespace kestrova::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,5 +40,9 @@ std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output);
 
 // Writes bytes to an output and commits.
 void WriteOutput(const std::string& output, std::string_view bytes);
+
+// Throws the error of a stream that could not be written (a full disk, a failing
+// device), naming it; errno, as the failed write left it, gives the reason.
+void CheckWritten(std::ostream& out, const std::string& name);
 
 }  // namespace kestrova::cli

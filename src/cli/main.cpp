@@ -3,16 +3,34 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "common/error.h"
+#include "common/version.h"
 #ifdef _WIN32
 #include "cli/windows_console.h"
 #endif
+
+namespace {
+
+// What a command printed reached standard output: a full disk or a failing device is
+// an error as for any file that cannot be written.
+int CheckedOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  if (std::fflush(stdout) != 0) std::cout.setstate(std::ios::badbit);
+  kestrova::cli::CheckWritten(std::cout, "standard output");
+  return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
@@ -22,7 +40,7 @@ int main(int argc, char** argv) {
   argv = console.Argv();
 #endif
   CLI::App app{"Kestrova: survey coordinate files and Jw_cad drawings", "kestrova-cli"};
-  app.set_version_flag("--version", std::string("kestrova-cli ") + KESTROVA_VERSION);
+  app.set_version_flag("--version", std::string("kestrova-cli ") + kestrova::VersionText());
   app.require_subcommand(1);
 #ifdef _WIN32
   // "/tmp/site.sim" (Wine, MSYS) is a file, not a Windows-style option.
@@ -118,10 +136,10 @@ int main(int argc, char** argv) {
     if (clip->parsed() && clipOutput->count() > 0 && drawingOptions.output.empty()) {
       throw UsageError("the output name is empty; give a file name, or - for standard output");
     }
-    if (info->parsed()) return RunInfo(files, std::cout, crs);
+    if (info->parsed()) return CheckedOutput(RunInfo(files, std::cout, crs));
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
-    if (clip->parsed()) return RunClip(drawingOptions, std::cout, std::cerr);
-    if (dump->parsed()) return RunDump(drawing, json, std::cout);
+    if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
+    if (dump->parsed()) return CheckedOutput(RunDump(drawing, json, std::cout));
     if (plot->parsed()) {
       if (!plotSize.empty()) plotOptions.size = ParsePlotSize(plotSize);
       return RunPlot(plotOptions, std::cerr);

@@ -28,13 +28,20 @@ PlotSize ParsePlotSize(const std::string& text) {
 }
 
 std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
-                    const JwCadExtras& extras, PlotSize size) {
+                    const JwCadExtras& extras, PlotSize size, int32_t* shown) {
   PlotViewState view;
   view.YSign = -1.0;
   view.MathAxes = !(data.Sima.SimaLoaded || settings.Coordinate.Flg);
   DataBounds bounds;
   ComputeDataBounds(data.Table, bounds);
-  FitView(view, bounds, data.Table.PointCount, size.width, size.height);
+  const bool fitted = FitView(view, bounds, data.Table.PointCount, size.width, size.height);
+  if (shown) {
+    *shown = 0;
+    for (int32_t r = 1; fitted && r <= data.Table.PointCount; ++r) {
+      const SurveyPoint& p = data.Table.Points[r];
+      if (PointVisible(view, ToViewAxes(view, p.X, p.Y))) ++*shown;
+    }
+  }
   SvgCanvas canvas(size.width, size.height);
   DrawPlot(canvas, view, data, DrawingPlotStyle(extras, settings), -1);
   return canvas.Document();
@@ -64,8 +71,19 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
   if (source) ReadJwCadSettings(*source, header, extras);
 
   const CoordinateData data = LoadFiles(o.files, o.crs);
-  const std::string svg = PlotSvg(data, settings, extras, o.size);
+  int32_t shown = 0;
+  const std::string svg = PlotSvg(data, settings, extras, o.size, &shown);
   WriteOutput(o.output, svg);
+  if (data.Table.PointCount > 0 && shown == 0) {
+    // Beyond about 1e17 the plot's margin around the points is lost in rounding, and
+    // every point lies on the edge or outside.
+    DataBounds b;
+    ComputeDataBounds(data.Table, b);
+    err << "kestrova-cli: warning: the plot shows none of the " << data.Table.PointCount
+        << " points: coordinates this large (X " << FormatGeneral(b.MinX) << " .. "
+        << FormatGeneral(b.MaxX) << ", Y " << FormatGeneral(b.MinY) << " .. "
+        << FormatGeneral(b.MaxY) << ") cannot be placed on it\n";
+  }
   err << "kestrova-cli: wrote the plot of " << data.Table.PointCount << " points (" << o.size.width
       << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';
   return 0;

@@ -3,14 +3,21 @@
 // The Windows build has its own writer and readers (atomic_file_win.cpp).
 #ifndef _WIN32
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <random>
 
 #include "app/messages.h"
@@ -51,14 +58,188 @@ std::filesystem::path FollowLinks(const std::filesystem::path& path) {
   throw Error(MessageId::kTooManyLinks, {path.string()});
 }
 
+// The descriptor of this process that a name spells out: /dev/stdout, /dev/stderr,
+// /dev/stdin, /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N or /proc/PID/fd/N
+// with this process's PID. Following such a link would reach a file to be replaced
+// behind the shell's back, or a "pipe:[N]" that is no file at all.
+std::optional<int> DescriptorNamed(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return std::nullopt;
+  const std::string p = absolute.lexically_normal().string();
+  if (p == "/dev/stdin") return 0;
+  if (p == "/dev/stdout") return 1;
+  if (p == "/dev/stderr") return 2;
+  std::string_view number;
+  for (const std::string& prefix :
+       {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+        std::string("/proc/thread-self/fd/"), "/proc/" + std::to_string(::getpid()) + "/fd/"}) {
+    if (p.size() > prefix.size() && p.compare(0, prefix.size(), prefix) == 0) {
+      number = std::string_view(p).substr(prefix.size());
+      break;
+    }
+  }
+  int fd = -1;
+  if (number.empty() || std::from_chars(number.data(), number.data() + number.size(), fd).ptr !=
+                            number.data() + number.size()) {
+    return std::nullopt;
+  }
+  return fd;
+}
+
+// The open descriptor a path stands for, link by link, or standard output when the
+// path is the very file it writes to.
+std::optional<int> OwnDescriptor(const std::filesystem::path& path) {
+  std::filesystem::path p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    if (const std::optional<int> fd = DescriptorNamed(p)) {
+      if (::fcntl(*fd, F_GETFD) != -1) return fd;
+      return std::nullopt;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(p, ec)) break;
+    const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
+    if (ec) break;
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  struct stat named;
+  struct stat out;
+  if (::stat(path.c_str(), &named) == 0 && !S_ISDIR(named.st_mode) &&
+      ::fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
+      named.st_ino == out.st_ino) {
+    return STDOUT_FILENO;
+  }
+  return std::nullopt;
+}
+
 std::string RandomSuffix() {
   static thread_local std::mt19937 random{std::random_device{}()};
   return std::to_string(random() % 1000000000);
 }
 
+// A temporary name beside the target: ".NAME.tmpPID-N". The process's id tells a
+// later save whether the file still has an owner.
+std::string TemporaryStem(const std::filesystem::path& final) {
+  return "." + final.filename().string() + ".tmp";
+}
+
+std::string TemporaryName(const std::filesystem::path& final) {
+  return TemporaryStem(final) + std::to_string(::getpid()) + "-" + RandomSuffix();
+}
+
+// Removes the temporary files that earlier saves to the same name left when they were
+// killed: the name is ours, the process that made it is gone, the file is a regular
+// file of this user, and nobody holds its lock (a save on another machine sharing the
+// folder holds one).
+void RemoveStaleTemporaries(const std::filesystem::path& folder,
+                            const std::filesystem::path& final) {
+  const std::string stem = TemporaryStem(final);
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) continue;
+    const char* first = name.data() + stem.size();
+    const char* last = name.data() + name.size();
+    long pid = 0;
+    unsigned long serial = 0;
+    const auto [afterPid, pidError] = std::from_chars(first, last, pid);
+    if (pidError != std::errc() || afterPid == first || afterPid == last || *afterPid != '-' ||
+        pid <= 0 || pid == ::getpid()) {
+      continue;
+    }
+    const auto [end, serialError] = std::from_chars(afterPid + 1, last, serial);
+    if (serialError != std::errc() || end != last || end == afterPid + 1) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+    if (ours && unlocked) ::unlink(it->path().c_str());
+    ::close(fd);
+  }
+}
+
+// The named temporary files of running saves, removed by the handler of the signals
+// that end a program when nobody handles them: a fixed table, read in the handler
+// without locks or allocation.
+constexpr int kSignalSlots = 64;
+struct SignalSlot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 holds a name
+  char path[PATH_MAX];
+};
+SignalSlot gSignalSlots[kSignalSlots];
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporariesAndEnd(int sig) {
+  for (SignalSlot& slot : gSignalSlots) {
+    if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+  }
+  // The signal's own action again: it ends the program once this handler returns.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(sig, &action, nullptr);
+  ::raise(sig);
+}
+
+// Only signals that would end the program untouched are taken: an ignored SIGHUP
+// (nohup) stays ignored, and a program's own handler stays in charge.
+void InstallSignalHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const int sig : kEndingSignals) {
+      struct sigaction current {};
+      if (::sigaction(sig, nullptr, &current) != 0) continue;
+      if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = RemoveTemporariesAndEnd;
+      sigfillset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      ::sigaction(sig, &action, nullptr);
+    }
+  });
+}
+
+int KeepForSignals(const std::filesystem::path& path) {
+  const std::string& name = path.native();
+  if (name.size() >= PATH_MAX) return -1;
+  InstallSignalHandlers();
+  for (int i = 0; i < kSignalSlots; ++i) {
+    int expected = 0;
+    if (!gSignalSlots[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(gSignalSlots[i].path, name.c_str(), name.size() + 1);
+    gSignalSlots[i].state.store(2, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void ForgetForSignals(int& slot) {
+  if (slot >= 0) gSignalSlots[slot].state.store(0, std::memory_order_release);
+  slot = -1;
+}
+
+// Set in the environment, the writer makes named temporary files as on file systems
+// without unnamed ones; for testing that path where every file system has them.
+bool NamedTemporaryOnly() {
+  const char* value = std::getenv("KESTROVA_NAMED_TEMPORARY");
+  return value && *value && std::string_view(value) != "0";
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
+  if (const std::optional<int> fd = OwnDescriptor(target_)) {
+    struct stat st;
+    if (::fstat(*fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      throw Error(MessageId::kIsFolder, {target_.string()});
+    }
+    ownsFd_ = false;
+    UseDescriptor(*fd);
+    return;
+  }
   final_ = FollowLinks(target_);
   struct stat st;
   if (::stat(final_.c_str(), &st) == 0) {
@@ -81,10 +262,52 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
 std::unique_ptr<AtomicFileWriter> AtomicFileWriter::ForDescriptor(int fd, std::string name) {
   std::unique_ptr<AtomicFileWriter> w(new AtomicFileWriter());
   w->target_ = std::move(name);
-  w->fd_ = fd;
-  w->direct_ = true;
   w->ownsFd_ = false;
+  w->UseDescriptor(fd);
   return w;
+}
+
+// Writes through an open descriptor. A regular file behind it (a shell's "> file" or
+// ">> file") is written where the descriptor stands, never replaced: what it held
+// before stays.
+void AtomicFileWriter::UseDescriptor(int fd) {
+  fd_ = fd;
+  direct_ = true;
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    inPlace_ = true;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    appends_ = flags >= 0 && (flags & O_APPEND) != 0;
+  }
+}
+
+// Where the first byte written in place lies in the file.
+uint64_t AtomicFileWriter::InPlaceBase() {
+  if (!baseKnown_) {
+    if (appends_) {
+      struct stat st;
+      if (::fstat(fd_, &st) != 0) Fail("cannot write");
+      base_ = static_cast<uint64_t>(st.st_size);
+    } else {
+      const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+      if (at < 0) Fail("cannot write");
+      base_ = static_cast<uint64_t>(at);
+    }
+    baseKnown_ = true;
+  }
+  return base_;
+}
+
+// A descriptor for writing at an offset in place: on Linux a write at an offset still
+// lands at the end through an appending descriptor, so such a file is opened again.
+int AtomicFileWriter::PositionedDescriptor() {
+  if (!appends_) return fd_;
+  if (positionedFd_ < 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    positionedFd_ = ::open(self.c_str(), O_WRONLY | O_CLOEXEC);
+    if (positionedFd_ < 0) Fail("cannot write");
+  }
+  return positionedFd_;
 }
 
 void AtomicFileWriter::OpenDirect(const std::filesystem::path& file) {
@@ -94,18 +317,20 @@ void AtomicFileWriter::OpenDirect(const std::filesystem::path& file) {
 }
 
 void AtomicFileWriter::OpenTemporary(const std::filesystem::path& folder) {
+  // What a harder kill left of an earlier save goes first.
+  RemoveStaleTemporaries(folder, final_);
 #ifdef O_TMPFILE
   // An unnamed file has no name to leave behind when the program is killed.
-  fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (!NamedTemporaryOnly()) fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (fd_ >= 0) {
     unnamed_ = true;
     return;
   }
 #endif
-  // No unnamed files on this system or file system: a hidden name, removed on failure.
-  const std::string stem = "." + final_.filename().string() + ".tmp";
+  // No unnamed files on this system or file system: a hidden name, removed on failure
+  // and at the signals that end a program.
   for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
-    temp_ = folder / (stem + RandomSuffix());
+    temp_ = folder / TemporaryName(final_);
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd_ < 0 && errno != EEXIST) break;
   }
@@ -114,14 +339,24 @@ void AtomicFileWriter::OpenTemporary(const std::filesystem::path& folder) {
     temp_.clear();
     FailWith(error, "cannot write");
   }
+  KeepTemporaryName();
+}
+
+// The named temporary file is ours while it exists: locked against the clean-up of a
+// save elsewhere, and removed if a signal ends the program.
+void AtomicFileWriter::KeepTemporaryName() {
+  ::flock(fd_, LOCK_EX | LOCK_NB);
+  signalSlot_ = KeepForSignals(temp_);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
+  if (positionedFd_ >= 0) ::close(positionedFd_);
   if (!committed_ && !temp_.empty()) {
     std::error_code ignored;
     std::filesystem::remove(temp_, ignored);
   }
+  ForgetForSignals(signalSlot_);
 }
 
 void AtomicFileWriter::Fail(const std::string& what) {
@@ -158,13 +393,20 @@ void AtomicFileWriter::Write(const void* data, size_t size) {
   }
 }
 
-// To a device, pipe or terminal, in order.
+// To a device, pipe or terminal, or a file in place, in order.
 void AtomicFileWriter::WriteOut(const char* p, size_t size) {
+  if (inPlace_ && !appends_) InPlaceBase();
   while (size > 0) {
     const ssize_t n = ::write(fd_, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail("cannot write");
+    }
+    if (inPlace_ && !baseKnown_) {  // an appending descriptor: the bytes went to the end
+      const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+      if (at < n) Fail("cannot write");
+      base_ = static_cast<uint64_t>(at - n);
+      baseKnown_ = true;
     }
     p += n;
     size -= static_cast<size_t>(n);
@@ -322,6 +564,30 @@ void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
     std::memcpy(staging_.get() + (offset - stagedFrom), p, size);  // not written yet
     return;
   }
+  if (inPlace_) {
+    // In place the offsets count from where the output began; the descriptor is left
+    // after the last byte, where a shell's next command writes.
+    const uint64_t base = InPlaceBase();
+    const int fd = PositionedDescriptor();
+    uint64_t at = base + offset;
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(at));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("cannot write");
+      }
+      p += n;
+      at += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    if (at - base > written_) {
+      written_ = at - base;
+      if (!appends_ && ::lseek(fd_, static_cast<off_t>(base + written_), SEEK_SET) < 0) {
+        Fail("cannot write");
+      }
+    }
+    return;
+  }
   // Bytes already written are changed (a header filled in late): from here on the file
   // goes through the cache.
   StopStaging();
@@ -334,14 +600,20 @@ void AtomicFileWriter::LinkUnnamed() {
   std::filesystem::path folder = final_.parent_path();
   if (folder.empty()) folder = ".";
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-  const std::string stem = "." + final_.filename().string() + ".tmp";
+  ::flock(fd_, LOCK_EX | LOCK_NB);
   for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = folder / (stem + RandomSuffix());
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+    temp_ = folder / TemporaryName(final_);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      signalSlot_ = KeepForSignals(temp_);
+      return;
+    }
     if (errno == EEXIST) continue;
 #ifdef AT_EMPTY_PATH
     // Without /proc; needs a privilege most users lack, so it is the second choice.
-    if (::linkat(fd_, "", AT_FDCWD, temp_.c_str(), AT_EMPTY_PATH) == 0) return;
+    if (::linkat(fd_, "", AT_FDCWD, temp_.c_str(), AT_EMPTY_PATH) == 0) {
+      signalSlot_ = KeepForSignals(temp_);
+      return;
+    }
 #endif
     break;
   }
@@ -352,7 +624,9 @@ void AtomicFileWriter::LinkUnnamed() {
 
 void AtomicFileWriter::Commit() {
   if (direct_) {
-    // A terminal or pipe cannot be synced; what was written is with the reader.
+    // A terminal or pipe cannot be synced; what was written is with the reader. A file
+    // written in place is on the disk before the save counts as done.
+    if (inPlace_ && ::fsync(fd_) != 0 && errno != EINVAL) Fail("cannot write");
     if (ownsFd_ && ::close(fd_) != 0) {
       fd_ = -1;
       Fail("cannot write");
@@ -376,6 +650,7 @@ void AtomicFileWriter::Commit() {
   fd_ = -1;
   if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail("cannot replace");
   committed_ = true;
+  ForgetForSignals(signalSlot_);
 }
 
 std::string ReadDescriptorBytes(int fd, const std::string& name) {

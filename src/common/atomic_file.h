@@ -16,14 +16,21 @@ namespace kestrova {
 // (with a named temporary file, nothing once the destructor ran).
 //
 // A symbolic link is followed: the file it names is replaced and the link stays. A
-// device, FIFO or socket is written directly, as the user asked for it. A read-only
-// file, a folder and a file behind too many links are refused. Errors throw
-// kestrova::Error naming the file.
+// device, FIFO or socket is written directly, as the user asked for it. A name for one
+// of the process's own open descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N) and
+// the very file standard output goes to are written through that descriptor, in place
+// at its position, as a shell redirection expects. A read-only file, a folder and a
+// file behind too many links are refused. Errors throw kestrova::Error naming the file.
+//
+// A named temporary file is removed when SIGINT, SIGTERM or SIGHUP ends the program;
+// one that a harder kill left behind (".NAME.tmpPID-N", its process gone) is removed
+// by the next save to the same name.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(std::filesystem::path target);
   // Writes straight to an open descriptor (standard output) and never closes it; name
-  // stands for it in messages.
+  // stands for it in messages. A regular file behind it is written from the
+  // descriptor's position (its end when it appends), not from its start.
   static std::unique_ptr<AtomicFileWriter> ForDescriptor(int fd, std::string name);
   ~AtomicFileWriter();  // drops the temporary file unless Commit succeeded
   AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -45,6 +52,10 @@ class AtomicFileWriter {
   [[noreturn]] void FailWith(int error, const std::string& what);
   void OpenTemporary(const std::filesystem::path& folder);
   void OpenDirect(const std::filesystem::path& file);
+  void UseDescriptor(int fd);
+  uint64_t InPlaceBase();
+  int PositionedDescriptor();
+  void KeepTemporaryName();
   void LinkUnnamed();
   void WriteOut(const char* data, size_t size);
   void PutAt(uint64_t offset, const char* data, size_t size);
@@ -63,7 +74,14 @@ class AtomicFileWriter {
   bool ownsFd_ = true;    // false for a descriptor handed in
   bool unnamed_ = false;  // an O_TMPFILE file, linked into the folder only at Commit
   bool committed_ = false;
-  uint64_t written_ = 0;  // the end of the bytes written in order so far
+  // Writing in place through a descriptor to a regular file: the bytes start at base_.
+  bool inPlace_ = false;
+  bool appends_ = false;  // the descriptor appends (O_APPEND)
+  bool baseKnown_ = false;
+  uint64_t base_ = 0;
+  int positionedFd_ = -1;  // the same file without O_APPEND, for writes at an offset
+  int signalSlot_ = -1;    // the temporary name's entry for removal at a signal
+  uint64_t written_ = 0;   // the end of the bytes written in order so far
   // A temporary file gathers its bytes in whole blocks that go to the disk without
   // passing through the system's cache (see Stage).
   struct FreeBlock {

@@ -20,9 +20,31 @@ namespace kestrova {
 
 namespace {
 
+// The system's temporary folder. A variable set to nothing counts as not set, as
+// shells and most programs read it (the standard library would take the empty name).
+std::filesystem::path SystemTemporaryFolder(std::error_code& ec) {
+#ifdef _WIN32
+  return std::filesystem::temp_directory_path(ec);
+#else
+  ec.clear();
+  std::filesystem::path dir = "/tmp";
+  for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    if (const char* value = std::getenv(name); value && *value) {
+      dir = value;
+      break;
+    }
+  }
+  if (!std::filesystem::is_directory(dir, ec)) {
+    if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+    return {};
+  }
+  return dir;
+#endif
+}
+
 std::string TemporaryFolder() {
   std::error_code ec;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  const std::filesystem::path dir = SystemTemporaryFolder(ec);
   if (ec) {
 #ifndef _WIN32
     for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
@@ -65,7 +87,7 @@ std::FILE* OpenTemporaryFile() {
   return file;
 #else
   std::error_code ec;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  const std::filesystem::path dir = SystemTemporaryFolder(ec);
   if (ec) CannotCreate(ec.value());
   int fd = -1;
 #ifdef O_TMPFILE

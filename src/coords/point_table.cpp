@@ -95,11 +95,13 @@ std::optional<int32_t> FindPointIndex(const PointTable& table, int32_t number) {
   return row;
 }
 
+// The bounds start beyond every coordinate: a start at ±9999999999 would keep that
+// value as the minimum of points all beyond it, and centre plot and drawing off them.
 void StartDataBounds(DataBounds& b) {
-  b.MaxX = -9999999999.0;
-  b.MaxY = -9999999999.0;
-  b.MinX = 9999999999.0;
-  b.MinY = 9999999999.0;
+  b.MaxX = -HUGE_VAL;
+  b.MaxY = -HUGE_VAL;
+  b.MinX = HUGE_VAL;
+  b.MinY = HUGE_VAL;
 }
 
 void FinishDataBounds(DataBounds& b) {
@@ -112,7 +114,11 @@ void FinishDataBounds(DataBounds& b) {
 
 void ComputeDataBounds(const PointTable& table, DataBounds& b) {
   StartDataBounds(b);
-  if (table.PointCount < 1) return;
+  if (table.PointCount < 1) {  // no point: the customary empty bounds
+    b.MaxX = b.MaxY = -9999999999.0;
+    b.MinX = b.MinY = 9999999999.0;
+    return;
+  }
   for (int32_t r = 1; r <= table.PointCount; ++r)
     AddToDataBounds(b, table.Points[r].X, table.Points[r].Y);
   FinishDataBounds(b);

@@ -7,14 +7,18 @@
 #include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <memory>
+#include <random>
 
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
 #include "gis/survey_systems.h"
 
@@ -246,7 +250,6 @@ class FeatureWriter {
     if (const auto it = layers_.find(name); it != layers_.end()) return it->second;
     char** options = nullptr;
     if (format_ == GisFormat::kShp) options = CSLSetNameValue(options, "ENCODING", "UTF-8");
-    if (format_ == GisFormat::kGpkg) options = CSLSetNameValue(options, "SPATIAL_INDEX", "NO");
     const OGRwkbGeometryType type = format_ == GisFormat::kGeoJson ? wkbUnknown : kind.type;
     OGRLayer* layer =
         ds_.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
@@ -305,6 +308,9 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
     ring.addPoint(&q);
   }
   ring.closeRings();
+  // Exterior rings run counter-clockwise, as GeoJSON (RFC 7946) and KML have them;
+  // the Shapefile driver turns them the way Shapefiles want.
+  if (ring.isClockwise()) ring.reverseWindingOrder();
   OGRPolygon polygon;
   polygon.addRing(&ring);
   return polygon;
@@ -352,6 +358,9 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   const SimaShapes shapes = CollectShapes(data);
   // Layer after layer: KML cannot go back to a layer once another one was written to.
   for (const Parcel& parcel : shapes.parcels) {
+    // A boundary the drawing leaves open (closing flag not 1) has no area: it is only a
+    // line in parcel_lines.
+    if (parcel.block->Closing != 1) continue;
     if (parcel.complete && parcel.vertices.size() >= 3) {
       OGRFeature* f = w.New(kParcels);
       text(f, "name", parcel.block->Name);
@@ -391,47 +400,20 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   result.Layers = w.Counts();
 }
 
-// A label of the drawing as DXF text: OGR's anchor positions 1..9 are the same left,
-// centre and right of the bottom, middle and top line as the drawing's base positions.
-std::string LabelStyle(const std::string& utf8, double height, int32_t basePosition) {
-  std::string quoted;
-  for (const char c : utf8) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return "LABEL(f:\"MS Gothic\",t:\"" + quoted + "\",s:" + FormatGeneral(height) +
-         "g,p:" + std::to_string(std::clamp(basePosition, 1, 9)) + ")";
-}
-
 // Jw_cad names a layer by its group and number in hexadecimal: "8-1".
 std::string DrawingLayer(uint32_t group, uint32_t layer) {
   static const char kHex[] = "0123456789ABCDEF";
   return std::string(1, kHex[group & 15]) + "-" + kHex[layer & 15];
 }
 
-constexpr int kCircleSides = 72;
-
 std::string Fixed8(double v) {
   return FormatFixed(RoundOff(34, v), 8, 3);
 }
 
-void WriteDxf(GDALDataset& ds, const CoordinateData& data, const GisExportOptions& o,
-              GisExport& result) {
+// The drawing's entities in the drawing's order, in ground units: a paper millimetre
+// is scale / k of them.
+std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExportOptions& o) {
   const OutputSettings& s = o.Settings;
-  OGRLayer* layer = ds.CreateLayer("entities", nullptr, wkbUnknown, nullptr);
-  if (!layer) throw Error(MessageId::kGisDxfEntitiesNotMade, {gis::GdalReason()});
-  size_t count = 0;
-  const auto add = [&](OGRGeometry& g, const std::string& dxfLayer, const std::string& style) {
-    OGRFeature f(layer->GetLayerDefn());
-    f.SetField("Layer", dxfLayer.c_str());
-    if (!style.empty()) f.SetStyleString(style.c_str());
-    f.SetGeometry(&g);
-    if (layer->CreateFeature(&f) != OGRERR_NONE) {
-      throw Error(MessageId::kGisDxfEntityNotWritten, {gis::GdalReason()});
-    }
-    ++count;
-  };
-  // Paper millimetres of a text kind to the drawing's units on the ground.
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   if (!(std::isfinite(s.WrtBAse.Scale) && s.WrtBAse.Scale > 0.0)) {
     throw Error(MessageId::kScaleNotUsable, {FormatGeneral(s.WrtBAse.Scale)});
@@ -441,51 +423,247 @@ void WriteDxf(GDALDataset& ds, const CoordinateData& data, const GisExportOption
   };
   const uint32_t group = s.WrtBAse.Group;
   const PointTable& table = data.Table;
+  std::vector<dxf::Entity> out;
   const auto eachMarked = [&](auto f) {
     for (int32_t r = 1; r <= table.PointCount; ++r) {
       if (table.Points[r].Marked == 1) f(table.Points[r]);
     }
   };
+  using EKind = dxf::Entity::Kind;
   if (s.Point.OutFlg) {
     eachMarked([&](const SurveyPoint& p) {
-      OGRPoint g(p.Y, p.X);
-      add(g, DrawingLayer(group, s.Point.Lay), "");
+      dxf::Entity& e = out.emplace_back();
+      e.kind = EKind::kPoint;
+      e.layer = DrawingLayer(group, s.Point.Lay);
+      e.pen = static_cast<uint16_t>(s.Point.LColor);
+      e.x = p.Y;
+      e.y = p.X;
     });
   }
   if (s.Point.EnkoFlg) {
-    // DXF from GDAL has no circle entity: a closed polyline of 72 sides stands for it.
-    const double radius = (s.Point.EnkoR / 2) * s.WrtBAse.Scale / k;
+    // The drawing's radius is (EnkoR / 2) * k / scale paper millimetres, which is
+    // EnkoR / 2 on the ground at any scale.
+    const double radius = s.Point.EnkoR / 2;
     eachMarked([&](const SurveyPoint& p) {
-      OGRLineString g;
-      for (int i = 0; i <= kCircleSides; ++i) {
-        const double a = 2 * 3.141592653589793 * (i % kCircleSides) / kCircleSides;
-        g.addPoint(p.Y + radius * std::cos(a), p.X + radius * std::sin(a));
-      }
-      add(g, DrawingLayer(group, s.Point.Lay), "");
+      dxf::Entity& e = out.emplace_back();
+      e.kind = EKind::kCircle;
+      e.layer = DrawingLayer(group, s.Point.Lay);
+      e.pen = static_cast<uint16_t>(s.Point.LColor);
+      e.x = p.Y;
+      e.y = p.X;
+      e.radius = radius;
     });
   }
   const auto labels = [&](const OutputSettings::TextSection& ts, auto textOf) {
     if (!ts.OutFlg) return;
     eachMarked([&](const SurveyPoint& p) {
-      OGRPoint g(p.Y, p.X);
-      add(g, DrawingLayer(group, ts.Lay),
-          LabelStyle(Utf8(textOf(p)), height(ts.MojiNo), ts.MojiBs));
+      dxf::Entity& e = out.emplace_back();
+      e.kind = EKind::kText;
+      e.layer = DrawingLayer(group, ts.Lay);
+      e.pen = static_cast<uint16_t>(ts.MojiCl);
+      e.x = p.Y;
+      e.y = p.X;
+      e.text = Utf8(textOf(p));
+      e.height = height(ts.MojiNo);
+      e.basePosition = std::clamp<int32_t>(static_cast<int32_t>(ts.MojiBs), 1, 9);
     });
   };
   labels(s.PointStr, [](const SurveyPoint& p) { return p.Name; });
   labels(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
   labels(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
   for (const SimaLine& l : data.Sima.SimaLines) {
-    OGRLineString g;
-    g.addPoint(l.StartY, l.StartX);
-    g.addPoint(l.EndY, l.EndX);
-    add(g, DrawingLayer(group, 4), "");
+    dxf::Entity& e = out.emplace_back();
+    e.kind = EKind::kLine;
+    e.layer = DrawingLayer(group, 4);
+    e.pen = l.PenColor;
+    e.lineType = static_cast<uint16_t>(l.PenStyle & 0xFF);
+    e.x = l.StartY;
+    e.y = l.StartX;
+    e.x2 = l.EndY;
+    e.y2 = l.EndX;
   }
   for (const SimaText& t : data.Sima.SimaTexts) {
-    OGRPoint g(t.Y, t.X);
-    add(g, DrawingLayer(group, 5), LabelStyle(Utf8(t.Text), height(t.TextKind), 1));
+    dxf::Entity& e = out.emplace_back();
+    e.kind = EKind::kText;
+    e.layer = DrawingLayer(group, 5);
+    e.pen = 2;
+    e.x = t.Y;
+    e.y = t.X;
+    e.text = Utf8(t.Text);
+    e.height = height(t.TextKind);
+    e.basePosition = 1;
   }
-  result.Layers.push_back({"entities", count});
+  return out;
+}
+
+// GDAL makes the file around the entities: one stand-in per layer, line type and the
+// text style puts them into its tables; the entity section is written over afterwards
+// (see dxf::ReplaceEntities).
+void WriteDxfTables(GDALDataset& ds, const std::vector<dxf::Entity>& entities,
+                    const GisExportOptions& o) {
+  OGRLayer* layer = ds.CreateLayer("entities", nullptr, wkbUnknown, nullptr);
+  if (!layer) throw Error(MessageId::kGisDxfEntitiesNotMade, {gis::GdalReason()});
+  const auto add = [&](OGRGeometry& g, const std::string& dxfLayer, const std::string& lineType,
+                       const std::string& style) {
+    OGRFeature f(layer->GetLayerDefn());
+    f.SetField("Layer", dxfLayer.c_str());
+    if (!lineType.empty()) f.SetField("Linetype", lineType.c_str());
+    if (!style.empty()) f.SetStyleString(style.c_str());
+    f.SetGeometry(&g);
+    if (layer->CreateFeature(&f) != OGRERR_NONE) {
+      throw Error(MessageId::kGisDxfEntityNotWritten, {gis::GdalReason()});
+    }
+  };
+  const double groundPerPaperMm =
+      o.Settings.WrtBAse.Scale / (o.Settings.WrtBAse.mmFlg ? 1.0 : 1000.0);
+  std::vector<std::string> layers;
+  std::vector<uint16_t> lineTypes;
+  bool text = false;
+  for (const dxf::Entity& e : entities) {
+    if (std::find(layers.begin(), layers.end(), e.layer) == layers.end()) {
+      layers.push_back(e.layer);
+      OGRPoint g(0, 0);
+      add(g, e.layer, "", "");
+    }
+    const std::string name = dxf::LineTypeName(e.lineType);
+    if (!name.empty() &&
+        std::find(lineTypes.begin(), lineTypes.end(), e.lineType) == lineTypes.end()) {
+      lineTypes.push_back(e.lineType);
+      std::string pattern;
+      for (const double d : dxf::LineTypeDashes(e.lineType, groundPerPaperMm))
+        pattern += (pattern.empty() ? "" : " ") + FormatGeneral(std::fabs(d)) + "g";
+      OGRLineString g;
+      g.addPoint(0, 0);
+      g.addPoint(1, 0);
+      add(g, e.layer, name, "PEN(p:\"" + pattern + "\")");
+    }
+    if (e.kind == dxf::Entity::Kind::kText && !text) {
+      text = true;
+      OGRPoint g(0, 0);
+      add(g, e.layer, "", "LABEL(f:\"MS Gothic\",t:\"-\",s:1g)");
+    }
+  }
+}
+
+// GeoJSON as RFC 7946 has it, written here from the features GDAL holds in memory:
+// GDAL's own writer turns a text that looks like JSON ("{...}", "[...]") into an object.
+// Longitude and latitude with nine decimals (about 0.1 mm), no "crs" member.
+void AppendJsonString(std::string& out, std::string_view utf8) {
+  out += '"';
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+void AppendJsonNumber(std::string& out, double v) {
+  if (!std::isfinite(v)) {
+    out += "null";
+    return;
+  }
+  std::array<char, 32> buf{};
+  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+  const std::string_view text(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
+  out += text;
+  // A whole number keeps its point, or a reader takes the field for an integer one.
+  if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void AppendCoordinate(std::string& out, double lon, double lat) {
+  out += '[';
+  out += FormatFixed(lon, 0, 9);
+  out += ", ";
+  out += FormatFixed(lat, 0, 9);
+  out += ']';
+}
+
+void AppendLine(std::string& out, const OGRSimpleCurve& line) {
+  out += '[';
+  for (int i = 0; i < line.getNumPoints(); ++i) {
+    if (i) out += ", ";
+    AppendCoordinate(out, line.getX(i), line.getY(i));
+  }
+  out += ']';
+}
+
+void AppendGeometry(std::string& out, const OGRGeometry* g) {
+  if (!g) {
+    out += "null";
+    return;
+  }
+  switch (wkbFlatten(g->getGeometryType())) {
+    case wkbPoint:
+      out += "{ \"type\": \"Point\", \"coordinates\": ";
+      AppendCoordinate(out, g->toPoint()->getX(), g->toPoint()->getY());
+      break;
+    case wkbLineString:
+      out += "{ \"type\": \"LineString\", \"coordinates\": ";
+      AppendLine(out, *g->toLineString());
+      break;
+    case wkbPolygon: {
+      out += "{ \"type\": \"Polygon\", \"coordinates\": [";
+      const OGRPolygon& p = *g->toPolygon();
+      for (int r = 0; r <= p.getNumInteriorRings(); ++r) {
+        if (r) out += ", ";
+        AppendLine(out, r == 0 ? *p.getExteriorRing() : *p.getInteriorRing(r - 1));
+      }
+      out += ']';
+      break;
+    }
+    default:
+      throw Error("a feature of this kind cannot be written to GeoJSON");
+  }
+  out += " }";
+}
+
+std::string GeoJsonText(OGRLayer& layer, const std::string& name) {
+  std::string out = "{\n\"type\": \"FeatureCollection\",\n\"name\": ";
+  AppendJsonString(out, name);
+  out += ",\n\"features\": [\n";
+  bool first = true;
+  layer.ResetReading();
+  for (std::unique_ptr<OGRFeature> f(layer.GetNextFeature()); f; f.reset(layer.GetNextFeature())) {
+    if (!first) out += ",\n";
+    first = false;
+    out += "{ \"type\": \"Feature\", \"properties\": { ";
+    bool firstField = true;
+    for (int i = 0; i < f->GetFieldCount(); ++i) {
+      if (!f->IsFieldSetAndNotNull(i)) continue;
+      if (!firstField) out += ", ";
+      firstField = false;
+      const OGRFieldDefn& defn = *f->GetFieldDefnRef(i);
+      AppendJsonString(out, defn.GetNameRef());
+      out += ": ";
+      switch (defn.GetType()) {
+        case OFTInteger:
+        case OFTInteger64:
+          out += std::to_string(f->GetFieldAsInteger64(i));
+          break;
+        case OFTReal:
+          AppendJsonNumber(out, f->GetFieldAsDouble(i));
+          break;
+        default:
+          AppendJsonString(out, f->GetFieldAsString(i));  // a string, whatever it looks like
+          break;
+      }
+    }
+    out += " }, \"geometry\": ";
+    AppendGeometry(out, f->GetGeometryRef());
+    out += " }";
+  }
+  out += "\n]\n}\n";
+  return out;
 }
 
 }  // namespace
@@ -498,7 +676,9 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   if (o.Epsg == 0 && GisFormatNeedsSystem(o.Format)) {
     throw Error(MessageId::kGisFormatPlacesBySystem, {info.title, kSurveySystemHint});
   }
-  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(info.driver);
+  // GeoJSON is gathered in memory and written by GeoJsonText.
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(
+      o.Format == GisFormat::kGeoJson ? "Memory" : info.driver);
   if (!driver) throw Error(MessageId::kGisNoDriver, {info.title});
   const std::filesystem::path file = std::filesystem::path(fileName).filename();
   const std::string stem = file.stem().string();
@@ -507,13 +687,26 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   const std::string target =
       o.Format == GisFormat::kShp ? folder.File("shp") : folder.File(file.string());
   GisExport result;
+  std::vector<dxf::Entity> entities;
+  if (o.Format == GisFormat::kDxf) entities = DxfEntities(data, o);
   {
     std::unique_ptr<GDALDataset> ds(driver->Create(target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
     if (o.Format == GisFormat::kDxf) {
-      WriteDxf(*ds, data, o, result);
+      WriteDxfTables(*ds, entities, o);
+      result.Layers.push_back({"entities", entities.size()});
     } else {
+      // A GeoPackage takes its features in one transaction, not one each.
+      const bool transaction =
+          o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
       WriteGisLayers(*ds, data, o, stem, result);
+      if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
+        throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
+      }
+    }
+    if (o.Format == GisFormat::kGeoJson) {
+      result.Files.push_back({file.string(), GeoJsonText(*ds->GetLayer(0), stem)});
+      return result;
     }
     // Most drivers write their index, trailer or header only on closing.
     CPLErrorReset();
@@ -531,6 +724,10 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   };
   if (o.Format != GisFormat::kShp) {
     take(target, file.string());
+    if (o.Format == GisFormat::kDxf) {
+      GisFile& f = result.Files.back();
+      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes));
+    }
     return result;
   }
   // The points' .shp first: it is the file the user named.
@@ -548,16 +745,150 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   return result;
 }
 
-void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
-  const std::filesystem::path folder = target.parent_path();
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a path finally names, each symbolic link followed.
+fs::path FollowLinks(const fs::path& path) {
+  fs::path p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(p, ec)) return p;
+    const fs::path next = fs::read_symlink(p, ec);
+    if (ec) throw Error(path.string() + ": the link cannot be followed: " + ec.message());
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  throw Error(path.string() + ": too many symbolic links");
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  return a == b || fs::equivalent(a, b, ec);
+}
+
+// A name in the folder for keeping a file until the new set is in place.
+fs::path KeepName(const fs::path& file) {
+  static std::mt19937 random{std::random_device{}()};
+  return file.parent_path() / ("." + file.filename().string() + ".kestrova-old-" +
+                               std::to_string(random() % 1000000000));
+}
+
+void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
+  const fs::path real = FollowLinks(target);
+  const fs::path folder = real.parent_path().empty() ? fs::path(".") : real.parent_path();
+  const std::string builtStem = fs::path(gis.Files.front().Name).stem().string();
+  const std::string stem = real.stem().string();
+  // The parts take the letter case of the extension the user gave: SITE.SHP, SITE.DBF.
+  const std::string mainExt = real.extension().string();
+  const bool upper = !mainExt.empty() && mainExt == Upper(mainExt) && mainExt != Lower(mainExt);
+  std::vector<fs::path> paths;
+  for (size_t i = 0; i < gis.Files.size(); ++i) {
+    if (i == 0) {
+      paths.push_back(real);
+      continue;
+    }
+    std::string name = gis.Files[i].Name;
+    if (name.rfind(builtStem, 0) == 0) name = stem + name.substr(builtStem.size());
+    if (upper) {
+      const fs::path n(name);
+      name = n.stem().string() + Upper(n.extension().string());
+    }
+    paths.push_back(folder / name);
+  }
+  // What an earlier export left that this one does not write: extra layers it does not
+  // have, and parts of the points' set in the other letter case, which a reader might
+  // take for this set's (unless they belong to a set of their own, "site.SHP" beside
+  // "site.shp").
+  const auto inCase = [](const std::string& name, bool up) {
+    const fs::path n(name);
+    return up ? n.stem().string() + Upper(n.extension().string()) : name;
+  };
+  std::vector<fs::path> candidates;
+  for (const std::string& name : ShapefileSetNames(stem))
+    candidates.push_back(folder / inCase(name, upper));
+  const fs::path otherMain = folder / inCase(stem + ".shp", !upper);
+  std::error_code otherEc;
+  if (!fs::exists(fs::symlink_status(otherMain, otherEc)) || SameFile(otherMain, real)) {
+    for (const char* part : {".shx", ".dbf", ".prj", ".cpg"})
+      candidates.push_back(folder / inCase(stem + part, !upper));
+  }
+  std::vector<fs::path> stale;
+  for (const fs::path& p : candidates) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(p, ec))) continue;
+    const auto same = [&p](const fs::path& q) { return SameFile(p, q); };
+    if (std::any_of(paths.begin(), paths.end(), same) ||
+        std::any_of(stale.begin(), stale.end(), same))
+      continue;
+    stale.push_back(p);
+  }
+
   std::vector<std::unique_ptr<AtomicFileWriter>> writers;
   for (size_t i = 0; i < gis.Files.size(); ++i) {
-    const GisFile& f = gis.Files[i];
-    writers.push_back(std::make_unique<AtomicFileWriter>(i == 0 ? target : folder / f.Name));
-    writers.back()->Write(f.Bytes.data(), f.Bytes.size());
+    writers.push_back(std::make_unique<AtomicFileWriter>(paths[i]));
+    writers.back()->Write(gis.Files[i].Bytes.data(), gis.Files[i].Bytes.size());
   }
-  for (const auto& w : writers)
-    w->Commit();
+  // The files replaced or removed are kept under another name until the whole set is
+  // in place, and put back when any part fails.
+  std::vector<std::pair<fs::path, fs::path>> kept;  // original, kept as
+  std::vector<fs::path> created;
+  try {
+    for (const fs::path& p : paths) {
+      std::error_code ec;
+      if (!fs::exists(p, ec)) {
+        created.push_back(p);
+        continue;
+      }
+      const fs::path keep = KeepName(p);
+      fs::create_hard_link(p, keep, ec);
+      if (!ec) kept.emplace_back(p, keep);
+    }
+    for (const fs::path& p : stale) {
+      const fs::path keep = KeepName(p);
+      std::error_code ec;
+      fs::rename(p, keep, ec);
+      if (ec) {
+        throw Error(p.string() + ": the earlier export's file cannot be removed: " + ec.message() +
+                    "; nothing was written");
+      }
+      kept.emplace_back(p, keep);
+    }
+    for (const auto& w : writers)
+      w->Commit();
+  } catch (...) {
+    std::error_code ec;
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+      fs::rename(it->second, it->first, ec);
+    for (const fs::path& p : created)
+      fs::remove(p, ec);
+    throw;
+  }
+  for (const auto& k : kept) {
+    std::error_code ec;
+    fs::remove(k.second, ec);
+  }
+}
+
+}  // namespace
+
+void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
+  if (gis.Files.empty()) return;
+  if (gis.Files.size() > 1 ||
+      Lower(fs::path(gis.Files.front().Name).extension().string()) == ".shp") {
+    WriteShapefileSet(gis, target);
+    return;
+  }
+  AtomicFileWriter w(target);
+  w.Write(gis.Files.front().Bytes.data(), gis.Files.front().Bytes.size());
+  w.Commit();
 }
 
 std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name) {

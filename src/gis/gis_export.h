@@ -63,9 +63,23 @@ struct GisExport {
 GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& options,
                          const std::string& fileName);
 
-// The files of an export beside target (the first as target itself), each written
-// safely; nothing is replaced unless every file was built.
+// The files of an export beside target (the first as target itself). A Shapefile set is
+// written beside the file target finally names when it is a symbolic link, named after
+// that file, and as one: every file is replaced, and the extra layers of an earlier
+// export to the same name that this one does not have are removed, or, when one of
+// them cannot be, the files stay as they were.
 void WriteGisExport(const GisExport& gis, const std::filesystem::path& target);
+
+// Every file name a Shapefile export named STEM.shp may write, the points' set and the
+// extra layers' (STEM_parcels.shp ...), extensions in lower case.
+inline std::vector<std::string> ShapefileSetNames(const std::string& stem) {
+  std::vector<std::string> out;
+  for (const char* layer : {"", "_parcels", "_parcel_lines", "_triangles", "_polylines"}) {
+    for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg"})
+      out.push_back(stem + layer + ext);
+  }
+  return out;
+}
 
 // Warnings about what the export could not hold (UTF-8), each starting with name.
 std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name);

@@ -28,6 +28,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
 OGRLayer* PointLayer(GDALDataset& ds) {
   for (int i = 0; i < ds.GetLayerCount(); ++i) {
     OGRLayer* layer = ds.GetLayer(i);
@@ -88,8 +95,31 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   // GDAL takes UTF-8 file names on every system.
   const std::u8string u8 = path.u8string();
   const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
+  // A Shapefile's texts are in the code page its .cpg names; without one they are
+  // taken as they are: UTF-8 when they are that, else code page 932 (see below).
+  const bool shapefile = Lower(path.extension().string()) == ".shp";
+  std::vector<std::string> warnings;
+  bool noCodePage = false;
+  if (shapefile) {
+    const auto beside = [&path](const char* ext) {
+      std::error_code ec;
+      for (const std::string& e : {std::string(ext), Upper(ext)}) {
+        std::filesystem::path p = path;
+        p.replace_extension(e);
+        if (std::filesystem::exists(p, ec)) return true;
+      }
+      return false;
+    };
+    if (!beside(".dbf")) {
+      warnings.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
+    } else if (!beside(".cpg")) {
+      noCodePage = true;
+    }
+  }
+  const char* const openOptions[] = {"ENCODING=", nullptr};
   std::unique_ptr<GDALDataset> ds(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
-                                                    kDrivers, nullptr, nullptr));
+                                                    kDrivers, noCodePage ? openOptions : nullptr,
+                                                    nullptr));
   if (!ds) throw Error(MessageId::kGisCannotRead, {name, gis::GdalReason()});
   OGRLayer* layer = PointLayer(*ds);
   if (!layer) throw Error(MessageId::kGisNoPointLayer, {name});
@@ -119,9 +149,17 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   std::vector<SurveyPoint> points;
   size_t skipped = 0;
   size_t badNumbers = 0;
+  size_t notUtf8 = 0;
+  size_t badZ = 0, badMarked = 0;
+  std::string firstBadZ, firstBadMarked;
   const auto text = [&](const OGRFeature& f, int field, size_t limit) {
     if (!Has(f, field)) return std::string();
-    Cp932Text t = Utf8ToCp932(f.GetFieldAsString(field));
+    const std::string_view raw = f.GetFieldAsString(field);
+    if (noCodePage && !IsValidUtf8(raw)) {
+      ++notUtf8;
+      return std::string(CutToBytes(raw, limit));
+    }
+    Cp932Text t = Utf8ToCp932(raw);
     report.replacedCharacters += t.replaced;
     return std::string(CutToBytes(t.text, limit));
   };
@@ -170,18 +208,39 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     p.Name = text(*f, fields.name, kNameLimit);
     p.X = y;
     p.Y = x;
+    const std::string feature = std::to_string(f->GetFID());
     if (Has(*f, fields.z)) {
-      p.Z = IsNumeric(*f, fields.z)
-                ? f->GetFieldAsDouble(fields.z)
-                : ParseFloat(TrimBlanks(f->GetFieldAsString(fields.z))).value_or(0.0);
+      std::optional<double> z;
+      if (IsNumeric(*f, fields.z)) {
+        z = f->GetFieldAsDouble(fields.z);
+      } else {
+        z = ParseFloat(TrimBlanks(f->GetFieldAsString(fields.z)));
+      }
+      if (!z || !std::isfinite(*z)) {
+        if (badZ++ == 0) firstBadZ = feature + " (\"" + f->GetFieldAsString(fields.z) + "\")";
+        z = 0.0;
+      }
+      p.Z = *z;
     } else if (pt.Is3D()) {
       p.Z = pt.getZ();
     }
     p.Mark = text(*f, fields.mark, kMarkLimit);
     p.Remarks = text(*f, fields.remarks, kRemarksLimit);
-    p.Marked = Has(*f, fields.marked)
-                   ? static_cast<uint16_t>(f->GetFieldAsInteger(fields.marked) == 1)
-                   : uint16_t{1};
+    p.Marked = 1;
+    if (Has(*f, fields.marked)) {
+      const std::string v(TrimBlanks(f->GetFieldAsString(fields.marked)));
+      const std::optional<double> d =
+          IsNumeric(*f, fields.marked) ? std::optional<double>(f->GetFieldAsDouble(fields.marked))
+                                       : ParseFloat(v);
+      if (d == 1.0) {
+        p.Marked = 1;
+      } else if (d == 0.0) {
+        p.Marked = 0;
+      } else {
+        p.Marked = 0;
+        if (badMarked++ == 0) firstBadMarked = feature + " (\"" + v + "\")";
+      }
+    }
     points.push_back(std::move(p));
   }
   if (points.empty()) {
@@ -201,7 +260,21 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
   }
 
-  std::vector<std::string> warnings;
+  if (badZ > 0) {
+    warnings.push_back(
+        MessageText(badZ == 1 ? MessageId::kGisZNotNumber : MessageId::kGisZsNotNumber,
+                    {name, std::to_string(badZ), layerName, firstBadZ}, language));
+  }
+  if (badMarked > 0) {
+    warnings.push_back(
+        MessageText(badMarked == 1 ? MessageId::kGisMarkedNotBinary : MessageId::kGisMarksNotBinary,
+                    {name, std::to_string(badMarked), layerName, firstBadMarked}, language));
+  }
+  if (notUtf8 > 0) {
+    warnings.push_back(
+        MessageText(notUtf8 == 1 ? MessageId::kGisTextNotUtf8 : MessageId::kGisTextsNotUtf8,
+                    {name, std::to_string(notUtf8), layerName}, language));
+  }
   if (skipped > 0) {
     warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
                                    {name, std::to_string(skipped), layerName}, language));

@@ -3,12 +3,14 @@
 #include <QProxyStyle>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include "app/manual.h"
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "common/version.h"
 #include "gui/fonts.h"
 #include "gui/main_window.h"
 #include "gui/printing.h"
@@ -16,8 +18,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <cstdio>
 #endif
 
 namespace {
@@ -34,26 +34,46 @@ class DesktopStyle : public QProxyStyle {
 
 #ifdef _WIN32
 // The program is a window program, so Windows gives it no console: what --print-pdf
-// says goes to the command prompt it was started from, unless it is redirected already.
-void UseStartingConsole() {
-  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  if (err != nullptr && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN) {
+// and --version say goes to the command prompt it was started from, unless it is
+// redirected already.
+void UseStartingConsole(DWORD which, FILE* stream) {
+  const HANDLE handle = GetStdHandle(which);
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+      GetFileType(handle) != FILE_TYPE_UNKNOWN) {
     return;
   }
   if (AttachConsole(ATTACH_PARENT_PROCESS)) {
     FILE* reopened = nullptr;
-    freopen_s(&reopened, "CONOUT$", "w", stderr);
+    freopen_s(&reopened, "CONOUT$", "w", stream);
   }
 }
 #endif
 
+// --print-pdf anywhere before "--" prints instead of opening the window.
+bool AsksForPdf(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") return false;
+    if (a == "--print-pdf" || a.starts_with("--print-pdf=")) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const bool printPdf = argc > 1 && std::string_view(argv[1]) == "--print-pdf";
+  // Answered before Qt starts, so it needs no display.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+#ifdef _WIN32
+    UseStartingConsole(STD_OUTPUT_HANDLE, stdout);
+#endif
+    std::printf("kestrova %s\n", kestrova::VersionText());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  const bool printPdf = AsksForPdf(argc, argv);
 #ifdef _WIN32
   // Windows draws and measures text with its own fonts without showing a window.
-  if (printPdf) UseStartingConsole();
+  if (printPdf) UseStartingConsole(STD_ERROR_HANDLE, stderr);
 #else
   // Printing to a PDF needs no window: it also runs where there is no display.
   if (printPdf && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -184,15 +184,34 @@ struct PrintPdfArguments {
   QStringList files;
 };
 
-// Returns an empty string when the arguments are fine, else what is wrong.
+// Returns an empty string when the arguments are fine, else what is wrong. --print-pdf
+// may stand anywhere before "--"; its value is the PDF, or, when an option follows it,
+// the first name after the options.
 QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
-  if (args.isEmpty() || args[0] != QStringLiteral("--print-pdf"))
-    return "--print-pdf must come first";
   bool options = true;
-  for (qsizetype i = 1; i < args.size(); ++i) {
+  bool printPdf = false;
+  bool outputLater = false;  // --print-pdf was followed by another option
+  for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
+    const auto isOption = [&options](const QString& arg) {
+      return options && arg.startsWith("-") && arg.size() > 1;
+    };
     if (options && a == QStringLiteral("--")) {
       options = false;
+    } else if (options && (a == QStringLiteral("--print-pdf") || a.startsWith("--print-pdf="))) {
+      if (printPdf) return "--print-pdf is given twice";
+      printPdf = true;
+      if (a.startsWith("--print-pdf=")) {
+        out.output = a.mid(12);
+      } else if (i + 1 < args.size() && !isOption(args[i + 1])) {
+        out.output = args[++i];
+      } else if (i + 1 < args.size()) {
+        outputLater = true;
+        continue;
+      } else {
+        return "--print-pdf needs the name of the PDF to write";
+      }
+      if (out.output.isEmpty()) return "--print-pdf: the name of the PDF to write is empty";
     } else if (options && (a == QStringLiteral("--paper") || a.startsWith("--paper="))) {
       QString value;
       if (a.startsWith("--paper=")) {
@@ -209,15 +228,18 @@ QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
       } else {
         return "unknown paper " + value + "; use A4 or A3";
       }
-    } else if (options && a.startsWith("-") && a.size() > 1) {
+    } else if (isOption(a)) {
       return "unknown option " + a;
-    } else if (out.output.isEmpty()) {
+    } else if (outputLater) {
+      if (a.isEmpty()) return "--print-pdf: the name of the PDF to write is empty";
       out.output = a;
+      outputLater = false;
     } else {
       out.files << a;
     }
   }
-  if (out.output.isEmpty()) return "the PDF to write is missing";
+  if (!printPdf) return "--print-pdf is missing";
+  if (out.output.isEmpty()) return "--print-pdf needs the name of the PDF to write";
   if (out.files.isEmpty()) return "no coordinate file given";
   return {};
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -173,6 +174,69 @@ TEST_F(Cli, StandardStreamsAndPipes) {
   EXPECT_EQ(clip.status, 0) << clip.out;
 }
 
+// A name for the program's own standard output is the stream the shell set up: a file
+// it appends to keeps what it held, one it writes to gets the bytes where it stands, a
+// pipe gets them; nothing is renamed over the shell's file.
+TEST_F(Cli, NamesOfStandardOutputWriteWhereTheShellPointsIt) {
+  const std::string zhy = kestrova::ReadFileBytes(kExamples + "site.zhy");
+  const std::string log = Path("log");
+  for (const std::string name : {"/dev/stdout", "/proc/self/fd/1", "/dev/fd/1"}) {
+    WriteText(log, "earlier\n");
+    const Result r = kestrova::test::RunShell(
+        kCli + " export " + kExamples + "site.zhy --format zhy -o " + name + " >> " + log, false);
+    EXPECT_EQ(r.status, 0) << name << r.out;
+    EXPECT_EQ(kestrova::ReadFileBytes(log), "earlier\n" + zhy) << name;
+  }
+  // In the middle of a shell's output to one file.
+  const Result r = kestrova::test::RunShell("{ printf 'head\\n'; " + kCli + " export " + kExamples +
+                                            "site.zhy --format zhy -o /dev/stdout 2>/dev/null; "
+                                            "printf 'tail\\n'; } > " +
+                                            log);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(log), "head\n" + zhy + "tail\n");
+  // A drawing appended through another descriptor reads back as the drawing itself.
+  ASSERT_EQ(RunCli("convert " + kExamples + "site.sim -o " + Path("a.jww")).status, 0);
+  WriteText(log, "earlier\n");
+  const Result jww =
+      RunCli("convert " + kExamples + "site.sim -o /dev/fd/3 3>> " + log + " 2>/dev/null");
+  EXPECT_EQ(jww.status, 0) << jww.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(log), "earlier\n" + kestrova::ReadFileBytes(Path("a.jww")));
+  // Into a pipe.
+  const Result piped =
+      RunCli("convert " + kExamples + "site.sim -o /dev/stdout 2>/dev/null | " + kCli + " dump -");
+  EXPECT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("entities: 59\n"), std::string::npos) << piped.out;
+}
+
+// Standard input redirected from a file is that file: the output may not replace it.
+TEST_F(Cli, StandardInputIsAnInputToo) {
+  const std::string input = Path("a.zhy");
+  WriteText(input, "1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  const Result r = RunCli("export - --format zhy -o " + input + " < " + input);
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("the output " + input + " is the input standard input"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(RunCli("convert - -o " + input + " < " + input).status, 2);
+  EXPECT_EQ(kestrova::ReadFileBytes(input), "1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  // Another file on standard input is fine.
+  EXPECT_EQ(RunCli("export - --format zhy -o " + Path("b.zhy") + " < " + input).status, 0);
+}
+
+// Printing commands fail like file writers when standard output cannot take their text.
+TEST_F(Cli, AFullStandardOutputIsAnError) {
+  const std::string jww = Path("site.jww");
+  ASSERT_EQ(RunCli("convert " + kExamples + "site.sim -o " + jww).status, 0);
+  for (const std::string& command : {"info " + kExamples + "site.sim", "dump " + jww,
+                                     "dump --json " + jww, "clip " + kExamples + "site.sim -o -"}) {
+    // Standard error to the pipe, standard output to the full device.
+    const Result r = kestrova::test::RunShell(kCli + " " + command + " 2>&1 >/dev/full", false);
+    EXPECT_EQ(r.status, 1) << command << r.out;
+    EXPECT_NE(r.out.find("kestrova-cli: error: standard output: cannot write: No space left"),
+              std::string::npos)
+        << command << r.out;
+  }
+}
+
 TEST_F(Cli, WarningsAndNoData) {
   WriteText(Path("nan.zhy"), "1,a,1,2,3\r\n2,b,nan,1e999,6\r\n3,c,0x10,5,6\r\n");
   const Result warned = RunCli("info " + Path("nan.zhy"));
@@ -218,6 +282,12 @@ TEST_F(Cli, ConvertWorksInTemporaryFilesThatLeaveNothingBehind) {
             std::string::npos)
       << held.out;
   EXPECT_EQ(kestrova::ReadFileBytes(Path("a.jww")), kestrova::ReadFileBytes(Path("b.jww")));
+  // An empty TMPDIR is no folder: the system's own is used.
+  const Result empty = kestrova::test::RunShell("TMPDIR= " + kCli + " convert " + files + " -o " +
+                                                Path("e.jww") + " --base-row 4");
+  EXPECT_EQ(empty.status, 0) << empty.out;
+  EXPECT_EQ(empty.out.find("warning: cannot create a temporary file"), std::string::npos)
+      << empty.out;
   // The second copy of the site repeats every number of the first.
   EXPECT_NE(streamed.out.find(kExamples + "site.sim: 11 points repeat point numbers"),
             std::string::npos)
@@ -298,6 +368,36 @@ TEST_F(Cli, PlotTheSettingsChooseTheAxes) {
   // X across: scale 800 / 89.448, KBM-1 at (466.70, 254.44).
   EXPECT_NE(kestrova::ReadFileBytes(out).find("<ellipse cx=\"467\" cy=\"254\" rx=\"3\""),
             std::string::npos);
+}
+
+// Coordinates far beyond any survey: points beyond ±1e10 are fitted like any others
+// (their labels on the canvas, the drawing centred on them); where even the fit cannot
+// place them, the plot says so.
+TEST_F(Cli, PlotAndBoundsOfHugeCoordinates) {
+  WriteText(Path("far.zhy"), "1,A,1e15,2e15,0\r\n2,B,1e15,2e15,0\r\n");
+  const Result info = RunCli("info " + Path("far.zhy"));
+  EXPECT_NE(info.out.find("X: 1E15 .. 1E15\nY: 2E15 .. 2E15\n"), std::string::npos) << info.out;
+  const Result plot = RunCli("plot " + Path("far.zhy") + " -o - --size 800x600");
+  ASSERT_EQ(plot.status, 0) << plot.out;
+  EXPECT_EQ(plot.out.find("warning"), std::string::npos) << plot.out;
+  size_t labels = 0;
+  for (size_t at = plot.out.find("translate("); at != std::string::npos;
+       at = plot.out.find("translate(", at + 1)) {
+    double x = -1;
+    double y = -1;
+    ASSERT_EQ(std::sscanf(plot.out.c_str() + at, "translate(%lf %lf)", &x, &y), 2);
+    EXPECT_TRUE(x >= 0 && x <= 800 && y >= 0 && y <= 600) << plot.out.substr(at, 40);
+    ++labels;
+  }
+  EXPECT_GE(labels, 1u) << plot.out;
+
+  WriteText(Path("huge.zhy"), "1,A,1e300,1e300,0\r\n2,B,-1e300,-1e300,0\r\n");
+  const Result blank = RunCli("plot " + Path("huge.zhy") + " -o " + Path("huge.svg"));
+  EXPECT_EQ(blank.status, 0) << blank.out;
+  EXPECT_NE(blank.out.find("kestrova-cli: warning: the plot shows none of the 2 points: "
+                           "coordinates this large (X -1E300 .. 1E300, Y -1E300 .. 1E300)"),
+            std::string::npos)
+      << blank.out;
 }
 
 TEST_F(Cli, PlotRefusesWhatItCannotDo) {

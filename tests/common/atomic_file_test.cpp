@@ -275,6 +275,151 @@ TEST_F(AtomicFileTest, AKilledSaveLeavesNothingBehind) {
   EXPECT_EQ(EntryCount(), 1u) << "a temporary file was left in " << dir_;
 }
 
+// Starts a save in a child process with a named temporary file, as on file systems
+// without unnamed ones, and returns once the file exists; the child then waits.
+pid_t StartNamedSave(const fs::path& target) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    ::setenv("KESTROVA_NAMED_TEMPORARY", "1", 1);
+    try {
+      AtomicFileWriter writer(target);
+      writer.Write("new", 3);
+      if (::write(ready[1], "x", 1) != 1) ::_exit(3);
+      for (;;)
+        ::pause();
+    } catch (...) {
+      ::_exit(3);
+    }
+  }
+  ::close(ready[1]);
+  char c = 0;
+  const bool started = child > 0 && ::read(ready[0], &c, 1) == 1;
+  ::close(ready[0]);
+  return started ? child : -1;
+}
+
+// Ends a child that waits, whatever becomes of the test.
+struct Reaper {
+  pid_t pid;
+  ~Reaper() {
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+  }
+};
+
+std::vector<std::string> Temporaries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".big.jww.tmp", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(AtomicFileTest, TheSignalsThatEndAProgramTakeTheNamedTemporaryWithThem) {
+  const fs::path target = dir_ / "big.jww";
+  WriteFileAtomic(target, "old");
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
+    ::sigaction(sig, nullptr, &inherited);
+    if (inherited.sa_handler == SIG_IGN) continue;  // stays ignored, as nohup wants
+    const pid_t child = StartNamedSave(target);
+    ASSERT_GT(child, 0);
+    Reaper reaper{child};
+    const std::vector<std::string> during = Temporaries(dir_);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind(".big.jww.tmp" + std::to_string(child) + "-", 0), 0u) << during[0];
+    ASSERT_EQ(::kill(child, sig), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    reaper.pid = -1;
+    // The program still ends by the signal, as its parent expects.
+    ASSERT_TRUE(WIFSIGNALED(status)) << sig;
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_TRUE(Temporaries(dir_).empty()) << sig;
+    EXPECT_EQ(ReadFileBytes(target), "old");
+  }
+}
+
+TEST_F(AtomicFileTest, TheNextSaveRemovesWhatAKilledSaveLeftButNotARunningOne) {
+  const fs::path target = dir_ / "big.jww";
+  WriteFileAtomic(target, "old");
+  const pid_t running = StartNamedSave(target);
+  ASSERT_GT(running, 0);
+  Reaper reaper{running};
+  const pid_t killed = StartNamedSave(target);
+  ASSERT_GT(killed, 0);
+  ASSERT_EQ(::kill(killed, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_EQ(Temporaries(dir_).size(), 2u);
+  // Names that only look alike are someone else's.
+  WriteFileAtomic(dir_ / "keep", "k");
+  fs::copy_file(dir_ / "keep", dir_ / (".big.jww.tmp" + std::to_string(killed) + "-1x"));
+  fs::copy_file(dir_ / "keep", dir_ / (".big.jww.tmp" + std::to_string(killed)));
+  fs::copy_file(dir_ / "keep", dir_ / (".other.jww.tmp" + std::to_string(killed) + "-1"));
+  ASSERT_EQ(Temporaries(dir_).size(), 4u);
+
+  for (const bool named : {false, true}) {
+    if (named) ::setenv("KESTROVA_NAMED_TEMPORARY", "1", 1);
+    WriteFileAtomic(target, "newer");
+    ::unsetenv("KESTROVA_NAMED_TEMPORARY");
+    EXPECT_EQ(ReadFileBytes(target), "newer");
+    const std::vector<std::string> left = Temporaries(dir_);
+    const std::string p = std::to_string(killed);
+    const std::string r = ".big.jww.tmp" + std::to_string(running) + "-";
+    EXPECT_EQ(left.size(), 3u);
+    EXPECT_EQ(std::count(left.begin(), left.end(), ".big.jww.tmp" + p), 1);
+    EXPECT_EQ(std::count(left.begin(), left.end(), ".big.jww.tmp" + p + "-1x"), 1);
+    EXPECT_EQ(std::count_if(left.begin(), left.end(),
+                            [&r](const std::string& n) { return n.rfind(r, 0) == 0; }),
+              1);
+    EXPECT_TRUE(fs::exists(dir_ / (".other.jww.tmp" + p + "-1")));
+  }
+  ASSERT_EQ(::kill(running, SIGTERM), 0);
+  ASSERT_EQ(::waitpid(running, &status, 0), running);
+  reaper.pid = -1;
+  EXPECT_EQ(Temporaries(dir_).size(), 2u);
+}
+
+// A descriptor that a shell opened on a file: the file keeps what came before, a header
+// filled in late lands in this output, and the descriptor ends after it.
+TEST_F(AtomicFileTest, ADescriptorToAFileIsWrittenWhereItStands) {
+  const fs::path log = dir_ / "log";
+  WriteFileAtomic(log, "earlier\n");
+  int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  {
+    const auto writer = AtomicFileWriter::ForDescriptor(fd, "standard output");
+    writer->Write("..body", 6);
+    writer->WriteAt(0, "HD", 2);
+    writer->Write("+tail", 5);
+    writer->Commit();
+  }
+  // By the name of the descriptor, too: the same file, never one renamed over it.
+  WriteFileAtomic("/proc/self/fd/" + std::to_string(fd), "|more");
+  WriteFileAtomic("/dev/fd/" + std::to_string(fd), "|again");
+  ::close(fd);
+  EXPECT_EQ(ReadFileBytes(log), "earlier\nHDbody+tail|more|again");
+
+  WriteFileAtomic(log, "0123456789");
+  fd = ::open(log.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 4, SEEK_SET), 4);
+  {
+    const auto writer = AtomicFileWriter::ForDescriptor(fd, "standard output");
+    writer->Write("abc", 3);
+    writer->WriteAt(0, "X", 1);
+    writer->WriteAt(5, "Z", 1);  // past the end of what was written
+    writer->Commit();
+  }
+  ASSERT_EQ(::write(fd, "!", 1), 1);
+  ::close(fd);
+  EXPECT_EQ(ReadFileBytes(log), "0123Xbc78Z!");
+}
+
 TEST_F(AtomicFileTest, DescriptorsAndPipes) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);

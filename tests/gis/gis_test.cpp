@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "common/atomic_file.h"
@@ -241,9 +242,10 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
     EXPECT_TRUE(back.Sima.SimaBlocks.empty());
   }
   // Through the command line, appended after a coordinate file.
+  // GeoJSON keeps nine decimals of a degree: a tenth of a millimetre.
   const Result info = RunCli("info " + kSite + " " + Path("site.geojson") + " --crs EPSG:6677");
   EXPECT_EQ(info.status, 0) << info.out;
-  EXPECT_NE(info.out.find("points: 22\nX: -12095 .. -12010.552\nY: -30545 .. -30490\n"),
+  EXPECT_NE(info.out.find("points: 22\nX: -12095 .. -12010.552\nY: -30545 .. -30489.99996"),
             std::string::npos)
       << info.out;
   EXPECT_NE(info.out.find("11 points repeat point numbers"), std::string::npos) << info.out;
@@ -365,10 +367,10 @@ TEST_F(Gis, DxfHasTheDrawingsLayersLabelsAndTextHeights) {
             0);
   const auto withCircles = DxfEntities(Path("k.dxf"));
   ASSERT_EQ(withCircles.size(), 37u);
-  // A circle of 2 mm across at 1:250 has a radius of 0.25 m around its point.
+  // A circle of 2 m across on the ground, as the drawing has it at any scale.
   EXPECT_EQ(withCircles[0].at("Layer"), "A-1");
   EXPECT_EQ(withCircles[0].at("Geometry").substr(0, 40),
-            "LINESTRING (-30512.156 -12045.318,-30512");
+            "LINESTRING (-30511.406 -12045.318,-30511");
   const std::vector<std::map<std::string, std::string>> moved(withCircles.begin() + 11,
                                                               withCircles.end());
   EXPECT_EQ(moved[0].at("Layer"), "A-C");
@@ -442,6 +444,499 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   EXPECT_EQ(shp.textsCut, 1u);
   EXPECT_EQ(shp.Files.front().Name, "t.shp");
   EXPECT_EQ(shp.Files.size(), 5u * 3);  // points, parcels, parcel lines
+}
+
+// A DXF read group by group, without GDAL: each entity of the entity section as its
+// groups in order, and the names of the line types the tables define.
+struct DxfFile {
+  struct Entity {
+    std::string type;
+    std::vector<std::pair<int, std::string>> groups;
+    std::string Get(int code) const {
+      for (const auto& [c, v] : groups) {
+        if (c == code) return v;
+      }
+      return "";
+    }
+    bool Has(int code) const {
+      return std::any_of(groups.begin(), groups.end(),
+                         [code](const auto& g) { return g.first == code; });
+    }
+    // MTEXT: the groups 3 and then 1, in order.
+    std::string RawText() const {
+      std::string t;
+      for (const auto& [c, v] : groups) {
+        if (c == 3) t += v;
+      }
+      return t + Get(1);
+    }
+  };
+  std::vector<Entity> entities;
+  std::map<std::string, std::string> lineTypeElements;  // name: its element count
+  std::string handleSeed;
+  std::vector<std::string> handles;
+
+  explicit DxfFile(const std::string& bytes) {
+    std::istringstream in(bytes);
+    std::string code, value;
+    std::string section, table;
+    Entity* current = nullptr;
+    std::string lineTypeName;
+    bool seedNext = false;
+    while (std::getline(in, code) && std::getline(in, value)) {
+      const int c = std::stoi(code);
+      if (c == 0) current = nullptr;
+      if (c == 9) seedNext = value == "$HANDSEED";
+      if (c == 5 && seedNext) {
+        handleSeed = value;
+        seedNext = false;
+        continue;
+      }
+      if (c == 5) handles.push_back(value);
+      if (c == 0 && value == "SECTION") section.clear();
+      if (c == 2 && section.empty()) {
+        section = value;
+        continue;
+      }
+      if (c == 0 && value == "TABLE") table.clear();
+      if (c == 2 && section == "TABLES" && table.empty()) table = value;
+      if (table == "LTYPE" && c == 2) lineTypeName = value;
+      if (table == "LTYPE" && c == 73) lineTypeElements[lineTypeName] = value;
+      if (section == "ENTITIES" && c == 0 && value != "ENDSEC") {
+        entities.push_back({value, {}});
+        current = &entities.back();
+        continue;
+      }
+      if (current) current->groups.emplace_back(c, value);
+    }
+  }
+  std::vector<const Entity*> Of(const std::string& type) const {
+    std::vector<const Entity*> out;
+    for (const Entity& e : entities) {
+      if (e.type == type) out.push_back(&e);
+    }
+    return out;
+  }
+};
+
+// MTEXT as a CAD program reads it, in one pass: \U+XXXX, \\, \{, \}, \P, groups, caret
+// notation and the symbols %%c, %%d, %%p, %%%.
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string ReadMtext(const std::string& raw) {
+  std::string out;
+  for (size_t i = 0; i < raw.size();) {
+    if (raw.compare(i, 3, "\\U+") == 0) {
+      AppendUtf8(out, static_cast<char32_t>(std::stoul(raw.substr(i + 3, 4), nullptr, 16)));
+      i += 7;
+    } else if (raw[i] == '\\' && i + 1 < raw.size()) {
+      const char n = raw[i + 1];
+      if (n == 'P') {
+        out += '\n';
+      } else if (n == '~') {
+        AppendUtf8(out, U'\u00a0');
+      } else {
+        out += n;
+      }
+      i += 2;
+    } else if (raw.compare(i, 3, "%%c") == 0 || raw.compare(i, 3, "%%C") == 0) {
+      AppendUtf8(out, U'\u2300');
+      i += 3;
+    } else if (raw.compare(i, 3, "%%d") == 0 || raw.compare(i, 3, "%%p") == 0) {
+      AppendUtf8(out, raw[i + 2] == 'd' ? U'\u00b0' : U'\u00b1');
+      i += 3;
+    } else if (raw.compare(i, 3, "%%%") == 0) {
+      out += '%';
+      i += 3;
+    } else if (raw[i] == '{' || raw[i] == '}') {
+      ++i;  // grouping
+    } else if (raw[i] == '^' && i + 1 < raw.size()) {
+      // DXF's caret notation: "^ " is a caret, "^J" a control character.
+      out += raw[i + 1] == ' ' ? '^' : static_cast<char>(raw[i + 1] & 0x1F);
+      i += 2;
+    } else {
+      out += raw[i++];
+    }
+  }
+  return out;
+}
+
+// The way some readers go: every \U+XXXX decoded when the file is loaded, the rest
+// read afterwards.
+std::string ReadMtextDecodingFirst(const std::string& raw) {
+  std::string decoded;
+  for (size_t i = 0; i < raw.size();) {
+    if (raw.compare(i, 3, "\\U+") == 0) {
+      AppendUtf8(decoded, static_cast<char32_t>(std::stoul(raw.substr(i + 3, 4), nullptr, 16)));
+      i += 7;
+    } else {
+      decoded += raw[i++];
+    }
+  }
+  return ReadMtext(decoded);
+}
+
+TEST_F(Gis, DxfCirclesColoursAndLineTypesAreTheDrawings) {
+  const std::string reg = Write("empty.reg", "Windows Registry Editor Version 5.00\r\n");
+  // Jw_cad's screen colours of pens 1..9 (0x00BBGGRR) that every drawing carries.
+  const std::map<std::string, uint32_t> penBgr = {{"1", 0x00C0C0}, {"2", 0x000000},
+                                                  {"3", 0x00C000}, {"4", 0xC0C000},
+                                                  {"5", 0xC000C0}, {"6", 0x0000FF}};
+  const auto rgb = [](uint32_t bgr) {
+    return ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF);
+  };
+  for (const std::string scale : {"500", "250"}) {
+    const std::string ini =
+        Write("c" + scale + ".ini", "[WrtBAse]\r\nScale=" + scale +
+                                        "\r\n[Point]\r\nEnkoFlg=1\r\nEnkoR=1\r\n"
+                                        "LColor=6\r\n");
+    ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("c.dxf") + " --settings " + ini +
+                     " --jwcad-settings " + reg)
+                  .status,
+              0);
+    ASSERT_EQ(RunCli("convert " + kSite + " -o " + Path("c.jww") + " --settings " + ini +
+                     " --jwcad-settings " + reg)
+                  .status,
+              0);
+    const DxfFile dxf(ReadFileBytes(Path("c.dxf")));
+    // The drawing's circles in paper millimetres, and its lines' pens and line types.
+    const std::string dump = RunCli("dump " + Path("c.jww")).out;
+    const std::regex circle(R"(CDataEnko .*colour=(\d+) .*radius=([0-9.e-]+) )");
+    const std::regex line(R"(CDataSen group=0 style=(\d+) colour=(\d+) )");
+    std::vector<double> radii;
+    std::vector<std::pair<std::string, std::string>> lines;  // style, colour
+    std::istringstream in(dump);
+    std::smatch m;
+    for (std::string l; std::getline(in, l);) {
+      if (std::regex_search(l, m, circle))
+        radii.push_back(std::stod(m[2]) * std::stod(scale) / 1000);
+      if (std::regex_search(l, m, line)) lines.emplace_back(m[1], m[2]);
+    }
+    const auto circles = dxf.Of("CIRCLE");
+    ASSERT_EQ(circles.size(), 11u) << scale;
+    ASSERT_EQ(radii.size(), 11u);
+    for (size_t i = 0; i < circles.size(); ++i) {
+      // 1 mm across in the settings is half a metre of radius on the ground.
+      EXPECT_EQ(std::stod(circles[i]->Get(40)), 0.5) << scale;
+      EXPECT_NEAR(std::stod(circles[i]->Get(40)), radii[i], 1e-12) << scale;
+      EXPECT_EQ(std::stoul(circles[i]->Get(420)), rgb(penBgr.at("6")));
+      EXPECT_EQ(circles[i]->Get(62), "1");  // red
+    }
+    EXPECT_EQ(circles[0]->Get(10), "-30512.406");
+    EXPECT_EQ(circles[0]->Get(20), "-12045.318");
+    EXPECT_TRUE(dxf.Of("LWPOLYLINE").empty());
+    // Every line with the pen and line type the drawing gives it.
+    const auto dxfLines = dxf.Of("LINE");
+    ASSERT_EQ(dxfLines.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const auto& [style, colour] = lines[i];
+      EXPECT_EQ(std::stoul(dxfLines[i]->Get(420)), rgb(penBgr.at(colour))) << i;
+      EXPECT_EQ(dxfLines[i]->Get(62), colour == "1" ? "2" : colour == "2" ? "7" : "3") << i;
+      if (style == "1") {
+        EXPECT_FALSE(dxfLines[i]->Has(6)) << i;
+      } else {
+        const std::string type = dxfLines[i]->Get(6);
+        ASSERT_EQ(type, "JW_LINETYPE_" + style) << i;
+        ASSERT_TRUE(dxf.lineTypeElements.count(type));
+        EXPECT_EQ(dxf.lineTypeElements.at(type), "8");  // dash, gap, dot, gap, twice
+      }
+    }
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [](const auto& l) { return l.first == "5"; }), 3);
+    // Texts in the pens of their kinds; handles unique and below the seed.
+    for (const auto* t : dxf.Of("MTEXT"))
+      EXPECT_TRUE(t->Has(420));
+    std::set<std::string> unique(dxf.handles.begin(), dxf.handles.end());
+    EXPECT_EQ(unique.size(), dxf.handles.size());
+    const unsigned long seed = std::stoul(dxf.handleSeed, nullptr, 16);
+    for (const std::string& h : dxf.handles)
+      EXPECT_LT(std::stoul(h, nullptr, 16), seed) << h;
+  }
+}
+
+// 120 double-byte characters and a brace: 842 characters escaped, four MTEXT groups.
+std::string LongName() {
+  std::string s;
+  for (int i = 0; i < 120; ++i)
+    s += "境";
+  return s + "{";
+}
+
+TEST_F(Gis, DxfTextsReadBackAsWritten) {
+  const std::vector<std::string> names = {"%%c50", "{a}b", "x\\Py",  "境界1",   " lead",
+                                          "%%%",   "a^Jb", "trail ", LongName()};
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i)
+    list += std::to_string(i + 1) + "\t" + names[i] + "\t" + std::to_string(i) + "\t0\t0\r\n";
+  // The list is UTF-8 and becomes code page 932; every name here survives that.
+  const std::string in = Write("n.csv", list);
+  const std::string ini =
+      Write("n.ini", "[XYcoord]\r\nOutFlg=0\r\n[Zcoord]\r\nOutFlg=0\r\n[Point]\r\nOutFlg=0\r\n");
+  const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
+  const Result r = RunCli("export " + in + " -o " + Path("n.dxf") + " --settings " + ini +
+                          " --jwcad-settings " + reg);
+  ASSERT_EQ(r.status, 0) << r.out;
+  const DxfFile dxf(ReadFileBytes(Path("n.dxf")));
+  const auto texts = dxf.Of("MTEXT");
+  ASSERT_EQ(texts.size(), names.size());
+  std::vector<std::string> raw;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    raw.push_back(texts[i]->RawText());
+    EXPECT_EQ(ReadMtext(raw.back()), names[i]) << raw.back();
+    EXPECT_EQ(ReadMtextDecodingFirst(raw.back()), names[i]) << raw.back();
+    // Unicode escapes in upper case only.
+    EXPECT_FALSE(std::regex_search(raw.back(), std::regex(R"(\\U\+[0-9A-F]{0,3}[a-f])")))
+        << raw.back();
+  }
+  EXPECT_EQ(raw[0], "%{}%c50");
+  EXPECT_EQ(raw[5], "%{}%{}%");
+  EXPECT_EQ(raw[6], "a^ Jb");
+  EXPECT_EQ(raw[1], "\\{a\\}b");
+  EXPECT_EQ(raw[2], "x\\\\Py");
+  EXPECT_EQ(raw[3], "\\U+5883\\U+754C1");
+  EXPECT_EQ(raw[4], "\\U+0020lead");
+  // The long name is split into groups of at most 250 characters, never inside an escape.
+  size_t pieces = 0;
+  for (const auto& [code, value] : texts.back()->groups) {
+    if (code != 1 && code != 3) continue;
+    ++pieces;
+    EXPECT_LE(value.size(), 250u);
+    EXPECT_TRUE(value.size() % 7 == 0 || code == 1) << value;
+  }
+  EXPECT_EQ(pieces, 4u);
+  // GDAL reads them back the same.
+  const auto viaGdal = DxfEntities(Path("n.dxf"));
+  ASSERT_EQ(viaGdal.size(), names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].find('{') == std::string::npos) {
+      EXPECT_EQ(viaGdal[i].at("Text"), names[i]);
+    }
+  }
+}
+
+// Signed area (counter-clockwise positive) of a ring of x, y pairs.
+double SignedArea(const std::vector<std::pair<double, double>>& ring) {
+  double twice = 0.0;
+  for (size_t i = 0; i + 1 < ring.size(); ++i) {
+    twice += (ring[i].first - ring[0].first) * (ring[i + 1].second - ring[0].second) -
+             (ring[i + 1].first - ring[0].first) * (ring[i].second - ring[0].second);
+  }
+  return twice / 2;
+}
+
+TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
+  // A clockwise parcel and a name that looks like JSON.
+  const std::string sim =
+      Write("cw.sim",
+            "G00,01,x,\r\nA01,1,{\"a\":1},0,0,0,\r\nA01,2,[1],10,0,0,\r\n"
+            "A01,3,c,10,10,0,\r\nA01,4,d,0,10,0,\r\n"
+            "D00,1,p,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nB01,4,d,\r\nD99,\r\n"
+            "D00,2,q,1,\r\nB01,1,a,\r\nB01,4,d,\r\nB01,3,c,\r\nB01,2,b,\r\nD99,\r\n");
+  for (const std::string ext : {"geojson", "kml", "gpkg"})
+    ASSERT_EQ(RunCli("export " + sim + " -o " + Path("cw." + ext) + " --crs EPSG:6677").status, 0);
+
+  const std::string json = ReadFileBytes(Path("cw.geojson"));
+  EXPECT_EQ(json.find("\"crs\""), std::string::npos);
+  EXPECT_NE(json.find(R"("name": "{\"a\":1}")"), std::string::npos) << json;
+  EXPECT_NE(json.find(R"("name": "[1]")"), std::string::npos) << json;
+  // Nine decimals of a degree at most.
+  EXPECT_FALSE(std::regex_search(json, std::regex(R"(\d\.\d{10})"))) << json;
+  Dataset j(Path("cw.geojson"));
+  ASSERT_TRUE(j.ds);
+  int polygons = 0;
+  for (auto& f : *j.ds->GetLayer(0)) {
+    if (std::string(f->GetFieldAsString("layer")) == "points" && f->GetFID() == 0) {
+      EXPECT_EQ(f->GetFieldDefnRef(f->GetFieldIndex("name"))->GetType(), OFTString);
+      EXPECT_STREQ(f->GetFieldAsString("name"), "{\"a\":1}");
+    }
+    const OGRGeometry* g = f->GetGeometryRef();
+    if (wkbFlatten(g->getGeometryType()) != wkbPolygon) continue;
+    const OGRLinearRing& ring = *g->toPolygon()->getExteriorRing();
+    std::vector<std::pair<double, double>> v;
+    for (int i = 0; i < ring.getNumPoints(); ++i)
+      v.emplace_back(ring.getX(i), ring.getY(i));
+    EXPECT_GT(SignedArea(v), 0.0);  // counter-clockwise
+    ++polygons;
+  }
+  EXPECT_EQ(polygons, 2);
+
+  // KML: every polygon's outer ring counter-clockwise, read from the text.
+  const std::string kml = ReadFileBytes(Path("cw.kml"));
+  const std::regex outer(R"(<outerBoundaryIs><LinearRing><coordinates>([^<]*)</coordinates>)");
+  int rings = 0;
+  for (std::sregex_iterator it(kml.begin(), kml.end(), outer), end; it != end; ++it) {
+    std::vector<std::pair<double, double>> v;
+    std::istringstream coords((*it)[1].str());
+    for (std::string pair; coords >> pair;) {
+      const size_t comma = pair.find(',');
+      v.emplace_back(std::stod(pair.substr(0, comma)), std::stod(pair.substr(comma + 1)));
+    }
+    EXPECT_GT(SignedArea(v), 0.0) << (*it)[1];
+    ++rings;
+  }
+  EXPECT_EQ(rings, 2);
+
+  // GeoPackage: the R-tree index of every layer, read with sqlite3.
+  const Result rtree = RunShell(
+      "sqlite3 " + Path("cw.gpkg") +
+      " \"SELECT table_name FROM gpkg_extensions WHERE extension_name = 'gpkg_rtree_index' "
+      "ORDER BY table_name; SELECT count(*) FROM rtree_points_geom; "
+      "SELECT count(*) FROM rtree_parcels_geom;\"");
+  EXPECT_EQ(rtree.out, "parcel_lines\nparcels\npoints\n4\n2\n");
+}
+
+TEST_F(Gis, OpenParcelsAreLinesWithoutArea) {
+  CoordinateData data;
+  ASSERT_TRUE(
+      LoadCoordinateText("G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
+                         "D00,1,open,0,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
+                         "D00,2,closed,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n",
+                         "t.sim", data, false));
+  GisExportOptions o;
+  o.Epsg = 6677;
+  const GisExport gis = BuildGisExport(data, o, "t.gpkg");
+  EXPECT_TRUE(GisExportWarnings(gis, "t.gpkg").empty());
+  WriteGisExport(gis, Path("t.gpkg"));
+  Dataset d(Path("t.gpkg"));
+  ASSERT_TRUE(d.Layer("parcels"));
+  std::vector<std::string> parcels;
+  for (auto& f : *d.Layer("parcels"))
+    parcels.push_back(f->GetFieldAsString("name"));
+  EXPECT_EQ(parcels, std::vector<std::string>{"closed"});
+  std::map<std::string, int> points;
+  for (auto& f : *d.Layer("parcel_lines")) {
+    const OGRLineString& l = *f->GetGeometryRef()->toLineString();
+    points[f->GetFieldAsString("name")] = l.getNumPoints();
+  }
+  // The open boundary runs a, b, c; the closed one returns to a.
+  EXPECT_EQ(points, (std::map<std::string, int>{{"closed", 4}, {"open", 3}}));
+}
+
+TEST_F(Gis, ShapefileSetIsWrittenAsOne) {
+  // Through a link: the set goes beside the file it names, under that file's name.
+  fs::create_directory(Path("real"));
+  fs::create_symlink(Path("real/set.shp"), Path("link.shp"));
+  Result r = RunCli("export " + kSite + " -o " + Path("link.shp") + " --crs EPSG:6677");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(fs::is_symlink(Path("link.shp")));
+  for (const char* part : {"set.shx", "set.dbf", "set.prj", "set.cpg", "set_parcels.shp",
+                           "set_parcels.dbf", "set_triangles.shp"})
+    EXPECT_TRUE(fs::exists(Path(std::string("real/") + part))) << part;
+  for (const char* part : {"link.shx", "link.dbf", "link_parcels.shp"})
+    EXPECT_FALSE(fs::exists(Path(part))) << part;
+  Dataset d(Path("real/set.shp"));
+  ASSERT_TRUE(d.ds);
+  EXPECT_EQ(d.ds->GetLayer(0)->GetFeatureCount(), 11);
+  EXPECT_EQ(d.ds->GetLayer(0)->GetLayerDefn()->GetFieldCount(), 8);
+
+  // Points alone to the same name: the earlier parcels, triangles and lines go, and so
+  // does a part in the other letter case that a reader might take instead.
+  WriteFileAtomic(Path("real/set.DBF"), "stale");
+  const std::string list = Write("p.csv", "1\ta\t0\t0\t0\r\n2\tb\t1\t1\t0\r\n");
+  r = RunCli("export " + list + " -o " + Path("link.shp") + " --crs EPSG:6677");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(Path("real")))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"set.cpg", "set.dbf", "set.prj", "set.shp", "set.shx"}));
+
+  // No part of the set may be an input, nor a part of an input Shapefile.
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6677").status, 0);
+  const auto before = ReadFileBytes(Path("s_parcels.dbf"));
+  r = RunCli("export " + Path("s_parcels.shp") + " " + kSite + " -o " + Path("s.shp") +
+             " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("is the input " + Path("s_parcels.shp")), std::string::npos) << r.out;
+  r = RunCli("export " + Path("s.shp") + " -o " + Path("s.SHP") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(ReadFileBytes(Path("s_parcels.dbf")), before);
+
+  // A part that cannot be replaced (here a read-only one) leaves every file as it was.
+  const auto prj = ReadFileBytes(Path("s.prj"));
+  fs::permissions(Path("s_triangles.shx"), fs::perms::owner_read);
+  r = RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6669");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(ReadFileBytes(Path("s.prj")), prj);
+  fs::permissions(Path("s_triangles.shx"), fs::perms::owner_all);
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6669").status, 0);
+  EXPECT_NE(ReadFileBytes(Path("s.prj")), prj);
+}
+
+TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
+  const std::string json = Write("w.geojson",
+                                 R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"name":"a","z":"high","marked":"yes"},
+ "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
+{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2},
+ "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
+{"type":"Feature","properties":{"name":"c","marked":" 1.0 "},
+ "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
+  CoordinateData data;
+  LoadReport report;
+  const std::vector<std::string> w = LoadGisPoints(json, "w.geojson", 6677, data, false, report);
+  ASSERT_EQ(data.Table.PointCount, 3);
+  EXPECT_EQ(data.Table.Points[3].Marked, 1);
+  EXPECT_EQ(data.Table.Points[1].Z, 0.0);
+  EXPECT_EQ(data.Table.Points[2].Z, 1.5);
+  EXPECT_EQ(data.Table.Points[1].Marked, 0);
+  EXPECT_EQ(data.Table.Points[2].Marked, 0);
+  EXPECT_EQ(w, (std::vector<std::string>{
+                   "w.geojson: 1 z value of the layer w is not a number and read as 0 (feature 0 "
+                   "(\"high\"))",
+                   "w.geojson: 2 marked values of the layer w are neither 1 nor 0 and read as "
+                   "unmarked (feature 0 (\"yes\") is the first)"}));
+  // convert says that nothing would be drawn.
+  const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
+{"type":"Feature","properties":{"marked":"x"},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
+  const Result r = RunCli("convert " + none + " -o " + Path("w.jww") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("every one of the 2 points are unmarked"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(Path("w.jww")));
+
+  // A Shapefile without .dbf; one without .cpg whose texts are code page 932.
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6677").status, 0);
+  fs::remove(Path("s.cpg"));
+  // Its names as code page 932 bytes in the .dbf: write them again without the .cpg.
+  CoordinateData site;
+  ASSERT_TRUE(LoadCoordinateFile(kSite, site, false));
+  {
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(Path("s.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr,
+                          std::vector<const char*>{"ENCODING=", nullptr}.data(), nullptr));
+    ASSERT_TRUE(ds);
+    OGRLayer* layer = ds->GetLayer(0);
+    for (auto& f : *layer) {
+      f->SetField("name", std::string(site.Table.Points[f->GetFID() + 1].Name).c_str());
+      ASSERT_EQ(layer->SetFeature(f.get()), OGRERR_NONE);
+    }
+  }
+  fs::remove(Path("s.cpg"));
+  CoordinateData back;
+  LoadReport r2;
+  std::vector<std::string> w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
+  ASSERT_EQ(back.Table.PointCount, 11);
+  for (int32_t i = 1; i <= 11; ++i)
+    EXPECT_EQ(back.Table.Points[i].Name, site.Table.Points[i].Name) << i;
+  ASSERT_EQ(w2.size(), 1u);
+  EXPECT_EQ(w2[0].substr(0, 58), "s.shp: has no .cpg naming the code page of its .dbf, and 9");
+  fs::remove(Path("s.dbf"));
+  w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
+  ASSERT_EQ(w2.size(), 1u);
+  EXPECT_EQ(w2[0].substr(0, 30), "s.shp: has no .dbf beside it, ");
 }
 
 TEST(SurveySystems, ZonesAndNames) {

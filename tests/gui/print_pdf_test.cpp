@@ -153,6 +153,15 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
     EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
     EXPECT_NE(r.out.find("usage: kestrova --print-pdf OUT.pdf"), std::string::npos) << r.out;
   }
+  // An empty name is no PDF; the option is named.
+  for (const std::string args : {"--print-pdf '' x.sim", "x.sim --print-pdf ''", "--print-pdf="}) {
+    const Result r = PrintToPdf(args);
+    EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+    EXPECT_NE(r.out.find("kestrova: --print-pdf: the name of the PDF to write is empty\n"),
+              std::string::npos)
+        << args << "\n"
+        << r.out;
+  }
 
   // A forgotten output name would make the first coordinate file the PDF.
   const std::string site = ReadFileBytes(kExamples + "site.sim");
@@ -199,6 +208,30 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
                                 " --print-pdf - " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
   EXPECT_EQ(piped.status, 0) << piped.out;
   EXPECT_NE(piped.out.find("Pages:           1"), std::string::npos) << piped.out;
+}
+
+TEST_F(PrintPdf, TheOptionMayFollowTheFilesAndStandardOutputIsWrittenInPlace) {
+  // After the file it still prints, without a window.
+  const std::string pdf = Path("after.pdf");
+  const Result r = PrintToPdf(kExamples + "site.sim --print-pdf " + pdf + " --paper A3");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(PageCount(pdf), 1);
+  // The PDF goes after what the shell's file held, not over it.
+  const std::string log = Path("log");
+  WriteFileAtomic(log, "earlier\n");
+  const Result appended =
+      RunShell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
+                   " --print-pdf /dev/stdout " + kExamples + "site.sim >> " + log + " 2>/dev/null",
+               false);
+  ASSERT_EQ(appended.status, 0) << appended.out;
+  const std::string bytes = ReadFileBytes(log);
+  EXPECT_EQ(bytes.substr(0, 13), "earlier\n%PDF-");
+  WriteFileAtomic(Path("only.pdf"), bytes.substr(8));
+  EXPECT_EQ(PageCount(Path("only.pdf")), 1);
+  const Result piped =
+      RunShell(std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF +
+               " --print-pdf /dev/stdout " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
+  EXPECT_EQ(piped.status, 0) << piped.out;
 }
 
 }  // namespace

@@ -1,0 +1,328 @@
+#include "gis/dxf_entities.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/error.h"
+#include "jww/header.h"
+
+namespace kestrova::dxf {
+
+namespace {
+
+// The pens and line types every drawing save writes into the Jww header.
+const JwwHeader& DrawingHeader() {
+  static const JwwHeader header = [] {
+    JwwHeader h;
+    SetFixedHeaderValues(h);
+    return h;
+  }();
+  return header;
+}
+
+uint32_t BgrToRgb(uint32_t bgr) {
+  return ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF);
+}
+
+// Shortest text that reads back as the same double.
+std::string Number(double v) {
+  if (v == 0.0) return "0";
+  std::array<char, 32> buf{};
+  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+  return std::string(buf.data(), r.ptr);
+}
+
+void Hex(std::string& out, uint32_t value, int digits) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (int i = digits - 1; i >= 0; --i)
+    out += kHex[(value >> (4 * i)) & 15];
+}
+
+// Decodes one UTF-8 character at s[i] and moves i past it; a malformed byte is U+FFFD.
+uint32_t NextCodePoint(std::string_view s, size_t& i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b = byte(i);
+  const size_t n = b < 0x80             ? 0
+                   : (b & 0xE0) == 0xC0 ? 1
+                   : (b & 0xF0) == 0xE0 ? 2
+                   : (b & 0xF8) == 0xF0 ? 3
+                                        : 4;
+  if (n == 0) {
+    ++i;
+    return b;
+  }
+  if (n == 4 || i + n >= s.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  uint32_t cp = b & (0x3Fu >> n);
+  for (size_t k = 1; k <= n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  i += n + 1;
+  return cp;
+}
+
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
+  void Put(int code, std::string_view value) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%3d\n", code);
+    out_ += buf;
+    out_ += value;
+    out_ += '\n';
+  }
+  void Put(int code, double v) { Put(code, Number(v)); }
+  void PutInt(int code, long v) { Put(code, std::to_string(v)); }
+
+ private:
+  std::string& out_;
+};
+
+// MTEXT keeps 250 characters a group: the text goes in groups 3 and the last piece in
+// group 1, never cut inside an escape ("\\U+XXXX", or a backslash and the character
+// it escapes).
+void PutText(Writer& w, const std::string& escaped) {
+  constexpr size_t kChunk = 250;
+  size_t start = 0;
+  size_t at = 0;
+  while (at < escaped.size()) {
+    size_t token = 1;
+    if (escaped[at] == '\\') token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    if (at + token - start > kChunk) {
+      w.Put(3, std::string_view(escaped).substr(start, at - start));
+      start = at;
+    }
+    at += token;
+  }
+  w.Put(1, std::string_view(escaped).substr(start));
+}
+
+void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
+  w.Put(0, type);
+  std::string h;
+  Hex(h, handle, 8);
+  while (h.size() > 1 && h[0] == '0')
+    h.erase(0, 1);
+  w.Put(5, h);
+  w.Put(100, "AcDbEntity");
+  w.Put(8, e.layer);
+  if (const std::optional<uint32_t> rgb = PenRgb(e.pen)) {
+    w.PutInt(62, NearestAci(*rgb));
+    w.PutInt(420, static_cast<long>(*rgb));
+  }
+  const std::string lineType = LineTypeName(e.lineType);
+  if (!lineType.empty()) w.Put(6, lineType);
+}
+
+// Where a group (code, value) starts at or after from, as the file has it: the code
+// right-aligned in three places or left as it is, each on its own line.
+size_t FindPair(std::string_view dxf, std::string_view code, std::string_view value, size_t from) {
+  const std::string needle = std::string(code) + "\n" + std::string(value) + "\n";
+  for (size_t at = dxf.find(needle, from); at != std::string_view::npos;
+       at = dxf.find(needle, at + 1)) {
+    size_t lineStart = at;
+    while (lineStart > 0 && dxf[lineStart - 1] == ' ')
+      --lineStart;
+    if (lineStart == 0 || dxf[lineStart - 1] == '\n') return lineStart;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<uint32_t> PenRgb(uint16_t pen) {
+  const JwwHeader& h = DrawingHeader();
+  if (pen >= 1 && pen <= 9) return BgrToRgb(h.Pens[pen].Color);
+  if (pen >= 100 && pen - 100 < static_cast<int>(h.SxfPens.size()))
+    return BgrToRgb(h.SxfPens[pen - 100].Color);
+  return std::nullopt;
+}
+
+int NearestAci(uint32_t rgb) {
+  // AutoCAD's colours 1..9; 7 draws black on a light and white on a dark background.
+  static constexpr uint32_t kAci[10] = {0,        0xFF0000, 0xFFFF00, 0x00FF00, 0x00FFFF,
+                                        0x0000FF, 0xFF00FF, 0x000000, 0x808080, 0xC0C0C0};
+  const auto distance = [](uint32_t a, uint32_t b) {
+    int d = 0;
+    for (int shift = 0; shift <= 16; shift += 8)
+      d += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+    return d;
+  };
+  int best = 7;
+  int bestDistance = std::min(distance(rgb, 0x000000), distance(rgb, 0xFFFFFF));
+  for (int aci = 1; aci <= 9; ++aci) {
+    if (aci == 7) continue;
+    const int d = distance(rgb, kAci[aci]);
+    if (d < bestDistance) {
+      best = aci;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
+
+std::string LineTypeName(uint16_t lineType) {
+  if (LineTypeDashes(lineType, 1.0).empty()) return {};  // solid, or no pattern to draw
+  return "JW_LINETYPE_" + std::to_string(lineType);
+}
+
+std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm) {
+  if (lineType < 2 || lineType > 9) return {};
+  const uint32_t pattern = DrawingHeader().LineTypes[lineType - 2].Pattern;
+  if (pattern == 0 || pattern == 0xFFFFFFFF) return {};
+  const auto bit = [pattern](int i) { return (pattern >> (31 - (i & 31))) & 1; };
+  // Start at the beginning of a dash: a set bit after a clear one.
+  int start = 0;
+  while (!(bit(start) == 1 && bit(start - 1 + 32) == 0))
+    ++start;
+  std::vector<double> dashes;
+  const double unit = 0.5 * groundPerPaperMm;
+  for (int i = 0; i < 32;) {
+    const uint32_t on = bit(start + i);
+    int run = 0;
+    while (i < 32 && bit(start + i) == on) {
+      ++run;
+      ++i;
+    }
+    dashes.push_back((on ? 1 : -1) * run * unit);
+  }
+  return dashes;
+}
+
+std::string EscapeText(std::string_view utf8) {
+  std::string out;
+  std::vector<uint32_t> cps;
+  for (size_t i = 0; i < utf8.size();)
+    cps.push_back(NextCodePoint(utf8, i));
+  size_t first = 0;
+  while (first < cps.size() && cps[first] == ' ')
+    ++first;
+  size_t last = cps.size();
+  while (last > first && cps[last - 1] == ' ')
+    --last;
+  const auto unicode = [&out](uint32_t cp) {
+    out += "\\U+";
+    Hex(out, cp, 4);
+  };
+  for (size_t k = 0; k < cps.size(); ++k) {
+    const uint32_t cp = cps[k];
+    if (cp == ' ' && (k < first || k >= last)) {
+      unicode(cp);  // blanks at the ends are dropped by some readers
+    } else if (cp == '\\' || cp == '{' || cp == '}') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp == '%' && k > 0 && cps[k - 1] == '%') {
+      // "%%c", "%%d", "%%p" would be symbols: an empty group keeps the two apart for
+      // readers that decode \U+XXXX before they look for symbols.
+      out += "{}%";
+    } else if (cp == '^') {
+      out += "^ ";  // a caret with a character after it stands for a control character
+    } else if (cp < 0x20 || cp == 0x7F) {
+      unicode(cp);
+    } else if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp <= 0xFFFF) {
+      unicode(cp);
+    } else {
+      const uint32_t v = cp - 0x10000;
+      unicode(0xD800 + (v >> 10));
+      unicode(0xDC00 + (v & 0x3FF));
+    }
+  }
+  return out;
+}
+
+std::string FirstTextStyle(std::string_view dxf) {
+  const size_t section = FindPair(dxf, "  2", "ENTITIES", 0);
+  if (section == std::string_view::npos) return {};
+  const size_t text = FindPair(dxf, "  0", "MTEXT", section);
+  if (text == std::string_view::npos) return {};
+  const size_t end = FindPair(dxf, "  0", "ENDSEC", section);
+  size_t at = text;
+  while (at < end) {
+    const size_t codeEnd = dxf.find('\n', at);
+    const size_t valueEnd = dxf.find('\n', codeEnd + 1);
+    if (codeEnd == std::string_view::npos || valueEnd == std::string_view::npos) break;
+    const int code = std::atoi(std::string(dxf.substr(at, codeEnd - at)).c_str());
+    const std::string_view value = dxf.substr(codeEnd + 1, valueEnd - codeEnd - 1);
+    if (code == 0 && at != text) break;
+    if (code == 7) return std::string(value);
+    at = valueEnd + 1;
+  }
+  return {};
+}
+
+std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
+                            const std::string& textStyle) {
+  const size_t section = FindPair(dxf, "  2", "ENTITIES", 0);
+  if (section == std::string_view::npos) throw Error("GDAL wrote a DXF without entities");
+  const size_t body = dxf.find('\n', dxf.find('\n', section) + 1) + 1;
+  const size_t end = FindPair(dxf, "  0", "ENDSEC", body);
+  const size_t seedName = FindPair(dxf, "  9", "$HANDSEED", 0);
+  if (end == std::string_view::npos || seedName == std::string_view::npos || seedName > section)
+    throw Error("GDAL wrote a DXF without its handle seed");
+  const size_t seedCode = dxf.find('\n', dxf.find('\n', seedName) + 1) + 1;
+  const size_t seedValue = dxf.find('\n', seedCode) + 1;
+  const size_t seedEnd = dxf.find('\n', seedValue);
+  const std::string seedText(dxf.substr(seedValue, seedEnd - seedValue));
+  uint32_t handle = static_cast<uint32_t>(std::strtoul(seedText.c_str(), nullptr, 16));
+
+  std::string out;
+  out.reserve(dxf.size() + entities.size() * 160);
+  out.append(dxf.substr(0, seedValue));
+  const size_t seedAt = out.size();
+  out.append(dxf.substr(seedEnd, body - seedEnd));
+  Writer w(out);
+  static constexpr int kAttachment[10] = {7, 7, 8, 9, 4, 5, 6, 1, 2, 3};
+  for (const Entity& e : entities) {
+    switch (e.kind) {
+      case Entity::Kind::kPoint:
+        PutCommon(w, "POINT", handle++, e);
+        w.Put(100, "AcDbPoint");
+        w.Put(10, e.x);
+        w.Put(20, e.y);
+        break;
+      case Entity::Kind::kCircle:
+        PutCommon(w, "CIRCLE", handle++, e);
+        w.Put(100, "AcDbCircle");
+        w.Put(10, e.x);
+        w.Put(20, e.y);
+        w.Put(40, e.radius);
+        break;
+      case Entity::Kind::kLine:
+        PutCommon(w, "LINE", handle++, e);
+        w.Put(100, "AcDbLine");
+        w.Put(10, e.x);
+        w.Put(20, e.y);
+        w.Put(11, e.x2);
+        w.Put(21, e.y2);
+        break;
+      case Entity::Kind::kText:
+        PutCommon(w, "MTEXT", handle++, e);
+        w.Put(100, "AcDbMText");
+        w.Put(10, e.x);
+        w.Put(20, e.y);
+        w.Put(40, e.height);
+        w.PutInt(71, kAttachment[e.basePosition >= 1 && e.basePosition <= 9 ? e.basePosition : 1]);
+        w.PutInt(72, 1);  // left to right
+        PutText(w, EscapeText(e.text));
+        if (!textStyle.empty()) w.Put(7, textStyle);
+        break;
+    }
+  }
+  out.append(dxf.substr(end));
+  std::string seed;
+  Hex(seed, handle, static_cast<int>(std::max<size_t>(seedText.size(), 1)));
+  out.insert(seedAt, seed);
+  return out;
+}
+
+}  // namespace kestrova::dxf

@@ -1,0 +1,56 @@
+#pragma once
+
+// The entities of a DXF export as the Jw_cad drawing has them. GDAL's DXF writer makes
+// the file around them (header, layer, line type and text style tables), but it has no
+// circle, knows colours only as the nearest of AutoCAD's palette and escapes texts in
+// ways some readers do not take back; the entity section is therefore written here.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::dxf {
+
+struct Entity {
+  enum class Kind { kPoint, kCircle, kText, kLine };
+  Kind kind = Kind::kPoint;
+  std::string layer;
+  uint16_t pen = 0;           // Jw_cad pen colour: 1..9, SXF colours 100..356
+  uint16_t lineType = 1;      // Jw_cad line type: 1 solid, 2..9 the drawing's patterns
+  double x = 0.0, y = 0.0;    // point, centre, text base point, line start (easting, northing)
+  double x2 = 0.0, y2 = 0.0;  // line end
+  double radius = 0.0;
+  double height = 0.0;       // text height in ground units
+  int32_t basePosition = 1;  // 1..9: left, centre, right of the bottom, middle, top line
+  std::string text;          // UTF-8
+};
+
+// The colour a pen has in the drawing (0xRRGGBB), none for a pen the drawing has no
+// colour for.
+std::optional<uint32_t> PenRgb(uint16_t pen);
+// The nearest of AutoCAD's colours 1..9 (7 is black or white, by the background).
+int NearestAci(uint32_t rgb);
+
+// The DXF name of a Jw_cad line type ("JW_LINETYPE_5"), empty for a solid line.
+std::string LineTypeName(uint16_t lineType);
+// Its dashes and gaps (gaps negative) in ground units, a pattern bit being half a paper
+// millimetre: groundPerPaperMm = scale / k.
+std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm);
+
+// A text as MTEXT holds it: every character beyond ASCII as \U+XXXX (upper-case hex),
+// and backslash, braces, caret ("^ "), "%%" ("%{}%") and the blanks at either end
+// escaped so that a reader takes back exactly the text given.
+std::string EscapeText(std::string_view utf8);
+
+// dxf with the entities GDAL wrote replaced by these, their handles taken from the
+// header's handle seed, which is moved on. textStyle names the text style of the
+// texts. Throws kestrova::Error when dxf has no entity section or handle seed.
+std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
+                            const std::string& textStyle);
+
+// The text style the first text of GDAL's entity section uses, empty when there is none.
+std::string FirstTextStyle(std::string_view dxf);
+
+}  // namespace kestrova::dxf
