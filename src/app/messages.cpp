@@ -398,6 +398,13 @@ MessageTexts Texts(MessageId id) {
                     "layer {3} are not UTF-8: read as code page 932 (Shift_JIS)",
               "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
               "UTF-8 ではないため、Shift_JIS（コードページ 932）として読み込みました。"};
+    case MessageId::kGisLinkCannotFollow:
+      return {"{1}: the link cannot be followed: {2}",
+              "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};
+    case MessageId::kGisEarlierFileStays:
+      return {"{1}: the earlier export's file cannot be removed: {2}; nothing was written",
+              "以前に書き出したファイル「{1}」を削除できないため、何も書き出しませんでした。"
+              "\r\n{2}"};
   }
   return {"", ""};
 }

@@ -132,8 +132,10 @@ enum class MessageId : int {
   kGisMarksNotBinary,             // file, count, layer, first feature
   kGisTextNotUtf8,                // file, count (1), layer
   kGisTextsNotUtf8,               // file, count, layer
+  kGisLinkCannotFollow,           // file, reason
+  kGisEarlierFileStays,           // file, reason
 };
-inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisTextsNotUtf8) + 1;
+inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisEarlierFileStays) + 1;
 
 enum class Language { kEnglish, kJapanese };
 

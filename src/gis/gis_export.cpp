@@ -756,10 +756,10 @@ fs::path FollowLinks(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_symlink(p, ec)) return p;
     const fs::path next = fs::read_symlink(p, ec);
-    if (ec) throw Error(path.string() + ": the link cannot be followed: " + ec.message());
+    if (ec) throw Error(MessageId::kGisLinkCannotFollow, {path.string(), ec.message()}, ec.value());
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
-  throw Error(path.string() + ": too many symbolic links");
+  throw Error(MessageId::kTooManyLinks, {path.string()});
 }
 
 std::string Upper(std::string s) {
@@ -856,8 +856,7 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
       std::error_code ec;
       fs::rename(p, keep, ec);
       if (ec) {
-        throw Error(p.string() + ": the earlier export's file cannot be removed: " + ec.message() +
-                    "; nothing was written");
+        throw Error(MessageId::kGisEarlierFileStays, {p.string(), ec.message()}, ec.value());
       }
       kept.emplace_back(p, keep);
     }
