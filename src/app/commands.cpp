@@ -311,6 +311,10 @@ bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, Coordinate
   return true;
 }
 
+std::string LoadNoticeText(const std::filesystem::path& file, const LoadReport& report) {
+  return ReportText(file, report);
+}
+
 std::vector<std::string> StartUp(CommandContext& ctx) {
   std::vector<std::string> problems;
   Workspace& ws = ctx.ws;

@@ -8,6 +8,7 @@
 #include "app/flows.h"
 #include "app/options_form.h"
 #include "app/prompts.h"
+#include "coords/coordinate_file.h"
 
 namespace kestrova {
 
@@ -22,6 +23,10 @@ using CoordinateLoader =
 bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
                                    bool append, std::vector<std::string>& notices,
                                    ProgressMonitor* progress = nullptr);
+
+// What the window says about a file that loaded with guesses or conversions; empty when
+// there is nothing to say.
+std::string LoadNoticeText(const std::filesystem::path& file, const LoadReport& report);
 
 // What a command works on and talks through. The desktop program builds one at start-up;
 // tests build theirs with scripted fakes.

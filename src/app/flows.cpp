@@ -1,5 +1,6 @@
 #include "app/flows.h"
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "coords/convert.h"
 #include "coords/streamed_drawing.h"
@@ -47,7 +48,7 @@ void WriteJwwDrawingTo(Workspace& ws, const Plan& plan, FileOutStream& out, cons
   const uint32_t version = doc.Header.Version;
   if (!WriteJwwHeader(out, doc.Header, version, doc.EntityListCount, doc.EntityStreamPos) ||
       !writeEntities(plan, out, version, progress)) {
-    throw Error(name + ": cannot write the drawing: " + out.LastError());
+    throw Error(MessageId::kCannotWriteDrawing, {name, out.LastError()}, out.LastFailure());
   }
   out.Commit();
 }

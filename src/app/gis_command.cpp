@@ -9,6 +9,7 @@
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
+#include "gis/gis_import.h"
 #include "gis/survey_systems.h"
 #include "jww/header.h"
 
@@ -89,11 +90,10 @@ void Export(CommandContext& ctx) {
       ctx.prompts.ChooseGisExport(OfferedSurveySystems(), {crs, ws.Settings.Gis.Format});
   if (!choice) return;
   const std::optional<GisFormat> format = GisFormatFromName(choice->Format);
-  if (!format) throw Error("「" + choice->Format + "」は書き出せる形式ではありません。");
+  if (!format) throw Error(MessageId::kGisFormatUnknown, {choice->Format});
   const std::optional<int32_t> epsg = ParseEpsgName(choice->Crs);
   if (!epsg && GisFormatNeedsSystem(*format)) {
-    throw Error(std::string(GisFormatTitle(*format)) +
-                " には座標系が必要です: " + kSurveySystemHint);
+    throw Error(MessageId::kGisFormatNeedsSystem, {GisFormatTitle(*format), kSurveySystemHint});
   }
   const auto chosen = ctx.prompts.SaveFile(Filter(*format), Utf8Path(ws.Settings.Folder.name));
   if (!chosen) return;
@@ -126,11 +126,24 @@ void Export(CommandContext& ctx) {
   if (epsg) ws.Settings.Gis.Crs = EpsgName(*epsg);
   ws.Settings.Gis.Format = choice->Format;
   ws.Settings.Folder.name = (target.parent_path() / "").string();
-  for (const std::string& warning : GisExportWarnings(written, target.string()))
+  for (const std::string& warning :
+       GisExportWarnings(written, target.string(), Language::kJapanese))
     Tell(ctx, Kind::kWarning, warning);
 }
 
 }  // namespace
+
+bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
+                            bool append, std::vector<std::string>& notices) {
+  LoadReport report;
+  std::vector<std::string> more =
+      LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
+  std::string said = LoadNoticeText(file, report);
+  if (!said.empty()) notices.push_back(std::move(said));
+  for (std::string& notice : more)
+    notices.push_back(std::move(notice));
+  return true;
+}
 
 void GisExportCommand(CommandContext& ctx) {
   try {

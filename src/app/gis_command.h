@@ -8,4 +8,9 @@ namespace kestrova {
 // dialog and remembered in the settings, then the file.
 void GisExportCommand(CommandContext& ctx);
 
+// The window's load of a GIS point layer, brought into the survey system epsg (0: the
+// layer's own plane system); notices collects what the user should hear, in Japanese.
+bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
+                            bool append, std::vector<std::string>& notices);
+
 }  // namespace kestrova

@@ -151,6 +151,294 @@ MessageTexts Texts(MessageId id) {
                   : "{1}: {2} parcels and polylines were not saved: only a SIMA file holds them",
               "{1}\r\n区画と折れ線 {2} 個は保存されませんでした。SIMA 形式のファイルだけが"
               "保存できます。"};
+    case MessageId::kTemporaryWrittenAfterRead:
+      return {"a temporary file in {1} was written after it was read",
+              "「{1}」の一時ファイルに、読み込みを始めた後で書き込もうとしました。"};
+    case MessageId::kTemporaryReadBeforeWritten:
+      return {"a temporary file in {1} was read before it was written",
+              "「{1}」の一時ファイルを、書き込みを終える前に読み込もうとしました。"};
+    case MessageId::kTemporaryShorter:
+      return {"a temporary file in {1} is shorter than it was written",
+              "「{1}」の一時ファイルが、書き込んだときより短くなっています。"};
+    case MessageId::kTextConverterMissing:
+      return {"text converter \"{1}\" is not available: {2}",
+              "文字コードの変換「{1}」を使用できません。\r\n{2}"};
+    case MessageId::kTextConversionFailed:
+      return {"text conversion failed: {1}", "文字コードを変換できませんでした。\r\n{1}"};
+    case MessageId::kScaleNotUsable:
+      return {"the drawing scale (WrtBAse.Scale) is {1}; set the scale denominator, e.g. 500",
+              "縮尺（WrtBAse.Scale）が {1} のため、図面を作れません。"
+              "環境設定で縮尺の分母（例：500）を設定してください。"};
+    case MessageId::kPointTooFar:
+      return {
+          "point {1} \"{2}\" (row {3}, X {4}, Y {5}) cannot be drawn at 1:{6}: it lies too far "
+          "from the base point (the drawing coordinates are not finite)",
+          "点番号 {1}「{2}」（{3} 行目、X {4}、Y {5}）は基準点から遠すぎるため、"
+          "縮尺 1/{6} の図面に描けません。"};
+    case MessageId::kLineTooFar:
+      return {
+          "a parcel or polyline line from X {1}, Y {2} cannot be drawn at 1:{3}: it lies too "
+          "far from the base point (the drawing coordinates are not finite)",
+          "X {1}、Y {2} から引く区画または折れ線の線は基準点から遠すぎるため、"
+          "縮尺 1/{3} の図面に描けません。"};
+    case MessageId::kLabelTooFar:
+      return {
+          "the label of parcel \"{1}\" cannot be drawn at 1:{2}: it lies too far from the "
+          "base point (the drawing coordinates are not finite)",
+          "地番「{1}」は基準点から遠すぎるため、縮尺 1/{2} の図面に描けません。"};
+    case MessageId::kCircleTooLarge:
+      return {"the circle diameter (Point.EnkoR) {1} is too large for a drawing at 1:{2}",
+              "円の直径（Point.EnkoR）{1} は縮尺 1/{2} の図面には大きすぎます。"};
+    case MessageId::kTextKindNotFinite:
+      return {"text kind {1} has a size that is not finite",
+              "文字種 {1} の大きさが有限の数値ではないため、図面を作れません。"};
+    case MessageId::kCannotWriteDrawing:
+      return {"{1}: cannot write the drawing: {2}", "図面ファイル「{1}」を保存できません。\r\n{2}"};
+    case MessageId::kCannotBuildClipboardDrawing:
+      return {"cannot build the clipboard drawing: {1}",
+              "クリップボードに渡す図面を作れません。\r\n{1}"};
+    case MessageId::kClipboardBusy:
+      return {"the clipboard is held by another program",
+              "クリップボードはほかのプログラムが使用中です。"};
+    case MessageId::kClipboardCannotRegisterFormat:
+      return {"cannot register the clipboard format \"{1}\": {2}",
+              "クリップボード形式「{1}」を登録できません。\r\n{2}"};
+    case MessageId::kClipboardNoMemory:
+      return {"no memory for the clipboard data: {1}",
+              "クリップボードに渡すデータのメモリを確保できません。\r\n{1}"};
+    case MessageId::kClipboardCannotPrepare:
+      return {"cannot prepare the clipboard data: {1}",
+              "クリップボードに渡すデータを用意できません。\r\n{1}"};
+    case MessageId::kClipboardCannotOpen:
+      return {"cannot open the clipboard: {1}", "クリップボードを開けません。\r\n{1}"};
+    case MessageId::kClipboardCannotEmpty:
+      return {"cannot empty the clipboard: {1}", "クリップボードを空にできません。\r\n{1}"};
+    case MessageId::kClipboardCannotClose:
+      return {"cannot close the clipboard: {1}", "クリップボードを閉じられません。\r\n{1}"};
+    case MessageId::kClipboardCannotPut:
+      return {"cannot put the drawing on the clipboard: {1}",
+              "図面をクリップボードに置けません。\r\n{1}"};
+    case MessageId::kClipboardCannotReadBack:
+      return {"cannot read back the drawing from the clipboard: {1}",
+              "クリップボードに置いた図面を読み返せません。\r\n{1}"};
+    case MessageId::kRegistryFileUnknown:
+      return {
+          "{1}: not a registry file (it does not begin with \"Windows Registry Editor "
+          "Version 5.00\", \"REGEDIT4\" or \"WINE REGISTRY Version 2\")",
+          "ファイル「{1}」はレジストリのファイルではありません（先頭が"
+          "「Windows Registry Editor Version 5.00」「REGEDIT4」「WINE REGISTRY Version 2」"
+          "のどれでもありません）。"};
+    case MessageId::kRegistryKeyUnclosed:
+      return {"{1}:{2}: a key without its closing \"]\"",
+              "ファイル「{1}」の {2} 行目を読み込めません。キーを閉じる「]」がありません。"};
+    case MessageId::kRegistryTextUnclosed:
+      return {"{1}:{2}: a text without its closing quote",
+              "ファイル「{1}」の {2} 行目を読み込めません。文字列を閉じる引用符がありません。"};
+    case MessageId::kRegistryValueWithoutEquals:
+      return {"{1}:{2}: a value without \"=\"",
+              "ファイル「{1}」の {2} 行目を読み込めません。値に「=」がありません。"};
+    case MessageId::kRegistryNotDword:
+      return {"{1}:{2}: \"{3}\" is not a DWORD value",
+              "ファイル「{1}」の {2} 行目を読み込めません。「{3}」は DWORD 値ではありません。"};
+    case MessageId::kJwCadSettingNotHex:
+      return {"{1}: Jw_cad setting {2}\\{3}: \"{4}\" is not a hexadecimal number",
+              "{1}: Jw_cad の設定 {2}\\{3} の値「{4}」は 16 進数ではありません。"};
+    case MessageId::kJwCadSettingNotInteger:
+      return {"{1}: Jw_cad setting {2}\\{3}: \"{4}\" is not an integer",
+              "{1}: Jw_cad の設定 {2}\\{3} の値「{4}」は整数ではありません。"};
+    case MessageId::kJwCadSettingMissing:
+      return {"{1}: Jw_cad setting {2}\\{3}: the value is missing",
+              "{1}: Jw_cad の設定 {2}\\{3} の値がありません。"};
+    case MessageId::kJwCadSettingNotDword:
+      return {"{1}: Jw_cad setting {2}\\{3}: the value is not a DWORD",
+              "{1}: Jw_cad の設定 {2}\\{3} の値が DWORD 値ではありません。"};
+    case MessageId::kJwCadSettingNotText:
+      return {"{1}: Jw_cad setting {2}\\{3}: the value is not text",
+              "{1}: Jw_cad の設定 {2}\\{3} の値が文字列ではありません。"};
+    case MessageId::kPrinterNoUsablePage:
+      return {
+          "the printer reports no usable page ({1} x {2} pixels at {3} x {4} dpi); check the "
+          "printer set-up",
+          "プリンタから使える用紙の大きさが得られません（{1} × {2} ピクセル、"
+          "{3} × {4} dpi）。プリンタの設定を確認してください。"};
+    case MessageId::kPrintLayoutOutOfRange:
+      return {"cannot lay out the coordinate list: {1} is out of range",
+              "プリンタまたは画面から得た値が範囲を超えているため、座標一覧を印刷できません。"};
+    case MessageId::kScreenNoResolution:
+      return {"cannot lay out the coordinate list: the screen reports no resolution",
+              "画面の解像度が得られないため、座標一覧を印刷できません。"};
+    case MessageId::kGridNoRowsToPrint:
+      return {"the grid has no rows to print", "印刷する行がありません。"};
+    case MessageId::kPageTooSmall:
+      return {
+          "the page is too small for the coordinate list: the header and one row need {1} mm "
+          "of height, the page leaves {2} mm between its margins; nothing was printed. "
+          "Choose a larger paper or lower rows in the grid",
+          "用紙が小さすぎるため、座標一覧を印刷できません。見出しと 1 行には高さ {1} mm "
+          "が必要ですが、用紙の余白の間は {2} mm です。何も印刷しませんでした。"
+          "大きい用紙を選ぶか、表の行の高さを低くしてください。"};
+    case MessageId::kPrintCannotStart:
+      return {
+          "cannot start printing on {1}; check that the printer is ready or the file can be "
+          "written",
+          "「{1}」で印刷を始められません。プリンタの準備ができているか、"
+          "ファイルに書き込めるかを確認してください。"};
+    case MessageId::kPrintNotStarted:
+      return {"printing has not started", "印刷が始まっていません。"};
+    case MessageId::kPrinterRefusedPage:
+      return {"the printer {1} did not accept a further page",
+              "プリンタ「{1}」が次のページを受け付けませんでした。"};
+    case MessageId::kPrintFailed:
+      return {"printing on {1} failed; the job was not completed",
+              "「{1}」での印刷に失敗しました。印刷は完了していません。"};
+    case MessageId::kGisFormatUnknown:
+      return {"\"{1}\" is not a format that can be written",
+              "「{1}」は書き出せる形式ではありません。"};
+    case MessageId::kGisFormatNeedsSystem:
+      return {"{1} needs a coordinate system: {2}",
+              "{1} には座標系が必要です。座標系を選んでください。"};
+    case MessageId::kGisParcelNoArea:
+    case MessageId::kGisParcelsNoArea:
+      return {id == MessageId::kGisParcelNoArea
+                  ? "{1}: {2} parcel has no area: a boundary point is not in the table or there "
+                    "are fewer than three; only the boundary line was written"
+                  : "{1}: {2} parcels have no area: a boundary point is not in the table or "
+                    "there are fewer than three; only the boundary line was written",
+              "{1}\r\n区画 {2} 個は境界点が表にないか 3 点に満たないため面にできず、"
+              "境界線だけを書き出しました。"};
+    case MessageId::kGisTriangleLeftOut:
+    case MessageId::kGisTrianglesLeftOut:
+      return {id == MessageId::kGisTriangleLeftOut
+                  ? "{1}: {2} triangle names a point that is not in the table and was left out"
+                  : "{1}: {2} triangles name a point that is not in the table and were left out",
+              "{1}\r\n三角形 {2} 個は表にない点を使っているため、書き出しませんでした。"};
+    case MessageId::kGisTextCut:
+    case MessageId::kGisTextsCut:
+      return {id == MessageId::kGisTextCut
+                  ? "{1}: {2} text is longer than the 254 bytes of a Shapefile field and were "
+                    "cut; GeoPackage keeps them whole"
+                  : "{1}: {2} texts are longer than the 254 bytes of a Shapefile field and were "
+                    "cut; GeoPackage keeps them whole",
+              "{1}\r\n文字列 {2} 個は Shapefile の項目の 254 バイトを超えるため、"
+              "切り詰めました。GeoPackage では切り詰めません。"};
+    case MessageId::kGisSystemUnknown:
+      return {"{1} is not a coordinate system PROJ knows; {2}",
+              "{1} は使用できる座標系ではありません。平面直角座標系を選んでください。"};
+    case MessageId::kGisSystemNotPlane:
+      return {"{1} ({2}) is not a plane coordinate system, so survey X and Y cannot be in it; {3}",
+              "{1}（{2}）は平面直角座標系ではないため、測量の X・Y を表せません。"
+              "平面直角座標系を選んでください。"};
+    case MessageId::kGisCannotRead:
+      return {"{1}: cannot be read as a GeoPackage, GeoJSON or Shapefile{2}",
+              "ファイル「{1}」を GeoPackage、GeoJSON、Shapefile のどれとしても読み込めません。"};
+    case MessageId::kGisNoPointLayer:
+      return {"{1}: has no layer of points (named \"points\" or holding points)",
+              "ファイル「{1}」には点のレイヤ（名前が「points」のもの、または点を含むもの）が"
+              "ありません。"};
+    case MessageId::kGisSystemCannotConvert:
+      return {"{1}: the points' system {2} cannot be converted to {3}{4}",
+              "ファイル「{1}」の点の座標系 {2} を {3} に変換できません。"};
+    case MessageId::kGisLongitudeLatitude:
+      return {"{1}: the points are longitude/latitude ({2}); to read them as survey X and Y, {3}",
+              "ファイル「{1}」の点は経緯度（{2}）です。測量の X・Y として読み込むには、"
+              "「GISﾃﾞｰﾀで保存」で平面直角座標系を選んでから開いてください。"};
+    case MessageId::kGisFeatureNoPosition:
+      return {"{1}: feature {2} of the layer {3} has no position; nothing was loaded",
+              "ファイル「{1}」のレイヤ {3} の地物 {2} には位置がありません。"
+              "何も読み込みませんでした。"};
+    case MessageId::kGisFeatureCannotConvert:
+      return {"{1}: feature {2} of the layer {3} cannot be converted to {4}{5}",
+              "ファイル「{1}」のレイヤ {3} の地物 {2} を {4} に変換できません。"
+              "何も読み込みませんでした。"};
+    case MessageId::kGisFeatureNotANumber:
+      return {
+          "{1}: feature {2} of the layer {3} has a position that is not a number; nothing "
+          "was loaded",
+          "ファイル「{1}」のレイヤ {3} の地物 {2} の位置が数値ではありません。"
+          "何も読み込みませんでした。"};
+    case MessageId::kGisLayerHoldsNoPoint:
+      return {"{1}: the layer {2} holds no point; nothing was loaded",
+              "ファイル「{1}」のレイヤ {2} には点がありません。何も読み込みませんでした。"};
+    case MessageId::kGisFeaturesNotPoints:
+      return {"{1}: {2} features of the layer {3} are not points and were not read",
+              "{1}: レイヤ {3} の地物 {2} 個は点ではないため、読み込みませんでした。"};
+    case MessageId::kGisNumberNotWhole:
+    case MessageId::kGisNumbersNotWhole:
+      return {id == MessageId::kGisNumberNotWhole
+                  ? "{1}: {2} point number is not a whole number; such a point takes its row's "
+                    "number"
+                  : "{1}: {2} point numbers are not a whole number; such a point takes its "
+                    "row's number",
+              "{1}: 整数でない点番号 {2} 個は、その行の番号としました。"};
+    case MessageId::kGisSurveySystemCannotConvert:
+      return {"the survey system cannot be converted to {1}{2}",
+              "測量の座標系を {1} に変換できません。"};
+    case MessageId::kGisPointCannotPlace:
+      return {"point {1} \"{2}\" (X {3}, Y {4}) cannot be placed in longitude/latitude{5}",
+              "点番号 {1}「{2}」（X {3}、Y {4}）は経緯度に変換できません。"};
+    case MessageId::kGisFeatureNotWritten:
+      return {"a feature of the layer {1} could not be written{2}",
+              "レイヤ {1} の地物を書き出せませんでした。"};
+    case MessageId::kGisLayerNotMade:
+      return {"the layer {1} could not be made{2}", "レイヤ {1} を作れませんでした。"};
+    case MessageId::kGisFieldNotMade:
+      return {"the field {1} could not be made{2}", "項目 {1} を作れませんでした。"};
+    case MessageId::kGisDxfEntitiesNotMade:
+      return {"the DXF entities could not be made{1}", "DXF の図形を作れませんでした。"};
+    case MessageId::kGisDxfEntityNotWritten:
+      return {"a DXF entity could not be written{1}", "DXF の図形を書き出せませんでした。"};
+    case MessageId::kGisFormatPlacesBySystem:
+      return {"{1} places the site by its coordinate system: {2}",
+              "{1} は座標系で現場の位置を決めるため、座標系が必要です。座標系を選んでください。"};
+    case MessageId::kGisNoDriver:
+      return {"this GDAL has no {1} driver",
+              "この GDAL には {1} のドライバがないため、書き出せません。"};
+    case MessageId::kGisCannotMake:
+      return {"GDAL could not make the {1}{2}", "GDAL で {1} を作れませんでした。"};
+    case MessageId::kGisCannotFinish:
+      return {"GDAL could not finish the {1}{2}", "GDAL で {1} を書き終えられませんでした。"};
+    case MessageId::kGisWroteNothing:
+      return {"GDAL wrote no {1}", "GDAL がファイル「{1}」を書き出しませんでした。"};
+    case MessageId::kGisNoDbf:
+      return {
+          "{1}: has no .dbf beside it, so its points have no numbers, names, marks or "
+          "remarks; they were numbered by row and marked",
+          "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・記号・備考がありません。"
+          "点番号は行番号とし、すべての点に印を付けました。"};
+    case MessageId::kGisZNotNumber:
+    case MessageId::kGisZsNotNumber:
+      return {id == MessageId::kGisZNotNumber
+                  ? "{1}: {2} z value of the layer {3} is not a number and read as 0 (feature "
+                    "{4})"
+                  : "{1}: {2} z values of the layer {3} are not a number and read as 0 (feature "
+                    "{4} is the first)",
+              "{1}: レイヤ {3} の z の値 {2} 個が数値ではないため、0 として読み込みました"
+              "（最初は地物 {4}）。"};
+    case MessageId::kGisMarkedNotBinary:
+    case MessageId::kGisMarksNotBinary:
+      return {id == MessageId::kGisMarkedNotBinary
+                  ? "{1}: {2} marked value of the layer {3} is neither 1 nor 0 and read as "
+                    "unmarked (feature {4})"
+                  : "{1}: {2} marked values of the layer {3} are neither 1 nor 0 and read as "
+                    "unmarked (feature {4} is the first)",
+              "{1}: レイヤ {3} の marked の値 {2} 個が 1 でも 0 でもないため、"
+              "印のない点として読み込みました（最初は地物 {4}）。"};
+    case MessageId::kGisTextNotUtf8:
+    case MessageId::kGisTextsNotUtf8:
+      return {id == MessageId::kGisTextNotUtf8
+                  ? "{1}: has no .cpg naming the code page of its .dbf, and {2} text of the "
+                    "layer {3} is not UTF-8: read as code page 932 (Shift_JIS)"
+                  : "{1}: has no .cpg naming the code page of its .dbf, and {2} texts of the "
+                    "layer {3} are not UTF-8: read as code page 932 (Shift_JIS)",
+              "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
+              "UTF-8 ではないため、Shift_JIS（コードページ 932）として読み込みました。"};
+    case MessageId::kGisLinkCannotFollow:
+      return {"{1}: the link cannot be followed: {2}",
+              "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};
+    case MessageId::kGisEarlierFileStays:
+      return {"{1}: the earlier export's file cannot be removed: {2}; nothing was written",
+              "以前に書き出したファイル「{1}」を削除できないため、何も書き出しませんでした。"
+              "\r\n{2}"};
   }
   return {"", ""};
 }
@@ -225,6 +513,8 @@ std::string WindowText(const std::exception& failure) {
   if (error->SystemError() != 0 && !args.empty()) {
     if (const char* reason = JapaneseReason(error->SystemError())) args.back() = reason;
   }
+  // A failure behind this one says its own part in Japanese too.
+  if (error->Cause() != nullptr && !args.empty()) args.back() = WindowText(*error->Cause());
   return MessageText(error->Id(), args, Language::kJapanese);
 }
 

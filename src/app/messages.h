@@ -52,8 +52,99 @@ enum class MessageId : int {
   // What a save could not keep.
   kBlockNotSaved,   // file, count (1)
   kBlocksNotSaved,  // file, count
+  // Temporary files and text conversion.
+  kTemporaryWrittenAfterRead,   // folder
+  kTemporaryReadBeforeWritten,  // folder
+  kTemporaryShorter,            // folder
+  kTextConverterMissing,        // converter, reason
+  kTextConversionFailed,        // reason
+  // Settings that give no drawing, positions a drawing cannot hold.
+  kScaleNotUsable,      // scale
+  kPointTooFar,         // number, name, row, X, Y, scale
+  kLineTooFar,          // X, Y, scale
+  kLabelTooFar,         // label, scale
+  kCircleTooLarge,      // diameter, scale
+  kTextKindNotFinite,   // text kind
+  kCannotWriteDrawing,  // file, reason
+  // The clipboard.
+  kCannotBuildClipboardDrawing,    // reason
+  kClipboardBusy,                  //
+  kClipboardCannotRegisterFormat,  // format, reason
+  kClipboardNoMemory,              // reason
+  kClipboardCannotPrepare,         // reason
+  kClipboardCannotOpen,            // reason
+  kClipboardCannotEmpty,           // reason
+  kClipboardCannotClose,           // reason
+  kClipboardCannotPut,             // reason
+  kClipboardCannotReadBack,        // reason
+  // Jw_cad's settings: a registry export, or a value Jw_cad would not have written.
+  kRegistryFileUnknown,         // file
+  kRegistryKeyUnclosed,         // file, line
+  kRegistryTextUnclosed,        // file, line
+  kRegistryValueWithoutEquals,  // file, line
+  kRegistryNotDword,            // file, line, text
+  kJwCadSettingNotHex,          // source, key, name, text
+  kJwCadSettingNotInteger,      // source, key, name, text
+  kJwCadSettingMissing,         // source, key, name
+  kJwCadSettingNotDword,        // source, key, name
+  kJwCadSettingNotText,         // source, key, name
+  // Printing the coordinate list.
+  kPrinterNoUsablePage,    // width, height, horizontal dpi, vertical dpi
+  kPrintLayoutOutOfRange,  // which value
+  kScreenNoResolution,     //
+  kGridNoRowsToPrint,      //
+  kPageTooSmall,           // height needed, height between the margins
+  kPrintCannotStart,       // printer
+  kPrintNotStarted,        //
+  kPrinterRefusedPage,     // printer
+  kPrintFailed,            // printer
+  // GIS export from the window.
+  kGisFormatUnknown,      // format
+  kGisFormatNeedsSystem,  // format, hint
+  // What a GIS export could not hold.
+  kGisParcelNoArea,      // file, count (1)
+  kGisParcelsNoArea,     // file, count
+  kGisTriangleLeftOut,   // file, count (1)
+  kGisTrianglesLeftOut,  // file, count
+  kGisTextCut,           // file, count (1)
+  kGisTextsCut,          // file, count
+  // GIS files. gdal: ": GDAL's own words", or empty.
+  kGisSystemUnknown,              // system, hint
+  kGisSystemNotPlane,             // system, its name, hint
+  kGisCannotRead,                 // file, gdal
+  kGisNoPointLayer,               // file
+  kGisSystemCannotConvert,        // file, the points' system, survey system, gdal
+  kGisLongitudeLatitude,          // file, the points' system, hint
+  kGisFeatureNoPosition,          // file, feature, layer
+  kGisFeatureCannotConvert,       // file, feature, layer, survey system, gdal
+  kGisFeatureNotANumber,          // file, feature, layer
+  kGisLayerHoldsNoPoint,          // file, layer
+  kGisFeaturesNotPoints,          // file, count, layer
+  kGisNumberNotWhole,             // file, count (1)
+  kGisNumbersNotWhole,            // file, count
+  kGisSurveySystemCannotConvert,  // longitude/latitude system, gdal
+  kGisPointCannotPlace,           // number, name, X, Y, gdal
+  kGisFeatureNotWritten,          // layer, gdal
+  kGisLayerNotMade,               // layer, gdal
+  kGisFieldNotMade,               // field, gdal
+  kGisDxfEntitiesNotMade,         // gdal
+  kGisDxfEntityNotWritten,        // gdal
+  kGisFormatPlacesBySystem,       // format, hint
+  kGisNoDriver,                   // format
+  kGisCannotMake,                 // format, gdal
+  kGisCannotFinish,               // format, gdal
+  kGisWroteNothing,               // file
+  kGisNoDbf,                      // file
+  kGisZNotNumber,                 // file, count (1), layer, feature
+  kGisZsNotNumber,                // file, count, layer, first feature
+  kGisMarkedNotBinary,            // file, count (1), layer, feature
+  kGisMarksNotBinary,             // file, count, layer, first feature
+  kGisTextNotUtf8,                // file, count (1), layer
+  kGisTextsNotUtf8,               // file, count, layer
+  kGisLinkCannotFollow,           // file, reason
+  kGisEarlierFileStays,           // file, reason
 };
-inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kBlocksNotSaved) + 1;
+inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisEarlierFileStays) + 1;
 
 enum class Language { kEnglish, kJapanese };
 

@@ -262,7 +262,7 @@ std::string ReadDescriptorBytes(int fd, const std::string& name) {
   for (;;) {
     const int n = _read(fd, buffer, sizeof buffer);
     if (n == 0) return bytes;
-    if (n < 0) throw Error(name + ": cannot read: " + std::strerror(errno));
+    if (n < 0) throw Error(MessageId::kFileCannotRead, {name, std::strerror(errno)}, errno);
     bytes.append(buffer, static_cast<size_t>(n));
   }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -33,16 +35,25 @@ class Error : public std::runtime_error {
         args_(std::move(args)),
         systemError_(systemError) {}
 
+  // cause: the failure behind this one, whose English text is the last argument; the
+  // window says the cause in its own words where it was raised with an id.
+  Error(MessageId id, std::vector<std::string> args, const Error* cause)
+      : Error(id, std::move(args)) {
+    if (cause != nullptr && cause->HasId()) cause_ = std::make_shared<const Error>(*cause);
+  }
+
   bool HasId() const { return hasId_; }
   MessageId Id() const { return id_; }
   const std::vector<std::string>& Args() const { return args_; }
   int SystemError() const { return systemError_; }
+  const Error* Cause() const { return cause_.get(); }
 
  private:
   MessageId id_{};
   bool hasId_ = false;
   std::vector<std::string> args_;
   int systemError_ = 0;
+  std::shared_ptr<const Error> cause_;
 };
 
 }  // namespace kestrova

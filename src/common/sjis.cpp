@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova {
@@ -27,8 +28,7 @@ ConverterPtr OpenConverter(const char* name) {
   UErrorCode status = U_ZERO_ERROR;
   ConverterPtr c(ucnv_open(name, &status));
   if (U_FAILURE(status)) {
-    throw Error(std::string("text converter \"") + name +
-                "\" is not available: " + u_errorName(status));
+    throw Error(MessageId::kTextConverterMissing, {name, u_errorName(status)});
   }
   return c;
 }
@@ -47,7 +47,7 @@ std::u16string ToUtf16(UConverter* from, std::string_view bytes) {
     n = ucnv_toUChars(from, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
                       static_cast<int32_t>(bytes.size()), &status);
   }
-  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
   out.resize(static_cast<size_t>(n));
   return out;
 }
@@ -63,7 +63,7 @@ std::string FromUtf16(UConverter* to, const std::u16string& text) {
     n = ucnv_fromUChars(to, out.data(), static_cast<int32_t>(out.size()), text.data(),
                         static_cast<int32_t>(text.size()), &status);
   }
-  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
   out.resize(static_cast<size_t>(n));
   return out;
 }
@@ -307,7 +307,7 @@ std::string Cp932ToUtf8(std::string_view cp932) {
   ConverterPtr to = OpenConverter("UTF-8");
   UErrorCode status = U_ZERO_ERROR;
   ucnv_setToUCallBack(from.get(), ReplaceMalformed, nullptr, nullptr, nullptr, &status);
-  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
   std::u16string text = ToUtf16(from.get(), cp932);
   std::transform(text.begin(), text.end(), text.begin(), IbmControlToUnicode);
   return FromUtf16(to.get(), text);
@@ -324,7 +324,7 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
   UErrorCode status = U_ZERO_ERROR;
   ucnv_setSubstChars(to.get(), "?", 1, &status);
   ucnv_setFromUCallBack(to.get(), CountingSubstitute, &result.replaced, nullptr, nullptr, &status);
-  if (U_FAILURE(status)) throw Error(std::string("text conversion failed: ") + u_errorName(status));
+  if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
   std::u16string text = ToUtf16(from.get(), utf8);
   std::transform(text.begin(), text.end(), text.begin(), UnicodeToIbmControl);
   result.text = FromUtf16(to.get(), text);

@@ -133,8 +133,12 @@ void SpillFile::CheckFolder() {
   std::fclose(OpenTemporaryFile());
 }
 
-void SpillFile::Fail(const std::string& what) const {
-  throw Error("a temporary file in " + TemporaryFolder() + " " + what);
+void SpillFile::Fail(MessageId id) const {
+  throw Error(id, {TemporaryFolder()});
+}
+
+void SpillFile::FailShorter() const {
+  Fail(MessageId::kTemporaryShorter);
 }
 
 void SpillFile::Flush() {
@@ -147,7 +151,7 @@ void SpillFile::Flush() {
 }
 
 void SpillFile::WriteSlow(const void* data, size_t size) {
-  if (reading_) Fail("was written after it was read");
+  if (reading_) Fail(MessageId::kTemporaryWrittenAfterRead);
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     if (end_ == capacity_) {
@@ -204,7 +208,7 @@ void SpillFile::Rewind() {
 
 // The next bytes into data_; false at the end.
 bool SpillFile::Refill() {
-  if (!reading_) Fail("was read before it was written");
+  if (!reading_) Fail(MessageId::kTemporaryReadBeforeWritten);
   pos_ = 0;
   if (!file_) {
     while (nextBlock_ < blocks_.size()) {
@@ -240,7 +244,7 @@ size_t SpillFile::ReadSome(void* data, size_t size) {
 bool SpillFile::ReadSlow(void* data, size_t size) {
   const size_t done = ReadSome(data, size);
   if (done == size) return true;
-  if (done > 0) Fail("is shorter than it was written");
+  if (done > 0) Fail(MessageId::kTemporaryShorter);
   return false;
 }
 

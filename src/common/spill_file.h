@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace kestrova {
 
 // A temporary file for work too large to hold in memory: written once from front to
@@ -53,7 +55,7 @@ class SpillFile {
   template <class T>
   T Get() {
     T value{};
-    if (!Read(&value, sizeof value)) Fail("is shorter than it was written");
+    if (!Read(&value, sizeof value)) FailShorter();
     return value;
   }
 
@@ -65,7 +67,8 @@ class SpillFile {
   bool ReadSlow(void* data, size_t size);
   bool Refill();
   void Flush();
-  [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void Fail(MessageId id) const;
+  [[noreturn]] void FailShorter() const;
 
   std::FILE* file_ = nullptr;  // none while everything is in memory
   size_t bufferBytes_ = 0;

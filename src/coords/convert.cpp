@@ -109,10 +109,7 @@ bool Finite(double u, double v) {
 // open: every position is checked before anything is built, naming what lies too far.
 class FiniteCheck {
  public:
-  explicit FiniteCheck(const DrawingTransform& t)
-      : t_(t),
-        at_(" cannot be drawn at 1:" + FormatGeneral(t.Scale) +
-            ": it lies too far from the base point (the drawing coordinates are not finite)") {}
+  explicit FiniteCheck(const DrawingTransform& t) : t_(t), scale_(FormatGeneral(t.Scale)) {}
 
   bool PointIsFinite(double x, double y) const {
     double u = 0.0;
@@ -122,9 +119,9 @@ class FiniteCheck {
   }
   [[noreturn]] void PointError(int32_t number, std::string_view name, int32_t row, double x,
                                double y) const {
-    throw Error("point " + std::to_string(number) + " \"" + Cp932ToUtf8(name) + "\" (row " +
-                std::to_string(row) + ", X " + FormatGeneral(x) + ", Y " + FormatGeneral(y) + ")" +
-                at_);
+    throw Error(MessageId::kPointTooFar,
+                {std::to_string(number), Cp932ToUtf8(name), std::to_string(row), FormatGeneral(x),
+                 FormatGeneral(y), scale_});
   }
   void Line(const SimaLine& l) const {
     double u = 0.0;
@@ -134,33 +131,32 @@ class FiniteCheck {
     t_.Apply(l.StartX, l.StartY, u, v);
     t_.Apply(l.EndX, l.EndY, u2, v2);
     if (!Finite(u, v) || !Finite(u2, v2)) {
-      throw Error("a parcel or polyline line from X " + FormatGeneral(l.StartX) + ", Y " +
-                  FormatGeneral(l.StartY) + at_);
+      throw Error(MessageId::kLineTooFar,
+                  {FormatGeneral(l.StartX), FormatGeneral(l.StartY), scale_});
     }
   }
   void Label(std::string_view text, double x, double y) const {
     double u = 0.0;
     double v = 0.0;
     t_.Apply(x, y, u, v);
-    if (!Finite(u, v)) throw Error("the label of parcel \"" + Cp932ToUtf8(text) + "\"" + at_);
+    if (!Finite(u, v)) throw Error(MessageId::kLabelTooFar, {Cp932ToUtf8(text), scale_});
   }
   void Sizes(const OutputSettings& s, const std::array<JwwTextKind, 10>& textKinds) const {
     if (s.Point.EnkoFlg && !std::isfinite((s.Point.EnkoR / 2) * t_.K / t_.Scale)) {
-      throw Error("the circle diameter (Point.EnkoR) " + FormatGeneral(s.Point.EnkoR) +
-                  " is too large for a drawing at 1:" + FormatGeneral(t_.Scale));
+      throw Error(MessageId::kCircleTooLarge, {FormatGeneral(s.Point.EnkoR), scale_});
     }
     for (size_t k = 0; k < textKinds.size(); ++k) {
       const JwwTextKind& kind = textKinds[k];
       // The longest label (255 bytes) must still have a finite length.
       if (!std::isfinite(kind.Width * 255 + kind.Spacing * 255) || !std::isfinite(kind.Height)) {
-        throw Error("text kind " + std::to_string(k + 1) + " has a size that is not finite");
+        throw Error(MessageId::kTextKindNotFinite, {std::to_string(k + 1)});
       }
     }
   }
 
  private:
   const DrawingTransform& t_;
-  const std::string at_;
+  const std::string scale_;
 };
 
 void CheckFinite(const CoordinateData& data, const OutputSettings& s, const DrawingTransform& t,
@@ -189,8 +185,7 @@ void CheckDrawingSettings(const OutputSettings& s) {
   const double scale = s.WrtBAse.Scale;
   const double farthest = 1e10 * 1000.0 / scale;
   if (!(std::isfinite(scale) && scale > 0.0) || !std::isfinite(farthest * farthest)) {
-    throw Error("the drawing scale (WrtBAse.Scale) is " + FormatGeneral(scale) +
-                "; set the scale denominator, e.g. 500");
+    throw Error(MessageId::kScaleNotUsable, {FormatGeneral(scale)});
   }
   if (s.Point.EnkoFlg && !(s.Point.EnkoR > 0.0)) {
     throw Error(MessageId::kCircleDiameterNotPositive, {FormatGeneral(s.Point.EnkoR)});
@@ -521,7 +516,7 @@ bool WriteEntities(const DrawingLayout& layout, Source& source, uint32_t count, 
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
-    stream.SetLastError(e.what());
+    stream.SetLastError(e);
     return false;
   }
   return true;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "gis/survey_systems.h"
 
@@ -26,9 +27,13 @@ QuietGdal::~QuietGdal() {
 }
 
 std::string QuietGdal::Explain(const std::string& what) {
+  return what + GdalReason();
+}
+
+std::string GdalReason() {
   const char* message = CPLGetLastErrorMsg();
-  if (message == nullptr || *message == '\0') return what;
-  return what + ": " + message;
+  if (message == nullptr || *message == '\0') return {};
+  return std::string(": ") + message;
 }
 
 namespace {
@@ -45,12 +50,10 @@ std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg) {
   QuietGdal quiet;
   auto srs = std::make_unique<OGRSpatialReference>();
   if (srs->importFromEPSG(epsg) != OGRERR_NONE) {
-    throw Error(EpsgName(epsg) + " is not a coordinate system PROJ knows; " + kSurveySystemHint);
+    throw Error(MessageId::kGisSystemUnknown, {EpsgName(epsg), kSurveySystemHint});
   }
   if (!srs->IsProjected()) {
-    throw Error(EpsgName(epsg) + " (" + srs->GetName() +
-                ") is not a plane coordinate system, so survey X and Y cannot be in it; " +
-                kSurveySystemHint);
+    throw Error(MessageId::kGisSystemNotPlane, {EpsgName(epsg), srs->GetName(), kSurveySystemHint});
   }
   return TraditionalOrder(std::move(srs));
 }

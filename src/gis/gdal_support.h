@@ -27,6 +27,9 @@ class QuietGdal {
   static std::string Explain(const std::string& what);
 };
 
+// What Explain adds to a text: ": GDAL's last message", or nothing.
+std::string GdalReason();
+
 // The survey system by its EPSG code, x = easting and y = northing whatever axis order
 // the definition has. A code PROJ does not know, or one that is not a plane (projected)
 // system, is refused with kestrova::Error.

@@ -163,8 +163,8 @@ class Positions {
     if (survey && output && !survey->IsSame(output)) {
       transform_.reset(OGRCreateCoordinateTransformation(survey, output));
       if (!transform_) {
-        throw Error(QuietGdal::Explain("the survey system cannot be converted to " +
-                                       std::string(output->GetName())));
+        throw Error(MessageId::kGisSurveySystemCannotConvert,
+                    {output->GetName(), gis::GdalReason()});
       }
     }
   }
@@ -173,10 +173,9 @@ class Positions {
     double gx = y;
     double gy = x;
     if (transform_ && !transform_->Transform(1, &gx, &gy)) {
-      throw Error(QuietGdal::Explain("point " + std::to_string(about.Number) + " \"" +
-                                     Utf8(about.Name) + "\" (X " + FormatGeneral(x) + ", Y " +
-                                     FormatGeneral(y) +
-                                     ") cannot be placed in longitude/latitude"));
+      throw Error(MessageId::kGisPointCannotPlace,
+                  {std::to_string(about.Number), Utf8(about.Name), FormatGeneral(x),
+                   FormatGeneral(y), gis::GdalReason()});
     }
     return OGRPoint(gx, gy);
   }
@@ -229,8 +228,7 @@ class FeatureWriter {
   void Add(const Kind& kind, OGRFeature* feature) {
     std::unique_ptr<OGRFeature> owned(feature);
     if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
-      throw Error(QuietGdal::Explain(std::string("a feature of the layer ") + kind.layer +
-                                     " could not be written"));
+      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
     }
     ++counts_[LayerName(kind)];
   }
@@ -257,7 +255,7 @@ class FeatureWriter {
     OGRLayer* layer =
         ds_.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
     CSLDestroy(options);
-    if (!layer) throw Error(QuietGdal::Explain("the layer " + name + " could not be made"));
+    if (!layer) throw Error(MessageId::kGisLayerNotMade, {name, gis::GdalReason()});
     std::vector<FieldSpec> fields = kind.fields;
     if (format_ == GisFormat::kGeoJson) {
       fields.insert(fields.begin(), {"layer", OFTString});
@@ -273,7 +271,7 @@ class FeatureWriter {
       OGRFieldDefn defn(f.name, f.type);
       if (format_ == GisFormat::kShp && f.type == OFTString) defn.SetWidth(kShapefileText);
       if (layer->CreateField(&defn) != OGRERR_NONE) {
-        throw Error(QuietGdal::Explain("the field " + std::string(f.name) + " could not be made"));
+        throw Error(MessageId::kGisFieldNotMade, {f.name, gis::GdalReason()});
       }
     }
     layers_[name] = layer;
@@ -503,7 +501,7 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
 void WriteDxfTables(GDALDataset& ds, const std::vector<dxf::Entity>& entities,
                     const GisExportOptions& o) {
   OGRLayer* layer = ds.CreateLayer("entities", nullptr, wkbUnknown, nullptr);
-  if (!layer) throw Error(QuietGdal::Explain("the DXF entities could not be made"));
+  if (!layer) throw Error(MessageId::kGisDxfEntitiesNotMade, {gis::GdalReason()});
   const auto add = [&](OGRGeometry& g, const std::string& dxfLayer, const std::string& lineType,
                        const std::string& style) {
     OGRFeature f(layer->GetLayerDefn());
@@ -512,7 +510,7 @@ void WriteDxfTables(GDALDataset& ds, const std::vector<dxf::Entity>& entities,
     if (!style.empty()) f.SetStyleString(style.c_str());
     f.SetGeometry(&g);
     if (layer->CreateFeature(&f) != OGRERR_NONE) {
-      throw Error(QuietGdal::Explain("a DXF entity could not be written"));
+      throw Error(MessageId::kGisDxfEntityNotWritten, {gis::GdalReason()});
     }
   };
   const double groundPerPaperMm =
@@ -675,13 +673,12 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   QuietGdal quiet;
   const FormatInfo& info = Info(o.Format);
   if (o.Epsg == 0 && GisFormatNeedsSystem(o.Format)) {
-    throw Error(std::string(info.title) +
-                " places the site by its coordinate system: " + kSurveySystemHint);
+    throw Error(MessageId::kGisFormatPlacesBySystem, {info.title, kSurveySystemHint});
   }
   // GeoJSON is gathered in memory and written by GeoJsonText.
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(
       o.Format == GisFormat::kGeoJson ? "Memory" : info.driver);
-  if (!driver) throw Error(std::string("this GDAL has no ") + info.title + " driver");
+  if (!driver) throw Error(MessageId::kGisNoDriver, {info.title});
   const std::filesystem::path file = std::filesystem::path(fileName).filename();
   const std::string stem = file.stem().string();
   gis::MemoryFolder folder;
@@ -693,7 +690,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   if (o.Format == GisFormat::kDxf) entities = DxfEntities(data, o);
   {
     std::unique_ptr<GDALDataset> ds(driver->Create(target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    if (!ds) throw Error(QuietGdal::Explain(std::string("GDAL could not make the ") + info.title));
+    if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
     if (o.Format == GisFormat::kDxf) {
       WriteDxfTables(*ds, entities, o);
       result.Layers.push_back({"entities", entities.size()});
@@ -703,7 +700,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
       WriteGisLayers(*ds, data, o, stem, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
-        throw Error(QuietGdal::Explain("GDAL could not finish the GeoPackage"));
+        throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
     }
     if (o.Format == GisFormat::kGeoJson) {
@@ -714,13 +711,13 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     CPLErrorReset();
     GDALClose(GDALDataset::ToHandle(ds.release()));
     if (CPLGetLastErrorType() == CE_Failure) {
-      throw Error(QuietGdal::Explain(std::string("GDAL could not finish the ") + info.title));
+      throw Error(MessageId::kGisCannotFinish, {info.title, gis::GdalReason()});
     }
   }
   const auto take = [&result](const std::string& path, const std::string& name) {
     vsi_l_offset length = 0;
     GByte* bytes = VSIGetMemFileBuffer(path.c_str(), &length, FALSE);
-    if (!bytes) throw Error("GDAL wrote no " + name);
+    if (!bytes) throw Error(MessageId::kGisWroteNothing, {name});
     result.Files.push_back(
         {name, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length))});
   };
@@ -758,10 +755,10 @@ fs::path FollowLinks(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_symlink(p, ec)) return p;
     const fs::path next = fs::read_symlink(p, ec);
-    if (ec) throw Error(path.string() + ": the link cannot be followed: " + ec.message());
+    if (ec) throw Error(MessageId::kGisLinkCannotFollow, {path.string(), ec.message()}, ec.value());
     p = next.is_absolute() ? next : p.parent_path() / next;
   }
-  throw Error(path.string() + ": too many symbolic links");
+  throw Error(MessageId::kTooManyLinks, {path.string()});
 }
 
 std::string Upper(std::string s) {
@@ -858,8 +855,7 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
       std::error_code ec;
       fs::rename(p, keep, ec);
       if (ec) {
-        throw Error(p.string() + ": the earlier export's file cannot be removed: " + ec.message() +
-                    "; nothing was written");
+        throw Error(MessageId::kGisEarlierFileStays, {p.string(), ec.message()}, ec.value());
       }
       kept.emplace_back(p, keep);
     }
@@ -894,25 +890,19 @@ void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
 }
 
 std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name) {
+  return GisExportWarnings(gis, name, Language::kEnglish);
+}
+
+std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name,
+                                           Language language) {
   std::vector<std::string> out;
-  if (gis.parcelsNotWritten > 0) {
-    out.push_back(name + ": " + std::to_string(gis.parcelsNotWritten) +
-                  (gis.parcelsNotWritten == 1 ? " parcel has" : " parcels have") +
-                  " no area: a boundary point is not in the table or there are fewer than "
-                  "three; only the boundary line was written");
-  }
-  if (gis.trianglesNotWritten > 0) {
-    out.push_back(name + ": " + std::to_string(gis.trianglesNotWritten) +
-                  (gis.trianglesNotWritten == 1 ? " triangle names" : " triangles name") +
-                  " a point that is not in the table and " +
-                  (gis.trianglesNotWritten == 1 ? "was" : "were") + " left out");
-  }
-  if (gis.textsCut > 0) {
-    out.push_back(name + ": " + std::to_string(gis.textsCut) +
-                  (gis.textsCut == 1 ? " text is" : " texts are") +
-                  " longer than the 254 bytes of a Shapefile field and were cut; GeoPackage "
-                  "keeps them whole");
-  }
+  const auto say = [&](size_t count, MessageId one, MessageId more) {
+    if (count == 0) return;
+    out.push_back(MessageText(count == 1 ? one : more, {name, std::to_string(count)}, language));
+  };
+  say(gis.parcelsNotWritten, MessageId::kGisParcelNoArea, MessageId::kGisParcelsNoArea);
+  say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
+  say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
   return out;
 }
 

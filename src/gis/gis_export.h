@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/messages.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/header.h"
@@ -82,6 +83,9 @@ inline std::vector<std::string> ShapefileSetNames(const std::string& stem) {
 
 // Warnings about what the export could not hold (UTF-8), each starting with name.
 std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name);
+// The same in either language.
+std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::string& name,
+                                           Language language);
 
 }  // namespace kestrova
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
@@ -87,7 +88,7 @@ bool IsGisFile(const std::filesystem::path& path) {
 
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
-                                       LoadReport& report) {
+                                       LoadReport& report, Language language) {
   gis::EnsureGdal();
   QuietGdal quiet;
   static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
@@ -110,9 +111,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       return false;
     };
     if (!beside(".dbf")) {
-      warnings.push_back(name +
-                         ": has no .dbf beside it, so its points have no numbers, names, marks "
-                         "or remarks; they were numbered by row and marked");
+      warnings.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
     } else if (!beside(".cpg")) {
       noCodePage = true;
     }
@@ -121,11 +120,9 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   std::unique_ptr<GDALDataset> ds(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
                                                     kDrivers, noCodePage ? openOptions : nullptr,
                                                     nullptr));
-  if (!ds)
-    throw Error(
-        QuietGdal::Explain(name + ": cannot be read as a GeoPackage, GeoJSON or Shapefile"));
+  if (!ds) throw Error(MessageId::kGisCannotRead, {name, gis::GdalReason()});
   OGRLayer* layer = PointLayer(*ds);
-  if (!layer) throw Error(name + ": has no layer of points (named \"points\" or holding points)");
+  if (!layer) throw Error(MessageId::kGisNoPointLayer, {name});
   const std::string layerName = layer->GetName();
 
   std::unique_ptr<OGRSpatialReference> target;
@@ -139,12 +136,11 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   if (source && target && !source->IsSame(target.get())) {
     transform.reset(OGRCreateCoordinateTransformation(source.get(), target.get()));
     if (!transform) {
-      throw Error(QuietGdal::Explain(name + ": the points' system " + source->GetName() +
-                                     " cannot be converted to " + EpsgName(epsg)));
+      throw Error(MessageId::kGisSystemCannotConvert,
+                  {name, source->GetName(), EpsgName(epsg), gis::GdalReason()});
     }
   } else if (source && !target && !source->IsProjected()) {
-    throw Error(name + ": the points are longitude/latitude (" + source->GetName() +
-                "); to read them as survey X and Y, " + kSurveySystemHint);
+    throw Error(MessageId::kGisLongitudeLatitude, {name, source->GetName(), kSurveySystemHint});
   }
 
   OGRFeatureDefn& defn = *layer->GetLayerDefn();
@@ -170,10 +166,9 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   layer->ResetReading();
   for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
        f.reset(layer->GetNextFeature())) {
-    const std::string which =
-        name + ": feature " + std::to_string(f->GetFID()) + " of the layer " + layerName;
+    const std::vector<std::string> which{name, std::to_string(f->GetFID()), layerName};
     OGRGeometry* g = f->GetGeometryRef();
-    if (!g || g->IsEmpty()) throw Error(which + " has no position; nothing was loaded");
+    if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
     // The parcels and lines that an export put beside the points are not points.
     if (Has(*f, fields.layer) && std::string_view(f->GetFieldAsString(fields.layer)) != "points") {
       continue;
@@ -186,10 +181,12 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     double x = pt.getX();
     double y = pt.getY();
     if (transform && !transform->Transform(1, &x, &y)) {
-      throw Error(QuietGdal::Explain(which + " cannot be converted to " + EpsgName(epsg)));
+      std::vector<std::string> args = which;
+      args.insert(args.end(), {EpsgName(epsg), gis::GdalReason()});
+      throw Error(MessageId::kGisFeatureCannotConvert, std::move(args));
     }
     if (!std::isfinite(x) || !std::isfinite(y)) {
-      throw Error(which + " has a position that is not a number; nothing was loaded");
+      throw Error(MessageId::kGisFeatureNotANumber, which);
     }
     SurveyPoint p;
     const int32_t row = firstRow + static_cast<int32_t>(points.size());
@@ -247,7 +244,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     points.push_back(std::move(p));
   }
   if (points.empty()) {
-    throw Error(name + ": the layer " + layerName + " holds no point; nothing was loaded");
+    throw Error(MessageId::kGisLayerHoldsNoPoint, {name, layerName});
   }
 
   // Everything was read: only now does the table change.
@@ -263,34 +260,29 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
   }
 
-  const std::string ofLayer = " of the layer " + layerName;
   if (badZ > 0) {
-    warnings.push_back(name + ": " + std::to_string(badZ) + (badZ == 1 ? " z value" : " z values") +
-                       ofLayer + (badZ == 1 ? " is" : " are") +
-                       " not a number and read as 0 (feature " + firstBadZ +
-                       (badZ == 1 ? ")" : " is the first)"));
+    warnings.push_back(
+        MessageText(badZ == 1 ? MessageId::kGisZNotNumber : MessageId::kGisZsNotNumber,
+                    {name, std::to_string(badZ), layerName, firstBadZ}, language));
   }
   if (badMarked > 0) {
-    warnings.push_back(name + ": " + std::to_string(badMarked) +
-                       (badMarked == 1 ? " marked value" : " marked values") + ofLayer +
-                       (badMarked == 1 ? " is" : " are") +
-                       " neither 1 nor 0 and read as unmarked (feature " + firstBadMarked +
-                       (badMarked == 1 ? ")" : " is the first)"));
+    warnings.push_back(
+        MessageText(badMarked == 1 ? MessageId::kGisMarkedNotBinary : MessageId::kGisMarksNotBinary,
+                    {name, std::to_string(badMarked), layerName, firstBadMarked}, language));
   }
   if (notUtf8 > 0) {
-    warnings.push_back(name + ": has no .cpg naming the code page of its .dbf, and " +
-                       std::to_string(notUtf8) + (notUtf8 == 1 ? " text" : " texts") + ofLayer +
-                       (notUtf8 == 1 ? " is" : " are") +
-                       " not UTF-8: read as code page 932 (Shift_JIS)");
+    warnings.push_back(
+        MessageText(notUtf8 == 1 ? MessageId::kGisTextNotUtf8 : MessageId::kGisTextsNotUtf8,
+                    {name, std::to_string(notUtf8), layerName}, language));
   }
   if (skipped > 0) {
-    warnings.push_back(name + ": " + std::to_string(skipped) + " features of the layer " +
-                       layerName + " are not points and were not read");
+    warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
+                                   {name, std::to_string(skipped), layerName}, language));
   }
   if (badNumbers > 0) {
-    warnings.push_back(name + ": " + std::to_string(badNumbers) +
-                       (badNumbers == 1 ? " point number is" : " point numbers are") +
-                       " not a whole number; such a point takes its row's number");
+    warnings.push_back(MessageText(
+        badNumbers == 1 ? MessageId::kGisNumberNotWhole : MessageId::kGisNumbersNotWhole,
+        {name, std::to_string(badNumbers)}, language));
   }
   return warnings;
 }

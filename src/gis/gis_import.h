@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
 
@@ -25,10 +26,10 @@ bool IsGisFile(const std::filesystem::path& path);
 // kestrova::Error names the file (and feature) otherwise. With appendOnLoad the points
 // follow the existing rows, else they replace the points and the SIMA records. Texts are
 // brought to code page 932; report counts what could not be. Returns further warnings
-// (UTF-8) starting with name.
+// (UTF-8) starting with name, in language.
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
-                                       LoadReport& report);
+                                       LoadReport& report, Language language = Language::kEnglish);
 
 }  // namespace kestrova
 

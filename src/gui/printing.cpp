@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
@@ -68,8 +69,7 @@ PageGeometry PagedDeviceTarget::Page() {
 
 void PagedDeviceTarget::BeginDocument() {
   if (!painter_.begin(&device_)) {
-    throw Error("cannot start printing on " + DeviceName().toStdString() +
-                "; check that the printer is ready or the file can be written");
+    throw Error(MessageId::kPrintCannotStart, {DeviceName().toStdString()});
   }
   auto canvas = std::make_unique<PainterCanvas>(painter_);
   canvas->UseDesignMetrics();
@@ -77,13 +77,13 @@ void PagedDeviceTarget::BeginDocument() {
 }
 
 Canvas& PagedDeviceTarget::PageCanvas() {
-  if (!canvas_) throw Error("printing has not started");
+  if (!canvas_) throw Error(MessageId::kPrintNotStarted, {});
   return *canvas_;
 }
 
 void PagedDeviceTarget::NewPage() {
   if (!device_.newPage()) {
-    throw Error("the printer " + DeviceName().toStdString() + " did not accept a further page");
+    throw Error(MessageId::kPrinterRefusedPage, {DeviceName().toStdString()});
   }
 }
 
@@ -91,7 +91,7 @@ void PagedDeviceTarget::EndDocument() {
   canvas_.reset();
   const bool ended = painter_.end();
   if (!ended || DeviceFailed()) {
-    throw Error("printing on " + DeviceName().toStdString() + " failed; the job was not completed");
+    throw Error(MessageId::kPrintFailed, {DeviceName().toStdString()});
   }
 }
 

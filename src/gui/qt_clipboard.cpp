@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
+#include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova {
@@ -37,7 +38,7 @@ void QtClipboardSink::SetJwWinData(std::string_view payload) {
                                            clipboard_->mimeData()->hasFormat(kJwWinFormat);
   if (!held) {
     // Another program kept the clipboard: what it holds stays there.
-    throw Error("クリップボードを使用できませんでした。クリップボードの内容は変更されていません。");
+    throw Error(MessageId::kClipboardBusy, {});
   }
 }
 

@@ -250,7 +250,7 @@ bool WriteEntityList(JwwDocument& doc, OutStream& stream, uint32_t version) {
     }
     stream.WriteValue(static_cast<uint16_t>(0));
   } catch (const std::exception& e) {
-    stream.SetLastError(e.what());
+    stream.SetLastError(e);
     ok = false;
   }
   doc.Header.Version = remembered;

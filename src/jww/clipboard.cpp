@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "jww/archive.h"
@@ -30,7 +31,7 @@ bool WriteClipboardPrefix(OutStream& stream, JwwDocument& doc) {
     WriteCount(stream, doc.EntityListCount);
     doc.EntityStreamPos = stream.Position();
   } catch (const std::exception& e) {
-    stream.SetLastError(e.what());
+    stream.SetLastError(e);
     return false;
   }
   return true;
@@ -51,7 +52,8 @@ void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink,
   try {
     MemoryOutStream stream;
     if (!WriteClipboardPrefix(stream, doc) || !writeEntities(stream)) {
-      throw Error("cannot build the clipboard drawing: " + stream.LastError());
+      throw Error(MessageId::kCannotBuildClipboardDrawing, {stream.LastError()},
+                  stream.LastFailure());
     }
     sink.SetJwWinData(stream.Bytes());
   } catch (...) {

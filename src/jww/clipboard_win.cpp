@@ -9,7 +9,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "common/windows_text.h"
 #include "jww/clipboard.h"
@@ -18,14 +22,16 @@ namespace kestrova {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
+// The system's reason is already in the user's language and goes last.
+[[noreturn]] void Fail(MessageId id, std::vector<std::string> args = {}) {
   const DWORD error = GetLastError();
-  throw Error(what + ": " + WindowsErrorMessage(error));
+  args.push_back(WindowsErrorMessage(error));
+  throw Error(id, std::move(args));
 }
 
 UINT RegisteredFormat(const wchar_t* name, const char* utf8Name) {
   const UINT format = RegisterClipboardFormatW(name);
-  if (format == 0) Fail(std::string("cannot register the clipboard format \"") + utf8Name + "\"");
+  if (format == 0) Fail(MessageId::kClipboardCannotRegisterFormat, {utf8Name});
   return format;
 }
 
@@ -34,13 +40,13 @@ class GlobalCopy {
  public:
   GlobalCopy(const void* data, size_t size) {
     memory_ = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!memory_) Fail("no memory for the clipboard data");
+    if (!memory_) Fail(MessageId::kClipboardNoMemory);
     void* target = GlobalLock(memory_);
     if (!target) {
       const DWORD error = GetLastError();
       GlobalFree(memory_);
       SetLastError(error);
-      Fail("no memory for the clipboard data");
+      Fail(MessageId::kClipboardNoMemory);
     }
     std::memcpy(target, data, size);
     // FALSE with NO_ERROR is the normal answer: the lock count went to zero.
@@ -48,7 +54,7 @@ class GlobalCopy {
       const DWORD error = GetLastError();
       GlobalFree(memory_);
       SetLastError(error);
-      Fail("cannot prepare the clipboard data");
+      Fail(MessageId::kClipboardCannotPrepare);
     }
   }
   ~GlobalCopy() {
@@ -71,7 +77,7 @@ class OwnerWindow {
   OwnerWindow() {
     window_ = CreateWindowExW(0, L"STATIC", L"Kestrova", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
-    if (!window_) Fail("cannot open the clipboard");
+    if (!window_) Fail(MessageId::kClipboardCannotOpen);
   }
   ~OwnerWindow() { DestroyWindow(window_); }
   OwnerWindow(const OwnerWindow&) = delete;
@@ -90,13 +96,13 @@ class OpenedClipboard {
     for (int attempt = 0; attempt < 10; ++attempt) {
       if (OpenClipboard(owner)) {
         open_ = true;
-        if (!EmptyClipboard()) Fail("cannot empty the clipboard");
+        if (!EmptyClipboard()) Fail(MessageId::kClipboardCannotEmpty);
         return;
       }
       Sleep(20);
     }
     // The system's text for this ("Access is denied.") would only mislead.
-    throw Error("the clipboard is held by another program");
+    throw Error(MessageId::kClipboardBusy, {});
   }
   ~OpenedClipboard() {
     if (open_) CloseClipboard();
@@ -106,7 +112,7 @@ class OpenedClipboard {
 
   void Close() {
     open_ = false;
-    if (!CloseClipboard()) Fail("cannot close the clipboard");
+    if (!CloseClipboard()) Fail(MessageId::kClipboardCannotClose);
   }
 
  private:
@@ -121,10 +127,10 @@ class WindowsClipboardSink : public ClipboardSink {
     GlobalCopy drawing(payload.data(), payload.size());
     const OwnerWindow owner;
     OpenedClipboard clipboard(owner.Get());
-    if (!SetClipboardData(jwWin, drawing.Get())) Fail("cannot put the drawing on the clipboard");
+    if (!SetClipboardData(jwWin, drawing.Get())) Fail(MessageId::kClipboardCannotPut);
     drawing.Release();  // the clipboard owns it now
     const HANDLE held = GetClipboardData(jwWin);
-    if (!held) Fail("cannot read back the drawing from the clipboard");
+    if (!held) Fail(MessageId::kClipboardCannotReadBack);
     // Jw_cad is a 32-bit program: the handle travels as its low 32 bits, little-endian.
     const auto value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(held));
     const unsigned char bytes[4] = {
@@ -132,7 +138,7 @@ class WindowsClipboardSink : public ClipboardSink {
         static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     GlobalCopy handleValue(bytes, sizeof bytes);
     if (!SetClipboardData(dataObject, handleValue.Get())) {
-      Fail("cannot put the drawing on the clipboard");
+      Fail(MessageId::kClipboardCannotPut);
     }
     handleValue.Release();
     clipboard.Close();

@@ -335,7 +335,7 @@ bool WriteJwwHeader(OutStream& stream, const JwwHeader& header, uint32_t version
     WriteCount(stream, entityCount);
     entityStreamPos = stream.Position();
   } catch (const std::exception& e) {
-    stream.SetLastError(e.what());
+    stream.SetLastError(e);
     return false;
   }
   return true;

@@ -3,8 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
@@ -107,10 +111,7 @@ class RegParser {
     if (header == "WINE REGISTRY Version 2") {
       wine_ = true;
     } else if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
-      throw Error(name_ +
-                  ": not a registry file (it does not begin with "
-                  "\"Windows Registry Editor Version 5.00\", \"REGEDIT4\" or "
-                  "\"WINE REGISTRY Version 2\")");
+      throw Error(MessageId::kRegistryFileUnknown, {name_});
     }
     for (size_t i = first + 1; i < lines.size(); ++i) {
       lineNumber_ = i + 1;
@@ -131,13 +132,15 @@ class RegParser {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& message) const {
-    throw Error(name_ + ":" + std::to_string(lineNumber_) + ": " + message);
+  [[noreturn]] void Fail(MessageId id, const std::string& text = {}) const {
+    std::vector<std::string> args{name_, std::to_string(lineNumber_)};
+    if (!text.empty()) args.push_back(text);
+    throw Error(id, std::move(args));
   }
 
   void KeyLine(std::string_view line) {
     const size_t close = line.find(']');
-    if (close == std::string_view::npos) Fail("a key without its closing \"]\"");
+    if (close == std::string_view::npos) Fail(MessageId::kRegistryKeyUnclosed);
     std::string_view path = line.substr(1, close - 1);
     bool remove = false;
     if (!path.empty() && path[0] == '-') {
@@ -241,7 +244,7 @@ class RegParser {
           }
       }
     }
-    if (pos >= line.size()) Fail("a text without its closing quote");
+    if (pos >= line.size()) Fail(MessageId::kRegistryTextUnclosed);
     ++pos;
     return out;
   }
@@ -256,7 +259,7 @@ class RegParser {
     }
     while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
       ++pos;
-    if (pos >= line.size() || line[pos] != '=') Fail("a value without \"=\"");
+    if (pos >= line.size() || line[pos] != '=') Fail(MessageId::kRegistryValueWithoutEquals);
     ++pos;
     while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
       ++pos;
@@ -272,7 +275,7 @@ class RegParser {
       out_.SetString(*key_, name, Quoted(line, p));
     } else if (rest.rfind("dword:", 0) == 0) {
       const auto v = ParseHex(rest.substr(6));
-      if (!v) Fail("\"" + std::string(rest) + "\" is not a DWORD value");
+      if (!v) Fail(MessageId::kRegistryNotDword, std::string(rest));
       out_.SetDword(*key_, name, *v);
     } else {
       out_.SetOther(*key_, name);
@@ -325,20 +328,21 @@ class SettingsReader {
   uint32_t Hex(const std::string& name) {
     const std::string text = Text(name);
     const auto v = ParseHex(text);
-    if (!v) Fail(name, "\"" + text + "\" is not a hexadecimal number");
+    if (!v) Fail(MessageId::kJwCadSettingNotHex, name, text);
     return *v;
   }
   // Text holding a decimal integer.
   uint32_t Int(const std::string& name) {
     const std::string text = Text(name);
     const auto v = ParseInt(text);
-    if (!v) Fail(name, "\"" + text + "\" is not an integer");
+    if (!v) Fail(MessageId::kJwCadSettingNotInteger, name, text);
     return static_cast<uint32_t>(*v);
   }
   uint32_t Dword(const std::string& name) {
     const auto v = source_.ReadValue(name);
-    if (!v) Fail(name, "the value is missing");
-    if (v->kind != JwCadSettingsSource::Value::Kind::kDword) Fail(name, "the value is not a DWORD");
+    if (!v) Fail(MessageId::kJwCadSettingMissing, name);
+    if (v->kind != JwCadSettingsSource::Value::Kind::kDword)
+      Fail(MessageId::kJwCadSettingNotDword, name);
     return v->dword;
   }
 
@@ -346,11 +350,16 @@ class SettingsReader {
   std::string Text(const std::string& name) {
     const auto v = source_.ReadValue(name);
     if (!v) return std::string();
-    if (v->kind != JwCadSettingsSource::Value::Kind::kString) Fail(name, "the value is not text");
+    if (v->kind != JwCadSettingsSource::Value::Kind::kString)
+      Fail(MessageId::kJwCadSettingNotText, name);
     return v->text;
   }
-  [[noreturn]] void Fail(const std::string& name, const std::string& why) const {
-    throw Error(source_.Describe() + ": Jw_cad setting " + key_ + "\\" + name + ": " + why);
+  // text: the value as read, for the messages that quote it.
+  [[noreturn]] void Fail(MessageId id, const std::string& name,
+                         std::optional<std::string> text = std::nullopt) const {
+    std::vector<std::string> args{source_.Describe(), key_, name};
+    if (text) args.push_back(std::move(*text));
+    throw Error(id, std::move(args));
   }
 
   JwCadSettingsSource& source_;

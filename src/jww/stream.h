@@ -14,6 +14,8 @@
 #include <string_view>
 #include <thread>
 
+#include "common/error.h"
+
 namespace kestrova {
 
 class AtomicFileWriter;
@@ -62,7 +64,13 @@ class OutStream {
   void Seek(uint64_t position);
 
   const std::string& LastError() const { return lastError_; }
-  void SetLastError(std::string message) { lastError_ = std::move(message); }
+  // The failure itself when it was a kestrova::Error, else nullptr.
+  const Error* LastFailure() const { return lastFailure_.get(); }
+  void SetLastError(const std::exception& failure) {
+    lastError_ = failure.what();
+    const auto* error = dynamic_cast<const Error*>(&failure);
+    lastFailure_ = error != nullptr ? std::make_shared<const Error>(*error) : nullptr;
+  }
 
  protected:
   explicit OutStream(size_t spillAt) : spillAt_(spillAt) {}
@@ -84,6 +92,7 @@ class OutStream {
 
   size_t spillAt_;
   std::string lastError_;
+  std::shared_ptr<const Error> lastFailure_;
 };
 
 class MemoryOutStream : public OutStream {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
 
@@ -23,7 +24,7 @@ constexpr double kPixelLimit = 1.0e7;
 
 int CheckedPixels(double v, const char* what) {
   if (!std::isfinite(v) || std::fabs(v) > kPixelLimit) {
-    throw Error(std::string("cannot lay out the coordinate list: ") + what + " is out of range");
+    throw Error(MessageId::kPrintLayoutOutOfRange, {what});
   }
   return static_cast<int>(v);
 }
@@ -140,12 +141,12 @@ class PageWriter {
 
 void CheckGeometry(const GridGeometry& screen, const PageGeometry& page) {
   if (!(page.DpiX > 0.0 && page.DpiY > 0.0) || page.Width <= 0 || page.Height <= 0) {
-    throw Error("the printer reports no usable page (" + std::to_string(page.Width) + " x " +
-                std::to_string(page.Height) + " pixels at " + FormatGeneral(page.DpiX) + " x " +
-                FormatGeneral(page.DpiY) + " dpi); check the printer set-up");
+    throw Error(MessageId::kPrinterNoUsablePage,
+                {std::to_string(page.Width), std::to_string(page.Height), FormatGeneral(page.DpiX),
+                 FormatGeneral(page.DpiY)});
   }
   if (!(screen.DpiX > 0.0 && screen.DpiY > 0.0)) {
-    throw Error("cannot lay out the coordinate list: the screen reports no resolution");
+    throw Error(MessageId::kScreenNoResolution, {});
   }
 }
 
@@ -163,7 +164,7 @@ PrintLayout PlanCoordinateList(const CellGrid::Row& header, int rowCount, int wi
                                const GridGeometry& screen, const PageGeometry& page,
                                TextMetrics& metrics, const PrintFooter& footer) {
   CheckGeometry(screen, page);
-  if (rowCount <= 0) throw Error("the grid has no rows to print");
+  if (rowCount <= 0) throw Error(MessageId::kGridNoRowsToPrint, {});
 
   const double mx = page.DpiX / kMmPerInch;
   const double my = page.DpiY / kMmPerInch;
@@ -191,12 +192,9 @@ PrintLayout PlanCoordinateList(const CellGrid::Row& header, int rowCount, int wi
   // Without room for the header and one row below it no band could ever advance.
   if (layout.HeaderHeight <= 0 || layout.RowHeight <= 0 ||
       layout.UsableHeight - layout.HeaderHeight < layout.RowHeight) {
-    throw Error("the page is too small for the coordinate list: the header and one row need " +
-                Millimetres(std::max(0, layout.HeaderHeight) + std::max(0, layout.RowHeight), my) +
-                " mm of height, the page leaves " +
-                Millimetres(std::max(0, layout.UsableHeight), my) +
-                " mm between its margins; nothing was printed. Choose a larger paper or "
-                "lower rows in the grid");
+    throw Error(MessageId::kPageTooSmall,
+                {Millimetres(std::max(0, layout.HeaderHeight) + std::max(0, layout.RowHeight), my),
+                 Millimetres(std::max(0, layout.UsableHeight), my)});
   }
   layout.RowsPerPage = (layout.UsableHeight - layout.HeaderHeight) / layout.RowHeight;
 
@@ -283,7 +281,7 @@ PrintLayout PlanCoordinateList(const CellGrid& grid, const GridGeometry& screen,
                                const PageGeometry& page, TextMetrics& metrics,
                                const PrintFooter& footer) {
   CheckGeometry(screen, page);
-  if (grid.RowCount() == 0) throw Error("the grid has no rows to print");
+  if (grid.RowCount() == 0) throw Error(MessageId::kGridNoRowsToPrint, {});
   metrics.SetFont(PrintFont(screen, page));
   WidestNumber widest;
   for (int r = 1; r < grid.RowCount(); ++r)

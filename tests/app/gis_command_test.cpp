@@ -74,8 +74,8 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   prompts_.choices.push_back(Prompts::GisChoice{"", "geojson"});
   GisExportCommand(ctx_);
   EXPECT_TRUE(prompts_.dialogs.empty());
-  ASSERT_EQ(prompts_.shown.size(), 1u);
-  EXPECT_EQ(prompts_.shown[0].kind, Kind::kError);
+  prompts_.ExpectShown(0, Kind::kError, Buttons::kOk,
+                       "GeoJSON には座標系が必要です。座標系を選んでください。");
   EXPECT_EQ(prompts_.busyCount, 1);  // the load's only
   EXPECT_EQ(ws_.Settings.Gis.Crs, before.Gis.Crs);
   EXPECT_EQ(ws_.Settings.Gis.Format, before.Gis.Format);
@@ -119,7 +119,7 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   ctx_.moreLoadFilters = "GIS|*.geojson";
   ctx_.loadFile = [](const fs::path& file, CoordinateData& data, bool append,
                      std::vector<std::string>& notices, ProgressMonitor*) {
-    return LoadAnyCoordinateFile(file, file.string(), 6677, data, append, notices);
+    return LoadGisFileWithNotices(file, 6677, data, append, notices);
   };
   prompts_.answers.push_back(Answer::kNo);  // replace the table
   Choose(written, 2);
@@ -141,6 +141,17 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
     EXPECT_NEAR(a.X, b.X, 1e-3);
     EXPECT_NEAR(a.Y, b.Y, 1e-3);
   }
+  // A file GDAL cannot read is said in the window's words, and the table stays.
+  WriteFileAtomic(dir_ / "bad.geojson", "not a GeoJSON file");
+  prompts_.answers.push_back(Answer::kNo);
+  Choose(dir_ / "bad.geojson", 2);
+  prompts_.shown.clear();
+  LoadCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  prompts_.ExpectShown(1, Kind::kError, Buttons::kOk,
+                       "ファイル「" + (dir_ / "bad.geojson").string() +
+                           "」を GeoPackage、GeoJSON、Shapefile のどれとしても読み込めません。");
+  EXPECT_EQ(ws_.Coords.Table.PointCount, before.Table.PointCount);
 }
 
 }  // namespace

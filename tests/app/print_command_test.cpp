@@ -190,7 +190,7 @@ TEST_F(PrintCommandTest, APageWithoutRoomForARowNeverStartsAJob) {
   EXPECT_TRUE(target.canvas.calls.empty());
   ASSERT_EQ(prompts.shown.size(), 2u);
   EXPECT_EQ(prompts.shown[1].kind, Prompts::Kind::kError);
-  EXPECT_TRUE(prompts.shown[1].text.starts_with("the page is too small for the coordinate list"))
+  EXPECT_TRUE(prompts.shown[1].text.starts_with("用紙が小さすぎるため、座標一覧を印刷できません。"))
       << prompts.shown[1].text;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova::test {
@@ -182,7 +183,7 @@ class RecordingView : public MainView {
 class MemorySink : public ClipboardSink {
  public:
   void SetJwWinData(std::string_view payload) override {
-    if (busy) throw Error("the clipboard is held by another program");
+    if (busy) throw Error(MessageId::kClipboardBusy, {});
     bytes.assign(payload);
     ++calls;
   }
