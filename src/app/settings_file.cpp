@@ -272,7 +272,13 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path& programFile)
   const std::filesystem::path folder =
       programFile.has_parent_path() ? programFile.parent_path() : ".";
   const std::filesystem::path beside = folder / kSettingsFileName;
-  if (::access(folder.c_str(), W_OK) == 0) return beside;
+  // A copy unpacked anywhere keeps its settings beside it; one installed in the system's
+  // program folders never writes there, even run by the administrator, who may.
+  std::error_code ec;
+  const std::string where = std::filesystem::weakly_canonical(folder, ec).generic_string() + "/";
+  const bool installed =
+      !ec && (where.starts_with("/usr/") || where == "/bin/" || where == "/sbin/");
+  if (!installed && ::access(folder.c_str(), W_OK) == 0) return beside;
   std::filesystem::path config;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
     config = xdg;

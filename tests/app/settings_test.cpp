@@ -141,6 +141,11 @@ TEST(Settings, FileLocation) {
   ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
   EXPECT_EQ(SettingsFilePath(dir / "missing" / "kestrova"),
             dir / "config" / "Kestrova" / "Kestrova.INI");
+  // An installed program never writes into the system's program folders, though the
+  // administrator could.
+  EXPECT_EQ(SettingsFilePath("/usr/bin/kestrova"), dir / "config" / "Kestrova" / "Kestrova.INI");
+  EXPECT_EQ(SettingsFilePath("/usr/local/bin/kestrova"),
+            dir / "config" / "Kestrova" / "Kestrova.INI");
   ::unsetenv("XDG_CONFIG_HOME");
 #endif
   // Written into a folder that does not exist yet, then read back.
