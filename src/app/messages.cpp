@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,14 +125,14 @@ MessageTexts Texts(MessageId id) {
               "最初の行はこの行です。"};
     case MessageId::kLinesNotUtf8:
       return {
-          "{1}:{2}: {3} lines of this UTF-8 file are not UTF-8 and were read as Shift_JIS; "
-          "the first is this line",
+          "{1}:{2}: lines of this UTF-8 file that are not UTF-8 were read as Shift_JIS "
+          "({3} in all); the first is this line",
           "{1}:{2}: UTF-8 のファイルのうち UTF-8 でない {3} 行を Shift_JIS として読み込みました。"
           "最初の行はこの行です。"};
     case MessageId::kUtf8ReadAsSjis:
       return {
-          "{1}:{2}: read as Shift_JIS, although {3} lines are also valid UTF-8: as UTF-8 "
-          "they would hold characters no survey file holds; the first is this line",
+          "{1}:{2}: read as Shift_JIS, although lines are also valid UTF-8 ({3} in all): as "
+          "UTF-8 they would hold characters no survey file holds; the first is this line",
           "{1}:{2}: Shift_JIS として読み込みました。{3} 行は UTF-8 としても読めますが、"
           "UTF-8 では測量データにない文字になります。最初の行はこの行です。"};
     case MessageId::kSettingsNotText:
@@ -471,6 +472,26 @@ const char* JapaneseReason(int systemError) {
     case EMFILE:
     case ENFILE:
       return "開いているファイルが多すぎます。";
+    case ELOOP:
+      return "シンボリックリンクが多すぎるか、循環しています。";
+    case ENXIO:
+    case ENODEV:
+      return "デバイスがないか、ファイルとして読み書きできないものです。";
+    case EINVAL:
+      return "この操作はこのファイルにはできません。";
+    case EBUSY:
+    case ETXTBSY:
+      return "ファイルまたはデバイスが使用中です。";
+    case EFBIG:
+      return "ファイルが大きすぎます。";
+    case EXDEV:
+      return "別のドライブにはこの操作ができません。";
+    case EEXIST:
+      return "同じ名前のファイルが既にあります。";
+    case ENOTEMPTY:
+      return "フォルダが空ではありません。";
+    case ENOMEM:
+      return "メモリが不足しています。";
     default:
       return nullptr;
   }
@@ -507,11 +528,16 @@ std::string EnglishMessage(MessageId id, const std::vector<std::string>& args) {
 }
 
 std::string WindowText(const std::exception& failure) {
+  if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) return "メモリが不足しています。";
   const auto* error = dynamic_cast<const Error*>(&failure);
   if (error == nullptr || !error->HasId()) return failure.what();
   std::vector<std::string> args = error->Args();
   if (error->SystemError() != 0 && !args.empty()) {
-    if (const char* reason = JapaneseReason(error->SystemError())) args.back() = reason;
+    // The system's own words are English: a reason without a Japanese text is named by
+    // its number.
+    const char* reason = JapaneseReason(error->SystemError());
+    args.back() = reason ? std::string(reason)
+                         : "システムのエラー " + std::to_string(error->SystemError()) + " です。";
   }
   // A failure behind this one says its own part in Japanese too.
   if (error->Cause() != nullptr && !args.empty()) args.back() = WindowText(*error->Cause());

@@ -80,6 +80,8 @@ std::string SettingsText(const std::filesystem::path& file) {
   const std::string_view view(bytes);
   if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
     bytes = Utf16ToUtf8(view.substr(2), view[0] == '\xFF');
+  } else if (view.starts_with("\xEF\xBB\xBF")) {
+    bytes.erase(0, 3);  // the mark some editors put before UTF-8 text
   }
   // Control codes other than tab, line ends, form feed and an end-of-file mark are no
   // text; lines that hold something but no section header are no settings.

@@ -77,11 +77,18 @@ OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
   if (!std::filesystem::exists(Utf8Path(settingsFile), ec)) {
     throw Error(settingsFile + ": no such settings file");
   }
+  std::vector<std::string> adjusted;
   std::vector<UnreadSetting> unread;
   OutputSettings settings = ReadSettingsFile(
-      Utf8Path(settingsFile), std::filesystem::current_path().string(), nullptr, &unread);
+      Utf8Path(settingsFile), std::filesystem::current_path().string(), &adjusted, &unread);
   for (const std::string& warning : UnreadSettingWarnings(unread, settingsFile, Language::kEnglish))
     std::cerr << "kestrova-cli: warning: " << warning << '\n';
+  // Values beyond what Jw_cad takes are read as the nearest it does.
+  for (const std::string& change : adjusted) {
+    std::cerr << "kestrova-cli: warning: " << settingsFile
+              << ": a value beyond what Jw_cad takes was read as the nearest valid one: " << change
+              << '\n';
+  }
   return settings;
 }
 
@@ -271,7 +278,8 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     throw UsageError(std::string(module.GisFormatTitle(options.Format)) +
                      " places the site by its coordinate system: " + kSurveySystemHint);
   }
-  if (o.output == kStandardStream && options.Format == GisFormat::kShp) {
+  if ((o.output == kStandardStream || NamesOwnDescriptor(Utf8Path(o.output))) &&
+      options.Format == GisFormat::kShp) {
     throw UsageError("a Shapefile is several files and cannot go to standard output");
   }
   if (options.Format == GisFormat::kDxf) {

@@ -701,6 +701,14 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
 }
 #endif  // _WIN32
 
+bool NamesOwnDescriptor([[maybe_unused]] const std::filesystem::path& path) {
+#ifdef _WIN32
+  return false;  // Windows names no descriptors as files
+#else
+  return OwnDescriptor(path).has_value();
+#endif
+}
+
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
   AtomicFileWriter writer(target);
   writer.Write(bytes.data(), bytes.size());

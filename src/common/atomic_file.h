@@ -98,6 +98,11 @@ class AtomicFileWriter {
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);
 
+// Whether path names one of this program's own open descriptors (/dev/stdout,
+// /proc/self/fd/N ...) or the very file standard output writes to: a writer writes
+// through the descriptor there, and a set of files cannot go there.
+bool NamesOwnDescriptor(const std::filesystem::path& path);
+
 // Reads a whole file: a regular file, or a pipe, FIFO or device (read to its end).
 // Errors throw kestrova::Error naming the file.
 std::string ReadFileBytes(const std::filesystem::path& path);

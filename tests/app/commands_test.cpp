@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
@@ -794,6 +795,14 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
             "ファイル「a.sim」の 3 行目を読み込めません。何も読み込みませんでした。\r\n"
             "区画「lot」の閉合フラグ「x」が整数ではありません。");
   EXPECT_EQ(WindowText(std::runtime_error("as it is")), "as it is");
+  EXPECT_EQ(WindowText(std::bad_alloc()), "メモリが不足しています。");
+  // The system's reason is never its English words: a looping link is said in Japanese,
+  // and a reason without a Japanese text by its number.
+  for (const int code : {ELOOP, ENXIO, EXDEV, 9999}) {
+    const std::string text =
+        WindowText(Error(MessageId::kFileCannotOpen, {"a.sim", std::strerror(code)}, code));
+    EXPECT_EQ(text.find(std::strerror(code)), std::string::npos) << text;
+  }
   // A failure met while a drawing is written reaches the window in Japanese through the
   // stream that caught it, and the tool's text is the one it always was.
   MemoryOutStream stream;

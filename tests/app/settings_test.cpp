@@ -180,6 +180,8 @@ TEST(Settings, FilesThatAreNoSettingsAndValuesThatAreNoNumbers) {
   // UTF-16 with its byte-order mark is text; without it, a drawing and random bytes are
   // not, and nothing replaces them at the next close either.
   EXPECT_EQ(ReadSettingsFile(write("le.INI", "\xFF\xFE" + utf16), "").WrtBAse.Scale, 250.0);
+  // UTF-8 with the mark an editor put before it is text too.
+  EXPECT_EQ(ReadSettingsFile(write("u8.INI", "\xEF\xBB\xBF" + ini), "").WrtBAse.Scale, 250.0);
   EXPECT_EQ(
       ReadSettingsFile(
           write("be.INI", std::string("\xFE\xFF\0", 3) + utf16.substr(0, utf16.size() - 1)), "")

@@ -459,9 +459,9 @@ TEST(LoadText, EncodingOfRealNames) {
     if (!row.utf8 && row.warned) {
       ASSERT_TRUE(IsValidUtf8(name));  // the case is what it claims
       EXPECT_EQ(warnings, std::vector<std::string>{
-                              "f.zhy:1: read as Shift_JIS, although 1 lines are also valid UTF-8: "
-                              "as UTF-8 they would hold characters no survey file holds; the "
-                              "first is this line"});
+                              "f.zhy:1: read as Shift_JIS, although lines are also valid UTF-8 "
+                              "(1 in all): as UTF-8 they would hold characters no survey file "
+                              "holds; the first is this line"});
     }
     if (row.utf8) {
       EXPECT_EQ(warnings[0],
@@ -501,8 +501,8 @@ TEST(LoadText, Utf8ThatBreaksLateStaysUtf8) {
   EXPECT_EQ(LoadWarnings(report, "late.zhy"),
             (std::vector<std::string>{
                 "late.zhy: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
-                "late.zhy:60000: 1 lines of this UTF-8 file are not UTF-8 and were read as "
-                "Shift_JIS; the first is this line"}));
+                "late.zhy:60000: lines of this UTF-8 file that are not UTF-8 were read as "
+                "Shift_JIS (1 in all); the first is this line"}));
 }
 
 TEST(LoadText, NotTextIsRefusedAndNothingChanges) {

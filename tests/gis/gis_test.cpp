@@ -838,6 +838,15 @@ TEST_F(Gis, ShapefileSetIsWrittenAsOne) {
   Dataset d(Path("real/set.shp"));
   ASSERT_TRUE(d.ds);
   EXPECT_EQ(d.ds->GetLayer(0)->GetFeatureCount(), 11);
+  // Standard output by any of its names is one stream, no place for a set of files: the
+  // file the shell appends to keeps its bytes and nothing appears beside it.
+  WriteFileAtomic(Path("log.txt"), "earlier\n");
+  r = RunShell(kCli + " export " + kSite + " --format shp --crs EPSG:6677 -o /dev/stdout >> " +
+                   Path("log.txt") + " 2>/dev/null",
+               false);
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(ReadFileBytes(Path("log.txt")), "earlier\n");
+  EXPECT_FALSE(fs::exists(Path("log.dbf")));
   EXPECT_EQ(d.ds->GetLayer(0)->GetLayerDefn()->GetFieldCount(), 8);
 
   // Points alone to the same name: the earlier parcels, triangles and lines go, and so
