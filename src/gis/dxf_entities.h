@@ -19,7 +19,7 @@ struct Entity {
   std::string layer;
   uint16_t pen = 0;           // Jw_cad pen colour: 1..9, SXF colours 100..356
   uint16_t lineType = 1;      // Jw_cad line type: 1 solid, 2..9 the drawing's patterns
-  double x = 0.0, y = 0.0;    // point, centre, text base point, line start (easting, northing)
+  double x = 0.0, y = 0.0;    // point, centre, text base point, line start, on the drawing's axes
   double x2 = 0.0, y2 = 0.0;  // line end
   double radius = 0.0;
   double height = 0.0;       // text height in ground units

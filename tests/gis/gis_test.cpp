@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 
 const std::string kCli = KESTROVA_CLI;
 const std::string kSite = KESTROVA_SOURCE_DIR "/examples/site.sim";
+const std::string kZhy = KESTROVA_SOURCE_DIR "/examples/site.zhy";
 constexpr double kPi = 3.141592653589793;
 
 using Result = test::ShellResult;
@@ -447,7 +448,8 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
 }
 
 // A DXF read group by group, without GDAL: each entity of the entity section as its
-// groups in order, and the names of the line types the tables define.
+// groups in order, the names of the line types the tables define, and the header's
+// variables.
 struct DxfFile {
   struct Entity {
     std::string type;
@@ -475,6 +477,7 @@ struct DxfFile {
   std::map<std::string, std::string> lineTypeElements;  // name: its element count
   std::string handleSeed;
   std::vector<std::string> handles;
+  std::map<std::string, std::map<int, std::string>> header;  // $NAME: its groups
 
   explicit DxfFile(const std::string& bytes) {
     std::istringstream in(bytes);
@@ -483,8 +486,11 @@ struct DxfFile {
     Entity* current = nullptr;
     std::string lineTypeName;
     bool seedNext = false;
+    std::string variable;
     while (std::getline(in, code) && std::getline(in, value)) {
       const int c = std::stoi(code);
+      if (section == "HEADER" && c == 9) variable = value;
+      if (section == "HEADER" && c != 9 && c != 0) header[variable][c] = value;
       if (c == 0) current = nullptr;
       if (c == 9) seedNext = value == "$HANDSEED";
       if (c == 5 && seedNext) {
@@ -662,6 +668,47 @@ TEST_F(Gis, DxfCirclesColoursAndLineTypesAreTheDrawings) {
     const unsigned long seed = std::stoul(dxf.handleSeed, nullptr, 16);
     for (const std::string& h : dxf.handles)
       EXPECT_LT(std::stoul(h, nullptr, 16), seed) << h;
+  }
+}
+
+TEST_F(Gis, DxfPlacesThePointsWhereTheDrawingDoes) {
+  // The drawing has X up unless the settings ask for mathematical axes (X to the right)
+  // and the input is not SIMA, which always has X up.
+  const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
+  for (const std::string flg : {"0", "1"}) {
+    for (const std::string& site : {kZhy, kSite}) {
+      const std::string ini =
+          Write("a.ini", "[WrtBAse]\r\nScale=250\r\n[Coordinate]\r\nFlg=" + flg +
+                             "\r\n[Point]\r\nEnkoFlg=1\r\n");
+      const std::string args = " --settings " + ini + " --jwcad-settings " + reg;
+      ASSERT_EQ(RunCli("export " + site + " -o " + Path("a.dxf") + args).status, 0);
+      ASSERT_EQ(RunCli("convert " + site + " -o " + Path("a.jww") + args).status, 0);
+      const std::string dump = RunCli("dump " + Path("a.jww")).out;
+      const std::regex circle(R"(CDataEnko .* cx=([0-9.e-]+) cy=([0-9.e-]+) )");
+      std::vector<std::pair<double, double>> drawing;  // paper millimetres from the base
+      std::istringstream in(dump);
+      std::smatch m;
+      for (std::string l; std::getline(in, l);) {
+        if (std::regex_search(l, m, circle)) drawing.emplace_back(std::stod(m[1]), std::stod(m[2]));
+      }
+      const DxfFile dxf(ReadFileBytes(Path("a.dxf")));
+      const auto circles = dxf.Of("CIRCLE");
+      ASSERT_EQ(circles.size(), 11u);
+      ASSERT_EQ(drawing.size(), 11u);
+      // A paper millimetre is a quarter of a metre at 1:250.
+      const auto x = [&](size_t i) { return std::stod(circles[i]->Get(10)); };
+      const auto y = [&](size_t i) { return std::stod(circles[i]->Get(20)); };
+      for (size_t i = 1; i < 11; ++i) {
+        EXPECT_NEAR(x(i) - x(0), (drawing[i].first - drawing[0].first) / 4, 1e-9)
+            << flg << site << i;
+        EXPECT_NEAR(y(i) - y(0), (drawing[i].second - drawing[0].second) / 4, 1e-9)
+            << flg << site << i;
+      }
+      // The first point: X -12045.318, Y -30512.406.
+      const bool xUp = flg == "1" || site == kSite;
+      EXPECT_EQ(circles[0]->Get(10), xUp ? "-30512.406" : "-12045.318") << flg << site;
+      EXPECT_EQ(circles[0]->Get(20), xUp ? "-12045.318" : "-30512.406") << flg << site;
+    }
   }
 }
 
