@@ -46,9 +46,12 @@ std::string EscapeText(std::string_view utf8);
 
 // dxf with the entities GDAL wrote replaced by these, their handles taken from the
 // header's handle seed, which is moved on. textStyle names the text style of the
-// texts. Throws kestrova::Error when dxf has no entity section or handle seed.
+// texts. The header gets the extents of these entities (a text's base point standing
+// for the text), the drawing unit (metres, or millimetres when millimetres is true)
+// and metric measurement. Throws kestrova::Error when dxf has no header, entity section or
+// handle seed.
 std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
-                            const std::string& textStyle);
+                            const std::string& textStyle, bool millimetres);
 
 // The text style the first text of GDAL's entity section uses, empty when there is none.
 std::string FirstTextStyle(std::string_view dxf);

@@ -724,7 +724,8 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     take(target, file.string());
     if (o.Format == GisFormat::kDxf) {
       GisFile& f = result.Files.back();
-      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes));
+      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes),
+                                     o.Settings.WrtBAse.mmFlg);
     }
     return result;
   }

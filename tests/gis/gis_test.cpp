@@ -712,6 +712,46 @@ TEST_F(Gis, DxfPlacesThePointsWhereTheDrawingDoes) {
   }
 }
 
+TEST_F(Gis, DxfHeaderHasTheExtentsAndUnitsOfTheSite) {
+  const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
+  for (const std::string mm : {"0", "1"}) {
+    const std::string ini =
+        Write("h.ini", "[WrtBAse]\r\nmmFlg=" + mm + "\r\n[Point]\r\nEnkoFlg=1\r\nEnkoR=3\r\n");
+    ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("h.dxf") + " --settings " + ini +
+                     " --jwcad-settings " + reg)
+                  .status,
+              0);
+    const DxfFile dxf(ReadFileBytes(Path("h.dxf")));
+    // Every point, circle, line end and text base point lies within the extents, and
+    // each bound is reached.
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    const auto add = [&](double x, double y, double r) {
+      minX = std::min(minX, x - r);
+      minY = std::min(minY, y - r);
+      maxX = std::max(maxX, x + r);
+      maxY = std::max(maxY, y + r);
+    };
+    for (const auto& e : dxf.entities) {
+      const double r = e.type == "CIRCLE" ? std::stod(e.Get(40)) : 0.0;
+      add(std::stod(e.Get(10)), std::stod(e.Get(20)), r);
+      if (e.type == "LINE") add(std::stod(e.Get(11)), std::stod(e.Get(21)), 0.0);
+    }
+    ASSERT_EQ(dxf.entities.size(), 70u);
+    EXPECT_EQ(minX, -30546.5);  // a circle of 1.5 around Y -30545
+    const auto& extMin = dxf.header.at("$EXTMIN");
+    const auto& extMax = dxf.header.at("$EXTMAX");
+    EXPECT_EQ(std::stod(extMin.at(10)), minX) << mm;
+    EXPECT_EQ(std::stod(extMin.at(20)), minY) << mm;
+    EXPECT_EQ(std::stod(extMax.at(10)), maxX) << mm;
+    EXPECT_EQ(std::stod(extMax.at(20)), maxY) << mm;
+    EXPECT_EQ(std::stod(extMin.at(30)), 0.0);
+    EXPECT_EQ(std::stod(extMax.at(30)), 0.0);
+    // Metres or millimetres, as the coordinates are; metric.
+    EXPECT_EQ(std::stoi(dxf.header.at("$INSUNITS").at(70)), mm == "1" ? 4 : 6);
+    EXPECT_EQ(std::stoi(dxf.header.at("$MEASUREMENT").at(70)), 1);
+  }
+}
+
 // 120 double-byte characters and a brace: 842 characters escaped, four MTEXT groups.
 std::string LongName() {
   std::string s;
