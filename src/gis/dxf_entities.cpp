@@ -89,15 +89,20 @@ class Writer {
 };
 
 // MTEXT keeps 250 characters a group: the text goes in groups 3 and the last piece in
-// group 1, never cut inside an escape ("\\U+XXXX", or a backslash and the character
-// it escapes).
+// group 1, never cut inside one of EscapeText's units ("\\U+XXXX", a backslash and the
+// character it escapes, the caret's "^ ", the empty group "{}"): some readers take
+// each group by itself.
 void PutText(Writer& w, const std::string& escaped) {
   constexpr size_t kChunk = 250;
   size_t start = 0;
   size_t at = 0;
   while (at < escaped.size()) {
     size_t token = 1;
-    if (escaped[at] == '\\') token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    if (escaped[at] == '\\') {
+      token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    } else if (escaped[at] == '^' || escaped[at] == '{') {
+      token = 2;
+    }
     if (at + token - start > kChunk) {
       w.Put(3, std::string_view(escaped).substr(start, at - start));
       start = at;
