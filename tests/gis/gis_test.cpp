@@ -406,6 +406,24 @@ TEST_F(Gis, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(DxfEntities(Path("o.dxf")).size(), 59u);
 }
 
+TEST_F(Gis, DxfOfUnmarkedPointsAloneIsRefusedLikeTheDrawing) {
+  const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
+  Result r = RunCli("export " + none + " -o " + Path("u.dxf") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out, "kestrova-cli: error: " + none +
+                       ": every one of the 2 points is unmarked (the \"marked\" field is not 1), "
+                       "and only marked points are drawn; nothing was written\n");
+  EXPECT_FALSE(fs::exists(Path("u.dxf")));
+  // A GIS format keeps every point with its mark.
+  r = RunCli("export " + none + " -o " + Path("u.gpkg") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 0) << r.out;
+  const Dataset gpkg(Path("u.gpkg"));
+  ASSERT_TRUE(gpkg.Layer("points"));
+  EXPECT_EQ(gpkg.Layer("points")->GetFeatureCount(), 2);
+}
+
 TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   CoordinateData data;
   ASSERT_TRUE(LoadCoordinateText(
@@ -1010,7 +1028,7 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
 {"type":"Feature","properties":{"marked":"x"},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
   const Result r = RunCli("convert " + none + " -o " + Path("w.jww") + " --crs EPSG:6677");
   EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("every one of the 2 points are unmarked"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("every one of the 2 points is unmarked"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(Path("w.jww")));
 
   // A Shapefile without .dbf; one without .cpg whose texts are code page 932.
