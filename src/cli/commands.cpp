@@ -197,8 +197,8 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
   for (const std::string& file : files)
     names += (names.empty() ? "" : ", ") + InputName(file);
   throw Error(names + ": every one of the " + std::to_string(t.PointCount) +
-              (t.PointCount == 1 ? " point is" : " points are") +
-              " unmarked (the \"marked\" field is not 1), and only marked points are drawn; "
+              (t.PointCount == 1 ? " point" : " points") +
+              " is unmarked (the \"marked\" field is not 1), and only marked points are drawn; "
               "nothing was written");
 }
 
@@ -287,6 +287,11 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     options.TextKinds = TextKinds(o.jwcadSettings);
   }
   const CoordinateData data = LoadFiles(o.files, o.crs);
+  if (options.Format == GisFormat::kDxf) {
+    // The DXF is the drawing: refused as the conversion is.
+    RequirePoints(data.Table.PointCount, o.files);
+    RequireMarkedPoints(data, o.files);
+  }
   const std::string name = OutputName(o.output);
   const std::string fileName =
       o.output == kStandardStream ? "standard-output." + formatName : o.output;

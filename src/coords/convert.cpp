@@ -25,6 +25,10 @@ void DrawingTransform::Apply(double x, double y, double& u, double& v) const {
   v = static_cast<double>(dv * K / Scale);
 }
 
+bool DrawingHasSurveyAxes(const OutputSettings& s, bool simaLoaded) {
+  return simaLoaded || s.Coordinate.Flg;
+}
+
 TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKind& kind,
                         const DrawingTransform& t, double x, double y) {
   const double w = kind.Width;
@@ -202,7 +206,7 @@ void LayOut(DrawingLayout& layout, const OutputSettings& s,
   DrawingTransform& t = layout.Transform;
   t.K = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   t.Scale = s.WrtBAse.Scale;
-  t.Swap = simaLoaded || s.Coordinate.Flg;
+  t.Swap = DrawingHasSurveyAxes(s, simaLoaded);
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ struct DrawingTransform {
   void Apply(double x, double y, double& u, double& v) const;
 };
 
+// Whether the drawing has survey axes (X up, Y to the right): unless the settings ask
+// for mathematical axes and the last file read was not SIMA, which always has them.
+bool DrawingHasSurveyAxes(const OutputSettings& settings, bool simaLoaded);
+
 // The start and end point of a label at base position 1..9 of text kind `kind`.
 struct TextPlacement {
   double StartX = 0.0, StartY = 0.0, EndX = 0.0, EndY = 0.0;

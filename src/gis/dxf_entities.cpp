@@ -1,7 +1,9 @@
 #include "gis/dxf_entities.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -87,15 +89,20 @@ class Writer {
 };
 
 // MTEXT keeps 250 characters a group: the text goes in groups 3 and the last piece in
-// group 1, never cut inside an escape ("\\U+XXXX", or a backslash and the character
-// it escapes).
+// group 1, never cut inside one of EscapeText's units ("\\U+XXXX", a backslash and the
+// character it escapes, the caret's "^ ", the empty group "{}"): some readers take
+// each group by itself.
 void PutText(Writer& w, const std::string& escaped) {
   constexpr size_t kChunk = 250;
   size_t start = 0;
   size_t at = 0;
   while (at < escaped.size()) {
     size_t token = 1;
-    if (escaped[at] == '\\') token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    if (escaped[at] == '\\') {
+      token = escaped.compare(at, 3, "\\U+") == 0 ? 7 : 2;
+    } else if (escaped[at] == '^' || escaped[at] == '{') {
+      token = 2;
+    }
     if (at + token - start > kChunk) {
       w.Put(3, std::string_view(escaped).substr(start, at - start));
       start = at;
@@ -134,6 +141,73 @@ size_t FindPair(std::string_view dxf, std::string_view code, std::string_view va
     if (lineStart == 0 || dxf[lineStart - 1] == '\n') return lineStart;
   }
   return std::string_view::npos;
+}
+
+// The offset of the line after the one at.
+size_t NextLine(std::string_view dxf, size_t at) {
+  const size_t end = dxf.find('\n', at);
+  return end == std::string_view::npos ? dxf.size() : end + 1;
+}
+
+// Sets a header variable to the groups given (written by a Writer): its groups up to
+// the next variable or the end of the header are replaced, and a variable the header
+// lacks is added at its end.
+void SetHeaderVariable(std::string& dxf, const std::string& name, const std::string& groups) {
+  const size_t header = FindPair(dxf, "  2", "HEADER", 0);
+  const size_t end =
+      header == std::string::npos ? std::string::npos : FindPair(dxf, "  0", "ENDSEC", header);
+  if (end == std::string::npos) throw Error("GDAL wrote a DXF without a header");
+  const size_t at = FindPair(dxf, "  9", name, header);
+  if (at == std::string::npos || at > end) {
+    std::string variable;
+    Writer(variable).Put(9, name);
+    dxf.insert(end, variable + groups);
+    return;
+  }
+  const size_t values = NextLine(dxf, NextLine(dxf, at));
+  size_t stop = values;
+  while (stop < end) {
+    const size_t codeEnd = NextLine(dxf, stop);
+    const int code = std::atoi(dxf.substr(stop, codeEnd - stop).c_str());
+    if (code == 0 || code == 9) break;
+    stop = NextLine(dxf, codeEnd);
+  }
+  dxf.replace(values, stop - values, groups);
+}
+
+// The header's extents of the entities, its drawing units and metric measurement.
+void SetHeader(std::string& dxf, const std::vector<Entity>& entities, bool millimetres) {
+  if (!entities.empty()) {
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    const auto add = [&](double x, double y, double r) {
+      minX = std::min(minX, x - r);
+      minY = std::min(minY, y - r);
+      maxX = std::max(maxX, x + r);
+      maxY = std::max(maxY, y + r);
+    };
+    // A text's extent depends on the reader's font: its base point stands for it.
+    for (const Entity& e : entities) {
+      add(e.x, e.y, e.kind == Entity::Kind::kCircle ? e.radius : 0.0);
+      if (e.kind == Entity::Kind::kLine) add(e.x2, e.y2, 0.0);
+    }
+    const auto point = [](double x, double y) {
+      std::string groups;
+      Writer w(groups);
+      w.Put(10, x);
+      w.Put(20, y);
+      w.Put(30, 0.0);
+      return groups;
+    };
+    SetHeaderVariable(dxf, "$EXTMIN", point(minX, minY));
+    SetHeaderVariable(dxf, "$EXTMAX", point(maxX, maxY));
+  }
+  const auto flag = [](long value) {
+    std::string groups;
+    Writer(groups).PutInt(70, value);
+    return groups;
+  };
+  SetHeaderVariable(dxf, "$INSUNITS", flag(millimetres ? 4 : 6));
+  SetHeaderVariable(dxf, "$MEASUREMENT", flag(1));
 }
 
 }  // namespace
@@ -260,8 +334,11 @@ std::string FirstTextStyle(std::string_view dxf) {
   return {};
 }
 
-std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
-                            const std::string& textStyle) {
+std::string ReplaceEntities(std::string_view gdalDxf, const std::vector<Entity>& entities,
+                            const std::string& textStyle, bool millimetres) {
+  std::string headed(gdalDxf);
+  SetHeader(headed, entities, millimetres);
+  const std::string_view dxf = headed;
   const size_t section = FindPair(dxf, "  2", "ENTITIES", 0);
   if (section == std::string_view::npos) throw Error("GDAL wrote a DXF without entities");
   const size_t body = dxf.find('\n', dxf.find('\n', section) + 1) + 1;

@@ -19,7 +19,7 @@ struct Entity {
   std::string layer;
   uint16_t pen = 0;           // Jw_cad pen colour: 1..9, SXF colours 100..356
   uint16_t lineType = 1;      // Jw_cad line type: 1 solid, 2..9 the drawing's patterns
-  double x = 0.0, y = 0.0;    // point, centre, text base point, line start (easting, northing)
+  double x = 0.0, y = 0.0;    // point, centre, text base point, line start, on the drawing's axes
   double x2 = 0.0, y2 = 0.0;  // line end
   double radius = 0.0;
   double height = 0.0;       // text height in ground units
@@ -46,9 +46,12 @@ std::string EscapeText(std::string_view utf8);
 
 // dxf with the entities GDAL wrote replaced by these, their handles taken from the
 // header's handle seed, which is moved on. textStyle names the text style of the
-// texts. Throws kestrova::Error when dxf has no entity section or handle seed.
+// texts. The header gets the extents of these entities (a text's base point standing
+// for the text), the drawing unit (metres, or millimetres when millimetres is true)
+// and metric measurement. Throws kestrova::Error when dxf has no header, entity section or
+// handle seed.
 std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
-                            const std::string& textStyle);
+                            const std::string& textStyle, bool millimetres);
 
 // The text style the first text of GDAL's entity section uses, empty when there is none.
 std::string FirstTextStyle(std::string_view dxf);

@@ -412,11 +412,16 @@ std::string Fixed8(double v) {
 }
 
 // The drawing's entities in the drawing's order, in ground units: a paper millimetre
-// is scale / k of them.
+// is scale / k of them. Each position is the drawing's without its base point and
+// scale, on the drawing's axes (x from Y and y from X under survey axes).
 std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExportOptions& o) {
   const OutputSettings& s = o.Settings;
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   CheckDrawingSettings(s);
+  DrawingTransform ground;
+  ground.K = 1.0;
+  ground.Scale = 1.0;
+  ground.Swap = DrawingHasSurveyAxes(s, data.Sima.SimaLoaded);
   const auto height = [&](uint32_t kind) {
     return o.TextKinds[std::clamp<uint32_t>(kind, 1, 10) - 1].Height * s.WrtBAse.Scale / k;
   };
@@ -435,8 +440,7 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
       e.kind = EKind::kPoint;
       e.layer = DrawingLayer(group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
-      e.x = p.Y;
-      e.y = p.X;
+      ground.Apply(p.X, p.Y, e.x, e.y);
     });
   }
   if (s.Point.EnkoFlg) {
@@ -448,8 +452,7 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
       e.kind = EKind::kCircle;
       e.layer = DrawingLayer(group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
-      e.x = p.Y;
-      e.y = p.X;
+      ground.Apply(p.X, p.Y, e.x, e.y);
       e.radius = radius;
     });
   }
@@ -460,8 +463,7 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
       e.kind = EKind::kText;
       e.layer = DrawingLayer(group, ts.Lay);
       e.pen = static_cast<uint16_t>(ts.MojiCl);
-      e.x = p.Y;
-      e.y = p.X;
+      ground.Apply(p.X, p.Y, e.x, e.y);
       e.text = Utf8(textOf(p));
       e.height = height(ts.MojiNo);
       e.basePosition = std::clamp<int32_t>(static_cast<int32_t>(ts.MojiBs), 1, 9);
@@ -476,18 +478,15 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
     e.layer = DrawingLayer(group, 4);
     e.pen = l.PenColor;
     e.lineType = static_cast<uint16_t>(l.PenStyle & 0xFF);
-    e.x = l.StartY;
-    e.y = l.StartX;
-    e.x2 = l.EndY;
-    e.y2 = l.EndX;
+    ground.Apply(l.StartX, l.StartY, e.x, e.y);
+    ground.Apply(l.EndX, l.EndY, e.x2, e.y2);
   }
   for (const SimaText& t : data.Sima.SimaTexts) {
     dxf::Entity& e = out.emplace_back();
     e.kind = EKind::kText;
     e.layer = DrawingLayer(group, 5);
     e.pen = 2;
-    e.x = t.Y;
-    e.y = t.X;
+    ground.Apply(t.X, t.Y, e.x, e.y);
     e.text = Utf8(t.Text);
     e.height = height(t.TextKind);
     e.basePosition = 1;
@@ -725,7 +724,8 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     take(target, file.string());
     if (o.Format == GisFormat::kDxf) {
       GisFile& f = result.Files.back();
-      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes));
+      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes),
+                                     o.Settings.WrtBAse.mmFlg);
     }
     return result;
   }

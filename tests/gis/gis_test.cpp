@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 
 const std::string kCli = KESTROVA_CLI;
 const std::string kSite = KESTROVA_SOURCE_DIR "/examples/site.sim";
+const std::string kZhy = KESTROVA_SOURCE_DIR "/examples/site.zhy";
 constexpr double kPi = 3.141592653589793;
 
 using Result = test::ShellResult;
@@ -405,6 +406,24 @@ TEST_F(Gis, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(DxfEntities(Path("o.dxf")).size(), 59u);
 }
 
+TEST_F(Gis, DxfOfUnmarkedPointsAloneIsRefusedLikeTheDrawing) {
+  const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
+  Result r = RunCli("export " + none + " -o " + Path("u.dxf") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out, "kestrova-cli: error: " + none +
+                       ": every one of the 2 points is unmarked (the \"marked\" field is not 1), "
+                       "and only marked points are drawn; nothing was written\n");
+  EXPECT_FALSE(fs::exists(Path("u.dxf")));
+  // A GIS format keeps every point with its mark.
+  r = RunCli("export " + none + " -o " + Path("u.gpkg") + " --crs EPSG:6677");
+  EXPECT_EQ(r.status, 0) << r.out;
+  const Dataset gpkg(Path("u.gpkg"));
+  ASSERT_TRUE(gpkg.Layer("points"));
+  EXPECT_EQ(gpkg.Layer("points")->GetFeatureCount(), 2);
+}
+
 TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   CoordinateData data;
   ASSERT_TRUE(LoadCoordinateText(
@@ -447,7 +466,8 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
 }
 
 // A DXF read group by group, without GDAL: each entity of the entity section as its
-// groups in order, and the names of the line types the tables define.
+// groups in order, the names of the line types the tables define, and the header's
+// variables.
 struct DxfFile {
   struct Entity {
     std::string type;
@@ -475,6 +495,7 @@ struct DxfFile {
   std::map<std::string, std::string> lineTypeElements;  // name: its element count
   std::string handleSeed;
   std::vector<std::string> handles;
+  std::map<std::string, std::map<int, std::string>> header;  // $NAME: its groups
 
   explicit DxfFile(const std::string& bytes) {
     std::istringstream in(bytes);
@@ -483,8 +504,11 @@ struct DxfFile {
     Entity* current = nullptr;
     std::string lineTypeName;
     bool seedNext = false;
+    std::string variable;
     while (std::getline(in, code) && std::getline(in, value)) {
       const int c = std::stoi(code);
+      if (section == "HEADER" && c == 9) variable = value;
+      if (section == "HEADER" && c != 9 && c != 0) header[variable][c] = value;
       if (c == 0) current = nullptr;
       if (c == 9) seedNext = value == "$HANDSEED";
       if (c == 5 && seedNext) {
@@ -665,6 +689,87 @@ TEST_F(Gis, DxfCirclesColoursAndLineTypesAreTheDrawings) {
   }
 }
 
+TEST_F(Gis, DxfPlacesThePointsWhereTheDrawingDoes) {
+  // The drawing has X up unless the settings ask for mathematical axes (X to the right)
+  // and the input is not SIMA, which always has X up.
+  const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
+  for (const std::string flg : {"0", "1"}) {
+    for (const std::string& site : {kZhy, kSite}) {
+      const std::string ini =
+          Write("a.ini", "[WrtBAse]\r\nScale=250\r\n[Coordinate]\r\nFlg=" + flg +
+                             "\r\n[Point]\r\nEnkoFlg=1\r\n");
+      const std::string args = " --settings " + ini + " --jwcad-settings " + reg;
+      ASSERT_EQ(RunCli("export " + site + " -o " + Path("a.dxf") + args).status, 0);
+      ASSERT_EQ(RunCli("convert " + site + " -o " + Path("a.jww") + args).status, 0);
+      const std::string dump = RunCli("dump " + Path("a.jww")).out;
+      const std::regex circle(R"(CDataEnko .* cx=([0-9.e-]+) cy=([0-9.e-]+) )");
+      std::vector<std::pair<double, double>> drawing;  // paper millimetres from the base
+      std::istringstream in(dump);
+      std::smatch m;
+      for (std::string l; std::getline(in, l);) {
+        if (std::regex_search(l, m, circle)) drawing.emplace_back(std::stod(m[1]), std::stod(m[2]));
+      }
+      const DxfFile dxf(ReadFileBytes(Path("a.dxf")));
+      const auto circles = dxf.Of("CIRCLE");
+      ASSERT_EQ(circles.size(), 11u);
+      ASSERT_EQ(drawing.size(), 11u);
+      // A paper millimetre is a quarter of a metre at 1:250.
+      const auto x = [&](size_t i) { return std::stod(circles[i]->Get(10)); };
+      const auto y = [&](size_t i) { return std::stod(circles[i]->Get(20)); };
+      for (size_t i = 1; i < 11; ++i) {
+        EXPECT_NEAR(x(i) - x(0), (drawing[i].first - drawing[0].first) / 4, 1e-9)
+            << flg << site << i;
+        EXPECT_NEAR(y(i) - y(0), (drawing[i].second - drawing[0].second) / 4, 1e-9)
+            << flg << site << i;
+      }
+      // The first point: X -12045.318, Y -30512.406.
+      const bool xUp = flg == "1" || site == kSite;
+      EXPECT_EQ(circles[0]->Get(10), xUp ? "-30512.406" : "-12045.318") << flg << site;
+      EXPECT_EQ(circles[0]->Get(20), xUp ? "-12045.318" : "-30512.406") << flg << site;
+    }
+  }
+}
+
+TEST_F(Gis, DxfHeaderHasTheExtentsAndUnitsOfTheSite) {
+  const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
+  for (const std::string mm : {"0", "1"}) {
+    const std::string ini =
+        Write("h.ini", "[WrtBAse]\r\nmmFlg=" + mm + "\r\n[Point]\r\nEnkoFlg=1\r\nEnkoR=3\r\n");
+    ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("h.dxf") + " --settings " + ini +
+                     " --jwcad-settings " + reg)
+                  .status,
+              0);
+    const DxfFile dxf(ReadFileBytes(Path("h.dxf")));
+    // Every point, circle, line end and text base point lies within the extents, and
+    // each bound is reached.
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    const auto add = [&](double x, double y, double r) {
+      minX = std::min(minX, x - r);
+      minY = std::min(minY, y - r);
+      maxX = std::max(maxX, x + r);
+      maxY = std::max(maxY, y + r);
+    };
+    for (const auto& e : dxf.entities) {
+      const double r = e.type == "CIRCLE" ? std::stod(e.Get(40)) : 0.0;
+      add(std::stod(e.Get(10)), std::stod(e.Get(20)), r);
+      if (e.type == "LINE") add(std::stod(e.Get(11)), std::stod(e.Get(21)), 0.0);
+    }
+    ASSERT_EQ(dxf.entities.size(), 70u);
+    EXPECT_EQ(minX, -30546.5);  // a circle of 1.5 around Y -30545
+    const auto& extMin = dxf.header.at("$EXTMIN");
+    const auto& extMax = dxf.header.at("$EXTMAX");
+    EXPECT_EQ(std::stod(extMin.at(10)), minX) << mm;
+    EXPECT_EQ(std::stod(extMin.at(20)), minY) << mm;
+    EXPECT_EQ(std::stod(extMax.at(10)), maxX) << mm;
+    EXPECT_EQ(std::stod(extMax.at(20)), maxY) << mm;
+    EXPECT_EQ(std::stod(extMin.at(30)), 0.0);
+    EXPECT_EQ(std::stod(extMax.at(30)), 0.0);
+    // Metres or millimetres, as the coordinates are; metric.
+    EXPECT_EQ(std::stoi(dxf.header.at("$INSUNITS").at(70)), mm == "1" ? 4 : 6);
+    EXPECT_EQ(std::stoi(dxf.header.at("$MEASUREMENT").at(70)), 1);
+  }
+}
+
 // 120 double-byte characters and a brace: 842 characters escaped, four MTEXT groups.
 std::string LongName() {
   std::string s;
@@ -673,9 +778,19 @@ std::string LongName() {
   return s + "{";
 }
 
+// A caret escaped as "^ " at the 250th and 251st characters: 35 double-byte characters
+// are 245 escaped.
+std::string CaretAtTheBoundary() {
+  std::string s;
+  for (int i = 0; i < 35; ++i)
+    s += "境";
+  return s + "abcd^xyz";
+}
+
 TEST_F(Gis, DxfTextsReadBackAsWritten) {
-  const std::vector<std::string> names = {"%%c50", "{a}b", "x\\Py",  "境界1",   " lead",
-                                          "%%%",   "a^Jb", "trail ", LongName()};
+  const std::vector<std::string> names = {
+      "%%c50", "{a}b", "x\\Py",  "境界1",    " lead",
+      "%%%",   "a^Jb", "trail ", LongName(), CaretAtTheBoundary()};
   std::string list;
   for (size_t i = 0; i < names.size(); ++i)
     list += std::to_string(i + 1) + "\t" + names[i] + "\t" + std::to_string(i) + "\t0\t0\r\n";
@@ -706,12 +821,21 @@ TEST_F(Gis, DxfTextsReadBackAsWritten) {
   EXPECT_EQ(raw[2], "x\\\\Py");
   EXPECT_EQ(raw[3], "\\U+5883\\U+754C1");
   EXPECT_EQ(raw[4], "\\U+0020lead");
-  // The long name is split into groups of at most 250 characters, never inside an escape.
+  // Long names are split into groups of at most 250 characters, never inside an escape:
+  // a reader that takes the groups one by one reads the same.
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::string pieceByPiece;
+    for (const auto& [code, value] : texts[i]->groups) {
+      if (code != 1 && code != 3) continue;
+      EXPECT_LE(value.size(), 250u);
+      pieceByPiece += ReadMtext(value);
+    }
+    EXPECT_EQ(pieceByPiece, names[i]);
+  }
   size_t pieces = 0;
-  for (const auto& [code, value] : texts.back()->groups) {
+  for (const auto& [code, value] : texts[8]->groups) {
     if (code != 1 && code != 3) continue;
     ++pieces;
-    EXPECT_LE(value.size(), 250u);
     EXPECT_TRUE(value.size() % 7 == 0 || code == 1) << value;
   }
   EXPECT_EQ(pieces, 4u);
@@ -913,7 +1037,7 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
 {"type":"Feature","properties":{"marked":"x"},"geometry":{"type":"Point","coordinates":[139.9,36.0]}}]})");
   const Result r = RunCli("convert " + none + " -o " + Path("w.jww") + " --crs EPSG:6677");
   EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("every one of the 2 points are unmarked"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("every one of the 2 points is unmarked"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(Path("w.jww")));
 
   // A Shapefile without .dbf; one without .cpg whose texts are code page 932.
