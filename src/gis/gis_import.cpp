@@ -149,19 +149,22 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   std::vector<SurveyPoint> points;
   size_t skipped = 0;
   size_t badNumbers = 0;
+  std::string firstBadNumber;
+  // The texts as the layer holds them: a .dbf without .cpg is decoded as a whole once
+  // every text has been seen (code page 932 pairs of half-width kana can be valid UTF-8).
+  struct RawTexts {
+    std::string name, mark, remarks;
+  };
+  std::vector<RawTexts> texts;
   size_t notUtf8 = 0;
+  std::string firstNotUtf8;
   size_t badZ = 0, badMarked = 0;
   std::string firstBadZ, firstBadMarked;
-  const auto text = [&](const OGRFeature& f, int field, size_t limit) {
+  const auto raw = [&](const OGRFeature& f, int field, const std::string& feature) {
     if (!Has(f, field)) return std::string();
-    const std::string_view raw = f.GetFieldAsString(field);
-    if (noCodePage && !IsValidUtf8(raw)) {
-      ++notUtf8;
-      return std::string(CutToBytes(raw, limit));
-    }
-    Cp932Text t = Utf8ToCp932(raw);
-    report.replacedCharacters += t.replaced;
-    return std::string(CutToBytes(t.text, limit));
+    std::string t = f.GetFieldAsString(field);
+    if (noCodePage && !IsValidUtf8(t) && notUtf8++ == 0) firstNotUtf8 = feature;
+    return t;
   };
   layer->ResetReading();
   for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
@@ -201,14 +204,16 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       }
       if (n) {
         p.Number = *n;
-      } else {
-        ++badNumbers;
+      } else if (badNumbers++ == 0) {
+        firstBadNumber =
+            std::to_string(f->GetFID()) + " (\"" + f->GetFieldAsString(fields.number) + "\")";
       }
     }
-    p.Name = text(*f, fields.name, kNameLimit);
+    const std::string feature = std::to_string(f->GetFID());
+    texts.push_back({raw(*f, fields.name, feature), raw(*f, fields.mark, feature),
+                     raw(*f, fields.remarks, feature)});
     p.X = y;
     p.Y = x;
-    const std::string feature = std::to_string(f->GetFID());
     if (Has(*f, fields.z)) {
       std::optional<double> z;
       if (IsNumeric(*f, fields.z)) {
@@ -224,8 +229,6 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     } else if (pt.Is3D()) {
       p.Z = pt.getZ();
     }
-    p.Mark = text(*f, fields.mark, kMarkLimit);
-    p.Remarks = text(*f, fields.remarks, kRemarksLimit);
     p.Marked = 1;
     if (Has(*f, fields.marked)) {
       const std::string v(TrimBlanks(f->GetFieldAsString(fields.marked)));
@@ -245,6 +248,18 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   }
   if (points.empty()) {
     throw Error(MessageId::kGisLayerHoldsNoPoint, {name, layerName});
+  }
+
+  const auto text = [&](const std::string& t, size_t limit) {
+    if (notUtf8 > 0) return std::string(CutToBytes(t, limit));
+    Cp932Text c = Utf8ToCp932(t);
+    report.replacedCharacters += c.replaced;
+    return std::string(CutToBytes(c.text, limit));
+  };
+  for (size_t i = 0; i < points.size(); ++i) {
+    points[i].Name = text(texts[i].name, kNameLimit);
+    points[i].Mark = text(texts[i].mark, kMarkLimit);
+    points[i].Remarks = text(texts[i].remarks, kRemarksLimit);
   }
 
   // Everything was read: only now does the table change.
@@ -273,7 +288,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   if (notUtf8 > 0) {
     warnings.push_back(
         MessageText(notUtf8 == 1 ? MessageId::kGisTextNotUtf8 : MessageId::kGisTextsNotUtf8,
-                    {name, std::to_string(notUtf8), layerName}, language));
+                    {name, std::to_string(notUtf8), layerName, firstNotUtf8}, language));
   }
   if (skipped > 0) {
     warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
@@ -282,7 +297,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   if (badNumbers > 0) {
     warnings.push_back(MessageText(
         badNumbers == 1 ? MessageId::kGisNumberNotWhole : MessageId::kGisNumbersNotWhole,
-        {name, std::to_string(badNumbers)}, language));
+        {name, std::to_string(badNumbers), layerName, firstBadNumber}, language));
   }
   return warnings;
 }

@@ -880,7 +880,7 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                                  R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"name":"a","z":"high","marked":"yes"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
-{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2},
+{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2,"number":"7b"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
 {"type":"Feature","properties":{"name":"c","marked":" 1.0 "},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
@@ -897,7 +897,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                    "w.geojson: 1 z value of the layer w is not a number and read as 0 (feature 0 "
                    "(\"high\"))",
                    "w.geojson: 2 marked values of the layer w are neither 1 nor 0 and read as "
-                   "unmarked (feature 0 (\"yes\") is the first)"}));
+                   "unmarked (feature 0 (\"yes\") is the first)",
+                   "w.geojson: 1 point number of the layer w is not a whole number; such a point "
+                   "takes its row's number (feature 1 (\"7b\"))"}));
+  EXPECT_EQ(data.Table.Points[2].Number, 2);
   // convert says that nothing would be drawn.
   const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
@@ -910,9 +913,12 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   // A Shapefile without .dbf; one without .cpg whose texts are code page 932.
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6677").status, 0);
   fs::remove(Path("s.cpg"));
-  // Its names as code page 932 bytes in the .dbf: write them again without the .cpg.
+  // Its names as code page 932 bytes in the .dbf: write them again without the .cpg. The
+  // half-width kana "ﾃｽ" (C3 BD) would read as UTF-8 "ý" alone; the layer's other texts
+  // say it is code page 932.
   CoordinateData site;
   ASSERT_TRUE(LoadCoordinateFile(kSite, site, false));
+  site.Table.Points[1].Name = "\xC3\xBD";
   {
     std::unique_ptr<GDALDataset> ds(
         GDALDataset::Open(Path("s.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr,
@@ -932,7 +938,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   for (int32_t i = 1; i <= 11; ++i)
     EXPECT_EQ(back.Table.Points[i].Name, site.Table.Points[i].Name) << i;
   ASSERT_EQ(w2.size(), 1u);
-  EXPECT_EQ(w2[0].substr(0, 58), "s.shp: has no .cpg naming the code page of its .dbf, and 9");
+  EXPECT_EQ(w2[0],
+            "s.shp: has no .cpg naming the code page of its .dbf, and 9 texts of the layer s are "
+            "not UTF-8 (feature 2 is the first): every text of the layer read as code page 932 "
+            "(Shift_JIS)");
   fs::remove(Path("s.dbf"));
   w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
   ASSERT_EQ(w2.size(), 1u);
