@@ -362,6 +362,12 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kGisFeaturesNotPoints:
       return {"{1}: {2} features of the layer {3} are not points and were not read",
               "{1}: レイヤ {3} の地物 {2} 個は点ではないため、読み込みませんでした。"};
+    case MessageId::kGisShapesNotOnPoints:
+      return {
+          "{1}: {2} features of the layer {3} do not run through points that were read "
+          "and were not made parcels or polylines (feature {4} is the first)",
+          "{1}: レイヤ {3} の地物 {2} 個は読み込んだ点を通らないため、画地・折れ線にしません"
+          "でした（最初は地物 {4}）。"};
     case MessageId::kGisNumberNotWhole:
     case MessageId::kGisNumbersNotWhole:
       return {id == MessageId::kGisNumberNotWhole
