@@ -363,14 +363,21 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kGisFeaturesNotPoints:
       return {"{1}: {2} features of the layer {3} are not points and were not read",
               "{1}: レイヤ {3} の地物 {2} 個は点ではないため、読み込みませんでした。"};
+    case MessageId::kGisShapesNotOnPoints:
+      return {
+          "{1}: {2} features of the layer {3} do not run through points that were read "
+          "and were not made parcels or polylines (feature {4} is the first)",
+          "{1}: レイヤ {3} の地物 {2} 個は読み込んだ点を通らないため、画地・折れ線にしません"
+          "でした（最初は地物 {4}）。"};
     case MessageId::kGisNumberNotWhole:
     case MessageId::kGisNumbersNotWhole:
       return {id == MessageId::kGisNumberNotWhole
-                  ? "{1}: {2} point number is not a whole number; such a point takes its row's "
-                    "number"
-                  : "{1}: {2} point numbers are not a whole number; such a point takes its "
-                    "row's number",
-              "{1}: 整数でない点番号 {2} 個は、その行の番号としました。"};
+                  ? "{1}: {2} point number of the layer {3} is not a whole number; such a point "
+                    "takes its row's number (feature {4})"
+                  : "{1}: {2} point numbers of the layer {3} are not a whole number; such a "
+                    "point takes its row's number (feature {4} is the first)",
+              "{1}: レイヤ {3} の整数でない点番号 {2} 個は、その行の番号としました"
+              "（最初は地物 {4}）。"};
     case MessageId::kGisSurveySystemCannotConvert:
       return {"the survey system cannot be converted to {1}{2}",
               "測量の座標系を {1} に変換できません。"};
@@ -428,11 +435,14 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kGisTextsNotUtf8:
       return {id == MessageId::kGisTextNotUtf8
                   ? "{1}: has no .cpg naming the code page of its .dbf, and {2} text of the "
-                    "layer {3} is not UTF-8: read as code page 932 (Shift_JIS)"
+                    "layer {3} is not UTF-8 (feature {4}): every text of the layer read as code "
+                    "page 932 (Shift_JIS)"
                   : "{1}: has no .cpg naming the code page of its .dbf, and {2} texts of the "
-                    "layer {3} are not UTF-8: read as code page 932 (Shift_JIS)",
+                    "layer {3} are not UTF-8 (feature {4} is the first): every text of the layer "
+                    "read as code page 932 (Shift_JIS)",
               "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
-              "UTF-8 ではないため、Shift_JIS（コードページ 932）として読み込みました。"};
+              "UTF-8 ではないため（最初は地物 {4}）、レイヤのすべての文字列を Shift_JIS"
+              "（コードページ 932）として読み込みました。"};
     case MessageId::kGisLinkCannotFollow:
       return {"{1}: the link cannot be followed: {2}",
               "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};

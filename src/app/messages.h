@@ -120,8 +120,9 @@ enum class MessageId : int {
   kGisFeatureNotANumber,          // file, feature, layer
   kGisLayerHoldsNoPoint,          // file, layer
   kGisFeaturesNotPoints,          // file, count, layer
-  kGisNumberNotWhole,             // file, count (1)
-  kGisNumbersNotWhole,            // file, count
+  kGisShapesNotOnPoints,          // file, count, layer, first feature
+  kGisNumberNotWhole,             // file, count (1), layer, first feature
+  kGisNumbersNotWhole,            // file, count, layer, first feature
   kGisSurveySystemCannotConvert,  // longitude/latitude system, gdal
   kGisPointCannotPlace,           // number, name, X, Y, gdal
   kGisFeatureNotWritten,          // layer, gdal
@@ -139,8 +140,8 @@ enum class MessageId : int {
   kGisZsNotNumber,                // file, count, layer, first feature
   kGisMarkedNotBinary,            // file, count (1), layer, feature
   kGisMarksNotBinary,             // file, count, layer, first feature
-  kGisTextNotUtf8,                // file, count (1), layer
-  kGisTextsNotUtf8,               // file, count, layer
+  kGisTextNotUtf8,                // file, count (1), layer, first feature
+  kGisTextsNotUtf8,               // file, count, layer, first feature
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason
 };

@@ -6,7 +6,9 @@
 #include <ogrsf_frmts.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "app/messages.h"
 #include "common/error.h"
@@ -149,19 +151,25 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   std::vector<SurveyPoint> points;
   size_t skipped = 0;
   size_t badNumbers = 0;
+  std::string firstBadNumber;
+  // The texts as the layer holds them: a .dbf without .cpg is decoded as a whole once
+  // every text has been seen (code page 932 pairs of half-width kana can be valid UTF-8).
+  struct RawTexts {
+    std::string name, mark, remarks;
+  };
+  std::vector<RawTexts> texts;
   size_t notUtf8 = 0;
+  std::string firstNotUtf8;
   size_t badZ = 0, badMarked = 0;
   std::string firstBadZ, firstBadMarked;
-  const auto text = [&](const OGRFeature& f, int field, size_t limit) {
+  // Where each point stands in the file's own coordinates: the parcels and polylines
+  // beside the points run through them.
+  std::map<std::pair<double, double>, size_t> pointAt;
+  const auto raw = [&](const OGRFeature& f, int field, const std::string& feature) {
     if (!Has(f, field)) return std::string();
-    const std::string_view raw = f.GetFieldAsString(field);
-    if (noCodePage && !IsValidUtf8(raw)) {
-      ++notUtf8;
-      return std::string(CutToBytes(raw, limit));
-    }
-    Cp932Text t = Utf8ToCp932(raw);
-    report.replacedCharacters += t.replaced;
-    return std::string(CutToBytes(t.text, limit));
+    std::string t = f.GetFieldAsString(field);
+    if (noCodePage && !IsValidUtf8(t) && notUtf8++ == 0) firstNotUtf8 = feature;
+    return t;
   };
   layer->ResetReading();
   for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
@@ -180,6 +188,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     const OGRPoint& pt = *g->toPoint();
     double x = pt.getX();
     double y = pt.getY();
+    pointAt.emplace(std::make_pair(x, y), points.size());
     if (transform && !transform->Transform(1, &x, &y)) {
       std::vector<std::string> args = which;
       args.insert(args.end(), {EpsgName(epsg), gis::GdalReason()});
@@ -201,14 +210,16 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       }
       if (n) {
         p.Number = *n;
-      } else {
-        ++badNumbers;
+      } else if (badNumbers++ == 0) {
+        firstBadNumber =
+            std::to_string(f->GetFID()) + " (\"" + f->GetFieldAsString(fields.number) + "\")";
       }
     }
-    p.Name = text(*f, fields.name, kNameLimit);
+    const std::string feature = std::to_string(f->GetFID());
+    texts.push_back({raw(*f, fields.name, feature), raw(*f, fields.mark, feature),
+                     raw(*f, fields.remarks, feature)});
     p.X = y;
     p.Y = x;
-    const std::string feature = std::to_string(f->GetFID());
     if (Has(*f, fields.z)) {
       std::optional<double> z;
       if (IsNumeric(*f, fields.z)) {
@@ -224,8 +235,6 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     } else if (pt.Is3D()) {
       p.Z = pt.getZ();
     }
-    p.Mark = text(*f, fields.mark, kMarkLimit);
-    p.Remarks = text(*f, fields.remarks, kRemarksLimit);
     p.Marked = 1;
     if (Has(*f, fields.marked)) {
       const std::string v(TrimBlanks(f->GetFieldAsString(fields.marked)));
@@ -247,12 +256,91 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     throw Error(MessageId::kGisLayerHoldsNoPoint, {name, layerName});
   }
 
+  const auto text = [&](const std::string& t, size_t limit) {
+    if (notUtf8 > 0) return std::string(CutToBytes(t, limit));
+    Cp932Text c = Utf8ToCp932(t);
+    report.replacedCharacters += c.replaced;
+    return std::string(CutToBytes(c.text, limit));
+  };
+  for (size_t i = 0; i < points.size(); ++i) {
+    points[i].Name = text(texts[i].name, kNameLimit);
+    points[i].Mark = text(texts[i].mark, kMarkLimit);
+    points[i].Remarks = text(texts[i].remarks, kRemarksLimit);
+  }
+
+  // The parcels and polylines an export of this program puts beside the points come
+  // back as SIMA blocks over the points they run through. parcel_lines holds every
+  // parcel with its boundary in the order the block named it, closed where the parcel
+  // is; parcels (polygons only) stands in for it in a file without it.
+  std::vector<SimaBlock> blocks;
+  std::vector<std::string> shapeWarnings;
+  int32_t parcelNumber = 0, polylineNumber = 0;
+  const auto readBlocks = [&](const char* kind, bool polyline) {
+    OGRLayer* shapes = ds->GetLayerByName(kind);
+    if (!shapes || shapes == layer) return false;
+    const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
+    size_t notOnPoints = 0;
+    std::string first;
+    shapes->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(shapes->GetNextFeature()); f;
+         f.reset(shapes->GetNextFeature())) {
+      const OGRGeometry* g = f->GetGeometryRef();
+      const OGRSimpleCurve* curve = nullptr;
+      if (g && wkbFlatten(g->getGeometryType()) == wkbLineString) {
+        curve = g->toLineString();
+      } else if (g && !polyline && wkbFlatten(g->getGeometryType()) == wkbPolygon) {
+        curve = g->toPolygon()->getExteriorRing();
+      }
+      int n = curve ? curve->getNumPoints() : 0;
+      const bool closed = !polyline && n >= 4 && curve->getX(0) == curve->getX(n - 1) &&
+                          curve->getY(0) == curve->getY(n - 1);
+      if (closed) --n;
+      SimaBlock block;
+      block.Polyline = polyline;
+      block.Closing = closed ? 1 : 0;
+      for (int i = 0; i < n; ++i) {
+        const auto at = pointAt.find({curve->getX(i), curve->getY(i)});
+        if (at == pointAt.end()) {
+          n = 0;
+          break;
+        }
+        SimaBlockRecord record;
+        record.Point.Number = points[at->second].Number;
+        record.Point.Name = points[at->second].Name;
+        block.Records.push_back(std::move(record));
+      }
+      if (n < 2) {
+        if (notOnPoints++ == 0) first = std::to_string(f->GetFID());
+        continue;
+      }
+      block.Number = std::to_string(polyline ? ++polylineNumber : ++parcelNumber);
+      if (Has(*f, nameField)) {
+        Cp932Text blockName = Utf8ToCp932(f->GetFieldAsString(nameField));
+        report.replacedCharacters += blockName.replaced;
+        block.Name = std::move(blockName.text);
+      }
+      blocks.push_back(std::move(block));
+    }
+    if (notOnPoints > 0) {
+      shapeWarnings.push_back(MessageText(MessageId::kGisShapesNotOnPoints,
+                                          {name, std::to_string(notOnPoints), kind, first},
+                                          language));
+    }
+    return true;
+  };
+  if (!readBlocks("parcel_lines", false)) readBlocks("parcels", false);
+  readBlocks("polylines", true);
+
   // Everything was read: only now does the table change.
   if (!appendOnLoad) data = CoordinateData{};  // nothing of the previous site stays
   data.Sima.SimaLoaded = false;
   const int32_t before = data.Table.PointCount;
   for (SurveyPoint& p : points)
     AppendPoint(data.Table) = std::move(p);
+  for (SimaBlock& block : blocks) {
+    block.RowsBefore = data.Table.PointCount;  // they follow the points
+    data.Sima.SimaBlocks.push_back(std::move(block));
+  }
   if (before > 0) {
     for (int32_t r = before + 1; r <= data.Table.PointCount; ++r) {
       if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= before)
@@ -273,16 +361,17 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   if (notUtf8 > 0) {
     warnings.push_back(
         MessageText(notUtf8 == 1 ? MessageId::kGisTextNotUtf8 : MessageId::kGisTextsNotUtf8,
-                    {name, std::to_string(notUtf8), layerName}, language));
+                    {name, std::to_string(notUtf8), layerName, firstNotUtf8}, language));
   }
   if (skipped > 0) {
     warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
                                    {name, std::to_string(skipped), layerName}, language));
   }
+  warnings.insert(warnings.end(), shapeWarnings.begin(), shapeWarnings.end());
   if (badNumbers > 0) {
     warnings.push_back(MessageText(
         badNumbers == 1 ? MessageId::kGisNumberNotWhole : MessageId::kGisNumbersNotWhole,
-        {name, std::to_string(badNumbers)}, language));
+        {name, std::to_string(badNumbers), layerName, firstBadNumber}, language));
   }
   return warnings;
 }

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
@@ -23,6 +25,11 @@
 #include "coords/point_table.h"
 #include "gui/painter_canvas.h"
 #include "gui/qt_text.h"
+
+#ifdef KESTROVA_HAVE_GDAL
+#include "gis/gis_import.h"
+#include "gis/survey_systems.h"
+#endif
 
 namespace kestrova {
 
@@ -174,12 +181,15 @@ constexpr int kPdfResolution = 600;  // a common office laser printer
 constexpr int kStandardOutput = 1;
 
 const char kPrintPdfUsage[] =
-    "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...\n"
-    "Prints the coordinate list of the files (the first replaces, the rest append) to a PDF.\n";
+    "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] [--crs EPSG:N] FILE...\n"
+    "Prints the coordinate list of the files (the first replaces, the rest append) to a PDF.\n"
+    "GIS point layers (.gpkg, .geojson, .json, .shp) are brought into the survey system\n"
+    "--crs names (JGD2011 zones I-XIX: EPSG:6669-6687); one in longitude/latitude needs it.\n";
 
 struct PrintPdfArguments {
   QString output;
   QPageSize::PageSizeId paper = QPageSize::A4;
+  QString crs;  // as given; empty keeps a GIS layer's own plane system
   QStringList files;
 };
 
@@ -227,6 +237,19 @@ QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
       } else {
         return "unknown paper " + value + "; use A4 or A3";
       }
+    } else if (options && (a == QStringLiteral("--crs") || a.startsWith("--crs="))) {
+      if (a.startsWith("--crs=")) {
+        out.crs = a.mid(6);
+      } else if (i + 1 < args.size()) {
+        out.crs = args[++i];
+      } else {
+        return "--crs needs EPSG:N";
+      }
+#ifdef KESTROVA_HAVE_GDAL
+      if (!ParseEpsgName(out.crs.toStdString())) {
+        return "--crs " + out.crs + ": " + QString::fromUtf8(kSurveySystemHint);
+      }
+#endif
     } else if (isOption(a)) {
       return "unknown option " + a;
     } else if (outputLater) {
@@ -287,6 +310,26 @@ class OutputDevice : public QIODevice {
   std::exception_ptr failure_;
 };
 
+bool IsGisInput(const QString& file) {
+  const QString ext = QFileInfo(file).suffix().toLower();
+  return ext == QStringLiteral("gpkg") || ext == QStringLiteral("geojson") ||
+         ext == QStringLiteral("json") || ext == QStringLiteral("shp");
+}
+
+// Returns the load's warnings (UTF-8); throws what stops it.
+std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] const QString& crs,
+                                      CoordinateData& data, bool append) {
+  const std::string name = file.toStdString();
+#ifdef KESTROVA_HAVE_GDAL
+  std::vector<std::string> warnings;
+  const int32_t epsg = crs.isEmpty() ? 0 : ParseEpsgName(crs.toStdString()).value_or(0);
+  LoadAnyCoordinateFile(QtToPath(file), name, epsg, data, append, warnings);
+  return warnings;
+#else
+  throw Error(name + ": reading points from GIS files needs a kestrova built with GDAL");
+#endif
+}
+
 }  // namespace
 
 int RunPrintPdf(const QStringList& args) {
@@ -304,6 +347,13 @@ int RunPrintPdf(const QStringList& args) {
     ClearPointTable(data.Table, data.Sima, grid);
     bool append = false;
     for (const QString& file : parsed.files) {
+      // GIS point layers load as the window's open command loads them.
+      if (IsGisInput(file)) {
+        for (const std::string& warning : LoadGisInput(file, parsed.crs, data, append))
+          err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+        append = true;
+        continue;
+      }
       LoadReport report;
       if (!LoadCoordinateFile(QtToPath(file), data, append, &report)) {
         throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");

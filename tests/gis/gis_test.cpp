@@ -240,7 +240,32 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
       EXPECT_EQ(b.Remarks, a.Remarks) << ext << i;
       EXPECT_EQ(b.Marked, a.Marked) << ext << i;
     }
-    EXPECT_TRUE(back.Sima.SimaBlocks.empty());
+    if (ext != "gpkg") {
+      EXPECT_TRUE(back.Sima.SimaBlocks.empty()) << ext;
+      continue;
+    }
+    // The GeoPackage brings back the parcels and the polyline over the same points; the
+    // triangle of 1番4 has a layer of its own, which is not read.
+    const std::vector<SimaBlock>& was = original.Sima.SimaBlocks;
+    const std::vector<SimaBlock>& is = back.Sima.SimaBlocks;
+    ASSERT_EQ(is.size(), 3u);
+    for (size_t b = 0; b < 3; ++b) {
+      const SimaBlock& a = was[b];
+      EXPECT_EQ(is[b].Polyline, a.Polyline) << b;
+      EXPECT_EQ(is[b].Name, a.Name) << b;
+      EXPECT_EQ(is[b].Closing, a.Closing) << b;
+      EXPECT_EQ(std::string(is[b].Number), b == 1 ? "2" : "1") << b;
+      EXPECT_EQ(is[b].RowsBefore, 11) << b;
+      std::vector<SimaBlockRecord> boundary;
+      for (const SimaBlockRecord& record : a.Records)
+        if (record.RecordKind == SimaBlockRecord::kPoint) boundary.push_back(record);
+      ASSERT_EQ(is[b].Records.size(), boundary.size()) << b;
+      for (size_t k = 0; k < boundary.size(); ++k) {
+        EXPECT_EQ(is[b].Records[k].RecordKind, SimaBlockRecord::kPoint);
+        EXPECT_EQ(is[b].Records[k].Point.Number, boundary[k].Point.Number) << b << k;
+        EXPECT_EQ(is[b].Records[k].Point.Name, boundary[k].Point.Name) << b << k;
+      }
+    }
   }
   // Through the command line, appended after a coordinate file.
   // GeoJSON keeps nine decimals of a degree: a tenth of a millimetre.
@@ -920,12 +945,13 @@ TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
   EXPECT_EQ(rtree.out, "parcel_lines\nparcels\npoints\n4\n2\n");
 }
 
-TEST_F(Gis, OpenParcelsAreLinesWithoutArea) {
+TEST_F(Gis, OpenParcelsAreLinesWithoutAreaAndEveryParcelComesBack) {
   CoordinateData data;
   ASSERT_TRUE(
       LoadCoordinateText("G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
                          "D00,1,open,0,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
-                         "D00,2,closed,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n",
+                         "D00,2,closed,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
+                         "F00,1,road,\r\nB01,3,c,\r\nB01,1,a,\r\nF99,\r\n",
                          "t.sim", data, false));
   GisExportOptions o;
   o.Epsg = 6677;
@@ -945,6 +971,65 @@ TEST_F(Gis, OpenParcelsAreLinesWithoutArea) {
   }
   // The open boundary runs a, b, c; the closed one returns to a.
   EXPECT_EQ(points, (std::map<std::string, int>{{"closed", 4}, {"open", 3}}));
+
+  // Loaded again, both are parcels as the SIMA file had them; GeoPackage to SIMA to
+  // GeoPackage keeps them.
+  CoordinateData back;
+  LoadReport report;
+  EXPECT_TRUE(LoadGisPoints(Path("t.gpkg"), "t.gpkg", 0, back, false, report).empty());
+  ASSERT_EQ(back.Sima.SimaBlocks.size(), 3u);
+  const SimaBlock& road = back.Sima.SimaBlocks[2];
+  EXPECT_TRUE(road.Polyline);
+  EXPECT_EQ(road.Name, "road");
+  ASSERT_EQ(road.Records.size(), 2u);
+  EXPECT_EQ(road.Records[0].Point.Number, 3);
+  EXPECT_EQ(road.Records[1].Point.Number, 1);
+  for (size_t b = 0; b < 2; ++b) {
+    const SimaBlock& a = data.Sima.SimaBlocks[b];
+    const SimaBlock& is = back.Sima.SimaBlocks[b];
+    EXPECT_EQ(is.Name, a.Name);
+    EXPECT_EQ(is.Closing, a.Closing) << a.Name;
+    EXPECT_FALSE(is.Polyline);
+    ASSERT_EQ(is.Records.size(), 3u) << a.Name;
+    for (size_t r = 0; r < 3; ++r)
+      EXPECT_EQ(is.Records[r].Point.Number, static_cast<int32_t>(r + 1)) << a.Name << r;
+  }
+  ASSERT_EQ(RunCli("export " + Path("t.gpkg") + " -o " + Path("t2.sim")).status, 0);
+  const Result r =
+      RunCli("export " + Path("t2.sim") + " -o " + Path("t2.gpkg") + " --crs EPSG:6677");
+  ASSERT_EQ(r.status, 0) << r.out;
+  Dataset again(Path("t2.gpkg"));
+  for (const char* kind : {"parcels", "parcel_lines", "polylines"}) {
+    std::vector<std::string> was, is;
+    for (auto& f : *d.Layer(kind))
+      was.push_back(f->GetFieldAsString("name") + f->GetGeometryRef()->exportToWkt());
+    ASSERT_TRUE(again.Layer(kind)) << kind;
+    for (auto& f : *again.Layer(kind))
+      is.push_back(f->GetFieldAsString("name") + f->GetGeometryRef()->exportToWkt());
+    EXPECT_EQ(is, was) << kind;
+  }
+
+  // A line that does not run through the points is no parcel, and is named.
+  d.ds.reset();
+  {
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(Path("t.gpkg").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+    ASSERT_TRUE(ds);
+    OGRLayer* lines = ds->GetLayerByName("parcel_lines");
+    OGRFeature f(lines->GetLayerDefn());
+    f.SetField("name", "stray");
+    OGRLineString stray;
+    stray.addPoint(0.0, 0.0);
+    stray.addPoint(5.0, 5.0);
+    f.SetGeometry(&stray);
+    ASSERT_EQ(lines->CreateFeature(&f), OGRERR_NONE);
+  }
+  CoordinateData more;
+  EXPECT_EQ(LoadGisPoints(Path("t.gpkg"), "t.gpkg", 0, more, false, report),
+            std::vector<std::string>{
+                "t.gpkg: 1 features of the layer parcel_lines do not run through points that "
+                "were read and were not made parcels or polylines (feature 3 is the first)"});
+  EXPECT_EQ(more.Sima.SimaBlocks.size(), 3u);
 }
 
 TEST_F(Gis, ShapefileSetIsWrittenAsOne) {
@@ -1013,7 +1098,7 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                                  R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"name":"a","z":"high","marked":"yes"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
-{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2},
+{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2,"number":"7b"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
 {"type":"Feature","properties":{"name":"c","marked":" 1.0 "},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
@@ -1030,7 +1115,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                    "w.geojson: 1 z value of the layer w is not a number and read as 0 (feature 0 "
                    "(\"high\"))",
                    "w.geojson: 2 marked values of the layer w are neither 1 nor 0 and read as "
-                   "unmarked (feature 0 (\"yes\") is the first)"}));
+                   "unmarked (feature 0 (\"yes\") is the first)",
+                   "w.geojson: 1 point number of the layer w is not a whole number; such a point "
+                   "takes its row's number (feature 1 (\"7b\"))"}));
+  EXPECT_EQ(data.Table.Points[2].Number, 2);
   // convert says that nothing would be drawn.
   const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
@@ -1043,9 +1131,12 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   // A Shapefile without .dbf; one without .cpg whose texts are code page 932.
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("s.shp") + " --crs EPSG:6677").status, 0);
   fs::remove(Path("s.cpg"));
-  // Its names as code page 932 bytes in the .dbf: write them again without the .cpg.
+  // Its names as code page 932 bytes in the .dbf: write them again without the .cpg. The
+  // half-width kana "ﾃｽ" (C3 BD) would read as UTF-8 "ý" alone; the layer's other texts
+  // say it is code page 932.
   CoordinateData site;
   ASSERT_TRUE(LoadCoordinateFile(kSite, site, false));
+  site.Table.Points[1].Name = "\xC3\xBD";
   {
     std::unique_ptr<GDALDataset> ds(
         GDALDataset::Open(Path("s.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr,
@@ -1065,7 +1156,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   for (int32_t i = 1; i <= 11; ++i)
     EXPECT_EQ(back.Table.Points[i].Name, site.Table.Points[i].Name) << i;
   ASSERT_EQ(w2.size(), 1u);
-  EXPECT_EQ(w2[0].substr(0, 58), "s.shp: has no .cpg naming the code page of its .dbf, and 9");
+  EXPECT_EQ(w2[0],
+            "s.shp: has no .cpg naming the code page of its .dbf, and 9 texts of the layer s are "
+            "not UTF-8 (feature 2 is the first): every text of the layer read as code page 932 "
+            "(Shift_JIS)");
   fs::remove(Path("s.dbf"));
   w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
   ASSERT_EQ(w2.size(), 1u);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <sys/resource.h>
@@ -237,6 +238,58 @@ TEST_F(PrintPdf, TheOptionMayFollowTheFilesAndStandardOutputIsWrittenInPlace) {
                " --print-pdf /dev/stdout " + kExamples + "site.sim 2>/dev/null | pdfinfo -");
   EXPECT_EQ(piped.status, 0) << piped.out;
 }
+
+#ifdef KESTROVA_HAVE_GDAL
+TEST_F(PrintPdf, GisPointLayersPrintAsTheWindowOpensThem) {
+  // In a plane system of its own: read as it is.
+  WriteFileAtomic(Path("plane.geojson"),
+                  R"({"type":"FeatureCollection",
+"crs":{"type":"name","properties":{"name":"urn:ogc:def:crs:EPSG::6677"}},
+"features":[
+{"type":"Feature","properties":{"number":7,"name":"K7"},
+ "geometry":{"type":"Point","coordinates":[-2345.678,1234.567]}},
+{"type":"Feature","properties":{"number":8,"name":"K8"},
+ "geometry":{"type":"Point","coordinates":[-2340.5,1230.25]}}]})");
+  const std::string pdf = Path("plane.pdf");
+  Result r = PrintToPdf("--print-pdf " + pdf + " " + Path("plane.geojson"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("wrote 1 page of 2 points"), std::string::npos) << r.out;
+  const std::string text = PageText(pdf, 1);
+  for (const char* cell : {"K7", "1234.567", "-2345.678", "K8", "1230.250", "-2340.500"})
+    EXPECT_NE(text.find(cell), std::string::npos) << cell << " missing from\n" << text;
+
+  // In longitude/latitude: --crs names the survey system, without it nothing is printed.
+  WriteFileAtomic(Path("lonlat.geojson"),
+                  R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"name":"G1"},
+ "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
+  const std::string lonlat = Path("lonlat.pdf");
+  r = PrintToPdf("--print-pdf " + lonlat + " " + Path("lonlat.geojson"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("longitude/latitude"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(lonlat));
+  // The origin of zone IX (EPSG:6677) is 36°N 139°50'E; GIS files append after others.
+  r = PrintToPdf("--print-pdf " + lonlat + " --crs EPSG:6677 " + kExamples + "site.sim " +
+                 Path("lonlat.geojson"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("of 12 points"), std::string::npos) << r.out;
+  const std::string page = PageText(lonlat, 1);
+  const size_t g1 = page.find(" G1 ");
+  ASSERT_NE(g1, std::string::npos) << page;
+  std::istringstream row(page.substr(g1, page.find('\n', g1) - g1));
+  std::string name, x, y, z;
+  row >> name >> x >> y >> z;
+  EXPECT_EQ(x + " " + y + " " + z, "0.000 0.000 0.000") << page;
+
+  for (const std::string args : {"--crs", "--crs WGS84", "--crs="}) {
+    r = PrintToPdf("--print-pdf " + lonlat + " " + Path("lonlat.geojson") + " " + args);
+    EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+    EXPECT_NE(r.out.find("usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] [--crs EPSG:N]"),
+              std::string::npos)
+        << r.out;
+  }
+}
+#endif
 
 // The peak resident memory in kilobytes of `kestrova --print-pdf pdf file`, or -1.
 long PrintPeakKilobytes(const std::string& pdf, const std::string& file) {
