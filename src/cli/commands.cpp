@@ -17,11 +17,11 @@
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
 #include "coords/streamed_export.h"
+#include "gis/gis_export.h"  // the Shapefile set's names, checked on every system
 #include "jww/clipboard.h"
 #include "jww/jwcad_settings.h"
 #ifdef KESTROVA_HAVE_GDAL
 #include "cli/gis_loader.h"
-#include "gis/gis_export.h"
 #include "gis/survey_systems.h"
 #endif
 

@@ -318,7 +318,8 @@ bool IsGisInput(const QString& file) {
 
 // Returns the load's warnings (UTF-8); throws what stops it.
 std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] const QString& crs,
-                                      CoordinateData& data, bool append) {
+                                      [[maybe_unused]] CoordinateData& data,
+                                      [[maybe_unused]] bool append) {
   const std::string name = file.toStdString();
 #ifdef KESTROVA_HAVE_GDAL
   std::vector<std::string> warnings;
