@@ -351,8 +351,13 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
     }
     case CoordinateFormat::kSima: {
       out += "G00,01," + data.Sima.SiteName + ",\r\n";
+      // A note outside the blocks was read once both titles were: an empty title is
+      // then written too, or the note would read back as a title and be lost.
+      const std::vector<SimaNote>& notes = data.Sima.SimaNotes;
+      const bool titlesFull =
+          std::any_of(notes.begin(), notes.end(), [](const SimaNote& n) { return !n.InBlock; });
       for (const std::string& title : data.Sima.SimaTitles) {
-        if (!title.empty()) out += "Z00," + title + ",\r\n";
+        if (!title.empty() || titlesFull) out += "Z00," + title + ",\r\n";
       }
       AppendSimaBody(out, data);
       break;

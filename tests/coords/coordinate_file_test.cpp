@@ -687,6 +687,11 @@ TEST(SaveSima, TitlesNotesAndBlocksStayWhereTheyDraw) {
       "B01,2,b,\r\nB01,3,c,\r\nD99,\r\nZ00,end,\r\n";
   const CoordinateData d = Load(file);
   EXPECT_EQ(FormatCoordinateFile(d, CoordinateFormat::kSima), file);
+  // Empty titles before a third one keep it a note, not a title, after a save.
+  const std::string empties =
+      "G00,01,site,\r\nZ00,,\r\nZ00,,\r\nZ00,three,\r\nA00,\r\n"
+      "A01,1,a,0,0,0,\r\nA99,\r\n";
+  EXPECT_EQ(FormatCoordinateFile(Load(empties), CoordinateFormat::kSima), empties);
   // One inside a block is no title there, and stays inside.
   const std::string inside =
       "G00,01,site,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA99,\r\nF00,1,road,\r\n"
