@@ -523,7 +523,10 @@ std::string MessageText(MessageId id, const std::vector<std::string>& args, Lang
       const std::string_view digits = text.substr(i + 1, close - i - 1);
       if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         const size_t n = static_cast<size_t>(std::stoi(std::string(digits)));
-        if (n >= 1 && n <= args.size()) out += args[n - 1];
+        if (n >= 1 && n <= args.size()) {
+          const bool registry = language == Language::kJapanese && args[n - 1] == kRegistrySource;
+          out += registry ? std::string("レジストリ") : args[n - 1];
+        }
         i = close;
         continue;
       }

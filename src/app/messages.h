@@ -149,6 +149,10 @@ inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisEarlierFi
 
 enum class Language { kEnglish, kJapanese };
 
+// How a message names the Windows registry as the source of Jw_cad's settings; the
+// window says "レジストリ" instead.
+inline constexpr char kRegistrySource[] = "the registry";
+
 // The catalogue's text of id in language, before its arguments are put in.
 const char* MessageTemplate(MessageId id, Language language);
 

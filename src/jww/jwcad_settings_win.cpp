@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/messages.h"
 #include "common/windows_text.h"
 #include "jww/jwcad_settings.h"
 
@@ -59,7 +60,7 @@ class RegistrySource : public JwCadSettingsSource {
     return v;
   }
 
-  std::string Describe() const override { return "the registry"; }
+  std::string Describe() const override { return kRegistrySource; }
 
  private:
   HKEY key_ = nullptr;

@@ -795,6 +795,10 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
             "ファイル「a.sim」の 3 行目を読み込めません。何も読み込みませんでした。\r\n"
             "区画「lot」の閉合フラグ「x」が整数ではありません。");
   EXPECT_EQ(WindowText(std::runtime_error("as it is")), "as it is");
+  // Jw_cad's settings in the Windows registry are named in the window's language.
+  const Error registry(MessageId::kJwCadSettingMissing, {kRegistrySource, "Mesh", "IntrvlX"});
+  EXPECT_STREQ(registry.what(), "the registry: Jw_cad setting Mesh\\IntrvlX: the value is missing");
+  EXPECT_EQ(WindowText(registry), "レジストリ: Jw_cad の設定 Mesh\\IntrvlX の値がありません。");
   EXPECT_EQ(WindowText(std::bad_alloc()), "メモリが不足しています。");
   // The system's reason is never its English words: a looping link is said in Japanese,
   // and a reason without a Japanese text by its number.
