@@ -322,6 +322,9 @@ MessageTexts Texts(MessageId id) {
                     "cut; GeoPackage keeps them whole",
               "{1}\r\n文字列 {2} 個は Shapefile の項目の 254 バイトを超えるため、"
               "切り詰めました。GeoPackage では切り詰めません。"};
+    case MessageId::kGisMadeInMemory:
+      return {"{1}: no temporary folder could be made ({2}); the export was made in memory",
+              "{1}\r\n一時フォルダを作成できないため、メモリ上で書き出しました。"};
     case MessageId::kGisSystemUnknown:
       return {"{1} is not a coordinate system PROJ knows; {2}",
               "{1} は使用できる座標系ではありません。平面直角座標系を選んでください。"};

@@ -108,6 +108,7 @@ enum class MessageId : int {
   kGisTrianglesLeftOut,  // file, count
   kGisTextCut,           // file, count (1)
   kGisTextsCut,          // file, count
+  kGisMadeInMemory,      // file, why no temporary folder could be made
   // GIS files. gdal: ": GDAL's own words", or empty.
   kGisSystemUnknown,              // system, hint
   kGisSystemNotPlane,             // system, its name, hint

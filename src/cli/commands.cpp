@@ -297,7 +297,10 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
       o.output == kStandardStream ? "standard-output." + formatName : o.output;
   const GisExport gis = module.BuildGisExport(data, options, fileName);
   if (o.output == kStandardStream) {
-    WriteOutput(o.output, gis.Files.front().Bytes);
+    const auto writer = OpenOutput(o.output);
+    WriteGisFile(gis.Files.front(),
+                 [&writer](std::string_view bytes) { writer->Write(bytes.data(), bytes.size()); });
+    writer->Commit();
   } else {
     module.WriteGisExport(gis, Utf8Path(o.output));
   }

@@ -248,4 +248,22 @@ bool SpillFile::ReadSlow(void* data, size_t size) {
   return false;
 }
 
+std::filesystem::path MakeTemporaryFolder(const std::string& prefix) {
+  std::error_code ec;
+  const std::filesystem::path dir = SystemTemporaryFolder(ec);
+  if (ec) CannotCreate(ec.value());
+#ifdef _WIN32
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::filesystem::path folder =
+        dir / (prefix + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
+    if (std::filesystem::create_directory(folder, ec)) return folder;
+    if (ec || attempt == 1000) CannotCreate(ec ? ec.value() : EEXIST);
+  }
+#else
+  std::string name = (dir / (prefix + "XXXXXX")).string();
+  if (mkdtemp(name.data()) == nullptr) CannotCreate(errno);
+  return name;
+#endif
+}
+
 }  // namespace kestrova

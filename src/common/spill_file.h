@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,5 +86,10 @@ class SpillFile {
   uint64_t written_ = 0;  // bytes in the file, or in blocks_
   bool reading_ = false;
 };
+
+// A new, empty folder of this process's own in the system's temporary folder, for
+// files that another library writes by their names; the caller removes it. Throws
+// kestrova::Error when none can be made.
+std::filesystem::path MakeTemporaryFolder(const std::string& prefix);
 
 }  // namespace kestrova

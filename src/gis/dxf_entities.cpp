@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/error.h"
@@ -74,15 +73,21 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
+  // The code right-aligned in three places (wider when it needs more), then the value.
   void Put(int code, std::string_view value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%3d\n", code);
-    out_ += buf;
+    std::array<char, 16> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), code);
+    const size_t digits = static_cast<size_t>(r.ptr - buf.data());
+    if (digits < 3) out_.append(3 - digits, ' ');
+    out_.append(buf.data(), digits);
+    out_ += '\n';
     out_ += value;
     out_ += '\n';
   }
   void Put(int code, double v) { Put(code, Number(v)); }
   void PutInt(int code, long v) { Put(code, std::to_string(v)); }
+  // Groups made by another writer.
+  void Raw(std::string_view groups) { out_ += groups; }
 
  private:
   std::string& out_;
@@ -121,11 +126,37 @@ void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
   w.Put(5, h);
   w.Put(100, "AcDbEntity");
   w.Put(8, e.layer);
-  if (const std::optional<uint32_t> rgb = PenRgb(e.pen)) {
+  // The groups of a pen and the name of a line type, worked out once for each.
+  struct Pen {
+    bool coloured = false;
+    std::string groups;
+  };
+  static const std::vector<Pen> kPens = [] {
+    std::vector<Pen> pens(512);  // beyond the SXF colours 100..356
+    for (size_t pen = 0; pen < pens.size(); ++pen) {
+      if (const std::optional<uint32_t> rgb = PenRgb(static_cast<uint16_t>(pen))) {
+        Writer penWriter(pens[pen].groups);
+        penWriter.PutInt(62, NearestAci(*rgb));
+        penWriter.PutInt(420, static_cast<long>(*rgb));
+        pens[pen].coloured = true;
+      }
+    }
+    return pens;
+  }();
+  static const std::array<std::string, 10> kLineTypes = [] {
+    std::array<std::string, 10> names;
+    for (uint16_t kind = 0; kind < names.size(); ++kind)
+      names[kind] = LineTypeName(kind);
+    return names;
+  }();
+  if (e.pen < kPens.size()) {
+    if (kPens[e.pen].coloured) w.Raw(kPens[e.pen].groups);
+  } else if (const std::optional<uint32_t> rgb = PenRgb(e.pen)) {
     w.PutInt(62, NearestAci(*rgb));
     w.PutInt(420, static_cast<long>(*rgb));
   }
-  const std::string lineType = LineTypeName(e.lineType);
+  const std::string_view lineType =
+      e.lineType < kLineTypes.size() ? std::string_view(kLineTypes[e.lineType]) : "";
   if (!lineType.empty()) w.Put(6, lineType);
 }
 
@@ -176,20 +207,8 @@ void SetHeaderVariable(std::string& dxf, const std::string& name, const std::str
 }
 
 // The header's extents of the entities, its drawing units and metric measurement.
-void SetHeader(std::string& dxf, const std::vector<Entity>& entities, bool millimetres) {
-  if (!entities.empty()) {
-    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-    const auto add = [&](double x, double y, double r) {
-      minX = std::min(minX, x - r);
-      minY = std::min(minY, y - r);
-      maxX = std::max(maxX, x + r);
-      maxY = std::max(maxY, y + r);
-    };
-    // A text's extent depends on the reader's font: its base point stands for it.
-    for (const Entity& e : entities) {
-      add(e.x, e.y, e.kind == Entity::Kind::kCircle ? e.radius : 0.0);
-      if (e.kind == Entity::Kind::kLine) add(e.x2, e.y2, 0.0);
-    }
+void SetHeader(std::string& dxf, const EntitySummary& entities, bool millimetres) {
+  if (entities.count > 0) {
     const auto point = [](double x, double y) {
       std::string groups;
       Writer w(groups);
@@ -198,8 +217,8 @@ void SetHeader(std::string& dxf, const std::vector<Entity>& entities, bool milli
       w.Put(30, 0.0);
       return groups;
     };
-    SetHeaderVariable(dxf, "$EXTMIN", point(minX, minY));
-    SetHeaderVariable(dxf, "$EXTMAX", point(maxX, maxY));
+    SetHeaderVariable(dxf, "$EXTMIN", point(entities.minX, entities.minY));
+    SetHeaderVariable(dxf, "$EXTMAX", point(entities.maxX, entities.maxY));
   }
   const auto flag = [](long value) {
     std::string groups;
@@ -334,8 +353,22 @@ std::string FirstTextStyle(std::string_view dxf) {
   return {};
 }
 
-std::string ReplaceEntities(std::string_view gdalDxf, const std::vector<Entity>& entities,
-                            const std::string& textStyle, bool millimetres) {
+void EntitySummary::Add(const Entity& e) {
+  ++count;
+  const auto add = [&](double x, double y, double r) {
+    minX = std::min(minX, x - r);
+    minY = std::min(minY, y - r);
+    maxX = std::max(maxX, x + r);
+    maxY = std::max(maxY, y + r);
+  };
+  // A text's extent depends on the reader's font: its base point stands for it.
+  add(e.x, e.y, e.kind == Entity::Kind::kCircle ? e.radius : 0.0);
+  if (e.kind == Entity::Kind::kLine) add(e.x2, e.y2, 0.0);
+}
+
+EntitySection::EntitySection(std::string_view gdalDxf, const EntitySummary& entities,
+                             std::string textStyle, bool millimetres)
+    : textStyle_(std::move(textStyle)), count_(entities.count) {
   std::string headed(gdalDxf);
   SetHeader(headed, entities, millimetres);
   const std::string_view dxf = headed;
@@ -350,56 +383,52 @@ std::string ReplaceEntities(std::string_view gdalDxf, const std::vector<Entity>&
   const size_t seedValue = dxf.find('\n', seedCode) + 1;
   const size_t seedEnd = dxf.find('\n', seedValue);
   const std::string seedText(dxf.substr(seedValue, seedEnd - seedValue));
-  uint32_t handle = static_cast<uint32_t>(std::strtoul(seedText.c_str(), nullptr, 16));
+  firstHandle_ = static_cast<uint32_t>(std::strtoul(seedText.c_str(), nullptr, 16));
+  // The seed moves on past the handles the entities take.
+  head_.append(dxf.substr(0, seedValue));
+  Hex(head_, firstHandle_ + static_cast<uint32_t>(count_),
+      static_cast<int>(std::max<size_t>(seedText.size(), 1)));
+  head_.append(dxf.substr(seedEnd, body - seedEnd));
+  tail_ = dxf.substr(end);
+}
 
-  std::string out;
-  out.reserve(dxf.size() + entities.size() * 160);
-  out.append(dxf.substr(0, seedValue));
-  const size_t seedAt = out.size();
-  out.append(dxf.substr(seedEnd, body - seedEnd));
+void EntitySection::Append(std::string& out, const Entity& e, uint32_t& handle) const {
   Writer w(out);
   static constexpr int kAttachment[10] = {7, 7, 8, 9, 4, 5, 6, 1, 2, 3};
-  for (const Entity& e : entities) {
-    switch (e.kind) {
-      case Entity::Kind::kPoint:
-        PutCommon(w, "POINT", handle++, e);
-        w.Put(100, "AcDbPoint");
-        w.Put(10, e.x);
-        w.Put(20, e.y);
-        break;
-      case Entity::Kind::kCircle:
-        PutCommon(w, "CIRCLE", handle++, e);
-        w.Put(100, "AcDbCircle");
-        w.Put(10, e.x);
-        w.Put(20, e.y);
-        w.Put(40, e.radius);
-        break;
-      case Entity::Kind::kLine:
-        PutCommon(w, "LINE", handle++, e);
-        w.Put(100, "AcDbLine");
-        w.Put(10, e.x);
-        w.Put(20, e.y);
-        w.Put(11, e.x2);
-        w.Put(21, e.y2);
-        break;
-      case Entity::Kind::kText:
-        PutCommon(w, "MTEXT", handle++, e);
-        w.Put(100, "AcDbMText");
-        w.Put(10, e.x);
-        w.Put(20, e.y);
-        w.Put(40, e.height);
-        w.PutInt(71, kAttachment[e.basePosition >= 1 && e.basePosition <= 9 ? e.basePosition : 1]);
-        w.PutInt(72, 1);  // left to right
-        PutText(w, EscapeText(e.text));
-        if (!textStyle.empty()) w.Put(7, textStyle);
-        break;
-    }
+  switch (e.kind) {
+    case Entity::Kind::kPoint:
+      PutCommon(w, "POINT", handle++, e);
+      w.Put(100, "AcDbPoint");
+      w.Put(10, e.x);
+      w.Put(20, e.y);
+      break;
+    case Entity::Kind::kCircle:
+      PutCommon(w, "CIRCLE", handle++, e);
+      w.Put(100, "AcDbCircle");
+      w.Put(10, e.x);
+      w.Put(20, e.y);
+      w.Put(40, e.radius);
+      break;
+    case Entity::Kind::kLine:
+      PutCommon(w, "LINE", handle++, e);
+      w.Put(100, "AcDbLine");
+      w.Put(10, e.x);
+      w.Put(20, e.y);
+      w.Put(11, e.x2);
+      w.Put(21, e.y2);
+      break;
+    case Entity::Kind::kText:
+      PutCommon(w, "MTEXT", handle++, e);
+      w.Put(100, "AcDbMText");
+      w.Put(10, e.x);
+      w.Put(20, e.y);
+      w.Put(40, e.height);
+      w.PutInt(71, kAttachment[e.basePosition >= 1 && e.basePosition <= 9 ? e.basePosition : 1]);
+      w.PutInt(72, 1);  // left to right
+      PutText(w, EscapeText(e.text));
+      if (!textStyle_.empty()) w.Put(7, textStyle_);
+      break;
   }
-  out.append(dxf.substr(end));
-  std::string seed;
-  Hex(seed, handle, static_cast<int>(std::max<size_t>(seedText.size(), 1)));
-  out.insert(seedAt, seed);
-  return out;
 }
 
 }  // namespace kestrova::dxf

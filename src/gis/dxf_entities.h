@@ -5,6 +5,8 @@
 // circle, knows colours only as the nearest of AutoCAD's palette and escapes texts in
 // ways some readers do not take back; the entity section is therefore written here.
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,14 +46,37 @@ std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm);
 // escaped so that a reader takes back exactly the text given.
 std::string EscapeText(std::string_view utf8);
 
-// dxf with the entities GDAL wrote replaced by these, their handles taken from the
-// header's handle seed, which is moved on. textStyle names the text style of the
-// texts. The header gets the extents of these entities (a text's base point standing
-// for the text), the drawing unit (metres, or millimetres when millimetres is true)
-// and metric measurement. Throws kestrova::Error when dxf has no header, entity section or
-// handle seed.
-std::string ReplaceEntities(std::string_view dxf, const std::vector<Entity>& entities,
-                            const std::string& textStyle, bool millimetres);
+// What the file around the entities needs to know of them before they are written:
+// how many there are and where they lie.
+struct EntitySummary {
+  size_t count = 0;
+  double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+  void Add(const Entity& e);
+};
+
+// GDAL's DXF with its entity section made ours: Head() is the file up to the first
+// entity, Append() writes an entity, Tail() the rest of the file. The header gets the
+// extents of the entities (a text's base point standing for the text), the drawing
+// unit (metres, or millimetres when millimetres is true) and metric measurement; its
+// handle seed is moved on past the entities' handles, which start at FirstHandle().
+// textStyle names the text style of the texts. Throws kestrova::Error when the DXF has
+// no header, entity section or handle seed.
+class EntitySection {
+ public:
+  EntitySection(std::string_view gdalDxf, const EntitySummary& entities, std::string textStyle,
+                bool millimetres);
+  const std::string& Head() const { return head_; }
+  uint32_t FirstHandle() const { return firstHandle_; }
+  // Appends e to out with the handle given, and moves the handle on.
+  void Append(std::string& out, const Entity& e, uint32_t& handle) const;
+  const std::string& Tail() const { return tail_; }
+  size_t Count() const { return count_; }
+
+ private:
+  std::string head_, tail_, textStyle_;
+  uint32_t firstHandle_ = 0;
+  size_t count_ = 0;
+};
 
 // The text style the first text of GDAL's entity section uses, empty when there is none.
 std::string FirstTextStyle(std::string_view dxf);

@@ -8,6 +8,7 @@
 
 #include "app/messages.h"
 #include "common/error.h"
+#include "common/spill_file.h"
 #include "gis/survey_systems.h"
 
 namespace kestrova::gis {
@@ -65,13 +66,18 @@ std::unique_ptr<OGRSpatialReference> Wgs84Reference() {
   return TraditionalOrder(std::move(srs));
 }
 
-MemoryFolder::MemoryFolder() {
-  static std::atomic<uint64_t> counter{0};
-  path_ = "/vsimem/kestrova-" + std::to_string(++counter);
-  VSIMkdir(path_.c_str(), 0755);
+ScratchFolder::ScratchFolder() {
+  try {
+    path_ = MakeTemporaryFolder("kestrova-gis-").string();
+  } catch (const Error& e) {
+    static std::atomic<uint64_t> counter{0};
+    path_ = "/vsimem/kestrova-gis-" + std::to_string(++counter);
+    VSIMkdir(path_.c_str(), 0755);
+    inMemoryBecause_ = e.what();
+  }
 }
 
-MemoryFolder::~MemoryFolder() {
+ScratchFolder::~ScratchFolder() {
   VSIRmdirRecursive(path_.c_str());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the GIS export and import share: GDAL's set-up, its errors as kestrova::Error,
-// coordinate systems in easting/northing order, and files kept in GDAL's memory.
+// coordinate systems in easting/northing order, and the folders GDAL writes files into.
 
 #include <cpl_error.h>
 #include <ogr_spatialref.h>
@@ -38,18 +38,24 @@ std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg);
 // WGS 84 longitude/latitude, x = longitude.
 std::unique_ptr<OGRSpatialReference> Wgs84Reference();
 
-// A folder in GDAL's memory file system, removed with everything in it at the end.
-class MemoryFolder {
+// A folder of its own in the system's temporary folder, for files GDAL writes that are
+// too large to keep in memory, or in GDAL's memory when none can be made there; removed
+// with everything in it at the end. Its files are read and written through GDAL's
+// file functions (VSIFOpenL ...), which take either.
+class ScratchFolder {
  public:
-  MemoryFolder();
-  ~MemoryFolder();
-  MemoryFolder(const MemoryFolder&) = delete;
-  MemoryFolder& operator=(const MemoryFolder&) = delete;
+  ScratchFolder();
+  // Why the folder is in memory, empty when it is on disk.
+  const std::string& InMemoryBecause() const { return inMemoryBecause_; }
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
+  std::string inMemoryBecause_;
 };
 
 }  // namespace kestrova::gis

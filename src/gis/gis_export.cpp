@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -212,10 +214,15 @@ const Kind kPolylines{"polylines", wkbLineString, {{"name", OFTString}}};
 
 // Writes features into the dataset: a layer per kind, or, for GeoJSON (one layer per
 // file), every kind in one layer with its kind in the field "layer".
+void AppendGeoJsonFeature(std::string& out, const OGRFeature& f);
+
+// Makes the layers and adds the features to them; GeoJSON's features are written as
+// text to geoJson instead, one after another.
 class FeatureWriter {
  public:
-  FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem)
-      : ds_(ds), format_(format), srs_(srs), stem_(std::move(stem)) {}
+  FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem,
+                VSILFILE* geoJson)
+      : ds_(ds), format_(format), srs_(srs), stem_(std::move(stem)), geoJson_(geoJson) {}
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
@@ -227,7 +234,14 @@ class FeatureWriter {
   }
   void Add(const Kind& kind, OGRFeature* feature) {
     std::unique_ptr<OGRFeature> owned(feature);
-    if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
+    if (geoJson_) {
+      text_.clear();
+      if (written_++ > 0) text_ += ",\n";
+      AppendGeoJsonFeature(text_, *owned);
+      if (VSIFWriteL(text_.data(), 1, text_.size(), geoJson_) != text_.size()) {
+        throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
+      }
+    } else if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
       throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
     }
     ++counts_[LayerName(kind)];
@@ -284,6 +298,9 @@ class FeatureWriter {
   GisFormat format_;
   const OGRSpatialReference* srs_;
   std::string stem_;
+  VSILFILE* geoJson_;
+  std::string text_;
+  size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;
   std::map<std::string, size_t> counts_;
   std::vector<std::string> order_;
@@ -318,7 +335,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 }
 
 void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExportOptions& o,
-                    const std::string& stem, GisExport& result) {
+                    const std::string& stem, VSILFILE* geoJson, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
   std::unique_ptr<OGRSpatialReference> output;
@@ -328,7 +345,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
     output = std::make_unique<OGRSpatialReference>(*survey);
   }
   const Positions at(survey.get(), output.get());
-  FeatureWriter w(ds, o.Format, output.get(), stem);
+  FeatureWriter w(ds, o.Format, output.get(), stem, geoJson);
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
@@ -411,10 +428,12 @@ std::string Fixed8(double v) {
   return FormatFixed(RoundOff(34, v), 8, 3);
 }
 
-// The drawing's entities in the drawing's order, in ground units: a paper millimetre
-// is scale / k of them. Each position is the drawing's without its base point and
-// scale, on the drawing's axes (x from Y and y from X under survey axes).
-std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExportOptions& o) {
+// Hands each of the drawing's entities to f in the drawing's order, in ground units: a
+// paper millimetre is scale / k of them. Each position is the drawing's without its base
+// point and scale, on the drawing's axes (x from Y and y from X under survey axes).
+// Without texts, the texts' entities come without their text.
+template <class F>
+void ForEachDxfEntity(const CoordinateData& data, const GisExportOptions& o, bool texts, F&& f) {
   const OutputSettings& s = o.Settings;
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   CheckDrawingSettings(s);
@@ -427,16 +446,17 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
   };
   const uint32_t group = s.WrtBAse.Group;
   const PointTable& table = data.Table;
-  std::vector<dxf::Entity> out;
-  const auto eachMarked = [&](auto f) {
+  const auto eachMarked = [&](auto make) {
     for (int32_t r = 1; r <= table.PointCount; ++r) {
-      if (table.Points[r].Marked == 1) f(table.Points[r]);
+      if (table.Points[r].Marked != 1) continue;
+      dxf::Entity e;
+      make(table.Points[r], e);
+      f(e);
     }
   };
   using EKind = dxf::Entity::Kind;
   if (s.Point.OutFlg) {
-    eachMarked([&](const SurveyPoint& p) {
-      dxf::Entity& e = out.emplace_back();
+    eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kPoint;
       e.layer = DrawingLayer(group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
@@ -447,8 +467,7 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
     // The drawing's radius is (EnkoR / 2) * k / scale paper millimetres, which is
     // EnkoR / 2 on the ground at any scale.
     const double radius = s.Point.EnkoR / 2;
-    eachMarked([&](const SurveyPoint& p) {
-      dxf::Entity& e = out.emplace_back();
+    eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kCircle;
       e.layer = DrawingLayer(group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
@@ -458,13 +477,12 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
   }
   const auto labels = [&](const OutputSettings::TextSection& ts, auto textOf) {
     if (!ts.OutFlg) return;
-    eachMarked([&](const SurveyPoint& p) {
-      dxf::Entity& e = out.emplace_back();
+    eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kText;
       e.layer = DrawingLayer(group, ts.Lay);
       e.pen = static_cast<uint16_t>(ts.MojiCl);
       ground.Apply(p.X, p.Y, e.x, e.y);
-      e.text = Utf8(textOf(p));
+      if (texts) e.text = Utf8(textOf(p));
       e.height = height(ts.MojiNo);
       e.basePosition = std::clamp<int32_t>(static_cast<int32_t>(ts.MojiBs), 1, 9);
     });
@@ -473,30 +491,63 @@ std::vector<dxf::Entity> DxfEntities(const CoordinateData& data, const GisExport
   labels(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
   labels(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
   for (const SimaLine& l : data.Sima.SimaLines) {
-    dxf::Entity& e = out.emplace_back();
+    dxf::Entity e;
     e.kind = EKind::kLine;
     e.layer = DrawingLayer(group, 4);
     e.pen = l.PenColor;
     e.lineType = static_cast<uint16_t>(l.PenStyle & 0xFF);
     ground.Apply(l.StartX, l.StartY, e.x, e.y);
     ground.Apply(l.EndX, l.EndY, e.x2, e.y2);
+    f(e);
   }
   for (const SimaText& t : data.Sima.SimaTexts) {
-    dxf::Entity& e = out.emplace_back();
+    dxf::Entity e;
     e.kind = EKind::kText;
     e.layer = DrawingLayer(group, 5);
     e.pen = 2;
     ground.Apply(t.X, t.Y, e.x, e.y);
-    e.text = Utf8(t.Text);
+    if (texts) e.text = Utf8(t.Text);
     e.height = height(t.TextKind);
     e.basePosition = 1;
+    f(e);
   }
+}
+
+// The entities' count and extents, and those that bring a layer, a line type or the
+// first text into the drawing: GDAL puts these into its tables.
+struct DxfOutline {
+  dxf::EntitySummary summary;
+  std::vector<dxf::Entity> firsts;
+};
+
+DxfOutline OutlineDxf(const CoordinateData& data, const GisExportOptions& o) {
+  DxfOutline out;
+  std::vector<std::string> layers;
+  std::vector<uint16_t> lineTypes;
+  bool text = false;
+  ForEachDxfEntity(data, o, false, [&](const dxf::Entity& e) {
+    out.summary.Add(e);
+    bool first = false;
+    if (std::find(layers.begin(), layers.end(), e.layer) == layers.end()) {
+      layers.push_back(e.layer);
+      first = true;
+    }
+    if (std::find(lineTypes.begin(), lineTypes.end(), e.lineType) == lineTypes.end()) {
+      lineTypes.push_back(e.lineType);
+      first = true;
+    }
+    if (e.kind == dxf::Entity::Kind::kText && !text) {
+      text = true;
+      first = true;
+    }
+    if (first) out.firsts.push_back(e);
+  });
   return out;
 }
 
 // GDAL makes the file around the entities: one stand-in per layer, line type and the
-// text style puts them into its tables; the entity section is written over afterwards
-// (see dxf::ReplaceEntities).
+// text style puts them into its tables; the entity section is ours (dxf::EntitySection).
+// entities: at least those that bring a layer, a line type or the first text.
 void WriteDxfTables(GDALDataset& ds, const std::vector<dxf::Entity>& entities,
                     const GisExportOptions& o) {
   OGRLayer* layer = ds.CreateLayer("entities", nullptr, wkbUnknown, nullptr);
@@ -543,7 +594,7 @@ void WriteDxfTables(GDALDataset& ds, const std::vector<dxf::Entity>& entities,
   }
 }
 
-// GeoJSON as RFC 7946 has it, written here from the features GDAL holds in memory:
+// GeoJSON as RFC 7946 has it, written here from GDAL's features as they are made:
 // GDAL's own writer turns a text that looks like JSON ("{...}", "[...]") into an object.
 // Longitude and latitude with nine decimals (about 0.1 mm), no "crs" member.
 void AppendJsonString(std::string& out, std::string_view utf8) {
@@ -625,43 +676,58 @@ void AppendGeometry(std::string& out, const OGRGeometry* g) {
   out += " }";
 }
 
-std::string GeoJsonText(OGRLayer& layer, const std::string& name) {
+// The collection's text before its features, named name.
+std::string GeoJsonHead(const std::string& name) {
   std::string out = "{\n\"type\": \"FeatureCollection\",\n\"name\": ";
   AppendJsonString(out, name);
   out += ",\n\"features\": [\n";
-  bool first = true;
-  layer.ResetReading();
-  for (std::unique_ptr<OGRFeature> f(layer.GetNextFeature()); f; f.reset(layer.GetNextFeature())) {
-    if (!first) out += ",\n";
-    first = false;
-    out += "{ \"type\": \"Feature\", \"properties\": { ";
-    bool firstField = true;
-    for (int i = 0; i < f->GetFieldCount(); ++i) {
-      if (!f->IsFieldSetAndNotNull(i)) continue;
-      if (!firstField) out += ", ";
-      firstField = false;
-      const OGRFieldDefn& defn = *f->GetFieldDefnRef(i);
-      AppendJsonString(out, defn.GetNameRef());
-      out += ": ";
-      switch (defn.GetType()) {
-        case OFTInteger:
-        case OFTInteger64:
-          out += std::to_string(f->GetFieldAsInteger64(i));
-          break;
-        case OFTReal:
-          AppendJsonNumber(out, f->GetFieldAsDouble(i));
-          break;
-        default:
-          AppendJsonString(out, f->GetFieldAsString(i));  // a string, whatever it looks like
-          break;
-      }
-    }
-    out += " }, \"geometry\": ";
-    AppendGeometry(out, f->GetGeometryRef());
-    out += " }";
-  }
-  out += "\n]\n}\n";
   return out;
+}
+constexpr std::string_view kGeoJsonTail = "\n]\n}\n";
+
+void AppendGeoJsonFeature(std::string& out, const OGRFeature& f) {
+  out += "{ \"type\": \"Feature\", \"properties\": { ";
+  bool firstField = true;
+  for (int i = 0; i < f.GetFieldCount(); ++i) {
+    if (!f.IsFieldSetAndNotNull(i)) continue;
+    if (!firstField) out += ", ";
+    firstField = false;
+    const OGRFieldDefn& defn = *f.GetFieldDefnRef(i);
+    AppendJsonString(out, defn.GetNameRef());
+    out += ": ";
+    switch (defn.GetType()) {
+      case OFTInteger:
+      case OFTInteger64:
+        out += std::to_string(f.GetFieldAsInteger64(i));
+        break;
+      case OFTReal:
+        AppendJsonNumber(out, f.GetFieldAsDouble(i));
+        break;
+      default:
+        AppendJsonString(out, f.GetFieldAsString(i));  // a string, whatever it looks like
+        break;
+    }
+  }
+  out += " }, \"geometry\": ";
+  AppendGeometry(out, f.GetGeometryRef());
+  out += " }";
+}
+
+// Hands the file at path (GDAL's name) to sink a few megabytes at a time.
+void CopyPieces(const std::string& path, const GisFileSink& sink) {
+  const std::unique_ptr<VSILFILE, int (*)(VSILFILE*)> in(VSIFOpenL(path.c_str(), "rb"), VSIFCloseL);
+  const auto fail = [&path] {
+    const int error = errno != 0 ? errno : EIO;
+    throw Error(MessageId::kTemporaryCannotRead, {path, std::strerror(error)}, error);
+  };
+  if (!in) fail();
+  std::string piece(size_t{4} << 20, '\0');
+  for (;;) {
+    const size_t n = VSIFReadL(piece.data(), 1, piece.size(), in.get());
+    if (n > 0) sink(std::string_view(piece.data(), n));
+    if (n < piece.size()) break;
+  }
+  if (!VSIFEofL(in.get())) fail();
 }
 
 }  // namespace
@@ -674,36 +740,62 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   if (o.Epsg == 0 && GisFormatNeedsSystem(o.Format)) {
     throw Error(MessageId::kGisFormatPlacesBySystem, {info.title, kSurveySystemHint});
   }
-  // GeoJSON is gathered in memory and written by GeoJsonText.
+  // GeoJSON's layer is GDAL's in memory, which gives its features their fields; the
+  // features themselves are written as text (AppendGeoJsonFeature).
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(
       o.Format == GisFormat::kGeoJson ? "Memory" : info.driver);
   if (!driver) throw Error(MessageId::kGisNoDriver, {info.title});
   const std::filesystem::path file = std::filesystem::path(fileName).filename();
   const std::string stem = file.stem().string();
-  gis::MemoryFolder folder;
+  // GDAL writes the files into a folder of their own on disk (in memory only where no
+  // such folder can be made), from where they are copied a piece at a time to where they
+  // belong: an export of any size is never held in memory. The folder goes when the last
+  // of the export's files does.
+  const auto folder = std::make_shared<const gis::ScratchFolder>();
   // A Shapefile "dataset" is a folder of one file set per layer.
   const std::string target =
-      o.Format == GisFormat::kShp ? folder.File("shp") : folder.File(file.string());
+      o.Format == GisFormat::kShp ? folder->File("shp") : folder->File(file.string());
   GisExport result;
-  std::vector<dxf::Entity> entities;
-  if (o.Format == GisFormat::kDxf) entities = DxfEntities(data, o);
+  result.madeInMemory = folder->InMemoryBecause();
+  const std::string geoJsonFeatures = folder->File("features.json");
+  std::unique_ptr<VSILFILE, int (*)(VSILFILE*)> geoJson(nullptr, VSIFCloseL);
+  if (o.Format == GisFormat::kGeoJson) {
+    geoJson.reset(VSIFOpenL(geoJsonFeatures.c_str(), "wb"));
+    if (!geoJson) {
+      const int error = errno != 0 ? errno : EIO;
+      throw Error(MessageId::kTemporaryCannotCreate, {folder->Path(), std::strerror(error)}, error);
+    }
+  }
+  DxfOutline outline;
+  if (o.Format == GisFormat::kDxf) outline = OutlineDxf(data, o);
   {
     std::unique_ptr<GDALDataset> ds(driver->Create(target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
     if (o.Format == GisFormat::kDxf) {
-      WriteDxfTables(*ds, entities, o);
-      result.Layers.push_back({"entities", entities.size()});
+      WriteDxfTables(*ds, outline.firsts, o);
+      result.Layers.push_back({"entities", outline.summary.count});
     } else {
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, data, o, stem, result);
+      WriteGisLayers(*ds, data, o, stem, geoJson.get(), result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
     }
     if (o.Format == GisFormat::kGeoJson) {
-      result.Files.push_back({file.string(), GeoJsonText(*ds->GetLayer(0), stem)});
+      if (VSIFCloseL(geoJson.release()) != 0) {
+        const int error = errno != 0 ? errno : EIO;
+        throw Error(MessageId::kTemporaryCannotWrite, {folder->Path(), std::strerror(error)},
+                    error);
+      }
+      GisFile& f = result.Files.emplace_back();
+      f.Name = file.string();
+      f.Stream = [folder, features = geoJsonFeatures, stem](const GisFileSink& sink) {
+        sink(GeoJsonHead(stem));
+        CopyPieces(features, sink);
+        sink(kGeoJsonTail);
+      };
       return result;
     }
     // Most drivers write their index, trailer or header only on closing.
@@ -713,19 +805,43 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
       throw Error(MessageId::kGisCannotFinish, {info.title, gis::GdalReason()});
     }
   }
-  const auto take = [&result](const std::string& path, const std::string& name) {
-    vsi_l_offset length = 0;
-    GByte* bytes = VSIGetMemFileBuffer(path.c_str(), &length, FALSE);
-    if (!bytes) throw Error(MessageId::kGisWroteNothing, {name});
-    result.Files.push_back(
-        {name, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length))});
+  const auto take = [&result, &folder](const std::string& path, const std::string& name) {
+    VSIStatBufL st;
+    if (VSIStatL(path.c_str(), &st) != 0) throw Error(MessageId::kGisWroteNothing, {name});
+    GisFile& f = result.Files.emplace_back();
+    f.Name = name;
+    f.Stream = [folder, path](const GisFileSink& sink) { CopyPieces(path, sink); };
   };
   if (o.Format != GisFormat::kShp) {
-    take(target, file.string());
-    if (o.Format == GisFormat::kDxf) {
-      GisFile& f = result.Files.back();
-      f.Bytes = dxf::ReplaceEntities(f.Bytes, entities, dxf::FirstTextStyle(f.Bytes),
-                                     o.Settings.WrtBAse.mmFlg);
+    if (o.Format != GisFormat::kDxf) {
+      take(target, file.string());
+      return result;
+    }
+    // GDAL's DXF is the small file around the entities, which are made again as the
+    // file is written, never held all at once.
+    GisFile& f = result.Files.emplace_back();
+    f.Name = file.string();
+    {
+      std::string gdalDxf;
+      CopyPieces(target, [&gdalDxf](std::string_view piece) { gdalDxf += piece; });
+      const auto section = std::make_shared<const dxf::EntitySection>(
+          gdalDxf, outline.summary, dxf::FirstTextStyle(gdalDxf), o.Settings.WrtBAse.mmFlg);
+      f.Stream = [&data, o, section](const GisFileSink& sink) {
+        constexpr size_t kPiece = size_t{4} << 20;
+        std::string piece = section->Head();
+        uint32_t handle = section->FirstHandle();
+        ForEachDxfEntity(data, o, true, [&](const dxf::Entity& e) {
+          section->Append(piece, e, handle);
+          if (piece.size() >= kPiece) {
+            sink(piece);
+            piece.clear();
+          }
+        });
+        if (handle - section->FirstHandle() != section->Count())
+          throw Error("the DXF's entities changed while they were written");
+        piece += section->Tail();
+        sink(piece);
+      };
     }
     return result;
   }
@@ -733,8 +849,9 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   const std::string main = stem + ".shp";
   char** names = VSIReadDir(target.c_str());
   std::vector<std::string> sorted;
-  for (char** n = names; n && *n; ++n)
-    sorted.emplace_back(*n);
+  for (char** n = names; n && *n; ++n) {
+    if (std::string_view(*n) != "." && std::string_view(*n) != "..") sorted.emplace_back(*n);
+  }
   CSLDestroy(names);
   std::sort(sorted.begin(), sorted.end(), [&](const std::string& a, const std::string& b) {
     return std::pair(a != main, a) < std::pair(b != main, b);
@@ -833,7 +950,9 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
   std::vector<std::unique_ptr<AtomicFileWriter>> writers;
   for (size_t i = 0; i < gis.Files.size(); ++i) {
     writers.push_back(std::make_unique<AtomicFileWriter>(paths[i]));
-    writers.back()->Write(gis.Files[i].Bytes.data(), gis.Files[i].Bytes.size());
+    AtomicFileWriter& w = *writers.back();
+    WriteGisFile(gis.Files[i],
+                 [&w](std::string_view bytes) { w.Write(bytes.data(), bytes.size()); });
   }
   // The files replaced or removed are kept under another name until the whole set is
   // in place, and put back when any part fails.
@@ -885,7 +1004,8 @@ void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
     return;
   }
   AtomicFileWriter w(target);
-  w.Write(gis.Files.front().Bytes.data(), gis.Files.front().Bytes.size());
+  WriteGisFile(gis.Files.front(),
+               [&w](std::string_view bytes) { w.Write(bytes.data(), bytes.size()); });
   w.Commit();
 }
 
@@ -903,6 +1023,8 @@ std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::stri
   say(gis.parcelsNotWritten, MessageId::kGisParcelNoArea, MessageId::kGisParcelsNoArea);
   say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
   say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
+  if (!gis.madeInMemory.empty())
+    out.push_back(MessageText(MessageId::kGisMadeInMemory, {name, gis.madeInMemory}, language));
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,10 +39,25 @@ struct GisExportOptions {
 
 // One file of an export. A Shapefile is several (.shp, .shx, .dbf, .prj, .cpg for the
 // points, and one such set per further layer); every other format is one file.
+using GisFileSink = std::function<void(std::string_view bytes)>;
+
 struct GisFile {
   std::string Name;  // file name in the target's folder
   std::string Bytes;
+  // A file too large to hold whole (a DXF) is made piece by piece instead, each piece
+  // handed to the sink as it is made; it reads the data the export was built from,
+  // which must outlive it.
+  std::function<void(const GisFileSink& sink)> Stream;
 };
+
+// Hands the file's bytes to sink, as held or as they are made.
+inline void WriteGisFile(const GisFile& file, const GisFileSink& sink) {
+  if (file.Stream) {
+    file.Stream(sink);
+  } else {
+    sink(file.Bytes);
+  }
+}
 
 struct GisLayerCount {
   std::string Layer;
@@ -54,6 +70,8 @@ struct GisExport {
   size_t parcelsNotWritten = 0;    // naming a point the table does not hold
   size_t trianglesNotWritten = 0;  // the same for "E01" triangles
   size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
+  // Why GDAL's files were made in memory: no temporary folder could be made.
+  std::string madeInMemory;
 };
 
 // Builds the export of the points and the parcels, boundary lines, triangles and

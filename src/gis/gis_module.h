@@ -18,7 +18,7 @@
 namespace kestrova {
 
 // Raised whenever a function is added, removed or changes its signature.
-inline constexpr uint32_t kGisModuleVersion = 1;
+inline constexpr uint32_t kGisModuleVersion = 2;
 
 // The sizes of the types passed through the table: a build between two versions that
 // changed one of them is told apart by this.

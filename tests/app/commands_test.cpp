@@ -772,6 +772,7 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kGisFormatPlacesBySystem, {"{2}"}},
       {MessageId::kGisCannotMake, {"{2}"}},
       {MessageId::kGisCannotFinish, {"{2}"}},
+      {MessageId::kGisMadeInMemory, {"{2}"}},
   };
   for (int i = 0; i < kMessageIdCount; ++i) {
     const auto id = static_cast<MessageId>(i);

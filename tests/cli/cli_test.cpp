@@ -477,53 +477,15 @@ TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
   EXPECT_EQ(Count(warned.out, "warning"), 1u) << warned.out;
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
-// The child's peak resident memory in megabytes, -1 when it did not exit with 0.
-double PeakMegabytes(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-#endif
-
-// A site of 200,000 points with long remarks and 20,000 parcels: a command that holds
-// the table (some 80 MB with the remarks), the whole picture or the whole drawing goes
-// far past the bound, one that streams stays near 35 MB.
+// A command that holds the table of a site of 200,000 points with long remarks (some
+// 80 MB), the whole picture or the whole drawing goes far past the bound, one that
+// streams stays near 35 MB.
 TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's own memory hides the program's";
 #else
-  constexpr int kPoints = 200'000;
   const std::string site = Path("large.sim");
-  {
-    std::ofstream out(site, std::ios::binary);
-    const std::string remarks(200, 'r');
-    out << "G00,01,large,\r\nA00,\r\n";
-    for (int i = 1; i <= kPoints; ++i) {
-      out << "A01," << i << ",P" << i << "," << -12000 - (i / 1000) * 3.125 << ","
-          << -30000 + (i % 1000) * 2.5 << ",1.5," << i % 9 << "," << remarks << ",\r\n";
-    }
-    out << "A99,\r\n";
-    for (int p = 0; p < kPoints / 10; ++p) {
-      out << "D00," << p + 1 << ",L" << p + 1 << ",1,\r\n";
-      for (int c = 1; c <= 4; ++c)
-        out << "B01," << p * 10 + c << ",\r\n";
-      out << "D99,\r\n";
-    }
-  }
+  kestrova::test::WriteLargeSite(site, 200'000);
   const std::string drawing = Path("large.jww");
   ASSERT_EQ(RunCli("convert " + site + " -o " + drawing).status, 0);
   constexpr double kBoundMb = 56.0;
@@ -539,7 +501,7 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
   for (const auto& command : commands) {
     std::vector<std::string> args = {kCli};
     args.insert(args.end(), command.begin(), command.end());
-    const double peak = PeakMegabytes(args);
+    const double peak = kestrova::test::PeakMegabytes(args);
     EXPECT_GT(peak, 0.0) << command[0] << " " << command.back();
     EXPECT_LT(peak, kBoundMb) << command[0] << " " << command.back();
   }

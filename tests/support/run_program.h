@@ -1,16 +1,20 @@
 #pragma once
 
 // What the tests that run the programs share: a shell command's exit status and output,
-// and a fresh folder per test (ctest runs tests at the same time).
+// a fresh folder per test (ctest runs tests at the same time), a large site and a run's
+// peak memory.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace kestrova::test {
 
@@ -54,5 +58,44 @@ class FolderTest : public ::testing::Test {
  private:
   std::string prefix_;
 };
+
+// A site of points with 200-byte remarks and a parcel of four corners every ten points.
+inline void WriteLargeSite(const std::string& path, int points) {
+  std::ofstream out(path, std::ios::binary);
+  const std::string remarks(200, 'r');
+  out << "G00,01,large,\r\nA00,\r\n";
+  for (int i = 1; i <= points; ++i) {
+    out << "A01," << i << ",P" << i << "," << -12000 - (i / 1000) * 3.125 << ","
+        << -30000 + (i % 1000) * 2.5 << ",1.5," << i % 9 << "," << remarks << ",\r\n";
+  }
+  out << "A99,\r\n";
+  for (int p = 0; p < points / 10; ++p) {
+    out << "D00," << p + 1 << ",L" << p + 1 << ",1,\r\n";
+    for (int c = 1; c <= 4; ++c)
+      out << "B01," << p * 10 + c << ",\r\n";
+    out << "D99,\r\n";
+  }
+}
+
+// The peak resident memory in megabytes of the program args run with its output
+// thrown away, -1 when it did not exit with 0.
+inline double PeakMegabytes(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
 
 }  // namespace kestrova::test
