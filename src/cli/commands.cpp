@@ -452,13 +452,6 @@ std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
   return DefaultJwCadSettingsSource();
 }
 
-// Collects the payload for standard output.
-class BufferSink : public ClipboardSink {
- public:
-  void SetJwWinData(std::string_view payload) override { bytes.assign(payload); }
-  std::string bytes;
-};
-
 // Every file a drawing command reads, which its output must not replace.
 std::vector<std::string> Inputs(const DrawingOptions& o) {
   std::vector<std::string> inputs = o.files;
@@ -530,17 +523,13 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
   if (o.output.empty() || o.output == kStandardStream) {
-    BufferSink sink;
-    {
-      TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
-      TransferToJwCad(ws, o.baseRow, sink, &progress);
-    }
-    out.write(sink.bytes.data(), static_cast<std::streamsize>(sink.bytes.size()));
     out.flush();
-    CheckWritten(out, "standard output");
+    FileClipboardSink sink(OpenOutput(std::string(kStandardStream)));
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
+    TransferToJwCad(ws, o.baseRow, sink, &progress);
     return 0;
   }
-  FileClipboardSink sink(Utf8Path(o.output));
+  FileClipboardSink sink(OpenOutput(o.output));
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + o.output);
     TransferToJwCad(ws, o.baseRow, sink, &progress);

@@ -10,8 +10,15 @@
 
 namespace kestrova {
 
+FileClipboardSink::FileClipboardSink(const std::filesystem::path& path)
+    : stream_(std::make_unique<FileOutStream>(path)) {}
+
+FileClipboardSink::FileClipboardSink(std::unique_ptr<AtomicFileWriter> file)
+    : stream_(std::make_unique<FileOutStream>(std::move(file))) {}
+
 void FileClipboardSink::SetJwWinData(std::string_view payload) {
-  WriteFileAtomic(path_, payload);
+  stream_->Write(payload.data(), payload.size());
+  stream_->Commit();
 }
 
 #ifndef _WIN32  // Windows: clipboard_win.cpp
@@ -49,13 +56,21 @@ void TransferDrawing(JwwDocument& doc, double scale, ClipboardSink& sink,
     saved[g] = doc.Header.LayerGroups[g].GroupScale;
     doc.Header.LayerGroups[g].GroupScale = scale;
   }
-  try {
-    MemoryOutStream stream;
+  const auto write = [&](OutStream& stream) {
     if (!WriteClipboardPrefix(stream, doc) || !writeEntities(stream)) {
       throw Error(MessageId::kCannotBuildClipboardDrawing, {stream.LastError()},
                   stream.LastFailure());
     }
-    sink.SetJwWinData(stream.Bytes());
+  };
+  try {
+    if (OutStream* direct = sink.PayloadStream()) {
+      write(*direct);
+      sink.CommitPayload();
+    } else {
+      MemoryOutStream stream;
+      write(stream);
+      sink.SetJwWinData(stream.Bytes());
+    }
   } catch (...) {
     for (size_t g = 0; g < 16; ++g)
       doc.Header.LayerGroups[g].GroupScale = saved[g];

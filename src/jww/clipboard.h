@@ -17,16 +17,24 @@ class ClipboardSink {
  public:
   virtual ~ClipboardSink() = default;
   virtual void SetJwWinData(std::string_view payload) = 0;
+  // A sink that takes the payload as it is made gives the stream to write it to, and
+  // CommitPayload ends it; nullptr (the default): the payload comes whole to SetJwWinData.
+  virtual OutStream* PayloadStream() { return nullptr; }
+  virtual void CommitPayload() {}
 };
 
-// Writes the payload to a file, atomically.
+// Writes the payload to a file (or through a writer already open, such as standard
+// output) as it is made, atomically: a payload of any size is never held in memory.
 class FileClipboardSink : public ClipboardSink {
  public:
-  explicit FileClipboardSink(std::filesystem::path path) : path_(std::move(path)) {}
+  explicit FileClipboardSink(const std::filesystem::path& path);
+  explicit FileClipboardSink(std::unique_ptr<AtomicFileWriter> file);
   void SetJwWinData(std::string_view payload) override;
+  OutStream* PayloadStream() override { return stream_.get(); }
+  void CommitPayload() override { stream_->Commit(); }
 
  private:
-  std::filesystem::path path_;
+  std::unique_ptr<FileOutStream> stream_;
 };
 
 // The machine's own clipboard where the core reaches it without a desktop toolkit:

@@ -479,7 +479,8 @@ TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
 
 // A command that holds the table of a site of 200,000 points with long remarks (some
 // 80 MB), the whole picture or the whole drawing goes far past the bound, one that
-// streams stays near 35 MB.
+// streams stays near 35 MB. The clipboard drawing holds the table, as the desktop
+// program does, but not the payload it writes (about 90 MB; 207 MB with it).
 TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's own memory hides the program's";
@@ -489,21 +490,23 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
   const std::string drawing = Path("large.jww");
   ASSERT_EQ(RunCli("convert " + site + " -o " + drawing).status, 0);
   constexpr double kBoundMb = 56.0;
-  const std::vector<std::vector<std::string>> commands = {
-      {"info", site},
-      {"plot", site, "-o", Path("large.svg")},
-      {"export", site, "-o", Path("large.zhy")},
-      {"export", site, "-o", Path("copy.sim")},
-      {"export", site, "-o", Path("large.apa")},
-      {"dump", drawing},
-      {"dump", drawing, "--json"},
+  constexpr double kTableBoundMb = 130.0;
+  const std::vector<std::pair<std::vector<std::string>, double>> commands = {
+      {{"info", site}, kBoundMb},
+      {{"plot", site, "-o", Path("large.svg")}, kBoundMb},
+      {{"export", site, "-o", Path("large.zhy")}, kBoundMb},
+      {{"export", site, "-o", Path("copy.sim")}, kBoundMb},
+      {{"export", site, "-o", Path("large.apa")}, kBoundMb},
+      {{"dump", drawing}, kBoundMb},
+      {{"dump", drawing, "--json"}, kBoundMb},
+      {{"clip", site, "-o", Path("large.clip")}, kTableBoundMb},
   };
-  for (const auto& command : commands) {
+  for (const auto& [command, bound] : commands) {
     std::vector<std::string> args = {kCli};
     args.insert(args.end(), command.begin(), command.end());
     const double peak = kestrova::test::PeakMegabytes(args);
     EXPECT_GT(peak, 0.0) << command[0] << " " << command.back();
-    EXPECT_LT(peak, kBoundMb) << command[0] << " " << command.back();
+    EXPECT_LT(peak, bound) << command[0] << " " << command.back();
   }
 #endif
 }
