@@ -36,15 +36,34 @@ export WINEPREFIX="$prefix"
 
 compared=0
 failed=0
+run() {  # run SIDE PROGRAM ARGS...: the program's status; its messages in $work/SIDE.err
+  side=$1
+  shift
+  status=0
+  "$@" 2>"$work/$side.err" || status=$?
+  return "$status"
+}
 check() {  # check NAME ARGS...: runs both programs with "-o OUT" appended and compares
   name=$1
   shift
   rm -f "$work/linux.out" "$work/wine.out"
-  "$linux" "$@" -o "$work/linux.out" 2>/dev/null
-  "$wineRun" "$exe" "$@" -o "$work/wine.out" 2>/dev/null
+  linuxStatus=0 wineStatus=0
+  run linux "$linux" "$@" -o "$work/linux.out" || linuxStatus=$?
+  run wine "$wineRun" "$exe" "$@" -o "$work/wine.out" || wineStatus=$?
+  if [ "$wineStatus" -ne 0 ] && [ "$linuxStatus" -eq 0 ]; then
+    # Wine itself now and then fails to start a program on a loaded machine: once more,
+    # and say so.
+    echo "retried under Wine (exit $wineStatus): $name"
+    sed 's/^/  wine: /' "$work/wine.err"
+    wineStatus=0
+    run wine "$wineRun" "$exe" "$@" -o "$work/wine.out" || wineStatus=$?
+  fi
   compared=$((compared + 1))
-  if ! cmp -s "$work/linux.out" "$work/wine.out"; then
-    echo "DIFFERENT: $name"
+  if [ "$linuxStatus" -ne 0 ] || [ "$wineStatus" -ne 0 ] ||
+    ! cmp -s "$work/linux.out" "$work/wine.out"; then
+    echo "DIFFERENT: $name (exit $linuxStatus on Linux, $wineStatus under Wine)"
+    sed 's/^/  linux: /' "$work/linux.err"
+    sed 's/^/  wine: /' "$work/wine.err"
     failed=$((failed + 1))
   fi
 }
@@ -60,10 +79,17 @@ for input in "$plain/site.sim" "$plain/site.zhy" "$japanese/桜台 敷地.sim" "
   check "export $input" export "$input" --format zhy
 done
 # Japanese output names too: the Wine program writes the file the Linux one is compared to.
-"$wineRun" "$exe" convert "$japanese/桜台 敷地.sim" -o "$japanese/図面 第1.jww" 2>/dev/null
-"$linux" convert "$japanese/桜台 敷地.sim" -o "$work/linux.jww" 2>/dev/null
+: >"$work/linux.err"
+: >"$work/wine.err"
 compared=$((compared + 1))
-cmp -s "$japanese/図面 第1.jww" "$work/linux.jww" || { echo "DIFFERENT: Japanese output name"; failed=$((failed + 1)); }
+if ! run wine "$wineRun" "$exe" convert "$japanese/桜台 敷地.sim" -o "$japanese/図面 第1.jww" ||
+  ! run linux "$linux" convert "$japanese/桜台 敷地.sim" -o "$work/linux.jww" ||
+  ! cmp -s "$japanese/図面 第1.jww" "$work/linux.jww"; then
+  echo "DIFFERENT: Japanese output name"
+  sed 's/^/  linux: /' "$work/linux.err"
+  sed 's/^/  wine: /' "$work/wine.err"
+  failed=$((failed + 1))
+fi
 
 echo "$compared conversions compared, $failed different"
 [ "$failed" -eq 0 ]
