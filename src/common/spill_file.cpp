@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -13,6 +14,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -248,6 +251,32 @@ bool SpillFile::ReadSlow(void* data, size_t size) {
   return false;
 }
 
+#ifndef _WIN32
+// Removes the folders PREFIX<pid>-XXXXXX of ours in dir whose process has ended: one that
+// was killed, or interrupted, before it could remove its folder.
+void RemoveStaleFolders(const std::filesystem::path& dir, const std::string& prefix) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    long pid = 0;
+    const auto [afterPid, error] = std::from_chars(first, last, pid);
+    if (error != std::errc() || afterPid == first || last - afterPid != 7 || *afterPid != '-' ||
+        pid <= 0 || pid == ::getpid()) {
+      continue;
+    }
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    struct stat st;
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    std::error_code removeEc;
+    std::filesystem::remove_all(it->path(), removeEc);
+  }
+}
+#endif
+
 std::filesystem::path MakeTemporaryFolder(const std::string& prefix) {
   std::error_code ec;
   const std::filesystem::path dir = SystemTemporaryFolder(ec);
@@ -260,7 +289,8 @@ std::filesystem::path MakeTemporaryFolder(const std::string& prefix) {
     if (ec || attempt == 1000) CannotCreate(ec ? ec.value() : EEXIST);
   }
 #else
-  std::string name = (dir / (prefix + "XXXXXX")).string();
+  RemoveStaleFolders(dir, prefix);
+  std::string name = (dir / (prefix + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (mkdtemp(name.data()) == nullptr) CannotCreate(errno);
   return name;
 #endif

@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <utility>
 
 #include "common/atomic_file.h"
 #include "common/error.h"
@@ -713,6 +716,45 @@ void AppendGeoJsonFeature(std::string& out, const OGRFeature& f) {
   out += " }";
 }
 
+size_t WriteToFile(const void* data, size_t size, size_t count, std::FILE* file) {
+  return std::fwrite(data, size, count, file);
+}
+
+// GDAL's KML writer does not look at what its writes return: on a full disk it would
+// leave a KML cut short and say nothing. It writes to /vsistdout/ instead, sent here to a
+// file whose writes are checked, while this lives.
+class CheckedKmlFile {
+ public:
+  CheckedKmlFile(const std::string& path, const std::string& folder)
+      : file_(std::fopen(path.c_str(), "wb")), folder_(folder) {
+    if (!file_) Fail(MessageId::kTemporaryCannotCreate);
+    VSIStdoutSetRedirection(WriteToFile, file_);
+  }
+  ~CheckedKmlFile() {
+    VSIStdoutSetRedirection(WriteToFile, stdout);
+    if (file_) std::fclose(file_);
+  }
+  CheckedKmlFile(const CheckedKmlFile&) = delete;
+  CheckedKmlFile& operator=(const CheckedKmlFile&) = delete;
+
+  // After GDAL has closed the dataset: throws when any write failed.
+  void Finish() {
+    VSIStdoutSetRedirection(WriteToFile, stdout);
+    std::FILE* file = std::exchange(file_, nullptr);
+    const bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || failed) Fail(MessageId::kTemporaryCannotWrite);
+  }
+
+ private:
+  [[noreturn]] void Fail(MessageId id) const {
+    const int error = errno != 0 ? errno : EIO;
+    throw Error(id, {folder_, std::strerror(error)}, error);
+  }
+
+  std::FILE* file_;
+  std::string folder_;
+};
+
 // Hands the file at path (GDAL's name) to sink a few megabytes at a time.
 void CopyPieces(const std::string& path, const GisFileSink& sink) {
   const std::unique_ptr<VSILFILE, int (*)(VSILFILE*)> in(VSIFOpenL(path.c_str(), "rb"), VSIFCloseL);
@@ -768,8 +810,13 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   }
   DxfOutline outline;
   if (o.Format == GisFormat::kDxf) outline = OutlineDxf(data, o);
+  std::optional<CheckedKmlFile> kml;
+  if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
+    kml.emplace(target, folder->Path());
+  }
   {
-    std::unique_ptr<GDALDataset> ds(driver->Create(target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    std::unique_ptr<GDALDataset> ds(
+        driver->Create(kml ? "/vsistdout/" : target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
     if (o.Format == GisFormat::kDxf) {
       WriteDxfTables(*ds, outline.firsts, o);
@@ -804,6 +851,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     if (CPLGetLastErrorType() == CE_Failure) {
       throw Error(MessageId::kGisCannotFinish, {info.title, gis::GdalReason()});
     }
+    if (kml) kml->Finish();
   }
   const auto take = [&result, &folder](const std::string& path, const std::string& name) {
     VSIStatBufL st;
@@ -1036,6 +1084,9 @@ GisExport ExportGisFile(const CoordinateData& data, const GisExportOptions& opti
                         const std::filesystem::path& path) {
   GisExport gis = BuildGisExport(data, options, path.filename().string());
   WriteGisExport(gis, path);
+  // Written: GDAL's scratch files go now, not when the caller is done with the counts.
+  for (GisFile& f : gis.Files)
+    f.Stream = nullptr;
   return gis;
 }
 

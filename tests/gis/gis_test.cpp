@@ -1199,6 +1199,46 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
   EXPECT_EQ(bytes("memory.kml"), bytes("disk.kml"));
+  // A folder left by an export that was killed goes with the next export; a running
+  // one's stays.
+  const std::string tmp = Path("tmp");
+  fs::create_directories(tmp + "/kestrova-gis-99999999-abcdef/shp");
+  fs::create_directories(tmp + "/kestrova-gis-1-abcdef");
+  ASSERT_EQ(RunShell("TMPDIR=" + tmp + " " + kCli + " export " + kSite + " -o " + Path("t.shp") +
+                     " --crs EPSG:6677")
+                .status,
+            0);
+  EXPECT_FALSE(fs::exists(tmp + "/kestrova-gis-99999999-abcdef"));
+  EXPECT_TRUE(fs::exists(tmp + "/kestrova-gis-1-abcdef"));
+}
+
+// GDAL's files go to a temporary folder: when its disk fills up the export fails and
+// writes nothing (GDAL's KML writer alone would go on and leave half a file). A DXF keeps
+// only its tables there.
+TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a small file system of the test's own needs root";
+  const std::string small = Path("small");
+  fs::create_directories(small);
+  if (RunShell("mount -t tmpfs -o size=64k tmpfs " + small).status != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct Unmount {
+    std::string folder;
+    ~Unmount() { RunShell("umount " + folder); }
+  } unmount{small};
+  const std::string site = Path("mid.sim");
+  test::WriteLargeSite(site, 5'000);
+  for (const char* ext : {"kml", "gpkg", "shp", "geojson", "dxf"}) {
+    const std::string out = Path(std::string("out.") + ext);
+    const Result r = RunShell("TMPDIR=" + small + " " + kCli + " export " + site + " -o " + out +
+                              " --crs EPSG:6677");
+    if (std::string_view(ext) == "dxf") {
+      EXPECT_EQ(r.status, 0) << r.out;
+      continue;
+    }
+    EXPECT_EQ(r.status, 1) << ext << ": " << r.out;
+    EXPECT_FALSE(fs::exists(out)) << ext;
+  }
+  EXPECT_TRUE(fs::is_empty(small));
 }
 
 TEST(SurveySystems, ZonesAndNames) {
