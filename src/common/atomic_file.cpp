@@ -133,32 +133,20 @@ std::string TemporaryName(const std::filesystem::path& final) {
 // folder holds one).
 void RemoveStaleTemporaries(const std::filesystem::path& folder,
                             const std::filesystem::path& final) {
-  const std::string stem = TemporaryStem(final);
-  std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec);
-  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) continue;
-    const char* first = name.data() + stem.size();
-    const char* last = name.data() + name.size();
-    long pid = 0;
-    unsigned long serial = 0;
-    const auto [afterPid, pidError] = std::from_chars(first, last, pid);
-    if (pidError != std::errc() || afterPid == first || afterPid == last || *afterPid != '-' ||
-        pid <= 0 || pid == ::getpid()) {
-      continue;
-    }
-    const auto [end, serialError] = std::from_chars(afterPid + 1, last, serial);
-    if (serialError != std::errc() || end != last || end == afterPid + 1) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st;
-    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-    const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
-    if (ours && unlocked) ::unlink(it->path().c_str());
-    ::close(fd);
-  }
+  ForEachLeftByEndedProcess(
+      folder, TemporaryStem(final), [](const std::filesystem::path& path, std::string_view rest) {
+        unsigned long serial = 0;
+        const char* last = rest.data() + rest.size();
+        const auto [end, serialError] = std::from_chars(rest.data(), last, serial);
+        if (serialError != std::errc() || end != last || rest.empty()) return;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st;
+        const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+        const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+        if (ours && unlocked) ::unlink(path.c_str());
+        ::close(fd);
+      });
 }
 
 // The named temporary files of running saves, removed by the handler of the signals
@@ -229,6 +217,27 @@ bool NamedTemporaryOnly() {
 }
 
 }  // namespace
+
+void ForEachLeftByEndedProcess(
+    const std::filesystem::path& folder, const std::string& prefix,
+    const std::function<void(const std::filesystem::path& path, std::string_view rest)>& take) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    long pid = 0;
+    const auto [afterPid, pidError] = std::from_chars(first, last, pid);
+    if (pidError != std::errc() || afterPid == first || afterPid == last || *afterPid != '-' ||
+        pid <= 0 || pid == ::getpid()) {
+      continue;
+    }
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    take(it->path(), std::string_view(afterPid + 1, static_cast<size_t>(last - afterPid - 1)));
+  }
+}
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
   if (const std::optional<int> fd = OwnDescriptor(target_)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -109,5 +110,13 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 
 // Reads a descriptor to its end (standard input); name stands for it in messages.
 std::string ReadDescriptorBytes(int fd, const std::string& name);
+
+#ifndef _WIN32
+// Hands take each entry of folder named PREFIX<pid>-REST whose process has ended (never
+// this process's), with its REST: what a process that was killed left behind.
+void ForEachLeftByEndedProcess(
+    const std::filesystem::path& folder, const std::string& prefix,
+    const std::function<void(const std::filesystem::path& path, std::string_view rest)>& take);
+#endif
 
 }  // namespace kestrova

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "app/messages.h"
+#include "common/atomic_file.h"
 #include "common/error.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -252,48 +252,25 @@ bool SpillFile::ReadSlow(void* data, size_t size) {
 }
 
 #ifndef _WIN32
-// Removes the folders PREFIX<pid>-XXXXXX of ours in dir whose process has ended: one that
-// was killed, or interrupted, before it could remove its folder.
-void RemoveStaleFolders(const std::filesystem::path& dir, const std::string& prefix) {
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    long pid = 0;
-    const auto [afterPid, error] = std::from_chars(first, last, pid);
-    if (error != std::errc() || afterPid == first || last - afterPid != 7 || *afterPid != '-' ||
-        pid <= 0 || pid == ::getpid()) {
-      continue;
-    }
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    struct stat st;
-    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-      continue;
-    std::error_code removeEc;
-    std::filesystem::remove_all(it->path(), removeEc);
-  }
-}
-#endif
-
 std::filesystem::path MakeTemporaryFolder(const std::string& prefix) {
   std::error_code ec;
   const std::filesystem::path dir = SystemTemporaryFolder(ec);
   if (ec) CannotCreate(ec.value());
-#ifdef _WIN32
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::filesystem::path folder =
-        dir / (prefix + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
-    if (std::filesystem::create_directory(folder, ec)) return folder;
-    if (ec || attempt == 1000) CannotCreate(ec ? ec.value() : EEXIST);
-  }
-#else
-  RemoveStaleFolders(dir, prefix);
+  // Folders of processes that were killed before they could remove theirs.
+  ForEachLeftByEndedProcess(dir, prefix,
+                            [](const std::filesystem::path& path, std::string_view rest) {
+                              struct stat st;
+                              if (rest.size() != 6 || ::lstat(path.c_str(), &st) != 0 ||
+                                  !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+                                return;
+                              }
+                              std::error_code removeEc;
+                              std::filesystem::remove_all(path, removeEc);
+                            });
   std::string name = (dir / (prefix + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (mkdtemp(name.data()) == nullptr) CannotCreate(errno);
   return name;
-#endif
 }
+#endif
 
 }  // namespace kestrova

@@ -87,11 +87,13 @@ class SpillFile {
   bool reading_ = false;
 };
 
+#ifndef _WIN32
 // A new, empty folder of this process's own in the system's temporary folder, for
 // files that another library writes by their names; the caller removes it. Its name,
 // PREFIX<pid>-XXXXXX, lets a later call remove the folders of processes that ended
 // without removing theirs (killed or interrupted), which it does first. Throws
 // kestrova::Error when none can be made.
 std::filesystem::path MakeTemporaryFolder(const std::string& prefix);
+#endif
 
 }  // namespace kestrova

@@ -126,19 +126,15 @@ void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
   w.Put(5, h);
   w.Put(100, "AcDbEntity");
   w.Put(8, e.layer);
-  // The groups of a pen and the name of a line type, worked out once for each.
-  struct Pen {
-    bool coloured = false;
-    std::string groups;
-  };
-  static const std::vector<Pen> kPens = [] {
-    std::vector<Pen> pens(512);  // beyond the SXF colours 100..356
+  // The groups of a pen (none for a pen without a colour) and the name of a line type,
+  // worked out once for each. Pens past the SXF colours have none.
+  static const std::vector<std::string> kPens = [] {
+    std::vector<std::string> pens(100 + DrawingHeader().SxfPens.size());
     for (size_t pen = 0; pen < pens.size(); ++pen) {
       if (const std::optional<uint32_t> rgb = PenRgb(static_cast<uint16_t>(pen))) {
-        Writer penWriter(pens[pen].groups);
+        Writer penWriter(pens[pen]);
         penWriter.PutInt(62, NearestAci(*rgb));
         penWriter.PutInt(420, static_cast<long>(*rgb));
-        pens[pen].coloured = true;
       }
     }
     return pens;
@@ -149,12 +145,7 @@ void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
       names[kind] = LineTypeName(kind);
     return names;
   }();
-  if (e.pen < kPens.size()) {
-    if (kPens[e.pen].coloured) w.Raw(kPens[e.pen].groups);
-  } else if (const std::optional<uint32_t> rgb = PenRgb(e.pen)) {
-    w.PutInt(62, NearestAci(*rgb));
-    w.PutInt(420, static_cast<long>(*rgb));
-  }
+  if (e.pen < kPens.size()) w.Raw(kPens[e.pen]);
   const std::string_view lineType =
       e.lineType < kLineTypes.size() ? std::string_view(kLineTypes[e.lineType]) : "";
   if (!lineType.empty()) w.Put(6, lineType);

@@ -716,6 +716,14 @@ void AppendGeoJsonFeature(std::string& out, const OGRFeature& f) {
   out += " }";
 }
 
+// A temporary file's failure, in where, with the system's reason.
+[[noreturn]] void TemporaryFailure(MessageId id, const std::string& where) {
+  const int error = errno != 0 ? errno : EIO;
+  throw Error(id, {where, std::strerror(error)}, error);
+}
+
+using VsiFile = std::unique_ptr<VSILFILE, int (*)(VSILFILE*)>;
+
 size_t WriteToFile(const void* data, size_t size, size_t count, std::FILE* file) {
   return std::fwrite(data, size, count, file);
 }
@@ -727,7 +735,7 @@ class CheckedKmlFile {
  public:
   CheckedKmlFile(const std::string& path, const std::string& folder)
       : file_(std::fopen(path.c_str(), "wb")), folder_(folder) {
-    if (!file_) Fail(MessageId::kTemporaryCannotCreate);
+    if (!file_) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder_);
     VSIStdoutSetRedirection(WriteToFile, file_);
   }
   ~CheckedKmlFile() {
@@ -742,34 +750,26 @@ class CheckedKmlFile {
     VSIStdoutSetRedirection(WriteToFile, stdout);
     std::FILE* file = std::exchange(file_, nullptr);
     const bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) Fail(MessageId::kTemporaryCannotWrite);
+    if (std::fclose(file) != 0 || failed)
+      TemporaryFailure(MessageId::kTemporaryCannotWrite, folder_);
   }
 
  private:
-  [[noreturn]] void Fail(MessageId id) const {
-    const int error = errno != 0 ? errno : EIO;
-    throw Error(id, {folder_, std::strerror(error)}, error);
-  }
-
   std::FILE* file_;
   std::string folder_;
 };
 
 // Hands the file at path (GDAL's name) to sink a few megabytes at a time.
 void CopyPieces(const std::string& path, const GisFileSink& sink) {
-  const std::unique_ptr<VSILFILE, int (*)(VSILFILE*)> in(VSIFOpenL(path.c_str(), "rb"), VSIFCloseL);
-  const auto fail = [&path] {
-    const int error = errno != 0 ? errno : EIO;
-    throw Error(MessageId::kTemporaryCannotRead, {path, std::strerror(error)}, error);
-  };
-  if (!in) fail();
+  const VsiFile in(VSIFOpenL(path.c_str(), "rb"), VSIFCloseL);
+  if (!in) TemporaryFailure(MessageId::kTemporaryCannotRead, path);
   std::string piece(size_t{4} << 20, '\0');
   for (;;) {
     const size_t n = VSIFReadL(piece.data(), 1, piece.size(), in.get());
     if (n > 0) sink(std::string_view(piece.data(), n));
     if (n < piece.size()) break;
   }
-  if (!VSIFEofL(in.get())) fail();
+  if (!VSIFEofL(in.get())) TemporaryFailure(MessageId::kTemporaryCannotRead, path);
 }
 
 }  // namespace
@@ -800,13 +800,10 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   GisExport result;
   result.madeInMemory = folder->InMemoryBecause();
   const std::string geoJsonFeatures = folder->File("features.json");
-  std::unique_ptr<VSILFILE, int (*)(VSILFILE*)> geoJson(nullptr, VSIFCloseL);
+  VsiFile geoJson(nullptr, VSIFCloseL);
   if (o.Format == GisFormat::kGeoJson) {
     geoJson.reset(VSIFOpenL(geoJsonFeatures.c_str(), "wb"));
-    if (!geoJson) {
-      const int error = errno != 0 ? errno : EIO;
-      throw Error(MessageId::kTemporaryCannotCreate, {folder->Path(), std::strerror(error)}, error);
-    }
+    if (!geoJson) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder->Path());
   }
   DxfOutline outline;
   if (o.Format == GisFormat::kDxf) outline = OutlineDxf(data, o);
@@ -832,9 +829,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     }
     if (o.Format == GisFormat::kGeoJson) {
       if (VSIFCloseL(geoJson.release()) != 0) {
-        const int error = errno != 0 ? errno : EIO;
-        throw Error(MessageId::kTemporaryCannotWrite, {folder->Path(), std::strerror(error)},
-                    error);
+        TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
       }
       GisFile& f = result.Files.emplace_back();
       f.Name = file.string();

@@ -10,9 +10,6 @@
 
 namespace kestrova {
 
-FileClipboardSink::FileClipboardSink(const std::filesystem::path& path)
-    : stream_(std::make_unique<FileOutStream>(path)) {}
-
 FileClipboardSink::FileClipboardSink(std::unique_ptr<AtomicFileWriter> file)
     : stream_(std::make_unique<FileOutStream>(std::move(file))) {}
 

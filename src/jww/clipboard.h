@@ -23,11 +23,10 @@ class ClipboardSink {
   virtual void CommitPayload() {}
 };
 
-// Writes the payload to a file (or through a writer already open, such as standard
-// output) as it is made, atomically: a payload of any size is never held in memory.
+// Writes the payload through a file writer (a file, or standard output) as it is made,
+// atomically: a payload of any size is never held in memory.
 class FileClipboardSink : public ClipboardSink {
  public:
-  explicit FileClipboardSink(const std::filesystem::path& path);
   explicit FileClipboardSink(std::unique_ptr<AtomicFileWriter> file);
   void SetJwWinData(std::string_view payload) override;
   OutStream* PayloadStream() override { return stream_.get(); }

@@ -1194,11 +1194,7 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
                             Path("memory.kml") + " --crs EPSG:6677");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("the export was made in memory"), std::string::npos) << r.out;
-  const auto bytes = [this](const char* name) {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  EXPECT_EQ(bytes("memory.kml"), bytes("disk.kml"));
+  EXPECT_EQ(ReadFileBytes(Path("memory.kml")), ReadFileBytes(Path("disk.kml")));
   // A folder left by an export that was killed goes with the next export; a running
   // one's stays.
   const std::string tmp = Path("tmp");
