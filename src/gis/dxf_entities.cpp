@@ -27,12 +27,11 @@ uint32_t BgrToRgb(uint32_t bgr) {
   return ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF);
 }
 
-// Shortest text that reads back as the same double.
-std::string Number(double v) {
+// Shortest text that reads back as the same double, in buf.
+std::string_view Number(double v, std::array<char, 32>& buf) {
   if (v == 0.0) return "0";
-  std::array<char, 32> buf{};
   const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-  return std::string(buf.data(), r.ptr);
+  return std::string_view(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
 }
 
 void Hex(std::string& out, uint32_t value, int digits) {
@@ -75,21 +74,43 @@ class Writer {
   explicit Writer(std::string& out) : out_(out) {}
   // The code right-aligned in three places (wider when it needs more), then the value.
   void Put(int code, std::string_view value) {
-    std::array<char, 16> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), code);
-    const size_t digits = static_cast<size_t>(r.ptr - buf.data());
-    if (digits < 3) out_.append(3 - digits, ' ');
-    out_.append(buf.data(), digits);
-    out_ += '\n';
+    PutCode(code);
     out_ += value;
     out_ += '\n';
   }
-  void Put(int code, double v) { Put(code, Number(v)); }
-  void PutInt(int code, long v) { Put(code, std::to_string(v)); }
+  void Put(int code, double v) {
+    std::array<char, 32> buf{};
+    Put(code, Number(v, buf));
+  }
+  void PutInt(int code, long v) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    Put(code, std::string_view(buf.data(), static_cast<size_t>(r.ptr - buf.data())));
+  }
   // Groups made by another writer.
   void Raw(std::string_view groups) { out_ += groups; }
 
  private:
+  void PutCode(int code) {
+    // Every entity repeats the same few codes: their lines are made once.
+    static const std::array<std::string, 1072> kCodes = [] {
+      std::array<std::string, 1072> codes;
+      for (size_t c = 0; c < codes.size(); ++c) {
+        std::string digits = std::to_string(c);
+        codes[c] = std::string(digits.size() < 3 ? 3 - digits.size() : 0, ' ') + digits + '\n';
+      }
+      return codes;
+    }();
+    if (code >= 0 && static_cast<size_t>(code) < kCodes.size()) {
+      out_ += kCodes[static_cast<size_t>(code)];
+      return;
+    }
+    const std::string digits = std::to_string(code);
+    if (digits.size() < 3) out_.append(3 - digits.size(), ' ');
+    out_ += digits;
+    out_ += '\n';
+  }
+
   std::string& out_;
 };
 
@@ -119,11 +140,13 @@ void PutText(Writer& w, const std::string& escaped) {
 
 void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
   w.Put(0, type);
-  std::string h;
-  Hex(h, handle, 8);
-  while (h.size() > 1 && h[0] == '0')
-    h.erase(0, 1);
-  w.Put(5, h);
+  // The handle in hexadecimal without leading zeros.
+  std::array<char, 8> h{};
+  const auto r = std::to_chars(h.data(), h.data() + h.size(), handle, 16);
+  for (char* c = h.data(); c != r.ptr; ++c) {
+    if (*c >= 'a') *c = static_cast<char>(*c - 'a' + 'A');
+  }
+  w.Put(5, std::string_view(h.data(), static_cast<size_t>(r.ptr - h.data())));
   w.Put(100, "AcDbEntity");
   w.Put(8, e.layer);
   // The groups of a pen (none for a pen without a colour) and the name of a line type,
@@ -282,6 +305,14 @@ std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm) {
 }
 
 std::string EscapeText(std::string_view utf8) {
+  // Most labels are plain numbers and letters, which stand as they are.
+  const auto plain = [](char c) {
+    return c >= 0x20 && c < 0x7F && c != '\\' && c != '{' && c != '}' && c != '%' && c != '^';
+  };
+  if (!utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&
+      std::all_of(utf8.begin(), utf8.end(), plain)) {
+    return std::string(utf8);
+  }
   std::string out;
   std::vector<uint32_t> cps;
   for (size_t i = 0; i < utf8.size();)

@@ -229,6 +229,10 @@ class FeatureWriter {
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
+  // Where the field name is among the features' fields of that kind.
+  int Field(const Kind& kind, const char* name) {
+    return LayerFor(kind)->GetLayerDefn()->GetFieldIndex(name);
+  }
   OGRFeature* New(const Kind& kind) {
     OGRLayer* layer = LayerFor(kind);
     auto* f = new OGRFeature(layer->GetLayerDefn());
@@ -352,7 +356,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
-  const auto text = [&](OGRFeature* f, const char* field, std::string_view cp932) {
+  const auto text = [&](OGRFeature* f, int field, std::string_view cp932) {
     const std::string utf8 = Utf8(cp932);
     if (o.Format == GisFormat::kShp && utf8.size() > static_cast<size_t>(kShapefileText))
       ++result.textsCut;
@@ -360,17 +364,22 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   };
   const PointTable& table = data.Table;
   w.Ensure(kPoints);  // a reader of the file finds where the points would be
+  // A million points look their fields up once, not a million times.
+  const auto pointField = [&w](const char* name) { return w.Field(kPoints, name); };
+  const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
+            y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
+            remarks = pointField("remarks"), marked = pointField("marked");
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     const SurveyPoint& p = table.Points[r];
     OGRFeature* f = w.New(kPoints);
-    f->SetField("number", p.Number);
-    text(f, "name", p.Name);
-    f->SetField("x", p.X);
-    f->SetField("y", p.Y);
-    f->SetField("z", p.Z);
-    text(f, "mark", p.Mark);
-    text(f, "remarks", p.Remarks);
-    f->SetField("marked", p.Marked);
+    f->SetField(number, p.Number);
+    text(f, name, p.Name);
+    f->SetField(x, p.X);
+    f->SetField(y, p.Y);
+    f->SetField(z, p.Z);
+    text(f, mark, p.Mark);
+    text(f, remarks, p.Remarks);
+    f->SetField(marked, p.Marked);
     OGRPoint g = at.At(p);
     f->SetGeometry(&g);
     w.Add(kPoints, f);
@@ -384,7 +393,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
     if (parcel.block->Closing != 1) continue;
     if (parcel.complete && parcel.vertices.size() >= 3) {
       OGRFeature* f = w.New(kParcels);
-      text(f, "name", parcel.block->Name);
+      text(f, f->GetFieldIndex("name"), parcel.block->Name);
       f->SetField("area", ShoelaceArea(parcel.vertices));
       OGRPolygon g = Polygon(at, parcel.vertices);
       f->SetGeometry(&g);
@@ -396,7 +405,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   for (const Parcel& parcel : shapes.parcels) {
     if (parcel.vertices.size() < 2) continue;
     OGRFeature* f = w.New(kParcelLines);
-    text(f, "name", parcel.block->Name);
+    text(f, f->GetFieldIndex("name"), parcel.block->Name);
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
     f->SetGeometry(&g);
@@ -404,7 +413,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   }
   for (const Triangle& t : shapes.triangles) {
     OGRFeature* f = w.New(kTriangles);
-    text(f, "name", t.block->Name);
+    text(f, f->GetFieldIndex("name"), t.block->Name);
     OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
     f->SetGeometry(&g);
     w.Add(kTriangles, f);
@@ -413,7 +422,7 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
   for (const Parcel& line : shapes.polylines) {
     if (line.vertices.size() < 2) continue;
     OGRFeature* f = w.New(kPolylines);
-    text(f, "name", line.block->Name);
+    text(f, f->GetFieldIndex("name"), line.block->Name);
     OGRLineString g = Line(at, line.vertices, false);
     f->SetGeometry(&g);
     w.Add(kPolylines, f);
