@@ -111,9 +111,10 @@ class Fields {
  private:
   void Name(const char* name) {
     if (json_) {
-      out_ += first_ ? '{' : ',';
-      AppendQuoted(out_, name);
-      out_ += ':';
+      // The names are this program's own words, with nothing to escape.
+      out_ += first_ ? "{\"" : ",\"";
+      out_ += name;
+      out_ += "\":";
     } else {
       if (!first_) out_ += ' ';
       out_ += name;

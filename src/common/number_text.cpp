@@ -196,33 +196,44 @@ void AppendGeneral(std::string& out, double value) {
   while (nd > 1 && digits[nd - 1] == '0')
     --nd;
 
-  if (negative) out += '-';
+  // Made on the stack and appended once: dumps print tens of millions of these.
+  std::array<char, 48> text;
+  char* t = text.data();
+  const auto put = [&t](const char* from, int n) {
+    for (int i = 0; i < n; ++i)
+      *t++ = from[i];
+  };
+  const auto zeros = [&t](int n) {
+    for (int i = 0; i < n; ++i)
+      *t++ = '0';
+  };
+  if (negative) *t++ = '-';
   if (exponent < -4 || exponent >= 15) {
-    out += digits[0];
+    *t++ = digits[0];
     if (nd > 1) {
-      out += '.';
-      out.append(digits.data() + 1, nd - 1);
+      *t++ = '.';
+      put(digits.data() + 1, nd - 1);
     }
-    out += 'E';
-    if (exponent < 0) out += '-';
-    std::array<char, 8> eb;
-    auto r = std::to_chars(eb.data(), eb.data() + eb.size(), exponent < 0 ? -exponent : exponent);
-    out.append(eb.data(), r.ptr);
+    *t++ = 'E';
+    if (exponent < 0) *t++ = '-';
+    t = std::to_chars(t, text.data() + text.size(), exponent < 0 ? -exponent : exponent).ptr;
   } else if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<size_t>(-exponent - 1), '0');
-    out.append(digits.data(), nd);
+    *t++ = '0';
+    *t++ = '.';
+    zeros(-exponent - 1);
+    put(digits.data(), nd);
   } else {
     const int intDigits = exponent + 1;
     if (nd <= intDigits) {
-      out.append(digits.data(), nd);
-      out.append(static_cast<size_t>(intDigits - nd), '0');
+      put(digits.data(), nd);
+      zeros(intDigits - nd);
     } else {
-      out.append(digits.data(), intDigits);
-      out += '.';
-      out.append(digits.data() + intDigits, nd - intDigits);
+      put(digits.data(), intDigits);
+      *t++ = '.';
+      put(digits.data() + intDigits, nd - intDigits);
     }
   }
+  out.append(text.data(), static_cast<size_t>(t - text.data()));
 }
 
 std::string FormatGeneral(double value) {
