@@ -218,6 +218,8 @@ const Kind kPolylines{"polylines", wkbLineString, {{"name", OFTString}}};
 // Writes features into the dataset: a layer per kind, or, for GeoJSON (one layer per
 // file), every kind in one layer with its kind in the field "layer".
 void AppendGeoJsonFeature(std::string& out, const OGRFeature& f);
+// The text AppendGeoJsonFeature makes of a point's feature, made without one.
+void AppendGeoJsonPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at);
 
 // Makes the layers and adds the features to them; GeoJSON's features are written as
 // text to geoJson instead, one after another.
@@ -242,13 +244,21 @@ class FeatureWriter {
   void Add(const Kind& kind, OGRFeature* feature) {
     std::unique_ptr<OGRFeature> owned(feature);
     if (geoJson_) {
-      text_.clear();
-      if (written_++ > 0) text_ += ",\n";
-      AppendGeoJsonFeature(text_, *owned);
-      if (VSIFWriteL(text_.data(), 1, text_.size(), geoJson_) != text_.size()) {
-        throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
-      }
-    } else if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
+      AddGeoJson(kind, [&owned](std::string& out) { AppendGeoJsonFeature(out, *owned); });
+      return;
+    }
+    if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
+      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
+    }
+    ++counts_[LayerName(kind)];
+  }
+  // GeoJSON only: a feature's text, made by make.
+  template <class Make>
+  void AddGeoJson(const Kind& kind, const Make& make) {
+    text_.clear();
+    if (written_++ > 0) text_ += ",\n";
+    make(text_);
+    if (VSIFWriteL(text_.data(), 1, text_.size(), geoJson_) != text_.size()) {
       throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
     }
     ++counts_[LayerName(kind)];
@@ -371,6 +381,10 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
             remarks = pointField("remarks"), marked = pointField("marked");
   for (int32_t r = 1; r <= table.PointCount; ++r) {
     const SurveyPoint& p = table.Points[r];
+    if (geoJson) {
+      w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, at.At(p)); });
+      continue;
+    }
     OGRFeature* f = w.New(kPoints);
     f->SetField(number, p.Number);
     text(f, name, p.Name);
@@ -722,6 +736,30 @@ void AppendGeoJsonFeature(std::string& out, const OGRFeature& f) {
   }
   out += " }, \"geometry\": ";
   AppendGeometry(out, f.GetGeometryRef());
+  out += " }";
+}
+
+void AppendGeoJsonPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at) {
+  // The fields in the order the points' layer has them, every one set.
+  const auto text = [&out](const char* member, std::string_view cp932) {
+    out += member;
+    AppendJsonString(out, Cp932ToUtf8(cp932));
+  };
+  out += "{ \"type\": \"Feature\", \"properties\": { \"layer\": \"points\", \"number\": ";
+  out += std::to_string(p.Number);
+  text(", \"name\": ", p.Name);
+  out += ", \"x\": ";
+  AppendJsonNumber(out, p.X);
+  out += ", \"y\": ";
+  AppendJsonNumber(out, p.Y);
+  out += ", \"z\": ";
+  AppendJsonNumber(out, p.Z);
+  text(", \"mark\": ", p.Mark);
+  text(", \"remarks\": ", p.Remarks);
+  out += ", \"marked\": ";
+  out += std::to_string(p.Marked);
+  out += " }, \"geometry\": ";
+  AppendGeometry(out, &at);
   out += " }";
 }
 

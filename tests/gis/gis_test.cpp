@@ -885,11 +885,11 @@ double SignedArea(const std::vector<std::pair<double, double>>& ring) {
 }
 
 TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
-  // A clockwise parcel and a name that looks like JSON.
+  // A clockwise parcel, a name that looks like JSON and one with a quote and a backslash.
   const std::string sim =
       Write("cw.sim",
             "G00,01,x,\r\nA01,1,{\"a\":1},0,0,0,\r\nA01,2,[1],10,0,0,\r\n"
-            "A01,3,c,10,10,0,\r\nA01,4,d,0,10,0,\r\n"
+            "A01,3,q\"b\\s,10,10,0,\r\nA01,4,d,0,10,0,\r\n"
             "D00,1,p,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nB01,4,d,\r\nD99,\r\n"
             "D00,2,q,1,\r\nB01,1,a,\r\nB01,4,d,\r\nB01,3,c,\r\nB01,2,b,\r\nD99,\r\n");
   for (const std::string ext : {"geojson", "kml", "gpkg"})
@@ -908,6 +908,11 @@ TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
     if (std::string(f->GetFieldAsString("layer")) == "points" && f->GetFID() == 0) {
       EXPECT_EQ(f->GetFieldDefnRef(f->GetFieldIndex("name"))->GetType(), OFTString);
       EXPECT_STREQ(f->GetFieldAsString("name"), "{\"a\":1}");
+    }
+    if (std::string(f->GetFieldAsString("layer")) == "points" && f->GetFID() == 2) {
+      EXPECT_STREQ(f->GetFieldAsString("name"), "q\"b\\s");
+      EXPECT_EQ(f->GetFieldAsDouble("x"), 10.0);
+      EXPECT_EQ(f->GetFieldAsInteger("marked"), 1);
     }
     const OGRGeometry* g = f->GetGeometryRef();
     if (wkbFlatten(g->getGeometryType()) != wkbPolygon) continue;
