@@ -15,13 +15,17 @@ namespace {
 
 // The drawing is written straight from the table; the document keeps the header and the
 // entity count, as a converted and written document would.
-DrawingPlan PlanFor(Workspace& ws, const std::array<JwwTextKind, 10>& textKinds, int baseRow) {
-  DrawingPlan plan = PlanDrawing(ws.Coords, ws.Bounds, ws.Settings, textKinds, baseRow);
+void CountPlannedEntities(Workspace& ws, uint32_t count) {
   Clear(ws.Drawing);
   Init(ws.Drawing);
-  ws.Drawing.EntityListCount = plan.EntityCount();
+  ws.Drawing.EntityListCount = count;
   // As the entity writer has always left it: a drawing without a version is a 420 one.
   if (ws.Drawing.Header.Version == 0) ws.Drawing.Header.Version = 420;
+}
+
+DrawingPlan PlanFor(Workspace& ws, const std::array<JwwTextKind, 10>& textKinds, int baseRow) {
+  DrawingPlan plan = PlanDrawing(ws.Coords, ws.Bounds, ws.Settings, textKinds, baseRow);
+  CountPlannedEntities(ws, plan.EntityCount());
   return plan;
 }
 
@@ -78,31 +82,49 @@ void SaveStreamedJwwFile(Workspace& ws, const StreamedDrawingData& data, bool si
   PrepareJwwHeader(ws, source);
   const StreamedDrawingPlan plan =
       PlanStreamedDrawing(data, simaLoaded, ws.Settings, ws.Drawing.Header.TextKinds);
-  Clear(ws.Drawing);
-  Init(ws.Drawing);
-  ws.Drawing.EntityListCount = plan.EntityCount();
-  if (ws.Drawing.Header.Version == 0) ws.Drawing.Header.Version = 420;
+  CountPlannedEntities(ws, plan.EntityCount());
   const std::string name = file->Target().string();
   FileOutStream out(std::move(file));
   WriteJwwDrawingTo(ws, plan, out, name, progress, WriteStreamedEntities);
 }
 
-void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink, ProgressMonitor* progress) {
-  if (ws.Coords.Table.PointCount == 0) throw Error(kNoDataMessage);
-  ws.Drawing.Header.Version = ws.JwwVersion;
-  // Without Jw_cad's text settings and before any drawing file was saved the sizes are
-  // still 0: such texts would be invisible in Jw_cad.
+namespace {
+
+// The text sizes of a transfer: the header's, where Jw_cad's text settings or a saved
+// drawing gave them. Kinds still without a size take a drawing file's defaults, or their
+// texts would be invisible in Jw_cad.
+std::array<JwwTextKind, 10> TransferTextKinds(const JwwHeader& header) {
   JwwHeader defaults;
   SetFixedHeaderValues(defaults);
-  std::array<JwwTextKind, 10> kinds = ws.Drawing.Header.TextKinds;
+  std::array<JwwTextKind, 10> kinds = header.TextKinds;
   for (size_t k = 0; k < kinds.size(); ++k) {
     if (kinds[k].Width == 0.0 && kinds[k].Height == 0.0 && kinds[k].Spacing == 0.0) {
       kinds[k] = defaults.TextKinds[k];
     }
   }
-  const DrawingPlan plan = PlanFor(ws, kinds, baseRow);
+  return kinds;
+}
+
+}  // namespace
+
+void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink, ProgressMonitor* progress) {
+  if (ws.Coords.Table.PointCount == 0) throw Error(kNoDataMessage);
+  ws.Drawing.Header.Version = ws.JwwVersion;
+  const DrawingPlan plan = PlanFor(ws, TransferTextKinds(ws.Drawing.Header), baseRow);
   TransferDrawing(ws.Drawing, ws.Settings.WrtBAse.Scale, sink, [&](OutStream& stream) {
     return WritePlannedEntities(plan, stream, kClipboardVersion, progress);
+  });
+}
+
+void TransferStreamedToJwCad(Workspace& ws, const StreamedDrawingData& data, bool simaLoaded,
+                             ClipboardSink& sink, ProgressMonitor* progress) {
+  if (data.PointCount() == 0) throw Error(kNoDataMessage);
+  ws.Drawing.Header.Version = ws.JwwVersion;
+  const StreamedDrawingPlan plan =
+      PlanStreamedDrawing(data, simaLoaded, ws.Settings, TransferTextKinds(ws.Drawing.Header));
+  CountPlannedEntities(ws, plan.EntityCount());
+  TransferDrawing(ws.Drawing, ws.Settings.WrtBAse.Scale, sink, [&](OutStream& stream) {
+    return WriteStreamedEntities(plan, stream, kClipboardVersion, progress);
   });
 }
 

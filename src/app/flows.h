@@ -65,6 +65,10 @@ void SaveStreamedJwwFile(Workspace& ws, const StreamedDrawingData& data, bool si
 // cancelled transfer hands nothing to the sink).
 void TransferToJwCad(Workspace& ws, int baseRow, ClipboardSink& sink,
                      ProgressMonitor* progress = nullptr);
+// The same transfer of points gathered without a table: the same payload the same files
+// loaded into ws.Coords give (simaLoaded as for SaveStreamedJwwFile).
+void TransferStreamedToJwCad(Workspace& ws, const StreamedDrawingData& data, bool simaLoaded,
+                             ClipboardSink& sink, ProgressMonitor* progress = nullptr);
 
 // "データが、ありません。" in UTF-8: the table holds no point.
 extern const char kNoDataMessage[];

@@ -510,13 +510,34 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
   }
   if (!o.output.empty()) CheckOutput(o.output, Inputs(o));
-  Workspace ws = PrepareWorkspace(o);
+  // As the drawing file: files that need no GIS reader are drawn from temporary files,
+  // never held as a table.
+  Workspace ws;
+  std::unique_ptr<StreamedDrawingData> streamed;
+  bool simaLoaded = false;
+  if (!AnyGisInput(o.files)) streamed = StreamedData(o.baseRow, err);
+  if (streamed) {
+    ReadSettings(o, ws);
+    SimaData sima;
+    StreamFiles(o.files, *streamed, sima, err);
+    simaLoaded = sima.SimaLoaded;
+    RequirePoints(streamed->PointCount(), o.files);
+  } else {
+    ws = PrepareWorkspace(o);
+  }
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
+  const auto transfer = [&](ClipboardSink& sink, ProgressMonitor& progress) {
+    if (streamed) {
+      TransferStreamedToJwCad(ws, *streamed, simaLoaded, sink, &progress);
+    } else {
+      TransferToJwCad(ws, o.baseRow, sink, &progress);
+    }
+  };
   if (clipboard) {
     {
       TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
-      TransferToJwCad(ws, o.baseRow, *clipboard, &progress);
+      transfer(*clipboard, progress);
     }
     err << "kestrova-cli: put the drawing of " << ws.Drawing.EntityListCount
         << " entities on the clipboard\n";
@@ -526,13 +547,13 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     out.flush();
     FileClipboardSink sink(OpenOutput(std::string(kStandardStream)));
     TerminalProgress progress(err, StandardErrorIsTerminal(), "building the clipboard drawing");
-    TransferToJwCad(ws, o.baseRow, sink, &progress);
+    transfer(sink, progress);
     return 0;
   }
   FileClipboardSink sink(OpenOutput(o.output));
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + o.output);
-    TransferToJwCad(ws, o.baseRow, sink, &progress);
+    transfer(sink, progress);
   }
   err << "kestrova-cli: wrote the clipboard drawing of " << ws.Drawing.EntityListCount
       << " entities to " << o.output << "\n";
