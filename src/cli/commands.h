@@ -41,8 +41,10 @@ inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingDa
   StreamFiles(files, &data, nullptr, sima, err);
 }
 // Somewhere to gather the points in temporary files rather than a table, or null, having
-// said why there is none: then the points are held in memory.
-std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err);
+// said why there is none: then the points are held in memory. forExport: with what a GIS
+// export needs too.
+std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err,
+                                                  bool forExport = false);
 // The settings of --settings FILE: an error when it is missing or no settings file, a
 // warning on standard error for each value that is not a number.
 OutputSettings ReadSettingsOptionFile(const std::string& settingsFile);

@@ -17,6 +17,10 @@ namespace kestrova {
 //           (uint64), then per record its kind (uint8), number and rows before it (int32)
 //   line    start X, Y, end X, Y (double), pen style, pen colour (uint16)
 //   label   X, Y (double), text kind, text length (uint16), text
+// and, for an export,
+//   texts   mark length (uint16), mark, remarks length (uint16), remarks
+//   shape   polyline (uint8), closing (int32), name length (uint16), name, records
+//           (uint64), then per record its kind (uint8), number (int32), found (uint8), X, Y
 // and, while the parcels are resolved,
 //   number  number, row (int32), X, Y (double), in one file per part of the numbers
 //   record  its place among all records (uint64), number, rows before it (int32)
@@ -100,7 +104,8 @@ bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefo
 
 }  // namespace
 
-StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tuning)
+StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tuning,
+                                         bool forExport)
     : tuning_(tuning),
       baseRow_(baseRow),
       pointFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(64, tuning))),
@@ -110,6 +115,10 @@ StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tu
       labelFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(8, tuning))) {
   // A folder that takes no temporary file is better known before the first file is read.
   SpillFile::CheckFolder();
+  if (forExport) {
+    textFile_ = std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning));
+    shapeFile_ = std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning));
+  }
   tuning_.pointsPerPartition = std::max<size_t>(tuning_.pointsPerPartition, 1);
   tuning_.refsPerBucket = std::max<size_t>(tuning_.refsPerBucket, 1);
   StartDataBounds(bounds_);
@@ -135,6 +144,12 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
     out.Put(point);
     names.Put(TextLength(p.Name.size()));
     names.Write(p.Name.data(), p.Name.size());
+    if (textFile_) {
+      for (const PointText* text : {&p.Mark, &p.Remarks}) {
+        textFile_->Put(TextLength(text->size()));
+        textFile_->Write(text->data(), text->size());
+      }
+    }
     ++row;
   }
   points_ = row - 1;
@@ -171,22 +186,38 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   const size_t buckets = records_ == 0 ? 0 : Parts(records_, tuning_.refsPerBucket);
   perBucket_ = records_ == 0 ? 1 : (records_ + buckets - 1) / buckets;
   if (perBucket_ > UINT32_MAX) throw Error("too many parcel records to draw");
+  std::vector<std::unique_ptr<SpillFile>> found = Buckets();
+  Resolve(found, &repeated, true);
+  ReportProgress(progress, 0.5);
+  if (records_ > 0) {
+    Draw(found);
+    if (shapeFile_) {
+      std::vector<std::unique_ptr<SpillFile>> anywhere = Buckets();
+      Resolve(anywhere, nullptr, false);
+      KeepShapes(anywhere);
+    }
+    blockFile_.reset();  // read for the last time
+  }
+  ReportProgress(progress, 1.0);
+  return repeated;
+}
+
+// The files the points found for the records go to, a bucket of records' places each.
+std::vector<std::unique_ptr<SpillFile>> StreamedDrawingData::Buckets() const {
+  const size_t buckets =
+      records_ == 0 ? 0 : static_cast<size_t>((records_ + perBucket_ - 1) / perBucket_);
   std::vector<std::unique_ptr<SpillFile>> found;
   for (size_t b = 0; b < buckets; ++b)
     found.push_back(buckets == 1 ? std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning_))
                                  : std::make_unique<SpillFile>(kPartBuffer));
-  Resolve(found, repeated);
-  ReportProgress(progress, 0.5);
-  if (records_ > 0) Draw(found);
-  ReportProgress(progress, 1.0);
-  return repeated;
+  return found;
 }
 
 // Every record's point, a part of the numbers at a time: the points and records of each
 // part go to a file of their own, then each part's points are indexed in memory and its
 // records looked up, the points found going to the bucket of their record's place.
 void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
-                                  std::vector<size_t>& repeated) {
+                                  std::vector<size_t>* repeated, bool seenOnly) {
   const size_t parts = Parts(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
   const auto eachPoint = [this](const auto& take) {
     Points all(*this);
@@ -239,15 +270,17 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
     const int32_t k = index.Insert(number, static_cast<int32_t>(points.size() + 1));
     if (k == 0) {
       points.push_back(NumberedPoint{number, row, x, y});
+    } else if (!repeated) {
+      return;
     } else if (const size_t file = FileOf(row); FileOf(points[size_t(k - 1)].Row) < file) {
-      ++repeated[file];
+      ++(*repeated)[file];
     }
   };
   const auto look = [&](uint64_t place, int32_t number, int32_t limit) {
     const int32_t k = index.Find(number);
     if (k == 0) return;
     const NumberedPoint& point = points[static_cast<size_t>(k - 1)];
-    if (point.Row > limit) return;  // read after the record: not seen by it
+    if (seenOnly && point.Row > limit) return;  // read after the record: not seen by it
     SpillFile& out = *found[static_cast<size_t>(place / perBucket_)];
     out.Put(static_cast<uint32_t>(place % perBucket_));
     out.Put(point.X);
@@ -284,7 +317,9 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
 }
 
 // The blocks in file order with their records' points, a bucket at a time.
-void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
+template <class Take>
+void StreamedDrawingData::EachResolvedBlock(std::vector<std::unique_ptr<SpillFile>>& found,
+                                            const Take& take) {
   std::vector<FoundPoint> bucket;
   size_t current = found.size();
   const auto load = [&](size_t b) {
@@ -301,6 +336,24 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
     if (current < found.size()) found[current].reset();
     current = b;
   };
+  blockFile_->Rewind();
+  SimaBlock block;
+  std::vector<int32_t> rowsBefore;
+  std::vector<FoundPoint> blockPoints;
+  uint64_t place = 0;
+  while (ReadBlock(*blockFile_, block, rowsBefore)) {
+    blockPoints.resize(block.Records.size());
+    for (FoundPoint& f : blockPoints) {
+      const auto b = static_cast<size_t>(place / perBucket_);
+      if (b != current) load(b);
+      f = bucket[static_cast<size_t>(place % perBucket_)];
+      ++place;
+    }
+    take(block, blockPoints);
+  }
+}
+
+void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
   SpillFile& lines = *lineFile_;
   SpillFile& labels = *labelFile_;
   const auto addLine = [&](const FoundPoint& a, const FoundPoint& b, uint16_t style,
@@ -321,28 +374,31 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
     labels.Write(label.Text.data(), label.Text.size());
     ++labels_;
   };
-  blockFile_->Rewind();
-  SimaBlock block;
-  std::vector<int32_t> rowsBefore;
-  std::vector<FoundPoint> blockPoints;
   std::vector<std::pair<double, double>> vertices;
-  uint64_t place = 0;
-  while (ReadBlock(*blockFile_, block, rowsBefore)) {
-    blockPoints.resize(block.Records.size());
-    for (FoundPoint& f : blockPoints) {
-      const auto b = static_cast<size_t>(place / perBucket_);
-      if (b != current) load(b);
-      f = bucket[static_cast<size_t>(place % perBucket_)];
-      ++place;
-    }
+  EachResolvedBlock(found, [&](const SimaBlock& block, const std::vector<FoundPoint>& points) {
     DrawSimaBlock(
         block,
-        [&](size_t i) -> const FoundPoint* {
-          return blockPoints[i].Found ? &blockPoints[i] : nullptr;
-        },
+        [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
         addLine, addLabel, vertices);
-  }
-  blockFile_.reset();  // read for the last time
+  });
+}
+
+void StreamedDrawingData::KeepShapes(std::vector<std::unique_ptr<SpillFile>>& found) {
+  SpillFile& out = *shapeFile_;
+  EachResolvedBlock(found, [&](const SimaBlock& block, const std::vector<FoundPoint>& points) {
+    out.Put(static_cast<uint8_t>(block.Polyline));
+    out.Put(block.Closing);
+    out.Put(TextLength(block.Name.size()));
+    out.Write(block.Name.data(), block.Name.size());
+    out.Put(static_cast<uint64_t>(block.Records.size()));
+    for (size_t i = 0; i < block.Records.size(); ++i) {
+      out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
+      out.Put(block.Records[i].Point.Number);
+      out.Put(static_cast<uint8_t>(points[i].Found));
+      out.Put(points[i].X);
+      out.Put(points[i].Y);
+    }
+  });
 }
 
 size_t StreamedDrawingData::Points::Read(StreamedPoint* points, size_t n) {
@@ -375,6 +431,45 @@ bool StreamedDrawingData::Labels::Next(StreamedLabel& label) {
   label.TextKind = file_.Get<uint16_t>();
   ReadText(file_, file_.Get<uint16_t>(), scratch_);
   label.Text = scratch_;
+  return true;
+}
+
+StreamedDrawingData::Texts::Texts(const StreamedDrawingData& data) : file_(*data.textFile_) {
+  file_.Rewind();
+}
+
+bool StreamedDrawingData::Texts::Next(std::string_view& mark, std::string_view& remarks) {
+  uint16_t size = 0;
+  if (!file_.Read(&size, sizeof size)) return false;
+  ReadText(file_, size, mark_);
+  ReadText(file_, file_.Get<uint16_t>(), remarks_);
+  mark = mark_;
+  remarks = remarks_;
+  return true;
+}
+
+StreamedDrawingData::Shapes::Shapes(const StreamedDrawingData& data) : file_(*data.shapeFile_) {
+  file_.Rewind();
+}
+
+bool StreamedDrawingData::Shapes::Next(SimaBlock& block,
+                                       std::vector<std::optional<std::pair<double, double>>>& at) {
+  uint8_t polyline = 0;
+  if (!file_.Read(&polyline, 1)) return false;
+  block.Polyline = polyline != 0;
+  block.Closing = file_.Get<int32_t>();
+  ReadText(file_, file_.Get<uint16_t>(), block.Name);
+  const auto count = static_cast<size_t>(file_.Get<uint64_t>());
+  block.Records.resize(count);
+  at.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    block.Records[i].RecordKind = static_cast<SimaBlockRecord::Kind>(file_.Get<uint8_t>());
+    block.Records[i].Point.Number = file_.Get<int32_t>();
+    const bool found = file_.Get<uint8_t>() != 0;
+    const auto x = file_.Get<double>();
+    const auto y = file_.Get<double>();
+    at[i] = found ? std::optional(std::pair(x, y)) : std::nullopt;
+  }
   return true;
 }
 

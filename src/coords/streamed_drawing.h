@@ -50,8 +50,11 @@ struct StreamedLabel {
 // each, then Finish.
 class StreamedDrawingData final : public LoadSink {
  public:
-  // baseRow: the row whose point is kept as a possible base point.
-  explicit StreamedDrawingData(int32_t baseRow = 0, const StreamTuning& tuning = {});
+  // baseRow: the row whose point is kept as a possible base point. forExport: the points'
+  // marks and remarks are kept too, and the parcels and polylines are also looked up
+  // among all the points, as an export of a table finds them (Texts, Shapes).
+  explicit StreamedDrawingData(int32_t baseRow = 0, const StreamTuning& tuning = {},
+                               bool forExport = false);
   ~StreamedDrawingData() override;
 
   void StartFile();
@@ -67,6 +70,8 @@ class StreamedDrawingData final : public LoadSink {
   // Every point's X and Y are finite numbers (then all lie within the bounds).
   bool AllFinite() const { return finite_; }
   size_t LineCount() const { return lines_; }
+  // Made for an export: Texts and Shapes can be read.
+  bool ForExport() const { return textFile_ != nullptr; }
   size_t LabelCount() const { return labels_; }
 
   // Reading back every point, name, line and label in order, from the start; Next gives
@@ -106,10 +111,37 @@ class StreamedDrawingData final : public LoadSink {
     SpillFile& file_;
     std::string scratch_;
   };
+  // For an export: every point's mark and remarks, in order.
+  class Texts {
+   public:
+    explicit Texts(const StreamedDrawingData& data);
+    bool Next(std::string_view& mark, std::string_view& remarks);
+
+   private:
+    SpillFile& file_;
+    std::string mark_;
+    std::string remarks_;
+  };
+  // For an export: every parcel and polyline with its records' kinds and numbers (no other
+  // field of theirs), and where the first point of all with each record's number lies.
+  class Shapes {
+   public:
+    explicit Shapes(const StreamedDrawingData& data);
+    bool Next(SimaBlock& block, std::vector<std::optional<std::pair<double, double>>>& at);
+
+   private:
+    SpillFile& file_;
+  };
 
  private:
-  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets, std::vector<size_t>& repeated);
+  std::vector<std::unique_ptr<SpillFile>> Buckets() const;
+  // seenOnly: a record finds only the points read before it, as a load draws it.
+  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets, std::vector<size_t>* repeated,
+               bool seenOnly);
+  template <class Take>
+  void EachResolvedBlock(std::vector<std::unique_ptr<SpillFile>>& buckets, const Take& take);
   void Draw(std::vector<std::unique_ptr<SpillFile>>& buckets);
+  void KeepShapes(std::vector<std::unique_ptr<SpillFile>>& buckets);
   size_t FileOf(int32_t row) const;
 
   StreamTuning tuning_;
@@ -128,6 +160,8 @@ class StreamedDrawingData final : public LoadSink {
   std::unique_ptr<SpillFile> blockFile_;
   std::unique_ptr<SpillFile> lineFile_;
   std::unique_ptr<SpillFile> labelFile_;
+  std::unique_ptr<SpillFile> textFile_;   // for an export
+  std::unique_ptr<SpillFile> shapeFile_;  // for an export
 };
 
 }  // namespace kestrova

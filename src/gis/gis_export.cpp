@@ -106,8 +106,44 @@ std::string Utf8(std::string_view cp932) {
   return Cp932ToUtf8(cp932);
 }
 
-// What the SIMA blocks describe, with every point looked up in the table as the reader
-// did: a parcel whose boundary names a missing point ends there and has no area.
+// The loaded table as a source: its numbers looked up as the reader looks them up.
+class TableSource final : public GisSource {
+ public:
+  explicit TableSource(const CoordinateData& data) : data_(data) {}
+  bool SimaLoaded() const override { return data_.Sima.SimaLoaded; }
+  void EachPoint(const std::function<void(const SurveyPoint&)>& take) const override {
+    for (int32_t r = 1; r <= data_.Table.PointCount; ++r)
+      take(data_.Table.Points[r]);
+  }
+  void EachBlock(
+      const std::function<void(const SimaBlock&, const std::vector<const SurveyPoint*>&)>& take)
+      const override {
+    const PointTable& table = data_.Table;
+    std::vector<const SurveyPoint*> points;
+    for (const SimaBlock& block : data_.Sima.SimaBlocks) {
+      points.clear();
+      for (const SimaBlockRecord& record : block.Records) {
+        const std::optional<int32_t> row = FindPointIndex(table, record.Point.Number);
+        points.push_back(row ? &table.Points[*row] : nullptr);
+      }
+      take(block, points);
+    }
+  }
+  void EachLine(const std::function<void(const SimaLine&)>& take) const override {
+    for (const SimaLine& l : data_.Sima.SimaLines)
+      take(l);
+  }
+  void EachText(const std::function<void(const SimaText&)>& take) const override {
+    for (const SimaText& t : data_.Sima.SimaTexts)
+      take(t);
+  }
+
+ private:
+  const CoordinateData& data_;
+};
+
+// What a SIMA block describes: a parcel whose boundary names a missing point ends there
+// and has no area, and so do the triangles after it.
 struct Parcel {
   const SimaBlock* block = nullptr;
   std::vector<const SurveyPoint*> vertices;
@@ -117,45 +153,34 @@ struct Triangle {
   const SimaBlock* block = nullptr;
   std::array<const SurveyPoint*, 3> corners{};
 };
-struct SimaShapes {
-  std::vector<Parcel> parcels;
-  std::vector<Parcel> polylines;
+struct BlockShape {
+  Parcel outline;
   std::vector<Triangle> triangles;
   size_t trianglesMissing = 0;
 };
 
-SimaShapes CollectShapes(const CoordinateData& data) {
-  SimaShapes out;
-  const PointTable& table = data.Table;
-  const auto find = [&table](int32_t number) -> const SurveyPoint* {
-    const std::optional<int32_t> row = FindPointIndex(table, number);
-    return row ? &table.Points[*row] : nullptr;
-  };
-  for (const SimaBlock& block : data.Sima.SimaBlocks) {
-    Parcel shape;
-    shape.block = &block;
-    for (size_t i = 0; i < block.Records.size(); ++i) {
-      const SimaBlockRecord& record = block.Records[i];
-      if (record.RecordKind == SimaBlockRecord::kCorner) continue;
-      if (record.RecordKind == SimaBlockRecord::kTriangle) {
-        Triangle t{&block, {}};
-        for (size_t k = 0; k < 3 && i + k < block.Records.size(); ++k)
-          t.corners[k] = find(block.Records[i + k].Point.Number);
-        if (std::find(t.corners.begin(), t.corners.end(), nullptr) != t.corners.end()) {
-          ++out.trianglesMissing;
-        } else {
-          out.triangles.push_back(t);
-        }
-        continue;
+BlockShape ShapeOf(const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
+  BlockShape out;
+  out.outline.block = &block;
+  for (size_t i = 0; i < block.Records.size(); ++i) {
+    const SimaBlockRecord& record = block.Records[i];
+    if (record.RecordKind == SimaBlockRecord::kCorner) continue;
+    if (record.RecordKind == SimaBlockRecord::kTriangle) {
+      Triangle t{&block, {}};
+      for (size_t k = 0; k < 3 && i + k < block.Records.size(); ++k)
+        t.corners[k] = points[i + k];
+      if (std::find(t.corners.begin(), t.corners.end(), nullptr) != t.corners.end()) {
+        ++out.trianglesMissing;
+      } else {
+        out.triangles.push_back(t);
       }
-      const SurveyPoint* p = find(record.Point.Number);
-      if (!p) {
-        shape.complete = false;
-        break;
-      }
-      shape.vertices.push_back(p);
+      continue;
     }
-    (block.Polyline ? out.polylines : out.parcels).push_back(std::move(shape));
+    if (!points[i]) {
+      out.outline.complete = false;
+      break;
+    }
+    out.outline.vertices.push_back(points[i]);
   }
   return out;
 }
@@ -351,7 +376,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
   return polygon;
 }
 
-void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExportOptions& o,
+void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
                     const std::string& stem, VSILFILE* geoJson, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
@@ -372,18 +397,16 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
       ++result.textsCut;
     f->SetField(field, utf8.c_str());
   };
-  const PointTable& table = data.Table;
   w.Ensure(kPoints);  // a reader of the file finds where the points would be
   // A million points look their fields up once, not a million times.
   const auto pointField = [&w](const char* name) { return w.Field(kPoints, name); };
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
-  for (int32_t r = 1; r <= table.PointCount; ++r) {
-    const SurveyPoint& p = table.Points[r];
+  source.EachPoint([&](const SurveyPoint& p) {
     if (geoJson) {
       w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, at.At(p)); });
-      continue;
+      return;
     }
     OGRFeature* f = w.New(kPoints);
     f->SetField(number, p.Number);
@@ -397,14 +420,21 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
     OGRPoint g = at.At(p);
     f->SetGeometry(&g);
     w.Add(kPoints, f);
-  }
+  });
 
-  const SimaShapes shapes = CollectShapes(data);
-  // Layer after layer: KML cannot go back to a layer once another one was written to.
-  for (const Parcel& parcel : shapes.parcels) {
+  // Layer after layer, the blocks read again for each: KML cannot go back to a layer once
+  // another one was written to.
+  const auto eachShape = [&source](const auto& take) {
+    source.EachBlock(
+        [&take](const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
+          take(ShapeOf(block, points));
+        });
+  };
+  eachShape([&](const BlockShape& shape) {
+    const Parcel& parcel = shape.outline;
     // A boundary the drawing leaves open (closing flag not 1) has no area: it is only a
     // line in parcel_lines.
-    if (parcel.block->Closing != 1) continue;
+    if (parcel.block->Polyline || parcel.block->Closing != 1) return;
     if (parcel.complete && parcel.vertices.size() >= 3) {
       OGRFeature* f = w.New(kParcels);
       text(f, f->GetFieldIndex("name"), parcel.block->Name);
@@ -415,32 +445,36 @@ void WriteGisLayers(GDALDataset& ds, const CoordinateData& data, const GisExport
     } else if (!parcel.vertices.empty() || !parcel.complete) {
       ++result.parcelsNotWritten;
     }
-  }
-  for (const Parcel& parcel : shapes.parcels) {
-    if (parcel.vertices.size() < 2) continue;
+  });
+  eachShape([&](const BlockShape& shape) {
+    const Parcel& parcel = shape.outline;
+    if (parcel.block->Polyline || parcel.vertices.size() < 2) return;
     OGRFeature* f = w.New(kParcelLines);
     text(f, f->GetFieldIndex("name"), parcel.block->Name);
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
     f->SetGeometry(&g);
     w.Add(kParcelLines, f);
-  }
-  for (const Triangle& t : shapes.triangles) {
-    OGRFeature* f = w.New(kTriangles);
-    text(f, f->GetFieldIndex("name"), t.block->Name);
-    OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
-    f->SetGeometry(&g);
-    w.Add(kTriangles, f);
-  }
-  result.trianglesNotWritten = shapes.trianglesMissing;
-  for (const Parcel& line : shapes.polylines) {
-    if (line.vertices.size() < 2) continue;
+  });
+  eachShape([&](const BlockShape& shape) {
+    for (const Triangle& t : shape.triangles) {
+      OGRFeature* f = w.New(kTriangles);
+      text(f, f->GetFieldIndex("name"), t.block->Name);
+      OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
+      f->SetGeometry(&g);
+      w.Add(kTriangles, f);
+    }
+    result.trianglesNotWritten += shape.trianglesMissing;
+  });
+  eachShape([&](const BlockShape& shape) {
+    const Parcel& line = shape.outline;
+    if (!line.block->Polyline || line.vertices.size() < 2) return;
     OGRFeature* f = w.New(kPolylines);
     text(f, f->GetFieldIndex("name"), line.block->Name);
     OGRLineString g = Line(at, line.vertices, false);
     f->SetGeometry(&g);
     w.Add(kPolylines, f);
-  }
+  });
   result.Layers = w.Counts();
 }
 
@@ -459,26 +493,25 @@ std::string Fixed8(double v) {
 // point and scale, on the drawing's axes (x from Y and y from X under survey axes).
 // Without texts, the texts' entities come without their text.
 template <class F>
-void ForEachDxfEntity(const CoordinateData& data, const GisExportOptions& o, bool texts, F&& f) {
+void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool texts, F&& f) {
   const OutputSettings& s = o.Settings;
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   CheckDrawingSettings(s);
   DrawingTransform ground;
   ground.K = 1.0;
   ground.Scale = 1.0;
-  ground.Swap = DrawingHasSurveyAxes(s, data.Sima.SimaLoaded);
+  ground.Swap = DrawingHasSurveyAxes(s, source.SimaLoaded());
   const auto height = [&](uint32_t kind) {
     return o.TextKinds[std::clamp<uint32_t>(kind, 1, 10) - 1].Height * s.WrtBAse.Scale / k;
   };
   const uint32_t group = s.WrtBAse.Group;
-  const PointTable& table = data.Table;
   const auto eachMarked = [&](auto make) {
-    for (int32_t r = 1; r <= table.PointCount; ++r) {
-      if (table.Points[r].Marked != 1) continue;
+    source.EachPoint([&](const SurveyPoint& p) {
+      if (p.Marked != 1) return;
       dxf::Entity e;
-      make(table.Points[r], e);
+      make(p, e);
       f(e);
-    }
+    });
   };
   using EKind = dxf::Entity::Kind;
   if (s.Point.OutFlg) {
@@ -516,7 +549,7 @@ void ForEachDxfEntity(const CoordinateData& data, const GisExportOptions& o, boo
   labels(s.PointStr, [](const SurveyPoint& p) { return p.Name; });
   labels(s.XYcoord, [](const SurveyPoint& p) { return Fixed8(p.X) + " ," + Fixed8(p.Y); });
   labels(s.Zcoord, [](const SurveyPoint& p) { return Fixed8(p.Z); });
-  for (const SimaLine& l : data.Sima.SimaLines) {
+  source.EachLine([&](const SimaLine& l) {
     dxf::Entity e;
     e.kind = EKind::kLine;
     e.layer = DrawingLayer(group, 4);
@@ -525,8 +558,8 @@ void ForEachDxfEntity(const CoordinateData& data, const GisExportOptions& o, boo
     ground.Apply(l.StartX, l.StartY, e.x, e.y);
     ground.Apply(l.EndX, l.EndY, e.x2, e.y2);
     f(e);
-  }
-  for (const SimaText& t : data.Sima.SimaTexts) {
+  });
+  source.EachText([&](const SimaText& t) {
     dxf::Entity e;
     e.kind = EKind::kText;
     e.layer = DrawingLayer(group, 5);
@@ -536,7 +569,7 @@ void ForEachDxfEntity(const CoordinateData& data, const GisExportOptions& o, boo
     e.height = height(t.TextKind);
     e.basePosition = 1;
     f(e);
-  }
+  });
 }
 
 // The entities' count and extents, and those that bring a layer, a line type or the
@@ -546,12 +579,12 @@ struct DxfOutline {
   std::vector<dxf::Entity> firsts;
 };
 
-DxfOutline OutlineDxf(const CoordinateData& data, const GisExportOptions& o) {
+DxfOutline OutlineDxf(const GisSource& source, const GisExportOptions& o) {
   DxfOutline out;
   std::vector<std::string> layers;
   std::vector<uint16_t> lineTypes;
   bool text = false;
-  ForEachDxfEntity(data, o, false, [&](const dxf::Entity& e) {
+  ForEachDxfEntity(source, o, false, [&](const dxf::Entity& e) {
     out.summary.Add(e);
     bool first = false;
     if (std::find(layers.begin(), layers.end(), e.layer) == layers.end()) {
@@ -821,8 +854,11 @@ void CopyPieces(const std::string& path, const GisFileSink& sink) {
 
 }  // namespace
 
-GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
-                         const std::string& fileName) {
+namespace {
+
+// source: kept as long as the export's files are.
+GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExportOptions& o,
+                    const std::string& fileName) {
   gis::EnsureGdal();
   QuietGdal quiet;
   const FormatInfo& info = Info(o.Format);
@@ -853,7 +889,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
     if (!geoJson) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder->Path());
   }
   DxfOutline outline;
-  if (o.Format == GisFormat::kDxf) outline = OutlineDxf(data, o);
+  if (o.Format == GisFormat::kDxf) outline = OutlineDxf(*source, o);
   std::optional<CheckedKmlFile> kml;
   if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
     kml.emplace(target, folder->Path());
@@ -869,7 +905,7 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, data, o, stem, geoJson.get(), result);
+      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
@@ -916,11 +952,11 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
       CopyPieces(target, [&gdalDxf](std::string_view piece) { gdalDxf += piece; });
       const auto section = std::make_shared<const dxf::EntitySection>(
           gdalDxf, outline.summary, dxf::FirstTextStyle(gdalDxf), o.Settings.WrtBAse.mmFlg);
-      f.Stream = [&data, o, section](const GisFileSink& sink) {
+      f.Stream = [source, o, section](const GisFileSink& sink) {
         constexpr size_t kPiece = size_t{4} << 20;
         std::string piece = section->Head();
         uint32_t handle = section->FirstHandle();
-        ForEachDxfEntity(data, o, true, [&](const dxf::Entity& e) {
+        ForEachDxfEntity(*source, o, true, [&](const dxf::Entity& e) {
           section->Append(piece, e, handle);
           if (piece.size() >= kPiece) {
             sink(piece);
@@ -949,6 +985,19 @@ GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
   for (const std::string& name : sorted)
     take(target + "/" + name, name);
   return result;
+}
+
+}  // namespace
+
+GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& o,
+                         const std::string& fileName) {
+  return BuildFrom(std::make_shared<const TableSource>(data), o, fileName);
+}
+
+GisExport BuildGisExportFrom(const GisSource& source, const GisExportOptions& o,
+                             const std::string& fileName) {
+  // The caller keeps the source: held, not owned.
+  return BuildFrom(std::shared_ptr<const GisSource>(std::shared_ptr<void>(), &source), o, fileName);
 }
 
 namespace {

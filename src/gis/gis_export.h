@@ -74,12 +74,34 @@ struct GisExport {
   std::string madeInMemory;
 };
 
+// What an export is made from, read from the start as often as the export needs.
+class GisSource {
+ public:
+  virtual ~GisSource() = default;
+  // The last file read was SIMA (the drawing has survey axes).
+  virtual bool SimaLoaded() const = 0;
+  // Every point, in order.
+  virtual void EachPoint(const std::function<void(const SurveyPoint&)>& take) const = 0;
+  // Every parcel and polyline in order, each with the point every one of its records
+  // names: the first point of all with that number (its number and position at least),
+  // null where none has it.
+  virtual void EachBlock(
+      const std::function<void(const SimaBlock&, const std::vector<const SurveyPoint*>&)>& take)
+      const = 0;
+  // The parcels' lines and labels as the drawing has them.
+  virtual void EachLine(const std::function<void(const SimaLine&)>& take) const = 0;
+  virtual void EachText(const std::function<void(const SimaText&)>& take) const = 0;
+};
+
 // Builds the export of the points and the parcels, boundary lines, triangles and
 // polylines a SIMA file brought. fileName is the name the user gave (its stem names the
 // Shapefile layers). Throws kestrova::Error for an unknown or unsuitable system, a
 // position that cannot be converted, or a failure inside GDAL.
 GisExport BuildGisExport(const CoordinateData& data, const GisExportOptions& options,
                          const std::string& fileName);
+// The same from a source, which must outlive the export.
+GisExport BuildGisExportFrom(const GisSource& source, const GisExportOptions& options,
+                             const std::string& fileName);
 
 // The files of an export beside target (the first as target itself). A Shapefile set is
 // written beside the file target finally names when it is a symbolic link, named after

@@ -18,6 +18,7 @@ extern "C" KESTROVA_GIS_EXPORT const kestrova::GisModule* KestrovaGisModule() {
     t.GisFormatTitle = &GisFormatTitle;
     t.GisFormatNeedsSystem = &GisFormatNeedsSystem;
     t.BuildGisExport = &BuildGisExport;
+    t.BuildGisExportFrom = &BuildGisExportFrom;
     t.WriteGisExport = &WriteGisExport;
     t.GisExportWarnings = &GisExportWarnings;
     return t;

@@ -18,7 +18,7 @@
 namespace kestrova {
 
 // Raised whenever a function is added, removed or changes its signature.
-inline constexpr uint32_t kGisModuleVersion = 2;
+inline constexpr uint32_t kGisModuleVersion = 3;
 
 // The sizes of the types passed through the table: a build between two versions that
 // changed one of them is told apart by this.
@@ -46,6 +46,8 @@ struct GisModule {
   bool (*GisFormatNeedsSystem)(GisFormat format) = nullptr;
   GisExport (*BuildGisExport)(const CoordinateData& data, const GisExportOptions& options,
                               const std::string& fileName) = nullptr;
+  GisExport (*BuildGisExportFrom)(const GisSource& source, const GisExportOptions& options,
+                                  const std::string& fileName) = nullptr;
   void (*WriteGisExport)(const GisExport& gis, const std::filesystem::path& target) = nullptr;
   std::vector<std::string> (*GisExportWarnings)(const GisExport& gis,
                                                 const std::string& name) = nullptr;

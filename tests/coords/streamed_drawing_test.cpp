@@ -18,6 +18,7 @@
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
 #include "coords/streamed_export.h"
+#include "support/random_sima.h"
 
 namespace kestrova {
 namespace {
@@ -27,62 +28,6 @@ namespace fs = std::filesystem;
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A SIMA site: points with numbers that repeat, go missing or are left out, long and
-// double-byte names, every kind of mark; parcels, triangles and polylines naming known,
-// unknown and later points, unclosed and mismatched blocks, parcels without a name or
-// of no area, records outside any block.
-std::string RandomSima(std::mt19937& rng, int points) {
-  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  const char* marks[] = {"", "5", "105", "205", "-3", "x", "100", " 7 "};
-  const char* names[] = {"P", "\x8A\xEE\x8F\x80\x93\x5F", "", "road-centre-line-12", "A"};
-  std::string out = "G00,01,site,\r\nZ00,title,\r\nA00,\r\n";
-  int written = 0;
-  const auto ref = [&] {
-    // Mostly known numbers; some unknown, some not yet read, some not numbers at all.
-    switch (pick(12)) {
-      case 0:
-        return std::string("999999");
-      case 1:
-        return std::to_string(written + 1 + pick(5));
-      case 2:
-        return std::string("x");
-      default:
-        return std::to_string(1 + pick(std::max(written, 1)));
-    }
-  };
-  while (written < points) {
-    const int kind = pick(10);
-    if (kind < 7) {
-      ++written;
-      out += "A01,";
-      if (pick(15) != 0) out += std::to_string(pick(20) == 0 ? 1 + pick(written) : written);
-      out += std::string(",") + names[pick(5)] + std::to_string(pick(3) ? written : 0) + ",";
-      out += std::to_string(-12000.0 + pick(100000) * 0.001) + "," +
-             std::to_string(-30000.0 + pick(100000) * 0.0007) + "," + std::to_string(pick(50));
-      if (pick(2)) out += std::string(",") + marks[pick(8)];
-      out += "\r\n";
-      continue;
-    }
-    const bool polyline = kind == 9;
-    out += polyline ? "F00,1," : "D00,1,";
-    out += pick(4) == 0 ? std::string() : "\x92\x6E" + std::to_string(pick(100));
-    if (!polyline) out += pick(3) ? ",1" : ",0";
-    out += "\r\n";
-    const int records = pick(7);
-    for (int r = 0; r < records; ++r) {
-      if (pick(6) == 0) {
-        out += "E01," + ref() + ",," + ref() + ",," + ref() + ",\r\n";
-      } else {
-        out += "B01," + ref() + ",\r\n";
-      }
-    }
-    if (pick(8) != 0) out += polyline == (pick(10) != 0) ? "F99,\r\n" : "D99,\r\n";
-    if (pick(10) == 0) out += "B01,1,\r\n";  // outside any block
-  }
-  out += "A99,\r\n";
-  return out;
 }
 
 struct Outcome {
@@ -228,14 +173,15 @@ TEST_F(StreamedDrawing, GeneratedSitesGiveTheTablesDrawing) {
   std::mt19937 rng(20261206);
   for (int site = 0; site < 12; ++site) {
     SCOPED_TRACE("site " + std::to_string(site));
-    ExpectSame({RandomSima(rng, 5 + site * 40)}, EveryLabel(), site % 4, site % 2 ? 420 : 300);
+    ExpectSame({test::RandomSima(rng, 5 + site * 40)}, EveryLabel(), site % 4,
+               site % 2 ? 420 : 300);
   }
 }
 
 TEST_F(StreamedDrawing, ASiteBeyondTheArchivesReferenceLimitsGivesTheTablesDrawing) {
   // Over 65,536 entities: object and class references change their form on the way.
   std::mt19937 rng(3);
-  const std::string sima = RandomSima(rng, 14000);
+  const std::string sima = test::RandomSima(rng, 14000);
   ExpectSame({sima}, EveryLabel(), 0, 420);
   ExpectSame({sima}, EveryLabel(), 0, 230);
 }
@@ -247,7 +193,7 @@ class StopHalfway : public ProgressMonitor {
 
 TEST_F(StreamedDrawing, ACancelledSaveLeavesThePreviousFileAndNothingElse) {
   std::mt19937 rng(5);
-  const std::vector<fs::path> files = Files({RandomSima(rng, 30000)});
+  const std::vector<fs::path> files = Files({test::RandomSima(rng, 30000)});
   StreamedDrawingData data;
   CoordinateData counts;
   data.StartFile();
@@ -275,18 +221,18 @@ TEST_F(StreamedDrawing, SeveralFilesShareRowsNumbersAndTheLastFilesAxes) {
       "A,10,20\r\nB,11,21,5\r\n"
       "7,Q,12.5,22.25,3,105,remark\r\n8,R,-1e3,2e3,0,x\r\n";
   const std::string apa = "A,0\r\nB,site\r\nG,N1,1,2,3\r\nG,N2,4,5,6\r\nZ\r\nG,after,9,9,9\r\n";
-  const std::string sima = RandomSima(rng, 60);
+  const std::string sima = test::RandomSima(rng, 60);
   OutputSettings mathematical = EveryLabel();
   mathematical.Coordinate.Flg = false;
   ExpectSame({list, sima}, mathematical, 2);
   ExpectSame({sima, list}, mathematical);
-  ExpectSame({sima, RandomSima(rng, 40), sima}, EveryLabel(), 70);
+  ExpectSame({sima, test::RandomSima(rng, 40), sima}, EveryLabel(), 70);
   ExpectSame({apa, list, apa}, mathematical, 1, 200);
 }
 
 TEST_F(StreamedDrawing, SettingsAndBasePointsTakeEffectAsForATable) {
   std::mt19937 rng(11);
-  const std::string sima = RandomSima(rng, 80);
+  const std::string sima = test::RandomSima(rng, 80);
   OutputSettings s = EveryLabel();
   s.WrtBAse.OutBaseFlg = true;
   for (int baseRow : {-1, 0, 1, 37, 10000})
@@ -386,7 +332,7 @@ TEST_F(StreamedDrawing, RandomMixesOfFilesGiveTheTablesDrawing) {
       switch (pick(4)) {
         case 0:
         case 1:
-          text = RandomSima(rng, 1 + pick(60));
+          text = test::RandomSima(rng, 1 + pick(60));
           break;
         case 2:  // a list; one of a single line is refused
           for (int i = pick(20); i >= 0; --i) {
@@ -444,7 +390,7 @@ TEST_F(StreamedDrawing, CoordinateFilesWrittenAsReadEqualTheTablesSave) {
     for (int f = 1 + pick(3); f > 0; --f) {
       switch (pick(3)) {
         case 0:
-          contents.push_back(RandomSima(rng, 1 + pick(80)));
+          contents.push_back(test::RandomSima(rng, 1 + pick(80)));
           break;
         case 1:
           contents.push_back("7,a,1,2,3,m,r\r\n8,b,4,5,6,,\r\nc,7,8\r\n9,10\r\n");
@@ -489,7 +435,7 @@ TEST_F(StreamedDrawing, NoDescriptorOutlivesADrawingOrARefusal) {
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
   };
   std::mt19937 rng(9);
-  const std::string sima = RandomSima(rng, 300);
+  const std::string sima = test::RandomSima(rng, 300);
   const auto before = open();
   OutputSettings tiny = EveryLabel();
   tiny.WrtBAse.Scale = 1e-300;
