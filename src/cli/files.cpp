@@ -128,7 +128,7 @@ bool LoadInput(const std::string& input, CoordinateData& data, bool append, Load
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
                  ProgressMonitor* progress) {
   if (IsStandard(input)) {
-    return StreamCoordinateText(ReadInput(input), InputName(input), sink, data, report, progress);
+    return StreamCoordinateInput(STDIN_FILENO, InputName(input), sink, data, report, progress);
   }
   return StreamCoordinateFile(Utf8Path(input), sink, data, report, progress);
 }

@@ -662,18 +662,24 @@ void AtomicFileWriter::Commit() {
   ForgetForSignals(signalSlot_);
 }
 
-std::string ReadDescriptorBytes(int fd, const std::string& name) {
-  std::string bytes;
+void ReadDescriptorPieces(int fd, const std::string& name,
+                          const std::function<void(std::string_view)>& take) {
   char buffer[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return bytes;
+    if (n == 0) return;
     if (n < 0) {
       if (errno == EINTR) continue;
       throw SystemFailure(MessageId::kFileCannotRead, name);
     }
-    bytes.append(buffer, static_cast<size_t>(n));
+    take(std::string_view(buffer, static_cast<size_t>(n)));
   }
+}
+
+std::string ReadDescriptorBytes(int fd, const std::string& name) {
+  std::string bytes;
+  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) { bytes += piece; });
+  return bytes;
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

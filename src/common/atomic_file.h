@@ -110,6 +110,9 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 
 // Reads a descriptor to its end (standard input); name stands for it in messages.
 std::string ReadDescriptorBytes(int fd, const std::string& name);
+// The same a piece at a time, each handed to take as it is read.
+void ReadDescriptorPieces(int fd, const std::string& name,
+                          const std::function<void(std::string_view)>& take);
 
 #ifndef _WIN32
 // Hands take each entry of folder named PREFIX<pid>-REST whose process has ended (never

@@ -254,17 +254,23 @@ void AtomicFileWriter::Commit() {
   committed_ = true;
 }
 
-std::string ReadDescriptorBytes(int fd, const std::string& name) {
+void ReadDescriptorPieces(int fd, const std::string& name,
+                          const std::function<void(std::string_view)>& take) {
   // Binary, as the files are: text mode would drop every "\r" and stop at 0x1A.
   _setmode(fd, _O_BINARY);
-  std::string bytes;
   char buffer[1 << 16];
   for (;;) {
     const int n = _read(fd, buffer, sizeof buffer);
-    if (n == 0) return bytes;
+    if (n == 0) return;
     if (n < 0) throw Error(MessageId::kFileCannotRead, {name, std::strerror(errno)}, errno);
-    bytes.append(buffer, static_cast<size_t>(n));
+    take(std::string_view(buffer, static_cast<size_t>(n)));
   }
+}
+
+std::string ReadDescriptorBytes(int fd, const std::string& name) {
+  std::string bytes;
+  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) { bytes += piece; });
+  return bytes;
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

@@ -117,6 +117,12 @@ bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, Coo
 bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& sink,
                           CoordinateData& data, LoadReport* report = nullptr,
                           ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
+// The same for what a descriptor that can be read only once gives (standard input, a
+// pipe) under name: its bytes wait in a temporary file, so input of any size is read in
+// memory that stays bounded. An error of the temporary file throws kestrova::Error.
+bool StreamCoordinateInput(int fd, const std::string& name, LoadSink& sink, CoordinateData& data,
+                           LoadReport* report = nullptr, ProgressMonitor* progress = nullptr,
+                           const LoadTuning& tuning = {});
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

@@ -16,6 +16,7 @@
 #include "common/number_text.h"
 #include "common/parallel.h"
 #include "common/sjis.h"
+#include "common/spill_file.h"
 #include "coords/coordinate_file.h"
 #include "coords/sima_drawing.h"
 #include "coords/split_fields.h"
@@ -986,6 +987,64 @@ bool LoadText(std::string bytes, const std::string& name, CoordinateData& data, 
                           [&](Reader& reader) { FeedText(text, tuning.blockBytes, reader); });
 }
 
+// Where a file's bytes are read from: once to tell their encoding, again for the lines.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to size bytes; fewer only at the end.
+  virtual size_t Read(char* to, size_t size) = 0;
+  // Reads again from the byte at offset (0, or just past a byte-order mark).
+  virtual void Restart(size_t offset) = 0;
+  // All of them, from the start.
+  virtual std::string All() = 0;
+};
+
+class FileSource final : public ByteSource {
+ public:
+  FileSource(std::ifstream& in, const std::filesystem::path& path, const std::string& name)
+      : in_(in), path_(path), name_(name) {}
+  size_t Read(char* to, size_t size) override {
+    in_.read(to, static_cast<std::streamsize>(size));
+    if (in_.bad()) throw Error(MessageId::kFileReadFailed, {name_});
+    return static_cast<size_t>(in_.gcount());
+  }
+  void Restart(size_t offset) override {
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+  }
+  std::string All() override { return ReadFileBytes(path_); }
+
+ private:
+  std::ifstream& in_;
+  const std::filesystem::path& path_;
+  const std::string& name_;
+};
+
+// Bytes that can be read only once (standard input, a pipe), kept in a temporary file.
+class SpooledSource final : public ByteSource {
+ public:
+  explicit SpooledSource(SpillFile& file) : file_(file) { file_.Rewind(); }
+  size_t Read(char* to, size_t size) override { return file_.ReadSome(to, size); }
+  void Restart(size_t offset) override {
+    file_.Rewind();
+    std::string skipped(offset, '\0');
+    file_.ReadSome(skipped.data(), offset);
+  }
+  std::string All() override {
+    file_.Rewind();
+    std::string bytes(static_cast<size_t>(file_.Size()), '\0');
+    bytes.resize(file_.ReadSome(bytes.data(), bytes.size()));
+    return bytes;
+  }
+
+ private:
+  SpillFile& file_;
+};
+
+bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, CoordinateData& data,
+               bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+               const LoadTuning& tuning, LoadSink* sink);
+
 bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
               LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning,
               LoadSink* sink) {
@@ -998,17 +1057,25 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     // A pipe or device is read whole; a file that cannot be opened gets its message.
     return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning, sink);
   }
-  // No bigger than the file: a small file should not cost a block of zeroed memory.
   const uintmax_t fileBytes = fs::file_size(path, ec);
+  FileSource source(in, path, name);
+  return LoadBytes(source, ec ? UINT64_MAX : fileBytes, name, data, appendOnLoad, report, progress,
+                   tuning, sink);
+}
+
+// size: the bytes there are, UINT64_MAX when not known.
+bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, CoordinateData& data,
+               bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+               const LoadTuning& tuning, LoadSink* sink) {
+  // No bigger than the file: a small file should not cost a block of zeroed memory.
   const size_t blockBytes = std::max<size_t>(
-      ec ? tuning.blockBytes : std::min<uintmax_t>(tuning.blockBytes, fileBytes + 1), 16);
+      size == UINT64_MAX ? tuning.blockBytes : std::min<uint64_t>(tuning.blockBytes, size + 1), 16);
   std::string buffer;
   const auto read = [&](size_t keep) {  // appends up to a block after the first keep bytes
     buffer.resize(keep + blockBytes);
-    in.read(buffer.data() + keep, static_cast<std::streamsize>(blockBytes));
-    if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
-    buffer.resize(keep + static_cast<size_t>(in.gcount()));
-    return in.gcount() > 0;
+    const size_t got = in.Read(buffer.data() + keep, blockBytes);
+    buffer.resize(keep + got);
+    return got > 0;
   };
 
   // First pass: is this text, and which? The whole file decides, as in memory.
@@ -1026,8 +1093,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
       start = false;
       // UTF-16 is converted whole.
       if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF") {
-        return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning,
-                        sink);
+        return LoadText(in.All(), name, data, appendOnLoad, report, progress, tuning, sink);
       }
       marked = piece.substr(0, 3) == kBom;
     }
@@ -1045,8 +1111,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   if (multiByte) {
     // Which lines read as UTF-8: whole lines, as the second pass takes them, up to the
     // last one beyond ASCII. Plain ASCII files, nearly all, need no such pass.
-    in.clear();
-    in.seekg(0);
+    in.Restart(0);
     size_t keep = 0;
     uint64_t surveyed = 0;
     for (bool more = true; more && surveyed < highEnd;) {
@@ -1081,25 +1146,23 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
 
   // Second pass: the lines, a piece at a time. A piece ends after its last line end; a
   // CR at its very end waits for the next piece, which may begin with its LF.
-  return ReadAllOrNothing(
-      name, counter.Lines(), firstLine, counter.LeadingLines(), data, appendOnLoad, rep, progress,
-      tuning, sink, [&](Reader& reader) {
-        in.clear();
-        in.seekg(marked ? static_cast<std::streamoff>(kBom.size()) : 0);  // the mark is no text
-        size_t keep = 0;
-        for (;;) {
-          const bool more = read(keep);
-          std::string_view text(buffer);
-          const size_t cut = more ? WholeLinesEnd(text) : text.size();
-          if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
-          if (!more) {
-            std::string().swap(buffer);
-            return;
-          }
-          buffer.erase(0, cut);
-          keep = buffer.size();
-        }
-      });
+  return ReadAllOrNothing(name, counter.Lines(), firstLine, counter.LeadingLines(), data,
+                          appendOnLoad, rep, progress, tuning, sink, [&](Reader& reader) {
+                            in.Restart(marked ? kBom.size() : 0);  // the mark is no text
+                            size_t keep = 0;
+                            for (;;) {
+                              const bool more = read(keep);
+                              std::string_view text(buffer);
+                              const size_t cut = more ? WholeLinesEnd(text) : text.size();
+                              if (cut > 0 && !piece(reader, text.substr(0, cut))) return;
+                              if (!more) {
+                                std::string().swap(buffer);
+                                return;
+                              }
+                              buffer.erase(0, cut);
+                              keep = buffer.size();
+                            }
+                          });
 }
 
 }  // namespace
@@ -1129,6 +1192,17 @@ bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data,
 bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, CoordinateData& data,
                           LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning) {
   return LoadFile(path, data, true, report, progress, tuning, &sink);
+}
+
+bool StreamCoordinateInput(int fd, const std::string& name, LoadSink& sink, CoordinateData& data,
+                           LoadReport* report, ProgressMonitor* progress,
+                           const LoadTuning& tuning) {
+  // The reading goes over the bytes twice; they wait in a temporary file, not in memory.
+  SpillFile spool(size_t{1} << 20);
+  ReadDescriptorPieces(
+      fd, name, [&spool](std::string_view piece) { spool.Write(piece.data(), piece.size()); });
+  SpooledSource source(spool);
+  return LoadBytes(source, spool.Size(), name, data, true, report, progress, tuning, &sink);
 }
 
 bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& sink,

@@ -514,6 +514,12 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
     EXPECT_GT(peak, 0.0) << command[0] << " " << command.back();
     EXPECT_LT(peak, bound) << command[0] << " " << command.back();
   }
+  // Standard input, which can be read only once, is not held either.
+  const double piped =
+      kestrova::test::PeakMegabytes({kCli, "convert", "-", "-o", Path("piped.jww")}, site);
+  EXPECT_GT(piped, 0.0);
+  EXPECT_LT(piped, kBoundMb);
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("piped.jww")), kestrova::ReadFileBytes(drawing));
 #endif
 }
 

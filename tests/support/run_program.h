@@ -78,8 +78,8 @@ inline void WriteLargeSite(const std::string& path, int points) {
 }
 
 // The peak resident memory in megabytes of the program args run with its output
-// thrown away, -1 when it did not exit with 0.
-inline double PeakMegabytes(const std::vector<std::string>& args) {
+// thrown away (and input, when given, the file at input), -1 when it did not exit with 0.
+inline double PeakMegabytes(const std::vector<std::string>& args, const std::string& input = {}) {
   std::vector<char*> argv;
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
@@ -88,6 +88,7 @@ inline double PeakMegabytes(const std::vector<std::string>& args) {
   if (pid == 0) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
+    if (!input.empty() && !std::freopen(input.c_str(), "r", stdin)) ::_exit(126);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
