@@ -84,15 +84,29 @@ struct FoundPoint {
   bool Found = false;
 };
 
-// One block read back: its records' kinds and numbers, and the rows before each.
-bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefore) {
+// A block's fields before its records, and how many records follow.
+void PutBlockHead(SpillFile& file, const SimaBlock& block) {
+  file.Put(static_cast<uint8_t>(block.Polyline));
+  file.Put(block.Closing);
+  file.Put(TextLength(block.Name.size()));
+  file.Write(block.Name.data(), block.Name.size());
+  file.Put(static_cast<uint64_t>(block.Records.size()));
+}
+// Reads them back into block, its records made as many as follow; false at the end.
+bool GetBlockHead(SpillFile& file, SimaBlock& block) {
   uint8_t polyline = 0;
   if (!file.Read(&polyline, 1)) return false;
   block.Polyline = polyline != 0;
   block.Closing = file.Get<int32_t>();
   ReadText(file, file.Get<uint16_t>(), block.Name);
-  const auto count = static_cast<size_t>(file.Get<uint64_t>());
-  block.Records.resize(count);
+  block.Records.resize(static_cast<size_t>(file.Get<uint64_t>()));
+  return true;
+}
+
+// One block read back: its records' kinds and numbers, and the rows before each.
+bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefore) {
+  if (!GetBlockHead(file, block)) return false;
+  const size_t count = block.Records.size();
   rowsBefore.resize(count);
   for (size_t i = 0; i < count; ++i) {
     block.Records[i].RecordKind = static_cast<SimaBlockRecord::Kind>(file.Get<uint8_t>());
@@ -157,11 +171,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore) {
   SpillFile& out = *blockFile_;
-  out.Put(static_cast<uint8_t>(block.Polyline));
-  out.Put(block.Closing);
-  out.Put(TextLength(block.Name.size()));
-  out.Write(block.Name.data(), block.Name.size());
-  out.Put(static_cast<uint64_t>(block.Records.size()));
+  PutBlockHead(out, block);
   for (size_t i = 0; i < block.Records.size(); ++i) {
     out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
     out.Put(block.Records[i].Point.Number);
@@ -386,11 +396,7 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
 void StreamedDrawingData::KeepShapes(std::vector<std::unique_ptr<SpillFile>>& found) {
   SpillFile& out = *shapeFile_;
   EachResolvedBlock(found, [&](const SimaBlock& block, const std::vector<FoundPoint>& points) {
-    out.Put(static_cast<uint8_t>(block.Polyline));
-    out.Put(block.Closing);
-    out.Put(TextLength(block.Name.size()));
-    out.Write(block.Name.data(), block.Name.size());
-    out.Put(static_cast<uint64_t>(block.Records.size()));
+    PutBlockHead(out, block);
     for (size_t i = 0; i < block.Records.size(); ++i) {
       out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
       out.Put(block.Records[i].Point.Number);
@@ -454,13 +460,8 @@ StreamedDrawingData::Shapes::Shapes(const StreamedDrawingData& data) : file_(*da
 
 bool StreamedDrawingData::Shapes::Next(SimaBlock& block,
                                        std::vector<std::optional<std::pair<double, double>>>& at) {
-  uint8_t polyline = 0;
-  if (!file_.Read(&polyline, 1)) return false;
-  block.Polyline = polyline != 0;
-  block.Closing = file_.Get<int32_t>();
-  ReadText(file_, file_.Get<uint16_t>(), block.Name);
-  const auto count = static_cast<size_t>(file_.Get<uint64_t>());
-  block.Records.resize(count);
+  if (!GetBlockHead(file_, block)) return false;
+  const size_t count = block.Records.size();
   at.resize(count);
   for (size_t i = 0; i < count; ++i) {
     block.Records[i].RecordKind = static_cast<SimaBlockRecord::Kind>(file_.Get<uint8_t>());

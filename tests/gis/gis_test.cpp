@@ -1171,6 +1171,18 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   EXPECT_EQ(w2[0].substr(0, 30), "s.shp: has no .dbf beside it, ");
 }
 
+// Exports of site (its stem naming them) to each format peak below bound megabytes.
+void ExpectExportPeaksBelow(const std::string& site, const std::vector<std::string>& formats,
+                            double bound) {
+  for (const std::string& ext : formats) {
+    const std::string out = fs::path(site).replace_extension(ext).string();
+    const double peak =
+        test::PeakMegabytes({kCli, "export", site, "-o", out, "--crs", "EPSG:6677"});
+    EXPECT_GT(peak, 0.0) << ext;
+    EXPECT_LT(peak, bound) << ext;
+  }
+}
+
 // Every export holds the site's table but not the file it writes: on a site of 200,000
 // points with long remarks (its table some 80 MB), a file, the DXF's entities or
 // GeoJSON's features held whole take hundreds of megabytes.
@@ -1182,12 +1194,7 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
   constexpr double kLargeExportBoundMb = 200.0;
   const std::string site = Path("large.sim");
   test::WriteLargeSite(site, 200'000);
-  for (const char* ext : {"dxf", "gpkg", "shp", "kml", "geojson"}) {
-    const double peak = test::PeakMegabytes(
-        {kCli, "export", site, "-o", Path(std::string("large.") + ext), "--crs", "EPSG:6677"});
-    EXPECT_GT(peak, 0.0) << ext;
-    EXPECT_LT(peak, kLargeExportBoundMb) << ext;
-  }
+  ExpectExportPeaksBelow(site, {"dxf", "gpkg", "shp", "kml", "geojson"}, kLargeExportBoundMb);
   // What was written is whole: every point is in it.
   Dataset gpkg(Path("large.gpkg"));
   ASSERT_NE(gpkg.Layer("points"), nullptr);
@@ -1242,9 +1249,9 @@ TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
   EXPECT_TRUE(fs::is_empty(small));
 }
 
-// Beyond about a million points the points are gathered in temporary files, never held as a
-// table: 400,000 points with long remarks (a 100 MB file, over 250 MB as a table) stay at
-// about 90 MB for the drawing and 110 MB for the other formats.
+// Sites of files over 64 MB are gathered in temporary files, never held as a table: 400,000
+// points with long remarks (a 100 MB file, over 250 MB as a table) stay at about 90 MB for
+// the drawing and 110 MB for the other formats.
 TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's own memory hides the program's";
@@ -1252,12 +1259,7 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
   constexpr double kStreamedBoundMb = 150.0;
   const std::string site = Path("larger.sim");
   test::WriteLargeSite(site, 400'000);
-  for (const char* ext : {"dxf", "geojson"}) {
-    const double peak = test::PeakMegabytes(
-        {kCli, "export", site, "-o", Path(std::string("larger.") + ext), "--crs", "EPSG:6677"});
-    EXPECT_GT(peak, 0.0) << ext;
-    EXPECT_LT(peak, kStreamedBoundMb) << ext;
-  }
+  ExpectExportPeaksBelow(site, {"dxf", "geojson"}, kStreamedBoundMb);
   // Every point is in it, with its name and remarks, and every parcel.
   const std::string json = ReadFileBytes(Path("larger.geojson"));
   const auto count = [&json](const std::string& text) {
