@@ -5,8 +5,10 @@
 // the same past the cache (O_DIRECT, the disk's own pace), and kestrova-cli info of the
 // same file (the load alone) and of the same points as a plain ZHY list. Prints wall
 // times, the ratios to the plain writes and each process's peak memory.
-// Then every other command on the same site (info, plot, the text exports, dump of
-// the drawing as text and JSON), each beside a plain write of as many bytes as it wrote.
+// Then every other command on the same site (info, plot, clip, the text, GIS and DXF
+// exports, dump of the drawing as text and JSON), each beside a plain write of as many
+// bytes as it wrote (a Shapefile's whole set); the GIS exports are left out, said so,
+// when the program has no GDAL.
 // Runs each `runs` times (default 5) and reports medians.
 //
 //   kestrova_end_to_end path/to/kestrova-cli [points] [runs]
@@ -187,16 +189,45 @@ int main(int argc, char** argv) {
     const char* label;
     std::vector<std::string> args;
     bool toStdout;
+    bool gis = false;
+  };
+  const auto gis = [&](const char* label, const char* format) {
+    return Job{label,
+               {"export", sima, "-o", result, "--format", format, "--crs", "EPSG:6677"},
+               false,
+               true};
   };
   const std::vector<Job> jobs = {
       {"info", {"info", sima}, true},
       {"plot -o x.svg", {"plot", sima, "-o", result}, false},
+      {"clip -o x.clip", {"clip", sima, "-o", result}, false},
       {"export --format zhy", {"export", sima, "-o", result, "--format", "zhy"}, false},
       {"export --format sima", {"export", sima, "-o", result, "--format", "sima"}, false},
       {"export --format csv", {"export", sima, "-o", result, "--format", "csv"}, false},
       {"export --format apa", {"export", sima, "-o", result, "--format", "apa"}, false},
+      gis("export --format dxf", "dxf"),
+      gis("export --format geojson", "geojson"),
+      gis("export --format kml", "kml"),
+      gis("export --format shp", "shp"),
+      gis("export --format gpkg", "gpkg"),
       {"dump", {"dump", out}, true},
       {"dump --json", {"dump", out, "--json"}, true},
+  };
+  // What a command wrote: the file, and the other files of a Shapefile's set
+  // (x.shx ..., x_parcels.shp ...), removed once counted.
+  const auto written = [&result] {
+    namespace fs = std::filesystem;
+    const fs::path path(result);
+    const std::string stem = path.stem().string();
+    uintmax_t bytes = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(path.parent_path())) {
+      // Not the drawing itself, which is named stem.
+      const std::string name = e.path().filename().string();
+      if (name.rfind(stem + ".", 0) != 0 && name.rfind(stem + "_", 0) != 0) continue;
+      bytes += e.file_size();
+      fs::remove(e.path());
+    }
+    return bytes;
   };
   // On a shared machine the processor time says more than the wall time.
   std::printf("\nconvert again: %.2f s, processor time %.2f s\n", made.seconds, made.cpuSeconds);
@@ -210,15 +241,20 @@ int main(int argc, char** argv) {
       args.insert(args.end(), job.args.begin(), job.args.end());
       Run run;
       if (!Spawn(args, run, job.toStdout ? result : "")) {
+        written();
+        if (job.gis) break;  // a program without GDAL
         std::fprintf(stderr, "%s failed\n", job.label);
         return 1;
       }
-      bytes = std::filesystem::file_size(result);
-      std::filesystem::remove(result);
+      bytes = written();
       time.push_back(run.seconds);
       cpu.push_back(run.cpuSeconds);
       peak.push_back(run.peakMb);
       plainTime.push_back(PlainWrite(plain, bytes));
+    }
+    if (time.empty()) {
+      std::printf("%-22s (not run: the program has no GDAL)\n", job.label);
+      continue;
     }
     std::printf("%-22s %8.2f %8.2f %8.0f %10.1f %12.2f %7.2f %9.2f\n", job.label, Median(time),
                 Median(cpu), Median(peak), static_cast<double>(bytes) / 1e6, Median(plainTime),
