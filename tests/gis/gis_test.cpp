@@ -1172,8 +1172,9 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
 }
 
 // Exports of site (its stem naming them) to each format peak below bound megabytes.
-void ExpectExportPeaksBelow(const std::string& site, const std::vector<std::string>& formats,
-                            double bound) {
+[[maybe_unused]] void ExpectExportPeaksBelow(const std::string& site,
+                                             const std::vector<std::string>& formats,
+                                             double bound) {
   for (const std::string& ext : formats) {
     const std::string out = fs::path(site).replace_extension(ext).string();
     const double peak =
@@ -1273,6 +1274,21 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
   EXPECT_EQ(count(R"("name": "P400000", )"), 1u);
   EXPECT_EQ(count(R"("remarks": ")" + std::string(200, 'r') + "\""), 400'000u);
 #endif
+}
+
+// A site read through a pipe is gathered in temporary files: the export is the one its file,
+// held as a table, gives (the example's parcels, triangles and polyline, survey axes).
+TEST_F(Gis, PipedSitesAreExportedAsTheirFiles) {
+  for (const char* ext : {"dxf", "geojson", "kml"}) {
+    fs::create_directories(Path("piped"));
+    const std::string piped = Path(std::string("piped/site.") + ext);
+    const std::string file = Path(std::string("site.") + ext);
+    ASSERT_EQ(RunShell("cat " + kSite + " | " + kCli + " export - -o " + piped + " --crs EPSG:6677")
+                  .status,
+              0);
+    ASSERT_EQ(RunCli("export " + kSite + " -o " + file + " --crs EPSG:6677").status, 0);
+    EXPECT_EQ(ReadFileBytes(piped), ReadFileBytes(file)) << ext;
+  }
 }
 
 TEST(SurveySystems, ZonesAndNames) {
