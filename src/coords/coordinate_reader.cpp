@@ -884,14 +884,16 @@ std::string DecodeFileText(std::string bytes, const std::string& name, LoadRepor
     return std::move(converted.text);
   };
   const std::string_view view(bytes);
-  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
-  if (view.substr(0, 2) == "\xFF\xFE") return convert(Utf16ToUtf8(view.substr(2), true));
-  if (view.substr(0, 2) == "\xFE\xFF") return convert(Utf16ToUtf8(view.substr(2), false));
   // Text never holds NUL; a drawing, an image or an archive does, and reading one as
-  // points would fill the table with garbage.
-  if (view.find('\0') != std::string_view::npos) {
-    throw Error(MessageId::kNotText, {name});
-  }
+  // points would fill the table with garbage (and put the NUL into names).
+  const auto text = [&name](std::string checked) {
+    if (checked.find('\0') != std::string::npos) throw Error(MessageId::kNotText, {name});
+    return checked;
+  };
+  // Some Windows programs save "Unicode" text: UTF-16 with its byte-order mark.
+  if (view.substr(0, 2) == "\xFF\xFE") return text(convert(Utf16ToUtf8(view.substr(2), true)));
+  if (view.substr(0, 2) == "\xFE\xFF") return text(convert(Utf16ToUtf8(view.substr(2), false)));
+  if (view.find('\0') != std::string_view::npos) throw Error(MessageId::kNotText, {name});
   if (view.substr(0, 3) == kBom) return convert(view.substr(3));
   if (!HasHighByte(view)) return bytes;
   EncodingSurvey survey;

@@ -776,7 +776,9 @@ void AppendGeoJsonPoint(std::string& out, const SurveyPoint& p, const OGRPoint& 
   // The fields in the order the points' layer has them, every one set.
   const auto text = [&out](const char* member, std::string_view cp932) {
     out += member;
-    AppendJsonString(out, Cp932ToUtf8(cp932));
+    // Cut at a NUL, as a feature's text is (and the other formats' are).
+    const std::string utf8 = Cp932ToUtf8(cp932);
+    AppendJsonString(out, std::string_view(utf8).substr(0, utf8.find('\0')));
   };
   out += "{ \"type\": \"Feature\", \"properties\": { \"layer\": \"points\", \"number\": ";
   out += std::to_string(p.Number);

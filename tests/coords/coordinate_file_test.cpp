@@ -347,6 +347,13 @@ TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
 #ifndef _WIN32
   EXPECT_EQ(NamesThroughPipe(utf16le), (std::vector<std::string>{"x", Sjis("境")}));
 #endif
+  // UTF-16 holds no NUL character in text either: such a file is refused, not read with
+  // a NUL in a name.
+  std::string nul = "\xFF\xFE";
+  for (char c : std::string("1,A\0B,1,2,3\r\n", 13))
+    nul += std::string{c, '\0'};
+  CoordinateData refused;
+  EXPECT_THROW(LoadCoordinateText(nul, "nul.zhy", refused, false), Error);
 }
 
 TEST(LoadCoordinateFile, LongTextIsCutAtACharacterBoundary) {
