@@ -184,7 +184,11 @@ int main(int argc, char** argv) {
   // The other commands, on the same SIMA file and on the drawing convert made of it.
   Run made;
   if (!Spawn({argv[1], "convert", sima, "-o", out}, made)) return 1;
-  const std::string result = out + ".out";
+  // The other commands write into a folder of their own, which is emptied after each.
+  const std::filesystem::path outputs =
+      std::filesystem::temp_directory_path() / ("kestrova-e2e-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(outputs);
+  const std::string result = (outputs / "result.out").string();
   struct Job {
     const char* label;
     std::vector<std::string> args;
@@ -214,21 +218,25 @@ int main(int argc, char** argv) {
       {"dump --json", {"dump", out, "--json"}, true},
   };
   // What a command wrote: the file, and the other files of a Shapefile's set
-  // (x.shx ..., x_parcels.shp ...), removed once counted.
-  const auto written = [&result] {
-    namespace fs = std::filesystem;
-    const fs::path path(result);
-    const std::string stem = path.stem().string();
+  // (result.shx ..., result_parcels.shp ...), removed once counted.
+  const auto written = [&outputs] {
     uintmax_t bytes = 0;
-    for (const fs::directory_entry& e : fs::directory_iterator(path.parent_path())) {
-      // Not the drawing itself, which is named stem.
-      const std::string name = e.path().filename().string();
-      if (name.rfind(stem + ".", 0) != 0 && name.rfind(stem + "_", 0) != 0) continue;
+    for (const auto& e : std::filesystem::directory_iterator(outputs))
       bytes += e.file_size();
-      fs::remove(e.path());
-    }
+    for (const auto& e : std::filesystem::directory_iterator(outputs))
+      std::filesystem::remove(e.path());
     return bytes;
   };
+  // Whether the program writes GIS formats at all: a two-point site tells.
+  const std::string tiny = (outputs / "tiny.sim").string();
+  std::FILE* tinyFile = std::fopen(tiny.c_str(), "wb");
+  if (!tinyFile) return 1;
+  std::fputs("G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,1,1,0,\r\n", tinyFile);
+  std::fclose(tinyFile);
+  Run probe;
+  const bool haveGdal = Spawn(
+      {argv[1], "export", tiny, "-o", result, "--format", "geojson", "--crs", "EPSG:6677"}, probe);
+  written();
   // On a shared machine the processor time says more than the wall time.
   std::printf("\nconvert again: %.2f s, processor time %.2f s\n", made.seconds, made.cpuSeconds);
   std::printf("%-22s %8s %8s %8s %10s %12s %7s %9s\n", "command", "time s", "cpu s", "peak MB",
@@ -239,10 +247,9 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
       std::vector<std::string> args = {argv[1]};
       args.insert(args.end(), job.args.begin(), job.args.end());
+      if (job.gis && !haveGdal) break;
       Run run;
       if (!Spawn(args, run, job.toStdout ? result : "")) {
-        written();
-        if (job.gis) break;  // a program without GDAL
         std::fprintf(stderr, "%s failed\n", job.label);
         return 1;
       }
@@ -261,5 +268,6 @@ int main(int argc, char** argv) {
                 Median(time) / Median(plainTime), Median(time) / Median(convert));
   }
   std::filesystem::remove(out);
+  std::filesystem::remove_all(outputs);
   return 0;
 }

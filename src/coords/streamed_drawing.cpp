@@ -201,6 +201,7 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   ReportProgress(progress, 0.5);
   if (records_ > 0) {
     Draw(found);
+    found.clear();
     if (shapeFile_) {
       std::vector<std::unique_ptr<SpillFile>> anywhere = Buckets();
       Resolve(anywhere, nullptr, false);

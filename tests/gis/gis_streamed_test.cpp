@@ -3,6 +3,7 @@
 // points, the drawing's lines and labels, with the smallest parts the gathering can use.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,12 +37,23 @@ std::string Describe(const GisExport& gis) {
   return out;
 }
 
+// A folder of the test's own, removed however the test ends.
+struct TestFolder {
+  fs::path path =
+      fs::temp_directory_path() / ("kestrova-gis-streamed-" + std::to_string(::getpid()));
+  TestFolder() {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TestFolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 TEST(GisFromGatheredPoints, EveryFormatIsTheTablesExport) {
-  const fs::path dir = fs::temp_directory_path() /
-                       ("kestrova-gis-streamed-" +
-                        std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const TestFolder folder;
+  const fs::path& dir = folder.path;
   std::mt19937 rng(20261207);
   for (int site = 0; site < 4; ++site) {
     SCOPED_TRACE("site " + std::to_string(site));
@@ -88,7 +100,6 @@ TEST(GisFromGatheredPoints, EveryFormatIsTheTablesExport) {
       }
     }
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace
