@@ -197,16 +197,15 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   perBucket_ = records_ == 0 ? 1 : (records_ + buckets - 1) / buckets;
   if (perBucket_ > UINT32_MAX) throw Error("too many parcel records to draw");
   std::vector<std::unique_ptr<SpillFile>> found = Buckets();
-  Resolve(found, &repeated, true);
+  // An export also finds each record's point among all the points, in the same pass.
+  std::vector<std::unique_ptr<SpillFile>> anywhere;
+  if (shapeFile_) anywhere = Buckets();
+  Resolve(found, repeated, shapeFile_ ? &anywhere : nullptr);
   ReportProgress(progress, 0.5);
   if (records_ > 0) {
     Draw(found);
     found.clear();
-    if (shapeFile_) {
-      std::vector<std::unique_ptr<SpillFile>> anywhere = Buckets();
-      Resolve(anywhere, nullptr, false);
-      KeepShapes(anywhere);
-    }
+    if (shapeFile_) KeepShapes(anywhere);
     blockFile_.reset();  // read for the last time
   }
   ReportProgress(progress, 1.0);
@@ -228,7 +227,8 @@ std::vector<std::unique_ptr<SpillFile>> StreamedDrawingData::Buckets() const {
 // part go to a file of their own, then each part's points are indexed in memory and its
 // records looked up, the points found going to the bucket of their record's place.
 void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
-                                  std::vector<size_t>* repeated, bool seenOnly) {
+                                  std::vector<size_t>& repeated,
+                                  std::vector<std::unique_ptr<SpillFile>>* anywhere) {
   const size_t parts = Parts(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
   const auto eachPoint = [this](const auto& take) {
     Points all(*this);
@@ -281,21 +281,23 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
     const int32_t k = index.Insert(number, static_cast<int32_t>(points.size() + 1));
     if (k == 0) {
       points.push_back(NumberedPoint{number, row, x, y});
-    } else if (!repeated) {
-      return;
     } else if (const size_t file = FileOf(row); FileOf(points[size_t(k - 1)].Row) < file) {
-      ++(*repeated)[file];
+      ++repeated[file];
     }
   };
   const auto look = [&](uint64_t place, int32_t number, int32_t limit) {
     const int32_t k = index.Find(number);
     if (k == 0) return;
     const NumberedPoint& point = points[static_cast<size_t>(k - 1)];
-    if (seenOnly && point.Row > limit) return;  // read after the record: not seen by it
-    SpillFile& out = *found[static_cast<size_t>(place / perBucket_)];
-    out.Put(static_cast<uint32_t>(place % perBucket_));
-    out.Put(point.X);
-    out.Put(point.Y);
+    const auto put = [&](std::vector<std::unique_ptr<SpillFile>>& to) {
+      SpillFile& out = *to[static_cast<size_t>(place / perBucket_)];
+      out.Put(static_cast<uint32_t>(place % perBucket_));
+      out.Put(point.X);
+      out.Put(point.Y);
+    };
+    if (anywhere) put(*anywhere);
+    if (point.Row > limit) return;  // read after the record: not seen by it
+    put(found);
   };
   for (size_t j = 0; j < parts; ++j) {
     points.clear();

@@ -135,9 +135,10 @@ class StreamedDrawingData final : public LoadSink {
 
  private:
   std::vector<std::unique_ptr<SpillFile>> Buckets() const;
-  // seenOnly: a record finds only the points read before it, as a load draws it.
-  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets, std::vector<size_t>* repeated,
-               bool seenOnly);
+  // A record finds in buckets only the points read before it, as a load draws it; in
+  // anywhere (when given) the first point of all with its number, as an export finds it.
+  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets, std::vector<size_t>& repeated,
+               std::vector<std::unique_ptr<SpillFile>>* anywhere);
   template <class Take>
   void EachResolvedBlock(std::vector<std::unique_ptr<SpillFile>>& buckets, const Take& take);
   void Draw(std::vector<std::unique_ptr<SpillFile>>& buckets);
