@@ -337,8 +337,7 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
                                : module.BuildGisExport(data, options, fileName);
   if (o.output == kStandardStream) {
     const auto writer = OpenOutput(o.output);
-    WriteGisFile(gis.Files.front(),
-                 [&writer](std::string_view bytes) { writer->Write(bytes.data(), bytes.size()); });
+    WriteGisFile(gis.Files.front(), *writer);
     writer->Commit();
   } else {
     module.WriteGisExport(gis, Utf8Path(o.output));
@@ -505,13 +504,20 @@ namespace {
 
 // A drawing of files that need no GIS reader never holds their points: they wait in
 // temporary files and the entities are made from there a range at a time.
-int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
-  Workspace ws;
+// Reads the settings into ws and the files into data; returns whether the last file
+// read was SIMA.
+bool GatherDrawing(const DrawingOptions& o, Workspace& ws, StreamedDrawingData& data,
+                   std::ostream& err) {
   ReadSettings(o, ws);
   SimaData sima;
   StreamFiles(o.files, data, sima, err);
-  const bool simaLoaded = sima.SimaLoaded;
   RequirePoints(data.PointCount(), o.files);
+  return sima.SimaLoaded;
+}
+
+int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
+  Workspace ws;
+  const bool simaLoaded = GatherDrawing(o, ws, data, err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -556,11 +562,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   bool simaLoaded = false;
   if (!AnyGisInput(o.files)) streamed = StreamedData(o.baseRow, err);
   if (streamed) {
-    ReadSettings(o, ws);
-    SimaData sima;
-    StreamFiles(o.files, *streamed, sima, err);
-    simaLoaded = sima.SimaLoaded;
-    RequirePoints(streamed->PointCount(), o.files);
+    simaLoaded = GatherDrawing(o, ws, *streamed, err);
   } else {
     ws = PrepareWorkspace(o);
   }

@@ -1,5 +1,6 @@
 #include "common/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -199,14 +200,8 @@ void AppendGeneral(std::string& out, double value) {
   // Made on the stack and appended once: dumps print tens of millions of these.
   std::array<char, 48> text;
   char* t = text.data();
-  const auto put = [&t](const char* from, int n) {
-    for (int i = 0; i < n; ++i)
-      *t++ = from[i];
-  };
-  const auto zeros = [&t](int n) {
-    for (int i = 0; i < n; ++i)
-      *t++ = '0';
-  };
+  const auto put = [&t](const char* from, int n) { t = std::copy_n(from, n, t); };
+  const auto zeros = [&t](int n) { t = std::fill_n(t, n, '0'); };
   if (negative) *t++ = '-';
   if (exponent < -4 || exponent >= 15) {
     *t++ = digits[0];

@@ -91,8 +91,9 @@ class Writer {
   void Raw(std::string_view groups) { out_ += groups; }
 
  private:
+  // Group codes run from 0 to 1071; every entity repeats the same few, whose lines are
+  // made once.
   void PutCode(int code) {
-    // Every entity repeats the same few codes: their lines are made once.
     static const std::array<std::string, 1072> kCodes = [] {
       std::array<std::string, 1072> codes;
       for (size_t c = 0; c < codes.size(); ++c) {
@@ -101,14 +102,7 @@ class Writer {
       }
       return codes;
     }();
-    if (code >= 0 && static_cast<size_t>(code) < kCodes.size()) {
-      out_ += kCodes[static_cast<size_t>(code)];
-      return;
-    }
-    const std::string digits = std::to_string(code);
-    if (digits.size() < 3) out_.append(3 - digits.size(), ' ');
-    out_ += digits;
-    out_ += '\n';
+    out_ += kCodes.at(static_cast<size_t>(code));
   }
 
   std::string& out_;
@@ -417,33 +411,28 @@ EntitySection::EntitySection(std::string_view gdalDxf, const EntitySummary& enti
 void EntitySection::Append(std::string& out, const Entity& e, uint32_t& handle) const {
   Writer w(out);
   static constexpr int kAttachment[10] = {7, 7, 8, 9, 4, 5, 6, 1, 2, 3};
+  // Every entity starts alike: its common groups, its own class and its first point.
+  const auto start = [&](const char* type, const char* subclass) {
+    PutCommon(w, type, handle++, e);
+    w.Put(100, subclass);
+    w.Put(10, e.x);
+    w.Put(20, e.y);
+  };
   switch (e.kind) {
     case Entity::Kind::kPoint:
-      PutCommon(w, "POINT", handle++, e);
-      w.Put(100, "AcDbPoint");
-      w.Put(10, e.x);
-      w.Put(20, e.y);
+      start("POINT", "AcDbPoint");
       break;
     case Entity::Kind::kCircle:
-      PutCommon(w, "CIRCLE", handle++, e);
-      w.Put(100, "AcDbCircle");
-      w.Put(10, e.x);
-      w.Put(20, e.y);
+      start("CIRCLE", "AcDbCircle");
       w.Put(40, e.radius);
       break;
     case Entity::Kind::kLine:
-      PutCommon(w, "LINE", handle++, e);
-      w.Put(100, "AcDbLine");
-      w.Put(10, e.x);
-      w.Put(20, e.y);
+      start("LINE", "AcDbLine");
       w.Put(11, e.x2);
       w.Put(21, e.y2);
       break;
     case Entity::Kind::kText:
-      PutCommon(w, "MTEXT", handle++, e);
-      w.Put(100, "AcDbMText");
-      w.Put(10, e.x);
-      w.Put(20, e.y);
+      start("MTEXT", "AcDbMText");
       w.Put(40, e.height);
       w.PutInt(71, kAttachment[e.basePosition >= 1 && e.basePosition <= 9 ? e.basePosition : 1]);
       w.PutInt(72, 1);  // left to right

@@ -1091,9 +1091,7 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
   std::vector<std::unique_ptr<AtomicFileWriter>> writers;
   for (size_t i = 0; i < gis.Files.size(); ++i) {
     writers.push_back(std::make_unique<AtomicFileWriter>(paths[i]));
-    AtomicFileWriter& w = *writers.back();
-    WriteGisFile(gis.Files[i],
-                 [&w](std::string_view bytes) { w.Write(bytes.data(), bytes.size()); });
+    WriteGisFile(gis.Files[i], *writers.back());
   }
   // The files replaced or removed are kept under another name until the whole set is
   // in place, and put back when any part fails.
@@ -1145,8 +1143,7 @@ void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
     return;
   }
   AtomicFileWriter w(target);
-  WriteGisFile(gis.Files.front(),
-               [&w](std::string_view bytes) { w.Write(bytes.data(), bytes.size()); });
+  WriteGisFile(gis.Files.front(), w);
   w.Commit();
 }
 

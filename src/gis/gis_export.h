@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "common/atomic_file.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "jww/header.h"
@@ -57,6 +58,10 @@ inline void WriteGisFile(const GisFile& file, const GisFileSink& sink) {
   } else {
     sink(file.Bytes);
   }
+}
+// The same into a file being written.
+inline void WriteGisFile(const GisFile& file, AtomicFileWriter& to) {
+  WriteGisFile(file, [&to](std::string_view bytes) { to.Write(bytes.data(), bytes.size()); });
 }
 
 struct GisLayerCount {
