@@ -245,14 +245,26 @@ const Kind kPolylines{"polylines", wkbLineString, {{"name", OFTString}}};
 void AppendGeoJsonFeature(std::string& out, const OGRFeature& f);
 // The text AppendGeoJsonFeature makes of a point's feature, made without one.
 void AppendGeoJsonPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at);
+// GDAL's KML placemark for a point, made without a feature; false where the text would not
+// be GDAL's byte for byte.
+bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at);
+// The same for a parcel, triangle or line of the layer named layer; area where it has one.
+bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, const double* area,
+                    const OGRGeometry& g);
 
 // Makes the layers and adds the features to them; GeoJSON's features are written as
 // text to geoJson instead, one after another.
 class FeatureWriter {
  public:
+  // kmlText: where GDAL's KML goes, when it is a file of this program's.
   FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem,
-                VSILFILE* geoJson)
-      : ds_(ds), format_(format), srs_(srs), stem_(std::move(stem)), geoJson_(geoJson) {}
+                VSILFILE* geoJson, std::FILE* kmlText)
+      : ds_(ds),
+        format_(format),
+        srs_(srs),
+        stem_(std::move(stem)),
+        geoJson_(geoJson),
+        kmlText_(kmlText) {}
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
@@ -287,6 +299,23 @@ class FeatureWriter {
       throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
     }
     ++counts_[LayerName(kind)];
+  }
+  // KML only: a placemark made by make (false when it cannot be) written as text between
+  // GDAL's writes, once GDAL has written the layer's first (and with it what heads the
+  // layer and its schema). False when GDAL is to write it.
+  template <class Make>
+  bool AddKml(const Kind& kind, const Make& make) {
+    if (!kmlText_) return false;
+    const auto counted = counts_.find(LayerName(kind));
+    if (counted == counts_.end() || counted->second == 0) return false;
+    text_.clear();
+    if (!make(text_)) return false;
+    if (std::fwrite(text_.data(), 1, text_.size(), kmlText_) != text_.size()) {
+      throw Error(MessageId::kGisFeatureNotWritten,
+                  {kind.layer, std::strerror(errno ? errno : EIO)});
+    }
+    ++counted->second;
+    return true;
   }
   std::vector<GisLayerCount> Counts() const {
     std::vector<GisLayerCount> out;
@@ -341,6 +370,7 @@ class FeatureWriter {
   const OGRSpatialReference* srs_;
   std::string stem_;
   VSILFILE* geoJson_;
+  std::FILE* kmlText_;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;
@@ -377,7 +407,8 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 }
 
 void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
-                    const std::string& stem, VSILFILE* geoJson, GisExport& result) {
+                    const std::string& stem, VSILFILE* geoJson, std::FILE* kmlText,
+                    GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
   std::unique_ptr<OGRSpatialReference> output;
@@ -387,7 +418,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     output = std::make_unique<OGRSpatialReference>(*survey);
   }
   const Positions at(survey.get(), output.get());
-  FeatureWriter w(ds, o.Format, output.get(), stem, geoJson);
+  FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText);
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
@@ -404,10 +435,12 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
   source.EachPoint([&](const SurveyPoint& p) {
+    OGRPoint g = at.At(p);
     if (geoJson) {
-      w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, at.At(p)); });
+      w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, g); });
       return;
     }
+    if (w.AddKml(kPoints, [&](std::string& out) { return AppendKmlPoint(out, p, g); })) return;
     OGRFeature* f = w.New(kPoints);
     f->SetField(number, p.Number);
     text(f, name, p.Name);
@@ -417,7 +450,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     text(f, mark, p.Mark);
     text(f, remarks, p.Remarks);
     f->SetField(marked, p.Marked);
-    OGRPoint g = at.At(p);
     f->SetGeometry(&g);
     w.Add(kPoints, f);
   });
@@ -436,10 +468,15 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     // line in parcel_lines.
     if (parcel.block->Polyline || parcel.block->Closing != 1) return;
     if (parcel.complete && parcel.vertices.size() >= 3) {
+      const double area = ShoelaceArea(parcel.vertices);
+      OGRPolygon g = Polygon(at, parcel.vertices);
+      if (w.AddKml(kParcels, [&](std::string& out) {
+            return AppendKmlShape(out, kParcels.layer, parcel.block->Name, &area, g);
+          }))
+        return;
       OGRFeature* f = w.New(kParcels);
       text(f, f->GetFieldIndex("name"), parcel.block->Name);
-      f->SetField("area", ShoelaceArea(parcel.vertices));
-      OGRPolygon g = Polygon(at, parcel.vertices);
+      f->SetField("area", area);
       f->SetGeometry(&g);
       w.Add(kParcels, f);
     } else if (!parcel.vertices.empty() || !parcel.complete) {
@@ -449,18 +486,26 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   eachShape([&](const BlockShape& shape) {
     const Parcel& parcel = shape.outline;
     if (parcel.block->Polyline || parcel.vertices.size() < 2) return;
-    OGRFeature* f = w.New(kParcelLines);
-    text(f, f->GetFieldIndex("name"), parcel.block->Name);
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
+    if (w.AddKml(kParcelLines, [&](std::string& out) {
+          return AppendKmlShape(out, kParcelLines.layer, parcel.block->Name, nullptr, g);
+        }))
+      return;
+    OGRFeature* f = w.New(kParcelLines);
+    text(f, f->GetFieldIndex("name"), parcel.block->Name);
     f->SetGeometry(&g);
     w.Add(kParcelLines, f);
   });
   eachShape([&](const BlockShape& shape) {
     for (const Triangle& t : shape.triangles) {
+      OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
+      if (w.AddKml(kTriangles, [&](std::string& out) {
+            return AppendKmlShape(out, kTriangles.layer, t.block->Name, nullptr, g);
+          }))
+        continue;
       OGRFeature* f = w.New(kTriangles);
       text(f, f->GetFieldIndex("name"), t.block->Name);
-      OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
       f->SetGeometry(&g);
       w.Add(kTriangles, f);
     }
@@ -469,9 +514,13 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   eachShape([&](const BlockShape& shape) {
     const Parcel& line = shape.outline;
     if (!line.block->Polyline || line.vertices.size() < 2) return;
+    OGRLineString g = Line(at, line.vertices, false);
+    if (w.AddKml(kPolylines, [&](std::string& out) {
+          return AppendKmlShape(out, kPolylines.layer, line.block->Name, nullptr, g);
+        }))
+      return;
     OGRFeature* f = w.New(kPolylines);
     text(f, f->GetFieldIndex("name"), line.block->Name);
-    OGRLineString g = Line(at, line.vertices, false);
     f->SetGeometry(&g);
     w.Add(kPolylines, f);
   });
@@ -798,6 +847,137 @@ void AppendGeoJsonPoint(std::string& out, const SurveyPoint& p, const OGRPoint& 
   out += " }";
 }
 
+// A text field as GDAL's KML writer has it: cut at a NUL, without its leading spaces, with
+// XML's characters escaped (and control characters dropped) by GDAL's own escaping.
+bool AppendKmlText(std::string& out, std::string_view cp932) {
+  std::string utf8 = Cp932ToUtf8(cp932);
+  utf8.resize(std::min(utf8.size(), utf8.find('\0')));
+  std::string_view text(utf8);
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ')));
+  if (!CPLIsUTF8(text.data(), static_cast<int>(text.size()))) return false;
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && c != '<' && c != '>' && c != '&' && c != '"' && u != 0xEF;
+  });
+  if (plain) {
+    out += text;
+    return true;
+  }
+  char* escaped = CPLEscapeString(text.data(), static_cast<int>(text.size()), CPLES_XML);
+  out += escaped;
+  CPLFree(escaped);
+  return true;
+}
+
+// A degree as GDAL writes a KML coordinate: 15 significant digits (std::ostream's way,
+// which is printf's %.15G). Only what that rule alone makes is written here: values
+// under 1 (fixed and rounded), whole ones, exponents and those GDAL would move into range
+// are left to GDAL.
+bool AppendKmlDegree(std::string& out, double v, double limit) {
+  if (!std::isfinite(v) || std::fabs(v) < 1 || std::fabs(v) > limit) return false;
+  std::array<char, 32> buf{};
+  const auto r =
+      std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::general, 15);
+  const std::string_view text(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
+  if (text.find('.') == std::string_view::npos || text.find('e') != std::string_view::npos)
+    return false;
+  out += text;
+  return true;
+}
+
+bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at) {
+  if (at.IsEmpty() || !std::isfinite(p.X) || !std::isfinite(p.Y) || !std::isfinite(p.Z))
+    return false;
+  std::array<char, 32> buf{};
+  const auto field = [&out](const char* name) {
+    out += "\t\t<SimpleData name=\"";
+    out += name;
+    out += "\">";
+  };
+  const auto number = [&](const char* name, auto v, auto... format) {
+    field(name);
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v, format...);
+    out.append(buf.data(), r.ptr);
+    out += "</SimpleData>\n";
+  };
+  const auto text = [&](const char* name, std::string_view cp932) {
+    field(name);
+    if (!AppendKmlText(out, cp932)) return false;
+    out += "</SimpleData>\n";
+    return true;
+  };
+  // The fields in the order of the points' layer; "name" is the placemark's own.
+  out += "  <Placemark>\n\t<name>";
+  if (!AppendKmlText(out, p.Name)) return false;
+  out += "</name>\n\t<ExtendedData><SchemaData schemaUrl=\"#points\">\n";
+  number("number", p.Number);
+  number("x", p.X, std::chars_format::general, 15);
+  number("y", p.Y, std::chars_format::general, 15);
+  number("z", p.Z, std::chars_format::general, 15);
+  if (!text("mark", p.Mark) || !text("remarks", p.Remarks)) return false;
+  number("marked", static_cast<int>(p.Marked));
+  out += "\t</SchemaData></ExtendedData>\n      <Point><coordinates>";
+  if (!AppendKmlDegree(out, at.getX(), 180)) return false;
+  out += ',';
+  if (!AppendKmlDegree(out, at.getY(), 90)) return false;
+  out += "</coordinates></Point>\n  </Placemark>\n";
+  return true;
+}
+
+bool AppendKmlCoordinates(std::string& out, const OGRSimpleCurve& line) {
+  if (line.Is3D() || line.IsMeasured()) return false;
+  out += "<coordinates>";
+  for (int i = 0; i < line.getNumPoints(); ++i) {
+    if (i) out += ' ';
+    if (!AppendKmlDegree(out, line.getX(i), 180)) return false;
+    out += ',';
+    if (!AppendKmlDegree(out, line.getY(i), 90)) return false;
+  }
+  out += "</coordinates>";
+  return true;
+}
+
+bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, const double* area,
+                    const OGRGeometry& g) {
+  out += "  <Placemark>\n\t<name>";
+  if (!AppendKmlText(out, name)) return false;
+  // A feature without a style of its own is drawn in red lines, unfilled.
+  out +=
+      "</name>\n\t<Style><LineStyle><color>ff0000ff</color></LineStyle>"
+      "<PolyStyle><fill>0</fill></PolyStyle></Style>\n";
+  if (area) {
+    if (!std::isfinite(*area)) return false;
+    std::array<char, 32> buf{};
+    const auto r =
+        std::to_chars(buf.data(), buf.data() + buf.size(), *area, std::chars_format::general, 15);
+    out += "\t<ExtendedData><SchemaData schemaUrl=\"#";
+    out += layer;
+    out += "\">\n\t\t<SimpleData name=\"area\">";
+    out.append(buf.data(), r.ptr);
+    out += "</SimpleData>\n\t</SchemaData></ExtendedData>\n";
+  }
+  out += "      ";
+  switch (g.getGeometryType()) {  // 2D only: a Z or M type is another value
+    case wkbLineString:
+      out += "<LineString>";
+      if (!AppendKmlCoordinates(out, *g.toLineString())) return false;
+      out += "</LineString>";
+      break;
+    case wkbPolygon: {
+      const OGRPolygon& polygon = *g.toPolygon();
+      if (!polygon.getExteriorRing() || polygon.getNumInteriorRings() != 0) return false;
+      out += "<Polygon><outerBoundaryIs><LinearRing>";
+      if (!AppendKmlCoordinates(out, *polygon.getExteriorRing())) return false;
+      out += "</LinearRing></outerBoundaryIs></Polygon>";
+      break;
+    }
+    default:
+      return false;
+  }
+  out += "\n  </Placemark>\n";
+  return true;
+}
+
 // A temporary file's failure, in where, with the system's reason.
 [[noreturn]] void TemporaryFailure(MessageId id, const std::string& where) {
   const int error = errno != 0 ? errno : EIO;
@@ -826,6 +1006,8 @@ class CheckedKmlFile {
   }
   CheckedKmlFile(const CheckedKmlFile&) = delete;
   CheckedKmlFile& operator=(const CheckedKmlFile&) = delete;
+
+  std::FILE* File() const { return file_; }
 
   // After GDAL has closed the dataset: throws when any write failed.
   void Finish() {
@@ -907,7 +1089,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), result);
+      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kml ? kml->File() : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
