@@ -26,6 +26,7 @@
 #include "coords/convert.h"
 #include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
+#include "gis/shapefile_points.h"
 #include "gis/survey_systems.h"
 
 namespace kestrova {
@@ -252,19 +253,83 @@ bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at);
 bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, const double* area,
                     const OGRGeometry& g);
 
+// Closes a dataset as GDAL finishes it (most drivers write their index, trailer or header
+// only then); throws when that failed.
+void CloseDataset(std::unique_ptr<GDALDataset> ds, const char* title) {
+  CPLErrorReset();
+  GDALClose(GDALDataset::ToHandle(ds.release()));
+  if (CPLGetLastErrorType() == CE_Failure) {
+    throw Error(MessageId::kGisCannotFinish, {title, gis::GdalReason()});
+  }
+}
+
+// A Shapefile's points on disk, in a dataset of their own: GDAL writes the first point,
+// its file set is closed, and ShapefilePointAppender adds the others. Should one need
+// GDAL's own writing, the set is opened again and GDAL writes the rest.
+class ShapefilePoints {
+ public:
+  // base: the points' file set without its extension.
+  ShapefilePoints(std::unique_ptr<GDALDataset> ds, std::string folder, std::string base)
+      : ds_(std::move(ds)), folder_(std::move(folder)), base_(std::move(base)) {}
+
+  GDALDataset& Dataset() { return *ds_; }
+  bool Appending() const { return appender_ != nullptr; }
+  // After GDAL has written a point. Null while the appender takes the points, else the
+  // layer GDAL writes them to.
+  OGRLayer* Written() {
+    if (started_) return layer_;
+    started_ = true;
+    CloseDataset(std::move(ds_), "Shapefile");
+    appender_ = ShapefilePointAppender::Open(base_);
+    return appender_ ? nullptr : Reopen();
+  }
+  bool Append(const SurveyPoint& p, const OGRPoint& at, size_t& textsCut) {
+    return appender_->Append(p, at.getX(), at.getY(), textsCut);
+  }
+  // The layer to write the points to from now on.
+  OGRLayer* Reopen() {
+    if (appender_) appender_->Finish();
+    appender_.reset();
+    ds_.reset(GDALDataset::Open(folder_.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+    layer_ = ds_ ? ds_->GetLayer(0) : nullptr;
+    if (!layer_) throw Error(MessageId::kGisCannotFinish, {"Shapefile", gis::GdalReason()});
+    return layer_;
+  }
+  void Finish() {
+    if (appender_) appender_->Finish();
+    appender_.reset();
+    if (ds_) CloseDataset(std::move(ds_), "Shapefile");
+  }
+
+ private:
+  std::unique_ptr<GDALDataset> ds_;
+  std::string folder_;
+  std::string base_;
+  bool started_ = false;
+  std::unique_ptr<ShapefilePointAppender> appender_;
+  OGRLayer* layer_ = nullptr;
+};
+
 // Makes the layers and adds the features to them; GeoJSON's features are written as
 // text to geoJson instead, one after another.
 class FeatureWriter {
  public:
-  // kmlText: where GDAL's KML goes, when it is a file of this program's.
+  // kmlText: where GDAL's KML goes, when it is a file of this program's. points: where the
+  // points' layer is made, when not in ds.
   FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem,
-                VSILFILE* geoJson, std::FILE* kmlText)
+                VSILFILE* geoJson, std::FILE* kmlText, GDALDataset* points)
       : ds_(ds),
+        points_(points),
         format_(format),
         srs_(srs),
         stem_(std::move(stem)),
         geoJson_(geoJson),
         kmlText_(kmlText) {}
+
+  // The layer the kind's features go to from now on (null: none through GDAL).
+  void Rebind(const Kind& kind, OGRLayer* layer) { layers_[LayerName(kind)] = layer; }
+  // A feature written without GDAL.
+  void Counted(const Kind& kind) { ++counts_[LayerName(kind)]; }
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
@@ -312,7 +377,7 @@ class FeatureWriter {
     if (!make(text_)) return false;
     if (std::fwrite(text_.data(), 1, text_.size(), kmlText_) != text_.size()) {
       throw Error(MessageId::kGisFeatureNotWritten,
-                  {kind.layer, std::strerror(errno ? errno : EIO)});
+                  {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
     }
     ++counted->second;
     return true;
@@ -337,8 +402,9 @@ class FeatureWriter {
     char** options = nullptr;
     if (format_ == GisFormat::kShp) options = CSLSetNameValue(options, "ENCODING", "UTF-8");
     const OGRwkbGeometryType type = format_ == GisFormat::kGeoJson ? wkbUnknown : kind.type;
+    GDALDataset& ds = points_ && kind.layer == kPoints.layer ? *points_ : ds_;
     OGRLayer* layer =
-        ds_.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
+        ds.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
     CSLDestroy(options);
     if (!layer) throw Error(MessageId::kGisLayerNotMade, {name, gis::GdalReason()});
     std::vector<FieldSpec> fields = kind.fields;
@@ -366,6 +432,7 @@ class FeatureWriter {
   }
 
   GDALDataset& ds_;
+  GDALDataset* points_;
   GisFormat format_;
   const OGRSpatialReference* srs_;
   std::string stem_;
@@ -408,7 +475,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 
 void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
                     const std::string& stem, VSILFILE* geoJson, std::FILE* kmlText,
-                    GisExport& result) {
+                    ShapefilePoints* shp, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
   std::unique_ptr<OGRSpatialReference> output;
@@ -418,7 +485,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     output = std::make_unique<OGRSpatialReference>(*survey);
   }
   const Positions at(survey.get(), output.get());
-  FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText);
+  FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText,
+                  shp ? &shp->Dataset() : nullptr);
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
@@ -441,6 +509,13 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       return;
     }
     if (w.AddKml(kPoints, [&](std::string& out) { return AppendKmlPoint(out, p, g); })) return;
+    if (shp && shp->Appending()) {
+      if (shp->Append(p, g, result.textsCut)) {
+        w.Counted(kPoints);
+        return;
+      }
+      w.Rebind(kPoints, shp->Reopen());
+    }
     OGRFeature* f = w.New(kPoints);
     f->SetField(number, p.Number);
     text(f, name, p.Name);
@@ -452,7 +527,9 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     f->SetField(marked, p.Marked);
     f->SetGeometry(&g);
     w.Add(kPoints, f);
+    if (shp) w.Rebind(kPoints, shp->Written());
   });
+  if (shp) shp->Finish();
 
   // Layer after layer, the blocks read again for each: KML cannot go back to a layer once
   // another one was written to.
@@ -1078,6 +1155,16 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
     kml.emplace(target, folder->Path());
   }
+  // A Shapefile's points on disk are a dataset of their own, in a folder beside the other
+  // layers' (ShapefilePoints).
+  const std::string pointsFolder = folder->File("shp-points");
+  std::optional<ShapefilePoints> shp;
+  if (o.Format == GisFormat::kShp && folder->InMemoryBecause().empty()) {
+    std::unique_ptr<GDALDataset> points(
+        driver->Create(pointsFolder.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    if (!points) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
+    shp.emplace(std::move(points), pointsFolder, pointsFolder + "/" + stem);
+  }
   {
     std::unique_ptr<GDALDataset> ds(
         driver->Create(kml ? "/vsistdout/" : target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
@@ -1089,7 +1176,8 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kml ? kml->File() : nullptr, result);
+      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kml ? kml->File() : nullptr,
+                     shp ? &*shp : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
@@ -1107,12 +1195,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       };
       return result;
     }
-    // Most drivers write their index, trailer or header only on closing.
-    CPLErrorReset();
-    GDALClose(GDALDataset::ToHandle(ds.release()));
-    if (CPLGetLastErrorType() == CE_Failure) {
-      throw Error(MessageId::kGisCannotFinish, {info.title, gis::GdalReason()});
-    }
+    CloseDataset(std::move(ds), info.title);
     if (kml) kml->Finish();
   }
   const auto take = [&result, &folder](const std::string& path, const std::string& name) {
@@ -1157,17 +1240,19 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   }
   // The points' .shp first: it is the file the user named.
   const std::string main = stem + ".shp";
-  char** names = VSIReadDir(target.c_str());
-  std::vector<std::string> sorted;
-  for (char** n = names; n && *n; ++n) {
-    if (std::string_view(*n) != "." && std::string_view(*n) != "..") sorted.emplace_back(*n);
+  std::vector<std::pair<std::string, std::string>> sorted;  // name, folder
+  for (const std::string& in : {target, pointsFolder}) {
+    char** names = VSIReadDir(in.c_str());
+    for (char** n = names; n && *n; ++n) {
+      if (std::string_view(*n) != "." && std::string_view(*n) != "..") sorted.emplace_back(*n, in);
+    }
+    CSLDestroy(names);
   }
-  CSLDestroy(names);
-  std::sort(sorted.begin(), sorted.end(), [&](const std::string& a, const std::string& b) {
-    return std::pair(a != main, a) < std::pair(b != main, b);
+  std::sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
+    return std::pair(a.first != main, a.first) < std::pair(b.first != main, b.first);
   });
-  for (const std::string& name : sorted)
-    take(target + "/" + name, name);
+  for (const auto& [name, in] : sorted)
+    take(in + "/" + name, name);
   return result;
 }
 

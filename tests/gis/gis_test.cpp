@@ -1252,6 +1252,53 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
   EXPECT_NE(kml.find("<name>&quot;l&quot;</name>"), std::string::npos) << kml;
 }
 
+// A Shapefile's points after the first are added to GDAL's files without GDAL; a number
+// wider than its field (which GDAL widens in every record) hands the rest back to GDAL.
+// Without a temporary folder GDAL writes every file itself, in memory; the files are the
+// same, byte for byte: texts cut where a character starts, numbers cut to their field,
+// -0 and 0 as the bounds' ends.
+TEST_F(Gis, ShapefilesAreTheFilesGdalWrites) {
+  const std::string longText = "a" + [] {
+    std::string s;
+    for (int i = 0; i < 120; ++i)
+      s += "境";
+    return s;
+  }();
+  const std::string rows =
+      "G00,01,odd,\r\n"
+      "A01,1,P1,-12045.318,-30512.406,24.115,\r\n"
+      "A01,2,A&B,0.000,0.000,0.000,&,<r>\r\n"
+      "A01,3,q,-0.000,-0.000,-0.000,," +
+      longText +
+      "\r\n"
+      "A01,999999999,a\tb,-123456789.123,-0.001,100000000000000000000.000,,\r\n"
+      "A01,-99999999,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
+      "D00,1,p,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n";
+  for (const std::string& tail : {std::string(), std::string("A01,2147483647,wide,1,2,3,,\r\n"
+                                                             "A01,8,after,-5,-6,7,,\r\n")}) {
+    SCOPED_TRACE(tail);
+    const std::string site = Write("odd.sim", Utf8ToCp932(rows + tail).text);
+    fs::remove_all(Path("disk"));
+    fs::remove_all(Path("memory"));
+    fs::create_directories(Path("disk"));
+    fs::create_directories(Path("memory"));
+    const Result d = RunCli("export " + site + " -o " + Path("disk/odd.shp") + " --crs EPSG:6677");
+    ASSERT_EQ(d.status, 0) << d.out;
+    EXPECT_NE(d.out.find("1 text"), std::string::npos) << d.out;  // the long one was cut
+    const Result m = RunShell("TMPDIR=" + Path("missing") + " " + kCli + " export " + site +
+                              " -o " + Path("memory/odd.shp") + " --crs EPSG:6677");
+    ASSERT_EQ(m.status, 0) << m.out;
+    EXPECT_NE(m.out.find("the export was made in memory"), std::string::npos) << m.out;
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(Path("memory"))) {
+      const std::string name = e.path().filename().string();
+      EXPECT_EQ(ReadFileBytes(Path("disk/" + name)), ReadFileBytes(e.path())) << name;
+      ++files;
+    }
+    EXPECT_EQ(files, 15u);  // points, parcels and parcel lines: .shp .shx .dbf .prj .cpg
+  }
+}
+
 // GDAL's files go to a temporary folder: when its disk fills up the export fails and
 // writes nothing (GDAL's KML writer alone would go on and leave half a file). A DXF keeps
 // only its tables there.
