@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -279,6 +280,11 @@ class ShapefilePoints {
   OGRLayer* Written() {
     if (started_) return layer_;
     started_ = true;
+    // The user's GDAL settings for Shapefiles (another encoding for their texts, files
+    // held to 2 GB) leave every record to GDAL.
+    if (CPLGetConfigOption("SHAPE_ENCODING", nullptr) ||
+        CPLTestBool(CPLGetConfigOption("SHAPE_2GB_LIMIT", "NO")))
+      return layer_ = ds_->GetLayer(0);
     CloseDataset(std::move(ds_), "Shapefile");
     appender_ = ShapefilePointAppender::Open(base_);
     return appender_ ? nullptr : Reopen();
@@ -375,6 +381,7 @@ class FeatureWriter {
     if (counted == counts_.end() || counted->second == 0) return false;
     text_.clear();
     if (!make(text_)) return false;
+    errno = 0;
     if (std::fwrite(text_.data(), 1, text_.size(), kmlText_) != text_.size()) {
       throw Error(MessageId::kGisFeatureNotWritten,
                   {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
@@ -1155,6 +1162,10 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
     kml.emplace(target, folder->Path());
   }
+  // KML placemarks are written beside GDAL's writer only as it writes them by default:
+  // a user's own precision for its coordinates leaves them all to GDAL.
+  const char* precision = CPLGetConfigOption("OGR_WKT_PRECISION", nullptr);
+  std::FILE* kmlText = kml && (!precision || std::atoi(precision) == 15) ? kml->File() : nullptr;
   // A Shapefile's points on disk are a dataset of their own, in a folder beside the other
   // layers' (ShapefilePoints).
   const std::string pointsFolder = folder->File("shp-points");
@@ -1176,8 +1187,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kml ? kml->File() : nullptr,
-                     shp ? &*shp : nullptr, result);
+      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kmlText, shp ? &*shp : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }

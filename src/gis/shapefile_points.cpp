@@ -94,8 +94,10 @@ std::unique_ptr<ShapefilePointAppender> ShapefilePointAppender::Open(const std::
   std::FILE** files[] = {&a->shp_, &a->shx_, &a->dbf_};
   const char* extensions[] = {".shp", ".shx", ".dbf"};
   for (int i = 0; i < 3; ++i) {
+    // GDAL may have named the set otherwise (it launders characters a file name cannot
+    // hold): then it writes the rest itself.
     *files[i] = std::fopen((base + extensions[i]).c_str(), "r+b");
-    if (!*files[i]) a->Fail();
+    if (!*files[i]) return nullptr;
     a->buffers_[i].resize(size_t{1} << 20);
     std::setvbuf(*files[i], a->buffers_[i].data(), _IOFBF, a->buffers_[i].size());
   }
@@ -154,7 +156,9 @@ ShapefilePointAppender::~ShapefilePointAppender() {
 }
 
 bool ShapefilePointAppender::Append(const SurveyPoint& p, double x, double y, size_t& textsCut) {
-  if (!std::isfinite(p.X) || !std::isfinite(p.Y) || !std::isfinite(p.Z)) return false;
+  if (!std::isfinite(p.X) || !std::isfinite(p.Y) || !std::isfinite(p.Z) || !std::isfinite(x) ||
+      !std::isfinite(y))
+    return false;
   record_.assign(dbfRecordLength_, ' ');
   std::array<char, 64> buf{};
   const auto whole = [&](const Field& f, long long v) {
@@ -231,6 +235,7 @@ void ShapefilePointAppender::Finish() {
 }
 
 void ShapefilePointAppender::Write(std::FILE* file, const void* data, size_t size) {
+  errno = 0;
   if (std::fwrite(data, 1, size, file) != size) Fail();
 }
 

@@ -1239,17 +1239,23 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
                                    "F00,2,\"l\",\r\nB01,2,a,\r\nB01,5,b,\r\nB01,6,c,\r\nF99,\r\n"
                                    "F00,3,o,\r\nB01,3,a,\r\nB01,4,b,\r\nF99,\r\n")
                            .text);
-  ASSERT_EQ(RunCli("export " + site + " -o " + Path("disk.kml") + " --crs EPSG:6677").status, 0);
-  const Result r = RunShell("TMPDIR=" + Path("missing") + " " + kCli + " export " + site + " -o " +
-                            Path("memory.kml") + " --crs EPSG:6677");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("the export was made in memory"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("(points 7, parcels 3, parcel_lines 3, triangles 3, polylines 3)"),
-            std::string::npos)
-      << r.out;
-  const std::string kml = ReadFileBytes(Path("disk.kml"));
-  EXPECT_EQ(ReadFileBytes(Path("memory.kml")), kml);
-  EXPECT_NE(kml.find("<name>&quot;l&quot;</name>"), std::string::npos) << kml;
+  // A user's own precision for GDAL's coordinates leaves them to GDAL.
+  for (const std::string env : {"", "OGR_WKT_PRECISION=10 "}) {
+    ASSERT_EQ(
+        RunShell(env + kCli + " export " + site + " -o " + Path("disk.kml") + " --crs EPSG:6677")
+            .status,
+        0);
+    const Result r = RunShell(env + "TMPDIR=" + Path("missing") + " " + kCli + " export " + site +
+                              " -o " + Path("memory.kml") + " --crs EPSG:6677");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("the export was made in memory"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(points 7, parcels 3, parcel_lines 3, triangles 3, polylines 3)"),
+              std::string::npos)
+        << r.out;
+    const std::string kml = ReadFileBytes(Path("disk.kml"));
+    EXPECT_EQ(ReadFileBytes(Path("memory.kml")), kml) << env;
+    EXPECT_NE(kml.find("<name>&quot;l&quot;</name>"), std::string::npos) << kml;
+  }
 }
 
 // A Shapefile's points after the first are added to GDAL's files without GDAL; a number
@@ -1274,28 +1280,36 @@ TEST_F(Gis, ShapefilesAreTheFilesGdalWrites) {
       "A01,999999999,a\tb,-123456789.123,-0.001,100000000000000000000.000,,\r\n"
       "A01,-99999999,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
       "D00,1,p,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n";
-  for (const std::string& tail : {std::string(), std::string("A01,2147483647,wide,1,2,3,,\r\n"
-                                                             "A01,8,after,-5,-6,7,,\r\n")}) {
-    SCOPED_TRACE(tail);
-    const std::string site = Write("odd.sim", Utf8ToCp932(rows + tail).text);
-    fs::remove_all(Path("disk"));
-    fs::remove_all(Path("memory"));
-    fs::create_directories(Path("disk"));
-    fs::create_directories(Path("memory"));
-    const Result d = RunCli("export " + site + " -o " + Path("disk/odd.shp") + " --crs EPSG:6677");
-    ASSERT_EQ(d.status, 0) << d.out;
-    EXPECT_NE(d.out.find("1 text"), std::string::npos) << d.out;  // the long one was cut
-    const Result m = RunShell("TMPDIR=" + Path("missing") + " " + kCli + " export " + site +
-                              " -o " + Path("memory/odd.shp") + " --crs EPSG:6677");
-    ASSERT_EQ(m.status, 0) << m.out;
-    EXPECT_NE(m.out.find("the export was made in memory"), std::string::npos) << m.out;
-    size_t files = 0;
-    for (const auto& e : fs::directory_iterator(Path("memory"))) {
-      const std::string name = e.path().filename().string();
-      EXPECT_EQ(ReadFileBytes(Path("disk/" + name)), ReadFileBytes(e.path())) << name;
-      ++files;
-    }
-    EXPECT_EQ(files, 15u);  // points, parcels and parcel lines: .shp .shx .dbf .prj .cpg
+  const std::string wide =
+      "A01,2147483647,wide,1,2,3,,\r\n"
+      "A01,8,after,-5,-6,7,,\r\n";
+  struct Case {
+    std::string tail, env, name;
+    size_t files;  // .shp .shx .dbf .prj .cpg of points, parcels and parcel lines
+  };
+  // A name GDAL launders ("a_b") and a user's own encoding leave the points to GDAL.
+  for (const Case& c : {Case{"", "", "odd", 15}, Case{wide, "", "odd", 15}, Case{"", "", "a:b", 14},
+                        Case{"", "SHAPE_ENCODING=CP932 ", "odd", 15}}) {
+    SCOPED_TRACE(c.env + c.name + c.tail);
+    const std::string site = Write("odd.sim", Utf8ToCp932(rows + c.tail).text);
+    const auto exportTo = [&](const std::string& folder, const std::string& env) {
+      fs::remove_all(Path(folder));
+      fs::create_directories(Path(folder));
+      const Result r = RunShell(env + c.env + kCli + " export " + site + " -o '" +
+                                Path(folder + "/" + c.name + ".shp") + "' --crs EPSG:6677");
+      EXPECT_EQ(r.status, 0) << r.out;
+      EXPECT_NE(r.out.find("1 text"), std::string::npos) << r.out;  // the long one was cut
+      if (!env.empty()) {
+        EXPECT_NE(r.out.find("made in memory"), std::string::npos) << r.out;
+      }
+      std::map<std::string, std::string> files;
+      for (const auto& e : fs::directory_iterator(Path(folder)))
+        files[e.path().filename().string()] = ReadFileBytes(e.path());
+      return files;
+    };
+    const auto disk = exportTo("disk", "");
+    EXPECT_EQ(disk.size(), c.files);
+    EXPECT_TRUE(disk == exportTo("memory", "TMPDIR=" + Path("missing") + " "));
   }
 }
 
