@@ -546,6 +546,20 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           take(ShapeOf(block, points));
         });
   };
+  // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:
+  // as KML text where it can be, else through GDAL.
+  const auto addShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
+                            OGRGeometry& g) {
+    if (w.AddKml(kind, [&](std::string& out) {
+          return AppendKmlShape(out, kind.layer, shapeName, area, g);
+        }))
+      return;
+    OGRFeature* f = w.New(kind);
+    text(f, f->GetFieldIndex("name"), shapeName);
+    if (area) f->SetField("area", *area);
+    f->SetGeometry(&g);
+    w.Add(kind, f);
+  };
   eachShape([&](const BlockShape& shape) {
     const Parcel& parcel = shape.outline;
     // A boundary the drawing leaves open (closing flag not 1) has no area: it is only a
@@ -554,15 +568,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     if (parcel.complete && parcel.vertices.size() >= 3) {
       const double area = ShoelaceArea(parcel.vertices);
       OGRPolygon g = Polygon(at, parcel.vertices);
-      if (w.AddKml(kParcels, [&](std::string& out) {
-            return AppendKmlShape(out, kParcels.layer, parcel.block->Name, &area, g);
-          }))
-        return;
-      OGRFeature* f = w.New(kParcels);
-      text(f, f->GetFieldIndex("name"), parcel.block->Name);
-      f->SetField("area", area);
-      f->SetGeometry(&g);
-      w.Add(kParcels, f);
+      addShape(kParcels, parcel.block->Name, &area, g);
     } else if (!parcel.vertices.empty() || !parcel.complete) {
       ++result.parcelsNotWritten;
     }
@@ -572,26 +578,12 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     if (parcel.block->Polyline || parcel.vertices.size() < 2) return;
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
-    if (w.AddKml(kParcelLines, [&](std::string& out) {
-          return AppendKmlShape(out, kParcelLines.layer, parcel.block->Name, nullptr, g);
-        }))
-      return;
-    OGRFeature* f = w.New(kParcelLines);
-    text(f, f->GetFieldIndex("name"), parcel.block->Name);
-    f->SetGeometry(&g);
-    w.Add(kParcelLines, f);
+    addShape(kParcelLines, parcel.block->Name, nullptr, g);
   });
   eachShape([&](const BlockShape& shape) {
     for (const Triangle& t : shape.triangles) {
       OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
-      if (w.AddKml(kTriangles, [&](std::string& out) {
-            return AppendKmlShape(out, kTriangles.layer, t.block->Name, nullptr, g);
-          }))
-        continue;
-      OGRFeature* f = w.New(kTriangles);
-      text(f, f->GetFieldIndex("name"), t.block->Name);
-      f->SetGeometry(&g);
-      w.Add(kTriangles, f);
+      addShape(kTriangles, t.block->Name, nullptr, g);
     }
     result.trianglesNotWritten += shape.trianglesMissing;
   });
@@ -599,14 +591,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     const Parcel& line = shape.outline;
     if (!line.block->Polyline || line.vertices.size() < 2) return;
     OGRLineString g = Line(at, line.vertices, false);
-    if (w.AddKml(kPolylines, [&](std::string& out) {
-          return AppendKmlShape(out, kPolylines.layer, line.block->Name, nullptr, g);
-        }))
-      return;
-    OGRFeature* f = w.New(kPolylines);
-    text(f, f->GetFieldIndex("name"), line.block->Name);
-    f->SetGeometry(&g);
-    w.Add(kPolylines, f);
+    addShape(kPolylines, line.block->Name, nullptr, g);
   });
   result.Layers = w.Counts();
 }
