@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -290,45 +291,130 @@ void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y)
   }
 }
 
-bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
-  if (!raster_ || pen_.mode != PenMode::kCopy || pen_.style != PenStyle::kSolid || pen_.width > 1 ||
-      r.width() >= kMaxSpriteShape || r.height() >= kMaxSpriteShape) {
-    return false;
-  }
+bool PainterCanvas::SpriteShape(const QRect& r) const {
+  return raster_ && pen_.mode == PenMode::kCopy && pen_.style == PenStyle::kSolid &&
+         pen_.width <= 1 && r.width() < kMaxSpriteShape && r.height() < kMaxSpriteShape;
+}
+
+// The slot of the recent shapes a key is kept in. The plot's dots and circles in their
+// colours differ only in bits a plain fold would cancel out: mixed, they keep a slot each.
+PainterCanvas::RecentShape& PainterCanvas::RecentSlot(const PainterCanvasCache::ShapeKey& key) {
+  return recentShapes_[((key.a ^ (key.b << 1)) * 0x9E3779B97F4A7C15ull) >> 59 & 31];
+}
+
+void PainterCanvas::MakeRoomForSprites(size_t count) {
+  if (cache_.spriteCount + count <= kMaxSprites) return;
+  cache_.shapes.clear();
+  cache_.glyphs.clear();
+  cache_.spriteCount = 0;
+  fontGlyphs_ = nullptr;
+  recent_.fill({});
+  recentShapes_.fill({});
+}
+
+const PainterCanvasCache::Sprite* PainterCanvas::EllipseSprite(const QRect& r,
+                                                               const CanvasBrush& brush) {
   const PainterCanvasCache::ShapeKey key{(static_cast<uint64_t>(r.width()) << 40) |
                                              (static_cast<uint64_t>(r.height()) << 32) |
                                              (pen_.colour & 0xffffff),
-                                         brush_.hollow ? (1ull << 32) : (brush_.colour & 0xffffff)};
-  // The plot's dots and circles in their colours differ only in bits a plain fold would
-  // cancel out: mixed, they keep a slot each.
-  RecentShape& recent = recentShapes_[((key.a ^ (key.b << 1)) * 0x9E3779B97F4A7C15ull) >> 59 & 31];
-  if (recent.key == key) {
-    Blit(*recent.sprite, r.x(), r.y());
-    return true;
-  }
+                                         brush.hollow ? (1ull << 32) : (brush.colour & 0xffffff)};
+  RecentShape& recent = RecentSlot(key);
+  if (recent.key == key) return recent.sprite;
   auto it = cache_.shapes.find(key);
   if (it == cache_.shapes.end()) {
-    if (++cache_.spriteCount > kMaxSprites) {
-      cache_.shapes.clear();
-      cache_.glyphs.clear();
-      cache_.spriteCount = 1;
-      fontGlyphs_ = nullptr;
-      recent_.fill({});
-      recentShapes_.fill({});
-    }
+    MakeRoomForSprites(1);
+    ++cache_.spriteCount;
     QImage image(r.width() + 3, r.height() + 3, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
       QPainter p(&image);
       p.setPen(QPen(ToQColor(pen_.colour), 1));
-      p.setBrush(brush_.hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush_.colour)));
+      p.setBrush(brush.hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush.colour)));
       p.drawEllipse(QRect(1, 1, r.width(), r.height()));
     }
     it = cache_.shapes.emplace(key, SpriteOf(image, QPoint(1, 1))).first;
   }
-  recent = {key, &it->second};
-  Blit(it->second, r.x(), r.y());
+  // Found again or made, the key may now take another's slot.
+  RecentSlot(key) = {key, &it->second};
+  return &it->second;
+}
+
+bool PainterCanvas::SmallEllipseFromSprite(const QRect& r) {
+  if (!SpriteShape(r)) return false;
+  Blit(*EllipseSprite(r, brush_), r.x(), r.y());
   return true;
+}
+
+void PainterCanvas::EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft,
+                                PixelPoint firstBottomRight, const CanvasBrush& brush,
+                                PixelPoint secondTopLeft, PixelPoint secondBottomRight) {
+  SetPen(pen);
+  const QRect first = ShapeRect(firstTopLeft, firstBottomRight);
+  const QRect second = ShapeRect(secondTopLeft, secondBottomRight);
+  const int dx = second.x() - first.x();
+  const int dy = second.y() - first.y();
+  if (!SpriteShape(first) || !SpriteShape(second) || std::abs(dx) >= kMaxSpriteShape ||
+      std::abs(dy) >= kMaxSpriteShape) {
+    Canvas::EllipsePair(pen, firstTopLeft, firstBottomRight, brush, secondTopLeft,
+                        secondBottomRight);
+    return;
+  }
+  // Both shapes as one sprite: the second's pixels over the first's, as two copies leave
+  // them when neither needs blending.
+  const auto brushBits = [](const CanvasBrush& b) -> uint64_t {
+    return b.hollow ? (1ull << 24) : (b.colour & 0xffffff);
+  };
+  const PainterCanvasCache::ShapeKey key{
+      (1ull << 63) | (static_cast<uint64_t>(first.width()) << 50) |
+          (static_cast<uint64_t>(first.height()) << 44) |
+          (static_cast<uint64_t>(second.width()) << 38) |
+          (static_cast<uint64_t>(second.height()) << 32) | (pen_.colour & 0xffffff),
+      brushBits(brush_) | (brushBits(brush) << 25) |
+          (static_cast<uint64_t>(dx + kMaxSpriteShape) << 50) |
+          (static_cast<uint64_t>(dy + kMaxSpriteShape) << 57)};
+  const PainterCanvasCache::Sprite* pair = nullptr;
+  RecentShape& recent = RecentSlot(key);
+  if (recent.key == key) {
+    pair = recent.sprite;
+  } else {
+    auto it = cache_.shapes.find(key);
+    if (it == cache_.shapes.end()) {
+      MakeRoomForSprites(3);
+      const PainterCanvasCache::Sprite* a = EllipseSprite(first, brush_);
+      const PainterCanvasCache::Sprite* b = EllipseSprite(second, brush);
+      PainterCanvasCache::Sprite joined;
+      if (a->opaque && b->opaque) {
+        const int left = std::min(a->left, dx + b->left);
+        const int top = std::min(a->top, dy + b->top);
+        QImage image(std::max(a->right, dx + b->right) - left,
+                     std::max(a->bottom, dy + b->bottom) - top,
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        for (const auto& [sprite, x, y] :
+             {std::tuple{a, -left, -top}, std::tuple{b, dx - left, dy - top}}) {
+          for (const PainterCanvasCache::Run& run : sprite->runs) {
+            auto* line = reinterpret_cast<uint32_t*>(image.scanLine(y + run.dy));
+            std::copy_n(sprite->argb.data() + run.first, run.count, line + x + run.dx);
+          }
+        }
+        joined = SpriteOf(image, QPoint(-left, -top));
+      } else {
+        joined.runs.clear();  // blending: the two are drawn one by one
+        joined.opaque = false;
+      }
+      ++cache_.spriteCount;
+      it = cache_.shapes.emplace(key, std::move(joined)).first;
+    }
+    pair = &it->second;
+    RecentSlot(key) = {key, pair};
+  }
+  if (pair->runs.empty()) {
+    Canvas::EllipsePair(pen, firstTopLeft, firstBottomRight, brush, secondTopLeft,
+                        secondBottomRight);
+    return;
+  }
+  SetBrush(brush);
+  Blit(*pair, first.x(), first.y());
 }
 
 bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
@@ -349,14 +435,9 @@ bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
   }
   auto it = fontGlyphs_->find(key);
   if (it == fontGlyphs_->end()) {
-    if (++cache_.spriteCount > kMaxSprites) {
-      cache_.shapes.clear();
-      cache_.glyphs.clear();
-      cache_.spriteCount = 1;
-      fontGlyphs_ = &cache_.glyphs[qfont_.toString().toStdString()];
-      recent_.fill({});
-      recentShapes_.fill({});
-    }
+    MakeRoomForSprites(1);
+    if (!fontGlyphs_) fontGlyphs_ = &cache_.glyphs[qfont_.toString().toStdString()];
+    ++cache_.spriteCount;
     const QString& text = Unicode(cp932);
     const QFontMetricsF metrics(qfont_);
     // Room for italic overhang, bold and the lines on either side.

@@ -69,7 +69,7 @@ class PainterCanvasCache {
 // mode uses the raster operation (only raster devices such as QImage and widgets support
 // it; drawing twice restores the pixels). On a plain 32-bit image without transform,
 // small shapes and unturned characters are copied from sprites QPainter drew once.
-class PainterCanvas : public Canvas {
+class PainterCanvas final : public Canvas {
  public:
   explicit PainterCanvas(QPainter& painter, PainterCanvasCache* cache = nullptr);
   ~PainterCanvas() override;
@@ -90,6 +90,9 @@ class PainterCanvas : public Canvas {
                 Colour fillColour) override;
   int TextWidth(std::string_view cp932) override;
   int TextHeight(std::string_view cp932) override;
+  void EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft, PixelPoint firstBottomRight,
+                   const CanvasBrush& brush, PixelPoint secondTopLeft,
+                   PixelPoint secondBottomRight) override;
 
   // Texts measured and placed by the faces' own advances rather than the ones hinted to
   // whole screen pixels, which differ between font engines: a page is then laid out the
@@ -101,6 +104,11 @@ class PainterCanvas : public Canvas {
   void EnsureFont();
   const QString& Unicode(std::string_view cp932);
   QRect ShapeRect(PixelPoint topLeft, PixelPoint bottomRight) const;
+  struct RecentShape;
+  bool SpriteShape(const QRect& r) const;
+  RecentShape& RecentSlot(const PainterCanvasCache::ShapeKey& key);
+  void MakeRoomForSprites(size_t count);
+  const PainterCanvasCache::Sprite* EllipseSprite(const QRect& r, const CanvasBrush& brush);
   bool SmallEllipseFromSprite(const QRect& r);
   bool TextFromSprite(PixelPoint p, std::string_view cp932);
   void Blit(const PainterCanvasCache::Sprite& sprite, int x, int y);

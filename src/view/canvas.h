@@ -80,6 +80,18 @@ class Canvas {
   // Lines use the current pen only.
   virtual void Polyline(std::span<const PixelPoint> points) = 0;
 
+  // A plotted point's two shapes: the first ellipse in pen with the brush in effect, then
+  // the second with brush. A canvas that can draw the pair at once overrides it; what it
+  // draws and the state it leaves are those of the calls below.
+  virtual void EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft,
+                           PixelPoint firstBottomRight, const CanvasBrush& brush,
+                           PixelPoint secondTopLeft, PixelPoint secondBottomRight) {
+    SetPen(pen);
+    Ellipse(firstTopLeft, firstBottomRight);
+    SetBrush(brush);
+    Ellipse(secondTopLeft, secondBottomRight);
+  }
+
   // One text with its cell's top-left corner at p, turned by the font's escapement about
   // p, in the text colour.
   virtual void Text(PixelPoint p, std::string_view cp932) = 0;

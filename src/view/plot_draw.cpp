@@ -145,7 +145,8 @@ class LabelSpace {
 
   bool Take(const Box& b) {
     if (!(b.left < b.right || b.top < b.bottom)) return true;  // nothing to collide
-    if (CoveredCorner(b)) return false;
+    const Pixels inner = covered_.empty() ? Pixels{} : Inner(b);
+    if (CoveredCorner(inner)) return false;
     const int x0 = Bucket(b.left), x1 = Bucket(b.right);
     const int y0 = Bucket(b.top), y1 = Bucket(b.bottom);
     for (int y = y0; y <= y1; ++y) {
@@ -167,7 +168,7 @@ class LabelSpace {
       for (int x = x0; x <= x1; ++x)
         At(x, y).push_back(boxes_.size() - 1);
     }
-    Cover(b);
+    Cover(inner);
     return true;
   }
 
@@ -210,23 +211,28 @@ class LabelSpace {
           std::isfinite(b.bottom))) {
       return p;
     }
-    const double left = std::max(std::ceil(b.left), 0.0);
-    const double top = std::max(std::ceil(b.top), 0.0);
-    const double right = std::min(std::floor(b.right - 1), static_cast<double>(width_));
-    const double bottom = std::min(std::floor(b.bottom - 1), static_cast<double>(height_));
+    // Clamped to a few pixels around the screen first, the edges are rounded in integers.
+    const double w = width_, h = height_;
+    const int left = std::max(CeilNear(std::clamp(b.left, -2.0, w + 2)), 0);
+    const int top = std::max(CeilNear(std::clamp(b.top, -2.0, h + 2)), 0);
+    const int right = std::min(FloorNear(std::clamp(b.right - 1, -2.0, w + 2)), width_);
+    const int bottom = std::min(FloorNear(std::clamp(b.bottom - 1, -2.0, h + 2)), height_);
     if (!(left < right && top < bottom)) return p;
-    return {static_cast<int>(left), static_cast<int>(right), static_cast<int>(top),
-            static_cast<int>(bottom)};
+    return {left, right, top, bottom};
   }
-  bool CoveredCorner(const Box& b) const {
-    if (covered_.empty()) return false;
-    const Pixels p = Inner(b);
+  static int CeilNear(double v) {
+    const int t = static_cast<int>(v);
+    return t + (t < v ? 1 : 0);
+  }
+  static int FloorNear(double v) {
+    const int t = static_cast<int>(v);
+    return t - (t > v ? 1 : 0);
+  }
+  bool CoveredCorner(const Pixels& p) const {
     return p.x0 < p.x1 && covered_[static_cast<size_t>(p.y0) * static_cast<size_t>(width_) +
                                    static_cast<size_t>(p.x0)] != 0;
   }
-  void Cover(const Box& b) {
-    if (covered_.empty()) return;
-    const Pixels p = Inner(b);
+  void Cover(const Pixels& p) {
     for (int y = p.y0; y < p.y1; ++y) {
       uint8_t* row = covered_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
       std::fill(row + p.x0, row + p.x1, uint8_t{1});
@@ -334,6 +340,14 @@ bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParam
   // The first cell's top-left corner, as the text renderer places it.
   const ScreenPoint anchor{s.x - sinA * (p.width - p.offsetX),
                            s.y + cosA * (p.offsetY + p.height) * view.YSign};
+  if (p.angle == 0) {
+    // An upright label's box runs right and down from the anchor: the box LabelBox gives,
+    // without its turning, for every point name of a dense plot.
+    const double length = HalfWidthCount(p.text) * (p.width + p.spacing) / 2;
+    if (length >= 0 && p.height >= 0 && std::isfinite(p.height)) {
+      return space.Take(Box{anchor.x, anchor.y, anchor.x + length, anchor.y + p.height});
+    }
+  }
   return space.Take(LabelBox(anchor, p.text, p.width, p.height, p.spacing, p.angle));
 }
 
@@ -447,12 +461,11 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, con
     const bool visible = PointVisible(view, at);
     const ScreenPoint s = visible ? ToScreen(view, at) : ScreenPoint{};
     if (visible) {
-      SetPenOf(canvas, StyleLine{mark, 1.0}, RoundedWidth(1.0));
-      canvas.Ellipse(RoundPixels({s.x - 1, s.y - 1}), RoundPixels({s.x + 1, s.y + 1}));
-    }
-    canvas.SetBrush(kHollow);
-    if (visible) {
-      canvas.Ellipse(RoundPixels({s.x - 3, s.y - 3}), RoundPixels({s.x + 3, s.y + 3}));
+      canvas.EllipsePair(CanvasPen{mark, RoundedWidth(1.0), PenStyle::kSolid, PenMode::kCopy},
+                         RoundPixels({s.x - 1, s.y - 1}), RoundPixels({s.x + 1, s.y + 1}), kHollow,
+                         RoundPixels({s.x - 3, s.y - 3}), RoundPixels({s.x + 3, s.y + 3}));
+    } else {
+      canvas.SetBrush(kHollow);
     }
     canvas.SetBrush(kHollow);
     bool named = pickedShown;

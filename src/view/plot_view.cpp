@@ -68,34 +68,12 @@ bool ViewUsable(const PlotViewState& v) {
          Finite(v.YSign) && v.YSign != 0.0;
 }
 
-ViewPair ToViewAxes(const PlotViewState& view, double x, double y) {
-  return view.MathAxes ? ViewPair{x, y} : ViewPair{y, x};
-}
-
 ViewPair ToSurveyAxes(const PlotViewState& view, ViewPair p) {
   return view.MathAxes ? p : ViewPair{p.v, p.h};
 }
 
-ScreenPoint ToScreen(const PlotViewState& view, ViewPair p) {
-  return {(p.h - view.WindowLeft) * view.ViewScale,
-          (p.v - view.WindowTop) * view.ViewScale * view.YSign};
-}
-
 ViewPair ToWorld(const PlotViewState& view, double px, double py) {
   return {px / view.ViewScale + view.WindowLeft, view.WindowTop - py / view.ViewScale};
-}
-
-int RoundPixel(double value) {
-  if (std::isnan(value)) return 0;
-  const double clamped = std::clamp(value, -kPixelLimit, kPixelLimit);
-  // Adding and taking away 1.5 * 2^52 leaves no fraction bits: the sum is rounded to the
-  // nearest, halves to even, by the floating-point unit itself.
-  constexpr double kRounder = 6755399441055744.0;
-  return static_cast<int>((clamped + kRounder) - kRounder);
-}
-
-PixelPoint RoundPixels(ScreenPoint p) {
-  return {RoundPixel(p.x), RoundPixel(p.y)};
 }
 
 bool FitView(PlotViewState& view, const DataBounds& bounds, int32_t pointCount, double boxWidth,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -51,7 +53,9 @@ inline constexpr double kPageDownFactor = 0.85;
 bool ViewUsable(const PlotViewState& view);
 
 // Survey (X, Y) in view axes.
-ViewPair ToViewAxes(const PlotViewState& view, double x, double y);
+inline ViewPair ToViewAxes(const PlotViewState& view, double x, double y) {
+  return view.MathAxes ? ViewPair{x, y} : ViewPair{y, x};
+}
 // View axes back to survey (X, Y) (the swap is its own inverse).
 ViewPair ToSurveyAxes(const PlotViewState& view, ViewPair p);
 
@@ -60,14 +64,26 @@ struct ScreenPoint {
   double x = 0.0;
   double y = 0.0;
 };
-ScreenPoint ToScreen(const PlotViewState& view, ViewPair p);
+inline ScreenPoint ToScreen(const PlotViewState& view, ViewPair p) {
+  return {(p.h - view.WindowLeft) * view.ViewScale,
+          (p.v - view.WindowTop) * view.ViewScale * view.YSign};
+}
 ViewPair ToWorld(const PlotViewState& view, double px, double py);
 
 // A pixel coordinate as an integer: rounded to the nearest, halves to even, after being
 // clamped to ±kPixelLimit (a NaN becomes 0), so no position overflows a device.
 inline constexpr double kPixelLimit = 1'000'000.0;
-int RoundPixel(double value);
-PixelPoint RoundPixels(ScreenPoint p);
+inline int RoundPixel(double value) {
+  if (std::isnan(value)) return 0;
+  const double clamped = std::clamp(value, -kPixelLimit, kPixelLimit);
+  // Adding and taking away 1.5 * 2^52 leaves no fraction bits: the sum is rounded to the
+  // nearest, halves to even, by the floating-point unit itself.
+  constexpr double kRounder = 6755399441055744.0;
+  return static_cast<int>((clamped + kRounder) - kRounder);
+}
+inline PixelPoint RoundPixels(ScreenPoint p) {
+  return {RoundPixel(p.x), RoundPixel(p.y)};
+}
 
 enum class RefitKind {
   kHomeKey,  // pan step one tenth of the extent

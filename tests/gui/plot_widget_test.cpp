@@ -251,6 +251,19 @@ class PlotWidgetTest : public QObject {
         canvas.SetBrush({false, kPlotGreen});
         canvas.Ellipse({30, 8}, {36, 14});
         canvas.Ellipse({-2, 50}, {4, 56});  // partly outside
+        // A point's dot and circle, also as one sprite: over the filled brush, at the
+        // edge, after a shape of the same pen that overlaps them, and a small circle
+        // over a larger filled one.
+        for (const PixelPoint at : {PixelPoint{50, 12}, PixelPoint{118, 2}, PixelPoint{52, 13}}) {
+          canvas.EllipsePair({kPlotGreen, 1, PenStyle::kSolid, PenMode::kCopy},
+                             {at.x - 1, at.y - 1}, {at.x + 1, at.y + 1}, {true, 0xFFFFFF},
+                             {at.x - 3, at.y - 3}, {at.x + 3, at.y + 3});
+          canvas.SetBrush({false, kPlotRed});
+          canvas.EllipsePair({kPlotBlue, 1, PenStyle::kSolid, PenMode::kCopy}, {at.x - 4, at.y + 6},
+                             {at.x + 4, at.y + 14}, {true, 0xFFFFFF}, {at.x - 2, at.y + 8},
+                             {at.x + 2, at.y + 12});
+          canvas.SetBrush({false, kPlotRed});
+        }
         CanvasFont font;
         font.face = std::string(kGothicFace);
         font.height = 10;
