@@ -631,6 +631,47 @@ void AtomicFileWriter::LinkUnnamed() {
   FailWith(error, "cannot write");
 }
 
+bool AtomicFileWriter::Adopt(const std::filesystem::path& file) {
+  if (direct_ || fd_ < 0 || written_ != 0) return false;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat from, ours;
+  if (::fstat(fd, &from) != 0 || !S_ISREG(from.st_mode) || ::fstat(fd_, &ours) != 0 ||
+      from.st_dev != ours.st_dev) {
+    ::close(fd);
+    return false;
+  }
+  std::filesystem::path folder = final_.parent_path();
+  if (folder.empty()) folder = ".";
+  std::filesystem::path name;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = folder / TemporaryName(final_);
+    if (::link(file.c_str(), name.c_str()) == 0) break;
+    name.clear();
+    if (errno != EEXIST) break;
+  }
+  if (name.empty()) {  // a file system without links, for one
+    ::close(fd);
+    return false;
+  }
+  // The empty temporary file gives way to the linked one.
+  ::close(fd_);
+  if (!temp_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(temp_, ignored);
+    ForgetForSignals(signalSlot_);
+  }
+  staging_.reset();
+  stagingOn_ = false;
+  unnamed_ = false;
+  fd_ = fd;
+  temp_ = std::move(name);
+  KeepTemporaryName();
+  written_ = static_cast<uint64_t>(from.st_size);
+  handedOn_ = settled_ = written_;
+  return true;
+}
+
 void AtomicFileWriter::Commit() {
   if (direct_) {
     // A terminal or pipe cannot be synced; what was written is with the reader. A file

@@ -43,6 +43,10 @@ class AtomicFileWriter {
   // the next offset works on a pipe.
   void WriteAt(uint64_t offset, const void* data, size_t size);
   void Commit();
+  // Takes a finished file as the one Commit puts in place, instead of writing its bytes:
+  // linked beside the target, not copied, where nothing was written yet and the file is
+  // on the target's file system. False, and nothing changed, where it cannot.
+  bool Adopt(const std::filesystem::path& file);
 
   // The path as given (or the descriptor's name).
   const std::filesystem::path& Target() const { return target_; }

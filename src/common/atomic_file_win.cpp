@@ -231,6 +231,10 @@ void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
   if (!SetFilePointerEx(handle, current, nullptr, FILE_BEGIN)) Fail("cannot write");
 }
 
+bool AtomicFileWriter::Adopt(const std::filesystem::path&) {
+  return false;  // the bytes are copied
+}
+
 void AtomicFileWriter::Commit() {
   if (direct_) {
     // A console or pipe cannot be flushed to a disk; what was written is with the reader.

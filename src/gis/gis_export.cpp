@@ -1199,6 +1199,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     GisFile& f = result.Files.emplace_back();
     f.Name = name;
     f.Stream = [folder, path](const GisFileSink& sink) { CopyPieces(path, sink); };
+    if (folder->InMemoryBecause().empty()) f.Finished = path;
   };
   if (o.Format != GisFormat::kShp) {
     if (o.Format != GisFormat::kDxf) {

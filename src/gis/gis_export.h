@@ -49,6 +49,9 @@ struct GisFile {
   // handed to the sink as it is made; it reads the data the export was built from,
   // which must outlive it.
   std::function<void(const GisFileSink& sink)> Stream;
+  // The finished file on disk the stream copies whole, when there is one: a file being
+  // saved may take it instead of its bytes.
+  std::filesystem::path Finished;
 };
 
 // Hands the file's bytes to sink, as held or as they are made.
@@ -61,6 +64,7 @@ inline void WriteGisFile(const GisFile& file, const GisFileSink& sink) {
 }
 // The same into a file being written.
 inline void WriteGisFile(const GisFile& file, AtomicFileWriter& to) {
+  if (!file.Finished.empty() && to.Adopt(file.Finished)) return;
   WriteGisFile(file, [&to](std::string_view bytes) { to.Write(bytes.data(), bytes.size()); });
 }
 

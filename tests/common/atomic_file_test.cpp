@@ -135,6 +135,70 @@ TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
 }
 #endif
 
+#ifndef _WIN32
+// A finished file on the target's file system is linked into place, not copied, and
+// only at Commit; with bytes already written, across file systems, through a descriptor
+// or from no file, the caller writes the bytes instead.
+TEST_F(AtomicFileTest, AFinishedFileIsTakenWhereItCanBe) {
+  const fs::path made = dir_ / "made";
+  WriteFileAtomic(made, "finished");
+  const fs::path target = dir_ / "site.kml";
+  WriteFileAtomic(target, "old");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  {
+    AtomicFileWriter writer(target);
+    ASSERT_TRUE(writer.Adopt(made));
+  }
+  EXPECT_EQ(ReadFileBytes(target), "old");
+  EXPECT_EQ(EntryCount(), 2u);
+  {
+    AtomicFileWriter writer(target);
+    ASSERT_TRUE(writer.Adopt(made));
+    writer.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(target), "finished");
+  EXPECT_EQ(ReadFileBytes(made), "finished");
+  struct stat t {
+  }, m{};
+  ASSERT_EQ(::stat(target.c_str(), &t), 0);
+  ASSERT_EQ(::stat(made.c_str(), &m), 0);
+  EXPECT_EQ(t.st_ino, m.st_ino);
+  EXPECT_EQ(t.st_mode & 07777, 0640u);
+  EXPECT_EQ(EntryCount(), 2u);
+
+  {
+    AtomicFileWriter writer(target);
+    writer.Write("x", 1);
+    EXPECT_FALSE(writer.Adopt(made));
+    EXPECT_FALSE(AtomicFileWriter(dir_ / "other").Adopt(dir_ / "missing"));
+    EXPECT_FALSE(AtomicFileWriter(dir_ / "other").Adopt(dir_));
+    writer.Write("y", 1);
+    writer.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(target), "xy");
+  EXPECT_EQ(EntryCount(), 2u);
+  EXPECT_EQ(ReadFileBytes(made), "finished");
+
+  const int fd = ::open((dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(AtomicFileWriter::ForDescriptor(fd, "out")->Adopt(made));
+  ::close(fd);
+
+  struct stat shm {};
+  if (::stat("/dev/shm", &shm) == 0 && shm.st_dev != m.st_dev && ::access("/dev/shm", W_OK) == 0) {
+    const fs::path elsewhere = fs::path("/dev/shm") / (dir_.filename().string() + ".kml");
+    {
+      AtomicFileWriter writer(elsewhere);
+      EXPECT_FALSE(writer.Adopt(made));
+      writer.Write("copied", 6);
+      writer.Commit();
+    }
+    EXPECT_EQ(ReadFileBytes(elsewhere), "copied");
+    fs::remove(elsewhere);
+  }
+}
+#endif
+
 // Any mix of appends and patches, of any size, must leave exactly the bytes a plain
 // string given the same edits holds: blocks past the cache, the staged tail, patches of
 // staged and of written bytes, holes, and back through the cache after a patch.
