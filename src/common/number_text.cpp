@@ -54,6 +54,56 @@ bool ToDecimal15(double value, Decimal15& out) {
   return true;
 }
 
+// The first 15 significant digits of a magnitude in [1e-4, 1e15), rounded half to even
+// on its exact binary value as to_chars rounds them, and its decimal exponent: the value
+// is m * 2^q, and m * 5^k * 2^(q + k) is |value| * 10^k in 128-bit integers, its
+// fraction compared with one half exactly. False outside that range, or where the
+// decimal exponent found from the binary one is off (at the inexact tenths): to_chars
+// decides those.
+__extension__ typedef unsigned __int128 Wide;
+
+bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
+  static constexpr double kTens[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
+                                     1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr uint64_t kFives[] = {
+      1,          5,           25,           125,          625,          3125,      15625,
+      78125,      390625,      1953125,      9765625,      48828125,     244140625, 1220703125,
+      6103515625, 30517578125, 152587890625, 762939453125, 3814697265625};
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) return false;
+  uint64_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  // 10^e <= magnitude < 10^(e + 1), from the binary exponent (but for the inexact tenths).
+  const int binary = static_cast<int>(bits >> 52) - 1023;
+  int e = (binary * 1233) >> 12;  // floor(binary * log10(2)), or one less
+  if (e < 14 && magnitude >= kTens[e + 5]) ++e;
+  const int k = 14 - e;  // 0 to 18
+  const uint64_t five = kFives[k];
+  const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+  const int shift = static_cast<int>(bits >> 52) - 1075 + k;
+  const Wide scaled = static_cast<Wide>(m) * five;
+  uint64_t r;
+  if (shift >= 0) {
+    r = static_cast<uint64_t>(scaled << shift);
+  } else {
+    const Wide whole = scaled >> -shift;
+    const Wide rest = scaled - (whole << -shift);
+    const Wide half = static_cast<Wide>(1) << (-shift - 1);
+    r = static_cast<uint64_t>(whole) + ((rest > half || (rest == half && (whole & 1))) ? 1 : 0);
+  }
+  constexpr uint64_t kLow = 100000000000000;  // 10^14
+  if (r == 10 * kLow) {                       // rounded up to the next power of ten
+    r = kLow;
+    ++e;
+  }
+  if (r < kLow || r >= 10 * kLow) return false;
+  for (int i = 14; i >= 0; --i) {
+    digits[static_cast<size_t>(i)] = static_cast<char>('0' + r % 10);
+    r /= 10;
+  }
+  exponent = e;
+  return true;
+}
+
 constexpr int64_t kInt64PowersOfTen[] = {1,
                                          10,
                                          100,
@@ -175,25 +225,24 @@ void AppendGeneral(std::string& out, double value) {
     out += '0';
     return;
   }
-  std::array<char, 40> buf;
-  auto [end, ec] =
-      std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, 14);
-  (void)ec;
-  // buf holds [-]d.ddddddddddddddde[+-]xx
-  const char* p = buf.data();
-  bool negative = false;
-  if (*p == '-') {
-    negative = true;
-    ++p;
-  }
+  const bool negative = value < 0;
   std::array<char, 16> digits;
-  int nd = 0;
-  const char* e = p;
-  for (; e < end && *e != 'e'; ++e) {
-    if (*e != '.') digits[nd++] = *e;
-  }
+  int nd = 15;
   int exponent = 0;
-  std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  if (!Digits15(std::fabs(value), digits, exponent)) {
+    std::array<char, 40> buf;
+    auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), value,
+                                   std::chars_format::scientific, 14);
+    (void)ec;
+    // buf holds [-]d.ddddddddddddddde[+-]xx
+    const char* p = buf.data() + (negative ? 1 : 0);
+    nd = 0;
+    const char* e = p;
+    for (; e < end && *e != 'e'; ++e) {
+      if (*e != '.') digits[static_cast<size_t>(nd++)] = *e;
+    }
+    std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  }
   while (nd > 1 && digits[nd - 1] == '0')
     --nd;
 

@@ -6,9 +6,11 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace kestrova {
 namespace {
@@ -120,7 +122,62 @@ TEST(NumberText, GeneralForm) {
   EXPECT_EQ(FormatGeneral(1.5e20), "1.5E20");
   EXPECT_EQ(FormatGeneral(1.23456789012345678), "1.23456789012346");
   EXPECT_EQ(FormatGeneral(9.999999999999999), "10");
+  // Halves at the sixteenth digit go to the even digit, as their exact binary values are.
+  EXPECT_EQ(FormatGeneral(100000000000000.5), "100000000000000");
+  EXPECT_EQ(FormatGeneral(100000000000001.5), "100000000000002");
+  EXPECT_EQ(FormatGeneral(-12345678901234.25), "-12345678901234.2");
+  EXPECT_EQ(FormatGeneral(12345678901234.75), "12345678901234.8");
+  EXPECT_EQ(FormatGeneral(999999999999999.5), "1E15");
 }
+
+#ifndef _WIN32  // the C library's own %.15G, exact on glibc
+TEST(NumberText, GeneralFormIsPrintfs) {
+  std::mt19937_64 random(7);
+  std::vector<double> values;
+  for (int i = 0; i < 200000; ++i) {
+    // Every binary exponent from 1e-7 to 1e17 with random bits, and survey-like numbers.
+    const uint64_t bits = (random() >> 12) | (static_cast<uint64_t>(1000 + random() % 84) << 52);
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+    values.push_back(static_cast<double>(static_cast<int64_t>(random() % 2000000000)) / 1000.0);
+    values.push_back(static_cast<double>(random() % 100000) / 3.0);
+  }
+  for (int k = 0; k <= 18; ++k) {  // halves at the sixteenth digit: odd / 2^(k + 1)
+    for (int i = 0; i < 200; ++i) {
+      const double v =
+          std::ldexp(static_cast<double>((random() % (uint64_t{1} << 50)) | 1), -k - 1);
+      if (v >= std::pow(10.0, 14 - k) && v < std::pow(10.0, 15 - k)) values.push_back(v);
+    }
+  }
+  for (int e = -6; e <= 16; ++e) {  // either side of every power of ten
+    double v = std::pow(10.0, e);
+    for (int i = 0; i < 3; ++i)
+      v = std::nextafter(v, 0.0);
+    for (int i = 0; i < 7; ++i, v = std::nextafter(v, 1e300))
+      values.push_back(v);
+  }
+  size_t checked = 0;
+  for (const double v : values) {
+    for (const double w : {v, -v}) {
+      if (w == 0) continue;  // printf keeps the sign of -0
+      char expected[40];
+      std::snprintf(expected, sizeof expected, "%.15G", w);
+      // This program writes the exponent without its "+" and leading zero.
+      std::string want = expected;
+      const size_t e = want.find('E');
+      if (e != std::string::npos) {
+        if (want[e + 1] == '+') want.erase(e + 1, 1);
+        const size_t digits = want[e + 1] == '-' ? e + 2 : e + 1;
+        if (want[digits] == '0') want.erase(digits, 1);
+      }
+      ASSERT_EQ(FormatGeneral(w), want) << std::hexfloat << w;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 1200000u);
+}
+#endif
 
 TEST(NumberText, ParseFloatForms) {
   EXPECT_EQ(ParseFloat("12.5"), 12.5);
