@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,7 @@ class Fields {
   explicit Fields(bool json) : json_(json), out_(own_) {}
   Fields(bool json, std::string& out) : json_(json), out_(out) {}
 
-  Fields& Num(const char* name, double v) {
+  Fields& Num(std::string_view name, double v) {
     Name(name);
     if (json_ && !std::isfinite(v)) {
       out_ += "null";
@@ -63,12 +64,12 @@ class Fields {
     }
     return *this;
   }
-  Fields& Int(const char* name, int64_t v) {
+  Fields& Int(std::string_view name, int64_t v) {
     Name(name);
     AppendInt(out_, v);
     return *this;
   }
-  Fields& Str(const char* name, std::string_view cp932) {
+  Fields& Str(std::string_view name, std::string_view cp932) {
     Name(name);
     // Every text entity names its font, nearly always the same one: converted once.
     if (std::all_of(cp932.begin(), cp932.end(),
@@ -85,7 +86,7 @@ class Fields {
     AppendQuoted(out_, lastUtf8);
     return *this;
   }
-  Fields& Raw(const char* name, std::string_view text) {
+  Fields& Raw(std::string_view name, std::string_view text) {
     Name(name);
     out_ += text;
     return *this;
@@ -109,17 +110,32 @@ class Fields {
   }
 
  private:
-  void Name(const char* name) {
-    if (json_) {
-      // The names are this program's own words, with nothing to escape.
-      out_ += first_ ? "{\"" : ",\"";
+  void Name(std::string_view name) {
+    // Put together on the stack and appended once; the names are this program's own
+    // short words, with nothing to escape.
+    std::array<char, 48> buf;
+    if (name.size() > buf.size() - 4) {  // not one of them, but whole all the same
+      out_ += json_ ? (first_ ? "{\"" : ",\"") : (first_ ? "" : " ");
       out_ += name;
-      out_ += "\":";
-    } else {
-      if (!first_) out_ += ' ';
-      out_ += name;
-      out_ += '=';
+      out_ += json_ ? "\":" : "=";
+      first_ = false;
+      return;
     }
+    char* t = buf.data();
+    if (json_) {
+      *t++ = first_ ? '{' : ',';
+      *t++ = '"';
+    } else if (!first_) {
+      *t++ = ' ';
+    }
+    t = std::copy(name.begin(), name.end(), t);
+    if (json_) {
+      *t++ = '"';
+      *t++ = ':';
+    } else {
+      *t++ = '=';
+    }
+    out_.append(buf.data(), static_cast<size_t>(t - buf.data()));
     first_ = false;
   }
 
