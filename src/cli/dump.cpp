@@ -260,8 +260,8 @@ class Printer : public EntityListVisitor {
     bool member = false;  // of a block definition: indented in text
   };
 
-  // The gathered entities' lines are made while the reader reads the next ones; those
-  // made before are printed first.
+  // The gathered entities' lines are made and printed while the reader reads the next
+  // ones, once those handed before are printed.
   void Hand() {
     Print();
     if (batch_.empty()) return;
@@ -269,11 +269,16 @@ class Printer : public EntityListVisitor {
     batch_.clear();
     const bool first = first_;
     first_ = false;
-    pending_ = std::async(std::launch::async, [this, first] { Make(first); });
+    pending_ = std::async(std::launch::async, [this, first] {
+      Make(first);
+      Write();
+    });
   }
+  // Waits for the lines handed before to be printed.
   void Print() {
-    if (!pending_.valid()) return;
-    pending_.get();
+    if (pending_.valid()) pending_.get();
+  }
+  void Write() {
     for (std::string& text : texts_) {
       out_.write(text.data(), static_cast<std::streamsize>(text.size()));
       text.clear();
