@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -938,19 +939,34 @@ bool AppendKmlText(std::string& out, std::string_view cp932) {
   return true;
 }
 
+// printf's %.15g: the general form, which is the same wherever it needs no exponent.
+void AppendG15(std::string& out, double v) {
+  const size_t at = out.size();
+  AppendGeneral(out, v);
+  if (std::none_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(),
+                   [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; })) {
+    return;
+  }
+  out.resize(at);
+  std::array<char, 32> buf{};
+  const auto r =
+      std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::general, 15);
+  out.append(buf.data(), r.ptr);
+}
+
 // A degree as GDAL writes a KML coordinate: 15 significant digits (std::ostream's way,
 // which is printf's %.15G). Only what that rule alone makes is written here: values
 // under 1 (fixed and rounded), whole ones, exponents and those GDAL would move into range
 // are left to GDAL.
 bool AppendKmlDegree(std::string& out, double v, double limit) {
   if (!std::isfinite(v) || std::fabs(v) < 1 || std::fabs(v) > limit) return false;
-  std::array<char, 32> buf{};
-  const auto r =
-      std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::general, 15);
-  const std::string_view text(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
-  if (text.find('.') == std::string_view::npos || text.find('e') != std::string_view::npos)
+  const size_t at = out.size();
+  AppendG15(out, v);
+  const std::string_view text = std::string_view(out).substr(at);
+  if (text.find('.') == std::string_view::npos || text.find('e') != std::string_view::npos) {
+    out.resize(at);
     return false;
-  out += text;
+  }
   return true;
 }
 
@@ -963,10 +979,15 @@ bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at) 
     out += name;
     out += "\">";
   };
-  const auto number = [&](const char* name, auto v, auto... format) {
+  const auto number = [&](const char* name, int64_t v) {
     field(name);
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v, format...);
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
     out.append(buf.data(), r.ptr);
+    out += "</SimpleData>\n";
+  };
+  const auto real = [&](const char* name, double v) {
+    field(name);
+    AppendG15(out, v);
     out += "</SimpleData>\n";
   };
   const auto text = [&](const char* name, std::string_view cp932) {
@@ -980,9 +1001,9 @@ bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at) 
   if (!AppendKmlText(out, p.Name)) return false;
   out += "</name>\n\t<ExtendedData><SchemaData schemaUrl=\"#points\">\n";
   number("number", p.Number);
-  number("x", p.X, std::chars_format::general, 15);
-  number("y", p.Y, std::chars_format::general, 15);
-  number("z", p.Z, std::chars_format::general, 15);
+  real("x", p.X);
+  real("y", p.Y);
+  real("z", p.Z);
   if (!text("mark", p.Mark) || !text("remarks", p.Remarks)) return false;
   number("marked", static_cast<int>(p.Marked));
   out += "\t</SchemaData></ExtendedData>\n      <Point><coordinates>";
@@ -1016,13 +1037,10 @@ bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, 
       "<PolyStyle><fill>0</fill></PolyStyle></Style>\n";
   if (area) {
     if (!std::isfinite(*area)) return false;
-    std::array<char, 32> buf{};
-    const auto r =
-        std::to_chars(buf.data(), buf.data() + buf.size(), *area, std::chars_format::general, 15);
     out += "\t<ExtendedData><SchemaData schemaUrl=\"#";
     out += layer;
     out += "\">\n\t\t<SimpleData name=\"area\">";
-    out.append(buf.data(), r.ptr);
+    AppendG15(out, *area);
     out += "</SimpleData>\n\t</SchemaData></ExtendedData>\n";
   }
   out += "      ";
