@@ -7,6 +7,9 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 #include <unistd.h>
 #endif
 
@@ -19,6 +22,9 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/messages.h"
 #include "common/error.h"
@@ -631,13 +637,61 @@ void AtomicFileWriter::LinkUnnamed() {
   FailWith(error, "cannot write");
 }
 
+#ifdef __linux__
+namespace {
+
+// A file's extended attributes (an inherited access list, a security label) by name, or
+// nothing when they cannot be read.
+std::optional<std::vector<std::pair<std::string, std::string>>> ExtendedAttributes(int fd) {
+  std::vector<std::pair<std::string, std::string>> attributes;
+  const ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size < 0) {
+    if (errno == ENOTSUP) return attributes;
+    return std::nullopt;
+  }
+  std::string names(static_cast<size_t>(size), '\0');
+  if (size > 0 && ::flistxattr(fd, names.data(), names.size()) != size) return std::nullopt;
+  for (size_t at = 0; at < names.size();) {
+    const char* name = names.c_str() + at;
+    at += std::strlen(name) + 1;
+    const ssize_t length = ::fgetxattr(fd, name, nullptr, 0);
+    if (length < 0) return std::nullopt;
+    std::string value(static_cast<size_t>(length), '\0');
+    if (length > 0 && ::fgetxattr(fd, name, value.data(), value.size()) != length) {
+      return std::nullopt;
+    }
+    attributes.emplace_back(name, std::move(value));
+  }
+  std::sort(attributes.begin(), attributes.end());
+  return attributes;
+}
+
+}  // namespace
+#endif
+
 bool AtomicFileWriter::Adopt(const std::filesystem::path& file) {
   if (direct_ || fd_ < 0 || written_ != 0) return false;
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  // The file must be what a new file in the target's folder would be, but for its bytes:
+  // the same file system, owner and group (a shared folder's set-group-ID gives its own),
+  // and the same access list and security label.
   struct stat from, ours;
   if (::fstat(fd, &from) != 0 || !S_ISREG(from.st_mode) || ::fstat(fd_, &ours) != 0 ||
-      from.st_dev != ours.st_dev) {
+      from.st_dev != ours.st_dev || from.st_uid != ours.st_uid || from.st_gid != ours.st_gid) {
+    ::close(fd);
+    return false;
+  }
+#ifdef __linux__
+  const auto fromAttributes = ExtendedAttributes(fd);
+  const auto ourAttributes = ExtendedAttributes(fd_);
+  if (!fromAttributes || !ourAttributes || *fromAttributes != *ourAttributes) {
+    ::close(fd);
+    return false;
+  }
+#endif
+  // Private until Commit gives it the target's permissions, as a temporary file is.
+  if (::fchmod(fd, 0600) != 0) {
     ::close(fd);
     return false;
   }

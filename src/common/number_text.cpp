@@ -60,6 +60,7 @@ bool ToDecimal15(double value, Decimal15& out) {
 // fraction compared with one half exactly. False outside that range, or where the
 // decimal exponent found from the binary one is off (at the inexact tenths): to_chars
 // decides those.
+#ifdef __SIZEOF_INT128__
 __extension__ typedef unsigned __int128 Wide;
 
 bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
@@ -103,6 +104,11 @@ bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
   exponent = e;
   return true;
 }
+#else
+bool Digits15(double, std::array<char, 16>&, int&) {
+  return false;  // no 128-bit integers: to_chars
+}
+#endif
 
 constexpr int64_t kInt64PowersOfTen[] = {1,
                                          10,

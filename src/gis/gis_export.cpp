@@ -939,12 +939,14 @@ bool AppendKmlText(std::string& out, std::string_view cp932) {
   return true;
 }
 
-// printf's %.15g: the general form, which is the same wherever it needs no exponent.
+// printf's %.15g: the general form, which is the same wherever it needs no exponent and
+// the value is not zero.
 void AppendG15(std::string& out, double v) {
   const size_t at = out.size();
-  AppendGeneral(out, v);
-  if (std::none_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(),
-                   [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; })) {
+  if (v != 0) AppendGeneral(out, v);  // which writes -0 as 0
+  if (v != 0 && std::none_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), [](char c) {
+        return std::isalpha(static_cast<unsigned char>(c)) != 0;
+      })) {
     return;
   }
   out.resize(at);

@@ -383,7 +383,8 @@ void PainterCanvas::EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft,
       const PainterCanvasCache::Sprite* a = EllipseSprite(first, brush_);
       const PainterCanvasCache::Sprite* b = EllipseSprite(second, brush);
       PainterCanvasCache::Sprite joined;
-      if (a->opaque && b->opaque) {
+      // A shape too small to leave a pixel has no bounds to join.
+      if (a->opaque && b->opaque && !a->runs.empty() && !b->runs.empty()) {
         const int left = std::min(a->left, dx + b->left);
         const int top = std::min(a->top, dy + b->top);
         QImage image(std::max(a->right, dx + b->right) - left,
@@ -399,7 +400,7 @@ void PainterCanvas::EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft,
         }
         joined = SpriteOf(image, QPoint(-left, -top));
       } else {
-        joined.runs.clear();  // blending: the two are drawn one by one
+        joined.runs.clear();  // drawn one by one
         joined.opaque = false;
       }
       ++cache_.spriteCount;

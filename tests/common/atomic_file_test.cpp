@@ -148,6 +148,14 @@ TEST_F(AtomicFileTest, AFinishedFileIsTakenWhereItCanBe) {
   {
     AtomicFileWriter writer(target);
     ASSERT_TRUE(writer.Adopt(made));
+    // Until Commit, the file under its temporary name is the user's alone.
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      struct stat st {};
+      ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+      if (entry.path() != target) {
+        EXPECT_EQ(st.st_mode & 077, 0u) << entry.path();
+      }
+    }
   }
   EXPECT_EQ(ReadFileBytes(target), "old");
   EXPECT_EQ(EntryCount(), 2u);
@@ -178,6 +186,22 @@ TEST_F(AtomicFileTest, AFinishedFileIsTakenWhereItCanBe) {
   EXPECT_EQ(ReadFileBytes(target), "xy");
   EXPECT_EQ(EntryCount(), 2u);
   EXPECT_EQ(ReadFileBytes(made), "finished");
+
+  // A folder whose set-group-ID gives its files another group than the finished file's
+  // (changing a folder's group to one the user is not in takes root).
+  const fs::path shared = dir_ / "shared";
+  fs::create_directory(shared);
+  const gid_t other = ::getegid() + 1;
+  if (::chown(shared.c_str(), static_cast<uid_t>(-1), other) == 0 &&
+      ::chmod(shared.c_str(), 02775) == 0) {
+    AtomicFileWriter writer(shared / "site.kml");
+    EXPECT_FALSE(writer.Adopt(made));
+    writer.Write("copied", 6);
+    writer.Commit();
+    struct stat st {};
+    ASSERT_EQ(::stat((shared / "site.kml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, other);
+  }
 
   const int fd = ::open((dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);

@@ -1228,6 +1228,7 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
                                    "A01,4,a\tb,0.001,-0.001,100000000000000000000.000,,\r\n"
                                    "A01,5,\x01x\x1fy,-12020.100,-30520.000,24.180,12,境界 点\r\n"
                                    "A01,6,,100.000,100.000,1234567890123.456,,\r\n"
+                                   "A01,7,z,-12030.000,-30505.000,-0.000,,\r\n"
                                    "A01,2147483647,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
                                    "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
                                    "B01,2,d,\r\nE01,1,a,5,b,2,d,\r\nD99,\r\n"
@@ -1249,7 +1250,7 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
                               " -o " + Path("memory.kml") + " --crs EPSG:6677");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("the export was made in memory"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("(points 7, parcels 3, parcel_lines 3, triangles 3, polylines 3)"),
+    EXPECT_NE(r.out.find("(points 8, parcels 3, parcel_lines 3, triangles 3, polylines 3)"),
               std::string::npos)
         << r.out;
     const std::string kml = ReadFileBytes(Path("disk.kml"));

@@ -264,6 +264,9 @@ class PlotWidgetTest : public QObject {
                              {at.x + 2, at.y + 12});
           canvas.SetBrush({false, kPlotRed});
         }
+        // A second shape too small to leave a pixel.
+        canvas.EllipsePair({kPlotGreen, 1, PenStyle::kSolid, PenMode::kCopy}, {10, 30}, {12, 32},
+                           {true, 0xFFFFFF}, {20, 30}, {21, 31});
         CanvasFont font;
         font.face = std::string(kGothicFace);
         font.height = 10;
