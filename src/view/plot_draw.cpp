@@ -112,6 +112,11 @@ struct Box {
 Box LabelBox(ScreenPoint anchor, std::string_view text, double width, double height, double spacing,
              double angleDegrees) {
   const double length = HalfWidthCount(text) * (width + spacing) / 2;
+  // Upright (every point name of a dense plot), the box runs right and down from the
+  // anchor: the same box without the turning.
+  if (angleDegrees == 0 && length >= 0 && height >= 0 && std::isfinite(height)) {
+    return Box{anchor.x, anchor.y, anchor.x + length, anchor.y + height};
+  }
   const double a = angleDegrees * 3.14159265358979323846 / 180;
   const double c = angleDegrees == 0 ? 1.0 : std::cos(a);
   const double s = angleDegrees == 0 ? 0.0 : std::sin(a);
@@ -340,14 +345,6 @@ bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParam
   // The first cell's top-left corner, as the text renderer places it.
   const ScreenPoint anchor{s.x - sinA * (p.width - p.offsetX),
                            s.y + cosA * (p.offsetY + p.height) * view.YSign};
-  if (p.angle == 0) {
-    // An upright label's box runs right and down from the anchor: the box LabelBox gives,
-    // without its turning, for every point name of a dense plot.
-    const double length = HalfWidthCount(p.text) * (p.width + p.spacing) / 2;
-    if (length >= 0 && p.height >= 0 && std::isfinite(p.height)) {
-      return space.Take(Box{anchor.x, anchor.y, anchor.x + length, anchor.y + p.height});
-    }
-  }
   return space.Take(LabelBox(anchor, p.text, p.width, p.height, p.spacing, p.angle));
 }
 
