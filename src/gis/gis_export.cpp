@@ -28,6 +28,7 @@
 #include "coords/convert.h"
 #include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
+#include "gis/gpkg_rtree.h"
 #include "gis/shapefile_points.h"
 #include "gis/survey_systems.h"
 
@@ -340,6 +341,9 @@ class FeatureWriter {
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
+  // Layers made from now on get no spatial index from GDAL (a GeoPackage's is packed
+  // once the file is closed).
+  void WithoutSpatialIndexes() { spatialIndexes_ = false; }
   // Where the field name is among the features' fields of that kind.
   int Field(const Kind& kind, const char* name) {
     return LayerFor(kind)->GetLayerDefn()->GetFieldIndex(name);
@@ -409,6 +413,7 @@ class FeatureWriter {
     if (const auto it = layers_.find(name); it != layers_.end()) return it->second;
     char** options = nullptr;
     if (format_ == GisFormat::kShp) options = CSLSetNameValue(options, "ENCODING", "UTF-8");
+    if (!spatialIndexes_) options = CSLSetNameValue(options, "SPATIAL_INDEX", "NO");
     const OGRwkbGeometryType type = format_ == GisFormat::kGeoJson ? wkbUnknown : kind.type;
     GDALDataset& ds = points_ && kind.layer == kPoints.layer ? *points_ : ds_;
     OGRLayer* layer =
@@ -446,6 +451,7 @@ class FeatureWriter {
   std::string stem_;
   VSILFILE* geoJson_;
   std::FILE* kmlText_;
+  bool spatialIndexes_ = true;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;
@@ -483,7 +489,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 
 void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
                     const std::string& stem, VSILFILE* geoJson, std::FILE* kmlText,
-                    ShapefilePoints* shp, GisExport& result) {
+                    ShapefilePoints* shp, bool packGpkgIndexes, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
   std::unique_ptr<OGRSpatialReference> output;
@@ -495,6 +501,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const Positions at(survey.get(), output.get());
   FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText,
                   shp ? &shp->Dataset() : nullptr);
+  if (packGpkgIndexes) w.WithoutSpatialIndexes();
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
@@ -1163,6 +1170,9 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   }
   DxfOutline outline;
   if (o.Format == GisFormat::kDxf) outline = OutlineDxf(*source, o);
+  // GDAL inserts a GeoPackage's spatial index a row at a time; on disk it is packed
+  // instead, once the file is closed (in GDAL's memory SQLite cannot reach it).
+  const bool packGpkgIndexes = o.Format == GisFormat::kGpkg && folder->InMemoryBecause().empty();
   std::optional<CheckedKmlFile> kml;
   if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
     kml.emplace(target, folder->Path());
@@ -1192,7 +1202,8 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kmlText, shp ? &*shp : nullptr, result);
+      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kmlText, shp ? &*shp : nullptr,
+                     packGpkgIndexes, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
@@ -1212,6 +1223,12 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     }
     CloseDataset(std::move(ds), info.title);
     if (kml) kml->Finish();
+  }
+  if (packGpkgIndexes) {
+    std::vector<std::string> tables;
+    for (const GisLayerCount& layer : result.Layers)
+      tables.push_back(layer.Layer);
+    gis::PackGpkgSpatialIndexes(target, tables);
   }
   const auto take = [&result, &folder](const std::string& path, const std::string& name) {
     VSIStatBufL st;

@@ -950,6 +950,83 @@ TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
   EXPECT_EQ(rtree.out, "parcel_lines\nparcels\npoints\n4\n2\n");
 }
 
+// On disk a GeoPackage's R-tree is packed once GDAL has closed the file; in GDAL's memory
+// GDAL inserts it a row at a time. Both must hold the same rows with the same
+// single-precision bounds, beside the same tables, triggers and extension entries, and
+// SQLite must find the packed tree sound and answer a window query from it alike.
+TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
+  std::string sima = "G00,01,scatter,\r\nA00,\r\n";
+  uint32_t seed = 12345;
+  const auto millimetres = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 8) % 9'000'000) - 4'500'000;
+  };
+  char at[64];
+  int x = 0, y = 0;
+  for (int i = 1; i <= 3000; ++i) {
+    if (i % 7 != 0) {  // every seventh point on the one before: boxes that tie
+      x = millimetres();
+      y = millimetres();
+    }
+    std::snprintf(at, sizeof at, ",%.3f,%.3f,0.000,\r\n", x / 1000.0, y / 1000.0);
+    sima += "A01," + std::to_string(i) + ",p" + std::to_string(i) + at;
+  }
+  sima += "A99,\r\n";
+  for (int parcel = 0; parcel < 100; ++parcel) {
+    sima += "D00," + std::to_string(parcel + 1) + ",lot,1,\r\n";
+    for (int corner = 1; corner <= 4; ++corner) {
+      const int point = parcel * 29 + corner * 5;
+      sima += "B01," + std::to_string(point) + ",p" + std::to_string(point) + ",\r\n";
+    }
+    sima += "D99,\r\n";
+  }
+  const std::string site = Write("scatter.sim", sima);
+  const auto exportTo = [&](const std::string& name, const std::string& env) {
+    const Result r =
+        RunShell(env + kCli + " export " + site + " -o " + Path(name) + " --crs EPSG:6677");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("made in memory") != std::string::npos, !env.empty()) << r.out;
+    return Path(name);
+  };
+  const std::string packed = exportTo("packed.gpkg", "");
+  const std::string inserted = exportTo("inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
+  const auto sql = [](const std::string& file, const std::string& query) {
+    return RunShell("sqlite3 " + file + " \"" + query + "\"").out;
+  };
+  // The first line where the two files' answers differ, empty when none does.
+  const auto differs = [&](const std::string& query) {
+    std::istringstream a(sql(packed, query)), b(sql(inserted, query));
+    for (std::string lineA, lineB;;) {
+      const bool moreA = static_cast<bool>(std::getline(a, lineA));
+      const bool moreB = static_cast<bool>(std::getline(b, lineB));
+      if (!moreA && !moreB) return std::string();
+      if (!moreA || !moreB || lineA != lineB)
+        return (moreA ? lineA : "(end)") + " | " + (moreB ? lineB : "(end)");
+    }
+  };
+  const std::string schema =
+      "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name; "
+      "SELECT * FROM gpkg_extensions ORDER BY table_name; "
+      "SELECT fid, hex(geom), name FROM points ORDER BY fid;";
+  EXPECT_EQ(differs(schema), "");
+  for (const std::string layer : {"points", "parcels", "parcel_lines"}) {
+    SCOPED_TRACE(layer);
+    const std::string rtree = "rtree_" + layer + "_geom";
+    EXPECT_EQ(sql(packed, "SELECT rtreecheck('" + rtree + "')"), "ok\n");
+    EXPECT_EQ(differs("SELECT * FROM " + rtree + " ORDER BY id"), "");
+    const std::string window = "SELECT id FROM " + rtree +
+                               " WHERE maxx >= -1000 AND minx <= 1500 AND maxy >= -2000 AND "
+                               "miny <= 0 ORDER BY id";
+    EXPECT_NE(sql(packed, window), "");
+    EXPECT_EQ(differs(window), "");
+  }
+  // 3,000 points take two levels above the leaves, 100 parcels one.
+  EXPECT_EQ(sql(packed,
+                "SELECT hex(substr(data, 1, 2)) FROM rtree_points_geom_node WHERE nodeno = 1; "
+                "SELECT hex(substr(data, 1, 2)) FROM rtree_parcels_geom_node WHERE nodeno = 1"),
+            "0002\n0001\n");
+}
+
 TEST_F(Gis, OpenParcelsAreLinesWithoutAreaAndEveryParcelComesBack) {
   CoordinateData data;
   ASSERT_TRUE(

@@ -1,0 +1,427 @@
+#include "gis/gpkg_rtree.h"
+
+#include <ogr_geometry.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "app/messages.h"
+#include "common/error.h"
+
+namespace kestrova::gis {
+
+namespace {
+
+// Rows sorted and packed at a time: 32 MB of cells. A larger table is packed run by run,
+// each run's leaves tight; the levels above are sorted whole.
+constexpr size_t kRun = size_t{1} << 20;
+
+// A row of the index, or a node as a cell of its parent: the feature's fid or the node's
+// number, and its box as the index keeps it (min x, max x, min y, max y). key is the
+// cell's place on the Hilbert curve while cells are sorted; once a row's leaf is written,
+// the leaf's number.
+struct Cell {
+  uint32_t key = 0;
+  int64_t id = 0;
+  float box[4] = {};
+};
+
+std::string Quoted(const std::string& name) {
+  std::string out = "\"";
+  for (const char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + '"';
+}
+
+std::string Literal(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + '\'';
+}
+
+struct CloseDatabase {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct FinalizeStatement {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+class Database {
+ public:
+  explicit Database(const std::string& path) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    db_.reset(db);
+    if (rc != SQLITE_OK) Fail();
+  }
+  [[noreturn]] void Fail() const {
+    throw Error(MessageId::kGisCannotFinish,
+                {"GeoPackage", std::string(": ") + (db_ ? sqlite3_errmsg(db_.get()) : "")});
+  }
+  void Run(const std::string& sql) {
+    if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+  }
+  Statement Prepare(const std::string& sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &s, nullptr) != SQLITE_OK) Fail();
+    return Statement(s);
+  }
+  // Runs s to its end and makes it ready to run again.
+  void Step(sqlite3_stmt* s) {
+    if (sqlite3_step(s) != SQLITE_DONE) Fail();
+    sqlite3_reset(s);
+  }
+  // The first column of the first row sql gives, with parameter for its ?, empty when
+  // there is none.
+  std::string Text(const std::string& sql, const std::string& parameter = {}) {
+    const Statement s = Prepare(sql);
+    if (sqlite3_bind_parameter_count(s.get()) > 0)
+      sqlite3_bind_text(s.get(), 1, parameter.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(s.get());
+    if (rc == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+      return text ? text : "";
+    }
+    if (rc != SQLITE_DONE) Fail();
+    return {};
+  }
+
+ private:
+  std::unique_ptr<sqlite3, CloseDatabase> db_;
+};
+
+uint32_t Read32(const unsigned char* p, bool little) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return little == (std::endian::native == std::endian::little) ? v : __builtin_bswap32(v);
+}
+
+double ReadDouble(const unsigned char* p, bool little) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if (little != (std::endian::native == std::endian::little)) v = __builtin_bswap64(v);
+  return std::bit_cast<double>(v);
+}
+
+// The box GDAL's ST_MinX, ST_MaxX, ST_MinY and ST_MaxY give a GeoPackage geometry (the
+// envelope in its header, else that of its WKB); false for an empty geometry, which the
+// index leaves out.
+bool GeometryBox(const unsigned char* b, size_t n, double box[4]) {
+  if (n < 8 || b[0] != 'G' || b[1] != 'P') return false;
+  const unsigned flags = b[3];
+  if (flags & 0x10) return false;
+  const bool little = flags & 1;
+  const unsigned envelope = (flags >> 1) & 7;
+  if (envelope >= 1 && envelope <= 4) {
+    if (n < 8 + 32) return false;
+    for (int i = 0; i < 4; ++i)
+      box[i] = ReadDouble(b + 8 + 8 * i, little);
+    return true;
+  }
+  if (envelope != 0) return false;
+  const unsigned char* wkb = b + 8;
+  const size_t size = n - 8;
+  // A point (ISO 2D, Z, M, ZM or the older 2.5D code) is read here; GDAL leaves points
+  // without an envelope.
+  if (size >= 21 && (Read32(wkb + 1, wkb[0] == 1) & 0x0fffffff) % 1000 == 1) {
+    const double x = ReadDouble(wkb + 5, wkb[0] == 1);
+    const double y = ReadDouble(wkb + 13, wkb[0] == 1);
+    if (std::isnan(x) || std::isnan(y)) return false;
+    box[0] = box[1] = x;
+    box[2] = box[3] = y;
+    return true;
+  }
+  OGRGeometry* made = nullptr;
+  if (OGRGeometryFactory::createFromWkb(wkb, nullptr, &made, size) != OGRERR_NONE || !made) {
+    return false;
+  }
+  const std::unique_ptr<OGRGeometry> g(made);
+  if (g->IsEmpty()) return false;
+  OGREnvelope e;
+  g->getEnvelope(&e);
+  box[0] = e.MinX;
+  box[1] = e.MaxX;
+  box[2] = e.MinY;
+  box[3] = e.MaxY;
+  return true;
+}
+
+// SQLite's R-tree keeps single precision, a minimum rounded down and a maximum up, in
+// just this way, so that its boxes hold the double ones.
+float RoundDown(double d) {
+  float f = static_cast<float>(d);
+  if (f > d) f = static_cast<float>(d * (d < 0 ? 1.0 + 1.0 / 8388608.0 : 1.0 - 1.0 / 8388608.0));
+  return f;
+}
+float RoundUp(double d) {
+  float f = static_cast<float>(d);
+  if (f < d) f = static_cast<float>(d * (d < 0 ? 1.0 - 1.0 / 8388608.0 : 1.0 + 1.0 / 8388608.0));
+  return f;
+}
+
+// The cell (x, y) of a 65536 x 65536 grid as its distance along the Hilbert curve.
+uint32_t HilbertKey(uint32_t x, uint32_t y) {
+  constexpr uint32_t n = 1u << 16;
+  uint32_t d = 0;
+  for (uint32_t s = n / 2; s > 0; s /= 2) {
+    const uint32_t rx = (x & s) ? 1 : 0;
+    const uint32_t ry = (y & s) ? 1 : 0;
+    d += s * s * ((3 * rx) ^ ry);
+    if (ry == 0) {
+      if (rx == 1) {
+        x = n - 1 - x;
+        y = n - 1 - y;
+      }
+      std::swap(x, y);
+    }
+  }
+  return d;
+}
+
+// Sorts cells along the Hilbert curve through their boxes' centres, so that neighbours
+// share nodes.
+void SortAlongCurve(std::span<Cell> cells) {
+  double lo[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  double hi[2] = {-lo[0], -lo[1]};
+  const auto centre = [](const Cell& c, int axis) {
+    return (static_cast<double>(c.box[2 * axis]) + c.box[2 * axis + 1]) / 2;
+  };
+  for (const Cell& c : cells) {
+    for (int axis = 0; axis < 2; ++axis) {
+      const double v = centre(c, axis);
+      if (v < lo[axis]) lo[axis] = v;
+      if (v > hi[axis]) hi[axis] = v;
+    }
+  }
+  double scale[2];
+  for (int axis = 0; axis < 2; ++axis)
+    scale[axis] = hi[axis] > lo[axis] ? 65535.0 / (hi[axis] - lo[axis]) : 0.0;
+  const auto grid = [&](const Cell& c, int axis) -> uint32_t {
+    const double t = (centre(c, axis) - lo[axis]) * scale[axis];
+    return t >= 0 ? (t < 65535.0 ? static_cast<uint32_t>(t) : 65535u) : 0u;  // NaN: 0
+  };
+  for (Cell& c : cells)
+    c.key = HilbertKey(grid(c, 0), grid(c, 1));
+  std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+    return a.key != b.key ? a.key < b.key : a.id < b.id;
+  });
+}
+
+// Writes one R-tree's node, rowid and parent tables. The table was just made: node 1,
+// the root, is empty, and its size is that of every node.
+class TreeWriter {
+ public:
+  TreeWriter(Database& db, const std::string& rtree) : db_(db) {
+    const std::string size =
+        db.Text("SELECT length(data) FROM " + Quoted(rtree + "_node") + " WHERE nodeno = 1");
+    nodeSize_ = size.empty() ? 0 : static_cast<size_t>(std::stoul(size));
+    capacity_ = nodeSize_ > 4 ? (nodeSize_ - 4) / 24 : 0;
+    if (capacity_ < 4) db.Fail();
+    blob_.resize(nodeSize_);
+    node_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_node") + " VALUES (?, ?)");
+    root_ = db.Prepare("UPDATE " + Quoted(rtree + "_node") + " SET data = ? WHERE nodeno = 1");
+    row_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_rowid") + " VALUES (?, ?)");
+    parent_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_parent") + " VALUES (?, ?)");
+  }
+
+  size_t Capacity() const { return capacity_; }
+
+  // Sorts cells along the curve and packs them into nodes as full as an even share
+  // allows, below the root; adds the nodes to above as cells of the next level.
+  void Pack(std::span<Cell> cells, bool leaves, std::vector<Cell>& above) {
+    SortAlongCurve(cells);
+    const size_t nodes = (cells.size() + capacity_ - 1) / capacity_;
+    size_t at = 0;
+    for (size_t i = 0; i < nodes; ++i) {
+      const size_t count = cells.size() / nodes + (i < cells.size() % nodes ? 1 : 0);
+      const std::span<Cell> part = cells.subspan(at, count);
+      at += count;
+      const int64_t number = next_++;
+      Write(number, part, 0, leaves);
+      sqlite3_bind_int64(node_.get(), 1, number);
+      sqlite3_bind_blob(node_.get(), 2, blob_.data(), static_cast<int>(blob_.size()),
+                        SQLITE_STATIC);
+      db_.Step(node_.get());
+      Cell& up = above.emplace_back();
+      up.id = number;
+      up.box[0] = up.box[2] = std::numeric_limits<float>::infinity();
+      up.box[1] = up.box[3] = -std::numeric_limits<float>::infinity();
+      for (const Cell& c : part) {
+        up.box[0] = std::min(up.box[0], c.box[0]);
+        up.box[1] = std::max(up.box[1], c.box[1]);
+        up.box[2] = std::min(up.box[2], c.box[2]);
+        up.box[3] = std::max(up.box[3], c.box[3]);
+      }
+    }
+  }
+
+  // The root's cells, depth levels above the leaves (0: the root is the only leaf).
+  void Root(std::span<Cell> cells, int depth) {
+    Write(1, cells, depth, depth == 0);
+    sqlite3_bind_blob(root_.get(), 1, blob_.data(), static_cast<int>(blob_.size()), SQLITE_STATIC);
+    db_.Step(root_.get());
+  }
+
+  // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
+  void Rows(std::span<Cell> rows) {
+    std::sort(rows.begin(), rows.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
+    for (const Cell& c : rows) {
+      sqlite3_bind_int64(row_.get(), 1, c.id);
+      sqlite3_bind_int64(row_.get(), 2, c.key);
+      db_.Step(row_.get());
+    }
+  }
+
+ private:
+  // Fills blob_ with a node's cells; a leaf's rows note the leaf, an inner node's
+  // children their parent.
+  void Write(int64_t number, std::span<Cell> cells, int depth, bool leaf) {
+    std::fill(blob_.begin(), blob_.end(), 0);
+    const auto put = [this](size_t at, uint64_t v, int bytes) {
+      for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        blob_[at + i] = static_cast<unsigned char>(v);
+    };
+    put(0, static_cast<uint64_t>(depth), 2);
+    put(2, cells.size(), 2);
+    size_t at = 4;
+    for (Cell& c : cells) {
+      put(at, static_cast<uint64_t>(c.id), 8);
+      for (int k = 0; k < 4; ++k)
+        put(at + 8 + 4 * k, std::bit_cast<uint32_t>(c.box[k]), 4);
+      at += 24;
+      if (leaf) {
+        c.key = static_cast<uint32_t>(number);
+      } else {
+        sqlite3_bind_int64(parent_.get(), 1, c.id);
+        sqlite3_bind_int64(parent_.get(), 2, number);
+        db_.Step(parent_.get());
+      }
+    }
+  }
+
+  Database& db_;
+  size_t nodeSize_ = 0;
+  size_t capacity_ = 0;
+  int64_t next_ = 2;
+  std::vector<unsigned char> blob_;
+  Statement node_, root_, row_, parent_;
+};
+
+void IndexTable(Database& db, const std::string& table) {
+  const std::string geometry = db.Text(
+      "SELECT column_name FROM gpkg_geometry_columns WHERE lower(table_name) = lower(?)", table);
+  const std::string fid = db.Text("SELECT name FROM pragma_table_info(?) WHERE pk = 1", table);
+  if (geometry.empty() || fid.empty()) db.Fail();
+  const std::string rtree = "rtree_" + table + "_" + geometry;
+  const std::string t = Quoted(table), r = Quoted(rtree), g = Quoted(geometry), f = Quoted(fid);
+  db.Run("CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)");
+
+  TreeWriter tree(db, rtree);
+  const Statement rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
+  std::vector<Cell> run;
+  std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
+  bool more = true;
+  bool rootIsLeaf = false;
+  for (bool first = true; more; first = false) {
+    run.clear();
+    while (run.size() < kRun) {
+      const int rc = sqlite3_step(rows.get());
+      if (rc == SQLITE_DONE) {
+        more = false;
+        break;
+      }
+      if (rc != SQLITE_ROW) db.Fail();
+      double box[4];
+      const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(rows.get(), 1));
+      if (!blob ||
+          !GeometryBox(blob, static_cast<size_t>(sqlite3_column_bytes(rows.get(), 1)), box))
+        continue;
+      Cell& c = run.emplace_back();
+      c.id = sqlite3_column_int64(rows.get(), 0);
+      c.box[0] = RoundDown(box[0]);
+      c.box[1] = RoundUp(box[1]);
+      c.box[2] = RoundDown(box[2]);
+      c.box[3] = RoundUp(box[3]);
+    }
+    if (first && !more && run.size() <= tree.Capacity()) {
+      tree.Root(run, 0);
+      tree.Rows(run);
+      rootIsLeaf = true;
+      break;
+    }
+    tree.Pack(run, true, level);
+    tree.Rows(run);
+  }
+  if (!rootIsLeaf) {
+    int depth = 1;
+    while (level.size() > tree.Capacity()) {
+      std::vector<Cell> above;
+      tree.Pack(level, false, above);
+      level.swap(above);
+      ++depth;
+    }
+    tree.Root(level, depth);
+  }
+
+  db.Run(
+      "INSERT INTO gpkg_extensions (table_name,column_name,extension_name,definition,scope) "
+      "VALUES (" +
+      Literal(table) + ", " + Literal(geometry) +
+      ", 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', "
+      "'write-only')");
+  const std::string box = "(NEW." + f + ",ST_MinX(NEW." + g + "), ST_MaxX(NEW." + g +
+                          "),ST_MinY(NEW." + g + "), ST_MaxY(NEW." + g + "))";
+  const auto trigger = [&](const char* name, const std::string& rest) {
+    db.Run("CREATE TRIGGER " + Quoted(rtree + name) + " " + rest);
+  };
+  trigger("_insert", "AFTER INSERT ON " + t + " WHEN (new." + g +
+                         " NOT NULL AND NOT ST_IsEmpty(NEW." + g +
+                         ")) BEGIN INSERT OR REPLACE INTO " + r + " VALUES " + box + "; END");
+  trigger("_update1", "AFTER UPDATE OF " + g + " ON " + t + " WHEN OLD." + f + " = NEW." + f +
+                          " AND (NEW." + g + " NOTNULL AND NOT ST_IsEmpty(NEW." + g +
+                          ")) BEGIN INSERT OR REPLACE INTO " + r + " VALUES " + box + "; END");
+  trigger("_update2", "AFTER UPDATE OF " + g + " ON " + t + " WHEN OLD." + f + " = NEW." + f +
+                          " AND (NEW." + g + " ISNULL OR ST_IsEmpty(NEW." + g +
+                          ")) BEGIN DELETE FROM " + r + " WHERE id = OLD." + f + "; END");
+  trigger("_update3", "AFTER UPDATE ON " + t + " WHEN OLD." + f + " != NEW." + f + " AND (NEW." +
+                          g + " NOTNULL AND NOT ST_IsEmpty(NEW." + g + ")) BEGIN DELETE FROM " + r +
+                          " WHERE id = OLD." + f + "; INSERT OR REPLACE INTO " + r + " VALUES " +
+                          box + "; END");
+  trigger("_update4", "AFTER UPDATE ON " + t + " WHEN OLD." + f + " != NEW." + f + " AND (NEW." +
+                          g + " ISNULL OR ST_IsEmpty(NEW." + g + ")) BEGIN DELETE FROM " + r +
+                          " WHERE id IN (OLD." + f + ", NEW." + f + "); END");
+  trigger("_delete", "AFTER DELETE ON " + t + " WHEN old." + g + " NOT NULL BEGIN DELETE FROM " +
+                         r + " WHERE id = OLD." + f + "; END");
+}
+
+}  // namespace
+
+void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables) {
+  Database db(path);
+  // The file is scratch until it is put in place, and made durable then.
+  db.Run("PRAGMA synchronous = OFF");
+  db.Run("BEGIN");
+  db.Run(
+      "CREATE TABLE IF NOT EXISTS gpkg_extensions (table_name TEXT,column_name TEXT,"
+      "extension_name TEXT NOT NULL,definition TEXT NOT NULL,scope TEXT NOT NULL,"
+      "CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name))");
+  for (const std::string& table : tables)
+    IndexTable(db, table);
+  db.Run("COMMIT");
+}
+
+}  // namespace kestrova::gis
