@@ -334,6 +334,7 @@ void IndexTable(Database& db, const std::string& table) {
   TreeWriter tree(db, rtree);
   const Statement rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
   std::vector<Cell> run;
+  run.reserve(kRun);  // its pages are taken only as rows fill them
   std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
   bool more = true;
   bool rootIsLeaf = false;
