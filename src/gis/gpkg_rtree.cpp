@@ -20,10 +20,6 @@ namespace kestrova::gis {
 
 namespace {
 
-// Rows sorted and packed at a time: 32 MB of cells. A larger table is packed run by run,
-// each run's leaves tight; the levels above are sorted whole.
-constexpr size_t kRun = size_t{1} << 20;
-
 // A row of the index, or a node as a cell of its parent: the feature's fid or the node's
 // number, and its box as the index keeps it (min x, max x, min y, max y). key is the
 // cell's place on the Hilbert curve while cells are sorted; once a row's leaf is written,
@@ -67,10 +63,15 @@ class Database {
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_.reset(db);
     if (rc != SQLITE_OK) Fail();
+    // The index's node, rowid and parent tables are written here directly.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
   }
-  [[noreturn]] void Fail() const {
+  // Fails with SQLite's last message, or with why when SQLite has none to give.
+  [[noreturn]] void Fail(const char* why = nullptr) const {
     throw Error(MessageId::kGisCannotFinish,
-                {"GeoPackage", std::string(": ") + (db_ ? sqlite3_errmsg(db_.get()) : "")});
+                {"GeoPackage", std::string(": ") + (why   ? why
+                                                    : db_ ? sqlite3_errmsg(db_.get())
+                                                          : "out of memory")});
   }
   void Run(const std::string& sql) {
     if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
@@ -119,15 +120,18 @@ double ReadDouble(const unsigned char* p, bool little) {
 
 // The box GDAL's ST_MinX, ST_MaxX, ST_MinY and ST_MaxY give a GeoPackage geometry (the
 // envelope in its header, else that of its WKB); false for an empty geometry, which the
-// index leaves out.
+// index leaves out. Blobs GDAL does not write (an unknown version, a point of NaN without
+// the empty flag, one cut short) are left out too, where GDAL's triggers would index them
+// as a box at 0,0.
 bool GeometryBox(const unsigned char* b, size_t n, double box[4]) {
-  if (n < 8 || b[0] != 'G' || b[1] != 'P') return false;
+  if (n < 8 || b[0] != 'G' || b[1] != 'P' || b[2] != 0) return false;
   const unsigned flags = b[3];
   if (flags & 0x10) return false;
   const bool little = flags & 1;
   const unsigned envelope = (flags >> 1) & 7;
   if (envelope >= 1 && envelope <= 4) {
-    if (n < 8 + 32) return false;
+    constexpr size_t kEnvelopeBytes[] = {0, 32, 48, 48, 64};
+    if (n < 8 + kEnvelopeBytes[envelope]) return false;
     for (int i = 0; i < 4; ++i)
       box[i] = ReadDouble(b + 8 + 8 * i, little);
     return true;
@@ -230,7 +234,7 @@ class TreeWriter {
         db.Text("SELECT length(data) FROM " + Quoted(rtree + "_node") + " WHERE nodeno = 1");
     nodeSize_ = size.empty() ? 0 : static_cast<size_t>(std::stoul(size));
     capacity_ = nodeSize_ > 4 ? (nodeSize_ - 4) / 24 : 0;
-    if (capacity_ < 4) db.Fail();
+    if (capacity_ < 4) db.Fail("its spatial index has no room for a node");
     blob_.resize(nodeSize_);
     node_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_node") + " VALUES (?, ?)");
     root_ = db.Prepare("UPDATE " + Quoted(rtree + "_node") + " SET data = ? WHERE nodeno = 1");
@@ -321,12 +325,12 @@ class TreeWriter {
   Statement node_, root_, row_, parent_;
 };
 
-void IndexTable(Database& db, const std::string& table) {
+void IndexTable(Database& db, const std::string& table, size_t runRows) {
   const std::string geometry = db.Text(
       "SELECT column_name FROM gpkg_geometry_columns WHERE lower(table_name) = lower(?)", table);
   if (geometry.empty()) return;  // a table without geometry has no spatial index
   const std::string fid = db.Text("SELECT name FROM pragma_table_info(?) WHERE pk = 1", table);
-  if (fid.empty()) db.Fail();
+  if (fid.empty()) db.Fail(("the table " + table + " has no key").c_str());
   const std::string rtree = "rtree_" + table + "_" + geometry;
   const std::string t = Quoted(table), r = Quoted(rtree), g = Quoted(geometry), f = Quoted(fid);
   db.Run("CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)");
@@ -334,13 +338,13 @@ void IndexTable(Database& db, const std::string& table) {
   TreeWriter tree(db, rtree);
   const Statement rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
   std::vector<Cell> run;
-  run.reserve(kRun);  // its pages are taken only as rows fill them
+  run.reserve(runRows);     // its pages are taken only as rows fill them
   std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
   bool more = true;
   bool rootIsLeaf = false;
   for (bool first = true; more; first = false) {
     run.clear();
-    while (run.size() < kRun) {
+    while (run.size() < runRows) {
       const int rc = sqlite3_step(rows.get());
       if (rc == SQLITE_DONE) {
         more = false;
@@ -412,7 +416,9 @@ void IndexTable(Database& db, const std::string& table) {
 
 }  // namespace
 
-void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables) {
+void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
+                            size_t runRows) {
+  runRows = std::max<size_t>(runRows, 1);
   Database db(path);
   // The file is scratch until it is put in place, and made durable then.
   db.Run("PRAGMA synchronous = OFF");
@@ -422,7 +428,7 @@ void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::stri
       "extension_name TEXT NOT NULL,definition TEXT NOT NULL,scope TEXT NOT NULL,"
       "CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name))");
   for (const std::string& table : tables)
-    IndexTable(db, table);
+    IndexTable(db, table, runRows);
   db.Run("COMMIT");
 }
 

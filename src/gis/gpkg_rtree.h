@@ -11,13 +11,21 @@
 // grouped into nodes differs. The index tables, the extension's entry and the triggers
 // that keep the index up to date are those GDAL makes for a layer's spatial index.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace kestrova::gis {
 
+// Rows sorted and packed at a time: 32 MB. A larger table is packed run by run (rows
+// in fid order), each run's leaves tight; the levels above are sorted whole. Where rows
+// far apart in the table lie side by side on the ground, leaves of different runs
+// overlap, and a query reads a few more nodes.
+inline constexpr size_t kGpkgIndexRunRows = size_t{1} << 20;
+
 // Adds a packed spatial index to each of tables, feature tables of the GeoPackage at
 // path that have none, in one transaction. Throws kestrova::Error when it cannot.
-void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables);
+void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
+                            size_t runRows = kGpkgIndexRunRows);
 
 }  // namespace kestrova::gis

@@ -19,6 +19,7 @@
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
 #include "gis/gis_import.h"
+#include "gis/gpkg_rtree.h"
 #include "gis/survey_systems.h"
 #include "support/run_program.h"
 
@@ -980,6 +981,9 @@ TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
     }
     sima += "D99,\r\n";
   }
+  sima +=
+      "F00,1,road,\r\nB01,1,p1,\r\nB01,2,p2,\r\nF99,\r\n"  // an index of one leaf
+      "F00,2,lane,\r\nB01,3,p3,\r\nB01,4,p4,\r\nB01,5,p5,\r\nF99,\r\n";
   const std::string site = Write("scatter.sim", sima);
   const auto exportTo = [&](const std::string& name, const std::string& env) {
     const Result r =
@@ -993,9 +997,10 @@ TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
   const auto sql = [](const std::string& file, const std::string& query) {
     return RunShell("sqlite3 " + file + " \"" + query + "\"").out;
   };
-  // The first line where the two files' answers differ, empty when none does.
-  const auto differs = [&](const std::string& query) {
-    std::istringstream a(sql(packed, query)), b(sql(inserted, query));
+  // The first line where file's answer differs from the one with GDAL's index, empty
+  // when none does.
+  const auto differs = [&](const std::string& query, const std::string& file) {
+    std::istringstream a(sql(file, query)), b(sql(inserted, query));
     for (std::string lineA, lineB;;) {
       const bool moreA = static_cast<bool>(std::getline(a, lineA));
       const bool moreB = static_cast<bool>(std::getline(b, lineB));
@@ -1008,23 +1013,38 @@ TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
       "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name; "
       "SELECT * FROM gpkg_extensions ORDER BY table_name; "
       "SELECT fid, hex(geom), name FROM points ORDER BY fid;";
-  EXPECT_EQ(differs(schema), "");
-  for (const std::string layer : {"points", "parcels", "parcel_lines"}) {
+  EXPECT_EQ(differs(schema, packed), "");
+  for (const std::string layer : {"points", "parcels", "parcel_lines", "polylines"}) {
     SCOPED_TRACE(layer);
     const std::string rtree = "rtree_" + layer + "_geom";
     EXPECT_EQ(sql(packed, "SELECT rtreecheck('" + rtree + "')"), "ok\n");
-    EXPECT_EQ(differs("SELECT * FROM " + rtree + " ORDER BY id"), "");
+    EXPECT_EQ(differs("SELECT * FROM " + rtree + " ORDER BY id", packed), "");
     const std::string window = "SELECT id FROM " + rtree +
                                " WHERE maxx >= -1000 AND minx <= 1500 AND maxy >= -2000 AND "
                                "miny <= 0 ORDER BY id";
     EXPECT_NE(sql(packed, window), "");
-    EXPECT_EQ(differs(window), "");
+    EXPECT_EQ(differs(window, packed), "");
   }
   // 3,000 points take two levels above the leaves, 100 parcels one.
   EXPECT_EQ(sql(packed,
                 "SELECT hex(substr(data, 1, 2)) FROM rtree_points_geom_node WHERE nodeno = 1; "
                 "SELECT hex(substr(data, 1, 2)) FROM rtree_parcels_geom_node WHERE nodeno = 1"),
             "0002\n0001\n");
+
+  // A table longer than a run: the points copied without an index and packed again in
+  // runs of 1,000 rows (three), 1,500 (two) and 2,999 (a full one and one row).
+  for (const size_t run : {1000, 1500, 2999}) {
+    SCOPED_TRACE(run);
+    const std::string copy = Path("copy.gpkg");
+    fs::remove(copy);
+    ASSERT_EQ(
+        RunShell("ogr2ogr -preserve_fid -lco SPATIAL_INDEX=NO " + copy + " " + inserted + " points")
+            .status,
+        0);
+    gis::PackGpkgSpatialIndexes(copy, {"points"}, run);
+    EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
+    EXPECT_EQ(differs("SELECT * FROM rtree_points_geom ORDER BY id", copy), "");
+  }
 }
 
 TEST_F(Gis, OpenParcelsAreLinesWithoutAreaAndEveryParcelComesBack) {
