@@ -949,14 +949,15 @@ bool AppendKmlText(std::string& out, std::string_view cp932) {
 // printf's %.15g: the general form, which is the same wherever it needs no exponent and
 // the value is not zero.
 void AppendG15(std::string& out, double v) {
-  const size_t at = out.size();
-  if (v != 0) AppendGeneral(out, v);  // which writes -0 as 0
-  if (v != 0 && std::none_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), [](char c) {
-        return std::isalpha(static_cast<unsigned char>(c)) != 0;
-      })) {
-    return;
+  if (v != 0) {  // AppendGeneral writes -0 as 0
+    const size_t at = out.size();
+    AppendGeneral(out, v);
+    if (std::none_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(),
+                     [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; })) {
+      return;
+    }
+    out.resize(at);
   }
-  out.resize(at);
   std::array<char, 32> buf{};
   const auto r =
       std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::general, 15);

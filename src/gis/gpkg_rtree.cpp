@@ -30,22 +30,14 @@ struct Cell {
   float box[4] = {};
 };
 
-std::string Quoted(const std::string& name) {
-  std::string out = "\"";
-  for (const char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + '"';
-}
-
-std::string Literal(const std::string& text) {
-  std::string out = "'";
+// text between marks, a mark within it doubled: an SQL name ("), or a string (').
+std::string Quoted(const std::string& text, char mark = '"') {
+  std::string out(1, mark);
   for (const char c : text) {
     out += c;
-    if (c == '\'') out += '\'';
+    if (c == mark) out += mark;
   }
-  return out + '\'';
+  return out + mark;
 }
 
 struct CloseDatabase {
@@ -386,7 +378,7 @@ void IndexTable(Database& db, const std::string& table, size_t runRows) {
   db.Run(
       "INSERT INTO gpkg_extensions (table_name,column_name,extension_name,definition,scope) "
       "VALUES (" +
-      Literal(table) + ", " + Literal(geometry) +
+      Quoted(table, '\'') + ", " + Quoted(geometry, '\'') +
       ", 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', "
       "'write-only')");
   const std::string box = "(NEW." + f + ",ST_MinX(NEW." + g + "), ST_MaxX(NEW." + g +
