@@ -28,7 +28,7 @@
 #include "coords/convert.h"
 #include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
-#include "gis/gpkg_rtree.h"
+#include "gis/gpkg_tables.h"
 #include "gis/shapefile_points.h"
 #include "gis/survey_systems.h"
 
@@ -344,6 +344,18 @@ class FeatureWriter {
   // Layers made from now on get no spatial index from GDAL (a GeoPackage's is packed
   // once the file is closed).
   void WithoutSpatialIndexes() { spatialIndexes_ = false; }
+  // Features go to rows, to be inserted into a GeoPackage's tables once GDAL has made
+  // them, not through GDAL.
+  void IntoRows(gis::GpkgRows& rows) { rows_ = &rows; }
+  // GeoPackage features going in as rows: the row of a feature of kind begun (its
+  // geometry and fields to follow in the layer's order), else null.
+  gis::GpkgRows* BeginRow(const Kind& kind) {
+    if (!rows_) return nullptr;
+    const std::string name = LayerName(kind);
+    rows_->Begin(name, *LayerFor(kind)->GetLayerDefn());
+    ++counts_[name];
+    return rows_;
+  }
   // Where the field name is among the features' fields of that kind.
   int Field(const Kind& kind, const char* name) {
     return LayerFor(kind)->GetLayerDefn()->GetFieldIndex(name);
@@ -358,6 +370,11 @@ class FeatureWriter {
     std::unique_ptr<OGRFeature> owned(feature);
     if (geoJson_) {
       AddGeoJson(kind, [&owned](std::string& out) { AppendGeoJsonFeature(out, *owned); });
+      return;
+    }
+    if (rows_) {
+      rows_->Add(LayerName(kind), *owned);
+      ++counts_[LayerName(kind)];
       return;
     }
     if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
@@ -452,6 +469,7 @@ class FeatureWriter {
   VSILFILE* geoJson_;
   std::FILE* kmlText_;
   bool spatialIndexes_ = true;
+  gis::GpkgRows* rows_ = nullptr;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;
@@ -489,7 +507,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 
 void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
                     const std::string& stem, VSILFILE* geoJson, std::FILE* kmlText,
-                    ShapefilePoints* shp, bool packGpkgIndexes, GisExport& result) {
+                    ShapefilePoints* shp, gis::GpkgRows* gpkgRows, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
   std::unique_ptr<OGRSpatialReference> output;
@@ -501,7 +519,10 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const Positions at(survey.get(), output.get());
   FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText,
                   shp ? &shp->Dataset() : nullptr);
-  if (packGpkgIndexes) w.WithoutSpatialIndexes();
+  if (gpkgRows) {
+    w.WithoutSpatialIndexes();
+    w.IntoRows(*gpkgRows);
+  }
 
   // A Shapefile field holds 254 bytes, and 255 bytes of code page 932 may take up to
   // 382 in UTF-8: the user hears how many texts were cut.
@@ -517,8 +538,25 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
+  // A GeoPackage's points go straight into rows, their fields in the layer's order.
+  const bool pointRows = gpkgRows && number == 0 && name == 1 && x == 2 && y == 3 && z == 4 &&
+                         mark == 5 && remarks == 6 && marked == 7;
   source.EachPoint([&](const SurveyPoint& p) {
     OGRPoint g = at.At(p);
+    if (pointRows) {
+      gis::GpkgRows& row = *w.BeginRow(kPoints);
+      row.Geometry(&g);
+      row.Integer(p.Number);
+      row.Text(Utf8(p.Name));
+      row.Real(p.X);
+      row.Real(p.Y);
+      row.Real(p.Z);
+      row.Text(Utf8(p.Mark));
+      row.Text(Utf8(p.Remarks));
+      row.Integer(p.Marked);
+      row.End();
+      return;
+    }
     if (geoJson) {
       w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, g); });
       return;
@@ -1171,9 +1209,12 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   }
   DxfOutline outline;
   if (o.Format == GisFormat::kDxf) outline = OutlineDxf(*source, o);
-  // GDAL inserts a GeoPackage's spatial index a row at a time; on disk it is packed
-  // instead, once the file is closed (in GDAL's memory SQLite cannot reach it).
-  const bool packGpkgIndexes = o.Format == GisFormat::kGpkg && folder->InMemoryBecause().empty();
+  // GDAL inserts a GeoPackage's features and spatial index a row at a time; on disk
+  // they are inserted and packed instead, once GDAL has made the tables and closed the
+  // file (in GDAL's memory SQLite cannot reach it).
+  std::optional<gis::GpkgRows> gpkgRows;
+  if (o.Format == GisFormat::kGpkg && folder->InMemoryBecause().empty())
+    gpkgRows.emplace(folder->File("rows"));
   std::optional<CheckedKmlFile> kml;
   if (o.Format == GisFormat::kKml && folder->InMemoryBecause().empty()) {
     kml.emplace(target, folder->Path());
@@ -1204,7 +1245,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
       WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kmlText, shp ? &*shp : nullptr,
-                     packGpkgIndexes, result);
+                     gpkgRows ? &*gpkgRows : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
       }
@@ -1225,7 +1266,9 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     CloseDataset(std::move(ds), info.title);
     if (kml) kml->Finish();
   }
-  if (packGpkgIndexes) {
+  if (gpkgRows) {
+    gpkgRows->Fill(target);
+    gpkgRows.reset();
     std::vector<std::string> tables;
     for (const GisLayerCount& layer : result.Layers)
       tables.push_back(layer.Layer);

@@ -19,7 +19,7 @@
 #include "coords/coordinate_file.h"
 #include "gis/gis_export.h"
 #include "gis/gis_import.h"
-#include "gis/gpkg_rtree.h"
+#include "gis/gpkg_tables.h"
 #include "gis/survey_systems.h"
 #include "support/run_program.h"
 
@@ -951,11 +951,13 @@ TEST_F(Gis, GeoJsonKmlAndGeoPackageFollowTheirFormats) {
   EXPECT_EQ(rtree.out, "parcel_lines\nparcels\npoints\n4\n2\n");
 }
 
-// On disk a GeoPackage's R-tree is packed once GDAL has closed the file; in GDAL's memory
-// GDAL inserts it a row at a time. Both must hold the same rows with the same
-// single-precision bounds, beside the same tables, triggers and extension entries, and
-// SQLite must find the packed tree sound and answer a window query from it alike.
-TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
+// On disk a GeoPackage's rows are inserted and its R-tree packed once GDAL has closed the
+// file; in GDAL's memory GDAL inserts both a row at a time. Both must hold the same rows,
+// value for value and type for type, the same extents, counts and sequences, the same
+// index rows with the same single-precision bounds, beside the same tables, triggers and
+// extension entries, and SQLite must find the packed tree sound and answer a window query
+// from it alike.
+TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
   std::string sima = "G00,01,scatter,\r\nA00,\r\n";
   uint32_t seed = 12345;
   const auto millimetres = [&seed] {
@@ -984,21 +986,36 @@ TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
   sima +=
       "F00,1,road,\r\nB01,1,p1,\r\nB01,2,p2,\r\nF99,\r\n"  // an index of one leaf
       "F00,2,lane,\r\nB01,3,p3,\r\nB01,4,p4,\r\nB01,5,p5,\r\nF99,\r\n";
-  const std::string site = Write("scatter.sim", sima);
-  const auto exportTo = [&](const std::string& name, const std::string& env) {
+  const std::string scatter = Write("scatter.sim", sima);
+  // Odd texts and numbers, triangles, an open parcel and lines.
+  const std::string odd =
+      Write("odd.sim", Utf8ToCp932("G00,01,odd,\r\n"
+                                   "A01,1,P1,-12045.318,-30512.406,24.115,\r\n"
+                                   "A01,2,A&B<C>'D,-12010.552,-30498.774,0.000,&,<r>\r\n"
+                                   "A01,3,q\"b,0.000,0.000,-0.000,>,\"\r\n"
+                                   "A01,4,a\tb,0.001,-0.001,100000000000000000000.000,,\r\n"
+                                   "A01,5,\x01x\x1fy,-12020.100,-30520.000,24.180,12,境界 点\r\n"
+                                   "A01,6,,100.000,1234567890123.457,1234567890123.456,,\r\n"
+                                   "A01,2147483647,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
+                                   "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
+                                   "B01,2,d,\r\nE01,1,a,5,b,2,d,\r\nD99,\r\n"
+                                   "D00,2,地番,0,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,6,d,\r\nD99,\r\n"
+                                   "F00,1,l,\r\nB01,2,a,\r\nB01,6,b,\r\nF99,\r\n")
+                           .text);
+  const auto exportTo = [&](const std::string& site, const std::string& name,
+                            const std::string& env) {
     const Result r =
         RunShell(env + kCli + " export " + site + " -o " + Path(name) + " --crs EPSG:6677");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("made in memory") != std::string::npos, !env.empty()) << r.out;
     return Path(name);
   };
-  const std::string packed = exportTo("packed.gpkg", "");
-  const std::string inserted = exportTo("inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
   const auto sql = [](const std::string& file, const std::string& query) {
     return RunShell("sqlite3 " + file + " \"" + query + "\"").out;
   };
-  // The first line where file's answer differs from the one with GDAL's index, empty
-  // when none does.
+  std::string packed, inserted;
+  // The first line where file's answer differs from GDAL's own file's, empty when none
+  // does.
   const auto differs = [&](const std::string& query, const std::string& file) {
     std::istringstream a(sql(file, query)), b(sql(inserted, query));
     for (std::string lineA, lineB;;) {
@@ -1009,15 +1026,46 @@ TEST_F(Gis, PackedGeoPackageIndexHoldsWhatSqliteWouldInsert) {
         return (moreA ? lineA : "(end)") + " | " + (moreB ? lineB : "(end)");
     }
   };
-  const std::string schema =
+  // Every value with its type, reals to the last bit.
+  const auto value = [](const std::string& column) {
+    return "typeof(" + column + "), CASE typeof(" + column +
+           ") WHEN 'real' THEN printf('%!.17g', " + column + ") WHEN 'blob' THEN hex(" + column +
+           ") ELSE " + column + " END";
+  };
+  const std::string contents =
       "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name; "
       "SELECT * FROM gpkg_extensions ORDER BY table_name; "
-      "SELECT fid, hex(geom), name FROM points ORDER BY fid;";
-  EXPECT_EQ(differs(schema, packed), "");
+      "SELECT table_name, data_type, identifier, description, " +
+      value("min_x") + ", " + value("min_y") + ", " + value("max_x") + ", " + value("max_y") +
+      ", srs_id FROM gpkg_contents ORDER BY table_name; "
+      "SELECT * FROM gpkg_ogr_contents ORDER BY table_name; "
+      "SELECT * FROM sqlite_sequence ORDER BY name; "
+      "SELECT fid, " +
+      value("geom") + ", " + value("number") + ", " + value("name") + ", " + value("x") + ", " +
+      value("y") + ", " + value("z") + ", " + value("mark") + ", " + value("remarks") + ", " +
+      value("marked") +
+      " FROM points ORDER BY fid; "
+      "SELECT fid, " +
+      value("geom") + ", " + value("name") + ", " + value("area") + " FROM parcels ORDER BY fid; ";
+  const std::string shapes = "SELECT fid, " + value("geom") + ", " + value("name") + " FROM ";
+  packed = exportTo(odd, "odd-packed.gpkg", "");
+  inserted = exportTo(odd, "odd-inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
+  EXPECT_EQ(differs(contents, packed), "");
+  for (const std::string layer : {"parcel_lines", "triangles", "polylines"})
+    EXPECT_EQ(differs(shapes + layer + " ORDER BY fid", packed), "") << layer;
+  EXPECT_EQ(sql(packed, "SELECT count(*) FROM triangles; SELECT count(*) FROM parcel_lines"),
+            "1\n2\n");
+
+  packed = exportTo(scatter, "packed.gpkg", "");
+  inserted = exportTo(scatter, "inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
+  EXPECT_EQ(differs(contents, packed), "");
   for (const std::string layer : {"points", "parcels", "parcel_lines", "polylines"}) {
     SCOPED_TRACE(layer);
     const std::string rtree = "rtree_" + layer + "_geom";
     EXPECT_EQ(sql(packed, "SELECT rtreecheck('" + rtree + "')"), "ok\n");
+    if (layer != "points") {
+      EXPECT_EQ(differs(shapes + layer + " ORDER BY fid", packed), "");
+    }
     EXPECT_EQ(differs("SELECT * FROM " + rtree + " ORDER BY id", packed), "");
     const std::string window = "SELECT id FROM " + rtree +
                                " WHERE maxx >= -1000 AND minx <= 1500 AND maxy >= -2000 AND "

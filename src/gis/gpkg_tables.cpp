@@ -1,13 +1,16 @@
-#include "gis/gpkg_rtree.h"
+#include "gis/gpkg_tables.h"
 
+#include <ogr_feature.h>
 #include <ogr_geometry.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <span>
@@ -64,6 +67,9 @@ class Database {
                 {"GeoPackage", std::string(": ") + (why   ? why
                                                     : db_ ? sqlite3_errmsg(db_.get())
                                                           : "out of memory")});
+  }
+  bool Has(const std::string& table) {
+    return !Text("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?", table).empty();
   }
   void Run(const std::string& sql) {
     if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
@@ -230,7 +236,12 @@ class TreeWriter {
     blob_.resize(nodeSize_);
     node_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_node") + " VALUES (?, ?)");
     root_ = db.Prepare("UPDATE " + Quoted(rtree + "_node") + " SET data = ? WHERE nodeno = 1");
-    row_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_rowid") + " VALUES (?, ?)");
+    const std::string rowid = "INSERT INTO " + Quoted(rtree + "_rowid") + " VALUES (?, ?)";
+    row_ = db.Prepare(rowid);
+    std::string rows = rowid;
+    for (size_t i = 1; i < kRowBatch; ++i)
+      rows += ", (?, ?)";
+    rows_ = db.Prepare(rows);
     parent_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_parent") + " VALUES (?, ?)");
   }
 
@@ -273,11 +284,20 @@ class TreeWriter {
   }
 
   // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
+  // They go in kRowBatch to a statement, which costs less than one each.
   void Rows(std::span<Cell> rows) {
     std::sort(rows.begin(), rows.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
-    for (const Cell& c : rows) {
-      sqlite3_bind_int64(row_.get(), 1, c.id);
-      sqlite3_bind_int64(row_.get(), 2, c.key);
+    size_t at = 0;
+    for (; rows.size() - at >= kRowBatch; at += kRowBatch) {
+      for (size_t i = 0; i < kRowBatch; ++i) {
+        sqlite3_bind_int64(rows_.get(), static_cast<int>(2 * i + 1), rows[at + i].id);
+        sqlite3_bind_int64(rows_.get(), static_cast<int>(2 * i + 2), rows[at + i].key);
+      }
+      db_.Step(rows_.get());
+    }
+    for (; at < rows.size(); ++at) {
+      sqlite3_bind_int64(row_.get(), 1, rows[at].id);
+      sqlite3_bind_int64(row_.get(), 2, rows[at].key);
       db_.Step(row_.get());
     }
   }
@@ -314,7 +334,8 @@ class TreeWriter {
   size_t capacity_ = 0;
   int64_t next_ = 2;
   std::vector<unsigned char> blob_;
-  Statement node_, root_, row_, parent_;
+  static constexpr size_t kRowBatch = 256;
+  Statement node_, root_, row_, rows_, parent_;
 };
 
 void IndexTable(Database& db, const std::string& table, size_t runRows) {
@@ -406,7 +427,356 @@ void IndexTable(Database& db, const std::string& table, size_t runRows) {
                          r + " WHERE id = OLD." + f + "; END");
 }
 
+void PutLittle(std::string& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i, v >>= 8)
+    out += static_cast<char>(v & 0xff);
+}
+
+uint64_t GetLittle(const unsigned char*& p, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i)
+    v |= static_cast<uint64_t>(*p++) << (8 * i);
+  return v;
+}
+
+// What a row's value is, in the file the rows wait in.
+enum Value : unsigned char { kNull, kInteger, kReal, kText };
+
 }  // namespace
+
+GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {
+  errno = 0;
+  file_ = std::fopen(spill_.c_str(), "w+b");
+  if (!file_) {
+    const int error = errno != 0 ? errno : EIO;
+    throw Error(MessageId::kTemporaryCannotCreate,
+                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
+                error);
+  }
+}
+
+GpkgRows::~GpkgRows() {
+  if (file_) std::fclose(file_);
+  std::remove(spill_.c_str());
+}
+
+void GpkgRows::Put(const void* data, size_t size) {
+  errno = 0;
+  if (std::fwrite(data, 1, size, file_) != size) {
+    const int error = errno != 0 ? errno : EIO;
+    throw Error(MessageId::kTemporaryCannotWrite,
+                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
+                error);
+  }
+}
+
+void GpkgRows::Begin(const std::string& table, const OGRFeatureDefn& defn) {
+  if (last_ >= tables_.size() || tables_[last_].name != table) {
+    last_ = 0;
+    while (last_ < tables_.size() && tables_[last_].name != table)
+      ++last_;
+    if (last_ == tables_.size()) {
+      Table& t = tables_.emplace_back();
+      t.name = table;
+      for (int i = 0; i < defn.GetFieldCount(); ++i)
+        t.fields.emplace_back(defn.GetFieldDefn(i)->GetNameRef());
+    }
+  }
+  if (static_cast<size_t>(defn.GetFieldCount()) != tables_[last_].fields.size()) {
+    throw Error(MessageId::kGisCannotFinish,
+                {"GeoPackage", ": the fields of " + table + " changed between its features"});
+  }
+  row_.assign(4, '\0');  // the row's length, once known
+  PutLittle(row_, last_, 4);
+  values_ = 0;
+}
+
+void GpkgRows::Geometry(const OGRGeometry* g) {
+  if (!g) {
+    row_ += '\0';
+    return;
+  }
+  // GDAL's blob: "GP", version 0, the flags (little-endian, the envelope's kind, empty),
+  // the spatial reference (filled in with the table's), the envelope and ISO WKB.
+  row_ += '\1';
+  const bool empty = g->IsEmpty();
+  const bool point = wkbFlatten(g->getGeometryType()) == wkbPoint;
+  const int envelope = point || empty ? 0 : g->Is3D() ? 2 : 1;
+  const size_t head = 8 + (envelope == 0 ? 0 : envelope == 1 ? 32 : 48);
+  const size_t wkb = g->WkbSize();
+  PutLittle(row_, head + wkb, 4);
+  row_ += "GP";
+  row_ += '\0';
+  row_ += static_cast<char>(1 | envelope << 1 | (empty ? 0x10 : 0));
+  PutLittle(row_, 0, 4);
+  if (!empty) {
+    OGREnvelope3D e;
+    g->getEnvelope(&e);
+    if (envelope > 0) {
+      for (const double v : {e.MinX, e.MaxX, e.MinY, e.MaxY})
+        PutLittle(row_, std::bit_cast<uint64_t>(v), 8);
+    }
+    if (envelope == 2) {
+      for (const double v : {e.MinZ, e.MaxZ})
+        PutLittle(row_, std::bit_cast<uint64_t>(v), 8);
+    }
+    Table& t = tables_[last_];
+    if (t.hasExtent) {
+      t.extent.Merge(e);
+    } else {
+      t.extent = e;
+      t.hasExtent = true;
+    }
+  }
+  const size_t at = row_.size();
+  row_.resize(at + wkb);
+  g->exportToWkb(wkbNDR, reinterpret_cast<unsigned char*>(row_.data() + at), wkbVariantIso);
+}
+
+void GpkgRows::Null() {
+  row_ += static_cast<char>(kNull);
+  ++values_;
+}
+
+void GpkgRows::Integer(int64_t v) {
+  row_ += static_cast<char>(kInteger);
+  PutLittle(row_, static_cast<uint64_t>(v), 8);
+  ++values_;
+}
+
+void GpkgRows::Real(double v) {
+  row_ += static_cast<char>(kReal);
+  PutLittle(row_, std::bit_cast<uint64_t>(v), 8);
+  ++values_;
+}
+
+void GpkgRows::Text(std::string_view v) {
+  row_ += static_cast<char>(kText);
+  PutLittle(row_, v.size(), 4);
+  row_ += v;
+  ++values_;
+}
+
+void GpkgRows::End() {
+  if (values_ != tables_[last_].fields.size()) {
+    throw Error(MessageId::kGisCannotFinish,
+                {"GeoPackage", ": a row of " + tables_[last_].name + " lacks fields"});
+  }
+  const uint32_t size = static_cast<uint32_t>(row_.size() - 4);
+  for (int i = 0; i < 4; ++i)
+    row_[i] = static_cast<char>(size >> (8 * i));
+  Put(row_.data(), row_.size());
+}
+
+void GpkgRows::Add(const std::string& table, const OGRFeature& feature) {
+  const OGRFeatureDefn& defn = *feature.GetDefnRef();
+  Begin(table, defn);
+  Geometry(feature.GetGeometryRef());
+  for (int i = 0; i < defn.GetFieldCount(); ++i) {
+    if (!feature.IsFieldSetAndNotNull(i)) {
+      Null();
+      continue;
+    }
+    switch (defn.GetFieldDefn(i)->GetType()) {
+      case OFTInteger:
+      case OFTInteger64:
+        Integer(feature.GetFieldAsInteger64(i));
+        break;
+      case OFTReal:
+        Real(feature.GetFieldAsDouble(i));
+        break;
+      case OFTString:
+        Text(feature.GetFieldAsString(i));
+        break;
+      default:
+        throw Error(MessageId::kGisCannotFinish,
+                    {"GeoPackage", std::string(": no row holds a field like ") +
+                                       defn.GetFieldDefn(i)->GetNameRef()});
+    }
+  }
+  End();
+}
+
+void GpkgRows::Fill(const std::string& path) {
+  errno = 0;
+  if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    throw Error(MessageId::kTemporaryCannotWrite,
+                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
+                error);
+  }
+  Database db(path);
+  db.Run("PRAGMA synchronous = OFF");  // scratch until it is put in place
+  db.Run("BEGIN");
+  // GDAL adds triggers that count a table's rows as they are inserted and deleted when it
+  // closes the file. Counting costs more than inserting: they are taken off while the
+  // rows go in and made again as they were, in their order.
+  std::vector<std::string> triggers;
+  {
+    const Statement s =
+        db.Prepare("SELECT name, sql FROM sqlite_master WHERE type = 'trigger' ORDER BY rowid");
+    std::vector<std::string> names;
+    for (int rc; (rc = sqlite3_step(s.get())) != SQLITE_DONE;) {
+      if (rc != SQLITE_ROW) db.Fail();
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+      const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 1));
+      const std::string_view n = name ? name : "";
+      const bool ours = std::any_of(tables_.begin(), tables_.end(), [&n](const Table& t) {
+        return n == "trigger_insert_feature_count_" + t.name ||
+               n == "trigger_delete_feature_count_" + t.name;
+      });
+      if (!ours || !sql) continue;
+      names.emplace_back(n);
+      triggers.emplace_back(sql);
+    }
+    for (const std::string& name : names)
+      db.Run("DROP TRIGGER " + Quoted(name));
+  }
+  // Rows go in kBatch to a statement: a statement's own work (and AUTOINCREMENT's update
+  // of sqlite_sequence) costs as much as a row's.
+  constexpr size_t kBatch = 64;
+  struct Target {
+    Statement one, batch;
+    unsigned char srs[4] = {};
+  };
+  std::vector<Target> targets(tables_.size());
+  for (size_t i = 0; i < tables_.size(); ++i) {
+    const Table& t = tables_[i];
+    const Statement geometry = db.Prepare(
+        "SELECT column_name, srs_id FROM gpkg_geometry_columns WHERE lower(table_name) = "
+        "lower(?)");
+    sqlite3_bind_text(geometry.get(), 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(geometry.get()) != SQLITE_ROW)
+      db.Fail(("the table " + t.name + " has no geometry").c_str());
+    const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(geometry.get(), 0));
+    const auto srs = static_cast<uint32_t>(sqlite3_column_int(geometry.get(), 1));
+    for (int k = 0; k < 4; ++k)
+      targets[i].srs[k] = static_cast<unsigned char>(srs >> (8 * k));
+    std::string columns = Quoted(column ? column : ""), values = "(?";
+    for (const std::string& f : t.fields) {
+      columns += ", " + Quoted(f);
+      values += ", ?";
+    }
+    values += ")";
+    const std::string insert = "INSERT INTO " + Quoted(t.name) + " (" + columns + ") VALUES ";
+    targets[i].one = db.Prepare(insert + values);
+    std::string all = values;
+    for (size_t k = 1; k < kBatch; ++k)
+      all += "," + values;
+    targets[i].batch = db.Prepare(insert + all);
+  }
+
+  const auto broken = [&db] { db.Fail("the rows it was to hold were not read back whole"); };
+  // Binds row (its table's number past) to s from parameter on; the next parameter.
+  const auto bind = [&](sqlite3_stmt* s, int parameter, std::vector<unsigned char>& row,
+                        size_t table) {
+    unsigned char* p = row.data() + 4;
+    const unsigned char* const end = row.data() + row.size();
+    const auto need = [&](size_t n) {
+      if (static_cast<size_t>(end - p) < n) broken();
+    };
+    need(1);
+    if (*p++ == 0) {
+      sqlite3_bind_null(s, parameter++);
+    } else {
+      need(4);
+      const unsigned char* at = p;
+      const size_t size = GetLittle(at, 4);
+      p += 4;
+      need(size);
+      if (size < 8) broken();
+      std::memcpy(p + 4, targets[table].srs, 4);
+      sqlite3_bind_blob(s, parameter++, p, static_cast<int>(size), SQLITE_STATIC);
+      p += size;
+    }
+    for (size_t i = 0; i < tables_[table].fields.size(); ++i) {
+      need(1);
+      const unsigned char* at = p + 1;
+      switch (*p) {
+        case kNull:
+          sqlite3_bind_null(s, parameter++);
+          p += 1;
+          break;
+        case kInteger:
+          need(9);
+          sqlite3_bind_int64(s, parameter++, static_cast<sqlite3_int64>(GetLittle(at, 8)));
+          p += 9;
+          break;
+        case kReal:
+          need(9);
+          sqlite3_bind_double(s, parameter++, std::bit_cast<double>(GetLittle(at, 8)));
+          p += 9;
+          break;
+        case kText: {
+          need(5);
+          const size_t size = GetLittle(at, 4);
+          p += 5;
+          need(size);
+          sqlite3_bind_text(s, parameter++, reinterpret_cast<const char*>(p),
+                            static_cast<int>(size), SQLITE_STATIC);
+          p += size;
+          break;
+        }
+        default:
+          broken();
+      }
+    }
+    return parameter;
+  };
+  std::vector<std::vector<unsigned char>> batch(kBatch);
+  std::vector<unsigned char> next;
+  size_t pending = 0, table = 0;
+  const auto flush = [&] {
+    if (pending == kBatch) {
+      sqlite3_stmt* s = targets[table].batch.get();
+      int parameter = 1;
+      for (std::vector<unsigned char>& row : batch)
+        parameter = bind(s, parameter, row, table);
+      db.Step(s);
+    } else {
+      for (size_t i = 0; i < pending; ++i) {
+        bind(targets[table].one.get(), 1, batch[i], table);
+        db.Step(targets[table].one.get());
+      }
+    }
+    pending = 0;
+  };
+  for (unsigned char head[4]; std::fread(head, 1, 4, file_) == 4;) {
+    const unsigned char* h = head;
+    next.resize(GetLittle(h, 4));
+    if (next.size() < 4 || std::fread(next.data(), 1, next.size(), file_) != next.size()) broken();
+    h = next.data();
+    const size_t of = GetLittle(h, 4);
+    if (of >= targets.size()) broken();
+    if (pending > 0 && of != table) flush();
+    table = of;
+    batch[pending++].swap(next);
+    if (pending == kBatch) flush();
+  }
+  flush();
+  if (std::ferror(file_)) broken();
+
+  for (const Table& t : tables_) {
+    // As GDAL writes them when it closes a layer.
+    if (t.hasExtent) {
+      char* sql = sqlite3_mprintf(
+          "UPDATE gpkg_contents SET min_x = %.18g, min_y = %.18g, max_x = %.18g, max_y = %.18g "
+          "WHERE lower(table_name) = lower('%q') AND Lower(data_type) = 'features'",
+          t.extent.MinX, t.extent.MinY, t.extent.MaxX, t.extent.MaxY, t.name.c_str());
+      if (!sql) db.Fail("out of memory");
+      const std::string text = sql;
+      sqlite3_free(sql);
+      db.Run(text);
+    }
+    if (db.Has("gpkg_ogr_contents")) {
+      db.Run("UPDATE gpkg_ogr_contents SET feature_count = (SELECT count(*) FROM " +
+             Quoted(t.name) + ") WHERE lower(table_name) = lower(" + Quoted(t.name, '\'') + ")");
+    }
+  }
+  for (const std::string& sql : triggers)
+    db.Run(sql);
+  db.Run("COMMIT");
+}
 
 void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
                             size_t runRows) {
