@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -344,17 +345,31 @@ class FeatureWriter {
   // Layers made from now on get no spatial index from GDAL (a GeoPackage's is packed
   // once the file is closed).
   void WithoutSpatialIndexes() { spatialIndexes_ = false; }
-  // Features go to rows, to be inserted into a GeoPackage's tables once GDAL has made
+  // A GeoPackage's features go to rows, inserted into its tables once GDAL has made
   // them, not through GDAL.
   void IntoRows(gis::GpkgRows& rows) { rows_ = &rows; }
-  // GeoPackage features going in as rows: the row of a feature of kind begun (its
-  // geometry and fields to follow in the layer's order), else null.
-  gis::GpkgRows* BeginRow(const Kind& kind) {
-    if (!rows_) return nullptr;
+  // The row of a feature of kind begun: its geometry and fields follow in the kind's
+  // order. Its layer is made by MakeLayersOfRows.
+  gis::GpkgRows& BeginRow(const Kind& kind) {
     const std::string name = LayerName(kind);
-    rows_->Begin(name, *LayerFor(kind)->GetLayerDefn());
-    ++counts_[name];
-    return rows_;
+    auto [fields, first] = rowFields_.try_emplace(name);
+    if (first) {
+      for (const FieldSpec& f : kind.fields)
+        fields->second.emplace_back(f.name);
+    }
+    rows_->Begin(name, fields->second);
+    ++rowCounts_[name];
+    return *rows_;
+  }
+  // Makes the layers of those of kinds that have rows, in kinds' order.
+  void MakeLayersOfRows(std::initializer_list<const Kind*> kinds) {
+    for (const Kind* kind : kinds) {
+      const std::string name = LayerName(*kind);
+      const auto rows = rowCounts_.find(name);
+      if (rows == rowCounts_.end()) continue;
+      LayerFor(*kind);
+      counts_[name] += rows->second;
+    }
   }
   // Where the field name is among the features' fields of that kind.
   int Field(const Kind& kind, const char* name) {
@@ -370,11 +385,6 @@ class FeatureWriter {
     std::unique_ptr<OGRFeature> owned(feature);
     if (geoJson_) {
       AddGeoJson(kind, [&owned](std::string& out) { AppendGeoJsonFeature(out, *owned); });
-      return;
-    }
-    if (rows_) {
-      rows_->Add(LayerName(kind), *owned);
-      ++counts_[LayerName(kind)];
       return;
     }
     if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
@@ -470,6 +480,8 @@ class FeatureWriter {
   std::FILE* kmlText_;
   bool spatialIndexes_ = true;
   gis::GpkgRows* rows_ = nullptr;
+  std::map<std::string, std::vector<std::string>> rowFields_;
+  std::map<std::string, size_t> rowCounts_;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;
@@ -538,13 +550,10 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
-  // A GeoPackage's points go straight into rows, their fields in the layer's order.
-  const bool pointRows = gpkgRows && number == 0 && name == 1 && x == 2 && y == 3 && z == 4 &&
-                         mark == 5 && remarks == 6 && marked == 7;
   source.EachPoint([&](const SurveyPoint& p) {
     OGRPoint g = at.At(p);
-    if (pointRows) {
-      gis::GpkgRows& row = *w.BeginRow(kPoints);
+    if (gpkgRows) {
+      gis::GpkgRows& row = w.BeginRow(kPoints);
       row.Geometry(&g);
       row.Integer(p.Number);
       row.Text(Utf8(p.Name));
@@ -584,18 +593,18 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   });
   if (shp) shp->Finish();
 
-  // Layer after layer, the blocks read again for each: KML cannot go back to a layer once
-  // another one was written to.
-  const auto eachShape = [&source](const auto& take) {
-    source.EachBlock(
-        [&take](const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
-          take(ShapeOf(block, points));
-        });
-  };
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:
-  // as KML text where it can be, else through GDAL.
+  // as a GeoPackage's row, as KML text where it can be, else through GDAL.
   const auto addShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                             OGRGeometry& g) {
+    if (gpkgRows) {
+      gis::GpkgRows& row = w.BeginRow(kind);
+      row.Geometry(&g);
+      row.Text(Utf8(shapeName));
+      if (&kind == &kParcels) area ? row.Real(*area) : row.Null();
+      row.End();
+      return;
+    }
     if (w.AddKml(kind, [&](std::string& out) {
           return AppendKmlShape(out, kind.layer, shapeName, area, g);
         }))
@@ -606,7 +615,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     f->SetGeometry(&g);
     w.Add(kind, f);
   };
-  eachShape([&](const BlockShape& shape) {
+  const auto parcels = [&](const BlockShape& shape) {
     const Parcel& parcel = shape.outline;
     // A boundary the drawing leaves open (closing flag not 1) has no area: it is only a
     // line in parcel_lines.
@@ -618,27 +627,49 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     } else if (!parcel.vertices.empty() || !parcel.complete) {
       ++result.parcelsNotWritten;
     }
-  });
-  eachShape([&](const BlockShape& shape) {
+  };
+  const auto parcelLines = [&](const BlockShape& shape) {
     const Parcel& parcel = shape.outline;
     if (parcel.block->Polyline || parcel.vertices.size() < 2) return;
     const bool close = parcel.complete && parcel.block->Closing == 1;
     OGRLineString g = Line(at, parcel.vertices, close);
     addShape(kParcelLines, parcel.block->Name, nullptr, g);
-  });
-  eachShape([&](const BlockShape& shape) {
+  };
+  const auto triangles = [&](const BlockShape& shape) {
     for (const Triangle& t : shape.triangles) {
       OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
       addShape(kTriangles, t.block->Name, nullptr, g);
     }
     result.trianglesNotWritten += shape.trianglesMissing;
-  });
-  eachShape([&](const BlockShape& shape) {
+  };
+  const auto polylines = [&](const BlockShape& shape) {
     const Parcel& line = shape.outline;
     if (!line.block->Polyline || line.vertices.size() < 2) return;
     OGRLineString g = Line(at, line.vertices, false);
     addShape(kPolylines, line.block->Name, nullptr, g);
-  });
+  };
+  if (gpkgRows) {
+    // Rows wait for their tables: one pass over the blocks gives each table its rows in
+    // the same order, and the layers are made afterwards in theirs.
+    source.EachBlock([&](const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
+      const BlockShape shape = ShapeOf(block, points);
+      parcels(shape);
+      parcelLines(shape);
+      triangles(shape);
+      polylines(shape);
+    });
+    w.MakeLayersOfRows({&kPoints, &kParcels, &kParcelLines, &kTriangles, &kPolylines});
+  } else {
+    // Layer after layer, the blocks read again for each: KML cannot go back to a layer
+    // once another one was written to.
+    for (const auto& take : std::initializer_list<std::function<void(const BlockShape&)>>{
+             parcels, parcelLines, triangles, polylines}) {
+      source.EachBlock(
+          [&take](const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
+            take(ShapeOf(block, points));
+          });
+    }
+  }
   result.Layers = w.Counts();
 }
 

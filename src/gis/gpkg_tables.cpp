@@ -55,7 +55,9 @@ class Database {
  public:
   explicit Database(const std::string& path) {
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // One thread uses the connection: no lock around each call.
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(db);
     if (rc != SQLITE_OK) Fail();
     // The index's node, rowid and parent tables are written here directly.
@@ -470,21 +472,16 @@ void GpkgRows::Put(const void* data, size_t size) {
   }
 }
 
-void GpkgRows::Begin(const std::string& table, const OGRFeatureDefn& defn) {
+void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& fields) {
   if (last_ >= tables_.size() || tables_[last_].name != table) {
     last_ = 0;
     while (last_ < tables_.size() && tables_[last_].name != table)
       ++last_;
-    if (last_ == tables_.size()) {
-      Table& t = tables_.emplace_back();
-      t.name = table;
-      for (int i = 0; i < defn.GetFieldCount(); ++i)
-        t.fields.emplace_back(defn.GetFieldDefn(i)->GetNameRef());
-    }
+    if (last_ == tables_.size()) tables_.push_back({table, fields, {}, false});
   }
-  if (static_cast<size_t>(defn.GetFieldCount()) != tables_[last_].fields.size()) {
+  if (fields.size() != tables_[last_].fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
-                {"GeoPackage", ": the fields of " + table + " changed between its features"});
+                {"GeoPackage", ": the fields of " + table + " changed between its rows"});
   }
   row_.assign(4, '\0');  // the row's length, once known
   PutLittle(row_, last_, 4);
@@ -566,35 +563,6 @@ void GpkgRows::End() {
   for (int i = 0; i < 4; ++i)
     row_[i] = static_cast<char>(size >> (8 * i));
   Put(row_.data(), row_.size());
-}
-
-void GpkgRows::Add(const std::string& table, const OGRFeature& feature) {
-  const OGRFeatureDefn& defn = *feature.GetDefnRef();
-  Begin(table, defn);
-  Geometry(feature.GetGeometryRef());
-  for (int i = 0; i < defn.GetFieldCount(); ++i) {
-    if (!feature.IsFieldSetAndNotNull(i)) {
-      Null();
-      continue;
-    }
-    switch (defn.GetFieldDefn(i)->GetType()) {
-      case OFTInteger:
-      case OFTInteger64:
-        Integer(feature.GetFieldAsInteger64(i));
-        break;
-      case OFTReal:
-        Real(feature.GetFieldAsDouble(i));
-        break;
-      case OFTString:
-        Text(feature.GetFieldAsString(i));
-        break;
-      default:
-        throw Error(MessageId::kGisCannotFinish,
-                    {"GeoPackage", std::string(": no row holds a field like ") +
-                                       defn.GetFieldDefn(i)->GetNameRef()});
-    }
-  }
-  End();
 }
 
 void GpkgRows::Fill(const std::string& path) {

@@ -25,8 +25,6 @@
 #include <string_view>
 #include <vector>
 
-class OGRFeature;
-class OGRFeatureDefn;
 class OGRGeometry;
 
 namespace kestrova::gis {
@@ -40,14 +38,11 @@ class GpkgRows {
   GpkgRows(const GpkgRows&) = delete;
   GpkgRows& operator=(const GpkgRows&) = delete;
 
-  // A row of table: the feature's geometry as a GeoPackage blob (the envelope in its
-  // header except for points and empty geometries), and each field of its definition as
-  // GDAL binds it (an integer, a real or a text; NULL where it is unset or null).
-  void Add(const std::string& table, const OGRFeature& feature);
-
-  // The same a value at a time: Begin, the geometry, every field of the table's
-  // definition in its order, End.
-  void Begin(const std::string& table, const OGRFeatureDefn& defn);
+  // A row of table, value by value: Begin, the geometry, every field in fields' order
+  // (the table's fields, named alike for all its rows), End. The geometry is stored as
+  // GDAL's GeoPackage blob (the envelope in its header except for points and empty
+  // geometries), the fields as GDAL binds them.
+  void Begin(const std::string& table, const std::vector<std::string>& fields);
   void Geometry(const OGRGeometry* g);
   void Null();
   void Integer(int64_t v);

@@ -2,6 +2,7 @@
 // same files loaded into a table: parcels, triangles and polylines looked up among all the
 // points, the drawing's lines and labels, with the smallest parts the gathering can use.
 
+#include <cpl_conv.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -52,6 +53,11 @@ struct TestFolder {
 };
 
 TEST(GisFromGatheredPoints, EveryFormatIsTheTablesExport) {
+  // A GeoPackage notes when its tables changed: the same moment for both.
+  CPLSetConfigOption("OGR_CURRENT_DATE", "2026-12-08T00:00:00.000Z");
+  struct Now {
+    ~Now() { CPLSetConfigOption("OGR_CURRENT_DATE", nullptr); }
+  } now;
   const TestFolder folder;
   const fs::path& dir = folder.path;
   std::mt19937 rng(20261207);
@@ -71,8 +77,8 @@ TEST(GisFromGatheredPoints, EveryFormatIsTheTablesExport) {
     // Tiny parts and buckets, moving to files after a few records; then every file on
     // disk from the start.
     for (const StreamTuning tuning : {StreamTuning{3, 2, 400}, StreamTuning{1, 1, 0}}) {
-      for (const GisFormat format :
-           {GisFormat::kDxf, GisFormat::kGeoJson, GisFormat::kKml, GisFormat::kShp}) {
+      for (const GisFormat format : {GisFormat::kDxf, GisFormat::kGeoJson, GisFormat::kKml,
+                                     GisFormat::kShp, GisFormat::kGpkg}) {
         // A DXF, the drawing, takes what a drawing is gathered with; the other formats
         // what is gathered for an export.
         for (const bool forExport : {true, false}) {
