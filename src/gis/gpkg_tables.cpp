@@ -455,6 +455,8 @@ GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {
                 {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
                 error);
   }
+  // A megabyte a call to the system, not a page.
+  std::setvbuf(file_, nullptr, _IOFBF, size_t{1} << 20);
 }
 
 GpkgRows::~GpkgRows() {
