@@ -62,6 +62,7 @@ PainterCanvas::PainterCanvas(QPainter& painter, PainterCanvasCache* cache)
 }
 
 PainterCanvas::~PainterCanvas() {
+  Sync();
   painter_.restore();
 }
 
@@ -118,6 +119,7 @@ QRect PainterCanvas::ShapeRect(PixelPoint a, PixelPoint b) const {
 }
 
 void PainterCanvas::Ellipse(PixelPoint topLeft, PixelPoint bottomRight) {
+  Sync();
   const QRect r = ShapeRect(topLeft, bottomRight);
   if (SmallEllipseFromSprite(r)) return;
   ApplyShapeState();
@@ -125,11 +127,13 @@ void PainterCanvas::Ellipse(PixelPoint topLeft, PixelPoint bottomRight) {
 }
 
 void PainterCanvas::Rectangle(PixelPoint topLeft, PixelPoint bottomRight) {
+  Sync();
   ApplyShapeState();
   painter_.drawRect(ShapeRect(topLeft, bottomRight));
 }
 
 void PainterCanvas::Polygon(std::span<const PixelPoint> points) {
+  Sync();
   ApplyShapeState();
   QPolygon poly;
   poly.reserve(static_cast<qsizetype>(points.size()));
@@ -139,6 +143,7 @@ void PainterCanvas::Polygon(std::span<const PixelPoint> points) {
 }
 
 void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
+  Sync();
   ApplyShapeState();
   std::vector<QPoint> line;
   line.reserve(points.size());
@@ -291,6 +296,26 @@ void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y)
   }
 }
 
+void PainterCanvas::Queue(const PainterCanvasCache::Sprite& sprite, int x, int y) {
+  constexpr size_t kBatch = 8192;
+  queued_.push_back({&sprite, x, y});
+  if (queued_.size() < kBatch) return;
+  if (copier_.valid()) copier_.get();
+  queued_.swap(copying_);
+  queued_.clear();
+  copier_ = std::async(std::launch::async, [this] {
+    for (const Copy& c : copying_)
+      Blit(*c.sprite, c.x, c.y);
+  });
+}
+
+void PainterCanvas::Sync() {
+  if (copier_.valid()) copier_.get();
+  for (const Copy& c : queued_)
+    Blit(*c.sprite, c.x, c.y);
+  queued_.clear();
+}
+
 bool PainterCanvas::SpriteShape(const QRect& r) const {
   return raster_ && pen_.mode == PenMode::kCopy && pen_.style == PenStyle::kSolid &&
          pen_.width <= 1 && r.width() < kMaxSpriteShape && r.height() < kMaxSpriteShape;
@@ -304,6 +329,7 @@ PainterCanvas::RecentShape& PainterCanvas::RecentSlot(const PainterCanvasCache::
 
 void PainterCanvas::MakeRoomForSprites(size_t count) {
   if (cache_.spriteCount + count <= kMaxSprites) return;
+  Sync();  // the sprites still to be copied go with the cache
   cache_.shapes.clear();
   cache_.glyphs.clear();
   cache_.spriteCount = 0;
@@ -415,7 +441,7 @@ void PainterCanvas::EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft,
     return;
   }
   SetBrush(brush);
-  Blit(*pair, first.x(), first.y());
+  Queue(*pair, first.x(), first.y());
 }
 
 bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
@@ -463,6 +489,7 @@ bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
 // Texts are drawn in copy mode with the text colour as the painter's pen; the shapes'
 // pen and mode are put back before the next shape.
 void PainterCanvas::Text(PixelPoint p, std::string_view cp932) {
+  Sync();
   if (cp932.empty()) return;
   if (TextFromSprite(p, cp932)) return;
   EnsureFont();
@@ -487,6 +514,7 @@ void PainterCanvas::Text(PixelPoint p, std::string_view cp932) {
 
 void PainterCanvas::TextHalo(PixelPoint p, std::string_view cp932, Colour haloColour, int haloWidth,
                              Colour fillColour) {
+  Sync();
   if (cp932.empty()) return;
   EnsureFont();
   const QString text = Unicode(cp932);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -112,6 +113,8 @@ class PainterCanvas final : public Canvas {
   bool SmallEllipseFromSprite(const QRect& r);
   bool TextFromSprite(PixelPoint p, std::string_view cp932);
   void Blit(const PainterCanvasCache::Sprite& sprite, int x, int y);
+  void Queue(const PainterCanvasCache::Sprite& sprite, int x, int y);
+  void Sync();
 
   QPainter& painter_;
   bool designMetrics_ = false;
@@ -129,6 +132,16 @@ class PainterCanvas final : public Canvas {
     const PainterCanvasCache::Sprite* sprite = nullptr;
   };
   std::array<RecentShape, 32> recentShapes_{};
+  // The sprites of the points' shapes are copied on another thread, in the order they
+  // come, a batch at a time while the plot works out the next points; anything else
+  // drawn (and the end of the canvas) waits until they are all copied.
+  struct Copy {
+    const PainterCanvasCache::Sprite* sprite;
+    int x, y;
+  };
+  std::vector<Copy> queued_;
+  std::vector<Copy> copying_;
+  std::future<void> copier_;
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

@@ -282,6 +282,46 @@ class PlotWidgetTest : public QObject {
     };
     QCOMPARE(draw(false), draw(true));
   }
+
+  // A dense site's dots and circles are copied on another thread a batch at a time, and
+  // the sprite cache is emptied when full: texts and shapes drawn between them, and
+  // shapes of more colours than the cache holds, must still land in the order drawn.
+  void queuedSpritesKeepTheirOrder() {
+    const auto draw = [](bool direct) {
+      QImage image(320, 200, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      if (direct) painter.setClipRect(image.rect());
+      PainterCanvasCache cache;
+      {
+        PainterCanvas canvas(painter, &cache);
+        CanvasFont font;
+        font.face = std::string(kGothicFace);
+        font.height = 10;
+        font.width = 6;
+        canvas.SetFont(font);
+        canvas.SetTextColour(kPlotRed);
+        uint32_t seed = 7;
+        const auto next = [&seed](uint32_t n) {
+          seed = seed * 1103515245u + 12345u;
+          return static_cast<int>((seed >> 8) % n);
+        };
+        for (int i = 0; i < 70'000; ++i) {
+          const PixelPoint at{next(330) - 5, next(210) - 5};
+          // Mostly one colour, as a plot's points; a run of many, past the cache's room.
+          const Colour colour = i >= 5'000 && i < 60'000 ? static_cast<Colour>(i) : kPlotBlue;
+          canvas.EllipsePair({colour, 1, PenStyle::kSolid, PenMode::kCopy}, {at.x - 1, at.y - 1},
+                             {at.x + 1, at.y + 1}, {true, 0xFFFFFF}, {at.x - 3, at.y - 3},
+                             {at.x + 3, at.y + 3});
+          if (i % 997 == 0) canvas.Text(at, "P1");
+          if (i % 1499 == 0) canvas.Ellipse({at.x, at.y}, {at.x + 9, at.y + 9});
+        }
+      }
+      painter.end();
+      return image;
+    };
+    QCOMPARE(draw(false), draw(true));
+  }
 };
 
 }  // namespace kestrova
