@@ -1232,11 +1232,17 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       o.Format == GisFormat::kShp ? folder->File("shp") : folder->File(file.string());
   GisExport result;
   result.madeInMemory = folder->InMemoryBecause();
-  const std::string geoJsonFeatures = folder->File("features.json");
+  // A GeoJSON file is written whole in the folder, to be linked into place where it can.
+  const std::string geoJsonFile = folder->File("collection.json");
   VsiFile geoJson(nullptr, VSIFCloseL);
+  const auto writeGeoJson = [&geoJson, &folder](std::string_view text) {
+    if (VSIFWriteL(text.data(), 1, text.size(), geoJson.get()) != text.size())
+      TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
+  };
   if (o.Format == GisFormat::kGeoJson) {
-    geoJson.reset(VSIFOpenL(geoJsonFeatures.c_str(), "wb"));
+    geoJson.reset(VSIFOpenL(geoJsonFile.c_str(), "wb"));
     if (!geoJson) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder->Path());
+    writeGeoJson(GeoJsonHead(stem));
   }
   DxfOutline outline;
   if (o.Format == GisFormat::kDxf) outline = OutlineDxf(*source, o);
@@ -1282,16 +1288,14 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       }
     }
     if (o.Format == GisFormat::kGeoJson) {
+      writeGeoJson(kGeoJsonTail);
       if (VSIFCloseL(geoJson.release()) != 0) {
         TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
       }
       GisFile& f = result.Files.emplace_back();
       f.Name = file.string();
-      f.Stream = [folder, features = geoJsonFeatures, stem](const GisFileSink& sink) {
-        sink(GeoJsonHead(stem));
-        CopyPieces(features, sink);
-        sink(kGeoJsonTail);
-      };
+      f.Stream = [folder, path = geoJsonFile](const GisFileSink& sink) { CopyPieces(path, sink); };
+      if (folder->InMemoryBecause().empty()) f.Finished = geoJsonFile;
       return result;
     }
     CloseDataset(std::move(ds), info.title);
