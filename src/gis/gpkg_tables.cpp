@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -51,6 +52,102 @@ struct FinalizeStatement {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
+// Rows this program hands to SQLite through a virtual table, "kestrova_feed(n)" of n
+// columns: an INSERT ... SELECT from it takes them one after another in one statement,
+// as fast as SQLite copies a table, where a statement a row costs as much again.
+class Feed {
+ public:
+  virtual ~Feed() = default;
+  // Makes the next row current; false past the last.
+  virtual bool Next() = 0;
+  // Gives the current row's value in column as the result of c.
+  virtual void Value(sqlite3_context* c, int column) = 0;
+};
+
+struct FeedTable {
+  sqlite3_vtab base{};
+  Feed** feed = nullptr;  // the connection's current feed
+};
+struct FeedCursor {
+  sqlite3_vtab_cursor base{};
+  Feed* feed = nullptr;
+  bool end = true;
+  sqlite3_int64 row = 0;
+};
+
+// Where a feed's failure waits while SQLite unwinds, to be thrown again by who ran the
+// statement.
+thread_local std::exception_ptr feedFailure;
+
+int FeedConnect(sqlite3* db, void* feed, int argc, const char* const* argv, sqlite3_vtab** out,
+                char** /*error*/) {
+  const int columns = argc > 3 ? std::atoi(argv[3]) : 0;
+  if (columns < 1) return SQLITE_ERROR;
+  std::string declaration = "CREATE TABLE x(c0";
+  for (int i = 1; i < columns; ++i)
+    declaration += ", c" + std::to_string(i);
+  declaration += ")";
+  const int rc = sqlite3_declare_vtab(db, declaration.c_str());
+  if (rc != SQLITE_OK) return rc;
+  auto* table = new FeedTable;
+  table->feed = static_cast<Feed**>(feed);
+  *out = &table->base;
+  return SQLITE_OK;
+}
+int FeedDisconnect(sqlite3_vtab* table) {
+  delete reinterpret_cast<FeedTable*>(table);
+  return SQLITE_OK;
+}
+int FeedBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+  info->estimatedCost = 1e9;
+  return SQLITE_OK;
+}
+int FeedOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
+  *out = &(new FeedCursor)->base;
+  return SQLITE_OK;
+}
+int FeedClose(sqlite3_vtab_cursor* cursor) {
+  delete reinterpret_cast<FeedCursor*>(cursor);
+  return SQLITE_OK;
+}
+int FeedStep(FeedCursor& c) {
+  try {
+    c.end = !c.feed || !c.feed->Next();
+    ++c.row;
+    return SQLITE_OK;
+  } catch (...) {
+    feedFailure = std::current_exception();
+    c.end = true;
+    return SQLITE_ERROR;
+  }
+}
+int FeedFilter(sqlite3_vtab_cursor* cursor, int, const char*, int, sqlite3_value**) {
+  auto& c = *reinterpret_cast<FeedCursor*>(cursor);
+  c.feed = *reinterpret_cast<FeedTable*>(cursor->pVtab)->feed;
+  c.row = 0;
+  return FeedStep(c);
+}
+int FeedNext(sqlite3_vtab_cursor* cursor) {
+  return FeedStep(*reinterpret_cast<FeedCursor*>(cursor));
+}
+int FeedEof(sqlite3_vtab_cursor* cursor) {
+  return reinterpret_cast<FeedCursor*>(cursor)->end ? 1 : 0;
+}
+int FeedColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* c, int column) {
+  reinterpret_cast<FeedCursor*>(cursor)->feed->Value(c, column);
+  return SQLITE_OK;
+}
+int FeedRowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* row) {
+  *row = reinterpret_cast<FeedCursor*>(cursor)->row;
+  return SQLITE_OK;
+}
+
+const sqlite3_module kFeedModule = {
+    0,         FeedConnect, FeedConnect, FeedBestIndex, FeedDisconnect, FeedDisconnect,
+    FeedOpen,  FeedClose,   FeedFilter,  FeedNext,      FeedEof,        FeedColumn,
+    FeedRowid, nullptr,     nullptr,     nullptr,       nullptr,        nullptr,
+    nullptr,   nullptr,     nullptr,     nullptr,       nullptr,        nullptr};
+
 class Database {
  public:
   explicit Database(const std::string& path) {
@@ -62,6 +159,7 @@ class Database {
     if (rc != SQLITE_OK) Fail();
     // The index's node, rowid and parent tables are written here directly.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
+    if (sqlite3_create_module(db, "kestrova_feed", &kFeedModule, &feed_) != SQLITE_OK) Fail();
   }
   // Fails with SQLite's last message, or with why when SQLite has none to give.
   [[noreturn]] void Fail(const char* why = nullptr) const {
@@ -69,6 +167,22 @@ class Database {
                 {"GeoPackage", std::string(": ") + (why   ? why
                                                     : db_ ? sqlite3_errmsg(db_.get())
                                                           : "out of memory")});
+  }
+  // Inserts feed's rows into table (columns, all when empty) in one statement.
+  void Insert(const std::string& table, const std::string& columns, int count, Feed& feed) {
+    Run("CREATE VIRTUAL TABLE temp.feed USING kestrova_feed(" + std::to_string(count) + ")");
+    feed_ = &feed;
+    feedFailure = nullptr;
+    const int rc =
+        sqlite3_exec(db_.get(),
+                     ("INSERT INTO " + table + (columns.empty() ? "" : " (" + columns + ")") +
+                      " SELECT * FROM temp.feed")
+                         .c_str(),
+                     nullptr, nullptr, nullptr);
+    feed_ = nullptr;
+    if (feedFailure) std::rethrow_exception(std::exchange(feedFailure, nullptr));
+    if (rc != SQLITE_OK) Fail();
+    Run("DROP TABLE temp.feed");
   }
   bool Has(const std::string& table) {
     return !Text("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?", table).empty();
@@ -103,6 +217,7 @@ class Database {
 
  private:
   std::unique_ptr<sqlite3, CloseDatabase> db_;
+  Feed* feed_ = nullptr;  // the rows the feed table gives now
 };
 
 uint32_t Read32(const unsigned char* p, bool little) {
@@ -225,6 +340,21 @@ void SortAlongCurve(std::span<Cell> cells) {
   });
 }
 
+// Rows of an R-tree's rowid table: each cell's fid and leaf.
+class CellLeaves final : public Feed {
+ public:
+  explicit CellLeaves(std::span<const Cell> cells) : cells_(cells) {}
+  bool Next() override { return ++at_ < cells_.size(); }
+  void Value(sqlite3_context* c, int column) override {
+    const Cell& cell = cells_[at_];
+    sqlite3_result_int64(c, column == 0 ? cell.id : static_cast<sqlite3_int64>(cell.key));
+  }
+
+ private:
+  std::span<const Cell> cells_;
+  size_t at_ = static_cast<size_t>(-1);
+};
+
 // Writes one R-tree's node, rowid and parent tables. The table was just made: node 1,
 // the root, is empty, and its size is that of every node.
 class TreeWriter {
@@ -238,12 +368,7 @@ class TreeWriter {
     blob_.resize(nodeSize_);
     node_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_node") + " VALUES (?, ?)");
     root_ = db.Prepare("UPDATE " + Quoted(rtree + "_node") + " SET data = ? WHERE nodeno = 1");
-    const std::string rowid = "INSERT INTO " + Quoted(rtree + "_rowid") + " VALUES (?, ?)";
-    row_ = db.Prepare(rowid);
-    std::string rows = rowid;
-    for (size_t i = 1; i < kRowBatch; ++i)
-      rows += ", (?, ?)";
-    rows_ = db.Prepare(rows);
+    rowid_ = Quoted(rtree + "_rowid");
     parent_ = db.Prepare("INSERT INTO " + Quoted(rtree + "_parent") + " VALUES (?, ?)");
   }
 
@@ -286,22 +411,10 @@ class TreeWriter {
   }
 
   // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
-  // They go in kRowBatch to a statement, which costs less than one each.
   void Rows(std::span<Cell> rows) {
     std::sort(rows.begin(), rows.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
-    size_t at = 0;
-    for (; rows.size() - at >= kRowBatch; at += kRowBatch) {
-      for (size_t i = 0; i < kRowBatch; ++i) {
-        sqlite3_bind_int64(rows_.get(), static_cast<int>(2 * i + 1), rows[at + i].id);
-        sqlite3_bind_int64(rows_.get(), static_cast<int>(2 * i + 2), rows[at + i].key);
-      }
-      db_.Step(rows_.get());
-    }
-    for (; at < rows.size(); ++at) {
-      sqlite3_bind_int64(row_.get(), 1, rows[at].id);
-      sqlite3_bind_int64(row_.get(), 2, rows[at].key);
-      db_.Step(row_.get());
-    }
+    CellLeaves leaves(rows);
+    db_.Insert(rowid_, "", 2, leaves);
   }
 
  private:
@@ -336,8 +449,8 @@ class TreeWriter {
   size_t capacity_ = 0;
   int64_t next_ = 2;
   std::vector<unsigned char> blob_;
-  static constexpr size_t kRowBatch = 256;
-  Statement node_, root_, row_, rows_, parent_;
+  std::string rowid_;
+  Statement node_, root_, parent_;
 };
 
 void IndexTable(Database& db, const std::string& table, size_t runRows) {
@@ -442,35 +555,127 @@ uint64_t GetLittle(const unsigned char*& p, int bytes) {
 }
 
 // What a row's value is, in the file the rows wait in.
-enum Value : unsigned char { kNull, kInteger, kReal, kText };
+enum Kind : unsigned char { kNull, kInteger, kReal, kText };
+
+[[noreturn]] void SpillFailed(MessageId id, const std::string& spill) {
+  const int error = errno != 0 ? errno : EIO;
+  throw Error(id, {std::filesystem::path(spill).parent_path().string(), std::strerror(error)},
+              error);
+}
+
+// A table's rows read back from the file they waited in.
+class SpilledRows final : public Feed {
+ public:
+  SpilledRows(std::FILE* file, size_t fields, const unsigned char srs[4])
+      : file_(file), values_(fields + 1) {
+    std::memcpy(srs_, srs, 4);
+  }
+
+  bool Next() override {
+    unsigned char head[4];
+    const size_t got = std::fread(head, 1, 4, file_);
+    if (got == 0 && !std::ferror(file_)) return false;
+    if (got != 4) Broken();
+    const unsigned char* h = head;
+    row_.resize(GetLittle(h, 4));
+    if (std::fread(row_.data(), 1, row_.size(), file_) != row_.size()) Broken();
+    unsigned char* p = row_.data();
+    const unsigned char* const end = p + row_.size();
+    const auto need = [&](size_t n) {
+      if (static_cast<size_t>(end - p) < n) Broken();
+    };
+    need(1);
+    if (*p++ == 0) {
+      values_[0] = {kNull};
+    } else {
+      need(4);
+      const unsigned char* at = p;
+      const size_t size = GetLittle(at, 4);
+      p += 4;
+      need(size);
+      if (size < 8) Broken();
+      std::memcpy(p + 4, srs_, 4);
+      values_[0] = {kText, p, size};  // a blob
+      p += size;
+    }
+    for (size_t i = 1; i < values_.size(); ++i) {
+      need(1);
+      const unsigned char* at = p + 1;
+      switch (*p) {
+        case kNull:
+          values_[i] = {kNull};
+          p += 1;
+          break;
+        case kInteger:
+        case kReal:
+          need(9);
+          values_[i] = {static_cast<Kind>(*p), nullptr, GetLittle(at, 8)};
+          p += 9;
+          break;
+        case kText: {
+          need(5);
+          const size_t size = GetLittle(at, 4);
+          p += 5;
+          need(size);
+          values_[i] = {kText, p, size};
+          p += size;
+          break;
+        }
+        default:
+          Broken();
+      }
+    }
+    return true;
+  }
+
+  void Value(sqlite3_context* c, int column) override {
+    const Slot& v = values_[static_cast<size_t>(column)];
+    switch (v.kind) {
+      case kNull:
+        sqlite3_result_null(c);
+        break;
+      case kInteger:
+        sqlite3_result_int64(c, static_cast<sqlite3_int64>(v.bits));
+        break;
+      case kReal:
+        sqlite3_result_double(c, std::bit_cast<double>(v.bits));
+        break;
+      case kText:
+        if (column == 0) {
+          sqlite3_result_blob(c, v.data, static_cast<int>(v.bits), SQLITE_TRANSIENT);
+        } else {
+          sqlite3_result_text(c, reinterpret_cast<const char*>(v.data), static_cast<int>(v.bits),
+                              SQLITE_TRANSIENT);
+        }
+        break;
+    }
+  }
+
+ private:
+  [[noreturn]] static void Broken() {
+    throw Error(MessageId::kGisCannotFinish,
+                {"GeoPackage", ": the rows it was to hold were not read back whole"});
+  }
+  struct Slot {
+    Kind kind = kNull;
+    const unsigned char* data = nullptr;
+    uint64_t bits = 0;  // an integer's or a real's bits, a text's or a blob's size
+  };
+
+  std::FILE* file_;
+  unsigned char srs_[4] = {};
+  std::vector<unsigned char> row_;
+  std::vector<Slot> values_;  // the geometry, then the fields
+};
 
 }  // namespace
 
-GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {
-  errno = 0;
-  file_ = std::fopen(spill_.c_str(), "w+b");
-  if (!file_) {
-    const int error = errno != 0 ? errno : EIO;
-    throw Error(MessageId::kTemporaryCannotCreate,
-                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
-                error);
-  }
-  // A megabyte a call to the system, not a page.
-  std::setvbuf(file_, nullptr, _IOFBF, size_t{1} << 20);
-}
+GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {}
 
 GpkgRows::~GpkgRows() {
-  if (file_) std::fclose(file_);
-  std::remove(spill_.c_str());
-}
-
-void GpkgRows::Put(const void* data, size_t size) {
-  errno = 0;
-  if (std::fwrite(data, 1, size, file_) != size) {
-    const int error = errno != 0 ? errno : EIO;
-    throw Error(MessageId::kTemporaryCannotWrite,
-                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
-                error);
+  for (Table& t : tables_) {
+    if (t.file) std::fclose(t.file);
+    std::remove(t.spill.c_str());
   }
 }
 
@@ -479,14 +684,23 @@ void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& f
     last_ = 0;
     while (last_ < tables_.size() && tables_[last_].name != table)
       ++last_;
-    if (last_ == tables_.size()) tables_.push_back({table, fields, {}, false});
+    if (last_ == tables_.size()) {
+      Table& t = tables_.emplace_back();
+      t.name = table;
+      t.fields = fields;
+      t.spill = spill_ + "-" + std::to_string(last_);
+      errno = 0;
+      t.file = std::fopen(t.spill.c_str(), "w+b");
+      if (!t.file) SpillFailed(MessageId::kTemporaryCannotCreate, t.spill);
+      // A megabyte a call to the system, not a page.
+      std::setvbuf(t.file, nullptr, _IOFBF, size_t{1} << 20);
+    }
   }
   if (fields.size() != tables_[last_].fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
                 {"GeoPackage", ": the fields of " + table + " changed between its rows"});
   }
   row_.assign(4, '\0');  // the row's length, once known
-  PutLittle(row_, last_, 4);
   values_ = 0;
 }
 
@@ -557,23 +771,24 @@ void GpkgRows::Text(std::string_view v) {
 }
 
 void GpkgRows::End() {
-  if (values_ != tables_[last_].fields.size()) {
+  Table& t = tables_[last_];
+  if (values_ != t.fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
-                {"GeoPackage", ": a row of " + tables_[last_].name + " lacks fields"});
+                {"GeoPackage", ": a row of " + t.name + " lacks fields"});
   }
   const uint32_t size = static_cast<uint32_t>(row_.size() - 4);
   for (int i = 0; i < 4; ++i)
     row_[i] = static_cast<char>(size >> (8 * i));
-  Put(row_.data(), row_.size());
+  errno = 0;
+  if (std::fwrite(row_.data(), 1, row_.size(), t.file) != row_.size())
+    SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
 }
 
 void GpkgRows::Fill(const std::string& path) {
-  errno = 0;
-  if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
-    const int error = errno != 0 ? errno : EIO;
-    throw Error(MessageId::kTemporaryCannotWrite,
-                {std::filesystem::path(spill_).parent_path().string(), std::strerror(error)},
-                error);
+  for (Table& t : tables_) {
+    errno = 0;
+    if (std::fflush(t.file) != 0 || std::fseek(t.file, 0, SEEK_SET) != 0)
+      SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
   }
   Database db(path);
   db.Run("PRAGMA synchronous = OFF");  // scratch until it is put in place
@@ -602,16 +817,8 @@ void GpkgRows::Fill(const std::string& path) {
     for (const std::string& name : names)
       db.Run("DROP TRIGGER " + Quoted(name));
   }
-  // Rows go in kBatch to a statement: a statement's own work (and AUTOINCREMENT's update
-  // of sqlite_sequence) costs as much as a row's.
-  constexpr size_t kBatch = 64;
-  struct Target {
-    Statement one, batch;
-    unsigned char srs[4] = {};
-  };
-  std::vector<Target> targets(tables_.size());
-  for (size_t i = 0; i < tables_.size(); ++i) {
-    const Table& t = tables_[i];
+
+  for (const Table& t : tables_) {
     const Statement geometry = db.Prepare(
         "SELECT column_name, srs_id FROM gpkg_geometry_columns WHERE lower(table_name) = "
         "lower(?)");
@@ -619,114 +826,16 @@ void GpkgRows::Fill(const std::string& path) {
     if (sqlite3_step(geometry.get()) != SQLITE_ROW)
       db.Fail(("the table " + t.name + " has no geometry").c_str());
     const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(geometry.get(), 0));
-    const auto srs = static_cast<uint32_t>(sqlite3_column_int(geometry.get(), 1));
+    const auto srsId = static_cast<uint32_t>(sqlite3_column_int(geometry.get(), 1));
+    unsigned char srs[4];
     for (int k = 0; k < 4; ++k)
-      targets[i].srs[k] = static_cast<unsigned char>(srs >> (8 * k));
-    std::string columns = Quoted(column ? column : ""), values = "(?";
-    for (const std::string& f : t.fields) {
+      srs[k] = static_cast<unsigned char>(srsId >> (8 * k));
+    std::string columns = Quoted(column ? column : "");
+    for (const std::string& f : t.fields)
       columns += ", " + Quoted(f);
-      values += ", ?";
-    }
-    values += ")";
-    const std::string insert = "INSERT INTO " + Quoted(t.name) + " (" + columns + ") VALUES ";
-    targets[i].one = db.Prepare(insert + values);
-    std::string all = values;
-    for (size_t k = 1; k < kBatch; ++k)
-      all += "," + values;
-    targets[i].batch = db.Prepare(insert + all);
-  }
+    SpilledRows rows(t.file, t.fields.size(), srs);
+    db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows);
 
-  const auto broken = [&db] { db.Fail("the rows it was to hold were not read back whole"); };
-  // Binds row (its table's number past) to s from parameter on; the next parameter.
-  const auto bind = [&](sqlite3_stmt* s, int parameter, std::vector<unsigned char>& row,
-                        size_t table) {
-    unsigned char* p = row.data() + 4;
-    const unsigned char* const end = row.data() + row.size();
-    const auto need = [&](size_t n) {
-      if (static_cast<size_t>(end - p) < n) broken();
-    };
-    need(1);
-    if (*p++ == 0) {
-      sqlite3_bind_null(s, parameter++);
-    } else {
-      need(4);
-      const unsigned char* at = p;
-      const size_t size = GetLittle(at, 4);
-      p += 4;
-      need(size);
-      if (size < 8) broken();
-      std::memcpy(p + 4, targets[table].srs, 4);
-      sqlite3_bind_blob(s, parameter++, p, static_cast<int>(size), SQLITE_STATIC);
-      p += size;
-    }
-    for (size_t i = 0; i < tables_[table].fields.size(); ++i) {
-      need(1);
-      const unsigned char* at = p + 1;
-      switch (*p) {
-        case kNull:
-          sqlite3_bind_null(s, parameter++);
-          p += 1;
-          break;
-        case kInteger:
-          need(9);
-          sqlite3_bind_int64(s, parameter++, static_cast<sqlite3_int64>(GetLittle(at, 8)));
-          p += 9;
-          break;
-        case kReal:
-          need(9);
-          sqlite3_bind_double(s, parameter++, std::bit_cast<double>(GetLittle(at, 8)));
-          p += 9;
-          break;
-        case kText: {
-          need(5);
-          const size_t size = GetLittle(at, 4);
-          p += 5;
-          need(size);
-          sqlite3_bind_text(s, parameter++, reinterpret_cast<const char*>(p),
-                            static_cast<int>(size), SQLITE_STATIC);
-          p += size;
-          break;
-        }
-        default:
-          broken();
-      }
-    }
-    return parameter;
-  };
-  std::vector<std::vector<unsigned char>> batch(kBatch);
-  std::vector<unsigned char> next;
-  size_t pending = 0, table = 0;
-  const auto flush = [&] {
-    if (pending == kBatch) {
-      sqlite3_stmt* s = targets[table].batch.get();
-      int parameter = 1;
-      for (std::vector<unsigned char>& row : batch)
-        parameter = bind(s, parameter, row, table);
-      db.Step(s);
-    } else {
-      for (size_t i = 0; i < pending; ++i) {
-        bind(targets[table].one.get(), 1, batch[i], table);
-        db.Step(targets[table].one.get());
-      }
-    }
-    pending = 0;
-  };
-  for (unsigned char head[4]; std::fread(head, 1, 4, file_) == 4;) {
-    const unsigned char* h = head;
-    next.resize(GetLittle(h, 4));
-    if (next.size() < 4 || std::fread(next.data(), 1, next.size(), file_) != next.size()) broken();
-    h = next.data();
-    const size_t of = GetLittle(h, 4);
-    if (of >= targets.size()) broken();
-    if (pending > 0 && of != table) flush();
-    table = of;
-    batch[pending++].swap(next);
-    if (pending == kBatch) flush();
-  }
-  flush();
-  if (std::ferror(file_)) broken();
-
-  for (const Table& t : tables_) {
     // As GDAL writes them when it closes a layer.
     if (t.hasExtent) {
       char* sql = sqlite3_mprintf(

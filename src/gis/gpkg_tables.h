@@ -32,7 +32,8 @@ namespace kestrova::gis {
 // Feature rows on their way into a GeoPackage's tables.
 class GpkgRows {
  public:
-  // The rows wait in a new file at spill, removed again with this.
+  // The rows of each table wait in a file of their own, named spill and the table's
+  // number, removed again with this.
   explicit GpkgRows(std::string spill);
   ~GpkgRows();
   GpkgRows(const GpkgRows&) = delete;
@@ -50,8 +51,9 @@ class GpkgRows {
   void Text(std::string_view v);
   void End();
 
-  // Inserts the rows into the tables of the GeoPackage at path, in one transaction, and
-  // brings each table's extent and feature count to what GDAL would have left.
+  // Inserts the rows into the tables of the GeoPackage at path, a table at a time in
+  // the order its rows came, in one transaction, and brings each table's extent and
+  // feature count to what GDAL would have left.
   void Fill(const std::string& path);
 
  private:
@@ -60,11 +62,11 @@ class GpkgRows {
     std::vector<std::string> fields;
     OGREnvelope extent;
     bool hasExtent = false;
+    std::string spill;
+    std::FILE* file = nullptr;
   };
-  void Put(const void* data, size_t size);
 
   std::string spill_;
-  std::FILE* file_ = nullptr;
   std::vector<Table> tables_;
   size_t last_ = 0;    // the table of the row before, found again without a search
   size_t values_ = 0;  // the fields the row has
