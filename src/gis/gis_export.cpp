@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/number_text.h"
+#include "common/parallel.h"
 #include "common/sjis.h"
 #include "coords/convert.h"
 #include "gis/dxf_entities.h"
@@ -1331,21 +1333,52 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       CopyPieces(target, [&gdalDxf](std::string_view piece) { gdalDxf += piece; });
       const auto section = std::make_shared<const dxf::EntitySection>(
           gdalDxf, outline.summary, dxf::FirstTextStyle(gdalDxf), o.Settings.WrtBAse.mmFlg);
+      // The entities are made here a batch at a time; each batch's text is made on every
+      // core and written while the next batch is made.
       f.Stream = [source, o, section](const GisFileSink& sink) {
-        constexpr size_t kPiece = size_t{4} << 20;
-        std::string piece = section->Head();
+        constexpr size_t kBatch = 16'384;
+        constexpr size_t kParts = 4;
+        sink(section->Head());
         uint32_t handle = section->FirstHandle();
+        std::vector<dxf::Entity> batch, writing;
+        std::array<std::string, kParts> texts;
+        std::future<void> written;
+        const auto hand = [&] {
+          if (written.valid()) written.get();
+          if (batch.empty()) return;
+          writing.swap(batch);
+          batch.clear();
+          const uint32_t first = handle;
+          handle += static_cast<uint32_t>(writing.size());
+          written = std::async(std::launch::async, [&, first] {
+            const size_t n = writing.size();
+            const size_t chunk = (n + kParts - 1) / kParts;
+            FillInRanges(
+                kParts,
+                [&](size_t begin, size_t end) {
+                  for (size_t part = begin; part < end; ++part) {
+                    std::string& text = texts[part];
+                    text.clear();
+                    uint32_t h = first + static_cast<uint32_t>(std::min(n, part * chunk));
+                    for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i)
+                      section->Append(text, writing[i], h);
+                  }
+                },
+                1);
+            for (const std::string& text : texts) {
+              if (!text.empty()) sink(text);
+            }
+          });
+        };
         ForEachDxfEntity(*source, o, true, [&](const dxf::Entity& e) {
-          section->Append(piece, e, handle);
-          if (piece.size() >= kPiece) {
-            sink(piece);
-            piece.clear();
-          }
+          batch.push_back(e);
+          if (batch.size() == kBatch) hand();
         });
+        hand();
+        if (written.valid()) written.get();
         if (handle - section->FirstHandle() != section->Count())
           throw Error("the DXF's entities changed while they were written");
-        piece += section->Tail();
-        sink(piece);
+        sink(section->Tail());
       };
     }
     return result;
