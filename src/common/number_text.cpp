@@ -97,10 +97,21 @@ bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
     ++e;
   }
   if (r < kLow || r >= 10 * kLow) return false;
-  for (int i = 14; i >= 0; --i) {
-    digits[static_cast<size_t>(i)] = static_cast<char>('0' + r % 10);
-    r /= 10;
-  }
+  // Two digits at a time from a table, in 32-bit halves: the last eight, then seven.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto pairs = [&digits](uint32_t v, size_t end, int count) {
+    for (int i = 0; i < count; ++i, end -= 2, v /= 100) {
+      std::memcpy(&digits[end - 2], &kPairs[2 * (v % 100)], 2);
+    }
+    return v;
+  };
+  const uint32_t high = static_cast<uint32_t>(r / 100000000);  // seven digits
+  pairs(static_cast<uint32_t>(r % 100000000), 15, 4);
+  const uint32_t first = pairs(high, 7, 3);
+  digits[0] = static_cast<char>('0' + first);
   exponent = e;
   return true;
 }
