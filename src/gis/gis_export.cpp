@@ -1230,8 +1230,10 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   // of the export's files does.
   const auto folder = std::make_shared<const gis::ScratchFolder>();
   // A Shapefile "dataset" is a folder of one file set per layer.
-  const std::string target =
-      o.Format == GisFormat::kShp ? folder->File("shp") : folder->File(file.string());
+  const std::string target = o.Format == GisFormat::kShp ? folder->File("shp")
+                             : o.Format == GisFormat::kGpkg
+                                 ? folder->File("export.gpkg")  // beside its rows' files
+                                 : folder->File(file.string());
   GisExport result;
   result.madeInMemory = folder->InMemoryBecause();
   // A GeoJSON file is written whole in the folder, to be linked into place where it can.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
 #include <span>
 #include <utility>
 
@@ -83,16 +84,20 @@ int FeedConnect(sqlite3* db, void* feed, int argc, const char* const* argv, sqli
                 char** /*error*/) {
   const int columns = argc > 3 ? std::atoi(argv[3]) : 0;
   if (columns < 1) return SQLITE_ERROR;
-  std::string declaration = "CREATE TABLE x(c0";
-  for (int i = 1; i < columns; ++i)
-    declaration += ", c" + std::to_string(i);
-  declaration += ")";
-  const int rc = sqlite3_declare_vtab(db, declaration.c_str());
-  if (rc != SQLITE_OK) return rc;
-  auto* table = new FeedTable;
-  table->feed = static_cast<Feed**>(feed);
-  *out = &table->base;
-  return SQLITE_OK;
+  try {  // nothing may be thrown through SQLite
+    std::string declaration = "CREATE TABLE x(c0";
+    for (int i = 1; i < columns; ++i)
+      declaration += ", c" + std::to_string(i);
+    declaration += ")";
+    const int rc = sqlite3_declare_vtab(db, declaration.c_str());
+    if (rc != SQLITE_OK) return rc;
+    auto* table = new FeedTable;
+    table->feed = static_cast<Feed**>(feed);
+    *out = &table->base;
+    return SQLITE_OK;
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  }
 }
 int FeedDisconnect(sqlite3_vtab* table) {
   delete reinterpret_cast<FeedTable*>(table);
@@ -103,7 +108,9 @@ int FeedBestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
   return SQLITE_OK;
 }
 int FeedOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-  *out = &(new FeedCursor)->base;
+  auto* cursor = new (std::nothrow) FeedCursor;
+  if (!cursor) return SQLITE_NOMEM;
+  *out = &cursor->base;
   return SQLITE_OK;
 }
 int FeedClose(sqlite3_vtab_cursor* cursor) {
@@ -168,8 +175,8 @@ class Database {
                                                     : db_ ? sqlite3_errmsg(db_.get())
                                                           : "out of memory")});
   }
-  // Inserts feed's rows into table (columns, all when empty) in one statement.
-  void Insert(const std::string& table, const std::string& columns, int count, Feed& feed) {
+  // Inserts feed's rows into table (columns, all when empty) in one statement; how many.
+  int64_t Insert(const std::string& table, const std::string& columns, int count, Feed& feed) {
     Run("CREATE VIRTUAL TABLE temp.feed USING kestrova_feed(" + std::to_string(count) + ")");
     feed_ = &feed;
     feedFailure = nullptr;
@@ -182,7 +189,9 @@ class Database {
     feed_ = nullptr;
     if (feedFailure) std::rethrow_exception(std::exchange(feedFailure, nullptr));
     if (rc != SQLITE_OK) Fail();
+    const int64_t inserted = sqlite3_changes64(db_.get());
     Run("DROP TABLE temp.feed");
+    return inserted;
   }
   bool Has(const std::string& table) {
     return !Text("SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?", table).empty();
@@ -690,7 +699,7 @@ void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& f
       t.fields = fields;
       t.spill = spill_ + "-" + std::to_string(last_);
       errno = 0;
-      t.file = std::fopen(t.spill.c_str(), "w+b");
+      t.file = std::fopen(t.spill.c_str(), "w+bx");  // never another file of the folder
       if (!t.file) SpillFailed(MessageId::kTemporaryCannotCreate, t.spill);
       // A megabyte a call to the system, not a page.
       std::setvbuf(t.file, nullptr, _IOFBF, size_t{1} << 20);
@@ -782,6 +791,7 @@ void GpkgRows::End() {
   errno = 0;
   if (std::fwrite(row_.data(), 1, row_.size(), t.file) != row_.size())
     SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
+  ++t.rows;
 }
 
 void GpkgRows::Fill(const std::string& path) {
@@ -834,7 +844,10 @@ void GpkgRows::Fill(const std::string& path) {
     for (const std::string& f : t.fields)
       columns += ", " + Quoted(f);
     SpilledRows rows(t.file, t.fields.size(), srs);
-    db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows);
+    if (db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows) !=
+        static_cast<int64_t>(t.rows)) {
+      db.Fail(("the rows of " + t.name + " were not read back whole").c_str());
+    }
 
     // As GDAL writes them when it closes a layer.
     if (t.hasExtent) {

@@ -64,6 +64,7 @@ class GpkgRows {
     bool hasExtent = false;
     std::string spill;
     std::FILE* file = nullptr;
+    size_t rows = 0;
   };
 
   std::string spill_;

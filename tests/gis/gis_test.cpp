@@ -1055,6 +1055,11 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
     EXPECT_EQ(differs(shapes + layer + " ORDER BY fid", packed), "") << layer;
   EXPECT_EQ(sql(packed, "SELECT count(*) FROM triangles; SELECT count(*) FROM parcel_lines"),
             "1\n2\n");
+  // Named like the files the rows wait in.
+  const Result clash = RunShell(kCli + " export " + odd + " -o " + Path("rows-0") +
+                                " --format gpkg --crs EPSG:6677");
+  EXPECT_EQ(clash.status, 0) << clash.out;
+  EXPECT_EQ(differs(contents, Path("rows-0")), "");
 
   packed = exportTo(scatter, "packed.gpkg", "");
   inserted = exportTo(scatter, "inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
