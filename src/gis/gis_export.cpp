@@ -405,6 +405,17 @@ class FeatureWriter {
     }
     ++counts_[LayerName(kind)];
   }
+  // GeoJSON only: whether a feature was written (those after it are preceded by ",\n").
+  bool GeoJsonStarted() const { return written_ > 0; }
+  // GeoJSON only: the text of features features of kind, made elsewhere, with their
+  // separators.
+  void AddGeoJsonText(const Kind& kind, std::string_view text, size_t features) {
+    if (VSIFWriteL(text.data(), 1, text.size(), geoJson_) != text.size()) {
+      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
+    }
+    written_ += features;
+    counts_[LayerName(kind)] += features;
+  }
   // KML only: a placemark made by make (false when it cannot be) written as text between
   // GDAL's writes, once GDAL has written the layer's first (and with it what heads the
   // layer and its schema). False when GDAL is to write it.
@@ -552,7 +563,53 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
+  // GeoJSON's points are placed and made into text on every core, a batch at a time
+  // while the next batch is gathered, and written in their order. Each part has its own
+  // placing: a coordinate transformation is not shared between threads.
+  constexpr size_t kBatch = 16'384;
+  constexpr size_t kParts = 4;
+  std::vector<SurveyPoint> batch, making;
+  std::array<std::string, kParts> texts;
+  std::vector<std::unique_ptr<Positions>> places;
+  if (geoJson) {
+    for (size_t i = 0; i < kParts; ++i)
+      places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
+  }
+  std::future<void> made;
+  const auto handPoints = [&] {
+    if (made.valid()) made.get();
+    if (batch.empty()) return;
+    making.swap(batch);
+    batch.clear();
+    const bool first = !w.GeoJsonStarted();
+    made = std::async(std::launch::async, [&, first] {
+      const size_t n = making.size();
+      const size_t chunk = (n + kParts - 1) / kParts;
+      FillInRanges(
+          kParts,
+          [&](size_t begin, size_t end) {
+            for (size_t part = begin; part < end; ++part) {
+              std::string& out = texts[part];
+              out.clear();
+              for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
+                if (!first || i > 0) out += ",\n";
+                AppendGeoJsonPoint(out, making[i], places[part]->At(making[i]));
+              }
+            }
+          },
+          1);
+      for (size_t part = 0; part < kParts; ++part) {
+        const size_t count = std::min(n, (part + 1) * chunk) - std::min(n, part * chunk);
+        if (count > 0) w.AddGeoJsonText(kPoints, texts[part], count);
+      }
+    });
+  };
   source.EachPoint([&](const SurveyPoint& p) {
+    if (geoJson) {
+      batch.push_back(p);
+      if (batch.size() == kBatch) handPoints();
+      return;
+    }
     OGRPoint g = at.At(p);
     if (gpkgRows) {
       gis::GpkgRows& row = w.BeginRow(kPoints);
@@ -566,10 +623,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       row.Text(Utf8(p.Remarks));
       row.Integer(p.Marked);
       row.End();
-      return;
-    }
-    if (geoJson) {
-      w.AddGeoJson(kPoints, [&](std::string& out) { AppendGeoJsonPoint(out, p, g); });
       return;
     }
     if (w.AddKml(kPoints, [&](std::string& out) { return AppendKmlPoint(out, p, g); })) return;
@@ -593,6 +646,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     w.Add(kPoints, f);
     if (shp) w.Rebind(kPoints, shp->Written());
   });
+  handPoints();
+  if (made.valid()) made.get();
   if (shp) shp->Finish();
 
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:

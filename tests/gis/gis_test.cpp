@@ -1515,6 +1515,9 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
   EXPECT_EQ(count(R"("layer": "points")"), 400'000u);
   EXPECT_EQ(count(R"("layer": "parcels")"), 40'000u);
   EXPECT_EQ(count(R"("name": "P400000", )"), 1u);
+  // The points in their order across the batches their texts are made in.
+  EXPECT_LT(json.find(R"("name": "P16384", )"), json.find(R"("name": "P16385", )"));
+  EXPECT_LT(json.find(R"("name": "P16385", )"), json.find(R"("name": "P400000", )"));
   EXPECT_EQ(count(R"("remarks": ")" + std::string(200, 'r') + "\""), 400'000u);
 #endif
 }
