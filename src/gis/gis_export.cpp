@@ -434,6 +434,21 @@ class FeatureWriter {
     ++counted->second;
     return true;
   }
+  // KML only: the placemarks of features features of kind, made elsewhere, once GDAL
+  // has written the layer's first.
+  void AddKmlText(const Kind& kind, std::string_view text, size_t features) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), kmlText_) != text.size()) {
+      throw Error(MessageId::kGisFeatureNotWritten,
+                  {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
+    }
+    counts_[LayerName(kind)] += features;
+  }
+  // How many features of kind were written.
+  size_t Count(const Kind& kind) const {
+    const auto counted = counts_.find(LayerName(kind));
+    return counted == counts_.end() ? 0 : counted->second;
+  }
   std::vector<GisLayerCount> Counts() const {
     std::vector<GisLayerCount> out;
     for (const std::string& name : order_)
@@ -563,53 +578,9 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
-  // GeoJSON's points are placed and made into text on every core, a batch at a time
-  // while the next batch is gathered, and written in their order. Each part has its own
-  // placing: a coordinate transformation is not shared between threads.
-  constexpr size_t kBatch = 16'384;
-  constexpr size_t kParts = 4;
-  std::vector<SurveyPoint> batch, making;
-  std::array<std::string, kParts> texts;
-  std::vector<std::unique_ptr<Positions>> places;
-  if (geoJson) {
-    for (size_t i = 0; i < kParts; ++i)
-      places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
-  }
-  std::future<void> made;
-  const auto handPoints = [&] {
-    if (made.valid()) made.get();
-    if (batch.empty()) return;
-    making.swap(batch);
-    batch.clear();
-    const bool first = !w.GeoJsonStarted();
-    made = std::async(std::launch::async, [&, first] {
-      const size_t n = making.size();
-      const size_t chunk = (n + kParts - 1) / kParts;
-      FillInRanges(
-          kParts,
-          [&](size_t begin, size_t end) {
-            for (size_t part = begin; part < end; ++part) {
-              std::string& out = texts[part];
-              out.clear();
-              for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
-                if (!first || i > 0) out += ",\n";
-                AppendGeoJsonPoint(out, making[i], places[part]->At(making[i]));
-              }
-            }
-          },
-          1);
-      for (size_t part = 0; part < kParts; ++part) {
-        const size_t count = std::min(n, (part + 1) * chunk) - std::min(n, part * chunk);
-        if (count > 0) w.AddGeoJsonText(kPoints, texts[part], count);
-      }
-    });
-  };
-  source.EachPoint([&](const SurveyPoint& p) {
-    if (geoJson) {
-      batch.push_back(p);
-      if (batch.size() == kBatch) handPoints();
-      return;
-    }
+  // A point as a GeoPackage's row, a KML placemark's text where it can be, a Shapefile
+  // record of this program's, or through GDAL.
+  const auto writePoint = [&](const SurveyPoint& p) {
     OGRPoint g = at.At(p);
     if (gpkgRows) {
       gis::GpkgRows& row = w.BeginRow(kPoints);
@@ -645,9 +616,101 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     f->SetGeometry(&g);
     w.Add(kPoints, f);
     if (shp) w.Rebind(kPoints, shp->Written());
+  };
+  // GeoJSON's and KML's points are placed and made into text on every core, a batch at a
+  // time while the next batch is gathered, and the texts are written here in the points'
+  // order. Each part has its own placing: a coordinate transformation is not shared
+  // between threads. A placemark that cannot be made as text (and the layer's first,
+  // which GDAL writes with what heads the layer) goes through writePoint.
+  constexpr size_t kBatch = 16'384;
+  constexpr size_t kParts = 4;
+  struct Part {
+    std::string text;
+    std::vector<size_t> ends;  // each point's text's end, where it has one
+    std::vector<char> made;
+  };
+  std::vector<SurveyPoint> batch, making;
+  std::array<Part, kParts> parts;
+  std::vector<std::unique_ptr<Positions>> places;
+  if (geoJson || kmlText) {
+    for (size_t i = 0; i < kParts; ++i)
+      places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
+  }
+  std::future<void> made;
+  // Writes the texts made of making.
+  const auto writeMade = [&] {
+    if (!made.valid()) return;
+    made.get();
+    const size_t chunk = (making.size() + kParts - 1) / kParts;
+    for (size_t k = 0; k < kParts; ++k) {
+      const Part& part = parts[k];
+      size_t from = 0, count = 0;  // the texts not yet written
+      const auto flush = [&](size_t to) {
+        if (count > 0) {
+          const std::string_view texts = std::string_view(part.text).substr(from, to - from);
+          geoJson ? w.AddGeoJsonText(kPoints, texts, count) : w.AddKmlText(kPoints, texts, count);
+        }
+        from = to;
+        count = 0;
+      };
+      for (size_t i = 0; i < part.made.size(); ++i) {
+        if (part.made[i]) {
+          ++count;
+          continue;
+        }
+        flush(part.ends[i]);
+        writePoint(making[k * chunk + i]);
+      }
+      flush(part.text.size());
+    }
+  };
+  const auto handPoints = [&] {
+    writeMade();
+    making.swap(batch);
+    batch.clear();
+    if (making.empty()) return;
+    const bool first = !w.GeoJsonStarted();
+    made = std::async(std::launch::async, [&, first] {
+      const size_t n = making.size();
+      const size_t chunk = (n + kParts - 1) / kParts;
+      FillInRanges(
+          kParts,
+          [&](size_t begin, size_t end) {
+            for (size_t k = begin; k < end; ++k) {
+              Part& part = parts[k];
+              part.text.clear();
+              part.ends.clear();
+              part.made.clear();
+              for (size_t i = k * chunk; i < std::min(n, (k + 1) * chunk); ++i) {
+                const size_t start = part.text.size();
+                const OGRPoint g = places[k]->At(making[i]);
+                bool ok = true;
+                if (geoJson) {
+                  if (!first || i > 0) part.text += ",\n";
+                  AppendGeoJsonPoint(part.text, making[i], g);
+                } else {
+                  ok = AppendKmlPoint(part.text, making[i], g);
+                  if (!ok) part.text.resize(start);
+                }
+                part.ends.push_back(part.text.size());
+                part.made.push_back(ok ? 1 : 0);
+              }
+            }
+          },
+          1);
+    });
+  };
+  source.EachPoint([&](const SurveyPoint& p) {
+    // GDAL writes a KML layer's first placemark.
+    if (geoJson || (kmlText && w.Count(kPoints) > 0)) {
+      batch.push_back(p);
+      if (batch.size() == kBatch) handPoints();
+      return;
+    }
+    writePoint(p);
   });
   handPoints();
-  if (made.valid()) made.get();
+  writeMade();
   if (shp) shp->Finish();
 
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:
