@@ -328,7 +328,7 @@ class FeatureWriter {
   // kmlText: where GDAL's KML goes, when it is a file of this program's. points: where the
   // points' layer is made, when not in ds.
   FeatureWriter(GDALDataset& ds, GisFormat format, const OGRSpatialReference* srs, std::string stem,
-                VSILFILE* geoJson, std::FILE* kmlText, GDALDataset* points)
+                std::FILE* geoJson, std::FILE* kmlText, GDALDataset* points)
       : ds_(ds),
         points_(points),
         format_(format),
@@ -400,9 +400,7 @@ class FeatureWriter {
     text_.clear();
     if (written_++ > 0) text_ += ",\n";
     make(text_);
-    if (VSIFWriteL(text_.data(), 1, text_.size(), geoJson_) != text_.size()) {
-      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
-    }
+    WriteText(kind, geoJson_, text_);
     ++counts_[LayerName(kind)];
   }
   // GeoJSON only: whether a feature was written (those after it are preceded by ",\n").
@@ -410,9 +408,7 @@ class FeatureWriter {
   // GeoJSON only: the text of features features of kind, made elsewhere, with their
   // separators.
   void AddGeoJsonText(const Kind& kind, std::string_view text, size_t features) {
-    if (VSIFWriteL(text.data(), 1, text.size(), geoJson_) != text.size()) {
-      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
-    }
+    WriteText(kind, geoJson_, text);
     written_ += features;
     counts_[LayerName(kind)] += features;
   }
@@ -426,22 +422,14 @@ class FeatureWriter {
     if (counted == counts_.end() || counted->second == 0) return false;
     text_.clear();
     if (!make(text_)) return false;
-    errno = 0;
-    if (std::fwrite(text_.data(), 1, text_.size(), kmlText_) != text_.size()) {
-      throw Error(MessageId::kGisFeatureNotWritten,
-                  {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
-    }
+    WriteText(kind, kmlText_, text_);
     ++counted->second;
     return true;
   }
   // KML only: the placemarks of features features of kind, made elsewhere, once GDAL
   // has written the layer's first.
   void AddKmlText(const Kind& kind, std::string_view text, size_t features) {
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), kmlText_) != text.size()) {
-      throw Error(MessageId::kGisFeatureNotWritten,
-                  {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
-    }
+    WriteText(kind, kmlText_, text);
     counts_[LayerName(kind)] += features;
   }
   // How many features of kind were written.
@@ -457,6 +445,13 @@ class FeatureWriter {
   }
 
  private:
+  static void WriteText(const Kind& kind, std::FILE* file, std::string_view text) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+      throw Error(MessageId::kGisFeatureNotWritten,
+                  {kind.layer, std::string(": ") + std::strerror(errno ? errno : EIO)});
+    }
+  }
   std::string LayerName(const Kind& kind) const {
     if (format_ == GisFormat::kGeoJson) return stem_;
     if (format_ == GisFormat::kShp)
@@ -504,7 +499,7 @@ class FeatureWriter {
   GisFormat format_;
   const OGRSpatialReference* srs_;
   std::string stem_;
-  VSILFILE* geoJson_;
+  std::FILE* geoJson_;
   std::FILE* kmlText_;
   bool spatialIndexes_ = true;
   gis::GpkgRows* rows_ = nullptr;
@@ -546,7 +541,7 @@ OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v
 }
 
 void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOptions& o,
-                    const std::string& stem, VSILFILE* geoJson, std::FILE* kmlText,
+                    const std::string& stem, std::FILE* geoJson, std::FILE* kmlText,
                     ShapefilePoints* shp, gis::GpkgRows* gpkgRows, GisExport& result) {
   std::unique_ptr<OGRSpatialReference> survey;
   if (o.Epsg != 0) survey = gis::SurveyReference(o.Epsg);
@@ -1276,37 +1271,87 @@ size_t WriteToFile(const void* data, size_t size, size_t count, std::FILE* file)
   return std::fwrite(data, size, count, file);
 }
 
+// A file in the temporary folder written as a std::FILE*, its bytes going through an
+// AtomicFileWriter: past the system's file cache where the file system allows it (a
+// large export's text is not copied into the cache, nor left for a later flush to
+// write). Made whole, the file is left at path for the export to link into place.
+class ScratchTextFile {
+ public:
+  ScratchTextFile(const std::string& path, const std::string& folder) : folder_(folder) {
+    try {
+      writer_ = std::make_unique<AtomicFileWriter>(path);
+    } catch (const Error& e) {
+      errno = e.SystemError();
+      TemporaryFailure(MessageId::kTemporaryCannotCreate, folder_);
+    }
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char* data, size_t size) -> ssize_t {
+      auto& self = *static_cast<ScratchTextFile*>(cookie);
+      try {
+        self.writer_->Write(data, size);
+        return static_cast<ssize_t>(size);
+      } catch (const Error& e) {
+        self.error_ = e.SystemError() != 0 ? e.SystemError() : EIO;
+        return -1;
+      }
+    };
+    file_ = fopencookie(this, "w", io);
+    if (!file_) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder_);
+    std::setvbuf(file_, nullptr, _IOFBF, size_t{1} << 20);
+  }
+  ~ScratchTextFile() {
+    if (file_) std::fclose(file_);
+  }
+  ScratchTextFile(const ScratchTextFile&) = delete;
+  ScratchTextFile& operator=(const ScratchTextFile&) = delete;
+
+  std::FILE* File() const { return file_; }
+
+  // Throws when any write failed; else puts the file at its path.
+  void Finish() {
+    std::FILE* file = std::exchange(file_, nullptr);
+    const bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || failed) {
+      errno = error_;
+      TemporaryFailure(MessageId::kTemporaryCannotWrite, folder_);
+    }
+    try {
+      writer_->Commit();
+    } catch (const Error& e) {
+      errno = e.SystemError();
+      TemporaryFailure(MessageId::kTemporaryCannotWrite, folder_);
+    }
+  }
+
+ private:
+  std::unique_ptr<AtomicFileWriter> writer_;
+  std::FILE* file_ = nullptr;
+  std::string folder_;
+  int error_ = 0;
+};
+
 // GDAL's KML writer does not look at what its writes return: on a full disk it would
 // leave a KML cut short and say nothing. It writes to /vsistdout/ instead, sent here to a
 // file whose writes are checked, while this lives.
 class CheckedKmlFile {
  public:
-  CheckedKmlFile(const std::string& path, const std::string& folder)
-      : file_(std::fopen(path.c_str(), "wb")), folder_(folder) {
-    if (!file_) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder_);
-    VSIStdoutSetRedirection(WriteToFile, file_);
+  CheckedKmlFile(const std::string& path, const std::string& folder) : file_(path, folder) {
+    VSIStdoutSetRedirection(WriteToFile, file_.File());
   }
-  ~CheckedKmlFile() {
-    VSIStdoutSetRedirection(WriteToFile, stdout);
-    if (file_) std::fclose(file_);
-  }
+  ~CheckedKmlFile() { VSIStdoutSetRedirection(WriteToFile, stdout); }
   CheckedKmlFile(const CheckedKmlFile&) = delete;
   CheckedKmlFile& operator=(const CheckedKmlFile&) = delete;
 
-  std::FILE* File() const { return file_; }
+  std::FILE* File() const { return file_.File(); }
 
   // After GDAL has closed the dataset: throws when any write failed.
   void Finish() {
     VSIStdoutSetRedirection(WriteToFile, stdout);
-    std::FILE* file = std::exchange(file_, nullptr);
-    const bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed)
-      TemporaryFailure(MessageId::kTemporaryCannotWrite, folder_);
+    file_.Finish();
   }
 
  private:
-  std::FILE* file_;
-  std::string folder_;
+  ScratchTextFile file_;
 };
 
 // Hands the file at path (GDAL's name) to sink a few megabytes at a time.
@@ -1354,16 +1399,31 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
                                  : folder->File(file.string());
   GisExport result;
   result.madeInMemory = folder->InMemoryBecause();
-  // A GeoJSON file is written whole in the folder, to be linked into place where it can.
+  // A GeoJSON file is written whole in the folder, to be linked into place where it can;
+  // in memory its text is gathered and put into GDAL's memory when whole.
   const std::string geoJsonFile = folder->File("collection.json");
-  VsiFile geoJson(nullptr, VSIFCloseL);
+  std::optional<ScratchTextFile> geoJsonOnDisk;
+  struct InMemory {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* file = nullptr;
+    ~InMemory() {
+      if (file) std::fclose(file);
+      std::free(text);
+    }
+  } geoJsonInMemory;
+  std::FILE* geoJson = nullptr;
   const auto writeGeoJson = [&geoJson, &folder](std::string_view text) {
-    if (VSIFWriteL(text.data(), 1, text.size(), geoJson.get()) != text.size())
+    if (std::fwrite(text.data(), 1, text.size(), geoJson) != text.size())
       TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
   };
   if (o.Format == GisFormat::kGeoJson) {
-    geoJson.reset(VSIFOpenL(geoJsonFile.c_str(), "wb"));
-    if (!geoJson) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder->Path());
+    if (folder->InMemoryBecause().empty()) {
+      geoJson = geoJsonOnDisk.emplace(geoJsonFile, folder->Path()).File();
+    } else {
+      geoJson = geoJsonInMemory.file = open_memstream(&geoJsonInMemory.text, &geoJsonInMemory.size);
+      if (!geoJson) TemporaryFailure(MessageId::kTemporaryCannotCreate, folder->Path());
+    }
     writeGeoJson(GeoJsonHead(stem));
   }
   DxfOutline outline;
@@ -1403,7 +1463,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       // A GeoPackage takes its features in one transaction, not one each.
       const bool transaction =
           o.Format == GisFormat::kGpkg && ds->StartTransaction() == OGRERR_NONE;
-      WriteGisLayers(*ds, *source, o, stem, geoJson.get(), kmlText, shp ? &*shp : nullptr,
+      WriteGisLayers(*ds, *source, o, stem, geoJson, kmlText, shp ? &*shp : nullptr,
                      gpkgRows ? &*gpkgRows : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
         throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
@@ -1411,8 +1471,16 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     }
     if (o.Format == GisFormat::kGeoJson) {
       writeGeoJson(kGeoJsonTail);
-      if (VSIFCloseL(geoJson.release()) != 0) {
-        TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
+      if (geoJsonOnDisk) {
+        geoJsonOnDisk->Finish();
+      } else {
+        const bool failed = std::ferror(geoJson) != 0;
+        if (std::fclose(std::exchange(geoJsonInMemory.file, nullptr)) != 0 || failed)
+          TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
+        const VsiFile memory(VSIFOpenL(geoJsonFile.c_str(), "wb"), VSIFCloseL);
+        if (!memory || VSIFWriteL(geoJsonInMemory.text, 1, geoJsonInMemory.size, memory.get()) !=
+                           geoJsonInMemory.size)
+          TemporaryFailure(MessageId::kTemporaryCannotWrite, folder->Path());
       }
       GisFile& f = result.Files.emplace_back();
       f.Name = file.string();
