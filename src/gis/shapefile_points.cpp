@@ -91,21 +91,25 @@ bool PutText(std::string& record, size_t at, int width, std::string_view cp932, 
 std::unique_ptr<ShapefilePointAppender> ShapefilePointAppender::Open(const std::string& base) {
   std::unique_ptr<ShapefilePointAppender> a(new ShapefilePointAppender);
   a->base_ = base;
-  std::FILE** files[] = {&a->shp_, &a->shx_, &a->dbf_};
   const char* extensions[] = {".shp", ".shx", ".dbf"};
+  struct Close {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Close> files[3];
   for (int i = 0; i < 3; ++i) {
     // GDAL may have named the set otherwise (it launders characters a file name cannot
     // hold): then it writes the rest itself.
-    *files[i] = std::fopen((base + extensions[i]).c_str(), "r+b");
-    if (!*files[i]) return nullptr;
-    a->buffers_[i].resize(size_t{1} << 20);
-    std::setvbuf(*files[i], a->buffers_[i].data(), _IOFBF, a->buffers_[i].size());
+    files[i].reset(std::fopen((base + extensions[i]).c_str(), "rb"));
+    if (!files[i]) return nullptr;
   }
+  std::FILE* shpIn = files[kShp].get();
+  std::FILE* shxIn = files[kShx].get();
+  std::FILE* dbfIn = files[kDbf].get();
   std::array<unsigned char, kShpHeader> shp{};
   std::array<unsigned char, kShpHeader> shx{};
   std::array<unsigned char, 32> dbf{};
-  if (!ReadAt(a->shp_, 0, shp.data(), shp.size()) || !ReadAt(a->shx_, 0, shx.data(), shx.size()) ||
-      !ReadAt(a->dbf_, 0, dbf.data(), dbf.size()))
+  if (!ReadAt(shpIn, 0, shp.data(), shp.size()) || !ReadAt(shxIn, 0, shx.data(), shx.size()) ||
+      !ReadAt(dbfIn, 0, dbf.data(), dbf.size()))
     return nullptr;
   // Points (shape type 1), as many records in the index as in the table.
   if (LittleEndian32(shp.data() + 32) != 1) return nullptr;
@@ -129,7 +133,7 @@ std::unique_ptr<ShapefilePointAppender> ShapefilePointAppender::Open(const std::
   size_t offset = 1;
   for (size_t i = 0; i < std::size(kFields); ++i) {
     std::array<unsigned char, 32> d{};
-    if (!ReadAt(a->dbf_, 32 + 32 * i, d.data(), d.size())) return nullptr;
+    if (!ReadAt(dbfIn, 32 + 32 * i, d.data(), d.size())) return nullptr;
     const std::string_view name(reinterpret_cast<const char*>(d.data()),
                                 strnlen(reinterpret_cast<const char*>(d.data()), 11));
     Field f;
@@ -142,18 +146,27 @@ std::unique_ptr<ShapefilePointAppender> ShapefilePointAppender::Open(const std::
     a->fields_.push_back(f);
   }
   if (offset != a->dbfRecordLength_) return nullptr;
-  // The next records go where the last one ends (over the end-of-file mark).
-  if (!SeekTo(a->shp_, a->shpSize_) || !SeekTo(a->shx_, shxSize) ||
-      !SeekTo(a->dbf_, a->dbfHeaderLength_ +
-                           uint64_t{a->dbfRecordLength_} * static_cast<uint64_t>(a->records_)))
-    a->Fail();
+  // GDAL's bytes up to where the next records go (over the table's end-of-file mark),
+  // a header and a record or two.
+  const uint64_t ends[3] = {
+      a->shpSize_, shxSize,
+      a->dbfHeaderLength_ + uint64_t{a->dbfRecordLength_} * static_cast<uint64_t>(a->records_)};
+  for (int i = 0; i < 3; ++i) {
+    std::vector<char> bytes(ends[i]);
+    if (!ReadAt(files[i].get(), 0, bytes.data(), bytes.size())) return nullptr;
+    files[i].reset();
+    try {
+      a->files_[i] = std::make_unique<AtomicFileWriter>(base + extensions[i]);
+    } catch (const Error& e) {
+      errno = e.SystemError();
+      a->Fail();
+    }
+    a->Write(static_cast<File>(i), bytes.data(), bytes.size());
+  }
   return a;
 }
 
-ShapefilePointAppender::~ShapefilePointAppender() {
-  for (std::FILE* f : {shp_, shx_, dbf_})
-    if (f) std::fclose(f);
-}
+ShapefilePointAppender::~ShapefilePointAppender() = default;
 
 bool ShapefilePointAppender::Append(const SurveyPoint& p, double x, double y, size_t& textsCut) {
   if (!std::isfinite(p.X) || !std::isfinite(p.Y) || !std::isfinite(p.Z) || !std::isfinite(x) ||
@@ -193,9 +206,9 @@ bool ShapefilePointAppender::Append(const SurveyPoint& p, double x, double y, si
   std::array<char, 8> shx{};
   PutBigEndian32(shx.data(), shpSize_ / 2);
   PutBigEndian32(shx.data() + 4, (kPointRecord - 8) / 2);
-  Write(shp_, shp.data(), shp.size());
-  Write(shx_, shx.data(), shx.size());
-  Write(dbf_, record_.data(), record_.size());
+  Write(kShp, shp.data(), shp.size());
+  Write(kShx, shx.data(), shx.size());
+  Write(kDbf, record_.data(), record_.size());
   shpSize_ += kPointRecord;
   ++records_;
   textsCut += cut;
@@ -208,7 +221,7 @@ bool ShapefilePointAppender::Append(const SurveyPoint& p, double x, double y, si
 }
 
 void ShapefilePointAppender::Finish() {
-  Write(dbf_, &kEndOfFile, 1);
+  Write(kDbf, &kEndOfFile, 1);
   std::array<char, 4> count{};
   PutLittleEndian32(count.data(), static_cast<uint32_t>(records_));
   std::array<char, 32> bounds{};
@@ -219,24 +232,38 @@ void ShapefilePointAppender::Finish() {
   PutBigEndian32(shpLength.data(), shpSize_ / 2);
   PutBigEndian32(shxLength.data(),
                  static_cast<uint32_t>(kShpHeader + 8 * static_cast<size_t>(records_)) / 2);
-  const auto put = [this](std::FILE* f, uint64_t at, const auto& bytes) {
-    if (!SeekTo(f, at)) Fail();
-    Write(f, bytes.data(), bytes.size());
-  };
-  put(dbf_, 4, count);
-  put(shp_, 24, shpLength);
-  put(shp_, 36, bounds);
-  put(shx_, 24, shxLength);
-  put(shx_, 36, bounds);
-  for (std::FILE** f : {&shp_, &shx_, &dbf_}) {
-    const bool failed = std::ferror(*f) != 0;
-    if (std::fclose(std::exchange(*f, nullptr)) != 0 || failed) Fail();
+  WriteAt(kDbf, 4, count.data(), count.size());
+  WriteAt(kShp, 24, shpLength.data(), shpLength.size());
+  WriteAt(kShp, 36, bounds.data(), bounds.size());
+  WriteAt(kShx, 24, shxLength.data(), shxLength.size());
+  WriteAt(kShx, 36, bounds.data(), bounds.size());
+  for (std::unique_ptr<AtomicFileWriter>& f : files_) {
+    try {
+      f->Commit();
+    } catch (const Error& e) {
+      errno = e.SystemError();
+      Fail();
+    }
+    f.reset();
   }
 }
 
-void ShapefilePointAppender::Write(std::FILE* file, const void* data, size_t size) {
-  errno = 0;
-  if (std::fwrite(data, 1, size, file) != size) Fail();
+void ShapefilePointAppender::Write(File file, const void* data, size_t size) {
+  try {
+    files_[file]->Write(data, size);
+  } catch (const Error& e) {
+    errno = e.SystemError();
+    Fail();
+  }
+}
+
+void ShapefilePointAppender::WriteAt(File file, uint64_t offset, const void* data, size_t size) {
+  try {
+    files_[file]->WriteAt(offset, data, size);
+  } catch (const Error& e) {
+    errno = e.SystemError();
+    Fail();
+  }
 }
 
 void ShapefilePointAppender::Fail() const {

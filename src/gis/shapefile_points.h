@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "coords/point_table.h"
 
 namespace kestrova {
@@ -39,15 +40,17 @@ class ShapefilePointAppender {
     int decimals = 0;
     size_t offset = 0;  // in the record, after its deletion flag
   };
+  enum File { kShp, kShx, kDbf };
   ShapefilePointAppender() = default;
-  void Write(std::FILE* file, const void* data, size_t size);
+  void Write(File file, const void* data, size_t size);
+  void WriteAt(File file, uint64_t offset, const void* data, size_t size);
   [[noreturn]] void Fail() const;
 
   std::string base_;
-  std::FILE* shp_ = nullptr;
-  std::FILE* shx_ = nullptr;
-  std::FILE* dbf_ = nullptr;
-  std::vector<char> buffers_[3];
+  // Each file is written again, GDAL's bytes and then the records, past the system's
+  // file cache where it can be (a million points' table is 850 MB), and takes the place
+  // of GDAL's when finished.
+  std::unique_ptr<AtomicFileWriter> files_[3];
   std::vector<Field> fields_;  // number, name, x, y, z, mark, remarks, marked
   uint32_t shpSize_ = 0;       // the .shp's length in bytes
   int32_t records_ = 0;
