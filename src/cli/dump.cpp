@@ -286,24 +286,17 @@ class Printer : public EntityListVisitor {
     CheckWritten(out_, "standard output");  // a full disk stops the printing at once
   }
   void Make(bool first) {
-    const size_t n = making_.size();
-    const size_t chunk = (n + kParts - 1) / kParts;
-    FillInRanges(
-        kParts,
-        [&](size_t begin, size_t end) {
-          for (size_t part = begin; part < end; ++part) {
-            std::string& text = texts_[part];
-            text.reserve(chunk * 200);
-            for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i) {
-              // The first line of all has no separator before it.
-              if (json_) text += first && i == 0 ? "\n" : ",\n";
-              if (!json_ && making_[i].member) text += "  ";
-              AppendItem(text, making_[i].entity);
-              if (!json_) text += '\n';
-            }
-          }
-        },
-        1);
+    InShares(making_.size(), kParts, [&](size_t part, size_t begin, size_t end) {
+      std::string& text = texts_[part];
+      text.reserve((end - begin) * 200);
+      for (size_t i = begin; i < end; ++i) {
+        // The first line of all has no separator before it.
+        if (json_) text += first && i == 0 ? "\n" : ",\n";
+        if (!json_ && making_[i].member) text += "  ";
+        AppendItem(text, making_[i].entity);
+        if (!json_) text += '\n';
+      }
+    });
   }
   void AppendItem(std::string& text, const Entry& e) const {
     // The alternatives are in the order of the classes.

@@ -45,4 +45,19 @@ void FillInRanges(size_t n, const Fill& fill, size_t minimumPerRange = 25'000) {
   }
 }
 
+// Runs make(part, begin, end) for each of parts shares of [0, n), the first ones a
+// share larger where n does not divide evenly, the parts spread over the cores; a part
+// may be empty. Texts made a share at a time are then written in the parts' order.
+template <class Make>
+void InShares(size_t n, size_t parts, const Make& make) {
+  const size_t share = (n + parts - 1) / std::max<size_t>(parts, 1);
+  FillInRanges(
+      parts,
+      [&](size_t first, size_t last) {
+        for (size_t part = first; part < last; ++part)
+          make(part, std::min(n, part * share), std::min(n, (part + 1) * share));
+      },
+      1);
+}
+
 }  // namespace kestrova

@@ -620,6 +620,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   constexpr size_t kBatch = 16'384;
   constexpr size_t kParts = 4;
   struct Part {
+    size_t first = 0;  // the part's first point in the batch
     std::string text;
     std::vector<size_t> ends;  // each point's text's end, where it has one
     std::vector<char> made;
@@ -636,7 +637,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const auto writeMade = [&] {
     if (!made.valid()) return;
     made.get();
-    const size_t chunk = (making.size() + kParts - 1) / kParts;
     for (size_t k = 0; k < kParts; ++k) {
       const Part& part = parts[k];
       size_t from = 0, count = 0;  // the texts not yet written
@@ -654,7 +654,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           continue;
         }
         flush(part.ends[i]);
-        writePoint(making[k * chunk + i]);
+        writePoint(making[part.first + i]);
       }
       flush(part.text.size());
     }
@@ -666,33 +666,27 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     if (making.empty()) return;
     const bool first = !w.GeoJsonStarted();
     made = std::async(std::launch::async, [&, first] {
-      const size_t n = making.size();
-      const size_t chunk = (n + kParts - 1) / kParts;
-      FillInRanges(
-          kParts,
-          [&](size_t begin, size_t end) {
-            for (size_t k = begin; k < end; ++k) {
-              Part& part = parts[k];
-              part.text.clear();
-              part.ends.clear();
-              part.made.clear();
-              for (size_t i = k * chunk; i < std::min(n, (k + 1) * chunk); ++i) {
-                const size_t start = part.text.size();
-                const OGRPoint g = places[k]->At(making[i]);
-                bool ok = true;
-                if (geoJson) {
-                  if (!first || i > 0) part.text += ",\n";
-                  AppendGeoJsonPoint(part.text, making[i], g);
-                } else {
-                  ok = AppendKmlPoint(part.text, making[i], g);
-                  if (!ok) part.text.resize(start);
-                }
-                part.ends.push_back(part.text.size());
-                part.made.push_back(ok ? 1 : 0);
-              }
-            }
-          },
-          1);
+      InShares(making.size(), kParts, [&](size_t k, size_t begin, size_t end) {
+        Part& part = parts[k];
+        part.first = begin;
+        part.text.clear();
+        part.ends.clear();
+        part.made.clear();
+        for (size_t i = begin; i < end; ++i) {
+          const size_t start = part.text.size();
+          const OGRPoint g = places[k]->At(making[i]);
+          bool ok = true;
+          if (geoJson) {
+            if (!first || i > 0) part.text += ",\n";
+            AppendGeoJsonPoint(part.text, making[i], g);
+          } else {
+            ok = AppendKmlPoint(part.text, making[i], g);
+            if (!ok) part.text.resize(start);
+          }
+          part.ends.push_back(part.text.size());
+          part.made.push_back(ok ? 1 : 0);
+        }
+      });
     });
   };
   source.EachPoint([&](const SurveyPoint& p) {
@@ -1539,20 +1533,13 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
           const uint32_t first = handle;
           handle += static_cast<uint32_t>(writing.size());
           written = std::async(std::launch::async, [&, first] {
-            const size_t n = writing.size();
-            const size_t chunk = (n + kParts - 1) / kParts;
-            FillInRanges(
-                kParts,
-                [&](size_t begin, size_t end) {
-                  for (size_t part = begin; part < end; ++part) {
-                    std::string& text = texts[part];
-                    text.clear();
-                    uint32_t h = first + static_cast<uint32_t>(std::min(n, part * chunk));
-                    for (size_t i = part * chunk; i < std::min(n, (part + 1) * chunk); ++i)
-                      section->Append(text, writing[i], h);
-                  }
-                },
-                1);
+            InShares(writing.size(), kParts, [&](size_t part, size_t begin, size_t end) {
+              std::string& text = texts[part];
+              text.clear();
+              uint32_t h = first + static_cast<uint32_t>(begin);
+              for (size_t i = begin; i < end; ++i)
+                section->Append(text, writing[i], h);
+            });
             for (const std::string& text : texts) {
               if (!text.empty()) sink(text);
             }
