@@ -360,17 +360,16 @@ class FeatureWriter {
         fields->second.emplace_back(f.name);
     }
     rows_->Begin(name, fields->second);
-    ++rowCounts_[name];
     return *rows_;
   }
   // Makes the layers of those of kinds that have rows, in kinds' order.
   void MakeLayersOfRows(std::initializer_list<const Kind*> kinds) {
     for (const Kind* kind : kinds) {
       const std::string name = LayerName(*kind);
-      const auto rows = rowCounts_.find(name);
-      if (rows == rowCounts_.end()) continue;
+      const size_t rows = rows_->Rows(name);
+      if (rows == 0) continue;
       LayerFor(*kind);
-      counts_[name] += rows->second;
+      counts_[name] += rows;
     }
   }
   // Where the field name is among the features' fields of that kind.
@@ -504,7 +503,6 @@ class FeatureWriter {
   bool spatialIndexes_ = true;
   gis::GpkgRows* rows_ = nullptr;
   std::map<std::string, std::vector<std::string>> rowFields_;
-  std::map<std::string, size_t> rowCounts_;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;

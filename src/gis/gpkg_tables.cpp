@@ -794,6 +794,13 @@ void GpkgRows::End() {
   ++t.rows;
 }
 
+size_t GpkgRows::Rows(const std::string& table) const {
+  for (const Table& t : tables_) {
+    if (t.name == table) return t.rows;
+  }
+  return 0;
+}
+
 void GpkgRows::Fill(const std::string& path) {
   for (Table& t : tables_) {
     errno = 0;

@@ -50,6 +50,8 @@ class GpkgRows {
   void Real(double v);
   void Text(std::string_view v);
   void End();
+  // The rows of table so far.
+  size_t Rows(const std::string& table) const;
 
   // Inserts the rows into the tables of the GeoPackage at path, a table at a time in
   // the order its rows came, in one transaction, and brings each table's extent and

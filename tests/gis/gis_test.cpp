@@ -30,6 +30,16 @@ namespace fs = std::filesystem;
 
 const std::string kCli = KESTROVA_CLI;
 const std::string kSite = KESTROVA_SOURCE_DIR "/examples/site.sim";
+// Points whose texts XML and JSON escape or drop (quotes, a tab, control codes, Japanese),
+// with -0, 1e+20 and the largest point number.
+constexpr const char* kOddPoints =
+    "G00,01,odd,\r\n"
+    "A01,1,P1,-12045.318,-30512.406,24.115,\r\n"
+    "A01,2,A&B<C>'D,-12010.552,-30498.774,0.000,&,<r>\r\n"
+    "A01,3,q\"b,0.000,0.000,-0.000,>,\"\r\n"
+    "A01,4,a\tb,0.001,-0.001,100000000000000000000.000,,\r\n"
+    "A01,5,\x01x\x1fy,-12020.100,-30520.000,24.180,12,境界 点\r\n"
+    "A01,2147483647,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n";
 const std::string kZhy = KESTROVA_SOURCE_DIR "/examples/site.zhy";
 constexpr double kPi = 3.141592653589793;
 
@@ -989,14 +999,8 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
   const std::string scatter = Write("scatter.sim", sima);
   // Odd texts and numbers, triangles, an open parcel and lines.
   const std::string odd =
-      Write("odd.sim", Utf8ToCp932("G00,01,odd,\r\n"
-                                   "A01,1,P1,-12045.318,-30512.406,24.115,\r\n"
-                                   "A01,2,A&B<C>'D,-12010.552,-30498.774,0.000,&,<r>\r\n"
-                                   "A01,3,q\"b,0.000,0.000,-0.000,>,\"\r\n"
-                                   "A01,4,a\tb,0.001,-0.001,100000000000000000000.000,,\r\n"
-                                   "A01,5,\x01x\x1fy,-12020.100,-30520.000,24.180,12,境界 点\r\n"
+      Write("odd.sim", Utf8ToCp932(std::string(kOddPoints) +
                                    "A01,6,,100.000,1234567890123.457,1234567890123.456,,\r\n"
-                                   "A01,2147483647,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
                                    "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
                                    "B01,2,d,\r\nE01,1,a,5,b,2,d,\r\nD99,\r\n"
                                    "D00,2,地番,0,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,6,d,\r\nD99,\r\n"
@@ -1371,15 +1375,9 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
 // drops, leading spaces and numbers from 0 to 1e+20.
 TEST_F(Gis, KmlIsTheTextGdalWrites) {
   const std::string site =
-      Write("odd.sim", Utf8ToCp932("G00,01,odd,\r\n"
-                                   "A01,1,P1,-12045.318,-30512.406,24.115,\r\n"
-                                   "A01,2,A&B<C>'D,-12010.552,-30498.774,0.000,&,<r>\r\n"
-                                   "A01,3,q\"b,0.000,0.000,-0.000,>,\"\r\n"
-                                   "A01,4,a\tb,0.001,-0.001,100000000000000000000.000,,\r\n"
-                                   "A01,5,\x01x\x1fy,-12020.100,-30520.000,24.180,12,境界 点\r\n"
+      Write("odd.sim", Utf8ToCp932(std::string(kOddPoints) +
                                    "A01,6,,100.000,100.000,1234567890123.456,,\r\n"
                                    "A01,7,z,-12030.000,-30505.000,-0.000,,\r\n"
-                                   "A01,2147483647,境界ﾃｽﾄ,-12080.100,-30520.000,23.940,,it's\r\n"
                                    "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
                                    "B01,2,d,\r\nE01,1,a,5,b,2,d,\r\nD99,\r\n"
                                    "D00,2,&<p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"

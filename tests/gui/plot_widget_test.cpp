@@ -15,6 +15,34 @@
 
 namespace kestrova {
 
+// The picture draw(canvas, round) leaves on a white image of width x height, drawn rounds
+// times, each on a canvas of its own sharing one sprite cache; direct: with QPainter
+// drawing every shape itself (a clip region keeps the canvas from using sprites).
+template <class Draw>
+QImage Drawn(int width, int height, bool direct, int rounds, const Draw& draw) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  if (direct) painter.setClipRect(image.rect());
+  PainterCanvasCache cache;
+  for (int round = 0; round < rounds; ++round) {
+    PainterCanvas canvas(painter, &cache);
+    draw(canvas, round);
+  }
+  painter.end();
+  return image;
+}
+
+// A gothic face 10 pixels high, in red.
+void SmallRedText(PainterCanvas& canvas) {
+  CanvasFont font;
+  font.face = std::string(kGothicFace);
+  font.height = 10;
+  font.width = 6;
+  canvas.SetFont(font);
+  canvas.SetTextColour(kPlotRed);
+}
+
 class PlotWidgetTest : public QObject {
   Q_OBJECT
 
@@ -237,13 +265,8 @@ class PlotWidgetTest : public QObject {
   // (a clip region keeps the canvas from using sprites).
   void spritesMatchDirectDrawing() {
     const auto draw = [](bool direct) {
-      QImage image(120, 60, QImage::Format_RGB32);
-      image.fill(Qt::white);
-      QPainter painter(&image);
-      if (direct) painter.setClipRect(image.rect());
-      PainterCanvasCache cache;
-      for (int round = 0; round < 2; ++round) {  // the second time from the cache
-        PainterCanvas canvas(painter, &cache);
+      return Drawn(120, 60, direct, 2, [](PainterCanvas& canvas, int round) {
+        // The second round draws from the cache.
         canvas.SetPen({kPlotBlue, 1, PenStyle::kSolid, PenMode::kCopy});
         canvas.SetBrush({true, 0xFFFFFF});
         canvas.Ellipse({10, 10}, {12, 12});
@@ -267,18 +290,11 @@ class PlotWidgetTest : public QObject {
         // A second shape too small to leave a pixel.
         canvas.EllipsePair({kPlotGreen, 1, PenStyle::kSolid, PenMode::kCopy}, {10, 30}, {12, 32},
                            {true, 0xFFFFFF}, {20, 30}, {21, 31});
-        CanvasFont font;
-        font.face = std::string(kGothicFace);
-        font.height = 10;
-        font.width = 6;
-        canvas.SetFont(font);
-        canvas.SetTextColour(kPlotRed);
+        SmallRedText(canvas);
         canvas.Text({40 + 30 * round, 20}, "P1");
         canvas.Text({40 + 30 * round, 35}, "\x8b\xab");
         canvas.Text({115, 45}, "W");
-      }
-      painter.end();
-      return image;
+      });
     };
     QCOMPARE(draw(false), draw(true));
   }
@@ -288,19 +304,8 @@ class PlotWidgetTest : public QObject {
   // shapes of more colours than the cache holds, must still land in the order drawn.
   void queuedSpritesKeepTheirOrder() {
     const auto draw = [](bool direct) {
-      QImage image(320, 200, QImage::Format_RGB32);
-      image.fill(Qt::white);
-      QPainter painter(&image);
-      if (direct) painter.setClipRect(image.rect());
-      PainterCanvasCache cache;
-      {
-        PainterCanvas canvas(painter, &cache);
-        CanvasFont font;
-        font.face = std::string(kGothicFace);
-        font.height = 10;
-        font.width = 6;
-        canvas.SetFont(font);
-        canvas.SetTextColour(kPlotRed);
+      return Drawn(320, 200, direct, 1, [](PainterCanvas& canvas, int) {
+        SmallRedText(canvas);
         uint32_t seed = 7;
         const auto next = [&seed](uint32_t n) {
           seed = seed * 1103515245u + 12345u;
@@ -316,9 +321,7 @@ class PlotWidgetTest : public QObject {
           if (i % 997 == 0) canvas.Text(at, "P1");
           if (i % 1499 == 0) canvas.Ellipse({at.x, at.y}, {at.x + 9, at.y + 9});
         }
-      }
-      painter.end();
-      return image;
+      });
     };
     QCOMPARE(draw(false), draw(true));
   }
