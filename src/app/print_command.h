@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "coords/cell_grid.h"
 #include "view/canvas.h"
+#include "view/pdf_document.h"
 #include "view/print_layout.h"
 
 namespace kestrova {
@@ -28,6 +29,25 @@ class PrintTarget {
   virtual void EndDocument() = 0;
   // Throws the job away and releases the page canvas; safe to call in any state.
   virtual void AbortDocument() noexcept = 0;
+};
+
+// The list printed into a PDF this program writes itself. The document must outlive
+// the target; the job ends with the document finished.
+class PdfDocumentTarget : public PrintTarget {
+ public:
+  PdfDocumentTarget(PdfDocument& document, PageGeometry page) : document_(document), page_(page) {}
+  bool ChoosePrinter() override { return true; }
+  PageGeometry Page() override { return page_; }
+  TextMetrics& Metrics() override { return document_.Metrics(); }
+  void BeginDocument() override {}
+  Canvas& PageCanvas() override { return document_.PageCanvas(); }
+  void NewPage() override { document_.NewPage(); }
+  void EndDocument() override { document_.Finish(); }
+  void AbortDocument() noexcept override {}
+
+ private:
+  PdfDocument& document_;
+  PageGeometry page_;
 };
 
 // "座標データがありません。" and "座標データを印刷しますか？　" in UTF-8.

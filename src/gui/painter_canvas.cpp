@@ -168,11 +168,9 @@ const QString& PainterCanvas::Unicode(std::string_view cp932) {
   return it->second;
 }
 
-namespace {
-
 // The font's height is the cell's height, which for the IPA faces is the em; its width,
 // when given, is that of a half-width character, half an em by the face's design.
-QFont MakeFont(const CanvasFont& f, bool designMetrics) {
+QFont CanvasQFont(const CanvasFont& f, bool designMetrics) {
   QFont font(ResolveFontFace(f.face));
   if (designMetrics) font.setHintingPreference(QFont::PreferNoHinting);
   const int pixels = std::max(1, static_cast<int>(std::lround(f.height)));
@@ -191,8 +189,6 @@ QFont MakeFont(const CanvasFont& f, bool designMetrics) {
   return font;
 }
 
-}  // namespace
-
 void PainterCanvas::UseDesignMetrics() {
   designMetrics_ = true;
   fontDirty_ = true;
@@ -200,7 +196,7 @@ void PainterCanvas::UseDesignMetrics() {
 
 void PainterCanvas::EnsureFont() {
   if (!fontDirty_) return;
-  qfont_ = MakeFont(font_, designMetrics_);
+  qfont_ = CanvasQFont(font_, designMetrics_);
   const QFontMetricsF metrics(qfont_);
   ascent_ = metrics.ascent();
   height_ = metrics.height();

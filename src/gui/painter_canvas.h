@@ -26,6 +26,10 @@ QString ResolveFontFace(std::string_view cp932Face);
 
 QColor ToQColor(Colour c);
 
+// The Qt font that draws a canvas font. With design metrics texts are not hinted, so
+// they measure the same at every resolution (the printed list).
+QFont CanvasQFont(const CanvasFont& font, bool designMetrics);
+
 // Small shapes and single characters as QPainter drew them once, kept between drawings:
 // a plot of many points repeats the same few dots, circles and characters. The plot
 // widget keeps one for its whole life.

@@ -1,12 +1,15 @@
 #include "gui/printing.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QImage>
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRawFont>
 #include <QTableView>
 #include <QTextStream>
 
@@ -25,6 +28,7 @@
 #include "coords/point_table.h"
 #include "gui/painter_canvas.h"
 #include "gui/qt_text.h"
+#include "view/pdf_document.h"
 
 #ifdef KESTROVA_HAVE_GDAL
 #include "gis/gis_import.h"
@@ -173,6 +177,53 @@ void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
   PrintCoordinateListCommand(ctx, target, GridGeometryOf(grid));
 }
 
+// --- PDFs this program writes itself ------------------------------------------------
+
+QtPdfFontFace::QtPdfFontFace(const CanvasFont& font)
+    : font_(font),
+      raw_(QRawFont::fromFont(CanvasQFont(font, true))),
+      tables_([this](std::string_view tag) {
+        const QByteArray table = raw_.fontTable(std::string(tag).c_str());
+        return std::string(table.constData(), static_cast<size_t>(table.size()));
+      }) {}
+
+std::string QtPdfFontFace::PostScriptName() const {
+  return (raw_.familyName() + raw_.styleName()).toStdString();
+}
+
+uint16_t QtPdfFontFace::Glyph(char32_t c) {
+  const QList<quint32> glyphs = raw_.glyphIndexesForString(QString::fromUcs4(&c, 1));
+  return glyphs.size() == 1 && glyphs[0] <= 0xFFFF ? static_cast<uint16_t>(glyphs[0]) : 0;
+}
+
+// Asked for every text drawn, so kept per size.
+const std::pair<double, double>& QtPdfFontFace::Vertical(int pixelSize) {
+  auto [it, added] = vertical_.try_emplace(pixelSize);
+  if (added) {
+    CanvasFont font = font_;
+    font.height = pixelSize;
+    font.width = 0;
+    const QFontMetricsF metrics(CanvasQFont(font, true));
+    it->second = {metrics.ascent(), metrics.height()};
+  }
+  return it->second;
+}
+
+PageGeometry PdfPage(const QPageLayout& sheet, int dpi) {
+  const QRect pixels = sheet.paintRectPixels(dpi);
+  return {pixels.width(), pixels.height(), static_cast<double>(dpi), static_cast<double>(dpi)};
+}
+
+PdfFontFace& QtPdfFontFaces::FaceOf(std::string_view cp932Face) {
+  auto& face = faces_[std::string(cp932Face)];
+  if (!face) {
+    CanvasFont font;
+    font.face = cp932Face;
+    face = std::make_unique<QtPdfFontFace>(font);
+  }
+  return *face;
+}
+
 // --- Printing to a PDF without a window --------------------------------------------
 
 namespace {
@@ -310,6 +361,16 @@ class OutputDevice : public QIODevice {
   std::exception_ptr failure_;
 };
 
+// Whether this program can write the PDF itself: the list's face is a TrueType font
+// whose licence lets it be embedded. Otherwise Qt's PDF engine prints it.
+bool CanWritePdf(PdfFontFaces& faces) {
+  try {
+    return faces.FaceOf(kPrintFontFace).Font().Embeddable();
+  } catch (const Error&) {
+    return false;
+  }
+}
+
 bool IsGisInput(const QString& file) {
   const QString ext = QFileInfo(file).suffix().toLower();
   return ext == QStringLiteral("gpkg") || ext == QStringLiteral("geojson") ||
@@ -329,6 +390,20 @@ std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] cons
 #else
   throw Error(name + ": reading points from GIS files needs a kestrova built with GDAL");
 #endif
+}
+
+// Prints the table (or the empty grid) on the target. Returns the number of pages.
+int PrintList(const CoordinateData& data, const CellGrid& grid, PrintTarget& target) {
+  const PrintFooter footer{data.Sima.SiteName, TodayText()};
+  // The empty grid is printed ruled, as the window shows it.
+  if (data.Table.PointCount == 0) return PrintCoordinateList(grid, GridGeometry{}, target, footer);
+  const PrintLayout layout =
+      PlanCoordinateList(data.Table, GridGeometry{}, target.Page(), target.Metrics(), footer);
+  TablePrintRows rows(data.Table, layout.RowsPerPage);
+  PagePrinter printer(layout, target);
+  for (int b = 0; b < layout.BandCount; ++b)
+    printer.PrintBand(rows);
+  return printer.Finish();
 }
 
 }  // namespace
@@ -375,32 +450,37 @@ int RunPrintPdf(const QStringList& args) {
         parsed.output == QStringLiteral("-")
             ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
             : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
-    OutputDevice device(*out);
+    const QString title = QFileInfo(parsed.files.front()).fileName();
+    const QString creator = QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION);
+    // The margins of the list are measured from the edge of the sheet.
+    const QPageLayout sheet(QPageSize(parsed.paper), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
+                            QPageLayout::Millimeter);
     int pages = 0;
-    {
-      QPdfWriter pdf(&device);
-      pdf.setResolution(kPdfResolution);
-      // The margins of the list are measured from the edge of the sheet.
-      pdf.setPageLayout(QPageLayout(QPageSize(parsed.paper), QPageLayout::Portrait,
-                                    QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
-      pdf.setTitle(QFileInfo(parsed.files.front()).fileName());
-      pdf.setCreator(QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION));
-      PagedDeviceTarget target(pdf, parsed.output);
-      const PrintFooter footer{data.Sima.SiteName, TodayText()};
-      if (data.Table.PointCount == 0) {
-        // The empty grid, ruled, as the window shows it.
-        pages = PrintCoordinateList(grid, GridGeometry{}, target, footer);
-      } else {
-        const PrintLayout layout =
-            PlanCoordinateList(data.Table, GridGeometry{}, target.Page(), target.Metrics(), footer);
-        TablePrintRows rows(data.Table, layout.RowsPerPage);
-        PagePrinter printer(layout, target);
-        for (int b = 0; b < layout.BandCount; ++b)
-          printer.PrintBand(rows);
-        pages = printer.Finish();
+    QtPdfFontFaces faces;
+    if (CanWritePdf(faces)) {
+      const QSizeF points = sheet.fullRectPoints().size();
+      PdfDocument document(
+          [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); }, faces,
+          points.width(), points.height(), kPdfResolution,
+          {title.toStdString(), creator.toStdString(),
+           QDateTime::currentDateTimeUtc()
+               .toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'"))
+               .toStdString()});
+      PdfDocumentTarget target(document, PdfPage(sheet, kPdfResolution));
+      pages = PrintList(data, grid, target);
+    } else {
+      OutputDevice device(*out);
+      {
+        QPdfWriter pdf(&device);
+        pdf.setResolution(kPdfResolution);
+        pdf.setPageLayout(sheet);
+        pdf.setTitle(title);
+        pdf.setCreator(creator);
+        PagedDeviceTarget target(pdf, parsed.output);
+        pages = PrintList(data, grid, target);
       }
+      device.ThrowIfFailed();
     }
-    device.ThrowIfFailed();
     out->Commit();
     err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
         << data.Table.PointCount << " points to "

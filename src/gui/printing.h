@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QPageLayout>
 #include <QPainter>
+#include <QRawFont>
 #include <QStringList>
+#include <map>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "app/print_command.h"
+#include "view/pdf_document.h"
 #include "view/print_layout.h"
 
 class QPagedPaintDevice;
@@ -77,6 +83,38 @@ GridGeometry GridGeometryOf(const QTableView& view);
 // as it is on screen.
 void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid);
+
+// A face as Qt finds it for a canvas font (the IPA fonts for the Windows faces), its
+// tables read from the font Qt draws with, its heights those Qt gives the page canvas.
+class QtPdfFontFace : public PdfFontFace {
+ public:
+  explicit QtPdfFontFace(const CanvasFont& font);
+  const TrueTypeFont& Font() const override { return tables_; }
+  std::string PostScriptName() const override;
+  uint16_t Glyph(char32_t c) override;
+  double Ascent(int pixelSize) override { return Vertical(pixelSize).first; }
+  double Height(int pixelSize) override { return Vertical(pixelSize).second; }
+  const QRawFont& Raw() const { return raw_; }
+
+ private:
+  const std::pair<double, double>& Vertical(int pixelSize);
+
+  CanvasFont font_;
+  QRawFont raw_;
+  TrueTypeFont tables_;
+  std::map<int, std::pair<double, double>> vertical_;
+};
+
+class QtPdfFontFaces : public PdfFontFaces {
+ public:
+  PdfFontFace& FaceOf(std::string_view cp932Face) override;
+
+ private:
+  std::map<std::string, std::unique_ptr<QtPdfFontFace>> faces_;
+};
+
+// A sheet's page as Qt's PDF writer gives it to a painter at dpi.
+PageGeometry PdfPage(const QPageLayout& sheet, int dpi);
 
 // kestrova --print-pdf OUT.pdf [--paper A4|A3] FILE...: loads the files (the first
 // replaces, the rest append), prints the grid as the program would show it to a PDF in
