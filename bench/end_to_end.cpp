@@ -8,10 +8,11 @@
 // Then every other command on the same site (info, plot, clip, the text, GIS and DXF
 // exports, dump of the drawing as text and JSON), each beside a plain write of as many
 // bytes as it wrote (a Shapefile's whole set); the GIS exports are left out, said so,
-// when the program has no GDAL.
+// when the program has no GDAL; with the desktop program named too, its
+// `--print-pdf` of the site.
 // Runs each `runs` times (default 5) and reports medians.
 //
-//   kestrova_end_to_end path/to/kestrova-cli [points] [runs]
+//   kestrova_end_to_end path/to/kestrova-cli [points] [runs] [path/to/kestrova]
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -119,7 +120,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s KESTROVA_CLI [POINTS] [RUNS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s KESTROVA_CLI [POINTS] [RUNS] [KESTROVA]\n", argv[0]);
     return 2;
   }
   const int points = argc > 2 ? std::atoi(argv[2]) : 1'000'000;
@@ -194,6 +195,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     bool toStdout;
     bool gis = false;
+    const char* program = nullptr;  // another than kestrova-cli
   };
   const auto gis = [&](const char* label, const char* format) {
     return Job{label,
@@ -201,7 +203,7 @@ int main(int argc, char** argv) {
                false,
                true};
   };
-  const std::vector<Job> jobs = {
+  std::vector<Job> jobs = {
       {"info", {"info", sima}, true},
       {"plot -o x.svg", {"plot", sima, "-o", result}, false},
       {"clip -o x.clip", {"clip", sima, "-o", result}, false},
@@ -217,6 +219,10 @@ int main(int argc, char** argv) {
       {"dump", {"dump", out}, true},
       {"dump --json", {"dump", out, "--json"}, true},
   };
+  // The desktop program's printed list, when it is named.
+  if (argc > 4) {
+    jobs.push_back({"kestrova --print-pdf", {"--print-pdf", result, sima}, false, false, argv[4]});
+  }
   // What a command wrote: the file, and the other files of a Shapefile's set
   // (result.shx ..., result_parcels.shp ...), removed once counted.
   const auto written = [&outputs] {
@@ -245,7 +251,7 @@ int main(int argc, char** argv) {
     std::vector<double> time, cpu, peak, plainTime;
     uintmax_t bytes = 0;
     for (int r = 0; r < runs; ++r) {
-      std::vector<std::string> args = {argv[1]};
+      std::vector<std::string> args = {job.program ? job.program : argv[1]};
       args.insert(args.end(), job.args.begin(), job.args.end());
       if (job.gis && !haveGdal) break;
       Run run;

@@ -51,7 +51,8 @@ Tables FontTables(int count, bool longOffsets, uint16_t fsType = 0) {
       glyf += Be16(0x0021) + Be16(3) + Be16(7) + Be16(9);  // more parts, word offsets
       glyf += Be16(0x0000) + Be16(1) + "\x01\x02";
     } else if (g % 4 != 3) {
-      glyf += Be16(1) + std::string(8, '\x11') + std::string(6 + g % 3 * 2, static_cast<char>('a' + g % 26));
+      glyf += Be16(1) + std::string(8, '\x11') +
+              std::string(6 + g % 3 * 2, static_cast<char>('a' + g % 26));
     }
     while (glyf.size() % 4 != 0)
       glyf += '\0';
@@ -212,10 +213,11 @@ class FakeFaces : public PdfFontFaces {
 
 std::string Inflate(std::string_view data) {
   std::string out(1 << 20, '\0');
-  uLongf size = out.size();
-  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
-                       reinterpret_cast<const Bytef*>(data.data()), data.size()),
-            Z_OK);
+  auto size = static_cast<uLongf>(out.size());
+  EXPECT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                 reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size())),
+      Z_OK);
   out.resize(size);
   return out;
 }
