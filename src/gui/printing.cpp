@@ -188,6 +188,7 @@ QtPdfFontFace::QtPdfFontFace(const CanvasFont& font)
       }) {}
 
 std::string QtPdfFontFace::PostScriptName() const {
+  if (!tables_.PostScriptName().empty()) return tables_.PostScriptName();
   return (raw_.familyName() + raw_.styleName()).toStdString();
 }
 
@@ -362,10 +363,30 @@ class OutputDevice : public QIODevice {
 };
 
 // Whether this program can write the PDF itself: the list's face is a TrueType font
-// whose licence lets it be embedded. Otherwise Qt's PDF engine prints it.
-bool CanWritePdf(PdfFontFaces& faces) {
+// whose licence lets a subset of it be embedded, with a glyph for every character the
+// list shows. Otherwise Qt's PDF engine prints it and draws what the face lacks from
+// another font.
+bool CanWritePdf(PdfFontFaces& faces, const CoordinateData& data) {
   try {
-    return faces.FaceOf(kPrintFontFace).Font().Embeddable();
+    PdfFontFace& face = faces.FaceOf(kPrintFontFace);
+    if (!face.Font().Embeddable()) return false;
+    PdfCoverage coverage(face);
+    // Numbers, coordinates, page numbers and the date are ASCII.
+    for (char c = ' '; c < 0x7F; ++c) {
+      if (!coverage.Covers(std::string_view(&c, 1))) return false;
+    }
+    for (const char* header : kGridHeaders) {
+      if (!coverage.Covers(header)) return false;
+    }
+    if (!coverage.Covers(data.Sima.SiteName)) return false;
+    for (int32_t r = 1; r <= data.Table.PointCount; ++r) {
+      const SurveyPoint& p = data.Table.Points[static_cast<size_t>(r)];
+      if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
+          !coverage.Covers(p.Remarks.view())) {
+        return false;
+      }
+    }
+    return true;
   } catch (const Error&) {
     return false;
   }
@@ -457,7 +478,7 @@ int RunPrintPdf(const QStringList& args) {
                             QPageLayout::Millimeter);
     int pages = 0;
     QtPdfFontFaces faces;
-    if (CanWritePdf(faces)) {
+    if (CanWritePdf(faces, data)) {
       const QSizeF points = sheet.fullRectPoints().size();
       PdfDocument document(
           [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); }, faces,

@@ -9,6 +9,7 @@
 #include <future>
 #include <numbers>
 #include <optional>
+#include <span>
 
 #include "common/error.h"
 #include "common/sjis.h"
@@ -17,18 +18,28 @@ namespace kestrova {
 
 namespace {
 
-// Numbers as PDF writes them: no exponent, as few digits as give the value back.
 void PutNumber(std::string& out, int64_t v);
 
+// Numbers as PDF writes them: no exponent, at most six decimals, no "-0". Nothing on a
+// page is anywhere near the largest a reader takes.
 void PutNumber(std::string& out, double v) {
-  if (v == 0) v = 0;  // no "-0"
-  if (std::abs(v) < 1e15 && v == std::trunc(v)) {
-    PutNumber(out, static_cast<int64_t>(v));
-    return;
+  if (!std::isfinite(v) || std::abs(v) >= 1e9) {
+    throw Error("a number too large for a PDF was to be written");
   }
-  char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed);
-  out.append(buffer, ec == std::errc() ? end : buffer);
+  const int64_t millionths = std::llround(v * 1e6);
+  const int64_t whole = millionths / 1'000'000;
+  int64_t fraction = std::abs(millionths % 1'000'000);
+  if (millionths < 0 && whole == 0) out += '-';
+  PutNumber(out, whole);
+  if (fraction == 0) return;
+  char digits[6];
+  for (int i = 5; i >= 0; --i, fraction /= 10)
+    digits[i] = static_cast<char>('0' + fraction % 10);
+  size_t length = 6;
+  while (digits[length - 1] == '0')
+    --length;
+  out += '.';
+  out.append(digits, length);
 }
 
 void PutNumber(std::string& out, int64_t v) {
@@ -104,6 +115,13 @@ char32_t CodePointOf(std::string_view cp932Char) {
   return cp;
 }
 
+// A code page 932 character's code: its byte, or its two bytes.
+unsigned Code(std::string_view ch) {
+  return ch.size() == 1
+             ? static_cast<unsigned char>(ch[0])
+             : (static_cast<unsigned char>(ch[0]) << 8) | static_cast<unsigned char>(ch[1]);
+}
+
 // A face in the document: its glyphs for the code page 932 characters met so far and
 // the glyphs drawn, numbered in the order they were first drawn (number 0 is the
 // missing-glyph box), the subset embedded keeping those numbers.
@@ -119,12 +137,6 @@ struct DocumentFont {
   std::vector<int32_t> advanceOf = std::vector<int32_t>(65536, -1);  // 1/64 px, by code
   int advanceSize = 0;  // the pixel size advanceOf holds
 
-  static unsigned Code(std::string_view ch) {
-    return ch.size() == 1
-               ? static_cast<unsigned char>(ch[0])
-               : (static_cast<unsigned char>(ch[0]) << 8) | static_cast<unsigned char>(ch[1]);
-  }
-
   // The face's glyph of one character.
   uint16_t Glyph(std::string_view ch) {
     int32_t& g = glyphOf[Code(ch)];
@@ -134,7 +146,8 @@ struct DocumentFont {
 
   // The number a character is drawn with.
   uint16_t Number(std::string_view ch) {
-    const uint16_t g = Glyph(ch);
+    uint16_t g = Glyph(ch);
+    if (g >= numberOf.size()) g = 0;  // a face's character map past its glyphs
     int32_t& n = numberOf[g];
     if (n < 0) {
       if (glyphs.size() > 0xFFFF) throw Error("the PDF's font has too many glyphs");
@@ -181,17 +194,29 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       }
       o += " >> >>";
     });
-    WriteObject(kPages, [&](std::string& o) {
-      o += "<< /Type /Pages /Count ";
-      PutNumber(o, static_cast<int64_t>(pageObjects_.size()));
-      o += "\n/Kids [";
-      for (size_t i = 0; i < pageObjects_.size(); ++i) {
-        o += i % 10 == 0 ? '\n' : ' ';
-        PutNumber(o, pageObjects_[i]);
-        o += " 0 R";
-      }
-      o += "\n] >>";
-    });
+    // The pages hang from nodes of at most kPagesInNode each: readers limit an array's
+    // length, and a long list has tens of thousands of pages.
+    const auto writeNode = [&](int n, std::span<const int> kids, int count, bool root) {
+      WriteObject(n, [&](std::string& o) {
+        o += root ? "<< /Type /Pages /Count " : "<< /Type /Pages /Parent 2 0 R /Count ";
+        PutNumber(o, count);
+        o += "\n/Kids [";
+        for (size_t i = 0; i < kids.size(); ++i) {
+          o += i % 10 == 0 ? '\n' : ' ';
+          PutNumber(o, kids[i]);
+          o += " 0 R";
+        }
+        o += "\n] >>";
+      });
+    };
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+      const std::span<const int> kids =
+          std::span<const int>(pageObjects_)
+              .subspan(i * kPagesInNode,
+                       std::min(kPagesInNode, pageObjects_.size() - i * kPagesInNode));
+      writeNode(nodes_[i], kids, static_cast<int>(kids.size()), false);
+    }
+    writeNode(kPages, nodes_, static_cast<int>(pageObjects_.size()), true);
     WriteObject(kCatalog, [](std::string& o) { o += "<< /Type /Catalog /Pages 2 0 R >>"; });
     WriteObject(kInfo, [&](std::string& o) {
       o += "<< /Title " + TextString(info_.Title) + "\n/Creator " + TextString(info_.Creator) +
@@ -289,6 +314,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
 
  private:
   static constexpr size_t kPagesInBatch = 16;
+  static constexpr size_t kPagesInNode = 256;
   static constexpr size_t kPageBytes = 32 * 1024;  // a full page of the list takes about 20
   static constexpr int kCatalog = 1, kPages = 2, kResources = 3, kInfo = 4, kFirstPageObject = 5;
 
@@ -378,11 +404,14 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   }
 
   void WritePage(std::string_view compressed) {
+    if (pageObjects_.size() % kPagesInNode == 0) nodes_.push_back(NewObject());
     const int contents = NewObject();
     const int page = NewObject();
     WriteStream(contents, "/Filter /FlateDecode", compressed);
     WriteObject(page, [&](std::string& o) {
-      o += "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ";
+      o += "<< /Type /Page /Parent ";
+      PutNumber(o, nodes_.back());
+      o += " 0 R /MediaBox [0 0 ";
       PutNumber(o, widthPoints_);
       o += ' ';
       PutNumber(o, heightPoints_);
@@ -485,7 +514,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     for (size_t i = 0; i < cp932.size();) {
       const size_t n = std::min(SjisCharLength(cp932, i), cp932.size() - i);
       const std::string_view ch = cp932.substr(i, n);
-      int32_t& advance = f.advanceOf[DocumentFont::Code(ch)];
+      int32_t& advance = f.advanceOf[Code(ch)];
       if (advance < 0)
         advance = static_cast<int32_t>(std::lround(font.Advance(f.Glyph(ch)) * perUnit));
       sixtyfourths += advance;
@@ -687,6 +716,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   uint64_t written_ = 0;
   std::vector<uint64_t> offsets_;  // by object number
   std::vector<int> pageObjects_;
+  std::vector<int> nodes_;          // of the page tree, below its root
   std::deque<DocumentFont> fonts_;  // a few faces; their addresses stay
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
@@ -711,6 +741,21 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   int lineWidth_ = -1;
   bool dotted_ = false;
 };
+
+bool PdfCoverage::Covers(std::string_view cp932) {
+  for (size_t i = 0; i < cp932.size();) {
+    const size_t n = std::min(SjisCharLength(cp932, i), cp932.size() - i);
+    const std::string_view ch = cp932.substr(i, n);
+    uint8_t& known = known_[Code(ch)];
+    if (known == 0) {
+      const uint16_t g = face_.Glyph(CodePointOf(ch));
+      known = g != 0 && g < face_.Font().GlyphCount() ? 1 : 2;
+    }
+    if (known == 2) return false;
+    i += n;
+  }
+  return true;
+}
 
 PdfDocument::PdfDocument(Output output, PdfFontFaces& faces, double widthPoints,
                          double heightPoints, double dpi, Info info)

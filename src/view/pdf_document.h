@@ -37,6 +37,18 @@ class PdfFontFaces {
   virtual PdfFontFace& FaceOf(std::string_view cp932Face) = 0;
 };
 
+// Whether a face has a glyph for every character of the texts given, found once for
+// each character: a text the face cannot draw needs a window system's font fallback.
+class PdfCoverage {
+ public:
+  explicit PdfCoverage(PdfFontFace& face) : face_(face), known_(65536, 0) {}
+  bool Covers(std::string_view cp932);
+
+ private:
+  PdfFontFace& face_;
+  std::vector<uint8_t> known_;  // by character code: 0 not yet asked, 1 drawn, 2 missing
+};
+
 // Writes a PDF page by page while it is drawn: each page's content is handed to the
 // output once the next page begins, and the document keeps nothing of it but where it
 // went. Pages are drawn in the device's pixels (y downwards) at the given resolution;

@@ -52,6 +52,44 @@ uint32_t CheckSum(std::string_view table) {
   return sum;
 }
 
+// A glyph's outline without its hinting instructions, a composite glyph's parts
+// renumbered by number(part). The PDF is drawn at any size and the hinting programs stay
+// behind, as they do in Qt's own PDFs, so the glyphs look the same in either.
+template <typename Number>
+std::string WithoutInstructions(std::string_view glyph, const Number& number) {
+  if (glyph.empty()) return {};
+  std::string out(glyph);
+  const int contours = I16(glyph, 0);
+  if (contours >= 0) {
+    const size_t lengthAt = 10 + 2 * static_cast<size_t>(contours);
+    const size_t length = U16(glyph, lengthAt);
+    if (lengthAt + 2 + length > glyph.size()) throw Error("the font's glyphs are malformed");
+    out.erase(lengthAt, 2 + length);
+    out.insert(lengthAt, 2, '\0');
+    return out;
+  }
+  constexpr uint16_t kWords = 0x0001, kScale = 0x0008, kMore = 0x0020, kXYScale = 0x0040,
+                     kTwoByTwo = 0x0080, kInstructions = 0x0100;
+  size_t at = 10;
+  uint16_t flags = 0;
+  do {
+    flags = U16(out, at);
+    const uint16_t part = number(U16(out, at + 2));
+    const auto kept = static_cast<uint16_t>(flags & ~kInstructions);
+    out[at] = static_cast<char>(kept >> 8);
+    out[at + 1] = static_cast<char>(kept & 0xFF);
+    out[at + 2] = static_cast<char>(part >> 8);
+    out[at + 3] = static_cast<char>(part & 0xFF);
+    at += 4 + ((flags & kWords) ? 4 : 2);
+    if (flags & kScale) at += 2;
+    if (flags & kXYScale) at += 4;
+    if (flags & kTwoByTwo) at += 8;
+    if (at > out.size()) throw Error("the font's composite glyphs are malformed");
+  } while (flags & kMore);
+  out.resize(at);
+  return out;
+}
+
 }  // namespace
 
 TrueTypeFont::TrueTypeFont(const TableSource& tables) {
@@ -83,10 +121,28 @@ TrueTypeFont::TrueTypeFont(const TableSource& tables) {
   const std::string os2 = tables("OS/2");
   if (os2.size() >= 10) {
     const uint16_t fsType = U16(os2, 8);
-    // Restricted licence embedding (2) forbids it; a bitmap-only face has nothing to draw.
-    embeddable_ = (fsType & 0x000F) != 0x0002 && (fsType & 0x0200) == 0;
+    // Restricted licence embedding (2) forbids it, as does a licence without subsetting
+    // (0x100); a bitmap-only face has nothing to draw.
+    embeddable_ = (fsType & 0x000F) != 0x0002 && (fsType & 0x0300) == 0;
   }
   if (os2.size() >= 90 && U16(os2, 0) >= 2) capHeight_ = I16(os2, 88);
+  // The PostScript name (name 6), from the Windows or the Macintosh record.
+  const std::string names = tables("name");
+  if (names.size() >= 6) {
+    const size_t count = U16(names, 2), strings = U16(names, 4);
+    for (size_t i = 0; i < count && 6 + 12 * (i + 1) <= names.size(); ++i) {
+      const size_t record = 6 + 12 * i;
+      const uint16_t platform = U16(names, record);
+      if (U16(names, record + 6) != 6 || (platform != 1 && platform != 3)) continue;
+      const size_t at = strings + U16(names, record + 10), length = U16(names, record + 8);
+      if (at + length > names.size()) continue;
+      std::string name;
+      for (size_t k = platform == 3 ? 1 : 0; k < length; k += platform == 3 ? 2 : 1)
+        name += names[at + k];
+      postScriptName_ = name;
+      if (platform == 3) break;
+    }
+  }
 }
 
 int TrueTypeFont::Advance(uint16_t glyph) const {
@@ -117,56 +173,39 @@ std::string TrueTypeFont::Subset(const std::vector<uint16_t>& glyphs) const {
     numberOf.emplace(order[i], static_cast<uint16_t>(i));
   }
 
+  // The subset's offsets are always long: short ones count in two-byte steps up to
+  // 128 KB, which a subset of a large face may pass.
   std::string glyf, loca, hmtx;
-  const auto putOffset = [&] {
-    if (longOffsets_) {
-      Put32(loca, static_cast<uint32_t>(glyf.size()));
-    } else {
-      Put16(loca, static_cast<uint16_t>(glyf.size() / 2));
-    }
-  };
   // The list grows while it is walked: a composite glyph's parts join it at its end.
   for (size_t i = 0; i < order.size(); ++i) {
-    putOffset();
+    Put32(loca, static_cast<uint32_t>(glyf.size()));
     Put16(hmtx, static_cast<uint16_t>(Advance(order[i])));
     Put16(hmtx, static_cast<uint16_t>(LeftSideBearing(order[i])));
-    std::string data(GlyphData(order[i]));
-    if (data.size() >= 10 && I16(data, 0) < 0) {
-      constexpr uint16_t kWords = 0x0001, kScale = 0x0008, kMore = 0x0020, kXYScale = 0x0040,
-                         kTwoByTwo = 0x0080;
-      size_t at = 10;
-      uint16_t flags = 0;
-      do {
-        flags = U16(data, at);
-        const uint16_t part = U16(data, at + 2);
-        if (part >= glyphCount_) throw Error("the font's composite glyphs are malformed");
-        auto [it, added] = numberOf.emplace(part, static_cast<uint16_t>(order.size()));
-        if (added) order.push_back(part);
-        if (order.size() > 0xFFFF) throw Error("the font subset has too many glyphs");
-        data[at + 2] = static_cast<char>(it->second >> 8);
-        data[at + 3] = static_cast<char>(it->second & 0xFF);
-        at += 4 + ((flags & kWords) ? 4 : 2);
-        if (flags & kScale) at += 2;
-        if (flags & kXYScale) at += 4;
-        if (flags & kTwoByTwo) at += 8;
-      } while (flags & kMore);
-    }
-    glyf += data;
+    glyf += WithoutInstructions(GlyphData(order[i]), [&](uint16_t part) {
+      if (part >= glyphCount_) throw Error("the font's composite glyphs are malformed");
+      auto [it, added] = numberOf.emplace(part, static_cast<uint16_t>(order.size()));
+      if (added) order.push_back(part);
+      if (order.size() > 0xFFFF) throw Error("the font subset has too many glyphs");
+      return it->second;
+    });
     while (glyf.size() % 4 != 0)
       glyf += '\0';
   }
-  putOffset();
+  Put32(loca, static_cast<uint32_t>(glyf.size()));
   const auto count = static_cast<uint16_t>(order.size());
 
   std::string head = head_, hhea = hhea_, maxp = maxp_;
   Set32(head, 8, 0);  // checkSumAdjustment, set once the file is whole
+  head[50] = 0;
+  head[51] = 1;  // long offsets
+  // No glyph keeps its instructions, so nothing the hinting programs define is needed.
+  if (maxp.size() >= 32) std::fill(maxp.begin() + 16, maxp.begin() + 28, '\0');
   hhea[34] = static_cast<char>(count >> 8);
   hhea[35] = static_cast<char>(count & 0xFF);
   maxp[4] = static_cast<char>(count >> 8);
   maxp[5] = static_cast<char>(count & 0xFF);
 
-  // Sorted by tag. The hinting programs stay behind: a PDF is drawn at any size, and
-  // Qt's own PDFs leave them out too, so the glyphs look the same in either.
+  // Sorted by tag.
   const std::pair<const char*, const std::string*> tables[] = {{"glyf", &glyf}, {"head", &head},
                                                                {"hhea", &hhea}, {"hmtx", &hmtx},
                                                                {"loca", &loca}, {"maxp", &maxp}};

@@ -18,10 +18,12 @@ class TrueTypeFont {
   // Throws kestrova::Error when a table needed is missing or malformed.
   explicit TrueTypeFont(const TableSource& tables);
 
-  // Whether the face's licence lets a document carry it (OS/2 fsType): not for faces
-  // marked restricted or bitmap only.
+  // Whether the face's licence lets a document carry a subset of it (OS/2 fsType): not
+  // for faces marked restricted, not to be subset or bitmap only.
   bool Embeddable() const { return embeddable_; }
 
+  // The face's PostScript name as the face gives it, empty when it has none.
+  const std::string& PostScriptName() const { return postScriptName_; }
   int UnitsPerEm() const { return unitsPerEm_; }
   int GlyphCount() const { return glyphCount_; }
   int Ascender() const { return ascender_; }    // hhea, font units
@@ -42,6 +44,7 @@ class TrueTypeFont {
   std::string_view GlyphData(uint16_t glyph) const;
 
   std::string head_, hhea_, maxp_, hmtx_, loca_, glyf_;
+  std::string postScriptName_;
   bool embeddable_ = true;
   bool longOffsets_ = false;
   int unitsPerEm_ = 0;

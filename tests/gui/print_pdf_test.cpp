@@ -107,6 +107,25 @@ TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
   EXPECT_NE(text.find("引照点あり"), std::string::npos);
 }
 
+TEST_F(PrintPdf, CharactersTheFaceLacksAreStillPrinted) {
+  // IPA Gothic has no "∑" (code page 932's 0x8794) nor the user-defined characters: the
+  // names that hold them are printed all the same, from another font.
+  WriteFileAtomic(Path("odd.zhy"),
+                  "1,\x87\x94\x8B\xAB\x8A\x45"
+                  "1,100.000,200.000,1.5,,,\r\n"
+                  "2,A\xF0\x40"
+                  "B,110.000,210.000,1.5,,,\r\n");
+  const std::string pdf = Path("odd.pdf");
+  const Result r = PrintToPdf("--print-pdf " + pdf + " " + Path("odd.zhy"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string text = PageText(pdf, 1);
+  EXPECT_NE(text.find("\xE2\x88\x91\xE5\xA2\x83\xE7\x95\x8C"
+                      "1"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("110.000"), std::string::npos) << text;
+}
+
 TEST_F(PrintPdf, LongListsRunOnAsBandsWithTheHeaderOnEveryPage) {
   // 120 points: the grid has 121 rows below its header. At 600 dpi an A4 sheet holds 52
   // rows below the header ((7017 - 591 - 472 - 112) / 112), an A3 sheet 78.

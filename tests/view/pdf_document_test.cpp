@@ -35,9 +35,35 @@ uint32_t Read32(std::string_view s, size_t at) {
 
 using Tables = std::map<std::string, std::string>;
 
-// A face of count glyphs: glyph g an outline of bytes of its own (every fourth one
-// empty), advance 500 + g up to the last two, which share the last advance; glyph 5 is
-// made of glyphs 3 and 1.
+// Glyph g of the faces below: one contour, instructions of g % 3 bytes, then outline
+// bytes of its own.
+std::string SimpleGlyph(int g, bool instructions) {
+  const int length = instructions ? g % 3 : 0;
+  return Be16(1) + std::string(8, '\x11') + Be16(7) + Be16(static_cast<uint32_t>(length)) +
+         std::string(static_cast<size_t>(length), 'I') +
+         std::string(6 + g % 3 * 2, static_cast<char>('a' + g % 26));
+}
+
+// Glyph 5 of the faces below, made of its parts, with or without instructions.
+std::string Composite5(uint32_t first, uint32_t second, bool instructions) {
+  const uint32_t has = instructions ? 0x0100 : 0;
+  return Be16(0xFFFF) + std::string(8, '\0') + Be16(0x0021 | has) + Be16(first) + Be16(7) +
+         Be16(9) + Be16(0x0000) + Be16(second) + "\x01\x02" +
+         (instructions ? Be16(2) + "II" : "");  // word offsets, then byte ones
+}
+
+// Glyph 6: three parts, scaled once, by x and y and by a 2 x 2 matrix.
+std::string Composite6(uint32_t first, uint32_t second, uint32_t third, bool instructions) {
+  const uint32_t has = instructions ? 0x0100 : 0;
+  return Be16(0xFFFF) + std::string(8, '\0') + Be16(0x0028 | has) + Be16(first) + "\x01\x02" +
+         Be16(0x4000) + Be16(0x0060) + Be16(second) + "\x03\x04" + Be16(0x4000) + Be16(0x2000) +
+         Be16(0x0080) + Be16(third) + "\x05\x06" + std::string(8, '\x22') +
+         (instructions ? Be16(3) + "III" : "");
+}
+
+// A face of count glyphs: glyph g a simple one (every fourth one empty), advance
+// 500 + g up to the last two, which share the last advance; glyph 5 made of glyphs 3
+// and 1, glyph 6 of glyphs 2, 4 and 7.
 Tables FontTables(int count, bool longOffsets, uint16_t fsType = 0) {
   std::string glyf, loca, hmtx;
   const auto offset = [&] {
@@ -47,12 +73,11 @@ Tables FontTables(int count, bool longOffsets, uint16_t fsType = 0) {
   for (int g = 0; g < count; ++g) {
     offset();
     if (g == 5) {
-      glyf += Be16(0xFFFF) + std::string(8, '\0');
-      glyf += Be16(0x0021) + Be16(3) + Be16(7) + Be16(9);  // more parts, word offsets
-      glyf += Be16(0x0000) + Be16(1) + "\x01\x02";
+      glyf += Composite5(3, 1, true);
+    } else if (g == 6) {
+      glyf += Composite6(2, 4, 7, true);
     } else if (g % 4 != 3) {
-      glyf += Be16(1) + std::string(8, '\x11') +
-              std::string(6 + g % 3 * 2, static_cast<char>('a' + g % 26));
+      glyf += SimpleGlyph(g, true);
     }
     while (glyf.size() % 4 != 0)
       glyf += '\0';
@@ -128,25 +153,28 @@ TEST(TrueTypeSubset, GlyphsKeepTheirOutlinesAndAdvancesInTheirNewOrder) {
     EXPECT_EQ(font.Advance(11), 509);  // past the metrics: the last advance
     EXPECT_EQ(font.Advance(12), 0);
 
-    // 5 brings its parts 3 and 1 along, numbered after the glyphs asked for.
-    const std::vector<uint16_t> asked = {0, 5, 11, 2};
+    // 5 and 6 bring their parts along, numbered after the glyphs asked for; the
+    // outlines come without their hinting instructions.
+    const std::vector<uint16_t> asked = {0, 5, 6, 11, 2};
     const Tables subset = ReadFontFile(font.Subset(asked));
-    EXPECT_EQ(subset.size(), 6u);  // no hinting, no character map
-    EXPECT_EQ(Read16(subset.at("maxp"), 4), 6u);
-    EXPECT_EQ(Read16(subset.at("hhea"), 34), 6u);
-    const std::vector<uint16_t> was = {0, 5, 11, 2, 3, 1};
+    EXPECT_EQ(subset.size(), 6u);  // no hinting programs, no character map
+    const std::vector<uint16_t> was = {0, 5, 6, 11, 2, 3, 1, 4, 7};
+    EXPECT_EQ(Read16(subset.at("maxp"), 4), was.size());
+    EXPECT_EQ(Read16(subset.at("hhea"), 34), was.size());
     for (uint32_t g = 0; g < was.size(); ++g) {
       SCOPED_TRACE(g);
       EXPECT_EQ(Read16(subset.at("hmtx"), g * 4), static_cast<uint32_t>(font.Advance(was[g])));
       EXPECT_EQ(Read16(subset.at("hmtx"), g * 4 + 2), was[g]);  // left side bearing
-      std::string original = GlyphOf(face, was[g], longOffsets);
-      if (was[g] == 5) {
-        original.replace(12, 2, Be16(4));  // glyph 3 is number 4 now
-        original.replace(20, 2, Be16(5));  // glyph 1 number 5
-      }
-      EXPECT_EQ(GlyphOf(subset, g, longOffsets), original);
+      const std::string drawn = was[g] == 5       ? Composite5(5, 6, false)
+                                : was[g] == 6     ? Composite6(4, 7, 8, false)
+                                : was[g] % 4 == 3 ? std::string()
+                                                  : SimpleGlyph(was[g], false);
+      std::string got = GlyphOf(subset, g, true);  // the subset's offsets are long
+      EXPECT_EQ(got.substr(0, drawn.size()), drawn);
+      EXPECT_EQ(got.find_first_not_of('\0', drawn.size()), std::string::npos);  // padding
     }
-    EXPECT_EQ(subset.at("head").substr(12), face.at("head").substr(12));
+    EXPECT_EQ(Read16(subset.at("head"), 50), 1u);
+    EXPECT_EQ(subset.at("head").substr(12, 38), face.at("head").substr(12, 38));
     EXPECT_THROW(font.Subset({1, 2}), Error);   // glyph 0 must come first
     EXPECT_THROW(font.Subset({0, 12}), Error);  // past the last glyph
   }
@@ -162,17 +190,22 @@ TEST(TrueTypeSubset, MalformedOrRestrictedFacesAreRefusedNotRead) {
   // Every table cut short anywhere, or its offsets pointing past the outlines: an error
   // or a subset, never a read past the tables (the sanitizer build watches).
   const Tables whole = FontTables(12, false);
+  int refused = 0, made = 0;
   for (const auto& [tag, table] : whole) {
     for (size_t cut = 0; cut < table.size(); cut += 3) {
       Tables t = whole;
       t[tag].resize(cut);
       try {
         const TrueTypeFont font(From(t));
-        (void)font.Subset({0, 1, 5, 11});
+        (void)font.Subset({0, 1, 5, 6, 11});
+        ++made;
       } catch (const Error&) {
+        ++refused;
       }
     }
   }
+  EXPECT_GT(refused, 100);
+  EXPECT_GT(made, 0);  // a cut past what is read (OS/2's end) changes nothing
   Tables wild = whole;
   wild["loca"].replace(10, 2, Be16(0xFFFF));
   EXPECT_THROW(TrueTypeFont(From(wild)).Subset({0, 5}), Error);
@@ -258,6 +291,37 @@ struct ReadPdf {
     EXPECT_NE(trailer.find("/Size " + std::to_string(size) + " "), std::string::npos);
   }
 
+  // The objects a /Kids array refers to.
+  std::vector<int> Kids(int n) const {
+    std::vector<int> kids;
+    const std::string& o = objects.at(n);
+    std::istringstream list(o.substr(o.find("/Kids [") + 7));
+    for (int kid = 0, generation = 0; list >> kid >> generation;) {
+      kids.push_back(kid);
+      list.ignore(2);  // " R"
+    }
+    return kids;
+  }
+
+  // The pages in their order, each checked to name its node as its parent and each
+  // node to count its pages.
+  std::vector<int> Pages() const {
+    std::vector<int> pages;
+    const std::vector<int> nodes = Kids(2);
+    for (const int node : nodes) {
+      EXPECT_NE(objects.at(node).find("/Type /Pages /Parent 2 0 R"), std::string::npos);
+      const std::vector<int> kids = Kids(node);
+      EXPECT_EQ(Ref(node, "/Count"), static_cast<int>(kids.size()));
+      EXPECT_LE(kids.size(), 256u) << "pages under one node";
+      for (const int page : kids) {
+        EXPECT_EQ(Ref(page, "/Parent"), node);
+        pages.push_back(page);
+      }
+    }
+    EXPECT_EQ(Ref(2, "/Count"), static_cast<int>(pages.size()));
+    return pages;
+  }
+
   // The number after key in object n's dictionary ("/Contents 7 0 R": 7).
   int Ref(int n, const std::string& key) const {
     const std::string& o = dictionaries.contains(n) ? dictionaries.at(n) : objects.at(n);
@@ -316,17 +380,14 @@ TEST(PdfDocument, PagesGlyphsWidthsAndTheTextMapAreWhereTheFileSaysTheyAre) {
 
   const ReadPdf read(pdf);
   EXPECT_NE(read.objects.at(1).find("/Type /Catalog /Pages 2 0 R"), std::string::npos);
-  const std::string& pages = read.objects.at(2);
-  EXPECT_NE(pages.find("/Count 2"), std::string::npos);
   EXPECT_NE(read.objects.at(4).find("/Title <FEFF5EA76A19002E00730069006D>"), std::string::npos);
   std::vector<std::string> contents;
-  for (size_t at = pages.find("/Kids [") + 7; contents.size() < 2;) {
-    const int page = std::stoi(pages.substr(at));
+  for (const int page : read.Pages()) {
     EXPECT_NE(read.objects.at(page).find("/MediaBox [0 0 595 842] /Resources 3 0 R"),
               std::string::npos);
     contents.push_back(read.objects.at(read.Ref(page, "/Contents")));
-    at = pages.find(" 0 R", at) + 4;
   }
+  ASSERT_EQ(contents.size(), 2u);
 
   // Device pixels at 600 dpi, y downwards; each text's baseline the ascent below its
   // top, the next upright text moved to from the last one.
@@ -384,6 +445,28 @@ TEST(PdfDocument, PagesGlyphsWidthsAndTheTextMapAreWhereTheFileSaysTheyAre) {
   EXPECT_NE(read.dictionaries.at(fontFile).find("/Length1 " +
                                                 std::to_string(read.objects.at(fontFile).size())),
             std::string::npos);
+}
+
+TEST(PdfDocument, ALongDocumentHangsItsPagesFromNodesInTheirOrder) {
+  FakeFaces faces;
+  std::string pdf;
+  PdfDocument document([&pdf](std::string_view bytes) { pdf += bytes; }, faces, 842, 1191, 300, {});
+  CanvasFont font;
+  font.face = "Fake";
+  for (int page = 0; page < 600; ++page) {
+    if (page > 0) document.NewPage();
+    document.PageCanvas().SetFont(font);
+    document.PageCanvas().Text({0, 0}, std::string(1, static_cast<char>('!' + page % 90)));
+  }
+  EXPECT_EQ(document.Finish(), 600);
+  const ReadPdf read(pdf);
+  const std::vector<int> pages = read.Pages();
+  ASSERT_EQ(pages.size(), 600u);
+  EXPECT_EQ(read.Kids(2).size(), 3u);
+  for (size_t i = 0; i < pages.size(); i += 97) {
+    const auto shown = ShownGlyphs(read.objects.at(read.Ref(pages[i], "/Contents")));
+    EXPECT_EQ(shown, (std::vector<std::vector<uint32_t>>{{static_cast<uint32_t>(i % 90 + 1)}}));
+  }
 }
 
 TEST(PdfDocument, AFaceThatMayNotBeEmbeddedIsRefused) {
