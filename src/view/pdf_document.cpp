@@ -306,7 +306,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   }
   int TextHeight(std::string_view) override {
     Current();
-    return static_cast<int>(std::ceil(current_->face->Height(PixelSize())));
+    return static_cast<int>(std::ceil(height_));
   }
 
   // --- TextMetrics (before and during the document alike) ---
@@ -457,10 +457,18 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     }
   }
 
+  // A list's page has hundreds of rules: each point is made in one piece.
   void Path(std::span<const PixelPoint> points) {
-    Op(content_, "m", points[0].x, points[0].y);
-    for (size_t i = 1; i < points.size(); ++i)
-      Op(content_, "l", points[i].x, points[i].y);
+    char line[32];
+    for (size_t i = 0; i < points.size(); ++i) {
+      char* at = std::to_chars(line, line + 12, points[i].x).ptr;
+      *at++ = ' ';
+      at = std::to_chars(at, at + 12, points[i].y).ptr;
+      *at++ = ' ';
+      *at++ = i == 0 ? 'm' : 'l';
+      *at++ = '\n';
+      content_.append(line, static_cast<size_t>(at - line));
+    }
   }
 
   // Strokes the path with the pen and, for a closed shape, fills it with the brush.
@@ -474,17 +482,18 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
 
   void Paint(bool closed) { content_ += closed && !brush_.hollow ? "B\n" : "S\n"; }
 
-  int PixelSize() const { return std::max(1, static_cast<int>(std::lround(font_.height))); }
-
-  int Stretch() const {
-    if (font_.width <= 0) return 100;
-    const double stretch = 100.0 * font_.width / (PixelSize() / 2.0);
-    return std::clamp(static_cast<int>(std::lround(stretch)), 1, 4000);
-  }
-
+  // The font set, found when a text first needs it after it was set, with its size.
   DocumentFont& Current() {
     if (current_) return *current_;
+    size_ = std::max(1, static_cast<int>(std::lround(font_.height)));
+    stretch_ = 100;
+    if (font_.width > 0) {
+      const double stretch = 100.0 * font_.width / (size_ / 2.0);
+      stretch_ = std::clamp(static_cast<int>(std::lround(stretch)), 1, 4000);
+    }
     PdfFontFace& face = faces_.FaceOf(font_.face);
+    ascent_ = face.Ascent(size_);
+    height_ = face.Height(size_);
     for (DocumentFont& f : fonts_) {
       if (f.face == &face) return *(current_ = &f);
     }
@@ -504,7 +513,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   double Advance(std::string_view cp932) {
     DocumentFont& f = Current();
     const TrueTypeFont& font = f.face->Font();
-    const int size = PixelSize();
+    const int size = size_;
     if (f.advanceSize != size) {
       f.advanceSize = size;
       f.advanceOf.assign(f.advanceOf.size(), -1);
@@ -520,21 +529,21 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       sixtyfourths += advance;
       i += n;
     }
-    return static_cast<double>(sixtyfourths) / 64.0 * Stretch() / 100.0;
+    return static_cast<double>(sixtyfourths) / 64.0 * stretch_ / 100.0;
   }
 
   void PutText(PixelPoint p, std::string_view cp932, const Halo* halo) {
     if (cp932.empty()) return;
     DocumentFont& f = Current();
-    const int size = PixelSize();
-    const double ascent = f.face->Ascent(size);
+    const int size = size_;
+    const double ascent = ascent_;
     const bool turned = font_.escapement != 0;
     const double angle = font_.escapement / 10.0 * std::numbers::pi / 180.0;
     const double c = turned ? std::cos(angle) : 1.0, s = turned ? std::sin(angle) : 0.0;
     if (opaque_) {
       GraphicsMode();
       FillColour(background_);
-      const double w = Advance(cp932), h = f.face->Height(size);
+      const double w = Advance(cp932), h = height_;
       content_ += "q\n";
       if (turned) {
         Op(content_, "cm", c, -s, s, c, p.x, p.y);
@@ -561,8 +570,8 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       content_ += ' ';
       Op(content_, "Tf", size);
     }
-    if (Stretch() != textStretch_) {
-      textStretch_ = Stretch();
+    if (stretch_ != textStretch_) {
+      textStretch_ = stretch_;
       Op(content_, "Tz", textStretch_);
     }
     // The baseline's start: the ascent below the cell's top, turned with the text. An
@@ -727,6 +736,9 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   CanvasBrush brush_;
   CanvasFont font_;
   DocumentFont* current_ = nullptr;
+  int size_ = 0;  // of the current font: pixels, stretch in percent, ascent and height
+  int stretch_ = 100;
+  double ascent_ = 0, height_ = 0;
   Colour textColour_ = 0;
   bool opaque_ = false;
   Colour background_ = Rgb(255, 255, 255);
