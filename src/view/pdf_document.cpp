@@ -60,6 +60,10 @@ void Op(std::string& out, const char* op, Numbers... numbers) {
   out += '\n';
 }
 
+int WholePixels(double v) {
+  return static_cast<int>(std::clamp(std::ceil(v), 0.0, 1e9));
+}
+
 void PutColour(std::string& out, Colour c, const char* op) {
   Op(out, op, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
 }
@@ -301,12 +305,12 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     textColour_ = text;
   }
 
-  int TextWidth(std::string_view cp932) override {
-    return static_cast<int>(std::ceil(Advance(cp932)));
-  }
+  // Extents in whole pixels, as far as a pixel count goes (a font of odd metrics may
+  // claim more).
+  int TextWidth(std::string_view cp932) override { return WholePixels(Advance(cp932)); }
   int TextHeight(std::string_view) override {
     Current();
-    return static_cast<int>(std::ceil(height_));
+    return WholePixels(height_);
   }
 
   // --- TextMetrics (before and during the document alike) ---
