@@ -413,6 +413,15 @@ std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] cons
 #endif
 }
 
+// Now, or the time SOURCE_DATE_EPOCH gives (seconds since 1970, as reproducible builds
+// set it): the same list then makes the same PDF, byte for byte.
+QDateTime CreationTime() {
+  bool given = false;
+  const qint64 epoch = qEnvironmentVariable("SOURCE_DATE_EPOCH").toLongLong(&given);
+  if (given && epoch >= 0) return QDateTime::fromSecsSinceEpoch(epoch, Qt::UTC);
+  return QDateTime::currentDateTimeUtc();
+}
+
 // Prints the table (or the empty grid) on the target. Returns the number of pages.
 int PrintList(const CoordinateData& data, const CellGrid& grid, PrintTarget& target) {
   const PrintFooter footer{data.Sima.SiteName, TodayText()};
@@ -484,9 +493,7 @@ int RunPrintPdf(const QStringList& args) {
           [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); }, faces,
           points.width(), points.height(), kPdfResolution,
           {title.toStdString(), creator.toStdString(),
-           QDateTime::currentDateTimeUtc()
-               .toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'"))
-               .toStdString()});
+           CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()});
       PdfDocumentTarget target(document, PdfPage(sheet, kPdfResolution));
       pages = PrintList(data, grid, target);
     } else {

@@ -105,6 +105,19 @@ TEST_F(PrintPdf, TheExampleSiteOnOneA4Page) {
     }
   }
   EXPECT_NE(text.find("引照点あり"), std::string::npos);
+
+  // With SOURCE_DATE_EPOCH the same list is the same PDF, created then.
+  const std::string again = Path("again.pdf");
+  ASSERT_EQ(RunShell("SOURCE_DATE_EPOCH=1796688000 QT_QPA_PLATFORM=offscreen " +
+                     std::string(KESTROVA_PRINT_PDF) + " --print-pdf " + again + " " + kExamples +
+                     "site.sim 2>/dev/null && SOURCE_DATE_EPOCH=1796688000 " + KESTROVA_PRINT_PDF +
+                     " --print-pdf " + pdf + " " + kExamples + "site.sim 2>/dev/null && cmp " +
+                     again + " " + pdf)
+                .status,
+            0);
+  EXPECT_NE(RunShell("TZ=UTC pdfinfo " + pdf).out.find("Dec  8 00:00:00 2026 UTC"),
+            std::string::npos)
+      << RunShell("pdfinfo " + pdf).out;
 }
 
 TEST_F(PrintPdf, CharactersTheFaceLacksAreStillPrinted) {
