@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/error.h"
 #include "jww/header.h"
@@ -73,10 +74,20 @@ class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
   // The code right-aligned in three places (wider when it needs more), then the value.
+  // The group's lines in one piece where they are short, as nearly all are.
   void Put(int code, std::string_view value) {
-    PutCode(code);
-    out_ += value;
-    out_ += '\n';
+    const std::string& line = Code(code);
+    if (value.size() > 64) {
+      out_ += line;
+      out_ += value;
+      out_ += '\n';
+      return;
+    }
+    char group[80];
+    std::memcpy(group, line.data(), line.size());
+    std::memcpy(group + line.size(), value.data(), value.size());
+    group[line.size() + value.size()] = '\n';
+    out_.append(group, line.size() + value.size() + 1);
   }
   void Put(int code, double v) {
     std::array<char, 32> buf{};
@@ -93,7 +104,7 @@ class Writer {
  private:
   // Group codes run from 0 to 1071; every entity repeats the same few, whose lines are
   // made once.
-  void PutCode(int code) {
+  static const std::string& Code(int code) {
     static const std::array<std::string, 1072> kCodes = [] {
       std::array<std::string, 1072> codes;
       for (size_t c = 0; c < codes.size(); ++c) {
@@ -102,7 +113,7 @@ class Writer {
       }
       return codes;
     }();
-    out_ += kCodes.at(static_cast<size_t>(code));
+    return kCodes.at(static_cast<size_t>(code));
   }
 
   std::string& out_;

@@ -781,9 +781,13 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
 }
 
 // Jw_cad names a layer by its group and number in hexadecimal: "8-1".
-std::string DrawingLayer(uint32_t group, uint32_t layer) {
+// Sets the layer's name ("0-2") in place: every entity names one, millions of them.
+void SetDrawingLayer(std::string& name, uint32_t group, uint32_t layer) {
   static const char kHex[] = "0123456789ABCDEF";
-  return std::string(1, kHex[group & 15]) + "-" + kHex[layer & 15];
+  name.resize(3);
+  name[0] = kHex[group & 15];
+  name[1] = '-';
+  name[2] = kHex[layer & 15];
 }
 
 std::string Fixed8(double v) {
@@ -819,7 +823,7 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
   if (s.Point.OutFlg) {
     eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kPoint;
-      e.layer = DrawingLayer(group, s.Point.Lay);
+      SetDrawingLayer(e.layer, group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
       ground.Apply(p.X, p.Y, e.x, e.y);
     });
@@ -830,7 +834,7 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
     const double radius = s.Point.EnkoR / 2;
     eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kCircle;
-      e.layer = DrawingLayer(group, s.Point.Lay);
+      SetDrawingLayer(e.layer, group, s.Point.Lay);
       e.pen = static_cast<uint16_t>(s.Point.LColor);
       ground.Apply(p.X, p.Y, e.x, e.y);
       e.radius = radius;
@@ -840,7 +844,7 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
     if (!ts.OutFlg) return;
     eachMarked([&](const SurveyPoint& p, dxf::Entity& e) {
       e.kind = EKind::kText;
-      e.layer = DrawingLayer(group, ts.Lay);
+      SetDrawingLayer(e.layer, group, ts.Lay);
       e.pen = static_cast<uint16_t>(ts.MojiCl);
       ground.Apply(p.X, p.Y, e.x, e.y);
       if (texts) e.text = Utf8(textOf(p));
@@ -854,7 +858,7 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
   source.EachLine([&](const SimaLine& l) {
     dxf::Entity e;
     e.kind = EKind::kLine;
-    e.layer = DrawingLayer(group, 4);
+    SetDrawingLayer(e.layer, group, 4);
     e.pen = l.PenColor;
     e.lineType = static_cast<uint16_t>(l.PenStyle & 0xFF);
     ground.Apply(l.StartX, l.StartY, e.x, e.y);
@@ -864,7 +868,7 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
   source.EachText([&](const SimaText& t) {
     dxf::Entity e;
     e.kind = EKind::kText;
-    e.layer = DrawingLayer(group, 5);
+    SetDrawingLayer(e.layer, group, 5);
     e.pen = 2;
     ground.Apply(t.X, t.Y, e.x, e.y);
     if (texts) e.text = Utf8(t.Text);
