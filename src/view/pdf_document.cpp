@@ -384,7 +384,6 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     inText_ = false;
     drawn_.push_back(std::move(content_));
     content_ = std::string();
-    ++pageCount_;
     if (drawn_.size() == kPagesInBatch) WritePages(false);
   }
 
@@ -443,11 +442,13 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       stroke_ = c;
       PutColour(content_, c, "RG");
     }
-    if (width != lineWidth_) {
+    const bool widthChanged = width != lineWidth_;
+    if (widthChanged) {
       lineWidth_ = width;
       Op(content_, "w", width);
     }
-    if (dotted != dotted_) {
+    // Dots are as long as the pen is wide, and twice that apart.
+    if (dotted != dotted_ || (dotted && widthChanged)) {
       dotted_ = dotted;
       if (dotted) {
         content_ += '[';
@@ -591,11 +592,10 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       if (!turned) lineStart_.emplace(x, y);
     };
     place();
-    const size_t from = content_.size();
     // Two bytes a glyph, at most four with their escapes.
-    const size_t at = content_.size();
-    content_.resize(at + 1 + 4 * cp932.size());
-    char* out = content_.data() + at;
+    const size_t from = content_.size();
+    content_.resize(from + 1 + 4 * cp932.size());
+    char* out = content_.data() + from;
     *out++ = '(';
     for (size_t i = 0; i < cp932.size();) {
       const size_t n = std::min(SjisCharLength(cp932, i), cp932.size() - i);
@@ -734,7 +734,6 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
   std::future<std::vector<std::string>> compressing_;
-  int pageCount_ = 0;
 
   CanvasPen pen_;
   CanvasBrush brush_;
