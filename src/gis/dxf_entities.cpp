@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/utf8.h"
 #include "jww/header.h"
 
 namespace kestrova::dxf {
@@ -39,35 +40,6 @@ void Hex(std::string& out, uint32_t value, int digits) {
   static const char kHex[] = "0123456789ABCDEF";
   for (int i = digits - 1; i >= 0; --i)
     out += kHex[(value >> (4 * i)) & 15];
-}
-
-// Decodes one UTF-8 character at s[i] and moves i past it; a malformed byte is U+FFFD.
-uint32_t NextCodePoint(std::string_view s, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b = byte(i);
-  const size_t n = b < 0x80             ? 0
-                   : (b & 0xE0) == 0xC0 ? 1
-                   : (b & 0xF0) == 0xE0 ? 2
-                   : (b & 0xF8) == 0xF0 ? 3
-                                        : 4;
-  if (n == 0) {
-    ++i;
-    return b;
-  }
-  if (n == 4 || i + n >= s.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  uint32_t cp = b & (0x3Fu >> n);
-  for (size_t k = 1; k <= n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  i += n + 1;
-  return cp;
 }
 
 class Writer {

@@ -13,6 +13,7 @@
 
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 
 namespace kestrova {
 
@@ -86,37 +87,29 @@ void PutHex16(std::string& out, uint32_t v) {
     out += kHex[(v >> shift) & 0xF];
 }
 
+// A character as UTF-16BE in hexadecimal: a surrogate pair past the first plane.
+void PutUtf16Hex(std::string& out, char32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    PutHex16(out, 0xD800 + (cp >> 10));
+    cp = 0xDC00 + (cp & 0x3FF);
+  }
+  PutHex16(out, cp);
+}
+
 // A text string of the document information in UTF-16BE with its byte order mark.
 std::string TextString(std::string_view utf8) {
   std::string out = "<FEFF";
-  for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    const int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t cp = length == 1 ? c : c & (0x7F >> length);
-    for (int k = 1; k < length && i + static_cast<size_t>(k) < utf8.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]) & 0x3F);
-    i += static_cast<size_t>(length);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      PutHex16(out, 0xD800 + (cp >> 10));
-      PutHex16(out, 0xDC00 + (cp & 0x3FF));
-    } else {
-      PutHex16(out, cp);
-    }
-  }
+  for (size_t i = 0; i < utf8.size();)
+    PutUtf16Hex(out, NextCodePoint(utf8, i));
   return out + ">";
 }
 
 // The code point of one code page 932 character.
 char32_t CodePointOf(std::string_view cp932Char) {
   const std::string utf8 = Cp932ToUtf8(cp932Char);
-  if (utf8.empty()) return 0;
-  const auto c = static_cast<unsigned char>(utf8[0]);
-  const int length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  char32_t cp = length == 1 ? c : c & (0x7F >> length);
-  for (int k = 1; k < length && static_cast<size_t>(k) < utf8.size(); ++k)
-    cp = (cp << 6) | (static_cast<unsigned char>(utf8[static_cast<size_t>(k)]) & 0x3F);
-  return cp;
+  size_t at = 0;
+  return utf8.empty() ? 0 : NextCodePoint(utf8, at);
 }
 
 // A code page 932 character's code: its byte, or its two bytes.
@@ -707,13 +700,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
         cmap += '<';
         PutHex16(cmap, mapped[k]);
         cmap += "> <";
-        char32_t cp = f.characters[mapped[k]];
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          PutHex16(cmap, 0xD800 + (cp >> 10));
-          cp = 0xDC00 + (cp & 0x3FF);
-        }
-        PutHex16(cmap, cp);
+        PutUtf16Hex(cmap, f.characters[mapped[k]]);
         cmap += ">\n";
       }
       cmap += "endbfchar\n";
