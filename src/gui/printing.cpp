@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@
 #include "coords/cell_grid.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
+#include "coords/streamed_drawing.h"
 #include "gui/painter_canvas.h"
 #include "gui/qt_text.h"
 #include "view/pdf_document.h"
@@ -365,8 +369,10 @@ class OutputDevice : public QIODevice {
 // Whether this program can write the PDF itself: the list's face is a TrueType font
 // whose licence lets a subset of it be embedded, with a glyph for every character the
 // list shows. Otherwise Qt's PDF engine prints it and draws what the face lacks from
-// another font.
-bool CanWritePdf(PdfFontFaces& faces, const CoordinateData& data) {
+// another font. pointsCovered tells whether the face has every character of the points'
+// texts.
+bool CanWritePdf(PdfFontFaces& faces, const std::string& siteName,
+                 const std::function<bool(PdfCoverage&)>& pointsCovered) {
   try {
     PdfFontFace& face = faces.FaceOf(kPrintFontFace);
     if (!face.Font().Embeddable()) return false;
@@ -378,18 +384,35 @@ bool CanWritePdf(PdfFontFaces& faces, const CoordinateData& data) {
     for (const char* header : kGridHeaders) {
       if (!coverage.Covers(header)) return false;
     }
-    if (!coverage.Covers(data.Sima.SiteName)) return false;
-    for (int32_t r = 1; r <= data.Table.PointCount; ++r) {
-      const SurveyPoint& p = data.Table.Points[static_cast<size_t>(r)];
-      if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
-          !coverage.Covers(p.Remarks.view())) {
-        return false;
-      }
-    }
-    return true;
+    return coverage.Covers(siteName) && pointsCovered(coverage);
   } catch (const Error&) {
     return false;
   }
+}
+
+bool TableCovered(PdfCoverage& coverage, const PointTable& table) {
+  for (int32_t r = 1; r <= table.PointCount; ++r) {
+    const SurveyPoint& p = table.Points[static_cast<size_t>(r)];
+    if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
+        !coverage.Covers(p.Remarks.view())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool GatheredCovered(PdfCoverage& coverage, const StreamedDrawingData& data) {
+  StreamedDrawingData::Names names(data);
+  for (std::string_view name; names.Next(name);) {
+    if (!coverage.Covers(name)) return false;
+  }
+  StreamedDrawingData::Texts texts(data);
+  std::string_view mark;
+  std::string_view remarks;
+  while (texts.Next(mark, remarks)) {
+    if (!coverage.Covers(mark) || !coverage.Covers(remarks)) return false;
+  }
+  return true;
 }
 
 bool IsGisInput(const QString& file) {
@@ -422,18 +445,89 @@ QDateTime CreationTime() {
   return QDateTime::currentDateTimeUtc();
 }
 
-// Prints the table (or the empty grid) on the target. Returns the number of pages.
-int PrintList(const CoordinateData& data, const CellGrid& grid, PrintTarget& target) {
+// Prints the points (or the empty grid) on the target: those gathered when there are,
+// else the table's. Returns the number of pages.
+int PrintList(const CoordinateData& data, const StreamedDrawingData* gathered, const CellGrid& grid,
+              PrintTarget& target) {
   const PrintFooter footer{data.Sima.SiteName, TodayText()};
+  const int32_t points = gathered ? gathered->PointCount() : data.Table.PointCount;
   // The empty grid is printed ruled, as the window shows it.
-  if (data.Table.PointCount == 0) return PrintCoordinateList(grid, GridGeometry{}, target, footer);
+  if (points == 0) return PrintCoordinateList(grid, GridGeometry{}, target, footer);
   const PrintLayout layout =
-      PlanCoordinateList(data.Table, GridGeometry{}, target.Page(), target.Metrics(), footer);
-  TablePrintRows rows(data.Table, layout.RowsPerPage);
+      gathered
+          ? PlanCoordinateList(*gathered, GridGeometry{}, target.Page(), target.Metrics(), footer)
+          : PlanCoordinateList(data.Table, GridGeometry{}, target.Page(), target.Metrics(), footer);
+  std::optional<GatheredPrintRows> fromFiles;
+  std::optional<TablePrintRows> fromTable;
+  PrintRows& rows = gathered
+                        ? static_cast<PrintRows&>(fromFiles.emplace(*gathered, layout.RowsPerPage))
+                        : fromTable.emplace(data.Table, layout.RowsPerPage);
   PagePrinter printer(layout, target);
   for (int b = 0; b < layout.BandCount; ++b)
     printer.PrintBand(rows);
   return printer.Finish();
+}
+
+// Loads the files into the table as the window's open command does (the first
+// replaces, the rest append; GIS point layers as the window loads them).
+void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextStream& err) {
+  bool append = false;
+  for (const QString& file : parsed.files) {
+    if (IsGisInput(file)) {
+      for (const std::string& warning : LoadGisInput(file, parsed.crs, data, append))
+        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+      append = true;
+      continue;
+    }
+    LoadReport report;
+    if (!LoadCoordinateFile(QtToPath(file), data, append, &report)) {
+      throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
+    }
+    for (const std::string& warning : LoadWarnings(report, file.toStdString()))
+      err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+    append = true;
+  }
+  // Only the site name is printed besides the points.
+  std::vector<SimaLine>().swap(data.Sima.SimaLines);
+  std::vector<SimaText>().swap(data.Sima.SimaTexts);
+  std::vector<SimaBlock>().swap(data.Sima.SimaBlocks);
+}
+
+// Reads the files as LoadIntoTable does, with the same warnings, but gathers their
+// points in temporary files: a list of any length is printed in bounded memory. data
+// takes the site name and counts the rows.
+void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered,
+                  CoordinateData& data, QTextStream& err) {
+  std::vector<LoadReport> reports;
+  // The repeated numbers are known once every file is read; the other warnings are
+  // given all the same when a later file fails.
+  const auto warn = [&] {
+    for (size_t f = 0; f < reports.size(); ++f) {
+      for (const std::string& warning : LoadWarnings(reports[f], parsed.files[f].toStdString()))
+        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+    }
+  };
+  for (const QString& file : parsed.files) {
+    gathered.StartFile();
+    LoadReport& report = reports.emplace_back();
+    bool loaded = false;
+    try {
+      loaded = StreamCoordinateFile(QtToPath(file), gathered, data, &report);
+    } catch (...) {
+      reports.pop_back();
+      warn();
+      throw;
+    }
+    if (!loaded) {
+      reports.pop_back();
+      warn();
+      throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
+    }
+  }
+  const std::vector<size_t> repeated = gathered.Finish();
+  for (size_t f = 0; f < reports.size() && f < repeated.size(); ++f)
+    reports[f].repeatedNumbers = repeated[f];
+  warn();
 }
 
 }  // namespace
@@ -451,28 +545,25 @@ int RunPrintPdf(const QStringList& args) {
     CoordinateData data;
     CellGrid grid;
     ClearPointTable(data.Table, data.Sima, grid);
-    bool append = false;
-    for (const QString& file : parsed.files) {
-      // GIS point layers load as the window's open command loads them.
-      if (IsGisInput(file)) {
-        for (const std::string& warning : LoadGisInput(file, parsed.crs, data, append))
-          err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
-        append = true;
-        continue;
+    // Files that need no GIS reader are printed from temporary files, without a table.
+    // The files keep nothing in memory: read once from the start, the system's file
+    // cache serves them as well.
+    std::unique_ptr<StreamedDrawingData> gathered;
+    if (std::none_of(parsed.files.begin(), parsed.files.end(), IsGisInput)) {
+      try {
+        gathered = std::make_unique<StreamedDrawingData>(0, StreamTuning{.mostInMemory = 0}, true);
+      } catch (const Error& e) {
+        err << "kestrova: warning: " << Utf8ToQString(e.what())
+            << "; the points are held in memory\n";
       }
-      LoadReport report;
-      if (!LoadCoordinateFile(QtToPath(file), data, append, &report)) {
-        throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
-      }
-      for (const std::string& warning : LoadWarnings(report, file.toStdString()))
-        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
-      append = true;
     }
-    if (data.Table.PointCount == 0) err << "kestrova: warning: the files hold no point\n";
-    // Only the site name is printed besides the points.
-    std::vector<SimaLine>().swap(data.Sima.SimaLines);
-    std::vector<SimaText>().swap(data.Sima.SimaTexts);
-    std::vector<SimaBlock>().swap(data.Sima.SimaBlocks);
+    if (gathered) {
+      GatherPoints(parsed, *gathered, data, err);
+    } else {
+      LoadIntoTable(parsed, data, err);
+    }
+    const int32_t points = gathered ? gathered->PointCount() : data.Table.PointCount;
+    if (points == 0) err << "kestrova: warning: the files hold no point\n";
 
     // The PDF goes to the output as its pages are made; the output takes the target's
     // place only once it is complete.
@@ -487,15 +578,18 @@ int RunPrintPdf(const QStringList& args) {
                             QPageLayout::Millimeter);
     int pages = 0;
     QtPdfFontFaces faces;
-    if (CanWritePdf(faces, data)) {
-      const QSizeF points = sheet.fullRectPoints().size();
+    const bool ownPdf = CanWritePdf(faces, data.Sima.SiteName, [&](PdfCoverage& coverage) {
+      return gathered ? GatheredCovered(coverage, *gathered) : TableCovered(coverage, data.Table);
+    });
+    if (ownPdf) {
+      const QSizeF size = sheet.fullRectPoints().size();
       PdfDocument document(
           [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); }, faces,
-          points.width(), points.height(), kPdfResolution,
+          size.width(), size.height(), kPdfResolution,
           {title.toStdString(), creator.toStdString(),
            CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()});
       PdfDocumentTarget target(document, PdfPage(sheet, kPdfResolution));
-      pages = PrintList(data, grid, target);
+      pages = PrintList(data, gathered.get(), grid, target);
     } else {
       OutputDevice device(*out);
       {
@@ -505,13 +599,13 @@ int RunPrintPdf(const QStringList& args) {
         pdf.setTitle(title);
         pdf.setCreator(creator);
         PagedDeviceTarget target(pdf, parsed.output);
-        pages = PrintList(data, grid, target);
+        pages = PrintList(data, gathered.get(), grid, target);
       }
       device.ThrowIfFailed();
     }
     out->Commit();
-    err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of "
-        << data.Table.PointCount << " points to "
+    err << "kestrova: wrote " << pages << (pages == 1 ? " page" : " pages") << " of " << points
+        << " points to "
         << (parsed.output == QStringLiteral("-") ? QStringLiteral("standard output")
                                                  : parsed.output)
         << "\n";

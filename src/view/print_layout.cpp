@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 #include "app/messages.h"
@@ -321,6 +322,63 @@ PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& scre
   for (int c = 0; c < CellGrid::kColumns; ++c)
     header[c] = kGridHeaders[c];
   return PlanCoordinateList(header, table.PointCount + 2, widest.Width(), screen, page, metrics,
+                            footer);
+}
+
+GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand)
+    : points_(data),
+      names_(data),
+      texts_(data),
+      pointCount_(data.PointCount()),
+      rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
+      made_(rows_.size(), -1) {
+  if (!data.ForExport()) throw std::logic_error("the points were gathered without their texts");
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    header_[c] = kGridHeaders[c];
+}
+
+const CellGrid::Row& GatheredPrintRows::Row(int r) {
+  if (r == 0) return header_;
+  if (r > pointCount_) return empty_;
+  const size_t slot = static_cast<size_t>(r) % rows_.size();
+  if (made_[slot] == r) return rows_[slot];
+  if (r < next_) throw std::logic_error("a printed row was asked for after its band");
+  SurveyPoint p;
+  StreamedPoint at;
+  std::string_view name;
+  std::string_view mark;
+  std::string_view remarks;
+  for (; next_ <= r; ++next_) {
+    if (points_.Read(&at, 1) != 1 || !names_.Next(name) || !texts_.Next(mark, remarks)) {
+      throw Error("the gathered points end before row " + std::to_string(next_));
+    }
+    p.Number = at.Number;
+    p.X = at.X;
+    p.Y = at.Y;
+    p.Z = at.Z;
+    p.Name = name;
+    p.Mark = mark;
+    p.Remarks = remarks;
+    p.Marked = 1;  // a load marks every row it reads
+    const size_t s = static_cast<size_t>(next_) % rows_.size();
+    FormatGridRow(p, next_, rows_[s]);
+    made_[s] = next_;
+  }
+  return rows_[slot];
+}
+
+PrintLayout PlanCoordinateList(const StreamedDrawingData& data, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer) {
+  metrics.SetFont(PrintFont(screen, page));
+  WidestNumber widest;
+  for (int32_t r = 1; r <= data.PointCount(); ++r)
+    widest.Add(metrics, GridNumberCell(r, true));
+  widest.Add(metrics, "");
+  CellGrid::Row header;
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    header[c] = kGridHeaders[c];
+  return PlanCoordinateList(header, data.PointCount() + 2, widest.Width(), screen, page, metrics,
                             footer);
 }
 

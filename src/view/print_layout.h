@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "coords/cell_grid.h"
+#include "coords/streamed_drawing.h"
 #include "view/canvas.h"
 
 namespace kestrova {
@@ -178,6 +179,32 @@ class TablePrintRows : public PrintRows {
   std::vector<CellGrid::Row> rows_;
   std::vector<int> made_;  // which row each of rows_ holds
 };
+
+// The rows of points gathered for an export (StreamedDrawingData), read from the
+// temporary files once, from the first to the last, as the bands ask for them: a list of
+// any length is printed without its table. Every band asks for rows after the band
+// before it; the data must outlive the rows.
+class GatheredPrintRows : public PrintRows {
+ public:
+  GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand);
+  const CellGrid::Row& Row(int r) override;
+
+ private:
+  StreamedDrawingData::Points points_;
+  StreamedDrawingData::Names names_;
+  StreamedDrawingData::Texts texts_;
+  int32_t pointCount_ = 0;
+  int32_t next_ = 1;  // the row the files give next
+  CellGrid::Row header_;
+  CellGrid::Row empty_;
+  std::vector<CellGrid::Row> rows_;
+  std::vector<int> made_;
+};
+
+// The plan of the grid a table of the gathered points (at least one) would show.
+PrintLayout PlanCoordinateList(const StreamedDrawingData& data, const GridGeometry& screen,
+                               const PageGeometry& page, TextMetrics& metrics,
+                               const PrintFooter& footer = {});
 
 // The plan of the grid FillGridFromPoints would make of a table of at least one point.
 PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& screen,

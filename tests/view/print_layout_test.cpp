@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/error.h"
 #include "common/sjis.h"
+#include "coords/coordinate_file.h"
 #include "view/print_test_support.h"
 
 namespace kestrova {
@@ -222,6 +224,39 @@ TEST_F(HandWorkedLayout, PagesWithoutRoomForOneRowPrintNothing) {
   EXPECT_THROW(LayoutCoordinateList(grid, screen, page, metrics), Error);
 }
 
+// Every sheet of the plan, laid out from rows, must be the sheet the grid prints.
+void ExpectTheGridsPages(const PrintLayout& plan, PrintRows& rows, const PrintLayout& expected,
+                         TextMetrics& metrics) {
+  EXPECT_EQ(plan.ColumnWidths, expected.ColumnWidths);
+  ASSERT_EQ(plan.PageCount(), static_cast<int>(expected.Pages.size()));
+  const int groups = static_cast<int>(plan.Groups.size());
+  for (int b = 0; b < plan.BandCount; ++b) {
+    for (int g = 0; g < groups; ++g) {
+      const PrintPage sheet = LayoutPrintPage(plan, b, g, rows, metrics);
+      const PrintPage& want = expected.Pages[static_cast<size_t>(b * groups + g)];
+      SCOPED_TRACE("band " + std::to_string(b) + " sheet " + std::to_string(g));
+      EXPECT_EQ(sheet.Rows, want.Rows);
+      EXPECT_EQ(sheet.Columns, want.Columns);
+      EXPECT_EQ(sheet.Rules, want.Rules);
+      EXPECT_EQ(sheet.Font, want.Font);
+      ASSERT_EQ(sheet.Cells.size(), want.Cells.size());
+      for (size_t i = 0; i < sheet.Cells.size(); ++i) {
+        EXPECT_EQ(sheet.Cells[i].Text, want.Cells[i].Text) << i;
+        EXPECT_EQ(sheet.Cells[i].TextAt, want.Cells[i].TextAt) << i;
+        EXPECT_EQ(sheet.Cells[i].BottomRight, want.Cells[i].BottomRight) << i;
+      }
+      ASSERT_EQ(sheet.Footer.size(), 3u);
+      for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sheet.Footer[i].Text, want.Footer[i].Text);
+        EXPECT_EQ(sheet.Footer[i].TextAt, want.Footer[i].TextAt);
+      }
+    }
+  }
+}
+
+const GridGeometry kNarrowScreen{{20, 60, 80, 80, 80, 80, 40, 80}, 18, 18, 12, 127, 127};
+const PageGeometry kSmallPage{1000, 600, 254, 254};  // three rows a band, three sheets a band
+
 // A long list is printed from the point table a band at a time, without the grid: every
 // page must be the one the grid would print.
 TEST(PrintLayout, PagesFromTheTableAreThoseOfTheGrid) {
@@ -242,40 +277,55 @@ TEST(PrintLayout, PagesFromTheTableAreThoseOfTheGrid) {
   }
   FillGridFromPoints(table, grid);
   FixedMetrics metrics;
-  const GridGeometry screen{{20, 60, 80, 80, 80, 80, 40, 80}, 18, 18, 12, 127, 127};
-  const PageGeometry page{1000, 600, 254, 254};  // three rows a band, three sheets a band
   const PrintFooter footer{"site", "2026/12/07"};
-  const PrintLayout expected = LayoutCoordinateList(grid, screen, page, metrics, footer);
-  const PrintLayout plan = PlanCoordinateList(table, screen, page, metrics, footer);
-  EXPECT_EQ(plan.ColumnWidths, expected.ColumnWidths);
+  const PrintLayout expected =
+      LayoutCoordinateList(grid, kNarrowScreen, kSmallPage, metrics, footer);
+  const PrintLayout plan = PlanCoordinateList(table, kNarrowScreen, kSmallPage, metrics, footer);
   EXPECT_EQ(plan.ColumnWidths[0], 70);  // "*123 " and the padding
-  ASSERT_EQ(plan.PageCount(), static_cast<int>(expected.Pages.size()));
-  ASSERT_EQ(plan.BandCount, 42);  // 126 rows below the header, the last one empty
-
+  ASSERT_EQ(plan.BandCount, 42);        // 126 rows below the header, the last one empty
   TablePrintRows rows(table, plan.RowsPerPage);
-  for (int b = 0; b < plan.BandCount; ++b) {
-    for (int g = 0; g < static_cast<int>(plan.Groups.size()); ++g) {
-      const PrintPage sheet = LayoutPrintPage(plan, b, g, rows, metrics);
-      const PrintPage& want = expected.Pages[static_cast<size_t>(b * 3 + g)];
-      SCOPED_TRACE("band " + std::to_string(b) + " sheet " + std::to_string(g));
-      EXPECT_EQ(sheet.Rows, want.Rows);
-      EXPECT_EQ(sheet.Columns, want.Columns);
-      EXPECT_EQ(sheet.Rules, want.Rules);
-      EXPECT_EQ(sheet.Font, want.Font);
-      ASSERT_EQ(sheet.Cells.size(), want.Cells.size());
-      for (size_t i = 0; i < sheet.Cells.size(); ++i) {
-        EXPECT_EQ(sheet.Cells[i].Text, want.Cells[i].Text) << i;
-        EXPECT_EQ(sheet.Cells[i].TextAt, want.Cells[i].TextAt) << i;
-        EXPECT_EQ(sheet.Cells[i].BottomRight, want.Cells[i].BottomRight) << i;
-      }
-      ASSERT_EQ(sheet.Footer.size(), 3u);
-      for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(sheet.Footer[i].Text, want.Footer[i].Text);
-        EXPECT_EQ(sheet.Footer[i].TextAt, want.Footer[i].TextAt);
-      }
-    }
-  }
+  ExpectTheGridsPages(plan, rows, expected, metrics);
   EXPECT_EQ(expected.Pages.back().Footer[1].Text, "126 / 126");
+}
+
+// Points gathered in temporary files from several files print the pages the same files
+// loaded into a table do, read back through the files band after band.
+TEST(PrintLayout, PagesFromGatheredPointsAreThoseOfTheLoadedTable) {
+  std::vector<std::string> files(2);
+  for (int i = 1; i <= 1001; ++i) {
+    files[i <= 700 ? 0 : 1] +=
+        std::to_string(i % 650 + 1) + "," + std::string(static_cast<size_t>(i % 19), 'N') +
+        std::to_string(i) + "," + std::to_string(-1000.0 - i * 1.0625) + "," +
+        std::to_string(i * 0.3) + "," + std::to_string(i % 3) + "," +
+        (i % 5 == 0 ? "\x88\xF8" : "") + "," + (i % 2 ? "remark" : "") + "\r\n";
+  }
+  CoordinateData table;
+  CellGrid grid;
+  ClearPointTable(table.Table, table.Sima, grid);
+  StreamedDrawingData gathered(0, StreamTuning{.mostInMemory = 0}, true);
+  CoordinateData counts;
+  for (size_t f = 0; f < files.size(); ++f) {
+    ASSERT_TRUE(LoadCoordinateText(files[f], "p.zhy", table, f > 0));
+    gathered.StartFile();
+    ASSERT_TRUE(StreamCoordinateText(files[f], "p.zhy", gathered, counts));
+  }
+  EXPECT_EQ(gathered.Finish(), (std::vector<size_t>{0, 301}));
+  ASSERT_EQ(gathered.PointCount(), 1001);
+  FillGridFromPoints(table.Table, grid);
+  EXPECT_EQ(grid.Rows[5][7], "remark");
+  EXPECT_EQ(grid.Rows[5][6], "\x88\xF8");
+
+  FixedMetrics metrics;
+  const PrintFooter footer{"site", "2026/12/07"};
+  const PrintLayout expected =
+      LayoutCoordinateList(grid, kNarrowScreen, kSmallPage, metrics, footer);
+  const PrintLayout plan = PlanCoordinateList(gathered, kNarrowScreen, kSmallPage, metrics, footer);
+  EXPECT_EQ(plan.ColumnWidths[0], 80);  // "*1001 " and the padding
+  ASSERT_EQ(plan.BandCount, 334);       // 1002 rows below the header, the last one empty
+  GatheredPrintRows rows(gathered, plan.RowsPerPage);
+  ExpectTheGridsPages(plan, rows, expected, metrics);
+  // The files are read once: a band gone by is not read again.
+  EXPECT_THROW(rows.Row(1), std::logic_error);
 }
 
 TEST(PrintLayout, RoundingOfWidthsHeightsAndMargins) {
