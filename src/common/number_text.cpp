@@ -156,17 +156,20 @@ double RoundOff(int32_t code, double value) {
   // the sign of t, divided by 10^d. It is evaluated on t's decimal digits rather than in
   // binary: scaling a binary value by 10^6 can move it by more than the bias, so a
   // six-decimal half such as 272721.5061665 would otherwise round down.
-  // Fast path in extended precision: the 15-digit cleaning moves |value| * 10^d by at
-  // most 5e-15 of itself, so wherever the fraction lies clearly away from the step at
-  // 0.499999999 the outcome is the same as on the decimal digits. Near a whole number
-  // the cleaning may cross it, but rounding up from just below and keeping from just
-  // above give the same result.
+  // Fast path: the 15-digit cleaning moves |value| * 10^d by at most 5e-15 of itself and
+  // the product's rounding by 1.2e-16 more, so wherever the fraction lies clearly away
+  // from the step at 0.499999999 the outcome is the same as on the decimal digits. Near
+  // a whole number the cleaning may cross it, but rounding up from just below and
+  // keeping from just above give the same result. (The margin exceeds 1 before the
+  // product reaches 2^53, so the fraction taken here is always exact.) Plain doubles:
+  // extended precision would need the x87 unit, whose rounding-mode switches cost
+  // several times the rest of the work on some processors.
   if (mode == 4 && std::fabs(value) < 1e15) {
-    const long double x = std::fabs(static_cast<long double>(value)) * kPowersOfTen[decimals];
-    const long double whole = std::floor(x);
-    const long double fraction = x - whole;
-    const long double margin = x * 1e-14L + 1e-12L;
-    if (std::fabs(fraction - 0.499999999L) > margin) {
+    const double x = std::fabs(value) * kPowersOfTen[decimals];
+    const double whole = std::floor(x);
+    const double fraction = x - whole;
+    const double margin = x * 1e-14 + 1e-12;
+    if (std::fabs(fraction - 0.499999999) > margin) {
       const auto kept = static_cast<int64_t>(whole) + (fraction > 0.499999999L ? 1 : 0);
       if (kept == 0) return 0.0;
       const double result = static_cast<double>(kept) / kPowersOfTen[decimals];

@@ -4,7 +4,6 @@
 // line by line would give.
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -808,6 +807,12 @@ class EncodingSurvey {
       const uint64_t x = word ^ (c * 0x0101010101010101u);
       return ~(((x & kLow) + kLow) | x | kLow);
     };
+    // The number of bytes marked in a word where only bit 7 of a byte may be set: the
+    // multiplication adds the eight bytes' bits 0 into the top byte (a library call for
+    // each popcount costs more where the processor's instruction may not be assumed).
+    const auto marked = [](uint64_t m) {
+      return static_cast<size_t>(((m >> 7) * 0x0101010101010101u) >> 56);
+    };
     size_t n = 0;
     bool afterCr = false;  // the byte before this word is a CR
     for (; end - p >= 8; p += 8) {
@@ -817,8 +822,7 @@ class EncodingSurvey {
       const uint64_t cr = equal(word, '\r');
       // Every LF, every CR, less the CRs an LF follows (little-endian: the next byte is
       // the next higher one).
-      n += static_cast<size_t>(std::popcount(lf) + std::popcount(cr) -
-                               std::popcount(cr & (lf >> 8)));
+      n += marked(lf) + marked(cr) - marked(cr & (lf >> 8));
       if (afterCr && (lf & 0x80)) --n;
       afterCr = (cr >> 63) != 0;
     }
