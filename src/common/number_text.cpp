@@ -34,36 +34,16 @@ struct Decimal15 {
   int exponent = 0;
 };
 
-bool ToDecimal15(double value, Decimal15& out) {
-  if (!std::isfinite(value)) return false;
-  std::array<char, 40> buf;
-  auto [end, ec] =
-      std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, 14);
-  if (ec != std::errc()) return false;
-  const char* p = buf.data();
-  out.negative = *p == '-';
-  if (out.negative) ++p;
-  int64_t m = 0;
-  for (; p < end && *p != 'e'; ++p) {
-    if (*p != '.') m = m * 10 + (*p - '0');
-  }
-  int e = 0;
-  std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, e);
-  out.mantissa = m;
-  out.exponent = e - 14;
-  return true;
-}
-
 // The first 15 significant digits of a magnitude in [1e-4, 1e15), rounded half to even
-// on its exact binary value as to_chars rounds them, and its decimal exponent: the value
-// is m * 2^q, and m * 5^k * 2^(q + k) is |value| * 10^k in 128-bit integers, its
-// fraction compared with one half exactly. False outside that range, or where the
-// decimal exponent found from the binary one is off (at the inexact tenths): to_chars
-// decides those.
+// on its exact binary value as to_chars rounds them, as an integer in [10^14, 10^15),
+// and the decimal exponent of the first: the value is m * 2^q, and m * 5^k * 2^(q + k)
+// is |value| * 10^k in 128-bit integers, its fraction compared with one half exactly.
+// False outside that range, or where the decimal exponent found from the binary one is
+// off (at the inexact tenths): to_chars decides those.
 #ifdef __SIZEOF_INT128__
 __extension__ typedef unsigned __int128 Wide;
 
-bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
+bool Mantissa15(double magnitude, uint64_t& mantissa, int& exponent) {
   static constexpr double kTens[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
                                      1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   static constexpr uint64_t kFives[] = {
@@ -97,6 +77,16 @@ bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
     ++e;
   }
   if (r < kLow || r >= 10 * kLow) return false;
+  mantissa = r;
+  exponent = e;
+  return true;
+}
+
+// The same 15 digits as text.
+bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
+  uint64_t r = 0;
+  int e = 0;
+  if (!Mantissa15(magnitude, r, e)) return false;
   // Two digits at a time from a table, in 32-bit halves: the last eight, then seven.
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -116,10 +106,41 @@ bool Digits15(double magnitude, std::array<char, 16>& digits, int& exponent) {
   return true;
 }
 #else
-bool Digits15(double, std::array<char, 16>&, int&) {
+bool Mantissa15(double, uint64_t&, int&) {
   return false;  // no 128-bit integers: to_chars
 }
+bool Digits15(double, std::array<char, 16>&, int&) {
+  return false;
+}
 #endif
+
+bool ToDecimal15(double value, Decimal15& out) {
+  if (!std::isfinite(value)) return false;
+  uint64_t mantissa = 0;
+  int exponent = 0;
+  if (Mantissa15(std::fabs(value), mantissa, exponent)) {
+    out.negative = value < 0;
+    out.mantissa = static_cast<int64_t>(mantissa);
+    out.exponent = exponent - 14;
+    return true;
+  }
+  std::array<char, 40> buf;
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific, 14);
+  if (ec != std::errc()) return false;
+  const char* p = buf.data();
+  out.negative = *p == '-';
+  if (out.negative) ++p;
+  int64_t m = 0;
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p != '.') m = m * 10 + (*p - '0');
+  }
+  int e = 0;
+  std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, e);
+  out.mantissa = m;
+  out.exponent = e - 14;
+  return true;
+}
 
 constexpr int64_t kInt64PowersOfTen[] = {1,
                                          10,
@@ -170,7 +191,7 @@ double RoundOff(int32_t code, double value) {
     const double fraction = x - whole;
     const double margin = x * 1e-14 + 1e-12;
     if (std::fabs(fraction - 0.499999999) > margin) {
-      const auto kept = static_cast<int64_t>(whole) + (fraction > 0.499999999L ? 1 : 0);
+      const auto kept = static_cast<int64_t>(whole) + (fraction > 0.499999999 ? 1 : 0);
       if (kept == 0) return 0.0;
       const double result = static_cast<double>(kept) / kPowersOfTen[decimals];
       return value < 0 ? -result : result;
