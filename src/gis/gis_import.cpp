@@ -5,9 +5,10 @@
 #include <ogr_geometry.h>
 #include <ogrsf_frmts.h>
 
+#include <algorithm>
 #include <cmath>
-#include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 #include "app/messages.h"
@@ -148,28 +149,44 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   OGRFeatureDefn& defn = *layer->GetLayerDefn();
   const Fields fields = FindFields(defn);
   const int32_t firstRow = appendOnLoad ? data.Table.PointCount + 1 : 1;
-  std::vector<SurveyPoint> points;
+  // Laid out as a table's points (row r is element r), so that a load that replaces the
+  // table takes them without a copy.
+  std::vector<SurveyPoint> points(1);
   size_t skipped = 0;
   size_t badNumbers = 0;
   std::string firstBadNumber;
-  // The texts as the layer holds them: a .dbf without .cpg is decoded as a whole once
-  // every text has been seen (code page 932 pairs of half-width kana can be valid UTF-8).
-  struct RawTexts {
-    std::string name, mark, remarks;
-  };
-  std::vector<RawTexts> texts;
   size_t notUtf8 = 0;
   std::string firstNotUtf8;
   size_t badZ = 0, badMarked = 0;
   std::string firstBadZ, firstBadMarked;
-  // Where each point stands in the file's own coordinates: the parcels and polylines
-  // beside the points run through them.
-  std::map<std::pair<double, double>, size_t> pointAt;
-  const auto raw = [&](const OGRFeature& f, int field, const std::string& feature) {
-    if (!Has(f, field)) return std::string();
-    std::string t = f.GetFieldAsString(field);
-    if (noCodePage && !IsValidUtf8(t) && notUtf8++ == 0) firstNotUtf8 = feature;
-    return t;
+  // Where each point stands in the file's own coordinates, when parcels or polylines
+  // beside the points may run through them: sorted once every point is read, the first
+  // point at a place found first.
+  struct Place {
+    double x, y;
+    size_t row;
+  };
+  const auto before = [](const Place& a, const Place& b) {
+    return std::tie(a.x, a.y) < std::tie(b.x, b.y);
+  };
+  std::vector<Place> pointAt;
+  const bool shapesBeside = ds->GetLayerByName("parcel_lines") || ds->GetLayerByName("parcels") ||
+                            ds->GetLayerByName("polylines");
+  const auto toCp932 = [&report](std::string_view t, size_t limit) {
+    Cp932Text c = Utf8ToCp932(t);
+    report.replacedCharacters += c.replaced;
+    return std::string(CutToBytes(c.text, limit));
+  };
+  // A text as the point keeps it. A .dbf without .cpg is decoded as a whole once every
+  // text has been seen (code page 932 pairs of half-width kana can be valid UTF-8): its
+  // texts are kept as they are until then.
+  const auto text = [&](const OGRFeature& f, int field, size_t limit,
+                        const std::string& feature) -> PointText {
+    if (!Has(f, field)) return PointText();
+    const char* t = f.GetFieldAsString(field);
+    if (!noCodePage) return toCp932(t, limit);
+    if (!IsValidUtf8(t) && notUtf8++ == 0) firstNotUtf8 = feature;
+    return PointText(t);
   };
   layer->ResetReading();
   for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
@@ -188,7 +205,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     const OGRPoint& pt = *g->toPoint();
     double x = pt.getX();
     double y = pt.getY();
-    pointAt.emplace(std::make_pair(x, y), points.size());
+    if (shapesBeside) pointAt.push_back({x, y, points.size()});
     if (transform && !transform->Transform(1, &x, &y)) {
       std::vector<std::string> args = which;
       args.insert(args.end(), {EpsgName(epsg), gis::GdalReason()});
@@ -198,7 +215,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       throw Error(MessageId::kGisFeatureNotANumber, which);
     }
     SurveyPoint p;
-    const int32_t row = firstRow + static_cast<int32_t>(points.size());
+    const int32_t row = firstRow + static_cast<int32_t>(points.size() - 1);
     p.Number = row;
     if (Has(*f, fields.number)) {
       std::optional<int32_t> n;
@@ -216,8 +233,9 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       }
     }
     const std::string feature = std::to_string(f->GetFID());
-    texts.push_back({raw(*f, fields.name, feature), raw(*f, fields.mark, feature),
-                     raw(*f, fields.remarks, feature)});
+    p.Name = text(*f, fields.name, kNameLimit, feature);
+    p.Mark = text(*f, fields.mark, kMarkLimit, feature);
+    p.Remarks = text(*f, fields.remarks, kRemarksLimit, feature);
     p.X = y;
     p.Y = x;
     if (Has(*f, fields.z)) {
@@ -252,21 +270,21 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
     points.push_back(std::move(p));
   }
-  if (points.empty()) {
+  if (points.size() == 1) {
     throw Error(MessageId::kGisLayerHoldsNoPoint, {name, layerName});
   }
-
-  const auto text = [&](const std::string& t, size_t limit) {
-    if (notUtf8 > 0) return std::string(CutToBytes(t, limit));
-    Cp932Text c = Utf8ToCp932(t);
-    report.replacedCharacters += c.replaced;
-    return std::string(CutToBytes(c.text, limit));
-  };
-  for (size_t i = 0; i < points.size(); ++i) {
-    points[i].Name = text(texts[i].name, kNameLimit);
-    points[i].Mark = text(texts[i].mark, kMarkLimit);
-    points[i].Remarks = text(texts[i].remarks, kRemarksLimit);
+  if (noCodePage) {
+    // Every text is UTF-8, or all of them are taken as code page 932.
+    const auto decode = [&](PointText& t, size_t limit) {
+      t = notUtf8 > 0 ? std::string(CutToBytes(t.view(), limit)) : toCp932(t.view(), limit);
+    };
+    for (size_t i = 1; i < points.size(); ++i) {
+      decode(points[i].Name, kNameLimit);
+      decode(points[i].Mark, kMarkLimit);
+      decode(points[i].Remarks, kRemarksLimit);
+    }
   }
+  std::stable_sort(pointAt.begin(), pointAt.end(), before);
 
   // The parcels and polylines an export of this program puts beside the points come
   // back as SIMA blocks over the points they run through. parcel_lines holds every
@@ -299,14 +317,15 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       block.Polyline = polyline;
       block.Closing = closed ? 1 : 0;
       for (int i = 0; i < n; ++i) {
-        const auto at = pointAt.find({curve->getX(i), curve->getY(i)});
-        if (at == pointAt.end()) {
+        const Place place{curve->getX(i), curve->getY(i), 0};
+        const auto at = std::lower_bound(pointAt.begin(), pointAt.end(), place, before);
+        if (at == pointAt.end() || before(place, *at)) {
           n = 0;
           break;
         }
         SimaBlockRecord record;
-        record.Point.Number = points[at->second].Number;
-        record.Point.Name = points[at->second].Name;
+        record.Point.Number = points[at->row].Number;
+        record.Point.Name = points[at->row].Name;
         block.Records.push_back(std::move(record));
       }
       if (n < 2) {
@@ -332,18 +351,24 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   readBlocks("polylines", true);
 
   // Everything was read: only now does the table change.
-  if (!appendOnLoad) data = CoordinateData{};  // nothing of the previous site stays
+  const int32_t rowsBefore = appendOnLoad ? data.Table.PointCount : 0;
+  if (!appendOnLoad) {
+    data = CoordinateData{};  // nothing of the previous site stays
+    data.Table.PointCount = static_cast<int32_t>(points.size() - 1);
+    data.Table.Points = std::move(points);
+  } else {
+    data.Table.Points.reserve(data.Table.Points.size() + points.size() - 1);
+    for (size_t i = 1; i < points.size(); ++i)
+      AppendPoint(data.Table) = std::move(points[i]);
+  }
   data.Sima.SimaLoaded = false;
-  const int32_t before = data.Table.PointCount;
-  for (SurveyPoint& p : points)
-    AppendPoint(data.Table) = std::move(p);
   for (SimaBlock& block : blocks) {
     block.RowsBefore = data.Table.PointCount;  // they follow the points
     data.Sima.SimaBlocks.push_back(std::move(block));
   }
-  if (before > 0) {
-    for (int32_t r = before + 1; r <= data.Table.PointCount; ++r) {
-      if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= before)
+  if (rowsBefore > 0) {
+    for (int32_t r = rowsBefore + 1; r <= data.Table.PointCount; ++r) {
+      if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= rowsBefore)
         ++report.repeatedNumbers;
     }
   }
