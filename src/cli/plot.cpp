@@ -96,8 +96,11 @@ PlotSize ParsePlotSize(const std::string& text) {
   return {*w, *h};
 }
 
-std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
-                    const JwCadExtras& extras, PlotSize size, int32_t* shown) {
+namespace {
+
+// The plot of a table, handed to output as it is drawn.
+void DrawTablePlot(const CoordinateData& data, const OutputSettings& settings,
+                   const JwCadExtras& extras, PlotSize size, int32_t* shown, SvgCanvas& canvas) {
   DataBounds bounds;
   ComputeDataBounds(data.Table, bounds);
   const PlotViewState view =
@@ -109,8 +112,15 @@ std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
       if (PointVisible(view, ToViewAxes(view, p.X, p.Y))) ++*shown;
     }
   }
-  SvgCanvas canvas(size.width, size.height);
   DrawPlot(canvas, view, data, DrawingPlotStyle(extras, settings), -1);
+}
+
+}  // namespace
+
+std::string PlotSvg(const CoordinateData& data, const OutputSettings& settings,
+                    const JwCadExtras& extras, PlotSize size, int32_t* shown) {
+  SvgCanvas canvas(size.width, size.height);
+  DrawTablePlot(data, settings, extras, size, shown, canvas);
   return canvas.Document();
 }
 
@@ -156,8 +166,16 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
   }
   const CoordinateData data = LoadFiles(o.files, o.crs);
   int32_t shown = 0;
-  const std::string svg = PlotSvg(data, settings, extras, o.size, &shown);
-  WriteOutput(o.output, svg);
+  {
+    // Written as it is drawn, as above: the picture of a large layer is never held.
+    const auto writer = OpenOutput(o.output);
+    SvgCanvas canvas(o.size.width, o.size.height, [&writer](std::string_view bytes) {
+      writer->Write(bytes.data(), bytes.size());
+    });
+    DrawTablePlot(data, settings, extras, o.size, &shown, canvas);
+    canvas.Finish();
+    writer->Commit();
+  }
   DataBounds bounds;
   ComputeDataBounds(data.Table, bounds);
   WarnIfNoneShown(err, data.Table.PointCount, shown, bounds);
