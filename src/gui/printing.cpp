@@ -373,21 +373,24 @@ class OutputDevice : public QIODevice {
 // texts.
 bool CanWritePdf(PdfFontFaces& faces, const std::string& siteName,
                  const std::function<bool(PdfCoverage&)>& pointsCovered) {
+  std::optional<PdfCoverage> coverage;
   try {
     PdfFontFace& face = faces.FaceOf(kPrintFontFace);
     if (!face.Font().Embeddable()) return false;
-    PdfCoverage coverage(face);
+    coverage.emplace(face);
     // Numbers, coordinates, page numbers and the date are ASCII.
     for (char c = ' '; c < 0x7F; ++c) {
-      if (!coverage.Covers(std::string_view(&c, 1))) return false;
+      if (!coverage->Covers(std::string_view(&c, 1))) return false;
     }
     for (const char* header : kGridHeaders) {
-      if (!coverage.Covers(header)) return false;
+      if (!coverage->Covers(header)) return false;
     }
-    return coverage.Covers(siteName) && pointsCovered(coverage);
+    if (!coverage->Covers(siteName)) return false;
   } catch (const Error&) {
-    return false;
+    return false;  // the face cannot be read
   }
+  // Reading the points may fail (their temporary files): that is no reason for Qt's engine.
+  return pointsCovered(*coverage);
 }
 
 bool TableCovered(PdfCoverage& coverage, const PointTable& table) {
@@ -494,17 +497,29 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
 }
 
 // Reads the files as LoadIntoTable does, with the same warnings, but gathers their
-// points in temporary files: a list of any length is printed in bounded memory. data
-// takes the site name and counts the rows.
-void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered,
-                  CoordinateData& data, QTextStream& err) {
+// points in temporary files: a list of any length is printed in bounded memory. sima
+// takes the site name.
+void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered, SimaData& sima,
+                  QTextStream& err) {
+  CoordinateData counts;  // counts the rows; the points are in the files
   std::vector<LoadReport> reports;
-  // The repeated numbers are known once every file is read; the other warnings are
-  // given all the same when a later file fails.
+  // The repeated numbers are known once the files are read, and are counted for the
+  // files before one that fails as well: their warnings are given before its error.
   const auto warn = [&] {
+    const std::vector<size_t> repeated = gathered.Finish();
+    for (size_t f = 0; f < reports.size() && f < repeated.size(); ++f)
+      reports[f].repeatedNumbers = repeated[f];
     for (size_t f = 0; f < reports.size(); ++f) {
       for (const std::string& warning : LoadWarnings(reports[f], parsed.files[f].toStdString()))
         err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+    }
+  };
+  const auto warnBeforeError = [&] {
+    reports.pop_back();
+    try {
+      warn();
+    } catch (const std::exception&) {
+      // The error that stopped the reading is the one to tell.
     }
   };
   for (const QString& file : parsed.files) {
@@ -512,22 +527,18 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
     LoadReport& report = reports.emplace_back();
     bool loaded = false;
     try {
-      loaded = StreamCoordinateFile(QtToPath(file), gathered, data, &report);
+      loaded = StreamCoordinateFile(QtToPath(file), gathered, counts, &report);
     } catch (...) {
-      reports.pop_back();
-      warn();
+      warnBeforeError();
       throw;
     }
     if (!loaded) {
-      reports.pop_back();
-      warn();
+      warnBeforeError();
       throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
     }
   }
-  const std::vector<size_t> repeated = gathered.Finish();
-  for (size_t f = 0; f < reports.size() && f < repeated.size(); ++f)
-    reports[f].repeatedNumbers = repeated[f];
   warn();
+  sima = std::move(counts.Sima);
 }
 
 }  // namespace
@@ -558,7 +569,7 @@ int RunPrintPdf(const QStringList& args) {
       }
     }
     if (gathered) {
-      GatherPoints(parsed, *gathered, data, err);
+      GatherPoints(parsed, *gathered, data.Sima, err);
     } else {
       LoadIntoTable(parsed, data, err);
     }

@@ -325,14 +325,23 @@ PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& scre
                             footer);
 }
 
+namespace {
+
+// The data, once it is known to hold the points' texts the rows show.
+const StreamedDrawingData& WithTexts(const StreamedDrawingData& data) {
+  if (!data.ForExport()) throw std::logic_error("the points were gathered without their texts");
+  return data;
+}
+
+}  // namespace
+
 GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand)
-    : points_(data),
+    : points_(WithTexts(data)),
       names_(data),
       texts_(data),
       pointCount_(data.PointCount()),
       rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
       made_(rows_.size(), -1) {
-  if (!data.ForExport()) throw std::logic_error("the points were gathered without their texts");
   for (int c = 0; c < CellGrid::kColumns; ++c)
     header_[c] = kGridHeaders[c];
 }

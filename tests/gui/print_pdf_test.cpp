@@ -209,6 +209,21 @@ TEST_F(PrintPdf, LongListsRunOnAsBandsWithTheHeaderOnEveryPage) {
   EXPECT_EQ(said(held.out, "held.pdf"), said(gathered.out, "gathered.pdf"));
   EXPECT_EQ(said(gathered.out, "gathered.pdf"), said(appended.out, "both.pdf"));
   EXPECT_EQ(ReadFileBytes(Path("gathered.pdf")), ReadFileBytes(Path("held.pdf")));
+
+  // A later file that cannot be read: the warnings of the files before it, repeated
+  // numbers included, come before its error, as when a table holds the points.
+  WriteFileAtomic(Path("nul.zhy"), std::string("1,a,0,0,0\r\n2,b,\0,0,0\r\n", 22));
+  const std::string failing = files + " " + Path("nul.zhy");
+  const Result failed = PrintToPdf("--print-pdf " + Path("f.pdf") + failing, fixed);
+  const Result failedHeld = PrintToPdf("--print-pdf " + Path("f.pdf") + failing,
+                                       fixed + "TMPDIR=" + Path("missing") + " ");
+  EXPECT_EQ(failed.status, 1) << failed.out;
+  EXPECT_NE(failed.out.find("site.sim: 11 points repeat point numbers"), std::string::npos)
+      << failed.out;
+  EXPECT_NE(failed.out.find("kestrova: error: " + Path("nul.zhy")), std::string::npos)
+      << failed.out;
+  EXPECT_EQ(said(failed.out, "f.pdf"), said(failedHeld.out, "f.pdf"));
+  EXPECT_FALSE(fs::exists(Path("f.pdf")));
 }
 
 TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {

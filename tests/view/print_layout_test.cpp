@@ -326,6 +326,9 @@ TEST(PrintLayout, PagesFromGatheredPointsAreThoseOfTheLoadedTable) {
   ExpectTheGridsPages(plan, rows, expected, metrics);
   // The files are read once: a band gone by is not read again.
   EXPECT_THROW(rows.Row(1), std::logic_error);
+  // Points gathered for a drawing alone have no marks or remarks to show.
+  StreamedDrawingData drawing;
+  EXPECT_THROW(GatheredPrintRows(drawing, 3), std::logic_error);
 }
 
 TEST(PrintLayout, RoundingOfWidthsHeightsAndMargins) {
