@@ -357,7 +357,11 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     data.Table.PointCount = static_cast<int32_t>(points.size() - 1);
     data.Table.Points = std::move(points);
   } else {
-    data.Table.Points.reserve(data.Table.Points.size() + points.size() - 1);
+    // Grown as appending grows it: many layers appended one by one are not copied whole
+    // for each.
+    std::vector<SurveyPoint>& table = data.Table.Points;
+    if (table.capacity() - table.size() < points.size() - 1)
+      table.reserve(std::max(table.size() + points.size() - 1, 2 * table.capacity()));
     for (size_t i = 1; i < points.size(); ++i)
       AppendPoint(data.Table) = std::move(points[i]);
   }

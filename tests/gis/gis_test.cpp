@@ -1106,13 +1106,15 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
 
 TEST_F(Gis, OpenParcelsAreLinesWithoutAreaAndEveryParcelComesBack) {
   CoordinateData data;
-  ASSERT_TRUE(
-      LoadCoordinateText("G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
-                         "A01,4,d,10,10,0,\r\n"  // where c is: the lines run through c
-                         "D00,1,open,0,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
-                         "D00,2,closed,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
-                         "F00,1,road,\r\nB01,3,c,\r\nB01,1,a,\r\nF99,\r\n",
-                         "t.sim", data, false));
+  std::string sima = "G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n";
+  // Where c is, after it: the lines run through c, the first point there.
+  for (int n = 4; n <= 40; ++n)
+    sima += "A01," + std::to_string(n) + ",d,10,10,0,\r\n";
+  sima +=
+      "D00,1,open,0,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
+      "D00,2,closed,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\n"
+      "F00,1,road,\r\nB01,3,c,\r\nB01,1,a,\r\nF99,\r\n";
+  ASSERT_TRUE(LoadCoordinateText(sima, "t.sim", data, false));
   GisExportOptions o;
   o.Epsg = 6677;
   const GisExport gis = BuildGisExport(data, o, "t.gpkg");
