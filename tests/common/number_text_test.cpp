@@ -16,10 +16,11 @@ namespace kestrova {
 namespace {
 
 // The rounding rule computed exactly in decimal: the value's 15-digit decimal form,
-// scaled, biased by 0.500000001 and floored with integers only.
+// scaled, biased by 0.500000001 (mode 4; 0.5 in mode 5, nothing in mode 0, which cuts)
+// and floored with integers only.
 __extension__ typedef __int128 Int128;
 
-double ExactRoundOff(int decimals, double value) {
+double ExactRoundOff(int decimals, double value, int mode = 4) {
   char buf[40];
   auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
   std::string text(buf, end);
@@ -39,7 +40,8 @@ double ExactRoundOff(int decimals, double value) {
     y *= 10;
   for (; shift < 0; ++shift)
     y /= 10;
-  const Int128 r = (y + 500000001) / 1000000000;
+  const Int128 bias = mode == 0 ? 0 : (mode == 5 ? 500000000 : 500000001);
+  const Int128 r = (y + bias) / 1000000000;
   std::string rt;
   for (Int128 v = r; v > 0; v /= 10)
     rt.insert(rt.begin(), static_cast<char>('0' + v % 10));
@@ -62,6 +64,11 @@ TEST(RoundOff, ListedCases) {
   EXPECT_EQ(RoundOff(34, std::nan("")), 0.0);
   // Modes other than 0, 4 and 5 behave as 4.
   EXPECT_EQ(RoundOff(37, 2.0005), 2.001);
+  // A 16th digit of exactly 5 is rounded to even before the rule applies.
+  EXPECT_EQ(RoundOff(4, 100000000000000.5), 100000000000000.0);
+  EXPECT_EQ(RoundOff(0, 100000000000001.5), 100000000000002.0);
+  EXPECT_EQ(RoundOff(24, 1000000000000.125), 1000000000000.12);
+  EXPECT_EQ(RoundOff(25, 1000000000000.375), 1000000000000.38);
 }
 
 TEST(RoundOff, AgreesWithExactDecimalModel) {
@@ -96,6 +103,28 @@ TEST(RoundOff, AgreesWithExactDecimalModel) {
     ASSERT_EQ(FormatFixed(RoundOff(34, v), 8, 3), expected);
     std::snprintf(expected, sizeof expected, "%.3f", v);
     ASSERT_EQ(FormatFixed(v, 0, 3), expected);
+  }
+}
+
+// Any double from 1e-5 to 1e16, every number of decimals and every mode: values beside
+// decimal halves and 16th-digit ties among them by chance, the bits picked evenly.
+TEST(RoundOff, AgreesWithExactDecimalModelInEveryMode) {
+  std::mt19937_64 rng(20261208);
+  uint64_t low, high;
+  const double lowest = 1e-5, highest = 1e16;
+  std::memcpy(&low, &lowest, sizeof low);
+  std::memcpy(&high, &highest, sizeof high);
+  std::uniform_int_distribution<uint64_t> bits(low, high);
+  for (int i = 0; i < 100'000; ++i) {
+    const uint64_t b = bits(rng);
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    if (i % 2) v = -v;
+    const int decimals = 1 + i % 9;
+    for (int mode : {0, 4, 5}) {
+      ASSERT_EQ(RoundOff(decimals * 10 + mode, v), ExactRoundOff(decimals, v, mode))
+          << decimals << " decimals, mode " << mode << ", " << FormatGeneral(v);
+    }
   }
 }
 
