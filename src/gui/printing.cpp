@@ -177,7 +177,8 @@ GridGeometry GridGeometryOf(const QTableView& view) {
 
 void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid) {
-  PrinterTarget target(printer, window);
+  WindowPrintTarget target(printer, window, ctx.ws.Grid, ctx.ws.Coords.Table,
+                           ctx.ws.Coords.Sima.SiteName);
   PrintCoordinateListCommand(ctx, target, GridGeometryOf(grid));
 }
 
@@ -418,6 +419,26 @@ bool GatheredCovered(PdfCoverage& coverage, const StreamedDrawingData& data) {
   return true;
 }
 
+// The grid as shown: rows that show their point as the table holds it, through the
+// table's texts; rows typed in or changed, every cell.
+bool GridCovered(PdfCoverage& coverage, const CellGrid& grid, const PointTable& table) {
+  for (size_t r = 0; r < grid.Rows.size(); ++r) {
+    if (grid.Rows.Linked(r)) {
+      const SurveyPoint& p = table.Points[r];
+      if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
+          !coverage.Covers(p.Remarks.view())) {
+        return false;
+      }
+      continue;
+    }
+    const CellGrid::Row& row = std::as_const(grid.Rows)[r];
+    for (const std::string& cell : row) {
+      if (!coverage.Covers(cell)) return false;
+    }
+  }
+  return true;
+}
+
 bool IsGisInput(const QString& file) {
   const QString ext = QFileInfo(file).suffix().toLower();
   return ext == QStringLiteral("gpkg") || ext == QStringLiteral("geojson") ||
@@ -542,6 +563,110 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
 }
 
 }  // namespace
+
+// --- A PDF file chosen in the print dialog ------------------------------------------
+
+// The PDF's bytes wait here until the job begins, then go to the file as they come.
+struct WindowPrintTarget::OwnPdf {
+  QString name;
+  QtPdfFontFaces faces;
+  std::string pending;
+  std::unique_ptr<AtomicFileWriter> out;
+  std::unique_ptr<PdfDocument> document;
+  std::unique_ptr<PdfDocumentTarget> target;
+  bool ended = false;
+
+  void Write(std::string_view bytes) {
+    if (out) {
+      out->Write(bytes.data(), bytes.size());
+    } else {
+      pending.append(bytes);
+    }
+  }
+};
+
+WindowPrintTarget::WindowPrintTarget(QPrinter& printer, QWidget* dialogParent, const CellGrid& grid,
+                                     const PointTable& table, std::string siteName)
+    : printer_(printer),
+      qt_(printer, dialogParent),
+      grid_(grid),
+      table_(table),
+      siteName_(std::move(siteName)) {}
+
+WindowPrintTarget::~WindowPrintTarget() = default;
+
+bool WindowPrintTarget::ChoosePrinter() {
+  own_.reset();
+  if (!qt_.ChoosePrinter()) return false;
+  if (printer_.outputFormat() != QPrinter::PdfFormat || printer_.outputFileName().isEmpty())
+    return true;
+  auto own = std::make_unique<OwnPdf>();
+  const bool covered = CanWritePdf(own->faces, siteName_, [this](PdfCoverage& coverage) {
+    return GridCovered(coverage, grid_, table_);
+  });
+  if (!covered) return true;
+  // The list is laid out upright, as on a printer; the margins are the printer's.
+  printer_.setPageOrientation(QPageLayout::Portrait);
+  const QPageLayout sheet = printer_.pageLayout();
+  const int dpi = printer_.resolution();
+  const QSizeF size = sheet.fullRectPoints().size();
+  const QRect paint = sheet.paintRectPixels(dpi);
+  own->name = printer_.outputFileName();
+  const QString creator = QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION);
+  own->document = std::make_unique<PdfDocument>(
+      [to = own.get()](std::string_view bytes) { to->Write(bytes); }, own->faces, size.width(),
+      size.height(), dpi,
+      PdfDocument::Info{
+          printer_.docName().toStdString(), creator.toStdString(),
+          CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()},
+      PixelPoint{paint.x(), paint.y()});
+  own->target = std::make_unique<PdfDocumentTarget>(*own->document, PdfPage(sheet, dpi));
+  own_ = std::move(own);
+  return true;
+}
+
+PageGeometry WindowPrintTarget::Page() {
+  return own_ ? own_->target->Page() : qt_.Page();
+}
+
+TextMetrics& WindowPrintTarget::Metrics() {
+  return own_ ? own_->target->Metrics() : qt_.Metrics();
+}
+
+void WindowPrintTarget::BeginDocument() {
+  if (!own_) return qt_.BeginDocument();
+  try {
+    own_->out = std::make_unique<AtomicFileWriter>(QtToPath(own_->name));
+  } catch (const Error&) {
+    throw Error(MessageId::kPrintCannotStart, {own_->name.toStdString()});
+  }
+  own_->out->Write(own_->pending.data(), own_->pending.size());
+  std::string().swap(own_->pending);
+}
+
+Canvas& WindowPrintTarget::PageCanvas() {
+  if (!own_) return qt_.PageCanvas();
+  if (!own_->out || own_->ended) throw Error(MessageId::kPrintNotStarted, {});
+  return own_->target->PageCanvas();
+}
+
+void WindowPrintTarget::NewPage() {
+  if (!own_) return qt_.NewPage();
+  own_->target->NewPage();
+}
+
+void WindowPrintTarget::EndDocument() {
+  if (!own_) return qt_.EndDocument();
+  own_->ended = true;
+  own_->document->Finish();
+  own_->out->Commit();
+}
+
+void WindowPrintTarget::AbortDocument() noexcept {
+  if (!own_) return qt_.AbortDocument();
+  own_->ended = true;
+  own_->out.reset();  // the file stays as it was
+}
 
 int RunPrintPdf(const QStringList& args) {
   QTextStream err(stderr);

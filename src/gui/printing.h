@@ -84,6 +84,42 @@ GridGeometry GridGeometryOf(const QTableView& view);
 void PrintFromWindow(CommandContext& ctx, QPrinter& printer, QWidget* window,
                      const QTableView& grid);
 
+class QtPdfFontFaces;
+
+// The window's printer as PrinterTarget drives it, but for a PDF file chosen in the print
+// dialog that this program can write itself (as --print-pdf writes one): then the file
+// is written by this program, on the printer's page and margins, and Qt's engine, which
+// takes some 4 ms a page, is not used. grid, table and siteName are what will be printed:
+// the face must have a glyph for each of their characters. All must outlive the target.
+class WindowPrintTarget : public PrintTarget {
+ public:
+  WindowPrintTarget(QPrinter& printer, QWidget* dialogParent, const CellGrid& grid,
+                    const PointTable& table, std::string siteName);
+  ~WindowPrintTarget() override;
+
+  bool ChoosePrinter() override;
+  PageGeometry Page() override;
+  TextMetrics& Metrics() override;
+  void BeginDocument() override;
+  Canvas& PageCanvas() override;
+  void NewPage() override;
+  void EndDocument() override;
+  void AbortDocument() noexcept override;
+
+  // Whether the job chosen goes to a PDF file this program writes.
+  bool WritesOwnPdf() const { return own_ != nullptr; }
+
+ private:
+  struct OwnPdf;
+
+  QPrinter& printer_;
+  PrinterTarget qt_;
+  const CellGrid& grid_;
+  const PointTable& table_;
+  std::string siteName_;
+  std::unique_ptr<OwnPdf> own_;
+};
+
 // A face as Qt finds it for a canvas font (the IPA fonts for the Windows faces), its
 // tables read from the font Qt draws with, its heights those Qt gives the page canvas.
 class QtPdfFontFace : public PdfFontFace {

@@ -161,12 +161,13 @@ struct DocumentFont {
 class PdfDocument::Impl : public Canvas, public TextMetrics {
  public:
   Impl(Output output, PdfFontFaces& faces, double widthPoints, double heightPoints, double dpi,
-       Info info)
+       Info info, PixelPoint origin)
       : output_(std::move(output)),
         faces_(faces),
         widthPoints_(widthPoints),
         heightPoints_(heightPoints),
         scale_(72.0 / dpi),
+        origin_(origin),
         info_(std::move(info)) {
     Write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     offsets_.assign(kFirstPageObject, 0);
@@ -365,8 +366,9 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     fill_ = stroke_ = Rgb(0, 0, 0);
     lineWidth_ = -1;
     dotted_ = false;
-    // Device pixels, y downwards, from the top-left corner of the sheet.
-    Op(content_, "cm", scale_, 0, 0, -scale_, 0, heightPoints_);
+    // Device pixels, y downwards, from the origin on the sheet.
+    Op(content_, "cm", scale_, 0, 0, -scale_, origin_.x * scale_,
+       heightPoints_ - origin_.y * scale_);
     content_ += "2 J 0 j 2 M\n";
   }
 
@@ -712,6 +714,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   Output output_;
   PdfFontFaces& faces_;
   double widthPoints_, heightPoints_, scale_;
+  PixelPoint origin_;
   Info info_;
   uint64_t written_ = 0;
   std::vector<uint64_t> offsets_;  // by object number
@@ -760,9 +763,9 @@ bool PdfCoverage::Covers(std::string_view cp932) {
 }
 
 PdfDocument::PdfDocument(Output output, PdfFontFaces& faces, double widthPoints,
-                         double heightPoints, double dpi, Info info)
+                         double heightPoints, double dpi, Info info, PixelPoint origin)
     : impl_(std::make_unique<Impl>(std::move(output), faces, widthPoints, heightPoints, dpi,
-                                   std::move(info))) {}
+                                   std::move(info), origin)) {}
 
 PdfDocument::~PdfDocument() = default;
 

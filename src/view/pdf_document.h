@@ -64,9 +64,11 @@ class PdfDocument {
   };
   using Output = std::function<void(std::string_view)>;
 
-  // A page of widthPoints × heightPoints (1/72 inch) drawn at dpi device pixels an inch.
+  // A page of widthPoints × heightPoints (1/72 inch) drawn at dpi device pixels an inch;
+  // the device's pixel (0, 0) lies origin pixels right of and below the sheet's top-left
+  // corner (a printer's margins).
   PdfDocument(Output output, PdfFontFaces& faces, double widthPoints, double heightPoints,
-              double dpi, Info info);
+              double dpi, Info info, PixelPoint origin = {});
   ~PdfDocument();
   PdfDocument(const PdfDocument&) = delete;
   PdfDocument& operator=(const PdfDocument&) = delete;

@@ -5,6 +5,7 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -52,6 +53,70 @@ QByteArray Run(const QString& program, const QStringList& args) {
   p.start(program, args);
   p.waitForFinished(60'000);
   return p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray("failed");
+}
+
+bool HavePoppler() {
+  return !QStandardPaths::findExecutable("pdftoppm").isEmpty() &&
+         !QStandardPaths::findExecutable("pdftotext").isEmpty();
+}
+
+// Two PDFs of the same pages: the same text read back and, at 100 dpi, the same pixels
+// but for the edges of glyphs. Empty when they agree, else what differs.
+QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pages) {
+  const QByteArray text = Run("pdftotext", {"-layout", ownPdf, "-"});
+  if (text != Run("pdftotext", {"-layout", qtPdf, "-"})) return "the texts differ:\n" + text;
+  // Every word where the other has it, to a hundredth of a point.
+  const auto words = [](const QString& pdf) {
+    QStringList kept;
+    static const QRegularExpression number(QStringLiteral("\"([0-9.]+)\""));
+    for (const QByteArray& line : Run("pdftotext", {"-bbox", pdf, "-"}).split('\n')) {
+      if (!line.contains("<word")) continue;
+      QString word = QString::fromUtf8(line.trimmed());
+      for (auto it = number.globalMatch(word); it.hasNext();) {
+        const QString value = it.next().captured(1);
+        word.replace('"' + value + '"', '"' + QString::number(value.toDouble(), 'f', 2) + '"');
+      }
+      kept << word;
+    }
+    return kept;
+  };
+  const QStringList placed = words(ownPdf);
+  if (placed.size() < 100 || placed != words(qtPdf)) return "the words are placed apart";
+  for (const QString& pdf : {qtPdf, ownPdf}) {
+    if (Run("pdftoppm", {"-r", "100", "-gray", pdf, pdf}) != QByteArray()) return "no " + pdf;
+  }
+  for (int page = 1; page <= pages; ++page) {
+    const QString suffix = QString("-%1.pgm").arg(page);
+    const QImage qt(qtPdf + suffix);
+    const QImage mine(ownPdf + suffix);
+    if (qt.isNull() || mine.size() != qt.size()) return "page " + suffix + " missing or resized";
+    int apart = 0, inked = 0;
+    for (int y = 0; y < qt.height(); ++y) {
+      for (int x = 0; x < qt.width(); ++x) {
+        const int a = qGray(qt.pixel(x, y)), b = qGray(mine.pixel(x, y));
+        inked += a < 128;
+        apart += std::abs(a - b) > 64;
+      }
+    }
+    if (inked < 10'000) return QString("page %1 is nearly blank").arg(page);
+    if (apart != 0) return QString("%1 pixels differ on page %2").arg(apart).arg(page);
+  }
+  return {};
+}
+
+// How this program's PDFs name their producer: "Kestrova " in UTF-16.
+const char kOwnProducer[] = "/Producer <FEFF004B0065007300740072006F007600610020";
+
+// A printer writing a PDF file at 600 dpi on A4 with uneven margins. The top and left
+// ones are whole points, so that the pixels of either PDF at 100 dpi compare as those of
+// a page without margins: glyph edges a fraction of a pixel further are shaded apart.
+void SetUpPdfPrinter(QPrinter& printer, const QString& file) {
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(file);
+  printer.setResolution(600);
+  printer.setDocName("list");
+  printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                    QMarginsF(12.7, 19.05, 9, 21), QPageLayout::Millimeter));
 }
 
 }  // namespace
@@ -122,10 +187,7 @@ class PrintingTest : public QObject {
   // Qt's engine and this program's writer draw the same list alike: the same pages, the
   // same text read back, the same pixels but for the edges of glyphs.
   void OwnPdfDrawsTheSamePagesAsQtsEngine() {
-    if (QStandardPaths::findExecutable("pdftoppm").isEmpty() ||
-        QStandardPaths::findExecutable("pdftotext").isEmpty()) {
-      QSKIP("needs poppler's pdftoppm and pdftotext");
-    }
+    if (!HavePoppler()) QSKIP("needs poppler's pdftoppm and pdftotext");
     QTemporaryDir dir;
     const CellGrid grid = ManyCharacterGrid();
     const PrintFooter footer{"\x8D\xF7\x91\xE4 (site)", "2026/12/08"};  // 桜台
@@ -155,28 +217,91 @@ class PrintingTest : public QObject {
     const QByteArray text = Run("pdftotext", {"-layout", dir.filePath("own.pdf"), "-"});
     QVERIFY(text.contains("KBM-12"));
     QVERIFY(text.contains("(\\)\xEF\xBD\xB1\xEF\xBD\xB2"));  // (\)ｱｲ
-    QCOMPARE(text, Run("pdftotext", {"-layout", dir.filePath("qt.pdf"), "-"}));
-    for (const char* name : {"qt", "own"}) {
-      QCOMPARE(Run("pdftoppm", {"-r", "100", "-gray", dir.filePath(QString(name) + ".pdf"),
-                                dir.filePath(name)}),
-               QByteArray());
+    const QString apart = PagesApart(dir.filePath("qt.pdf"), dir.filePath("own.pdf"), 2);
+    QVERIFY2(apart.isEmpty(), qPrintable(apart));
+  }
+
+  // A PDF file chosen in the print dialog is written by this program, on the printer's
+  // page and margins, as Qt's engine writes it for the printer; a list the face cannot
+  // show goes to Qt's engine, and a file that cannot be written keeps what it held.
+  void WindowPdfFilesAreWrittenByThisProgram() {
+    if (!HavePoppler()) QSKIP("needs poppler's pdftoppm and pdftotext");
+    QTemporaryDir dir;
+    const CellGrid grid = ManyCharacterGrid();
+    const PointTable none;
+    const PrintFooter footer{"\x8D\xF7\x91\xE4 (site)", "2026/12/08"};  // 桜台
+    QPrinter qtPrinter(QPrinter::HighResolution);
+    SetUpPdfPrinter(qtPrinter, dir.filePath("qt.pdf"));
+    PrinterTarget qt(qtPrinter, nullptr);
+    QVERIFY(qt.ChoosePrinter());
+    QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, qt, footer), 2);
+
+    QPrinter printer(QPrinter::HighResolution);
+    SetUpPdfPrinter(printer, dir.filePath("own.pdf"));
+    {
+      WindowPrintTarget own(printer, nullptr, grid, none, footer.SiteName);
+      QVERIFY(own.ChoosePrinter());
+      QVERIFY(own.WritesOwnPdf());
+      QCOMPARE(own.Page().Width, qt.Page().Width);
+      QCOMPARE(own.Page().Height, qt.Page().Height);
+      QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, own, footer), 2);
     }
-    for (const char* page : {"-1.pgm", "-2.pgm"}) {
-      const QImage qt(dir.filePath(QString("qt") + page));
-      const QImage mine(dir.filePath(QString("own") + page));
-      QVERIFY(!qt.isNull());
-      QCOMPARE(mine.size(), qt.size());
-      int apart = 0, inked = 0;
-      for (int y = 0; y < qt.height(); ++y) {
-        for (int x = 0; x < qt.width(); ++x) {
-          const int a = qGray(qt.pixel(x, y)), b = qGray(mine.pixel(x, y));
-          inked += a < 128;
-          apart += std::abs(a - b) > 64;
-        }
-      }
-      QVERIFY2(inked > 10'000, page);
-      QVERIFY2(apart == 0, qPrintable(QString("%1 pixels differ on %2").arg(apart).arg(page)));
+    QFile file(dir.filePath("own.pdf"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains(kOwnProducer));
+    const QString apart = PagesApart(dir.filePath("qt.pdf"), dir.filePath("own.pdf"), 2);
+    QVERIFY2(apart.isEmpty(), qPrintable(apart));
+
+    // The window's grid shows the loaded points through the table.
+    CoordinateData data;
+    CellGrid linked;
+    ClearPointTable(data.Table, data.Sima, linked);
+    SurveyPoint& p = AppendPoint(data.Table);
+    p.Number = 1;
+    p.Name = "\x8B\xAB\x8A\x45";  // 境界
+    LinkGridToPoints(data.Table, linked);
+    QVERIFY(linked.Rows.Linked(1));
+    WindowPrintTarget shown(printer, nullptr, linked, data.Table, "");
+    QVERIFY(shown.ChoosePrinter());
+    QVERIFY(shown.WritesOwnPdf());
+    // IPA Gothic has no "∑" (0x8794): whether in the table or typed into the grid.
+    p.Name = "\x87\x94";
+    WindowPrintTarget lacking(printer, nullptr, linked, data.Table, "");
+    QVERIFY(lacking.ChoosePrinter());
+    QVERIFY(!lacking.WritesOwnPdf());
+    p.Name = "";
+    linked.Rows[1][7] = "\x87\x94";
+    WindowPrintTarget typed(printer, nullptr, linked, data.Table, "");
+    QVERIFY(typed.ChoosePrinter());
+    QVERIFY(!typed.WritesOwnPdf());
+    // A printer, not a file: Qt's engine.
+    QPrinter paper(QPrinter::HighResolution);
+    WindowPrintTarget printed(paper, nullptr, grid, none, "");
+    QVERIFY(printed.ChoosePrinter());
+    QVERIFY(!printed.WritesOwnPdf());
+
+    // A file that cannot be made is named; an aborted job leaves the earlier file.
+    printer.setOutputFileName(dir.filePath("no/such/folder/out.pdf"));
+    WindowPrintTarget missing(printer, nullptr, grid, none, "");
+    QVERIFY(missing.ChoosePrinter());
+    QVERIFY(missing.WritesOwnPdf());
+    try {
+      missing.BeginDocument();
+      QFAIL("a PDF in a missing folder was begun");
+    } catch (const Error& e) {
+      QVERIFY(QString::fromUtf8(e.what()).contains("no/such/folder/out.pdf"));
     }
+    missing.AbortDocument();
+    printer.setOutputFileName(dir.filePath("own.pdf"));
+    WindowPrintTarget aborted(printer, nullptr, grid, none, "");
+    QVERIFY(aborted.ChoosePrinter());
+    aborted.BeginDocument();
+    aborted.PageCanvas();
+    aborted.AbortDocument();
+    QVERIFY_THROWS_EXCEPTION(Error, aborted.PageCanvas());
+    QFile kept(dir.filePath("own.pdf"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll().contains(kOwnProducer));
   }
 
   // The subset embedded draws every glyph as the face does, whatever its new number.
