@@ -291,13 +291,37 @@ PrintLayout PlanCoordinateList(const CellGrid& grid, const GridGeometry& screen,
                             footer);
 }
 
+namespace {
+
+CellGrid::Row HeaderRow() {
+  CellGrid::Row header;
+  for (int c = 0; c < CellGrid::kColumns; ++c)
+    header[c] = kGridHeaders[c];
+  return header;
+}
+
+// The plan of the grid a table of pointCount points (at least one) shows, marked(r)
+// telling whether row r is marked.
+template <class Marked>
+PrintLayout PlanPointList(int32_t pointCount, Marked marked, const GridGeometry& screen,
+                          const PageGeometry& page, TextMetrics& metrics,
+                          const PrintFooter& footer) {
+  metrics.SetFont(PrintFont(screen, page));
+  WidestNumber widest;
+  for (int32_t r = 1; r <= pointCount; ++r)
+    widest.Add(metrics, GridNumberCell(r, marked(r)));
+  widest.Add(metrics, "");  // the empty row after the last point
+  return PlanCoordinateList(HeaderRow(), pointCount + 2, widest.Width(), screen, page, metrics,
+                            footer);
+}
+
+}  // namespace
+
 TablePrintRows::TablePrintRows(const PointTable& table, int rowsPerBand)
     : table_(table),
+      header_(HeaderRow()),
       rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
-      made_(rows_.size(), -1) {
-  for (int c = 0; c < CellGrid::kColumns; ++c)
-    header_[c] = kGridHeaders[c];
-}
+      made_(rows_.size(), -1) {}
 
 const CellGrid::Row& TablePrintRows::Row(int r) {
   if (r == 0) return header_;
@@ -313,16 +337,10 @@ const CellGrid::Row& TablePrintRows::Row(int r) {
 PrintLayout PlanCoordinateList(const PointTable& table, const GridGeometry& screen,
                                const PageGeometry& page, TextMetrics& metrics,
                                const PrintFooter& footer) {
-  metrics.SetFont(PrintFont(screen, page));
-  WidestNumber widest;
-  for (int32_t r = 1; r <= table.PointCount; ++r)
-    widest.Add(metrics, GridNumberCell(r, table.Points[static_cast<size_t>(r)].Marked == 1));
-  widest.Add(metrics, "");  // the empty row after the last point
-  CellGrid::Row header;
-  for (int c = 0; c < CellGrid::kColumns; ++c)
-    header[c] = kGridHeaders[c];
-  return PlanCoordinateList(header, table.PointCount + 2, widest.Width(), screen, page, metrics,
-                            footer);
+  return PlanPointList(
+      table.PointCount,
+      [&table](int32_t r) { return table.Points[static_cast<size_t>(r)].Marked == 1; }, screen,
+      page, metrics, footer);
 }
 
 namespace {
@@ -340,11 +358,9 @@ GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPe
       names_(data),
       texts_(data),
       pointCount_(data.PointCount()),
+      header_(HeaderRow()),
       rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
-      made_(rows_.size(), -1) {
-  for (int c = 0; c < CellGrid::kColumns; ++c)
-    header_[c] = kGridHeaders[c];
-}
+      made_(rows_.size(), -1) {}
 
 const CellGrid::Row& GatheredPrintRows::Row(int r) {
   if (r == 0) return header_;
@@ -379,16 +395,9 @@ const CellGrid::Row& GatheredPrintRows::Row(int r) {
 PrintLayout PlanCoordinateList(const StreamedDrawingData& data, const GridGeometry& screen,
                                const PageGeometry& page, TextMetrics& metrics,
                                const PrintFooter& footer) {
-  metrics.SetFont(PrintFont(screen, page));
-  WidestNumber widest;
-  for (int32_t r = 1; r <= data.PointCount(); ++r)
-    widest.Add(metrics, GridNumberCell(r, true));
-  widest.Add(metrics, "");
-  CellGrid::Row header;
-  for (int c = 0; c < CellGrid::kColumns; ++c)
-    header[c] = kGridHeaders[c];
-  return PlanCoordinateList(header, data.PointCount() + 2, widest.Width(), screen, page, metrics,
-                            footer);
+  // A load marks every row it reads.
+  return PlanPointList(
+      data.PointCount(), [](int32_t) { return true; }, screen, page, metrics, footer);
 }
 
 PrintLayout LayoutCoordinateList(const CellGrid& grid, const GridGeometry& screen,
