@@ -423,7 +423,7 @@ bool GatheredCovered(PdfCoverage& coverage, const StreamedDrawingData& data) {
 // table's texts; rows typed in or changed, every cell.
 bool GridCovered(PdfCoverage& coverage, const CellGrid& grid, const PointTable& table) {
   for (size_t r = 0; r < grid.Rows.size(); ++r) {
-    if (grid.Rows.Linked(r)) {
+    if (grid.Rows.Linked(r) && r < table.Points.size()) {
       const SurveyPoint& p = table.Points[r];
       if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
           !coverage.Covers(p.Remarks.view())) {
@@ -644,21 +644,34 @@ void WindowPrintTarget::BeginDocument() {
   std::string().swap(own_->pending);
 }
 
+// The PDF's job, begun and not yet ended or aborted.
+PdfDocumentTarget& WindowPrintTarget::OwnJob() {
+  if (!own_->out || own_->ended) throw Error(MessageId::kPrintNotStarted, {});
+  return *own_->target;
+}
+
 Canvas& WindowPrintTarget::PageCanvas() {
   if (!own_) return qt_.PageCanvas();
-  if (!own_->out || own_->ended) throw Error(MessageId::kPrintNotStarted, {});
-  return own_->target->PageCanvas();
+  return OwnJob().PageCanvas();
 }
 
 void WindowPrintTarget::NewPage() {
   if (!own_) return qt_.NewPage();
-  own_->target->NewPage();
+  OwnJob().NewPage();
 }
 
 void WindowPrintTarget::EndDocument() {
   if (!own_) return qt_.EndDocument();
+  PdfDocumentTarget& job = OwnJob();
   own_->ended = true;
-  own_->document->Finish();
+  try {
+    job.EndDocument();
+  } catch (const Error& e) {
+    // A file that cannot be written says why; a font that cannot be embedded has no
+    // words for the window.
+    if (e.HasId()) throw;
+    throw Error(MessageId::kPrintFailed, {own_->name.toStdString()});
+  }
   own_->out->Commit();
 }
 

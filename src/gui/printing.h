@@ -111,6 +111,7 @@ class WindowPrintTarget : public PrintTarget {
 
  private:
   struct OwnPdf;
+  PdfDocumentTarget& OwnJob();
 
   QPrinter& printer_;
   PrinterTarget qt_;

@@ -60,12 +60,17 @@ bool HavePoppler() {
          !QStandardPaths::findExecutable("pdftotext").isEmpty();
 }
 
-// Two PDFs of the same pages: the same text read back and, at 100 dpi, the same pixels
-// but for the edges of glyphs. Empty when they agree, else what differs.
-QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pages) {
+// Two PDFs of the same pages: the same text read back, every word where the other has
+// it and, at 100 dpi on pages 1 to pixelPages, the same pixels but for the edges of
+// glyphs. Empty when they agree, else what differs.
+QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pixelPages) {
+  // The text as laid out (where words share a line, poppler's order of them may follow
+  // the order they were drawn in on other pages than these).
   const QByteArray text = Run("pdftotext", {"-layout", ownPdf, "-"});
-  if (text != Run("pdftotext", {"-layout", qtPdf, "-"})) return "the texts differ:\n" + text;
-  // Every word where the other has it, to a hundredth of a point.
+  if (pixelPages > 0 && text != Run("pdftotext", {"-layout", qtPdf, "-"}))
+    return "the texts differ:\n" + text;
+  // To a hundredth of a point, in any order (the text's order may differ where words
+  // stand on one line).
   const auto words = [](const QString& pdf) {
     QStringList kept;
     static const QRegularExpression number(QStringLiteral("\"([0-9.]+)\""));
@@ -78,6 +83,7 @@ QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pages) {
       }
       kept << word;
     }
+    kept.sort();
     return kept;
   };
   const QStringList placed = words(ownPdf);
@@ -85,7 +91,7 @@ QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pages) {
   for (const QString& pdf : {qtPdf, ownPdf}) {
     if (Run("pdftoppm", {"-r", "100", "-gray", pdf, pdf}) != QByteArray()) return "no " + pdf;
   }
-  for (int page = 1; page <= pages; ++page) {
+  for (int page = 1; page <= pixelPages; ++page) {
     const QString suffix = QString("-%1.pgm").arg(page);
     const QImage qt(qtPdf + suffix);
     const QImage mine(ownPdf + suffix);
@@ -107,17 +113,29 @@ QString PagesApart(const QString& qtPdf, const QString& ownPdf, int pages) {
 // How this program's PDFs name their producer: "Kestrova " in UTF-16.
 const char kOwnProducer[] = "/Producer <FEFF004B0065007300740072006F007600610020";
 
-// A printer writing a PDF file at 600 dpi on A4 with uneven margins. The top and left
-// ones are whole points, so that the pixels of either PDF at 100 dpi compare as those of
-// a page without margins: glyph edges a fraction of a pixel further are shaded apart.
-void SetUpPdfPrinter(QPrinter& printer, const QString& file) {
+// The paper, resolution and margins of a printer writing a PDF file.
+struct PdfPrinterSetUp {
+  QPageSize::PageSizeId paper = QPageSize::A4;
+  int dpi = 600;
+  QMarginsF margins;  // millimetres
+  QPageLayout::Orientation orientation = QPageLayout::Portrait;
+  bool fullPage = false;
+};
+
+void SetUpPdfPrinter(QPrinter& printer, const QString& file, const PdfPrinterSetUp& setUp) {
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(file);
-  printer.setResolution(600);
+  printer.setResolution(setUp.dpi);
   printer.setDocName("list");
-  printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                    QMarginsF(12.7, 19.05, 9, 21), QPageLayout::Millimeter));
+  printer.setPageLayout(QPageLayout(QPageSize(setUp.paper), setUp.orientation, setUp.margins,
+                                    QPageLayout::Millimeter));
+  printer.setFullPage(setUp.fullPage);
 }
+
+// A4 at 600 dpi with uneven margins. The top and left ones are whole points, so that the
+// pixels of either PDF at 100 dpi compare as those of a page without margins: glyph
+// edges a fraction of a pixel further are shaded apart.
+const PdfPrinterSetUp kUnevenA4{QPageSize::A4, 600, QMarginsF(12.7, 19.05, 9, 21)};
 
 }  // namespace
 
@@ -222,35 +240,55 @@ class PrintingTest : public QObject {
   }
 
   // A PDF file chosen in the print dialog is written by this program, on the printer's
-  // page and margins, as Qt's engine writes it for the printer; a list the face cannot
-  // show goes to Qt's engine, and a file that cannot be written keeps what it held.
+  // paper, resolution and margins, as Qt's engine writes it for the printer.
   void WindowPdfFilesAreWrittenByThisProgram() {
     if (!HavePoppler()) QSKIP("needs poppler's pdftoppm and pdftotext");
-    QTemporaryDir dir;
     const CellGrid grid = ManyCharacterGrid();
     const PointTable none;
     const PrintFooter footer{"\x8D\xF7\x91\xE4 (site)", "2026/12/08"};  // 桜台
-    QPrinter qtPrinter(QPrinter::HighResolution);
-    SetUpPdfPrinter(qtPrinter, dir.filePath("qt.pdf"));
-    PrinterTarget qt(qtPrinter, nullptr);
-    QVERIFY(qt.ChoosePrinter());
-    QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, qt, footer), 2);
+    const PdfPrinterSetUp setUps[] = {
+        kUnevenA4,
+        {QPageSize::Letter, 300, QMarginsF(25.4, 25.4, 25.4, 25.4)},
+        {QPageSize::A4, 600, QMarginsF(10, 13, 7, 21), QPageLayout::Landscape},  // turned upright
+        {QPageSize::JisB5, 1200, QMarginsF(5, 5, 5, 5), QPageLayout::Portrait, true},
+    };
+    for (const PdfPrinterSetUp& setUp : setUps) {
+      QTemporaryDir dir;
+      QPrinter qtPrinter(QPrinter::HighResolution);
+      SetUpPdfPrinter(qtPrinter, dir.filePath("qt.pdf"), setUp);
+      PrinterTarget qt(qtPrinter, nullptr);
+      QVERIFY(qt.ChoosePrinter());
+      const int pages = PrintCoordinateList(grid, GridGeometry{}, qt, footer);
 
-    QPrinter printer(QPrinter::HighResolution);
-    SetUpPdfPrinter(printer, dir.filePath("own.pdf"));
-    {
-      WindowPrintTarget own(printer, nullptr, grid, none, footer.SiteName);
-      QVERIFY(own.ChoosePrinter());
-      QVERIFY(own.WritesOwnPdf());
-      QCOMPARE(own.Page().Width, qt.Page().Width);
-      QCOMPARE(own.Page().Height, qt.Page().Height);
-      QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, own, footer), 2);
+      QPrinter printer(QPrinter::HighResolution);
+      SetUpPdfPrinter(printer, dir.filePath("own.pdf"), setUp);
+      {
+        WindowPrintTarget own(printer, nullptr, grid, none, footer.SiteName);
+        QVERIFY(own.ChoosePrinter());
+        QVERIFY(own.WritesOwnPdf());
+        QCOMPARE(own.Page().Width, qt.Page().Width);
+        QCOMPARE(own.Page().Height, qt.Page().Height);
+        QCOMPARE(own.Page().DpiX, qt.Page().DpiX);
+        QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, own, footer), pages);
+      }
+      QFile file(dir.filePath("own.pdf"));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QVERIFY(file.readAll().contains(kOwnProducer));
+      const bool wholePoints = &setUp == &setUps[0];
+      const QString apart =
+          PagesApart(dir.filePath("qt.pdf"), dir.filePath("own.pdf"), wholePoints ? pages : 0);
+      QVERIFY2(apart.isEmpty(), qPrintable(QString("%1 dpi: %2").arg(setUp.dpi).arg(apart)));
     }
-    QFile file(dir.filePath("own.pdf"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains(kOwnProducer));
-    const QString apart = PagesApart(dir.filePath("qt.pdf"), dir.filePath("own.pdf"), 2);
-    QVERIFY2(apart.isEmpty(), qPrintable(apart));
+  }
+
+  // A list the face cannot show goes to Qt's engine, as does every printer; a file that
+  // cannot be made is named, and a job that ends early leaves the earlier file.
+  void WindowPdfFallsBackOrLeavesTheFileAsItWas() {
+    QTemporaryDir dir;
+    const CellGrid grid = ManyCharacterGrid();
+    const PointTable none;
+    QPrinter printer(QPrinter::HighResolution);
+    SetUpPdfPrinter(printer, dir.filePath("own.pdf"), kUnevenA4);
 
     // The window's grid shows the loaded points through the table.
     CoordinateData data;
@@ -261,26 +299,28 @@ class PrintingTest : public QObject {
     p.Name = "\x8B\xAB\x8A\x45";  // 境界
     LinkGridToPoints(data.Table, linked);
     QVERIFY(linked.Rows.Linked(1));
-    WindowPrintTarget shown(printer, nullptr, linked, data.Table, "");
-    QVERIFY(shown.ChoosePrinter());
-    QVERIFY(shown.WritesOwnPdf());
-    // IPA Gothic has no "∑" (0x8794): whether in the table or typed into the grid.
-    p.Name = "\x87\x94";
-    WindowPrintTarget lacking(printer, nullptr, linked, data.Table, "");
-    QVERIFY(lacking.ChoosePrinter());
-    QVERIFY(!lacking.WritesOwnPdf());
-    p.Name = "";
-    linked.Rows[1][7] = "\x87\x94";
-    WindowPrintTarget typed(printer, nullptr, linked, data.Table, "");
-    QVERIFY(typed.ChoosePrinter());
-    QVERIFY(!typed.WritesOwnPdf());
-    // A printer, not a file: Qt's engine.
+    const auto ownPdf = [&](const CellGrid& g, const PointTable& t, const std::string& site) {
+      WindowPrintTarget target(printer, nullptr, g, t, site);
+      return target.ChoosePrinter() && target.WritesOwnPdf();
+    };
+    QVERIFY(ownPdf(linked, data.Table, "site"));
+    // IPA Gothic has no "∑" (0x8794): in any text of the table, typed into the grid or
+    // in the site's name.
+    for (PointText* text : {&p.Name, &p.Mark, &p.Remarks}) {
+      const PointText was = *text;
+      *text = "\x87\x94";
+      QVERIFY(!ownPdf(linked, data.Table, "site"));
+      *text = was;
+    }
+    QVERIFY(!ownPdf(linked, data.Table, "\x87\x94"));
+    linked.Rows[1][5] = "\x87\x94";
+    QVERIFY(!ownPdf(linked, data.Table, "site"));
+    // A printer, not a file.
     QPrinter paper(QPrinter::HighResolution);
     WindowPrintTarget printed(paper, nullptr, grid, none, "");
     QVERIFY(printed.ChoosePrinter());
     QVERIFY(!printed.WritesOwnPdf());
 
-    // A file that cannot be made is named; an aborted job leaves the earlier file.
     printer.setOutputFileName(dir.filePath("no/such/folder/out.pdf"));
     WindowPrintTarget missing(printer, nullptr, grid, none, "");
     QVERIFY(missing.ChoosePrinter());
@@ -292,16 +332,27 @@ class PrintingTest : public QObject {
       QVERIFY(QString::fromUtf8(e.what()).contains("no/such/folder/out.pdf"));
     }
     missing.AbortDocument();
+
+    QFile earlier(dir.filePath("own.pdf"));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("an earlier print");
+    earlier.close();
     printer.setOutputFileName(dir.filePath("own.pdf"));
     WindowPrintTarget aborted(printer, nullptr, grid, none, "");
     QVERIFY(aborted.ChoosePrinter());
+    // Nothing is printed before the job begins, nor after it ends.
+    QVERIFY_THROWS_EXCEPTION(Error, aborted.NewPage());
+    QVERIFY_THROWS_EXCEPTION(Error, aborted.EndDocument());
     aborted.BeginDocument();
     aborted.PageCanvas();
+    aborted.NewPage();
     aborted.AbortDocument();
     QVERIFY_THROWS_EXCEPTION(Error, aborted.PageCanvas());
+    QVERIFY_THROWS_EXCEPTION(Error, aborted.EndDocument());
     QFile kept(dir.filePath("own.pdf"));
     QVERIFY(kept.open(QIODevice::ReadOnly));
-    QVERIFY(kept.readAll().contains(kOwnProducer));
+    QCOMPARE(kept.readAll(), QByteArray("an earlier print"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"own.pdf"});
   }
 
   // The subset embedded draws every glyph as the face does, whatever its new number.
