@@ -457,7 +457,12 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   // When the streamed reading found the table needed, the files are read again without
   // repeating what the first reading said.
   const CoordinateData data = LoadFiles(o.files, o.crs, !warned);
-  WriteOutput(output, FormatCoordinateFile(data, *f));
+  {
+    const auto out = OpenOutput(output);
+    WriteCoordinateFile(data, *f,
+                        [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
+    out->Commit();
+  }
   const std::string name = OutputName(output);
   for (const std::string& warning : SaveWarnings(CoordinateSaveReport(data, *f), name))
     err << "kestrova-cli: warning: " << warning << '\n';

@@ -181,7 +181,34 @@ void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const S
   out += b.Polyline ? "F99,\r\n" : "D99,\r\n";
 }
 
-void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t to) {
+// Where a file's text goes while it is made: handed on a piece at a time when there is
+// an output, else kept whole.
+class FileText {
+ public:
+  explicit FileText(const CoordinateOutput* output) : output_(output) {}
+  std::string& Text() { return text_; }
+  // After each line: a piece of about a megabyte goes on.
+  void LineDone() {
+    if (output_ && text_.size() >= kPiece) Hand();
+  }
+  // Hands on what there is, if there is an output to hand it to.
+  void Flush() {
+    if (output_ && !text_.empty()) Hand();
+  }
+  void Hand() {
+    (*output_)(text_);
+    text_.clear();
+  }
+
+  static constexpr size_t kPiece = size_t{1} << 20;
+
+ private:
+  const CoordinateOutput* output_;
+  std::string text_;
+};
+
+void AppendPoints(FileText& file, const PointTable& t, int32_t from, int32_t to) {
+  std::string& out = file.Text();
   out += "A00,\r\n";
   for (int32_t r = from; r <= to; ++r) {
     const SurveyPoint& p = t.Points[r];
@@ -190,6 +217,7 @@ void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t t
     out += ',';
     AppendNameAndCoordinates(out, p, ',');
     out += ",\r\n";
+    file.LineDone();
   }
   out += "A99,\r\n";
 }
@@ -199,7 +227,8 @@ void AppendPoints(std::string& out, const PointTable& t, int32_t from, int32_t t
 // whose records name points read only after it (a "D00" before "A00") goes before those
 // points again, so that it draws the same when the file is read back; everything else
 // follows the points.
-void AppendSimaBody(std::string& out, const CoordinateData& data) {
+void AppendSimaBody(FileText& file, const CoordinateData& data) {
+  std::string& out = file.Text();
   const PointTable& t = data.Table;
   const std::vector<SimaBlock>& blocks = data.Sima.SimaBlocks;
   // Notes read inside a block stay inside it (a reader takes them for no title there);
@@ -242,7 +271,7 @@ void AppendSimaBody(std::string& out, const CoordinateData& data) {
   const auto place = [&](int32_t at) -> std::string& {
     if (at == kAfterPoints) return after;
     if (at > written) {
-      AppendPoints(out, t, written + 1, at);
+      AppendPoints(file, t, written + 1, at);
       written = at;
     }
     return out;
@@ -260,8 +289,12 @@ void AppendSimaBody(std::string& out, const CoordinateData& data) {
     }
     if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b], inBlock[b]);
   }
-  AppendPoints(out, t, written + 1, t.PointCount);
-  out += after;
+  AppendPoints(file, t, written + 1, t.PointCount);
+  file.Flush();
+  for (size_t at = 0; at < after.size(); at += FileText::kPiece) {
+    out.append(after, at, FileText::kPiece);
+    file.Flush();
+  }
 }
 
 }  // namespace
@@ -327,10 +360,11 @@ void AppendSimaBlock(std::string& out, const SimaBlock& block) {
   AppendBlock(out, block, {});
 }
 
-std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
+namespace {
+
+void WriteCoordinateText(FileText& file, const CoordinateData& data, CoordinateFormat format) {
   const PointTable& t = data.Table;
-  std::string out;
-  out.reserve(static_cast<size_t>(t.PointCount) * 64 + 64);
+  std::string& out = file.Text();
   switch (format) {
     case CoordinateFormat::kZhy:
     case CoordinateFormat::kCsv: {
@@ -346,6 +380,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
         out += p.Remarks;
         out += sep;
         out += "\r\n";
+        file.LineDone();
       }
       break;
     }
@@ -359,7 +394,7 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
       for (const std::string& title : data.Sima.SimaTitles) {
         if (!title.empty() || titlesFull) out += "Z00," + title + ",\r\n";
       }
-      AppendSimaBody(out, data);
+      AppendSimaBody(file, data);
       break;
     }
     case CoordinateFormat::kApa: {
@@ -376,12 +411,28 @@ std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat fo
         out += g;
         out += CheckChar(g);
         out += ",\r\n";
+        file.LineDone();
       }
       out += "Z,&,\r\n";
       break;
     }
   }
-  return out;
+}
+
+}  // namespace
+
+std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format) {
+  FileText file(nullptr);
+  file.Text().reserve(static_cast<size_t>(data.Table.PointCount) * 64 + 64);
+  WriteCoordinateText(file, data, format);
+  return std::move(file.Text());
+}
+
+void WriteCoordinateFile(const CoordinateData& data, CoordinateFormat format,
+                         const CoordinateOutput& output) {
+  FileText file(&output);
+  WriteCoordinateText(file, data, format);
+  file.Hand();
 }
 
 SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format) {
@@ -402,7 +453,10 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
 
 SaveReport SaveCoordinateFile(const std::filesystem::path& path, const CoordinateData& data,
                               CoordinateFormat format) {
-  WriteFileAtomic(path, FormatCoordinateFile(data, format));
+  AtomicFileWriter out(path);
+  WriteCoordinateFile(data, format,
+                      [&out](std::string_view bytes) { out.Write(bytes.data(), bytes.size()); });
+  out.Commit();
   return CoordinateSaveReport(data, format);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,6 +147,12 @@ std::optional<CoordinateFormat> CoordinateFormatFromName(std::string_view name);
 // The file's bytes: CR LF after every line, code page 932, numbers rounded to six
 // decimals in the general 15-digit form. SIMA also holds the parcels and polylines.
 std::string FormatCoordinateFile(const CoordinateData& data, CoordinateFormat format);
+
+// The same bytes handed to output a piece (about a megabyte) at a time, so that the file
+// of a large table is never held whole.
+using CoordinateOutput = std::function<void(std::string_view)>;
+void WriteCoordinateFile(const CoordinateData& data, CoordinateFormat format,
+                         const CoordinateOutput& output);
 
 // The same a piece at a time, for a file written as its points are read: the part
 // before the points, a point's line, the part after the points (the SIMA parcels and

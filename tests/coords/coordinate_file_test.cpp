@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "coords/split_fields.h"
+#include "support/random_sima.h"
 
 namespace kestrova {
 namespace {
@@ -423,6 +425,28 @@ TEST(SaveCoordinateFile, EveryLayoutLoadsBackUnchanged) {
     }
     // Saving what was loaded gives the same bytes again.
     EXPECT_EQ(FormatCoordinateFile(back, f), FormatCoordinateFile(d, f));
+  }
+}
+
+// A large table's file handed on a piece at a time is the file made whole, in every
+// format, with parcels placed before points they name and after all of them.
+TEST(SaveCoordinateFile, PiecesMakeTheWholeFile) {
+  std::mt19937 rng(20261208);
+  CoordinateData d;
+  ASSERT_TRUE(LoadCoordinateText(test::RandomSima(rng, 60'000), "r.sim", d, false));
+  ASSERT_GT(d.Sima.SimaBlocks.size(), 1'000u);
+  for (CoordinateFormat f : {CoordinateFormat::kZhy, CoordinateFormat::kCsv,
+                             CoordinateFormat::kSima, CoordinateFormat::kApa}) {
+    std::string joined;
+    size_t pieces = 0, largest = 0;
+    WriteCoordinateFile(d, f, [&](std::string_view bytes) {
+      joined += bytes;
+      ++pieces;
+      largest = std::max(largest, bytes.size());
+    });
+    EXPECT_EQ(joined, FormatCoordinateFile(d, f)) << static_cast<int>(f);
+    EXPECT_GE(pieces, 2u) << static_cast<int>(f);
+    EXPECT_LT(largest, (size_t{1} << 20) + 1024) << static_cast<int>(f);
   }
 }
 
