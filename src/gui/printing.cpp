@@ -394,13 +394,15 @@ bool CanWritePdf(PdfFontFaces& faces, const std::string& siteName,
   return pointsCovered(*coverage);
 }
 
+// The texts a point shows besides its number and coordinates, which are ASCII.
+bool PointCovered(PdfCoverage& coverage, const SurveyPoint& p) {
+  return coverage.Covers(p.Name.view()) && coverage.Covers(p.Mark.view()) &&
+         coverage.Covers(p.Remarks.view());
+}
+
 bool TableCovered(PdfCoverage& coverage, const PointTable& table) {
   for (int32_t r = 1; r <= table.PointCount; ++r) {
-    const SurveyPoint& p = table.Points[static_cast<size_t>(r)];
-    if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
-        !coverage.Covers(p.Remarks.view())) {
-      return false;
-    }
+    if (!PointCovered(coverage, table.Points[static_cast<size_t>(r)])) return false;
   }
   return true;
 }
@@ -424,11 +426,7 @@ bool GatheredCovered(PdfCoverage& coverage, const StreamedDrawingData& data) {
 bool GridCovered(PdfCoverage& coverage, const CellGrid& grid, const PointTable& table) {
   for (size_t r = 0; r < grid.Rows.size(); ++r) {
     if (grid.Rows.Linked(r) && r < table.Points.size()) {
-      const SurveyPoint& p = table.Points[r];
-      if (!coverage.Covers(p.Name.view()) || !coverage.Covers(p.Mark.view()) ||
-          !coverage.Covers(p.Remarks.view())) {
-        return false;
-      }
+      if (!PointCovered(coverage, table.Points[r])) return false;
       continue;
     }
     const CellGrid::Row& row = std::as_const(grid.Rows)[r];
@@ -469,6 +467,20 @@ QDateTime CreationTime() {
   return QDateTime::currentDateTimeUtc();
 }
 
+// What the PDF says of itself: its title, this program, and when it was made.
+QString Creator() {
+  return QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION);
+}
+PdfDocument::Info PdfInfo(const QString& title) {
+  return {title.toStdString(), Creator().toStdString(),
+          CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()};
+}
+
+// A warning on standard error, as every one of --print-pdf's is given.
+void Warn(QTextStream& err, const std::string& utf8) {
+  err << "kestrova: warning: " << Utf8ToQString(utf8) << "\n";
+}
+
 // Prints the points (or the empty grid) on the target: those gathered when there are,
 // else the table's. Returns the number of pages.
 int PrintList(const CoordinateData& data, const StreamedDrawingData* gathered, const CellGrid& grid,
@@ -499,7 +511,7 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
   for (const QString& file : parsed.files) {
     if (IsGisInput(file)) {
       for (const std::string& warning : LoadGisInput(file, parsed.crs, data, append))
-        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+        Warn(err, warning);
       append = true;
       continue;
     }
@@ -508,7 +520,7 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
       throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
     }
     for (const std::string& warning : LoadWarnings(report, file.toStdString()))
-      err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+      Warn(err, warning);
     append = true;
   }
   // Only the site name is printed besides the points.
@@ -532,7 +544,7 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
       reports[f].repeatedNumbers = repeated[f];
     for (size_t f = 0; f < reports.size(); ++f) {
       for (const std::string& warning : LoadWarnings(reports[f], parsed.files[f].toStdString()))
-        err << "kestrova: warning: " << Utf8ToQString(warning) << "\n";
+        Warn(err, warning);
     }
   };
   const auto warnBeforeError = [&] {
@@ -612,14 +624,9 @@ bool WindowPrintTarget::ChoosePrinter() {
   const QSizeF size = sheet.fullRectPoints().size();
   const QRect paint = sheet.paintRectPixels(dpi);
   own->name = printer_.outputFileName();
-  const QString creator = QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION);
   own->document = std::make_unique<PdfDocument>(
       [to = own.get()](std::string_view bytes) { to->Write(bytes); }, own->faces, size.width(),
-      size.height(), dpi,
-      PdfDocument::Info{
-          printer_.docName().toStdString(), creator.toStdString(),
-          CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()},
-      PixelPoint{paint.x(), paint.y()});
+      size.height(), dpi, PdfInfo(printer_.docName()), PixelPoint{paint.x(), paint.y()});
   own->target = std::make_unique<PdfDocumentTarget>(*own->document, PdfPage(sheet, dpi));
   own_ = std::move(own);
   return true;
@@ -702,8 +709,7 @@ int RunPrintPdf(const QStringList& args) {
       try {
         gathered = std::make_unique<StreamedDrawingData>(0, StreamTuning{.mostInMemory = 0}, true);
       } catch (const Error& e) {
-        err << "kestrova: warning: " << Utf8ToQString(e.what())
-            << "; the points are held in memory\n";
+        Warn(err, std::string(e.what()) + "; the points are held in memory");
       }
     }
     if (gathered) {
@@ -712,7 +718,7 @@ int RunPrintPdf(const QStringList& args) {
       LoadIntoTable(parsed, data, err);
     }
     const int32_t points = gathered ? gathered->PointCount() : data.Table.PointCount;
-    if (points == 0) err << "kestrova: warning: the files hold no point\n";
+    if (points == 0) Warn(err, "the files hold no point");
 
     // The PDF goes to the output as its pages are made; the output takes the target's
     // place only once it is complete.
@@ -721,7 +727,6 @@ int RunPrintPdf(const QStringList& args) {
             ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
             : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
     const QString title = QFileInfo(parsed.files.front()).fileName();
-    const QString creator = QStringLiteral("Kestrova ") + QStringLiteral(KESTROVA_VERSION);
     // The margins of the list are measured from the edge of the sheet.
     const QPageLayout sheet(QPageSize(parsed.paper), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                             QPageLayout::Millimeter);
@@ -734,9 +739,7 @@ int RunPrintPdf(const QStringList& args) {
       const QSizeF size = sheet.fullRectPoints().size();
       PdfDocument document(
           [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); }, faces,
-          size.width(), size.height(), kPdfResolution,
-          {title.toStdString(), creator.toStdString(),
-           CreationTime().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'")).toStdString()});
+          size.width(), size.height(), kPdfResolution, PdfInfo(title));
       PdfDocumentTarget target(document, PdfPage(sheet, kPdfResolution));
       pages = PrintList(data, gathered.get(), grid, target);
     } else {
@@ -746,7 +749,7 @@ int RunPrintPdf(const QStringList& args) {
         pdf.setResolution(kPdfResolution);
         pdf.setPageLayout(sheet);
         pdf.setTitle(title);
-        pdf.setCreator(creator);
+        pdf.setCreator(Creator());
         PagedDeviceTarget target(pdf, parsed.output);
         pages = PrintList(data, gathered.get(), grid, target);
       }
