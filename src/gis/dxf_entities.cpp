@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "common/error.h"
 #include "common/utf8.h"
@@ -29,63 +30,97 @@ uint32_t BgrToRgb(uint32_t bgr) {
   return ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF);
 }
 
-// Shortest text that reads back as the same double, in buf.
-std::string_view Number(double v, std::array<char, 32>& buf) {
-  if (v == 0.0) return "0";
-  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-  return std::string_view(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
-}
-
 void Hex(std::string& out, uint32_t value, int digits) {
   static const char kHex[] = "0123456789ABCDEF";
   for (int i = digits - 1; i >= 0; --i)
     out += kHex[(value >> (4 * i)) & 15];
 }
 
+// Writes groups at a cursor into memory the caller has made room for: the code
+// right-aligned in three places (wider when it needs more), then the value, each on its
+// own line. Every entity repeats the same few codes, whose lines are made once.
+class GroupWriter {
+ public:
+  explicit GroupWriter(char* at) : at_(at) {}
+  char* At() const { return at_; }
+
+  // The most a group with a value of n bytes takes; a number's value takes at most 24.
+  static constexpr size_t Room(size_t n) { return 6 + n; }
+  static constexpr size_t kNumberRoom = 6 + 24;
+
+  void Put(int code, std::string_view value) {
+    PutCode(code);
+    PutBytes(value);
+    *at_++ = '\n';
+  }
+  void Put(int code, double v) {
+    PutCode(code);
+    if (v == 0.0) {
+      *at_++ = '0';
+    } else {
+      at_ = std::to_chars(at_, at_ + 24, v).ptr;  // shortest text that reads back the same
+    }
+    *at_++ = '\n';
+  }
+  void PutInt(int code, long v) {
+    PutCode(code);
+    at_ = std::to_chars(at_, at_ + 24, v).ptr;
+    *at_++ = '\n';
+  }
+  // Groups made by another writer.
+  void Raw(std::string_view groups) { PutBytes(groups); }
+
+ private:
+  void PutBytes(std::string_view bytes) {
+    std::memcpy(at_, bytes.data(), bytes.size());
+    at_ += bytes.size();
+  }
+  void PutCode(int code) {
+    struct Codes {
+      std::array<std::array<char, 4>, 1000> lines;  // "  5\n" .. "999\n"
+      Codes() {
+        for (int c = 0; c < 1000; ++c) {
+          lines[c] = {' ', ' ', ' ', '\n'};
+          for (int i = 2, v = c; i >= 0 && (v > 0 || i == 2); --i, v /= 10)
+            lines[c][i] = static_cast<char>('0' + v % 10);
+        }
+      }
+    };
+    static const Codes kCodes;
+    if (code >= 0 && code < 1000) {
+      std::memcpy(at_, kCodes.lines[code].data(), 4);
+      at_ += 4;
+    } else {
+      at_ = std::to_chars(at_, at_ + 11, code).ptr;
+      *at_++ = '\n';
+    }
+  }
+
+  char* at_;
+};
+
+// The same appending to a string, for the few groups made outside the entities.
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
-  // The code right-aligned in three places (wider when it needs more), then the value.
-  // The group's lines in one piece where they are short, as nearly all are.
   void Put(int code, std::string_view value) {
-    const std::string& line = Code(code);
-    if (value.size() > 64) {
-      out_ += line;
-      out_ += value;
-      out_ += '\n';
-      return;
-    }
-    char group[80];
-    std::memcpy(group, line.data(), line.size());
-    std::memcpy(group + line.size(), value.data(), value.size());
-    group[line.size() + value.size()] = '\n';
-    out_.append(group, line.size() + value.size() + 1);
+    Make(GroupWriter::Room(value.size()), [&](GroupWriter& w) { w.Put(code, value); });
   }
   void Put(int code, double v) {
-    std::array<char, 32> buf{};
-    Put(code, Number(v, buf));
+    Make(GroupWriter::kNumberRoom, [&](GroupWriter& w) { w.Put(code, v); });
   }
   void PutInt(int code, long v) {
-    std::array<char, 24> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    Put(code, std::string_view(buf.data(), static_cast<size_t>(r.ptr - buf.data())));
+    Make(GroupWriter::kNumberRoom, [&](GroupWriter& w) { w.PutInt(code, v); });
   }
-  // Groups made by another writer.
-  void Raw(std::string_view groups) { out_ += groups; }
 
  private:
-  // Group codes run from 0 to 1071; every entity repeats the same few, whose lines are
-  // made once.
-  static const std::string& Code(int code) {
-    static const std::array<std::string, 1072> kCodes = [] {
-      std::array<std::string, 1072> codes;
-      for (size_t c = 0; c < codes.size(); ++c) {
-        std::string digits = std::to_string(c);
-        codes[c] = std::string(digits.size() < 3 ? 3 - digits.size() : 0, ' ') + digits + '\n';
-      }
-      return codes;
-    }();
-    return kCodes.at(static_cast<size_t>(code));
+  template <class F>
+  void Make(size_t room, const F& f) {
+    const size_t used = out_.size();
+    out_.resize(used + room + 8);
+    GroupWriter w(out_.data() + used);
+    f(w);
+    out_.resize(static_cast<size_t>(w.At() - out_.data()));
   }
 
   std::string& out_;
@@ -95,7 +130,7 @@ class Writer {
 // group 1, never cut inside one of EscapeText's units ("\\U+XXXX", a backslash and the
 // character it escapes, the caret's "^ ", the empty group "{}"): some readers take
 // each group by itself.
-void PutText(Writer& w, const std::string& escaped) {
+void PutText(GroupWriter& w, std::string_view escaped) {
   constexpr size_t kChunk = 250;
   size_t start = 0;
   size_t at = 0;
@@ -107,15 +142,15 @@ void PutText(Writer& w, const std::string& escaped) {
       token = 2;
     }
     if (at + token - start > kChunk) {
-      w.Put(3, std::string_view(escaped).substr(start, at - start));
+      w.Put(3, escaped.substr(start, at - start));
       start = at;
     }
     at += token;
   }
-  w.Put(1, std::string_view(escaped).substr(start));
+  w.Put(1, escaped.substr(start));
 }
 
-void PutCommon(Writer& w, const char* type, uint32_t handle, const Entity& e) {
+void PutCommon(GroupWriter& w, const char* type, uint32_t handle, const Entity& e) {
   w.Put(0, type);
   // The handle in hexadecimal without leading zeros.
   std::array<char, 8> h{};
@@ -281,15 +316,22 @@ std::vector<double> LineTypeDashes(uint16_t lineType, double groundPerPaperMm) {
   return dashes;
 }
 
-std::string EscapeText(std::string_view utf8) {
-  // Most labels are plain numbers and letters, which stand as they are.
+namespace {
+
+// Text that MTEXT takes as it is.
+bool IsPlainText(std::string_view utf8) {
   const auto plain = [](char c) {
     return c >= 0x20 && c < 0x7F && c != '\\' && c != '{' && c != '}' && c != '%' && c != '^';
   };
-  if (!utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&
-      std::all_of(utf8.begin(), utf8.end(), plain)) {
-    return std::string(utf8);
-  }
+  return !utf8.empty() && utf8.front() != ' ' && utf8.back() != ' ' &&
+         std::all_of(utf8.begin(), utf8.end(), plain);
+}
+
+}  // namespace
+
+std::string EscapeText(std::string_view utf8) {
+  // Most labels are plain numbers and letters, which stand as they are.
+  if (IsPlainText(utf8)) return std::string(utf8);
   std::string out;
   std::vector<uint32_t> cps;
   for (size_t i = 0; i < utf8.size();)
@@ -391,9 +433,18 @@ EntitySection::EntitySection(std::string_view gdalDxf, const EntitySummary& enti
   tail_ = dxf.substr(end);
 }
 
-void EntitySection::Append(std::string& out, const Entity& e, uint32_t& handle) const {
-  Writer w(out);
+void EntitySection::Append(TextBuffer& out, const Entity& e, uint32_t& handle) const {
   static constexpr int kAttachment[10] = {7, 7, 8, 9, 4, 5, 6, 1, 2, 3};
+  // Most labels are plain numbers and letters, which stand as they are.
+  std::string escapedText;
+  std::string_view text = e.text;
+  if (e.kind == Entity::Kind::kText && !IsPlainText(text)) text = escapedText = EscapeText(text);
+  // Room for the common groups (the handle, the pen's two, the line type's name), the
+  // entity's own (at most five numbers and two flags) and the text with a group code for
+  // each piece of 250 bytes.
+  const size_t room = 256 + 16 * GroupWriter::kNumberRoom + e.layer.size() + textStyle_.size() +
+                      text.size() + GroupWriter::Room(0) * (text.size() / 200 + 1);
+  GroupWriter w(out.Room(room));
   // Every entity starts alike: its common groups, its own class and its first point.
   const auto start = [&](const char* type, const char* subclass) {
     PutCommon(w, type, handle++, e);
@@ -419,10 +470,26 @@ void EntitySection::Append(std::string& out, const Entity& e, uint32_t& handle) 
       w.Put(40, e.height);
       w.PutInt(71, kAttachment[e.basePosition >= 1 && e.basePosition <= 9 ? e.basePosition : 1]);
       w.PutInt(72, 1);  // left to right
-      PutText(w, EscapeText(e.text));
+      PutText(w, text);
       if (!textStyle_.empty()) w.Put(7, textStyle_);
       break;
   }
+  out.Took(w.At());
+}
+
+char* TextBuffer::Room(size_t n) {
+  if (capacity_ - size_ < n) {
+    const size_t capacity = std::max(2 * capacity_, size_ + n);
+    std::unique_ptr<char[]> grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(grown.get(), bytes_.get(), size_);
+    bytes_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  return bytes_.get() + size_;
+}
+
+void TextBuffer::Took(const char* end) {
+  size_ = static_cast<size_t>(end - bytes_.get());
 }
 
 }  // namespace kestrova::dxf

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,21 @@ struct EntitySummary {
   void Add(const Entity& e);
 };
 
+// Bytes made a piece at a time at the end of memory grown as needed, not cleared first.
+class TextBuffer {
+ public:
+  // Where at least n more bytes can be written; Took then says where they end.
+  char* Room(size_t n);
+  void Took(const char* end);
+  std::string_view View() const { return {bytes_.get(), size_}; }
+  void Clear() { size_ = 0; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // GDAL's DXF with its entity section made ours: Head() is the file up to the first
 // entity, Append() writes an entity, Tail() the rest of the file. The header gets the
 // extents of the entities (a text's base point standing for the text), the drawing
@@ -68,7 +84,7 @@ class EntitySection {
   const std::string& Head() const { return head_; }
   uint32_t FirstHandle() const { return firstHandle_; }
   // Appends e to out with the handle given, and moves the handle on.
-  void Append(std::string& out, const Entity& e, uint32_t& handle) const;
+  void Append(TextBuffer& out, const Entity& e, uint32_t& handle) const;
   const std::string& Tail() const { return tail_; }
   size_t Count() const { return count_; }
 

@@ -803,10 +803,15 @@ void ForEachDxfEntity(const GisSource& source, const GisExportOptions& o, bool t
   const OutputSettings& s = o.Settings;
   const double k = s.WrtBAse.mmFlg ? 1.0 : 1000.0;
   CheckDrawingSettings(s);
-  DrawingTransform ground;
-  ground.K = 1.0;
-  ground.Scale = 1.0;
-  ground.Swap = DrawingHasSurveyAxes(s, source.SimaLoaded());
+  // The drawing's transform without base point and scale moves no position: it only
+  // puts X and Y on the drawing's axes.
+  struct {
+    bool swap;
+    void Apply(double x, double y, double& u, double& v) const {
+      u = swap ? y : x;
+      v = swap ? x : y;
+    }
+  } const ground{DrawingHasSurveyAxes(s, source.SimaLoaded())};
   const auto height = [&](uint32_t kind) {
     return o.TextKinds[std::clamp<uint32_t>(kind, 1, 10) - 1].Height * s.WrtBAse.Scale / k;
   };
@@ -1524,32 +1529,36 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
         constexpr size_t kParts = 4;
         sink(section->Head());
         uint32_t handle = section->FirstHandle();
-        std::vector<dxf::Entity> batch, writing;
-        std::array<std::string, kParts> texts;
+        // Entities are copied into slots kept from batch to batch, whose texts keep
+        // their memory.
+        std::vector<dxf::Entity> batch(kBatch), writing(kBatch);
+        size_t filled = 0, toWrite = 0;
+        std::array<dxf::TextBuffer, kParts> texts;
         std::future<void> written;
         const auto hand = [&] {
           if (written.valid()) written.get();
-          if (batch.empty()) return;
+          if (filled == 0) return;
           writing.swap(batch);
-          batch.clear();
+          toWrite = filled;
+          filled = 0;
           const uint32_t first = handle;
-          handle += static_cast<uint32_t>(writing.size());
+          handle += static_cast<uint32_t>(toWrite);
           written = std::async(std::launch::async, [&, first] {
-            InShares(writing.size(), kParts, [&](size_t part, size_t begin, size_t end) {
-              std::string& text = texts[part];
-              text.clear();
+            InShares(toWrite, kParts, [&](size_t part, size_t begin, size_t end) {
+              dxf::TextBuffer& text = texts[part];
+              text.Clear();
               uint32_t h = first + static_cast<uint32_t>(begin);
               for (size_t i = begin; i < end; ++i)
                 section->Append(text, writing[i], h);
             });
-            for (const std::string& text : texts) {
-              if (!text.empty()) sink(text);
+            for (const dxf::TextBuffer& text : texts) {
+              if (!text.View().empty()) sink(text.View());
             }
           });
         };
         ForEachDxfEntity(*source, o, true, [&](const dxf::Entity& e) {
-          batch.push_back(e);
-          if (batch.size() == kBatch) hand();
+          batch[filled++] = e;
+          if (filled == kBatch) hand();
         });
         hand();
         if (written.valid()) written.get();
