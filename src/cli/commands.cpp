@@ -126,16 +126,59 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
   return data;
 }
 
+bool StreamableFiles(const std::vector<std::string>& files,
+                     [[maybe_unused]] const std::string& crs) {
+  for (const std::string& file : files) {
+    if (!IsGisInput(file)) continue;
+#ifdef KESTROVA_HAVE_GDAL
+    const std::string name = InputName(file);
+    if (!Gis(name + ": reading points from GIS files")
+             .GisPointsStream(Utf8Path(file), name, CrsCode(crs))) {
+      return false;
+    }
+#else
+    NoGdal(InputName(file) + ": reading points from GIS files");
+#endif
+  }
+  return true;
+}
+
 int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
-                    LoadSink* also, SimaData& sima, std::ostream& err) {
+                    LoadSink* also, SimaData& sima, std::ostream& err,
+                    [[maybe_unused]] const std::string& crs) {
   std::optional<TeeSink> tee;
   LoadSink& sink = data && also ? tee.emplace(*data, *also) : data ? *data : *also;
   CoordinateData counts;
   std::vector<std::string> names;
+  // A GIS layer may yet turn out to need a table: until every file is read, nothing is
+  // said that its reading into a table would say again.
+  const bool mayNeedTable = AnyGisInput(files);
+  std::vector<std::string> held;
+  const auto warn = [&](const std::string& warning) {
+    if (mayNeedTable) {
+      held.push_back(warning);
+    } else {
+      err << "kestrova-cli: warning: " << warning << '\n';
+    }
+  };
   for (const std::string& file : files) {
     LoadReport report;
     const std::string& name = names.emplace_back(InputName(file));
     if (data) data->StartFile();
+    if (IsGisInput(file)) {
+#ifdef KESTROVA_HAVE_GDAL
+      std::vector<std::string> warnings;
+      if (!Gis(name + ": reading points from GIS files")
+               .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, warnings)) {
+        throw TableNeeded();
+      }
+      for (const std::string& warning : warnings)
+        warn(warning);
+      continue;
+#else
+      NoGdal(name + ": reading points from GIS files");
+#endif
+    }
     {
       TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
       if (!StreamInput(file, sink, counts, &report, &progress)) {
@@ -143,8 +186,10 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
       }
     }
     for (const std::string& warning : LoadWarnings(report, name))
-      err << "kestrova-cli: warning: " << warning << '\n';
+      warn(warning);
   }
+  for (const std::string& warning : held)
+    err << "kestrova-cli: warning: " << warning << '\n';
   if (data) {
     std::vector<size_t> repeated;
     {
@@ -230,13 +275,16 @@ void PrintInfo(std::ostream& out, int32_t pointCount, const DataBounds& b, const
 // Files that need no GIS reader are counted as they stream by: their points are kept only
 // in temporary files, for the parcels to find theirs.
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
-  if (!AnyGisInput(files)) {
+  if (StreamableFiles(files, crs)) {
     if (const auto data = StreamedData(0, std::cerr)) {
-      SimaData sima;
-      StreamFiles(files, *data, sima, std::cerr);
-      PrintInfo(out, data->PointCount(), data->Bounds(), sima, data->LineCount(),
-                data->LabelCount());
-      return 0;
+      try {
+        SimaData sima;
+        StreamFiles(files, *data, sima, std::cerr, crs);
+        PrintInfo(out, data->PointCount(), data->Bounds(), sima, data->LineCount(),
+                  data->LabelCount());
+        return 0;
+      } catch (const TableNeeded&) {
+      }
     }
   }
   const CoordinateData data = LoadFiles(files, crs);
@@ -314,17 +362,22 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   // Large sites of files that need no GIS reader are exported from temporary files, as
   // they are drawn.
   std::unique_ptr<StreamedDrawingData> streamed;
-  if (!AnyGisInput(o.files) && !ExportFromTable(o.files))
+  if (!ExportFromTable(o.files) && StreamableFiles(o.files, o.crs))
     streamed = StreamedData(0, err, options.Format != GisFormat::kDxf);
   CoordinateData data;
   std::optional<StreamedGisSource> source;
   int32_t points = 0;
   if (streamed) {
-    SimaData sima;
-    StreamFiles(o.files, *streamed, sima, err);
-    points = streamed->PointCount();
-    source.emplace(*streamed, sima.SimaLoaded);
-  } else {
+    try {
+      SimaData sima;
+      StreamFiles(o.files, *streamed, sima, err, o.crs);
+      points = streamed->PointCount();
+      source.emplace(*streamed, sima.SimaLoaded);
+    } catch (const TableNeeded&) {
+      streamed.reset();
+    }
+  }
+  if (!streamed) {
     data = LoadFiles(o.files, o.crs);
     points = data.Table.PointCount;
   }
@@ -426,7 +479,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   const bool fromStdin =
       std::find(o.files.begin(), o.files.end(), kStandardStream) != o.files.end();
   bool warned = false;
-  if (!AnyGisInput(o.files) && !(sima && fromStdin)) {
+  if (!(sima && fromStdin) && StreamableFiles(o.files, o.crs)) {
     std::unique_ptr<StreamedCoordinateWriter> writer;
     try {
       writer = std::make_unique<StreamedCoordinateWriter>(*f);
@@ -439,9 +492,13 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
     if (writer && o.files.size() > 1) numbers = StreamedData(0, err);
     if (writer && (o.files.size() < 2 || numbers)) {
       SimaData site;
-      const int32_t points = StreamFiles(o.files, numbers.get(), writer.get(), site, err);
-      warned = true;
-      if (!(sima && (!site.SimaNotes.empty() || writer->BlocksAmongPoints(points)))) {
+      int32_t points = 0;
+      try {
+        points = StreamFiles(o.files, numbers.get(), writer.get(), site, err, o.crs);
+        warned = true;
+      } catch (const TableNeeded&) {
+      }
+      if (warned && !(sima && (!site.SimaNotes.empty() || writer->BlocksAmongPoints(points)))) {
         const auto out = OpenOutput(output);
         writer->Write(site,
                       [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
@@ -515,7 +572,7 @@ bool GatherDrawing(const DrawingOptions& o, Workspace& ws, StreamedDrawingData& 
                    std::ostream& err) {
   ReadSettings(o, ws);
   SimaData sima;
-  StreamFiles(o.files, data, sima, err);
+  StreamFiles(o.files, data, sima, err, o.crs);
   RequirePoints(data.PointCount(), o.files);
   return sima.SimaLoaded;
 }
@@ -538,9 +595,14 @@ int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::
 
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
-  if (!AnyGisInput(o.files)) {
+  if (StreamableFiles(o.files, o.crs)) {
     // Without temporary files a site that fits in memory can still be drawn.
-    if (const auto data = StreamedData(o.baseRow, err)) return RunStreamedConvert(o, *data, err);
+    if (const auto data = StreamedData(o.baseRow, err)) {
+      try {
+        return RunStreamedConvert(o, *data, err);
+      } catch (const TableNeeded&) {
+      }
+    }
   }
   Workspace ws = PrepareWorkspace(o);
   const auto source = JwCadSource(o);
@@ -565,12 +627,15 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   Workspace ws;
   std::unique_ptr<StreamedDrawingData> streamed;
   bool simaLoaded = false;
-  if (!AnyGisInput(o.files)) streamed = StreamedData(o.baseRow, err);
+  if (StreamableFiles(o.files, o.crs)) streamed = StreamedData(o.baseRow, err);
   if (streamed) {
-    simaLoaded = GatherDrawing(o, ws, *streamed, err);
-  } else {
-    ws = PrepareWorkspace(o);
+    try {
+      simaLoaded = GatherDrawing(o, ws, *streamed, err);
+    } catch (const TableNeeded&) {
+      streamed.reset();
+    }
   }
+  if (!streamed) ws = PrepareWorkspace(o);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
   const auto transfer = [&](ClipboardSink& sink, ProgressMonitor& progress) {

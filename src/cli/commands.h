@@ -28,17 +28,24 @@ class UsageError : public std::runtime_error {
 CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {},
                          bool warn = true);
 
-// Some of the files are read through GDAL, which fills a table.
+// Some of the files are read through GDAL.
 bool AnyGisInput(const std::vector<std::string>& files);
+// Whether StreamFiles can read the files: coordinate files, and GIS files whose points
+// can be handed on as they are read (no parcels or polylines beside them, every point
+// marked). The GIS files are opened here and stay open for the reading.
+bool StreamableFiles(const std::vector<std::string>& files, const std::string& crs);
+// Thrown by StreamFiles when a GIS file turns out to need a table after all; nothing was
+// said yet, and the files are to be loaded into a table instead.
+class TableNeeded : public std::exception {};
 // Reads the files into data as LoadFiles reads them into a table, with the same warnings;
 // those of numbers an earlier file already has come once every file is read. also (may be
 // null, as may data) takes the points and blocks too. sima takes the site name, titles and
 // whether the last file was SIMA. Returns the number of points read.
 int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* data,
-                    LoadSink* also, SimaData& sima, std::ostream& err);
+                    LoadSink* also, SimaData& sima, std::ostream& err, const std::string& crs);
 inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingData& data,
-                        SimaData& sima, std::ostream& err) {
-  StreamFiles(files, &data, nullptr, sima, err);
+                        SimaData& sima, std::ostream& err, const std::string& crs) {
+  StreamFiles(files, &data, nullptr, sima, err, crs);
 }
 // Somewhere to gather the points in temporary files rather than a table, or null, having
 // said why there is none: then the points are held in memory. forExport: with what a GIS

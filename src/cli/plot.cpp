@@ -141,28 +141,35 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
           : std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
   if (source) ReadJwCadSettings(*source, header, extras);
 
-  // Files that need no GIS reader are gathered in temporary files and drawn from there,
-  // the picture written as it is drawn.
-  if (!AnyGisInput(o.files)) {
-    if (const auto data = StreamedData(0, err)) {
-      SimaData sima;
-      StreamFiles(o.files, *data, sima, err);
-      const PlotViewState view =
-          FittedView(sima.SimaLoaded, settings, data->Bounds(), data->PointCount(), o.size);
-      const auto writer = OpenOutput(o.output);
-      SvgCanvas canvas(o.size.width, o.size.height, [&writer](std::string_view bytes) {
-        writer->Write(bytes.data(), bytes.size());
-      });
-      StreamedPlotSource streamed(*data);
-      streamed.CountShown(view);
-      DrawPlot(canvas, view, streamed, DrawingPlotStyle(extras, settings), -1, nullptr);
-      canvas.Finish();
-      writer->Commit();
-      WarnIfNoneShown(err, data->PointCount(), streamed.Shown(), data->Bounds());
-      err << "kestrova-cli: wrote the plot of " << data->PointCount() << " points (" << o.size.width
-          << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';
-      return 0;
+  // Files that need no table (coordinate files, GIS points without parcels) are gathered
+  // in temporary files and drawn from there, the picture written as it is drawn.
+  std::unique_ptr<StreamedDrawingData> gathered;
+  if (StreamableFiles(o.files, o.crs)) gathered = StreamedData(0, err);
+  SimaData sima;
+  if (gathered) {
+    try {
+      StreamFiles(o.files, *gathered, sima, err, o.crs);
+    } catch (const TableNeeded&) {
+      gathered.reset();
     }
+  }
+  if (gathered) {
+    const StreamedDrawingData& data = *gathered;
+    const PlotViewState view =
+        FittedView(sima.SimaLoaded, settings, data.Bounds(), data.PointCount(), o.size);
+    const auto writer = OpenOutput(o.output);
+    SvgCanvas canvas(o.size.width, o.size.height, [&writer](std::string_view bytes) {
+      writer->Write(bytes.data(), bytes.size());
+    });
+    StreamedPlotSource streamed(data);
+    streamed.CountShown(view);
+    DrawPlot(canvas, view, streamed, DrawingPlotStyle(extras, settings), -1, nullptr);
+    canvas.Finish();
+    writer->Commit();
+    WarnIfNoneShown(err, data.PointCount(), streamed.Shown(), data.Bounds());
+    err << "kestrova-cli: wrote the plot of " << data.PointCount() << " points (" << o.size.width
+        << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';
+    return 0;
   }
   const CoordinateData data = LoadFiles(o.files, o.crs);
   int32_t shown = 0;

@@ -89,76 +89,334 @@ bool IsGisFile(const std::filesystem::path& path) {
   return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp";
 }
 
+namespace {
+
+// A GIS file's point layer, open and read a feature at a time as points of the site.
+class PointLayerReader {
+ public:
+  PointLayerReader(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                   Language language)
+      : path_(path), name_(name), epsg_(epsg), language_(language) {
+    gis::EnsureGdal();
+    static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
+    // GDAL takes UTF-8 file names on every system.
+    const std::u8string u8 = path.u8string();
+    const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
+    // A Shapefile's texts are in the code page its .cpg names; without one they are
+    // taken as they are: UTF-8 when they are that, else code page 932 (see Read).
+    if (Lower(path.extension().string()) == ".shp") {
+      const auto beside = [&path](const char* ext) {
+        std::error_code ec;
+        for (const std::string& e : {std::string(ext), Upper(ext)}) {
+          std::filesystem::path p = path;
+          p.replace_extension(e);
+          if (std::filesystem::exists(p, ec)) return true;
+        }
+        return false;
+      };
+      if (!beside(".dbf")) {
+        openWarnings_.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
+      } else if (!beside(".cpg")) {
+        noCodePage_ = true;
+      }
+    }
+    const char* const openOptions[] = {"ENCODING=", nullptr};
+    ds_.reset(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers,
+                                noCodePage_ ? openOptions : nullptr, nullptr));
+    if (!ds_) throw Error(MessageId::kGisCannotRead, {name, gis::GdalReason()});
+    layer_ = PointLayer(*ds_);
+    if (!layer_) throw Error(MessageId::kGisNoPointLayer, {name});
+    layerName_ = layer_->GetName();
+    for (const char* kind : {"parcel_lines", "parcels", "polylines"}) {
+      const OGRLayer* shapes = ds_->GetLayerByName(kind);
+      shapesBeside_ = shapesBeside_ || (shapes && shapes != layer_);
+    }
+
+    std::unique_ptr<OGRSpatialReference> target;
+    if (epsg != 0) target = gis::SurveyReference(epsg);
+    std::unique_ptr<OGRSpatialReference> source;
+    if (const OGRSpatialReference* srs = layer_->GetSpatialRef()) {
+      source.reset(srs->Clone());
+      source->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    if (source && target && !source->IsSame(target.get())) {
+      transform_.reset(OGRCreateCoordinateTransformation(source.get(), target.get()));
+      if (!transform_) {
+        throw Error(MessageId::kGisSystemCannotConvert,
+                    {name, source->GetName(), EpsgName(epsg), gis::GdalReason()});
+      }
+    } else if (source && !target && !source->IsProjected()) {
+      throw Error(MessageId::kGisLongitudeLatitude, {name, source->GetName(), kSurveySystemHint});
+    }
+    fields_ = FindFields(*layer_->GetLayerDefn());
+  }
+
+  // Opened for this file and survey system.
+  bool Opened(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+              Language language) const {
+    return path == path_ && name == name_ && epsg == epsg_ && language == language_;
+  }
+  GDALDataset& Dataset() { return *ds_; }
+  OGRLayer* Layer() { return layer_; }
+  // Parcels or polylines lie beside the points, running through them.
+  bool ShapesBeside() const { return shapesBeside_; }
+  // The texts are decoded only once every one has been seen.
+  bool TextsWaitForAll() const { return noCodePage_; }
+  // Some point is known to have a "marked" value other than 1 (a text "1.0" counts as
+  // other). Only a GeoPackage is asked, which its database answers at once; other files
+  // would be read through for it, and their reading finds it anyway.
+  bool SomeUnmarked() {
+    if (fields_.marked < 0 || std::string_view(ds_->GetDriverName()) != "GPKG") return false;
+    const std::string field = layer_->GetLayerDefn()->GetFieldDefn(fields_.marked)->GetNameRef();
+    if (field.find('"') != std::string::npos) return true;
+    const bool filtered =
+        layer_->SetAttributeFilter(("\"" + field + "\" <> 1").c_str()) == OGRERR_NONE;
+    layer_->ResetReading();
+    const bool some = !filtered || std::unique_ptr<OGRFeature>(layer_->GetNextFeature()) != nullptr;
+    layer_->SetAttributeFilter(nullptr);
+    return some;
+  }
+
+  // Hands every point of the layer to take(point, x, y) in file order, numbered from
+  // firstRow, with the place it has in the file's own coordinates. Texts are brought to
+  // code page 932, report counting what could not be; where they wait for all, they are
+  // handed as they are, for Decode. take returns false to stop.
+  template <class Take>
+  void Read(int32_t firstRow, LoadReport& report, const Take& take) {
+    const auto text = [&](const OGRFeature& f, int field, size_t limit,
+                          const std::string& feature) -> PointText {
+      if (!Has(f, field)) return PointText();
+      const char* t = f.GetFieldAsString(field);
+      if (!noCodePage_) return ToCp932(t, limit, report);
+      if (!IsValidUtf8(t) && notUtf8_++ == 0) firstNotUtf8_ = feature;
+      return PointText(t);
+    };
+    skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = 0;
+    int32_t row = firstRow;
+    layer_->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(layer_->GetNextFeature()); f;
+         f.reset(layer_->GetNextFeature())) {
+      const std::vector<std::string> which{name_, std::to_string(f->GetFID()), layerName_};
+      OGRGeometry* g = f->GetGeometryRef();
+      if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
+      // The parcels and lines that an export put beside the points are not points.
+      if (Has(*f, fields_.layer) &&
+          std::string_view(f->GetFieldAsString(fields_.layer)) != "points") {
+        continue;
+      }
+      if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
+        ++skipped_;
+        continue;
+      }
+      const OGRPoint& pt = *g->toPoint();
+      const double fileX = pt.getX();
+      const double fileY = pt.getY();
+      double x = fileX;
+      double y = fileY;
+      if (transform_ && !transform_->Transform(1, &x, &y)) {
+        std::vector<std::string> args = which;
+        args.insert(args.end(), {EpsgName(epsg_), gis::GdalReason()});
+        throw Error(MessageId::kGisFeatureCannotConvert, std::move(args));
+      }
+      if (!std::isfinite(x) || !std::isfinite(y)) {
+        throw Error(MessageId::kGisFeatureNotANumber, which);
+      }
+      SurveyPoint p;
+      p.Number = row;
+      if (Has(*f, fields_.number)) {
+        std::optional<int32_t> n;
+        if (IsNumeric(*f, fields_.number)) {
+          const double v = f->GetFieldAsDouble(fields_.number);
+          if (v == std::floor(v) && v >= INT32_MIN && v <= INT32_MAX) n = static_cast<int32_t>(v);
+        } else {
+          n = ParseInt(TrimBlanks(f->GetFieldAsString(fields_.number)));
+        }
+        if (n) {
+          p.Number = *n;
+        } else if (badNumbers_++ == 0) {
+          firstBadNumber_ =
+              std::to_string(f->GetFID()) + " (\"" + f->GetFieldAsString(fields_.number) + "\")";
+        }
+      }
+      const std::string feature = std::to_string(f->GetFID());
+      p.Name = text(*f, fields_.name, kNameLimit, feature);
+      p.Mark = text(*f, fields_.mark, kMarkLimit, feature);
+      p.Remarks = text(*f, fields_.remarks, kRemarksLimit, feature);
+      p.X = y;
+      p.Y = x;
+      if (Has(*f, fields_.z)) {
+        std::optional<double> z;
+        if (IsNumeric(*f, fields_.z)) {
+          z = f->GetFieldAsDouble(fields_.z);
+        } else {
+          z = ParseFloat(TrimBlanks(f->GetFieldAsString(fields_.z)));
+        }
+        if (!z || !std::isfinite(*z)) {
+          if (badZ_++ == 0) firstBadZ_ = feature + " (\"" + f->GetFieldAsString(fields_.z) + "\")";
+          z = 0.0;
+        }
+        p.Z = *z;
+      } else if (pt.Is3D()) {
+        p.Z = pt.getZ();
+      }
+      p.Marked = 1;
+      if (Has(*f, fields_.marked)) {
+        const std::string v(TrimBlanks(f->GetFieldAsString(fields_.marked)));
+        const std::optional<double> d =
+            IsNumeric(*f, fields_.marked)
+                ? std::optional<double>(f->GetFieldAsDouble(fields_.marked))
+                : ParseFloat(v);
+        if (d == 1.0) {
+          p.Marked = 1;
+        } else if (d == 0.0) {
+          p.Marked = 0;
+        } else {
+          p.Marked = 0;
+          if (badMarked_++ == 0) firstBadMarked_ = feature + " (\"" + v + "\")";
+        }
+      }
+      ++row;
+      if (!take(std::move(p), fileX, fileY)) return;
+    }
+    if (row == firstRow) throw Error(MessageId::kGisLayerHoldsNoPoint, {name_, layerName_});
+  }
+
+  // The texts of points read while they waited for all: every text is UTF-8, or all of
+  // them are taken as code page 932.
+  void Decode(SurveyPoint& p, LoadReport& report) const {
+    if (!noCodePage_) return;
+    const auto decode = [&](PointText& t, size_t limit) {
+      t = notUtf8_ > 0 ? std::string(CutToBytes(t.view(), limit))
+                       : ToCp932(t.view(), limit, report);
+    };
+    decode(p.Name, kNameLimit);
+    decode(p.Mark, kMarkLimit);
+    decode(p.Remarks, kRemarksLimit);
+  }
+
+  // What the reading found worth telling, with the shapes' warnings in their place.
+  std::vector<std::string> Warnings(const std::vector<std::string>& shapeWarnings) const {
+    std::vector<std::string> warnings = openWarnings_;
+    const auto counted = [&](size_t count, MessageId one, MessageId many,
+                             const std::string& first) {
+      if (count == 0) return;
+      warnings.push_back(MessageText(count == 1 ? one : many,
+                                     {name_, std::to_string(count), layerName_, first}, language_));
+    };
+    counted(badZ_, MessageId::kGisZNotNumber, MessageId::kGisZsNotNumber, firstBadZ_);
+    counted(badMarked_, MessageId::kGisMarkedNotBinary, MessageId::kGisMarksNotBinary,
+            firstBadMarked_);
+    counted(notUtf8_, MessageId::kGisTextNotUtf8, MessageId::kGisTextsNotUtf8, firstNotUtf8_);
+    if (skipped_ > 0) {
+      warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
+                                     {name_, std::to_string(skipped_), layerName_}, language_));
+    }
+    warnings.insert(warnings.end(), shapeWarnings.begin(), shapeWarnings.end());
+    counted(badNumbers_, MessageId::kGisNumberNotWhole, MessageId::kGisNumbersNotWhole,
+            firstBadNumber_);
+    return warnings;
+  }
+
+ private:
+  static std::string ToCp932(std::string_view t, size_t limit, LoadReport& report) {
+    Cp932Text c = Utf8ToCp932(t);
+    report.replacedCharacters += c.replaced;
+    return std::string(CutToBytes(c.text, limit));
+  }
+
+  QuietGdal quiet_;
+  std::filesystem::path path_;
+  std::string name_;
+  int32_t epsg_ = 0;
+  Language language_;
+  std::vector<std::string> openWarnings_;
+  bool noCodePage_ = false;
+  bool shapesBeside_ = false;
+  std::unique_ptr<GDALDataset> ds_;
+  OGRLayer* layer_ = nullptr;
+  std::string layerName_;
+  std::unique_ptr<OGRCoordinateTransformation> transform_;
+  Fields fields_;
+  size_t skipped_ = 0, badNumbers_ = 0, notUtf8_ = 0, badZ_ = 0, badMarked_ = 0;
+  std::string firstBadNumber_, firstNotUtf8_, firstBadZ_, firstBadMarked_;
+};
+
+// Files opened to decide whether their points stream stay open for the reading that
+// follows: GDAL's GeoJSON reader reads the whole file to open it.
+std::vector<std::unique_ptr<PointLayerReader>>& OpenReaders() {
+  static std::vector<std::unique_ptr<PointLayerReader>> readers;
+  return readers;
+}
+
+std::unique_ptr<PointLayerReader> OpenReader(const std::filesystem::path& path,
+                                             const std::string& name, int32_t epsg,
+                                             Language language) {
+  auto& open = OpenReaders();
+  for (auto it = open.begin(); it != open.end(); ++it) {
+    if ((*it)->Opened(path, name, epsg, language)) {
+      std::unique_ptr<PointLayerReader> reader = std::move(*it);
+      open.erase(it);
+      return reader;
+    }
+  }
+  return std::make_unique<PointLayerReader>(path, name, epsg, language);
+}
+
+}  // namespace
+
+bool GisPointsStream(const std::filesystem::path& path, const std::string& name, int32_t epsg) {
+  std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
+  const bool streams =
+      !reader->ShapesBeside() && !reader->TextsWaitForAll() && !reader->SomeUnmarked();
+  OpenReaders().push_back(std::move(reader));
+  return streams;
+}
+
+bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                     LoadSink& sink, CoordinateData& data, std::vector<std::string>& warnings) {
+  std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
+  if (reader->ShapesBeside() || reader->TextsWaitForAll()) {
+    OpenReaders().push_back(std::move(reader));
+    return false;
+  }
+  constexpr size_t kRange = 4096;
+  LoadReport report;
+  std::vector<SurveyPoint> rows;
+  rows.reserve(kRange);
+  int32_t first = data.Table.PointCount + 1;
+  bool allMarked = true;
+  reader->Read(first, report, [&](SurveyPoint&& p, double, double) {
+    if (p.Marked != 1) return allMarked = false;
+    rows.push_back(std::move(p));
+    if (rows.size() == kRange) {
+      sink.TakePoints(rows, first);
+      first += static_cast<int32_t>(kRange);
+      rows.clear();
+    }
+    return true;
+  });
+  if (!allMarked) {
+    OpenReaders().push_back(std::move(reader));
+    return false;
+  }
+  if (!rows.empty()) sink.TakePoints(rows, first);
+  data.Table.PointCount = first - 1 + static_cast<int32_t>(rows.size());
+  data.Sima.SimaLoaded = false;
+  warnings = LoadWarnings(report, name);
+  for (std::string& w : reader->Warnings({}))
+    warnings.push_back(std::move(w));
+  return true;
+}
+
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
                                        LoadReport& report, Language language) {
-  gis::EnsureGdal();
-  QuietGdal quiet;
-  static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
-  // GDAL takes UTF-8 file names on every system.
-  const std::u8string u8 = path.u8string();
-  const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
-  // A Shapefile's texts are in the code page its .cpg names; without one they are
-  // taken as they are: UTF-8 when they are that, else code page 932 (see below).
-  const bool shapefile = Lower(path.extension().string()) == ".shp";
-  std::vector<std::string> warnings;
-  bool noCodePage = false;
-  if (shapefile) {
-    const auto beside = [&path](const char* ext) {
-      std::error_code ec;
-      for (const std::string& e : {std::string(ext), Upper(ext)}) {
-        std::filesystem::path p = path;
-        p.replace_extension(e);
-        if (std::filesystem::exists(p, ec)) return true;
-      }
-      return false;
-    };
-    if (!beside(".dbf")) {
-      warnings.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
-    } else if (!beside(".cpg")) {
-      noCodePage = true;
-    }
-  }
-  const char* const openOptions[] = {"ENCODING=", nullptr};
-  std::unique_ptr<GDALDataset> ds(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
-                                                    kDrivers, noCodePage ? openOptions : nullptr,
-                                                    nullptr));
-  if (!ds) throw Error(MessageId::kGisCannotRead, {name, gis::GdalReason()});
-  OGRLayer* layer = PointLayer(*ds);
-  if (!layer) throw Error(MessageId::kGisNoPointLayer, {name});
-  const std::string layerName = layer->GetName();
-
-  std::unique_ptr<OGRSpatialReference> target;
-  if (epsg != 0) target = gis::SurveyReference(epsg);
-  std::unique_ptr<OGRSpatialReference> source;
-  if (const OGRSpatialReference* srs = layer->GetSpatialRef()) {
-    source.reset(srs->Clone());
-    source->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  }
-  std::unique_ptr<OGRCoordinateTransformation> transform;
-  if (source && target && !source->IsSame(target.get())) {
-    transform.reset(OGRCreateCoordinateTransformation(source.get(), target.get()));
-    if (!transform) {
-      throw Error(MessageId::kGisSystemCannotConvert,
-                  {name, source->GetName(), EpsgName(epsg), gis::GdalReason()});
-    }
-  } else if (source && !target && !source->IsProjected()) {
-    throw Error(MessageId::kGisLongitudeLatitude, {name, source->GetName(), kSurveySystemHint});
-  }
-
-  OGRFeatureDefn& defn = *layer->GetLayerDefn();
-  const Fields fields = FindFields(defn);
+  const std::unique_ptr<PointLayerReader> opened = OpenReader(path, name, epsg, language);
+  PointLayerReader& reader = *opened;
   const int32_t firstRow = appendOnLoad ? data.Table.PointCount + 1 : 1;
   // Laid out as a table's points (row r is element r), so that a load that replaces the
   // table takes them without a copy.
   std::vector<SurveyPoint> points(1);
-  size_t skipped = 0;
-  size_t badNumbers = 0;
-  std::string firstBadNumber;
-  size_t notUtf8 = 0;
-  std::string firstNotUtf8;
-  size_t badZ = 0, badMarked = 0;
-  std::string firstBadZ, firstBadMarked;
   // Where each point stands in the file's own coordinates, when parcels or polylines
   // beside the points may run through them: sorted once every point is read, the first
   // point at a place found first.
@@ -170,120 +428,14 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     return std::tie(a.x, a.y) < std::tie(b.x, b.y);
   };
   std::vector<Place> pointAt;
-  const bool shapesBeside = ds->GetLayerByName("parcel_lines") || ds->GetLayerByName("parcels") ||
-                            ds->GetLayerByName("polylines");
-  const auto toCp932 = [&report](std::string_view t, size_t limit) {
-    Cp932Text c = Utf8ToCp932(t);
-    report.replacedCharacters += c.replaced;
-    return std::string(CutToBytes(c.text, limit));
-  };
-  // A text as the point keeps it. A .dbf without .cpg is decoded as a whole once every
-  // text has been seen (code page 932 pairs of half-width kana can be valid UTF-8): its
-  // texts are kept as they are until then.
-  const auto text = [&](const OGRFeature& f, int field, size_t limit,
-                        const std::string& feature) -> PointText {
-    if (!Has(f, field)) return PointText();
-    const char* t = f.GetFieldAsString(field);
-    if (!noCodePage) return toCp932(t, limit);
-    if (!IsValidUtf8(t) && notUtf8++ == 0) firstNotUtf8 = feature;
-    return PointText(t);
-  };
-  layer->ResetReading();
-  for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f;
-       f.reset(layer->GetNextFeature())) {
-    const std::vector<std::string> which{name, std::to_string(f->GetFID()), layerName};
-    OGRGeometry* g = f->GetGeometryRef();
-    if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
-    // The parcels and lines that an export put beside the points are not points.
-    if (Has(*f, fields.layer) && std::string_view(f->GetFieldAsString(fields.layer)) != "points") {
-      continue;
-    }
-    if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
-      ++skipped;
-      continue;
-    }
-    const OGRPoint& pt = *g->toPoint();
-    double x = pt.getX();
-    double y = pt.getY();
+  const bool shapesBeside = reader.ShapesBeside();
+  reader.Read(firstRow, report, [&](SurveyPoint&& p, double x, double y) {
     if (shapesBeside) pointAt.push_back({x, y, points.size()});
-    if (transform && !transform->Transform(1, &x, &y)) {
-      std::vector<std::string> args = which;
-      args.insert(args.end(), {EpsgName(epsg), gis::GdalReason()});
-      throw Error(MessageId::kGisFeatureCannotConvert, std::move(args));
-    }
-    if (!std::isfinite(x) || !std::isfinite(y)) {
-      throw Error(MessageId::kGisFeatureNotANumber, which);
-    }
-    SurveyPoint p;
-    const int32_t row = firstRow + static_cast<int32_t>(points.size() - 1);
-    p.Number = row;
-    if (Has(*f, fields.number)) {
-      std::optional<int32_t> n;
-      if (IsNumeric(*f, fields.number)) {
-        const double v = f->GetFieldAsDouble(fields.number);
-        if (v == std::floor(v) && v >= INT32_MIN && v <= INT32_MAX) n = static_cast<int32_t>(v);
-      } else {
-        n = ParseInt(TrimBlanks(f->GetFieldAsString(fields.number)));
-      }
-      if (n) {
-        p.Number = *n;
-      } else if (badNumbers++ == 0) {
-        firstBadNumber =
-            std::to_string(f->GetFID()) + " (\"" + f->GetFieldAsString(fields.number) + "\")";
-      }
-    }
-    const std::string feature = std::to_string(f->GetFID());
-    p.Name = text(*f, fields.name, kNameLimit, feature);
-    p.Mark = text(*f, fields.mark, kMarkLimit, feature);
-    p.Remarks = text(*f, fields.remarks, kRemarksLimit, feature);
-    p.X = y;
-    p.Y = x;
-    if (Has(*f, fields.z)) {
-      std::optional<double> z;
-      if (IsNumeric(*f, fields.z)) {
-        z = f->GetFieldAsDouble(fields.z);
-      } else {
-        z = ParseFloat(TrimBlanks(f->GetFieldAsString(fields.z)));
-      }
-      if (!z || !std::isfinite(*z)) {
-        if (badZ++ == 0) firstBadZ = feature + " (\"" + f->GetFieldAsString(fields.z) + "\")";
-        z = 0.0;
-      }
-      p.Z = *z;
-    } else if (pt.Is3D()) {
-      p.Z = pt.getZ();
-    }
-    p.Marked = 1;
-    if (Has(*f, fields.marked)) {
-      const std::string v(TrimBlanks(f->GetFieldAsString(fields.marked)));
-      const std::optional<double> d =
-          IsNumeric(*f, fields.marked) ? std::optional<double>(f->GetFieldAsDouble(fields.marked))
-                                       : ParseFloat(v);
-      if (d == 1.0) {
-        p.Marked = 1;
-      } else if (d == 0.0) {
-        p.Marked = 0;
-      } else {
-        p.Marked = 0;
-        if (badMarked++ == 0) firstBadMarked = feature + " (\"" + v + "\")";
-      }
-    }
     points.push_back(std::move(p));
-  }
-  if (points.size() == 1) {
-    throw Error(MessageId::kGisLayerHoldsNoPoint, {name, layerName});
-  }
-  if (noCodePage) {
-    // Every text is UTF-8, or all of them are taken as code page 932.
-    const auto decode = [&](PointText& t, size_t limit) {
-      t = notUtf8 > 0 ? std::string(CutToBytes(t.view(), limit)) : toCp932(t.view(), limit);
-    };
-    for (size_t i = 1; i < points.size(); ++i) {
-      decode(points[i].Name, kNameLimit);
-      decode(points[i].Mark, kMarkLimit);
-      decode(points[i].Remarks, kRemarksLimit);
-    }
-  }
+    return true;
+  });
+  for (size_t i = 1; i < points.size(); ++i)
+    reader.Decode(points[i], report);
   std::stable_sort(pointAt.begin(), pointAt.end(), before);
 
   // The parcels and polylines an export of this program puts beside the points come
@@ -294,8 +446,8 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   std::vector<std::string> shapeWarnings;
   int32_t parcelNumber = 0, polylineNumber = 0;
   const auto readBlocks = [&](const char* kind, bool polyline) {
-    OGRLayer* shapes = ds->GetLayerByName(kind);
-    if (!shapes || shapes == layer) return false;
+    OGRLayer* shapes = reader.Dataset().GetLayerByName(kind);
+    if (!shapes || shapes == reader.Layer()) return false;
     const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
     size_t notOnPoints = 0;
     std::string first;
@@ -377,32 +529,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
   }
 
-  if (badZ > 0) {
-    warnings.push_back(
-        MessageText(badZ == 1 ? MessageId::kGisZNotNumber : MessageId::kGisZsNotNumber,
-                    {name, std::to_string(badZ), layerName, firstBadZ}, language));
-  }
-  if (badMarked > 0) {
-    warnings.push_back(
-        MessageText(badMarked == 1 ? MessageId::kGisMarkedNotBinary : MessageId::kGisMarksNotBinary,
-                    {name, std::to_string(badMarked), layerName, firstBadMarked}, language));
-  }
-  if (notUtf8 > 0) {
-    warnings.push_back(
-        MessageText(notUtf8 == 1 ? MessageId::kGisTextNotUtf8 : MessageId::kGisTextsNotUtf8,
-                    {name, std::to_string(notUtf8), layerName, firstNotUtf8}, language));
-  }
-  if (skipped > 0) {
-    warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
-                                   {name, std::to_string(skipped), layerName}, language));
-  }
-  warnings.insert(warnings.end(), shapeWarnings.begin(), shapeWarnings.end());
-  if (badNumbers > 0) {
-    warnings.push_back(MessageText(
-        badNumbers == 1 ? MessageId::kGisNumberNotWhole : MessageId::kGisNumbersNotWhole,
-        {name, std::to_string(badNumbers), layerName, firstBadNumber}, language));
-  }
-  return warnings;
+  return reader.Warnings(shapeWarnings);
 }
 
 }  // namespace kestrova

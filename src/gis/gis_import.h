@@ -31,6 +31,21 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
                                        LoadReport& report, Language language = Language::kEnglish);
 
+// Whether the points of a GIS file can be handed to a load's sink as they are read (see
+// StreamGisPoints): no parcels or polylines lie beside them, their texts can be decoded
+// one by one, and every point is marked. Throws kestrova::Error as LoadGisPoints does
+// for a file it cannot open. The file stays open for the reading that follows.
+bool GisPointsStream(const std::filesystem::path& path, const std::string& name, int32_t epsg);
+
+// Reads the points of a GIS file as an appending LoadGisPoints does, handing them to sink
+// a range at a time as they are read: data's table only counts the rows, and
+// data.Sima.SimaLoaded becomes false. warnings gets what LoadAnyCoordinateFile would
+// say, but for repeated point numbers, which only the sink can count. Returns false when
+// the points need a table after all (GisPointsStream), as soon as that shows: what the
+// sink took before stays taken.
+bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                     LoadSink& sink, CoordinateData& data, std::vector<std::string>& warnings);
+
 }  // namespace kestrova
 
 namespace kestrova {

@@ -14,6 +14,8 @@ extern "C" KESTROVA_GIS_EXPORT const kestrova::GisModule* KestrovaGisModule() {
     GisModule t;
     t.ProgramVersion = KESTROVA_VERSION;
     t.LoadAnyCoordinateFile = &LoadAnyCoordinateFile;
+    t.GisPointsStream = &GisPointsStream;
+    t.StreamGisPoints = &StreamGisPoints;
     t.GisFormatFromName = &GisFormatFromName;
     t.GisFormatTitle = &GisFormatTitle;
     t.GisFormatNeedsSystem = &GisFormatNeedsSystem;

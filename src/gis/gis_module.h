@@ -12,13 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "coords/coordinate_file.h"
 #include "coords/point_table.h"
 #include "gis/gis_export.h"
 
 namespace kestrova {
 
 // Raised whenever a function is added, removed or changes its signature.
-inline constexpr uint32_t kGisModuleVersion = 3;
+inline constexpr uint32_t kGisModuleVersion = 4;
 
 // The sizes of the types passed through the table: a build between two versions that
 // changed one of them is told apart by this.
@@ -41,6 +42,11 @@ struct GisModule {
   bool (*LoadAnyCoordinateFile)(const std::filesystem::path& path, const std::string& name,
                                 int32_t epsg, CoordinateData& data, bool appendOnLoad,
                                 std::vector<std::string>& warnings) = nullptr;
+  bool (*GisPointsStream)(const std::filesystem::path& path, const std::string& name,
+                          int32_t epsg) = nullptr;
+  bool (*StreamGisPoints)(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                          LoadSink& sink, CoordinateData& data,
+                          std::vector<std::string>& warnings) = nullptr;
   std::optional<GisFormat> (*GisFormatFromName)(std::string_view name) = nullptr;
   const char* (*GisFormatTitle)(GisFormat format) = nullptr;
   bool (*GisFormatNeedsSystem)(GisFormat format) = nullptr;

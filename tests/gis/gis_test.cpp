@@ -348,6 +348,156 @@ TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   fails(Write("not.gpkg", "not a GeoPackage"), 6677, "f: cannot be read as a GeoPackage");
 }
 
+// A sink that keeps the points it is handed, in order.
+struct KeptPoints : LoadSink {
+  std::vector<SurveyPoint> points;
+  std::vector<int32_t> firsts;
+  void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override {
+    firsts.push_back(first);
+    points.insert(points.end(), rows.begin(), rows.end());
+  }
+  void TakeBlock(SimaBlock&, const int32_t*) override { ADD_FAILURE() << "a block was handed"; }
+};
+
+// Points only, more than one range of them, with Japanese texts, marks, remarks and
+// heights, and numbers that repeat.
+CoordinateData PointsOnly(int32_t count) {
+  CoordinateData data;
+  for (int32_t i = 1; i <= count; ++i) {
+    SurveyPoint& p = AppendPoint(data.Table);
+    p.Number = i % 1000 == 0 ? 7 : i;
+    p.Name = Utf8ToCp932("境界" + std::to_string(i)).text;
+    p.Mark = std::to_string(i % 250);
+    if (i % 3) p.Remarks = Utf8ToCp932("杭 r").text;
+    p.X = -12000.0 - i * 0.125;
+    p.Y = -30000.0 + i * 0.0625;
+    p.Z = i * 0.001;
+    p.Marked = 1;
+  }
+  return data;
+}
+
+void WriteGis(const CoordinateData& data, GisFormat format, const std::string& path) {
+  GisExportOptions options;
+  options.Format = format;
+  options.Epsg = 6677;
+  WriteGisExport(BuildGisExport(data, options, path), path);
+}
+
+TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
+  CoordinateData site = PointsOnly(9000);
+  // Read after three points of another file: rows and ranges follow them.
+  CoordinateData before;
+  for (int32_t n = 1; n <= 3; ++n)
+    AppendPoint(before.Table).Number = -n;
+  for (const auto& [format, ext] :
+       {std::pair{GisFormat::kGpkg, "gpkg"}, std::pair{GisFormat::kGeoJson, "geojson"},
+        std::pair{GisFormat::kShp, "shp"}}) {
+    SCOPED_TRACE(ext);
+    const std::string file = Path(std::string("points.") + ext);
+    WriteGis(site, format, file);
+    CoordinateData table = before;
+    std::vector<std::string> loaded;
+    ASSERT_TRUE(LoadAnyCoordinateFile(file, "points", 6677, table, true, loaded));
+    ASSERT_TRUE(GisPointsStream(file, "points", 6677));
+    KeptPoints kept;
+    CoordinateData counts;
+    counts.Table.PointCount = 3;
+    counts.Sima.SimaLoaded = true;
+    std::vector<std::string> said;
+    ASSERT_TRUE(StreamGisPoints(file, "points", 6677, kept, counts, said));
+    EXPECT_EQ(said, loaded);
+    EXPECT_FALSE(counts.Sima.SimaLoaded);
+    ASSERT_EQ(counts.Table.PointCount, 9003);
+    EXPECT_EQ(kept.firsts, (std::vector<int32_t>{4, 4100, 8196}));
+    ASSERT_EQ(kept.points.size(), 9000u);
+    for (size_t i = 0; i < kept.points.size(); ++i) {
+      const SurveyPoint& a = table.Table.Points[i + 4];
+      const SurveyPoint& b = kept.points[i];
+      ASSERT_TRUE(a.Number == b.Number && a.Name == b.Name && a.Mark == b.Mark &&
+                  a.Remarks == b.Remarks && a.X == b.X && a.Y == b.Y && a.Z == b.Z &&
+                  a.Marked == b.Marked)
+          << i;
+    }
+  }
+
+  // What only a table can hold is told before any point is handed on: parcels beside
+  // the points (the example's), and a Shapefile whose texts wait for all of them.
+  const auto needsTable = [&](const std::string& file) {
+    EXPECT_FALSE(GisPointsStream(file, "f", 6677)) << file;
+    KeptPoints kept;
+    CoordinateData counts;
+    std::vector<std::string> said;
+    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, said)) << file;
+    EXPECT_TRUE(kept.points.empty()) << file;
+    EXPECT_EQ(counts.Table.PointCount, 0) << file;
+  };
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("parcels.gpkg") + " --crs EPSG:6677").status,
+            0);
+  needsTable(Path("parcels.gpkg"));
+  fs::remove(Path("points.cpg"));
+  needsTable(Path("points.shp"));
+
+  // An unmarked point is found before the reading in a GeoPackage; in other files it
+  // stops the reading.
+  site.Table.Points[5000].Marked = 0;
+  for (const auto& [format, ext] :
+       {std::pair{GisFormat::kGpkg, "gpkg"}, std::pair{GisFormat::kGeoJson, "geojson"}}) {
+    const std::string file = Path(std::string("unmarked.") + ext);
+    WriteGis(site, format, file);
+    EXPECT_EQ(GisPointsStream(file, "f", 6677), format != GisFormat::kGpkg) << ext;
+    KeptPoints kept;
+    CoordinateData counts;
+    std::vector<std::string> said;
+    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, said)) << ext;
+    EXPECT_LT(kept.points.size(), 5000u) << ext;
+  }
+  // Without a "marked" field every point is marked.
+  const std::string plain = Write("plain.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"no":1},"geometry":{"type":"Point","coordinates":[1,2]}}]})");
+  EXPECT_TRUE(GisPointsStream(plain, "f", 6677));
+}
+
+// Every command gives the same output for a point layer read as it streams and read into
+// a table (forced here by an empty polyline layer beside the points).
+TEST_F(Gis, CommandsOfStreamedPointLayersAreThoseOfTheTable) {
+  fs::create_directories(Path("s"));
+  fs::create_directories(Path("t"));
+  const std::string streamed = Path("s/site.gpkg");
+  const std::string table = Path("t/site.gpkg");
+  WriteGis(PointsOnly(5000), GisFormat::kGpkg, streamed);
+  fs::copy_file(streamed, table);
+  {
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(table.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+    ASSERT_TRUE(ds);
+    ASSERT_NE(ds->CreateLayer("polylines", nullptr, wkbLineString), nullptr);
+  }
+  ASSERT_TRUE(GisPointsStream(streamed, "s", 0));
+  ASSERT_FALSE(GisPointsStream(table, "t", 0));
+  const std::vector<std::string> outputs{"out.jww", "out.clip", "out.svg",
+                                         "out.sim", "out.dxf",  "out.geojson"};
+  for (const std::string& in : {streamed, table}) {
+    const std::string folder = fs::path(in).parent_path().string() + "/";
+    for (const std::string& out : outputs) {
+      const std::string command = (out == "out.jww"    ? "convert "
+                                   : out == "out.clip" ? "clip "
+                                   : out == "out.svg"  ? "plot "
+                                                       : "export ") +
+                                  in + " -o " + folder + out + " --crs EPSG:6677";
+      const Result r = RunCli(command);
+      ASSERT_EQ(r.status, 0) << command << ": " << r.out;
+    }
+    ASSERT_EQ(RunShell(kCli + " info " + in + " > " + folder + "info.txt").status, 0);
+  }
+  for (const char* out :
+       {"info.txt", "out.jww", "out.clip", "out.svg", "out.sim", "out.dxf", "out.geojson"}) {
+    EXPECT_TRUE(ReadFileBytes(Path(std::string("s/") + out)) ==
+                ReadFileBytes(Path(std::string("t/") + out)))
+        << out;
+  }
+}
+
 // The records of each DXF entity as ogrinfo prints them.
 std::vector<std::map<std::string, std::string>> DxfEntities(const std::string& file) {
   const Result r = RunShell("ogrinfo -al -q " + file);
