@@ -60,7 +60,7 @@ class FolderTest : public ::testing::Test {
 };
 
 // A site of points with 200-byte remarks and a parcel of four corners every ten points.
-inline void WriteLargeSite(const std::string& path, int points) {
+inline void WriteLargeSite(const std::string& path, int points, bool parcels = true) {
   std::ofstream out(path, std::ios::binary);
   const std::string remarks(200, 'r');
   out << "G00,01,large,\r\nA00,\r\n";
@@ -69,7 +69,7 @@ inline void WriteLargeSite(const std::string& path, int points) {
         << -30000 + (i % 1000) * 2.5 << ",1.5," << i % 9 << "," << remarks << ",\r\n";
   }
   out << "A99,\r\n";
-  for (int p = 0; p < points / 10; ++p) {
+  for (int p = 0; parcels && p < points / 10; ++p) {
     out << "D00," << p + 1 << ",L" << p + 1 << ",1,\r\n";
     for (int c = 1; c <= 4; ++c)
       out << "B01," << p * 10 + c << ",\r\n";
