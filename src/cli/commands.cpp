@@ -169,9 +169,12 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
 #ifdef KESTROVA_HAVE_GDAL
       std::vector<std::string> warnings;
       if (!Gis(name + ": reading points from GIS files")
-               .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, warnings)) {
+               .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, report,
+                                warnings)) {
         throw TableNeeded();
       }
+      for (const std::string& warning : LoadWarnings(report, name))
+        warn(warning);
       for (const std::string& warning : warnings)
         warn(warning);
       continue;

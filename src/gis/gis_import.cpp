@@ -373,14 +373,14 @@ bool GisPointsStream(const std::filesystem::path& path, const std::string& name,
 }
 
 bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
-                     LoadSink& sink, CoordinateData& data, std::vector<std::string>& warnings) {
+                     LoadSink& sink, CoordinateData& data, LoadReport& report,
+                     std::vector<std::string>& warnings) {
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
   if (reader->ShapesBeside() || reader->TextsWaitForAll()) {
     OpenReaders().push_back(std::move(reader));
     return false;
   }
   constexpr size_t kRange = 4096;
-  LoadReport report;
   std::vector<SurveyPoint> rows;
   rows.reserve(kRange);
   int32_t first = data.Table.PointCount + 1;
@@ -402,9 +402,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
   if (!rows.empty()) sink.TakePoints(rows, first);
   data.Table.PointCount = first - 1 + static_cast<int32_t>(rows.size());
   data.Sima.SimaLoaded = false;
-  warnings = LoadWarnings(report, name);
-  for (std::string& w : reader->Warnings({}))
-    warnings.push_back(std::move(w));
+  warnings = reader->Warnings({});
   return true;
 }
 

@@ -39,12 +39,13 @@ bool GisPointsStream(const std::filesystem::path& path, const std::string& name,
 
 // Reads the points of a GIS file as an appending LoadGisPoints does, handing them to sink
 // a range at a time as they are read: data's table only counts the rows, and
-// data.Sima.SimaLoaded becomes false. warnings gets what LoadAnyCoordinateFile would
-// say, but for repeated point numbers, which only the sink can count. Returns false when
+// data.Sima.SimaLoaded becomes false. report and warnings get what LoadGisPoints gives
+// them, but for repeated point numbers, which only the sink can count. Returns false when
 // the points need a table after all (GisPointsStream), as soon as that shows: what the
 // sink took before stays taken.
 bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
-                     LoadSink& sink, CoordinateData& data, std::vector<std::string>& warnings);
+                     LoadSink& sink, CoordinateData& data, LoadReport& report,
+                     std::vector<std::string>& warnings);
 
 }  // namespace kestrova
 

@@ -45,7 +45,7 @@ struct GisModule {
   bool (*GisPointsStream)(const std::filesystem::path& path, const std::string& name,
                           int32_t epsg) = nullptr;
   bool (*StreamGisPoints)(const std::filesystem::path& path, const std::string& name, int32_t epsg,
-                          LoadSink& sink, CoordinateData& data,
+                          LoadSink& sink, CoordinateData& data, LoadReport& report,
                           std::vector<std::string>& warnings) = nullptr;
   std::optional<GisFormat> (*GisFormatFromName)(std::string_view name) = nullptr;
   const char* (*GisFormatTitle)(GisFormat format) = nullptr;

@@ -443,6 +443,16 @@ bool IsGisInput(const QString& file) {
          ext == QStringLiteral("json") || ext == QStringLiteral("shp");
 }
 
+#ifdef KESTROVA_HAVE_GDAL
+int32_t Epsg(const QString& crs) {
+  return crs.isEmpty() ? 0 : ParseEpsgName(crs.toStdString()).value_or(0);
+}
+#else
+[[noreturn]] void NoGdal(const std::string& name) {
+  throw Error(name + ": reading points from GIS files needs a kestrova built with GDAL");
+}
+#endif
+
 // Returns the load's warnings (UTF-8); throws what stops it.
 std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] const QString& crs,
                                       [[maybe_unused]] CoordinateData& data,
@@ -450,13 +460,28 @@ std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] cons
   const std::string name = file.toStdString();
 #ifdef KESTROVA_HAVE_GDAL
   std::vector<std::string> warnings;
-  const int32_t epsg = crs.isEmpty() ? 0 : ParseEpsgName(crs.toStdString()).value_or(0);
-  LoadAnyCoordinateFile(QtToPath(file), name, epsg, data, append, warnings);
+  LoadAnyCoordinateFile(QtToPath(file), name, Epsg(crs), data, append, warnings);
   return warnings;
 #else
-  throw Error(name + ": reading points from GIS files needs a kestrova built with GDAL");
+  NoGdal(name);
 #endif
 }
+
+// Whether every file can be gathered as it is read: coordinate files, and GIS point
+// layers that need no table (which stay open for the reading).
+bool GatherableFiles(const PrintPdfArguments& parsed) {
+  return std::all_of(parsed.files.begin(), parsed.files.end(), [&](const QString& file) {
+    if (!IsGisInput(file)) return true;
+#ifdef KESTROVA_HAVE_GDAL
+    return GisPointsStream(QtToPath(file), file.toStdString(), Epsg(parsed.crs));
+#else
+    NoGdal(file.toStdString());
+#endif
+  });
+}
+
+// A GIS layer turned out to need a table after all; nothing was said yet.
+struct TableNeeded {};
 
 // Now, or the time SOURCE_DATE_EPOCH gives (seconds since 1970, as reproducible builds
 // set it): the same list then makes the same PDF, byte for byte.
@@ -536,6 +561,7 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
                   QTextStream& err) {
   CoordinateData counts;  // counts the rows; the points are in the files
   std::vector<LoadReport> reports;
+  std::vector<std::vector<std::string>> layerWarnings;  // a GIS layer's own
   // The repeated numbers are known once the files are read, and are counted for the
   // files before one that fails as well: their warnings are given before its error.
   const auto warn = [&] {
@@ -545,10 +571,13 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
     for (size_t f = 0; f < reports.size(); ++f) {
       for (const std::string& warning : LoadWarnings(reports[f], parsed.files[f].toStdString()))
         Warn(err, warning);
+      for (const std::string& warning : layerWarnings[f])
+        Warn(err, warning);
     }
   };
   const auto warnBeforeError = [&] {
     reports.pop_back();
+    layerWarnings.pop_back();
     try {
       warn();
     } catch (const std::exception&) {
@@ -558,9 +587,24 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
   for (const QString& file : parsed.files) {
     gathered.StartFile();
     LoadReport& report = reports.emplace_back();
+    [[maybe_unused]] std::vector<std::string>& more = layerWarnings.emplace_back();
     bool loaded = false;
     try {
-      loaded = StreamCoordinateFile(QtToPath(file), gathered, counts, &report);
+      if (IsGisInput(file)) {
+#ifdef KESTROVA_HAVE_GDAL
+        if (!StreamGisPoints(QtToPath(file), file.toStdString(), Epsg(parsed.crs), gathered, counts,
+                             report, more)) {
+          throw TableNeeded();
+        }
+        loaded = true;
+#else
+        NoGdal(file.toStdString());
+#endif
+      } else {
+        loaded = StreamCoordinateFile(QtToPath(file), gathered, counts, &report);
+      }
+    } catch (const TableNeeded&) {
+      throw;
     } catch (...) {
       warnBeforeError();
       throw;
@@ -701,11 +745,11 @@ int RunPrintPdf(const QStringList& args) {
     CoordinateData data;
     CellGrid grid;
     ClearPointTable(data.Table, data.Sima, grid);
-    // Files that need no GIS reader are printed from temporary files, without a table.
-    // The files keep nothing in memory: read once from the start, the system's file
-    // cache serves them as well.
+    // Files that need no table (coordinate files, GIS layers of points alone) are printed
+    // from temporary files. The files keep nothing in memory: read once from the start,
+    // the system's file cache serves them as well.
     std::unique_ptr<StreamedDrawingData> gathered;
-    if (std::none_of(parsed.files.begin(), parsed.files.end(), IsGisInput)) {
+    if (GatherableFiles(parsed)) {
       try {
         gathered = std::make_unique<StreamedDrawingData>(0, StreamTuning{.mostInMemory = 0}, true);
       } catch (const Error& e) {
@@ -713,10 +757,13 @@ int RunPrintPdf(const QStringList& args) {
       }
     }
     if (gathered) {
-      GatherPoints(parsed, *gathered, data.Sima, err);
-    } else {
-      LoadIntoTable(parsed, data, err);
+      try {
+        GatherPoints(parsed, *gathered, data.Sima, err);
+      } catch (const TableNeeded&) {
+        gathered.reset();
+      }
     }
+    if (!gathered) LoadIntoTable(parsed, data, err);
     const int32_t points = gathered ? gathered->PointCount() : data.Table.PointCount;
     if (points == 0) Warn(err, "the files hold no point");
 

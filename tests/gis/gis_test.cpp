@@ -404,8 +404,11 @@ TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
     CoordinateData counts;
     counts.Table.PointCount = 3;
     counts.Sima.SimaLoaded = true;
-    std::vector<std::string> said;
-    ASSERT_TRUE(StreamGisPoints(file, "points", 6677, kept, counts, said));
+    LoadReport report;
+    std::vector<std::string> more;
+    ASSERT_TRUE(StreamGisPoints(file, "points", 6677, kept, counts, report, more));
+    std::vector<std::string> said = LoadWarnings(report, "points");
+    said.insert(said.end(), more.begin(), more.end());
     EXPECT_EQ(said, loaded);
     EXPECT_FALSE(counts.Sima.SimaLoaded);
     ASSERT_EQ(counts.Table.PointCount, 9003);
@@ -427,8 +430,9 @@ TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
     EXPECT_FALSE(GisPointsStream(file, "f", 6677)) << file;
     KeptPoints kept;
     CoordinateData counts;
+    LoadReport report;
     std::vector<std::string> said;
-    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, said)) << file;
+    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, report, said)) << file;
     EXPECT_TRUE(kept.points.empty()) << file;
     EXPECT_EQ(counts.Table.PointCount, 0) << file;
   };
@@ -448,8 +452,9 @@ TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
     EXPECT_EQ(GisPointsStream(file, "f", 6677), format != GisFormat::kGpkg) << ext;
     KeptPoints kept;
     CoordinateData counts;
+    LoadReport report;
     std::vector<std::string> said;
-    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, said)) << ext;
+    EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, report, said)) << ext;
     EXPECT_LT(kept.points.size(), 5000u) << ext;
   }
   // Without a "marked" field every point is marked.

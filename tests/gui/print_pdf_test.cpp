@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -364,6 +365,40 @@ TEST_F(PrintPdf, GisPointLayersPrintAsTheWindowOpensThem) {
               std::string::npos)
         << r.out;
   }
+}
+#endif
+
+#ifdef KESTROVA_HAVE_GDAL
+// A layer of points alone is printed from the points gathered as it is read, one that
+// needs a table (here a Shapefile without its .cpg, whose texts wait for all of them)
+// from the table: the same pages and warnings either way, after a file whose numbers
+// its points repeat.
+TEST_F(PrintPdf, GisLayersPrintTheSameGatheredOrLoaded) {
+  std::string said[2];
+  for (const std::string folder : {"gathered", "table"}) {
+    fs::create_directories(Path(folder));
+    const std::string shp = Path(folder + "/site.shp");
+    ASSERT_EQ(RunShell(std::string(KESTROVA_CLI) + " export " + kExamples + "site.sim -o " + shp +
+                       " --crs EPSG:6677")
+                  .status,
+              0);
+    if (folder == "table") fs::remove(Path("table/site.cpg"));
+    const Result r =
+        PrintToPdf("--print-pdf " + Path(folder + ".pdf") + " " + kExamples + "site.sim " + shp,
+                   "SOURCE_DATE_EPOCH=1700000000 ");
+    ASSERT_EQ(r.status, 0) << r.out;
+    said[folder == "table"] = std::regex_replace(r.out, std::regex(folder), "F");
+    // Only the layer that needs no table is gathered: without a folder for that, only it
+    // says its points are held in memory.
+    const Result held = PrintToPdf("--print-pdf " + Path("held.pdf") + " " + shp,
+                                   "TMPDIR=" + Path("missing") + " ");
+    ASSERT_EQ(held.status, 0) << held.out;
+    EXPECT_EQ(held.out.find("held in memory") != std::string::npos, folder == "gathered")
+        << held.out;
+  }
+  EXPECT_EQ(said[0], said[1]);
+  EXPECT_NE(said[0].find("11 points repeat point numbers"), std::string::npos) << said[0];
+  EXPECT_TRUE(ReadFileBytes(Path("gathered.pdf")) == ReadFileBytes(Path("table.pdf")));
 }
 #endif
 
