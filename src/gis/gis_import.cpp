@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <tuple>
 #include <utility>
 
@@ -343,20 +344,25 @@ class PointLayerReader {
 
 // Files opened to decide whether their points stream stay open for the reading that
 // follows: GDAL's GeoJSON reader reads the whole file to open it.
-std::vector<std::unique_ptr<PointLayerReader>>& OpenReaders() {
-  static std::vector<std::unique_ptr<PointLayerReader>> readers;
-  return readers;
+std::mutex openReadersMutex;
+std::vector<std::unique_ptr<PointLayerReader>> openReaders;
+
+void KeepOpen(std::unique_ptr<PointLayerReader> reader) {
+  const std::lock_guard lock(openReadersMutex);
+  openReaders.push_back(std::move(reader));
 }
 
 std::unique_ptr<PointLayerReader> OpenReader(const std::filesystem::path& path,
                                              const std::string& name, int32_t epsg,
                                              Language language) {
-  auto& open = OpenReaders();
-  for (auto it = open.begin(); it != open.end(); ++it) {
-    if ((*it)->Opened(path, name, epsg, language)) {
-      std::unique_ptr<PointLayerReader> reader = std::move(*it);
-      open.erase(it);
-      return reader;
+  {
+    const std::lock_guard lock(openReadersMutex);
+    for (auto it = openReaders.begin(); it != openReaders.end(); ++it) {
+      if ((*it)->Opened(path, name, epsg, language)) {
+        std::unique_ptr<PointLayerReader> reader = std::move(*it);
+        openReaders.erase(it);
+        return reader;
+      }
     }
   }
   return std::make_unique<PointLayerReader>(path, name, epsg, language);
@@ -368,7 +374,7 @@ bool GisPointsStream(const std::filesystem::path& path, const std::string& name,
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
   const bool streams =
       !reader->ShapesBeside() && !reader->TextsWaitForAll() && !reader->SomeUnmarked();
-  OpenReaders().push_back(std::move(reader));
+  KeepOpen(std::move(reader));
   return streams;
 }
 
@@ -377,7 +383,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
                      std::vector<std::string>& warnings) {
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
   if (reader->ShapesBeside() || reader->TextsWaitForAll()) {
-    OpenReaders().push_back(std::move(reader));
+    KeepOpen(std::move(reader));
     return false;
   }
   constexpr size_t kRange = 4096;
@@ -396,7 +402,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
     return true;
   });
   if (!allMarked) {
-    OpenReaders().push_back(std::move(reader));
+    KeepOpen(std::move(reader));
     return false;
   }
   if (!rows.empty()) sink.TakePoints(rows, first);
