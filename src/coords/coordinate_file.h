@@ -86,7 +86,7 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
 // extremes to check that the result never depends on them.
 struct LoadTuning {
   size_t blockBytes = 1u << 20;          // the file is read a piece of about this size at a time
-  size_t minimumLinesPerRange = 16'384;  // a piece's lines are parsed in ranges at once
+  size_t minimumLinesPerRange = 4096;  // a piece's lines are parsed in ranges at once
 };
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
                         LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning);
