@@ -128,12 +128,23 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
 
 bool StreamableFiles(const std::vector<std::string>& files,
                      [[maybe_unused]] const std::string& crs) {
+  if (!AnyGisInput(files)) return true;
+  // A GIS layer may turn out to need a table only as it is read; the files are then read
+  // again, which standard input and pipes cannot be.
+  for (const std::string& file : files) {
+    std::error_code ec;
+    if (file == kStandardStream || !std::filesystem::is_regular_file(Utf8Path(file), ec))
+      return false;
+  }
   for (const std::string& file : files) {
     if (!IsGisInput(file)) continue;
 #ifdef KESTROVA_HAVE_GDAL
     const std::string name = InputName(file);
-    if (!Gis(name + ": reading points from GIS files")
-             .GisPointsStream(Utf8Path(file), name, CrsCode(crs))) {
+    const GisModule& gis = Gis(name + ": reading points from GIS files");
+    try {
+      if (!gis.GisPointsStream(Utf8Path(file), name, CrsCode(crs))) return false;
+    } catch (const Error&) {
+      // Told by the table's load in its turn, after what the files before it say.
       return false;
     }
 #else
@@ -161,38 +172,51 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
       err << "kestrova-cli: warning: " << warning << '\n';
     }
   };
-  for (const std::string& file : files) {
-    LoadReport report;
-    const std::string& name = names.emplace_back(InputName(file));
-    if (data) data->StartFile();
-    if (IsGisInput(file)) {
+  // What was held is said before an error that stops the reading, as a table's load
+  // says each file's warnings before it reads the next.
+  const auto sayHeld = [&] {
+    for (const std::string& warning : held)
+      err << "kestrova-cli: warning: " << warning << '\n';
+    held.clear();
+  };
+  try {
+    for (const std::string& file : files) {
+      LoadReport report;
+      const std::string& name = names.emplace_back(InputName(file));
+      if (data) data->StartFile();
+      if (IsGisInput(file)) {
 #ifdef KESTROVA_HAVE_GDAL
-      std::vector<std::string> warnings;
-      if (!Gis(name + ": reading points from GIS files")
-               .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, report,
-                                warnings)) {
-        throw TableNeeded();
+        std::vector<std::string> warnings;
+        if (!Gis(name + ": reading points from GIS files")
+                 .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, report,
+                                  warnings)) {
+          throw TableNeeded();
+        }
+        for (const std::string& warning : LoadWarnings(report, name))
+          warn(warning);
+        for (const std::string& warning : warnings)
+          warn(warning);
+        continue;
+#else
+        NoGdal(name + ": reading points from GIS files");
+#endif
+      }
+      {
+        TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
+        if (!StreamInput(file, sink, counts, &report, &progress)) {
+          throw Error(name + ": fewer than two lines; nothing was loaded");
+        }
       }
       for (const std::string& warning : LoadWarnings(report, name))
         warn(warning);
-      for (const std::string& warning : warnings)
-        warn(warning);
-      continue;
-#else
-      NoGdal(name + ": reading points from GIS files");
-#endif
     }
-    {
-      TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
-      if (!StreamInput(file, sink, counts, &report, &progress)) {
-        throw Error(name + ": fewer than two lines; nothing was loaded");
-      }
-    }
-    for (const std::string& warning : LoadWarnings(report, name))
-      warn(warning);
+  } catch (const TableNeeded&) {
+    throw;
+  } catch (...) {
+    sayHeld();
+    throw;
   }
-  for (const std::string& warning : held)
-    err << "kestrova-cli: warning: " << warning << '\n';
+  sayHeld();
   if (data) {
     std::vector<size_t> repeated;
     {
@@ -537,14 +561,12 @@ void ReadSettings(const DrawingOptions& o, Workspace& ws) {
   ws.JwwVersion = o.jwwVersion;
 }
 
-Workspace PrepareWorkspace(const DrawingOptions& o) {
-  Workspace ws;
-  ReadSettings(o, ws);
+// Loads the files into the table of a workspace whose settings are read.
+void LoadWorkspace(const DrawingOptions& o, Workspace& ws) {
   ws.Coords = LoadFiles(o.files, o.crs);
   RequirePoints(ws.Coords.Table.PointCount, o.files);
   RequireMarkedPoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
-  return ws;
 }
 
 std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
@@ -567,22 +589,19 @@ std::vector<std::string> Inputs(const DrawingOptions& o) {
 
 namespace {
 
-// A drawing of files that need no GIS reader never holds their points: they wait in
+// A drawing of files that need no table never holds their points: they wait in
 // temporary files and the entities are made from there a range at a time.
-// Reads the settings into ws and the files into data; returns whether the last file
-// read was SIMA.
-bool GatherDrawing(const DrawingOptions& o, Workspace& ws, StreamedDrawingData& data,
-                   std::ostream& err) {
-  ReadSettings(o, ws);
+// Reads the files into data; returns whether the last file read was SIMA.
+bool GatherDrawing(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
   SimaData sima;
   StreamFiles(o.files, data, sima, err, o.crs);
   RequirePoints(data.PointCount(), o.files);
   return sima.SimaLoaded;
 }
 
-int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::ostream& err) {
-  Workspace ws;
-  const bool simaLoaded = GatherDrawing(o, ws, data, err);
+int RunStreamedConvert(const DrawingOptions& o, Workspace& ws, StreamedDrawingData& data,
+                       std::ostream& err) {
+  const bool simaLoaded = GatherDrawing(o, data, err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -598,16 +617,18 @@ int RunStreamedConvert(const DrawingOptions& o, StreamedDrawingData& data, std::
 
 int RunConvert(const DrawingOptions& o, std::ostream& err) {
   CheckOutput(o.output, Inputs(o));
+  Workspace ws;
+  ReadSettings(o, ws);
   if (StreamableFiles(o.files, o.crs)) {
     // Without temporary files a site that fits in memory can still be drawn.
     if (const auto data = StreamedData(o.baseRow, err)) {
       try {
-        return RunStreamedConvert(o, *data, err);
+        return RunStreamedConvert(o, ws, *data, err);
       } catch (const TableNeeded&) {
       }
     }
   }
-  Workspace ws = PrepareWorkspace(o);
+  LoadWorkspace(o, ws);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -628,17 +649,18 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   // As the drawing file: files that need no GIS reader are drawn from temporary files,
   // never held as a table.
   Workspace ws;
+  ReadSettings(o, ws);
   std::unique_ptr<StreamedDrawingData> streamed;
   bool simaLoaded = false;
   if (StreamableFiles(o.files, o.crs)) streamed = StreamedData(o.baseRow, err);
   if (streamed) {
     try {
-      simaLoaded = GatherDrawing(o, ws, *streamed, err);
+      simaLoaded = GatherDrawing(o, *streamed, err);
     } catch (const TableNeeded&) {
       streamed.reset();
     }
   }
-  if (!streamed) ws = PrepareWorkspace(o);
+  if (!streamed) LoadWorkspace(o, ws);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
   const auto transfer = [&](ClipboardSink& sink, ProgressMonitor& progress) {

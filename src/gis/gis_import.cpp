@@ -99,6 +99,8 @@ class PointLayerReader {
                    Language language)
       : path_(path), name_(name), epsg_(epsg), language_(language) {
     gis::EnsureGdal();
+    // GDAL's own messages are not the user's: what fails is told in the program's words.
+    QuietGdal quiet;
     static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
     // GDAL takes UTF-8 file names on every system.
     const std::u8string u8 = path.u8string();
@@ -157,6 +159,13 @@ class PointLayerReader {
               Language language) const {
     return path == path_ && name == name_ && epsg == epsg_ && language == language_;
   }
+  ~PointLayerReader() {
+    QuietGdal quiet;
+    ds_.reset();
+  }
+  PointLayerReader(const PointLayerReader&) = delete;
+  PointLayerReader& operator=(const PointLayerReader&) = delete;
+
   GDALDataset& Dataset() { return *ds_; }
   OGRLayer* Layer() { return layer_; }
   // Parcels or polylines lie beside the points, running through them.
@@ -168,6 +177,7 @@ class PointLayerReader {
   // would be read through for it, and their reading finds it anyway.
   bool SomeUnmarked() {
     if (fields_.marked < 0 || std::string_view(ds_->GetDriverName()) != "GPKG") return false;
+    QuietGdal quiet;
     const std::string field = layer_->GetLayerDefn()->GetFieldDefn(fields_.marked)->GetNameRef();
     if (field.find('"') != std::string::npos) return true;
     const bool filtered =
@@ -192,6 +202,7 @@ class PointLayerReader {
       if (!IsValidUtf8(t) && notUtf8_++ == 0) firstNotUtf8_ = feature;
       return PointText(t);
     };
+    QuietGdal quiet;
     skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = 0;
     int32_t row = firstRow;
     layer_->ResetReading();
@@ -325,7 +336,6 @@ class PointLayerReader {
     return std::string(CutToBytes(c.text, limit));
   }
 
-  QuietGdal quiet_;
   std::filesystem::path path_;
   std::string name_;
   int32_t epsg_ = 0;
@@ -415,6 +425,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
                                        LoadReport& report, Language language) {
+  QuietGdal quiet;
   const std::unique_ptr<PointLayerReader> opened = OpenReader(path, name, epsg, language);
   PointLayerReader& reader = *opened;
   const int32_t firstRow = appendOnLoad ? data.Table.PointCount + 1 : 1;

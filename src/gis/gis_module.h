@@ -27,10 +27,10 @@ inline constexpr uint32_t kGisModuleVersion = 4;
 inline constexpr uint64_t kGisModuleLayout =
     uint64_t{sizeof(CoordinateData)} | uint64_t{sizeof(GisExportOptions)} << 12 |
     uint64_t{sizeof(GisExport)} << 24 |
-    uint64_t{sizeof(std::string) + sizeof(std::filesystem::path)} << 36 |
+    uint64_t{sizeof(std::string) + sizeof(std::filesystem::path) + sizeof(LoadReport)} << 36 |
     uint64_t{sizeof(SurveyPoint)} << 48 | uint64_t{sizeof(SimaBlockRecord)} << 56;
 static_assert(sizeof(CoordinateData) < 4096 && sizeof(GisExportOptions) < 4096 &&
-              sizeof(GisExport) < 4096 && sizeof(SurveyPoint) < 256 &&
+              sizeof(GisExport) < 4096 && sizeof(LoadReport) < 2048 && sizeof(SurveyPoint) < 256 &&
               sizeof(SimaBlockRecord) < 256);
 
 struct GisModule {

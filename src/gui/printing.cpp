@@ -470,10 +470,22 @@ std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] cons
 // Whether every file can be gathered as it is read: coordinate files, and GIS point
 // layers that need no table (which stay open for the reading).
 bool GatherableFiles(const PrintPdfArguments& parsed) {
-  return std::all_of(parsed.files.begin(), parsed.files.end(), [&](const QString& file) {
+  const QStringList& files = parsed.files;
+  if (std::none_of(files.begin(), files.end(), IsGisInput)) return true;
+  // A GIS layer may turn out to need a table only as it is read; the files are then read
+  // again, which pipes cannot be.
+  if (!std::all_of(files.begin(), files.end(),
+                   [](const QString& file) { return QFileInfo(file).isFile(); })) {
+    return false;
+  }
+  return std::all_of(files.begin(), files.end(), [&](const QString& file) {
     if (!IsGisInput(file)) return true;
 #ifdef KESTROVA_HAVE_GDAL
-    return GisPointsStream(QtToPath(file), file.toStdString(), Epsg(parsed.crs));
+    try {
+      return GisPointsStream(QtToPath(file), file.toStdString(), Epsg(parsed.crs));
+    } catch (const Error&) {
+      return false;  // told by the table's load in its turn
+    }
 #else
     NoGdal(file.toStdString());
 #endif

@@ -384,6 +384,19 @@ void WriteGis(const CoordinateData& data, GisFormat format, const std::string& p
   WriteGisExport(BuildGisExport(data, options, path), path);
 }
 
+// A GeoJSON layer of count points near the origin of zone IX, properties(i) giving each
+// point's (from 1), without the closing of its feature list.
+template <class Properties>
+std::string GeoJsonPoints(int count, const Properties& properties) {
+  std::string json = R"({"type":"FeatureCollection","features":[)";
+  for (int i = 1; i <= count; ++i) {
+    json += std::string(i > 1 ? ",\n" : "\n") + R"({"type":"Feature","properties":{)" +
+            properties(i) + R"(},"geometry":{"type":"Point","coordinates":[)" +
+            std::to_string(139.8 + i * 1e-5) + "," + std::to_string(36.0 + (i % 97) * 1e-5) + "]}}";
+  }
+  return json;
+}
+
 TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
   CoordinateData site = PointsOnly(9000);
   // Read after three points of another file: rows and ranges follow them.
@@ -457,10 +470,32 @@ TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
     EXPECT_FALSE(StreamGisPoints(file, "f", 6677, kept, counts, report, said)) << ext;
     EXPECT_LT(kept.points.size(), 5000u) << ext;
   }
-  // Without a "marked" field every point is marked.
-  const std::string plain = Write("plain.geojson", R"({"type":"FeatureCollection","features":[
-{"type":"Feature","properties":{"no":1},"geometry":{"type":"Point","coordinates":[1,2]}}]})");
-  EXPECT_TRUE(GisPointsStream(plain, "f", 6677));
+  // Without a "marked" field every point is marked. What the reading finds to say (a
+  // character code page 932 lacks, heights and numbers that are no numbers, a line among
+  // the points) is said as the table's load says it.
+  const std::string plain =
+      Write("plain.geojson", GeoJsonPoints(5000, [](int i) {
+                               return i == 4500   ? R"("no": "1.5", "name": "P😀", "z": "x")"
+                                      : i == 4600 ? R"("no": 4600, "z": "y")"
+                                                  : "\"no\": " + std::to_string(i);
+                             }) + R"(,{"type":"Feature","properties":{},
+"geometry":{"type":"LineString","coordinates":[[139.8,36.0],[139.9,36.1]]}}]})");
+  EXPECT_TRUE(GisPointsStream(plain, "plain", 6677));
+  CoordinateData table;
+  std::vector<std::string> loaded;
+  ASSERT_TRUE(LoadAnyCoordinateFile(plain, "plain", 6677, table, false, loaded));
+  KeptPoints kept;
+  CoordinateData counts;
+  LoadReport report;
+  std::vector<std::string> more;
+  ASSERT_TRUE(StreamGisPoints(plain, "plain", 6677, kept, counts, report, more));
+  std::vector<std::string> said = LoadWarnings(report, "plain");
+  said.insert(said.end(), more.begin(), more.end());
+  EXPECT_EQ(said.size(), 4u);
+  EXPECT_EQ(said, loaded);
+  ASSERT_EQ(kept.points.size(), 5000u);
+  EXPECT_EQ(kept.points[4499].Name, table.Table.Points[4500].Name);
+  EXPECT_EQ(kept.points[4599].Z, 0.0);
 }
 
 // Every command gives the same output for a point layer read as it streams and read into
@@ -501,6 +536,50 @@ TEST_F(Gis, CommandsOfStreamedPointLayersAreThoseOfTheTable) {
                 ReadFileBytes(Path(std::string("t/") + out)))
         << out;
   }
+}
+
+// A GeoJSON layer is found to need a table only as it is read: the files are then read
+// into one, each warning said once, and input that can be read only once is read into a
+// table from the start. Warnings of the files before one that fails come before its error.
+TEST_F(Gis, LayersFoundToNeedATableAsTheyAreReadAreLoadedOnce) {
+  const std::string layer = Write("late.geojson", GeoJsonPoints(6000, [](int i) {
+                                                    return "\"no\": " + std::to_string(i) +
+                                                           (i == 5000 ? R"(, "marked": 0)" : "");
+                                                  }) + "]}");
+  const std::string list = Write("before.csv", "1,A,10.0,20.0,1.0\n2,B,x,21.0,1.0\n");
+  const std::string ini = Write("k.ini", "[WrtBAse]\nScale=abc\n");
+  const auto once = [](const std::string& out, const std::string& text) {
+    const size_t at = out.find(text);
+    EXPECT_NE(at, std::string::npos) << text << " missing from\n" << out;
+    EXPECT_EQ(out.find(text, at + 1), std::string::npos) << text << " twice in\n" << out;
+  };
+  for (const std::string command : {"convert", "clip", "info", "plot", "export"}) {
+    std::string args = command + " " + list + " " + layer + " --crs EPSG:6677";
+    if (command == "convert" || command == "clip") args += " --settings " + ini;
+    if (command != "info") args += " -o " + Path("out." + command);
+    if (command == "export") args += ".sim";
+    const Result r = RunCli(args);
+    ASSERT_EQ(r.status, 0) << args << "\n" << r.out;
+    once(r.out, "before.csv:2: 1 field is not a number");
+    if (command == "convert" || command == "clip") {
+      once(r.out, "Scale");
+    }
+    if (command == "info") {
+      EXPECT_NE(r.out.find("points: 6002"), std::string::npos) << r.out;
+    }
+  }
+  const Result piped =
+      RunShell("cat " + list + " | " + kCli + " info - " + layer + " --crs EPSG:6677");
+  ASSERT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("points: 6002"), std::string::npos) << piped.out;
+
+  const std::string broken = Write("broken.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"no":1},"geometry":null}]})");
+  const Result failed = RunCli("info " + list + " " + broken + " --crs EPSG:6677");
+  EXPECT_EQ(failed.status, 1);
+  const size_t warning = failed.out.find("before.csv:2: 1 field is not a number");
+  ASSERT_NE(warning, std::string::npos) << failed.out;
+  EXPECT_LT(warning, failed.out.find("has no position")) << failed.out;
 }
 
 // The records of each DXF entity as ogrinfo prints them.
