@@ -85,7 +85,7 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
 // How a load divides its work. The defaults suit every caller; tests force the
 // extremes to check that the result never depends on them.
 struct LoadTuning {
-  size_t blockBytes = 1u << 20;          // the file is read a piece of about this size at a time
+  size_t blockBytes = 1u << 20;        // the file is read a piece of about this size at a time
   size_t minimumLinesPerRange = 4096;  // a piece's lines are parsed in ranges at once
 };
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
