@@ -103,8 +103,9 @@ class LoadSink {
   // them; the sink may move from them.
   virtual void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) = 0;
   // A parcel or polyline once its last record is read. rowsBefore[i] is the number of
-  // rows read before record i: a record names only points read before it.
-  virtual void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) = 0;
+  // rows read before record i: a record names only points read before it. A block not
+  // drawn (one a GIS file holds) is kept for saves and exports alone.
+  virtual void TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) = 0;
 };
 
 // Reads a file as an appending LoadCoordinateFile would, with the same errors and report,

@@ -597,7 +597,7 @@ class Reader {
     }
     open_ = false;
     if (sink_) {
-      sink_->TakeBlock(sima_.SimaBlocks.back(), recordRows_.data());
+      sink_->TakeBlock(sima_.SimaBlocks.back(), recordRows_.data(), true);
       sima_.SimaBlocks.pop_back();
       recordRows_.clear();
     }

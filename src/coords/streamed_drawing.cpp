@@ -14,7 +14,8 @@ namespace kestrova {
 //   point   X, Y, Z (double), mark as an integer (int64), number, row (int32)
 //   name    length (uint16), bytes
 //   block   polyline (uint8), closing (int32), name length (uint16), name, records
-//           (uint64), then per record its kind (uint8), number and rows before it (int32)
+//           (uint64), drawn (uint8), then per record its kind (uint8), number and rows
+//           before it (int32)
 //   line    start X, Y, end X, Y (double), pen style, pen colour (uint16)
 //   label   X, Y (double), text kind, text length (uint16), text
 // and, for an export,
@@ -103,9 +104,11 @@ bool GetBlockHead(SpillFile& file, SimaBlock& block) {
   return true;
 }
 
-// One block read back: its records' kinds and numbers, and the rows before each.
-bool ReadBlock(SpillFile& file, SimaBlock& block, std::vector<int32_t>& rowsBefore) {
+// One block read back: whether it is drawn, its records' kinds and numbers, and the rows
+// before each.
+bool ReadBlock(SpillFile& file, SimaBlock& block, bool& drawn, std::vector<int32_t>& rowsBefore) {
   if (!GetBlockHead(file, block)) return false;
+  drawn = file.Get<uint8_t>() != 0;
   const size_t count = block.Records.size();
   rowsBefore.resize(count);
   for (size_t i = 0; i < count; ++i) {
@@ -169,9 +172,10 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
   points_ = row - 1;
 }
 
-void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore) {
+void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);
+  out.Put(static_cast<uint8_t>(drawn));
   for (size_t i = 0; i < block.Records.size(); ++i) {
     out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
     out.Put(block.Records[i].Point.Number);
@@ -241,11 +245,13 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
   const auto eachRecord = [this](const auto& take) {
     blockFile_->Rewind();
     SimaBlock block;
+    bool drawn = true;
     std::vector<int32_t> rowsBefore;
     uint64_t place = 0;
-    while (ReadBlock(*blockFile_, block, rowsBefore)) {
+    while (ReadBlock(*blockFile_, block, drawn, rowsBefore)) {
+      // A block not drawn looks for no point to draw: none is read before row 1.
       for (size_t i = 0; i < block.Records.size(); ++i)
-        take(place++, block.Records[i].Point.Number, rowsBefore[i]);
+        take(place++, block.Records[i].Point.Number, drawn ? rowsBefore[i] : 0);
     }
   };
 
@@ -351,10 +357,11 @@ void StreamedDrawingData::EachResolvedBlock(std::vector<std::unique_ptr<SpillFil
   };
   blockFile_->Rewind();
   SimaBlock block;
+  bool drawn = true;
   std::vector<int32_t> rowsBefore;
   std::vector<FoundPoint> blockPoints;
   uint64_t place = 0;
-  while (ReadBlock(*blockFile_, block, rowsBefore)) {
+  while (ReadBlock(*blockFile_, block, drawn, rowsBefore)) {
     blockPoints.resize(block.Records.size());
     for (FoundPoint& f : blockPoints) {
       const auto b = static_cast<size_t>(place / perBucket_);
@@ -362,7 +369,7 @@ void StreamedDrawingData::EachResolvedBlock(std::vector<std::unique_ptr<SpillFil
       f = bucket[static_cast<size_t>(place % perBucket_)];
       ++place;
     }
-    take(block, blockPoints);
+    take(block, drawn, blockPoints);
   }
 }
 
@@ -388,26 +395,29 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
     ++labels_;
   };
   std::vector<std::pair<double, double>> vertices;
-  EachResolvedBlock(found, [&](const SimaBlock& block, const std::vector<FoundPoint>& points) {
-    DrawSimaBlock(
-        block,
-        [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
-        addLine, addLabel, vertices);
-  });
+  EachResolvedBlock(
+      found, [&](const SimaBlock& block, bool drawn, const std::vector<FoundPoint>& points) {
+        if (!drawn) return;
+        DrawSimaBlock(
+            block,
+            [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
+            addLine, addLabel, vertices);
+      });
 }
 
 void StreamedDrawingData::KeepShapes(std::vector<std::unique_ptr<SpillFile>>& found) {
   SpillFile& out = *shapeFile_;
-  EachResolvedBlock(found, [&](const SimaBlock& block, const std::vector<FoundPoint>& points) {
-    PutBlockHead(out, block);
-    for (size_t i = 0; i < block.Records.size(); ++i) {
-      out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
-      out.Put(block.Records[i].Point.Number);
-      out.Put(static_cast<uint8_t>(points[i].Found));
-      out.Put(points[i].X);
-      out.Put(points[i].Y);
-    }
-  });
+  EachResolvedBlock(found,
+                    [&](const SimaBlock& block, bool, const std::vector<FoundPoint>& points) {
+                      PutBlockHead(out, block);
+                      for (size_t i = 0; i < block.Records.size(); ++i) {
+                        out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
+                        out.Put(block.Records[i].Point.Number);
+                        out.Put(static_cast<uint8_t>(points[i].Found));
+                        out.Put(points[i].X);
+                        out.Put(points[i].Y);
+                      }
+                    });
 }
 
 size_t StreamedDrawingData::Points::Read(StreamedPoint* points, size_t n) {

@@ -59,7 +59,7 @@ class StreamedDrawingData final : public LoadSink {
 
   void StartFile();
   void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override;
-  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) override;
+  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) override;
   // Resolves the parcels' point numbers and draws them; returns, per file, its points
   // whose number a point of an earlier file already has.
   std::vector<size_t> Finish(ProgressMonitor* progress = nullptr);

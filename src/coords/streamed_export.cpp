@@ -35,7 +35,7 @@ void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_
   Flush(*lines_);
 }
 
-void StreamedCoordinateWriter::TakeBlock(SimaBlock& block, const int32_t*) {
+void StreamedCoordinateWriter::TakeBlock(SimaBlock& block, const int32_t*, bool) {
   ++blocks_;
   earliestBlockRow_ = std::min(earliestBlockRow_, block.RowsBefore);
   if (!blockLines_) return;

@@ -23,7 +23,7 @@ class StreamedCoordinateWriter final : public LoadSink {
   ~StreamedCoordinateWriter() override;
 
   void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override;
-  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) override;
+  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) override;
 
   // Hands the whole file to write, a piece at a time; sima gives the SIMA header.
   void Write(const SimaData& sima, const std::function<void(std::string_view)>& write);
@@ -54,9 +54,9 @@ class TeeSink final : public LoadSink {
     first_.TakePoints(rows, first);
     second_.TakePoints(rows, first);
   }
-  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore) override {
-    first_.TakeBlock(block, rowsBefore);
-    second_.TakeBlock(block, rowsBefore);
+  void TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) override {
+    first_.TakeBlock(block, rowsBefore, drawn);
+    second_.TakeBlock(block, rowsBefore, drawn);
   }
 
  private:

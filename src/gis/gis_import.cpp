@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -16,6 +18,7 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/spill_file.h"
 #include "gis/gdal_support.h"
 #include "gis/survey_systems.h"
 
@@ -378,12 +381,328 @@ std::unique_ptr<PointLayerReader> OpenReader(const std::filesystem::path& path,
   return std::make_unique<PointLayerReader>(path, name, epsg, language);
 }
 
+// The parcels and polylines an export of this program puts beside the points, a feature
+// at a time: take(kind, feature, name field, curve, vertices, closed), curve null for a
+// feature that is no line. parcel_lines holds every parcel with its boundary in the
+// order the block named it, closed where the parcel is; parcels (polygons only) stands
+// in for it in a file without it.
+constexpr const char* kShapeKinds[] = {"parcel_lines", "parcels", "polylines"};
+constexpr uint8_t kPolylines = 2;
+
+template <class Take>
+void EachShape(PointLayerReader& reader, const Take& take) {
+  const auto layer = [&](uint8_t kind) {
+    const bool polyline = kind == kPolylines;
+    OGRLayer* shapes = reader.Dataset().GetLayerByName(kShapeKinds[kind]);
+    if (!shapes || shapes == reader.Layer()) return false;
+    const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
+    shapes->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(shapes->GetNextFeature()); f;
+         f.reset(shapes->GetNextFeature())) {
+      const OGRGeometry* g = f->GetGeometryRef();
+      const OGRSimpleCurve* curve = nullptr;
+      if (g && wkbFlatten(g->getGeometryType()) == wkbLineString) {
+        curve = g->toLineString();
+      } else if (g && !polyline && wkbFlatten(g->getGeometryType()) == wkbPolygon) {
+        curve = g->toPolygon()->getExteriorRing();
+      }
+      int n = curve ? curve->getNumPoints() : 0;
+      const bool closed = !polyline && n >= 4 && curve->getX(0) == curve->getX(n - 1) &&
+                          curve->getY(0) == curve->getY(n - 1);
+      if (closed) --n;
+      take(kind, *f, nameField, curve, n, closed);
+    }
+    return true;
+  };
+  if (!layer(0)) layer(1);
+  layer(kPolylines);
+}
+
+// The shapes come back as SIMA blocks over the points they run through, numbered in
+// their order; a shape with a vertex on no point, or with fewer than two, is counted
+// for a warning of its kind.
+class ShapeBlocks {
+ public:
+  ShapeBlocks(const std::string& name, Language language, LoadReport& report)
+      : name_(name), language_(language), report_(report) {}
+
+  // Whether the shape with these records is kept; if so, block is made of it.
+  bool Make(uint8_t kind, int64_t fid, bool closed, const char* shapeName,
+            std::vector<SimaBlockRecord>& records, bool onPoints, SimaBlock& block) {
+    const bool polyline = kind == kPolylines;
+    if (kind_ != kind) {
+      Said();
+      kind_ = kind;
+    }
+    if (!onPoints || records.size() < 2) {
+      if (notOnPoints_++ == 0) first_ = std::to_string(fid);
+      return false;
+    }
+    block = SimaBlock();
+    block.Polyline = polyline;
+    block.Closing = closed ? 1 : 0;
+    block.Number = std::to_string(polyline ? ++polylines_ : ++parcels_);
+    if (shapeName) {
+      Cp932Text text = Utf8ToCp932(shapeName);
+      report_.replacedCharacters += text.replaced;
+      block.Name = std::move(text.text);
+    }
+    block.Records = std::move(records);
+    return true;
+  }
+
+  // What was said of the shapes not on the points, a layer at a time.
+  std::vector<std::string> Warnings() {
+    Said();
+    return std::move(warnings_);
+  }
+
+ private:
+  void Said() {
+    if (notOnPoints_ > 0) {
+      warnings_.push_back(MessageText(
+          MessageId::kGisShapesNotOnPoints,
+          {name_, std::to_string(notOnPoints_), kShapeKinds[kind_], first_}, language_));
+    }
+    notOnPoints_ = 0;
+  }
+
+  const std::string& name_;
+  Language language_;
+  LoadReport& report_;
+  uint8_t kind_ = 0;
+  size_t notOnPoints_ = 0;
+  std::string first_;
+  int32_t parcels_ = 0, polylines_ = 0;
+  std::vector<std::string> warnings_;
+};
+
+// Finds the points the shapes beside streamed points run through without holding the
+// points: the points' places go to files by a hash of the place, the shapes' vertices to
+// the same parts, and each part is sorted in memory and its vertices looked up, the points
+// found going to buckets of the vertices' order. The shapes are then made in their order
+// a bucket at a time.
+//
+// The temporary files' records, in the machine's byte order:
+//   place   X, Y (double), number (int32), name length (uint16), name
+//   vertex  X, Y (double), its place among all vertices (uint64)
+//   shape   kind (uint8), feature (int64), closed (uint8), name given (uint8), name
+//           length (uint32), name, vertices (uint32)
+//   found   its place in its bucket (uint32), number (int32), name length (uint16), name
+class PlaceJoin {
+ public:
+  // For a layer of about points features (or none said) in a file of fileBytes.
+  PlaceJoin(int64_t points, uint64_t fileBytes, const PlaceJoinTuning& tuning)
+      : perBucket_(std::max<size_t>(tuning.verticesPerBucket, 1)), shapes_(kBuffer, kKeep) {
+    const uint64_t count = points > 0 ? static_cast<uint64_t>(points) : kUnknownPoints;
+    // A part holds the points of at most 64 MB of the file, however long their names.
+    const size_t parts = std::max(Files(count, std::max<size_t>(tuning.pointsPerPart, 1)),
+                                  Files(fileBytes, kFileBytesPerPart));
+    for (size_t j = 0; j < parts; ++j) {
+      places_.push_back(parts == 1 ? std::make_unique<SpillFile>(kBuffer, kKeep)
+                                   : std::make_unique<SpillFile>(kPartBuffer));
+      vertices_.push_back(parts == 1 ? std::make_unique<SpillFile>(kBuffer, kKeep)
+                                     : std::make_unique<SpillFile>(kPartBuffer));
+    }
+  }
+
+  void AddPoint(double x, double y, int32_t number, std::string_view name) {
+    SpillFile& out = *places_[PartOf(x, y)];
+    out.Put(x);
+    out.Put(y);
+    out.Put(number);
+    out.Put(static_cast<uint16_t>(name.size()));  // at most kNameLimit bytes
+    out.Write(name.data(), name.size());
+  }
+
+  void AddShape(uint8_t kind, const OGRFeature& f, int nameField, const OGRSimpleCurve* curve,
+                int vertices, bool closed) {
+    shapes_.Put(kind);
+    shapes_.Put(static_cast<int64_t>(f.GetFID()));
+    shapes_.Put(static_cast<uint8_t>(closed));
+    const bool named = Has(f, nameField);
+    shapes_.Put(static_cast<uint8_t>(named));
+    const std::string_view name = named ? f.GetFieldAsString(nameField) : "";
+    shapes_.Put(static_cast<uint32_t>(name.size()));
+    shapes_.Write(name.data(), name.size());
+    shapes_.Put(static_cast<uint32_t>(std::max(vertices, 0)));
+    for (int i = 0; i < vertices; ++i) {
+      const double x = curve->getX(i);
+      const double y = curve->getY(i);
+      // A vertex at no place stands on no point: it is not looked up.
+      if (std::isfinite(x) && std::isfinite(y)) {
+        SpillFile& out = *vertices_[PartOf(x, y)];
+        out.Put(x);
+        out.Put(y);
+        out.Put(vertexCount_);
+      }
+      ++vertexCount_;
+    }
+  }
+
+  // Hands take(kind, fid, closed, name or null, records, onPoints) every shape in order.
+  template <class Take>
+  void EachShape(const Take& take) {
+    Resolve();
+    std::vector<Resolved> bucket;
+    std::string bucketNames;
+    size_t current = SIZE_MAX;
+    const auto load = [&](size_t b) {
+      bucket.assign(std::min<uint64_t>(perBucket_, vertexCount_ - b * perBucket_), Resolved{});
+      bucketNames.clear();
+      SpillFile& in = *found_[b];
+      in.Rewind();
+      uint32_t at = 0;
+      while (in.Read(&at, sizeof at)) {
+        Resolved& f = bucket.at(at);
+        f.Number = in.Get<int32_t>();
+        f.NameLength = in.Get<uint16_t>();
+        f.NameAt = static_cast<uint32_t>(bucketNames.size());
+        bucketNames.resize(bucketNames.size() + f.NameLength);
+        if (f.NameLength > 0 && !in.Read(bucketNames.data() + f.NameAt, f.NameLength))
+          in.Get<char>();  // reports the cut record
+        f.Found = true;
+      }
+      if (current < found_.size()) found_[current].reset();
+      current = b;
+    };
+    shapes_.Rewind();
+    std::vector<SimaBlockRecord> records;
+    std::string name;
+    uint64_t vertex = 0;
+    uint8_t kind = 0;
+    while (shapes_.Read(&kind, sizeof kind)) {
+      const auto fid = shapes_.Get<int64_t>();
+      const bool closed = shapes_.Get<uint8_t>() != 0;
+      const bool named = shapes_.Get<uint8_t>() != 0;
+      name.resize(shapes_.Get<uint32_t>());
+      if (!name.empty() && !shapes_.Read(name.data(), name.size())) shapes_.Get<char>();
+      const auto count = shapes_.Get<uint32_t>();
+      records.clear();
+      bool onPoints = true;
+      for (uint32_t i = 0; i < count; ++i, ++vertex) {
+        const auto b = static_cast<size_t>(vertex / perBucket_);
+        if (b != current) load(b);
+        const Resolved& f = bucket[static_cast<size_t>(vertex % perBucket_)];
+        onPoints = onPoints && f.Found;
+        if (!onPoints) continue;
+        SimaBlockRecord& record = records.emplace_back();
+        record.Point.Number = f.Number;
+        record.Point.Name = std::string_view(bucketNames).substr(f.NameAt, f.NameLength);
+      }
+      take(kind, fid, closed, named ? name.c_str() : nullptr, records, onPoints);
+    }
+  }
+
+ private:
+  static constexpr size_t kBuffer = size_t{1} << 20;
+  static constexpr size_t kPartBuffer = size_t{64} << 10;
+  static constexpr size_t kKeep = size_t{32} << 20;
+  static constexpr uint64_t kFileBytesPerPart = uint64_t{64} << 20;
+  // Parts of a layer that does not say how many features it has.
+  static constexpr uint64_t kUnknownPoints = 8'000'000;
+  // Parts and buckets open at once, each a file: beyond this many they grow instead.
+  static constexpr size_t kMostFiles = 100;
+
+  struct Place {
+    double X = 0.0;
+    double Y = 0.0;
+    int32_t Number = 0;
+    uint16_t NameLength = 0;
+    uint32_t NameAt = 0;
+  };
+  struct Resolved {
+    int32_t Number = 0;
+    uint32_t NameAt = 0;
+    uint16_t NameLength = 0;
+    bool Found = false;
+  };
+
+  static size_t Files(uint64_t items, size_t perFile) {
+    return static_cast<size_t>(
+        std::clamp<uint64_t>((items + perFile - 1) / perFile, 1, kMostFiles));
+  }
+
+  // The part of the places a place is looked up in: -0 stands where 0 does.
+  size_t PartOf(double x, double y) const {
+    if (places_.size() == 1) return 0;
+    const auto bits = [](double v) {
+      v += 0.0;
+      uint64_t b = 0;
+      std::memcpy(&b, &v, sizeof b);
+      return b;
+    };
+    // SplitMix64's finaliser over both coordinates.
+    uint64_t h = bits(x) ^ (bits(y) * 0x9E3779B97F4A7C15u);
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9u;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBu;
+    h ^= h >> 31;
+    return static_cast<size_t>(((h >> 32) * places_.size()) >> 32);
+  }
+
+  // Each vertex's point, a part of the places at a time, into the bucket of its order.
+  void Resolve() {
+    const size_t buckets = vertexCount_ == 0 ? 0 : Files(vertexCount_, perBucket_);
+    perBucket_ = vertexCount_ == 0 ? 1 : (vertexCount_ + buckets - 1) / buckets;
+    if (perBucket_ > UINT32_MAX) throw Error("too many vertices of parcels and polylines");
+    for (size_t b = 0; b < buckets; ++b) {
+      found_.push_back(buckets == 1 ? std::make_unique<SpillFile>(kBuffer, kKeep)
+                                    : std::make_unique<SpillFile>(kPartBuffer));
+    }
+    const auto before = [](const Place& a, const Place& b) {
+      return std::tie(a.X, a.Y) < std::tie(b.X, b.Y);
+    };
+    std::vector<Place> places;
+    std::string names;
+    for (size_t j = 0; j < places_.size(); ++j) {
+      places.clear();
+      names.clear();
+      SpillFile& in = *places_[j];
+      in.Rewind();
+      double x = 0.0;
+      while (in.Read(&x, sizeof x)) {
+        Place& p = places.emplace_back();
+        p.X = x;
+        p.Y = in.Get<double>();
+        p.Number = in.Get<int32_t>();
+        p.NameLength = in.Get<uint16_t>();
+        p.NameAt = static_cast<uint32_t>(names.size());
+        names.resize(names.size() + p.NameLength);
+        if (p.NameLength > 0 && !in.Read(names.data() + p.NameAt, p.NameLength)) in.Get<char>();
+      }
+      places_[j].reset();
+      // The first point read at a place is the one its vertices stand on.
+      std::stable_sort(places.begin(), places.end(), before);
+      SpillFile& refs = *vertices_[j];
+      refs.Rewind();
+      while (refs.Read(&x, sizeof x)) {
+        const Place vertex{x, refs.Get<double>()};
+        const auto order = refs.Get<uint64_t>();
+        const auto at = std::lower_bound(places.begin(), places.end(), vertex, before);
+        if (at == places.end() || before(vertex, *at)) continue;
+        SpillFile& out = *found_[static_cast<size_t>(order / perBucket_)];
+        out.Put(static_cast<uint32_t>(order % perBucket_));
+        out.Put(at->Number);
+        out.Put(at->NameLength);
+        out.Write(names.data() + at->NameAt, at->NameLength);
+      }
+      vertices_[j].reset();
+    }
+  }
+
+  uint64_t perBucket_;
+  std::vector<std::unique_ptr<SpillFile>> places_;
+  std::vector<std::unique_ptr<SpillFile>> vertices_;
+  std::vector<std::unique_ptr<SpillFile>> found_;
+  SpillFile shapes_;
+  uint64_t vertexCount_ = 0;
+};
+
 }  // namespace
 
 bool GisPointsStream(const std::filesystem::path& path, const std::string& name, int32_t epsg) {
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
-  const bool streams =
-      !reader->ShapesBeside() && !reader->TextsWaitForAll() && !reader->SomeUnmarked();
+  const bool streams = !reader->TextsWaitForAll() && !reader->SomeUnmarked();
   KeepOpen(std::move(reader));
   return streams;
 }
@@ -391,18 +710,31 @@ bool GisPointsStream(const std::filesystem::path& path, const std::string& name,
 bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
                      LoadSink& sink, CoordinateData& data, LoadReport& report,
                      std::vector<std::string>& warnings) {
+  return StreamGisPoints(path, name, epsg, sink, data, report, warnings, PlaceJoinTuning());
+}
+
+bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                     LoadSink& sink, CoordinateData& data, LoadReport& report,
+                     std::vector<std::string>& warnings, const PlaceJoinTuning& tuning) {
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
-  if (reader->ShapesBeside() || reader->TextsWaitForAll()) {
+  if (reader->TextsWaitForAll()) {
     KeepOpen(std::move(reader));
     return false;
+  }
+  std::optional<PlaceJoin> join;
+  if (reader->ShapesBeside()) {
+    std::error_code ec;
+    const uintmax_t bytes = std::filesystem::file_size(path, ec);
+    join.emplace(reader->Layer()->GetFeatureCount(FALSE), ec ? 0 : bytes, tuning);
   }
   constexpr size_t kRange = 4096;
   std::vector<SurveyPoint> rows;
   rows.reserve(kRange);
   int32_t first = data.Table.PointCount + 1;
   bool allMarked = true;
-  reader->Read(first, report, [&](SurveyPoint&& p, double, double) {
+  reader->Read(first, report, [&](SurveyPoint&& p, double x, double y) {
     if (p.Marked != 1) return allMarked = false;
+    if (join) join->AddPoint(x, y, p.Number, p.Name.view());
     rows.push_back(std::move(p));
     if (rows.size() == kRange) {
       sink.TakePoints(rows, first);
@@ -418,7 +750,26 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
   if (!rows.empty()) sink.TakePoints(rows, first);
   data.Table.PointCount = first - 1 + static_cast<int32_t>(rows.size());
   data.Sima.SimaLoaded = false;
-  warnings = reader->Warnings({});
+  ShapeBlocks blocks(name, Language::kEnglish, report);
+  if (join) {
+    QuietGdal quiet;
+    EachShape(*reader, [&](uint8_t kind, const OGRFeature& f, int nameField,
+                           const OGRSimpleCurve* curve, int vertices, bool closed) {
+      join->AddShape(kind, f, nameField, curve, vertices, closed);
+    });
+    // The shapes follow every point: each of their records names a point read before.
+    std::vector<int32_t> rowsBefore;
+    SimaBlock block;
+    join->EachShape([&](uint8_t kind, int64_t fid, bool closed, const char* shapeName,
+                        std::vector<SimaBlockRecord>& records, bool onPoints) {
+      if (!blocks.Make(kind, fid, closed, shapeName, records, onPoints, block)) return;
+      block.RowsBefore = data.Table.PointCount;
+      rowsBefore.assign(block.Records.size(), data.Table.PointCount);
+      sink.TakeBlock(block, rowsBefore.data(), false);
+      records = std::move(block.Records);
+    });
+  }
+  warnings = reader->Warnings(blocks.Warnings());
   return true;
 }
 
@@ -453,69 +804,28 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     reader.Decode(points[i], report);
   std::stable_sort(pointAt.begin(), pointAt.end(), before);
 
-  // The parcels and polylines an export of this program puts beside the points come
-  // back as SIMA blocks over the points they run through. parcel_lines holds every
-  // parcel with its boundary in the order the block named it, closed where the parcel
-  // is; parcels (polygons only) stands in for it in a file without it.
   std::vector<SimaBlock> blocks;
-  std::vector<std::string> shapeWarnings;
-  int32_t parcelNumber = 0, polylineNumber = 0;
-  const auto readBlocks = [&](const char* kind, bool polyline) {
-    OGRLayer* shapes = reader.Dataset().GetLayerByName(kind);
-    if (!shapes || shapes == reader.Layer()) return false;
-    const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
-    size_t notOnPoints = 0;
-    std::string first;
-    shapes->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(shapes->GetNextFeature()); f;
-         f.reset(shapes->GetNextFeature())) {
-      const OGRGeometry* g = f->GetGeometryRef();
-      const OGRSimpleCurve* curve = nullptr;
-      if (g && wkbFlatten(g->getGeometryType()) == wkbLineString) {
-        curve = g->toLineString();
-      } else if (g && !polyline && wkbFlatten(g->getGeometryType()) == wkbPolygon) {
-        curve = g->toPolygon()->getExteriorRing();
-      }
-      int n = curve ? curve->getNumPoints() : 0;
-      const bool closed = !polyline && n >= 4 && curve->getX(0) == curve->getX(n - 1) &&
-                          curve->getY(0) == curve->getY(n - 1);
-      if (closed) --n;
-      SimaBlock block;
-      block.Polyline = polyline;
-      block.Closing = closed ? 1 : 0;
-      for (int i = 0; i < n; ++i) {
-        const Place place{curve->getX(i), curve->getY(i), 0};
-        const auto at = std::lower_bound(pointAt.begin(), pointAt.end(), place, before);
-        if (at == pointAt.end() || before(place, *at)) {
-          n = 0;
-          break;
-        }
-        SimaBlockRecord record;
-        record.Point.Number = points[at->row].Number;
-        record.Point.Name = points[at->row].Name;
-        block.Records.push_back(std::move(record));
-      }
-      if (n < 2) {
-        if (notOnPoints++ == 0) first = std::to_string(f->GetFID());
-        continue;
-      }
-      block.Number = std::to_string(polyline ? ++polylineNumber : ++parcelNumber);
-      if (Has(*f, nameField)) {
-        Cp932Text blockName = Utf8ToCp932(f->GetFieldAsString(nameField));
-        report.replacedCharacters += blockName.replaced;
-        block.Name = std::move(blockName.text);
-      }
+  ShapeBlocks made(name, language, report);
+  std::vector<SimaBlockRecord> records;
+  EachShape(reader, [&](uint8_t kind, const OGRFeature& f, int nameField,
+                        const OGRSimpleCurve* curve, int vertices, bool closed) {
+    records.clear();
+    bool onPoints = true;
+    for (int i = 0; i < vertices && onPoints; ++i) {
+      const Place place{curve->getX(i), curve->getY(i), 0};
+      const auto at = std::lower_bound(pointAt.begin(), pointAt.end(), place, before);
+      // A vertex at no place stands on no point.
+      onPoints = std::isfinite(place.x) && std::isfinite(place.y) && at != pointAt.end() &&
+                 !before(place, *at);
+      if (!onPoints) break;
+      SimaBlockRecord& record = records.emplace_back();
+      record.Point.Number = points[at->row].Number;
+      record.Point.Name = points[at->row].Name;
+    }
+    const char* shapeName = Has(f, nameField) ? f.GetFieldAsString(nameField) : nullptr;
+    if (SimaBlock block; made.Make(kind, f.GetFID(), closed, shapeName, records, onPoints, block))
       blocks.push_back(std::move(block));
-    }
-    if (notOnPoints > 0) {
-      shapeWarnings.push_back(MessageText(MessageId::kGisShapesNotOnPoints,
-                                          {name, std::to_string(notOnPoints), kind, first},
-                                          language));
-    }
-    return true;
-  };
-  if (!readBlocks("parcel_lines", false)) readBlocks("parcels", false);
-  readBlocks("polylines", true);
+  });
 
   // Everything was read: only now does the table change.
   const int32_t rowsBefore = appendOnLoad ? data.Table.PointCount : 0;
@@ -544,7 +854,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
   }
 
-  return reader.Warnings(shapeWarnings);
+  return reader.Warnings(made.Warnings());
 }
 
 }  // namespace kestrova

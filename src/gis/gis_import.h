@@ -32,20 +32,31 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
                                        LoadReport& report, Language language = Language::kEnglish);
 
 // Whether the points of a GIS file can be handed to a load's sink as they are read (see
-// StreamGisPoints): no parcels or polylines lie beside them, their texts can be decoded
-// one by one, and every point is marked. Throws kestrova::Error as LoadGisPoints does
-// for a file it cannot open. The file stays open for the reading that follows.
+// StreamGisPoints): their texts can be decoded one by one, and every point is marked. Throws
+// kestrova::Error as LoadGisPoints does for a file it cannot open. The file stays open for the
+// reading that follows.
 bool GisPointsStream(const std::filesystem::path& path, const std::string& name, int32_t epsg);
 
 // Reads the points of a GIS file as an appending LoadGisPoints does, handing them to sink
-// a range at a time as they are read: data's table only counts the rows, and
-// data.Sima.SimaLoaded becomes false. report and warnings get what LoadGisPoints gives
-// them, but for repeated point numbers, which only the sink can count. Returns false when
-// the points need a table after all (GisPointsStream), as soon as that shows: what the
-// sink took before stays taken.
+// a range at a time as they are read, and then the parcels and polylines beside them:
+// data's table only counts the rows, and data.Sima.SimaLoaded becomes false. report and warnings
+// get what LoadGisPoints gives them, but for repeated point numbers, which only the sink can count.
+// Returns false when the points need a table after all (GisPointsStream), as soon as that shows:
+// what the sink took before stays taken.
 bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
                      LoadSink& sink, CoordinateData& data, LoadReport& report,
                      std::vector<std::string>& warnings);
+
+// How the parcels and polylines beside the points find the points they run through:
+// the points' places sorted in memory up to pointsPerPart at a time (more parts for a
+// file of long texts), the points found for up to verticesPerBucket vertices at a time.
+struct PlaceJoinTuning {
+  size_t pointsPerPart = 500'000;
+  size_t verticesPerBucket = 1'000'000;
+};
+bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,
+                     LoadSink& sink, CoordinateData& data, LoadReport& report,
+                     std::vector<std::string>& warnings, const PlaceJoinTuning& tuning);
 
 }  // namespace kestrova
 

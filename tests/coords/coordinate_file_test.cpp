@@ -40,7 +40,7 @@ std::vector<std::string> NamesThroughPipe(const std::string& text) {
       for (const SurveyPoint& p : rows)
         names.emplace_back(p.Name);
     }
-    void TakeBlock(SimaBlock&, const int32_t*) override {}
+    void TakeBlock(SimaBlock&, const int32_t*, bool) override {}
   } sink;
   int fds[2];
   EXPECT_EQ(::pipe(fds), 0);

@@ -382,10 +382,16 @@ TEST_F(PrintPdf, GisLayersPrintTheSameGatheredOrLoaded) {
                        " --crs EPSG:6677")
                   .status,
               0);
+    // With parcels beside its points, read after a layer that needs a table or not.
+    const std::string gpkg = Path(folder + "/site.gpkg");
+    ASSERT_EQ(RunShell(std::string(KESTROVA_CLI) + " export " + kExamples + "site.sim -o " + gpkg +
+                       " --crs EPSG:6677")
+                  .status,
+              0);
     if (folder == "table") fs::remove(Path("table/site.cpg"));
-    const Result r =
-        PrintToPdf("--print-pdf " + Path(folder + ".pdf") + " " + kExamples + "site.sim " + shp,
-                   "SOURCE_DATE_EPOCH=1700000000 ");
+    const Result r = PrintToPdf(
+        "--print-pdf " + Path(folder + ".pdf") + " " + kExamples + "site.sim " + shp + " " + gpkg,
+        "SOURCE_DATE_EPOCH=1700000000 ");
     ASSERT_EQ(r.status, 0) << r.out;
     said[folder == "table"] = std::regex_replace(r.out, std::regex(folder), "F");
     // Only the layer that needs no table is gathered: without a folder for that, only it
