@@ -13,14 +13,14 @@ namespace kestrova {
 // The temporary files' records, in the machine's byte order:
 //   point   X, Y, Z (double), mark as an integer (int64), number, row (int32)
 //   name    length (uint16), bytes
-//   block   polyline (uint8), closing (int32), name length (uint16), name, records
+//   block   polyline (uint8), closing (int32), name length (uint32), name, records
 //           (uint64), drawn (uint8), then per record its kind (uint8), number and rows
 //           before it (int32)
 //   line    start X, Y, end X, Y (double), pen style, pen colour (uint16)
 //   label   X, Y (double), text kind, text length (uint16), text
 // and, for an export,
 //   texts   mark length (uint16), mark, remarks length (uint16), remarks
-//   shape   polyline (uint8), closing (int32), name length (uint16), name, records
+//   shape   polyline (uint8), closing (int32), name length (uint32), name, records
 //           (uint64), then per record its kind (uint8), number (int32), found (uint8), X, Y
 // and, while the parcels are resolved,
 //   number  number, row (int32), X, Y (double), in one file per part of the numbers
@@ -89,7 +89,9 @@ struct FoundPoint {
 void PutBlockHead(SpillFile& file, const SimaBlock& block) {
   file.Put(static_cast<uint8_t>(block.Polyline));
   file.Put(block.Closing);
-  file.Put(TextLength(block.Name.size()));
+  // A GIS layer's parcel names have no limit of length.
+  if (block.Name.size() > UINT32_MAX) throw Error("a parcel's name is too long");
+  file.Put(static_cast<uint32_t>(block.Name.size()));
   file.Write(block.Name.data(), block.Name.size());
   file.Put(static_cast<uint64_t>(block.Records.size()));
 }
@@ -99,7 +101,7 @@ bool GetBlockHead(SpillFile& file, SimaBlock& block) {
   if (!file.Read(&polyline, 1)) return false;
   block.Polyline = polyline != 0;
   block.Closing = file.Get<int32_t>();
-  ReadText(file, file.Get<uint16_t>(), block.Name);
+  ReadText(file, file.Get<uint32_t>(), block.Name);
   block.Records.resize(static_cast<size_t>(file.Get<uint64_t>()));
   return true;
 }
@@ -173,6 +175,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 }
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
+  if (!drawn && !shapeFile_) return;  // neither drawn nor exported
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);
   out.Put(static_cast<uint8_t>(drawn));

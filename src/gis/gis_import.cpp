@@ -513,6 +513,7 @@ class PlaceJoin {
     out.Put(number);
     out.Put(static_cast<uint16_t>(name.size()));  // at most kNameLimit bytes
     out.Write(name.data(), name.size());
+    longestName_ = std::max(longestName_, name.size());
   }
 
   void AddShape(uint8_t kind, const OGRFeature& f, int nameField, const OGRSimpleCurve* curve,
@@ -597,8 +598,10 @@ class PlaceJoin {
  private:
   static constexpr size_t kBuffer = size_t{1} << 20;
   static constexpr size_t kPartBuffer = size_t{64} << 10;
-  static constexpr size_t kKeep = size_t{32} << 20;
+  // A file alone of its kind stays in memory up to this size.
+  static constexpr size_t kKeep = size_t{16} << 20;
   static constexpr uint64_t kFileBytesPerPart = uint64_t{64} << 20;
+  static constexpr uint64_t kBucketBytes = uint64_t{64} << 20;
   // Parts of a layer that does not say how many features it has.
   static constexpr uint64_t kUnknownPoints = 8'000'000;
   // Parts and buckets open at once, each a file: beyond this many they grow instead.
@@ -642,6 +645,9 @@ class PlaceJoin {
 
   // Each vertex's point, a part of the places at a time, into the bucket of its order.
   void Resolve() {
+    // A bucket's vertices carry their points' names: however long, a bucket stays small.
+    perBucket_ = std::max<uint64_t>(
+        std::min<uint64_t>(perBucket_, kBucketBytes / (sizeof(Resolved) + longestName_)), 1);
     const size_t buckets = vertexCount_ == 0 ? 0 : Files(vertexCount_, perBucket_);
     perBucket_ = vertexCount_ == 0 ? 1 : (vertexCount_ + buckets - 1) / buckets;
     if (perBucket_ > UINT32_MAX) throw Error("too many vertices of parcels and polylines");
@@ -696,6 +702,7 @@ class PlaceJoin {
   std::vector<std::unique_ptr<SpillFile>> found_;
   SpillFile shapes_;
   uint64_t vertexCount_ = 0;
+  size_t longestName_ = 0;
 };
 
 }  // namespace
@@ -723,6 +730,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
   }
   std::optional<PlaceJoin> join;
   if (reader->ShapesBeside()) {
+    QuietGdal quiet;
     std::error_code ec;
     const uintmax_t bytes = std::filesystem::file_size(path, ec);
     join.emplace(reader->Layer()->GetFeatureCount(FALSE), ec ? 0 : bytes, tuning);

@@ -501,13 +501,19 @@ TEST_F(Gis, PointLayersAreHandedOnAsReadUnlessTheyNeedATable) {
   EXPECT_EQ(kept.points[4599].Z, 0.0);
 }
 
-// PointsOnly's points under parcels (some closed, some with a point missing) and
-// polylines; two points share a place, and a point stands at the origin.
+// PointsOnly's points under parcels (some closed, some with a point missing, one with a
+// name longer than any point's text) and polylines; a parcel runs through a place two
+// points share, and a point stands at the origin.
 CoordinateData PointsAndShapes(int32_t count) {
   CoordinateData data = PointsOnly(count);
-  data.Table.Points[count / 2].X = data.Table.Points[10].X;
-  data.Table.Points[count / 2].Y = data.Table.Points[10].Y;
+  const int32_t shared = count / 2 + 1;
+  data.Table.Points[shared].X = data.Table.Points[10].X;
+  data.Table.Points[shared].Y = data.Table.Points[10].Y;
   data.Table.Points[count].X = data.Table.Points[count].Y = 0.0;
+  SimaBlock& first = data.Sima.SimaBlocks.emplace_back();
+  first.Name = std::string(70'000, 'n');
+  for (const int32_t number : {1, shared, 3})
+    first.Records.emplace_back().Point.Number = number;
   for (int32_t b = 0; b < count / 8; ++b) {
     SimaBlock& block = data.Sima.SimaBlocks.emplace_back();
     block.Polyline = b % 5 == 4;
@@ -535,11 +541,11 @@ TEST_F(Gis, ShapesBesideStreamedPointsAreTheTablesBlocks) {
     ASSERT_TRUE(ds);
     OGRLayer* lines = ds->GetLayerByName("polylines");
     ASSERT_NE(lines, nullptr);
-    // From -0 (the origin's point) to the first point; through a place with no point;
-    // through no place at all.
+    // From (-0, 0), the origin's point, to the first point; through a place with no
+    // point; through no place at all.
     for (const double x : {-0.0, 1.0, std::nan("")}) {
       OGRLineString line;
-      line.addPoint(x, x == 0.0 ? -0.0 : 2.0);
+      line.addPoint(x, x == 0.0 ? 0.0 : 2.0);
       line.addPoint(-29999.9375, -12000.125);
       OGRFeature f(lines->GetLayerDefn());
       f.SetGeometry(&line);
@@ -552,6 +558,8 @@ TEST_F(Gis, ShapesBesideStreamedPointsAreTheTablesBlocks) {
   ASSERT_TRUE(LoadAnyCoordinateFile(file, "shapes", 6677, table, true, loaded));
   const std::vector<SimaBlock>& blocks = table.Sima.SimaBlocks;
   ASSERT_GT(blocks.size(), 400u);
+  // The first point read at a place is the one a parcel's vertex there stands on.
+  EXPECT_EQ(blocks.front().Records[1].Point.Number, 10);
   EXPECT_EQ(blocks.back().Records[0].Point.Name, table.Table.Points[4001].Name);
   EXPECT_EQ(loaded, std::vector<std::string>{
                         "shapes: 2 features of the layer polylines do not run through points that "
