@@ -7,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <future>
+#include <iterator>
 #include <numbers>
 #include <optional>
 #include <span>
@@ -383,10 +384,11 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   }
 
   void WritePages(bool all) {
-    if (compressing_.valid()) {
-      for (const std::string& page : compressing_.get())
+    for (std::future<std::vector<std::string>>& batch : compressing_) {
+      for (const std::string& page : batch.get())
         WritePage(page);
     }
+    compressing_.clear();
     auto compress = [](std::vector<std::string> pages) {
       for (std::string& page : pages)
         page = Deflate(page);
@@ -396,7 +398,14 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       for (const std::string& page : compress(std::move(drawn_)))
         WritePage(page);
     } else {
-      compressing_ = std::async(std::launch::async, compress, std::move(drawn_));
+      // In two halves: while the drawing waits for them, its core compresses as well.
+      const auto middle = drawn_.begin() + static_cast<std::ptrdiff_t>(drawn_.size() / 2);
+      std::vector<std::string> first(std::make_move_iterator(drawn_.begin()),
+                                     std::make_move_iterator(middle));
+      std::vector<std::string> second(std::make_move_iterator(middle),
+                                      std::make_move_iterator(drawn_.end()));
+      compressing_.push_back(std::async(std::launch::async, compress, std::move(first)));
+      compressing_.push_back(std::async(std::launch::async, compress, std::move(second)));
     }
     drawn_.clear();
   }
@@ -723,7 +732,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   std::deque<DocumentFont> fonts_;  // a few faces; their addresses stay
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
-  std::future<std::vector<std::string>> compressing_;
+  std::vector<std::future<std::vector<std::string>>> compressing_;
 
   CanvasPen pen_;
   CanvasBrush brush_;
