@@ -31,7 +31,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files, const std::strin
 // Some of the files are read through GDAL.
 bool AnyGisInput(const std::vector<std::string>& files);
 // Whether StreamFiles can read the files: coordinate files, and GIS files whose points
-// can be handed on as they are read (no parcels or polylines beside them, every point
+// can be handed on as they are read (texts that need not wait for all, every point
 // marked). The GIS files are opened here and stay open for the reading.
 bool StreamableFiles(const std::vector<std::string>& files, const std::string& crs);
 // Thrown by StreamFiles when a GIS file turns out to need a table after all; nothing was

@@ -141,7 +141,7 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
           : std::make_unique<JwCadSettingsMap>(JwCadSettingsMap::FromRegFile(o.jwcadSettings));
   if (source) ReadJwCadSettings(*source, header, extras);
 
-  // Files that need no table (coordinate files, GIS points without parcels) are gathered
+  // Files that need no table (coordinate files, most GIS layers) are gathered
   // in temporary files and drawn from there, the picture written as it is drawn.
   std::unique_ptr<StreamedDrawingData> gathered;
   if (StreamableFiles(o.files, o.crs)) gathered = StreamedData(0, err);

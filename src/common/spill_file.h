@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,10 @@ class SpillFile {
     }
     return ReadSlow(data, size);
   }
+  // Exactly size bytes, of a record known to be there (a cut one is an error).
+  void ReadExactly(void* data, size_t size) {
+    if (!Read(data, size)) FailShorter();
+  }
   // Up to size bytes, fewer only at the end of the file; returns how many.
   size_t ReadSome(void* data, size_t size);
   template <class T>
@@ -86,6 +91,17 @@ class SpillFile {
   uint64_t written_ = 0;  // bytes in the file, or in blocks_
   bool reading_ = false;
 };
+
+// Files open at once for work split over several (parts, buckets): beyond this many
+// they grow instead.
+inline constexpr size_t kMostSpillFiles = 100;
+
+// How many files items are split over, up to perFile each: at least one, at most
+// kMostSpillFiles.
+inline size_t SpillFileCount(uint64_t items, size_t perFile) {
+  return static_cast<size_t>(
+      std::clamp<uint64_t>((items + perFile - 1) / perFile, 1, kMostSpillFiles));
+}
 
 #ifndef _WIN32
 // A new, empty folder of this process's own in the system's temporary folder, for

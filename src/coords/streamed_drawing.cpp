@@ -40,14 +40,6 @@ size_t Keep(size_t megabytes, const StreamTuning& tuning) {
   return std::min(megabytes * kMegabyte, tuning.mostInMemory);
 }
 
-// Parts and buckets open at once, each a file: beyond this many they grow instead (at
-// the default sizes, past a hundred million points).
-constexpr size_t kMostFiles = 100;
-
-size_t Parts(uint64_t items, size_t perPart) {
-  return static_cast<size_t>(std::clamp<uint64_t>((items + perPart - 1) / perPart, 1, kMostFiles));
-}
-
 uint16_t TextLength(size_t size) {
   if (size > 0xFFFF) throw Error("a text of " + std::to_string(size) + " bytes is too long");
   return static_cast<uint16_t>(size);
@@ -55,7 +47,7 @@ uint16_t TextLength(size_t size) {
 
 void ReadText(SpillFile& file, size_t size, std::string& to) {
   to.resize(size);
-  if (size > 0 && !file.Read(to.data(), size)) file.Get<char>();  // reports the cut record
+  file.ReadExactly(to.data(), size);
 }
 
 // The part of the numbers a number is looked up in. Its own mix (MurmurHash3's
@@ -200,7 +192,7 @@ std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   // that repeat an earlier file's numbers.
   if (records_ == 0 && fileStarts_.size() < 2) return repeated;
   ReportProgress(progress, 0.0);
-  const size_t buckets = records_ == 0 ? 0 : Parts(records_, tuning_.refsPerBucket);
+  const size_t buckets = records_ == 0 ? 0 : SpillFileCount(records_, tuning_.refsPerBucket);
   perBucket_ = records_ == 0 ? 1 : (records_ + buckets - 1) / buckets;
   if (perBucket_ > UINT32_MAX) throw Error("too many parcel records to draw");
   std::vector<std::unique_ptr<SpillFile>> found = Buckets();
@@ -236,7 +228,7 @@ std::vector<std::unique_ptr<SpillFile>> StreamedDrawingData::Buckets() const {
 void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
                                   std::vector<size_t>& repeated,
                                   std::vector<std::unique_ptr<SpillFile>>* anywhere) {
-  const size_t parts = Parts(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
+  const size_t parts = SpillFileCount(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
   const auto eachPoint = [this](const auto& take) {
     Points all(*this);
     std::vector<StreamedPoint> range(4096);

@@ -496,8 +496,8 @@ class PlaceJoin {
       : perBucket_(std::max<size_t>(tuning.verticesPerBucket, 1)), shapes_(kBuffer, kKeep) {
     const uint64_t count = points > 0 ? static_cast<uint64_t>(points) : kUnknownPoints;
     // A part holds the points of at most 64 MB of the file, however long their names.
-    const size_t parts = std::max(Files(count, std::max<size_t>(tuning.pointsPerPart, 1)),
-                                  Files(fileBytes, kFileBytesPerPart));
+    const size_t parts = std::max(SpillFileCount(count, std::max<size_t>(tuning.pointsPerPart, 1)),
+                                  SpillFileCount(fileBytes, kFileBytesPerPart));
     for (size_t j = 0; j < parts; ++j) {
       places_.push_back(parts == 1 ? std::make_unique<SpillFile>(kBuffer, kKeep)
                                    : std::make_unique<SpillFile>(kPartBuffer));
@@ -560,8 +560,7 @@ class PlaceJoin {
         f.NameLength = in.Get<uint16_t>();
         f.NameAt = static_cast<uint32_t>(bucketNames.size());
         bucketNames.resize(bucketNames.size() + f.NameLength);
-        if (f.NameLength > 0 && !in.Read(bucketNames.data() + f.NameAt, f.NameLength))
-          in.Get<char>();  // reports the cut record
+        in.ReadExactly(bucketNames.data() + f.NameAt, f.NameLength);
         f.Found = true;
       }
       if (current < found_.size()) found_[current].reset();
@@ -577,7 +576,7 @@ class PlaceJoin {
       const bool closed = shapes_.Get<uint8_t>() != 0;
       const bool named = shapes_.Get<uint8_t>() != 0;
       name.resize(shapes_.Get<uint32_t>());
-      if (!name.empty() && !shapes_.Read(name.data(), name.size())) shapes_.Get<char>();
+      shapes_.ReadExactly(name.data(), name.size());
       const auto count = shapes_.Get<uint32_t>();
       records.clear();
       bool onPoints = true;
@@ -604,8 +603,6 @@ class PlaceJoin {
   static constexpr uint64_t kBucketBytes = uint64_t{64} << 20;
   // Parts of a layer that does not say how many features it has.
   static constexpr uint64_t kUnknownPoints = 8'000'000;
-  // Parts and buckets open at once, each a file: beyond this many they grow instead.
-  static constexpr size_t kMostFiles = 100;
 
   struct Place {
     double X = 0.0;
@@ -620,11 +617,6 @@ class PlaceJoin {
     uint16_t NameLength = 0;
     bool Found = false;
   };
-
-  static size_t Files(uint64_t items, size_t perFile) {
-    return static_cast<size_t>(
-        std::clamp<uint64_t>((items + perFile - 1) / perFile, 1, kMostFiles));
-  }
 
   // The part of the places a place is looked up in: -0 stands where 0 does.
   size_t PartOf(double x, double y) const {
@@ -648,7 +640,7 @@ class PlaceJoin {
     // A bucket's vertices carry their points' names: however long, a bucket stays small.
     perBucket_ = std::max<uint64_t>(
         std::min<uint64_t>(perBucket_, kBucketBytes / (sizeof(Resolved) + longestName_)), 1);
-    const size_t buckets = vertexCount_ == 0 ? 0 : Files(vertexCount_, perBucket_);
+    const size_t buckets = vertexCount_ == 0 ? 0 : SpillFileCount(vertexCount_, perBucket_);
     perBucket_ = vertexCount_ == 0 ? 1 : (vertexCount_ + buckets - 1) / buckets;
     if (perBucket_ > UINT32_MAX) throw Error("too many vertices of parcels and polylines");
     for (size_t b = 0; b < buckets; ++b) {
@@ -674,7 +666,7 @@ class PlaceJoin {
         p.NameLength = in.Get<uint16_t>();
         p.NameAt = static_cast<uint32_t>(names.size());
         names.resize(names.size() + p.NameLength);
-        if (p.NameLength > 0 && !in.Read(names.data() + p.NameAt, p.NameLength)) in.Get<char>();
+        in.ReadExactly(names.data() + p.NameAt, p.NameLength);
       }
       places_[j].reset();
       // The first point read at a place is the one its vertices stand on.

@@ -467,8 +467,8 @@ std::vector<std::string> LoadGisInput(const QString& file, [[maybe_unused]] cons
 #endif
 }
 
-// Whether every file can be gathered as it is read: coordinate files, and GIS point
-// layers that need no table (which stay open for the reading).
+// Whether every file can be gathered as it is read: coordinate files, and GIS layers
+// that need no table (which stay open for the reading).
 bool GatherableFiles(const PrintPdfArguments& parsed) {
   const QStringList& files = parsed.files;
   if (std::none_of(files.begin(), files.end(), IsGisInput)) return true;
@@ -757,7 +757,7 @@ int RunPrintPdf(const QStringList& args) {
     CoordinateData data;
     CellGrid grid;
     ClearPointTable(data.Table, data.Sima, grid);
-    // Files that need no table (coordinate files, GIS layers of points alone) are printed
+    // Files that need no table (coordinate files, most GIS layers) are printed
     // from temporary files. The files keep nothing in memory: read once from the start,
     // the system's file cache serves them as well.
     std::unique_ptr<StreamedDrawingData> gathered;
