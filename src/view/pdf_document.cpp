@@ -3,11 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <deque>
 #include <future>
 #include <iterator>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <span>
@@ -383,31 +385,39 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     if (drawn_.size() == kPagesInBatch) WritePages(false);
   }
 
+  // A batch of pages being compressed. Whoever is free takes the next page: the helper
+  // beside the drawing, and the drawing itself once it has drawn the next batch, so
+  // that neither core waits while a page is left.
+  struct Batch {
+    std::vector<std::string> pages;
+    std::atomic<size_t> next{0};
+    std::future<void> helper;  // last: waited for before the pages go
+
+    void Compress() {
+      for (size_t i; (i = next.fetch_add(1)) < pages.size();)
+        pages[i] = Deflate(pages[i]);
+    }
+  };
+
   void WritePages(bool all) {
-    for (std::future<std::vector<std::string>>& batch : compressing_) {
-      for (const std::string& page : batch.get())
+    if (compressing_) {
+      compressing_->Compress();
+      compressing_->helper.get();
+      for (const std::string& page : compressing_->pages)
         WritePage(page);
+      compressing_.reset();
     }
-    compressing_.clear();
-    auto compress = [](std::vector<std::string> pages) {
-      for (std::string& page : pages)
-        page = Deflate(page);
-      return pages;
-    };
-    if (all) {
-      for (const std::string& page : compress(std::move(drawn_)))
-        WritePage(page);
-    } else {
-      // In two halves: while the drawing waits for them, its core compresses as well.
-      const auto middle = drawn_.begin() + static_cast<std::ptrdiff_t>(drawn_.size() / 2);
-      std::vector<std::string> first(std::make_move_iterator(drawn_.begin()),
-                                     std::make_move_iterator(middle));
-      std::vector<std::string> second(std::make_move_iterator(middle),
-                                      std::make_move_iterator(drawn_.end()));
-      compressing_.push_back(std::async(std::launch::async, compress, std::move(first)));
-      compressing_.push_back(std::async(std::launch::async, compress, std::move(second)));
-    }
+    auto batch = std::make_unique<Batch>();
+    batch->pages = std::move(drawn_);
     drawn_.clear();
+    if (all) {
+      batch->Compress();
+      for (const std::string& page : batch->pages)
+        WritePage(page);
+      return;
+    }
+    batch->helper = std::async(std::launch::async, [b = batch.get()] { b->Compress(); });
+    compressing_ = std::move(batch);
   }
 
   void WritePage(std::string_view compressed) {
@@ -732,7 +742,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   std::deque<DocumentFont> fonts_;  // a few faces; their addresses stay
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
-  std::vector<std::future<std::vector<std::string>>> compressing_;
+  std::unique_ptr<Batch> compressing_;
 
   CanvasPen pen_;
   CanvasBrush brush_;
