@@ -160,76 +160,67 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
   std::optional<TeeSink> tee;
   LoadSink& sink = data && also ? tee.emplace(*data, *also) : data ? *data : *also;
   CoordinateData counts;
+  // Each file's warnings are said as a table's load says them, in the files' order: what
+  // its reading found, the points whose numbers an earlier file's points have (known
+  // only once every file is read), then a GIS layer's own. Nothing is said before the
+  // reading is over, so a layer that turns out to need a table is not told of twice.
   std::vector<std::string> names;
-  // A GIS layer may yet turn out to need a table: until every file is read, nothing is
-  // said that its reading into a table would say again.
-  const bool mayNeedTable = AnyGisInput(files);
-  std::vector<std::string> held;
-  const auto warn = [&](const std::string& warning) {
-    if (mayNeedTable) {
-      held.push_back(warning);
-    } else {
-      err << "kestrova-cli: warning: " << warning << '\n';
+  std::vector<LoadReport> reports;
+  std::vector<std::vector<std::string>> layerWarnings;
+  const auto say = [&](size_t count, const std::vector<size_t>& repeated) {
+    for (size_t f = 0; f < count; ++f) {
+      if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
+      for (const std::string& warning : LoadWarnings(reports[f], names[f]))
+        err << "kestrova-cli: warning: " << warning << '\n';
+      for (const std::string& warning : layerWarnings[f])
+        err << "kestrova-cli: warning: " << warning << '\n';
     }
-  };
-  // What was held is said before an error that stops the reading, as a table's load
-  // says each file's warnings before it reads the next.
-  const auto sayHeld = [&] {
-    for (const std::string& warning : held)
-      err << "kestrova-cli: warning: " << warning << '\n';
-    held.clear();
   };
   try {
     for (const std::string& file : files) {
-      LoadReport report;
       const std::string& name = names.emplace_back(InputName(file));
+      LoadReport& report = reports.emplace_back();
+      [[maybe_unused]] std::vector<std::string>& warnings = layerWarnings.emplace_back();
       if (data) data->StartFile();
       if (IsGisInput(file)) {
 #ifdef KESTROVA_HAVE_GDAL
-        std::vector<std::string> warnings;
         if (!Gis(name + ": reading points from GIS files")
                  .StreamGisPoints(Utf8Path(file), name, CrsCode(crs), sink, counts, report,
                                   warnings)) {
           throw TableNeeded();
         }
-        for (const std::string& warning : LoadWarnings(report, name))
-          warn(warning);
-        for (const std::string& warning : warnings)
-          warn(warning);
         continue;
 #else
         NoGdal(name + ": reading points from GIS files");
 #endif
       }
-      {
-        TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
-        if (!StreamInput(file, sink, counts, &report, &progress)) {
-          throw Error(name + ": fewer than two lines; nothing was loaded");
-        }
+      TerminalProgress progress(err, StandardErrorIsTerminal(), "loading " + name);
+      if (!StreamInput(file, sink, counts, &report, &progress)) {
+        throw Error(name + ": fewer than two lines; nothing was loaded");
       }
-      for (const std::string& warning : LoadWarnings(report, name))
-        warn(warning);
     }
   } catch (const TableNeeded&) {
     throw;
   } catch (...) {
-    sayHeld();
+    // The files read before the one that failed are told of before its error, with
+    // their repeated numbers as far as they are known.
+    std::vector<size_t> repeated;
+    if (data) {
+      try {
+        repeated = data->Finish();
+      } catch (const std::exception&) {
+        // The error that stopped the reading is the one to tell.
+      }
+    }
+    say(names.size() - 1, repeated);
     throw;
   }
-  sayHeld();
+  std::vector<size_t> repeated;
   if (data) {
-    std::vector<size_t> repeated;
-    {
-      TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
-      repeated = data->Finish(&progress);
-    }
-    for (size_t f = 0; f < names.size() && f < repeated.size(); ++f) {
-      LoadReport report;
-      report.repeatedNumbers = repeated[f];
-      for (const std::string& warning : LoadWarnings(report, names[f]))
-        err << "kestrova-cli: warning: " << warning << '\n';
-    }
+    TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
+    repeated = data->Finish(&progress);
   }
+  say(names.size(), repeated);
   sima = std::move(counts.Sima);
   return counts.Table.PointCount;
 }

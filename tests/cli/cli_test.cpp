@@ -272,8 +272,10 @@ TEST_F(Cli, WarningsAndNoData) {
 
 TEST_F(Cli, ConvertWorksInTemporaryFilesThatLeaveNothingBehind) {
   fs::create_directory(Path("tmp"));
-  const std::string files =
-      kExamples + "site.sim " + kExamples + "site.zhy " + kExamples + "site.sim";
+  // A file with warnings of its own, read twice: each file's are said in their turn.
+  WriteText(Path("odd.sim"), "G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,1,x,0,\r\n");
+  const std::string files = kExamples + "site.sim " + Path("odd.sim") + " " + kExamples +
+                            "site.zhy " + kExamples + "site.sim " + Path("odd.sim");
   const Result streamed = RunCli("convert " + files + " -o " + Path("a.jww") + " --base-row 4");
   // Without a temporary folder the points are held in memory: the same drawing.
   const Result held =
@@ -299,18 +301,30 @@ TEST_F(Cli, ConvertWorksInTemporaryFilesThatLeaveNothingBehind) {
   EXPECT_EQ(empty.status, 0) << empty.out;
   EXPECT_EQ(empty.out.find("warning: cannot create a temporary file"), std::string::npos)
       << empty.out;
-  // The second copy of the site repeats every number of the first.
+  // The second copy of the site repeats every number of the first. The warnings are the
+  // table's, in its order.
   EXPECT_NE(streamed.out.find(kExamples + "site.sim: 11 points repeat point numbers"),
             std::string::npos)
       << streamed.out;
+  const auto warnings = [](std::string out) {
+    out.erase(out.find("kestrova-cli: wrote"));
+    const size_t notice = out.find("cannot create a temporary file");
+    return notice == std::string::npos ? out : out.substr(out.find('\n', notice) + 1);
+  };
+  EXPECT_EQ(warnings(streamed.out), warnings(held.out));
   // Whether the drawing is written or a file is refused, the temporary folder stays empty.
   WriteText(Path("bad.sim"), "G00,01,x,\r\nA01,1,a,0,0,0,\r\nD00,1,p,yes,\r\n");
   const std::string env = "TMPDIR=" + Path("tmp") + " " + kCli + " convert ";
   EXPECT_EQ(kestrova::test::RunShell(env + files + " -o " + Path("c.jww")).status, 0);
-  EXPECT_EQ(
-      kestrova::test::RunShell(env + files + " " + Path("bad.sim") + " -o " + Path("d.jww")).status,
-      1);
+  const Result refused =
+      kestrova::test::RunShell(env + files + " " + Path("bad.sim") + " -o " + Path("d.jww"));
+  EXPECT_EQ(refused.status, 1);
   EXPECT_FALSE(fs::exists(Path("d.jww")));
+  // The files before the one refused are told of as the table's load tells them.
+  const Result refusedHeld =
+      kestrova::test::RunShell("TMPDIR=" + Path("missing") + " " + kCli + " convert " + files +
+                               " " + Path("bad.sim") + " -o " + Path("d.jww"));
+  EXPECT_EQ(refused.out, refusedHeld.out.substr(refusedHeld.out.find('\n') + 1));
   EXPECT_TRUE(fs::is_empty(Path("tmp")));
 }
 
