@@ -228,7 +228,8 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
 std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err,
                                                   bool forExport) {
   try {
-    return std::make_unique<StreamedDrawingData>(baseRow, StreamTuning{}, forExport);
+    return std::make_unique<StreamedDrawingData>(
+        baseRow, StreamTuning{}, forExport ? StreamedUse::kExport : StreamedUse::kDrawing);
   } catch (const Error& e) {
     err << "kestrova-cli: warning: " << e.what() << "; the points are held in memory\n";
   }

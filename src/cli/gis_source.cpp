@@ -10,7 +10,7 @@ void StreamedGisSource::EachPoint(const std::function<void(const SurveyPoint&)>&
   StreamedDrawingData::Names names(data_);
   // Data gathered for a drawing (the DXF) has no marks and remarks, which it does not use.
   std::optional<StreamedDrawingData::Texts> texts;
-  if (data_.ForExport()) texts.emplace(data_);
+  if (data_.HasTexts()) texts.emplace(data_);
   std::vector<StreamedPoint> range(4096);
   SurveyPoint p;
   p.Marked = 1;  // a load marks every row
@@ -34,7 +34,7 @@ void StreamedGisSource::EachPoint(const std::function<void(const SurveyPoint&)>&
 void StreamedGisSource::EachBlock(
     const std::function<void(const SimaBlock&, const std::vector<const SurveyPoint*>&)>& take)
     const {
-  if (!data_.ForExport()) throw std::logic_error("the parcels were gathered for a drawing");
+  if (!data_.HasShapes()) throw std::logic_error("the parcels were gathered for a drawing");
   StreamedDrawingData::Shapes shapes(data_);
   SimaBlock block;
   std::vector<std::optional<std::pair<double, double>>> at;

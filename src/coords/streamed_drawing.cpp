@@ -116,7 +116,7 @@ bool ReadBlock(SpillFile& file, SimaBlock& block, bool& drawn, std::vector<int32
 }  // namespace
 
 StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tuning,
-                                         bool forExport)
+                                         StreamedUse use)
     : tuning_(tuning),
       baseRow_(baseRow),
       pointFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(64, tuning))),
@@ -126,10 +126,11 @@ StreamedDrawingData::StreamedDrawingData(int32_t baseRow, const StreamTuning& tu
       labelFile_(std::make_unique<SpillFile>(kMainBuffer, Keep(8, tuning))) {
   // A folder that takes no temporary file is better known before the first file is read.
   SpillFile::CheckFolder();
-  if (forExport) {
+  if (use != StreamedUse::kDrawing)
     textFile_ = std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning));
+  if (use == StreamedUse::kExport)
     shapeFile_ = std::make_unique<SpillFile>(kMainBuffer, Keep(16, tuning));
-  }
+  blocks_ = use != StreamedUse::kList;
   tuning_.pointsPerPartition = std::max<size_t>(tuning_.pointsPerPartition, 1);
   tuning_.refsPerBucket = std::max<size_t>(tuning_.refsPerBucket, 1);
   StartDataBounds(bounds_);
@@ -167,7 +168,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 }
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
-  if (!drawn && !shapeFile_) return;  // neither drawn nor exported
+  if (!blocks_ || (!drawn && !shapeFile_)) return;  // neither drawn nor exported
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);
   out.Put(static_cast<uint8_t>(drawn));

@@ -34,6 +34,12 @@ struct StreamedPoint {
 };
 static_assert(sizeof(StreamedPoint) == 40);
 
+// What is gathered: the drawing (its points with their names, and the lines and labels
+// of the parcels and polylines); the printed list (the points with their names, marks
+// and remarks, no parcel); or an export (the drawing, the marks and remarks, and the
+// parcels and polylines found among all the points, as an export of a table finds them).
+enum class StreamedUse { kDrawing, kList, kExport };
+
 // A parcel label as the drawing needs it, its text viewing memory the reader owns.
 struct StreamedLabel {
   double X = 0.0;
@@ -50,11 +56,10 @@ struct StreamedLabel {
 // each, then Finish.
 class StreamedDrawingData final : public LoadSink {
  public:
-  // baseRow: the row whose point is kept as a possible base point. forExport: the points'
-  // marks and remarks are kept too, and the parcels and polylines are also looked up
-  // among all the points, as an export of a table finds them (Texts, Shapes).
+  // baseRow: the row whose point is kept as a possible base point. use: what is kept
+  // besides the points (Texts for a list or an export, Shapes for an export).
   explicit StreamedDrawingData(int32_t baseRow = 0, const StreamTuning& tuning = {},
-                               bool forExport = false);
+                               StreamedUse use = StreamedUse::kDrawing);
   ~StreamedDrawingData() override;
 
   void StartFile();
@@ -70,9 +75,10 @@ class StreamedDrawingData final : public LoadSink {
   // Every point's X and Y are finite numbers (then all lie within the bounds).
   bool AllFinite() const { return finite_; }
   size_t LineCount() const { return lines_; }
-  // Made for an export: Texts and Shapes can be read.
-  bool ForExport() const { return textFile_ != nullptr; }
   size_t LabelCount() const { return labels_; }
+  // Whether Texts and Shapes can be read.
+  bool HasTexts() const { return textFile_ != nullptr; }
+  bool HasShapes() const { return shapeFile_ != nullptr; }
 
   // Reading back every point, name, line and label in order, from the start; Next gives
   // false at the end. The texts a name or label views stay valid until the next call.
@@ -161,8 +167,9 @@ class StreamedDrawingData final : public LoadSink {
   std::unique_ptr<SpillFile> blockFile_;
   std::unique_ptr<SpillFile> lineFile_;
   std::unique_ptr<SpillFile> labelFile_;
-  std::unique_ptr<SpillFile> textFile_;   // for an export
+  std::unique_ptr<SpillFile> textFile_;   // for a list or an export
   std::unique_ptr<SpillFile> shapeFile_;  // for an export
+  bool blocks_ = true;                    // the parcels and polylines are gathered
 };
 
 }  // namespace kestrova

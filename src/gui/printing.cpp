@@ -763,7 +763,8 @@ int RunPrintPdf(const QStringList& args) {
     std::unique_ptr<StreamedDrawingData> gathered;
     if (GatherableFiles(parsed)) {
       try {
-        gathered = std::make_unique<StreamedDrawingData>(0, StreamTuning{.mostInMemory = 0}, true);
+        gathered = std::make_unique<StreamedDrawingData>(0, StreamTuning{.mostInMemory = 0},
+                                                         StreamedUse::kList);
       } catch (const Error& e) {
         Warn(err, std::string(e.what()) + "; the points are held in memory");
       }

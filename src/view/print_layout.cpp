@@ -347,7 +347,7 @@ namespace {
 
 // The data, once it is known to hold the points' texts the rows show.
 const StreamedDrawingData& WithTexts(const StreamedDrawingData& data) {
-  if (!data.ForExport()) throw std::logic_error("the points were gathered without their texts");
+  if (!data.HasTexts()) throw std::logic_error("the points were gathered without their texts");
   return data;
 }
 

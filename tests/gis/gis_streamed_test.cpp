@@ -86,7 +86,8 @@ TEST(GisFromGatheredPoints, EveryFormatIsTheTablesExport) {
           SCOPED_TRACE(std::string(GisFormatTitle(format)) + ", parts of " +
                        std::to_string(tuning.pointsPerPartition) +
                        (forExport ? ", for an export" : ", for a drawing"));
-          StreamedDrawingData data(0, tuning, forExport);
+          StreamedDrawingData data(0, tuning,
+                                   forExport ? StreamedUse::kExport : StreamedUse::kDrawing);
           CoordinateData counts;
           for (const fs::path& file : files) {
             data.StartFile();

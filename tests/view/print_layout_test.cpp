@@ -302,7 +302,7 @@ TEST(PrintLayout, PagesFromGatheredPointsAreThoseOfTheLoadedTable) {
   CoordinateData table;
   CellGrid grid;
   ClearPointTable(table.Table, table.Sima, grid);
-  StreamedDrawingData gathered(0, StreamTuning{.mostInMemory = 0}, true);
+  StreamedDrawingData gathered(0, StreamTuning{.mostInMemory = 0}, StreamedUse::kList);
   CoordinateData counts;
   for (size_t f = 0; f < files.size(); ++f) {
     ASSERT_TRUE(LoadCoordinateText(files[f], "p.zhy", table, f > 0));
