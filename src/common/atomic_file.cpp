@@ -19,6 +19,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -365,6 +366,11 @@ void AtomicFileWriter::KeepTemporaryName() {
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
+  try {
+    WaitBehind();
+  } catch (const std::exception&) {
+    // The file is dropped in any case.
+  }
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
   if (positionedFd_ >= 0) ::close(positionedFd_);
   if (!committed_ && !temp_.empty()) {
@@ -391,7 +397,7 @@ namespace {
 // Writing past the system's cache takes whole blocks at block boundaries, from memory
 // aligned to them; 4096 bytes suits the disks in use.
 constexpr size_t kBlock = 4096;
-constexpr size_t kStagingBytes = 4u << 20;
+constexpr size_t kStagingBytes = 2u << 20;  // twice: one filling, one being written
 
 }  // namespace
 
@@ -466,17 +472,47 @@ void AtomicFileWriter::Stage(const char* p, size_t size) {
     written_ += n;
     p += n;
     size -= n;
-    if (staged_ == kStagingBytes) FlushStaging(false);
+    if (staged_ == kStagingBytes) HandOn();
   }
+}
+
+// Hands the full buffer to another thread for the disk, once the one before is written,
+// and goes on in the other buffer; where there is no memory for it, writes it here.
+void AtomicFileWriter::HandOn() {
+  WaitBehind();
+  const uint64_t offset = written_ - staged_;
+  if (!behind_) behind_.reset(static_cast<char*>(std::aligned_alloc(kBlock, kStagingBytes)));
+  if (!behind_ || offset % kBlock != 0) {
+    FlushStaging(false);
+    return;
+  }
+  std::swap(staging_, behind_);
+  const size_t size = std::exchange(staged_, 0);
+  writing_ = std::async(std::launch::async,
+                        [this, size, offset] { PutBlocks(behind_.get(), size, offset); });
+}
+
+// Until the buffer handed on is written; throws what its writing did.
+void AtomicFileWriter::WaitBehind() {
+  if (writing_.valid()) writing_.get();
+}
+
+// Whole blocks at offset, past the cache where the file system takes them.
+void AtomicFileWriter::PutBlocks(const char* data, size_t size, uint64_t offset) {
+  if (PutUncached(data, size, offset)) return;
+  DropUncached();
+  PutAt(offset, data, size);
 }
 
 // Writes the staged bytes: their whole blocks past the cache where it can; with all,
 // the rest through the cache as well.
 void AtomicFileWriter::FlushStaging(bool all) {
+  WaitBehind();
   const uint64_t start = written_ - staged_;
   size_t done = 0;
   const size_t blocks = staged_ / kBlock * kBlock;
-  if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks)) done = blocks;
+  if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks, start))
+    done = blocks;
   if (done < staged_ && (all || done == 0)) {
     DropUncached();  // the tail is no whole block
     PutAt(start + done, staging_.get() + done, staged_ - done);
@@ -488,10 +524,9 @@ void AtomicFileWriter::FlushStaging(bool all) {
 
 // Writes whole blocks at a block boundary past the cache; false (nothing written) when
 // the file system will not.
-bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
+bool AtomicFileWriter::PutUncached(const char* data, size_t size, uint64_t offset) {
 #ifdef O_DIRECT
   if (cacheOnly_) return false;
-  const uint64_t offset = written_ - staged_;
   const auto throughCache = [this] {
     DropUncached();
     cacheOnly_ = true;
@@ -524,6 +559,7 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size) {
 #else
   (void)data;
   (void)size;
+  (void)offset;
   return false;
 #endif
 }
@@ -545,6 +581,7 @@ void AtomicFileWriter::StopStaging() {
   // every later unaligned write would fail with EINVAL.
   DropUncached();
   staging_.reset();
+  behind_.reset();
   stagingOn_ = false;
   handedOn_ = settled_ = written_;
 }
@@ -671,6 +708,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ExtendedAttribut
 
 bool AtomicFileWriter::Adopt(const std::filesystem::path& file) {
   if (direct_ || fd_ < 0 || written_ != 0) return false;
+  WaitBehind();
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   // The file must be what a new file in the target's folder would be, but for its bytes:

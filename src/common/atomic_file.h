@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,7 +67,10 @@ class AtomicFileWriter {
   void PutAt(uint64_t offset, const char* data, size_t size);
   void Stage(const char* data, size_t size);
   void FlushStaging(bool all);
-  bool PutUncached(const char* data, size_t size);
+  void HandOn();
+  void PutBlocks(const char* data, size_t size, uint64_t offset);
+  bool PutUncached(const char* data, size_t size, uint64_t offset);
+  void WaitBehind();
   void DropUncached();
   void StopStaging();
   void WriteBehind();
@@ -93,7 +97,11 @@ class AtomicFileWriter {
     void operator()(char* p) const { std::free(p); }
   };
   std::unique_ptr<char, FreeBlock> staging_;
-  size_t staged_ = 0;       // bytes in staging_: those before written_
+  size_t staged_ = 0;  // bytes in staging_: those before written_
+  // A full buffer goes to the disk on another thread while staging_ fills: behind_ is
+  // being written while writing_ runs, and nothing else touches the descriptor then.
+  std::unique_ptr<char, FreeBlock> behind_;
+  std::future<void> writing_;
   bool stagingOn_ = false;  // bytes go through staging_
   bool uncached_ = false;   // the descriptor writes past the cache
   bool cacheOnly_ = false;  // the file system refused to write past the cache

@@ -229,7 +229,7 @@ TEST_F(AtomicFileTest, AFinishedFileIsTakenWhereItCanBe) {
 TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
   const fs::path target = dir_ / "mixed.jww";
   constexpr size_t kMost = 10u << 20;
-  constexpr size_t kStage = 4u << 20;
+  constexpr size_t kStage = 2u << 20;  // the staging buffer
   std::mt19937 random(static_cast<unsigned>(::testing::UnitTest::GetInstance()->random_seed()));
   std::string source(kMost, '\0');
   for (char& c : source)
