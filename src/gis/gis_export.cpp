@@ -702,6 +702,14 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
 
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:
   // as a GeoPackage's row, as KML text where it can be, else through GDAL.
+  const auto gdalShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
+                             OGRGeometry& g) {
+    OGRFeature* f = w.New(kind);
+    text(f, f->GetFieldIndex("name"), shapeName);
+    if (area) f->SetField("area", *area);
+    f->SetGeometry(&g);
+    w.Add(kind, f);
+  };
   const auto addShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                             OGRGeometry& g) {
     if (gpkgRows) {
@@ -716,11 +724,103 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           return AppendKmlShape(out, kind.layer, shapeName, area, g);
         }))
       return;
-    OGRFeature* f = w.New(kind);
-    text(f, f->GetFieldIndex("name"), shapeName);
-    if (area) f->SetField("area", *area);
-    f->SetGeometry(&g);
-    w.Add(kind, f);
+    gdalShape(kind, shapeName, area, g);
+  };
+
+  // KML's shapes after each layer's first are placed and made into text on every core as
+  // its points are, a batch at a time while the blocks are read on, and written here in
+  // their order. A shape GDAL would write its own way goes to GDAL in its turn; one that
+  // cannot be placed stops the export there, as it would have without the batches.
+  enum class Form { kPolygon, kLine, kClosedLine };
+  struct ShapeJob {
+    const Kind* kind = nullptr;
+    std::string name;
+    std::optional<double> area;
+    Form form = Form::kLine;
+    std::vector<SurveyPoint> vertices;  // their numbers, names and places
+    // Made on another core:
+    std::string text;
+    bool made = false;
+    std::unique_ptr<OGRGeometry> geometry;  // for GDAL, when there is no text
+    std::exception_ptr failure;
+  };
+  constexpr size_t kShapeBatch = 4096;
+  std::vector<ShapeJob> queuedShapes(kShapeBatch), makingShapes(kShapeBatch);
+  size_t queued = 0, makingCount = 0;
+  std::future<void> shapesMade;  // after the jobs: waited for before they go
+  const auto makeShapes = [&](size_t k, size_t begin, size_t end) {
+    std::vector<const SurveyPoint*> vertices;
+    for (size_t i = begin; i < end; ++i) {
+      ShapeJob& job = makingShapes[i];
+      job.text.clear();
+      job.geometry.reset();
+      job.failure = nullptr;
+      try {
+        vertices.clear();
+        for (const SurveyPoint& v : job.vertices)
+          vertices.push_back(&v);
+        std::unique_ptr<OGRGeometry> g;
+        if (job.form == Form::kPolygon) {
+          g = std::make_unique<OGRPolygon>(Polygon(*places[k], vertices));
+        } else {
+          g = std::make_unique<OGRLineString>(
+              Line(*places[k], vertices, job.form == Form::kClosedLine));
+        }
+        job.made = AppendKmlShape(job.text, job.kind->layer, job.name,
+                                  job.area ? &*job.area : nullptr, *g);
+        if (!job.made) job.geometry = std::move(g);
+      } catch (...) {
+        job.failure = std::current_exception();
+        return;  // the shapes after it are never written
+      }
+    }
+  };
+  const auto writeShapes = [&] {
+    if (!shapesMade.valid()) return;
+    shapesMade.get();
+    for (size_t i = 0; i < makingCount; ++i) {
+      ShapeJob& job = makingShapes[i];
+      if (job.failure) std::rethrow_exception(job.failure);
+      if (job.made) {
+        w.AddKmlText(*job.kind, job.text, 1);
+      } else {
+        gdalShape(*job.kind, job.name, job.area ? &*job.area : nullptr, *job.geometry);
+      }
+    }
+  };
+  const auto handShapes = [&] {
+    writeShapes();
+    std::swap(queuedShapes, makingShapes);
+    makingCount = std::exchange(queued, 0);
+    if (makingCount == 0) return;
+    shapesMade =
+        std::async(std::launch::async, [&, n = makingCount] { InShares(n, kParts, makeShapes); });
+  };
+  const auto placeShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
+                              const std::vector<const SurveyPoint*>& v, Form form) {
+    if (kmlText && w.Count(kind) > 0) {
+      ShapeJob& job = queuedShapes[queued++];
+      job.kind = &kind;
+      job.name = shapeName;
+      job.area = area ? std::optional<double>(*area) : std::nullopt;
+      job.form = form;
+      job.vertices.resize(v.size());
+      for (size_t i = 0; i < v.size(); ++i) {
+        job.vertices[i].Number = v[i]->Number;
+        job.vertices[i].Name = v[i]->Name;
+        job.vertices[i].X = v[i]->X;
+        job.vertices[i].Y = v[i]->Y;
+      }
+      if (queued == kShapeBatch) handShapes();
+      return;
+    }
+    if (form == Form::kPolygon) {
+      OGRPolygon g = Polygon(at, v);
+      addShape(kind, shapeName, area, g);
+    } else {
+      OGRLineString g = Line(at, v, form == Form::kClosedLine);
+      addShape(kind, shapeName, area, g);
+    }
   };
   const auto parcels = [&](const BlockShape& shape) {
     const Parcel& parcel = shape.outline;
@@ -729,8 +829,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     if (parcel.block->Polyline || parcel.block->Closing != 1) return;
     if (parcel.complete && parcel.vertices.size() >= 3) {
       const double area = ShoelaceArea(parcel.vertices);
-      OGRPolygon g = Polygon(at, parcel.vertices);
-      addShape(kParcels, parcel.block->Name, &area, g);
+      placeShape(kParcels, parcel.block->Name, &area, parcel.vertices, Form::kPolygon);
     } else if (!parcel.vertices.empty() || !parcel.complete) {
       ++result.parcelsNotWritten;
     }
@@ -739,21 +838,20 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     const Parcel& parcel = shape.outline;
     if (parcel.block->Polyline || parcel.vertices.size() < 2) return;
     const bool close = parcel.complete && parcel.block->Closing == 1;
-    OGRLineString g = Line(at, parcel.vertices, close);
-    addShape(kParcelLines, parcel.block->Name, nullptr, g);
+    placeShape(kParcelLines, parcel.block->Name, nullptr, parcel.vertices,
+               close ? Form::kClosedLine : Form::kLine);
   };
   const auto triangles = [&](const BlockShape& shape) {
     for (const Triangle& t : shape.triangles) {
-      OGRPolygon g = Polygon(at, {t.corners.begin(), t.corners.end()});
-      addShape(kTriangles, t.block->Name, nullptr, g);
+      placeShape(kTriangles, t.block->Name, nullptr, {t.corners.begin(), t.corners.end()},
+                 Form::kPolygon);
     }
     result.trianglesNotWritten += shape.trianglesMissing;
   };
   const auto polylines = [&](const BlockShape& shape) {
     const Parcel& line = shape.outline;
     if (!line.block->Polyline || line.vertices.size() < 2) return;
-    OGRLineString g = Line(at, line.vertices, false);
-    addShape(kPolylines, line.block->Name, nullptr, g);
+    placeShape(kPolylines, line.block->Name, nullptr, line.vertices, Form::kLine);
   };
   if (gpkgRows) {
     // Rows wait for their tables: one pass over the blocks gives each table its rows in
@@ -775,6 +873,9 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           [&take](const SimaBlock& block, const std::vector<const SurveyPoint*>& points) {
             take(ShapeOf(block, points));
           });
+      handShapes();
+      writeShapes();
+      makingCount = 0;
     }
   }
   result.Layers = w.Counts();

@@ -1714,11 +1714,11 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
 // whole file in memory; the two are the same, byte for byte, over texts XML escapes or
 // drops, leading spaces and numbers from 0 to 1e+20.
 TEST_F(Gis, KmlIsTheTextGdalWrites) {
-  const std::string site =
-      Write("odd.sim", Utf8ToCp932(std::string(kOddPoints) +
-                                   "A01,6,,100.000,100.000,1234567890123.456,,\r\n"
-                                   "A01,7,z,-12030.000,-30505.000,-0.000,,\r\n"
-                                   "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
+  // The shapes, many times over: they are made in batches of thousands, those GDAL
+  // writes among them.
+  std::string shapes;
+  for (int i = 0; i < 1500; ++i) {
+    shapes += "D00,1,p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
                                    "B01,2,d,\r\nE01,1,a,5,b,2,d,\r\nD99,\r\n"
                                    "D00,2,&<p,1,\r\nB01,1,a,\r\nB01,5,b,\r\nB01,2147483647,c,\r\n"
                                    "B01,6,d,\r\nE01,1,a,5,b,6,d,\r\nD99,\r\n"
@@ -1726,7 +1726,12 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
                                    "E01,1,a,3,b,6,c,\r\nD99,\r\n"
                                    "F00,1,l,\r\nB01,2,a,\r\nB01,6,b,\r\nF99,\r\n"
                                    "F00,2,\"l\",\r\nB01,2,a,\r\nB01,5,b,\r\nB01,6,c,\r\nF99,\r\n"
-                                   "F00,3,o,\r\nB01,3,a,\r\nB01,4,b,\r\nF99,\r\n")
+                                   "F00,3,o,\r\nB01,3,a,\r\nB01,4,b,\r\nF99,\r\n";
+  }
+  const std::string site =
+      Write("odd.sim", Utf8ToCp932(std::string(kOddPoints) +
+                                   "A01,6,,100.000,100.000,1234567890123.456,,\r\n"
+                                   "A01,7,z,-12030.000,-30505.000,-0.000,,\r\n" + shapes)
                            .text);
   // A user's own precision for GDAL's coordinates leaves them to GDAL.
   for (const std::string env : {"", "OGR_WKT_PRECISION=10 "}) {
@@ -1738,7 +1743,8 @@ TEST_F(Gis, KmlIsTheTextGdalWrites) {
                               " -o " + Path("memory.kml") + " --crs EPSG:6677");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("the export was made in memory"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("(points 8, parcels 3, parcel_lines 3, triangles 3, polylines 3)"),
+    EXPECT_NE(r.out.find(
+                  "(points 8, parcels 4500, parcel_lines 4500, triangles 4500, polylines 4500)"),
               std::string::npos)
         << r.out;
     const std::string kml = ReadFileBytes(Path("disk.kml"));
