@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -225,12 +226,14 @@ void AppendEntity(std::string& out, EntityClass c, const E& e, bool json) {
 }
 
 // Prints each entity as it is read: neither the drawing nor its text is ever held whole.
-// The entities are gathered a few thousand at a time and their lines made on every core.
+// The entities are gathered a few thousand at a time and their lines made on every core
+// while the lines made before are printed and the reader reads on.
 class Printer : public EntityListVisitor {
  public:
-  Printer(bool json, std::ostream& out) : json_(json), out_(out) {}
+  Printer(bool json, std::ostream& out) : json_(json), out_(out) { batch_.reserve(kBatch); }
   ~Printer() override {
-    if (pending_.valid()) pending_.wait();
+    for (std::shared_future<void>& batch : handed_)
+      batch.wait();
   }
 
   void Entity(BlockMember& m) override {
@@ -247,53 +250,62 @@ class Printer : public EntityListVisitor {
   // Prints everything gathered.
   void Flush() {
     Hand();
-    Print();
+    while (!handed_.empty()) {
+      handed_.front().get();
+      handed_.pop_front();
+    }
   }
 
  private:
-  static constexpr size_t kBatch = 16'384;
+  static constexpr size_t kBatch = 8'192;
   static constexpr size_t kParts = 8;
+  static constexpr size_t kMostHanded = 2;  // one being printed, one being made
   using Entry = std::variant<TDataSen, TDataEnko, TDataTen, TDataMoji, TDataSunpou, TDataSolid,
                              TDataBlock, TDataList>;
   struct Item {
     Entry entity;
     bool member = false;  // of a block definition: indented in text
   };
+  using Texts = std::array<std::string, kParts>;
 
-  // The gathered entities' lines are made and printed while the reader reads the next
-  // ones, once those handed before are printed.
+  // The gathered entities' lines are made on their own, then printed once those handed
+  // before are printed.
   void Hand() {
-    Print();
     if (batch_.empty()) return;
-    std::swap(batch_, making_);
-    batch_.clear();
+    while (handed_.size() >= kMostHanded) {
+      handed_.front().get();
+      handed_.pop_front();
+    }
+    auto items = std::make_shared<std::vector<Item>>(std::move(batch_));
+    batch_ = {};
+    batch_.reserve(kBatch);
     const bool first = first_;
     first_ = false;
-    pending_ = std::async(std::launch::async, [this, first] {
-      Make(first);
-      Write();
-    });
+    std::shared_future<void> before = handed_.empty() ? std::shared_future<void>() : handed_.back();
+    // The task lets go of the entities and of the batch before it once run: a finished
+    // task's state keeps what it captured, and would keep the whole chain.
+    handed_.push_back(std::async(std::launch::async, [this, items, first, before]() mutable {
+                        Texts texts;
+                        Make(*std::exchange(items, nullptr), first, texts);
+                        const std::shared_future<void> previous = std::exchange(before, {});
+                        if (previous.valid()) previous.get();  // its failure is this one's too
+                        Write(texts);
+                      }).share());
   }
-  // Waits for the lines handed before to be printed.
-  void Print() {
-    if (pending_.valid()) pending_.get();
-  }
-  void Write() {
-    for (std::string& text : texts_) {
+  void Write(Texts& texts) {
+    for (const std::string& text : texts)
       out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-      text.clear();
-    }
     CheckWritten(out_, "standard output");  // a full disk stops the printing at once
   }
-  void Make(bool first) {
-    InShares(making_.size(), kParts, [&](size_t part, size_t begin, size_t end) {
-      std::string& text = texts_[part];
+  void Make(const std::vector<Item>& items, bool first, Texts& texts) const {
+    InShares(items.size(), kParts, [&](size_t part, size_t begin, size_t end) {
+      std::string& text = texts[part];
       text.reserve((end - begin) * 200);
       for (size_t i = begin; i < end; ++i) {
         // The first line of all has no separator before it.
         if (json_) text += first && i == 0 ? "\n" : ",\n";
-        if (!json_ && making_[i].member) text += "  ";
-        AppendItem(text, making_[i].entity);
+        if (!json_ && items[i].member) text += "  ";
+        AppendItem(text, items[i].entity);
         if (!json_) text += '\n';
       }
     });
@@ -310,9 +322,7 @@ class Printer : public EntityListVisitor {
   bool first_ = true;
   bool inDefinition_ = false;
   std::vector<Item> batch_;
-  std::vector<Item> making_;  // the lines of these are being made
-  std::array<std::string, kParts> texts_;
-  std::future<void> pending_;
+  std::deque<std::shared_future<void>> handed_;  // in the order they print
 };
 
 // Takes what it is handed and keeps nothing: the whole drawing is read once before any
