@@ -24,6 +24,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -402,6 +403,7 @@ constexpr size_t kStagingBytes = 2u << 20;  // twice: one filling, one being wri
 }  // namespace
 
 void AtomicFileWriter::Write(const void* data, size_t size) {
+  if (failed_) std::rethrow_exception(failed_);
   const auto* p = static_cast<const char*>(data);
   if (direct_) {
     WriteOut(p, size);
@@ -488,13 +490,27 @@ void AtomicFileWriter::HandOn() {
   }
   std::swap(staging_, behind_);
   const size_t size = std::exchange(staged_, 0);
-  writing_ = std::async(std::launch::async,
-                        [this, size, offset] { PutBlocks(behind_.get(), size, offset); });
+  try {
+    writing_ = std::async(std::launch::async,
+                          [this, size, offset] { PutBlocks(behind_.get(), size, offset); });
+  } catch (const std::system_error&) {  // no thread to be had: written here
+    std::swap(staging_, behind_);
+    staged_ = size;
+    FlushStaging(false);
+  }
 }
 
-// Until the buffer handed on is written; throws what its writing did.
+// Until the buffer handed on is written; throws what its writing did, then and on every
+// later write and at Commit.
 void AtomicFileWriter::WaitBehind() {
-  if (writing_.valid()) writing_.get();
+  if (failed_) std::rethrow_exception(failed_);
+  if (!writing_.valid()) return;
+  try {
+    writing_.get();
+  } catch (...) {
+    failed_ = std::current_exception();
+    throw;
+  }
 }
 
 // Whole blocks at offset, past the cache where the file system takes them.
@@ -606,6 +622,7 @@ void AtomicFileWriter::WriteBehind() {
 }
 
 void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (failed_) std::rethrow_exception(failed_);
   if (offset == written_) {  // the next bytes: fine on a pipe too
     Write(data, size);
     return;
@@ -777,6 +794,7 @@ void AtomicFileWriter::Commit() {
     committed_ = true;
     return;
   }
+  if (failed_) std::rethrow_exception(failed_);
   StopStaging();
   // Keep the permissions of the file being replaced; a new file gets the usual ones.
   struct stat existing;

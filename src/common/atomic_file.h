@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -102,11 +103,12 @@ class AtomicFileWriter {
   // being written while writing_ runs, and nothing else touches the descriptor then.
   std::unique_ptr<char, FreeBlock> behind_;
   std::future<void> writing_;
-  bool stagingOn_ = false;  // bytes go through staging_
-  bool uncached_ = false;   // the descriptor writes past the cache
-  bool cacheOnly_ = false;  // the file system refused to write past the cache
-  uint64_t handedOn_ = 0;   // cached writing: bytes before this were handed to the disk
-  uint64_t settled_ = 0;    // cached writing: bytes before this are on the disk
+  std::exception_ptr failed_;  // that write's failure: the file lacks its bytes for good
+  bool stagingOn_ = false;     // bytes go through staging_
+  bool uncached_ = false;      // the descriptor writes past the cache
+  bool cacheOnly_ = false;     // the file system refused to write past the cache
+  uint64_t handedOn_ = 0;      // cached writing: bytes before this were handed to the disk
+  uint64_t settled_ = 0;       // cached writing: bytes before this are on the disk
 };
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);

@@ -5,6 +5,7 @@
 #ifndef _WIN32  // Windows has its own checks of links, devices and kills in windows/
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -330,6 +331,35 @@ TEST_F(AtomicFileTest, ErrorsNameTheFile) {
   }
   EXPECT_THROW(ReadFileBytes(dir_ / "absent.sim"), Error);
   EXPECT_THROW(ReadFileBytes(dir_), Error);
+#ifndef _WIN32
+  // Bytes that failed on their way to the disk are missing for good: once the failure is
+  // told, every later write and the commit fail too, though the disk has room again.
+  const fs::path full = dir_ / "full.jww";
+  AtomicFileWriter writer(full);
+  struct rlimit limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlim_t most = limit.rlim_cur;
+  const auto handler = ::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = 3u << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::string piece(1u << 20, 'x');
+  int failedAt = -1;
+  for (int i = 0; i < 16 && failedAt < 0; ++i) {
+    try {
+      writer.Write(piece.data(), piece.size());
+    } catch (const Error& e) {
+      failedAt = i;
+      EXPECT_NE(std::string(e.what()).find("full.jww"), std::string::npos) << e.what();
+    }
+  }
+  limit.rlim_cur = most;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  ::signal(SIGXFSZ, handler);
+  EXPECT_GE(failedAt, 3);
+  EXPECT_THROW(writer.Write(piece.data(), piece.size()), Error);
+  EXPECT_THROW(writer.Commit(), Error);
+  EXPECT_FALSE(fs::exists(full));
+#endif
 }
 
 #ifndef _WIN32
