@@ -744,10 +744,11 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     std::unique_ptr<OGRGeometry> geometry;  // for GDAL, when there is no text
     std::exception_ptr failure;
   };
+  // A batch holds 4096 shapes or 16 MB of their vertices, whichever comes first.
   constexpr size_t kShapeBatch = 4096;
+  constexpr size_t kShapeBatchBytes = size_t{16} << 20;
   std::vector<ShapeJob> queuedShapes(kShapeBatch), makingShapes(kShapeBatch);
-  size_t queued = 0, makingCount = 0;
-  std::future<void> shapesMade;  // after the jobs: waited for before they go
+  size_t queued = 0, queuedBytes = 0, makingCount = 0;
   const auto makeShapes = [&](size_t k, size_t begin, size_t end) {
     std::vector<const SurveyPoint*> vertices;
     for (size_t i = begin; i < end; ++i) {
@@ -775,6 +776,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       }
     }
   };
+  std::future<void> shapesMade;  // after the jobs and their making: waited for first
   const auto writeShapes = [&] {
     if (!shapesMade.valid()) return;
     shapesMade.get();
@@ -786,12 +788,15 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       } else {
         gdalShape(*job.kind, job.name, job.area ? &*job.area : nullptr, *job.geometry);
       }
+      // A long line's room is not kept for the short ones after it.
+      if (job.vertices.capacity() > 4096) std::vector<SurveyPoint>().swap(job.vertices);
     }
   };
   const auto handShapes = [&] {
     writeShapes();
     std::swap(queuedShapes, makingShapes);
     makingCount = std::exchange(queued, 0);
+    queuedBytes = 0;
     if (makingCount == 0) return;
     shapesMade =
         std::async(std::launch::async, [&, n = makingCount] { InShares(n, kParts, makeShapes); });
@@ -811,7 +816,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
         job.vertices[i].X = v[i]->X;
         job.vertices[i].Y = v[i]->Y;
       }
-      if (queued == kShapeBatch) handShapes();
+      queuedBytes += job.name.size() + v.size() * sizeof(SurveyPoint);
+      if (queued == kShapeBatch || queuedBytes >= kShapeBatchBytes) handShapes();
       return;
     }
     if (form == Form::kPolygon) {
