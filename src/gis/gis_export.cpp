@@ -372,6 +372,7 @@ class FeatureWriter {
       counts_[name] += rows;
     }
   }
+  OGRFeatureDefn* Definition(const Kind& kind) { return LayerFor(kind)->GetLayerDefn(); }
   // Where the field name is among the features' fields of that kind.
   int Field(const Kind& kind, const char* name) {
     return LayerFor(kind)->GetLayerDefn()->GetFieldIndex(name);
@@ -727,10 +728,11 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     gdalShape(kind, shapeName, area, g);
   };
 
-  // KML's shapes after each layer's first are placed and made into text on every core as
-  // its points are, a batch at a time while the blocks are read on, and written here in
-  // their order. A shape GDAL would write its own way goes to GDAL in its turn; one that
-  // cannot be placed stops the export there, as it would have without the batches.
+  // GeoJSON's shapes, and KML's after each layer's first, are placed and made into text on
+  // every core as the points are, a batch at a time while the blocks are read on, and
+  // written here in their order. A KML shape GDAL would write its own way goes to GDAL in
+  // its turn; one that cannot be placed stops the export there, as it would have without
+  // the batches.
   enum class Form { kPolygon, kLine, kClosedLine };
   struct ShapeJob {
     const Kind* kind = nullptr;
@@ -738,6 +740,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     std::optional<double> area;
     Form form = Form::kLine;
     std::vector<SurveyPoint> vertices;  // their numbers, names and places
+    OGRFeatureDefn* geoJson = nullptr;  // GeoJSON's features' fields
     // Made on another core:
     std::string text;
     bool made = false;
@@ -749,6 +752,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   constexpr size_t kShapeBatchBytes = size_t{16} << 20;
   std::vector<ShapeJob> queuedShapes(kShapeBatch), makingShapes(kShapeBatch);
   size_t queued = 0, queuedBytes = 0, makingCount = 0;
+  bool makingFirst = false;  // the batch holds GeoJSON's first feature
   const auto makeShapes = [&](size_t k, size_t begin, size_t end) {
     std::vector<const SurveyPoint*> vertices;
     for (size_t i = begin; i < end; ++i) {
@@ -767,6 +771,18 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           g = std::make_unique<OGRLineString>(
               Line(*places[k], vertices, job.form == Form::kClosedLine));
         }
+        if (job.geoJson) {
+          // The feature gdalShape makes, and its text as the writer makes it.
+          if (!makingFirst || i > 0) job.text += ",\n";
+          OGRFeature f(job.geoJson);
+          f.SetField("layer", job.kind->layer);
+          f.SetField(f.GetFieldIndex("name"), Utf8(job.name).c_str());
+          if (job.area) f.SetField("area", *job.area);
+          f.SetGeometryDirectly(g.release());
+          AppendGeoJsonFeature(job.text, f);
+          job.made = true;
+          continue;
+        }
         job.made = AppendKmlShape(job.text, job.kind->layer, job.name,
                                   job.area ? &*job.area : nullptr, *g);
         if (!job.made) job.geometry = std::move(g);
@@ -783,7 +799,9 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     for (size_t i = 0; i < makingCount; ++i) {
       ShapeJob& job = makingShapes[i];
       if (job.failure) std::rethrow_exception(job.failure);
-      if (job.made) {
+      if (job.geoJson) {
+        w.AddGeoJsonText(*job.kind, job.text, 1);
+      } else if (job.made) {
         w.AddKmlText(*job.kind, job.text, 1);
       } else {
         gdalShape(*job.kind, job.name, job.area ? &*job.area : nullptr, *job.geometry);
@@ -798,14 +816,16 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     makingCount = std::exchange(queued, 0);
     queuedBytes = 0;
     if (makingCount == 0) return;
+    makingFirst = geoJson && !w.GeoJsonStarted();
     shapesMade =
         std::async(std::launch::async, [&, n = makingCount] { InShares(n, kParts, makeShapes); });
   };
   const auto placeShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                               const std::vector<const SurveyPoint*>& v, Form form) {
-    if (kmlText && w.Count(kind) > 0) {
+    if (geoJson || (kmlText && w.Count(kind) > 0)) {
       ShapeJob& job = queuedShapes[queued++];
       job.kind = &kind;
+      job.geoJson = geoJson ? w.Definition(kind) : nullptr;
       job.name = shapeName;
       job.area = area ? std::optional<double>(*area) : std::nullopt;
       job.form = form;
