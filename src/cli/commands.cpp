@@ -236,6 +236,20 @@ std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream&
   return nullptr;
 }
 
+std::unique_ptr<StreamedDrawingData> GatherFiles(const std::vector<std::string>& files,
+                                                 const std::string& crs, SimaData& sima,
+                                                 std::ostream& err, bool forExport) {
+  if (!StreamableFiles(files, crs)) return nullptr;
+  auto data = StreamedData(0, err, forExport);
+  if (!data) return nullptr;
+  try {
+    StreamFiles(files, *data, sima, err, crs);
+  } catch (const TableNeeded&) {
+    return nullptr;  // nothing was said yet
+  }
+  return data;
+}
+
 namespace {
 
 std::string Number(double v) {
@@ -294,17 +308,10 @@ void PrintInfo(std::ostream& out, int32_t pointCount, const DataBounds& b, const
 // Files that need no GIS reader are counted as they stream by: their points are kept only
 // in temporary files, for the parcels to find theirs.
 int RunInfo(const std::vector<std::string>& files, std::ostream& out, const std::string& crs) {
-  if (StreamableFiles(files, crs)) {
-    if (const auto data = StreamedData(0, std::cerr)) {
-      try {
-        SimaData sima;
-        StreamFiles(files, *data, sima, std::cerr, crs);
-        PrintInfo(out, data->PointCount(), data->Bounds(), sima, data->LineCount(),
-                  data->LabelCount());
-        return 0;
-      } catch (const TableNeeded&) {
-      }
-    }
+  SimaData sima;
+  if (const auto data = GatherFiles(files, crs, sima, std::cerr)) {
+    PrintInfo(out, data->PointCount(), data->Bounds(), sima, data->LineCount(), data->LabelCount());
+    return 0;
   }
   const CoordinateData data = LoadFiles(files, crs);
   DataBounds b;
@@ -380,23 +387,17 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
       o.output == kStandardStream ? "standard-output." + formatName : o.output;
   // Large sites of files that need no GIS reader are exported from temporary files, as
   // they are drawn.
+  SimaData sima;
   std::unique_ptr<StreamedDrawingData> streamed;
-  if (!ExportFromTable(o.files) && StreamableFiles(o.files, o.crs))
-    streamed = StreamedData(0, err, options.Format != GisFormat::kDxf);
+  if (!ExportFromTable(o.files))
+    streamed = GatherFiles(o.files, o.crs, sima, err, options.Format != GisFormat::kDxf);
   CoordinateData data;
   std::optional<StreamedGisSource> source;
   int32_t points = 0;
   if (streamed) {
-    try {
-      SimaData sima;
-      StreamFiles(o.files, *streamed, sima, err, o.crs);
-      points = streamed->PointCount();
-      source.emplace(*streamed, sima.SimaLoaded);
-    } catch (const TableNeeded&) {
-      streamed.reset();
-    }
-  }
-  if (!streamed) {
+    points = streamed->PointCount();
+    source.emplace(*streamed, sima.SimaLoaded);
+  } else {
     data = LoadFiles(o.files, o.crs);
     points = data.Table.PointCount;
   }

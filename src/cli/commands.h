@@ -52,6 +52,12 @@ inline void StreamFiles(const std::vector<std::string>& files, StreamedDrawingDa
 // export needs too.
 std::unique_ptr<StreamedDrawingData> StreamedData(int32_t baseRow, std::ostream& err,
                                                   bool forExport = false);
+// The files read into temporary files by StreamFiles (sima as it gives it), or null when
+// they are to be read into a table: a pipe beside a GIS layer, a layer that turns out to
+// need one, or no temporary file to be had (said on err).
+std::unique_ptr<StreamedDrawingData> GatherFiles(const std::vector<std::string>& files,
+                                                 const std::string& crs, SimaData& sima,
+                                                 std::ostream& err, bool forExport = false);
 // The settings of --settings FILE: an error when it is missing or no settings file, a
 // warning on standard error for each value that is not a number.
 OutputSettings ReadSettingsOptionFile(const std::string& settingsFile);

@@ -143,16 +143,8 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
 
   // Files that need no table (coordinate files, most GIS layers) are gathered
   // in temporary files and drawn from there, the picture written as it is drawn.
-  std::unique_ptr<StreamedDrawingData> gathered;
-  if (StreamableFiles(o.files, o.crs)) gathered = StreamedData(0, err);
   SimaData sima;
-  if (gathered) {
-    try {
-      StreamFiles(o.files, *gathered, sima, err, o.crs);
-    } catch (const TableNeeded&) {
-      gathered.reset();
-    }
-  }
+  const std::unique_ptr<StreamedDrawingData> gathered = GatherFiles(o.files, o.crs, sima, err);
   if (gathered) {
     const StreamedDrawingData& data = *gathered;
     const PlotViewState view =

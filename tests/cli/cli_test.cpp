@@ -500,8 +500,8 @@ TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
 
 // A command that holds the table of a site of 200,000 points with long remarks (some
 // 80 MB), the whole picture or the whole drawing goes far past the bound, one that
-// streams stays near 35 MB. The clipboard drawing holds the table, as the desktop
-// program does, but not the payload it writes (about 90 MB; 207 MB with it).
+// streams stays near 35 MB. The clipboard drawing is gathered as the drawing file is,
+// and its payload written as it is made.
 TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's own memory hides the program's";
