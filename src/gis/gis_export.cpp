@@ -701,8 +701,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   writeMade();
   if (shp) shp->Finish();
 
-  // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one:
-  // as a GeoPackage's row, as KML text where it can be, else through GDAL.
+  // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one,
+  // through GDAL.
   const auto gdalShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                              OGRGeometry& g) {
     OGRFeature* f = w.New(kind);
@@ -711,6 +711,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     f->SetGeometry(&g);
     w.Add(kind, f);
   };
+  // The same as a GeoPackage's row, as KML text where it can be, else through GDAL.
   const auto addShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                             OGRGeometry& g) {
     if (gpkgRows) {

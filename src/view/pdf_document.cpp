@@ -8,7 +8,6 @@
 #include <cmath>
 #include <deque>
 #include <future>
-#include <iterator>
 #include <memory>
 #include <numbers>
 #include <optional>
