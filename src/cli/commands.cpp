@@ -168,13 +168,8 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
   std::vector<LoadReport> reports;
   std::vector<std::vector<std::string>> layerWarnings;
   const auto say = [&](size_t count, const std::vector<size_t>& repeated) {
-    for (size_t f = 0; f < count; ++f) {
-      if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
-      for (const std::string& warning : LoadWarnings(reports[f], names[f]))
-        err << "kestrova-cli: warning: " << warning << '\n';
-      for (const std::string& warning : layerWarnings[f])
-        err << "kestrova-cli: warning: " << warning << '\n';
-    }
+    for (const std::string& warning : FileWarnings(count, reports, names, layerWarnings, repeated))
+      err << "kestrova-cli: warning: " << warning << '\n';
   };
   try {
     for (const std::string& file : files) {

@@ -51,6 +51,20 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
   return out;
 }
 
+std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
+                                      const std::vector<std::string>& names,
+                                      const std::vector<std::vector<std::string>>& layers,
+                                      const std::vector<size_t>& repeated) {
+  std::vector<std::string> out;
+  for (size_t f = 0; f < count; ++f) {
+    if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
+    for (std::string& warning : LoadWarnings(reports[f], names[f]))
+      out.push_back(std::move(warning));
+    out.insert(out.end(), layers[f].begin(), layers[f].end());
+  }
+  return out;
+}
+
 CentroidResult PolygonCentroid(const std::vector<std::pair<double, double>>& v) {
   double a = 0.0;
   double sx = 0.0;

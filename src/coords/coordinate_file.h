@@ -50,6 +50,13 @@ struct LoadReport {
 // The report as messages for the user (UTF-8), each starting with name (the file, and
 // its line where one is meant). Empty when there is nothing to say.
 std::vector<std::string> LoadWarnings(const LoadReport& report, const std::string& name);
+// The warnings of the first count files read in turn, as a table's load says them, file
+// by file: what reading it found, with repeated[f] points repeating an earlier file's
+// numbers (counted once every file was read), then what its GIS layer said.
+std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
+                                      const std::vector<std::string>& names,
+                                      const std::vector<std::vector<std::string>>& layers,
+                                      const std::vector<size_t>& repeated);
 
 // The message and its arguments for the lines of a list that were left out.
 enum class MessageId : int;

@@ -754,6 +754,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   std::vector<ShapeJob> queuedShapes(kShapeBatch), makingShapes(kShapeBatch);
   size_t queued = 0, queuedBytes = 0, makingCount = 0;
   bool makingFirst = false;  // the batch holds GeoJSON's first feature
+  // GeoJSON's one collection: every kind's features have its fields.
+  OGRFeatureDefn* const geoJsonFields = geoJson ? w.Definition(kPoints) : nullptr;
   const auto makeShapes = [&](size_t k, size_t begin, size_t end) {
     std::vector<const SurveyPoint*> vertices;
     for (size_t i = begin; i < end; ++i) {
@@ -826,7 +828,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     if (geoJson || (kmlText && w.Count(kind) > 0)) {
       ShapeJob& job = queuedShapes[queued++];
       job.kind = &kind;
-      job.geoJson = geoJson ? w.Definition(kind) : nullptr;
+      job.geoJson = geoJsonFields;
       job.name = shapeName;
       job.area = area ? std::optional<double>(*area) : std::nullopt;
       job.form = form;

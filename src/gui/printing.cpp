@@ -576,16 +576,14 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
   std::vector<std::vector<std::string>> layerWarnings;  // a GIS layer's own
   // The repeated numbers are known once the files are read, and are counted for the
   // files before one that fails as well: their warnings are given before its error.
+  std::vector<std::string> names;
+  for (const QString& file : parsed.files)
+    names.push_back(file.toStdString());
   const auto warn = [&] {
     const std::vector<size_t> repeated = gathered.Finish();
-    for (size_t f = 0; f < reports.size() && f < repeated.size(); ++f)
-      reports[f].repeatedNumbers = repeated[f];
-    for (size_t f = 0; f < reports.size(); ++f) {
-      for (const std::string& warning : LoadWarnings(reports[f], parsed.files[f].toStdString()))
-        Warn(err, warning);
-      for (const std::string& warning : layerWarnings[f])
-        Warn(err, warning);
-    }
+    for (const std::string& warning :
+         FileWarnings(reports.size(), reports, names, layerWarnings, repeated))
+      Warn(err, warning);
   };
   const auto warnBeforeError = [&] {
     reports.pop_back();
