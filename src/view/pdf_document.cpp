@@ -3,9 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
@@ -28,6 +30,11 @@ void PutNumber(std::string& out, int64_t v);
 void PutNumber(std::string& out, double v) {
   if (!std::isfinite(v) || std::abs(v) >= 1e9) {
     throw Error("a number too large for a PDF was to be written");
+  }
+  // Most of a page's numbers are whole pixels.
+  if (const double whole = std::trunc(v); whole == v) {
+    PutNumber(out, static_cast<int64_t>(whole));
+    return;
   }
   const int64_t millionths = std::llround(v * 1e6);
   const int64_t whole = millionths / 1'000'000;
@@ -121,6 +128,23 @@ unsigned Code(std::string_view ch) {
              : (static_cast<unsigned char>(ch[0]) << 8) | static_cast<unsigned char>(ch[1]);
 }
 
+// A glyph number in a literal string: two bytes, those that are the string's
+// parentheses, backslash or line ends escaped. Its length first.
+std::array<char, 8> ShownNumber(uint16_t number) {
+  std::array<char, 8> shown{};
+  char* out = &shown[1];
+  for (const char byte : {static_cast<char>(number >> 8), static_cast<char>(number & 0xFF)}) {
+    if (byte == '(' || byte == ')' || byte == '\\' || byte == '\r' || byte == '\n') {
+      *out++ = '\\';
+      *out++ = byte == '\r' ? 'r' : byte == '\n' ? 'n' : byte;
+    } else {
+      *out++ = byte;
+    }
+  }
+  shown[0] = static_cast<char>(out - &shown[1]);
+  return shown;
+}
+
 // A face in the document: its glyphs for the code page 932 characters met so far and
 // the glyphs drawn, numbered in the order they were first drawn (number 0 is the
 // missing-glyph box), the subset embedded keeping those numbers.
@@ -134,6 +158,10 @@ struct DocumentFont {
   std::string resource;                 // "/F1"
 
   std::vector<int32_t> advanceOf = std::vector<int32_t>(65536, -1);  // 1/64 px, by code
+  // A character's number as a string shows it, by code: its length (0 until drawn),
+  // then its bytes.
+  using Shown = std::array<char, 8>;
+  std::vector<Shown> shown = std::vector<Shown>(65536, Shown{});
   int advanceSize = 0;  // the pixel size advanceOf holds
 
   // The face's glyph of one character.
@@ -192,7 +220,17 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
         PutNumber(o, f.firstObject);
         o += " 0 R";
       }
-      o += " >> >>";
+      o += " >>";
+      if (!forms_.empty()) {
+        o += " /XObject <<";
+        for (const Form& f : forms_) {
+          o += ' ' + f.name + ' ';
+          PutNumber(o, f.object);
+          o += " 0 R";
+        }
+        o += " >>";
+      }
+      o += " >>";
     });
     // The pages hang from nodes of at most kPagesInNode each: readers limit an array's
     // length, and a long list has tens of thousands of pages.
@@ -313,9 +351,11 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   // Canvas and TextMetrics share SetFont, TextWidth and TextHeight.
 
  private:
-  static constexpr size_t kPagesInBatch = 16;
+  static constexpr size_t kPagesInBatch = 64;
   static constexpr size_t kPagesInNode = 256;
   static constexpr size_t kPageBytes = 32 * 1024;  // a full page of the list takes about 20
+  static constexpr size_t kFormBytes = 1024;       // graphics worth a form of their own
+  static constexpr size_t kForms = 16;
   static constexpr int kCatalog = 1, kPages = 2, kResources = 3, kInfo = 4, kFirstPageObject = 5;
 
   struct Halo {
@@ -372,13 +412,82 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     Op(content_, "cm", scale_, 0, 0, -scale_, origin_.x * scale_,
        heightPoints_ - origin_.y * scale_);
     content_ += "2 J 0 j 2 M\n";
+    MarkGraphics();
+  }
+
+  // What the graphics after a page's last text are drawn with: the same bytes from the
+  // same state draw the same thing.
+  struct GraphicsState {
+    Colour fill, stroke;
+    int lineWidth;
+    bool dotted;
+    bool operator==(const GraphicsState&) const = default;
+  };
+
+  // Where the page's last run of graphics begins.
+  void MarkGraphics() {
+    graphicsFrom_ = content_.size();
+    graphicsState_ = {fill_, stroke_, lineWidth_, dotted_};
+  }
+
+  // A list's rules are the same on page after page. Graphics after a page's last text
+  // that are the previous page's again become a form, written once and painted by name
+  // wherever they come again: half a list page's content, and more than half its
+  // compressed bytes.
+  struct Form {
+    std::string content;
+    GraphicsState state;
+    std::string name;  // "/Fm1"
+    int object;
+  };
+
+  void ShareRepeatedGraphics() {
+    const std::string_view graphics = std::string_view(content_).substr(graphicsFrom_);
+    if (graphics.size() < kFormBytes) {
+      lastGraphics_.clear();
+      return;
+    }
+    const auto same = [&](const std::string& content, const GraphicsState& state) {
+      return state == graphicsState_ && content == graphics;
+    };
+    auto form = std::find_if(forms_.begin(), forms_.end(),
+                             [&](const Form& f) { return same(f.content, f.state); });
+    if (form == forms_.end()) {
+      if (!same(lastGraphics_, lastGraphicsState_) || forms_.size() == kForms) {
+        lastGraphics_.assign(graphics);
+        lastGraphicsState_ = graphicsState_;
+        return;
+      }
+      form =
+          forms_.insert(forms_.end(), Form{std::move(lastGraphics_), graphicsState_,
+                                           "/Fm" + std::to_string(forms_.size() + 1), NewObject()});
+      lastGraphics_.clear();
+      WriteForm(*form);
+    }
+    content_.resize(graphicsFrom_);
+    content_ += form->name;
+    content_ += " Do\n";
+  }
+
+  // In the page's device pixels, as the page's content draws: the sheet is its box.
+  void WriteForm(const Form& form) {
+    std::string dictionary = "/Type /XObject /Subtype /Form /BBox [";
+    PutNumber(dictionary, -origin_.x);
+    dictionary += ' ';
+    PutNumber(dictionary, -origin_.y);
+    dictionary += ' ';
+    PutNumber(dictionary, widthPoints_ / scale_ - origin_.x);
+    dictionary += ' ';
+    PutNumber(dictionary, heightPoints_ / scale_ - origin_.y);
+    dictionary += "] /Resources << >> /Filter /FlateDecode";
+    WriteStream(form.object, dictionary, Deflate(form.content));
   }
 
   // The page's content is compressed on another core, a batch of pages at a time, while
   // the next batch is drawn; the pages are written in their order.
   void EndPage() {
-    if (inText_) content_ += "ET\n";
-    inText_ = false;
+    GraphicsMode();
+    ShareRepeatedGraphics();
     drawn_.push_back(std::move(content_));
     content_ = std::string();
     if (drawn_.size() == kPagesInBatch) WritePages(false);
@@ -442,6 +551,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     if (!inText_) return;
     content_ += "ET\n";
     inText_ = false;
+    MarkGraphics();
   }
 
   void FillColour(Colour c) {
@@ -475,18 +585,21 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     }
   }
 
-  // A list's page has hundreds of rules: each point is made in one piece.
+  // A list's page has hundreds of rules: the points are written in place.
   void Path(std::span<const PixelPoint> points) {
-    char line[32];
+    constexpr size_t kPointBytes = 2 * 11 + 4;  // "-2147483648 -2147483648 l\n"
+    const size_t from = content_.size();
+    content_.resize(from + kPointBytes * points.size());
+    char* at = content_.data() + from;
     for (size_t i = 0; i < points.size(); ++i) {
-      char* at = std::to_chars(line, line + 12, points[i].x).ptr;
+      at = std::to_chars(at, at + 11, points[i].x).ptr;
       *at++ = ' ';
-      at = std::to_chars(at, at + 12, points[i].y).ptr;
+      at = std::to_chars(at, at + 11, points[i].y).ptr;
       *at++ = ' ';
       *at++ = i == 0 ? 'm' : 'l';
       *at++ = '\n';
-      content_.append(line, static_cast<size_t>(at - line));
     }
+    content_.resize(static_cast<size_t>(at - content_.data()));
   }
 
   // Strokes the path with the pen and, for a closed shape, fills it with the brush.
@@ -605,22 +718,19 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
       if (!turned) lineStart_.emplace(x, y);
     };
     place();
-    // Two bytes a glyph, at most four with their escapes.
+    // Two bytes a glyph, at most four with their escapes; room for four more, as each
+    // character's bytes are copied four at a time.
     const size_t from = content_.size();
-    content_.resize(from + 1 + 4 * cp932.size());
+    content_.resize(from + 1 + 4 * cp932.size() + 4);
     char* out = content_.data() + from;
     *out++ = '(';
     for (size_t i = 0; i < cp932.size();) {
       const size_t n = std::min(SjisCharLength(cp932, i), cp932.size() - i);
-      const uint16_t g = f.Number(cp932.substr(i, n));
-      for (const char byte : {static_cast<char>(g >> 8), static_cast<char>(g & 0xFF)}) {
-        if (byte == '(' || byte == ')' || byte == '\\' || byte == '\r' || byte == '\n') {
-          *out++ = '\\';
-          *out++ = byte == '\r' ? 'r' : byte == '\n' ? 'n' : byte;
-        } else {
-          *out++ = byte;
-        }
-      }
+      const std::string_view ch = cp932.substr(i, n);
+      DocumentFont::Shown& shown = f.shown[Code(ch)];
+      if (shown[0] == 0) shown = ShownNumber(f.Number(ch));
+      std::memcpy(out, &shown[1], 4);
+      out += shown[0];
       i += n;
     }
     content_.resize(static_cast<size_t>(out - content_.data()));
@@ -741,6 +851,9 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   std::deque<DocumentFont> fonts_;  // a few faces; their addresses stay
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
+  std::vector<Form> forms_;
+  std::string lastGraphics_;  // the previous page's, when not a form
+  GraphicsState lastGraphicsState_{};
   std::unique_ptr<Batch> compressing_;
 
   CanvasPen pen_;
@@ -763,6 +876,8 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   Colour fill_ = 0, stroke_ = 0;
   int lineWidth_ = -1;
   bool dotted_ = false;
+  size_t graphicsFrom_ = 0;  // in content_
+  GraphicsState graphicsState_{};
 };
 
 bool PdfCoverage::Covers(std::string_view cp932) {

@@ -42,7 +42,7 @@ CellGrid ManyCharacterGrid() {
     p.Y = 30512.406 + static_cast<double>(i) / 7;
     p.Remarks = i / 6 % 2 ? "(\\)\xB1\xB2" : "KBM-" + std::to_string(i);
   }
-  for (int i = 0; i < 40; ++i)  // onto a second page
+  for (int i = 0; i < 80; ++i)  // onto a third page: the second's rules are the first's
     AppendPoint(table).Number = 1000 + i;
   FillGridFromPoints(table, grid);
   return grid;
@@ -219,14 +219,14 @@ class PrintingTest : public QObject {
       const PageGeometry page = PdfPage(sheet, 600);
       QCOMPARE(page.Width, target.Page().Width);
       QCOMPARE(page.Height, target.Page().Height);
-      QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, target, footer), 2);
+      QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, target, footer), 3);
     }
     QtPdfFontFaces faces;
     std::string bytes;
     PdfDocument document([&bytes](std::string_view b) { bytes += b; }, faces, 595, 842, 600,
                          {"many", "test", "D:20261208000000Z"});
     PdfDocumentTarget target(document, PdfPage(sheet, 600));
-    QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, target, footer), 2);
+    QCOMPARE(PrintCoordinateList(grid, GridGeometry{}, target, footer), 3);
     QFile own(dir.filePath("own.pdf"));
     QVERIFY(own.open(QIODevice::WriteOnly));
     own.write(bytes.data(), static_cast<qint64>(bytes.size()));
@@ -235,6 +235,8 @@ class PrintingTest : public QObject {
     const QByteArray text = Run("pdftotext", {"-layout", dir.filePath("own.pdf"), "-"});
     QVERIFY(text.contains("KBM-12"));
     QVERIFY(text.contains("(\\)\xEF\xBD\xB1\xEF\xBD\xB2"));  // (\)ｱｲ
+    // The second page's rules are the first's, painted from the form they make.
+    QVERIFY(bytes.find(" /XObject << /Fm1 ") != std::string::npos);
     const QString apart = PagesApart(dir.filePath("qt.pdf"), dir.filePath("own.pdf"), 2);
     QVERIFY2(apart.isEmpty(), qPrintable(apart));
   }

@@ -469,6 +469,65 @@ TEST(PdfDocument, ALongDocumentHangsItsPagesFromNodesInTheirOrder) {
   }
 }
 
+// A list's rules, the same on every page, are written once as a form; rules drawn with
+// another pen, even in the same bytes, are not that form.
+TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
+  FakeFaces faces;
+  std::string pdf;
+  PdfDocument document([&pdf](std::string_view bytes) { pdf += bytes; }, faces, 595, 842, 600, {},
+                       {30, 40});
+  CanvasFont font;
+  font.face = "Fake";
+  const auto page = [&](Colour before, Colour rules, int rows) {
+    Canvas& canvas = document.PageCanvas();
+    canvas.SetPen({before, 5, PenStyle::kSolid, PenMode::kCopy});
+    const PixelPoint first[] = {{0, 0}, {10, 0}};
+    canvas.Polyline(first);
+    canvas.SetFont(font);
+    canvas.Text({10, 20}, "A");
+    canvas.SetPen({rules, 5, PenStyle::kSolid, PenMode::kCopy});
+    for (int y = 0; y < rows; ++y) {
+      const PixelPoint rule[] = {{472, 591 + y}, {856, 591 + y}};
+      canvas.Polyline(rule);
+    }
+    document.NewPage();
+  };
+  const Colour black = Rgb(0, 0, 0), red = Rgb(255, 0, 0);
+  page(black, black, 100);
+  page(black, black, 100);
+  page(black, black, 100);
+  page(black, black, 99);  // the last page of a list: fewer rows
+  page(red, red, 100);     // the same bytes after the text, but red
+  page(red, red, 100);
+  page(black, black, 100);
+  EXPECT_EQ(document.Finish(), 8);
+
+  const ReadPdf read(pdf);
+  std::vector<std::string> contents;
+  for (const int p : read.Pages())
+    contents.push_back(read.objects.at(read.Ref(p, "/Contents")));
+  const std::string rules = contents[0].substr(contents[0].find("ET\n") + 3);
+  EXPECT_EQ(rules.rfind("472 591 m\n856 591 l\nS\n", 0), 0u) << rules;
+  const std::string& resources = read.objects.at(3);
+  ASSERT_NE(resources.find(" /XObject << /Fm1 "), std::string::npos) << resources;
+  const int form = read.Ref(3, "/Fm1"), red_form = read.Ref(3, "/Fm2");
+  EXPECT_EQ(read.objects.at(form), rules);
+  EXPECT_EQ(read.objects.at(red_form), rules);
+  EXPECT_NE(read.dictionaries.at(form).find(
+                "/Type /XObject /Subtype /Form /BBox [-30 -40 4928.333333 6976.666667]"),
+            std::string::npos)
+      << read.dictionaries.at(form);
+  const std::string head = contents[0].substr(0, contents[0].size() - rules.size());
+  EXPECT_EQ(contents[1], head + "/Fm1 Do\n");
+  EXPECT_EQ(contents[2], head + "/Fm1 Do\n");
+  EXPECT_EQ(contents[6], head + "/Fm1 Do\n");
+  EXPECT_NE(contents[3].find("472 689 m\n"), std::string::npos);
+  EXPECT_EQ(contents[4].find("Do"), std::string::npos);
+  EXPECT_NE(contents[4].find("1 0 0 RG\n"), std::string::npos);
+  EXPECT_EQ(contents[5].substr(contents[5].find("ET\n") + 3), "/Fm2 Do\n");
+  EXPECT_EQ(contents[7].find("Do"), std::string::npos);
+}
+
 TEST(PdfDocument, AFaceThatMayNotBeEmbeddedIsRefused) {
   FakeFaces faces(0x0002);
   std::string pdf;
