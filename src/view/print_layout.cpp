@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "app/messages.h"
 #include "common/error.h"
@@ -253,8 +254,10 @@ PrintPage LayoutPrintPage(const PrintLayout& layout, int band, int group, PrintR
   PrintPage sheet;
   sheet.Font = layout.Font;
   sheet.Rows = b.rows;
-  writer.PrintNumberColumn(sheet, b);
   const std::vector<int>& columns = layout.Groups[static_cast<size_t>(group)];
+  sheet.Cells.reserve(b.rows.size() * (columns.size() + 1));
+  sheet.Rules.reserve((b.rows.size() + 5) * (columns.size() + 1));
+  writer.PrintNumberColumn(sheet, b);
   for (size_t i = 0; i < columns.size(); ++i)
     writer.PrintColumn(sheet, b, columns[i], i + 1 == columns.size());
 
@@ -353,29 +356,34 @@ const StreamedDrawingData& WithTexts(const StreamedDrawingData& data) {
 
 }  // namespace
 
-GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand)
+GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand,
+                                     int rowsAtOnce)
     : points_(WithTexts(data)),
       names_(data),
       texts_(data),
       pointCount_(data.PointCount()),
-      header_(HeaderRow()),
-      rows_(static_cast<size_t>(std::max(rowsPerBand, 0)) + 1),
-      made_(rows_.size(), -1) {}
+      rowsAtOnce_(std::max(rowsPerBand, 1) * std::max(1, rowsAtOnce / std::max(rowsPerBand, 1))),
+      header_(HeaderRow()) {
+  ready_.first = 1;
+}
 
-const CellGrid::Row& GatheredPrintRows::Row(int r) {
-  if (r == 0) return header_;
-  if (r > pointCount_) return empty_;
-  const size_t slot = static_cast<size_t>(r) % rows_.size();
-  if (made_[slot] == r) return rows_[slot];
-  if (r < next_) throw std::logic_error("a printed row was asked for after its band");
+GatheredPrintRows::~GatheredPrintRows() {
+  if (next_.valid()) next_.wait();
+}
+
+GatheredPrintRows::Rows GatheredPrintRows::Make(int32_t first) {
+  Rows made;
+  made.first = first;
+  made.rows.resize(static_cast<size_t>(std::min(rowsAtOnce_, pointCount_ - first + 1)));
   SurveyPoint p;
   StreamedPoint at;
   std::string_view name;
   std::string_view mark;
   std::string_view remarks;
-  for (; next_ <= r; ++next_) {
+  for (size_t i = 0; i < made.rows.size(); ++i) {
+    const int32_t r = first + static_cast<int32_t>(i);
     if (points_.Read(&at, 1) != 1 || !names_.Next(name) || !texts_.Next(mark, remarks)) {
-      throw Error("the gathered points end before row " + std::to_string(next_));
+      throw Error("the gathered points end before row " + std::to_string(r));
     }
     p.Number = at.Number;
     p.X = at.X;
@@ -385,11 +393,28 @@ const CellGrid::Row& GatheredPrintRows::Row(int r) {
     p.Mark = mark;
     p.Remarks = remarks;
     p.Marked = 1;  // a load marks every row it reads
-    const size_t s = static_cast<size_t>(next_) % rows_.size();
-    FormatGridRow(p, next_, rows_[s]);
-    made_[s] = next_;
+    FormatGridRow(p, r, made.rows[i]);
   }
-  return rows_[slot];
+  return made;
+}
+
+const CellGrid::Row& GatheredPrintRows::Row(int r) {
+  if (r == 0) return header_;
+  if (r > pointCount_) return empty_;
+  if (r < ready_.first) throw std::logic_error("a printed row was asked for after its band");
+  while (r >= ready_.first + static_cast<int32_t>(ready_.rows.size())) {
+    const int32_t first = ready_.first + static_cast<int32_t>(ready_.rows.size());
+    ready_ = next_.valid() ? next_.get() : Make(first);
+    const int32_t after = first + static_cast<int32_t>(ready_.rows.size());
+    if (after <= pointCount_ && after > first) {
+      try {
+        next_ = std::async(std::launch::async, [this, after] { return Make(after); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the next rows are made when they are asked for.
+      }
+    }
+  }
+  return ready_.rows[static_cast<size_t>(r - ready_.first)];
 }
 
 PrintLayout PlanCoordinateList(const StreamedDrawingData& data, const GridGeometry& screen,

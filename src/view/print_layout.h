@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -182,23 +183,34 @@ class TablePrintRows : public PrintRows {
 
 // The rows of points gathered for an export (StreamedDrawingData), read from the
 // temporary files once, from the first to the last, as the bands ask for them: a list of
-// any length is printed without its table. Every band asks for rows after the band
-// before it; the data must outlive the rows.
+// any length is printed without its table. The rows of the next bands are read and
+// formatted on another core while these are printed, a few thousand at a time so that
+// the pages are not kept waiting. Every band asks for rows after the band before it;
+// the data must outlive the rows.
 class GatheredPrintRows : public PrintRows {
  public:
-  GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand);
+  // The rows are read about rowsAtOnce at a time, in whole bands.
+  GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand, int rowsAtOnce = 4096);
+  ~GatheredPrintRows() override;
   const CellGrid::Row& Row(int r) override;
 
  private:
+  // Rows first, first + 1, ... of a few whole bands.
+  struct Rows {
+    int32_t first = 1;
+    std::vector<CellGrid::Row> rows;
+  };
+  Rows Make(int32_t first);
+
   StreamedDrawingData::Points points_;
   StreamedDrawingData::Names names_;
   StreamedDrawingData::Texts texts_;
   int32_t pointCount_ = 0;
-  int32_t next_ = 1;  // the row the files give next
+  int32_t rowsAtOnce_ = 1;  // whole bands
   CellGrid::Row header_;
   CellGrid::Row empty_;
-  std::vector<CellGrid::Row> rows_;
-  std::vector<int> made_;
+  Rows ready_;
+  std::future<Rows> next_;  // last: the files are read until it is done
 };
 
 // The plan of the grid a table of the gathered points (at least one) would show.

@@ -322,10 +322,15 @@ TEST(PrintLayout, PagesFromGatheredPointsAreThoseOfTheLoadedTable) {
   const PrintLayout plan = PlanCoordinateList(gathered, kNarrowScreen, kSmallPage, metrics, footer);
   EXPECT_EQ(plan.ColumnWidths[0], 80);  // "*1001 " and the padding
   ASSERT_EQ(plan.BandCount, 334);       // 1002 rows below the header, the last one empty
-  GatheredPrintRows rows(gathered, plan.RowsPerPage);
-  ExpectTheGridsPages(plan, rows, expected, metrics);
-  // The files are read once: a band gone by is not read again.
-  EXPECT_THROW(rows.Row(1), std::logic_error);
+  // Read whole, and read a few bands at a time, each made while the ones before print.
+  for (const int rowsAtOnce : {4096, 10}) {
+    GatheredPrintRows rows(gathered, plan.RowsPerPage, rowsAtOnce);
+    ExpectTheGridsPages(plan, rows, expected, metrics);
+    if (rowsAtOnce == 10) {
+      // The files are read once: a band gone by is not read again.
+      EXPECT_THROW(rows.Row(1), std::logic_error);
+    }
+  }
   // Points gathered for a drawing alone have no marks or remarks to show.
   StreamedDrawingData drawing;
   EXPECT_THROW(GatheredPrintRows(drawing, 3), std::logic_error);
