@@ -356,6 +356,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   static constexpr size_t kPageBytes = 32 * 1024;  // a full page of the list takes about 20
   static constexpr size_t kFormBytes = 1024;       // graphics worth a form of their own
   static constexpr size_t kForms = 16;
+  static constexpr size_t kRecentPages = 4;  // whose graphics may yet become a form
   static constexpr int kCatalog = 1, kPages = 2, kResources = 3, kInfo = 4, kFirstPageObject = 5;
 
   struct Halo {
@@ -431,7 +432,8 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   }
 
   // A list's rules are the same on page after page. Graphics after a page's last text
-  // that are the previous page's again become a form, written once and painted by name
+  // that are one of the last few pages' again (a list of several column groups repeats
+  // each group's rules every few pages) become a form, written once and painted by name
   // wherever they come again: half a list page's content, and more than half its
   // compressed bytes.
   struct Form {
@@ -441,27 +443,32 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     int object;
   };
 
+  struct Graphics {
+    std::string content;
+    GraphicsState state;
+  };
+
   void ShareRepeatedGraphics() {
     const std::string_view graphics = std::string_view(content_).substr(graphicsFrom_);
-    if (graphics.size() < kFormBytes) {
-      lastGraphics_.clear();
-      return;
-    }
+    if (graphics.size() < kFormBytes) return;
     const auto same = [&](const std::string& content, const GraphicsState& state) {
       return state == graphicsState_ && content == graphics;
     };
     auto form = std::find_if(forms_.begin(), forms_.end(),
                              [&](const Form& f) { return same(f.content, f.state); });
     if (form == forms_.end()) {
-      if (!same(lastGraphics_, lastGraphicsState_) || forms_.size() == kForms) {
-        lastGraphics_.assign(graphics);
-        lastGraphicsState_ = graphicsState_;
+      const auto seen = std::find_if(recent_.begin(), recent_.end(),
+                                     [&](const Graphics& g) { return same(g.content, g.state); });
+      if (seen == recent_.end()) {
+        recent_.push_back({std::string(graphics), graphicsState_});
+        if (recent_.size() > kRecentPages) recent_.pop_front();
         return;
       }
+      if (forms_.size() == kForms) return;
       form =
-          forms_.insert(forms_.end(), Form{std::move(lastGraphics_), graphicsState_,
+          forms_.insert(forms_.end(), Form{std::move(seen->content), graphicsState_,
                                            "/Fm" + std::to_string(forms_.size() + 1), NewObject()});
-      lastGraphics_.clear();
+      recent_.erase(seen);
       WriteForm(*form);
     }
     content_.resize(graphicsFrom_);
@@ -852,8 +859,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   std::string content_;
   std::vector<std::string> drawn_;  // pages drawn, not yet compressed
   std::vector<Form> forms_;
-  std::string lastGraphics_;  // the previous page's, when not a form
-  GraphicsState lastGraphicsState_{};
+  std::deque<Graphics> recent_;  // of the last pages whose graphics are not a form
   std::unique_ptr<Batch> compressing_;
 
   CanvasPen pen_;

@@ -469,8 +469,9 @@ TEST(PdfDocument, ALongDocumentHangsItsPagesFromNodesInTheirOrder) {
   }
 }
 
-// A list's rules, the same on every page, are written once as a form; rules drawn with
-// another pen, even in the same bytes, are not that form.
+// A list's rules, the same on every page, are written once as a form, and so are those of
+// column groups whose pages take turns; rules drawn with another pen, even in the same
+// bytes, are not that form.
 TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
   FakeFaces faces;
   std::string pdf;
@@ -478,7 +479,7 @@ TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
                        {30, 40});
   CanvasFont font;
   font.face = "Fake";
-  const auto page = [&](Colour before, Colour rules, int rows) {
+  const auto page = [&](Colour before, Colour rules, int rows, int left = 472) {
     Canvas& canvas = document.PageCanvas();
     canvas.SetPen({before, 5, PenStyle::kSolid, PenMode::kCopy});
     const PixelPoint first[] = {{0, 0}, {10, 0}};
@@ -487,7 +488,7 @@ TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
     canvas.Text({10, 20}, "A");
     canvas.SetPen({rules, 5, PenStyle::kSolid, PenMode::kCopy});
     for (int y = 0; y < rows; ++y) {
-      const PixelPoint rule[] = {{472, 591 + y}, {856, 591 + y}};
+      const PixelPoint rule[] = {{left, 591 + y}, {856, 591 + y}};
       canvas.Polyline(rule);
     }
     document.NewPage();
@@ -500,7 +501,11 @@ TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
   page(red, red, 100);     // the same bytes after the text, but red
   page(red, red, 100);
   page(black, black, 100);
-  EXPECT_EQ(document.Finish(), 8);
+  for (int turn = 0; turn < 2; ++turn) {
+    page(black, black, 100, 100);
+    page(black, black, 100, 200);
+  }
+  EXPECT_EQ(document.Finish(), 12);
 
   const ReadPdf read(pdf);
   std::vector<std::string> contents;
@@ -526,6 +531,10 @@ TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
   EXPECT_NE(contents[4].find("1 0 0 RG\n"), std::string::npos);
   EXPECT_EQ(contents[5].substr(contents[5].find("ET\n") + 3), "/Fm2 Do\n");
   EXPECT_EQ(contents[7].find("Do"), std::string::npos);
+  EXPECT_EQ(contents[8].find("Do"), std::string::npos);
+  EXPECT_EQ(contents[9].substr(contents[9].find("ET\n") + 3), "/Fm3 Do\n");
+  EXPECT_EQ(contents[10].substr(contents[10].find("ET\n") + 3), "/Fm4 Do\n");
+  EXPECT_EQ(contents[11].find("Do"), std::string::npos);
 }
 
 TEST(PdfDocument, AFaceThatMayNotBeEmbeddedIsRefused) {
