@@ -55,8 +55,8 @@ class PdfCoverage {
 // texts are the faces' glyphs, embedded as subsets once the last page is done. Texts
 // are set in the face's own advances, as a window system's design metrics set them, and
 // Metrics() measures them the same way. Graphics that follow a page's last text as they
-// followed the page before's (a list's rules) are written once, as a form each page
-// paints.
+// followed one of the last few pages' (a list's rules) are written once, as a form each
+// page paints.
 class PdfDocument {
  public:
   struct Info {
