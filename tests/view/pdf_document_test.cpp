@@ -515,9 +515,9 @@ TEST(PdfDocument, RulesRepeatedOnPageAfterPageAreWrittenOnce) {
   EXPECT_EQ(rules.rfind("472 591 m\n856 591 l\nS\n", 0), 0u) << rules;
   const std::string& resources = read.objects.at(3);
   ASSERT_NE(resources.find(" /XObject << /Fm1 "), std::string::npos) << resources;
-  const int form = read.Ref(3, "/Fm1"), red_form = read.Ref(3, "/Fm2");
+  const int form = read.Ref(3, "/Fm1"), redForm = read.Ref(3, "/Fm2");
   EXPECT_EQ(read.objects.at(form), rules);
-  EXPECT_EQ(read.objects.at(red_form), rules);
+  EXPECT_EQ(read.objects.at(redForm), rules);
   EXPECT_NE(read.dictionaries.at(form).find(
                 "/Type /XObject /Subtype /Form /BBox [-30 -40 4928.333333 6976.666667]"),
             std::string::npos)
