@@ -214,20 +214,19 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
     WritePages(true);
     WriteFonts();
     WriteObject(kResources, [&](std::string& o) {
-      o += "<< /Font <<";
-      for (const DocumentFont& f : fonts_) {
-        o += ' ' + f.resource + ' ';
-        PutNumber(o, f.firstObject);
+      const auto named = [&o](const std::string& name, int object) {
+        o += ' ' + name + ' ';
+        PutNumber(o, object);
         o += " 0 R";
-      }
+      };
+      o += "<< /Font <<";
+      for (const DocumentFont& f : fonts_)
+        named(f.resource, f.firstObject);
       o += " >>";
       if (!forms_.empty()) {
         o += " /XObject <<";
-        for (const Form& f : forms_) {
-          o += ' ' + f.name + ' ';
-          PutNumber(o, f.object);
-          o += " 0 R";
-        }
+        for (const Form& f : forms_)
+          named(f.name, f.object);
         o += " >>";
       }
       o += " >>";

@@ -354,6 +354,11 @@ const StreamedDrawingData& WithTexts(const StreamedDrawingData& data) {
   return data;
 }
 
+// At least one band, and as many whole bands as fit in rows.
+int32_t WholeBands(int rows, int band) {
+  return band * std::max(1, rows / band);
+}
+
 }  // namespace
 
 GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand,
@@ -362,14 +367,8 @@ GatheredPrintRows::GatheredPrintRows(const StreamedDrawingData& data, int rowsPe
       names_(data),
       texts_(data),
       pointCount_(data.PointCount()),
-      rowsAtOnce_(std::max(rowsPerBand, 1) * std::max(1, rowsAtOnce / std::max(rowsPerBand, 1))),
-      header_(HeaderRow()) {
-  ready_.first = 1;
-}
-
-GatheredPrintRows::~GatheredPrintRows() {
-  if (next_.valid()) next_.wait();
-}
+      rowsAtOnce_(WholeBands(rowsAtOnce, std::max(rowsPerBand, 1))),
+      header_(HeaderRow()) {}
 
 GatheredPrintRows::Rows GatheredPrintRows::Make(int32_t first) {
   Rows made;

@@ -191,7 +191,6 @@ class GatheredPrintRows : public PrintRows {
  public:
   // The rows are read about rowsAtOnce at a time, in whole bands.
   GatheredPrintRows(const StreamedDrawingData& data, int rowsPerBand, int rowsAtOnce = 4096);
-  ~GatheredPrintRows() override;
   const CellGrid::Row& Row(int r) override;
 
  private:
@@ -210,7 +209,7 @@ class GatheredPrintRows : public PrintRows {
   CellGrid::Row header_;
   CellGrid::Row empty_;
   Rows ready_;
-  std::future<Rows> next_;  // last: the files are read until it is done
+  std::future<Rows> next_;  // last: its end waits while the files are read
 };
 
 // The plan of the grid a table of the gathered points (at least one) would show.
