@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <tuple>
+#include <string_view>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -483,38 +484,52 @@ std::vector<E>& ListOf(JwwDocument& doc) {
 // Entities made in one go of the streaming writer: enough to keep both cores busy, few
 // enough that a block of long labels stays a few megabytes.
 constexpr size_t kEntitiesPerRange = 16384;
+// Fewer entities than this a core are made and written by one.
+constexpr size_t kLeastPerPart = kEntitiesPerRange / 4;
 
 template <class Source>
 bool WriteEntities(const DrawingLayout& layout, Source& source, uint32_t count, OutStream& stream,
                    uint32_t version, ProgressMonitor* progress) {
   try {
     ArchiveObjectWriter writer(stream, version);
-    std::tuple<std::vector<TDataSen>, std::vector<TDataEnko>, std::vector<TDataTen>,
-               std::vector<TDataMoji>>
-        ranges;
+    // Each core makes its share of a range: the first share is written to the stream as
+    // it is made, the others into bytes of their own that follow it in order.
+    const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    std::vector<MemoryOutStream> shares(cores);
     const double total = std::max<double>(count, 1.0);
     uint64_t done = 0;
     ReportProgress(progress, 0.0);
-    ForEachBlock(layout, source,
-                 [&](auto type, EntityClass c, size_t n, const auto& make, BlockData data) {
-                   using E = typename decltype(type)::type;
-                   std::vector<E>& range = std::get<std::vector<E>>(ranges);
-                   for (size_t first = 0; first < n; first += kEntitiesPerRange) {
-                     range.resize(std::min(kEntitiesPerRange, n - first));
-                     source.Load(data, first, range.size());
-                     FillInRanges(
-                         range.size(),
-                         [&](size_t begin, size_t end) {
-                           for (size_t k = begin; k < end; ++k)
-                             make(first + k, range[k]);
-                         },
-                         kEntitiesPerRange / 4);
-                     for (const E& e : range)
-                       writer.Object(c, e);
-                     done += range.size();
-                     ReportProgress(progress, static_cast<double>(done) / total);
-                   }
-                 });
+    ForEachBlock(
+        layout, source, [&](auto type, EntityClass c, size_t n, const auto& make, BlockData data) {
+          using E = typename decltype(type)::type;
+          for (size_t first = 0; first < n; first += kEntitiesPerRange) {
+            const size_t size = std::min(kEntitiesPerRange, n - first);
+            source.Load(data, first, size);
+            const size_t parts = std::clamp<size_t>(size / kLeastPerPart, 1, cores);
+            size_t firstShare = 0;
+            const ArchiveObjectWriter before = writer;  // the first share moves writer on
+            InShares(size, parts, [&](size_t part, size_t begin, size_t end) {
+              shares[part].Clear();
+              ArchiveObjectWriter share = part == 0 ? before : before.After(shares[part], c, begin);
+              E e;
+              for (size_t k = begin; k < end; ++k) {
+                make(first + k, e);
+                share.Object(c, e);
+              }
+              if (part == 0) {
+                writer = share;
+                firstShare = end;
+              }
+            });
+            for (size_t part = 1; part < parts; ++part) {
+              const std::string_view bytes = shares[part].Bytes();
+              stream.Write(bytes.data(), bytes.size());
+            }
+            writer.Skip(c, size - firstShare);
+            done += size;
+            ReportProgress(progress, static_cast<double>(done) / total);
+          }
+        });
     // No block definitions: the empty list closes the drawing.
     stream.WriteValue(static_cast<uint16_t>(0));
   } catch (const Cancelled&) {

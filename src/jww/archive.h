@@ -42,28 +42,46 @@ void WriteRecord(OutStream& s, const TDataList& e, uint32_t version);
 
 // Numbers classes and objects as the archive does: each new class tag and each object
 // takes the next number, from 1. One writer serves one entity list from its first
-// object to its last.
+// object to its last; a run of objects of one class can also be written apart (After)
+// and its bytes put in their place later, the writer told of them with Skip.
 class ArchiveObjectWriter {
  public:
-  ArchiveObjectWriter(OutStream& s, uint32_t version) : s_(s), version_(version) {}
+  ArchiveObjectWriter(OutStream& s, uint32_t version) : s_(&s), version_(version) {}
 
   template <class E>
   void Object(EntityClass c, const E& e) {
     uint32_t& index = classIndex_[static_cast<size_t>(c)];
     if (index == 0) {
-      WriteNewClassTag(s_, c, version_);
+      WriteNewClassTag(*s_, c, version_);
       index = static_cast<uint32_t>(++mapCount_);
     } else {
-      WriteClassRef(s_, index, objects_);
+      WriteClassRef(*s_, index, objects_);
     }
-    WriteRecord(s_, e, version_);
+    WriteRecord(*s_, e, version_);
     ++mapCount_;
     ++objects_;
   }
   void Member(const BlockMember& m);
 
+  // A writer into s of what would follow the next `before` objects of class c: the same
+  // bytes this one would write there.
+  ArchiveObjectWriter After(OutStream& s, EntityClass c, uint64_t before) const {
+    ArchiveObjectWriter w(*this);
+    w.s_ = &s;
+    w.Skip(c, before);
+    return w;
+  }
+  // Counts n objects of class c as written, as Object would have.
+  void Skip(EntityClass c, uint64_t n) {
+    if (n == 0) return;
+    uint32_t& index = classIndex_[static_cast<size_t>(c)];
+    if (index == 0) index = static_cast<uint32_t>(++mapCount_);
+    mapCount_ += n;
+    objects_ += n;
+  }
+
  private:
-  OutStream& s_;
+  OutStream* s_;
   uint32_t version_;
   std::array<uint32_t, kEntityClassCount> classIndex_{};
   uint64_t mapCount_ = 0;

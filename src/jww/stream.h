@@ -102,6 +102,8 @@ class MemoryOutStream : public OutStream {
   explicit MemoryOutStream(uint64_t limit = UINT64_MAX) : OutStream(0) { limit_ = limit; }
   // Everything written.
   std::string_view Bytes() const { return std::string_view(buffer_.get(), size_); }
+  // Empty again, keeping its room.
+  void Clear() { pos_ = size_ = 0; }
 };
 
 // Writes through an AtomicFileWriter: Commit renames the finished file over the target.
