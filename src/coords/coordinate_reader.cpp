@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "app/messages.h"
@@ -711,6 +712,10 @@ size_t WholeLinesEnd(std::string_view text) {
   return cut == std::string_view::npos ? 0 : cut + 1;
 }
 
+// Pieces of the first pass at least this long have their encoding looked at on a core
+// of its own.
+constexpr size_t kLeastSurveyedApart = 64 * 1024;
+
 // The length of s up to its last byte from 0x80 up, 0 when there is none.
 size_t LastHighByteEnd(std::string_view s) {
   size_t n = s.size();
@@ -774,6 +779,8 @@ class EncodingSurvey {
       p = stop == end ? end : stop + (*stop == '\r' && stop + 1 < end && stop[1] == '\n' ? 2 : 1);
     }
   }
+  // Lines without a byte from 0x80 up: only counted.
+  void Skip(size_t lines) { line_ += lines; }
   bool FromUtf8() const { return utf8_ > other_; }
   // Every line is converted: no line stays code page 932.
   bool Uniform() const { return other_ == 0; }
@@ -1084,50 +1091,49 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
     return got > 0;
   };
 
-  // First pass: is this text, and which? The whole file decides, as in memory.
+  // First pass: is this text, and which? The whole file decides, as in memory. Pieces
+  // end at line ends, as in the second pass: the lines from 0x80 up vote on the encoding
+  // (on another core while this one counts the lines), plain ASCII lines are only counted.
   LoadReport local;
   LoadReport& rep = report ? *report : local;
   LineCounter counter;
   bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
   EncodingSurvey survey;
-  uint64_t offset = 0;   // of the piece in the file
-  uint64_t highEnd = 0;  // just after the last byte from 0x80 up; 0: plain ASCII
+  bool multiByte = false;
   bool start = true;
-  while (read(0)) {
-    const std::string_view piece(buffer);
+  size_t keep = 0;
+  for (bool more = true; more;) {
+    more = read(keep);
     if (start) {
       start = false;
+      const std::string_view first(buffer);
       // UTF-16 is converted whole.
-      if (piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF") {
+      if (first.substr(0, 2) == "\xFF\xFE" || first.substr(0, 2) == "\xFE\xFF") {
         return LoadText(in.All(), name, data, appendOnLoad, report, progress, tuning, sink);
       }
-      marked = piece.substr(0, 3) == kBom;
+      marked = first.substr(0, 3) == kBom;
     }
-    if (std::memchr(piece.data(), 0, piece.size())) {
-      throw Error(MessageId::kNotText, {name});
+    const std::string_view text(buffer);
+    const std::string_view piece = text.substr(0, more ? WholeLinesEnd(text) : text.size());
+    const bool high = !marked && LastHighByteEnd(piece) > 0;
+    multiByte = multiByte || high;
+    std::future<void> surveyed;
+    if (high) {
+      const auto add = [&survey, piece] { survey.Add(piece); };
+      if (piece.size() >= kLeastSurveyedApart) {
+        surveyed = std::async(std::launch::async, add);
+      } else {
+        add();
+      }
     }
-    if (!marked) {
-      const size_t last = LastHighByteEnd(piece);
-      if (last > 0) highEnd = offset + last;
-    }
-    offset += piece.size();
-    counter.Add(piece);
-  }
-  const bool multiByte = highEnd > 0;
-  if (multiByte) {
-    // Which lines read as UTF-8: whole lines, as the second pass takes them, up to the
-    // last one beyond ASCII. Plain ASCII files, nearly all, need no such pass.
-    in.Restart(0);
-    size_t keep = 0;
-    uint64_t surveyed = 0;
-    for (bool more = true; more && surveyed < highEnd;) {
-      more = read(keep);
-      const size_t end = more ? WholeLinesEnd(buffer) : buffer.size();
-      survey.Add(std::string_view(buffer).substr(0, end));
-      surveyed += end;
-      buffer.erase(0, end);
-      keep = buffer.size();
-    }
+    const size_t linesBefore = counter.Lines();
+    const bool hasNul = std::memchr(piece.data(), 0, piece.size()) != nullptr;
+    if (!hasNul) counter.Add(piece);
+    if (surveyed.valid()) surveyed.get();
+    if (hasNul) throw Error(MessageId::kNotText, {name});
+    if (!high) survey.Skip(counter.Lines() - linesBefore);
+    buffer.erase(0, piece.size());
+    keep = buffer.size();
   }
   // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
   // spans, so the pieces convert to what the whole file would.
@@ -1155,7 +1161,8 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
   return ReadAllOrNothing(name, counter.Lines(), firstLine, counter.LeadingLines(), data,
                           appendOnLoad, rep, progress, tuning, sink, [&](Reader& reader) {
                             in.Restart(marked ? kBom.size() : 0);  // the mark is no text
-                            size_t keep = 0;
+                            buffer.clear();
+                            keep = 0;
                             for (;;) {
                               const bool more = read(keep);
                               std::string_view text(buffer);

@@ -246,6 +246,25 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   // each line is read the same way, and named at the same line, whatever the pieces.
   ExpectSameEverywhere(mixed + mixed + "9,\xC5\xB6\x31,1,2,3,\r\n" + "8,\x91\xAA,1,2,3,\r\n");
   ExpectSameEverywhere("1,\xC5\xB6\x31,1,2,3\r\n2,\xD0\xBD\x33,1,2,3\r\n\r3,p,1,2,3\r\n");
+  // Pieces large enough to have their lines looked at on another core, while this one
+  // counts them: the same reading, and the same line named, as in memory.
+  // Plain ASCII pieces between them are only counted, and must be counted right.
+  std::string large;
+  for (int i = 0; i < 120; ++i)
+    large += mixed;
+  for (int i = 0; i < 20000; ++i)
+    large += std::to_string(i) + ",q,4,5,6,\r\n";
+  large += "8,\x91\xAA,1,2,3,\r\n" + mixed;
+  ASSERT_GT(large.size(), size_t{5} << 16);
+  for (const std::string& text : {large, large + noCp932 + "7,p,1,2,3,\r\n"}) {
+    const std::string serial = LoadThrough(text, "", false, kSerial).description;
+    const std::string piecewise =
+        LoadThrough(text, "", true, LoadTuning{size_t{1} << 17, 4096}).description;
+    // Too long for a readable difference: the warnings, which name the lines, are shown.
+    EXPECT_TRUE(piecewise == serial)
+        << piecewise.substr(piecewise.rfind("site ")) << "\ninstead of\n"
+        << serial.substr(serial.rfind("site "));
+  }
   // A single line is not loaded, but its lost characters are still told.
   ExpectSameEverywhere(noCp932);
   ExpectSameEverywhere("\xEF\xBB\xBF" + noCp932.substr(0, noCp932.size() - 2));
