@@ -8,15 +8,21 @@
 
 namespace kestrova {
 
+// The cores the work may spread over, at least one. Asked once: the library reads a
+// system file each time, and the readers and writers ask for every range.
+inline size_t Cores() {
+  static const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  return cores;
+}
+
 // Runs fill(begin, end) over [0, n) in a few ranges at once, one per core, when n is
 // large enough to be worth it; sites reach millions of points and labels. fill must
 // only touch what its own range owns. The first exception of any range is rethrown
 // after all ranges have finished.
 template <class Fill>
 void FillInRanges(size_t n, const Fill& fill, size_t minimumPerRange = 25'000) {
-  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t parts =
-      std::clamp<size_t>(n / std::max<size_t>(minimumPerRange, 1), 1, std::min<size_t>(cores, 8));
+      std::clamp<size_t>(n / std::max<size_t>(minimumPerRange, 1), 1, std::min<size_t>(Cores(), 8));
   if (parts == 1) {
     fill(size_t{0}, n);
     return;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -494,7 +493,7 @@ bool WriteEntities(const DrawingLayout& layout, Source& source, uint32_t count, 
     ArchiveObjectWriter writer(stream, version);
     // Each core makes its share of a range: the first share is written to the stream as
     // it is made, the others into bytes of their own that follow it in order.
-    const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t cores = std::min<size_t>(Cores(), 8);
     std::vector<MemoryOutStream> shares(cores);
     const double total = std::max<double>(count, 1.0);
     uint64_t done = 0;

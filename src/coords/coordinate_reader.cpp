@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <thread>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
@@ -447,7 +446,7 @@ class Reader {
     for (size_t at = (line_ + 0xFFFF) & ~size_t{0xFFFF}; at < line_ + n; at += 0x10000)
       Report(static_cast<double>(at) / static_cast<double>(totalLines_));
 
-    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t cores = Cores();
     const size_t perRange = std::max<size_t>(tuning_.minimumLinesPerRange, 1);
     const size_t parts = layout_ == Layout::kApa  // "Z" ends the file: one range
                              ? 1
