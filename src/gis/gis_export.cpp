@@ -1624,11 +1624,11 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   }
   if (gpkgRows) {
     gpkgRows->Fill(target);
-    gpkgRows.reset();
     std::vector<std::string> tables;
     for (const GisLayerCount& layer : result.Layers)
       tables.push_back(layer.Layer);
-    gis::PackGpkgSpatialIndexes(target, tables);
+    gpkgRows->PackSpatialIndexes(target, tables, gis::kGpkgIndexRunRows);
+    gpkgRows.reset();
   }
   const auto take = [&result, &folder](const std::string& path, const std::string& name) {
     VSIStatBufL st;

@@ -28,9 +28,10 @@ namespace {
 // A row of the index, or a node as a cell of its parent: the feature's fid or the node's
 // number, and its box as the index keeps it (min x, max x, min y, max y). key is the
 // cell's place on the Hilbert curve while cells are sorted; once a row's leaf is written,
-// the leaf's number.
+// the leaf's number. at: a row's place in its run, which comes in fid order.
 struct Cell {
   uint32_t key = 0;
+  uint32_t at = 0;
   int64_t id = 0;
   float box[4] = {};
 };
@@ -421,7 +422,11 @@ class TreeWriter {
 
   // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
   void Rows(std::span<Cell> rows) {
-    std::sort(rows.begin(), rows.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
+    // Back in fid order: each swap puts a row in its place for good.
+    for (size_t i = 0; i < rows.size(); ++i) {
+      while (rows[i].at != i)
+        std::swap(rows[i], rows[rows[i].at]);
+    }
     CellLeaves leaves(rows);
     db_.Insert(rowid_, "", 2, leaves);
   }
@@ -462,7 +467,23 @@ class TreeWriter {
   Statement node_, root_, parent_;
 };
 
-void IndexTable(Database& db, const std::string& table, size_t runRows) {
+// A row's index cell as Fill notes it: its fid, then its box.
+void PutCell(SpillFile& cells, int64_t id, const double box[4]) {
+  cells.Put(id);
+  cells.Put(RoundDown(box[0]));
+  cells.Put(RoundUp(box[1]));
+  cells.Put(RoundDown(box[2]));
+  cells.Put(RoundUp(box[3]));
+}
+bool GetCell(SpillFile& cells, Cell& c) {
+  if (!cells.Read(&c.id, sizeof c.id)) return false;
+  cells.ReadExactly(c.box, sizeof c.box);
+  return true;
+}
+
+// Makes the spatial index of table from its rows in fid order: the cells noted as they
+// were inserted (gathered), else the rows read back.
+void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFile* gathered) {
   const std::string geometry = db.Text(
       "SELECT column_name FROM gpkg_geometry_columns WHERE lower(table_name) = lower(?)", table);
   if (geometry.empty()) return;  // a table without geometry has no spatial index
@@ -473,7 +494,12 @@ void IndexTable(Database& db, const std::string& table, size_t runRows) {
   db.Run("CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)");
 
   TreeWriter tree(db, rtree);
-  const Statement rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
+  Statement rows;
+  if (gathered) {
+    gathered->Rewind();
+  } else {
+    rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
+  }
   std::vector<Cell> run;
   run.reserve(runRows);     // its pages are taken only as rows fill them
   std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
@@ -482,6 +508,16 @@ void IndexTable(Database& db, const std::string& table, size_t runRows) {
   for (bool first = true; more; first = false) {
     run.clear();
     while (run.size() < runRows) {
+      if (gathered) {
+        Cell& c = run.emplace_back();
+        c.at = static_cast<uint32_t>(run.size() - 1);
+        if (!GetCell(*gathered, c)) {
+          run.pop_back();
+          more = false;
+          break;
+        }
+        continue;
+      }
       const int rc = sqlite3_step(rows.get());
       if (rc == SQLITE_DONE) {
         more = false;
@@ -494,6 +530,7 @@ void IndexTable(Database& db, const std::string& table, size_t runRows) {
           !GeometryBox(blob, static_cast<size_t>(sqlite3_column_bytes(rows.get(), 1)), box))
         continue;
       Cell& c = run.emplace_back();
+      c.at = static_cast<uint32_t>(run.size() - 1);
       c.id = sqlite3_column_int64(rows.get(), 0);
       c.box[0] = RoundDown(box[0]);
       c.box[1] = RoundUp(box[1]);
@@ -575,8 +612,9 @@ enum Kind : unsigned char { kNull, kInteger, kReal, kText };
 // A table's rows read back from the file they waited in.
 class SpilledRows final : public Feed {
  public:
-  SpilledRows(std::FILE* file, size_t fields, const unsigned char srs[4])
-      : file_(file), values_(fields + 1) {
+  // cells: where each row's index cell is noted, numbered from 1 in order, or nullptr.
+  SpilledRows(std::FILE* file, size_t fields, const unsigned char srs[4], SpillFile* cells)
+      : file_(file), cells_(cells), values_(fields + 1) {
     std::memcpy(srs_, srs, 4);
   }
 
@@ -586,10 +624,10 @@ class SpilledRows final : public Feed {
     if (got == 0 && !std::ferror(file_)) return false;
     if (got != 4) Broken();
     const unsigned char* h = head;
-    row_.resize(GetLittle(h, 4));
-    if (std::fread(row_.data(), 1, row_.size(), file_) != row_.size()) Broken();
-    unsigned char* p = row_.data();
-    const unsigned char* const end = p + row_.size();
+    rowBytes_.resize(GetLittle(h, 4));
+    if (std::fread(rowBytes_.data(), 1, rowBytes_.size(), file_) != rowBytes_.size()) Broken();
+    unsigned char* p = rowBytes_.data();
+    const unsigned char* const end = p + rowBytes_.size();
     const auto need = [&](size_t n) {
       if (static_cast<size_t>(end - p) < n) Broken();
     };
@@ -605,6 +643,8 @@ class SpilledRows final : public Feed {
       if (size < 8) Broken();
       std::memcpy(p + 4, srs_, 4);
       values_[0] = {kText, p, size};  // a blob
+      double box[4];
+      if (cells_ && GeometryBox(p, size, box)) PutCell(*cells_, row_ + 1, box);
       p += size;
     }
     for (size_t i = 1; i < values_.size(); ++i) {
@@ -634,6 +674,7 @@ class SpilledRows final : public Feed {
           Broken();
       }
     }
+    ++row_;
     return true;
   }
 
@@ -672,8 +713,10 @@ class SpilledRows final : public Feed {
   };
 
   std::FILE* file_;
+  SpillFile* cells_;
+  int64_t row_ = 0;  // rows given so far
   unsigned char srs_[4] = {};
-  std::vector<unsigned char> row_;
+  std::vector<unsigned char> rowBytes_;
   std::vector<Slot> values_;  // the geometry, then the fields
 };
 
@@ -835,7 +878,7 @@ void GpkgRows::Fill(const std::string& path) {
       db.Run("DROP TRIGGER " + Quoted(name));
   }
 
-  for (const Table& t : tables_) {
+  for (Table& t : tables_) {
     const Statement geometry = db.Prepare(
         "SELECT column_name, srs_id FROM gpkg_geometry_columns WHERE lower(table_name) = "
         "lower(?)");
@@ -850,10 +893,17 @@ void GpkgRows::Fill(const std::string& path) {
     std::string columns = Quoted(column ? column : "");
     for (const std::string& f : t.fields)
       columns += ", " + Quoted(f);
-    SpilledRows rows(t.file, t.fields.size(), srs);
+    if (t.rows > 0) t.cells = std::make_unique<SpillFile>();
+    SpilledRows rows(t.file, t.fields.size(), srs, t.cells.get());
     if (db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows) !=
         static_cast<int64_t>(t.rows)) {
       db.Fail(("the rows of " + t.name + " were not read back whole").c_str());
+    }
+    // The cells were numbered 1, 2, ... in the rows' order: they name the rows only if
+    // the table holds just these rows, with those fids.
+    if (t.cells && db.Text("SELECT min(rowid) = 1 AND max(rowid) = " + std::to_string(t.rows) +
+                           " FROM " + Quoted(t.name)) != "1") {
+      t.cells.reset();
     }
 
     // As GDAL writes them when it closes a layer.
@@ -877,9 +927,13 @@ void GpkgRows::Fill(const std::string& path) {
   db.Run("COMMIT");
 }
 
-void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
-                            size_t runRows) {
-  runRows = std::max<size_t>(runRows, 1);
+namespace {
+
+// gathered(table): the cells noted for table, or nullptr.
+template <class Gathered>
+void PackIndexes(const std::string& path, const std::vector<std::string>& tables, size_t runRows,
+                 const Gathered& gathered) {
+  runRows = std::clamp<size_t>(runRows, 1, UINT32_MAX);  // a row's place is 32 bits
   Database db(path);
   // The file is scratch until it is put in place, and made durable then.
   db.Run("PRAGMA synchronous = OFF");
@@ -889,8 +943,25 @@ void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::stri
       "extension_name TEXT NOT NULL,definition TEXT NOT NULL,scope TEXT NOT NULL,"
       "CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name))");
   for (const std::string& table : tables)
-    IndexTable(db, table, runRows);
+    IndexTable(db, table, runRows, gathered(table));
   db.Run("COMMIT");
+}
+
+}  // namespace
+
+void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
+                            size_t runRows) {
+  PackIndexes(path, tables, runRows, [](const std::string&) -> SpillFile* { return nullptr; });
+}
+
+void GpkgRows::PackSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
+                                  size_t runRows) const {
+  PackIndexes(path, tables, runRows, [this](const std::string& table) -> SpillFile* {
+    for (const Table& t : tables_) {
+      if (t.name == table) return t.cells.get();
+    }
+    return nullptr;
+  });
 }
 
 }  // namespace kestrova::gis

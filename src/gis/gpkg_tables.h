@@ -21,9 +21,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/spill_file.h"
 
 class OGRGeometry;
 
@@ -55,8 +58,13 @@ class GpkgRows {
 
   // Inserts the rows into the tables of the GeoPackage at path, a table at a time in
   // the order its rows came, in one transaction, and brings each table's extent and
-  // feature count to what GDAL would have left.
+  // feature count to what GDAL would have left. The boxes of the spatial index are
+  // noted on the way.
   void Fill(const std::string& path);
+  // PackGpkgSpatialIndexes after Fill: the index of a filled table is made from the boxes
+  // noted, not from its rows read back.
+  void PackSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
+                          size_t runRows) const;
 
  private:
   struct Table {
@@ -67,6 +75,8 @@ class GpkgRows {
     std::string spill;
     std::FILE* file = nullptr;
     size_t rows = 0;
+    // Each row's fid and index box, where it has a box, once the rows are in the table.
+    std::unique_ptr<SpillFile> cells;
   };
 
   std::string spill_;
