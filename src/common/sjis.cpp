@@ -301,16 +301,30 @@ std::string ConvertToUtf8(const char* encoding, std::string_view bytes) {
 
 }  // namespace
 
+// A pair of converters kept by each thread, from the encoding `from` to `to`: opening
+// one costs more than converting a name, and exports convert millions of them.
+struct ConverterPair {
+  ConverterPtr from;
+  ConverterPtr to;
+  ConverterPair(const char* fromName, const char* toName)
+      : from(OpenConverter(fromName)), to(OpenConverter(toName)) {}
+  // Both as just opened, apart from their callbacks.
+  void Reset() {
+    ucnv_reset(from.get());
+    ucnv_reset(to.get());
+  }
+};
+
 std::string Cp932ToUtf8(std::string_view cp932) {
   if (IsAscii(cp932)) return std::string(cp932);
-  ConverterPtr from = OpenConverter(kCp932);
-  ConverterPtr to = OpenConverter("UTF-8");
+  thread_local ConverterPair c(kCp932, "UTF-8");
+  c.Reset();
   UErrorCode status = U_ZERO_ERROR;
-  ucnv_setToUCallBack(from.get(), ReplaceMalformed, nullptr, nullptr, nullptr, &status);
+  ucnv_setToUCallBack(c.from.get(), ReplaceMalformed, nullptr, nullptr, nullptr, &status);
   if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
-  std::u16string text = ToUtf16(from.get(), cp932);
+  std::u16string text = ToUtf16(c.from.get(), cp932);
   std::transform(text.begin(), text.end(), text.begin(), IbmControlToUnicode);
-  return FromUtf16(to.get(), text);
+  return FromUtf16(c.to.get(), text);
 }
 
 Cp932Text Utf8ToCp932(std::string_view utf8) {
@@ -319,15 +333,18 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
     result.text = std::string(utf8);
     return result;
   }
-  ConverterPtr from = OpenConverter("UTF-8");
-  ConverterPtr to = OpenConverter(kCp932);
+  thread_local ConverterPair c("UTF-8", kCp932);
+  c.Reset();
   UErrorCode status = U_ZERO_ERROR;
-  ucnv_setSubstChars(to.get(), "?", 1, &status);
-  ucnv_setFromUCallBack(to.get(), CountingSubstitute, &result.replaced, nullptr, nullptr, &status);
+  ucnv_setSubstChars(c.to.get(), "?", 1, &status);
+  ucnv_setFromUCallBack(c.to.get(), CountingSubstitute, &result.replaced, nullptr, nullptr,
+                        &status);
   if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
-  std::u16string text = ToUtf16(from.get(), utf8);
+  std::u16string text = ToUtf16(c.from.get(), utf8);
   std::transform(text.begin(), text.end(), text.begin(), UnicodeToIbmControl);
-  result.text = FromUtf16(to.get(), text);
+  result.text = FromUtf16(c.to.get(), text);
+  // The count's place lives no longer than this call.
+  ucnv_setFromUCallBack(c.to.get(), CountingSubstitute, nullptr, nullptr, nullptr, &status);
   return result;
 }
 

@@ -353,13 +353,17 @@ class FeatureWriter {
   // The row of a feature of kind begun: its geometry and fields follow in the kind's
   // order. Its layer is made by MakeLayersOfRows.
   gis::GpkgRows& BeginRow(const Kind& kind) {
-    const std::string name = LayerName(kind);
-    auto [fields, first] = rowFields_.try_emplace(name);
-    if (first) {
-      for (const FieldSpec& f : kind.fields)
-        fields->second.emplace_back(f.name);
+    // A million points in a row are of one kind: its name and fields are found once.
+    if (&kind != rowKind_) {
+      auto [fields, first] = rowFields_.try_emplace(LayerName(kind));
+      if (first) {
+        for (const FieldSpec& f : kind.fields)
+          fields->second.emplace_back(f.name);
+      }
+      rowKind_ = &kind;
+      rowLayer_ = &*fields;
     }
-    rows_->Begin(name, fields->second);
+    rows_->Begin(rowLayer_->first, rowLayer_->second);
     return *rows_;
   }
   // Makes the layers of those of kinds that have rows, in kinds' order.
@@ -504,6 +508,8 @@ class FeatureWriter {
   bool spatialIndexes_ = true;
   gis::GpkgRows* rows_ = nullptr;
   std::map<std::string, std::vector<std::string>> rowFields_;
+  const Kind* rowKind_ = nullptr;  // the kind of the row begun last, and its entry above
+  const std::pair<const std::string, std::vector<std::string>>* rowLayer_ = nullptr;
   std::string text_;
   size_t written_ = 0;
   std::map<std::string, OGRLayer*> layers_;

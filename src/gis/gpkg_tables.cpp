@@ -589,8 +589,10 @@ void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFil
 }
 
 void PutLittle(std::string& out, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i, v >>= 8)
-    out += static_cast<char>(v & 0xff);
+  char b[8];
+  for (int i = 0; i < 8; ++i, v >>= 8)
+    b[i] = static_cast<char>(v & 0xff);
+  out.append(b, static_cast<size_t>(bytes));
 }
 
 uint64_t GetLittle(const unsigned char*& p, int bytes) {
