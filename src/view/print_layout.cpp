@@ -402,8 +402,14 @@ const CellGrid::Row& GatheredPrintRows::Row(int r) {
   if (r > pointCount_) return empty_;
   if (r < ready_.first) throw std::logic_error("a printed row was asked for after its band");
   while (r >= ready_.first + static_cast<int32_t>(ready_.rows.size())) {
+    if (failed_) std::rethrow_exception(failed_);
     const int32_t first = ready_.first + static_cast<int32_t>(ready_.rows.size());
-    ready_ = next_.valid() ? next_.get() : Make(first);
+    try {
+      ready_ = next_.valid() ? next_.get() : Make(first);
+    } catch (...) {
+      failed_ = std::current_exception();
+      throw;
+    }
     const int32_t after = first + static_cast<int32_t>(ready_.rows.size());
     if (after <= pointCount_ && after > first) {
       try {

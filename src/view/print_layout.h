@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <future>
 #include <string>
 #include <string_view>
@@ -209,6 +210,8 @@ class GatheredPrintRows : public PrintRows {
   CellGrid::Row header_;
   CellGrid::Row empty_;
   Rows ready_;
+  // Why reading the rows failed: the files stopped part way, so every later row fails too.
+  std::exception_ptr failed_;
   std::future<Rows> next_;  // last: its end waits while the files are read
 };
 
