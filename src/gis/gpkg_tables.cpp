@@ -351,17 +351,25 @@ void SortAlongCurve(std::span<Cell> cells) {
 }
 
 // Rows of an R-tree's rowid table: each cell's fid and leaf.
+// Rows of an R-tree's rowid table, in fid order: each fid and its leaf. The fids are
+// first, first + 1, ... unless ids holds them.
 class CellLeaves final : public Feed {
  public:
-  explicit CellLeaves(std::span<const Cell> cells) : cells_(cells) {}
-  bool Next() override { return ++at_ < cells_.size(); }
+  CellLeaves(int64_t first, std::span<const int64_t> ids, std::span<const uint32_t> leaves)
+      : first_(first), ids_(ids), leaves_(leaves) {}
+  bool Next() override { return ++at_ < leaves_.size(); }
   void Value(sqlite3_context* c, int column) override {
-    const Cell& cell = cells_[at_];
-    sqlite3_result_int64(c, column == 0 ? cell.id : static_cast<sqlite3_int64>(cell.key));
+    if (column == 1) {
+      sqlite3_result_int64(c, leaves_[at_]);
+    } else {
+      sqlite3_result_int64(c, ids_.empty() ? first_ + static_cast<int64_t>(at_) : ids_[at_]);
+    }
   }
 
  private:
-  std::span<const Cell> cells_;
+  int64_t first_;
+  std::span<const int64_t> ids_;
+  std::span<const uint32_t> leaves_;
   size_t at_ = static_cast<size_t>(-1);
 };
 
@@ -421,13 +429,25 @@ class TreeWriter {
   }
 
   // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
-  void Rows(std::span<Cell> rows) {
-    // Back in fid order: each swap puts a row in its place for good.
-    for (size_t i = 0; i < rows.size(); ++i) {
-      while (rows[i].at != i)
-        std::swap(rows[i], rows[rows[i].at]);
+  void Rows(std::span<const Cell> rows) {
+    // Back in fid order, each row's leaf put at its place in the run; the fids are kept
+    // only where they do not follow on from the first.
+    leaves_.resize(rows.size());
+    int64_t first = 0;
+    bool following = true;
+    for (const Cell& c : rows) {
+      leaves_[c.at] = c.key;
+      if (c.at == 0) first = c.id;
     }
-    CellLeaves leaves(rows);
+    for (const Cell& c : rows)
+      following = following && c.id == first + c.at;
+    ids_.clear();
+    if (!following) {
+      ids_.resize(rows.size());
+      for (const Cell& c : rows)
+        ids_[c.at] = c.id;
+    }
+    CellLeaves leaves(first, ids_, leaves_);
     db_.Insert(rowid_, "", 2, leaves);
   }
 
@@ -465,6 +485,8 @@ class TreeWriter {
   std::vector<unsigned char> blob_;
   std::string rowid_;
   Statement node_, root_, parent_;
+  std::vector<uint32_t> leaves_;
+  std::vector<int64_t> ids_;
 };
 
 // A row's index cell as Fill notes it: its fid, then its box.

@@ -1415,7 +1415,8 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
             "0002\n0001\n");
 
   // A table longer than a run: the points copied without an index and packed again in
-  // runs of 1,000 rows (three), 1,500 (two) and 2,999 (a full one and one row).
+  // runs of 1,000 rows (three), 1,500 (two) and 2,999 (a full one and one row); a run's
+  // fids do not follow on from one another where rows were deleted.
   for (const size_t run : {1000, 1500, 2999}) {
     SCOPED_TRACE(run);
     const std::string copy = Path("copy.gpkg");
@@ -1424,9 +1425,11 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
         RunShell("ogr2ogr -preserve_fid -lco SPATIAL_INDEX=NO " + copy + " " + inserted + " points")
             .status,
         0);
+    const std::string kept = run == 1500 ? " WHERE fid % 7 != 3" : "";
+    if (!kept.empty()) sql(copy, "DELETE FROM points WHERE fid % 7 = 3");
     gis::PackGpkgSpatialIndexes(copy, {"points"}, run);
     EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
-    EXPECT_EQ(differs("SELECT * FROM rtree_points_geom ORDER BY id", copy), "");
+    EXPECT_EQ(differs("SELECT * FROM rtree_points_geom" + kept + " ORDER BY id", copy), "");
   }
 }
 
