@@ -19,6 +19,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <utility>
@@ -340,7 +341,7 @@ class FeatureWriter {
   // The layer the kind's features go to from now on (null: none through GDAL).
   void Rebind(const Kind& kind, OGRLayer* layer) { layers_[LayerName(kind)] = layer; }
   // A feature written without GDAL.
-  void Counted(const Kind& kind) { ++counts_[LayerName(kind)]; }
+  void Counted(const Kind& kind, size_t n = 1) { counts_[LayerName(kind)] += n; }
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
@@ -578,6 +579,21 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const int number = pointField("number"), name = pointField("name"), x = pointField("x"),
             y = pointField("y"), z = pointField("z"), mark = pointField("mark"),
             remarks = pointField("remarks"), marked = pointField("marked");
+  // A point at g through GDAL.
+  const auto gdalPoint = [&](const SurveyPoint& p, const OGRPoint& g) {
+    OGRFeature* f = w.New(kPoints);
+    f->SetField(number, p.Number);
+    text(f, name, p.Name);
+    f->SetField(x, p.X);
+    f->SetField(y, p.Y);
+    f->SetField(z, p.Z);
+    text(f, mark, p.Mark);
+    text(f, remarks, p.Remarks);
+    f->SetField(marked, p.Marked);
+    f->SetGeometry(&g);
+    w.Add(kPoints, f);
+    if (shp) w.Rebind(kPoints, shp->Written());
+  };
   // A point as a GeoPackage's row, a KML placemark's text where it can be, a Shapefile
   // record of this program's, or through GDAL.
   const auto writePoint = [&](const SurveyPoint& p) {
@@ -604,18 +620,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       }
       w.Rebind(kPoints, shp->Reopen());
     }
-    OGRFeature* f = w.New(kPoints);
-    f->SetField(number, p.Number);
-    text(f, name, p.Name);
-    f->SetField(x, p.X);
-    f->SetField(y, p.Y);
-    f->SetField(z, p.Z);
-    text(f, mark, p.Mark);
-    text(f, remarks, p.Remarks);
-    f->SetField(marked, p.Marked);
-    f->SetGeometry(&g);
-    w.Add(kPoints, f);
-    if (shp) w.Rebind(kPoints, shp->Written());
+    gdalPoint(p, g);
   };
   // GeoJSON's and KML's points are placed and made into text on every core, a batch at a
   // time while the next batch is gathered, and the texts are written here in the points'
@@ -694,23 +699,56 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       });
     });
   };
-  source.EachPoint([&](const SurveyPoint& p) {
-    // GDAL writes a KML layer's first placemark.
-    if (geoJson || (kmlText && w.Count(kPoints) > 0)) {
-      batch.push_back(p);
-      if (batch.size() == kBatch) handPoints();
-      return;
-    }
-    writePoint(p);
-  });
-  handPoints();
-  writeMade();
-  if (shp) shp->Finish();
+  // A Shapefile's points go to files of their own on another core while this one writes
+  // the other layers through GDAL: the points' files mostly wait for the disk, the other
+  // layers mostly for GDAL. GDAL, w and result are used by one thread at a time (gdal);
+  // the points are placed by a transformation of their own and counted apart.
+  std::mutex gdal;
+  std::unique_ptr<Positions> shpAt;
+  size_t shpAppended = 0, shpCut = 0;
+  std::future<void> shpWritten;  // after everything it uses: its end waits for it
+  if (shp) {
+    shpAt = std::make_unique<Positions>(survey.get(), output.get());
+    shpWritten = std::async(std::launch::async, [&] {
+      source.EachPoint([&](const SurveyPoint& p) {
+        const OGRPoint g = shpAt->At(p);
+        if (shp->Appending() && shp->Append(p, g, shpCut)) {
+          ++shpAppended;
+          return;
+        }
+        const std::lock_guard lock(gdal);
+        if (shp->Appending()) w.Rebind(kPoints, shp->Reopen());
+        gdalPoint(p, g);
+      });
+      const std::lock_guard lock(gdal);
+      shp->Finish();
+    });
+  } else {
+    source.EachPoint([&](const SurveyPoint& p) {
+      // GDAL writes a KML layer's first placemark.
+      if (geoJson || (kmlText && w.Count(kPoints) > 0)) {
+        batch.push_back(p);
+        if (batch.size() == kBatch) handPoints();
+        return;
+      }
+      writePoint(p);
+    });
+    handPoints();
+    writeMade();
+  }
+  // Once the other layers are written: the points' counts, or their failure.
+  const auto pointsWritten = [&] {
+    if (!shpWritten.valid()) return;
+    shpWritten.get();
+    w.Counted(kPoints, shpAppended);
+    result.textsCut += shpCut;
+  };
 
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one,
   // through GDAL.
   const auto gdalShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                              OGRGeometry& g) {
+    const std::lock_guard lock(gdal);
     OGRFeature* f = w.New(kind);
     text(f, f->GetFieldIndex("name"), shapeName);
     if (area) f->SetField("area", *area);
@@ -913,6 +951,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       makingCount = 0;
     }
   }
+  pointsWritten();
   result.Layers = w.Counts();
 }
 
