@@ -923,12 +923,15 @@ void GpkgRows::Fill(const std::string& path) {
         static_cast<int64_t>(t.rows)) {
       db.Fail(("the rows of " + t.name + " were not read back whole").c_str());
     }
-    // The cells were numbered 1, 2, ... in the rows' order: they name the rows only if
-    // the table holds just these rows, with those fids.
-    if (t.cells && db.Text("SELECT min(rowid) = 1 AND max(rowid) = " + std::to_string(t.rows) +
-                           " FROM " + Quoted(t.name)) != "1") {
-      t.cells.reset();
-    }
+    // Whether the table holds just these rows, fids 1 to n in their order: then they are
+    // counted already, and the cells, numbered 1, 2, ... in the rows' order, name them.
+    // (Each of min and max alone is looked up in the table's tree; together, or count,
+    // they read the whole table.)
+    const std::string count = std::to_string(t.rows);
+    const bool justThese = t.rows > 0 &&
+                           db.Text("SELECT min(rowid) FROM " + Quoted(t.name)) == "1" &&
+                           db.Text("SELECT max(rowid) FROM " + Quoted(t.name)) == count;
+    if (!justThese) t.cells.reset();
 
     // As GDAL writes them when it closes a layer.
     if (t.hasExtent) {
@@ -942,8 +945,9 @@ void GpkgRows::Fill(const std::string& path) {
       db.Run(text);
     }
     if (db.Has("gpkg_ogr_contents")) {
-      db.Run("UPDATE gpkg_ogr_contents SET feature_count = (SELECT count(*) FROM " +
-             Quoted(t.name) + ") WHERE lower(table_name) = lower(" + Quoted(t.name, '\'') + ")");
+      db.Run("UPDATE gpkg_ogr_contents SET feature_count = " +
+             (justThese ? count : "(SELECT count(*) FROM " + Quoted(t.name) + ")") +
+             " WHERE lower(table_name) = lower(" + Quoted(t.name, '\'') + ")");
     }
   }
   for (const std::string& sql : triggers)
