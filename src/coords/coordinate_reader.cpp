@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <system_error>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
@@ -1112,6 +1113,11 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
       }
       marked = first.substr(0, 3) == kBom;
     }
+    // The bytes just read, before they wait for a line end: a file of zeros is no text,
+    // and is told so at its first block.
+    if (std::memchr(buffer.data() + keep, 0, buffer.size() - keep)) {
+      throw Error(MessageId::kNotText, {name});
+    }
     const std::string_view text(buffer);
     const std::string_view piece = text.substr(0, more ? WholeLinesEnd(text) : text.size());
     const bool high = !marked && LastHighByteEnd(piece) > 0;
@@ -1119,17 +1125,19 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
     std::future<void> surveyed;
     if (high) {
       const auto add = [&survey, piece] { survey.Add(piece); };
-      if (piece.size() >= kLeastSurveyedApart) {
-        surveyed = std::async(std::launch::async, add);
-      } else {
+      if (piece.size() < kLeastSurveyedApart) {
         add();
+      } else {
+        try {
+          surveyed = std::async(std::launch::async, add);
+        } catch (const std::system_error&) {
+          add();  // no thread to be had: here
+        }
       }
     }
     const size_t linesBefore = counter.Lines();
-    const bool hasNul = std::memchr(piece.data(), 0, piece.size()) != nullptr;
-    if (!hasNul) counter.Add(piece);
+    counter.Add(piece);
     if (surveyed.valid()) surveyed.get();
-    if (hasNul) throw Error(MessageId::kNotText, {name});
     if (!high) survey.Skip(counter.Lines() - linesBefore);
     buffer.erase(0, piece.size());
     keep = buffer.size();

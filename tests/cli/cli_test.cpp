@@ -528,6 +528,14 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
     EXPECT_GT(peak, 0.0) << command[0] << " " << command.back();
     EXPECT_LT(peak, bound) << command[0] << " " << command.back();
   }
+  // A file cut short by a crash may end in zeros without a line end: no text, refused at
+  // its first block rather than gathered as one long line (the zeros take no disk).
+  const std::string zeros = Path("zeros.sim");
+  WriteText(zeros, "A01,1,a,1,2,3,\r\n");
+  std::filesystem::resize_file(zeros, std::uintmax_t{512} << 20);
+  const double refused = kestrova::test::PeakMegabytes({kCli, "info", zeros}, {}, 1);
+  EXPECT_GT(refused, 0.0);
+  EXPECT_LT(refused, kBoundMb);
   // Standard input, which can be read only once, is not held either.
   const double piped =
       kestrova::test::PeakMegabytes({kCli, "convert", "-", "-o", Path("piped.jww")}, site);

@@ -78,8 +78,10 @@ inline void WriteLargeSite(const std::string& path, int points, bool parcels = t
 }
 
 // The peak resident memory in megabytes of the program args run with its output
-// thrown away (and input, when given, the file at input), -1 when it did not exit with 0.
-inline double PeakMegabytes(const std::vector<std::string>& args, const std::string& input = {}) {
+// thrown away (and input, when given, the file at input), -1 when it did not exit with
+// exitCode.
+inline double PeakMegabytes(const std::vector<std::string>& args, const std::string& input = {},
+                            int exitCode = 0) {
   std::vector<char*> argv;
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
@@ -95,7 +97,7 @@ inline double PeakMegabytes(const std::vector<std::string>& args, const std::str
   int status = 0;
   struct rusage usage {};
   ::wait4(pid, &status, 0, &usage);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != exitCode) return -1.0;
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
