@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "common/error.h"
 #include "jww/archive.h"
@@ -179,6 +181,56 @@ TEST(JwwArchive, LargeDrawingsUseTheLongReferenceForm) {
   ASSERT_EQ(back.TenList.size(), 30000u);
   EXPECT_EQ(back.SenList[39999].StartX, 39999.0);
   EXPECT_EQ(back.TenList[29999].X, 29999.0);
+}
+
+// Objects written apart, each piece starting as if the objects before it were written,
+// and joined in order, are one writer's bytes: the way the drawing is written on several
+// cores. Cuts land before, at and after the 32768th object, and at a class's first one.
+TEST(JwwArchive, ObjectsWrittenInPiecesJoinIntoOneWritersBytes) {
+  struct Run {
+    EntityClass c;
+    size_t n;
+  };
+  // Lines past the short reference form, then points whose class comes after it, then
+  // lines again.
+  const Run runs[] = {{EntityClass::kSen, 40000}, {EntityClass::kTen, 3}, {EntityClass::kSen, 5}};
+  const auto put = [](ArchiveObjectWriter& w, EntityClass c, size_t k) {
+    if (c == EntityClass::kSen) {
+      TDataSen l;
+      l.StartX = static_cast<double>(k);
+      w.Object(c, l);
+    } else {
+      TDataTen p;
+      p.X = static_cast<double>(k);
+      w.Object(c, p);
+    }
+  };
+  MemoryOutStream whole;
+  ArchiveObjectWriter one(whole, 420);
+  for (const Run& run : runs) {
+    for (size_t k = 0; k < run.n; ++k)
+      put(one, run.c, k);
+  }
+  for (const size_t lineCut : {0, 1, 20000, 32767, 32768, 32769, 40000}) {
+    for (const size_t pointCut : {0, 1, 3}) {
+      SCOPED_TRACE(std::to_string(lineCut) + " " + std::to_string(pointCut));
+      MemoryOutStream joined;
+      ArchiveObjectWriter writer(joined, 420);
+      for (const Run& run : runs) {
+        const size_t cut = run.c == EntityClass::kTen ? pointCut : std::min(lineCut, run.n);
+        // The first piece goes on in the writer, the rest apart from where it ends.
+        MemoryOutStream rest;
+        ArchiveObjectWriter apart = writer.After(rest, run.c, cut);
+        for (size_t k = 0; k < cut; ++k)
+          put(writer, run.c, k);
+        for (size_t k = cut; k < run.n; ++k)
+          put(apart, run.c, k);
+        joined.Write(rest.Bytes().data(), rest.Bytes().size());
+        writer.Skip(run.c, run.n - cut);
+      }
+      ASSERT_TRUE(joined.Bytes() == whole.Bytes());
+    }
+  }
 }
 
 }  // namespace
