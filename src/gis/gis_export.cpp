@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <system_error>
 #include <utility>
 
 #include "common/atomic_file.h"
@@ -709,7 +710,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   std::future<void> shpWritten;  // after everything it uses: its end waits for it
   if (shp) {
     shpAt = std::make_unique<Positions>(survey.get(), output.get());
-    shpWritten = std::async(std::launch::async, [&] {
+    const auto writePoints = [&] {
+      const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
         const OGRPoint g = shpAt->At(p);
         if (shp->Appending() && shp->Append(p, g, shpCut)) {
@@ -722,7 +724,12 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       });
       const std::lock_guard lock(gdal);
       shp->Finish();
-    });
+    };
+    try {
+      shpWritten = std::async(std::launch::async, writePoints);
+    } catch (const std::system_error&) {
+      writePoints();  // no thread to be had: the points first, as before
+    }
   } else {
     source.EachPoint([&](const SurveyPoint& p) {
       // GDAL writes a KML layer's first placemark.

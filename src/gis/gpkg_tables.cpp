@@ -350,7 +350,6 @@ void SortAlongCurve(std::span<Cell> cells) {
   });
 }
 
-// Rows of an R-tree's rowid table: each cell's fid and leaf.
 // Rows of an R-tree's rowid table, in fid order: each fid and its leaf. The fids are
 // first, first + 1, ... unless ids holds them.
 class CellLeaves final : public Feed {
@@ -932,6 +931,9 @@ void GpkgRows::Fill(const std::string& path) {
                            db.Text("SELECT min(rowid) FROM " + Quoted(t.name)) == "1" &&
                            db.Text("SELECT max(rowid) FROM " + Quoted(t.name)) == count;
     if (!justThese) t.cells.reset();
+    // The rows are in the table: their file is not needed while the index is packed.
+    std::fclose(std::exchange(t.file, nullptr));
+    std::remove(t.spill.c_str());
 
     // As GDAL writes them when it closes a layer.
     if (t.hasExtent) {
