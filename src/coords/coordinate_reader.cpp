@@ -1094,12 +1094,16 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
   // First pass: is this text, and which? The whole file decides, as in memory. Pieces
   // end at line ends, as in the second pass: the lines from 0x80 up vote on the encoding
   // (on another core while this one counts the lines), plain ASCII lines are only counted.
+  // A line longer than a block is not waited for: the count takes it in pieces, and the
+  // vote is then taken in a pass of its own over whole lines, as a file with such lines
+  // of bytes from 0x80 up is rare.
   LoadReport local;
   LoadReport& rep = report ? *report : local;
   LineCounter counter;
   bool marked = false;  // a UTF-8 byte-order mark: converted whatever the bytes
   EncodingSurvey survey;
   bool multiByte = false;
+  bool surveyApart = false;
   bool start = true;
   size_t keep = 0;
   for (bool more = true; more;) {
@@ -1119,11 +1123,15 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
       throw Error(MessageId::kNotText, {name});
     }
     const std::string_view text(buffer);
-    const std::string_view piece = text.substr(0, more ? WholeLinesEnd(text) : text.size());
+    std::string_view piece = text.substr(0, more ? WholeLinesEnd(text) : text.size());
+    if (piece.empty() && text.size() > blockBytes) {
+      piece = text;
+      surveyApart = true;
+    }
     const bool high = !marked && LastHighByteEnd(piece) > 0;
     multiByte = multiByte || high;
     std::future<void> surveyed;
-    if (high) {
+    if (high && !surveyApart) {
       const auto add = [&survey, piece] { survey.Add(piece); };
       if (piece.size() < kLeastSurveyedApart) {
         add();
@@ -1141,6 +1149,19 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
     if (!high) survey.Skip(counter.Lines() - linesBefore);
     buffer.erase(0, piece.size());
     keep = buffer.size();
+  }
+  if (surveyApart && multiByte) {
+    survey = EncodingSurvey();
+    in.Restart(0);
+    buffer.clear();
+    keep = 0;
+    for (bool more = true; more;) {
+      more = read(keep);
+      const size_t end = more ? WholeLinesEnd(buffer) : buffer.size();
+      survey.Add(std::string_view(buffer).substr(0, end));
+      buffer.erase(0, end);
+      keep = buffer.size();
+    }
   }
   // UTF-8 is converted a piece at a time: pieces end at line ends, which no character
   // spans, so the pieces convert to what the whole file would.

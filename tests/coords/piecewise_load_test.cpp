@@ -246,6 +246,12 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   // each line is read the same way, and named at the same line, whatever the pieces.
   ExpectSameEverywhere(mixed + mixed + "9,\xC5\xB6\x31,1,2,3,\r\n" + "8,\x91\xAA,1,2,3,\r\n");
   ExpectSameEverywhere("1,\xC5\xB6\x31,1,2,3\r\n2,\xD0\xBD\x33,1,2,3\r\n\r3,p,1,2,3\r\n");
+  // Lines longer than a piece: their vote is taken in a pass of its own, the same.
+  std::string longUtf8 = "3,";
+  for (int i = 0; i < 40; ++i)
+    longUtf8 += "\xE6\xB8\xAC";  // 測 in UTF-8
+  longUtf8 += ",1,2,3,\r\n";
+  ExpectSameEverywhere("1,p,1,2,3,\r\n" + longUtf8 + longUtf8 + "9,\x91\xAA,1,2,3,\r\n" + longUtf8);
   // Pieces large enough to have their lines looked at on another core, while this one
   // counts them: the same reading, and the same line named, as in memory.
   // Plain ASCII pieces between them are only counted, and must be counted right.
