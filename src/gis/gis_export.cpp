@@ -342,7 +342,7 @@ class FeatureWriter {
   // The layer the kind's features go to from now on (null: none through GDAL).
   void Rebind(const Kind& kind, OGRLayer* layer) { layers_[LayerName(kind)] = layer; }
   // A feature written without GDAL.
-  void Counted(const Kind& kind, size_t n = 1) { counts_[LayerName(kind)] += n; }
+  void Counted(const Kind& kind, size_t n) { counts_[LayerName(kind)] += n; }
 
   // Makes the layer even when nothing goes into it.
   void Ensure(const Kind& kind) { LayerFor(kind); }
@@ -595,8 +595,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     w.Add(kPoints, f);
     if (shp) w.Rebind(kPoints, shp->Written());
   };
-  // A point as a GeoPackage's row, a KML placemark's text where it can be, a Shapefile
-  // record of this program's, or through GDAL.
+  // A point as a GeoPackage's row, a KML placemark's text where it can be, or through
+  // GDAL (a Shapefile's points on disk are written apart, below).
   const auto writePoint = [&](const SurveyPoint& p) {
     OGRPoint g = at.At(p);
     if (gpkgRows) {
@@ -614,13 +614,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       return;
     }
     if (w.AddKml(kPoints, [&](std::string& out) { return AppendKmlPoint(out, p, g); })) return;
-    if (shp && shp->Appending()) {
-      if (shp->Append(p, g, result.textsCut)) {
-        w.Counted(kPoints);
-        return;
-      }
-      w.Rebind(kPoints, shp->Reopen());
-    }
     gdalPoint(p, g);
   };
   // GeoJSON's and KML's points are placed and made into text on every core, a batch at a

@@ -429,19 +429,18 @@ class TreeWriter {
 
   // Each of rows' leaf, in fid order; the rows are those of the last leaves packed.
   void Rows(std::span<const Cell> rows) {
-    // Back in fid order, each row's leaf put at its place in the run; the fids are kept
-    // only where they do not follow on from the first.
+    // Back in fid order, each row's leaf put at its place in the run. The run's fids rise
+    // with their places: they follow on from the first unless the last is further on,
+    // and only then are they kept.
     leaves_.resize(rows.size());
-    int64_t first = 0;
-    bool following = true;
+    int64_t first = 0, last = 0;
     for (const Cell& c : rows) {
       leaves_[c.at] = c.key;
       if (c.at == 0) first = c.id;
+      if (c.at + size_t{1} == rows.size()) last = c.id;
     }
-    for (const Cell& c : rows)
-      following = following && c.id == first + c.at;
     ids_.clear();
-    if (!following) {
+    if (last - first + 1 != static_cast<int64_t>(rows.size())) {
       ids_.resize(rows.size());
       for (const Cell& c : rows)
         ids_[c.at] = c.id;
@@ -530,13 +529,13 @@ void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFil
     run.clear();
     while (run.size() < runRows) {
       if (gathered) {
-        Cell& c = run.emplace_back();
-        c.at = static_cast<uint32_t>(run.size() - 1);
+        Cell c;
         if (!GetCell(*gathered, c)) {
-          run.pop_back();
           more = false;
           break;
         }
+        c.at = static_cast<uint32_t>(run.size());
+        run.push_back(c);
         continue;
       }
       const int rc = sqlite3_step(rows.get());
