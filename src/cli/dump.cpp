@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -27,26 +28,48 @@ namespace {
 
 const char* const kPaperNames[] = {"A-0", "A-1", "A-2", "A-3", "A-4", "2A", "3A", "4A", "5A"};
 
-void AppendQuoted(std::string& out, std::string_view utf8) {
-  out += '"';
-  size_t plain = 0;  // the start of the characters that need no escape
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(utf8, plain, i - plain);
-    plain = i + 1;
-    if (c == '"') {
-      out += "\\\"";
-    } else if (c == '\\') {
-      out += "\\\\";
+// A text made at a cursor in a buffer that is kept from batch to batch: a field makes
+// room for its longest form once and is written straight in, rather than growing a string
+// piece by piece (a dump's text is made of some fifty million fields).
+class Text {
+ public:
+  char* Room(size_t n) {
+    if (bytes_.size() - used_ < n) bytes_.resize(std::max(bytes_.size() * 2, used_ + n));
+    return bytes_.data() + used_;
+  }
+  void To(const char* end) { used_ = static_cast<size_t>(end - bytes_.data()); }
+  void Put(std::string_view s) { To(std::copy(s.begin(), s.end(), Room(s.size()))); }
+  std::string_view View() const { return {bytes_.data(), used_}; }
+  void Clear() { used_ = 0; }
+
+ private:
+  std::string bytes_;  // its size is the room; the text is its first used_ bytes
+  size_t used_ = 0;
+};
+
+// The most a text of n bytes takes quoted: each byte escaped as \u00xx, and the quotes.
+constexpr size_t QuotedRoom(size_t n) {
+  return 6 * n + 2;
+}
+
+char* PutQuoted(char* t, std::string_view utf8) {
+  *t++ = '"';
+  for (const char ch : utf8) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      *t++ = ch;
+    } else if (c == '"' || c == '\\') {
+      *t++ = '\\';
+      *t++ = ch;
     } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
+      static constexpr char kHex[] = "0123456789abcdef";
+      t = std::copy_n("\\u00", 4, t);
+      *t++ = kHex[c >> 4];
+      *t++ = kHex[c & 15];
     }
   }
-  out.append(utf8, plain, utf8.size() - plain);
-  out += '"';
+  *t++ = '"';
+  return t;
 }
 
 // Writes "name value" pairs as text ("a=1 b=2") or as a JSON object straight into a
@@ -54,75 +77,57 @@ void AppendQuoted(std::string& out, std::string_view utf8) {
 class Fields {
  public:
   explicit Fields(bool json) : json_(json), out_(own_) {}
-  Fields(bool json, std::string& out) : json_(json), out_(out) {}
+  Fields(bool json, Text& out) : json_(json), out_(out) {}
 
   Fields& Num(std::string_view name, double v) {
-    Name(name);
-    if (json_ && !std::isfinite(v)) {
-      out_ += "null";
-    } else {
-      AppendGeneral(out_, v);
-    }
+    char* t = Name(out_.Room(NameRoom(name) + kMostGeneral), name);
+    out_.To(json_ && !std::isfinite(v) ? std::copy_n("null", 4, t) : PutGeneral(t, v));
     return *this;
   }
   Fields& Int(std::string_view name, int64_t v) {
-    Name(name);
-    AppendInt(out_, v);
+    constexpr size_t kMostInt = 20;  // -9223372036854775808
+    char* t = Name(out_.Room(NameRoom(name) + kMostInt), name);
+    out_.To(std::to_chars(t, t + kMostInt, v).ptr);
     return *this;
   }
   Fields& Str(std::string_view name, std::string_view cp932) {
-    Name(name);
     // Every text entity names its font, nearly always the same one: converted once.
-    if (std::all_of(cp932.begin(), cp932.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-      AppendQuoted(out_, cp932);  // the same in UTF-8
-      return *this;
+    std::string_view utf8 = cp932;  // the same when it is all ASCII
+    if (!std::all_of(cp932.begin(), cp932.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      thread_local std::string lastCp932;
+      thread_local std::string lastUtf8;
+      if (cp932 != lastCp932) {
+        lastUtf8 = Cp932ToUtf8(cp932);
+        lastCp932 = cp932;
+      }
+      utf8 = lastUtf8;
     }
-    thread_local std::string lastCp932;
-    thread_local std::string lastUtf8;
-    if (cp932 != lastCp932) {
-      lastUtf8 = Cp932ToUtf8(cp932);
-      lastCp932 = cp932;
-    }
-    AppendQuoted(out_, lastUtf8);
-    return *this;
-  }
-  Fields& Raw(std::string_view name, std::string_view text) {
-    Name(name);
-    out_ += text;
+    char* t = Name(out_.Room(NameRoom(name) + QuotedRoom(utf8.size())), name);
+    out_.To(PutQuoted(t, utf8));
     return *this;
   }
   // Closes the object (JSON).
   void End() {
     if (!json_) return;
-    if (first_) out_ += '{';
-    out_ += '}';
+    out_.Put(first_ ? "{}" : "}");
   }
   // Closed, for fields gathered in their own text.
   std::string Render() {
     End();
-    return std::move(own_);
+    return std::string(own_.View());
   }
 
   static std::string Quote(std::string_view utf8) {
-    std::string out;
-    AppendQuoted(out, utf8);
+    std::string out(QuotedRoom(utf8.size()), '\0');
+    out.resize(static_cast<size_t>(PutQuoted(out.data(), utf8) - out.data()));
     return out;
   }
 
  private:
-  void Name(std::string_view name) {
-    // Put together on the stack and appended once; the names are this program's own
-    // short words, with nothing to escape.
-    std::array<char, 48> buf;
-    if (name.size() > buf.size() - 4) {  // not one of them, but whole all the same
-      out_ += json_ ? (first_ ? "{\"" : ",\"") : (first_ ? "" : " ");
-      out_ += name;
-      out_ += json_ ? "\":" : "=";
-      first_ = false;
-      return;
-    }
-    char* t = buf.data();
+  // The names are this program's own words, with nothing to escape.
+  static size_t NameRoom(std::string_view name) { return name.size() + 4; }
+  char* Name(char* t, std::string_view name) {
     if (json_) {
       *t++ = first_ ? '{' : ',';
       *t++ = '"';
@@ -136,13 +141,13 @@ class Fields {
     } else {
       *t++ = '=';
     }
-    out_.append(buf.data(), static_cast<size_t>(t - buf.data()));
     first_ = false;
+    return t;
   }
 
   bool json_;
-  std::string own_;
-  std::string& out_;
+  Text own_;
+  Text& out_;
   bool first_ = true;
 };
 
@@ -213,13 +218,13 @@ void Describe(Fields& f, const TDataList& e) {
 
 // One entity's line (without its line end): the class name and fields, or an object.
 template <class E>
-void AppendEntity(std::string& out, EntityClass c, const E& e, bool json) {
+void AppendEntity(Text& out, EntityClass c, const E& e, bool json) {
   Fields f(json, out);
   if (json) {
-    f.Raw("class", Fields::Quote(ArchiveClassName(c)));
+    f.Str("class", ArchiveClassName(c));
   } else {
-    out += ArchiveClassName(c);
-    out += ' ';
+    out.Put(ArchiveClassName(c));
+    out.Put(" ");
   }
   Describe(f, e);
   f.End();
@@ -266,7 +271,7 @@ class Printer : public EntityListVisitor {
     Entry entity;
     bool member = false;  // of a block definition: indented in text
   };
-  using Texts = std::array<std::string, kParts>;
+  using Texts = std::array<Text, kParts>;
 
   // The gathered entities' lines are made on their own, then printed once those handed
   // before are printed.
@@ -281,36 +286,37 @@ class Printer : public EntityListVisitor {
     batch_.reserve(kBatch);
     const bool first = first_;
     first_ = false;
+    // Each batch in hand has texts of its own; the batch that had these is printed.
+    Texts* texts = &texts_[handedCount_++ % kMostHanded];
     std::shared_future<void> before = handed_.empty() ? std::shared_future<void>() : handed_.back();
     // The task lets go of the entities and of the batch before it once run: a finished
     // task's state keeps what it captured, and would keep the whole chain.
-    handed_.push_back(std::async(std::launch::async, [this, items, first, before]() mutable {
-                        Texts texts;
-                        Make(*std::exchange(items, nullptr), first, texts);
+    handed_.push_back(std::async(std::launch::async, [this, items, first, before, texts]() mutable {
+                        Make(*std::exchange(items, nullptr), first, *texts);
                         const std::shared_future<void> previous = std::exchange(before, {});
                         if (previous.valid()) previous.get();  // its failure is this one's too
-                        Write(texts);
+                        Write(*texts);
                       }).share());
   }
   void Write(Texts& texts) {
-    for (const std::string& text : texts)
-      out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    for (const Text& text : texts)
+      out_.write(text.View().data(), static_cast<std::streamsize>(text.View().size()));
     CheckWritten(out_, "standard output");  // a full disk stops the printing at once
   }
   void Make(const std::vector<Item>& items, bool first, Texts& texts) const {
     InShares(items.size(), kParts, [&](size_t part, size_t begin, size_t end) {
-      std::string& text = texts[part];
-      text.reserve((end - begin) * 200);
+      Text& text = texts[part];
+      text.Clear();
       for (size_t i = begin; i < end; ++i) {
         // The first line of all has no separator before it.
-        if (json_) text += first && i == 0 ? "\n" : ",\n";
-        if (!json_ && items[i].member) text += "  ";
+        if (json_) text.Put(first && i == 0 ? "\n" : ",\n");
+        if (!json_ && items[i].member) text.Put("  ");
         AppendItem(text, items[i].entity);
-        if (!json_) text += '\n';
+        if (!json_) text.Put("\n");
       }
     });
   }
-  void AppendItem(std::string& text, const Entry& e) const {
+  void AppendItem(Text& text, const Entry& e) const {
     // The alternatives are in the order of the classes.
     std::visit(
         [&](const auto& x) { AppendEntity(text, static_cast<EntityClass>(e.index()), x, json_); },
@@ -323,6 +329,8 @@ class Printer : public EntityListVisitor {
   bool inDefinition_ = false;
   std::vector<Item> batch_;
   std::deque<std::shared_future<void>> handed_;  // in the order they print
+  std::array<Texts, kMostHanded> texts_;
+  size_t handedCount_ = 0;
 };
 
 // Takes what it is handed and keeps nothing: the whole drawing is read once before any

@@ -253,18 +253,13 @@ std::string RoundOffText(int32_t code, int32_t width, double value) {
   return text;
 }
 
-void AppendGeneral(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "NAN";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value < 0 ? "-INF" : "INF";
-    return;
-  }
+char* PutGeneral(char* t, double value) {
+  const auto word = [&t](std::string_view w) { return std::copy(w.begin(), w.end(), t); };
+  if (std::isnan(value)) return word("NAN");
+  if (std::isinf(value)) return word(value < 0 ? "-INF" : "INF");
   if (value == 0.0) {
-    out += '0';
-    return;
+    *t++ = '0';
+    return t;
   }
   const bool negative = value < 0;
   std::array<char, 16> digits;
@@ -287,9 +282,6 @@ void AppendGeneral(std::string& out, double value) {
   while (nd > 1 && digits[nd - 1] == '0')
     --nd;
 
-  // Made on the stack and appended once: dumps print tens of millions of these.
-  std::array<char, 48> text;
-  char* t = text.data();
   const auto put = [&t](const char* from, int n) { t = std::copy_n(from, n, t); };
   const auto zeros = [&t](int n) { t = std::fill_n(t, n, '0'); };
   if (negative) *t++ = '-';
@@ -301,7 +293,7 @@ void AppendGeneral(std::string& out, double value) {
     }
     *t++ = 'E';
     if (exponent < 0) *t++ = '-';
-    t = std::to_chars(t, text.data() + text.size(), exponent < 0 ? -exponent : exponent).ptr;
+    t = std::to_chars(t, t + 4, exponent < 0 ? -exponent : exponent).ptr;
   } else if (exponent < 0) {
     *t++ = '0';
     *t++ = '.';
@@ -318,7 +310,13 @@ void AppendGeneral(std::string& out, double value) {
       put(digits.data() + intDigits, nd - intDigits);
     }
   }
-  out.append(text.data(), static_cast<size_t>(t - text.data()));
+  return t;
+}
+
+void AppendGeneral(std::string& out, double value) {
+  // Made on the stack and appended once: dumps print tens of millions of these.
+  std::array<char, kMostGeneral> text;
+  out.append(text.data(), static_cast<size_t>(PutGeneral(text.data(), value) - text.data()));
 }
 
 std::string FormatGeneral(double value) {

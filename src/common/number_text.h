@@ -21,6 +21,9 @@ std::string RoundOffText(int32_t code, int32_t width, double value);
 // written as in 5E-5, -1E-6 or 1.5E20. The decimal separator is always ".".
 std::string FormatGeneral(double value);
 void AppendGeneral(std::string& out, double value);
+// The same text written at t, which has room for kMostGeneral characters; returns its end.
+inline constexpr size_t kMostGeneral = 24;
+char* PutGeneral(char* t, double value);
 
 // printf's "%<width>.<decimals>f" with "." as decimal separator whatever the locale.
 std::string FormatFixed(double value, int width, int decimals);

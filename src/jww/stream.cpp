@@ -116,23 +116,27 @@ ReadError::ReadError(uint64_t offset, const std::string& message)
 
 void InStream::Fill(size_t n, const char* message) {
   if (!source_ || Remaining() < n) Fail(message);
-  // What is left of the window moves to its front, then the source fills the rest.
+  // What is left of the window moves to the front of its buffer, then the source fills
+  // the rest. The buffer is kept: a fresh one each time was zeroed and faulted in again.
   const size_t left = bytes_.size() - pos_;
   const size_t want =
       static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(n, window_), Remaining()));
-  std::string next(std::max(want, left), '\0');
-  if (left > 0) std::memcpy(next.data(), bytes_.data() + pos_, left);
+  if (held_.size() < want) {
+    std::string bigger(want, '\0');
+    if (left > 0) std::memcpy(bigger.data(), bytes_.data() + pos_, left);
+    held_ = std::move(bigger);
+  } else if (left > 0) {
+    std::memmove(held_.data(), bytes_.data() + pos_, left);
+  }
   size_t have = left;
   while (have < want) {
-    const size_t got = source_(next.data() + have, want - have);
+    const size_t got = source_(held_.data() + have, want - have);
     if (got == 0) break;
     have += got;
   }
   base_ += pos_;
   pos_ = 0;
-  next.resize(have);
-  held_ = std::move(next);
-  bytes_ = held_;
+  bytes_ = std::string_view(held_.data(), have);
   if (have < n) Fail(message);
 }
 

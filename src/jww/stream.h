@@ -192,7 +192,7 @@ class InStream {
   uint64_t base_ = 0;  // the offset of the window's first byte
   uint64_t size_ = 0;
   size_t window_ = 0;  // bytes read from the source at a time, at least
-  std::string held_;
+  std::string held_;   // the window's buffer, reused from read to read
 };
 
 }  // namespace kestrova

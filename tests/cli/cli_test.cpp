@@ -328,7 +328,7 @@ TEST_F(Cli, ConvertWorksInTemporaryFilesThatLeaveNothingBehind) {
   EXPECT_TRUE(fs::is_empty(Path("tmp")));
 }
 
-TEST_F(Cli, DumpJsonHasNoNonNumbers) {
+TEST_F(Cli, DumpJsonEscapesTextsAndHasNoNonNumbers) {
   kestrova::JwwDocument doc;
   kestrova::Init(doc);
   doc.Header.Version = 420;
@@ -337,7 +337,11 @@ TEST_F(Cli, DumpJsonHasNoNonNumbers) {
   line.EndX = HUGE_VAL;
   line.EndY = std::nan("");
   kestrova::Add(doc, line);
-  doc.EntityListCount = 1;
+  kestrova::TDataMoji text;
+  text.FontName = "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e";  // ＭＳ ゴシック
+  text.Text = "a\"b\\c\td\x8b\xab\x8a\x45";                             // then 境界
+  kestrova::Add(doc, text);
+  doc.EntityListCount = 2;
   {
     kestrova::FileOutStream out(Path("odd.jww"));
     ASSERT_TRUE(kestrova::WriteJwwDrawing(doc, out, 420));
@@ -349,6 +353,13 @@ TEST_F(Cli, DumpJsonHasNoNonNumbers) {
   EXPECT_EQ(json.out.find("INF"), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"x2\":null,\"y2\":null"), std::string::npos) << json.out;
   EXPECT_NE(json.out.find(",null,"), std::string::npos);  // the fourth group's scale
+  EXPECT_NE(json.out.find(R"("font":"ＭＳ ゴシック","text":"a\"b\\c\u0009d境界"})"),
+            std::string::npos)
+      << json.out;
+  const Result plain = RunCli("dump " + Path("odd.jww"));
+  EXPECT_NE(plain.out.find("font=\"ＭＳ ゴシック\" text=\"a\\\"b\\\\c\\u0009d境界\"\n"),
+            std::string::npos)
+      << plain.out;
 }
 
 TEST_F(Cli, PlotDrawsTheExampleSiteFittedIntoTheBox) {

@@ -157,6 +157,13 @@ TEST(NumberText, GeneralForm) {
   EXPECT_EQ(FormatGeneral(-12345678901234.25), "-12345678901234.2");
   EXPECT_EQ(FormatGeneral(12345678901234.75), "12345678901234.8");
   EXPECT_EQ(FormatGeneral(999999999999999.5), "1E15");
+  // The longest texts fit the room a writer at a cursor leaves for one.
+  for (const double v : {-1.23456789012345e-100, -0.000123456789012345, -123456789012345.0,
+                         -std::numeric_limits<double>::denorm_min()}) {
+    std::string text(kMostGeneral + 1, '#');
+    EXPECT_LE(PutGeneral(text.data(), v) - text.data(), static_cast<ptrdiff_t>(kMostGeneral));
+    EXPECT_EQ(text.substr(0, FormatGeneral(v).size()), FormatGeneral(v));
+  }
 }
 
 #ifndef _WIN32  // the C library's own %.15G, exact on glibc
