@@ -22,6 +22,13 @@
 #include "common/utf8_path.h"
 #include "jww/jww_file.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace kestrova::cli {
 
 namespace {
@@ -271,7 +278,12 @@ class Printer : public EntityListVisitor {
     Entry entity;
     bool member = false;  // of a block definition: indented in text
   };
-  using Texts = std::array<Text, kParts>;
+  // A batch in hand: its entities and their texts. The two are used in turn, and kept
+  // with their room: fresh ones were some 5 MB a batch to fault in.
+  struct Slot {
+    std::vector<Item> items;
+    std::array<Text, kParts> texts;
+  };
 
   // The gathered entities' lines are made on their own, then printed once those handed
   // before are printed.
@@ -281,29 +293,29 @@ class Printer : public EntityListVisitor {
       handed_.front().get();
       handed_.pop_front();
     }
-    auto items = std::make_shared<std::vector<Item>>(std::move(batch_));
-    batch_ = {};
+    // The batch that had this slot is printed, and its entities let go.
+    Slot* slot = &slots_[handedCount_++ % kMostHanded];
+    slot->items.swap(batch_);
     batch_.reserve(kBatch);
     const bool first = first_;
     first_ = false;
-    // Each batch in hand has texts of its own; the batch that had these is printed.
-    Texts* texts = &texts_[handedCount_++ % kMostHanded];
     std::shared_future<void> before = handed_.empty() ? std::shared_future<void>() : handed_.back();
-    // The task lets go of the entities and of the batch before it once run: a finished
-    // task's state keeps what it captured, and would keep the whole chain.
-    handed_.push_back(std::async(std::launch::async, [this, items, first, before, texts]() mutable {
-                        Make(*std::exchange(items, nullptr), first, *texts);
+    // The task lets go of the batch before it once run: a finished task's state keeps
+    // what it captured, and would keep the whole chain.
+    handed_.push_back(std::async(std::launch::async, [this, slot, first, before]() mutable {
+                        Make(slot->items, first, slot->texts);
+                        slot->items.clear();
                         const std::shared_future<void> previous = std::exchange(before, {});
                         if (previous.valid()) previous.get();  // its failure is this one's too
-                        Write(*texts);
+                        Write(slot->texts);
                       }).share());
   }
-  void Write(Texts& texts) {
+  void Write(const std::array<Text, kParts>& texts) {
     for (const Text& text : texts)
       out_.write(text.View().data(), static_cast<std::streamsize>(text.View().size()));
     CheckWritten(out_, "standard output");  // a full disk stops the printing at once
   }
-  void Make(const std::vector<Item>& items, bool first, Texts& texts) const {
+  void Make(const std::vector<Item>& items, bool first, std::array<Text, kParts>& texts) const {
     InShares(items.size(), kParts, [&](size_t part, size_t begin, size_t end) {
       Text& text = texts[part];
       text.Clear();
@@ -329,7 +341,7 @@ class Printer : public EntityListVisitor {
   bool inDefinition_ = false;
   std::vector<Item> batch_;
   std::deque<std::shared_future<void>> handed_;  // in the order they print
-  std::array<Texts, kMostHanded> texts_;
+  std::array<Slot, kMostHanded> slots_;
   size_t handedCount_ = 0;
 };
 
@@ -342,7 +354,60 @@ class Checker : public EntityListVisitor {
   void EndDefinition() override {}
 };
 
-// A drawing to be read more than once: a file from the disk each time, a little at a
+#ifndef _WIN32
+// A file's bytes mapped a window at a time, read where the file cache holds them rather
+// than copied out (a dump reads its drawing twice). Only the window in use is mapped.
+class MappedWindows {
+ public:
+  MappedWindows(const std::string& file, std::string name)
+      : fd_(open(Utf8Path(file).c_str(), O_RDONLY | O_CLOEXEC)), name_(std::move(name)) {
+    if (fd_ < 0) throw Error(MessageId::kFileReadFailed, {name_});
+  }
+  MappedWindows(const MappedWindows&) = delete;
+  MappedWindows& operator=(const MappedWindows&) = delete;
+  ~MappedWindows() {
+    Unmap();
+    close(fd_);
+  }
+
+  uint64_t Size() const {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) throw Error(MessageId::kFileReadFailed, {name_});
+    return static_cast<uint64_t>(st.st_size);
+  }
+
+  std::string_view View(uint64_t offset, size_t n) {
+    Unmap();
+    if (n == 0) return {};
+    // A file cut short since would fault on its missing pages: refused while mapping.
+    if (Size() < offset + n) throw Error(MessageId::kFileReadFailed, {name_});
+    static const uint64_t kPage = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    const uint64_t start = offset / kPage * kPage;
+    length_ = static_cast<size_t>(offset - start) + n;
+    int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;  // the window's pages at once, read ahead as a read would be
+#endif
+    void* at = mmap(nullptr, length_, PROT_READ, flags, fd_, static_cast<off_t>(start));
+    if (at == MAP_FAILED) throw Error(MessageId::kFileReadFailed, {name_});
+    at_ = static_cast<char*>(at);
+    return {at_ + (offset - start), n};
+  }
+
+ private:
+  void Unmap() {
+    if (at_ != nullptr) munmap(at_, length_);
+    at_ = nullptr;
+  }
+
+  int fd_;
+  std::string name_;
+  char* at_ = nullptr;
+  size_t length_ = 0;
+};
+#endif
+
+// A drawing to be read more than once: a file from the disk each time, a window at a
 // time; standard input, a pipe or a device read whole once.
 class DrawingInput {
  public:
@@ -359,6 +424,12 @@ class DrawingInput {
 
   InStream Open() {
     if (whole_) return InStream(bytes_);
+#ifndef _WIN32
+    auto mapped = std::make_shared<MappedWindows>(file_, name_);
+    const uint64_t size = mapped->Size();
+    return InStream::Viewed([mapped](uint64_t offset, size_t n) { return mapped->View(offset, n); },
+                            size);
+#else
     auto in = std::make_shared<std::ifstream>(Utf8Path(file_), std::ios::binary);
     if (!in->is_open()) throw Error(MessageId::kFileReadFailed, {name_});
     in->seekg(0, std::ios::end);
@@ -371,8 +442,11 @@ class DrawingInput {
           return static_cast<size_t>(in->gcount());
         },
         size);
+#endif
   }
-  const std::string& Name() const { return name_; }
+  const std::string& Name() const {
+    return name_;
+  }
 
  private:
   std::string file_;
