@@ -766,8 +766,11 @@ void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& f
       errno = 0;
       t.file = std::fopen(t.spill.c_str(), "w+bx");  // never another file of the folder
       if (!t.file) SpillFailed(MessageId::kTemporaryCannotCreate, t.spill);
-      // A megabyte a call to the system, not a page.
-      std::setvbuf(t.file, nullptr, _IOFBF, size_t{1} << 20);
+      // A megabyte a call to the system, not a page. (The C library takes a size only
+      // with a buffer of the caller's: without one, it reads and writes 4 KB at a time.)
+      constexpr size_t kBuffer = size_t{1} << 20;
+      t.buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+      std::setvbuf(t.file, t.buffer.get(), _IOFBF, kBuffer);
     }
   }
   if (fields.size() != tables_[last_].fields.size()) {

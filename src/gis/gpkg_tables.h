@@ -74,6 +74,7 @@ class GpkgRows {
     bool hasExtent = false;
     std::string spill;
     std::FILE* file = nullptr;
+    std::unique_ptr<char[]> buffer;  // file's, for as long as it is open
     size_t rows = 0;
     // Each row's fid and index box, where it has a box, once the rows are in the table.
     std::unique_ptr<SpillFile> cells;
