@@ -617,8 +617,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     gdalPoint(p, g);
   };
   // GeoJSON's and KML's points are placed and made into text on every core, a batch at a
-  // time while the next batch is gathered, and the texts are written here in the points'
-  // order. Each part has its own placing: a coordinate transformation is not shared
+  // time, and the texts are written here in the points' order while the next batch is
+  // made. Each part has its own placing: a coordinate transformation is not shared
   // between threads. A placemark that cannot be made as text (and the layer's first,
   // which GDAL writes with what heads the layer) goes through writePoint.
   constexpr size_t kBatch = 16'384;
@@ -629,20 +629,25 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     std::vector<size_t> ends;  // each point's text's end, where it has one
     std::vector<char> made;
   };
-  std::vector<SurveyPoint> batch, making;
-  std::array<Part, kParts> parts;
+  // A batch handed on: its points and their texts. Two are used in turn, one being made
+  // while the other is written.
+  struct Made {
+    std::vector<SurveyPoint> points;
+    std::array<Part, kParts> parts;
+  };
+  std::vector<SurveyPoint> batch;
+  std::array<Made, 2> handed;
+  size_t handedCount = 0;
   std::vector<std::unique_ptr<Positions>> places;
   if (geoJson || kmlText) {
     for (size_t i = 0; i < kParts; ++i)
       places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
   }
-  std::future<void> made;
-  // Writes the texts made of making.
-  const auto writeMade = [&] {
-    if (!made.valid()) return;
-    made.get();
+  std::future<void> made;  // the making of handed[(handedCount - 1) % 2]
+  // Writes the texts made of a batch.
+  const auto writeMade = [&](const Made& m) {
     for (size_t k = 0; k < kParts; ++k) {
-      const Part& part = parts[k];
+      const Part& part = m.parts[k];
       size_t from = 0, count = 0;  // the texts not yet written
       const auto flush = [&](size_t to) {
         if (count > 0) {
@@ -658,40 +663,49 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           continue;
         }
         flush(part.ends[i]);
-        writePoint(making[part.first + i]);
+        writePoint(m.points[part.first + i]);
       }
       flush(part.text.size());
     }
   };
+  // Hands the gathered batch on to be made, and writes the one made before.
   const auto handPoints = [&] {
-    writeMade();
-    making.swap(batch);
-    batch.clear();
-    if (making.empty()) return;
-    const bool first = !w.GeoJsonStarted();
-    made = std::async(std::launch::async, [&, first] {
-      InShares(making.size(), kParts, [&](size_t k, size_t begin, size_t end) {
-        Part& part = parts[k];
-        part.first = begin;
-        part.text.clear();
-        part.ends.clear();
-        part.made.clear();
-        for (size_t i = begin; i < end; ++i) {
-          const size_t start = part.text.size();
-          const OGRPoint g = places[k]->At(making[i]);
-          bool ok = true;
-          if (geoJson) {
-            if (!first || i > 0) part.text += ",\n";
-            AppendGeoJsonPoint(part.text, making[i], g);
-          } else {
-            ok = AppendKmlPoint(part.text, making[i], g);
-            if (!ok) part.text.resize(start);
+    Made* before = nullptr;
+    if (made.valid()) {
+      made.get();
+      before = &handed[(handedCount - 1) % 2];
+    }
+    if (!batch.empty()) {
+      // The first text of all has no separator before it (GDAL writes none before).
+      const bool first = handedCount == 0 && !w.GeoJsonStarted();
+      Made* m = &handed[handedCount++ % 2];
+      m->points.swap(batch);
+      batch.clear();
+      made = std::async(std::launch::async, [&, first, m] {
+        InShares(m->points.size(), kParts, [&](size_t k, size_t begin, size_t end) {
+          Part& part = m->parts[k];
+          part.first = begin;
+          part.text.clear();
+          part.ends.clear();
+          part.made.clear();
+          for (size_t i = begin; i < end; ++i) {
+            const size_t start = part.text.size();
+            const OGRPoint g = places[k]->At(m->points[i]);
+            bool ok = true;
+            if (geoJson) {
+              if (!first || i > 0) part.text += ",\n";
+              AppendGeoJsonPoint(part.text, m->points[i], g);
+            } else {
+              ok = AppendKmlPoint(part.text, m->points[i], g);
+              if (!ok) part.text.resize(start);
+            }
+            part.ends.push_back(part.text.size());
+            part.made.push_back(ok ? 1 : 0);
           }
-          part.ends.push_back(part.text.size());
-          part.made.push_back(ok ? 1 : 0);
-        }
+        });
       });
-    });
+    }
+    if (before) writeMade(*before);
   };
   // A Shapefile's points go to files of their own on another core while this one writes
   // the other layers through GDAL: the points' files mostly wait for the disk, the other
@@ -733,8 +747,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       }
       writePoint(p);
     });
-    handPoints();
-    writeMade();
+    handPoints();  // the last batch gathered
+    handPoints();  // and written
   }
   // Once the other layers are written: the points' counts, or their failure.
   const auto pointsWritten = [&] {

@@ -1899,6 +1899,10 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
     // The points in their order across the batches their texts are made in.
     EXPECT_LT(json.find(R"("name": "P16384", )"), json.find(R"("name": "P16385", )"));
     EXPECT_LT(json.find(R"("name": "P16385", )"), json.find(R"("name": "P400000", )"));
+    // Each feature after the first of all has its separator, in every batch.
+    EXPECT_EQ(count("}\n{"), 0u);
+    EXPECT_EQ(count("}{"), 0u);
+    EXPECT_EQ(count(",\n{ \"type\": \"Feature\""), count("{ \"type\": \"Feature\"") - 1);
     EXPECT_EQ(count(R"("remarks": ")" + std::string(200, 'r') + "\""), 400'000u);
   }  // the text goes before the peaks are measured: a child starts at its parent's
   // Each command of the layer read back peaks below bound megabytes.
