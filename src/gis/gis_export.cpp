@@ -354,19 +354,18 @@ class FeatureWriter {
   void IntoRows(gis::GpkgRows& rows) { rows_ = &rows; }
   // The row of a feature of kind begun: its geometry and fields follow in the kind's
   // order. Its layer is made by MakeLayersOfRows.
-  gis::GpkgRows& BeginRow(const Kind& kind) {
+  gis::GpkgRow& BeginRow(const Kind& kind) {
     // A million points in a row are of one kind: its name and fields are found once.
     if (&kind != rowKind_) {
-      auto [fields, first] = rowFields_.try_emplace(LayerName(kind));
-      if (first) {
-        for (const FieldSpec& f : kind.fields)
-          fields->second.emplace_back(f.name);
-      }
+      rowLayer_ = &RowLayer(kind);
       rowKind_ = &kind;
-      rowLayer_ = &*fields;
     }
-    rows_->Begin(rowLayer_->first, rowLayer_->second);
-    return *rows_;
+    return rows_->Begin(rowLayer_->first, rowLayer_->second);
+  }
+  // The rows of kind made apart (gis::GpkgRows::Apart), as on another thread.
+  std::unique_ptr<gis::GpkgRow> RowsApart(const Kind& kind) {
+    const auto& [name, fields] = RowLayer(kind);
+    return rows_->Apart(name, fields);
   }
   // Makes the layers of those of kinds that have rows, in kinds' order.
   void MakeLayersOfRows(std::initializer_list<const Kind*> kinds) {
@@ -463,6 +462,15 @@ class FeatureWriter {
     if (format_ == GisFormat::kShp)
       return kind.layer == kPoints.layer ? stem_ : stem_ + "_" + kind.layer;
     return kind.layer;
+  }
+  // A kind's layer name and the names of its fields, as its rows have them.
+  const std::pair<const std::string, std::vector<std::string>>& RowLayer(const Kind& kind) {
+    auto [fields, first] = rowFields_.try_emplace(LayerName(kind));
+    if (first) {
+      for (const FieldSpec& f : kind.fields)
+        fields->second.emplace_back(f.name);
+    }
+    return *fields;
   }
   OGRLayer* LayerFor(const Kind& kind) {
     const std::string name = LayerName(kind);
@@ -595,24 +603,10 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     w.Add(kPoints, f);
     if (shp) w.Rebind(kPoints, shp->Written());
   };
-  // A point as a GeoPackage's row, a KML placemark's text where it can be, or through
-  // GDAL (a Shapefile's points on disk are written apart, below).
+  // A point as a KML placemark's text where it can be, or through GDAL (a Shapefile's
+  // points on disk and a GeoPackage's points are written apart, below).
   const auto writePoint = [&](const SurveyPoint& p) {
     OGRPoint g = at.At(p);
-    if (gpkgRows) {
-      gis::GpkgRows& row = w.BeginRow(kPoints);
-      row.Geometry(&g);
-      row.Integer(p.Number);
-      row.Text(Utf8(p.Name));
-      row.Real(p.X);
-      row.Real(p.Y);
-      row.Real(p.Z);
-      row.Text(Utf8(p.Mark));
-      row.Text(Utf8(p.Remarks));
-      row.Integer(p.Marked);
-      row.End();
-      return;
-    }
     if (w.AddKml(kPoints, [&](std::string& out) { return AppendKmlPoint(out, p, g); })) return;
     gdalPoint(p, g);
   };
@@ -710,17 +704,27 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   // A Shapefile's points go to files of their own on another core while this one writes
   // the other layers through GDAL: the points' files mostly wait for the disk, the other
   // layers mostly for GDAL. GDAL, w and result are used by one thread at a time (gdal);
-  // the points are placed by a transformation of their own and counted apart.
+  // the points are placed by a transformation of their own and counted apart. A
+  // GeoPackage's points are made into rows on another core the same way, by a row maker
+  // of their own, while this one makes the other tables' rows.
   std::mutex gdal;
-  std::unique_ptr<Positions> shpAt;
+  std::unique_ptr<Positions> pointsAt;
+  std::unique_ptr<gis::GpkgRow> pointRows;
   size_t shpAppended = 0, shpCut = 0;
-  std::future<void> shpWritten;  // after everything it uses: its end waits for it
+  std::future<void> pointsApart;  // after everything it uses: its end waits for it
+  const auto writeApart = [&pointsApart](const std::function<void()>& writePoints) {
+    try {
+      pointsApart = std::async(std::launch::async, writePoints);
+    } catch (const std::system_error&) {
+      writePoints();  // no thread to be had: the points first, as before
+    }
+  };
   if (shp) {
-    shpAt = std::make_unique<Positions>(survey.get(), output.get());
-    const auto writePoints = [&] {
+    pointsAt = std::make_unique<Positions>(survey.get(), output.get());
+    writeApart([&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
-        const OGRPoint g = shpAt->At(p);
+        const OGRPoint g = pointsAt->At(p);
         if (shp->Appending() && shp->Append(p, g, shpCut)) {
           ++shpAppended;
           return;
@@ -731,12 +735,28 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       });
       const std::lock_guard lock(gdal);
       shp->Finish();
-    };
-    try {
-      shpWritten = std::async(std::launch::async, writePoints);
-    } catch (const std::system_error&) {
-      writePoints();  // no thread to be had: the points first, as before
-    }
+    });
+  } else if (gpkgRows) {
+    pointsAt = std::make_unique<Positions>(survey.get(), output.get());
+    pointRows = w.RowsApart(kPoints);  // the points' table first, as they come first
+    writeApart([&] {
+      const gis::QuietGdal quiet;
+      source.EachPoint([&](const SurveyPoint& p) {
+        const OGRPoint g = pointsAt->At(p);
+        gis::GpkgRow& row = *pointRows;
+        row.Begin();
+        row.Geometry(&g);
+        row.Integer(p.Number);
+        row.Text(Utf8(p.Name));
+        row.Real(p.X);
+        row.Real(p.Y);
+        row.Real(p.Z);
+        row.Text(Utf8(p.Mark));
+        row.Text(Utf8(p.Remarks));
+        row.Integer(p.Marked);
+        row.End();
+      });
+    });
   } else {
     source.EachPoint([&](const SurveyPoint& p) {
       // GDAL writes a KML layer's first placemark.
@@ -752,8 +772,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   }
   // Once the other layers are written: the points' counts, or their failure.
   const auto pointsWritten = [&] {
-    if (!shpWritten.valid()) return;
-    shpWritten.get();
+    if (!pointsApart.valid()) return;
+    pointsApart.get();
     w.Counted(kPoints, shpAppended);
     result.textsCut += shpCut;
   };
@@ -773,7 +793,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   const auto addShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                             OGRGeometry& g) {
     if (gpkgRows) {
-      gis::GpkgRows& row = w.BeginRow(kind);
+      gis::GpkgRow& row = w.BeginRow(kind);
       row.Geometry(&g);
       row.Text(Utf8(shapeName));
       if (&kind == &kParcels) area ? row.Real(*area) : row.Null();
@@ -950,6 +970,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       triangles(shape);
       polylines(shape);
     });
+    pointsWritten();  // the points' rows are counted with the others'
     w.MakeLayersOfRows({&kPoints, &kParcels, &kParcelLines, &kTriangles, &kPolylines});
   } else {
     // Layer after layer, the blocks read again for each: KML cannot go back to a layer

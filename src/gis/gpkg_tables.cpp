@@ -744,22 +744,35 @@ class SpilledRows final : public Feed {
 
 }  // namespace
 
+struct GpkgTable {
+  std::string name;
+  std::vector<std::string> fields;
+  OGREnvelope extent;
+  bool hasExtent = false;
+  std::string spill;
+  std::FILE* file = nullptr;
+  std::unique_ptr<char[]> buffer;  // file's, for as long as it is open
+  size_t rows = 0;
+  // Each row's fid and index box, where it has a box, once the rows are in the table.
+  std::unique_ptr<SpillFile> cells;
+};
+
 GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {}
 
 GpkgRows::~GpkgRows() {
-  for (Table& t : tables_) {
-    if (t.file) std::fclose(t.file);
-    std::remove(t.spill.c_str());
+  for (const std::unique_ptr<GpkgTable>& t : tables_) {
+    if (t->file) std::fclose(t->file);
+    std::remove(t->spill.c_str());
   }
 }
 
-void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& fields) {
-  if (last_ >= tables_.size() || tables_[last_].name != table) {
+GpkgTable& GpkgRows::TableFor(const std::string& table, const std::vector<std::string>& fields) {
+  if (last_ >= tables_.size() || tables_[last_]->name != table) {
     last_ = 0;
-    while (last_ < tables_.size() && tables_[last_].name != table)
+    while (last_ < tables_.size() && tables_[last_]->name != table)
       ++last_;
     if (last_ == tables_.size()) {
-      Table& t = tables_.emplace_back();
+      GpkgTable& t = *tables_.emplace_back(std::make_unique<GpkgTable>());
       t.name = table;
       t.fields = fields;
       t.spill = spill_ + "-" + std::to_string(last_);
@@ -773,15 +786,31 @@ void GpkgRows::Begin(const std::string& table, const std::vector<std::string>& f
       std::setvbuf(t.file, t.buffer.get(), _IOFBF, kBuffer);
     }
   }
-  if (fields.size() != tables_[last_].fields.size()) {
+  GpkgTable& t = *tables_[last_];
+  if (fields.size() != t.fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
                 {"GeoPackage", ": the fields of " + table + " changed between its rows"});
   }
+  return t;
+}
+
+GpkgRow& GpkgRows::Begin(const std::string& table, const std::vector<std::string>& fields) {
+  row_.table_ = &TableFor(table, fields);
+  row_.Begin();
+  return row_;
+}
+
+std::unique_ptr<GpkgRow> GpkgRows::Apart(const std::string& table,
+                                         const std::vector<std::string>& fields) {
+  return std::unique_ptr<GpkgRow>(new GpkgRow(&TableFor(table, fields)));
+}
+
+void GpkgRow::Begin() {
   row_.assign(4, '\0');  // the row's length, once known
   values_ = 0;
 }
 
-void GpkgRows::Geometry(const OGRGeometry* g) {
+void GpkgRow::Geometry(const OGRGeometry* g) {
   if (!g) {
     row_ += '\0';
     return;
@@ -810,7 +839,7 @@ void GpkgRows::Geometry(const OGRGeometry* g) {
       for (const double v : {e.MinZ, e.MaxZ})
         PutLittle(row_, std::bit_cast<uint64_t>(v), 8);
     }
-    Table& t = tables_[last_];
+    GpkgTable& t = *table_;
     if (t.hasExtent) {
       t.extent.Merge(e);
     } else {
@@ -823,32 +852,32 @@ void GpkgRows::Geometry(const OGRGeometry* g) {
   g->exportToWkb(wkbNDR, reinterpret_cast<unsigned char*>(row_.data() + at), wkbVariantIso);
 }
 
-void GpkgRows::Null() {
+void GpkgRow::Null() {
   row_ += static_cast<char>(kNull);
   ++values_;
 }
 
-void GpkgRows::Integer(int64_t v) {
+void GpkgRow::Integer(int64_t v) {
   row_ += static_cast<char>(kInteger);
   PutLittle(row_, static_cast<uint64_t>(v), 8);
   ++values_;
 }
 
-void GpkgRows::Real(double v) {
+void GpkgRow::Real(double v) {
   row_ += static_cast<char>(kReal);
   PutLittle(row_, std::bit_cast<uint64_t>(v), 8);
   ++values_;
 }
 
-void GpkgRows::Text(std::string_view v) {
+void GpkgRow::Text(std::string_view v) {
   row_ += static_cast<char>(kText);
   PutLittle(row_, v.size(), 4);
   row_ += v;
   ++values_;
 }
 
-void GpkgRows::End() {
-  Table& t = tables_[last_];
+void GpkgRow::End() {
+  GpkgTable& t = *table_;
   if (values_ != t.fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
                 {"GeoPackage", ": a row of " + t.name + " lacks fields"});
@@ -863,14 +892,22 @@ void GpkgRows::End() {
 }
 
 size_t GpkgRows::Rows(const std::string& table) const {
-  for (const Table& t : tables_) {
-    if (t.name == table) return t.rows;
+  for (const std::unique_ptr<GpkgTable>& t : tables_) {
+    if (t->name == table) return t->rows;
   }
   return 0;
 }
 
 void GpkgRows::Fill(const std::string& path) {
-  for (Table& t : tables_) {
+  // A table made apart that got no rows is no table of the file's.
+  std::erase_if(tables_, [](const std::unique_ptr<GpkgTable>& t) {
+    if (t->rows > 0) return false;
+    std::fclose(t->file);
+    std::remove(t->spill.c_str());
+    return true;
+  });
+  for (const std::unique_ptr<GpkgTable>& table : tables_) {
+    GpkgTable& t = *table;
     errno = 0;
     if (std::fflush(t.file) != 0 || std::fseek(t.file, 0, SEEK_SET) != 0)
       SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
@@ -891,10 +928,11 @@ void GpkgRows::Fill(const std::string& path) {
       const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
       const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 1));
       const std::string_view n = name ? name : "";
-      const bool ours = std::any_of(tables_.begin(), tables_.end(), [&n](const Table& t) {
-        return n == "trigger_insert_feature_count_" + t.name ||
-               n == "trigger_delete_feature_count_" + t.name;
-      });
+      const bool ours =
+          std::any_of(tables_.begin(), tables_.end(), [&n](const std::unique_ptr<GpkgTable>& t) {
+            return n == "trigger_insert_feature_count_" + t->name ||
+                   n == "trigger_delete_feature_count_" + t->name;
+          });
       if (!ours || !sql) continue;
       names.emplace_back(n);
       triggers.emplace_back(sql);
@@ -903,7 +941,8 @@ void GpkgRows::Fill(const std::string& path) {
       db.Run("DROP TRIGGER " + Quoted(name));
   }
 
-  for (Table& t : tables_) {
+  for (const std::unique_ptr<GpkgTable>& table : tables_) {
+    GpkgTable& t = *table;
     const Statement geometry = db.Prepare(
         "SELECT column_name, srs_id FROM gpkg_geometry_columns WHERE lower(table_name) = "
         "lower(?)");
@@ -989,8 +1028,8 @@ void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::stri
 void GpkgRows::PackSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
                                   size_t runRows) const {
   PackIndexes(path, tables, runRows, [this](const std::string& table) -> SpillFile* {
-    for (const Table& t : tables_) {
-      if (t.name == table) return t.cells.get();
+    for (const std::unique_ptr<GpkgTable>& t : tables_) {
+      if (t->name == table) return t->cells.get();
     }
     return nullptr;
   });

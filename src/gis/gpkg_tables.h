@@ -32,6 +32,31 @@ class OGRGeometry;
 
 namespace kestrova::gis {
 
+struct GpkgTable;
+
+// The row of a table being made, value by value: Begin, the geometry, every field in the
+// table's fields' order, End. The geometry is stored as GDAL's GeoPackage blob (the
+// envelope in its header except for points and empty geometries), the fields as GDAL
+// binds them.
+class GpkgRow {
+ public:
+  void Begin();
+  void Geometry(const OGRGeometry* g);
+  void Null();
+  void Integer(int64_t v);
+  void Real(double v);
+  void Text(std::string_view v);
+  void End();
+
+ private:
+  friend class GpkgRows;
+  explicit GpkgRow(GpkgTable* table) : table_(table) {}
+
+  GpkgTable* table_;
+  std::string row_;    // the row being made
+  size_t values_ = 0;  // the fields it has
+};
+
 // Feature rows on their way into a GeoPackage's tables.
 class GpkgRows {
  public:
@@ -42,17 +67,13 @@ class GpkgRows {
   GpkgRows(const GpkgRows&) = delete;
   GpkgRows& operator=(const GpkgRows&) = delete;
 
-  // A row of table, value by value: Begin, the geometry, every field in fields' order
-  // (the table's fields, named alike for all its rows), End. The geometry is stored as
-  // GDAL's GeoPackage blob (the envelope in its header except for points and empty
-  // geometries), the fields as GDAL binds them.
-  void Begin(const std::string& table, const std::vector<std::string>& fields);
-  void Geometry(const OGRGeometry* g);
-  void Null();
-  void Integer(int64_t v);
-  void Real(double v);
-  void Text(std::string_view v);
-  void End();
+  // Begins a row of table (its fields named alike for all its rows), to be made through
+  // what is returned, until the next Begin.
+  GpkgRow& Begin(const std::string& table, const std::vector<std::string>& fields);
+  // Rows of table made by a maker of their own, as on another thread: the table takes its
+  // place among the tables now (a table left without rows is left out). While the maker
+  // is used, no row of table is begun through Begin, and nothing else is asked of this.
+  std::unique_ptr<GpkgRow> Apart(const std::string& table, const std::vector<std::string>& fields);
   // The rows of table so far.
   size_t Rows(const std::string& table) const;
 
@@ -67,24 +88,12 @@ class GpkgRows {
                           size_t runRows) const;
 
  private:
-  struct Table {
-    std::string name;
-    std::vector<std::string> fields;
-    OGREnvelope extent;
-    bool hasExtent = false;
-    std::string spill;
-    std::FILE* file = nullptr;
-    std::unique_ptr<char[]> buffer;  // file's, for as long as it is open
-    size_t rows = 0;
-    // Each row's fid and index box, where it has a box, once the rows are in the table.
-    std::unique_ptr<SpillFile> cells;
-  };
+  GpkgTable& TableFor(const std::string& table, const std::vector<std::string>& fields);
 
   std::string spill_;
-  std::vector<Table> tables_;
-  size_t last_ = 0;    // the table of the row before, found again without a search
-  size_t values_ = 0;  // the fields the row has
-  std::string row_;    // the row being made
+  std::vector<std::unique_ptr<GpkgTable>> tables_;  // in the order of their first rows or Apart
+  size_t last_ = 0;  // the table of the row before, found again without a search
+  GpkgRow row_{nullptr};
 };
 
 // Rows sorted and packed at a time: 32 MB. A larger table is packed run by run (rows

@@ -1390,6 +1390,12 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
                                 " --format gpkg --crs EPSG:6677");
   EXPECT_EQ(clash.status, 0) << clash.out;
   EXPECT_EQ(differs(contents, Path("rows-0")), "");
+  // No points: their table is made and left empty, as GDAL leaves it.
+  const std::string none = Write("none.sim", "G00,01,none,\r\nZ00,end,\r\n");
+  packed = exportTo(none, "none-packed.gpkg", "");
+  inserted = exportTo(none, "none-inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
+  EXPECT_EQ(differs(contents, packed), "");
+  EXPECT_EQ(sql(packed, "SELECT count(*) FROM points"), "0\n");
 
   packed = exportTo(scatter, "packed.gpkg", "");
   inserted = exportTo(scatter, "inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
