@@ -313,6 +313,48 @@ char* PutGeneral(char* t, double value) {
   return t;
 }
 
+char* PutShortest(char* t, double value) {
+  // A value that is a whole number of 10^-k, with k up to 6 and at most 15 digits in all,
+  // is written from those digits: no other text of as few digits reads back as the same
+  // value, so it is the shortest one. The rest, and those shorter with an exponent, are
+  // left to to_chars.
+  const double a = std::fabs(value);
+  if (!(a >= 1e-3 && a < 1e9)) return std::to_chars(t, t + kMostShortest, value).ptr;
+  for (int k = 0; k <= 6; ++k) {
+    const double scaled = a * kPowersOfTen[k];
+    if (std::nearbyint(scaled) != scaled) continue;
+    uint64_t n = static_cast<uint64_t>(scaled);
+    if (static_cast<double>(n) / kPowersOfTen[k] != a) break;
+    while (k > 0 && n % 10 == 0) {  // 77961.93 may first be whole as 77961930 / 1000
+      n /= 10;
+      --k;
+    }
+    std::array<char, 24> digits;
+    const int count =
+        static_cast<int>(std::to_chars(digits.data(), digits.end(), n).ptr - digits.data());
+    int significant = count;
+    while (significant > 1 && digits[significant - 1] == '0')
+      --significant;
+    const int fixed = count > k ? count + (k > 0 ? 1 : 0) : 2 + k;
+    if (fixed > significant + (significant > 1 ? 1 : 0) + 4) break;  // as 1.2e+07 it is shorter
+    if (value < 0) *t++ = '-';
+    if (count > k) {
+      t = std::copy_n(digits.data(), count - k, t);
+      if (k > 0) {
+        *t++ = '.';
+        t = std::copy_n(digits.data() + count - k, k, t);
+      }
+    } else {
+      *t++ = '0';
+      *t++ = '.';
+      t = std::fill_n(t, k - count, '0');
+      t = std::copy_n(digits.data(), count, t);
+    }
+    return t;
+  }
+  return std::to_chars(t, t + kMostShortest, value).ptr;
+}
+
 void AppendGeneral(std::string& out, double value) {
   // Made on the stack and appended once: dumps print tens of millions of these.
   std::array<char, kMostGeneral> text;

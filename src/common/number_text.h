@@ -25,6 +25,12 @@ void AppendGeneral(std::string& out, double value);
 inline constexpr size_t kMostGeneral = 24;
 char* PutGeneral(char* t, double value);
 
+// The shortest text that reads back as value, as std::to_chars(t, end, value) writes it,
+// at t with room for kMostShortest characters; returns its end. Quicker for values with
+// a few decimals, as survey coordinates are.
+inline constexpr size_t kMostShortest = 24;
+char* PutShortest(char* t, double value);
+
 // printf's "%<width>.<decimals>f" with "." as decimal separator whatever the locale.
 std::string FormatFixed(double value, int width, int decimals);
 void AppendFixed(std::string& out, double value, int width, int decimals);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/number_text.h"
 #include "common/utf8.h"
 #include "jww/header.h"
 
@@ -58,7 +59,7 @@ class GroupWriter {
     if (v == 0.0) {
       *at_++ = '0';
     } else {
-      at_ = std::to_chars(at_, at_ + 24, v).ptr;  // shortest text that reads back the same
+      at_ = PutShortest(at_, v);  // the shortest text that reads back the same
     }
     *at_++ = '\n';
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -163,6 +164,40 @@ TEST(NumberText, GeneralForm) {
     std::string text(kMostGeneral + 1, '#');
     EXPECT_LE(PutGeneral(text.data(), v) - text.data(), static_cast<ptrdiff_t>(kMostGeneral));
     EXPECT_EQ(text.substr(0, FormatGeneral(v).size()), FormatGeneral(v));
+  }
+}
+
+// The shortest text is to_chars's, byte for byte: values of a few decimals at every
+// magnitude (those written from their digits, and those shorter with an exponent),
+// values just off them, and values of random bits.
+TEST(NumberText, ShortestIsToCharsShortest) {
+  std::mt19937_64 random(11);
+  std::vector<double> values = {
+      0.001,     0.0001,   0.00123,          1e8,    12000000.0,
+      1200000.0, 1e9,      999999999.999999, 0.5,    1.0 / 3,
+      0.1 + 0.2, 77961.93, -4100.869,        5e-324, 1.7976931348623157e308};
+  for (int k = 0; k <= 9; ++k) {
+    for (int i = 0; i < 30000; ++i) {
+      const auto n = static_cast<int64_t>(random() % 2'000'000'000'000) - 1'000'000'000'000;
+      const double v = static_cast<double>(n / static_cast<int64_t>(std::pow(10, random() % 13)));
+      values.push_back(v / std::pow(10.0, k));
+      values.push_back(std::nextafter(v / std::pow(10.0, k), 0.0));
+      values.push_back(v * std::pow(10.0, k));
+    }
+  }
+  for (int i = 0; i < 100000; ++i) {
+    const uint64_t bits = random();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  for (const double v : values) {
+    std::array<char, kMostShortest> ours, theirs;
+    const char* end = PutShortest(ours.data(), v);
+    const char* theirEnd = std::to_chars(theirs.data(), theirs.data() + theirs.size(), v).ptr;
+    ASSERT_EQ(std::string_view(ours.data(), static_cast<size_t>(end - ours.data())),
+              std::string_view(theirs.data(), static_cast<size_t>(theirEnd - theirs.data())))
+        << std::hexfloat << v;
   }
 }
 
