@@ -1201,9 +1201,9 @@ void AppendJsonNumber(std::string& out, double v) {
     out += "null";
     return;
   }
-  std::array<char, 32> buf{};
-  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-  const std::string_view text(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
+  std::array<char, kMostShortest> buf;
+  const std::string_view text(buf.data(),
+                              static_cast<size_t>(PutShortest(buf.data(), v) - buf.data()));
   out += text;
   // A whole number keeps its point, or a reader takes the field for an integer one.
   if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
