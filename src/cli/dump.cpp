@@ -22,13 +22,6 @@
 #include "common/utf8_path.h"
 #include "jww/jww_file.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace kestrova::cli {
 
 namespace {
@@ -47,16 +40,31 @@ class Text {
   void To(const char* end) { used_ = static_cast<size_t>(end - bytes_.data()); }
   void Put(std::string_view s) { To(std::copy(s.begin(), s.end(), Room(s.size()))); }
   std::string_view View() const { return {bytes_.data(), used_}; }
-  void Clear() { used_ = 0; }
+  // Empty again; a buffer grown large by a long text is let go.
+  void Clear() {
+    used_ = 0;
+    if (bytes_.size() > kMostKept) std::string().swap(bytes_);
+  }
 
  private:
+  static constexpr size_t kMostKept = size_t{4} << 20;
   std::string bytes_;  // its size is the room; the text is its first used_ bytes
   size_t used_ = 0;
 };
 
-// The most a text of n bytes takes quoted: each byte escaped as \u00xx, and the quotes.
-constexpr size_t QuotedRoom(size_t n) {
-  return 6 * n + 2;
+// The bytes utf8 takes quoted: a quote or backslash escaped takes two, a control
+// character six (\u00xx), and the quotes two.
+size_t QuotedSize(std::string_view utf8) {
+  size_t size = utf8.size() + 2;
+  for (const char ch : utf8) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20) {
+      size += 5;
+    } else if (c == '"' || c == '\\') {
+      size += 1;
+    }
+  }
+  return size;
 }
 
 char* PutQuoted(char* t, std::string_view utf8) {
@@ -110,7 +118,7 @@ class Fields {
       }
       utf8 = lastUtf8;
     }
-    char* t = Name(out_.Room(NameRoom(name) + QuotedRoom(utf8.size())), name);
+    char* t = Name(out_.Room(NameRoom(name) + QuotedSize(utf8)), name);
     out_.To(PutQuoted(t, utf8));
     return *this;
   }
@@ -126,8 +134,8 @@ class Fields {
   }
 
   static std::string Quote(std::string_view utf8) {
-    std::string out(QuotedRoom(utf8.size()), '\0');
-    out.resize(static_cast<size_t>(PutQuoted(out.data(), utf8) - out.data()));
+    std::string out(QuotedSize(utf8), '\0');
+    PutQuoted(out.data(), utf8);
     return out;
   }
 
@@ -354,60 +362,7 @@ class Checker : public EntityListVisitor {
   void EndDefinition() override {}
 };
 
-#ifndef _WIN32
-// A file's bytes mapped a window at a time, read where the file cache holds them rather
-// than copied out (a dump reads its drawing twice). Only the window in use is mapped.
-class MappedWindows {
- public:
-  MappedWindows(const std::string& file, std::string name)
-      : fd_(open(Utf8Path(file).c_str(), O_RDONLY | O_CLOEXEC)), name_(std::move(name)) {
-    if (fd_ < 0) throw Error(MessageId::kFileReadFailed, {name_});
-  }
-  MappedWindows(const MappedWindows&) = delete;
-  MappedWindows& operator=(const MappedWindows&) = delete;
-  ~MappedWindows() {
-    Unmap();
-    close(fd_);
-  }
-
-  uint64_t Size() const {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0) throw Error(MessageId::kFileReadFailed, {name_});
-    return static_cast<uint64_t>(st.st_size);
-  }
-
-  std::string_view View(uint64_t offset, size_t n) {
-    Unmap();
-    if (n == 0) return {};
-    // A file cut short since would fault on its missing pages: refused while mapping.
-    if (Size() < offset + n) throw Error(MessageId::kFileReadFailed, {name_});
-    static const uint64_t kPage = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    const uint64_t start = offset / kPage * kPage;
-    length_ = static_cast<size_t>(offset - start) + n;
-    int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE;  // the window's pages at once, read ahead as a read would be
-#endif
-    void* at = mmap(nullptr, length_, PROT_READ, flags, fd_, static_cast<off_t>(start));
-    if (at == MAP_FAILED) throw Error(MessageId::kFileReadFailed, {name_});
-    at_ = static_cast<char*>(at);
-    return {at_ + (offset - start), n};
-  }
-
- private:
-  void Unmap() {
-    if (at_ != nullptr) munmap(at_, length_);
-    at_ = nullptr;
-  }
-
-  int fd_;
-  std::string name_;
-  char* at_ = nullptr;
-  size_t length_ = 0;
-};
-#endif
-
-// A drawing to be read more than once: a file from the disk each time, a window at a
+// A drawing to be read more than once: a file from the disk each time, a little at a
 // time; standard input, a pipe or a device read whole once.
 class DrawingInput {
  public:
@@ -424,12 +379,6 @@ class DrawingInput {
 
   InStream Open() {
     if (whole_) return InStream(bytes_);
-#ifndef _WIN32
-    auto mapped = std::make_shared<MappedWindows>(file_, name_);
-    const uint64_t size = mapped->Size();
-    return InStream::Viewed([mapped](uint64_t offset, size_t n) { return mapped->View(offset, n); },
-                            size);
-#else
     auto in = std::make_shared<std::ifstream>(Utf8Path(file_), std::ios::binary);
     if (!in->is_open()) throw Error(MessageId::kFileReadFailed, {name_});
     in->seekg(0, std::ios::end);
@@ -442,11 +391,8 @@ class DrawingInput {
           return static_cast<size_t>(in->gcount());
         },
         size);
-#endif
   }
-  const std::string& Name() const {
-    return name_;
-  }
+  const std::string& Name() const { return name_; }
 
  private:
   std::string file_;

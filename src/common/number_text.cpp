@@ -330,8 +330,8 @@ char* PutShortest(char* t, double value) {
       --k;
     }
     std::array<char, 24> digits;
-    const int count =
-        static_cast<int>(std::to_chars(digits.data(), digits.end(), n).ptr - digits.data());
+    const int count = static_cast<int>(
+        std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr - digits.data());
     int significant = count;
     while (significant > 1 && digits[significant - 1] == '0')
       --significant;

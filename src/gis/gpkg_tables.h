@@ -72,7 +72,10 @@ class GpkgRows {
   GpkgRow& Begin(const std::string& table, const std::vector<std::string>& fields);
   // Rows of table made by a maker of their own, as on another thread: the table takes its
   // place among the tables now (a table left without rows is left out). While the maker
-  // is used, no row of table is begun through Begin, and nothing else is asked of this.
+  // is used, no row of table is begun through Begin, and Rows, Fill and
+  // PackSpatialIndexes wait for it to be done; rows of other tables may be begun. (The
+  // maker writes only its table's file, row count and extent; the tables are held apart
+  // and never move, and their names and fields do not change.)
   std::unique_ptr<GpkgRow> Apart(const std::string& table, const std::vector<std::string>& fields);
   // The rows of table so far.
   size_t Rows(const std::string& table) const;

@@ -115,15 +115,7 @@ ReadError::ReadError(uint64_t offset, const std::string& message)
       offset_(offset) {}
 
 void InStream::Fill(size_t n, const char* message) {
-  if ((!source_ && !view_) || Remaining() < n) Fail(message);
-  if (view_) {
-    const uint64_t at = Position();
-    bytes_ = view_(at, static_cast<size_t>(std::min<uint64_t>(std::max(n, window_), Remaining())));
-    base_ = at;
-    pos_ = 0;
-    if (bytes_.size() < n) Fail(message);
-    return;
-  }
+  if (!source_ || Remaining() < n) Fail(message);
   // What is left of the window moves to the front of its buffer, then the source fills
   // the rest. The buffer is kept: a fresh one each time was zeroed and faulted in again.
   const size_t left = bytes_.size() - pos_;

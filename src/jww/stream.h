@@ -159,14 +159,6 @@ class InStream {
   using Source = std::function<size_t(char*, size_t)>;
   InStream(Source source, uint64_t size, size_t window = size_t{4} << 20)
       : source_(std::move(source)), size_(size), window_(std::max<size_t>(window, 1)) {}
-  // Or views size bytes in all through view: view(offset, n) returns the n bytes from
-  // offset (or throws), valid until its next call. A mapped file is read so in place.
-  using Viewer = std::function<std::string_view(uint64_t, size_t)>;
-  static InStream Viewed(Viewer view, uint64_t size, size_t window = size_t{16} << 20) {
-    InStream in(Source(), size, window);
-    in.view_ = std::move(view);
-    return in;
-  }
 
   size_t Position() const { return base_ + pos_; }
   size_t Remaining() const { return size_ - Position(); }
@@ -197,7 +189,6 @@ class InStream {
   std::string_view bytes_;  // the window: all bytes, or those read from source_ last
   size_t pos_ = 0;          // in the window
   Source source_;
-  Viewer view_;
   uint64_t base_ = 0;  // the offset of the window's first byte
   uint64_t size_ = 0;
   size_t window_ = 0;  // bytes read from the source at a time, at least

@@ -522,7 +522,7 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
   const std::string drawing = Path("large.jww");
   ASSERT_EQ(RunCli("convert " + site + " -o " + drawing).status, 0);
   constexpr double kBoundMb = 56.0;
-  const std::vector<std::pair<std::vector<std::string>, double>> commands = {
+  std::vector<std::pair<std::vector<std::string>, double>> commands = {
       {{"info", site}, kBoundMb},
       {{"plot", site, "-o", Path("large.svg")}, kBoundMb},
       {{"export", site, "-o", Path("large.zhy")}, kBoundMb},
@@ -532,6 +532,21 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
       {{"dump", drawing, "--json"}, kBoundMb},
       {{"clip", site, "-o", Path("large.clip")}, kBoundMb},
   };
+  // A text of 12 MB is printed in about the room it takes.
+  const std::string longText = Path("long.jww");
+  {
+    kestrova::JwwDocument doc;
+    kestrova::Init(doc);
+    doc.Header.Version = 420;
+    kestrova::TDataMoji text;
+    text.Text = std::string(12 << 20, 'a');
+    kestrova::Add(doc, text);
+    doc.EntityListCount = 1;
+    kestrova::FileOutStream out(longText);
+    ASSERT_TRUE(kestrova::WriteJwwDrawing(doc, out, 420));
+    out.Commit();
+  }
+  commands.push_back({{"dump", longText, "--json"}, 90.0});
   for (const auto& [command, bound] : commands) {
     std::vector<std::string> args = {kCli};
     args.insert(args.end(), command.begin(), command.end());
