@@ -13,6 +13,21 @@ namespace {
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
+// Digits with the point put before the last decimals of them: "12345", 2 gives "123.45",
+// "5", 3 gives "0.005".
+char* PutPointed(char* t, std::string_view digits, size_t decimals) {
+  if (digits.size() <= decimals) {
+    *t++ = '0';
+    *t++ = '.';
+    t = std::fill_n(t, decimals - digits.size(), '0');
+    return std::copy(digits.begin(), digits.end(), t);
+  }
+  t = std::copy_n(digits.data(), digits.size() - decimals, t);
+  if (decimals == 0) return t;
+  *t++ = '.';
+  return std::copy(digits.end() - static_cast<std::ptrdiff_t>(decimals), digits.end(), t);
+}
+
 bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
@@ -338,19 +353,8 @@ char* PutShortest(char* t, double value) {
     const int fixed = count > k ? count + (k > 0 ? 1 : 0) : 2 + k;
     if (fixed > significant + (significant > 1 ? 1 : 0) + 4) break;  // as 1.2e+07 it is shorter
     if (value < 0) *t++ = '-';
-    if (count > k) {
-      t = std::copy_n(digits.data(), count - k, t);
-      if (k > 0) {
-        *t++ = '.';
-        t = std::copy_n(digits.data() + count - k, k, t);
-      }
-    } else {
-      *t++ = '0';
-      *t++ = '.';
-      t = std::fill_n(t, k - count, '0');
-      t = std::copy_n(digits.data(), count, t);
-    }
-    return t;
+    return PutPointed(t, std::string_view(digits.data(), static_cast<size_t>(count)),
+                      static_cast<size_t>(k));
   }
   return std::to_chars(t, t + kMostShortest, value).ptr;
 }
@@ -380,24 +384,11 @@ void AppendFixed(std::string& out, double value, int width, int decimals) {
     const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
     std::array<char, 24> digits;
     auto d = std::to_chars(digits.data(), digits.data() + digits.size(), magnitude);
-    size_t count = static_cast<size_t>(d.ptr - digits.data());
     char* p = buf.data();
     if (n < 0) *p++ = '-';
-    const size_t dec = static_cast<size_t>(decimals);
-    if (count <= dec) {  // 0.0xy
-      *p++ = '0';
-      if (dec > 0) *p++ = '.';
-      for (size_t i = count; i < dec; ++i)
-        *p++ = '0';
-      p = std::copy(digits.data(), digits.data() + count, p);
-    } else {
-      p = std::copy(digits.data(), digits.data() + count - dec, p);
-      if (dec > 0) {
-        *p++ = '.';
-        p = std::copy(digits.data() + count - dec, digits.data() + count, p);
-      }
-    }
-    r.ptr = p;
+    r.ptr =
+        PutPointed(p, std::string_view(digits.data(), static_cast<size_t>(d.ptr - digits.data())),
+                   static_cast<size_t>(decimals));
   } else if (std::isfinite(value)) {
     r = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed,
                       decimals);

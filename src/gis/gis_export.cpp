@@ -719,8 +719,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       writePoints();  // no thread to be had: the points first, as before
     }
   };
+  if (shp || gpkgRows) pointsAt = std::make_unique<Positions>(survey.get(), output.get());
   if (shp) {
-    pointsAt = std::make_unique<Positions>(survey.get(), output.get());
     writeApart([&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
@@ -737,7 +737,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       shp->Finish();
     });
   } else if (gpkgRows) {
-    pointsAt = std::make_unique<Positions>(survey.get(), output.get());
     pointRows = w.RowsApart(kPoints);  // the points' table first, as they come first
     writeApart([&] {
       const gis::QuietGdal quiet;
