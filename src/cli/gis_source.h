@@ -15,6 +15,7 @@ class StreamedGisSource final : public GisSource {
       : data_(data), simaLoaded_(simaLoaded) {}
 
   bool SimaLoaded() const override { return simaLoaded_; }
+  size_t PointCount() const override { return static_cast<size_t>(data_.PointCount()); }
   void EachPoint(const std::function<void(const SurveyPoint&)>& take) const override;
   void EachBlock(
       const std::function<void(const SimaBlock&, const std::vector<const SurveyPoint*>&)>& take)

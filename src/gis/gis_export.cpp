@@ -120,6 +120,7 @@ class TableSource final : public GisSource {
  public:
   explicit TableSource(const CoordinateData& data) : data_(data) {}
   bool SimaLoaded() const override { return data_.Sima.SimaLoaded; }
+  size_t PointCount() const override { return static_cast<size_t>(data_.Table.PointCount); }
   void EachPoint(const std::function<void(const SurveyPoint&)>& take) const override {
     for (int32_t r = 1; r <= data_.Table.PointCount; ++r)
       take(data_.Table.Points[r]);
@@ -362,10 +363,10 @@ class FeatureWriter {
     }
     return rows_->Begin(rowLayer_->first, rowLayer_->second);
   }
-  // The rows of kind made apart (gis::GpkgRows::Apart), as on another thread.
-  std::unique_ptr<gis::GpkgRow> RowsApart(const Kind& kind) {
+  // The rows of kind made as its table is filled (gis::GpkgRows::Later).
+  void RowsLater(const Kind& kind, size_t rows, std::function<void(gis::GpkgRow&)> make) {
     const auto& [name, fields] = RowLayer(kind);
-    return rows_->Apart(name, fields);
+    rows_->Later(name, fields, rows, std::move(make));
   }
   // Makes the layers of those of kinds that have rows, in kinds' order.
   void MakeLayersOfRows(std::initializer_list<const Kind*> kinds) {
@@ -704,24 +705,14 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   // A Shapefile's points go to files of their own on another core while this one writes
   // the other layers through GDAL: the points' files mostly wait for the disk, the other
   // layers mostly for GDAL. GDAL, w and result are used by one thread at a time (gdal);
-  // the points are placed by a transformation of their own and counted apart. A
-  // GeoPackage's points are made into rows on another core the same way, by a row maker
-  // of their own, while this one makes the other tables' rows.
+  // the points are placed by a transformation of their own and counted apart.
   std::mutex gdal;
-  std::unique_ptr<Positions> pointsAt;
-  std::unique_ptr<gis::GpkgRow> pointRows;
+  std::optional<Positions> pointsAt;
   size_t shpAppended = 0, shpCut = 0;
   std::future<void> pointsApart;  // after everything it uses: its end waits for it
-  const auto writeApart = [&pointsApart](const std::function<void()>& writePoints) {
-    try {
-      pointsApart = std::async(std::launch::async, writePoints);
-    } catch (const std::system_error&) {
-      writePoints();  // no thread to be had: the points first, as before
-    }
-  };
-  if (shp || gpkgRows) pointsAt = std::make_unique<Positions>(survey.get(), output.get());
   if (shp) {
-    writeApart([&] {
+    pointsAt.emplace(survey.get(), output.get());
+    const auto writePoints = [&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
         const OGRPoint g = pointsAt->At(p);
@@ -735,14 +726,20 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       });
       const std::lock_guard lock(gdal);
       shp->Finish();
-    });
+    };
+    try {
+      pointsApart = std::async(std::launch::async, writePoints);
+    } catch (const std::system_error&) {
+      writePoints();  // no thread to be had: the points first, as before
+    }
   } else if (gpkgRows) {
-    pointRows = w.RowsApart(kPoints);  // the points' table first, as they come first
-    writeApart([&] {
+    // A GeoPackage's points are made into rows only as SQLite inserts them, on another
+    // core, and never wait in a file. Their table comes first, as the points do.
+    const auto placing = std::make_shared<const Positions>(survey.get(), output.get());
+    w.RowsLater(kPoints, source.PointCount(), [&source, placing](gis::GpkgRow& row) {
       const gis::QuietGdal quiet;
       source.EachPoint([&](const SurveyPoint& p) {
-        const OGRPoint g = pointsAt->At(p);
-        gis::GpkgRow& row = *pointRows;
+        const OGRPoint g = placing->At(p);
         row.Begin();
         row.Geometry(&g);
         row.Integer(p.Number);

@@ -89,6 +89,8 @@ class GisSource {
   virtual ~GisSource() = default;
   // The last file read was SIMA (the drawing has survey axes).
   virtual bool SimaLoaded() const = 0;
+  // How many points EachPoint gives.
+  virtual size_t PointCount() const = 0;
   // Every point, in order.
   virtual void EachPoint(const std::function<void(const SurveyPoint&)>& take) const = 0;
   // Every parcel and polyline in order, each with the point every one of its records

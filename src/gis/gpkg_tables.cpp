@@ -8,20 +8,105 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <span>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "app/messages.h"
 #include "common/error.h"
 
 namespace kestrova::gis {
+
+// Rows on their way from the thread that makes them to the one that inserts them, a
+// megabyte at a time, a few megabytes at most waiting. Each row is as in a table's
+// file: its size in 4 bytes, then its values.
+class RowPipe {
+ public:
+  // The inserter gave up: the maker stops at its next handing on.
+  struct Cancelled {};
+
+  // The maker's side: a row, then the next; Close once all are put.
+  void Put(std::string_view row) {
+    filling_ += row;
+    if (filling_.size() >= kChunk) Hand();
+  }
+  // The maker is done, failed when failure is set.
+  void Close(std::exception_ptr failure) {
+    if (!failure && !filling_.empty()) {
+      try {
+        Hand();
+      } catch (const Cancelled&) {
+        return;
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    failure_ = std::move(failure);
+    closed_ = true;
+    changed_.notify_all();
+  }
+
+  // The inserter's side: the next rows into chunk (whose room goes back to the maker),
+  // false once there are none. Throws what the maker failed with.
+  bool Take(std::string& chunk) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !full_.empty() || closed_; });
+    if (full_.empty()) {
+      if (failure_) std::rethrow_exception(failure_);
+      return false;
+    }
+    if (chunk.capacity() > 0) spare_.push_back(std::move(chunk));
+    chunk = std::move(full_.front());
+    full_.pop_front();
+    changed_.notify_all();
+    return true;
+  }
+  // No more rows are taken: the maker's next handing on throws Cancelled.
+  void Cancel() {
+    const std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr size_t kChunk = size_t{1} << 20;
+  static constexpr size_t kWaiting = 4;
+
+  void Hand() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return full_.size() < kWaiting || cancelled_; });
+    if (cancelled_) throw Cancelled{};
+    full_.push_back(std::move(filling_));
+    filling_.clear();
+    if (!spare_.empty()) {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
+      filling_.clear();
+    }
+    changed_.notify_all();
+  }
+
+  std::string filling_;  // the maker's own
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> full_;
+  std::vector<std::string> spare_;
+  std::exception_ptr failure_;
+  bool closed_ = false;
+  bool cancelled_ = false;
+};
 
 namespace {
 
@@ -391,10 +476,9 @@ class TreeWriter {
 
   size_t Capacity() const { return capacity_; }
 
-  // Sorts cells along the curve and packs them into nodes as full as an even share
-  // allows, below the root; adds the nodes to above as cells of the next level.
+  // Packs cells, sorted along the curve, into nodes as full as an even share allows,
+  // below the root; adds the nodes to above as cells of the next level.
   void Pack(std::span<Cell> cells, bool leaves, std::vector<Cell>& above) {
-    SortAlongCurve(cells);
     const size_t nodes = (cells.size() + capacity_ - 1) / capacity_;
     size_t at = 0;
     for (size_t i = 0; i < nodes; ++i) {
@@ -520,56 +604,69 @@ void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFil
   } else {
     rows = db.Prepare("SELECT " + f + ", " + g + " FROM " + t + " ORDER BY " + f);
   }
-  std::vector<Cell> run;
-  run.reserve(runRows);     // its pages are taken only as rows fill them
-  std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
-  bool more = true;
-  bool rootIsLeaf = false;
-  for (bool first = true; more; first = false) {
-    run.clear();
-    while (run.size() < runRows) {
+  // The next run of rows into cells, in fid order; false once the rows have run out.
+  const auto readRun = [&](std::vector<Cell>& cells) {
+    cells.clear();
+    while (cells.size() < runRows) {
       if (gathered) {
         Cell c;
-        if (!GetCell(*gathered, c)) {
-          more = false;
-          break;
-        }
-        c.at = static_cast<uint32_t>(run.size());
-        run.push_back(c);
+        if (!GetCell(*gathered, c)) return false;
+        c.at = static_cast<uint32_t>(cells.size());
+        cells.push_back(c);
         continue;
       }
       const int rc = sqlite3_step(rows.get());
-      if (rc == SQLITE_DONE) {
-        more = false;
-        break;
-      }
+      if (rc == SQLITE_DONE) return false;
       if (rc != SQLITE_ROW) db.Fail();
       double box[4];
       const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(rows.get(), 1));
       if (!blob ||
           !GeometryBox(blob, static_cast<size_t>(sqlite3_column_bytes(rows.get(), 1)), box))
         continue;
-      Cell& c = run.emplace_back();
-      c.at = static_cast<uint32_t>(run.size() - 1);
+      Cell& c = cells.emplace_back();
+      c.at = static_cast<uint32_t>(cells.size() - 1);
       c.id = sqlite3_column_int64(rows.get(), 0);
       c.box[0] = RoundDown(box[0]);
       c.box[1] = RoundUp(box[1]);
       c.box[2] = RoundDown(box[2]);
       c.box[3] = RoundUp(box[3]);
     }
-    if (first && !more && run.size() <= tree.Capacity()) {
-      tree.Root(run, 0);
-      tree.Rows(run);
-      rootIsLeaf = true;
-      break;
-    }
-    tree.Pack(run, true, level);
+    return true;
+  };
+  std::vector<Cell> run, next;
+  run.reserve(runRows);  // its pages are taken only as rows fill them
+  bool more = readRun(run);
+  if (!more && run.size() <= tree.Capacity()) {  // the root is the only leaf
+    tree.Root(run, 0);
     tree.Rows(run);
-  }
-  if (!rootIsLeaf) {
+  } else {
+    std::vector<Cell> level;  // the leaves packed so far, then each level's nodes
+    SortAlongCurve(run);
+    const auto readSorted = [&] {
+      const bool after = readRun(next);
+      SortAlongCurve(next);
+      return after;
+    };
+    for (;;) {
+      // Noted cells are read and sorted on another core while the run before is written;
+      // the table's rows are read through the connection, which this thread uses.
+      std::future<bool> following;
+      if (more && gathered) {
+        try {
+          following = std::async(std::launch::async, readSorted);
+        } catch (const std::system_error&) {  // no thread to be had: read below
+        }
+      }
+      tree.Pack(run, true, level);
+      tree.Rows(run);
+      if (!more) break;
+      more = following.valid() ? following.get() : readSorted();
+      run.swap(next);
+    }
     int depth = 1;
     while (level.size() > tree.Capacity()) {
       std::vector<Cell> above;
+      SortAlongCurve(level);
       tree.Pack(level, false, above);
       level.swap(above);
       ++depth;
@@ -631,7 +728,8 @@ enum Kind : unsigned char { kNull, kInteger, kReal, kText };
               error);
 }
 
-// A table's rows read back from the file they waited in.
+// A table's rows read back from the file they waited in, or taken from their maker as
+// they are made.
 class SpilledRows final : public Feed {
  public:
   // cells: where each row's index cell is noted, numbered from 1 in order, or nullptr.
@@ -639,17 +737,37 @@ class SpilledRows final : public Feed {
       : file_(file), cells_(cells), values_(fields + 1) {
     std::memcpy(srs_, srs, 4);
   }
+  SpilledRows(RowPipe& pipe, size_t fields, const unsigned char srs[4], SpillFile* cells)
+      : SpilledRows(nullptr, fields, srs, cells) {
+    pipe_ = &pipe;
+  }
 
   bool Next() override {
-    unsigned char head[4];
-    const size_t got = std::fread(head, 1, 4, file_);
-    if (got == 0 && !std::ferror(file_)) return false;
-    if (got != 4) Broken();
-    const unsigned char* h = head;
-    rowBytes_.resize(GetLittle(h, 4));
-    if (std::fread(rowBytes_.data(), 1, rowBytes_.size(), file_) != rowBytes_.size()) Broken();
-    unsigned char* p = rowBytes_.data();
-    const unsigned char* const end = p + rowBytes_.size();
+    unsigned char* p = nullptr;
+    size_t rowSize = 0;
+    if (pipe_) {
+      while (at_ == chunk_.size()) {
+        if (!pipe_->Take(chunk_)) return false;
+        at_ = 0;
+      }
+      if (chunk_.size() - at_ < 4) Broken();
+      const unsigned char* h = reinterpret_cast<const unsigned char*>(chunk_.data() + at_);
+      rowSize = GetLittle(h, 4);
+      if (chunk_.size() - at_ - 4 < rowSize) Broken();
+      p = reinterpret_cast<unsigned char*>(chunk_.data() + at_ + 4);
+      at_ += 4 + rowSize;
+    } else {
+      unsigned char head[4];
+      const size_t got = std::fread(head, 1, 4, file_);
+      if (got == 0 && !std::ferror(file_)) return false;
+      if (got != 4) Broken();
+      const unsigned char* h = head;
+      rowBytes_.resize(GetLittle(h, 4));
+      if (std::fread(rowBytes_.data(), 1, rowBytes_.size(), file_) != rowBytes_.size()) Broken();
+      p = rowBytes_.data();
+      rowSize = rowBytes_.size();
+    }
+    const unsigned char* const end = p + rowSize;
     const auto need = [&](size_t n) {
       if (static_cast<size_t>(end - p) < n) Broken();
     };
@@ -735,6 +853,9 @@ class SpilledRows final : public Feed {
   };
 
   std::FILE* file_;
+  RowPipe* pipe_ = nullptr;
+  std::string chunk_;  // rows taken from pipe_, read up to at_
+  size_t at_ = 0;
   SpillFile* cells_;
   int64_t row_ = 0;  // rows given so far
   unsigned char srs_[4] = {};
@@ -755,7 +876,31 @@ struct GpkgTable {
   size_t rows = 0;
   // Each row's fid and index box, where it has a box, once the rows are in the table.
   std::unique_ptr<SpillFile> cells;
+  std::function<void(GpkgRow&)> later;  // makes the rows as they are inserted (Later)
 };
+
+namespace {
+
+// Opens the file where t's rows wait.
+void OpenSpill(GpkgTable& t) {
+  errno = 0;
+  t.file = std::fopen(t.spill.c_str(), "w+bx");  // never another file of the folder
+  if (!t.file) SpillFailed(MessageId::kTemporaryCannotCreate, t.spill);
+  // A megabyte a call to the system, not a page. (The C library takes a size only with a
+  // buffer of the caller's: without one, it reads and writes 4 KB at a time.)
+  constexpr size_t kBuffer = size_t{1} << 20;
+  t.buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+  std::setvbuf(t.file, t.buffer.get(), _IOFBF, kBuffer);
+}
+
+// Makes the rows written to t's file ready to be read back from the start.
+void Rewind(GpkgTable& t) {
+  errno = 0;
+  if (std::fflush(t.file) != 0 || std::fseek(t.file, 0, SEEK_SET) != 0)
+    SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
+}
+
+}  // namespace
 
 GpkgRows::GpkgRows(std::string spill) : spill_(std::move(spill)) {}
 
@@ -776,14 +921,7 @@ GpkgTable& GpkgRows::TableFor(const std::string& table, const std::vector<std::s
       t.name = table;
       t.fields = fields;
       t.spill = spill_ + "-" + std::to_string(last_);
-      errno = 0;
-      t.file = std::fopen(t.spill.c_str(), "w+bx");  // never another file of the folder
-      if (!t.file) SpillFailed(MessageId::kTemporaryCannotCreate, t.spill);
-      // A megabyte a call to the system, not a page. (The C library takes a size only
-      // with a buffer of the caller's: without one, it reads and writes 4 KB at a time.)
-      constexpr size_t kBuffer = size_t{1} << 20;
-      t.buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
-      std::setvbuf(t.file, t.buffer.get(), _IOFBF, kBuffer);
+      OpenSpill(t);
     }
   }
   GpkgTable& t = *tables_[last_];
@@ -800,9 +938,17 @@ GpkgRow& GpkgRows::Begin(const std::string& table, const std::vector<std::string
   return row_;
 }
 
-std::unique_ptr<GpkgRow> GpkgRows::Apart(const std::string& table,
-                                         const std::vector<std::string>& fields) {
-  return std::unique_ptr<GpkgRow>(new GpkgRow(&TableFor(table, fields)));
+void GpkgRows::Later(const std::string& table, const std::vector<std::string>& fields, size_t rows,
+                     std::function<void(GpkgRow&)> make) {
+  for (const std::unique_ptr<GpkgTable>& t : tables_) {
+    if (t->name == table) throw std::logic_error("a table's rows made later are all its rows");
+  }
+  GpkgTable& t = *tables_.emplace_back(std::make_unique<GpkgTable>());
+  t.name = table;
+  t.fields = fields;
+  t.spill = spill_ + "-" + std::to_string(tables_.size() - 1);
+  t.rows = rows;
+  t.later = std::move(make);
 }
 
 void GpkgRow::Begin() {
@@ -885,6 +1031,10 @@ void GpkgRow::End() {
   const uint32_t size = static_cast<uint32_t>(row_.size() - 4);
   for (int i = 0; i < 4; ++i)
     row_[i] = static_cast<char>(size >> (8 * i));
+  if (pipe_) {
+    pipe_->Put(row_);
+    return;
+  }
   errno = 0;
   if (std::fwrite(row_.data(), 1, row_.size(), t.file) != row_.size())
     SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
@@ -902,15 +1052,12 @@ void GpkgRows::Fill(const std::string& path) {
   // A table made apart that got no rows is no table of the file's.
   std::erase_if(tables_, [](const std::unique_ptr<GpkgTable>& t) {
     if (t->rows > 0) return false;
-    std::fclose(t->file);
+    if (t->file) std::fclose(t->file);
     std::remove(t->spill.c_str());
     return true;
   });
   for (const std::unique_ptr<GpkgTable>& table : tables_) {
-    GpkgTable& t = *table;
-    errno = 0;
-    if (std::fflush(t.file) != 0 || std::fseek(t.file, 0, SEEK_SET) != 0)
-      SpillFailed(MessageId::kTemporaryCannotWrite, t.spill);
+    if (table->file) Rewind(*table);
   }
   Database db(path);
   db.Run("PRAGMA synchronous = OFF");  // scratch until it is put in place
@@ -958,11 +1105,49 @@ void GpkgRows::Fill(const std::string& path) {
     for (const std::string& f : t.fields)
       columns += ", " + Quoted(f);
     if (t.rows > 0) t.cells = std::make_unique<SpillFile>();
-    SpilledRows rows(t.file, t.fields.size(), srs, t.cells.get());
+    // A table's rows made later are made on another thread as they are inserted.
+    RowPipe pipe;
+    GpkgRow laterRow(&t);
+    std::thread maker;
+    const struct Stop {
+      RowPipe& pipe;
+      std::thread& maker;
+      ~Stop() {
+        pipe.Cancel();
+        if (maker.joinable()) maker.join();
+      }
+    } stop{pipe, maker};
+    if (t.later) {
+      laterRow.pipe_ = &pipe;
+      try {
+        maker = std::thread([&t, &pipe, &laterRow] {
+          std::exception_ptr failure;
+          try {
+            t.later(laterRow);
+          } catch (const RowPipe::Cancelled&) {
+            return;
+          } catch (...) {
+            failure = std::current_exception();
+          }
+          pipe.Close(failure);
+        });
+      } catch (const std::system_error&) {
+        // No thread to be had: the rows wait in their file after all.
+        laterRow.pipe_ = nullptr;
+        OpenSpill(t);
+        const size_t declared = std::exchange(t.rows, 0);
+        t.later(laterRow);
+        if (t.rows != declared) db.Fail(("the rows of " + t.name + " were not all made").c_str());
+        Rewind(t);
+      }
+    }
+    SpilledRows rows = maker.joinable() ? SpilledRows(pipe, t.fields.size(), srs, t.cells.get())
+                                        : SpilledRows(t.file, t.fields.size(), srs, t.cells.get());
     if (db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows) !=
         static_cast<int64_t>(t.rows)) {
       db.Fail(("the rows of " + t.name + " were not read back whole").c_str());
     }
+    if (maker.joinable()) maker.join();  // it has put its last row and its extent
     // Whether the table holds just these rows, fids 1 to n in their order: then they are
     // counted already, and the cells, numbered 1, 2, ... in the rows' order, name them.
     // (Each of min and max alone is looked up in the table's tree; together, or count,
@@ -973,7 +1158,7 @@ void GpkgRows::Fill(const std::string& path) {
                            db.Text("SELECT max(rowid) FROM " + Quoted(t.name)) == count;
     if (!justThese) t.cells.reset();
     // The rows are in the table: their file is not needed while the index is packed.
-    std::fclose(std::exchange(t.file, nullptr));
+    if (t.file) std::fclose(std::exchange(t.file, nullptr));
     std::remove(t.spill.c_str());
 
     // As GDAL writes them when it closes a layer.

@@ -5,8 +5,8 @@
 //
 // GDAL takes some four microseconds to insert a feature, most of them its own work around
 // SQLite's. Here GDAL makes the tables (with no rows), the rows wait in a file of their
-// own meanwhile, and they are inserted afterwards through one prepared statement a table,
-// holding the values GDAL's writer would have stored.
+// own meanwhile (or are made only as they are inserted), and they are inserted afterwards
+// through one statement a table, holding the values GDAL's writer would have stored.
 //
 // SQLite's R-tree module inserts one row at a time, choosing a leaf and splitting nodes
 // as it goes: some fifteen microseconds a row, most of a large GeoPackage export. Here
@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,6 +34,7 @@ class OGRGeometry;
 namespace kestrova::gis {
 
 struct GpkgTable;
+class RowPipe;
 
 // The row of a table being made, value by value: Begin, the geometry, every field in the
 // table's fields' order, End. The geometry is stored as GDAL's GeoPackage blob (the
@@ -53,8 +55,9 @@ class GpkgRow {
   explicit GpkgRow(GpkgTable* table) : table_(table) {}
 
   GpkgTable* table_;
-  std::string row_;    // the row being made
-  size_t values_ = 0;  // the fields it has
+  RowPipe* pipe_ = nullptr;  // where the rows go, when not to the table's file
+  std::string row_;          // the row being made
+  size_t values_ = 0;        // the fields it has
 };
 
 // Feature rows on their way into a GeoPackage's tables.
@@ -70,13 +73,13 @@ class GpkgRows {
   // Begins a row of table (its fields named alike for all its rows), to be made through
   // what is returned, until the next Begin.
   GpkgRow& Begin(const std::string& table, const std::vector<std::string>& fields);
-  // Rows of table made by a maker of their own, as on another thread: the table takes its
-  // place among the tables now (a table left without rows is left out). While the maker
-  // is used, no row of table is begun through Begin, and Rows, Fill and
-  // PackSpatialIndexes wait for it to be done; rows of other tables may be begun. (The
-  // maker writes only its table's file, row count and extent; the tables are held apart
-  // and never move, and their names and fields do not change.)
-  std::unique_ptr<GpkgRow> Apart(const std::string& table, const std::vector<std::string>& fields);
+  // Rows of table made only as the table is filled, so that they never wait in a file:
+  // make, run once on another thread while Fill inserts what it makes, makes the table's
+  // rows (rows of them) in order through the maker it is given. The table takes its place
+  // among the tables now; a table of no rows is left out, and make is never run. make may
+  // use only what outlives Fill; what it throws, Fill throws.
+  void Later(const std::string& table, const std::vector<std::string>& fields, size_t rows,
+             std::function<void(GpkgRow&)> make);
   // The rows of table so far.
   size_t Rows(const std::string& table) const;
 
@@ -94,7 +97,7 @@ class GpkgRows {
   GpkgTable& TableFor(const std::string& table, const std::vector<std::string>& fields);
 
   std::string spill_;
-  std::vector<std::unique_ptr<GpkgTable>> tables_;  // in the order of their first rows or Apart
+  std::vector<std::unique_ptr<GpkgTable>> tables_;  // in the order of their first rows or Later
   size_t last_ = 0;  // the table of the row before, found again without a search
   GpkgRow row_{nullptr};
 };

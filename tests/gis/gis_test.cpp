@@ -1362,21 +1362,24 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
            ") WHEN 'real' THEN printf('%!.17g', " + column + ") WHEN 'blob' THEN hex(" + column +
            ") ELSE " + column + " END";
   };
+  // A table's entries in the contents and its rows; the points' rows with every field.
+  const auto tableContents = [&](const std::string& table) {
+    return "SELECT table_name, data_type, identifier, description, " + value("min_x") + ", " +
+           value("min_y") + ", " + value("max_x") + ", " + value("max_y") +
+           ", srs_id FROM gpkg_contents WHERE table_name LIKE '" + table +
+           "' ORDER BY table_name; SELECT * FROM gpkg_ogr_contents WHERE table_name LIKE '" +
+           table + "' ORDER BY table_name; ";
+  };
+  const std::string pointRows = "SELECT fid, " + value("geom") + ", " + value("number") + ", " +
+                                value("name") + ", " + value("x") + ", " + value("y") + ", " +
+                                value("z") + ", " + value("mark") + ", " + value("remarks") + ", " +
+                                value("marked") + " FROM points ORDER BY fid; ";
   const std::string contents =
       "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name; "
-      "SELECT * FROM gpkg_extensions ORDER BY table_name; "
-      "SELECT table_name, data_type, identifier, description, " +
-      value("min_x") + ", " + value("min_y") + ", " + value("max_x") + ", " + value("max_y") +
-      ", srs_id FROM gpkg_contents ORDER BY table_name; "
-      "SELECT * FROM gpkg_ogr_contents ORDER BY table_name; "
-      "SELECT * FROM sqlite_sequence ORDER BY name; "
-      "SELECT fid, " +
-      value("geom") + ", " + value("number") + ", " + value("name") + ", " + value("x") + ", " +
-      value("y") + ", " + value("z") + ", " + value("mark") + ", " + value("remarks") + ", " +
-      value("marked") +
-      " FROM points ORDER BY fid; "
-      "SELECT fid, " +
-      value("geom") + ", " + value("name") + ", " + value("area") + " FROM parcels ORDER BY fid; ";
+      "SELECT * FROM gpkg_extensions ORDER BY table_name; " +
+      tableContents("%") + "SELECT * FROM sqlite_sequence ORDER BY name; " + pointRows +
+      "SELECT fid, " + value("geom") + ", " + value("name") + ", " + value("area") +
+      " FROM parcels ORDER BY fid; ";
   const std::string shapes = "SELECT fid, " + value("geom") + ", " + value("name") + " FROM ";
   packed = exportTo(odd, "odd-packed.gpkg", "");
   inserted = exportTo(odd, "odd-inserted.gpkg", "TMPDIR=" + Path("missing") + " ");
@@ -1436,6 +1439,73 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
     gis::PackGpkgSpatialIndexes(copy, {"points"}, run);
     EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
     EXPECT_EQ(differs("SELECT * FROM rtree_points_geom" + kept + " ORDER BY id", copy), "");
+  }
+
+  // The points' rows made only as they are inserted, into the table GDAL left empty, and
+  // their index packed from the cells noted on the way, each run read and sorted while
+  // the one before is written: GDAL's rows and index again. A maker's failure, or too few
+  // rows, fails the fill.
+  const Dataset gdalPoints(inserted);
+  OGRLayer* const points = gdalPoints.Layer("points");
+  ASSERT_NE(points, nullptr);
+  const OGRFeatureDefn& defn = *points->GetLayerDefn();
+  std::vector<std::string> fields;
+  for (int i = 0; i < defn.GetFieldCount(); ++i)
+    fields.emplace_back(defn.GetFieldDefn(i)->GetNameRef());
+  const auto makeRows = [&](size_t last) {
+    return [&points, &defn, last](gis::GpkgRow& row) {
+      points->ResetReading();
+      size_t made = 0;
+      for (const auto& f : *points) {
+        if (made++ == last) throw Error(MessageId::kGisCannotFinish, {"GeoPackage", ": stop"});
+        row.Begin();
+        row.Geometry(f->GetGeometryRef());
+        for (int i = 0; i < defn.GetFieldCount(); ++i) {
+          const OGRFieldType type = defn.GetFieldDefn(i)->GetType();
+          if (f->IsFieldNull(i)) {
+            row.Null();
+          } else if (type == OFTInteger || type == OFTInteger64) {
+            row.Integer(f->GetFieldAsInteger64(i));
+          } else if (type == OFTReal) {
+            row.Real(f->GetFieldAsDouble(i));
+          } else {
+            row.Text(f->GetFieldAsString(i));
+          }
+        }
+        row.End();
+      }
+    };
+  };
+  const auto fillLater = [&](size_t rows, size_t last, size_t run) {
+    const std::string copy = Path("later.gpkg");
+    fs::remove(copy);
+    EXPECT_EQ(RunShell("ogr2ogr -preserve_fid -lco SPATIAL_INDEX=NO -where \"fid < 0\" " + copy +
+                       " " + inserted + " points")
+                  .status,
+              0);
+    gis::GpkgRows later(Path("later-rows"));
+    later.Later("points", fields, rows, makeRows(last));
+    later.Fill(copy);
+    later.PackSpatialIndexes(copy, {"points"}, run);
+    return copy;
+  };
+  const size_t all = static_cast<size_t>(points->GetFeatureCount());
+  ASSERT_EQ(all, 3000u);
+  for (const size_t run : {1000, 2999}) {
+    SCOPED_TRACE(run);
+    const std::string copy = fillLater(all, all, run);
+    EXPECT_EQ(differs(tableContents("points") + pointRows, copy), "");
+    EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
+    EXPECT_EQ(differs("SELECT * FROM rtree_points_geom ORDER BY id", copy), "");
+  }
+  for (const auto& [made, said] : {std::pair<size_t, size_t>{1500, all}, {all, all + 1}}) {
+    try {
+      fillLater(said, made, 1000);
+      ADD_FAILURE() << made << " of " << said;
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(made < all ? "stop" : "whole"), std::string::npos)
+          << e.what();
+    }
   }
 }
 
