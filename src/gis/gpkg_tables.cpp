@@ -31,7 +31,7 @@
 namespace kestrova::gis {
 
 // Rows on their way from the thread that makes them to the one that inserts them, a
-// megabyte at a time, a few megabytes at most waiting. Each row is as in a table's
+// quarter megabyte at a time, a megabyte at most waiting. Each row is as in a table's
 // file: its size in 4 bytes, then its values.
 class RowPipe {
  public:
@@ -81,7 +81,7 @@ class RowPipe {
   }
 
  private:
-  static constexpr size_t kChunk = size_t{1} << 20;
+  static constexpr size_t kChunk = size_t{1} << 18;
   static constexpr size_t kWaiting = 4;
 
   void Hand() {
