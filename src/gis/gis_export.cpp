@@ -734,7 +734,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     }
   } else if (gpkgRows) {
     // A GeoPackage's points are made into rows only as SQLite inserts them, on another
-    // core, and never wait in a file. Their table comes first, as the points do.
+    // core, rather than waiting in a file. Their table comes first, as the points do.
     const auto placing = std::make_shared<const Positions>(survey.get(), output.get());
     w.RowsLater(kPoints, source.PointCount(), [&source, placing](gis::GpkgRow& row) {
       const gis::QuietGdal quiet;

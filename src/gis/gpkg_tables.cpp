@@ -50,6 +50,8 @@ class RowPipe {
         Hand();
       } catch (const Cancelled&) {
         return;
+      } catch (...) {
+        failure = std::current_exception();
       }
     }
     const std::lock_guard lock(mutex_);
@@ -67,7 +69,7 @@ class RowPipe {
       if (failure_) std::rethrow_exception(failure_);
       return false;
     }
-    if (chunk.capacity() > 0) spare_.push_back(std::move(chunk));
+    if (chunk.capacity() >= kChunk) spare_.push_back(std::move(chunk));
     chunk = std::move(full_.front());
     full_.pop_front();
     changed_.notify_all();
@@ -636,6 +638,7 @@ void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFil
   std::vector<Cell> run, next;
   run.reserve(runRows);  // its pages are taken only as rows fill them
   bool more = readRun(run);
+  if (more && gathered) next.reserve(runRows);   // the run read while this one is written
   if (!more && run.size() <= tree.Capacity()) {  // the root is the only leaf
     tree.Root(run, 0);
     tree.Rows(run);
@@ -925,6 +928,7 @@ GpkgTable& GpkgRows::TableFor(const std::string& table, const std::vector<std::s
     }
   }
   GpkgTable& t = *tables_[last_];
+  if (t.later) throw std::logic_error("a table's rows made later are all its rows");
   if (fields.size() != t.fields.size()) {
     throw Error(MessageId::kGisCannotFinish,
                 {"GeoPackage", ": the fields of " + table + " changed between its rows"});
@@ -940,6 +944,7 @@ GpkgRow& GpkgRows::Begin(const std::string& table, const std::vector<std::string
 
 void GpkgRows::Later(const std::string& table, const std::vector<std::string>& fields, size_t rows,
                      std::function<void(GpkgRow&)> make) {
+  if (!make) throw std::logic_error("rows made later need their maker");
   for (const std::unique_ptr<GpkgTable>& t : tables_) {
     if (t->name == table) throw std::logic_error("a table's rows made later are all its rows");
   }
@@ -1049,7 +1054,7 @@ size_t GpkgRows::Rows(const std::string& table) const {
 }
 
 void GpkgRows::Fill(const std::string& path) {
-  // A table made apart that got no rows is no table of the file's.
+  // A table that got no rows, or whose rows made later are none, is no table of the file's.
   std::erase_if(tables_, [](const std::unique_ptr<GpkgTable>& t) {
     if (t->rows > 0) return false;
     if (t->file) std::fclose(t->file);
@@ -1137,7 +1142,7 @@ void GpkgRows::Fill(const std::string& path) {
         OpenSpill(t);
         const size_t declared = std::exchange(t.rows, 0);
         t.later(laterRow);
-        if (t.rows != declared) db.Fail(("the rows of " + t.name + " were not all made").c_str());
+        if (t.rows != declared) db.Fail(("the rows of " + t.name + " were not made whole").c_str());
         Rewind(t);
       }
     }
@@ -1145,7 +1150,9 @@ void GpkgRows::Fill(const std::string& path) {
                                         : SpilledRows(t.file, t.fields.size(), srs, t.cells.get());
     if (db.Insert(Quoted(t.name), columns, static_cast<int>(t.fields.size() + 1), rows) !=
         static_cast<int64_t>(t.rows)) {
-      db.Fail(("the rows of " + t.name + " were not read back whole").c_str());
+      db.Fail(("the rows of " + t.name +
+               (t.later ? " were not made whole" : " were not read back whole"))
+                  .c_str());
     }
     if (maker.joinable()) maker.join();  // it has put its last row and its extent
     // Whether the table holds just these rows, fids 1 to n in their order: then they are

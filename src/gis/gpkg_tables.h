@@ -63,8 +63,8 @@ class GpkgRow {
 // Feature rows on their way into a GeoPackage's tables.
 class GpkgRows {
  public:
-  // The rows of each table wait in a file of their own, named spill and the table's
-  // number, removed again with this.
+  // The rows of each table wait in a file of their own (but for rows made later), named
+  // spill and the table's number, removed again with this.
   explicit GpkgRows(std::string spill);
   ~GpkgRows();
   GpkgRows(const GpkgRows&) = delete;
@@ -73,14 +73,17 @@ class GpkgRows {
   // Begins a row of table (its fields named alike for all its rows), to be made through
   // what is returned, until the next Begin.
   GpkgRow& Begin(const std::string& table, const std::vector<std::string>& fields);
-  // Rows of table made only as the table is filled, so that they never wait in a file:
+  // Rows of table made only as the table is filled, so that they need not wait in a file:
   // make, run once on another thread while Fill inserts what it makes, makes the table's
-  // rows (rows of them) in order through the maker it is given. The table takes its place
-  // among the tables now; a table of no rows is left out, and make is never run. make may
-  // use only what outlives Fill; what it throws, Fill throws.
+  // rows (rows of them) in order through the maker it is given. (Where no thread can be
+  // had, Fill runs make itself first, into the table's file.) The table takes its place
+  // among the tables now, and no row of it is begun through Begin; a table of no rows is
+  // left out, and make is never run. make may use only what outlives Fill, and lets what
+  // the maker throws pass (it is stopped that way when the insert fails); what it throws,
+  // Fill throws.
   void Later(const std::string& table, const std::vector<std::string>& fields, size_t rows,
              std::function<void(GpkgRow&)> make);
-  // The rows of table so far.
+  // The rows of table so far; for rows made later, those it was said to have.
   size_t Rows(const std::string& table) const;
 
   // Inserts the rows into the tables of the GeoPackage at path, a table at a time in
@@ -102,7 +105,9 @@ class GpkgRows {
   GpkgRow row_{nullptr};
 };
 
-// Rows sorted and packed at a time: 32 MB. A larger table is packed run by run (rows
+// Rows sorted and packed at a time: 32 MB (two runs, 64 MB, when the boxes were noted
+// as the rows went in: the next run is sorted while one is written). A larger table is
+// packed run by run (rows
 // in fid order), each run's leaves tight; the levels above are sorted whole. Where rows
 // far apart in the table lie side by side on the ground, leaves of different runs
 // overlap, and a query reads a few more nodes.

@@ -1425,7 +1425,13 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
 
   // A table longer than a run: the points copied without an index and packed again in
   // runs of 1,000 rows (three), 1,500 (two) and 2,999 (a full one and one row); a run's
-  // fids do not follow on from one another where rows were deleted.
+  // fids do not follow on from one another where rows were deleted. The index tables
+  // of whole runs are kept, to be made again below.
+  const std::string indexTables =
+      "SELECT nodeno, hex(data) FROM rtree_points_geom_node ORDER BY nodeno; "
+      "SELECT * FROM rtree_points_geom_parent ORDER BY nodeno; "
+      "SELECT * FROM rtree_points_geom_rowid ORDER BY rowid; ";
+  std::map<size_t, std::string> packedIndex;
   for (const size_t run : {1000, 1500, 2999}) {
     SCOPED_TRACE(run);
     const std::string copy = Path("copy.gpkg");
@@ -1439,12 +1445,14 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
     gis::PackGpkgSpatialIndexes(copy, {"points"}, run);
     EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
     EXPECT_EQ(differs("SELECT * FROM rtree_points_geom" + kept + " ORDER BY id", copy), "");
+    if (kept.empty()) packedIndex[run] = sql(copy, indexTables);
   }
 
   // The points' rows made only as they are inserted, into the table GDAL left empty, and
   // their index packed from the cells noted on the way, each run read and sorted while
-  // the one before is written: GDAL's rows and index again. A maker's failure, or too few
-  // rows, fails the fill.
+  // the one before is written: GDAL's rows, and the index packed from the rows read back.
+  // A maker's failure, too few rows, or the insert failing while the maker waits for room
+  // fails the fill.
   const Dataset gdalPoints(inserted);
   OGRLayer* const points = gdalPoints.Layer("points");
   ASSERT_NE(points, nullptr);
@@ -1452,39 +1460,44 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
   std::vector<std::string> fields;
   for (int i = 0; i < defn.GetFieldCount(); ++i)
     fields.emplace_back(defn.GetFieldDefn(i)->GetNameRef());
-  const auto makeRows = [&](size_t last) {
-    return [&points, &defn, last](gis::GpkgRow& row) {
-      points->ResetReading();
+  // GDAL's points, times times over, as rows; a failure instead of the row numbered last.
+  const auto makeRows = [&](size_t last, int times) {
+    return [&points, &defn, last, times](gis::GpkgRow& row) {
       size_t made = 0;
-      for (const auto& f : *points) {
-        if (made++ == last) throw Error(MessageId::kGisCannotFinish, {"GeoPackage", ": stop"});
-        row.Begin();
-        row.Geometry(f->GetGeometryRef());
-        for (int i = 0; i < defn.GetFieldCount(); ++i) {
-          const OGRFieldType type = defn.GetFieldDefn(i)->GetType();
-          if (f->IsFieldNull(i)) {
-            row.Null();
-          } else if (type == OFTInteger || type == OFTInteger64) {
-            row.Integer(f->GetFieldAsInteger64(i));
-          } else if (type == OFTReal) {
-            row.Real(f->GetFieldAsDouble(i));
-          } else {
-            row.Text(f->GetFieldAsString(i));
+      for (int time = 0; time < times; ++time) {
+        points->ResetReading();
+        for (const auto& f : *points) {
+          if (made++ == last) throw Error(MessageId::kGisCannotFinish, {"GeoPackage", ": stop"});
+          row.Begin();
+          row.Geometry(f->GetGeometryRef());
+          for (int i = 0; i < defn.GetFieldCount(); ++i) {
+            const OGRFieldType type = defn.GetFieldDefn(i)->GetType();
+            if (f->IsFieldNull(i)) {
+              row.Null();
+            } else if (type == OFTInteger || type == OFTInteger64) {
+              row.Integer(f->GetFieldAsInteger64(i));
+            } else if (type == OFTReal) {
+              row.Real(f->GetFieldAsDouble(i));
+            } else {
+              row.Text(f->GetFieldAsString(i));
+            }
           }
+          row.End();
         }
-        row.End();
       }
     };
   };
-  const auto fillLater = [&](size_t rows, size_t last, size_t run) {
+  const auto fillLater = [&](size_t rows, size_t last, size_t run, int times = 1,
+                             const std::string& before = "") {
     const std::string copy = Path("later.gpkg");
     fs::remove(copy);
     EXPECT_EQ(RunShell("ogr2ogr -preserve_fid -lco SPATIAL_INDEX=NO -where \"fid < 0\" " + copy +
                        " " + inserted + " points")
                   .status,
               0);
+    if (!before.empty()) sql(copy, before);
     gis::GpkgRows later(Path("later-rows"));
-    later.Later("points", fields, rows, makeRows(last));
+    later.Later("points", fields, rows, makeRows(last, times));
     later.Fill(copy);
     later.PackSpatialIndexes(copy, {"points"}, run);
     return copy;
@@ -1496,15 +1509,24 @@ TEST_F(Gis, GeoPackageRowsAndIndexAreThoseGdalInserts) {
     const std::string copy = fillLater(all, all, run);
     EXPECT_EQ(differs(tableContents("points") + pointRows, copy), "");
     EXPECT_EQ(sql(copy, "SELECT rtreecheck('rtree_points_geom')"), "ok\n");
-    EXPECT_EQ(differs("SELECT * FROM rtree_points_geom ORDER BY id", copy), "");
+    EXPECT_EQ(sql(copy, indexTables), packedIndex[run]);
   }
-  for (const auto& [made, said] : {std::pair<size_t, size_t>{1500, all}, {all, all + 1}}) {
+  // About 300 KB of rows are made before the maker fails; the insert fails on the 3001st
+  // row, a number again, while 1.8 MB are made, more than the room between the two.
+  const std::string refuse = "CREATE UNIQUE INDEX once ON points (number)";
+  const struct {
+    size_t made, said;
+    int times;
+    std::string before, error;
+  } failures[] = {{2900, all, 1, "", "stop"},
+                  {all, all + 1, 1, "", "whole"},
+                  {6 * all, 6 * all, 6, refuse, "UNIQUE"}};
+  for (const auto& f : failures) {
     try {
-      fillLater(said, made, 1000);
-      ADD_FAILURE() << made << " of " << said;
+      fillLater(f.said, f.made, 1000, f.times, f.before);
+      ADD_FAILURE() << f.error;
     } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find(made < all ? "stop" : "whole"), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find(f.error), std::string::npos) << e.what();
     }
   }
 }
