@@ -107,10 +107,9 @@ class GpkgRows {
 
 // Rows sorted and packed at a time: 32 MB (two runs, 64 MB, when the boxes were noted
 // as the rows went in: the next run is sorted while one is written). A larger table is
-// packed run by run (rows
-// in fid order), each run's leaves tight; the levels above are sorted whole. Where rows
-// far apart in the table lie side by side on the ground, leaves of different runs
-// overlap, and a query reads a few more nodes.
+// packed run by run (rows in fid order), each run's leaves tight; the levels above are
+// sorted whole. Where rows far apart in the table lie side by side on the ground, leaves
+// of different runs overlap, and a query reads a few more nodes.
 inline constexpr size_t kGpkgIndexRunRows = size_t{1} << 20;
 
 // Adds a packed spatial index to each of tables, feature tables of the GeoPackage at
