@@ -707,15 +707,15 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   // layers mostly for GDAL. GDAL, w and result are used by one thread at a time (gdal);
   // the points are placed by a transformation of their own and counted apart.
   std::mutex gdal;
-  std::optional<Positions> pointsAt;
+  std::unique_ptr<Positions> shpAt;
   size_t shpAppended = 0, shpCut = 0;
-  std::future<void> pointsApart;  // after everything it uses: its end waits for it
+  std::future<void> shpWritten;  // after everything it uses: its end waits for it
   if (shp) {
-    pointsAt.emplace(survey.get(), output.get());
+    shpAt = std::make_unique<Positions>(survey.get(), output.get());
     const auto writePoints = [&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
-        const OGRPoint g = pointsAt->At(p);
+        const OGRPoint g = shpAt->At(p);
         if (shp->Appending() && shp->Append(p, g, shpCut)) {
           ++shpAppended;
           return;
@@ -728,7 +728,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       shp->Finish();
     };
     try {
-      pointsApart = std::async(std::launch::async, writePoints);
+      shpWritten = std::async(std::launch::async, writePoints);
     } catch (const std::system_error&) {
       writePoints();  // no thread to be had: the points first, as before
     }
@@ -768,8 +768,8 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   }
   // Once the other layers are written: the points' counts, or their failure.
   const auto pointsWritten = [&] {
-    if (!pointsApart.valid()) return;
-    pointsApart.get();
+    if (!shpWritten.valid()) return;
+    shpWritten.get();
     w.Counted(kPoints, shpAppended);
     result.textsCut += shpCut;
   };
@@ -966,7 +966,6 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       triangles(shape);
       polylines(shape);
     });
-    pointsWritten();  // the points' rows are counted with the others'
     w.MakeLayersOfRows({&kPoints, &kParcels, &kParcelLines, &kTriangles, &kPolylines});
   } else {
     // Layer after layer, the blocks read again for each: KML cannot go back to a layer

@@ -914,18 +914,20 @@ GpkgRows::~GpkgRows() {
   }
 }
 
+GpkgTable& GpkgRows::AddTable(const std::string& table, const std::vector<std::string>& fields) {
+  GpkgTable& t = *tables_.emplace_back(std::make_unique<GpkgTable>());
+  t.name = table;
+  t.fields = fields;
+  t.spill = spill_ + "-" + std::to_string(tables_.size() - 1);
+  return t;
+}
+
 GpkgTable& GpkgRows::TableFor(const std::string& table, const std::vector<std::string>& fields) {
   if (last_ >= tables_.size() || tables_[last_]->name != table) {
     last_ = 0;
     while (last_ < tables_.size() && tables_[last_]->name != table)
       ++last_;
-    if (last_ == tables_.size()) {
-      GpkgTable& t = *tables_.emplace_back(std::make_unique<GpkgTable>());
-      t.name = table;
-      t.fields = fields;
-      t.spill = spill_ + "-" + std::to_string(last_);
-      OpenSpill(t);
-    }
+    if (last_ == tables_.size()) OpenSpill(AddTable(table, fields));
   }
   GpkgTable& t = *tables_[last_];
   if (t.later) throw std::logic_error("a table's rows made later are all its rows");
@@ -948,10 +950,7 @@ void GpkgRows::Later(const std::string& table, const std::vector<std::string>& f
   for (const std::unique_ptr<GpkgTable>& t : tables_) {
     if (t->name == table) throw std::logic_error("a table's rows made later are all its rows");
   }
-  GpkgTable& t = *tables_.emplace_back(std::make_unique<GpkgTable>());
-  t.name = table;
-  t.fields = fields;
-  t.spill = spill_ + "-" + std::to_string(tables_.size() - 1);
+  GpkgTable& t = AddTable(table, fields);
   t.rows = rows;
   t.later = std::move(make);
 }

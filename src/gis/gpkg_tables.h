@@ -97,6 +97,8 @@ class GpkgRows {
                           size_t runRows) const;
 
  private:
+  // A new table, last of the tables, its rows' file named but not made.
+  GpkgTable& AddTable(const std::string& table, const std::vector<std::string>& fields);
   GpkgTable& TableFor(const std::string& table, const std::vector<std::string>& fields);
 
   std::string spill_;
