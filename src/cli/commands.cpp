@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "app/flows.h"
@@ -340,22 +343,57 @@ OutputSettings ReadSettingsOption(const std::string& settingsFile) {
 #endif
 
 #ifdef KESTROVA_HAVE_GDAL
-// A site of files that hold up to this many bytes (about a million points) is exported from
-// a table, the faster way, in at most some 250 MB; a larger one, or one read from a pipe,
-// from temporary files, in memory that stays the same at any size.
+// A site of files that hold up to this many bytes and lines (about a million points and
+// their parcels) is exported from a table, the faster way, in at most some 240 MB; a larger
+// one, or one read from a pipe, from temporary files, in memory that stays the same at any
+// size. Both limits are needed: a list of short lines puts two and a half million points in
+// 64 MB, and their table would take a GeoPackage's export past 256 MB.
 constexpr std::uintmax_t kTableExportBytes = std::uintmax_t{64} << 20;
+constexpr std::uintmax_t kTableExportLines = 1'750'000;
+
+// How often c is in the file at path, up to more than most. A file that cannot be read has
+// it too often.
+std::uintmax_t CountByte(const std::filesystem::path& path, char c, std::uintmax_t most) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> block(size_t{1} << 20);
+  std::uintmax_t count = 0;
+  while (in && count <= most) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const char* at = block.data();
+    const char* const end = at + in.gcount();
+    while ((at = static_cast<const char*>(std::memchr(at, c, static_cast<size_t>(end - at))))) {
+      ++count;
+      ++at;
+    }
+  }
+  return in.eof() || count > most ? count : most + 1;
+}
+
+// The lines of the file at path, or more than most when there are more: those its line
+// feeds end, or in a file without them its carriage returns.
+std::uintmax_t CountLines(const std::filesystem::path& path, std::uintmax_t most) {
+  const std::uintmax_t feeds = CountByte(path, '\n', most);
+  return feeds ? feeds : CountByte(path, '\r', most);
+}
 
 bool ExportFromTable(const std::vector<std::string>& files) {
   std::uintmax_t total = 0;
+  std::vector<std::filesystem::path> paths;
   for (const std::string& file : files) {
     std::error_code ec;
-    const std::filesystem::path path = Utf8Path(file);
+    const std::filesystem::path& path = paths.emplace_back(Utf8Path(file));
     if (file == kStandardStream || !std::filesystem::is_regular_file(path, ec)) return false;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) return false;
     total += size;
   }
-  return total <= kTableExportBytes;
+  if (total > kTableExportBytes) return false;
+  std::uintmax_t lines = 0;
+  for (const std::filesystem::path& path : paths) {
+    lines += CountLines(path, kTableExportLines - lines);
+    if (lines > kTableExportLines) return false;
+  }
+  return true;
 }
 #endif
 
