@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/files.h"
+#include "cli/uncached_output.h"
 #include "common/error.h"
 #include "common/version.h"
 #ifdef _WIN32
@@ -139,7 +140,15 @@ int main(int argc, char** argv) {
     if (info->parsed()) return CheckedOutput(RunInfo(files, std::cout, crs));
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
-    if (dump->parsed()) return CheckedOutput(RunDump(drawing, json, std::cout));
+    if (dump->parsed()) {
+      if (const auto file = UncachedOutput::ForStandardOutput()) {
+        const int status = RunDump(drawing, json, *file);
+        file->Finish();
+        CheckWritten(*file, "standard output");
+        return status;
+      }
+      return CheckedOutput(RunDump(drawing, json, std::cout));
+    }
     if (plot->parsed()) {
       if (!plotSize.empty()) plotOptions.size = ParsePlotSize(plotSize);
       return RunPlot(plotOptions, std::cerr);

@@ -241,6 +241,38 @@ TEST_F(Cli, AFullStandardOutputIsAnError) {
   }
 }
 
+// A dump into a file goes past the system's cache a few megabytes at a time where the
+// shell's descriptor stands at a block's start: the file holds what a pipe gets, between
+// what the shell wrote before and after it, and a file that may not grow is an error.
+TEST_F(Cli, DumpIntoAFileIsWhatAPipeGets) {
+  const std::string site = Path("large.sim"), jww = Path("large.jww"), out = Path("out");
+  kestrova::test::WriteLargeSite(site, 30'000);
+  ASSERT_EQ(RunCli("convert " + site + " -o " + jww).status, 0);
+  for (const std::string json : {"", "--json "}) {
+    const std::string dump = kCli + " dump " + json + jww;
+    const Result piped = kestrova::test::RunShell(dump, false);
+    ASSERT_EQ(piped.status, 0);
+    ASSERT_GT(piped.out.size(), size_t{20} << 20);  // several of its buffers
+    ASSERT_EQ(kestrova::test::RunShell(dump + " > " + out).status, 0);
+    EXPECT_TRUE(kestrova::ReadFileBytes(out) == piped.out) << json;
+    // At a block's start, and in the middle of one, where the writing goes through the cache.
+    for (const std::string& head : {std::string(4096, 'h'), std::string("head\n")}) {
+      WriteText(Path("head"), head);
+      ASSERT_EQ(kestrova::test::RunShell("{ cat " + Path("head") + "; " + dump +
+                                         "; printf 'tail\\n'; } > " + out)
+                    .status,
+                0);
+      EXPECT_TRUE(kestrova::ReadFileBytes(out) == head + piped.out + "tail\n") << json;
+    }
+  }
+  // 8 MB in dash's blocks of 512 bytes, 16 MB in bash's of 1024.
+  const Result r = kestrova::test::RunShell("{ trap '' XFSZ; ulimit -f 16384; " + kCli + " dump " +
+                                            jww + " > " + out + "; }");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out, "kestrova-cli: error: standard output: cannot write: File too large\n");
+  EXPECT_LE(fs::file_size(out), size_t{16} << 20);
+}
+
 TEST_F(Cli, WarningsAndNoData) {
   WriteText(Path("nan.zhy"), "1,a,1,2,3\r\n2,b,nan,1e999,6\r\n3,c,0x10,5,6\r\n");
   const Result warned = RunCli("info " + Path("nan.zhy"));
