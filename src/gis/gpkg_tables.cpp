@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +25,11 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "app/messages.h"
 #include "common/error.h"
@@ -242,6 +248,58 @@ const sqlite3_module kFeedModule = {
     FeedOpen,  FeedClose,   FeedFilter,  FeedNext,      FeedEof,        FeedColumn,
     FeedRowid, nullptr,     nullptr,     nullptr,       nullptr,        nullptr,
     nullptr,   nullptr,     nullptr,     nullptr,       nullptr,        nullptr};
+
+// While it lives, the file at path is handed to the disk a quarter second at a time, and
+// the pages written are let go of by the file cache. A page the cache takes for the first
+// time can cost far more than the writing into it: on a virtual machine whose host takes
+// memory back a page at a time, the pages of a 1.6 GB GeoPackage took the export 13 s of
+// system time, and 4 s when let go of as they went to the disk, to be taken again for
+// the next. The few that SQLite reads again come back from the disk.
+class CacheRelease {
+ public:
+  explicit CacheRelease([[maybe_unused]] const std::string& path) {
+#if defined(POSIX_FADV_DONTNEED)
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {  // no thread to be had: the cache keeps the pages
+    }
+#endif
+  }
+  ~CacheRelease() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    stopped_.notify_all();
+    if (thread_.joinable()) thread_.join();
+#if defined(POSIX_FADV_DONTNEED)
+    if (fd_ >= 0) ::close(fd_);
+#endif
+  }
+  CacheRelease(const CacheRelease&) = delete;
+  CacheRelease& operator=(const CacheRelease&) = delete;
+
+ private:
+  void Run() {
+#if defined(POSIX_FADV_DONTNEED)
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopped_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+      lock.unlock();
+      // Only written pages are let go of: a failure here leaves them in the cache.
+      if (::fdatasync(fd_) == 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+      lock.lock();
+    }
+#endif
+  }
+
+  int fd_ = -1;
+  std::mutex mutex_;
+  std::condition_variable stopped_;
+  bool stop_ = false;
+  std::thread thread_;
+};
 
 class Database {
  public:
@@ -1064,6 +1122,7 @@ void GpkgRows::Fill(const std::string& path) {
     if (table->file) Rewind(*table);
   }
   Database db(path);
+  const CacheRelease release(path);
   db.Run("PRAGMA synchronous = OFF");  // scratch until it is put in place
   db.Run("BEGIN");
   // GDAL adds triggers that count a table's rows as they are inserted and deleted when it
@@ -1197,6 +1256,7 @@ void PackIndexes(const std::string& path, const std::vector<std::string>& tables
                  const Gathered& gathered) {
   runRows = std::clamp<size_t>(runRows, 1, UINT32_MAX);  // a row's place is 32 bits
   Database db(path);
+  const CacheRelease release(path);
   // The file is scratch until it is put in place, and made durable then.
   db.Run("PRAGMA synchronous = OFF");
   db.Run("BEGIN");
