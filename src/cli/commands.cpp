@@ -351,29 +351,27 @@ OutputSettings ReadSettingsOption(const std::string& settingsFile) {
 constexpr std::uintmax_t kTableExportBytes = std::uintmax_t{64} << 20;
 constexpr std::uintmax_t kTableExportLines = 1'750'000;
 
-// How often c is in the file at path, up to more than most. A file that cannot be read has
-// it too often.
-std::uintmax_t CountByte(const std::filesystem::path& path, char c, std::uintmax_t most) {
+// The lines of the file at path, or more than most when there are more: as many as its
+// line feeds or its carriage returns, whichever it has more of (a lone carriage return
+// ends a line too). A file that cannot be read has too many.
+std::uintmax_t CountLines(const std::filesystem::path& path, std::uintmax_t most) {
   std::ifstream in(path, std::ios::binary);
   std::vector<char> block(size_t{1} << 20);
-  std::uintmax_t count = 0;
-  while (in && count <= most) {
+  const auto count = [](const char* at, const char* end, char c) {
+    std::uintmax_t n = 0;
+    for (; (at = static_cast<const char*>(std::memchr(at, c, static_cast<size_t>(end - at)))); ++at)
+      ++n;
+    return n;
+  };
+  std::uintmax_t feeds = 0, returns = 0;
+  while (in && std::max(feeds, returns) <= most) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    const char* at = block.data();
-    const char* const end = at + in.gcount();
-    while ((at = static_cast<const char*>(std::memchr(at, c, static_cast<size_t>(end - at))))) {
-      ++count;
-      ++at;
-    }
+    const char* const end = block.data() + in.gcount();
+    feeds += count(block.data(), end, '\n');
+    returns += count(block.data(), end, '\r');
   }
-  return in.eof() || count > most ? count : most + 1;
-}
-
-// The lines of the file at path, or more than most when there are more: those its line
-// feeds end, or in a file without them its carriage returns.
-std::uintmax_t CountLines(const std::filesystem::path& path, std::uintmax_t most) {
-  const std::uintmax_t feeds = CountByte(path, '\n', most);
-  return feeds ? feeds : CountByte(path, '\r', most);
+  const std::uintmax_t lines = std::max(feeds, returns);
+  return in.eof() || lines > most ? lines : most + 1;
 }
 
 bool ExportFromTable(const std::vector<std::string>& files) {

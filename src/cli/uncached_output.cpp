@@ -30,8 +30,7 @@ constexpr size_t kBufferBytes = size_t{4} << 20;
 
 class UncachedOutput::Buffer final : public std::streambuf {
  public:
-  Buffer(int uncached, uint64_t at, char* first, char* second)
-      : uncached_(uncached), at_(at), blocks_{first, second} {
+  Buffer(int uncached, char* first, char* second) : uncached_(uncached), blocks_{first, second} {
     setp(blocks_[0], blocks_[0] + kBufferBytes);
   }
   ~Buffer() override {
@@ -47,7 +46,7 @@ class UncachedOutput::Buffer final : public std::streambuf {
     if (!WaitBehind()) return false;
     const size_t size = static_cast<size_t>(pptr() - pbase());
     setp(pbase(), pbase() + kBufferBytes);
-    return Put(kOutput, pbase(), size, Take(size));
+    return Put(kOutput, pbase(), size);
   }
 
  protected:
@@ -80,15 +79,13 @@ class UncachedOutput::Buffer final : public std::streambuf {
     if (!WaitBehind()) return false;
     char* full = pbase();
     const size_t size = static_cast<size_t>(pptr() - pbase());
-    const uint64_t at = Take(size);
     filling_ ^= 1;
     setp(blocks_[filling_], blocks_[filling_] + kBufferBytes);
     try {
-      writing_ = std::async(std::launch::async,
-                            [this, full, size, at] { Put(uncached_, full, size, at); });
+      writing_ = std::async(std::launch::async, [this, full, size] { Put(uncached_, full, size); });
       return true;
     } catch (const std::system_error&) {  // no thread to be had: written here
-      return Put(uncached_, full, size, at);
+      return Put(uncached_, full, size);
     }
   }
 
@@ -100,13 +97,15 @@ class UncachedOutput::Buffer final : public std::streambuf {
     return false;
   }
 
-  // The file's place for the next size bytes.
-  uint64_t Take(size_t size) { return std::exchange(at_, at_ + size); }
-
-  // size bytes at the file's place at, past the cache through fd while the file system
-  // takes it; the descriptor is left after them, where a shell's next command writes.
-  bool Put(int fd, const char* data, size_t size, uint64_t at) {
-    if (cached_) fd = kOutput;
+  // size bytes where the descriptor stands, past the cache through fd where the file
+  // system takes them. Their place is taken by moving the descriptor past them first, so
+  // that whatever else writes through it (another program in the same redirection) lands
+  // before or after them, never over them; the shell's next command writes after them.
+  bool Put(int fd, const char* data, size_t size) {
+    const off_t end = ::lseek(kOutput, static_cast<off_t>(size), SEEK_CUR);
+    if (end < 0) return Failed(errno);
+    const auto at = static_cast<uint64_t>(end) - size;
+    if (cached_ || at % kBlock != 0) fd = kOutput;
     size_t done = 0;
     while (done < size) {
       const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(at + done));
@@ -116,11 +115,14 @@ class UncachedOutput::Buffer final : public std::streambuf {
         fd = kOutput;
         continue;
       }
-      if (n <= 0) return Failed(n < 0 ? errno : ENOSPC);
+      if (n <= 0) {
+        const int error = n < 0 ? errno : ENOSPC;
+        ::lseek(kOutput, static_cast<off_t>(at + done), SEEK_SET);  // after what was written
+        return Failed(error);
+      }
       done += static_cast<size_t>(n);
       if (fd == uncached_ && done < size && done % kBlock != 0) fd = kOutput;  // short
     }
-    if (::lseek(kOutput, static_cast<off_t>(at + size), SEEK_SET) < 0) return Failed(errno);
     return true;
   }
   bool Failed(int error) {
@@ -130,7 +132,6 @@ class UncachedOutput::Buffer final : public std::streambuf {
   }
 
   int uncached_;
-  uint64_t at_;  // where the bytes being filled go
   char* blocks_[2];
   int filling_ = 0;
   std::future<void> writing_;  // the other buffer's
@@ -157,8 +158,8 @@ std::unique_ptr<UncachedOutput> UncachedOutput::ForStandardOutput() {
     ::close(uncached);
     return nullptr;
   }
-  return std::unique_ptr<UncachedOutput>(new UncachedOutput(
-      std::make_unique<Buffer>(uncached, static_cast<uint64_t>(at), first, second)));
+  return std::unique_ptr<UncachedOutput>(
+      new UncachedOutput(std::make_unique<Buffer>(uncached, first, second)));
 }
 
 UncachedOutput::UncachedOutput(std::unique_ptr<Buffer> buffer)

@@ -13,8 +13,8 @@ namespace kestrova::cli {
 class UncachedOutput final : public std::ostream {
  public:
   // Null where standard output is no such file: a pipe, a terminal, a file it appends to
-  // or stands in the middle of a block of, or one on a file system that will not be
-  // written past its cache (tmpfs).
+  // or stands in the middle of a block of, or one that cannot be opened again to be
+  // written past the cache.
   static std::unique_ptr<UncachedOutput> ForStandardOutput();
   ~UncachedOutput() override;
 

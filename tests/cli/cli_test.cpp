@@ -270,7 +270,6 @@ TEST_F(Cli, DumpIntoAFileIsWhatAPipeGets) {
                                             jww + " > " + out + "; }");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_EQ(r.out, "kestrova-cli: error: standard output: cannot write: File too large\n");
-  EXPECT_LE(fs::file_size(out), size_t{16} << 20);
 }
 
 TEST_F(Cli, WarningsAndNoData) {
