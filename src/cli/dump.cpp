@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <variant>
 
 #include "app/messages.h"
@@ -19,6 +20,7 @@
 #include "cli/files.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/spill_file.h"
 #include "common/utf8_path.h"
 #include "jww/jww_file.h"
 
@@ -363,14 +365,16 @@ class Checker : public EntityListVisitor {
 };
 
 // A drawing to be read more than once: a file from the disk each time, a little at a
-// time; standard input, a pipe or a device read whole once.
+// time; standard input, a pipe or a device read once into a temporary file (a drawing
+// may run to gigabytes).
 class DrawingInput {
  public:
   explicit DrawingInput(const std::string& file) : file_(file), name_(InputName(file)) {
     std::error_code ec;
     if (file == kStandardStream || !std::filesystem::is_regular_file(Utf8Path(file), ec)) {
-      bytes_ = ReadInput(file);
-      whole_ = true;
+      spool_ = std::make_unique<SpillFile>(size_t{1} << 20);
+      ReadInputPieces(
+          file, [this](std::string_view piece) { spool_->Write(piece.data(), piece.size()); });
       return;
     }
     // A file that cannot be opened gets the message a whole read gives.
@@ -378,7 +382,11 @@ class DrawingInput {
   }
 
   InStream Open() {
-    if (whole_) return InStream(bytes_);
+    if (spool_) {
+      spool_->Rewind();
+      return InStream([this](char* to, size_t n) { return spool_->ReadSome(to, n); },
+                      spool_->Size());
+    }
     auto in = std::make_shared<std::ifstream>(Utf8Path(file_), std::ios::binary);
     if (!in->is_open()) throw Error(MessageId::kFileReadFailed, {name_});
     in->seekg(0, std::ios::end);
@@ -397,8 +405,7 @@ class DrawingInput {
  private:
   std::string file_;
   std::string name_;
-  std::string bytes_;
-  bool whole_ = false;
+  std::unique_ptr<SpillFile> spool_;
 };
 
 void PrintHeader(const JwwHeader& h, uint32_t entityCount, bool json, std::ostream& out) {

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "app/messages.h"
 #include "cli/commands.h"
@@ -115,6 +117,27 @@ std::string OutputName(const std::string& output) {
 std::string ReadInput(const std::string& input) {
   if (IsStandard(input)) return ReadDescriptorBytes(STDIN_FILENO, InputName(input));
   return ReadFileBytes(Utf8Path(input));
+}
+
+void ReadInputPieces(const std::string& input, const std::function<void(std::string_view)>& take) {
+  if (IsStandard(input)) {
+    ReadDescriptorPieces(STDIN_FILENO, InputName(input), take);
+    return;
+  }
+  const std::filesystem::path path = Utf8Path(input);
+  std::error_code ec;
+  std::ifstream in;
+  if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {
+    take(ReadFileBytes(path));  // the message a whole read gives
+    return;
+  }
+  std::vector<char> block(size_t{1} << 20);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    if (in.gcount() > 0) take(std::string_view(block.data(), static_cast<size_t>(in.gcount())));
+  }
+  if (in.bad()) throw Error(MessageId::kFileReadFailed, {InputName(input)});
 }
 
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,

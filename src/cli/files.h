@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -21,6 +22,8 @@ std::string OutputName(const std::string& output);
 
 // All bytes of an input.
 std::string ReadInput(const std::string& input);
+// The same handed to take a piece at a time as they are read.
+void ReadInputPieces(const std::string& input, const std::function<void(std::string_view)>& take);
 
 // Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
 // standard input (read whole) as text.

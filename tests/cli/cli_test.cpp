@@ -593,11 +593,15 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
   const double refused = kestrova::test::PeakMegabytes({kCli, "info", zeros}, {}, 1);
   EXPECT_GT(refused, 0.0);
   EXPECT_LT(refused, kBoundMb);
-  // Standard input, which can be read only once, is not held either.
+  // Standard input, which can be read only once, is not held either: a site, nor a
+  // drawing (some 85 MB), which is read twice.
   const double piped =
       kestrova::test::PeakMegabytes({kCli, "convert", "-", "-o", Path("piped.jww")}, site);
   EXPECT_GT(piped, 0.0);
   EXPECT_LT(piped, kBoundMb);
+  const double pipedDrawing = kestrova::test::PeakMegabytes({kCli, "dump", "-"}, drawing);
+  EXPECT_GT(pipedDrawing, 0.0);
+  EXPECT_LT(pipedDrawing, kBoundMb);
   EXPECT_EQ(kestrova::ReadFileBytes(Path("piped.jww")), kestrova::ReadFileBytes(drawing));
 #endif
 }
