@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -218,6 +219,30 @@ class Positions {
                    FormatGeneral(y), gis::GdalReason()});
     }
     return OGRPoint(gx, gy);
+  }
+  // Where each of points goes, as At places them one by one: a call to the transformation
+  // for all of them, which costs far less than one for each.
+  void AtAll(std::span<const SurveyPoint> points, std::vector<double>& xs,
+             std::vector<double>& ys) const {
+    xs.resize(points.size());
+    ys.resize(points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+      xs[i] = points[i].Y;
+      ys[i] = points[i].X;
+    }
+    if (!transform_ || points.empty()) return;
+    std::vector<int> placed(points.size(), FALSE);
+    // A point that cannot be placed is told of once, by At below.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    transform_->Transform(static_cast<int>(points.size()), xs.data(), ys.data(), nullptr,
+                          placed.data());
+    CPLPopErrorHandler();
+    for (size_t i = 0; i < points.size(); ++i) {
+      if (placed[i]) continue;
+      const OGRPoint g = At(points[i]);  // throws why it cannot be placed
+      xs[i] = g.getX();
+      ys[i] = g.getY();
+    }
   }
 
  private:
@@ -623,6 +648,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     std::string text;
     std::vector<size_t> ends;  // each point's text's end, where it has one
     std::vector<char> made;
+    std::vector<double> xs, ys;  // the points' places
   };
   // A batch handed on: its points and their texts. Two are used in turn, one being made
   // while the other is written.
@@ -683,9 +709,11 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
           part.text.clear();
           part.ends.clear();
           part.made.clear();
+          places[k]->AtAll(std::span<const SurveyPoint>(m->points).subspan(begin, end - begin),
+                           part.xs, part.ys);
           for (size_t i = begin; i < end; ++i) {
             const size_t start = part.text.size();
-            const OGRPoint g = places[k]->At(m->points[i]);
+            const OGRPoint g(part.xs[i - begin], part.ys[i - begin]);
             bool ok = true;
             if (geoJson) {
               if (!first || i > 0) part.text += ",\n";

@@ -2041,6 +2041,24 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
 #endif
 }
 
+// A point that cannot be placed in longitude/latitude fails the KML and GeoJSON exports,
+// named once, and leaves no file; the points around it are placed together with it.
+TEST_F(Gis, APointThatCannotBePlacedFailsTheExport) {
+  const std::string site = Path("far.zhy");
+  std::ofstream(site, std::ios::binary) << "1,a,0,0,0\r\n2,b,1e20,1e20,0\r\n3,c,10,10,0\r\n";
+  for (const char* ext : {"kml", "geojson"}) {
+    const std::string out = Path(std::string("far.") + ext);
+    const Result r = RunCli("export " + site + " -o " + out + " --crs EPSG:6677");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("kestrova-cli: error: point 2 \"b\" (X 1E20, Y 1E20) cannot be placed "
+                         "in longitude/latitude: "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("ERROR 1: "), r.out.rfind("ERROR 1: ")) << r.out;  // at most once
+    EXPECT_FALSE(fs::exists(out)) << ext;
+  }
+}
+
 // A site read through a pipe is gathered in temporary files: the export is the one its file,
 // held as a table, gives (the example's parcels, triangles and polyline, survey axes).
 TEST_F(Gis, PipedSitesAreExportedAsTheirFiles) {
