@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <system_error>
@@ -313,6 +314,7 @@ class Database {
     // The index's node, rowid and parent tables are written here directly.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
     if (sqlite3_create_module(db, "kestrova_feed", &kFeedModule, &feed_) != SQLITE_OK) Fail();
+    release_.emplace(path);
   }
   // Fails with SQLite's last message, or with why when SQLite has none to give.
   [[noreturn]] void Fail(const char* why = nullptr) const {
@@ -373,6 +375,9 @@ class Database {
  private:
   std::unique_ptr<sqlite3, CloseDatabase> db_;
   Feed* feed_ = nullptr;  // the rows the feed table gives now
+  // The file this program fills goes to the disk as it grows; stopped before the
+  // connection closes.
+  std::optional<CacheRelease> release_;
 };
 
 uint32_t Read32(const unsigned char* p, bool little) {
@@ -1122,7 +1127,6 @@ void GpkgRows::Fill(const std::string& path) {
     if (table->file) Rewind(*table);
   }
   Database db(path);
-  const CacheRelease release(path);
   db.Run("PRAGMA synchronous = OFF");  // scratch until it is put in place
   db.Run("BEGIN");
   // GDAL adds triggers that count a table's rows as they are inserted and deleted when it
@@ -1256,7 +1260,6 @@ void PackIndexes(const std::string& path, const std::vector<std::string>& tables
                  const Gathered& gathered) {
   runRows = std::clamp<size_t>(runRows, 1, UINT32_MAX);  // a row's place is 32 bits
   Database db(path);
-  const CacheRelease release(path);
   // The file is scratch until it is put in place, and made durable then.
   db.Run("PRAGMA synchronous = OFF");
   db.Run("BEGIN");
