@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <streambuf>
 #include <vector>
 
 #include "app/messages.h"
@@ -184,6 +186,81 @@ void WriteOutput(const std::string& output, std::string_view bytes) {
   const auto writer = OpenOutput(output);
   writer->Write(bytes.data(), bytes.size());
   writer->Commit();
+}
+
+class WriterStream::Buffer final : public std::streambuf {
+ public:
+  explicit Buffer(AtomicFileWriter& writer) : writer_(writer), held_(kHeld) {
+    setp(held_.data(), held_.data() + held_.size());
+  }
+
+  bool HandOn() {
+    const size_t size = static_cast<size_t>(pptr() - pbase());
+    setp(held_.data(), held_.data() + held_.size());
+    return Put(held_.data(), size);
+  }
+  void ThrowFailure() const {
+    if (failed_) std::rethrow_exception(failed_);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!HandOn()) return traits_type::eof();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  // Large pieces (a dump's are hundreds of kilobytes) go to the writer as they are.
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n <= epptr() - pptr()) {
+      std::memcpy(pptr(), s, static_cast<size_t>(n));
+      pbump(static_cast<int>(n));
+      return n;
+    }
+    if (!HandOn() || !Put(s, static_cast<size_t>(n))) return 0;
+    return n;
+  }
+  int sync() override { return HandOn() ? 0 : -1; }
+
+ private:
+  static constexpr size_t kHeld = size_t{64} << 10;
+
+  bool Put(const char* data, size_t size) {
+    if (!failed_) {
+      try {
+        writer_.Write(data, size);
+        return true;
+      } catch (const Error& e) {
+        error_ = e.SystemError() != 0 ? e.SystemError() : EIO;
+        failed_ = std::current_exception();
+      } catch (...) {
+        error_ = EIO;
+        failed_ = std::current_exception();
+      }
+    }
+    errno = error_;
+    return false;
+  }
+
+  AtomicFileWriter& writer_;
+  std::vector<char> held_;
+  std::exception_ptr failed_;
+  int error_ = 0;
+};
+
+WriterStream::WriterStream(AtomicFileWriter& writer)
+    : std::ostream(nullptr), buffer_(std::make_unique<Buffer>(writer)) {
+  rdbuf(buffer_.get());
+}
+
+WriterStream::~WriterStream() {
+  buffer_->HandOn();
+}
+
+void WriterStream::Finish() {
+  if (!buffer_->HandOn()) setstate(std::ios::badbit);
+  buffer_->ThrowFailure();
 }
 
 void CheckWritten(std::ostream& out, const std::string& name) {

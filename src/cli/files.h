@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -43,6 +44,21 @@ std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output);
 
 // Writes bytes to an output and commits.
 void WriteOutput(const std::string& output, std::string_view bytes);
+
+// Prints into a writer, for code that writes to a stream. A write the writer fails sets
+// badbit, with errno saying why (see CheckWritten); nothing is written after it.
+class WriterStream final : public std::ostream {
+ public:
+  explicit WriterStream(AtomicFileWriter& writer);
+  ~WriterStream() override;  // hands on what it holds, as a plain stream would
+
+  // Hands on what it holds; throws the writer's own error for any write that failed.
+  void Finish();
+
+ private:
+  class Buffer;
+  std::unique_ptr<Buffer> buffer_;
+};
 
 // Throws the error of a stream that could not be written (a full disk, a failing
 // device), naming it; errno, as the failed write left it, gives the reason.

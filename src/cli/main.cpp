@@ -12,7 +12,6 @@
 
 #include "cli/commands.h"
 #include "cli/files.h"
-#include "cli/uncached_output.h"
 #include "common/error.h"
 #include "common/version.h"
 #ifdef _WIN32
@@ -141,13 +140,17 @@ int main(int argc, char** argv) {
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
     if (dump->parsed()) {
-      if (const auto file = UncachedOutput::ForStandardOutput()) {
-        const int status = RunDump(drawing, json, *file);
-        file->Finish();
-        CheckWritten(*file, "standard output");
-        return status;
-      }
-      return CheckedOutput(RunDump(drawing, json, std::cout));
+#ifdef _WIN32
+      return CheckedOutput(RunDump(drawing, json, std::cout));  // the console's line ends
+#else
+      // A dump runs to gigabytes: into a file it goes past the system's cache.
+      const auto writer = OpenOutput(std::string(kStandardStream));
+      WriterStream out(*writer);
+      const int status = RunDump(drawing, json, out);
+      out.Finish();
+      writer->Commit();
+      return status;
+#endif
     }
     if (plot->parsed()) {
       if (!plotSize.empty()) plotOptions.size = ParsePlotSize(plotSize);

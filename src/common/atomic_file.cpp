@@ -36,6 +36,11 @@ namespace kestrova {
 #ifndef _WIN32
 namespace {
 
+// Writing past the system's cache takes whole blocks at block boundaries, from memory
+// aligned to them; 4096 bytes suits the disks in use.
+constexpr size_t kBlock = 4096;
+constexpr size_t kStagingBytes = 2u << 20;  // twice: one filling, one being written
+
 std::string SystemMessage(int error) {
   return std::strerror(error);
 }
@@ -295,7 +300,26 @@ void AtomicFileWriter::UseDescriptor(int fd) {
     inPlace_ = true;
     const int flags = ::fcntl(fd_, F_GETFL);
     appends_ = flags >= 0 && (flags & O_APPEND) != 0;
+    if (flags >= 0 && !appends_ && (flags & O_ACCMODE) != O_RDONLY) reserves_ = StagesInPlace(fd);
   }
+}
+
+// A file written in place from a block's start is staged as a temporary file is (see
+// Stage), through a description of this writer's own: whether writes pass the cache is
+// a description's flag, and the shell's stays as it was.
+bool AtomicFileWriter::StagesInPlace([[maybe_unused]] int fd) {
+#ifdef O_DIRECT
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0 || at % static_cast<off_t>(kBlock) != 0) return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  positionedFd_ = ::open(self.c_str(), O_WRONLY | O_CLOEXEC);
+  if (positionedFd_ < 0) return false;
+  base_ = static_cast<uint64_t>(at);
+  baseKnown_ = true;
+  return true;
+#else
+  return false;
+#endif
 }
 
 // Where the first byte written in place lies in the file.
@@ -368,9 +392,12 @@ void AtomicFileWriter::KeepTemporaryName() {
 
 AtomicFileWriter::~AtomicFileWriter() {
   try {
+    // In place, what was written before a failure stays, as a plain write leaves it;
+    // nothing is written after bytes that could not be.
+    if (reserves_ && !failed_) StopStaging();
     WaitBehind();
   } catch (const std::exception&) {
-    // The file is dropped in any case.
+    // A file of this writer's own is dropped in any case.
   }
   if (fd_ >= 0 && ownsFd_) ::close(fd_);
   if (positionedFd_ >= 0) ::close(positionedFd_);
@@ -393,22 +420,13 @@ void AtomicFileWriter::FailWith(int error, const std::string& what) {
   throw Error(id, {target_.string(), SystemMessage(error)}, error);
 }
 
-namespace {
-
-// Writing past the system's cache takes whole blocks at block boundaries, from memory
-// aligned to them; 4096 bytes suits the disks in use.
-constexpr size_t kBlock = 4096;
-constexpr size_t kStagingBytes = 2u << 20;  // twice: one filling, one being written
-
-}  // namespace
-
 void AtomicFileWriter::Write(const void* data, size_t size) {
   if (failed_) std::rethrow_exception(failed_);
   const auto* p = static_cast<const char*>(data);
-  if (direct_) {
-    WriteOut(p, size);
-  } else if (stagingOn_ || written_ == 0) {
+  if (stagingOn_ || (written_ == 0 && (!direct_ || reserves_))) {
     Stage(p, size);
+  } else if (direct_) {
+    WriteOut(p, size);
   } else {
     PutAt(written_, p, size);
     written_ += size;
@@ -447,6 +465,7 @@ void AtomicFileWriter::PutAt(uint64_t offset, const char* p, size_t size) {
     p += n;
     offset += static_cast<uint64_t>(n);
     size -= static_cast<size_t>(n);
+    reached_ = offset;
   }
 }
 
@@ -456,10 +475,14 @@ void AtomicFileWriter::PutAt(uint64_t offset, const char* p, size_t size) {
 // temporary file collects its bytes in a block-aligned buffer, and every full buffer
 // goes to the disk directly (O_DIRECT). The tail that fills no block, and files that
 // never fill the buffer, go through the cache as before; where the file system does
-// not write past its cache, everything does.
+// not write past its cache, everything does. A file written in place is staged the same.
 void AtomicFileWriter::Stage(const char* p, size_t size) {
   if (!staging_) {
     staging_.reset(static_cast<char*>(std::aligned_alloc(kBlock, kStagingBytes)));
+    if (!staging_ && direct_) {
+      WriteOut(p, size);
+      return;
+    }
     if (!staging_) {  // no memory for it: through the cache
       PutAt(written_, p, size);
       written_ += size;
@@ -482,22 +505,29 @@ void AtomicFileWriter::Stage(const char* p, size_t size) {
 // and goes on in the other buffer; where there is no memory for it, writes it here.
 void AtomicFileWriter::HandOn() {
   WaitBehind();
-  const uint64_t offset = written_ - staged_;
   if (!behind_) behind_.reset(static_cast<char*>(std::aligned_alloc(kBlock, kStagingBytes)));
-  if (!behind_ || offset % kBlock != 0) {
-    FlushStaging(false);
+  if (!behind_) {
+    FlushStaging();
     return;
   }
-  std::swap(staging_, behind_);
+  const uint64_t offset = Place(staged_);
   const size_t size = std::exchange(staged_, 0);
+  std::swap(staging_, behind_);
   try {
     writing_ = std::async(std::launch::async,
-                          [this, size, offset] { PutBlocks(behind_.get(), size, offset); });
+                          [this, size, offset] { PutPlaced(behind_.get(), size, offset); });
   } catch (const std::system_error&) {  // no thread to be had: written here
-    std::swap(staging_, behind_);
-    staged_ = size;
-    FlushStaging(false);
+    PutPlaced(behind_.get(), size, offset);
   }
+}
+
+// Where the size bytes staged go: in a file of this writer's own, after the bytes before
+// them; in place, where the shared descriptor stands, which is first moved past them.
+uint64_t AtomicFileWriter::Place(size_t size) {
+  if (!reserves_) return written_ - staged_;
+  const off_t end = ::lseek(fd_, static_cast<off_t>(size), SEEK_CUR);
+  if (end < 0) Fail("cannot write");
+  return static_cast<uint64_t>(end) - size;
 }
 
 // Until the buffer handed on is written; throws what its writing did, then and on every
@@ -513,29 +543,30 @@ void AtomicFileWriter::WaitBehind() {
   }
 }
 
-// Whole blocks at offset, past the cache where the file system takes them.
-void AtomicFileWriter::PutBlocks(const char* data, size_t size, uint64_t offset) {
-  if (PutUncached(data, size, offset)) return;
-  DropUncached();
-  PutAt(offset, data, size);
+// Staged bytes at their place: the whole blocks past the cache where the file system
+// takes them, the rest through it. In place, a failure leaves the shared descriptor
+// just after the bytes written, where a plain write would have left it.
+void AtomicFileWriter::PutPlaced(const char* data, size_t size, uint64_t offset) {
+  reached_ = offset;
+  try {
+    const size_t blocks = offset % kBlock == 0 ? size / kBlock * kBlock : 0;
+    const size_t done = blocks > 0 && PutUncached(data, blocks, offset) ? blocks : 0;
+    if (done < size) {
+      DropUncached();  // no whole block, or a file system that will not
+      PutAt(offset + done, data + done, size - done);
+    }
+  } catch (...) {
+    if (reserves_) ::lseek(fd_, static_cast<off_t>(reached_), SEEK_SET);
+    throw;
+  }
 }
 
-// Writes the staged bytes: their whole blocks past the cache where it can; with all,
-// the rest through the cache as well.
-void AtomicFileWriter::FlushStaging(bool all) {
+// Writes every staged byte, here.
+void AtomicFileWriter::FlushStaging() {
   WaitBehind();
-  const uint64_t start = written_ - staged_;
-  size_t done = 0;
-  const size_t blocks = staged_ / kBlock * kBlock;
-  if (blocks > 0 && start % kBlock == 0 && PutUncached(staging_.get(), blocks, start))
-    done = blocks;
-  if (done < staged_ && (all || done == 0)) {
-    DropUncached();  // the tail is no whole block
-    PutAt(start + done, staging_.get() + done, staged_ - done);
-    done = staged_;
-  }
-  std::memmove(staging_.get(), staging_.get() + done, staged_ - done);
-  staged_ -= done;
+  if (staged_ == 0) return;
+  PutPlaced(staging_.get(), staged_, Place(staged_));
+  staged_ = 0;
 }
 
 // Writes whole blocks at a block boundary past the cache; false (nothing written) when
@@ -547,9 +578,10 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size, uint64_t offse
     DropUncached();
     cacheOnly_ = true;
   };
+  const int fd = BlockDescriptor();
   if (!uncached_) {
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) {
       cacheOnly_ = true;  // tmpfs, for one
       return false;
     }
@@ -557,7 +589,7 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size, uint64_t offse
   }
   size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+    const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EINVAL && done == 0) {
       throughCache();  // the flag is taken but not these blocks
@@ -565,6 +597,7 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size, uint64_t offse
     }
     if (n < 0) Fail("cannot write");
     done += static_cast<size_t>(n);
+    reached_ = offset + done;
     if (done < size && done % kBlock != 0) {
       throughCache();  // a short write that ends inside a block
       PutAt(offset + done, data + done, size - done);
@@ -584,7 +617,7 @@ bool AtomicFileWriter::PutUncached(const char* data, size_t size, uint64_t offse
 void AtomicFileWriter::DropUncached() {
 #ifdef O_DIRECT
   if (!uncached_) return;
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_DIRECT);
+  ::fcntl(BlockDescriptor(), F_SETFL, ::fcntl(BlockDescriptor(), F_GETFL) & ~O_DIRECT);
   uncached_ = false;
 #endif
 }
@@ -592,7 +625,7 @@ void AtomicFileWriter::DropUncached() {
 // Back to writing through the cache, every staged byte written.
 void AtomicFileWriter::StopStaging() {
   if (!stagingOn_) return;
-  FlushStaging(true);
+  FlushStaging();
   // When the staged bytes were whole blocks (or none), the flush left the flag on, and
   // every later unaligned write would fail with EINVAL.
   DropUncached();
@@ -636,6 +669,7 @@ void AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
   if (inPlace_) {
     // In place the offsets count from where the output began; the descriptor is left
     // after the last byte, where a shell's next command writes.
+    StopStaging();
     const uint64_t base = InPlaceBase();
     const int fd = PositionedDescriptor();
     uint64_t at = base + offset;
@@ -783,6 +817,8 @@ bool AtomicFileWriter::Adopt(const std::filesystem::path& file) {
 
 void AtomicFileWriter::Commit() {
   if (direct_) {
+    if (failed_) std::rethrow_exception(failed_);
+    StopStaging();
     // A terminal or pipe cannot be synced; what was written is with the reader. A file
     // written in place is on the disk before the save counts as done.
     if (inPlace_ && ::fsync(fd_) != 0 && errno != EINVAL) Fail("cannot write");

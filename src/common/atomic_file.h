@@ -33,7 +33,11 @@ class AtomicFileWriter {
   explicit AtomicFileWriter(std::filesystem::path target);
   // Writes straight to an open descriptor (standard output) and never closes it; name
   // stands for it in messages. A regular file behind it is written from the
-  // descriptor's position (its end when it appends), not from its start.
+  // descriptor's position (its end when it appends), not from its start, and the
+  // descriptor is left after the last byte. Where that position starts a block, the
+  // bytes go past the system's cache a few megabytes at a time, each run's place taken
+  // by moving the descriptor past it first: whatever else writes through the same
+  // descriptor (another program in one redirection) lands before or after it.
   static std::unique_ptr<AtomicFileWriter> ForDescriptor(int fd, std::string name);
   ~AtomicFileWriter();  // drops the temporary file unless Commit succeeded
   AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -66,11 +70,14 @@ class AtomicFileWriter {
   void LinkUnnamed();
   void WriteOut(const char* data, size_t size);
   void PutAt(uint64_t offset, const char* data, size_t size);
+  bool StagesInPlace(int fd);
   void Stage(const char* data, size_t size);
-  void FlushStaging(bool all);
+  void FlushStaging();
   void HandOn();
-  void PutBlocks(const char* data, size_t size, uint64_t offset);
+  uint64_t Place(size_t size);
+  void PutPlaced(const char* data, size_t size, uint64_t offset);
   bool PutUncached(const char* data, size_t size, uint64_t offset);
+  int BlockDescriptor() const { return reserves_ ? positionedFd_ : fd_; }
   void WaitBehind();
   void DropUncached();
   void StopStaging();
@@ -89,9 +96,14 @@ class AtomicFileWriter {
   bool appends_ = false;  // the descriptor appends (O_APPEND)
   bool baseKnown_ = false;
   uint64_t base_ = 0;
-  int positionedFd_ = -1;  // the same file without O_APPEND, for writes at an offset
-  int signalSlot_ = -1;    // the temporary name's entry for removal at a signal
-  uint64_t written_ = 0;   // the end of the bytes written in order so far
+  // The same file in a description of this writer's own: without O_APPEND for writes at
+  // an offset, or to be written past the cache without changing the shared one.
+  int positionedFd_ = -1;
+  // In place, staged bytes go where the shared descriptor stands, not after the bytes
+  // before them (see Place).
+  bool reserves_ = false;
+  int signalSlot_ = -1;   // the temporary name's entry for removal at a signal
+  uint64_t written_ = 0;  // the end of the bytes written in order so far
   // A temporary file gathers its bytes in whole blocks that go to the disk without
   // passing through the system's cache (see Stage).
   struct FreeBlock {
@@ -109,6 +121,7 @@ class AtomicFileWriter {
   bool cacheOnly_ = false;     // the file system refused to write past the cache
   uint64_t handedOn_ = 0;      // cached writing: bytes before this were handed to the disk
   uint64_t settled_ = 0;       // cached writing: bytes before this are on the disk
+  uint64_t reached_ = 0;       // the end of the last bytes put at their place
 };
 
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes);

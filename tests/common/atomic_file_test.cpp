@@ -226,7 +226,9 @@ TEST_F(AtomicFileTest, AFinishedFileIsTakenWhereItCanBe) {
 
 // Any mix of appends and patches, of any size, must leave exactly the bytes a plain
 // string given the same edits holds: blocks past the cache, the staged tail, patches of
-// staged and of written bytes, holes, and back through the cache after a patch.
+// staged and of written bytes, holes, and back through the cache after a patch. The same
+// in place through a descriptor, from a block's start and from the middle of one, which
+// is left after the last byte.
 TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
   const fs::path target = dir_ / "mixed.jww";
   constexpr size_t kMost = 10u << 20;
@@ -291,11 +293,24 @@ TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
     }
     runs.push_back(ops);
   }
+  const fs::path shared = dir_ / "shared";
   for (size_t r = 0; r < runs.size(); ++r) {
     std::string model;
     std::string trace;
+    // Every third run in its own file, the others after 4096 bytes or 5 in a shared one.
+    const std::string head = r % 3 == 0 ? "" : std::string(r % 3 == 1 ? 4096 : 5, 'h');
+    int fd = -1;
+    if (!head.empty()) {
+      WriteFileAtomic(shared, head);
+      fd = ::open(shared.c_str(), O_WRONLY);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(head.size()));
+    }
     {
-      AtomicFileWriter writer(target);
+      const std::unique_ptr<AtomicFileWriter> owned =
+          head.empty() ? std::make_unique<AtomicFileWriter>(target)
+                       : AtomicFileWriter::ForDescriptor(fd, "standard output");
+      AtomicFileWriter& writer = *owned;
       for (const Op& op : runs[r]) {
         const size_t from = pick(kMost - op.size);
         const char* bytes = source.data() + from;
@@ -312,13 +327,18 @@ TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
       }
       writer.Commit();
     }
-    const std::string bytes = ReadFileBytes(target);
+    if (!head.empty()) {
+      ASSERT_EQ(::write(fd, "!", 1), 1);
+      ::close(fd);
+      model = head + model + "!";
+    }
+    const std::string bytes = ReadFileBytes(head.empty() ? target : shared);
     ASSERT_EQ(bytes.size(), model.size()) << "run " << r << ":" << trace;
     const auto [mine, theirs] = std::mismatch(bytes.begin(), bytes.end(), model.begin());
     ASSERT_TRUE(mine == bytes.end())
         << "run " << r << ": first difference at " << (mine - bytes.begin()) << ":" << trace;
   }
-  EXPECT_EQ(EntryCount(), 1u);
+  EXPECT_EQ(EntryCount(), 2u);  // no temporary file left
 }
 
 TEST_F(AtomicFileTest, ErrorsNameTheFile) {
