@@ -525,12 +525,10 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
                      "; give --format zhy, csv, sima, apa, gpkg, geojson, dxf, kml or shp");
   }
   // A SIMA file keeps its notes and parcels where they stood among the points, which
-  // only the table knows; standard input cannot be read again to make one.
+  // only the table knows: found among them, the files are read again into one.
   const bool sima = *f == CoordinateFormat::kSima;
-  const bool fromStdin =
-      std::find(o.files.begin(), o.files.end(), kStandardStream) != o.files.end();
   bool warned = false;
-  if (!(sima && fromStdin) && StreamableFiles(o.files, o.crs)) {
+  if (StreamableFiles(o.files, o.crs)) {
     std::unique_ptr<StreamedCoordinateWriter> writer;
     try {
       writer = std::make_unique<StreamedCoordinateWriter>(*f);

@@ -21,6 +21,7 @@
 #include "app/messages.h"
 #include "cli/commands.h"
 #include "common/error.h"
+#include "common/spill_file.h"
 #include "common/utf8_path.h"
 
 namespace kestrova::cli {
@@ -142,10 +143,30 @@ void ReadInputPieces(const std::string& input, const std::function<void(std::str
   if (in.bad()) throw Error(MessageId::kFileReadFailed, {InputName(input)});
 }
 
+namespace {
+
+// Standard input's coordinates, read once into a temporary file at their first reading:
+// a load goes over them twice, and a command that finds it needs a table after streaming
+// them reads them once more.
+SpillFile& StandardInputSpool() {
+  static std::unique_ptr<SpillFile> spool;
+  if (!spool) {
+    auto kept = std::make_unique<SpillFile>(size_t{1} << 20);
+    ReadDescriptorPieces(
+        STDIN_FILENO, InputName(std::string(kStandardStream)),
+        [&kept](std::string_view piece) { kept->Write(piece.data(), piece.size()); });
+    spool = std::move(kept);
+  }
+  return *spool;
+}
+
+}  // namespace
+
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress) {
   if (IsStandard(input)) {
-    return LoadCoordinateText(ReadInput(input), InputName(input), data, append, report, progress);
+    return LoadCoordinateSpool(StandardInputSpool(), InputName(input), data, append, report,
+                               progress);
   }
   return LoadCoordinateFile(Utf8Path(input), data, append, report, progress);
 }
@@ -153,7 +174,8 @@ bool LoadInput(const std::string& input, CoordinateData& data, bool append, Load
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
                  ProgressMonitor* progress) {
   if (IsStandard(input)) {
-    return StreamCoordinateInput(STDIN_FILENO, InputName(input), sink, data, report, progress);
+    return StreamCoordinateSpool(StandardInputSpool(), InputName(input), sink, data, report,
+                                 progress);
   }
   return StreamCoordinateFile(Utf8Path(input), sink, data, report, progress);
 }

@@ -13,6 +13,8 @@
 
 namespace kestrova {
 
+class SpillFile;
+
 // A parcel or polyline block whose closing record ("D99", "F99") is missing: it ended
 // at the next block or at the end of the file.
 struct UnclosedBlock {
@@ -126,12 +128,16 @@ bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, Coo
 bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& sink,
                           CoordinateData& data, LoadReport* report = nullptr,
                           ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
-// The same for what a descriptor that can be read only once gives (standard input, a
-// pipe) under name: its bytes wait in a temporary file, so input of any size is read in
-// memory that stays bounded. An error of the temporary file throws kestrova::Error.
-bool StreamCoordinateInput(int fd, const std::string& name, LoadSink& sink, CoordinateData& data,
-                           LoadReport* report = nullptr, ProgressMonitor* progress = nullptr,
-                           const LoadTuning& tuning = {});
+// Loading and streaming what waits in a temporary file (standard input or a pipe, which
+// can be read only once, copied there), from its first byte, under name: input of any
+// size is read in memory that stays bounded, as often as needed. An error of the
+// temporary file throws kestrova::Error.
+bool LoadCoordinateSpool(SpillFile& spool, const std::string& name, CoordinateData& data,
+                         bool appendOnLoad, LoadReport* report = nullptr,
+                         ProgressMonitor* progress = nullptr);
+bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& sink,
+                           CoordinateData& data, LoadReport* report = nullptr,
+                           ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

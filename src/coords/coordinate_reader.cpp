@@ -1235,13 +1235,16 @@ bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, Coo
   return LoadFile(path, data, true, report, progress, tuning, &sink);
 }
 
-bool StreamCoordinateInput(int fd, const std::string& name, LoadSink& sink, CoordinateData& data,
-                           LoadReport* report, ProgressMonitor* progress,
+bool LoadCoordinateSpool(SpillFile& spool, const std::string& name, CoordinateData& data,
+                         bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {
+  SpooledSource source(spool);
+  return LoadBytes(source, spool.Size(), name, data, appendOnLoad, report, progress, LoadTuning{},
+                   nullptr);
+}
+
+bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& sink,
+                           CoordinateData& data, LoadReport* report, ProgressMonitor* progress,
                            const LoadTuning& tuning) {
-  // The reading goes over the bytes twice; they wait in a temporary file, not in memory.
-  SpillFile spool(size_t{1} << 20);
-  ReadDescriptorPieces(
-      fd, name, [&spool](std::string_view piece) { spool.Write(piece.data(), piece.size()); });
   SpooledSource source(spool);
   return LoadBytes(source, spool.Size(), name, data, true, report, progress, tuning, &sink);
 }

@@ -6,13 +6,10 @@
 #include <cstdint>
 #include <random>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/spill_file.h"
 #include "coords/split_fields.h"
 #include "support/random_sima.h"
 
@@ -30,10 +27,9 @@ CoordinateData Load(std::string text, LoadReport* report = nullptr, bool append 
   return data;
 }
 
-#ifndef _WIN32
-// The site name and the names of the points text gives when it comes through a pipe,
-// read once.
-std::vector<std::string> NamesThroughPipe(const std::string& text) {
+// The site name and the names of the points text gives when it was read once into a
+// temporary file, as a pipe's is.
+std::vector<std::string> NamesThroughSpool(const std::string& text) {
   struct Names : LoadSink {
     std::vector<std::string> names;
     void TakePoints(std::vector<SurveyPoint>& rows, int32_t) override {
@@ -42,17 +38,13 @@ std::vector<std::string> NamesThroughPipe(const std::string& text) {
     }
     void TakeBlock(SimaBlock&, const int32_t*, bool) override {}
   } sink;
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  EXPECT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ::close(fds[1]);
+  SpillFile spool(4096);
+  spool.Write(text.data(), text.size());
   CoordinateData counts;
-  EXPECT_TRUE(StreamCoordinateInput(fds[0], "pipe", sink, counts));
-  ::close(fds[0]);
+  EXPECT_TRUE(StreamCoordinateSpool(spool, "pipe", sink, counts));
   sink.names.insert(sink.names.begin(), counts.Sima.SiteName);
   return sink.names;
 }
-#endif
 
 TEST(SplitFields, SeparatorRulesAndTheFieldLimit) {
   using V = std::vector<std::string_view>;
@@ -325,11 +317,9 @@ TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
     EXPECT_TRUE(d.Sima.SimaLoaded);
     EXPECT_EQ(d.Sima.SiteName, Sjis("現場"));
     EXPECT_EQ(d.Table.Points[1].Name, sjisName);
-#ifndef _WIN32
-    // Through a pipe the bytes are read twice all the same, the mark skipped.
-    EXPECT_EQ(NamesThroughPipe(bom + "G00,01,現場,\r\nA01,1,境界①～,1,2,3,\r\n"),
+    // From a pipe's temporary file the bytes are read twice all the same, the mark skipped.
+    EXPECT_EQ(NamesThroughSpool(bom + "G00,01,現場,\r\nA01,1,境界①～,1,2,3,\r\n"),
               (std::vector<std::string>{Sjis("現場"), sjisName}));
-#endif
   }
   LoadReport report;
   CoordinateData withEmoji;
@@ -346,9 +336,7 @@ TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
   CoordinateData wide = Load(utf16le);
   EXPECT_TRUE(wide.Sima.SimaLoaded);
   EXPECT_EQ(wide.Table.Points[1].Name, Sjis("境"));
-#ifndef _WIN32
-  EXPECT_EQ(NamesThroughPipe(utf16le), (std::vector<std::string>{"x", Sjis("境")}));
-#endif
+  EXPECT_EQ(NamesThroughSpool(utf16le), (std::vector<std::string>{"x", Sjis("境")}));
   // UTF-16 holds no NUL character in text either: such a file is refused, not read with
   // a NUL in a name.
   std::string nul = "\xFF\xFE";
