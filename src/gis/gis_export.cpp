@@ -224,28 +224,41 @@ class Positions {
   // for all of them, which costs far less than one for each.
   void AtAll(std::span<const SurveyPoint> points, std::vector<double>& xs,
              std::vector<double>& ys) const {
-    xs.resize(points.size());
-    ys.resize(points.size());
-    for (size_t i = 0; i < points.size(); ++i) {
-      xs[i] = points[i].Y;
-      ys[i] = points[i].X;
+    AtEach(
+        points.size(), [&points](size_t i) -> const SurveyPoint& { return points[i]; }, xs, ys);
+  }
+  // The same for a shape's vertices.
+  void AtAll(const std::vector<const SurveyPoint*>& vertices, std::vector<double>& xs,
+             std::vector<double>& ys) const {
+    AtEach(
+        vertices.size(), [&vertices](size_t i) -> const SurveyPoint& { return *vertices[i]; }, xs,
+        ys);
+  }
+
+ private:
+  template <class Point>
+  void AtEach(size_t n, const Point& point, std::vector<double>& xs,
+              std::vector<double>& ys) const {
+    xs.resize(n);
+    ys.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      xs[i] = point(i).Y;
+      ys[i] = point(i).X;
     }
-    if (!transform_ || points.empty()) return;
-    std::vector<int> placed(points.size(), FALSE);
+    if (!transform_ || n == 0) return;
+    std::vector<int> placed(n, FALSE);
     // A point that cannot be placed is told of once, by At below.
     CPLPushErrorHandler(CPLQuietErrorHandler);
-    transform_->Transform(static_cast<int>(points.size()), xs.data(), ys.data(), nullptr,
-                          placed.data());
+    transform_->Transform(static_cast<int>(n), xs.data(), ys.data(), nullptr, placed.data());
     CPLPopErrorHandler();
-    for (size_t i = 0; i < points.size(); ++i) {
+    for (size_t i = 0; i < n; ++i) {
       if (placed[i]) continue;
-      const OGRPoint g = At(points[i]);  // throws why it cannot be placed
+      const OGRPoint g = At(point(i));  // throws why it cannot be placed
       xs[i] = g.getX();
       ys[i] = g.getY();
     }
   }
 
- private:
   std::unique_ptr<OGRCoordinateTransformation> transform_;
 };
 
@@ -554,24 +567,22 @@ class FeatureWriter {
 };
 
 OGRLineString Line(const Positions& at, const std::vector<const SurveyPoint*>& v, bool close) {
+  std::vector<double> xs, ys;
+  at.AtAll(v, xs, ys);
+  if (close && !v.empty()) {
+    xs.push_back(xs.front());
+    ys.push_back(ys.front());
+  }
   OGRLineString line;
-  for (const SurveyPoint* p : v) {
-    const OGRPoint q = at.At(*p);
-    line.addPoint(&q);
-  }
-  if (close) {
-    const OGRPoint q = at.At(*v.front());
-    line.addPoint(&q);
-  }
+  line.setPoints(static_cast<int>(xs.size()), xs.data(), ys.data());
   return line;
 }
 
 OGRPolygon Polygon(const Positions& at, const std::vector<const SurveyPoint*>& v) {
+  std::vector<double> xs, ys;
+  at.AtAll(v, xs, ys);
   OGRLinearRing ring;
-  for (const SurveyPoint* p : v) {
-    const OGRPoint q = at.At(*p);
-    ring.addPoint(&q);
-  }
+  ring.setPoints(static_cast<int>(xs.size()), xs.data(), ys.data());
   ring.closeRings();
   // Exterior rings run counter-clockwise, as GeoJSON (RFC 7946) and KML have them;
   // the Shapefile driver turns them the way Shapefiles want.
