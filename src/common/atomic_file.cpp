@@ -510,21 +510,26 @@ void AtomicFileWriter::HandOn() {
     FlushStaging();
     return;
   }
-  const uint64_t offset = Place(staged_);
   const size_t size = std::exchange(staged_, 0);
   std::swap(staging_, behind_);
   try {
-    writing_ = std::async(std::launch::async,
-                          [this, size, offset] { PutPlaced(behind_.get(), size, offset); });
-  } catch (const std::system_error&) {  // no thread to be had: written here
-    PutPlaced(behind_.get(), size, offset);
+    const uint64_t offset = Place(size);
+    try {
+      writing_ = std::async(std::launch::async,
+                            [this, size, offset] { PutPlaced(behind_.get(), size, offset); });
+    } catch (const std::system_error&) {  // no thread to be had: written here
+      PutPlaced(behind_.get(), size, offset);
+    }
+  } catch (...) {
+    failed_ = std::current_exception();  // nothing is written after bytes that could not be
+    throw;
   }
 }
 
-// Where the size bytes staged go: in a file of this writer's own, after the bytes before
-// them; in place, where the shared descriptor stands, which is first moved past them.
+// Where the last size bytes staged go: in a file of this writer's own, after the bytes
+// before them; in place, where the shared descriptor stands, which is first moved past them.
 uint64_t AtomicFileWriter::Place(size_t size) {
-  if (!reserves_) return written_ - staged_;
+  if (!reserves_) return written_ - size;
   const off_t end = ::lseek(fd_, static_cast<off_t>(size), SEEK_CUR);
   if (end < 0) Fail("cannot write");
   return static_cast<uint64_t>(end) - size;
@@ -556,7 +561,9 @@ void AtomicFileWriter::PutPlaced(const char* data, size_t size, uint64_t offset)
       PutAt(offset + done, data + done, size - done);
     }
   } catch (...) {
-    if (reserves_) ::lseek(fd_, static_cast<off_t>(reached_), SEEK_SET);
+    // Unless another program has taken room after these bytes meanwhile.
+    if (reserves_ && ::lseek(fd_, 0, SEEK_CUR) == static_cast<off_t>(offset + size))
+      ::lseek(fd_, static_cast<off_t>(reached_), SEEK_SET);
     throw;
   }
 }
@@ -564,9 +571,14 @@ void AtomicFileWriter::PutPlaced(const char* data, size_t size, uint64_t offset)
 // Writes every staged byte, here.
 void AtomicFileWriter::FlushStaging() {
   WaitBehind();
-  if (staged_ == 0) return;
-  PutPlaced(staging_.get(), staged_, Place(staged_));
-  staged_ = 0;
+  const size_t size = std::exchange(staged_, 0);
+  if (size == 0) return;
+  try {
+    PutPlaced(staging_.get(), size, Place(size));
+  } catch (...) {
+    failed_ = std::current_exception();  // nothing is written after bytes that could not be
+    throw;
+  }
 }
 
 // Writes whole blocks at a block boundary past the cache; false (nothing written) when

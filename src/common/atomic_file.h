@@ -37,7 +37,8 @@ class AtomicFileWriter {
   // descriptor is left after the last byte. Where that position starts a block, the
   // bytes go past the system's cache a few megabytes at a time, each run's place taken
   // by moving the descriptor past it first: whatever else writes through the same
-  // descriptor (another program in one redirection) lands before or after it.
+  // descriptor (another program in one redirection) lands before or after it. (A
+  // program killed meanwhile leaves the rest of that room as zeros.)
   static std::unique_ptr<AtomicFileWriter> ForDescriptor(int fd, std::string name);
   ~AtomicFileWriter();  // drops the temporary file unless Commit succeeded
   AtomicFileWriter(const AtomicFileWriter&) = delete;

@@ -3,6 +3,7 @@
 #include <QProxyStyle>
 #include <QTimer>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -71,6 +72,10 @@ int main(int argc, char* argv[]) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   const bool printPdf = AsksForPdf(argc, argv);
+#ifndef _WIN32
+  // A file grown past the user's limit (ulimit -f) is an error like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 #ifdef _WIN32
   // Windows draws and measures text with its own fonts without showing a window.
   if (printPdf) UseStartingConsole(STD_ERROR_HANDLE, stderr);

@@ -379,6 +379,29 @@ TEST_F(AtomicFileTest, ErrorsNameTheFile) {
   EXPECT_THROW(writer.Write(piece.data(), piece.size()), Error);
   EXPECT_THROW(writer.Commit(), Error);
   EXPECT_FALSE(fs::exists(full));
+  // In place, the last bytes that failed are not written when the writer goes either,
+  // and the descriptor stands after the bytes that were.
+  const fs::path shared = dir_ / "shared";
+  const std::string head(4096, 'h');
+  WriteFileAtomic(shared, head);
+  const int fd = ::open(shared.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 0, SEEK_END), 4096);
+  {
+    const auto inPlace = AtomicFileWriter::ForDescriptor(fd, "standard output");
+    const std::string bytes(3u << 20, 'x');  // a run of 2 MB, then 1 MB left at the commit
+    inPlace->Write(bytes.data(), bytes.size());
+    ::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = 4096 + (5u << 19);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_THROW(inPlace->Commit(), Error);
+    limit.rlim_cur = most;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    ::signal(SIGXFSZ, handler);
+  }
+  ASSERT_EQ(::write(fd, "!", 1), 1);
+  ::close(fd);
+  EXPECT_TRUE(ReadFileBytes(shared) == head + std::string(5u << 19, 'x') + "!");
 #endif
 }
 
