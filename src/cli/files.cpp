@@ -151,11 +151,15 @@ namespace {
 SpillFile& StandardInputSpool() {
   static std::unique_ptr<SpillFile> spool;
   if (!spool) {
-    auto kept = std::make_unique<SpillFile>(size_t{1} << 20);
-    ReadDescriptorPieces(
-        STDIN_FILENO, InputName(std::string(kStandardStream)),
-        [&kept](std::string_view piece) { kept->Write(piece.data(), piece.size()); });
-    spool = std::move(kept);
+    // Made once the first bytes are read: a closed standard input says so, rather than
+    // its number going to the temporary file and reading that.
+    std::unique_ptr<SpillFile> kept;
+    ReadDescriptorPieces(STDIN_FILENO, InputName(std::string(kStandardStream)),
+                         [&kept](std::string_view piece) {
+                           if (!kept) kept = std::make_unique<SpillFile>(size_t{1} << 20);
+                           kept->Write(piece.data(), piece.size());
+                         });
+    spool = kept ? std::move(kept) : std::make_unique<SpillFile>(size_t{1} << 20);
   }
   return *spool;
 }
