@@ -97,7 +97,7 @@ OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
 }
 
 CoordinateData LoadFiles(const std::vector<std::string>& files,
-                         [[maybe_unused]] const std::string& crs, bool warn) {
+                         [[maybe_unused]] const std::string& crs, bool warn, bool drawn) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
@@ -118,7 +118,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
     }
     {
       TerminalProgress progress(std::cerr, StandardErrorIsTerminal(), "loading " + name);
-      if (!LoadInput(file, data, append, &report, &progress)) {
+      if (!LoadInput(file, data, append, &report, &progress, LoadTuning{.drawBlocks = drawn})) {
         throw Error(name + ": fewer than two lines; nothing was loaded");
       }
     }
@@ -429,7 +429,7 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     points = streamed->PointCount();
     source.emplace(*streamed, sima.SimaLoaded);
   } else {
-    data = LoadFiles(o.files, o.crs);
+    data = LoadFiles(o.files, o.crs, true, options.Format == GisFormat::kDxf);
     points = data.Table.PointCount;
   }
   if (options.Format == GisFormat::kDxf) {
@@ -562,7 +562,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   }
   // When the streamed reading found the table needed, the files are read again without
   // repeating what the first reading said.
-  const CoordinateData data = LoadFiles(o.files, o.crs, !warned);
+  const CoordinateData data = LoadFiles(o.files, o.crs, !warned, false);
   {
     const auto out = OpenOutput(output);
     WriteCoordinateFile(data, *f,

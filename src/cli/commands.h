@@ -24,9 +24,11 @@ class UsageError : public std::runtime_error {
 // fewer than two lines is an error here: the user named it and would get nothing.
 // GeoPackage, GeoJSON and Shapefile points are converted into the survey system crs
 // ("EPSG:N"; empty keeps a plane system the file has).
-// warn: whether the loads' warnings are written to standard error.
+// warn: whether the loads' warnings are written to standard error. drawn: whether the
+// lines and labels of the parcels a drawing shows are kept (an export makes its own
+// shapes from the parcels, and a large site's lines take more room than its points).
 CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {},
-                         bool warn = true);
+                         bool warn = true, bool drawn = true);
 
 // Some of the files are read through GDAL.
 bool AnyGisInput(const std::vector<std::string>& files);

@@ -167,12 +167,12 @@ SpillFile& StandardInputSpool() {
 }  // namespace
 
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
-               ProgressMonitor* progress) {
+               ProgressMonitor* progress, const LoadTuning& tuning) {
   if (IsStandard(input)) {
     return LoadCoordinateSpool(StandardInputSpool(), InputName(input), data, append, report,
-                               progress);
+                               progress, tuning);
   }
-  return LoadCoordinateFile(Utf8Path(input), data, append, report, progress);
+  return LoadCoordinateFile(Utf8Path(input), data, append, report, progress, tuning);
 }
 
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,

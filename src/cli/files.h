@@ -29,7 +29,7 @@ void ReadInputPieces(const std::string& input, const std::function<void(std::str
 // Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
 // standard input (read whole) as text.
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
-               ProgressMonitor* progress);
+               ProgressMonitor* progress, const LoadTuning& tuning = {});
 // The same handing the points to sink (see StreamCoordinateFile).
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
                  ProgressMonitor* progress);

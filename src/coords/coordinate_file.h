@@ -96,6 +96,9 @@ bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateDa
 struct LoadTuning {
   size_t blockBytes = 1u << 20;        // the file is read a piece of about this size at a time
   size_t minimumLinesPerRange = 4096;  // a piece's lines are parsed in ranges at once
+  // The segments and labels of the parcels and polylines (SimaLines, SimaTexts), which
+  // only a drawing shows: an export makes its shapes from the blocks themselves.
+  bool drawBlocks = true;
 };
 bool LoadCoordinateFile(const std::filesystem::path& path, CoordinateData& data, bool appendOnLoad,
                         LoadReport* report, ProgressMonitor* progress, const LoadTuning& tuning);
@@ -134,7 +137,7 @@ bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& 
 // temporary file throws kestrova::Error.
 bool LoadCoordinateSpool(SpillFile& spool, const std::string& name, CoordinateData& data,
                          bool appendOnLoad, LoadReport* report = nullptr,
-                         ProgressMonitor* progress = nullptr);
+                         ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
 bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& sink,
                            CoordinateData& data, LoadReport* report = nullptr,
                            ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});

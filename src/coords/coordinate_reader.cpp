@@ -491,7 +491,14 @@ class Reader {
     // The pieces' working memory is not needed for the drawing of the blocks.
     std::vector<RangeResult>().swap(results_);
     std::vector<std::string_view>().swap(lines_);
-    if (layout_ == Layout::kSima && !sink_) DrawBlocks();
+    if (layout_ == Layout::kSima && !sink_) {
+      if (tuning_.drawBlocks) {
+        DrawBlocks();
+      } else if (!appending_) {
+        InvalidatePointIndex(table_);  // as a drawing's lines would: its room is for every line
+      }
+    }
+    std::vector<int32_t>().swap(recordRows_);
   }
 
  private:
@@ -649,7 +656,6 @@ class Reader {
           addLine, addLabel, vertices_);
       limit += block.Records.size();
     }
-    std::vector<int32_t>().swap(recordRows_);
   }
 
   const std::string& name_;
@@ -1236,9 +1242,10 @@ bool StreamCoordinateFile(const std::filesystem::path& path, LoadSink& sink, Coo
 }
 
 bool LoadCoordinateSpool(SpillFile& spool, const std::string& name, CoordinateData& data,
-                         bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {
+                         bool appendOnLoad, LoadReport* report, ProgressMonitor* progress,
+                         const LoadTuning& tuning) {
   SpooledSource source(spool);
-  return LoadBytes(source, spool.Size(), name, data, appendOnLoad, report, progress, LoadTuning{},
+  return LoadBytes(source, spool.Size(), name, data, appendOnLoad, report, progress, tuning,
                    nullptr);
 }
 

@@ -553,7 +553,8 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
       continue;
     }
     LoadReport report;
-    if (!LoadCoordinateFile(QtToPath(file), data, append, &report)) {
+    if (!LoadCoordinateFile(QtToPath(file), data, append, &report, nullptr,
+                            LoadTuning{.drawBlocks = false})) {
       throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
     }
     for (const std::string& warning : LoadWarnings(report, file.toStdString()))

@@ -1795,6 +1795,24 @@ TEST_F(Gis, LargeExportsAreWrittenAsTheyAreMade) {
   Dataset gpkg(Path("large.gpkg"));
   ASSERT_NE(gpkg.Layer("points"), nullptr);
   EXPECT_EQ(gpkg.Layer("points")->GetFeatureCount(), 200'000);
+  // More parcels than points: the segments and labels a drawing would show of them (some
+  // 60 MB here) are not made for an export. About 125 MB; 180 MB with them.
+  const std::string parcels = Path("parcels.sim");
+  {
+    std::ofstream out(parcels, std::ios::binary);
+    out << "G00,01,parcels,\r\nA00,\r\n";
+    for (int i = 1; i <= 50'000; ++i)
+      out << "A01," << i << ",P" << i << "," << -12000 - i / 100 << "," << -30000 + i % 100
+          << ",1.5,\r\n";
+    out << "A99,\r\n";
+    for (int p = 0; p < 150'000; ++p) {
+      out << "D00," << p + 1 << ",F" << p + 1 << ",1,\r\n";
+      for (int c = 0; c < 8; ++c)
+        out << "B01," << (p * 2 + c) % 50'000 + 1 << ",\r\n";
+      out << "D99,\r\n";
+    }
+  }
+  ExpectExportPeaksBelow(parcels, {"kml"}, 150.0);
 #endif
   // A folder left by an export that was killed goes with the next export; a running
   // one's stays.
