@@ -297,15 +297,20 @@ TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
   for (size_t r = 0; r < runs.size(); ++r) {
     std::string model;
     std::string trace;
-    // Every third run in its own file, the others after 4096 bytes or 5 in a shared one.
-    const std::string head = r % 3 == 0 ? "" : std::string(r % 3 == 1 ? 4096 : 5, 'h');
+    // Every third run in its own file, the others (where a shell's descriptors are
+    // written in place) after 4096 bytes or 5 in a shared one.
     int fd = -1;
+#ifdef _WIN32
+    const std::string head;
+#else
+    const std::string head = r % 3 == 0 ? "" : std::string(r % 3 == 1 ? 4096 : 5, 'h');
     if (!head.empty()) {
       WriteFileAtomic(shared, head);
       fd = ::open(shared.c_str(), O_WRONLY);
       ASSERT_GE(fd, 0);
       ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(head.size()));
     }
+#endif
     {
       const std::unique_ptr<AtomicFileWriter> owned =
           head.empty() ? std::make_unique<AtomicFileWriter>(target)
@@ -327,18 +332,20 @@ TEST_F(AtomicFileTest, EveryMixOfWritesLeavesTheSameBytesAsAString) {
       }
       writer.Commit();
     }
+#ifndef _WIN32
     if (!head.empty()) {
       ASSERT_EQ(::write(fd, "!", 1), 1);
       ::close(fd);
       model = head + model + "!";
     }
+#endif
     const std::string bytes = ReadFileBytes(head.empty() ? target : shared);
     ASSERT_EQ(bytes.size(), model.size()) << "run " << r << ":" << trace;
     const auto [mine, theirs] = std::mismatch(bytes.begin(), bytes.end(), model.begin());
     ASSERT_TRUE(mine == bytes.end())
         << "run " << r << ": first difference at " << (mine - bytes.begin()) << ":" << trace;
   }
-  EXPECT_EQ(EntryCount(), 2u);  // no temporary file left
+  EXPECT_EQ(EntryCount(), fs::exists(shared) ? 2u : 1u);  // no temporary file left
 }
 
 TEST_F(AtomicFileTest, ErrorsNameTheFile) {
