@@ -35,6 +35,7 @@ int CheckedOutput(int status) {
 
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
+  kestrova::HoldClosedStandardDescriptors();
 #ifdef _WIN32
   WindowsConsole console(argc, argv);
   argc = console.Argc();

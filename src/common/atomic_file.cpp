@@ -923,6 +923,20 @@ bool NamesOwnDescriptor([[maybe_unused]] const std::filesystem::path& path) {
 #endif
 }
 
+void HoldClosedStandardDescriptors() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is fd itself: the ones below it are open by now.
+    const int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held > fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+#endif
+}
+
 void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes) {
   AtomicFileWriter writer(target);
   writer.Write(bytes.data(), bytes.size());

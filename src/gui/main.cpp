@@ -11,6 +11,7 @@
 #include "app/manual.h"
 #include "app/messages.h"
 #include "app/settings_file.h"
+#include "common/atomic_file.h"
 #include "common/version.h"
 #include "gui/fonts.h"
 #include "gui/main_window.h"
@@ -63,6 +64,7 @@ bool AsksForPdf(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  kestrova::HoldClosedStandardDescriptors();
   // Answered before Qt starts, so it needs no display.
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
 #ifdef _WIN32

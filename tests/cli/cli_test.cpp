@@ -239,6 +239,19 @@ TEST_F(Cli, AFullStandardOutputIsAnError) {
               std::string::npos)
         << command << r.out;
   }
+  // Started without standard output, or input: no file the program opens for its work
+  // takes the number and the output with it.
+  for (const std::string command :
+       {"export - -o - --format csv", "convert - -o -", "info -", "clip - -o -"}) {
+    const Result r = kestrova::test::RunShell(
+        kCli + " " + command + " < " + kExamples + "site.sim 2>&1 >&-", false);
+    EXPECT_EQ(r.status, 1) << command << r.out;
+    EXPECT_NE(r.out.find("standard output: cannot write: Bad file descriptor"), std::string::npos)
+        << command << r.out;
+  }
+  const Result closedInput = kestrova::test::RunShell(kCli + " info - 2>&1 <&-", false);
+  EXPECT_EQ(closedInput.out,
+            "kestrova-cli: error: standard input: cannot read: Bad file descriptor\n");
 }
 
 // A dump into a file goes past the system's cache a few megabytes at a time where the
