@@ -372,12 +372,7 @@ class DrawingInput {
   explicit DrawingInput(const std::string& file) : file_(file), name_(InputName(file)) {
     std::error_code ec;
     if (file == kStandardStream || !std::filesystem::is_regular_file(Utf8Path(file), ec)) {
-      // Made once the first bytes are read, so that a closed standard input says so.
-      ReadInputPieces(file, [this](std::string_view piece) {
-        if (!spool_) spool_ = std::make_unique<SpillFile>(size_t{1} << 20);
-        spool_->Write(piece.data(), piece.size());
-      });
-      if (!spool_) spool_ = std::make_unique<SpillFile>(size_t{1} << 20);
+      spool_ = SpoolInput(file);
       return;
     }
     // A file that cannot be opened gets the message a whole read gives.

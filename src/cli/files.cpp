@@ -13,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <streambuf>
@@ -122,6 +123,9 @@ std::string ReadInput(const std::string& input) {
   return ReadFileBytes(Utf8Path(input));
 }
 
+namespace {
+
+// All bytes of an input handed to take a piece at a time as they are read.
 void ReadInputPieces(const std::string& input, const std::function<void(std::string_view)>& take) {
   if (IsStandard(input)) {
     ReadDescriptorPieces(STDIN_FILENO, InputName(input), take);
@@ -143,28 +147,24 @@ void ReadInputPieces(const std::string& input, const std::function<void(std::str
   if (in.bad()) throw Error(MessageId::kFileReadFailed, {InputName(input)});
 }
 
-namespace {
-
 // Standard input's coordinates, read once into a temporary file at their first reading:
 // a load goes over them twice, and a command that finds it needs a table after streaming
 // them reads them once more.
 SpillFile& StandardInputSpool() {
-  static std::unique_ptr<SpillFile> spool;
-  if (!spool) {
-    // Made once the first bytes are read: a closed standard input says so, rather than
-    // its number going to the temporary file and reading that.
-    std::unique_ptr<SpillFile> kept;
-    ReadDescriptorPieces(STDIN_FILENO, InputName(std::string(kStandardStream)),
-                         [&kept](std::string_view piece) {
-                           if (!kept) kept = std::make_unique<SpillFile>(size_t{1} << 20);
-                           kept->Write(piece.data(), piece.size());
-                         });
-    spool = kept ? std::move(kept) : std::make_unique<SpillFile>(size_t{1} << 20);
-  }
+  static const std::unique_ptr<SpillFile> spool = SpoolInput(std::string(kStandardStream));
   return *spool;
 }
 
 }  // namespace
+
+std::unique_ptr<SpillFile> SpoolInput(const std::string& input) {
+  std::unique_ptr<SpillFile> spool;
+  ReadInputPieces(input, [&spool](std::string_view piece) {
+    if (!spool) spool = std::make_unique<SpillFile>(size_t{1} << 20);
+    spool->Write(piece.data(), piece.size());
+  });
+  return spool ? std::move(spool) : std::make_unique<SpillFile>(size_t{1} << 20);
+}
 
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress, const LoadTuning& tuning) {

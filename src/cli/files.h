@@ -1,7 +1,6 @@
 #pragma once
 
 #include <exception>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/spill_file.h"
 #include "coords/coordinate_file.h"
 
 namespace kestrova::cli {
@@ -23,8 +23,10 @@ std::string OutputName(const std::string& output);
 
 // All bytes of an input.
 std::string ReadInput(const std::string& input);
-// The same handed to take a piece at a time as they are read.
-void ReadInputPieces(const std::string& input, const std::function<void(std::string_view)>& take);
+// The same in a temporary file, read a piece at a time (standard input or a pipe, to be
+// read more than once): made once the first bytes are read, so that a closed standard
+// input says so rather than its number going to the temporary file.
+std::unique_ptr<SpillFile> SpoolInput(const std::string& input);
 
 // Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
 // standard input (read whole) as text.

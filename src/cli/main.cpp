@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -35,15 +34,11 @@ int CheckedOutput(int status) {
 
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
-  kestrova::HoldClosedStandardDescriptors();
+  kestrova::PrepareFileWriting();
 #ifdef _WIN32
   WindowsConsole console(argc, argv);
   argc = console.Argc();
   argv = console.Argv();
-#else
-  // A file grown past the user's limit (ulimit -f) is an error like a full disk, said
-  // and left at the limit, not a kill in the middle of a write.
-  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   CLI::App app{"Kestrova: survey coordinate files and Jw_cad drawings", "kestrova-cli"};
   app.set_version_flag("--version", std::string("kestrova-cli ") + kestrova::VersionText());

@@ -923,8 +923,9 @@ bool NamesOwnDescriptor([[maybe_unused]] const std::filesystem::path& path) {
 #endif
 }
 
-void HoldClosedStandardDescriptors() {
+void PrepareFileWriting() {
 #ifndef _WIN32
+  ::signal(SIGXFSZ, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // The lowest free number is fd itself: the ones below it are open by now.

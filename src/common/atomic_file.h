@@ -132,13 +132,16 @@ void WriteFileAtomic(const std::filesystem::path& target, std::string_view bytes
 // through the descriptor there, and a set of files cannot go there.
 bool NamesOwnDescriptor(const std::filesystem::path& path);
 
-// Puts a stand-in on each of standard input, output and error that the program was started
-// without: /dev/null opened the other way, so that reading standard input or writing
-// standard output fails as on a closed descriptor ("Bad file descriptor"), and no file
-// the program opens takes the number (a temporary file as number 1 would take the output
-// meant for standard output, and a command would report it written). For the start of
-// main; nothing on Windows.
-void HoldClosedStandardDescriptors();
+// For the start of main, so that every write fails as it should rather than going astray;
+// nothing on Windows.
+// - Each of standard input, output and error the program was started without gets a
+//   stand-in: /dev/null opened the other way, so that reading standard input or writing
+//   standard output fails as on a closed descriptor ("Bad file descriptor"), and no file
+//   the program opens takes the number (a temporary file as number 1 would take the
+//   output meant for standard output, and a command would report it written).
+// - A file grown past the user's limit (ulimit -f) fails its write ("File too large") as
+//   a full disk does, where SIGXFSZ would kill the program in the middle of a write.
+void PrepareFileWriting();
 
 // Reads a whole file: a regular file, or a pipe, FIFO or device (read to its end).
 // Errors throw kestrova::Error naming the file.

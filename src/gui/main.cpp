@@ -3,7 +3,6 @@
 #include <QProxyStyle>
 #include <QTimer>
 #include <QTranslator>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -64,7 +63,7 @@ bool AsksForPdf(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  kestrova::HoldClosedStandardDescriptors();
+  kestrova::PrepareFileWriting();
   // Answered before Qt starts, so it needs no display.
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
 #ifdef _WIN32
@@ -74,10 +73,6 @@ int main(int argc, char* argv[]) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   const bool printPdf = AsksForPdf(argc, argv);
-#ifndef _WIN32
-  // A file grown past the user's limit (ulimit -f) is an error like a full disk.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
 #ifdef _WIN32
   // Windows draws and measures text with its own fonts without showing a window.
   if (printPdf) UseStartingConsole(STD_ERROR_HANDLE, stderr);
