@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <system_error>
+#include <vector>
 
 #include "app/messages.h"
 #include "common/atomic_file.h"
@@ -1014,14 +1015,11 @@ class ByteSource {
   virtual size_t Read(char* to, size_t size) = 0;
   // Reads again from the byte at offset (0, or just past a byte-order mark).
   virtual void Restart(size_t offset) = 0;
-  // All of them, from the start.
-  virtual std::string All() = 0;
 };
 
 class FileSource final : public ByteSource {
  public:
-  FileSource(std::ifstream& in, const std::filesystem::path& path, const std::string& name)
-      : in_(in), path_(path), name_(name) {}
+  FileSource(std::ifstream& in, const std::string& name) : in_(in), name_(name) {}
   size_t Read(char* to, size_t size) override {
     in_.read(to, static_cast<std::streamsize>(size));
     if (in_.bad()) throw Error(MessageId::kFileReadFailed, {name_});
@@ -1031,11 +1029,9 @@ class FileSource final : public ByteSource {
     in_.clear();
     in_.seekg(static_cast<std::streamoff>(offset));
   }
-  std::string All() override { return ReadFileBytes(path_); }
 
  private:
   std::ifstream& in_;
-  const std::filesystem::path& path_;
   const std::string& name_;
 };
 
@@ -1049,15 +1045,73 @@ class SpooledSource final : public ByteSource {
     std::string skipped(offset, '\0');
     file_.ReadSome(skipped.data(), offset);
   }
-  std::string All() override {
-    file_.Rewind();
-    std::string bytes(static_cast<size_t>(file_.Size()), '\0');
-    bytes.resize(file_.ReadSome(bytes.data(), bytes.size()));
-    return bytes;
-  }
 
  private:
   SpillFile& file_;
+};
+
+// A UTF-16 file's text as UTF-8 behind a UTF-8 byte-order mark, converted a piece at a
+// time as it is read: it is then loaded as any marked UTF-8 file is, without holding the
+// whole file. A piece ends after a whole unit that is not the first of a pair, so each
+// converts to what the whole text would; a cut unit or pair waits for the next piece, and
+// what is left at the end is converted as it stands.
+class Utf16Source final : public ByteSource {
+ public:
+  Utf16Source(ByteSource& in, bool littleEndian) : in_(in), littleEndian_(littleEndian) {
+    Restart(0);
+  }
+  size_t Read(char* to, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      if (next_ == utf8_.size()) {
+        if (ended_) break;
+        Convert(size);
+        continue;
+      }
+      const size_t n = std::min(size - done, utf8_.size() - next_);
+      std::memcpy(to + done, utf8_.data() + next_, n);
+      next_ += n;
+      done += n;
+    }
+    return done;
+  }
+  void Restart(size_t offset) override {
+    in_.Restart(2);  // past the UTF-16 mark
+    units_.clear();
+    ended_ = false;
+    utf8_.assign(kBom);
+    next_ = std::min(offset, utf8_.size());
+  }
+
+ private:
+  void Convert(size_t size) {
+    const size_t kept = units_.size();
+    units_.resize(kept + std::max<size_t>(size, 4));
+    const size_t got = in_.Read(units_.data() + kept, units_.size() - kept);
+    units_.resize(kept + got);
+    size_t whole = units_.size();
+    if (got == 0) {
+      ended_ = true;
+    } else {
+      whole -= whole % 2;
+      if (whole >= 2) {
+        const auto a = static_cast<unsigned char>(units_[whole - 2]);
+        const auto b = static_cast<unsigned char>(units_[whole - 1]);
+        const unsigned high = littleEndian_ ? b : a;
+        if (high >= 0xD8 && high <= 0xDB) whole -= 2;  // the first of a pair
+      }
+    }
+    utf8_ = Utf16ToUtf8(std::string_view(units_).substr(0, whole), littleEndian_);
+    next_ = 0;
+    units_.erase(0, whole);
+  }
+
+  ByteSource& in_;
+  const bool littleEndian_;
+  std::string units_;  // read, not yet converted
+  std::string utf8_;   // converted, not yet handed on from next_
+  size_t next_ = 0;
+  bool ended_ = false;
 };
 
 bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, CoordinateData& data,
@@ -1071,13 +1125,34 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   const std::string name(utf8.begin(), utf8.end());
   std::error_code ec;
   std::ifstream in;
-  if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
-  if (!in.is_open()) {
-    // A pipe or device is read whole; a file that cannot be opened gets its message.
+  if (!fs::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {  // a folder, or a file that cannot be opened: the whole read's message
     return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning, sink);
   }
+  if (!fs::is_regular_file(path, ec)) {
+    // A pipe or device can be read only once: into a temporary file (in memory while
+    // small), to be read from there twice. Bytes that are no text (a device of zeros or
+    // random bytes, which never ends) are refused as they come, not kept.
+    SpillFile spool(size_t{1} << 20, size_t{4} << 20);
+    std::vector<char> block(size_t{1} << 20);
+    bool utf16 = false;
+    while (in) {
+      in.read(block.data(), static_cast<std::streamsize>(block.size()));
+      const auto got = static_cast<size_t>(in.gcount());
+      if (spool.Size() == 0 && got >= 2) {
+        const std::string_view mark(block.data(), 2);
+        utf16 = mark == "\xFF\xFE" || mark == "\xFE\xFF";
+      }
+      if (!utf16 && std::memchr(block.data(), 0, got)) throw Error(MessageId::kNotText, {name});
+      spool.Write(block.data(), got);
+    }
+    if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
+    SpooledSource source(spool);
+    return LoadBytes(source, spool.Size(), name, data, appendOnLoad, report, progress, tuning,
+                     sink);
+  }
   const uintmax_t fileBytes = fs::file_size(path, ec);
-  FileSource source(in, path, name);
+  FileSource source(in, name);
   return LoadBytes(source, ec ? UINT64_MAX : fileBytes, name, data, appendOnLoad, report, progress,
                    tuning, sink);
 }
@@ -1117,9 +1192,12 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
     if (start) {
       start = false;
       const std::string_view first(buffer);
-      // UTF-16 is converted whole.
+      // UTF-16 is converted to UTF-8 as it is read.
       if (first.substr(0, 2) == "\xFF\xFE" || first.substr(0, 2) == "\xFE\xFF") {
-        return LoadText(in.All(), name, data, appendOnLoad, report, progress, tuning, sink);
+        Utf16Source utf8(in, first[0] == '\xFF');
+        // A unit of two bytes becomes up to three.
+        const uint64_t utf8Size = size == UINT64_MAX ? size : size / 2 * 3 + kBom.size();
+        return LoadBytes(utf8, utf8Size, name, data, appendOnLoad, report, progress, tuning, sink);
       }
       marked = first.substr(0, 3) == kBom;
     }

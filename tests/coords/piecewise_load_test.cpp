@@ -10,7 +10,12 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "common/error.h"
 #include "coords/coordinate_file.h"
@@ -274,6 +279,76 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
   // A single line is not loaded, but its lost characters are still told.
   ExpectSameEverywhere(noCp932);
   ExpectSameEverywhere("\xEF\xBB\xBF" + noCp932.substr(0, noCp932.size() - 2));
+}
+
+#ifndef _WIN32
+// A named pipe (as a shell's <(...) gives) can be read only once; it loads as its text
+// does, the text kept aside in memory or, when large, in a temporary file. Bytes that are
+// no text are refused as they come.
+TEST(PiecewiseLoad, APipeLoadsAsItsTextDoes) {
+  const fs::path fifo =
+      fs::path(::testing::TempDir()) / ("kestrova-fifo-" + std::to_string(std::random_device{}()));
+  const std::string large = Site(90'000);
+  ASSERT_GT(large.size(), size_t{5} << 20);
+  for (const std::string& text : {Site(400), large}) {
+    CoordinateData whole;
+    LoadReport wholeReport;
+    ASSERT_TRUE(LoadCoordinateText(text, "p", whole, false, &wholeReport, nullptr, kSerial));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+    CoordinateData piped;
+    LoadReport pipedReport;
+    const bool loaded = LoadCoordinateFile(fifo, piped, false, &pipedReport, nullptr, {4096, 64});
+    writer.join();
+    fs::remove(fifo);
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(Describe(piped, pipedReport, "p") == Describe(whole, wholeReport, "p"));
+  }
+  // A device that never ends is no text from its first bytes, and is not kept.
+  CoordinateData none;
+  EXPECT_THROW(LoadCoordinateFile("/dev/zero", none, false), Error);
+}
+#endif
+
+// UTF-16 text (as Windows programs save "Unicode") is converted as it is read: the same
+// points, names, counts of lost characters and refusals as the whole file converted at
+// once, wherever a piece cuts a unit or a pair of units.
+TEST(PiecewiseLoad, Utf16IsConvertedAsItIsRead) {
+  const auto utf16 = [](std::u16string_view text, bool little) {
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t u : text) {
+      const char lo = static_cast<char>(u & 0xFF);
+      const char hi = static_cast<char>(u >> 8);
+      out += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+  };
+  std::u16string site = u"G00,01,現場,\r\nA00,\r\n";
+  for (int i = 1; i <= 40; ++i) {
+    // Pairs (an emoji, no code page 932 form) at every offset from a piece's start.
+    std::u16string number;
+    for (char c : std::to_string(i))
+      number += static_cast<char16_t>(c);
+    site += u"A01," + number + u"," + std::u16string(static_cast<size_t>(i % 5), u'x') +
+            (i % 3 == 0 ? u"\U0001F600" : u"境界①～") + u",1.5,2.25,3,\r\n";
+  }
+  site += u"D00,1,地,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nD99,\r\n";
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little ? "little-endian" : "big-endian");
+    ExpectSameEverywhere(utf16(site, little));
+    // Broken pairs become U+FFFD and are counted: a first unit before a plain one, a lone
+    // second unit, a first unit at the very end, and an odd byte left over.
+    const std::u16string lone =
+        u"A01,99,a\xD83D"
+        u"b\xDE00"
+        u"c,1,2,3,\r\n";
+    ExpectSameEverywhere(utf16(site + lone, little));
+    ExpectSameEverywhere(utf16(site + lone + u"A01,98,z\xD83D", little));
+    ExpectSameEverywhere(utf16(site + lone, little) + "A");
+    ExpectSameEverywhere(utf16(site + u"A01,97,\xD83D", little) + "A");
+    // A NUL character: not text, wherever it lies.
+    ExpectSameEverywhere(utf16(site + std::u16string(u"A01,96,a\0b,1,2,3,\r\n", 19), little));
+  }
 }
 
 }  // namespace
