@@ -1537,6 +1537,7 @@ class ScratchTextFile {
         return static_cast<ssize_t>(size);
       } catch (const Error& e) {
         self.error_ = e.SystemError() != 0 ? e.SystemError() : EIO;
+        errno = self.error_;  // what the failed fwrite is told
         return -1;
       }
     };
@@ -1698,9 +1699,14 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     shp.emplace(std::move(points), pointsFolder, pointsFolder + "/" + stem);
   }
   {
+    // A driver may hand back a dataset it failed to finish making (a GeoPackage whose
+    // disk filled up has no tables): its first failure is the reason, not a later one.
+    CPLErrorReset();
     std::unique_ptr<GDALDataset> ds(
         driver->Create(kml ? "/vsistdout/" : target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    if (!ds) throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
+    if (!ds || CPLGetLastErrorType() == CE_Failure) {
+      throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
+    }
     if (o.Format == GisFormat::kDxf) {
       WriteDxfTables(*ds, outline.firsts, o);
       result.Layers.push_back({"entities", outline.summary.count});

@@ -1960,8 +1960,8 @@ TEST_F(Gis, ShapefilesAreTheFilesGdalWrites) {
   }
 }
 
-// GDAL's files go to a temporary folder: when its disk fills up the export fails and
-// writes nothing (GDAL's KML writer alone would go on and leave half a file). A DXF keeps
+// GDAL's files go to a temporary folder: when its disk fills up the export fails, saying
+// so, and writes nothing (GDAL's KML writer alone would go on and leave half a file). A DXF keeps
 // only its tables there.
 TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
   if (::geteuid() != 0) GTEST_SKIP() << "a small file system of the test's own needs root";
@@ -1973,9 +1973,15 @@ TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
     std::string folder;
     ~Unmount() { RunShell("umount " + folder); }
   } unmount{small};
-  const std::string site = Path("mid.sim");
-  test::WriteLargeSite(site, 5'000);
-  for (const char* ext : {"kml", "gpkg", "shp", "geojson", "dxf"}) {
+  const std::string mid = Path("mid.sim"), few = Path("few.sim");
+  test::WriteLargeSite(mid, 5'000);
+  test::WriteLargeSite(few, 20);  // a GeoPackage's first tables alone fill the disk
+  for (const auto& [site, ext] : {std::pair{mid, "kml"},
+                                  {mid, "gpkg"},
+                                  {few, "gpkg"},
+                                  {mid, "shp"},
+                                  {mid, "geojson"},
+                                  {mid, "dxf"}}) {
     const std::string out = Path(std::string("out.") + ext);
     const Result r = RunShell("TMPDIR=" + small + " " + kCli + " export " + site + " -o " + out +
                               " --crs EPSG:6677");
@@ -1984,6 +1990,10 @@ TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
       continue;
     }
     EXPECT_EQ(r.status, 1) << ext << ": " << r.out;
+    // The reason is the full disk, not what failed after it.
+    EXPECT_TRUE(r.out.find("No space left on device") != std::string::npos ||
+                r.out.find("disk is full") != std::string::npos)
+        << ext << ": " << r.out;
     EXPECT_FALSE(fs::exists(out)) << ext;
   }
   EXPECT_TRUE(fs::is_empty(small));
