@@ -22,6 +22,7 @@
 #include "common/sjis.h"
 #include "common/spill_file.h"
 #include "common/utf8_path.h"
+#include "jww/header.h"
 #include "jww/jww_file.h"
 
 namespace kestrova::cli {
@@ -372,7 +373,14 @@ class DrawingInput {
   explicit DrawingInput(const std::string& file) : file_(file), name_(InputName(file)) {
     std::error_code ec;
     if (file == kStandardStream || !std::filesystem::is_regular_file(Utf8Path(file), ec)) {
-      spool_ = SpoolInput(file);
+      // Bytes that do not begin as a drawing does are not kept beyond their beginning,
+      // which the reader refuses (a device of zeros would fill the disk).
+      std::string head;
+      spool_ = SpoolInput(file, [&head](std::string_view piece) {
+        head += piece.substr(0, kJwwSignature.size() - head.size());
+        return head.size() < kJwwSignature.size() ? kJwwSignature.starts_with(head)
+                                                  : head == kJwwSignature;
+      });
       return;
     }
     // A file that cannot be opened gets the message a whole read gives.

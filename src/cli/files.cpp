@@ -125,8 +125,9 @@ std::string ReadInput(const std::string& input) {
 
 namespace {
 
-// All bytes of an input handed to take a piece at a time as they are read.
-void ReadInputPieces(const std::string& input, const std::function<void(std::string_view)>& take) {
+// All bytes of an input handed to take a piece at a time as they are read, until take
+// returns false.
+void ReadInputPieces(const std::string& input, const std::function<bool(std::string_view)>& take) {
   if (IsStandard(input)) {
     ReadDescriptorPieces(STDIN_FILENO, InputName(input), take);
     return;
@@ -142,7 +143,10 @@ void ReadInputPieces(const std::string& input, const std::function<void(std::str
   std::vector<char> block(size_t{1} << 20);
   while (in) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    if (in.gcount() > 0) take(std::string_view(block.data(), static_cast<size_t>(in.gcount())));
+    if (in.gcount() > 0 &&
+        !take(std::string_view(block.data(), static_cast<size_t>(in.gcount())))) {
+      return;
+    }
   }
   if (in.bad()) throw Error(MessageId::kFileReadFailed, {InputName(input)});
 }
@@ -151,17 +155,26 @@ void ReadInputPieces(const std::string& input, const std::function<void(std::str
 // a load goes over them twice, and a command that finds it needs a table after streaming
 // them reads them once more.
 SpillFile& StandardInputSpool() {
-  static const std::unique_ptr<SpillFile> spool = SpoolInput(std::string(kStandardStream));
+  static const std::unique_ptr<SpillFile> spool = [] {
+    TextBytesCheck check(InputName(std::string(kStandardStream)));
+    return SpoolInput(std::string(kStandardStream), [&check](std::string_view piece) {
+      check.Add(piece);
+      return true;
+    });
+  }();
   return *spool;
 }
 
 }  // namespace
 
-std::unique_ptr<SpillFile> SpoolInput(const std::string& input) {
+std::unique_ptr<SpillFile> SpoolInput(const std::string& input,
+                                      const std::function<bool(std::string_view)>& look) {
   std::unique_ptr<SpillFile> spool;
-  ReadInputPieces(input, [&spool](std::string_view piece) {
+  ReadInputPieces(input, [&spool, &look](std::string_view piece) {
+    const bool more = look(piece);
     if (!spool) spool = std::make_unique<SpillFile>(size_t{1} << 20);
     spool->Write(piece.data(), piece.size());
+    return more;
   });
   return spool ? std::move(spool) : std::make_unique<SpillFile>(size_t{1} << 20);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -25,8 +26,11 @@ std::string OutputName(const std::string& output);
 std::string ReadInput(const std::string& input);
 // The same in a temporary file, read a piece at a time (standard input or a pipe, to be
 // read more than once): made once the first bytes are read, so that a closed standard
-// input says so rather than its number going to the temporary file.
-std::unique_ptr<SpillFile> SpoolInput(const std::string& input);
+// input says so rather than its number going to the temporary file. Each piece is shown
+// to look first, which may throw, or return false where the bytes so far are all the
+// reader will use.
+std::unique_ptr<SpillFile> SpoolInput(const std::string& input,
+                                      const std::function<bool(std::string_view)>& look);
 
 // Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
 // standard input (read whole) as text.

@@ -862,7 +862,7 @@ void AtomicFileWriter::Commit() {
 }
 
 void ReadDescriptorPieces(int fd, const std::string& name,
-                          const std::function<void(std::string_view)>& take) {
+                          const std::function<bool(std::string_view)>& take) {
   char buffer[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -871,13 +871,16 @@ void ReadDescriptorPieces(int fd, const std::string& name,
       if (errno == EINTR) continue;
       throw SystemFailure(MessageId::kFileCannotRead, name);
     }
-    take(std::string_view(buffer, static_cast<size_t>(n)));
+    if (!take(std::string_view(buffer, static_cast<size_t>(n)))) return;
   }
 }
 
 std::string ReadDescriptorBytes(int fd, const std::string& name) {
   std::string bytes;
-  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) { bytes += piece; });
+  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) {
+    bytes += piece;
+    return true;
+  });
   return bytes;
 }
 

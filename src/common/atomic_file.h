@@ -149,9 +149,10 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 
 // Reads a descriptor to its end (standard input); name stands for it in messages.
 std::string ReadDescriptorBytes(int fd, const std::string& name);
-// The same a piece at a time, each handed to take as it is read.
+// The same a piece at a time, each handed to take as it is read; take returns false when
+// it needs no more.
 void ReadDescriptorPieces(int fd, const std::string& name,
-                          const std::function<void(std::string_view)>& take);
+                          const std::function<bool(std::string_view)>& take);
 
 #ifndef _WIN32
 // Hands take each entry of folder named PREFIX<pid>-REST whose process has ended (never

@@ -259,7 +259,7 @@ void AtomicFileWriter::Commit() {
 }
 
 void ReadDescriptorPieces(int fd, const std::string& name,
-                          const std::function<void(std::string_view)>& take) {
+                          const std::function<bool(std::string_view)>& take) {
   // Binary, as the files are: text mode would drop every "\r" and stop at 0x1A.
   _setmode(fd, _O_BINARY);
   char buffer[1 << 16];
@@ -267,13 +267,16 @@ void ReadDescriptorPieces(int fd, const std::string& name,
     const int n = _read(fd, buffer, sizeof buffer);
     if (n == 0) return;
     if (n < 0) throw Error(MessageId::kFileCannotRead, {name, std::strerror(errno)}, errno);
-    take(std::string_view(buffer, static_cast<size_t>(n)));
+    if (!take(std::string_view(buffer, static_cast<size_t>(n)))) return;
   }
 }
 
 std::string ReadDescriptorBytes(int fd, const std::string& name) {
   std::string bytes;
-  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) { bytes += piece; });
+  ReadDescriptorPieces(fd, name, [&bytes](std::string_view piece) {
+    bytes += piece;
+    return true;
+  });
   return bytes;
 }
 

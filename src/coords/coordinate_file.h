@@ -141,6 +141,21 @@ bool LoadCoordinateSpool(SpillFile& spool, const std::string& name, CoordinateDa
 bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& sink,
                            CoordinateData& data, LoadReport* report = nullptr,
                            ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
+// Looks at the bytes of an input as they are copied into a temporary file, and refuses
+// (kNotText, naming name) what a load would refuse as no text: a NUL byte anywhere but
+// in UTF-16 with its byte-order mark. A device of zeros or random bytes, which never
+// ends, is then refused at its first bytes instead of filling the disk.
+class TextBytesCheck {
+ public:
+  explicit TextBytesCheck(std::string name) : name_(std::move(name)) {}
+  void Add(std::string_view piece);
+
+ private:
+  std::string name_;
+  std::string head_;  // the first bytes, until they tell whether the text is UTF-16
+  bool decided_ = false;
+  bool utf16_ = false;
+};
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

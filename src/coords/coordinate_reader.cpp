@@ -1134,17 +1134,13 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     // small), to be read from there twice. Bytes that are no text (a device of zeros or
     // random bytes, which never ends) are refused as they come, not kept.
     SpillFile spool(size_t{1} << 20, size_t{4} << 20);
+    TextBytesCheck check(name);
     std::vector<char> block(size_t{1} << 20);
-    bool utf16 = false;
     while (in) {
       in.read(block.data(), static_cast<std::streamsize>(block.size()));
-      const auto got = static_cast<size_t>(in.gcount());
-      if (spool.Size() == 0 && got >= 2) {
-        const std::string_view mark(block.data(), 2);
-        utf16 = mark == "\xFF\xFE" || mark == "\xFE\xFF";
-      }
-      if (!utf16 && std::memchr(block.data(), 0, got)) throw Error(MessageId::kNotText, {name});
-      spool.Write(block.data(), got);
+      const std::string_view piece(block.data(), static_cast<size_t>(in.gcount()));
+      check.Add(piece);
+      spool.Write(piece.data(), piece.size());
     }
     if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
     SpooledSource source(spool);
@@ -1291,6 +1287,23 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
 }
 
 }  // namespace
+
+void TextBytesCheck::Add(std::string_view piece) {
+  if (piece.empty()) return;
+  if (!decided_) {
+    head_ += piece.substr(0, 2 - head_.size());
+    const auto first = static_cast<unsigned char>(head_[0]);
+    if (first != 0xFF && first != 0xFE) {
+      decided_ = true;
+    } else if (head_.size() == 2) {
+      decided_ = true;
+      utf16_ = head_ == "\xFF\xFE" || head_ == "\xFE\xFF";
+    }
+  }
+  if (!utf16_ && std::memchr(piece.data(), 0, piece.size())) {
+    throw Error(MessageId::kNotText, {name_});
+  }
+}
 
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,
                         bool appendOnLoad, LoadReport* report, ProgressMonitor* progress) {

@@ -176,8 +176,6 @@ void VisitHeader(Io& io, H& h, uint32_t v) {
   }
 }
 
-constexpr char kSignature[] = "JwwData.";
-
 }  // namespace
 
 void SetFixedHeaderValues(JwwHeader& h) {
@@ -328,7 +326,7 @@ bool WriteJwwHeader(OutStream& stream, const JwwHeader& header, uint32_t version
   if (v == 0) v = 420;
   try {
     stream.Seek(0);
-    stream.Write(kSignature, 8);
+    stream.Write(kJwwSignature.data(), kJwwSignature.size());
     stream.WriteValue(v);
     WriteIo io{stream};
     VisitHeader(io, header, v);
@@ -342,7 +340,7 @@ bool WriteJwwHeader(OutStream& stream, const JwwHeader& header, uint32_t version
 }
 
 uint32_t ReadJwwHeader(InStream& stream, JwwHeader& header) {
-  if (stream.Remaining() < 12 || stream.ReadBytes(8) != std::string_view(kSignature, 8)) {
+  if (stream.Remaining() < 12 || stream.ReadBytes(kJwwSignature.size()) != kJwwSignature) {
     stream.FailAt(0, "not a Jw_cad drawing: the file does not begin with \"JwwData.\"");
   }
   header.Version = stream.Read<uint32_t>();

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kestrova {
 
@@ -129,5 +130,7 @@ bool WriteJwwHeader(OutStream& stream, const JwwHeader& header, uint32_t version
 // Reads signature, version and header; returns the entity count that follows.
 // Throws ReadError on anything that is not a drawing this program understands.
 uint32_t ReadJwwHeader(InStream& stream, JwwHeader& header);
+// The bytes every drawing begins with.
+inline constexpr std::string_view kJwwSignature = "JwwData.";
 
 }  // namespace kestrova

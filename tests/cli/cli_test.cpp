@@ -257,6 +257,25 @@ TEST_F(Cli, AFullStandardOutputIsAnError) {
             "kestrova-cli: error: standard input: cannot read: Bad file descriptor\n");
 }
 
+// Input that is read once into a temporary file and never ends (a device of zeros) is
+// refused at its first bytes, not kept until the disk is full (here, until 64 MB).
+TEST_F(Cli, InputThatNeverEndsIsRefusedAtItsStart) {
+  const std::string notText = "this is not a text file (it holds NUL bytes); nothing was loaded\n";
+  const std::string notDrawing =
+      "byte offset 0: not a Jw_cad drawing: the file does not begin with \"JwwData.\"\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"info - < /dev/zero", "standard input: " + notText},
+      {"convert /dev/zero -o " + Path("z.jww"), "/dev/zero: " + notText},
+      {"dump - < /dev/zero", "standard input: " + notDrawing},
+      {"dump /dev/zero", "/dev/zero: " + notDrawing},
+  };
+  for (const auto& [command, message] : cases) {
+    const Result r =
+        kestrova::test::RunShell("(ulimit -f 131072; " + kCli + " " + command + ") 2>&1", false);
+    EXPECT_EQ(r.out, "kestrova-cli: error: " + message) << command;
+  }
+}
+
 // A dump into a file goes past the system's cache a few megabytes at a time where the
 // shell's descriptor stands at a block's start: the file holds what a pipe gets, between
 // what the shell wrote before and after it, and a file that may not grow is an error.

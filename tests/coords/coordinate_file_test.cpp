@@ -344,6 +344,18 @@ TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
     nul += std::string{c, '\0'};
   CoordinateData refused;
   EXPECT_THROW(LoadCoordinateText(nul, "nul.zhy", refused, false), Error);
+  // Bytes read once into a temporary file are looked at as they come, a byte at a time
+  // from a slow pipe: NUL is refused, but for UTF-16 with its mark.
+  const auto check = [](std::initializer_list<std::string_view> pieces) {
+    TextBytesCheck bytes("pipe");
+    for (std::string_view piece : pieces)
+      bytes.Add(piece);
+  };
+  EXPECT_NO_THROW(check({"\xFF", "\xFE", std::string_view("A\0", 2)}));
+  EXPECT_NO_THROW(check({"\xFE", std::string_view("\xFF\0", 2)}));
+  EXPECT_THROW(check({"\xFF", "A", std::string_view("\0", 1)}), Error);
+  EXPECT_THROW(check({"1,a", std::string_view(",\0", 2)}), Error);
+  EXPECT_THROW(check({std::string_view("\0", 1)}), Error);
 }
 
 TEST(LoadCoordinateFile, LongTextIsCutAtACharacterBoundary) {
