@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <streambuf>
 #include <vector>
@@ -151,18 +152,29 @@ void ReadInputPieces(const std::string& input, const std::function<bool(std::str
   if (in.bad()) throw Error(MessageId::kFileReadFailed, {InputName(input)});
 }
 
-// Standard input's coordinates, read once into a temporary file at their first reading:
+// Coordinates that can be read only once (standard input, or a pipe or device named as
+// a file, as a shell's <(...) gives), read into a temporary file at their first reading:
 // a load goes over them twice, and a command that finds it needs a table after streaming
-// them reads them once more.
-SpillFile& StandardInputSpool() {
-  static const std::unique_ptr<SpillFile> spool = [] {
-    TextBytesCheck check(InputName(std::string(kStandardStream)));
-    return SpoolInput(std::string(kStandardStream), [&check](std::string_view piece) {
+// them reads them once more. Nothing for a file that can be read again.
+SpillFile* OnceOnlySpool(const std::string& input) {
+  if (!IsStandard(input)) {
+    const std::filesystem::path path = Utf8Path(input);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) || std::filesystem::is_regular_file(path, ec) ||
+        std::filesystem::is_directory(path, ec)) {
+      return nullptr;
+    }
+  }
+  static std::map<std::string, std::unique_ptr<SpillFile>> spools;
+  std::unique_ptr<SpillFile>& spool = spools[input];
+  if (!spool) {
+    TextBytesCheck check(InputName(input));
+    spool = SpoolInput(input, [&check](std::string_view piece) {
       check.Add(piece);
       return true;
     });
-  }();
-  return *spool;
+  }
+  return spool.get();
 }
 
 }  // namespace
@@ -172,27 +184,25 @@ std::unique_ptr<SpillFile> SpoolInput(const std::string& input,
   std::unique_ptr<SpillFile> spool;
   ReadInputPieces(input, [&spool, &look](std::string_view piece) {
     const bool more = look(piece);
-    if (!spool) spool = std::make_unique<SpillFile>(size_t{1} << 20);
+    if (!spool) spool = MakeInputSpool();
     spool->Write(piece.data(), piece.size());
     return more;
   });
-  return spool ? std::move(spool) : std::make_unique<SpillFile>(size_t{1} << 20);
+  return spool ? std::move(spool) : MakeInputSpool();
 }
 
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress, const LoadTuning& tuning) {
-  if (IsStandard(input)) {
-    return LoadCoordinateSpool(StandardInputSpool(), InputName(input), data, append, report,
-                               progress, tuning);
+  if (SpillFile* spool = OnceOnlySpool(input)) {
+    return LoadCoordinateSpool(*spool, InputName(input), data, append, report, progress, tuning);
   }
   return LoadCoordinateFile(Utf8Path(input), data, append, report, progress, tuning);
 }
 
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
                  ProgressMonitor* progress) {
-  if (IsStandard(input)) {
-    return StreamCoordinateSpool(StandardInputSpool(), InputName(input), sink, data, report,
-                                 progress);
+  if (SpillFile* spool = OnceOnlySpool(input)) {
+    return StreamCoordinateSpool(*spool, InputName(input), sink, data, report, progress);
   }
   return StreamCoordinateFile(Utf8Path(input), sink, data, report, progress);
 }

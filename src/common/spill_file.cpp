@@ -136,6 +136,16 @@ void SpillFile::CheckFolder() {
   std::fclose(OpenTemporaryFile());
 }
 
+std::unique_ptr<SpillFile> MakeInputSpool() {
+  size_t keep = size_t{4} << 20;
+  try {
+    SpillFile::CheckFolder();
+  } catch (const Error&) {
+    keep = SIZE_MAX;
+  }
+  return std::make_unique<SpillFile>(size_t{1} << 20, keep);
+}
+
 void SpillFile::Fail(MessageId id) const {
   throw Error(id, {TemporaryFolder()});
 }

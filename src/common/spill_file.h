@@ -92,6 +92,11 @@ class SpillFile {
   bool reading_ = false;
 };
 
+// A place for bytes that can be read only once (standard input, a pipe) and are read
+// again from here: in memory up to 4 MB, in a temporary file beyond, or all in memory
+// when no temporary file can be made, as reading them whole would be.
+std::unique_ptr<SpillFile> MakeInputSpool();
+
 // Files open at once for work split over several (parts, buckets): beyond this many
 // they grow instead.
 inline constexpr size_t kMostSpillFiles = 100;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -142,9 +143,9 @@ bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& 
                            CoordinateData& data, LoadReport* report = nullptr,
                            ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
 // Looks at the bytes of an input as they are copied into a temporary file, and refuses
-// (kNotText, naming name) what a load would refuse as no text: a NUL byte anywhere but
-// in UTF-16 with its byte-order mark. A device of zeros or random bytes, which never
-// ends, is then refused at its first bytes instead of filling the disk.
+// (kNotText, naming name) what a load would refuse as no text: a NUL character (a zero
+// byte, or in UTF-16 with its byte-order mark a unit of two). A device of zeros or random bytes,
+// which never ends, is then refused at its first bytes instead of filling the disk.
 class TextBytesCheck {
  public:
   explicit TextBytesCheck(std::string name) : name_(std::move(name)) {}
@@ -155,6 +156,8 @@ class TextBytesCheck {
   std::string head_;  // the first bytes, until they tell whether the text is UTF-16
   bool decided_ = false;
   bool utf16_ = false;
+  uint64_t seen_ = 0;       // bytes looked at
+  bool zeroFirst_ = false;  // UTF-16: the last unit's first byte was zero
 };
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.

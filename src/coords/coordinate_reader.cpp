@@ -1133,7 +1133,8 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     // A pipe or device can be read only once: into a temporary file (in memory while
     // small), to be read from there twice. Bytes that are no text (a device of zeros or
     // random bytes, which never ends) are refused as they come, not kept.
-    SpillFile spool(size_t{1} << 20, size_t{4} << 20);
+    const std::unique_ptr<SpillFile> kept = MakeInputSpool();
+    SpillFile& spool = *kept;
     TextBytesCheck check(name);
     std::vector<char> block(size_t{1} << 20);
     while (in) {
@@ -1300,8 +1301,18 @@ void TextBytesCheck::Add(std::string_view piece) {
       utf16_ = head_ == "\xFF\xFE" || head_ == "\xFE\xFF";
     }
   }
-  if (!utf16_ && std::memchr(piece.data(), 0, piece.size())) {
-    throw Error(MessageId::kNotText, {name_});
+  if (!utf16_) {
+    seen_ += piece.size();
+    if (std::memchr(piece.data(), 0, piece.size())) throw Error(MessageId::kNotText, {name_});
+    return;
+  }
+  // In UTF-16 a NUL is a unit of two zero bytes, at an even place from the start.
+  for (const char c : piece) {
+    if (seen_++ % 2 == 0) {
+      zeroFirst_ = c == '\0';
+    } else if (zeroFirst_ && c == '\0') {
+      throw Error(MessageId::kNotText, {name_});
+    }
   }
 }
 

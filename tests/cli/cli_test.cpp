@@ -557,7 +557,8 @@ TEST_F(Cli, StreamedCommandsEqualTheTable) {
 }
 
 // Notes between the sections and a parcel read before its points stay where they stood,
-// from a file and from standard input, and the load's warnings are said once.
+// from a file, from standard input and from a named pipe (read once, though the export
+// reads the site again), and the load's warnings are said once.
 TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
   const std::string site =
       "G00,01,site,\r\nZ00,one,\r\nZ00,two,\r\nZ00,three,\r\nD00,1,P,1,\r\nB01,1,a,\r\n"
@@ -571,6 +572,13 @@ TEST_F(Cli, SimaExportKeepsNotesAndEarlyParcelsInPlace) {
   const Result fromStdin = RunCli("export - -o " + Path("b.sim") + " < " + Path("site.sim"));
   ASSERT_EQ(fromStdin.status, 0) << fromStdin.out;
   EXPECT_EQ(kestrova::ReadFileBytes(Path("b.sim")), site);
+  const std::string fifo = Path("site.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const Result fromPipe =
+      kestrova::test::RunShell("cat " + Path("site.sim") + " > " + fifo + " & timeout 20 " + kCli +
+                               " export " + fifo + " -o " + Path("p.sim") + " 2>&1");
+  ASSERT_EQ(fromPipe.status, 0) << fromPipe.out;
+  EXPECT_EQ(kestrova::ReadFileBytes(Path("p.sim")), site);
   // A field that is no number is warned about once though the file is read twice.
   std::string bad = site;
   bad.replace(bad.find("10,10,0"), 7, "10,x,0");

@@ -356,6 +356,9 @@ TEST(LoadCoordinateFile, UnicodeFilesAreConverted) {
   EXPECT_THROW(check({"\xFF", "A", std::string_view("\0", 1)}), Error);
   EXPECT_THROW(check({"1,a", std::string_view(",\0", 2)}), Error);
   EXPECT_THROW(check({std::string_view("\0", 1)}), Error);
+  // In UTF-16 a NUL is a whole unit of two zero bytes.
+  EXPECT_NO_THROW(check({"\xFF\xFE", std::string_view("A\0", 2), std::string_view("\0B", 2)}));
+  EXPECT_THROW(check({"\xFF\xFE", std::string_view("A\0\0", 3), std::string_view("\0", 1)}), Error);
 }
 
 TEST(LoadCoordinateFile, LongTextIsCutAtACharacterBoundary) {

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -14,7 +15,12 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "common/error.h"
@@ -283,24 +289,52 @@ TEST(PiecewiseLoad, TheEncodingIsDecidedByTheWholeFile) {
 
 #ifndef _WIN32
 // A named pipe (as a shell's <(...) gives) can be read only once; it loads as its text
-// does, the text kept aside in memory or, when large, in a temporary file. Bytes that are
-// no text are refused as they come.
+// does, the text kept aside in memory or, when large, in a temporary file (in memory when
+// there can be none). Bytes that are no text are refused as they come; UTF-16's zero
+// bytes are no NUL.
 TEST(PiecewiseLoad, APipeLoadsAsItsTextDoes) {
   const fs::path fifo =
       fs::path(::testing::TempDir()) / ("kestrova-fifo-" + std::to_string(std::random_device{}()));
-  const std::string large = Site(90'000);
+  const std::string small = Site(400), large = Site(90'000);
   ASSERT_GT(large.size(), size_t{5} << 20);
-  for (const std::string& text : {Site(400), large}) {
+  std::string wide = "\xFF\xFE";
+  for (const char c : large)
+    wide += {c, '\0'};
+  const char* const tmpdir = std::getenv("TMPDIR");
+  const std::string savedTmpdir = tmpdir ? tmpdir : "";
+  for (const auto& [text, noTemporaryFolder] :
+       {std::pair{&small, false}, {&large, false}, {&wide, false}, {&large, true}}) {
     CoordinateData whole;
     LoadReport wholeReport;
-    ASSERT_TRUE(LoadCoordinateText(text, "p", whole, false, &wholeReport, nullptr, kSerial));
+    ASSERT_TRUE(LoadCoordinateText(*text, "p", whole, false, &wholeReport, nullptr, kSerial));
+    if (noTemporaryFolder) ::setenv("TMPDIR", "/nonexistent/kestrova", 1);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+    std::thread writer([&] {
+      // A reader gone early fails the write here rather than ending the tests.
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+      std::ofstream(fifo, std::ios::binary) << *text;
+    });
     CoordinateData piped;
     LoadReport pipedReport;
-    const bool loaded = LoadCoordinateFile(fifo, piped, false, &pipedReport, nullptr, {4096, 64});
+    bool loaded = false;
+    try {
+      loaded = LoadCoordinateFile(fifo, piped, false, &pipedReport, nullptr, {4096, 64});
+    } catch (const Error& e) {
+      ADD_FAILURE() << e.what();
+      // A writer still waiting for its reader is let go, to fail.
+      const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    }
     writer.join();
     fs::remove(fifo);
+    if (savedTmpdir.empty()) {
+      ::unsetenv("TMPDIR");
+    } else {
+      ::setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    }
     EXPECT_TRUE(loaded);
     EXPECT_TRUE(Describe(piped, pipedReport, "p") == Describe(whole, wholeReport, "p"));
   }
