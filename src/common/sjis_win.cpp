@@ -189,6 +189,9 @@ std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian) {
         continue;
       }
     }
+    // A first unit that ends the text with a byte after it is one pair cut short: one
+    // character lost, as the Linux build's converter counts it.
+    if (unit >= 0xD800 && unit <= 0xDBFF && u + 1 == units && utf16.size() % 2 != 0) break;
     AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit);
   }
   if (utf16.size() % 2 != 0) AppendUtf8(out, kReplacement);

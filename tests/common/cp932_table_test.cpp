@@ -70,6 +70,15 @@ TEST(Cp932Table, TrickyCharactersGiveTheSameBytesOnEveryBuild) {
   EXPECT_EQ(Utf16ToUtf8(std::string("\xD8\x3D\x00\x41", 4), false),
             "\xEF\xBF\xBD"
             "A");
+  // A pair cut short by the end of the text is one character lost, an odd byte another;
+  // the same on every system.
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8", 2), true), "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8"
+                                    "A",
+                                    3),
+                        true),
+            "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(std::string("A\0B", 3), true), "A\xEF\xBF\xBD");
 }
 
 }  // namespace
