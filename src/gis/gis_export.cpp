@@ -1700,7 +1700,8 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
   }
   {
     // A driver may hand back a dataset it failed to finish making (a GeoPackage whose
-    // disk filled up has no tables): its first failure is the reason, not a later one.
+    // disk filled up has no tables): the failure told while making it is the reason, not
+    // what fails later for want of the tables.
     CPLErrorReset();
     std::unique_ptr<GDALDataset> ds(
         driver->Create(kml ? "/vsistdout/" : target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
