@@ -32,8 +32,9 @@ std::string ReadInput(const std::string& input);
 std::unique_ptr<SpillFile> SpoolInput(const std::string& input,
                                       const std::function<bool(std::string_view)>& look);
 
-// Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time,
-// standard input (read whole) as text.
+// Loads a coordinate input as LoadCoordinateFile does: a file a piece at a time;
+// standard input, or a pipe or device named as a file, from where it is kept for the
+// whole command once read.
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress, const LoadTuning& tuning = {});
 // The same handing the points to sink (see StreamCoordinateFile).

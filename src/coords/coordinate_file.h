@@ -144,8 +144,8 @@ bool StreamCoordinateSpool(SpillFile& spool, const std::string& name, LoadSink& 
                            ProgressMonitor* progress = nullptr, const LoadTuning& tuning = {});
 // Looks at the bytes of an input as they are copied into a temporary file, and refuses
 // (kNotText, naming name) what a load would refuse as no text: a NUL character (a zero
-// byte, or in UTF-16 with its byte-order mark a unit of two). A device of zeros or random bytes,
-// which never ends, is then refused at its first bytes instead of filling the disk.
+// byte, or in UTF-16 with its byte-order mark a unit of two). A device of zeros or
+// random bytes, which never ends, is then refused at its first bytes, not kept.
 class TextBytesCheck {
  public:
   explicit TextBytesCheck(std::string name) : name_(std::move(name)) {}

@@ -1133,19 +1133,18 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     // A pipe or device can be read only once: into a temporary file (in memory while
     // small), to be read from there twice. Bytes that are no text (a device of zeros or
     // random bytes, which never ends) are refused as they come, not kept.
-    const std::unique_ptr<SpillFile> kept = MakeInputSpool();
-    SpillFile& spool = *kept;
+    const std::unique_ptr<SpillFile> spool = MakeInputSpool();
     TextBytesCheck check(name);
     std::vector<char> block(size_t{1} << 20);
     while (in) {
       in.read(block.data(), static_cast<std::streamsize>(block.size()));
       const std::string_view piece(block.data(), static_cast<size_t>(in.gcount()));
       check.Add(piece);
-      spool.Write(piece.data(), piece.size());
+      spool->Write(piece.data(), piece.size());
     }
     if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
-    SpooledSource source(spool);
-    return LoadBytes(source, spool.Size(), name, data, appendOnLoad, report, progress, tuning,
+    SpooledSource source(*spool);
+    return LoadBytes(source, spool->Size(), name, data, appendOnLoad, report, progress, tuning,
                      sink);
   }
   const uintmax_t fileBytes = fs::file_size(path, ec);
