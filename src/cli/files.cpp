@@ -158,10 +158,10 @@ void ReadInputPieces(const std::string& input, const std::function<bool(std::str
 // them reads them once more. Nothing for a file that can be read again.
 SpillFile* OnceOnlySpool(const std::string& input) {
   if (!IsStandard(input)) {
-    const std::filesystem::path path = Utf8Path(input);
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec) || std::filesystem::is_regular_file(path, ec) ||
-        std::filesystem::is_directory(path, ec)) {
+    const std::filesystem::file_type type = std::filesystem::status(Utf8Path(input), ec).type();
+    if (ec || type == std::filesystem::file_type::regular ||
+        type == std::filesystem::file_type::directory) {
       return nullptr;
     }
   }

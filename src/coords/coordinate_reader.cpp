@@ -1124,12 +1124,13 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   const std::u8string utf8 = path.u8string();  // messages are UTF-8, on Windows too
   const std::string name(utf8.begin(), utf8.end());
   std::error_code ec;
+  const fs::file_type type = fs::status(path, ec).type();
   std::ifstream in;
-  if (!fs::is_directory(path, ec)) in.open(path, std::ios::binary);
+  if (type != fs::file_type::directory) in.open(path, std::ios::binary);
   if (!in.is_open()) {  // a folder, or a file that cannot be opened: the whole read's message
     return LoadText(ReadFileBytes(path), name, data, appendOnLoad, report, progress, tuning, sink);
   }
-  if (!fs::is_regular_file(path, ec)) {
+  if (type != fs::file_type::regular) {
     // A pipe or device can be read only once: into a temporary file (in memory while
     // small), to be read from there twice. Bytes that are no text (a device of zeros or
     // random bytes, which never ends) are refused as they come, not kept.

@@ -1,7 +1,6 @@
 // Runs kestrova-cli as a user would and checks what it prints, writes and plots.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -672,14 +671,8 @@ TEST_F(Cli, LargeSitesStreamInBoundedMemory) {
   // Nor is a named pipe, as a shell's <(...) gives, named as the input.
   const std::string fifo = Path("site.fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::thread writer([&] {
-    // A reader gone early fails the write here rather than ending the tests.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    std::ofstream(fifo, std::ios::binary) << std::ifstream(site, std::ios::binary).rdbuf();
-  });
+  std::thread writer = kestrova::test::WriteFifo(
+      fifo, [&site](std::ostream& out) { out << std::ifstream(site, std::ios::binary).rdbuf(); });
   const double fromPipe =
       kestrova::test::PeakMegabytes({kCli, "convert", "/dev/stdin", "-o", Path("fifo.jww")}, fifo);
   writer.join();

@@ -16,11 +16,10 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
+#include "support/run_program.h"
 #endif
 
 #include "common/error.h"
@@ -309,14 +308,8 @@ TEST(PiecewiseLoad, APipeLoadsAsItsTextDoes) {
     ASSERT_TRUE(LoadCoordinateText(*text, "p", whole, false, &wholeReport, nullptr, kSerial));
     if (noTemporaryFolder) ::setenv("TMPDIR", "/nonexistent/kestrova", 1);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] {
-      // A reader gone early fails the write here rather than ending the tests.
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-      std::ofstream(fifo, std::ios::binary) << *text;
-    });
+    std::thread writer =
+        test::WriteFifo(fifo.string(), [text = text](std::ostream& out) { out << *text; });
     CoordinateData piped;
     LoadReport pipedReport;
     bool loaded = false;

@@ -1,19 +1,23 @@
 #pragma once
 
 // What the tests that run the programs share: a shell command's exit status and output,
-// a fresh folder per test (ctest runs tests at the same time), a large site and a run's
-// peak memory.
+// a fresh folder per test (ctest runs tests at the same time), a large site, a named
+// pipe's writer and a run's peak memory.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrova::test {
@@ -75,6 +79,20 @@ inline void WriteLargeSite(const std::string& path, int points, bool parcels = t
       out << "B01," << p * 10 + c << ",\r\n";
     out << "D99,\r\n";
   }
+}
+
+// Writes into the named pipe at fifo on a thread of its own, for a reader to come: write
+// is handed the open stream. A reader gone early fails the write there rather than ending
+// the tests (SIGPIPE is held back on that thread alone).
+inline std::thread WriteFifo(const std::string& fifo, std::function<void(std::ostream&)> write) {
+  return std::thread([fifo, write = std::move(write)] {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    std::ofstream out(fifo, std::ios::binary);
+    write(out);
+  });
 }
 
 // The peak resident memory in megabytes of the program args run with its output
