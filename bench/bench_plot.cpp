@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "bench/generate.h"
+#include "coords/coordinate_file.h"
 #include "coords/output_settings.h"
 #include "coords/point_table.h"
 #include "gui/painter_canvas.h"
@@ -55,6 +57,41 @@ void BM_PlotRedraw(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_PlotRedraw)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// The generated SIMA site as the desktop program shows it: every point, a parcel for every
+// ten points with its lines and label, a polyline for every hundred. Sizes: the plot of
+// the window as it first opens, and 800 x 600.
+void BM_PlotRedrawSite(benchmark::State& state) {
+  static CoordinateData data;
+  static int loaded = 0;
+  if (loaded != state.range(0)) {
+    data = CoordinateData{};
+    LoadCoordinateFile(bench::GeneratedSima(static_cast<int>(state.range(0))), data, false);
+    loaded = static_cast<int>(state.range(0));
+  }
+  const int width = static_cast<int>(state.range(1));
+  const int height = static_cast<int>(state.range(2));
+  DataBounds bounds;
+  ComputeDataBounds(data.Table, bounds);
+  PlotViewState view;
+  FitView(view, bounds, data.Table.PointCount, width, height);
+  JwwHeader header;
+  SetFixedHeaderValues(header);
+  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
+  QImage image(width, height, QImage::Format_RGB32);
+  PainterCanvasCache cache;
+  for (auto _ : state) {
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    PainterCanvas canvas(painter, &cache);
+    DrawPlot(canvas, view, data, style, 1);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PlotRedrawSite)
+    ->Args({1'000'000, 390, 490})
+    ->Args({1'000'000, 800, 600})
+    ->Unit(benchmark::kMillisecond);
 
 // The same walk onto a canvas that draws nothing: what the plot itself costs.
 class NullCanvas : public Canvas {

@@ -7,8 +7,14 @@
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <iterator>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -145,11 +151,17 @@ void PainterCanvas::Polygon(std::span<const PixelPoint> points) {
 void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
   Sync();
   ApplyShapeState();
-  std::vector<QPoint> line;
-  line.reserve(points.size());
-  for (const PixelPoint& p : points)
-    line.emplace_back(p.x, p.y);
-  painter_.drawPolyline(line.data(), static_cast<int>(line.size()));
+  // A plot's parcel sides come one at a time: those need no memory of their own.
+  QPoint few[4];
+  std::vector<QPoint> many;
+  QPoint* line = few;
+  if (points.size() > std::size(few)) {
+    many.resize(points.size());
+    line = many.data();
+  }
+  for (size_t i = 0; i < points.size(); ++i)
+    line[i] = QPoint(points[i].x, points[i].y);
+  painter_.drawPolyline(line, static_cast<int>(points.size()));
 }
 
 namespace {
@@ -292,24 +304,118 @@ void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y)
   }
 }
 
+class PainterCanvas::Copier {
+ public:
+  explicit Copier(PainterCanvas& canvas) : thread_([this, &canvas] { Run(canvas); }) {}
+  ~Copier() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    turn_.notify_all();
+    thread_.join();
+  }
+  Copier(const Copier&) = delete;
+  Copier& operator=(const Copier&) = delete;
+
+  // The canvas's copying_ batch is the copier's until Wait() returns.
+  void Start() {
+    {
+      std::lock_guard lock(mutex_);
+      busy_ = true;
+    }
+    turn_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    turn_.wait(lock, [this] { return !busy_; });
+  }
+
+ private:
+  void Run(PainterCanvas& canvas) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      turn_.wait(lock, [this] { return busy_ || quit_; });
+      if (!busy_) return;
+      lock.unlock();
+      for (const Copy& c : canvas.copying_)
+        canvas.Blit(*c.sprite, c.x, c.y);
+      lock.lock();
+      busy_ = false;
+      turn_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  bool busy_ = false;
+  bool quit_ = false;
+  std::thread thread_;  // last: it starts once the rest is in place
+};
+
 void PainterCanvas::Queue(const PainterCanvasCache::Sprite& sprite, int x, int y) {
-  constexpr size_t kBatch = 8192;
+  constexpr size_t kBatch = 16384;
   queued_.push_back({&sprite, x, y});
   if (queued_.size() < kBatch) return;
-  if (copier_.valid()) copier_.get();
+  if (!copier_) {
+    try {
+      copier_ = std::make_unique<Copier>(*this);
+    } catch (const std::system_error&) {
+      Sync();  // no thread to be had: the batch is copied here
+      return;
+    }
+  }
+  copier_->Wait();
   queued_.swap(copying_);
   queued_.clear();
-  copier_ = std::async(std::launch::async, [this] {
-    for (const Copy& c : copying_)
-      Blit(*c.sprite, c.x, c.y);
-  });
+  copier_->Start();
 }
 
 void PainterCanvas::Sync() {
-  if (copier_.valid()) copier_.get();
+  if (copier_) copier_->Wait();
   for (const Copy& c : queued_)
     Blit(*c.sprite, c.x, c.y);
   queued_.clear();
+}
+
+void PainterCanvas::Layered(const std::function<void(Canvas&)>& under,
+                            const std::function<void(Canvas&)>& over) {
+  QImage layer;
+  if (raster_) layer = QImage(width_, height_px_, QImage::Format_ARGB32_Premultiplied);
+  if (layer.isNull()) {
+    Canvas::Layered(under, over);
+    return;
+  }
+  layer.fill(Qt::transparent);
+  std::exception_ptr overFailed;
+  std::thread drawing;
+  try {
+    drawing = std::thread([&] {
+      try {
+        QPainter painter(&layer);
+        PainterCanvas canvas(painter);
+        over(canvas);
+      } catch (...) {
+        overFailed = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    Canvas::Layered(under, over);  // no thread to be had: one after the other
+    return;
+  }
+  try {
+    under(*this);
+  } catch (...) {
+    drawing.join();
+    throw;
+  }
+  drawing.join();
+  if (overFailed) std::rethrow_exception(overFailed);
+  Sync();
+  // Opaque pixels of the layer replace the picture's, transparent ones leave it.
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter_.drawImage(0, 0, layer);
+  shapeStateDirty_ = true;
 }
 
 bool PainterCanvas::SpriteShape(const QRect& r) const {
@@ -453,7 +559,7 @@ bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
     key |= static_cast<uint64_t>(static_cast<unsigned char>(cp932[i])) << (8 * i);
   RecentGlyph& recent = recent_[(key ^ (key >> 29) ^ (key >> 35)) & 255];
   if (recent.key == key) {
-    Blit(*recent.sprite, p.x, p.y);
+    Queue(*recent.sprite, p.x, p.y);
     return true;
   }
   auto it = fontGlyphs_->find(key);
@@ -478,16 +584,16 @@ bool PainterCanvas::TextFromSprite(PixelPoint p, std::string_view cp932) {
     it = fontGlyphs_->emplace(key, SpriteOf(image, QPoint(pad, pad))).first;
   }
   recent = {key, &it->second};
-  Blit(it->second, p.x, p.y);
+  Queue(it->second, p.x, p.y);
   return true;
 }
 
 // Texts are drawn in copy mode with the text colour as the painter's pen; the shapes'
 // pen and mode are put back before the next shape.
 void PainterCanvas::Text(PixelPoint p, std::string_view cp932) {
-  Sync();
   if (cp932.empty()) return;
-  if (TextFromSprite(p, cp932)) return;
+  if (TextFromSprite(p, cp932)) return;  // copied in turn with the shapes before it
+  Sync();
   EnsureFont();
   const QString& text = Unicode(cp932);
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -7,7 +7,6 @@
 #include <QString>
 #include <array>
 #include <cstdint>
-#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -98,6 +97,10 @@ class PainterCanvas final : public Canvas {
   void EllipsePair(const CanvasPen& pen, PixelPoint firstTopLeft, PixelPoint firstBottomRight,
                    const CanvasBrush& brush, PixelPoint secondTopLeft,
                    PixelPoint secondBottomRight) override;
+  // On a plain image, over is drawn on another thread onto a transparent layer of the
+  // image's size while under draws, and the layer is laid on the image after.
+  void Layered(const std::function<void(Canvas&)>& under,
+               const std::function<void(Canvas&)>& over) override;
 
   // Texts measured and placed by the faces' own advances rather than the ones hinted to
   // whole screen pixels, which differ between font engines: a page is then laid out the
@@ -136,16 +139,18 @@ class PainterCanvas final : public Canvas {
     const PainterCanvasCache::Sprite* sprite = nullptr;
   };
   std::array<RecentShape, 32> recentShapes_{};
-  // The sprites of the points' shapes are copied on another thread, in the order they
-  // come, a batch at a time while the plot works out the next points; anything else
-  // drawn (and the end of the canvas) waits until they are all copied.
+  // The sprites of the points' shapes and names are copied on another thread, in the
+  // order they come, a batch at a time while the plot works out the next points; anything
+  // else drawn (and the end of the canvas) waits until they are all copied. The thread is
+  // started with the first batch and kept for the canvas's life.
   struct Copy {
     const PainterCanvasCache::Sprite* sprite;
     int x, y;
   };
+  class Copier;
   std::vector<Copy> queued_;
   std::vector<Copy> copying_;
-  std::future<void> copier_;
+  std::unique_ptr<Copier> copier_;  // after what it copies: it stops before they go
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

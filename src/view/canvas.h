@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -108,6 +109,17 @@ class Canvas {
   // Extent of a text in the current font, in pixels.
   virtual int TextWidth(std::string_view cp932) = 0;
   virtual int TextHeight(std::string_view cp932) = 0;
+
+  // What under draws, with what over draws on top of it. A canvas may draw over at the
+  // same time on another thread, onto a layer of its own laid on afterwards: over then
+  // starts from a canvas of its own and sets every pen it uses, it draws only opaque,
+  // unblended shapes in copy mode, and the two share nothing but what both only read.
+  // The pen and brush afterwards are either's.
+  virtual void Layered(const std::function<void(Canvas&)>& under,
+                       const std::function<void(Canvas&)>& over) {
+    under(*this);
+    over(*this);
+  }
 };
 
 }  // namespace kestrova

@@ -398,6 +398,7 @@ class TablePlotSource : public PlotSource {
     for (const SimaLine& l : data_.Sima.SimaLines)
       take(l);
   }
+  bool ReadsAtOnce() const override { return true; }  // only reads the table
   PlotPoint Point(int32_t row) const {
     const SurveyPoint& p = data_.Table.Points[static_cast<size_t>(row)];
     return PlotPoint{p.X, p.Y, p.Name, p.Marked == 1};
@@ -447,45 +448,56 @@ void DrawPlot(Canvas& canvas, const PlotViewState& view, PlotSource& source, con
     return LabelFits(space, view, label);
   };
   const bool pickedShown = picked && placeName(*picked);
-  int32_t i = 0;
-  source.EachPoint([&](const PlotPoint& p) {
-    const bool isPicked = ++i == pickedRow;
-    const Colour mark = isPicked ? kPlotRed : (p.Marked ? kPlotBlue : kPlotGreen);
-    const Colour text = isPicked ? kPlotRed : (p.Marked ? kPlotBlack : kPlotGreen);
-    // DrawDot, DrawCircle and the label's test with the point's place on the screen
-    // worked out once.
-    const ViewPair at = ToViewAxes(view, p.X, p.Y);
-    const bool visible = PointVisible(view, at);
-    const ScreenPoint s = visible ? ToScreen(view, at) : ScreenPoint{};
-    if (visible) {
-      canvas.EllipsePair(CanvasPen{mark, RoundedWidth(1.0), PenStyle::kSolid, PenMode::kCopy},
-                         RoundPixels({s.x - 1, s.y - 1}), RoundPixels({s.x + 1, s.y + 1}), kHollow,
-                         RoundPixels({s.x - 3, s.y - 3}), RoundPixels({s.x + 3, s.y + 3}));
-    } else {
-      canvas.SetBrush(kHollow);
-    }
-    canvas.SetBrush(kHollow);
-    bool named = pickedShown;
-    if (!isPicked) {
-      label.startX = label.endX = p.X;
-      label.startY = label.endY = p.Y;
-      label.text = p.Name;
-      named = visible && LabelFitsAt(space, view, label, s);
-    }
-    if (named) {
-      label.startX = label.endX = p.X;
-      label.startY = label.endY = p.Y;
-      label.text = p.Name;
-      label.pen = StyleLine{text, 1.0};
-      DrawJwText(canvas, view, style, label);
-    }
-    canvas.SetBrush(kHollow);
-  });
-
-  source.EachLine([&](const SimaLine& l) {
-    DrawSegment(canvas, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
-                l.EndX, l.EndY);
-  });
+  // The parcels' and polylines' sides lie over the points and their names; a canvas may
+  // draw them while the points are drawn.
+  const auto drawPoints = [&](Canvas& on) {
+    int32_t i = 0;
+    source.EachPoint([&](const PlotPoint& p) {
+      const bool isPicked = ++i == pickedRow;
+      const Colour mark = isPicked ? kPlotRed : (p.Marked ? kPlotBlue : kPlotGreen);
+      const Colour text = isPicked ? kPlotRed : (p.Marked ? kPlotBlack : kPlotGreen);
+      // DrawDot, DrawCircle and the label's test with the point's place on the screen
+      // worked out once.
+      const ViewPair at = ToViewAxes(view, p.X, p.Y);
+      const bool visible = PointVisible(view, at);
+      const ScreenPoint s = visible ? ToScreen(view, at) : ScreenPoint{};
+      if (visible) {
+        on.EllipsePair(CanvasPen{mark, RoundedWidth(1.0), PenStyle::kSolid, PenMode::kCopy},
+                       RoundPixels({s.x - 1, s.y - 1}), RoundPixels({s.x + 1, s.y + 1}), kHollow,
+                       RoundPixels({s.x - 3, s.y - 3}), RoundPixels({s.x + 3, s.y + 3}));
+      } else {
+        on.SetBrush(kHollow);
+      }
+      on.SetBrush(kHollow);
+      bool named = pickedShown;
+      if (!isPicked) {
+        label.startX = label.endX = p.X;
+        label.startY = label.endY = p.Y;
+        label.text = p.Name;
+        named = visible && LabelFitsAt(space, view, label, s);
+      }
+      if (named) {
+        label.startX = label.endX = p.X;
+        label.startY = label.endY = p.Y;
+        label.text = p.Name;
+        label.pen = StyleLine{text, 1.0};
+        DrawJwText(on, view, style, label);
+      }
+      on.SetBrush(kHollow);
+    });
+  };
+  const auto drawLines = [&](Canvas& on) {
+    source.EachLine([&](const SimaLine& l) {
+      DrawSegment(on, view, StyleLine{ScreenColour(style, l.PenColor), 1.0}, l.StartX, l.StartY,
+                  l.EndX, l.EndY);
+    });
+  };
+  if (source.ReadsAtOnce()) {
+    canvas.Layered(drawPoints, drawLines);
+  } else {
+    drawPoints(canvas);
+    drawLines(canvas);
+  }
 
   size_t k = 0;
   source.EachLabel([&](const PlotLabel& t) {

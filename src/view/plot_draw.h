@@ -134,6 +134,9 @@ class PlotSource {
   virtual void EachLabel(const std::function<void(const PlotLabel&)>& take) = 0;
   virtual void EachPoint(const std::function<void(const PlotPoint&)>& take) = 0;
   virtual void EachLine(const std::function<void(const SimaLine&)>& take) = 0;
+  // True when EachPoint and EachLine may run at the same time on two threads, so that a
+  // canvas can draw the lines while the points are drawn.
+  virtual bool ReadsAtOnce() const { return false; }
 };
 
 // The same from a source; picked is the point of pickedRow (1-based), or null.

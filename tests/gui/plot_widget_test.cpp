@@ -9,8 +9,12 @@
 #include <cmath>
 
 #include "app/flows.h"
+#include "coords/output_settings.h"
+#include "coords/point_table.h"
 #include "gui/painter_canvas.h"
 #include "gui/plot_widget.h"
+#include "jww/header.h"
+#include "jww/jwcad_settings.h"
 #include "view/plot_draw.h"
 
 namespace kestrova {
@@ -232,23 +236,25 @@ class PlotWidgetTest : public QObject {
     const auto darkPixels = [](bool halo) {
       QImage image(70, 20, QImage::Format_RGB32);
       image.fill(Qt::white);
-      QPainter painter(&image);
-      PainterCanvas canvas(painter);
-      CanvasFont font;
-      font.face = std::string(kGothicFace);
-      font.height = 12;
-      font.width = 6;
-      canvas.SetFont(font);
-      canvas.SetTextColour(0);
-      for (int i = 0; i < 5; ++i) {  // one character at a time, as the plot draws
-        const std::string ch(1, "KBM-1"[i]);
-        if (halo) {
-          canvas.TextHalo({4 + 7 * i, 4}, ch, 0xFFFFFF, 3, 0);
-        } else {
-          canvas.Text({4 + 7 * i, 4}, ch);
+      {
+        // What a canvas draws is all on the image once the canvas is gone.
+        QPainter painter(&image);
+        PainterCanvas canvas(painter);
+        CanvasFont font;
+        font.face = std::string(kGothicFace);
+        font.height = 12;
+        font.width = 6;
+        canvas.SetFont(font);
+        canvas.SetTextColour(0);
+        for (int i = 0; i < 5; ++i) {  // one character at a time, as the plot draws
+          const std::string ch(1, "KBM-1"[i]);
+          if (halo) {
+            canvas.TextHalo({4 + 7 * i, 4}, ch, 0xFFFFFF, 3, 0);
+          } else {
+            canvas.Text({4 + 7 * i, 4}, ch);
+          }
         }
       }
-      painter.end();
       int dark = 0;
       for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -322,6 +328,46 @@ class PlotWidgetTest : public QObject {
           if (i % 1499 == 0) canvas.Ellipse({at.x, at.y}, {at.x + 9, at.y + 9});
         }
       });
+    };
+    QCOMPARE(draw(false), draw(true));
+  }
+
+  // A site's parcel sides and polylines are drawn on a layer of their own while its
+  // points are drawn: they must still lie over the points and their names, under the
+  // parcels' labels, exactly as when drawn in turn.
+  void aSitesSidesLieOverItsPointsAsWhenDrawnInTurn() {
+    uint32_t seed = 11;
+    const auto next = [&seed](uint32_t n) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 8) % n;
+    };
+    CoordinateData data;
+    for (int i = 0; i < 4000; ++i) {
+      SurveyPoint& p = AppendPoint(data.Table);
+      p.X = next(8000) / 100.0;
+      p.Y = next(12000) / 100.0;
+      p.Name = "P" + std::to_string(i + 1);
+      p.Marked = i % 3 == 0 ? 1 : 0;
+    }
+    for (int i = 0; i < 3000; ++i) {
+      const SurveyPoint& a = data.Table.Points[1 + next(4000)];
+      const SurveyPoint& b = data.Table.Points[1 + next(4000)];
+      data.Sima.SimaLines.push_back({a.X, a.Y, b.X, b.Y, 1, static_cast<uint16_t>(1 + next(8))});
+    }
+    for (int i = 0; i < 60; ++i) {
+      data.Sima.SimaTexts.push_back({next(8000) / 100.0, next(12000) / 100.0,
+                                     "\x92\x6e" + std::to_string(i), 3, i % 2 ? 30.0 : 0.0});
+    }
+    DataBounds bounds;
+    ComputeDataBounds(data.Table, bounds);
+    PlotViewState view;
+    FitView(view, bounds, data.Table.PointCount, 320, 200);
+    JwwHeader header;
+    SetFixedHeaderValues(header);
+    const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
+    const auto draw = [&](bool direct) {
+      return Drawn(320, 200, direct, 1,
+                   [&](PainterCanvas& canvas, int) { DrawPlot(canvas, view, data, style, 7); });
     };
     QCOMPARE(draw(false), draw(true));
   }
