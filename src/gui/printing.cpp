@@ -26,6 +26,7 @@
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
+#include "common/spill_file.h"
 #include "coords/cell_grid.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
@@ -235,11 +236,14 @@ PdfFontFace& QtPdfFontFaces::FaceOf(std::string_view cp932Face) {
 namespace {
 
 constexpr int kPdfResolution = 600;  // a common office laser printer
+constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
+const QString kStandardStream = QStringLiteral("-");
 
 const char kPrintPdfUsage[] =
     "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] [--crs EPSG:N] FILE...\n"
     "Prints the coordinate list of the files (the first replaces, the rest append) to a PDF.\n"
+    "A FILE of - reads standard input, an OUT.pdf of - writes standard output.\n"
     "GIS point layers (.gpkg, .geojson, .json, .shp) are brought into the survey system\n"
     "--crs names (JGD2011 zones I-XIX: EPSG:6669-6687); one in longitude/latitude needs it.\n";
 
@@ -541,9 +545,29 @@ int PrintList(const CoordinateData& data, const StreamedDrawingData* gathered, c
   return printer.Finish();
 }
 
+// A file's name in messages.
+std::string InputName(const QString& file) {
+  return file == kStandardStream ? "standard input" : file.toStdString();
+}
+
+// Standard input, named - among the files: copied into a temporary file at the start,
+// since it can be read only once and a list is read twice. Null when no file is -.
+std::unique_ptr<SpillFile> SpoolStandardInput(const PrintPdfArguments& parsed) {
+  if (!parsed.files.contains(kStandardStream)) return nullptr;
+  std::unique_ptr<SpillFile> spool = MakeInputSpool();
+  TextBytesCheck check(InputName(kStandardStream));
+  ReadDescriptorPieces(kStandardInput, InputName(kStandardStream), [&](std::string_view piece) {
+    check.Add(piece);
+    spool->Write(piece.data(), piece.size());
+    return true;
+  });
+  return spool;
+}
+
 // Loads the files into the table as the window's open command does (the first
 // replaces, the rest append; GIS point layers as the window loads them).
-void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextStream& err) {
+void LoadIntoTable(const PrintPdfArguments& parsed, SpillFile* standardInput, CoordinateData& data,
+                   QTextStream& err) {
   bool append = false;
   for (const QString& file : parsed.files) {
     if (IsGisInput(file)) {
@@ -553,11 +577,14 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
       continue;
     }
     LoadReport report;
-    if (!LoadCoordinateFile(QtToPath(file), data, append, &report, nullptr,
-                            LoadTuning{.drawBlocks = false})) {
-      throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
-    }
-    for (const std::string& warning : LoadWarnings(report, file.toStdString()))
+    const LoadTuning tuning{.drawBlocks = false};
+    const bool loaded =
+        file == kStandardStream
+            ? LoadCoordinateSpool(*standardInput, InputName(file), data, append, &report, nullptr,
+                                  tuning)
+            : LoadCoordinateFile(QtToPath(file), data, append, &report, nullptr, tuning);
+    if (!loaded) throw Error(InputName(file) + ": fewer than two lines; nothing was loaded");
+    for (const std::string& warning : LoadWarnings(report, InputName(file)))
       Warn(err, warning);
     append = true;
   }
@@ -570,8 +597,8 @@ void LoadIntoTable(const PrintPdfArguments& parsed, CoordinateData& data, QTextS
 // Reads the files as LoadIntoTable does, with the same warnings, but gathers their
 // points in temporary files: a list of any length is printed in bounded memory. sima
 // takes the site name.
-void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered, SimaData& sima,
-                  QTextStream& err) {
+void GatherPoints(const PrintPdfArguments& parsed, SpillFile* standardInput,
+                  StreamedDrawingData& gathered, SimaData& sima, QTextStream& err) {
   CoordinateData counts;  // counts the rows; the points are in the files
   std::vector<LoadReport> reports;
   std::vector<std::vector<std::string>> layerWarnings;  // a GIS layer's own
@@ -579,7 +606,7 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
   // files before one that fails as well: their warnings are given before its error.
   std::vector<std::string> names;
   for (const QString& file : parsed.files)
-    names.push_back(file.toStdString());
+    names.push_back(InputName(file));
   const auto warn = [&] {
     const std::vector<size_t> repeated = gathered.Finish();
     for (const std::string& warning :
@@ -611,6 +638,8 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
 #else
         NoGdal(file.toStdString());
 #endif
+      } else if (file == kStandardStream) {
+        loaded = StreamCoordinateSpool(*standardInput, InputName(file), gathered, counts, &report);
       } else {
         loaded = StreamCoordinateFile(QtToPath(file), gathered, counts, &report);
       }
@@ -622,7 +651,7 @@ void GatherPoints(const PrintPdfArguments& parsed, StreamedDrawingData& gathered
     }
     if (!loaded) {
       warnBeforeError();
-      throw Error(file.toStdString() + ": fewer than two lines; nothing was loaded");
+      throw Error(InputName(file) + ": fewer than two lines; nothing was loaded");
     }
   }
   warn();
@@ -753,6 +782,7 @@ int RunPrintPdf(const QStringList& args) {
     return 2;
   }
   try {
+    const std::unique_ptr<SpillFile> standardInput = SpoolStandardInput(parsed);
     CoordinateData data;
     CellGrid grid;
     ClearPointTable(data.Table, data.Sima, grid);
@@ -770,12 +800,12 @@ int RunPrintPdf(const QStringList& args) {
     }
     if (gathered) {
       try {
-        GatherPoints(parsed, *gathered, data.Sima, err);
+        GatherPoints(parsed, standardInput.get(), *gathered, data.Sima, err);
       } catch (const TableNeeded&) {
         gathered.reset();
       }
     }
-    if (!gathered) LoadIntoTable(parsed, data, err);
+    if (!gathered) LoadIntoTable(parsed, standardInput.get(), data, err);
     const int32_t points = gathered ? gathered->PointCount() : data.Table.PointCount;
     if (points == 0) Warn(err, "the files hold no point");
 

@@ -316,6 +316,38 @@ TEST_F(PrintPdf, TheOptionMayFollowTheFilesAndStandardOutputIsWrittenInPlace) {
   EXPECT_EQ(piped.status, 0) << piped.out;
 }
 
+// "-" among the files is standard input, read once for both passes over the list, whether
+// the points are gathered in temporary files or (beside a GIS layer) held in a table.
+TEST_F(PrintPdf, StandardInputPrintsAsItsFileDoes) {
+  const std::string program = std::string("QT_QPA_PLATFORM=offscreen ") + KESTROVA_PRINT_PDF;
+  const std::string site = kExamples + "site.sim";
+  ASSERT_EQ(PrintToPdf("--print-pdf " + Path("file.pdf") + " " + site + " " + site).status, 0);
+  const Result piped = RunShell("cat " + site + " | " + program + " --print-pdf " +
+                                Path("piped.pdf") + " " + site + " -");
+  ASSERT_EQ(piped.status, 0) << piped.out;
+  EXPECT_NE(piped.out.find("warning: standard input: 11 points repeat"), std::string::npos)
+      << piped.out;
+  EXPECT_EQ(PageText(Path("piped.pdf"), 1), PageText(Path("file.pdf"), 1));
+#ifdef KESTROVA_HAVE_GDAL
+  WriteFileAtomic(Path("one.geojson"), R"({"type":"FeatureCollection",
+"crs":{"type":"name","properties":{"name":"urn:ogc:def:crs:EPSG::6677"}},
+"features":[{"type":"Feature","properties":{"number":40,"name":"K40"},
+ "geometry":{"type":"Point","coordinates":[-2345.678,1234.567]}}]})");
+  const Result table = RunShell(program + " --print-pdf " + Path("table.pdf") + " - " +
+                                Path("one.geojson") + " < " + site);
+  ASSERT_EQ(table.status, 0) << table.out;
+  const std::string text = PageText(Path("table.pdf"), 1);
+  EXPECT_NE(text.find("K40"), std::string::npos) << text;
+  EXPECT_NE(text.find("-30545.000"), std::string::npos) << text;
+#endif
+  const Result binary = RunShell("printf 'A01,1,P,1,2,\\0\\r\\n' | " + program + " --print-pdf " +
+                                 Path("nul.pdf") + " -");
+  EXPECT_EQ(binary.status, 1);
+  EXPECT_NE(binary.out.find("error: standard input: this is not a text file"), std::string::npos)
+      << binary.out;
+  EXPECT_FALSE(fs::exists(Path("nul.pdf")));
+}
+
 #ifdef KESTROVA_HAVE_GDAL
 TEST_F(PrintPdf, GisPointLayersPrintAsTheWindowOpensThem) {
   // In a plane system of its own: read as it is.
