@@ -37,16 +37,17 @@ CoordinateData Site(int points) {
   return data;
 }
 
-void BM_PlotRedraw(benchmark::State& state) {
-  const CoordinateData data = Site(static_cast<int>(state.range(0)));
+// Redraws of the whole site fitted into a width x height plot, as the widget draws its
+// cached picture.
+void Redraws(benchmark::State& state, const CoordinateData& data, int width, int height) {
   DataBounds bounds;
   ComputeDataBounds(data.Table, bounds);
   PlotViewState view;
-  FitView(view, bounds, data.Table.PointCount, 800, 600);
+  FitView(view, bounds, data.Table.PointCount, width, height);
   JwwHeader header;
   SetFixedHeaderValues(header);
   const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
-  QImage image(800, 600, QImage::Format_RGB32);
+  QImage image(width, height, QImage::Format_RGB32);
   PainterCanvasCache cache;  // kept from one redraw to the next, as the widget keeps it
   for (auto _ : state) {
     image.fill(Qt::white);
@@ -55,6 +56,10 @@ void BM_PlotRedraw(benchmark::State& state) {
     DrawPlot(canvas, view, data, style, 1);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PlotRedraw(benchmark::State& state) {
+  Redraws(state, Site(static_cast<int>(state.range(0))), 800, 600);
 }
 BENCHMARK(BM_PlotRedraw)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
@@ -69,24 +74,7 @@ void BM_PlotRedrawSite(benchmark::State& state) {
     LoadCoordinateFile(bench::GeneratedSima(static_cast<int>(state.range(0))), data, false);
     loaded = static_cast<int>(state.range(0));
   }
-  const int width = static_cast<int>(state.range(1));
-  const int height = static_cast<int>(state.range(2));
-  DataBounds bounds;
-  ComputeDataBounds(data.Table, bounds);
-  PlotViewState view;
-  FitView(view, bounds, data.Table.PointCount, width, height);
-  JwwHeader header;
-  SetFixedHeaderValues(header);
-  const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
-  QImage image(width, height, QImage::Format_RGB32);
-  PainterCanvasCache cache;
-  for (auto _ : state) {
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    PainterCanvas canvas(painter, &cache);
-    DrawPlot(canvas, view, data, style, 1);
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  Redraws(state, data, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
 }
 BENCHMARK(BM_PlotRedrawSite)
     ->Args({1'000'000, 390, 490})
