@@ -52,7 +52,7 @@ PainterCanvas::PainterCanvas(QPainter& painter, PainterCanvasCache* cache)
   painter_.setRenderHint(QPainter::Antialiasing, false);
   QPaintDevice* device = painter_.device();
   if (device && device->devType() == QInternal::Image && !painter_.hasClipping() &&
-      painter_.worldTransform().isIdentity()) {
+      painter_.deviceTransform().isIdentity() && painter_.opacity() == 1.0) {
     auto* image = static_cast<QImage*>(device);
     if ((image->format() == QImage::Format_RGB32 ||
          image->format() == QImage::Format_ARGB32_Premultiplied) &&

@@ -398,7 +398,8 @@ class TablePlotSource : public PlotSource {
     for (const SimaLine& l : data_.Sima.SimaLines)
       take(l);
   }
-  bool ReadsAtOnce() const override { return true; }  // only reads the table
+  // Only reads the table; worth a second thread when there are lines.
+  bool ReadsAtOnce() const override { return !data_.Sima.SimaLines.empty(); }
   PlotPoint Point(int32_t row) const {
     const SurveyPoint& p = data_.Table.Points[static_cast<size_t>(row)];
     return PlotPoint{p.X, p.Y, p.Name, p.Marked == 1};

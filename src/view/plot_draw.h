@@ -134,8 +134,8 @@ class PlotSource {
   virtual void EachLabel(const std::function<void(const PlotLabel&)>& take) = 0;
   virtual void EachPoint(const std::function<void(const PlotPoint&)>& take) = 0;
   virtual void EachLine(const std::function<void(const SimaLine&)>& take) = 0;
-  // True when EachPoint and EachLine may run at the same time on two threads, so that a
-  // canvas can draw the lines while the points are drawn.
+  // True when a canvas may draw the lines while the points are drawn: EachPoint and
+  // EachLine may then run at the same time on two threads.
   virtual bool ReadsAtOnce() const { return false; }
 };
 

@@ -333,8 +333,9 @@ class PlotWidgetTest : public QObject {
   }
 
   // A site's parcel sides and polylines are drawn on a layer of their own while its
-  // points are drawn: they must still lie over the points and their names, under the
-  // parcels' labels, exactly as when drawn in turn.
+  // points are drawn and their sprites copied on another thread (more than a batch of
+  // them, the second time from a full cache): the sides must still lie over the points
+  // and their names, under the parcels' labels, exactly as when drawn in turn.
   void aSitesSidesLieOverItsPointsAsWhenDrawnInTurn() {
     uint32_t seed = 11;
     const auto next = [&seed](uint32_t n) {
@@ -342,7 +343,8 @@ class PlotWidgetTest : public QObject {
       return (seed >> 8) % n;
     };
     CoordinateData data;
-    for (int i = 0; i < 4000; ++i) {
+    constexpr uint32_t kPoints = 20'000;
+    for (uint32_t i = 0; i < kPoints; ++i) {
       SurveyPoint& p = AppendPoint(data.Table);
       p.X = next(8000) / 100.0;
       p.Y = next(12000) / 100.0;
@@ -350,8 +352,8 @@ class PlotWidgetTest : public QObject {
       p.Marked = i % 3 == 0 ? 1 : 0;
     }
     for (int i = 0; i < 3000; ++i) {
-      const SurveyPoint& a = data.Table.Points[1 + next(4000)];
-      const SurveyPoint& b = data.Table.Points[1 + next(4000)];
+      const SurveyPoint& a = data.Table.Points[1 + next(kPoints)];
+      const SurveyPoint& b = data.Table.Points[1 + next(kPoints)];
       data.Sima.SimaLines.push_back({a.X, a.Y, b.X, b.Y, 1, static_cast<uint16_t>(1 + next(8))});
     }
     for (int i = 0; i < 60; ++i) {
@@ -366,7 +368,7 @@ class PlotWidgetTest : public QObject {
     SetFixedHeaderValues(header);
     const PlotStyle style = PlotStyleFrom(header, JwCadExtras{}, OutputSettings{});
     const auto draw = [&](bool direct) {
-      return Drawn(320, 200, direct, 1,
+      return Drawn(320, 200, direct, 2,
                    [&](PainterCanvas& canvas, int) { DrawPlot(canvas, view, data, style, 7); });
     };
     QCOMPARE(draw(false), draw(true));
