@@ -335,7 +335,7 @@ QString OutputIsAnInput(const PrintPdfArguments& a) {
   const std::filesystem::path out = QtToPath(a.output);
   if (!std::filesystem::is_regular_file(out, ec)) return {};
   for (const QString& file : a.files) {
-    if (std::filesystem::equivalent(out, QtToPath(file), ec)) {
+    if (file != kStandardStream && std::filesystem::equivalent(out, QtToPath(file), ec)) {
       return "the output " + a.output + " is the input " + file +
              "; writing it would replace the file being read";
     }
@@ -815,7 +815,9 @@ int RunPrintPdf(const QStringList& args) {
         parsed.output == QStringLiteral("-")
             ? AtomicFileWriter::ForDescriptor(kStandardOutput, "standard output")
             : std::make_unique<AtomicFileWriter>(QtToPath(parsed.output));
-    const QString title = QFileInfo(parsed.files.front()).fileName();
+    const QString& first = parsed.files.front();
+    const QString title = first == kStandardStream ? QString::fromStdString(InputName(first))
+                                                   : QFileInfo(first).fileName();
     // The margins of the list are measured from the edge of the sheet.
     const QPageLayout sheet(QPageSize(parsed.paper), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                             QPageLayout::Millimeter);
