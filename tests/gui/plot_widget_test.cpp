@@ -334,8 +334,9 @@ class PlotWidgetTest : public QObject {
 
   // A site's parcel sides and polylines are drawn on a layer of their own while its
   // points are drawn and their sprites copied on another thread (more than a batch of
-  // them, the second time from a full cache): the sides must still lie over the points
-  // and their names, under the parcels' labels, exactly as when drawn in turn.
+  // them, the second time from the sprites the first time made): the sides must still lie
+  // over the points and their names, under the parcels' labels, exactly as when drawn in
+  // turn.
   void aSitesSidesLieOverItsPointsAsWhenDrawnInTurn() {
     uint32_t seed = 11;
     const auto next = [&seed](uint32_t n) {
