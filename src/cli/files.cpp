@@ -168,11 +168,8 @@ SpillFile* OnceOnlySpool(const std::string& input) {
   static std::map<std::string, std::unique_ptr<SpillFile>> spools;
   std::unique_ptr<SpillFile>& spool = spools[input];
   if (!spool) {
-    TextBytesCheck check(InputName(input));
-    spool = SpoolInput(input, [&check](std::string_view piece) {
-      check.Add(piece);
-      return true;
-    });
+    spool = SpoolText(InputName(input),
+                      [&input](const PieceTaker& take) { ReadInputPieces(input, take); });
   }
   return spool.get();
 }

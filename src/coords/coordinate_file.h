@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -159,6 +160,14 @@ class TextBytesCheck {
   uint64_t seen_ = 0;       // bytes looked at
   bool zeroFirst_ = false;  // UTF-16: the last unit's first byte was zero
 };
+
+// Copies coordinates that can be read only once (standard input, a pipe or a device)
+// into a temporary file (in memory while small), to be loaded from there as often as
+// needed. read hands its argument the bytes a piece at a time; they are checked as they
+// come, as TextBytesCheck does under name.
+using PieceTaker = std::function<bool(std::string_view)>;
+std::unique_ptr<SpillFile> SpoolText(const std::string& name,
+                                     const std::function<void(const PieceTaker&)>& read);
 
 // Area centroid of the closed polygon through the vertices, (0, 0) for zero area.
 struct CentroidResult {

@@ -1134,16 +1134,14 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
     // A pipe or device can be read only once: into a temporary file (in memory while
     // small), to be read from there twice. Bytes that are no text (a device of zeros or
     // random bytes, which never ends) are refused as they come, not kept.
-    const std::unique_ptr<SpillFile> spool = MakeInputSpool();
-    TextBytesCheck check(name);
-    std::vector<char> block(size_t{1} << 20);
-    while (in) {
-      in.read(block.data(), static_cast<std::streamsize>(block.size()));
-      const std::string_view piece(block.data(), static_cast<size_t>(in.gcount()));
-      check.Add(piece);
-      spool->Write(piece.data(), piece.size());
-    }
-    if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
+    const std::unique_ptr<SpillFile> spool = SpoolText(name, [&](const PieceTaker& take) {
+      std::vector<char> block(size_t{1} << 20);
+      while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        take(std::string_view(block.data(), static_cast<size_t>(in.gcount())));
+      }
+      if (in.bad()) throw Error(MessageId::kFileReadFailed, {name});
+    });
     SpooledSource source(*spool);
     return LoadBytes(source, spool->Size(), name, data, appendOnLoad, report, progress, tuning,
                      sink);
@@ -1314,6 +1312,18 @@ void TextBytesCheck::Add(std::string_view piece) {
       throw Error(MessageId::kNotText, {name_});
     }
   }
+}
+
+std::unique_ptr<SpillFile> SpoolText(const std::string& name,
+                                     const std::function<void(const PieceTaker&)>& read) {
+  std::unique_ptr<SpillFile> spool = MakeInputSpool();
+  TextBytesCheck check(name);
+  read([&](std::string_view piece) {
+    check.Add(piece);
+    spool->Write(piece.data(), piece.size());
+    return true;
+  });
+  return spool;
 }
 
 bool LoadCoordinateText(std::string bytes, const std::string& name, CoordinateData& data,

@@ -554,14 +554,9 @@ std::string InputName(const QString& file) {
 // since it can be read only once and a list is read twice. Null when no file is -.
 std::unique_ptr<SpillFile> SpoolStandardInput(const PrintPdfArguments& parsed) {
   if (!parsed.files.contains(kStandardStream)) return nullptr;
-  std::unique_ptr<SpillFile> spool = MakeInputSpool();
-  TextBytesCheck check(InputName(kStandardStream));
-  ReadDescriptorPieces(kStandardInput, InputName(kStandardStream), [&](std::string_view piece) {
-    check.Add(piece);
-    spool->Write(piece.data(), piece.size());
-    return true;
-  });
-  return spool;
+  const std::string name = InputName(kStandardStream);
+  return SpoolText(
+      name, [&name](const PieceTaker& take) { ReadDescriptorPieces(kStandardInput, name, take); });
 }
 
 // Loads the files into the table as the window's open command does (the first
