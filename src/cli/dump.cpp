@@ -5,7 +5,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <sstream>
 #include <string_view>
@@ -255,7 +254,7 @@ class Printer : public EntityListVisitor {
  public:
   Printer(bool json, std::ostream& out) : json_(json), out_(out) { batch_.reserve(kBatch); }
   ~Printer() override {
-    for (std::shared_future<void>& batch : handed_)
+    for (Aside<void>& batch : handed_)
       batch.wait();
   }
 
@@ -310,16 +309,16 @@ class Printer : public EntityListVisitor {
     batch_.reserve(kBatch);
     const bool first = first_;
     first_ = false;
-    std::shared_future<void> before = handed_.empty() ? std::shared_future<void>() : handed_.back();
+    Aside<void> before = handed_.empty() ? Aside<void>() : handed_.back();
     // The task lets go of the batch before it once run: a finished task's state keeps
     // what it captured, and would keep the whole chain.
-    handed_.push_back(std::async(std::launch::async, [this, slot, first, before]() mutable {
-                        Make(slot->items, first, slot->texts);
-                        slot->items.clear();
-                        const std::shared_future<void> previous = std::exchange(before, {});
-                        if (previous.valid()) previous.get();  // its failure is this one's too
-                        Write(slot->texts);
-                      }).share());
+    handed_.push_back(RunAside([this, slot, first, before]() mutable {
+      Make(slot->items, first, slot->texts);
+      slot->items.clear();
+      Aside<void> previous = std::exchange(before, {});
+      if (previous.valid()) previous.get();  // its failure is this one's too
+      Write(slot->texts);
+    }));
   }
   void Write(const std::array<Text, kParts>& texts) {
     for (const Text& text : texts)
@@ -351,7 +350,7 @@ class Printer : public EntityListVisitor {
   bool first_ = true;
   bool inDefinition_ = false;
   std::vector<Item> batch_;
-  std::deque<std::shared_future<void>> handed_;  // in the order they print
+  std::deque<Aside<void>> handed_;  // in the order they print
   std::array<Slot, kMostHanded> slots_;
   size_t handedCount_ = 0;
 };

@@ -19,12 +19,10 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -514,12 +512,7 @@ void AtomicFileWriter::HandOn() {
   std::swap(staging_, behind_);
   try {
     const uint64_t offset = Place(size);
-    try {
-      writing_ = std::async(std::launch::async,
-                            [this, size, offset] { PutPlaced(behind_.get(), size, offset); });
-    } catch (const std::system_error&) {  // no thread to be had: written here
-      PutPlaced(behind_.get(), size, offset);
-    }
+    writing_ = RunAside([this, size, offset] { PutPlaced(behind_.get(), size, offset); });
   } catch (...) {
     failed_ = std::current_exception();  // nothing is written after bytes that could not be
     throw;

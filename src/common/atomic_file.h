@@ -5,10 +5,11 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "common/parallel.h"
 
 namespace kestrova {
 
@@ -115,7 +116,7 @@ class AtomicFileWriter {
   // A full buffer goes to the disk on another thread while staging_ fills: behind_ is
   // being written while writing_ runs, and nothing else touches the descriptor then.
   std::unique_ptr<char, FreeBlock> behind_;
-  std::future<void> writing_;
+  Aside<void> writing_;
   std::exception_ptr failed_;  // that write's failure: the file lacks its bytes for good
   bool stagingOn_ = false;     // bytes go through staging_
   bool uncached_ = false;      // the descriptor writes past the cache

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <future>
-#include <system_error>
 #include <vector>
 
 #include "app/messages.h"
@@ -1209,17 +1207,13 @@ bool LoadBytes(ByteSource& in, uint64_t size, const std::string& name, Coordinat
     }
     const bool high = !marked && LastHighByteEnd(piece) > 0;
     multiByte = multiByte || high;
-    std::future<void> surveyed;
+    Aside<void> surveyed;
     if (high && !surveyApart) {
       const auto add = [&survey, piece] { survey.Add(piece); };
       if (piece.size() < kLeastSurveyedApart) {
         add();
       } else {
-        try {
-          surveyed = std::async(std::launch::async, add);
-        } catch (const std::system_error&) {
-          add();  // no thread to be had: here
-        }
+        surveyed = RunAside(add);
       }
     }
     const size_t linesBefore = counter.Lines();

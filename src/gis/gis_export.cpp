@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -675,7 +674,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     for (size_t i = 0; i < kParts; ++i)
       places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
   }
-  std::future<void> made;  // the making of handed[(handedCount - 1) % 2]
+  Aside<void> made;  // the making of handed[(handedCount - 1) % 2]
   // Writes the texts made of a batch.
   const auto writeMade = [&](const Made& m) {
     for (size_t k = 0; k < kParts; ++k) {
@@ -713,7 +712,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       Made* m = &handed[handedCount++ % 2];
       m->points.swap(batch);
       batch.clear();
-      made = std::async(std::launch::async, [&, first, m] {
+      made = RunAside([&, first, m] {
         InShares(m->points.size(), kParts, [&](size_t k, size_t begin, size_t end) {
           Part& part = m->parts[k];
           part.first = begin;
@@ -748,7 +747,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   std::mutex gdal;
   std::unique_ptr<Positions> shpAt;
   size_t shpAppended = 0, shpCut = 0;
-  std::future<void> shpWritten;  // after everything it uses: its end waits for it
+  Aside<void> shpWritten;  // after everything it uses: its end waits for it
   if (shp) {
     shpAt = std::make_unique<Positions>(survey.get(), output.get());
     const auto writePoints = [&] {
@@ -766,11 +765,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       const std::lock_guard lock(gdal);
       shp->Finish();
     };
-    try {
-      shpWritten = std::async(std::launch::async, writePoints);
-    } catch (const std::system_error&) {
-      writePoints();  // no thread to be had: the points first, as before
-    }
+    shpWritten = RunAside(writePoints);
   } else if (gpkgRows) {
     // A GeoPackage's points are made into rows only as SQLite inserts them, on another
     // core, rather than waiting in a file. Their table comes first, as the points do.
@@ -908,7 +903,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
       }
     }
   };
-  std::future<void> shapesMade;  // after the jobs and their making: waited for first
+  Aside<void> shapesMade;  // after the jobs and their making: waited for first
   const auto writeShapes = [&] {
     if (!shapesMade.valid()) return;
     shapesMade.get();
@@ -933,8 +928,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     queuedBytes = 0;
     if (makingCount == 0) return;
     makingFirst = geoJson && !w.GeoJsonStarted();
-    shapesMade =
-        std::async(std::launch::async, [&, n = makingCount] { InShares(n, kParts, makeShapes); });
+    shapesMade = RunAside([&, n = makingCount] { InShares(n, kParts, makeShapes); });
   };
   const auto placeShape = [&](const Kind& kind, const std::string& shapeName, const double* area,
                               const std::vector<const SurveyPoint*>& v, Form form) {
@@ -1785,7 +1779,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
         std::vector<dxf::Entity> batch(kBatch), writing(kBatch);
         size_t filled = 0, toWrite = 0;
         std::array<dxf::TextBuffer, kParts> texts;
-        std::future<void> written;
+        Aside<void> written;
         const auto hand = [&] {
           if (written.valid()) written.get();
           if (filled == 0) return;
@@ -1794,7 +1788,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
           filled = 0;
           const uint32_t first = handle;
           handle += static_cast<uint32_t>(toWrite);
-          written = std::async(std::launch::async, [&, first] {
+          written = RunAside([&, first] {
             InShares(toWrite, kParts, [&](size_t part, size_t begin, size_t end) {
               dxf::TextBuffer& text = texts[part];
               text.Clear();

@@ -15,7 +15,6 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
-#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -34,6 +33,7 @@
 
 #include "app/messages.h"
 #include "common/error.h"
+#include "common/parallel.h"
 
 namespace kestrova::gis {
 
@@ -716,13 +716,8 @@ void IndexTable(Database& db, const std::string& table, size_t runRows, SpillFil
     for (;;) {
       // Noted cells are read and sorted on another core while the run before is written;
       // the table's rows are read through the connection, which this thread uses.
-      std::future<bool> following;
-      if (more && gathered) {
-        try {
-          following = std::async(std::launch::async, readSorted);
-        } catch (const std::system_error&) {  // no thread to be had: read below
-        }
-      }
+      Aside<bool> following;
+      if (more && gathered) following = RunAside(readSorted);
       tree.Pack(run, true, level);
       tree.Rows(run);
       if (!more) break;

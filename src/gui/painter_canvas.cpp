@@ -7,18 +7,15 @@
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <exception>
 #include <iterator>
 #include <limits>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
 
+#include "common/parallel.h"
 #include "common/sjis.h"
 #include "view/font_faces.h"
 
@@ -304,75 +301,21 @@ void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y)
   }
 }
 
-class PainterCanvas::Copier {
- public:
-  explicit Copier(PainterCanvas& canvas) : thread_([this, &canvas] { Run(canvas); }) {}
-  ~Copier() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    turn_.notify_all();
-    thread_.join();
-  }
-  Copier(const Copier&) = delete;
-  Copier& operator=(const Copier&) = delete;
-
-  // The canvas's copying_ batch is the copier's until Wait() returns.
-  void Start() {
-    {
-      std::lock_guard lock(mutex_);
-      busy_ = true;
-    }
-    turn_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock lock(mutex_);
-    turn_.wait(lock, [this] { return !busy_; });
-  }
-
- private:
-  void Run(PainterCanvas& canvas) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      turn_.wait(lock, [this] { return busy_ || quit_; });
-      if (!busy_) return;
-      lock.unlock();
-      for (const Copy& c : canvas.copying_)
-        canvas.Blit(*c.sprite, c.x, c.y);
-      lock.lock();
-      busy_ = false;
-      turn_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable turn_;
-  bool busy_ = false;
-  bool quit_ = false;
-  std::thread thread_;  // last: it starts once the rest is in place
-};
-
 void PainterCanvas::Queue(const PainterCanvasCache::Sprite& sprite, int x, int y) {
   constexpr size_t kBatch = 16384;
   queued_.push_back({&sprite, x, y});
   if (queued_.size() < kBatch) return;
-  if (!copier_) {
-    try {
-      copier_ = std::make_unique<Copier>(*this);
-    } catch (const std::system_error&) {
-      Sync();  // no thread to be had: the batch is copied here
-      return;
-    }
-  }
-  copier_->Wait();
+  if (copied_.valid()) copied_.get();
   queued_.swap(copying_);
   queued_.clear();
-  copier_->Start();
+  copied_ = RunAside([this] {
+    for (const Copy& c : copying_)
+      Blit(*c.sprite, c.x, c.y);
+  });
 }
 
 void PainterCanvas::Sync() {
-  if (copier_) copier_->Wait();
+  if (copied_.valid()) copied_.get();
   for (const Copy& c : queued_)
     Blit(*c.sprite, c.x, c.y);
   queued_.clear();
@@ -387,30 +330,15 @@ void PainterCanvas::Layered(const std::function<void(Canvas&)>& under,
     return;
   }
   layer.fill(Qt::transparent);
-  std::exception_ptr overFailed;
-  std::thread drawing;
-  try {
-    drawing = std::thread([&] {
-      try {
-        QPainter painter(&layer);
-        PainterCanvas canvas(painter);
-        over(canvas);
-      } catch (...) {
-        overFailed = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    Canvas::Layered(under, over);  // no thread to be had: one after the other
-    return;
-  }
-  try {
-    under(*this);
-  } catch (...) {
-    drawing.join();
-    throw;
-  }
-  drawing.join();
-  if (overFailed) std::rethrow_exception(overFailed);
+  // Where no thread takes it, the layer is drawn here after the picture, as a plain
+  // canvas draws the two.
+  Aside<void> drawing = RunAside([&] {
+    QPainter painter(&layer);
+    PainterCanvas canvas(painter);
+    over(canvas);
+  });
+  under(*this);
+  drawing.get();
   Sync();
   // Opaque pixels of the layer replace the picture's, transparent ones leave it.
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/parallel.h"
 #include "view/canvas.h"
 
 namespace kestrova {
@@ -141,16 +142,14 @@ class PainterCanvas final : public Canvas {
   std::array<RecentShape, 32> recentShapes_{};
   // The sprites of the points' shapes and names are copied on another thread, in the
   // order they come, a batch at a time while the plot works out the next points; anything
-  // else drawn (and the end of the canvas) waits until they are all copied. The thread is
-  // started with the first batch and kept for the canvas's life.
+  // else drawn (and the end of the canvas) waits until they are all copied.
   struct Copy {
     const PainterCanvasCache::Sprite* sprite;
     int x, y;
   };
-  class Copier;
   std::vector<Copy> queued_;
   std::vector<Copy> copying_;
-  std::unique_ptr<Copier> copier_;  // after what it copies: it stops before they go
+  Aside<void> copied_;  // after what it copies: it is waited for before they go
   CanvasPen pen_;
   CanvasBrush brush_;
   CanvasFont font_;

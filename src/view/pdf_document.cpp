@@ -9,13 +9,13 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <future>
 #include <memory>
 #include <numbers>
 #include <optional>
 #include <span>
 
 #include "common/error.h"
+#include "common/parallel.h"
 #include "common/sjis.h"
 #include "common/utf8.h"
 
@@ -505,7 +505,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
   struct Batch {
     std::vector<std::string> pages;
     std::atomic<size_t> next{0};
-    std::future<void> helper;  // last: waited for before the pages go
+    Aside<void> helper;  // last: waited for before the pages go
 
     void Compress() {
       for (size_t i; (i = next.fetch_add(1)) < pages.size();)
@@ -530,7 +530,7 @@ class PdfDocument::Impl : public Canvas, public TextMetrics {
         WritePage(page);
       return;
     }
-    batch->helper = std::async(std::launch::async, [b = batch.get()] { b->Compress(); });
+    batch->helper = RunAside([b = batch.get()] { b->Compress(); });
     compressing_ = std::move(batch);
   }
 

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "app/messages.h"
 #include "common/error.h"
@@ -412,11 +411,7 @@ const CellGrid::Row& GatheredPrintRows::Row(int r) {
     }
     const int32_t after = first + static_cast<int32_t>(ready_.rows.size());
     if (after <= pointCount_ && after > first) {
-      try {
-        next_ = std::async(std::launch::async, [this, after] { return Make(after); });
-      } catch (const std::system_error&) {
-        // No thread to be had: the next rows are made when they are asked for.
-      }
+      next_ = RunAside([this, after] { return Make(after); });
     }
   }
   return ready_.rows[static_cast<size_t>(r - ready_.first)];

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/parallel.h"
 #include "coords/cell_grid.h"
 #include "coords/streamed_drawing.h"
 #include "view/canvas.h"
@@ -212,7 +212,7 @@ class GatheredPrintRows : public PrintRows {
   Rows ready_;
   // Why reading the rows failed: the files stopped part way, so every later row fails too.
   std::exception_ptr failed_;
-  std::future<Rows> next_;  // last: its end waits while the files are read
+  Aside<Rows> next_;  // last: its end waits while the files are read
 };
 
 // The plan of the grid a table of the gathered points (at least one) would show.
