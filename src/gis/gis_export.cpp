@@ -299,6 +299,13 @@ bool AppendKmlPoint(std::string& out, const SurveyPoint& p, const OGRPoint& at);
 bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, const double* area,
                     const OGRGeometry& g);
 
+// GDAL's last failure, which befell subject in ds: a GeoPackage's "disk I/O error" with
+// the system's reason behind it.
+Error GdalFailure(MessageId id, const std::string& subject, GDALDataset* ds) {
+  void* db = ds ? ds->GetInternalHandle("SQLITE_HANDLE") : nullptr;
+  return Error(id, {subject, gis::SqliteReason(db, gis::GdalReason())}, gis::SqliteSystemError(db));
+}
+
 // Closes a dataset as GDAL finishes it (most drivers write their index, trailer or header
 // only then); throws when that failed.
 void CloseDataset(std::unique_ptr<GDALDataset> ds, const char* title) {
@@ -433,7 +440,7 @@ class FeatureWriter {
       return;
     }
     if (LayerFor(kind)->CreateFeature(owned.get()) != OGRERR_NONE) {
-      throw Error(MessageId::kGisFeatureNotWritten, {kind.layer, gis::GdalReason()});
+      throw GdalFailure(MessageId::kGisFeatureNotWritten, kind.layer, &ds_);
     }
     ++counts_[LayerName(kind)];
   }
@@ -521,7 +528,7 @@ class FeatureWriter {
     OGRLayer* layer =
         ds.CreateLayer(name.c_str(), const_cast<OGRSpatialReference*>(srs_), type, options);
     CSLDestroy(options);
-    if (!layer) throw Error(MessageId::kGisLayerNotMade, {name, gis::GdalReason()});
+    if (!layer) throw GdalFailure(MessageId::kGisLayerNotMade, name, &ds);
     std::vector<FieldSpec> fields = kind.fields;
     if (format_ == GisFormat::kGeoJson) {
       fields.insert(fields.begin(), {"layer", OFTString});
@@ -537,7 +544,7 @@ class FeatureWriter {
       OGRFieldDefn defn(f.name, f.type);
       if (format_ == GisFormat::kShp && f.type == OFTString) defn.SetWidth(kShapefileText);
       if (layer->CreateField(&defn) != OGRERR_NONE) {
-        throw Error(MessageId::kGisFieldNotMade, {f.name, gis::GdalReason()});
+        throw GdalFailure(MessageId::kGisFieldNotMade, f.name, &ds);
       }
     }
     layers_[name] = layer;
@@ -1700,7 +1707,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
     std::unique_ptr<GDALDataset> ds(
         driver->Create(kml ? "/vsistdout/" : target.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds || CPLGetLastErrorType() == CE_Failure) {
-      throw Error(MessageId::kGisCannotMake, {info.title, gis::GdalReason()});
+      throw GdalFailure(MessageId::kGisCannotMake, info.title, ds.get());
     }
     if (o.Format == GisFormat::kDxf) {
       WriteDxfTables(*ds, outline.firsts, o);
@@ -1712,7 +1719,7 @@ GisExport BuildFrom(const std::shared_ptr<const GisSource>& source, const GisExp
       WriteGisLayers(*ds, *source, o, stem, geoJson, kmlText, shp ? &*shp : nullptr,
                      gpkgRows ? &*gpkgRows : nullptr, result);
       if (transaction && ds->CommitTransaction() != OGRERR_NONE) {
-        throw Error(MessageId::kGisCannotFinish, {"GeoPackage", gis::GdalReason()});
+        throw GdalFailure(MessageId::kGisCannotFinish, "GeoPackage", ds.get());
       }
     }
     if (o.Format == GisFormat::kGeoJson) {

@@ -302,6 +302,28 @@ class CacheRelease {
   std::thread thread_;
 };
 
+}  // namespace
+
+int SqliteSystemError(void* connection) {
+  auto* db = static_cast<sqlite3*>(connection);
+  if (db == nullptr) return 0;
+  const int code = sqlite3_extended_errcode(db) & 0xff;
+  if (code != SQLITE_IOERR && code != SQLITE_FULL && code != SQLITE_CANTOPEN) return 0;
+  if (const int e = sqlite3_system_errno(db); e != 0) return e;
+  // The errno of the database file's last failed call: SQLite keeps it with the file
+  // where the failure came back through a transaction's commit.
+  int e = 0;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &e) != SQLITE_OK) return 0;
+  return e;
+}
+
+std::string SqliteReason(void* connection, const std::string& message) {
+  const int e = SqliteSystemError(connection);
+  return e == 0 ? message : message + ": " + std::generic_category().message(e);
+}
+
+namespace {
+
 class Database {
  public:
   explicit Database(const std::string& path) {
@@ -318,10 +340,14 @@ class Database {
   }
   // Fails with SQLite's last message, or with why when SQLite has none to give.
   [[noreturn]] void Fail(const char* why = nullptr) const {
+    if (why || !db_) {
+      throw Error(MessageId::kGisCannotFinish,
+                  {"GeoPackage", std::string(": ") + (why ? why : "out of memory")});
+    }
+    const int systemError = SqliteSystemError(db_.get());
     throw Error(MessageId::kGisCannotFinish,
-                {"GeoPackage", std::string(": ") + (why   ? why
-                                                    : db_ ? sqlite3_errmsg(db_.get())
-                                                          : "out of memory")});
+                {"GeoPackage", ": " + SqliteReason(db_.get(), sqlite3_errmsg(db_.get()))},
+                systemError);
   }
   // Inserts feed's rows into table (columns, all when empty) in one statement; how many.
   int64_t Insert(const std::string& table, const std::string& columns, int count, Feed& feed) {

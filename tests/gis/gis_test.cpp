@@ -1999,6 +1999,23 @@ TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
   EXPECT_TRUE(fs::is_empty(small));
 }
 
+// A file that may not grow (the shell's ulimit -f) fails the export with that reason, at
+// whichever step reaches the limit: SQLite alone would say only "disk I/O error".
+TEST_F(Gis, AFileSizeLimitIsTheReasonGiven) {
+  const std::string site = Path("mid.sim");
+  test::WriteLargeSite(site, 5'000);
+  for (const auto& [ext, kilobytes] :
+       {std::pair{"gpkg", 256}, {"gpkg", 1024}, {"geojson", 256}, {"kml", 256}, {"shp", 256}}) {
+    const std::string out = Path(std::string("out.") + ext);
+    const Result r = RunShell("(ulimit -f " + std::to_string(kilobytes) + "; " + kCli + " export " +
+                              site + " -o " + out + " --crs EPSG:6677) 2>&1");
+    EXPECT_EQ(r.status, 1) << ext << " " << kilobytes << ": " << r.out;
+    EXPECT_NE(r.out.find("File too large"), std::string::npos)
+        << ext << " " << kilobytes << ": " << r.out;
+    EXPECT_FALSE(fs::exists(out)) << ext;
+  }
+}
+
 // Sites of files over 64 MB are gathered in temporary files, never held as a table: 400,000
 // points with long remarks (a 100 MB file, over 250 MB as a table) stay at about 90 MB for
 // the drawing and 110 MB for the other formats.
