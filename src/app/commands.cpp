@@ -460,6 +460,11 @@ void JwwSaveCommand(CommandContext& ctx) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;
     }
+    // An empty drawing would replace a file the user may take for the site.
+    if (!DrawsSomething(ws.Coords)) {
+      Tell(ctx, Kind::kInformation, kNoMarkedPointsMessage);
+      return;
+    }
     const auto choice = ctx.prompts.SaveFile(kJwwFilter, Utf8Path(ws.Settings.Folder.name));
     if (!choice) {
       ctx.view.RepaintPlot();
@@ -483,6 +488,10 @@ void TransferCommand(CommandContext& ctx) {
     BringPointsUpToDate(ctx);
     if (ws.Coords.Table.PointCount == 0) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
+      return;
+    }
+    if (!DrawsSomething(ws.Coords)) {
+      Tell(ctx, Kind::kInformation, kNoMarkedPointsMessage);
       return;
     }
     std::optional<std::string> failure;

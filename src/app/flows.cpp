@@ -10,6 +10,17 @@
 namespace kestrova {
 
 const char kNoDataMessage[] = "データが、ありません。";
+const char kNoMarkedPointsMessage[] =
+    "印の付いた点がないため、図面に書き出すものがありません。\r\n"
+    "図面には、No. の列に「*」の付いた点だけを書き出します。";
+
+bool DrawsSomething(const CoordinateData& data) {
+  const PointTable& t = data.Table;
+  for (int32_t r = 1; r <= t.PointCount; ++r) {
+    if (t.Points[r].Marked == 1) return true;
+  }
+  return !data.Sima.SimaLines.empty() || !data.Sima.SimaTexts.empty();
+}
 
 namespace {
 

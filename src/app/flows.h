@@ -72,5 +72,11 @@ void TransferStreamedToJwCad(Workspace& ws, const StreamedDrawingData& data, boo
 
 // "データが、ありません。" in UTF-8: the table holds no point.
 extern const char kNoDataMessage[];
+// The table's points are all unmarked, and no SIMA lines or texts would be drawn either.
+extern const char kNoMarkedPointsMessage[];
+
+// Whether a drawing of data has anything in it: only marked points are drawn, beside a
+// SIMA file's lines and texts.
+bool DrawsSomething(const CoordinateData& data);
 
 }  // namespace kestrova

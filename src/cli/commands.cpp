@@ -266,11 +266,8 @@ void RequirePoints(int32_t pointCount, const std::vector<std::string>& files) {
 // Only marked points are drawn: points that all came unmarked (a GIS layer's "marked"
 // field) would make a drawing of nothing.
 void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::string>& files) {
+  if (DrawsSomething(data)) return;
   const PointTable& t = data.Table;
-  for (int32_t r = 1; r <= t.PointCount; ++r) {
-    if (t.Points[r].Marked == 1) return;
-  }
-  if (!data.Sima.SimaLines.empty() || !data.Sima.SimaTexts.empty()) return;
   std::string names;
   for (const std::string& file : files)
     names += (names.empty() ? "" : ", ") + InputName(file);

@@ -359,6 +359,38 @@ TEST_F(Commands, LongWorkReportsProgressAndStopsWithoutATrace) {
   EXPECT_EQ(prompts_.busyDepth, 0);
 }
 
+// Points unmarked in the number column stay out of a drawing; with none marked, a save
+// or transfer would hand on an empty drawing: it is refused before anything is touched.
+TEST_F(Commands, ADrawingOfNoMarkedPointIsRefused) {
+  Start();
+  Choose(kExamples + "site.zhy");
+  LoadCommand(ctx_);
+  const int32_t n = ws_.Coords.Table.PointCount;
+  ASSERT_GT(n, 1);
+  GridMousePress(ws_.Grid, ws_.Coords.Table, 0, 1);
+  for (int r = 2; r <= n; ++r)
+    GridMouseMove(ws_.Grid, ws_.Coords.Table, 0, r);
+  GridMouseRelease(ws_.Grid, ws_.Coords.Table);
+  Write("old.jww", "kept");
+  prompts_.shown.clear();
+  Choose(dir_ / "old.jww");
+  JwwSaveCommand(ctx_);
+  TransferCommand(ctx_);
+  const std::string refused =
+      "印の付いた点がないため、図面に書き出すものがありません。\r\n"
+      "図面には、No. の列に「*」の付いた点だけを書き出します。";
+  ExpectShown(0, Kind::kInformation, Buttons::kOk, refused);
+  ExpectShown(1, Kind::kInformation, Buttons::kOk, refused);
+  EXPECT_EQ(prompts_.files.size(), 1u);  // no save dialog was opened
+  EXPECT_EQ(ReadFileBytes(dir_ / "old.jww"), "kept");
+  EXPECT_TRUE(sink_.bytes.empty());
+  // One point marked again is a drawing.
+  GridMousePress(ws_.Grid, ws_.Coords.Table, 0, 2);
+  GridMouseRelease(ws_.Grid, ws_.Coords.Table);
+  TransferCommand(ctx_);
+  EXPECT_FALSE(sink_.bytes.empty());
+}
+
 // What the desktop program puts on the clipboard is what kestrova-cli clip writes.
 TEST_F(Commands, TransferPayloadMatchesTheCommandLineTool) {
   const fs::path reg = KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg";
