@@ -22,15 +22,31 @@ bool IsLeftAligned(int gridColumn) {
 }
 
 // Text placement shared by cells and headers: 2 pixels in from the aligned edge and
-// from the top.
-void DrawCellText(QPainter* painter, const QRect& cell, const QString& text, Qt::Alignment align) {
+// from the top. Data cells' text is fitted first (FitCellText).
+void DrawCellText(QPainter* painter, const QRect& cell, const QString& text, Qt::Alignment align,
+                  bool fit = false) {
+  const QRect inner = cell.adjusted(2, 2, -2, 0);
+  const QString shown =
+      fit ? FitCellText(painter->fontMetrics(), text, inner.width(), align) : text;
   painter->save();
   painter->setClipRect(cell);
-  painter->drawText(cell.adjusted(2, 2, -2, 0), static_cast<int>(align | Qt::AlignTop), text);
+  painter->drawText(inner, static_cast<int>(align | Qt::AlignTop), shown);
   painter->restore();
 }
 
 }  // namespace
+
+QString FitCellText(const QFontMetrics& metrics, const QString& text, int width,
+                    Qt::Alignment& align) {
+  if (!(align & Qt::AlignRight) || metrics.horizontalAdvance(text) <= width) return text;
+  // The blank that follows a filled-in number is only a margin.
+  QString trimmed = text;
+  while (!trimmed.isEmpty() && trimmed.back() == QLatin1Char(' '))
+    trimmed.chop(1);
+  if (metrics.horizontalAdvance(trimmed) <= width) return trimmed;
+  align = (align & ~Qt::AlignHorizontal_Mask) | Qt::AlignLeft;
+  return metrics.elidedText(trimmed, Qt::ElideRight, width);
+}
 
 // --- GridModel -------------------------------------------------------------------------
 
@@ -182,7 +198,7 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   painter->setPen(ink);
   painter->setFont(option.font);
   DrawCellText(painter, option.rect, index.data(Qt::DisplayRole).toString(),
-               IsLeftAligned(gridColumn) ? Qt::AlignLeft : Qt::AlignRight);
+               IsLeftAligned(gridColumn) ? Qt::AlignLeft : Qt::AlignRight, true);
 }
 
 QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,

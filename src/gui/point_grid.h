@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -11,6 +12,14 @@
 #include "coords/point_table.h"
 
 namespace kestrova {
+
+// The text a data cell shows in width pixels. Right-aligned text that does not fit
+// would lose its sign and leading digits to the cell's left edge (-123456.789 showed as
+// 123456.789): it drops its trailing blanks, and if still too wide is cut at its end
+// behind an ellipsis and drawn from the left (align becomes left). Other text is shown
+// as it is, clipped at the cell's right edge.
+QString FitCellText(const QFontMetrics& metrics, const QString& text, int width,
+                    Qt::Alignment& align);
 
 // The cell grid as a Qt table. Row 0 of the cell grid is the horizontal header and
 // column 0 the vertical header, so both stay put while the points scroll; model row r

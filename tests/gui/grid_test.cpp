@@ -66,6 +66,7 @@ class GridTest : public QObject {
   void MarkingByDragInTheNumberColumn();
   void EnterOnTheLastRowAddsARow();
   void TypingJapaneseTextStoresShiftJis();
+  void NumbersTooWideForTheirCellKeepTheirSign();
   void CursorFollowsTheView();
 };
 
@@ -227,6 +228,30 @@ void GridTest::TypingJapaneseTextStoresShiftJis() {
   QTRY_COMPARE(f.ws->Grid.Rows[3][6], std::string("?"));
   QTest::qWait(100);
   QCOMPARE(warnings.size(), 1);
+}
+
+void GridTest::NumbersTooWideForTheirCellKeepTheirSign() {
+  WindowFixture f;
+  PointGrid& grid = LoadSite(f);
+  const QFontMetrics metrics(grid.font());
+  const int width = grid.columnWidth(2) - 4;  // an X cell within its margins
+  // A coordinate far from its zone's origin as filled in, one typed to many decimals,
+  // and one that cannot fit.
+  for (const QString& text : {QStringLiteral("-123456.789 "), QStringLiteral("-12045.3184567"),
+                              QStringLiteral("-987654321.123 ")}) {
+    Qt::Alignment align = Qt::AlignRight;
+    const QString shown = FitCellText(metrics, text, width, align);
+    QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+    QVERIFY2(shown.startsWith(text.left(4)), qPrintable(shown));  // sign and leading digits
+    QVERIFY(shown == text.trimmed() || (shown.endsWith(QChar(0x2026)) && align == Qt::AlignLeft));
+  }
+  // What fits is drawn as the grid always drew it.
+  Qt::Alignment align = Qt::AlignRight;
+  QCOMPARE(FitCellText(metrics, Cell(grid, 7, 3), width, align), Cell(grid, 7, 3));
+  QCOMPARE(align, Qt::AlignRight);
+  align = Qt::AlignLeft;
+  QCOMPARE(FitCellText(metrics, QString(40, QLatin1Char('x')), width, align),
+           QString(40, QLatin1Char('x')));
 }
 
 void GridTest::CursorFollowsTheView() {
