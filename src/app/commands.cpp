@@ -10,7 +10,9 @@
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "common/error.h"
+#include "common/number_text.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 
@@ -100,6 +102,31 @@ std::string WindowTitle(const fs::path& file) {
 }
 
 namespace {
+
+// A number typed with the input method still on comes in full-width forms ("－１２．５"),
+// which the read-back takes for no number, 0. In the number and coordinate cells such
+// digits, signs, decimal point and exponent letters become the ASCII ones they stand
+// for, where the cell is a number with them; other text is kept as typed.
+std::string FoldWideNumber(const std::string& utf8, int column) {
+  if (column != 1 && (column < 3 || column > 5)) return utf8;
+  std::string folded;
+  bool wide = false;
+  for (size_t i = 0; i < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, i);
+    char32_t ascii = c;
+    if (c >= U'０' && c <= U'９') ascii = U'0' + (c - U'０');
+    if (c == U'－' || c == U'−') ascii = U'-';
+    if (c == U'＋') ascii = U'+';
+    if (c == U'．') ascii = U'.';
+    if (c == U'ｅ') ascii = U'e';
+    if (c == U'Ｅ') ascii = U'E';
+    wide = wide || ascii != c;
+    AppendUtf8(folded, ascii);
+  }
+  if (!wide) return utf8;
+  const bool number = column == 1 ? ParseInt(folded).has_value() : ParseFloat(folded).has_value();
+  return number ? folded : utf8;
+}
 
 std::string CountText(int32_t count) {
   return " " + std::to_string(count) + " ";
@@ -614,7 +641,7 @@ void GridCellEdited(CommandContext& ctx, int row, int column, const std::string&
   Guarded(ctx, [&] {
     CellGrid& grid = ctx.ws.Grid;
     if (row < 1 || row >= grid.RowCount() || column < 1 || column >= CellGrid::kColumns) return;
-    Cp932Text text = Utf8ToCp932(utf8);
+    Cp932Text text = Utf8ToCp932(FoldWideNumber(utf8, column));
     grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = std::move(text.text);
     if (text.replaced > 0 && !ctx.ws.ReplacedTextNoticeShown) {
       ctx.ws.ReplacedTextNoticeShown = true;

@@ -739,6 +739,20 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   EXPECT_EQ(ws_.Grid.Rows[2][2], "\x87\x40?");
   EXPECT_EQ(ws_.Grid.Rows[0][2], kGridHeaders[2]);
   EXPECT_EQ(ws_.Grid.Rows[3][0], "3");
+  // A number typed with the input method on counts as the number it spells, and the cell
+  // shows it so; text that is no number even so, and other columns, stay as typed.
+  GridCellEdited(ctx_, 4, 1, "１２");
+  GridCellEdited(ctx_, 4, 3, "－１２０４５．５");
+  GridCellEdited(ctx_, 4, 4, " −３０５１２.２５ ");
+  GridCellEdited(ctx_, 4, 5, "１．２Ｅ１");
+  GridCellEdited(ctx_, 5, 3, "１２Ａ");
+  GridCellEdited(ctx_, 5, 2, "１２");
+  EXPECT_EQ(ws_.Grid.Rows[4][1], "12");
+  EXPECT_EQ(ws_.Grid.Rows[4][3], "-12045.5");
+  EXPECT_EQ(ws_.Grid.Rows[4][4], " -30512.25 ");
+  EXPECT_EQ(ws_.Grid.Rows[4][5], "1.2E1");
+  EXPECT_EQ(ws_.Grid.Rows[5][3], Utf8ToCp932("１２Ａ").text);
+  EXPECT_EQ(ws_.Grid.Rows[5][2], Utf8ToCp932("１２").text);
   ASSERT_EQ(prompts_.shown.size(), 1u);
   ExpectShown(0, Kind::kInformation, Buttons::kOk,
               "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示"
