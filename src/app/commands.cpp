@@ -468,14 +468,18 @@ void SaveCommand(CommandContext& ctx) {
       report = SaveCoordinateFile(*target, ws.Coords, format);
       ctx.view.SetTitle(WindowTitle(*target));
     }
-    // The parcels stay in the table; the file just written lacks them, which the user
-    // must know before taking it for the whole site.
-    if (report.blocksNotSaved > 0) {
-      Tell(ctx, Kind::kInformation,
-           MessageText(
-               report.blocksNotSaved == 1 ? MessageId::kBlockNotSaved : MessageId::kBlocksNotSaved,
-               {PathText(*target), std::to_string(report.blocksNotSaved)}, Language::kJapanese));
-    }
+    // The parcels, marks and remarks stay in the table; the file just written lacks
+    // them, which the user must know before taking it for the whole site.
+    std::string notSaved;
+    const auto add = [&](size_t count, MessageId one, MessageId many) {
+      if (count == 0) return;
+      notSaved += notSaved.empty() ? "" : "\r\n";
+      notSaved += MessageText(count == 1 ? one : many, {PathText(*target), std::to_string(count)},
+                              Language::kJapanese);
+    };
+    add(report.blocksNotSaved, MessageId::kBlockNotSaved, MessageId::kBlocksNotSaved);
+    add(report.marksNotSaved, MessageId::kMarkNotSaved, MessageId::kMarksNotSaved);
+    if (!notSaved.empty()) Tell(ctx, Kind::kInformation, notSaved);
   });
 }
 

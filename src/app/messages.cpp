@@ -145,6 +145,15 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kCircleDiameterNotPositive:
       return {"the circle diameter (Point.EnkoR) is {1}; set a diameter above 0, e.g. 1",
               "円直径（Point.EnkoR）が {1} です。0 より大きい値（例: 1）を設定してください。"};
+    case MessageId::kMarkNotSaved:
+    case MessageId::kMarksNotSaved:
+      return {id == MessageId::kMarkNotSaved
+                  ? "{1}: the mark and remarks of {2} point were not saved: only a ZHY or CSV "
+                    "file holds them"
+                  : "{1}: the marks and remarks of {2} points were not saved: only a ZHY or CSV "
+                    "file holds them",
+              "{1}\r\n点 {2} 個のマークと備考は保存されませんでした。ZHY 形式と CSV 形式の"
+              "ファイルだけが保存できます。"};
     case MessageId::kBlockNotSaved:
     case MessageId::kBlocksNotSaved:
       return {id == MessageId::kBlockNotSaved

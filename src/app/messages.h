@@ -52,6 +52,8 @@ enum class MessageId : int {
   // What a save could not keep.
   kBlockNotSaved,   // file, count (1)
   kBlocksNotSaved,  // file, count
+  kMarkNotSaved,    // file, count (1)
+  kMarksNotSaved,   // file, count
   // Temporary files and text conversion.
   kTemporaryWrittenAfterRead,   // folder
   kTemporaryReadBeforeWritten,  // folder

@@ -449,9 +449,18 @@ void WriteCoordinateFile(const CoordinateData& data, CoordinateFormat format,
   file.Hand();
 }
 
+bool FormatKeepsMarks(CoordinateFormat format) {
+  return format != CoordinateFormat::kSima && format != CoordinateFormat::kApa;
+}
+
 SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format) {
   SaveReport report;
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
+  if (!FormatKeepsMarks(format)) {
+    const PointTable& t = data.Table;
+    for (int32_t r = 1; r <= t.PointCount; ++r)
+      report.marksNotSaved += !t.Points[r].Mark.empty() || !t.Points[r].Remarks.empty();
+  }
   return report;
 }
 
@@ -461,6 +470,11 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
     out.push_back(MessageText(
         report.blocksNotSaved == 1 ? MessageId::kBlockNotSaved : MessageId::kBlocksNotSaved,
         {name, std::to_string(report.blocksNotSaved)}, Language::kEnglish));
+  }
+  if (report.marksNotSaved > 0) {
+    out.push_back(MessageText(
+        report.marksNotSaved == 1 ? MessageId::kMarkNotSaved : MessageId::kMarksNotSaved,
+        {name, std::to_string(report.marksNotSaved)}, Language::kEnglish));
   }
   return out;
 }

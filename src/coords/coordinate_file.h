@@ -209,7 +209,11 @@ void AppendSimaBlock(std::string& out, const SimaBlock& block);
 // What a save could not keep.
 struct SaveReport {
   size_t blocksNotSaved = 0;  // parcels and polylines: only SIMA files hold them
+  size_t marksNotSaved = 0;   // points with a mark or remarks: only ZHY and CSV files do
 };
+
+// Whether the format writes each point's mark and remarks.
+bool FormatKeepsMarks(CoordinateFormat format);
 
 // The report as messages for the user (UTF-8) naming the file; empty when all was kept.
 std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name);

@@ -28,7 +28,9 @@ void StreamedCoordinateWriter::Flush(SpillFile& file) {
 }
 
 void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_t) {
+  const bool keepsMarks = FormatKeepsMarks(format_);
   for (const SurveyPoint& p : rows) {
+    if (!keepsMarks) marksNotSaved_ += !p.Mark.empty() || !p.Remarks.empty();
     AppendCoordinateLine(text_, p, format_);
     if (text_.size() >= kBuffer / 4) Flush(*lines_);
   }
@@ -66,6 +68,7 @@ void StreamedCoordinateWriter::Write(const SimaData& sima,
 SaveReport StreamedCoordinateWriter::Report() const {
   SaveReport report;
   if (format_ != CoordinateFormat::kSima) report.blocksNotSaved = blocks_;
+  report.marksNotSaved = marksNotSaved_;
   return report;
 }
 

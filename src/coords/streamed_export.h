@@ -40,6 +40,7 @@ class StreamedCoordinateWriter final : public LoadSink {
 
   CoordinateFormat format_;
   size_t blocks_ = 0;
+  size_t marksNotSaved_ = 0;
   int32_t earliestBlockRow_ = INT32_MAX;
   std::string text_;
   std::unique_ptr<SpillFile> lines_;

@@ -230,6 +230,12 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
             FormatCoordinateFile(ws_.Coords, CoordinateFormat::kSima));
   EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
   EXPECT_EQ(view_.title, " Kestrova - plan.sim");
+  // SIMA has no place for marks and remarks: said, as the parcels a ZHY file lacks are.
+  ASSERT_EQ(prompts_.shown.size(), 3u);
+  ExpectShown(2, Kind::kInformation, Buttons::kOk,
+              (dir_ / "plan.sim").string() +
+                  "\r\n点 6 個のマークと備考は保存されませんでした。ZHY 形式と CSV 形式の"
+                  "ファイルだけが保存できます。");
   // "All files" writes ZHY; no question when the target is new even though the typed
   // name exists. The site's parcels, which ZHY cannot hold, are said to be left out.
   prompts_.shown.clear();

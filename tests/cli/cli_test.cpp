@@ -327,6 +327,12 @@ TEST_F(Cli, WarningsAndNoData) {
                              "polylines were not saved: only a SIMA file holds them"),
             std::string::npos)
       << dropped.out;
+  EXPECT_EQ(dropped.out.find("marks and remarks"), std::string::npos) << dropped.out;
+  const Result noMarks = RunCli("export " + kExamples + "site.sim -o " + Path("x.sim"));
+  EXPECT_EQ(noMarks.out, "kestrova-cli: warning: " + Path("x.sim") +
+                             ": the marks and remarks of 6 points were not saved: only a ZHY or "
+                             "CSV file holds them\nkestrova-cli: wrote 11 points to " +
+                             Path("x.sim") + "\n");
   // Two lines, no point: the desktop program's message, with the files named.
   WriteText(Path("empty.sim"), "G00,01,x,\r\nA00,\r\nA99,\r\n");
   const Result none =
