@@ -301,6 +301,10 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kPrintFailed:
       return {"printing on {1} failed; the job was not completed",
               "「{1}」での印刷に失敗しました。印刷は完了していません。"};
+    case MessageId::kNoPrinter:
+      return {"no printer is installed",
+              "プリンタがありません。Windows の設定でプリンタを追加してから、もう一度操作して"
+              "ください。"};
     case MessageId::kGisFormatUnknown:
       return {"\"{1}\" is not a format that can be written",
               "「{1}」は書き出せる形式ではありません。"};

@@ -100,6 +100,7 @@ enum class MessageId : int {
   kPrintNotStarted,        //
   kPrinterRefusedPage,     // printer
   kPrintFailed,            // printer
+  kNoPrinter,              // (none)
   // GIS export from the window.
   kGisFormatUnknown,      // format
   kGisFormatNeedsSystem,  // format, hint

@@ -9,6 +9,7 @@
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QRawFont>
 #include <QTableView>
 #include <QTextStream>
@@ -129,6 +130,7 @@ PrinterTarget::~PrinterTarget() {
 bool PrinterTarget::ChoosePrinter() {
   printer_.setPageOrientation(QPageLayout::Portrait);
   if (!dialogParent_) return true;
+  RequireAPrinter();
   QPrintDialog dialog(&printer_, dialogParent_);
   // Every page is printed; ranges and selections would be ignored, so they are not offered.
   dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
@@ -155,6 +157,14 @@ void PrinterTarget::DiscardJob() noexcept {
 
 bool PrinterTarget::DeviceFailed() const {
   return printer_.printerState() == QPrinter::Error;
+}
+
+void RequireAPrinter() {
+#if defined(Q_OS_WIN)
+  // Windows's print dialog does not open without a printer (under Wine nothing at all
+  // showed); Qt's own dialog elsewhere also writes PDF files.
+  if (QPrinterInfo::availablePrinterNames().isEmpty()) throw Error(MessageId::kNoPrinter, {});
+#endif
 }
 
 // --- The main window's print command ----------------------------------------------

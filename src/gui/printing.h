@@ -54,6 +54,10 @@ class PagedDeviceTarget : public PrintTarget {
   std::unique_ptr<Canvas> canvas_;
 };
 
+// Throws kNoPrinter where the system's print dialog cannot be shown for want of a
+// printer (Windows).
+void RequireAPrinter();
+
 // Prints through a QPrinter in portrait. With a dialog parent the user picks the
 // printer (or a PDF file) in the print dialog; without one the printer is used as set.
 class PrinterTarget : public PagedDeviceTarget {

@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "gui/options_dialog.h"
+#include "gui/printing.h"
 #include "gui/qt_text.h"
 #ifdef KESTROVA_HAVE_GDAL
 #include "gui/gis_dialog.h"
@@ -297,6 +298,7 @@ void QtPrompts::ShowVersion() {
 }
 
 void QtPrompts::PrinterSetup() {
+  RequireAPrinter();
   CursorPause pause;
   QPrintDialog dialog(&printer_, parent_);
   dialog.setWindowTitle(QStringLiteral("プリンタ設定"));

@@ -4,12 +4,14 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/messages.h"
 #include "app/print_command.h"
 #include "common/error.h"
 #include "coords/cell_grid.h"
@@ -200,6 +202,26 @@ class PrintingTest : public QObject {
     target.BeginDocument();
     target.EndDocument();
     QVERIFY(QFileInfo(dir.filePath("out.pdf")).size() > 0);
+  }
+
+  void WindowsWithoutAPrinterSaysSo() {
+#if !defined(Q_OS_WIN)
+    QSKIP("Qt's own print dialog opens without a printer and writes PDF files");
+#else
+    if (!QPrinterInfo::availablePrinterNames().isEmpty()) QSKIP("this machine has a printer");
+    // Windows's dialog would not open, and the command would end without a word.
+    QWidget parent;
+    QPrinter printer;
+    PrinterTarget target(printer, &parent);
+    try {
+      target.ChoosePrinter();
+      QFAIL("chose a printer where there is none");
+    } catch (const Error& e) {
+      QCOMPARE(QString::fromStdString(WindowText(e)),
+               QStringLiteral("プリンタがありません。Windows の設定でプリンタを追加してから、"
+                              "もう一度操作してください。"));
+    }
+#endif
   }
 
   // Qt's engine and this program's writer draw the same list alike: the same pages, the
