@@ -312,7 +312,8 @@ class Printer : public EntityListVisitor {
     Aside<void> before = handed_.empty() ? Aside<void>() : handed_.back();
     // The task lets go of the batch before it once run: a finished task's state keeps
     // what it captured, and would keep the whole chain.
-    handed_.push_back(RunAside([this, slot, first, before]() mutable {
+    // Moved in: a handle left here would wait for that batch as this function ends.
+    handed_.push_back(RunAside([this, slot, first, before = std::move(before)]() mutable {
       Make(slot->items, first, slot->texts);
       slot->items.clear();
       Aside<void> previous = std::exchange(before, {});

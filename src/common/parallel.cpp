@@ -52,8 +52,9 @@ class Helpers {
     lock.unlock();
     try {
       std::thread([this] { Serve(); }).detach();
-    } catch (const std::system_error&) {
-      // No thread to be had: the job waits for a free one, or for its waiter.
+    } catch (...) {
+      // No thread to be had (none left, or no memory for one): the job waits for a free
+      // one, or for its waiter.
       std::lock_guard relock(mutex);
       --starting_;
     }

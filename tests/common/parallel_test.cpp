@@ -48,7 +48,7 @@ TEST(Parallel, WorkHandedOnInsideHandedOnWorkIsAllDone) {
   std::vector<Aside<void>> batches;
   for (size_t b = 0; b < made.size(); ++b) {
     Aside<void> before = batches.empty() ? Aside<void>() : batches.back();
-    batches.push_back(RunAside([&made, b, before]() mutable {
+    batches.push_back(RunAside([&made, b, before = std::move(before)]() mutable {
       FillInRanges(
           made[b].size(),
           [&](size_t begin, size_t end) {
