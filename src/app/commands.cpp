@@ -103,7 +103,8 @@ std::string WindowTitle(const fs::path& file) {
 
 namespace {
 
-// A number typed with the input method still on comes in full-width forms ("－１２．５"),
+// A number typed with the input method still on comes in full-width forms ("－１２．５",
+// or "ー１２。５" in hiragana mode),
 // which the read-back takes for no number, 0. In the number and coordinate cells such
 // digits, signs, decimal point and exponent letters become the ASCII ones they stand
 // for, where the cell is a number with them; other text is kept as typed.
@@ -115,9 +116,10 @@ std::string FoldWideNumber(const std::string& utf8, int column) {
     const char32_t c = NextCodePoint(utf8, i);
     char32_t ascii = c;
     if (c >= U'０' && c <= U'９') ascii = U'0' + (c - U'０');
-    if (c == U'－' || c == U'−') ascii = U'-';
+    if (c == U'－' || c == U'−' || c == U'ー') ascii = U'-';
+    if (c == U'\u3000') ascii = U' ';
     if (c == U'＋') ascii = U'+';
-    if (c == U'．') ascii = U'.';
+    if (c == U'．' || c == U'。') ascii = U'.';
     if (c == U'ｅ') ascii = U'e';
     if (c == U'Ｅ') ascii = U'E';
     wide = wide || ascii != c;

@@ -561,16 +561,24 @@ std::string WindowText(const std::exception& failure) {
   const auto* error = dynamic_cast<const Error*>(&failure);
   if (error == nullptr || !error->HasId()) return failure.what();
   std::vector<std::string> args = error->Args();
+  std::string systemReason;
   if (error->SystemError() != 0 && !args.empty()) {
     // The system's own words are English: a reason without a Japanese text is named by
     // its number.
     const char* reason = JapaneseReason(error->SystemError());
-    args.back() = reason ? std::string(reason)
-                         : "システムのエラー " + std::to_string(error->SystemError()) + " です。";
+    systemReason = reason ? std::string(reason)
+                          : "システムのエラー " + std::to_string(error->SystemError()) + " です。";
+    args.back() = systemReason;
   }
   // A failure behind this one says its own part in Japanese too.
   if (error->Cause() != nullptr && !args.empty()) args.back() = WindowText(*error->Cause());
-  return MessageText(error->Id(), args, Language::kJapanese);
+  std::string text = MessageText(error->Id(), args, Language::kJapanese);
+  // A Japanese text that does not name the reason (GDAL's own words are English) still
+  // tells the system's.
+  if (!systemReason.empty() && text.find(systemReason) == std::string::npos) {
+    text += "\r\n" + systemReason;
+  }
+  return text;
 }
 
 }  // namespace kestrova

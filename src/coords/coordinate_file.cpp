@@ -449,6 +449,14 @@ void WriteCoordinateFile(const CoordinateData& data, CoordinateFormat format,
   file.Hand();
 }
 
+bool HasMarkOrRemarks(const SurveyPoint& p) {
+  const auto text = [](std::string_view s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) > ' '; });
+  };
+  return text(p.Mark) || text(p.Remarks);
+}
+
 bool FormatKeepsMarks(CoordinateFormat format) {
   return format != CoordinateFormat::kSima && format != CoordinateFormat::kApa;
 }
@@ -459,7 +467,7 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
   if (!FormatKeepsMarks(format)) {
     const PointTable& t = data.Table;
     for (int32_t r = 1; r <= t.PointCount; ++r)
-      report.marksNotSaved += !t.Points[r].Mark.empty() || !t.Points[r].Remarks.empty();
+      report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
   }
   return report;
 }

@@ -212,8 +212,10 @@ struct SaveReport {
   size_t marksNotSaved = 0;   // points with a mark or remarks: only ZHY and CSV files do
 };
 
-// Whether the format writes each point's mark and remarks.
+// Whether the format writes each point's mark and remarks, and whether a point has any
+// (blanks alone are none).
 bool FormatKeepsMarks(CoordinateFormat format);
+bool HasMarkOrRemarks(const SurveyPoint& p);
 
 // The report as messages for the user (UTF-8) naming the file; empty when all was kept.
 std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name);

@@ -30,7 +30,7 @@ void StreamedCoordinateWriter::Flush(SpillFile& file) {
 void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_t) {
   const bool keepsMarks = FormatKeepsMarks(format_);
   for (const SurveyPoint& p : rows) {
-    if (!keepsMarks) marksNotSaved_ += !p.Mark.empty() || !p.Remarks.empty();
+    if (!keepsMarks) marksNotSaved_ += HasMarkOrRemarks(p);
     AppendCoordinateLine(text_, p, format_);
     if (text_.size() >= kBuffer / 4) Flush(*lines_);
   }

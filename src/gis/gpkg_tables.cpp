@@ -306,6 +306,10 @@ class CacheRelease {
 
 int SqliteSystemError(void* connection) {
   auto* db = static_cast<sqlite3*>(connection);
+#if defined(_WIN32)
+  // Windows's SQLite keeps GetLastError() codes, which are no errno values.
+  db = nullptr;
+#endif
   if (db == nullptr) return 0;
   const int code = sqlite3_extended_errcode(db) & 0xff;
   if (code != SQLITE_IOERR && code != SQLITE_FULL && code != SQLITE_CANTOPEN) return 0;

@@ -753,12 +753,14 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   GridCellEdited(ctx_, 4, 5, "１．２Ｅ１");
   GridCellEdited(ctx_, 5, 3, "１２Ａ");
   GridCellEdited(ctx_, 5, 2, "１２");
+  GridCellEdited(ctx_, 6, 3, "ー１２。５　");  // hiragana mode, an ideographic space after
   EXPECT_EQ(ws_.Grid.Rows[4][1], "12");
   EXPECT_EQ(ws_.Grid.Rows[4][3], "-12045.5");
   EXPECT_EQ(ws_.Grid.Rows[4][4], " -30512.25 ");
   EXPECT_EQ(ws_.Grid.Rows[4][5], "1.2E1");
   EXPECT_EQ(ws_.Grid.Rows[5][3], Utf8ToCp932("１２Ａ").text);
   EXPECT_EQ(ws_.Grid.Rows[5][2], Utf8ToCp932("１２").text);
+  EXPECT_EQ(ws_.Grid.Rows[6][3], "-12.5 ");
   ASSERT_EQ(prompts_.shown.size(), 1u);
   ExpectShown(0, Kind::kInformation, Buttons::kOk,
               "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示"
@@ -876,6 +878,10 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
   EXPECT_EQ(WindowText(Error(MessageId::kCannotBuildClipboardDrawing, {stream.LastError()},
                              stream.LastFailure())),
             "クリップボードに渡す図面を作れません。\r\nthe stream is full");
+  // A Japanese text without a place for the reason still says the system's.
+  EXPECT_EQ(WindowText(Error(MessageId::kGisCannotFinish,
+                             {"GeoPackage", ": disk I/O error: File too large"}, EFBIG)),
+            "GDAL で GeoPackage を書き終えられませんでした。\r\nファイルが大きすぎます。");
 }
 
 }  // namespace

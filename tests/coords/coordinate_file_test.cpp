@@ -697,6 +697,13 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
     EXPECT_EQ(CoordinateSaveReport(d, f).blocksNotSaved, 3u);
   }
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kSima).blocksNotSaved, 0u);
+  // Marks and remarks: counted where the format has no place for them, blanks alone not.
+  d.Table.Points[1].Remarks = " ";
+  d.Table.Points[2].Mark = "12";
+  d.Table.Points[3].Remarks = "杭";
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kSima).marksNotSaved, 2u);
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kApa).marksNotSaved, 2u);
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kZhy).marksNotSaved, 0u);
   EXPECT_EQ(SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kZhy), "out.zhy"),
             std::vector<std::string>{
                 "out.zhy: 3 parcels and polylines were not saved: only a SIMA file holds them"});
