@@ -104,10 +104,10 @@ std::string WindowTitle(const fs::path& file) {
 namespace {
 
 // A number typed with the input method still on comes in full-width forms ("－１２．５",
-// or "ー１２。５" in hiragana mode),
-// which the read-back takes for no number, 0. In the number and coordinate cells such
-// digits, signs, decimal point and exponent letters become the ASCII ones they stand
-// for, where the cell is a number with them; other text is kept as typed.
+// or "ー１２。５" in hiragana mode), which the read-back takes for no number, 0. In the
+// number and coordinate cells such digits, signs, decimal point, exponent letters and
+// spaces become the ASCII ones they stand for, where the cell is a number with them;
+// other text is kept as typed.
 std::string FoldWideNumber(const std::string& utf8, int column) {
   if (column != 1 && (column < 3 || column > 5)) return utf8;
   std::string folded;

@@ -107,7 +107,8 @@ class Aside {
   void wait() const {
     if (job_) job_->Wait();
   }
-  // The work's result, or what it threw; the handle is then empty, as a future is.
+  // The work's result, or what it threw; the handle is then empty, as a future is. The
+  // result is moved out: of copies, only the first to get it has it.
   T get() {
     const std::shared_ptr<helpers::Outcome<T>> job = std::move(job_);
     job->Wait();
