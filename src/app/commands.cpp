@@ -12,7 +12,6 @@
 #include "common/error.h"
 #include "common/number_text.h"
 #include "common/sjis.h"
-#include "common/utf8.h"
 #include "common/utf8_path.h"
 #include "coords/coordinate_file.h"
 
@@ -103,29 +102,13 @@ std::string WindowTitle(const fs::path& file) {
 
 namespace {
 
-// A number typed with the input method still on comes in full-width forms ("－１２．５",
-// or "ー１２。５" in hiragana mode), which the read-back takes for no number, 0. In the
-// number and coordinate cells such digits, signs, decimal point, exponent letters and
-// spaces become the ASCII ones they stand for, where the cell is a number with them;
-// other text is kept as typed.
+// A number typed with the input method still on comes in full-width forms, which the
+// read-back takes for no number, 0. In the number and coordinate cells they become the
+// ASCII forms where the cell is a number with them; other text is kept as typed.
 std::string FoldWideNumber(const std::string& utf8, int column) {
   if (column != 1 && (column < 3 || column > 5)) return utf8;
-  std::string folded;
-  bool wide = false;
-  for (size_t i = 0; i < utf8.size();) {
-    const char32_t c = NextCodePoint(utf8, i);
-    char32_t ascii = c;
-    if (c >= U'０' && c <= U'９') ascii = U'0' + (c - U'０');
-    if (c == U'－' || c == U'−' || c == U'ー') ascii = U'-';
-    if (c == U'\u3000') ascii = U' ';
-    if (c == U'＋') ascii = U'+';
-    if (c == U'．' || c == U'。') ascii = U'.';
-    if (c == U'ｅ') ascii = U'e';
-    if (c == U'Ｅ') ascii = U'E';
-    wide = wide || ascii != c;
-    AppendUtf8(folded, ascii);
-  }
-  if (!wide) return utf8;
+  std::string folded = NarrowNumberForms(utf8);
+  if (folded == utf8) return utf8;
   const bool number = column == 1 ? ParseInt(folded).has_value() : ParseFloat(folded).has_value();
   return number ? folded : utf8;
 }
@@ -473,14 +456,8 @@ void SaveCommand(CommandContext& ctx) {
     // The parcels, marks and remarks stay in the table; the file just written lacks
     // them, which the user must know before taking it for the whole site.
     std::string notSaved;
-    const auto add = [&](size_t count, MessageId one, MessageId many) {
-      if (count == 0) return;
-      notSaved += notSaved.empty() ? "" : "\r\n";
-      notSaved += MessageText(count == 1 ? one : many, {PathText(*target), std::to_string(count)},
-                              Language::kJapanese);
-    };
-    add(report.blocksNotSaved, MessageId::kBlockNotSaved, MessageId::kBlocksNotSaved);
-    add(report.marksNotSaved, MessageId::kMarkNotSaved, MessageId::kMarksNotSaved);
+    for (const std::string& line : SaveWarnings(report, PathText(*target), Language::kJapanese))
+      notSaved += (notSaved.empty() ? "" : "\r\n") + line;
     if (!notSaved.empty()) Tell(ctx, Kind::kInformation, notSaved);
   });
 }

@@ -63,40 +63,9 @@ void FillValues(OptionsForm& form, const OutputSettings& s, uint32_t jwwVersion)
   form.Zcoord = TextRowFrom(s.Zcoord);
 }
 
-// Surveyors type with the input method on as often as not: full-width digits, point,
-// signs and the ideographic space count as their ASCII forms.
-std::string NarrowDigits(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto c0 = static_cast<unsigned char>(utf8[i]);
-    if (c0 == 0xEF && i + 2 < utf8.size()) {
-      const auto c1 = static_cast<unsigned char>(utf8[i + 1]);
-      const auto c2 = static_cast<unsigned char>(utf8[i + 2]);
-      // U+FF01..U+FF5E are the full-width forms of '!'..'~'.
-      const unsigned code = ((c0 & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
-      if (code >= 0xFF01 && code <= 0xFF5E) {
-        const char ascii = static_cast<char>(code - 0xFF01 + '!');
-        if ((ascii >= '0' && ascii <= '9') || ascii == '.' || ascii == '+' || ascii == '-' ||
-            ascii == 'e' || ascii == 'E') {
-          out += ascii;
-          i += 2;
-          continue;
-        }
-      }
-    }
-    if (c0 == 0xE3 && i + 2 < utf8.size() && utf8.compare(i, 3, "\u3000") == 0) {
-      out += ' ';
-      i += 2;
-      continue;
-    }
-    out += utf8[i];
-  }
-  return out;
-}
-
 // A positive number, or nullopt.
 std::optional<double> PositiveNumber(const std::string& text) {
-  const std::optional<double> v = ParseFloat(NarrowDigits(text));
+  const std::optional<double> v = ParseFloat(NarrowNumberForms(text));
   if (!v || !(*v > 0.0)) return std::nullopt;
   return v;
 }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/utf8.h"
+
 namespace kestrova {
 
 namespace {
@@ -514,6 +516,24 @@ std::optional<int32_t> ParseInt(std::string_view text, IntForms forms) {
   auto res = std::from_chars(s.data() + start, s.data() + s.size(), v, 10);
   if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
   return v;
+}
+
+std::string NarrowNumberForms(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, i);
+    char32_t ascii = c;
+    if (c >= U'０' && c <= U'９') ascii = U'0' + (c - U'０');
+    if (c == U'－' || c == U'−' || c == U'ー') ascii = U'-';
+    if (c == U'＋') ascii = U'+';
+    if (c == U'．' || c == U'。') ascii = U'.';
+    if (c == U'ｅ') ascii = U'e';
+    if (c == U'Ｅ') ascii = U'E';
+    if (c == U'\u3000') ascii = U' ';
+    AppendUtf8(out, ascii);
+  }
+  return out;
 }
 
 }  // namespace kestrova

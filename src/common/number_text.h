@@ -38,6 +38,12 @@ void AppendFixed(std::string& out, double value, int width, int decimals);
 // Decimal integer text with a leading "-" for negative values.
 void AppendInt(std::string& out, int64_t value);
 
+// Surveyors type with the input method on as often as not: full-width digits, signs,
+// point, exponent letters and the ideographic space (and "ー" and "。", which hiragana
+// mode types for the minus and the point) as their ASCII forms; other text as it is.
+// UTF-8 in and out.
+std::string NarrowNumberForms(std::string_view utf8);
+
 // Parses a floating-point number: optional sign, digits with an optional ".", an
 // optional exponent; blanks (codes 0 to 32) around the number are allowed. Anything
 // else, an empty text, infinities and values out of range give nullopt.

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/number_text.h"
+#include "common/sjis.h"
 
 namespace kestrova {
 
@@ -450,11 +451,7 @@ void WriteCoordinateFile(const CoordinateData& data, CoordinateFormat format,
 }
 
 bool HasMarkOrRemarks(const SurveyPoint& p) {
-  const auto text = [](std::string_view s) {
-    return std::any_of(s.begin(), s.end(),
-                       [](char c) { return static_cast<unsigned char>(c) > ' '; });
-  };
-  return text(p.Mark) || text(p.Remarks);
+  return !TrimBlanks(p.Mark).empty() || !TrimBlanks(p.Remarks).empty();
 }
 
 bool FormatKeepsMarks(CoordinateFormat format) {
@@ -472,17 +469,18 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
   return report;
 }
 
-std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name) {
+std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name,
+                                      Language language) {
   std::vector<std::string> out;
   if (report.blocksNotSaved > 0) {
     out.push_back(MessageText(
         report.blocksNotSaved == 1 ? MessageId::kBlockNotSaved : MessageId::kBlocksNotSaved,
-        {name, std::to_string(report.blocksNotSaved)}, Language::kEnglish));
+        {name, std::to_string(report.blocksNotSaved)}, language));
   }
   if (report.marksNotSaved > 0) {
     out.push_back(MessageText(
         report.marksNotSaved == 1 ? MessageId::kMarkNotSaved : MessageId::kMarksNotSaved,
-        {name, std::to_string(report.marksNotSaved)}, Language::kEnglish));
+        {name, std::to_string(report.marksNotSaved)}, language));
   }
   return out;
 }

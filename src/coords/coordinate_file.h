@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/messages.h"
 #include "common/progress.h"
 #include "coords/point_table.h"
 
@@ -218,7 +219,8 @@ bool FormatKeepsMarks(CoordinateFormat format);
 bool HasMarkOrRemarks(const SurveyPoint& p);
 
 // The report as messages for the user (UTF-8) naming the file; empty when all was kept.
-std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name);
+std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name,
+                                      Language language = Language::kEnglish);
 
 // What a save of data in format would not keep.
 SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format);

@@ -303,7 +303,7 @@ bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, 
 // the system's reason behind it.
 Error GdalFailure(MessageId id, const std::string& subject, GDALDataset* ds) {
   void* db = ds ? ds->GetInternalHandle("SQLITE_HANDLE") : nullptr;
-  return Error(id, {subject, gis::SqliteReason(db, gis::GdalReason())}, gis::SqliteSystemError(db));
+  return gis::SqliteFailure(id, subject, db, gis::GdalReason());
 }
 
 // Closes a dataset as GDAL finishes it (most drivers write their index, trailer or header

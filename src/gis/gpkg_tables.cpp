@@ -304,8 +304,9 @@ class CacheRelease {
 
 }  // namespace
 
-int SqliteSystemError(void* connection) {
-  auto* db = static_cast<sqlite3*>(connection);
+namespace {
+
+int SqliteSystemError(sqlite3* db) {
 #if defined(_WIN32)
   // Windows's SQLite keeps GetLastError() codes, which are no errno values.
   db = nullptr;
@@ -321,9 +322,13 @@ int SqliteSystemError(void* connection) {
   return e;
 }
 
-std::string SqliteReason(void* connection, const std::string& message) {
-  const int e = SqliteSystemError(connection);
-  return e == 0 ? message : message + ": " + std::generic_category().message(e);
+}  // namespace
+
+Error SqliteFailure(MessageId id, const std::string& subject, void* connection,
+                    const std::string& reason) {
+  const int e = SqliteSystemError(static_cast<sqlite3*>(connection));
+  return Error(id, {subject, e == 0 ? reason : reason + ": " + std::generic_category().message(e)},
+               e);
 }
 
 namespace {
@@ -348,10 +353,8 @@ class Database {
       throw Error(MessageId::kGisCannotFinish,
                   {"GeoPackage", std::string(": ") + (why ? why : "out of memory")});
     }
-    const int systemError = SqliteSystemError(db_.get());
-    throw Error(MessageId::kGisCannotFinish,
-                {"GeoPackage", ": " + SqliteReason(db_.get(), sqlite3_errmsg(db_.get()))},
-                systemError);
+    throw SqliteFailure(MessageId::kGisCannotFinish, "GeoPackage", db_.get(),
+                        std::string(": ") + sqlite3_errmsg(db_.get()));
   }
   // Inserts feed's rows into table (columns, all when empty) in one statement; how many.
   int64_t Insert(const std::string& table, const std::string& columns, int count, Feed& feed) {

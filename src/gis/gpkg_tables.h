@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/messages.h"
+#include "common/error.h"
 #include "common/spill_file.h"
 
 class OGRGeometry;
@@ -119,10 +121,10 @@ inline constexpr size_t kGpkgIndexRunRows = size_t{1} << 20;
 void PackGpkgSpatialIndexes(const std::string& path, const std::vector<std::string>& tables,
                             size_t runRows = kGpkgIndexRunRows);
 
-// SQLite says only "disk I/O error" of a full disk or a file past its size limit. For a
-// connection (a sqlite3*, GDAL's among them) whose last call failed so: the system's
-// errno behind it, or 0; and message followed by the system's reason, where there is one.
-int SqliteSystemError(void* connection);
-std::string SqliteReason(void* connection, const std::string& message);
+// The failure of a SQLite connection's last call (a sqlite3*, GDAL's among them),
+// which befell subject: id with reason, followed by the system's errno where SQLite says
+// only "disk I/O error" of a full disk or a file past its size limit.
+Error SqliteFailure(MessageId id, const std::string& subject, void* connection,
+                    const std::string& reason);
 
 }  // namespace kestrova::gis
