@@ -328,7 +328,7 @@ namespace {
 // Takes the label's room when its point is visible and nothing placed covers it. A label
 // whose point is outside draws nothing and takes nothing.
 bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParams& p,
-                 ScreenPoint s);
+                 const ScreenPoint& s);
 
 bool LabelFits(LabelSpace& space, const PlotViewState& view, const JwTextParams& p) {
   const ViewPair at = ToViewAxes(view, p.startX, p.startY);
@@ -336,9 +336,11 @@ bool LabelFits(LabelSpace& space, const PlotViewState& view, const JwTextParams&
   return LabelFitsAt(space, view, p, ToScreen(view, at));
 }
 
-// The same for a label whose visible point is at s on the screen.
+// The same for a label whose visible point is at s on the screen. The point is taken by
+// reference: passed by value, its two halves were stored apart and read back as one, a
+// stall on every point of the plot.
 bool LabelFitsAt(LabelSpace& space, const PlotViewState& view, const JwTextParams& p,
-                 ScreenPoint s) {
+                 const ScreenPoint& s) {
   const double a = p.angle * 3.14159265358979323846 / 180;
   const double sinA = p.angle == 0 ? 0.0 : std::sin(a);
   const double cosA = p.angle == 0 ? 1.0 : std::cos(a);
