@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -173,7 +174,7 @@ class LabelSpace {
       for (int x = x0; x <= x1; ++x)
         At(x, y).push_back(boxes_.size() - 1);
     }
-    Cover(inner);
+    Cover(Reach(b));
     return true;
   }
 
@@ -225,6 +226,23 @@ class LabelSpace {
     if (!(left < right && top < bottom)) return p;
     return {left, right, top, bottom};
   }
+  // The pixels where the first pixel of a box that has any would prove a collision with b:
+  // [x, x + 1) is such a column when b.left - 1 < x < b.right - 1, since the other box
+  // starts at or before x and ends a pixel or more after it.
+  Pixels Reach(const Box& b) const {
+    Pixels p;
+    if (covered_.empty() || !(std::isfinite(b.left) && std::isfinite(b.right) &&
+                              std::isfinite(b.top) && std::isfinite(b.bottom))) {
+      return p;
+    }
+    const double w = width_, h = height_;
+    const int left = std::max(FloorNear(std::clamp(b.left, -2.0, w + 2)), 0);
+    const int top = std::max(FloorNear(std::clamp(b.top, -2.0, h + 2)), 0);
+    const int right = std::min(CeilNear(std::clamp(b.right - 1, -2.0, w + 2)), width_);
+    const int bottom = std::min(CeilNear(std::clamp(b.bottom - 1, -2.0, h + 2)), height_);
+    if (!(left < right && top < bottom)) return p;
+    return {left, right, top, bottom};
+  }
   static int CeilNear(double v) {
     const int t = static_cast<int>(v);
     return t + (t < v ? 1 : 0);
@@ -234,8 +252,10 @@ class LabelSpace {
     return t - (t > v ? 1 : 0);
   }
   bool CoveredCorner(const Pixels& p) const {
-    return p.x0 < p.x1 && covered_[static_cast<size_t>(p.y0) * static_cast<size_t>(width_) +
-                                   static_cast<size_t>(p.x0)] != 0;
+    if (!(p.x0 < p.x1)) return false;
+    const uint8_t* row = covered_.data() + static_cast<size_t>(p.y0) * static_cast<size_t>(width_);
+    if (row[p.x0]) return true;
+    return std::memchr(row + p.x0 + 1, 1, static_cast<size_t>(p.x1 - p.x0 - 1)) != nullptr;
   }
   void Cover(const Pixels& p) {
     for (int y = p.y0; y < p.y1; ++y) {
