@@ -341,7 +341,9 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
                         &status);
   if (U_FAILURE(status)) throw Error(MessageId::kTextConversionFailed, {u_errorName(status)});
   std::u16string text = ToUtf16(c.from.get(), utf8);
-  std::transform(text.begin(), text.end(), text.begin(), UnicodeToIbmControl);
+  std::transform(text.begin(), text.end(), text.begin(), [](char16_t u) {
+    return UnicodeToIbmControl(static_cast<char16_t>(Cp932FormOfJis(u)));
+  });
   result.text = FromUtf16(c.to.get(), text);
   // The count's place lives no longer than this call.
   ucnv_setFromUCallBack(c.to.get(), CountingSubstitute, nullptr, nullptr, nullptr, &status);

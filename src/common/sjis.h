@@ -38,9 +38,35 @@ struct Cp932Text {
   size_t replaced = 0;  // characters code page 932 cannot hold, written as "?"
 };
 
-// UTF-8 to code page 932 as Windows maps it (U+FF5E to 0x8160, ① to 0x8740, ...).
-// Characters without a code (U+301C, U+2212, U+00A5, emoji) become "?" and are counted;
-// malformed UTF-8 is replaced the same way.
+// The character code page 932 has where Shift_JIS has c, for the seven JIS characters
+// that other Shift_JIS converters (a Mac, iconv) read as the standard's own: the wave
+// dash of "1〜3", the minus sign, the double bar, the dash, and the cent, pound and not
+// signs. Every other character is itself.
+constexpr char32_t Cp932FormOfJis(char32_t c) {
+  switch (c) {
+    case 0x301C:  // WAVE DASH, 0x8160
+      return 0xFF5E;
+    case 0x2212:  // MINUS SIGN, 0x817C
+      return 0xFF0D;
+    case 0x2016:  // DOUBLE VERTICAL LINE, 0x8161
+      return 0x2225;
+    case 0x2014:  // EM DASH, 0x815C
+      return 0x2015;
+    case 0x00A2:  // CENT SIGN, 0x8191
+      return 0xFFE0;
+    case 0x00A3:  // POUND SIGN, 0x8192
+      return 0xFFE1;
+    case 0x00AC:  // NOT SIGN, 0x81CA
+      return 0xFFE2;
+    default:
+      return c;
+  }
+}
+
+// UTF-8 to code page 932 as Windows maps it (U+FF5E to 0x8160, ① to 0x8740, ...), the
+// seven JIS characters above included. Characters without a code (U+00A5, U+00E9,
+// emoji) become "?" and are counted, not given a look-alike; malformed UTF-8 is replaced
+// the same way.
 Cp932Text Utf8ToCp932(std::string_view utf8);
 
 // UTF-16 text (without its byte-order mark) to UTF-8; broken pairs become U+FFFD.

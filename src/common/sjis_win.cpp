@@ -1,7 +1,8 @@
 // Code page 932 conversion with the system's own tables, for the Windows build (the
 // other builds use ICU). Windows would quietly "best fit" characters it cannot hold
-// (U+301C to 0x8160, U+00A5 to "\"), which changes what a surveyor typed; here they
-// become "?" and are counted, as on every other build.
+// (U+00A5 to "\", U+00E9 to "e"), which changes what a surveyor typed; here they become
+// "?" and are counted, as on every other build. The seven JIS characters of
+// Cp932FormOfJis are no look-alikes but the same characters, and take their codes.
 
 #include <windows.h>
 
@@ -150,7 +151,12 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
   }
   std::string& out = result.text;
   // Whole files come through here: one call when nothing needs replacing.
-  if (IsValidUtf8(utf8) && EncodeCp932(Utf8ToWide(utf8), out)) return result;
+  if (IsValidUtf8(utf8)) {
+    std::wstring wide = Utf8ToWide(utf8);
+    for (wchar_t& w : wide)
+      w = static_cast<wchar_t>(Cp932FormOfJis(static_cast<char16_t>(w)));
+    if (EncodeCp932(wide, out)) return result;
+  }
   out.clear();
   out.reserve(utf8.size());
   std::wstring one;
@@ -161,7 +167,7 @@ Cp932Text Utf8ToCp932(std::string_view utf8) {
       continue;
     }
     one.clear();
-    if (cp) AppendUtf16(one, *cp);
+    if (cp) AppendUtf16(one, Cp932FormOfJis(*cp));
     if (!cp || !EncodeCp932(one, out)) {
       out += '?';
       ++result.replaced;

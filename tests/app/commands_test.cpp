@@ -727,7 +727,7 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   view_.status[2] = "kept";
   SiteNameCommand(ctx_);
   EXPECT_EQ(view_.status[2], "kept");
-  prompts_.typed = "川〜町";  // the wave dash has no code page 932 form
+  prompts_.typed = "川𠮷町";  // 𠮷 has no code page 932 form
   SiteNameCommand(ctx_);
   EXPECT_EQ(view_.status[2], " 川?町");
   ExpectShown(2, Kind::kInformation, Buttons::kOk,
@@ -737,8 +737,8 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   EXPECT_EQ(prompts_.inputs.at(3), " 現場名入力|現場名？|川?町");
   // Typed text is kept as it will be saved; the user hears about replacements once.
   prompts_.shown.clear();
-  GridCellEdited(ctx_, 1, 2, "川〜町");
-  GridCellEdited(ctx_, 2, 2, "①〜");
+  GridCellEdited(ctx_, 1, 2, "川𠮷町");
+  GridCellEdited(ctx_, 2, 2, "①𠮷");
   GridCellEdited(ctx_, 0, 2, "header");  // header and number cells are not edited
   GridCellEdited(ctx_, 3, 0, "9");
   EXPECT_EQ(ws_.Grid.Rows[1][2], Utf8ToCp932("川?町").text);

@@ -19,9 +19,13 @@ TEST(Cp932Table, TrickyCharactersGiveTheSameBytesOnEveryBuild) {
       {"①", "\x87\x40", 0, "①"},
       {"㈱", "\x87\x8A", 0, "㈱"},
       {"～", "\x81\x60", 0, "～"},  // U+FF5E, the wave dash of Windows
-      {"〜", "?", 1, "?"},          // U+301C: best fit would turn it into 0x8160
+      // The JIS characters of other Shift_JIS converters take the codes they have there.
+      {"〜", "\x81\x60", 0, "～"},  // U+301C WAVE DASH
+      {"−", "\x81\x7C", 0, "－"},   // U+2212 MINUS SIGN
+      {"‖", "\x81\x61", 0, "∥"},    // U+2016
+      {"—", "\x81\x5C", 0, "―"},    // U+2014 to U+2015
+      {"¢£¬", "\x81\x91\x81\x92\x81\xCA", 0, "￠￡￢"},
       {"－", "\x81\x7C", 0, "－"},  // U+FF0D
-      {"−", "?", 1, "?"},           // U+2212: best fit would give 0x817C
       {"¥", "?", 1, "?"},           // U+00A5: best fit would give "\"
       {"￥", "\x81\x8F", 0, "￥"},  // U+FFE5
       {"\\", "\\", 0, "\\"},
@@ -33,8 +37,8 @@ TEST(Cp932Table, TrickyCharactersGiveTheSameBytesOnEveryBuild) {
       {"😀", "?", 1, "?"},  // outside the BMP: one character, one "?"
       {"𠮷野家", "?\x96\xEC\x89\xC6", 1, "?野家"},
       {"境界杭 A-1", "\x8B\xAB\x8A\x45\x8D\x59 A-1", 0, "境界杭 A-1"},
-      {"a〜b−c¥d😀e", "a?b?c?d?e", 4, "a?b?c?d?e"},  // each counted, the rest kept
-      {"x\xFFy", "x?y", 1, "x?y"},                  // not UTF-8 at all
+      {"a¥bé😀c〜", "a?b??c\x81\x60", 3, "a?b??c～"},  // each counted, the rest kept
+      {"x\xFFy", "x?y", 1, "x?y"},                    // not UTF-8 at all
   };
   for (const Row& row : table) {
     SCOPED_TRACE(row.utf8);

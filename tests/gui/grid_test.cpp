@@ -217,8 +217,8 @@ void GridTest::TypingJapaneseTextStoresShiftJis() {
   QTest::keyClick(editor, Qt::Key_Tab);
   QTRY_COMPARE(warnings.size(), 1);
   QVERIFY(warnings[0].contains(QStringLiteral("「?」")));
-  QCOMPARE(f.ws->Grid.Rows[2][7], std::string("\x8d\x59??\x87\x40"));
-  QCOMPARE(Cell(grid, 2, 7), QStringLiteral("杭??①"));
+  QCOMPARE(f.ws->Grid.Rows[2][7], std::string("\x8d\x59?\x81\x60\x87\x40"));
+  QCOMPARE(Cell(grid, 2, 7), QStringLiteral("杭?～①"));
 
   const QModelIndex mark = grid.model()->index(2, 5);
   grid.setCurrentIndex(mark);
