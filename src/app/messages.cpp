@@ -154,6 +154,21 @@ MessageTexts Texts(MessageId id) {
                     "file holds them",
               "{1}\r\n点 {2} 個のマークと備考は保存されませんでした。ZHY 形式と CSV 形式の"
               "ファイルだけが保存できます。"};
+    case MessageId::kTextSplit:
+    case MessageId::kTextsSplit:
+      return {id == MessageId::kTextSplit
+                  ? "{1}: the name, mark or remarks of {2} point hold {3} or a line break, and "
+                    "will not read back as written: the text splits into more fields"
+                  : "{1}: the names, marks or remarks of {2} points hold {3} or a line break, "
+                    "and will not read back as written: the text splits into more fields",
+              "{1}\r\n点 {2} 個の点名・マーク・備考に区切りの{3}か改行が含まれているため、"
+              "このファイルを読み込むと別の欄に分かれます。"};
+    case MessageId::kHeadSplit:
+      return {
+          "{1}: the site name or a title holds \",\" or a line break, and will not read "
+          "back as written",
+          "{1}\r\n現場名か表題に「,」か改行が含まれているため、このファイルを読み込むと"
+          "途中で切れます。"};
     case MessageId::kBlockNotSaved:
     case MessageId::kBlocksNotSaved:
       return {id == MessageId::kBlockNotSaved

@@ -54,6 +54,9 @@ enum class MessageId : int {
   kBlocksNotSaved,  // file, count
   kMarkNotSaved,    // file, count (1)
   kMarksNotSaved,   // file, count
+  kTextSplit,       // file, count (1), the separator in the message's language
+  kTextsSplit,      // file, count, the separator in the message's language
+  kHeadSplit,       // file
   // Temporary files and text conversion.
   kTemporaryWrittenAfterRead,   // folder
   kTemporaryReadBeforeWritten,  // folder

@@ -454,17 +454,39 @@ bool HasMarkOrRemarks(const SurveyPoint& p) {
   return !TrimBlanks(p.Mark).empty() || !TrimBlanks(p.Remarks).empty();
 }
 
+bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format) {
+  // Trail bytes of code page 932 are 0x40 and up: no byte found is half a character.
+  const std::string_view ends = format == CoordinateFormat::kCsv   ? std::string_view("\t\r\n")
+                                : format == CoordinateFormat::kZhy ? std::string_view(",\t\r\n")
+                                                                   : std::string_view(",\r\n");
+  const auto splits = [&](std::string_view text) {
+    return text.find_first_of(ends) != std::string_view::npos;
+  };
+  return splits(p.Name) || (FormatKeepsMarks(format) && (splits(p.Mark) || splits(p.Remarks)));
+}
+
+bool HeadSplitsOnReading(const SimaData& sima, CoordinateFormat format) {
+  if (format != CoordinateFormat::kSima) return false;
+  const auto splits = [](std::string_view text) {
+    return text.find_first_of(",\r\n") != std::string_view::npos;
+  };
+  return splits(sima.SiteName) || splits(sima.SimaTitles[0]) || splits(sima.SimaTitles[1]);
+}
+
 bool FormatKeepsMarks(CoordinateFormat format) {
   return format != CoordinateFormat::kSima && format != CoordinateFormat::kApa;
 }
 
 SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format) {
   SaveReport report;
+  report.format = format;
+  report.headSplit = HeadSplitsOnReading(data.Sima, format);
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
-  if (!FormatKeepsMarks(format)) {
-    const PointTable& t = data.Table;
-    for (int32_t r = 1; r <= t.PointCount; ++r)
-      report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
+  const bool keepsMarks = FormatKeepsMarks(format);
+  const PointTable& t = data.Table;
+  for (int32_t r = 1; r <= t.PointCount; ++r) {
+    if (!keepsMarks) report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
+    report.textsSplit += SplitsOnReading(t.Points[r], format);
   }
   return report;
 }
@@ -482,6 +504,17 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
         report.marksNotSaved == 1 ? MessageId::kMarkNotSaved : MessageId::kMarksNotSaved,
         {name, std::to_string(report.marksNotSaved)}, language));
   }
+  if (report.textsSplit > 0) {
+    const bool japanese = language == Language::kJapanese;
+    const char* separator = report.format == CoordinateFormat::kCsv ? (japanese ? "タブ" : "a tab")
+                            : report.format == CoordinateFormat::kZhy
+                                ? (japanese ? "「,」・タブ" : "\",\", a tab")
+                                : (japanese ? "「,」" : "\",\"");
+    out.push_back(
+        MessageText(report.textsSplit == 1 ? MessageId::kTextSplit : MessageId::kTextsSplit,
+                    {name, std::to_string(report.textsSplit), separator}, language));
+  }
+  if (report.headSplit) out.push_back(MessageText(MessageId::kHeadSplit, {name}, language));
   return out;
 }
 

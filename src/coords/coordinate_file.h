@@ -211,12 +211,21 @@ void AppendSimaBlock(std::string& out, const SimaBlock& block);
 struct SaveReport {
   size_t blocksNotSaved = 0;  // parcels and polylines: only SIMA files hold them
   size_t marksNotSaved = 0;   // points with a mark or remarks: only ZHY and CSV files do
+  size_t textsSplit = 0;      // points whose written texts read back split (SplitsOnReading)
+  bool headSplit = false;     // a SIMA file's site name or a title holds "," or a line break
+  CoordinateFormat format = CoordinateFormat::kZhy;
 };
 
 // Whether the format writes each point's mark and remarks, and whether a point has any
 // (blanks alone are none).
 bool FormatKeepsMarks(CoordinateFormat format);
 bool HasMarkOrRemarks(const SurveyPoint& p);
+// Whether a text the format writes of p holds what ends a field or a line when the file
+// is read: its separator, a line break, and in a ZHY file a tab as well (a tab in its
+// first line makes the whole file read as a tab list).
+bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format);
+// The same for the site name and titles that a SIMA file's head holds.
+bool HeadSplitsOnReading(const SimaData& sima, CoordinateFormat format);
 
 // The report as messages for the user (UTF-8) naming the file; empty when all was kept.
 std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name,

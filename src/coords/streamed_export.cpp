@@ -31,6 +31,7 @@ void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_
   const bool keepsMarks = FormatKeepsMarks(format_);
   for (const SurveyPoint& p : rows) {
     if (!keepsMarks) marksNotSaved_ += HasMarkOrRemarks(p);
+    textsSplit_ += SplitsOnReading(p, format_);
     AppendCoordinateLine(text_, p, format_);
     if (text_.size() >= kBuffer / 4) Flush(*lines_);
   }
@@ -48,6 +49,7 @@ void StreamedCoordinateWriter::TakeBlock(SimaBlock& block, const int32_t*, bool)
 void StreamedCoordinateWriter::Write(const SimaData& sima,
                                      const std::function<void(std::string_view)>& write) {
   std::string piece;
+  headSplit_ = HeadSplitsOnReading(sima, format_);
   AppendCoordinateHead(piece, sima, format_);
   write(piece);
   piece.resize(kBuffer);
@@ -69,6 +71,9 @@ SaveReport StreamedCoordinateWriter::Report() const {
   SaveReport report;
   if (format_ != CoordinateFormat::kSima) report.blocksNotSaved = blocks_;
   report.marksNotSaved = marksNotSaved_;
+  report.textsSplit = textsSplit_;
+  report.headSplit = headSplit_;
+  report.format = format_;
   return report;
 }
 

@@ -28,7 +28,8 @@ class StreamedCoordinateWriter final : public LoadSink {
   // Hands the whole file to write, a piece at a time; sima gives the SIMA header.
   void Write(const SimaData& sima, const std::function<void(std::string_view)>& write);
 
-  // What the file leaves out, as CoordinateSaveReport says it of a table.
+  // What the file leaves out or will not read back as written, as CoordinateSaveReport
+  // says it of a table; the head's part once it is written.
   SaveReport Report() const;
 
   // Whether a parcel or polyline was read before some of the points: a SIMA save from
@@ -41,6 +42,8 @@ class StreamedCoordinateWriter final : public LoadSink {
   CoordinateFormat format_;
   size_t blocks_ = 0;
   size_t marksNotSaved_ = 0;
+  size_t textsSplit_ = 0;
+  bool headSplit_ = false;
   int32_t earliestBlockRow_ = INT32_MAX;
   std::string text_;
   std::unique_ptr<SpillFile> lines_;

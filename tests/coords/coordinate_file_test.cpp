@@ -708,6 +708,33 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
             std::vector<std::string>{
                 "out.zhy: 3 parcels and polylines were not saved: only a SIMA file holds them"});
   EXPECT_TRUE(SaveWarnings(SaveReport{}, "out.zhy").empty());
+  // Texts holding what ends a field or a line on reading: each point counted once, where
+  // the format writes the text; a tab splits a tab list and, on its first line, a ZHY.
+  d.Table.Points[1].Name = "T,9";
+  d.Table.Points[2].Mark = "a\tb";
+  d.Table.Points[3].Remarks = "line\r\nbreak";
+  d.Sima.SiteName = "新現場,テスト";
+  const auto split = [&](CoordinateFormat f) { return CoordinateSaveReport(d, f).textsSplit; };
+  EXPECT_EQ(split(CoordinateFormat::kZhy), 3u);
+  EXPECT_EQ(split(CoordinateFormat::kCsv), 2u);
+  EXPECT_EQ(split(CoordinateFormat::kSima), 1u);
+  EXPECT_EQ(split(CoordinateFormat::kApa), 1u);
+  const CoordinateData splitBack = Load(FormatCoordinateFile(d, CoordinateFormat::kSima));
+  EXPECT_NE(splitBack.Table.Points[1].Name, d.Table.Points[1].Name);  // why the user must hear
+  EXPECT_EQ(splitBack.Sima.SiteName, "新現場");
+  EXPECT_EQ(SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kSima), "out.sim"),
+            (std::vector<std::string>{
+                "out.sim: the marks and remarks of 2 points were not saved: only a ZHY or CSV "
+                "file holds them",
+                "out.sim: the name, mark or remarks of 1 point hold \",\" or a line break, and "
+                "will not read back as written: the text splits into more fields",
+                "out.sim: the site name or a title holds \",\" or a line break, and will not "
+                "read back as written"}));
+  EXPECT_EQ(
+      SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kCsv), "out.csv", Language::kJapanese)
+          .at(1),
+      "out.csv\r\n点 2 個の点名・マーク・備考に区切りのタブか改行が含まれているため、"
+      "このファイルを読み込むと別の欄に分かれます。");
 }
 
 TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {

@@ -422,8 +422,11 @@ TEST_F(StreamedDrawing, CoordinateFilesWrittenAsReadEqualTheTablesSave) {
           EXPECT_EQ(bytes, FormatCoordinateFile(table, format))
               << CoordinateFormatExtension(format) << " " << inMemory;
         }
-        EXPECT_EQ(writer.Report().blocksNotSaved,
-                  CoordinateSaveReport(table, format).blocksNotSaved);
+        const SaveReport streamed = writer.Report(), ofTable = CoordinateSaveReport(table, format);
+        EXPECT_EQ(streamed.blocksNotSaved, ofTable.blocksNotSaved);
+        EXPECT_EQ(streamed.marksNotSaved, ofTable.marksNotSaved);
+        EXPECT_EQ(streamed.textsSplit, ofTable.textsSplit);
+        EXPECT_EQ(streamed.headSplit, ofTable.headSplit);
       }
     }
   }
