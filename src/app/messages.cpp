@@ -84,12 +84,12 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kNotANumberField:
     case MessageId::kNotANumberFields:
       return {id == MessageId::kNotANumberField
-                  ? "{1}:{2}: {3} field is not a number and read as 0 (a point number as its "
-                    "row's); the first is on this line"
-                  : "{1}:{2}: {3} fields are not a number and read as 0 (a point number as its "
-                    "row's); the first is on this line",
-              "{1}:{2}: 数値として読めない値 {3} 個を 0（点番号は行番号）として読み込みました。"
-              "最初の値はこの行にあります。"};
+                  ? "{1}:{2}: {3} field is not a number and read as 0 (a SIMA point number as "
+                    "its row's); the first is on this line"
+                  : "{1}:{2}: {3} fields are not a number and read as 0 (a SIMA point number as "
+                    "its row's); the first is on this line",
+              "{1}:{2}: 数値として読めない値 {3} 個を 0（SIMA の点番号は行番号）として読み込み"
+              "ました。最初の値はこの行にあります。"};
     case MessageId::kUnclosedParcel:
       return {
           "{1}:{2}: the parcel opened here has no closing \"D99\" record; it was ended where "

@@ -230,17 +230,20 @@ class RangeParser {
   }
 
   // A field that should hold a number and does not is read as the fallback; unless it is
-  // empty (a value left out), the user hears of it.
+  // empty (a value left out), the user hears of it. An X or Y left out is heard of too:
+  // the point stands at 0, far from the site, in the drawing and its extent.
   static bool IsNotANumber(std::string_view field) { return !TrimBlanks(field).empty(); }
-  void NotANumber(std::string_view field) {
-    if (!IsNotANumber(field)) return;
+  void NotANumber(std::string_view field, bool required = false) {
+    if (!required && !IsNotANumber(field)) return;
     if (out_.notANumberFields++ == 0) out_.firstNotANumberLine = line_ + 1;
   }
-  double Coordinate(size_t i) {
+  double Coordinate(size_t i, bool required = false) {
     const auto v = ParseFloat(F(i));
-    if (!v) NotANumber(F(i));
+    if (!v) NotANumber(F(i), required);
     return v.value_or(0.0);
   }
+  // X and Y.
+  double Position(size_t i) { return Coordinate(i, true); }
   // The integer in field i, or nullopt (counted as not a number unless empty).
   std::optional<int32_t> Integer(size_t i) {
     const auto v = ParseInt(F(i));
@@ -263,6 +266,12 @@ class RangeParser {
     // A line of blanks only holds no point; split at blanks or tabs it would give one at
     // (0, 0) that no one wrote.
     if (TrimBlanks(line).empty()) return;
+    // Nor does a row of empty cells, as spreadsheets leave below a table.
+    if (std::all_of(line.begin(), line.end(), [this](char c) {
+          return c == separator_ || static_cast<unsigned char>(c) <= 32;
+        })) {
+      return;
+    }
     SplitFieldsInto(line, separator_, fields_, 7);
     const size_t n = fields_.size();
     if (n < 2) {
@@ -274,19 +283,19 @@ class RangeParser {
     SurveyPoint& p = NewRow();
     if (n == 2) {
       NumberByRow(true);
-      p.X = Coordinate(1);
-      p.Y = Coordinate(2);
+      p.X = Position(1);
+      p.Y = Position(2);
     } else if (n <= 4) {
       NumberByRow(false);
       p.Name = CutToBytes(F(1), kNameLimit);
-      p.X = Coordinate(2);
-      p.Y = Coordinate(3);
+      p.X = Position(2);
+      p.Y = Position(3);
       if (n == 4) p.Z = Coordinate(4);
     } else {
       p.Number = Integer(1).value_or(0);
       p.Name = CutToBytes(F(2), kNameLimit);
-      p.X = Coordinate(3);
-      p.Y = Coordinate(4);
+      p.X = Position(3);
+      p.Y = Position(4);
       p.Z = Coordinate(5);
       if (n >= 6) p.Mark = CutToBytes(TrimBlanks(F(6)), kMarkLimit);
       if (n >= 7) p.Remarks = CutToBytes(F(7), kRemarksLimit);
@@ -303,8 +312,8 @@ class RangeParser {
       SurveyPoint& p = NewRow();
       NumberByRow(false);
       p.Name = CutToBytes(F(2), kNameLimit);
-      p.X = Coordinate(3);
-      p.Y = Coordinate(4);
+      p.X = Position(3);
+      p.Y = Position(4);
       p.Z = Coordinate(5);
     } else if (code == "Z") {
       out_.apaEnd = true;
@@ -339,8 +348,8 @@ class RangeParser {
         NumberByRow(false);
       }
       p.Name = CutToBytes(TrimBlanks(F(3)), kNameLimit);
-      p.X = Coordinate(4);
-      p.Y = Coordinate(5);
+      p.X = Position(4);
+      p.Y = Position(5);
       p.Z = Coordinate(6);
       if (fields_.size() >= 7) p.Mark = CutToBytes(TrimBlanks(F(7)), kMarkLimit);
       if (fields_.size() >= 8) p.Remarks = CutToBytes(TrimBlanks(F(8)), kRemarksLimit);

@@ -186,7 +186,8 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
   ASSERT_EQ(prompts_.shown.size(), 2u);
   ExpectShown(1, Kind::kInformation, Buttons::kOk,
               path + "\r\n" + path +
-                  ":2: 数値として読めない値 1 個を 0（点番号は行番号）として読み込みました。"
+                  ":2: 数値として読めない値 1 個を 0（SIMA の点番号は行番号）として読み込み"
+                  "ました。"
                   "最初の値はこの行にあります。\r\n" +
                   path +
                   ":3: この行の D00 に終わりの D99 がないため、次のブロックかファイルの終わり"

@@ -605,8 +605,8 @@ TEST(LoadText, FieldsThatAreNotNumbersAreCounted) {
   EXPECT_EQ(report.notANumberFields, 5u);
   EXPECT_EQ(report.firstNotANumberLine, 2u);
   EXPECT_EQ(LoadWarnings(report, "f.zhy"),
-            std::vector<std::string>{"f.zhy:2: 5 fields are not a number and read as 0 (a point "
-                                     "number as its row's); the first is on this line"});
+            std::vector<std::string>{"f.zhy:2: 5 fields are not a number and read as 0 (a SIMA "
+                                     "point number as its row's); the first is on this line"});
   // A comma decimal in a tab list, and SIMA point and parcel numbers.
   LoadReport tab;
   Load("1\ta\t1,5\t2\t3\r\n2\tb\t1\t2\t3\r\n", &tab);
@@ -620,6 +620,19 @@ TEST(LoadText, FieldsThatAreNotNumbersAreCounted) {
   LoadReport clean;
   Load("1,a,1,2,3\r\n2,b,4,5,6\r\n", &clean);
   EXPECT_TRUE(LoadWarnings(clean, "f").empty());
+  // An X or Y left out puts the point at 0, far from the site: counted, in every format,
+  // where a Z left out is not. Rows of empty cells hold no point.
+  for (const auto& [text, points, fields, line] :
+       {std::tuple{"1,A,-12000.5,-30000.5,10\r\n2,B,,-30001.5,,\r\n,,,,\r\n , ,,\r\n", 2, 1u, 2u},
+        std::tuple{"1\tA\t1\t2\t3\r\n\t\t\t\r\n2\tB\t3\t\t1\t\r\n", 2, 1u, 3u},
+        std::tuple{"A,01,X,\r\nG,a,1,2,3,\r\nG,b,,,,\r\nZ,&,\r\n", 2, 2u, 3u},
+        std::tuple{"A00,\r\nA01,1,a,1,2,\r\nA01,2\r\nA01,3,c,5.0\r\nA99,\r\n", 3, 3u, 3u}}) {
+    SCOPED_TRACE(text);
+    LoadReport left;
+    EXPECT_EQ(Load(text, &left).Table.PointCount, points);
+    EXPECT_EQ(left.notANumberFields, fields);
+    EXPECT_EQ(left.firstNotANumberLine, line);
+  }
 }
 
 TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {
