@@ -141,6 +141,8 @@ int main(int argc, char** argv) {
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
     if (dump->parsed()) {
+      // "dump d.jww >> d.jww" would add the text to the drawing being read.
+      CheckOutput(std::string(kStandardStream), {drawing});
 #ifdef _WIN32
       return CheckedOutput(RunDump(drawing, json, std::cout));  // the console's line ends
 #else
