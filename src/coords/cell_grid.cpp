@@ -232,6 +232,14 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
   return table.PointCount - before;
 }
 
+bool CellReadsBack(const CellGrid& grid, int row, int column) {
+  if (row < 1 || row >= grid.RowCount() || grid.Rows.Linked(static_cast<size_t>(row))) return true;
+  if (column != 1 && (column < 3 || column > 5)) return true;
+  const std::string_view cell = CutToBytes(grid.Rows[row][column], 255);
+  if (cell.empty()) return true;
+  return column == 1 ? ParseInt(cell).has_value() : ParseFloat(cell).has_value();
+}
+
 bool GridHoldsText(const CellGrid& grid) {
   for (int r = 1; r < grid.RowCount(); ++r) {
     for (int c = 1; c < CellGrid::kColumns; ++c) {

@@ -112,6 +112,10 @@ void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row);
 // many points were added.
 int32_t SyncGridToPoints(CellGrid& grid, PointTable& table);
 
+// False when cell (row, column) of the number, X, Y or Z column holds typed text that the
+// read-back cannot take for a number, and will save as 0: the grid shows such a cell so.
+bool CellReadsBack(const CellGrid& grid, int row, int column);
+
 // True when a data cell (columns 1..7) holds text: there is something typed to lose.
 bool GridHoldsText(const CellGrid& grid);
 

@@ -194,6 +194,8 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     fill = Qt::white;
     ink = Qt::black;
   }
+  // Typed text that will be saved as 0 is drawn red, whatever the row's colours.
+  if (!CellReadsBack(grid_, gridRow, gridColumn)) ink = QColor(kUnreadCellInk);
   painter->fillRect(option.rect, fill);
   painter->setPen(ink);
   painter->setFont(option.font);

@@ -94,6 +94,7 @@ class GridDelegate : public QStyledItemDelegate {
 inline constexpr QRgb kFixedCellColour = qRgb(192, 220, 192);
 inline constexpr QRgb kCurrentCellColour = qRgb(255, 255, 221);
 inline constexpr QRgb kPickedRowColour = qRgb(176, 224, 255);
+inline constexpr QRgb kUnreadCellInk = qRgb(220, 0, 0);  // a number cell that is no number
 
 // StringGrid1: the point table's editing surface. Marking by press-and-drag in the
 // number column, Enter on the last row adding a row, the grid cursor kept in the cell

@@ -61,6 +61,13 @@ TEST_P(GridFixture, ReadBackRules) {
   grid.Rows[6][3] = "   ";  // only spaces: not empty, X = 0
   grid.Rows[7][3] = "";     // ends the read-back
   table.Points[8].Marked = 0;
+  // The grid shows which typed cells will be saved as 0.
+  EXPECT_FALSE(CellReadsBack(grid, 2, 1));
+  EXPECT_FALSE(CellReadsBack(grid, 6, 3));
+  EXPECT_TRUE(CellReadsBack(grid, 3, 4));
+  EXPECT_TRUE(CellReadsBack(grid, 4, 1));  // empty: the row index
+  EXPECT_TRUE(CellReadsBack(grid, 5, 6));  // a mark is text
+  EXPECT_TRUE(CellReadsBack(grid, 7, 3));
   SyncGridToPoints(grid, table);
   EXPECT_EQ(table.Points[1].Number, 101);
   EXPECT_EQ(table.Points[1].X, 1.5);

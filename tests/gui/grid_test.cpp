@@ -67,6 +67,7 @@ class GridTest : public QObject {
   void EnterOnTheLastRowAddsARow();
   void TypingJapaneseTextStoresShiftJis();
   void NumbersTooWideForTheirCellKeepTheirSign();
+  void TextThatIsNoNumberIsDrawnRed();
   void CursorFollowsTheView();
 };
 
@@ -252,6 +253,33 @@ void GridTest::NumbersTooWideForTheirCellKeepTheirSign() {
   align = Qt::AlignLeft;
   QCOMPARE(FitCellText(metrics, QString(40, QLatin1Char('x')), width, align),
            QString(40, QLatin1Char('x')));
+}
+
+// "12abc" typed as an X will be saved as 0: the cell says so before any save does.
+void GridTest::TextThatIsNoNumberIsDrawnRed() {
+  WindowFixture f;
+  PointGrid& grid = LoadSite(f);
+  const auto redIn = [&grid](int gridRow, int gridColumn) {
+    const QRect cell = grid.visualRect(grid.model()->index(gridRow - 1, gridColumn - 1));
+    const QImage shot = grid.viewport()->grab().toImage();
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+      for (int x = cell.left(); x <= cell.right(); ++x)
+        if (shot.pixelColor(x, y).red() > 150 && shot.pixelColor(x, y).green() < 80) return true;
+    return false;
+  };
+  for (const QString& typed : {QStringLiteral("12abc"), QStringLiteral("-12045.5")}) {
+    const QModelIndex x = grid.model()->index(1, 2);  // row 2, X
+    grid.setFocus();
+    grid.setCurrentIndex(x);
+    grid.edit(x);
+    auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(x));
+    QVERIFY(editor != nullptr);
+    editor->setText(typed);
+    QTest::keyClick(editor, Qt::Key_Tab);
+    QTRY_COMPARE(Cell(grid, 2, 3), typed);
+    QCOMPARE(redIn(2, 3), typed == QStringLiteral("12abc"));
+    QVERIFY(!redIn(2, 4));  // the row's other cells stay as they were
+  }
 }
 
 void GridTest::CursorFollowsTheView() {
