@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
                     "Jw_cad's settings: a registry export or a Wine user.reg");
     cmd->add_option("--base-row", drawingOptions.baseRow,
                     "row of the base point when WrtBAse.OutBaseFlg is set (default 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, std::numeric_limits<int32_t>::max()));
   };
   CLI::App* convert = app.add_subcommand("convert", "Write the points as a Jw_cad drawing (.jww)");
   addDrawingOptions(convert);
