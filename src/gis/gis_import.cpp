@@ -214,12 +214,11 @@ class PointLayerReader {
       const std::vector<std::string> which{name_, std::to_string(f->GetFID()), layerName_};
       OGRGeometry* g = f->GetGeometryRef();
       if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
-      // The parcels and lines that an export put beside the points are not points.
-      if (Has(*f, fields_.layer) &&
-          std::string_view(f->GetFieldAsString(fields_.layer)) != "points") {
-        continue;
-      }
-      if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
+      // The parcels and lines that an export put beside the points are not points, and
+      // are not read back from such a layer: the user hears how many were left.
+      if ((Has(*f, fields_.layer) &&
+           std::string_view(f->GetFieldAsString(fields_.layer)) != "points") ||
+          wkbFlatten(g->getGeometryType()) != wkbPoint) {
         ++skipped_;
         continue;
       }

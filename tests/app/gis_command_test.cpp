@@ -129,7 +129,11 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
             "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|csvﾃﾞｰﾀ(*.CSV)|*.csv|"
             "すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson|" +
                 (dir_ / "out" / "").string());
-  ASSERT_EQ(prompts_.shown.size(), 1u);  // the load question only
+  // The load question, then what the file did not give back: its parcels and lines.
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  EXPECT_NE(prompts_.shown[1].text.find("は点ではないため、読み込みませんでした。"),
+            std::string::npos)
+      << prompts_.shown[1].text;
   const CoordinateData& back = ws_.Coords;
   EXPECT_FALSE(back.Sima.SimaLoaded);
   ASSERT_EQ(back.Table.PointCount, before.Table.PointCount);

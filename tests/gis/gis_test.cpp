@@ -237,7 +237,14 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
     back.Table.PointCount = 2;
     std::vector<std::string> warnings;
     ASSERT_TRUE(LoadAnyCoordinateFile(out, out, 6677, back, false, warnings));
-    EXPECT_TRUE(warnings.empty()) << ext << ": " << warnings.front();
+    // GeoJSON is one layer: its parcels and lines are not read back, and the user hears so.
+    if (ext == "geojson") {
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_EQ(warnings[0],
+                out + ": 6 features of the layer site are not points and were not read");
+    } else {
+      EXPECT_TRUE(warnings.empty()) << ext << ": " << warnings.front();
+    }
     ASSERT_EQ(back.Table.PointCount, 11) << ext;
     for (int32_t i = 1; i <= 11; ++i) {
       const SurveyPoint& a = original.Table.Points[i];
