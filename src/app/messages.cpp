@@ -165,10 +165,10 @@ MessageTexts Texts(MessageId id) {
               "このファイルを読み込むと別の欄に分かれます。"};
     case MessageId::kHeadSplit:
       return {
-          "{1}: the site name or a title holds \",\" or a line break, and will not read "
-          "back as written",
-          "{1}\r\n現場名か表題に「,」か改行が含まれているため、このファイルを読み込むと"
-          "途中で切れます。"};
+          "{1}: the site name, a title, or a parcel's or polyline's name holds \",\" or a "
+          "line break, and will not read back as written",
+          "{1}\r\n現場名、表題、または区画か折れ線の名前に「,」か改行が含まれているため、"
+          "このファイルは書いたとおりには読み込めません。"};
     case MessageId::kBlockNotSaved:
     case MessageId::kBlocksNotSaved:
       return {id == MessageId::kBlockNotSaved

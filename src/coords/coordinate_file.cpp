@@ -454,11 +454,12 @@ bool HasMarkOrRemarks(const SurveyPoint& p) {
   return !TrimBlanks(p.Mark).empty() || !TrimBlanks(p.Remarks).empty();
 }
 
-bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format) {
+bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format, bool firstLine) {
   // Trail bytes of code page 932 are 0x40 and up: no byte found is half a character.
-  const std::string_view ends = format == CoordinateFormat::kCsv   ? std::string_view("\t\r\n")
-                                : format == CoordinateFormat::kZhy ? std::string_view(",\t\r\n")
-                                                                   : std::string_view(",\r\n");
+  const std::string_view ends = format == CoordinateFormat::kCsv ? std::string_view("\t\r\n")
+                                : format == CoordinateFormat::kZhy && firstLine
+                                    ? std::string_view(",\t\r\n")
+                                    : std::string_view(",\r\n");
   const auto splits = [&](std::string_view text) {
     return text.find_first_of(ends) != std::string_view::npos;
   };
@@ -473,6 +474,15 @@ bool HeadSplitsOnReading(const SimaData& sima, CoordinateFormat format) {
   return splits(sima.SiteName) || splits(sima.SimaTitles[0]) || splits(sima.SimaTitles[1]);
 }
 
+bool BlockSplitsOnReading(const SimaBlock& block) {
+  const auto splits = [](std::string_view text) {
+    return text.find_first_of(",\r\n") != std::string_view::npos;
+  };
+  return splits(block.Number) || splits(block.Name) ||
+         std::any_of(block.Records.begin(), block.Records.end(),
+                     [&](const SimaBlockRecord& r) { return splits(r.Point.Name); });
+}
+
 bool FormatKeepsMarks(CoordinateFormat format) {
   return format != CoordinateFormat::kSima && format != CoordinateFormat::kApa;
 }
@@ -480,13 +490,16 @@ bool FormatKeepsMarks(CoordinateFormat format) {
 SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat format) {
   SaveReport report;
   report.format = format;
-  report.headSplit = HeadSplitsOnReading(data.Sima, format);
+  report.headSplit =
+      HeadSplitsOnReading(data.Sima, format) ||
+      (format == CoordinateFormat::kSima &&
+       std::any_of(data.Sima.SimaBlocks.begin(), data.Sima.SimaBlocks.end(), BlockSplitsOnReading));
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
   const bool keepsMarks = FormatKeepsMarks(format);
   const PointTable& t = data.Table;
   for (int32_t r = 1; r <= t.PointCount; ++r) {
     if (!keepsMarks) report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
-    report.textsSplit += SplitsOnReading(t.Points[r], format);
+    report.textsSplit += SplitsOnReading(t.Points[r], format, r == 1);
   }
   return report;
 }

@@ -212,7 +212,9 @@ struct SaveReport {
   size_t blocksNotSaved = 0;  // parcels and polylines: only SIMA files hold them
   size_t marksNotSaved = 0;   // points with a mark or remarks: only ZHY and CSV files do
   size_t textsSplit = 0;      // points whose written texts read back split (SplitsOnReading)
-  bool headSplit = false;     // a SIMA file's site name or a title holds "," or a line break
+  // A SIMA file's site name, a title, or a parcel's or polyline's texts hold "," or a
+  // line break.
+  bool headSplit = false;
   CoordinateFormat format = CoordinateFormat::kZhy;
 };
 
@@ -221,11 +223,13 @@ struct SaveReport {
 bool FormatKeepsMarks(CoordinateFormat format);
 bool HasMarkOrRemarks(const SurveyPoint& p);
 // Whether a text the format writes of p holds what ends a field or a line when the file
-// is read: its separator, a line break, and in a ZHY file a tab as well (a tab in its
-// first line makes the whole file read as a tab list).
-bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format);
-// The same for the site name and titles that a SIMA file's head holds.
+// is read: its separator, a line break, and on a ZHY file's first line a tab as well (it
+// makes the whole file read as a tab list).
+bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format, bool firstLine);
+// The same for the site name and titles that a SIMA file's head holds, and for the
+// number, name and point names of a parcel or polyline that a SIMA file holds.
 bool HeadSplitsOnReading(const SimaData& sima, CoordinateFormat format);
+bool BlockSplitsOnReading(const SimaBlock& block);
 
 // The report as messages for the user (UTF-8) naming the file; empty when all was kept.
 std::vector<std::string> SaveWarnings(const SaveReport& report, const std::string& name,

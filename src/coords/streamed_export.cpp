@@ -31,7 +31,7 @@ void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_
   const bool keepsMarks = FormatKeepsMarks(format_);
   for (const SurveyPoint& p : rows) {
     if (!keepsMarks) marksNotSaved_ += HasMarkOrRemarks(p);
-    textsSplit_ += SplitsOnReading(p, format_);
+    textsSplit_ += SplitsOnReading(p, format_, pointsTaken_++ == 0);
     AppendCoordinateLine(text_, p, format_);
     if (text_.size() >= kBuffer / 4) Flush(*lines_);
   }
@@ -42,6 +42,7 @@ void StreamedCoordinateWriter::TakeBlock(SimaBlock& block, const int32_t*, bool)
   ++blocks_;
   earliestBlockRow_ = std::min(earliestBlockRow_, block.RowsBefore);
   if (!blockLines_) return;
+  blockSplit_ = blockSplit_ || BlockSplitsOnReading(block);
   AppendSimaBlock(text_, block);
   Flush(*blockLines_);
 }
@@ -72,7 +73,7 @@ SaveReport StreamedCoordinateWriter::Report() const {
   if (format_ != CoordinateFormat::kSima) report.blocksNotSaved = blocks_;
   report.marksNotSaved = marksNotSaved_;
   report.textsSplit = textsSplit_;
-  report.headSplit = headSplit_;
+  report.headSplit = headSplit_ || blockSplit_;
   report.format = format_;
   return report;
 }

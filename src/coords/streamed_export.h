@@ -44,6 +44,8 @@ class StreamedCoordinateWriter final : public LoadSink {
   size_t marksNotSaved_ = 0;
   size_t textsSplit_ = 0;
   bool headSplit_ = false;
+  bool blockSplit_ = false;
+  size_t pointsTaken_ = 0;
   int32_t earliestBlockRow_ = INT32_MAX;
   std::string text_;
   std::unique_ptr<SpillFile> lines_;

@@ -726,23 +726,34 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   d.Table.Points[1].Name = "T,9";
   d.Table.Points[2].Mark = "a\tb";
   d.Table.Points[3].Remarks = "line\r\nbreak";
-  d.Sima.SiteName = "新現場,テスト";
   const auto split = [&](CoordinateFormat f) { return CoordinateSaveReport(d, f).textsSplit; };
-  EXPECT_EQ(split(CoordinateFormat::kZhy), 3u);
+  EXPECT_EQ(split(CoordinateFormat::kZhy), 2u);  // the tab of line 2 reads back as it was
   EXPECT_EQ(split(CoordinateFormat::kCsv), 2u);
   EXPECT_EQ(split(CoordinateFormat::kSima), 1u);
   EXPECT_EQ(split(CoordinateFormat::kApa), 1u);
   const CoordinateData splitBack = Load(FormatCoordinateFile(d, CoordinateFormat::kSima));
   EXPECT_NE(splitBack.Table.Points[1].Name, d.Table.Points[1].Name);  // why the user must hear
-  EXPECT_EQ(splitBack.Sima.SiteName, "新現場");
+  EXPECT_EQ(Load(FormatCoordinateFile(d, CoordinateFormat::kZhy)).Table.Points[2].Mark, "a\tb");
+  std::swap(d.Table.Points[1], d.Table.Points[2]);
+  EXPECT_EQ(split(CoordinateFormat::kZhy), 3u);
+  std::swap(d.Table.Points[1], d.Table.Points[2]);
+  // The head's and the blocks' texts of a SIMA file: a parcel name with a comma would cut
+  // its opening record and leave the file unreadable.
+  EXPECT_FALSE(CoordinateSaveReport(d, CoordinateFormat::kSima).headSplit);
+  d.Sima.SimaBlocks[0].Name = "north,lot";
+  EXPECT_TRUE(CoordinateSaveReport(d, CoordinateFormat::kSima).headSplit);
+  EXPECT_FALSE(CoordinateSaveReport(d, CoordinateFormat::kZhy).headSplit);
+  d.Sima.SimaBlocks[0].Name = "north";
+  d.Sima.SiteName = "新現場,テスト";
+  EXPECT_EQ(Load(FormatCoordinateFile(d, CoordinateFormat::kSima)).Sima.SiteName, "新現場");
   EXPECT_EQ(SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kSima), "out.sim"),
             (std::vector<std::string>{
                 "out.sim: the marks and remarks of 2 points were not saved: only a ZHY or CSV "
                 "file holds them",
                 "out.sim: the name, mark or remarks of 1 point hold \",\" or a line break, and "
                 "will not read back as written: the text splits into more fields",
-                "out.sim: the site name or a title holds \",\" or a line break, and will not "
-                "read back as written"}));
+                "out.sim: the site name, a title, or a parcel's or polyline's name holds \",\" or "
+                "a line break, and will not read back as written"}));
   EXPECT_EQ(
       SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kCsv), "out.csv", Language::kJapanese)
           .at(1),
