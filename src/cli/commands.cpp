@@ -664,7 +664,10 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
   if (o.output.empty() && !clipboard && ::isatty(STDOUT_FILENO)) {
     throw UsageError("the clipboard drawing is binary; give -o PAYLOAD or redirect the output");
   }
-  if (!o.output.empty()) CheckOutput(o.output, Inputs(o));
+  // Without a clipboard the drawing goes to standard output, which may be an input too.
+  if (!o.output.empty() || !clipboard) {
+    CheckOutput(o.output.empty() ? std::string(kStandardStream) : o.output, Inputs(o));
+  }
   // As the drawing file: files that need no GIS reader are drawn from temporary files,
   // never held as a table.
   Workspace ws;

@@ -138,7 +138,10 @@ int main(int argc, char** argv) {
     if (clip->parsed() && clipOutput->count() > 0 && drawingOptions.output.empty()) {
       throw UsageError("the output name is empty; give a file name, or - for standard output");
     }
-    if (info->parsed()) return CheckedOutput(RunInfo(files, std::cout, crs));
+    if (info->parsed()) {
+      CheckOutput(std::string(kStandardStream), files);  // "info a.sim >> a.sim"
+      return CheckedOutput(RunInfo(files, std::cout, crs));
+    }
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
     if (dump->parsed()) {

@@ -156,13 +156,16 @@ TEST_F(Cli, OutputIsNeverAnInputAndNeverEmpty) {
       RunCli("convert " + input + " --settings " + Path("k.INI") + " -o " + Path("k.INI")).status,
       2);
   EXPECT_EQ(kestrova::ReadFileBytes(input), "1,a,1,2,3\r\n2,b,4,5,6\r\n");
-  // A dump appended to the drawing it reads.
+  // What a command prints, appended to the file it reads.
   ASSERT_EQ(RunCli("convert " + input + " -o " + Path("a.jww")).status, 0);
-  const std::string drawing = kestrova::ReadFileBytes(Path("a.jww"));
-  const Result appended = kestrova::test::RunShell("{ " + kCli + " dump " + Path("a.jww") + " >> " +
-                                                   Path("a.jww") + "; }");
-  EXPECT_NE(appended.out.find("is the input"), std::string::npos) << appended.out;
-  EXPECT_TRUE(kestrova::ReadFileBytes(Path("a.jww")) == drawing);
+  for (const auto& [command, file] :
+       {std::pair<std::string, std::string>{"dump", Path("a.jww")}, {"info", input}}) {
+    const std::string before = kestrova::ReadFileBytes(file);
+    const Result appended =
+        kestrova::test::RunShell("{ " + kCli + " " + command + " " + file + " >> " + file + "; }");
+    EXPECT_NE(appended.out.find("is the input"), std::string::npos) << appended.out;
+    EXPECT_TRUE(kestrova::ReadFileBytes(file) == before) << command;
+  }
   for (const std::string cmd : {"export", "convert", "clip"}) {
     const Result r = RunCli(cmd + " " + input + " -o ''");
     EXPECT_EQ(r.status, 2) << cmd << r.out;
