@@ -151,7 +151,7 @@ class LabelSpace {
 
   bool Take(const Box& b) {
     if (!(b.left < b.right || b.top < b.bottom)) return true;  // nothing to collide
-    const Pixels inner = covered_.empty() ? Pixels{} : Inner(b);
+    const Pixels inner = Span<false>(b);
     if (CoveredCorner(inner)) return false;
     const int x0 = Bucket(b.left), x1 = Bucket(b.right);
     const int y0 = Bucket(b.top), y1 = Bucket(b.bottom);
@@ -174,7 +174,7 @@ class LabelSpace {
       for (int x = x0; x <= x1; ++x)
         At(x, y).push_back(boxes_.size() - 1);
     }
-    Cover(Reach(b));
+    Cover(Span<true>(b));
     return true;
   }
 
@@ -204,42 +204,36 @@ class LabelSpace {
   }
 
   // A pixel [x, x + 1) x [y, y + 1) that lies in [left, right - 1) x [top, bottom - 1) of
-  // two boxes proves that they collide by the rule above. The placed boxes mark their
-  // pixels, and a box whose first pixel is marked is refused without a search: on a dense
-  // site seen whole nearly every name is.
+  // a new box b (its inner pixels) and that a placed box o reaches, o.left - 1 < x <
+  // o.right - 1 and the same down, proves that they collide by the rule above: b starts
+  // at or before x and ends a pixel or more after it, o the other way round. The placed
+  // boxes mark the pixels they reach, and a box with a mark in the first row of its inner
+  // pixels is refused without a search: on a dense site seen whole nearly every name is.
   static constexpr double kMaxCoverage = 16e6;
   struct Pixels {
     int x0 = 0, x1 = 0, y0 = 0, y1 = 0;  // [x0, x1) x [y0, y1), clipped to the screen
   };
-  Pixels Inner(const Box& b) const {
-    Pixels p;
-    if (!(std::isfinite(b.left) && std::isfinite(b.right) && std::isfinite(b.top) &&
-          std::isfinite(b.bottom))) {
-      return p;
-    }
-    // Clamped to a few pixels around the screen first, the edges are rounded in integers.
-    const double w = width_, h = height_;
-    const int left = std::max(CeilNear(std::clamp(b.left, -2.0, w + 2)), 0);
-    const int top = std::max(CeilNear(std::clamp(b.top, -2.0, h + 2)), 0);
-    const int right = std::min(FloorNear(std::clamp(b.right - 1, -2.0, w + 2)), width_);
-    const int bottom = std::min(FloorNear(std::clamp(b.bottom - 1, -2.0, h + 2)), height_);
-    if (!(left < right && top < bottom)) return p;
-    return {left, right, top, bottom};
-  }
-  // The pixels where the first pixel of a box that has any would prove a collision with b:
-  // [x, x + 1) is such a column when b.left - 1 < x < b.right - 1, since the other box
-  // starts at or before x and ends a pixel or more after it.
-  Pixels Reach(const Box& b) const {
+  // The inner pixels of b, [ceil(left), floor(right - 1)), or those it reaches,
+  // [floor(left), ceil(right - 1)), and the same down.
+  template <bool kReach>
+  Pixels Span(const Box& b) const {
     Pixels p;
     if (covered_.empty() || !(std::isfinite(b.left) && std::isfinite(b.right) &&
                               std::isfinite(b.top) && std::isfinite(b.bottom))) {
       return p;
     }
+    // Clamped to a few pixels around the screen first, the edges are rounded in integers.
+    const auto start = [](double v, double size) {
+      const double c = std::clamp(v, -2.0, size + 2);
+      return std::max(kReach ? FloorNear(c) : CeilNear(c), 0);
+    };
+    const auto end = [](double v, double size, int limit) {
+      const double c = std::clamp(v - 1, -2.0, size + 2);
+      return std::min(kReach ? CeilNear(c) : FloorNear(c), limit);
+    };
     const double w = width_, h = height_;
-    const int left = std::max(FloorNear(std::clamp(b.left, -2.0, w + 2)), 0);
-    const int top = std::max(FloorNear(std::clamp(b.top, -2.0, h + 2)), 0);
-    const int right = std::min(CeilNear(std::clamp(b.right - 1, -2.0, w + 2)), width_);
-    const int bottom = std::min(CeilNear(std::clamp(b.bottom - 1, -2.0, h + 2)), height_);
+    const int left = start(b.left, w), top = start(b.top, h);
+    const int right = end(b.right, w, width_), bottom = end(b.bottom, h, height_);
     if (!(left < right && top < bottom)) return p;
     return {left, right, top, bottom};
   }
