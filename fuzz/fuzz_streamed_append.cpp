@@ -88,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(repeated.size() == files.size());
     for (size_t f = 0; f < files.size(); ++f) {
       reports[f].repeatedNumbers = repeated[f];
+      if (f < gathered.BlocksCutShort().size()) {
+        reports[f].blocksCutShort = gathered.BlocksCutShort()[f];
+      }
       streamed += Joined(LoadWarnings(reports[f], "file" + std::to_string(f)));
     }
     if (gathered.PointCount() == 0) throw Error("no points");

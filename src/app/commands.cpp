@@ -213,6 +213,9 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
     line(MessageId::kMoreUnclosedBlocks,
          {std::to_string(report.unclosedBlocks.size() - kBlocksListed)});
   }
+  if (report.blocksCutShort > 0) {
+    line(MessageId::kBlocksCutShort, {std::to_string(report.blocksCutShort)});
+  }
   if (report.repeatedNumbers > 0) {
     line(MessageId::kRepeatedNumbers, {std::to_string(report.repeatedNumbers)});
   }

@@ -163,6 +163,15 @@ MessageTexts Texts(MessageId id) {
                     "and will not read back as written: the text splits into more fields",
               "{1}\r\n点 {2} 個の点名・マーク・備考に区切りの{3}か改行が含まれているため、"
               "このファイルを読み込むと別の欄に分かれます。"};
+    case MessageId::kBlockCutShort:
+    case MessageId::kBlocksCutShort:
+      return {id == MessageId::kBlockCutShort
+                  ? "{1}: {2} parcel or polyline names a point that is not among the points "
+                    "before it, and is drawn only up to there"
+                  : "{1}: {2} parcels or polylines name a point that is not among the points "
+                    "before them, and are drawn only up to there",
+              "{1}: 区画・折れ線 {2} 個は、それより前にない点を指しているため、その点の手前"
+              "までしか描いていません。"};
     case MessageId::kHeadSplit:
       return {
           "{1}: the site name, a title, or a parcel's or polyline's name holds \",\" or a "

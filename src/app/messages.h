@@ -57,6 +57,8 @@ enum class MessageId : int {
   kTextSplit,       // file, count (1), the separator in the message's language
   kTextsSplit,      // file, count, the separator in the message's language
   kHeadSplit,       // file
+  kBlockCutShort,   // file, count (1)
+  kBlocksCutShort,  // file, count
   // Temporary files and text conversion.
   kTemporaryWrittenAfterRead,   // folder
   kTemporaryReadBeforeWritten,  // folder

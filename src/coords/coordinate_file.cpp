@@ -45,6 +45,10 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(b.Polyline ? MessageId::kUnclosedPolyline : MessageId::kUnclosedParcel,
         {name, std::to_string(b.Line)});
   }
+  if (r.blocksCutShort > 0) {
+    say(r.blocksCutShort == 1 ? MessageId::kBlockCutShort : MessageId::kBlocksCutShort,
+        {name, std::to_string(r.blocksCutShort)});
+  }
   if (r.repeatedNumbers > 0) {
     say(r.repeatedNumbers == 1 ? MessageId::kRepeatedNumber : MessageId::kRepeatedNumbers,
         {name, std::to_string(r.repeatedNumbers)});
@@ -55,10 +59,12 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
 std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
-                                      const std::vector<size_t>& repeated) {
+                                      const std::vector<size_t>& repeated,
+                                      const std::vector<size_t>& cutShort) {
   std::vector<std::string> out;
   for (size_t f = 0; f < count; ++f) {
     if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
+    if (f < cutShort.size()) reports[f].blocksCutShort = cutShort[f];
     for (std::string& warning : LoadWarnings(reports[f], names[f]))
       out.push_back(std::move(warning));
     out.insert(out.end(), layers[f].begin(), layers[f].end());

@@ -47,6 +47,9 @@ struct LoadReport {
   size_t firstUnsplitLine = 0;  // 1-based
   char separator = ',';         // of a list
   std::vector<UnclosedBlock> unclosedBlocks;
+  // Parcels and polylines drawn only up to a record naming a point that is not among
+  // those read before it (counted where the blocks are drawn).
+  size_t blocksCutShort = 0;
   // Appended points whose number a point of an earlier file already has; parcels that
   // name the number use the earlier point.
   size_t repeatedNumbers = 0;
@@ -57,11 +60,13 @@ struct LoadReport {
 std::vector<std::string> LoadWarnings(const LoadReport& report, const std::string& name);
 // The warnings of the first count files read in turn, as a table's load says them, file
 // by file: what reading it found, with repeated[f] points repeating an earlier file's
-// numbers (counted once every file was read), then what its GIS layer said.
+// numbers and cutShort[f] blocks drawn short (both known once every file was read), then
+// what its GIS layer said.
 std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
-                                      const std::vector<size_t>& repeated);
+                                      const std::vector<size_t>& repeated,
+                                      const std::vector<size_t>& cutShort = {});
 
 // The message and its arguments for the lines of a list that were left out.
 enum class MessageId : int;

@@ -14,8 +14,8 @@ namespace kestrova {
 //   point   X, Y, Z (double), mark as an integer (int64), number, row (int32)
 //   name    length (uint16), bytes
 //   block   polyline (uint8), closing (int32), name length (uint32), name, records
-//           (uint64), drawn (uint8), then per record its kind (uint8), number and rows
-//           before it (int32)
+//           (uint64), drawn (uint8), file (uint32), then per record its kind (uint8),
+//           number and rows before it (int32)
 //   line    start X, Y, end X, Y (double), pen style, pen colour (uint16)
 //   label   X, Y (double), text kind, text length (uint16), text
 // and, for an export,
@@ -100,9 +100,11 @@ bool GetBlockHead(SpillFile& file, SimaBlock& block) {
 
 // One block read back: whether it is drawn, its records' kinds and numbers, and the rows
 // before each.
-bool ReadBlock(SpillFile& file, SimaBlock& block, bool& drawn, std::vector<int32_t>& rowsBefore) {
+bool ReadBlock(SpillFile& file, SimaBlock& block, bool& drawn, uint32_t& fileIndex,
+               std::vector<int32_t>& rowsBefore) {
   if (!GetBlockHead(file, block)) return false;
   drawn = file.Get<uint8_t>() != 0;
+  fileIndex = file.Get<uint32_t>();
   const size_t count = block.Records.size();
   rowsBefore.resize(count);
   for (size_t i = 0; i < count; ++i) {
@@ -172,6 +174,7 @@ void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore,
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);
   out.Put(static_cast<uint8_t>(drawn));
+  out.Put(static_cast<uint32_t>(fileStarts_.empty() ? 0 : fileStarts_.size() - 1));
   for (size_t i = 0; i < block.Records.size(); ++i) {
     out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
     out.Put(block.Records[i].Point.Number);
@@ -242,9 +245,10 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
     blockFile_->Rewind();
     SimaBlock block;
     bool drawn = true;
+    uint32_t file = 0;
     std::vector<int32_t> rowsBefore;
     uint64_t place = 0;
-    while (ReadBlock(*blockFile_, block, drawn, rowsBefore)) {
+    while (ReadBlock(*blockFile_, block, drawn, file, rowsBefore)) {
       // A block not drawn looks for no point to draw: none is read before row 1.
       for (size_t i = 0; i < block.Records.size(); ++i)
         take(place++, block.Records[i].Point.Number, drawn ? rowsBefore[i] : 0);
@@ -354,10 +358,11 @@ void StreamedDrawingData::EachResolvedBlock(std::vector<std::unique_ptr<SpillFil
   blockFile_->Rewind();
   SimaBlock block;
   bool drawn = true;
+  uint32_t fileIndex = 0;
   std::vector<int32_t> rowsBefore;
   std::vector<FoundPoint> blockPoints;
   uint64_t place = 0;
-  while (ReadBlock(*blockFile_, block, drawn, rowsBefore)) {
+  while (ReadBlock(*blockFile_, block, drawn, fileIndex, rowsBefore)) {
     blockPoints.resize(block.Records.size());
     for (FoundPoint& f : blockPoints) {
       const auto b = static_cast<size_t>(place / perBucket_);
@@ -365,7 +370,7 @@ void StreamedDrawingData::EachResolvedBlock(std::vector<std::unique_ptr<SpillFil
       f = bucket[static_cast<size_t>(place % perBucket_)];
       ++place;
     }
-    take(block, drawn, blockPoints);
+    take(block, drawn, fileIndex, blockPoints);
   }
 }
 
@@ -391,29 +396,35 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
     ++labels_;
   };
   std::vector<std::pair<double, double>> vertices;
-  EachResolvedBlock(
-      found, [&](const SimaBlock& block, bool drawn, const std::vector<FoundPoint>& points) {
-        if (!drawn) return;
-        DrawSimaBlock(
-            block,
-            [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
-            addLine, addLabel, vertices);
-      });
+  EachResolvedBlock(found, [&](const SimaBlock& block, bool drawn, uint32_t file,
+                               const std::vector<FoundPoint>& points) {
+    if (!drawn) return;
+    // A drawing stops at a point it cannot find; an export says so of its own shapes.
+    if (!shapeFile_ &&
+        std::any_of(points.begin(), points.end(), [](const FoundPoint& f) { return !f.Found; })) {
+      if (cutShort_.size() <= file) cutShort_.resize(file + 1, 0);
+      ++cutShort_[file];
+    }
+    DrawSimaBlock(
+        block,
+        [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
+        addLine, addLabel, vertices);
+  });
 }
 
 void StreamedDrawingData::KeepShapes(std::vector<std::unique_ptr<SpillFile>>& found) {
   SpillFile& out = *shapeFile_;
-  EachResolvedBlock(found,
-                    [&](const SimaBlock& block, bool, const std::vector<FoundPoint>& points) {
-                      PutBlockHead(out, block);
-                      for (size_t i = 0; i < block.Records.size(); ++i) {
-                        out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
-                        out.Put(block.Records[i].Point.Number);
-                        out.Put(static_cast<uint8_t>(points[i].Found));
-                        out.Put(points[i].X);
-                        out.Put(points[i].Y);
-                      }
-                    });
+  EachResolvedBlock(
+      found, [&](const SimaBlock& block, bool, uint32_t, const std::vector<FoundPoint>& points) {
+        PutBlockHead(out, block);
+        for (size_t i = 0; i < block.Records.size(); ++i) {
+          out.Put(static_cast<uint8_t>(block.Records[i].RecordKind));
+          out.Put(block.Records[i].Point.Number);
+          out.Put(static_cast<uint8_t>(points[i].Found));
+          out.Put(points[i].X);
+          out.Put(points[i].Y);
+        }
+      });
 }
 
 size_t StreamedDrawingData::Points::Read(StreamedPoint* points, size_t n) {

@@ -68,6 +68,9 @@ class StreamedDrawingData final : public LoadSink {
   // Resolves the parcels' point numbers and draws them; returns, per file, its points
   // whose number a point of an earlier file already has.
   std::vector<size_t> Finish(ProgressMonitor* progress = nullptr);
+  // Once finished, per file (as far as it has any): its drawn parcels and polylines that
+  // name a point not read before their record, and so stop there.
+  const std::vector<size_t>& BlocksCutShort() const { return cutShort_; }
 
   int32_t PointCount() const { return points_; }
   const DataBounds& Bounds() const { return bounds_; }
@@ -162,6 +165,7 @@ class StreamedDrawingData final : public LoadSink {
   size_t labels_ = 0;
   DataBounds bounds_;
   std::vector<int32_t> fileStarts_;  // the first row of every file
+  std::vector<size_t> cutShort_;
   std::unique_ptr<SpillFile> pointFile_;
   std::unique_ptr<SpillFile> nameFile_;
   std::unique_ptr<SpillFile> blockFile_;

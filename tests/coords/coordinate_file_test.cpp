@@ -237,6 +237,7 @@ TEST(LoadSima, PointsTitlesAndParcels) {
 }
 
 TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
+  LoadReport report;
   CoordinateData d = Load(
       "A00,\r\n"
       "A01,1,a,0,0,0,\r\n"
@@ -244,7 +245,8 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
       "A01,2,b,10,0,0,\r\n"
       "D00,2,inner,0,\r\nB01,1,\r\nA01,7,inside,5,5,5,\r\nB01,2,\r\nD99,\r\n"
       "A01,,c,20,0,0,\r\n"  // row 4: a point inside a parcel is a point all the same
-      "D00,3,gone,0,\r\nB01,1,\r\nB01,99,\r\nA01,8,read,6,6,6,\r\nD99,\r\n");
+      "D00,3,gone,0,\r\nB01,1,\r\nB01,99,\r\nA01,8,read,6,6,6,\r\nD99,\r\n",
+      &report);
   const PointTable& t = d.Table;
   ASSERT_EQ(t.PointCount, 5);
   EXPECT_EQ(t.Points[3].Name, "inside");
@@ -256,6 +258,11 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
   EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
   EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
   EXPECT_EQ(d.Sima.SimaTexts[0].Text, "inner");
+  // The user hears of the two parcels drawn short.
+  EXPECT_EQ(report.blocksCutShort, 2u);
+  EXPECT_EQ(LoadWarnings(report, "f.sim").back(),
+            "f.sim: 2 parcels or polylines name a point that is not among the points before "
+            "them, and are drawn only up to there");
 }
 
 TEST(LoadSima, CentroidDoesNotDependOnDirection) {
