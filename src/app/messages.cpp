@@ -170,8 +170,8 @@ MessageTexts Texts(MessageId id) {
                     "before it, and is drawn only up to there"
                   : "{1}: {2} parcels or polylines name a point that is not among the points "
                     "before them, and are drawn only up to there",
-              "{1}: 区画・折れ線 {2} 個は、それより前にない点を指しているため、その点の手前"
-              "までしか描いていません。"};
+              "区画・折れ線 {2} 個は、それより前にない点を指しているため、その点の手前までしか"
+              "描いていません。"};
     case MessageId::kHeadSplit:
       return {
           "{1}: the site name, a title, or a parcel's or polyline's name holds \",\" or a "

@@ -658,9 +658,7 @@ class Reader {
     for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
       const SimaBlock& block = sima_.SimaBlocks[b];
       const int32_t* const rows = recordRows_.data() + limit;
-      report_.blocksCutShort +=
-          std::find(rows, rows + block.Records.size(), 0) != rows + block.Records.size();
-      DrawSimaBlock(
+      report_.blocksCutShort += !DrawSimaBlock(
           block,
           [&](size_t i) -> const SurveyPoint* { return rows[i] ? points + rows[i] : nullptr; },
           addLine, addLabel, vertices_);

@@ -12,9 +12,10 @@ namespace kestrova {
 // object with X and Y), or null when no row read before the record has its number: that
 // ends the drawing of the block, while its records are kept all the same; a triangle
 // with an unknown corner is left out whole. addLine(from, to, style, color) and
-// addLabel(SimaText) take what is drawn, in drawing order.
+// addLabel(SimaText) take what is drawn, in drawing order. Returns false when the block
+// ended at an unknown point.
 template <class PointOf, class AddLine, class AddLabel>
-void DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine& addLine,
+bool DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine& addLine,
                    const AddLabel& addLabel, std::vector<std::pair<double, double>>& vertices) {
   const bool polyline = block.Polyline;
   const uint16_t color = polyline ? 3 : 2;
@@ -38,7 +39,7 @@ void DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine
       continue;
     }
     const auto point = pointOf(i);
-    if (!point) return;
+    if (!point) return false;
     if (k > 0) {
       addLine(*point, *previous, 1, color);
     } else {
@@ -48,7 +49,7 @@ void DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine
     previous = point;
     ++k;
   }
-  if (polyline) return;
+  if (polyline) return true;
   if (block.Closing == 1 && k > 0) addLine(*first, *previous, 1, 2);
   if (labelled && !vertices.empty()) {
     const CentroidResult c = PolygonCentroid(vertices);
@@ -67,6 +68,7 @@ void DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine
     }
     addLabel(std::move(label));
   }
+  return true;
 }
 
 }  // namespace kestrova

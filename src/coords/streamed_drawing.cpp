@@ -399,16 +399,15 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
   EachResolvedBlock(found, [&](const SimaBlock& block, bool drawn, uint32_t file,
                                const std::vector<FoundPoint>& points) {
     if (!drawn) return;
-    // A drawing stops at a point it cannot find; an export says so of its own shapes.
-    if (!shapeFile_ &&
-        std::any_of(points.begin(), points.end(), [](const FoundPoint& f) { return !f.Found; })) {
-      if (cutShort_.size() <= file) cutShort_.resize(file + 1, 0);
-      ++cutShort_[file];
-    }
-    DrawSimaBlock(
+    const bool whole = DrawSimaBlock(
         block,
         [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
         addLine, addLabel, vertices);
+    // A drawing stops at a point it cannot find; an export says so of its own shapes.
+    if (!whole && !shapeFile_) {
+      if (cutShort_.size() <= file) cutShort_.resize(file + 1, 0);
+      ++cutShort_[file];
+    }
   });
 }
 

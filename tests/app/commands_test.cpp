@@ -809,6 +809,8 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kMoreUnclosedBlocks, {"{1}"}},
       {MessageId::kRepeatedNumber, {"{1}"}},
       {MessageId::kRepeatedNumbers, {"{1}"}},
+      {MessageId::kBlockCutShort, {"{1}"}},
+      {MessageId::kBlocksCutShort, {"{1}"}},
       {MessageId::kPrintLayoutOutOfRange, {"{1}"}},
       {MessageId::kGisFormatNeedsSystem, {"{2}"}},
       {MessageId::kGisSystemUnknown, {"{2}"}},

@@ -258,11 +258,19 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
   EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
   EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
   EXPECT_EQ(d.Sima.SimaTexts[0].Text, "inner");
-  // The user hears of the two parcels drawn short.
+  // The user hears of the two parcels drawn short; not of one whose triangle alone names
+  // an unknown corner, which is drawn whole without that triangle.
   EXPECT_EQ(report.blocksCutShort, 2u);
   EXPECT_EQ(LoadWarnings(report, "f.sim").back(),
             "f.sim: 2 parcels or polylines name a point that is not among the points before "
             "them, and are drawn only up to there");
+  LoadReport triangle;
+  const CoordinateData whole = Load(
+      "A00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
+      "D00,1,tri,1,\r\nB01,1,\r\nB01,2,\r\nB01,3,\r\nE01,1,,2,,99,\r\nD99,\r\n",
+      &triangle);
+  EXPECT_EQ(whole.Sima.SimaLines.size(), 3u);
+  EXPECT_EQ(triangle.blocksCutShort, 0u);
 }
 
 TEST(LoadSima, CentroidDoesNotDependOnDirection) {
