@@ -13,6 +13,7 @@
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "common/utf8_path.h"
+#include "coords/cell_grid.h"
 #include "coords/coordinate_file.h"
 
 namespace kestrova {
@@ -106,11 +107,9 @@ namespace {
 // read-back takes for no number, 0. In the number and coordinate cells they become the
 // ASCII forms where the cell is a number with them; other text is kept as typed.
 std::string FoldWideNumber(const std::string& utf8, int column) {
-  if (column != 1 && (column < 3 || column > 5)) return utf8;
+  if (!IsNumberColumn(column)) return utf8;
   std::string folded = NarrowNumberForms(utf8);
-  if (folded == utf8) return utf8;
-  const bool number = column == 1 ? ParseInt(folded).has_value() : ParseFloat(folded).has_value();
-  return number ? folded : utf8;
+  return folded != utf8 && ReadsAsNumber(column, folded) ? folded : utf8;
 }
 
 std::string CountText(int32_t count) {

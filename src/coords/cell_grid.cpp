@@ -232,12 +232,19 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
   return table.PointCount - before;
 }
 
+bool IsNumberColumn(int column) {
+  return column == 1 || (column >= 3 && column <= 5);
+}
+
+bool ReadsAsNumber(int column, std::string_view text) {
+  return column == 1 ? ParseInt(text).has_value() : ParseFloat(text).has_value();
+}
+
 bool CellReadsBack(const CellGrid& grid, int row, int column) {
   if (row < 1 || row >= grid.RowCount() || grid.Rows.Linked(static_cast<size_t>(row))) return true;
-  if (column != 1 && (column < 3 || column > 5)) return true;
+  if (!IsNumberColumn(column)) return true;
   const std::string_view cell = CutToBytes(grid.Rows[row][column], 255);
-  if (cell.empty()) return true;
-  return column == 1 ? ParseInt(cell).has_value() : ParseFloat(cell).has_value();
+  return cell.empty() || ReadsAsNumber(column, cell);
 }
 
 bool GridHoldsText(const CellGrid& grid) {

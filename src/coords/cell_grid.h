@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "coords/point_table.h"
@@ -111,6 +112,11 @@ void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row);
 // rows read in as new points are marked, and their number cells show it. Returns how
 // many points were added.
 int32_t SyncGridToPoints(CellGrid& grid, PointTable& table);
+
+// The point number, X, Y and Z columns, and whether text reads as such a column's number
+// (an integer for the point number).
+bool IsNumberColumn(int column);
+bool ReadsAsNumber(int column, std::string_view text);
 
 // False when cell (row, column) of the number, X, Y or Z column holds typed text that the
 // read-back cannot take for a number, and will save as 0: the grid shows such a cell so.

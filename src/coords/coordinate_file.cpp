@@ -460,33 +460,36 @@ bool HasMarkOrRemarks(const SurveyPoint& p) {
   return !TrimBlanks(p.Mark).empty() || !TrimBlanks(p.Remarks).empty();
 }
 
+namespace {
+
+// Whether text holds one of the bytes that end a field or a line. Trail bytes of code
+// page 932 are 0x40 and up: no byte found is half a character.
+bool Holds(std::string_view text, std::string_view ends) {
+  return text.find_first_of(ends) != std::string_view::npos;
+}
+constexpr std::string_view kSimaEnds = ",\r\n";
+
+}  // namespace
+
 bool SplitsOnReading(const SurveyPoint& p, CoordinateFormat format, bool firstLine) {
-  // Trail bytes of code page 932 are 0x40 and up: no byte found is half a character.
   const std::string_view ends = format == CoordinateFormat::kCsv ? std::string_view("\t\r\n")
                                 : format == CoordinateFormat::kZhy && firstLine
                                     ? std::string_view(",\t\r\n")
-                                    : std::string_view(",\r\n");
-  const auto splits = [&](std::string_view text) {
-    return text.find_first_of(ends) != std::string_view::npos;
-  };
-  return splits(p.Name) || (FormatKeepsMarks(format) && (splits(p.Mark) || splits(p.Remarks)));
+                                    : kSimaEnds;
+  return Holds(p.Name, ends) ||
+         (FormatKeepsMarks(format) && (Holds(p.Mark, ends) || Holds(p.Remarks, ends)));
 }
 
 bool HeadSplitsOnReading(const SimaData& sima, CoordinateFormat format) {
-  if (format != CoordinateFormat::kSima) return false;
-  const auto splits = [](std::string_view text) {
-    return text.find_first_of(",\r\n") != std::string_view::npos;
-  };
-  return splits(sima.SiteName) || splits(sima.SimaTitles[0]) || splits(sima.SimaTitles[1]);
+  return format == CoordinateFormat::kSima &&
+         (Holds(sima.SiteName, kSimaEnds) || Holds(sima.SimaTitles[0], kSimaEnds) ||
+          Holds(sima.SimaTitles[1], kSimaEnds));
 }
 
 bool BlockSplitsOnReading(const SimaBlock& block) {
-  const auto splits = [](std::string_view text) {
-    return text.find_first_of(",\r\n") != std::string_view::npos;
-  };
-  return splits(block.Number) || splits(block.Name) ||
+  return Holds(block.Number, kSimaEnds) || Holds(block.Name, kSimaEnds) ||
          std::any_of(block.Records.begin(), block.Records.end(),
-                     [&](const SimaBlockRecord& r) { return splits(r.Point.Name); });
+                     [](const SimaBlockRecord& r) { return Holds(r.Point.Name, kSimaEnds); });
 }
 
 bool FormatKeepsMarks(CoordinateFormat format) {

@@ -263,10 +263,8 @@ class RangeParser {
 
   void Delimited(std::string_view line) {
     if (line_ < leadingLines_) return;  // blank lines and comments before the first point
-    // A line of blanks only holds no point; split at blanks or tabs it would give one at
-    // (0, 0) that no one wrote.
-    if (TrimBlanks(line).empty()) return;
-    // Nor does a row of empty cells, as spreadsheets leave below a table.
+    // A line of blanks only, or a row of empty cells as spreadsheets leave below a table,
+    // holds no point: split, it would give one at (0, 0) that no one wrote.
     if (std::all_of(line.begin(), line.end(), [this](char c) {
           return c == separator_ || static_cast<unsigned char>(c) <= 32;
         })) {

@@ -122,11 +122,12 @@ QStringList QtNameFilters(const std::string& filter) {
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     QStringList patterns;
     for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      const QString caseFree = CaseFreePattern(pattern.trimmed());
+      const QString plain = pattern.trimmed();
+      const QString caseFree = CaseFreePattern(plain);
 #ifdef _WIN32
       // Windows's own dialog matches names whatever their case and knows no "[...]": a
       // pattern in that form alone would list no file at all.
-      if (caseFree != pattern.trimmed()) patterns << pattern.trimmed();
+      if (caseFree != plain) patterns << plain;
 #endif
       patterns << caseFree;
     }
