@@ -100,6 +100,7 @@ void PainterCanvas::SetTextBackground(bool opaque, Colour colour) {
 
 void PainterCanvas::ApplyShapeState() {
   if (!shapeStateDirty_) return;
+  DrawPendingLines();
   QPen pen(ToQColor(pen_.colour));
   pen.setWidth(std::max(pen_.width, 1));
   pen.setStyle(pen_.style == PenStyle::kDot ? Qt::DotLine : Qt::SolidLine);
@@ -146,6 +147,17 @@ void PainterCanvas::Polygon(std::span<const PixelPoint> points) {
 }
 
 void PainterCanvas::Polyline(std::span<const PixelPoint> points) {
+  if (raster_ && points.size() == 2 && pen_.width <= 1 && pen_.style == PenStyle::kSolid &&
+      pen_.mode == PenMode::kCopy) {
+    // A side whose ends are one pixel leaves none, as QPainter draws it.
+    if (points[0] == points[1]) return;
+    if (!queued_.empty() || copied_.valid()) Sync();
+    ApplyShapeState();
+    constexpr size_t kLineBatch = 4096;
+    if (lines_.size() == kLineBatch) DrawPendingLines();
+    lines_.emplace_back(points[0].x, points[0].y, points[1].x, points[1].y);
+    return;
+  }
   Sync();
   ApplyShapeState();
   // A plot's parcel sides come one at a time: those need no memory of their own.
@@ -302,6 +314,7 @@ void PainterCanvas::Blit(const PainterCanvasCache::Sprite& sprite, int x, int y)
 }
 
 void PainterCanvas::Queue(const PainterCanvasCache::Sprite& sprite, int x, int y) {
+  DrawPendingLines();
   constexpr size_t kBatch = 16384;
   queued_.push_back({&sprite, x, y});
   if (queued_.size() < kBatch) return;
@@ -319,6 +332,13 @@ void PainterCanvas::Sync() {
   for (const Copy& c : queued_)
     Blit(*c.sprite, c.x, c.y);
   queued_.clear();
+  DrawPendingLines();
+}
+
+void PainterCanvas::DrawPendingLines() {
+  if (lines_.empty()) return;
+  painter_.drawLines(lines_.data(), static_cast<int>(lines_.size()));
+  lines_.clear();
 }
 
 void PainterCanvas::Layered(const std::function<void(Canvas&)>& under,

@@ -123,6 +123,7 @@ class PainterCanvas final : public Canvas {
   void Blit(const PainterCanvasCache::Sprite& sprite, int x, int y);
   void Queue(const PainterCanvasCache::Sprite& sprite, int x, int y);
   void Sync();
+  void DrawPendingLines();
 
   QPainter& painter_;
   bool designMetrics_ = false;
@@ -148,6 +149,9 @@ class PainterCanvas final : public Canvas {
     int x, y;
   };
   std::vector<Copy> queued_;
+  // Plain one-pixel sides on a plain image, drawn together in the pen they were given:
+  // one Qt call for a plot's many parcel sides rather than one each, the same pixels.
+  std::vector<QLine> lines_;
   std::vector<Copy> copying_;
   Aside<void> copied_;  // after what it copies: it is waited for before they go
   CanvasPen pen_;

@@ -352,10 +352,13 @@ class PlotWidgetTest : public QObject {
       p.Name = "P" + std::to_string(i + 1);
       p.Marked = i % 3 == 0 ? 1 : 0;
     }
+    // Long sides, and short ones of a pixel or none, as a whole site fitted in shows.
     for (int i = 0; i < 3000; ++i) {
       const SurveyPoint& a = data.Table.Points[1 + next(kPoints)];
       const SurveyPoint& b = data.Table.Points[1 + next(kPoints)];
-      data.Sima.SimaLines.push_back({a.X, a.Y, b.X, b.Y, 1, static_cast<uint16_t>(1 + next(8))});
+      const double bx = i % 2 ? a.X + (next(5) - 2.0) * 0.2 : b.X;
+      const double by = i % 2 ? a.Y + (next(5) - 2.0) * 0.2 : b.Y;
+      data.Sima.SimaLines.push_back({a.X, a.Y, bx, by, 1, static_cast<uint16_t>(1 + next(8) / 3)});
     }
     for (int i = 0; i < 60; ++i) {
       data.Sima.SimaTexts.push_back({next(8000) / 100.0, next(12000) / 100.0,
