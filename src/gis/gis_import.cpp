@@ -57,7 +57,6 @@ OGRLayer* PointLayer(GDALDataset& ds) {
 
 struct Fields {
   int number = -1, name = -1, z = -1, mark = -1, remarks = -1, marked = -1;
-  int layer = -1;  // the kind of feature in a GeoJSON file of this program's
 };
 
 Fields FindFields(OGRFeatureDefn& defn) {
@@ -70,7 +69,6 @@ Fields FindFields(OGRFeatureDefn& defn) {
                 : n == "mark"              ? &f.mark
                 : n == "remarks"           ? &f.remarks
                 : n == "marked"            ? &f.marked
-                : n == "layer"             ? &f.layer
                                            : nullptr;
     if (slot && *slot < 0) *slot = i;
   }
@@ -214,11 +212,11 @@ class PointLayerReader {
       const std::vector<std::string> which{name_, std::to_string(f->GetFID()), layerName_};
       OGRGeometry* g = f->GetGeometryRef();
       if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
-      // The parcels and lines that an export put beside the points are not points, and
-      // are not read back from such a layer: the user hears how many were left.
-      if ((Has(*f, fields_.layer) &&
-           std::string_view(f->GetFieldAsString(fields_.layer)) != "points") ||
-          wkbFlatten(g->getGeometryType()) != wkbPoint) {
+      // The parcels and lines an export put beside the points in one GeoJSON layer are
+      // not points, and are not read back from it: the user hears how many were left. A
+      // point is a point whatever its fields say (a layer from a drawing has a "Layer"
+      // field of the drawing's layer names).
+      if (wkbFlatten(g->getGeometryType()) != wkbPoint) {
         ++skipped_;
         continue;
       }
