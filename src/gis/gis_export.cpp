@@ -1971,8 +1971,15 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
       w->Commit();
   } catch (...) {
     std::error_code ec;
-    for (auto it = kept.rbegin(); it != kept.rend(); ++it)
-      fs::rename(it->second, it->first, ec);
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+      // A part not yet replaced is still the file kept: renaming one name of a file onto
+      // another of its names does nothing, and the kept name would stay behind.
+      if (SameFile(it->first, it->second)) {
+        fs::remove(it->second, ec);
+      } else {
+        fs::rename(it->second, it->first, ec);
+      }
+    }
     for (const fs::path& p : created)
       fs::remove(p, ec);
     throw;

@@ -297,12 +297,12 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
 
 TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   // Field names in any case, "no" for the number, a number as text, one missing, a
-  // height only in the geometry, and a line that is not a point.
+  // height only in the geometry, a drawing's layer names, and a line that is not a point.
   const std::string json = Write("in.geojson",
                                  R"({"type":"FeatureCollection","features":[
-{"type":"Feature","properties":{"NO":"7","Name":"甲","MARK":"3","Remarks":"杭"},
+{"type":"Feature","properties":{"NO":"7","Name":"甲","MARK":"3","Remarks":"杭","Layer":"0"},
  "geometry":{"type":"Point","coordinates":[139.8333333333333333,36.0]}},
-{"type":"Feature","properties":{"Name":"乙","z":"2.5","marked":0},
+{"type":"Feature","properties":{"Name":"乙","z":"2.5","marked":0,"Layer":"境界杭"},
  "geometry":{"type":"Point","coordinates":[139.8333333333333333,36.0,9.0]}},
 {"type":"Feature","properties":{"Name":"丙"},
  "geometry":{"type":"Point","coordinates":[139.8333333333333333,36.0,9.0]}},
@@ -2004,6 +2004,25 @@ TEST_F(Gis, FullTemporaryFolderFailsTheExport) {
     EXPECT_FALSE(fs::exists(out)) << ext;
   }
   EXPECT_TRUE(fs::is_empty(small));
+
+  // A set that fills the disk as it replaces a smaller one, once some of its parts are
+  // in place, leaves the earlier set as it was, and nothing that was kept to put it back.
+  const std::string smaller = Path("smaller");
+  fs::create_directories(smaller);
+  ASSERT_EQ(RunShell("mount -t tmpfs -o size=32k tmpfs " + smaller).status, 0);
+  const Unmount unmountSmaller{smaller};
+  const std::string set = smaller + "/set.shp";
+  const std::string list = Write("p.csv", "1\ta\t0\t0\t0\r\n2\tb\t1\t1\t0\r\n");
+  ASSERT_EQ(RunCli("export " + list + " -o " + set + " --crs EPSG:6677").status, 0);
+  const auto files = [&smaller] {
+    std::map<std::string, std::string> bytes;
+    for (const auto& e : fs::directory_iterator(smaller))
+      bytes[e.path().filename().string()] = ReadFileBytes(e.path().string());
+    return bytes;
+  };
+  const auto before = files();
+  EXPECT_EQ(RunCli("export " + kSite + " -o " + set + " --crs EPSG:6677").status, 1);
+  EXPECT_EQ(files(), before);
 }
 
 // A file that may not grow (the shell's ulimit -f) fails the export with that reason, at
