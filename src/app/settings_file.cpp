@@ -181,6 +181,10 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   s.Zcoord = ReadText(r, "Zcoord", d.Zcoord);
   s.Coordinate.Flg = r.Bool("Coordinate", "Flg", d.Coordinate.Flg);
   s.Folder.name = r.Text("Folder", "name", programFolder);
+  // This program writes UTF-8; a folder typed in with Notepad on a Japanese Windows, or
+  // kept from other software, is code page 932 (and as such no name a path can be made of
+  // on Windows).
+  if (!IsValidUtf8(s.Folder.name)) s.Folder.name = Cp932ToUtf8(s.Folder.name);
   s.Gis.Crs = r.Text("Gis", "Crs", "");
   s.Gis.Format = r.Text("Gis", "Format", "");
   s.Window.Left = r.Int("Window", "Left", 0);

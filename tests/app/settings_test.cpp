@@ -76,6 +76,12 @@ TEST(Settings, FolderNamesSurviveTheProfileRules) {
     WriteSettings(s, ini);
     EXPECT_EQ(ReadSettings(IniFile::Parse(ini.Text()), "/opt/").Folder.name, name);
   }
+  // A folder written in code page 932 by another program or a Japanese Notepad.
+  EXPECT_EQ(ReadSettings(IniFile::Parse("[Folder]\r\nname=C:\\\x8c\xbb\x8f\xea "
+                                        "\x83\x66\x81\x5b\x83\x5e\\\r\n"),
+                         "/opt/")
+                .Folder.name,
+            "C:\\現場 データ\\");
 }
 
 TEST(Settings, TheGisAndWindowSectionsAppearOnlyOnceKnown) {
