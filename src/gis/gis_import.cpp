@@ -57,6 +57,7 @@ OGRLayer* PointLayer(GDALDataset& ds) {
 
 struct Fields {
   int number = -1, name = -1, z = -1, mark = -1, remarks = -1, marked = -1;
+  int x = -1, y = -1;  // the survey X and Y an export wrote beside the position
 };
 
 Fields FindFields(OGRFeatureDefn& defn) {
@@ -69,6 +70,8 @@ Fields FindFields(OGRFeatureDefn& defn) {
                 : n == "mark"              ? &f.mark
                 : n == "remarks"           ? &f.remarks
                 : n == "marked"            ? &f.marked
+                : n == "x"                 ? &f.x
+                : n == "y"                 ? &f.y
                                            : nullptr;
     if (slot && *slot < 0) *slot = i;
   }
@@ -256,6 +259,19 @@ class PointLayerReader {
       p.Remarks = text(*f, fields_.remarks, kRemarksLimit, feature);
       p.X = y;
       p.Y = x;
+      // A position in degrees keeps some tenths of a millimetre (a GeoJSON file's nine
+      // decimals); the export wrote the survey X and Y beside it as they were. Where they
+      // still agree with the position they are taken: the site comes back to the digit.
+      if (transform_ && Has(*f, fields_.x) && Has(*f, fields_.y) && IsNumeric(*f, fields_.x) &&
+          IsNumeric(*f, fields_.y)) {
+        constexpr double kAgree = 0.001;  // metres
+        const double surveyX = f->GetFieldAsDouble(fields_.x);
+        const double surveyY = f->GetFieldAsDouble(fields_.y);
+        if (std::abs(surveyX - p.X) <= kAgree && std::abs(surveyY - p.Y) <= kAgree) {
+          p.X = surveyX;
+          p.Y = surveyY;
+        }
+      }
       if (Has(*f, fields_.z)) {
         std::optional<double> z;
         if (IsNumeric(*f, fields_.z)) {
