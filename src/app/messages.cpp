@@ -483,6 +483,25 @@ MessageTexts Texts(MessageId id) {
               "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
               "UTF-8 ではないため（最初は地物 {4}）、レイヤのすべての文字列を Shift_JIS"
               "（コードページ 932）として読み込みました。"};
+    case MessageId::kGisTextCutOnReading:
+    case MessageId::kGisTextsCutOnReading:
+      return {id == MessageId::kGisTextCutOnReading
+                  ? "{1}: {2} text of the layer {3} is longer than a point keeps (a name or "
+                    "remarks 255 bytes, a mark 15, in Shift_JIS) and was cut (feature {4})"
+                  : "{1}: {2} texts of the layer {3} are longer than a point keeps (a name or "
+                    "remarks 255 bytes, a mark 15, in Shift_JIS) and were cut (feature {4} is "
+                    "the first)",
+              "{1}: レイヤ {3} の文字列 {2} 個が点に入る長さ（Shift_JIS で点名・備考は 255 "
+              "バイト、記号は 15 バイト）を超えるため、切り詰めて読み込みました（最初は地物 "
+              "{4}）。"};
+    case MessageId::kGisNoSystemDegrees:
+      return {
+          "{1}: the layer {2} names no coordinate system, and every point lies within "
+          "longitude and latitude (-180..180, -90..90); they were read as survey X and Y "
+          "in metres. If they are degrees, give the file its system (a Shapefile's .prj)",
+          "{1}: レイヤ {2} には座標系の指定がなく、すべての点が経緯度の範囲（-180～180、"
+          "-90～90）にあります。測量の X・Y（メートル）として読み込みました。経緯度の場合は、"
+          "ファイルに座標系（Shapefile では .prj）を付けてから開いてください。"};
     case MessageId::kGisLinkCannotFollow:
       return {"{1}: the link cannot be followed: {2}",
               "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};

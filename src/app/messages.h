@@ -151,6 +151,9 @@ enum class MessageId : int {
   kGisMarksNotBinary,             // file, count, layer, first feature
   kGisTextNotUtf8,                // file, count (1), layer, first feature
   kGisTextsNotUtf8,               // file, count, layer, first feature
+  kGisTextCutOnReading,           // file, count (1), layer, feature
+  kGisTextsCutOnReading,          // file, count, layer, first feature
+  kGisNoSystemDegrees,            // file, layer
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason
 };

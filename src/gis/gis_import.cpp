@@ -146,6 +146,7 @@ class PointLayerReader {
       source.reset(srs->Clone());
       source->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     }
+    noSystem_ = !source;
     if (source && target && !source->IsSame(target.get())) {
       transform_.reset(OGRCreateCoordinateTransformation(source.get(), target.get()));
       if (!transform_) {
@@ -202,12 +203,24 @@ class PointLayerReader {
                           const std::string& feature) -> PointText {
       if (!Has(f, field)) return PointText();
       const char* t = f.GetFieldAsString(field);
-      if (!noCodePage_) return ToCp932(t, limit, report);
-      if (!IsValidUtf8(t) && notUtf8_++ == 0) firstNotUtf8_ = feature;
+      if (!noCodePage_) {
+        Cp932Text c = Utf8ToCp932(t);
+        report.replacedCharacters += c.replaced;
+        if (c.text.size() > limit && cut_++ == 0) firstCut_ = feature;
+        return std::string(CutToBytes(c.text, limit));
+      }
+      // Whether a text is cut depends on how the layer's texts turn out to be read.
+      if (std::strlen(t) > limit && cutAsCp932_++ == 0) firstCutAsCp932_ = feature;
+      if (!IsValidUtf8(t)) {
+        if (notUtf8_++ == 0) firstNotUtf8_ = feature;
+      } else if (Utf8ToCp932(t).text.size() > limit && cut_++ == 0) {
+        firstCut_ = feature;
+      }
       return PointText(t);
     };
     QuietGdal quiet;
-    skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = 0;
+    skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = cut_ = cutAsCp932_ = 0;
+    allDegrees_ = true;
     int32_t row = firstRow;
     layer_->ResetReading();
     for (std::unique_ptr<OGRFeature> f(layer_->GetNextFeature()); f;
@@ -226,6 +239,7 @@ class PointLayerReader {
       const OGRPoint& pt = *g->toPoint();
       const double fileX = pt.getX();
       const double fileY = pt.getY();
+      allDegrees_ = allDegrees_ && std::abs(fileX) <= 180 && std::abs(fileY) <= 90;
       double x = fileX;
       double y = fileY;
       if (transform_ && !transform_->Transform(1, &x, &y)) {
@@ -335,6 +349,18 @@ class PointLayerReader {
     counted(badMarked_, MessageId::kGisMarkedNotBinary, MessageId::kGisMarksNotBinary,
             firstBadMarked_);
     counted(notUtf8_, MessageId::kGisTextNotUtf8, MessageId::kGisTextsNotUtf8, firstNotUtf8_);
+    if (noCodePage_ && notUtf8_ > 0) {
+      counted(cutAsCp932_, MessageId::kGisTextCutOnReading, MessageId::kGisTextsCutOnReading,
+              firstCutAsCp932_);
+    } else {
+      counted(cut_, MessageId::kGisTextCutOnReading, MessageId::kGisTextsCutOnReading, firstCut_);
+    }
+    // A layer that names no system is read as survey metres; degrees would land every
+    // point within a few hundred metres of the zone's origin.
+    if (noSystem_ && allDegrees_) {
+      warnings.push_back(
+          MessageText(MessageId::kGisNoSystemDegrees, {name_, layerName_}, language_));
+    }
     if (skipped_ > 0) {
       warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
                                      {name_, std::to_string(skipped_), layerName_}, language_));
@@ -364,8 +390,12 @@ class PointLayerReader {
   std::string layerName_;
   std::unique_ptr<OGRCoordinateTransformation> transform_;
   Fields fields_;
+  bool noSystem_ = false;
+  bool allDegrees_ = true;  // every point read lies within longitude and latitude ranges
   size_t skipped_ = 0, badNumbers_ = 0, notUtf8_ = 0, badZ_ = 0, badMarked_ = 0;
-  std::string firstBadNumber_, firstNotUtf8_, firstBadZ_, firstBadMarked_;
+  size_t cut_ = 0, cutAsCp932_ = 0;
+  std::string firstBadNumber_, firstNotUtf8_, firstBadZ_, firstBadMarked_, firstCut_,
+      firstCutAsCp932_;
 };
 
 // Files opened to decide whether their points stream stay open for the reading that

@@ -1703,9 +1703,10 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                                  R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"name":"a","z":"high","marked":"yes"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
-{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2,"number":"7b"},
+{"type":"Feature","properties":{"name":"b","z":"1.5","marked":2,"number":"7b","mark":"境界杭（コンクリート）"},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}},
-{"type":"Feature","properties":{"name":"c","marked":" 1.0 "},
+{"type":"Feature","properties":{"name":")" +
+                                     std::string(300, 'c') + R"(","marked":" 1.0 "},
  "geometry":{"type":"Point","coordinates":[139.8333333333,36.0]}}]})");
   CoordinateData data;
   LoadReport report;
@@ -1721,9 +1722,14 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                    "(\"high\"))",
                    "w.geojson: 2 marked values of the layer w are neither 1 nor 0 and read as "
                    "unmarked (feature 0 (\"yes\") is the first)",
+                   "w.geojson: 2 texts of the layer w are longer than a point keeps (a name or "
+                   "remarks 255 bytes, a mark 15, in Shift_JIS) and were cut (feature 1 is the "
+                   "first)",
                    "w.geojson: 1 point number of the layer w is not a whole number; such a point "
                    "takes its row's number (feature 1 (\"7b\"))"}));
   EXPECT_EQ(data.Table.Points[2].Number, 2);
+  EXPECT_EQ(data.Table.Points[2].Mark, "\x8b\xab\x8a\x45\x8d\x59\x81\x69\x83\x52\x83\x93\x83\x4e");
+  EXPECT_EQ(data.Table.Points[3].Name, std::string(255, 'c'));
   // convert says that nothing would be drawn.
   const std::string none = Write("u.geojson", R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
@@ -1765,6 +1771,7 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
     }
   }
   fs::remove(Path("s.cpg"));
+  fs::remove(Path("s.prj"));  // metres, as they stand, need no word
   CoordinateData back;
   LoadReport r2;
   std::vector<std::string> w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
@@ -1780,6 +1787,29 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
   ASSERT_EQ(w2.size(), 1u);
   EXPECT_EQ(w2[0].substr(0, 30), "s.shp: has no .dbf beside it, ");
+
+  // Degrees in a Shapefile that names no system are read as metres, and the user hears so.
+  {
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+    std::unique_ptr<GDALDataset> ds(
+        driver->Create(Path("ll.shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    ASSERT_TRUE(ds);
+    OGRLayer* layer = ds->CreateLayer("ll", nullptr, wkbPoint, nullptr);
+    for (const auto& [lon, lat] : {std::pair{139.495354, 35.890956}, {139.4955, 35.8912}}) {
+      OGRFeature f(layer->GetLayerDefn());
+      OGRPoint at(lon, lat);
+      f.SetGeometry(&at);
+      ASSERT_EQ(layer->CreateFeature(&f), OGRERR_NONE);
+    }
+  }
+  CoordinateData degrees;
+  w2 = LoadGisPoints(Path("ll.shp"), "ll.shp", 6677, degrees, false, r2);
+  EXPECT_EQ(degrees.Table.Points[1].X, 35.890956);
+  EXPECT_EQ(w2, (std::vector<std::string>{
+                    "ll.shp: the layer ll names no coordinate system, and every point lies "
+                    "within longitude and latitude (-180..180, -90..90); they were read as "
+                    "survey X and Y in metres. If they are degrees, give the file its system (a "
+                    "Shapefile's .prj)"}));
 }
 
 // Exports of site (its stem naming them) to each format peak below bound megabytes.
