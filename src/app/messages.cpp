@@ -502,6 +502,14 @@ MessageTexts Texts(MessageId id) {
           "{1}: レイヤ {2} には座標系の指定がなく、すべての点が経緯度の範囲（-180～180、"
           "-90～90）にあります。測量の X・Y（メートル）として読み込みました。経緯度の場合は、"
           "ファイルに座標系（Shapefile では .prj）を付けてから開いてください。"};
+    case MessageId::kGisGridMissing:
+      return {
+          "{1}: the points were converted from {2} to {3} without the correction grid {4}, "
+          "which is not installed here: the conversion it makes (accurate to {5} m) was "
+          "left for a plainer one, and points where the grid corrects may be off",
+          "{1}: {2} から {3} への変換に使う補正グリッド {4} がこのコンピュータにないため、"
+          "補正なしの方法で変換しました（補正グリッドによる変換の精度は {5} m）。"
+          "補正の対象地域の点は、ずれている可能性があります。"};
     case MessageId::kGisLinkCannotFollow:
       return {"{1}: the link cannot be followed: {2}",
               "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};

@@ -154,6 +154,7 @@ enum class MessageId : int {
   kGisTextCutOnReading,           // file, count (1), layer, feature
   kGisTextsCutOnReading,          // file, count, layer, first feature
   kGisNoSystemDegrees,            // file, layer
+  kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m)
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason
 };

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kestrova::gis {
@@ -37,6 +38,18 @@ std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg);
 
 // WGS 84 longitude/latitude, x = longitude.
 std::unique_ptr<OGRSpatialReference> Wgs84Reference();
+
+// A conversion from one system to another better than any this machine can make at a
+// place: it needs correction grids that are not installed (JGD2000 to JGD2011 in the
+// areas the 2011 earthquake moved, without PROJ's grid for it), and PROJ falls back to a
+// plainer one without a word.
+struct MissingGrids {
+  std::string grids;    // their names, comma separated
+  double accuracy = 0;  // metres, of the conversion that needs them
+};
+std::optional<MissingGrids> BetterConversionMissing(const OGRSpatialReference& source,
+                                                    const OGRSpatialReference& target,
+                                                    double longitude, double latitude);
 
 // A folder of its own in the system's temporary folder, for files GDAL writes that are
 // too large to keep in memory, or in GDAL's memory when none can be made there; removed

@@ -139,9 +139,9 @@ class PointLayerReader {
       shapesBeside_ = shapesBeside_ || (shapes && shapes != layer_);
     }
 
-    std::unique_ptr<OGRSpatialReference> target;
+    std::unique_ptr<OGRSpatialReference>& target = target_;
     if (epsg != 0) target = gis::SurveyReference(epsg);
-    std::unique_ptr<OGRSpatialReference> source;
+    std::unique_ptr<OGRSpatialReference>& source = source_;
     if (const OGRSpatialReference* srs = layer_->GetSpatialRef()) {
       source.reset(srs->Clone());
       source->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -240,6 +240,7 @@ class PointLayerReader {
       const double fileX = pt.getX();
       const double fileY = pt.getY();
       allDegrees_ = allDegrees_ && std::abs(fileX) <= 180 && std::abs(fileY) <= 90;
+      if (row == firstRow && transform_) AskForMissingGrids(fileX, fileY);
       double x = fileX;
       double y = fileY;
       if (transform_ && !transform_->Transform(1, &x, &y)) {
@@ -355,6 +356,12 @@ class PointLayerReader {
     } else {
       counted(cut_, MessageId::kGisTextCutOnReading, MessageId::kGisTextsCutOnReading, firstCut_);
     }
+    if (missingGrids_) {
+      warnings.push_back(MessageText(MessageId::kGisGridMissing,
+                                     {name_, source_->GetName(), target_->GetName(),
+                                      missingGrids_->grids, FormatGeneral(missingGrids_->accuracy)},
+                                     language_));
+    }
     // A layer that names no system is read as survey metres; degrees would land every
     // point within a few hundred metres of the zone's origin.
     if (noSystem_ && allDegrees_) {
@@ -372,6 +379,22 @@ class PointLayerReader {
   }
 
  private:
+  // Whether a better conversion than the one made needs grids that are missing, asked
+  // at the site's first point (a site is far smaller than any grid's area).
+  void AskForMissingGrids(double fileX, double fileY) {
+    double lon = fileX;
+    double lat = fileY;
+    if (!source_->IsGeographic()) {
+      std::unique_ptr<OGRSpatialReference> degrees(source_->CloneGeogCS());
+      if (!degrees) return;
+      degrees->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+      std::unique_ptr<OGRCoordinateTransformation> toDegrees(
+          OGRCreateCoordinateTransformation(source_.get(), degrees.get()));
+      if (!toDegrees || !toDegrees->Transform(1, &lon, &lat)) return;
+    }
+    missingGrids_ = gis::BetterConversionMissing(*source_, *target_, lon, lat);
+  }
+
   static std::string ToCp932(std::string_view t, size_t limit, LoadReport& report) {
     Cp932Text c = Utf8ToCp932(t);
     report.replacedCharacters += c.replaced;
@@ -388,7 +411,9 @@ class PointLayerReader {
   std::unique_ptr<GDALDataset> ds_;
   OGRLayer* layer_ = nullptr;
   std::string layerName_;
+  std::unique_ptr<OGRSpatialReference> source_, target_;
   std::unique_ptr<OGRCoordinateTransformation> transform_;
+  std::optional<gis::MissingGrids> missingGrids_;
   Fields fields_;
   bool noSystem_ = false;
   bool allDegrees_ = true;  // every point read lies within longitude and latitude ranges
