@@ -51,10 +51,11 @@ std::optional<std::string> GisFormatName(const std::string& format, const std::s
   return std::nullopt;
 }
 
-// GeoPackage, GeoJSON and Shapefile hold points to read; DXF and KML are written only.
+// GeoPackage, GeoJSON, KML and Shapefile hold points to read; a DXF drawing is written
+// only.
 bool IsGisInput(const std::string& file) {
   const std::optional<std::string> name = GisFormatName("", file);
-  return file != kStandardStream && name && *name != "dxf" && *name != "kml";
+  return file != kStandardStream && name && *name != "dxf";
 }
 
 #ifndef KESTROVA_HAVE_GDAL

@@ -91,7 +91,7 @@ bool IsNumeric(const OGRFeature& f, int field) {
 
 bool IsGisFile(const std::filesystem::path& path) {
   const std::string ext = Lower(path.extension().string());
-  return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp";
+  return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp" || ext == ".kml";
 }
 
 namespace {
@@ -105,7 +105,8 @@ class PointLayerReader {
     gis::EnsureGdal();
     // GDAL's own messages are not the user's: what fails is told in the program's words.
     QuietGdal quiet;
-    static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
+    static const char* const kDrivers[] = {"GPKG",   "GeoJSON", "ESRI Shapefile",
+                                           "LIBKML", "KML",     nullptr};
     // GDAL takes UTF-8 file names on every system.
     const std::u8string u8 = path.u8string();
     const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());

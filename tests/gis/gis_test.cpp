@@ -228,7 +228,7 @@ TEST_F(Gis, ParcelAreasAreTheShoelaceAreasOfTheirVertices) {
 TEST_F(Gis, ExportThenImportReturnsThePoints) {
   CoordinateData original;
   ASSERT_TRUE(LoadCoordinateFile(kSite, original, false));
-  for (const std::string ext : {"gpkg", "geojson", "shp"}) {
+  for (const std::string ext : {"gpkg", "geojson", "shp", "kml"}) {
     const std::string out = Path("site." + ext);
     const Result r = RunCli("export " + kSite + " -o " + out + " --crs EPSG:6677");
     ASSERT_EQ(r.status, 0) << r.out;
@@ -258,12 +258,12 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
       EXPECT_EQ(b.Remarks, a.Remarks) << ext << i;
       EXPECT_EQ(b.Marked, a.Marked) << ext << i;
     }
-    if (ext != "gpkg") {
+    if (ext == "geojson" || ext == "shp") {
       EXPECT_TRUE(back.Sima.SimaBlocks.empty()) << ext;
       continue;
     }
-    // The GeoPackage brings back the parcels and the polyline over the same points; the
-    // triangle of 1番4 has a layer of its own, which is not read.
+    // The GeoPackage and KML bring back the parcels and the polyline over the same
+    // points; the triangle of 1番4 has a layer of its own, which is not read.
     const std::vector<SimaBlock>& was = original.Sima.SimaBlocks;
     const std::vector<SimaBlock>& is = back.Sima.SimaBlocks;
     ASSERT_EQ(is.size(), 3u);
@@ -284,6 +284,15 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
         EXPECT_EQ(is[b].Records[k].Point.Name, boundary[k].Point.Name) << b << k;
       }
     }
+  }
+  // A DXF drawing is text, but no list of points: it is refused, not read as junk.
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("site.DXF") + " --crs EPSG:6677").status, 0);
+  for (const std::string& command : {std::string("info "), "convert -o " + Path("d.jww") + " "}) {
+    const Result r = RunCli(command + Path("site.DXF"));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("site.DXF: a DXF drawing holds no list of points to read"),
+              std::string::npos)
+        << r.out;
   }
   // Through the command line, appended after a coordinate file. A position in GeoJSON
   // keeps nine decimals of a degree, a tenth of a millimetre: where the X and Y written
