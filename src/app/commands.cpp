@@ -355,9 +355,12 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
     std::vector<std::string> adjusted;
     std::vector<UnreadSetting> unread;
     ws.Settings = ReadSettingsFile(ctx.settingsFile, programFolder, &adjusted, &unread);
-    for (std::string& warning :
+    // Values that are no number are told in one box, not a box each.
+    std::string notNumbers;
+    for (const std::string& warning :
          UnreadSettingWarnings(unread, PathText(ctx.settingsFile), Language::kJapanese))
-      problems.push_back(std::move(warning));
+      notNumbers += (notNumbers.empty() ? "" : "\r\n") + warning;
+    if (!notNumbers.empty()) problems.push_back(std::move(notNumbers));
     if (!adjusted.empty()) {
       std::string text = "設定ファイル「" + PathText(ctx.settingsFile) +
                          "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。";

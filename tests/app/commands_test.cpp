@@ -549,16 +549,20 @@ TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   // Hand edits out of the dialog's reach are read as the nearest valid value, and said.
   Write("program/Kestrova.INI",
         "[WrtBase]\r\nScale=250\r\nGroup=42\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay=20\r\n"
-        "[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
+        "EnkoR=x\r\nCode=y\r\n[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
   JwCadSettingsMap source =
       JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
   source.SetString("Pen", "Width03", "wide");
   ctx_.jwcadSource = &source;
   const std::vector<std::string> problems = StartUp(ctx_);
-  ASSERT_EQ(problems.size(), 2u);
+  ASSERT_EQ(problems.size(), 3u);
   EXPECT_EQ(problems[0], "Jw_cad の設定を読み込めませんでした。\r\n" + source.Describe() +
                              ": Jw_cad の設定 Pen\\Width03 の値「wide」は整数ではありません。");
-  EXPECT_EQ(problems[1],
+  // Every value that is no number in one message.
+  const std::string file = ctx_.settingsFile.string();
+  EXPECT_EQ(problems[1], file + ": [Point] Code=y は数値ではないため、0 を使います。\r\n" + file +
+                             ": [Point] EnkoR=x は数値ではないため、1 を使います。");
+  EXPECT_EQ(problems[2],
             "設定ファイル「" + ctx_.settingsFile.string() +
                 "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。"
                 "\r\n[WrtBase] Group=42 → 15\r\n[Point] Lay=20 → 15"
