@@ -337,13 +337,16 @@ MessageTexts Texts(MessageId id) {
               "{1} には座標系が必要です。座標系を選んでください。"};
     case MessageId::kGisParcelNoArea:
     case MessageId::kGisParcelsNoArea:
-      return {id == MessageId::kGisParcelNoArea
-                  ? "{1}: {2} parcel has no area: a boundary point is not in the table or there "
-                    "are fewer than three; only the boundary line was written"
-                  : "{1}: {2} parcels have no area: a boundary point is not in the table or "
-                    "there are fewer than three; only the boundary line was written",
-              "{1}\r\n区画 {2} 個は境界点が表にないか 3 点に満たないため面にできず、"
-              "境界線だけを書き出しました。"};
+      return {
+          id == MessageId::kGisParcelNoArea
+              ? "{1}: {2} parcel has no area: a boundary point is not in the table or there "
+                "are fewer than three; its boundary line was written as far as its points "
+                "go, and nothing where that is fewer than two"
+              : "{1}: {2} parcels have no area: a boundary point is not in the table or "
+                "there are fewer than three; their boundary lines were written as far as "
+                "their points go, and nothing where that is fewer than two",
+          "{1}\r\n区画 {2} 個は境界点が表にないか 3 点に満たないため面にできず、"
+          "境界線を表にある点まで書き出しました（2 点に満たない区画は何も書き出していません）。"};
     case MessageId::kGisTriangleLeftOut:
     case MessageId::kGisTrianglesLeftOut:
       return {id == MessageId::kGisTriangleLeftOut

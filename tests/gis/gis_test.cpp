@@ -831,14 +831,16 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   EXPECT_EQ(GisExportWarnings(gis, "t.gpkg"),
             (std::vector<std::string>{
                 "t.gpkg: 1 parcel has no area: a boundary point is not in the table or there are "
-                "fewer than three; only the boundary line was written",
+                "fewer than three; its boundary line was written as far as its points go, and "
+                "nothing where that is fewer than two",
                 "t.gpkg: 1 triangle names a point that is not in the table and was left out"}));
   // The window says the same in Japanese.
-  EXPECT_EQ(GisExportWarnings(gis, "t.gpkg", Language::kJapanese),
-            (std::vector<std::string>{
-                "t.gpkg\r\n区画 1 個は境界点が表にないか 3 点に満たないため面にできず、"
-                "境界線だけを書き出しました。",
-                "t.gpkg\r\n三角形 1 個は表にない点を使っているため、書き出しませんでした。"}));
+  EXPECT_EQ(
+      GisExportWarnings(gis, "t.gpkg", Language::kJapanese),
+      (std::vector<std::string>{
+          "t.gpkg\r\n区画 1 個は境界点が表にないか 3 点に満たないため面にできず、"
+          "境界線を表にある点まで書き出しました（2 点に満たない区画は何も書き出していません）。",
+          "t.gpkg\r\n三角形 1 個は表にない点を使っているため、書き出しませんでした。"}));
 
   // 120 double-byte characters: 240 bytes here, 360 in UTF-8.
   std::string longName;
