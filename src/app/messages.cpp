@@ -63,6 +63,13 @@ MessageTexts Texts(MessageId id) {
       return {"{1}: this is not a text file (it holds NUL bytes); nothing was loaded",
               "ファイル「{1}」はテキストファイルではありません（NUL バイトを含んでいます）。"
               "何も読み込みませんでした。"};
+    case MessageId::kWrittenNotRead:
+      return {
+          "{1}: a {2} file is written, not read, as a list of points; nothing was loaded. "
+          "Read the site's coordinate file, or its GeoPackage, GeoJSON or Shapefile export",
+          "ファイル「{1}」は {2} ファイルで、書き出すだけで座標データとしては読み込めません。"
+          "何も読み込みませんでした。現場の座標ファイルか、GeoPackage・GeoJSON・Shapefile に"
+          "書き出したファイルを開いてください。"};
     case MessageId::kFewerThanTwoLines:
       return {"{1}: the file has fewer than two lines; nothing was loaded",
               "{1}: 2 行に満たないファイルのため、読み込みませんでした。"};
@@ -499,20 +506,20 @@ MessageTexts Texts(MessageId id) {
               "{4}）。"};
     case MessageId::kGisNoSystemDegrees:
       return {
-          "{1}: the layer {2} names no coordinate system, and every point lies within "
-          "longitude and latitude (-180..180, -90..90); they were read as survey X and Y "
-          "in metres. If they are degrees, give the file its system (a Shapefile's .prj)",
-          "{1}: レイヤ {2} には座標系の指定がなく、すべての点が経緯度の範囲（-180～180、"
-          "-90～90）にあります。測量の X・Y（メートル）として読み込みました。経緯度の場合は、"
+          "{1}: the layer {2} names no coordinate system, and every point lies where Japan "
+          "is in longitude and latitude (120..155, 20..46); they were read as survey X and "
+          "Y in metres. If they are degrees, give the file its system (a Shapefile's .prj)",
+          "{1}: レイヤ {2} には座標系の指定がなく、すべての点が日本の経緯度の範囲（120～155、"
+          "20～46）にあります。測量の X・Y（メートル）として読み込みました。経緯度の場合は、"
           "ファイルに座標系（Shapefile では .prj）を付けてから開いてください。"};
     case MessageId::kGisGridMissing:
       return {
           "{1}: the points were converted from {2} to {3} without the correction grid {4}, "
-          "which is not installed here: the conversion it makes (accurate to {5} m) was "
-          "left for a plainer one, and points where the grid corrects may be off",
+          "which is not installed here; the conversion it gives in {6} (accurate to {5} m) "
+          "was left for a plainer one, and points in that area may be off",
           "{1}: {2} から {3} への変換に使う補正グリッド {4} がこのコンピュータにないため、"
-          "補正なしの方法で変換しました（補正グリッドによる変換の精度は {5} m）。"
-          "補正の対象地域の点は、ずれている可能性があります。"};
+          "補正なしの方法で変換しました（補正グリッドによる「{6}」での変換の精度は {5} m）。"
+          "その地域の点は、ずれている可能性があります。"};
     case MessageId::kGisLinkCannotFollow:
       return {"{1}: the link cannot be followed: {2}",
               "ファイル「{1}」のリンク先をたどれません。\r\n{2}"};

@@ -28,6 +28,7 @@ enum class MessageId : int {
   kTemporaryCannotRead,    // folder, reason
   // Loading coordinate files.
   kNotText,                // file
+  kWrittenNotRead,         // file, format (DXF, KML)
   kFewerThanTwoLines,      // file
   kClosingFlagNotInteger,  // file, line, flag, parcel name
   kNoPointRead,            // file
@@ -154,7 +155,7 @@ enum class MessageId : int {
   kGisTextCutOnReading,           // file, count (1), layer, feature
   kGisTextsCutOnReading,          // file, count, layer, first feature
   kGisNoSystemDegrees,            // file, layer
-  kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m)
+  kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m), area
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason
 };

@@ -183,8 +183,16 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   s.Folder.name = r.Text("Folder", "name", programFolder);
   // This program writes UTF-8; a folder typed in with Notepad on a Japanese Windows, or
   // kept from other software, is code page 932 (and as such no name a path can be made of
-  // on Windows).
-  if (!IsValidUtf8(s.Folder.name)) s.Folder.name = Cp932ToUtf8(s.Folder.name);
+  // on Windows). Elsewhere a folder's name may be any bytes: one that is there stays.
+  if (!IsValidUtf8(s.Folder.name)) {
+    std::error_code ec;
+#ifdef _WIN32
+    const bool there = false;
+#else
+    const bool there = std::filesystem::is_directory(s.Folder.name, ec);
+#endif
+    if (!there) s.Folder.name = Cp932ToUtf8(s.Folder.name);
+  }
   s.Gis.Crs = r.Text("Gis", "Crs", "");
   s.Gis.Format = r.Text("Gis", "Format", "");
   s.Window.Left = r.Int("Window", "Left", 0);

@@ -51,11 +51,10 @@ std::optional<std::string> GisFormatName(const std::string& format, const std::s
   return std::nullopt;
 }
 
-// GeoPackage, GeoJSON, KML and Shapefile hold points to read; a DXF drawing is written
-// only.
+// GeoPackage, GeoJSON and Shapefile hold points to read; DXF and KML are written only.
 bool IsGisInput(const std::string& file) {
   const std::optional<std::string> name = GisFormatName("", file);
-  return file != kStandardStream && name && *name != "dxf";
+  return file != kStandardStream && name && *name != "dxf" && *name != "kml";
 }
 
 #ifndef KESTROVA_HAVE_GDAL

@@ -7,7 +7,6 @@
 #endif
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -189,25 +188,8 @@ std::unique_ptr<SpillFile> SpoolInput(const std::string& input,
   return spool ? std::move(spool) : MakeInputSpool();
 }
 
-namespace {
-
-// A DXF drawing is text, and would be read as a list of junk points at 0, 0.
-void RefuseDrawing(const std::string& input) {
-  std::string ext = Utf8Path(input).extension().string();
-  for (char& c : ext)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".dxf") {
-    throw Error(InputName(input) +
-                ": a DXF drawing holds no list of points to read; read the site's coordinate "
-                "file, or its GeoPackage, GeoJSON, KML or Shapefile export");
-  }
-}
-
-}  // namespace
-
 bool LoadInput(const std::string& input, CoordinateData& data, bool append, LoadReport* report,
                ProgressMonitor* progress, const LoadTuning& tuning) {
-  RefuseDrawing(input);
   if (SpillFile* spool = OnceOnlySpool(input)) {
     return LoadCoordinateSpool(*spool, InputName(input), data, append, report, progress, tuning);
   }
@@ -216,7 +198,6 @@ bool LoadInput(const std::string& input, CoordinateData& data, bool append, Load
 
 bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data, LoadReport* report,
                  ProgressMonitor* progress) {
-  RefuseDrawing(input);
   if (SpillFile* spool = OnceOnlySpool(input)) {
     return StreamCoordinateSpool(*spool, InputName(input), sink, data, report, progress);
   }

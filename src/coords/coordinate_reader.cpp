@@ -4,6 +4,7 @@
 // line by line would give.
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -1128,6 +1129,14 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
               LoadSink* sink) {
   const std::u8string utf8 = path.u8string();  // messages are UTF-8, on Windows too
   const std::string name(utf8.begin(), utf8.end());
+  // The DXF drawings and KML files an export writes are text, and would be read as lists
+  // of junk points at 0, 0.
+  std::string ext = path.extension().string();
+  for (char& c : ext)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".dxf" || ext == ".kml") {
+    throw Error(MessageId::kWrittenNotRead, {name, ext == ".dxf" ? "DXF" : "KML"});
+  }
   std::error_code ec;
   const fs::file_type type = fs::status(path, ec).type();
   std::ifstream in;

@@ -132,6 +132,11 @@ std::optional<MissingGrids> BetterConversionMissing(const OGRSpatialReference& s
     if (accuracy < 0 || (missing && missing->accuracy <= accuracy)) continue;
     MissingGrids m;
     m.accuracy = accuracy;
+    const char* area = nullptr;
+    if (proj_get_area_of_use(c.ctx, op, nullptr, nullptr, nullptr, nullptr, &area) && area) {
+      m.area = area;  // its description, a sentence
+      if (!m.area.empty() && m.area.back() == '.') m.area.pop_back();
+    }
     for (int g = 0; g < proj_coordoperation_get_grid_used_count(c.ctx, op); ++g) {
       const char* name = nullptr;
       int available = 0;

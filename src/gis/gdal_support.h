@@ -46,6 +46,7 @@ std::unique_ptr<OGRSpatialReference> Wgs84Reference();
 struct MissingGrids {
   std::string grids;    // their names, comma separated
   double accuracy = 0;  // metres, of the conversion that needs them
+  std::string area;     // where that conversion applies, as EPSG describes it
 };
 std::optional<MissingGrids> BetterConversionMissing(const OGRSpatialReference& source,
                                                     const OGRSpatialReference& target,

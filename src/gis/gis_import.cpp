@@ -91,7 +91,7 @@ bool IsNumeric(const OGRFeature& f, int field) {
 
 bool IsGisFile(const std::filesystem::path& path) {
   const std::string ext = Lower(path.extension().string());
-  return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp" || ext == ".kml";
+  return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp";
 }
 
 namespace {
@@ -105,8 +105,7 @@ class PointLayerReader {
     gis::EnsureGdal();
     // GDAL's own messages are not the user's: what fails is told in the program's words.
     QuietGdal quiet;
-    static const char* const kDrivers[] = {"GPKG",   "GeoJSON", "ESRI Shapefile",
-                                           "LIBKML", "KML",     nullptr};
+    static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};
     // GDAL takes UTF-8 file names on every system.
     const std::u8string u8 = path.u8string();
     const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
@@ -240,7 +239,8 @@ class PointLayerReader {
       const OGRPoint& pt = *g->toPoint();
       const double fileX = pt.getX();
       const double fileY = pt.getY();
-      allDegrees_ = allDegrees_ && std::abs(fileX) <= 180 && std::abs(fileY) <= 90;
+      // Japan in degrees, east longitude and north latitude.
+      allDegrees_ = allDegrees_ && fileX >= 120 && fileX <= 155 && fileY >= 20 && fileY <= 46;
       if (row == firstRow && transform_) AskForMissingGrids(fileX, fileY);
       double x = fileX;
       double y = fileY;
@@ -360,11 +360,13 @@ class PointLayerReader {
     if (missingGrids_) {
       warnings.push_back(MessageText(MessageId::kGisGridMissing,
                                      {name_, source_->GetName(), target_->GetName(),
-                                      missingGrids_->grids, FormatGeneral(missingGrids_->accuracy)},
+                                      missingGrids_->grids, FormatGeneral(missingGrids_->accuracy),
+                                      missingGrids_->area.empty() ? "?" : missingGrids_->area},
                                      language_));
     }
     // A layer that names no system is read as survey metres; degrees would land every
-    // point within a few hundred metres of the zone's origin.
+    // point within a few hundred metres of the zone's origin. (A site of its own local
+    // metres near 0, 0 lies nowhere near Japan's degrees.)
     if (noSystem_ && allDegrees_) {
       warnings.push_back(
           MessageText(MessageId::kGisNoSystemDegrees, {name_, layerName_}, language_));
@@ -417,7 +419,7 @@ class PointLayerReader {
   std::optional<gis::MissingGrids> missingGrids_;
   Fields fields_;
   bool noSystem_ = false;
-  bool allDegrees_ = true;  // every point read lies within longitude and latitude ranges
+  bool allDegrees_ = true;  // every point read lies where Japan is in degrees
   size_t skipped_ = 0, badNumbers_ = 0, notUtf8_ = 0, badZ_ = 0, badMarked_ = 0;
   size_t cut_ = 0, cutAsCp932_ = 0;
   std::string firstBadNumber_, firstNotUtf8_, firstBadZ_, firstBadMarked_, firstCut_,

@@ -11,11 +11,11 @@
 
 namespace kestrova {
 
-// A file to read through GDAL: ".gpkg", ".geojson", ".json", ".shp" or ".kml", without
-// regard to case.
+// A file to read through GDAL: ".gpkg", ".geojson", ".json" or ".shp", without regard
+// to case.
 bool IsGisFile(const std::filesystem::path& path);
 
-// Reads the points of a GeoPackage, GeoJSON, Shapefile or KML file: the layer named "points", or
+// Reads the points of a GeoPackage, GeoJSON or Shapefile: the layer named "points", or
 // else the first layer of points. The fields number (or no), name, z, mark, remarks and
 // marked are found without regard to case; a missing number is the row's, a missing z
 // the geometry's height, a missing marked 1. The positions are converted into the

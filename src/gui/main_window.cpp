@@ -112,8 +112,7 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
     const int32_t epsg = ParseEpsgName(ws_.Settings.Gis.Crs).value_or(0);
     return LoadGisFileWithNotices(file, epsg, coords, append, notices);
   };
-  ctx_->moreLoadFilters =
-      "GISﾃﾞｰﾀ(*.gpkg,*.geojson,*.shp,*.kml)|*.gpkg;*.geojson;*.json;*.shp;*.kml";
+  ctx_->moreLoadFilters = "GISﾃﾞｰﾀ(*.gpkg,*.geojson,*.shp)|*.gpkg;*.geojson;*.json;*.shp";
 #endif
   grid_->Model()->SetEditHandler([this](int row, int column, const std::string& utf8) {
     Run([&] { GridCellEdited(*ctx_, row, column, utf8); });

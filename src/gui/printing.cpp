@@ -254,7 +254,7 @@ const char kPrintPdfUsage[] =
     "usage: kestrova --print-pdf OUT.pdf [--paper A4|A3] [--crs EPSG:N] FILE...\n"
     "Prints the coordinate list of the files (the first replaces, the rest append) to a PDF.\n"
     "A FILE of - reads standard input, an OUT.pdf of - writes standard output.\n"
-    "GIS point layers (.gpkg, .geojson, .json, .shp, .kml) are brought into the survey system\n"
+    "GIS point layers (.gpkg, .geojson, .json, .shp) are brought into the survey system\n"
     "--crs names (JGD2011 zones I-XIX: EPSG:6669-6687); one in longitude/latitude needs it.\n";
 
 struct PrintPdfArguments {
@@ -454,8 +454,7 @@ bool GridCovered(PdfCoverage& coverage, const CellGrid& grid, const PointTable& 
 bool IsGisInput(const QString& file) {
   const QString ext = QFileInfo(file).suffix().toLower();
   return ext == QStringLiteral("gpkg") || ext == QStringLiteral("geojson") ||
-         ext == QStringLiteral("json") || ext == QStringLiteral("shp") ||
-         ext == QStringLiteral("kml");
+         ext == QStringLiteral("json") || ext == QStringLiteral("shp");
 }
 
 #ifdef KESTROVA_HAVE_GDAL

@@ -267,6 +267,14 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("kestrova: error: " + Path("bad.sim") + ":3: "), std::string::npos) << r.out;
   EXPECT_EQ(ReadFileBytes(pdf), "an earlier print");
+  // A drawing the export wrote is text, but no list of points.
+  WriteFileAtomic(Path("bad.dxf"), "  0\nSECTION\n  2\nENTITIES\n  0\nENDSEC\n  0\nEOF\n");
+  r = PrintToPdf("--print-pdf " + pdf + " " + Path("bad.dxf"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("kestrova: error: " + Path("bad.dxf") + ": a DXF file is written, not read"),
+            std::string::npos)
+      << r.out;
+  fs::remove(Path("bad.dxf"));
 
   r = PrintToPdf("--print-pdf " + Path("no/such/folder/out.pdf") + " " + kExamples + "site.sim");
   EXPECT_EQ(r.status, 1) << r.out;
