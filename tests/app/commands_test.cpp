@@ -121,6 +121,7 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
   Write("bad.sim", "G00,01,x,\r\nA01,1,P1,1,2,3,\r\nD00,1,lot,abc,\r\nD99,\r\n");
   Write("one.zhy", "1,A,1,2,3\r\n");
   Write("plan.jww", std::string("JwwData.\0\0", 10));
+  Write("site.kml", "<?xml version=\"1.0\"?>\n<kml>\n</kml>\n");
   // The window says it in Japanese, naming the file and the line; the command-line tool
   // keeps its English for the same files.
   const auto pathOf = [this](const char* name) { return (dir_ / name).string(); };
@@ -136,6 +137,10 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
       {"plan.jww", "ファイル「" + pathOf("plan.jww") +
                        "」はテキストファイルではありません（NUL バイトを含んでいます）。"
                        "何も読み込みませんでした。"},
+      {"site.kml", "ファイル「" + pathOf("site.kml") +
+                       "」は KML ファイルで、書き出すだけで座標データとしては読み込めません。"
+                       "何も読み込みませんでした。現場の座標ファイルか、GeoPackage・GeoJSON・"
+                       "Shapefile に書き出したファイルを開いてください。"},
   };
   for (bool append : {false, true}) {
     for (const auto& [name, text] : said) {
