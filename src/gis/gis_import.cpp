@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -78,6 +80,27 @@ Fields FindFields(OGRFeatureDefn& defn) {
   return f;
 }
 
+// Whether a GeoJSON file's members before its "features" are known and name no "crs":
+// its points are then longitude/latitude (WGS 84). Unsure (no "features" in the first
+// 64 KB, the file unreadable) is false, and GDAL decides.
+bool GeoJsonHeadInDegrees(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(64 * 1024, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  for (size_t at = head.find("\"features\""); at != std::string::npos;
+       at = head.find("\"features\"", at + 1)) {
+    size_t next = at + 10;
+    while (next < head.size() &&
+           (head[next] == ' ' || head[next] == '\t' || head[next] == '\r' || head[next] == '\n'))
+      ++next;
+    if (next < head.size() && head[next] == ':') {
+      return std::string_view(head).substr(0, at).find("\"crs\"") == std::string_view::npos;
+    }
+  }
+  return false;
+}
+
 bool Has(const OGRFeature& f, int field) {
   return field >= 0 && f.IsFieldSetAndNotNull(field);
 }
@@ -125,6 +148,15 @@ class PointLayerReader {
         openWarnings_.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
       } else if (!beside(".cpg")) {
         noCodePage_ = true;
+      }
+    }
+    // GDAL reads a whole GeoJSON file to open it, minutes for millions of points; one
+    // in degrees (no "crs" before its features) cannot be read without --crs, which is
+    // known from its first bytes.
+    if (epsg == 0 && (Lower(path.extension().string()) == ".geojson" ||
+                      Lower(path.extension().string()) == ".json")) {
+      if (GeoJsonHeadInDegrees(path)) {
+        throw Error(MessageId::kGisLongitudeLatitude, {name, "WGS 84", kSurveySystemHint});
       }
     }
     const char* const openOptions[] = {"ENCODING=", nullptr};

@@ -371,6 +371,13 @@ TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
         "f: the points are longitude/latitude (WGS 84); to read them as survey X and Y, give --crs "
         "EPSG:N");
   fails(json, 4326, "EPSG:4326 (WGS 84) is not a plane coordinate system");
+  // Known from the file's first bytes: GDAL would read all of it first (here it could not).
+  const std::string cut = Write("cut.geojson", R"({"type": "FeatureCollection", "name": "cut",
+"features" : [{"type":"Feature","properties":{},"geometry":{"type":"Point","coordinates":[139.8,)");
+  fails(cut, 0,
+        "f: the points are longitude/latitude (WGS 84); to read them as survey X and Y, give --crs "
+        "EPSG:N");
+  fails(cut, 6677, "f: cannot be read as a GeoPackage, GeoJSON or Shapefile");
   fails(Write("lines.geojson", R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{},"geometry":{"type":"LineString","coordinates":[[1,2],[3,4]]}}]})"),
         6677, "f: the layer lines holds no point; nothing was loaded");
