@@ -512,6 +512,12 @@ MessageTexts Texts(MessageId id) {
           "{1}: レイヤ {2} には座標系の指定がなく、すべての点が日本の経緯度の範囲（120～155、"
           "20～46）にあります。測量の X・Y（メートル）として読み込みました。経緯度の場合は、"
           "ファイルに座標系（Shapefile では .prj）を付けてから開いてください。"};
+    case MessageId::kGisNoNumberOrName:
+      return {
+          "{1}: the layer {2} has no field named number (or no) or name (its fields: {3}); "
+          "its points were numbered by row and have no names",
+          "{1}: レイヤ {2} には number（または no）や name という名前のフィールドがありません"
+          "（フィールド：{3}）。点番号は行番号とし、点名は空にしました。"};
     case MessageId::kGisGridMissing:
       return {
           "{1}: the points were converted from {2} to {3} without the correction grid {4}, "

@@ -155,6 +155,7 @@ enum class MessageId : int {
   kGisTextCutOnReading,           // file, count (1), layer, feature
   kGisTextsCutOnReading,          // file, count, layer, first feature
   kGisNoSystemDegrees,            // file, layer
+  kGisNoNumberOrName,             // file, layer, its fields
   kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m), area
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason

@@ -189,6 +189,28 @@ class PointLayerReader {
       throw Error(MessageId::kGisLongitudeLatitude, {name, source->GetName(), kSurveySystemHint});
     }
     fields_ = FindFields(*layer_->GetLayerDefn());
+    // A layer of fields of its own (PointNo, PtName) and none of a point's gives points
+    // numbered by row and without names: the user hears which fields it has. (The "FID"
+    // GDAL gives a Shapefile made without fields is none of them.)
+    const Fields& f = fields_;
+    if (f.number < 0 && f.name < 0 && f.z < 0 && f.mark < 0 && f.remarks < 0 && f.marked < 0) {
+      const OGRFeatureDefn& defn = *layer_->GetLayerDefn();
+      std::string own;
+      int listed = 0;
+      for (int i = 0; i < defn.GetFieldCount(); ++i) {
+        const std::string field = defn.GetFieldDefn(i)->GetNameRef();
+        if (Lower(field) == "fid") continue;
+        if (++listed > 12) {
+          own += ", ...";
+          break;
+        }
+        own += (own.empty() ? "" : ", ") + field;
+      }
+      if (!own.empty()) {
+        openWarnings_.push_back(
+            MessageText(MessageId::kGisNoNumberOrName, {name, layerName_, own}, language));
+      }
+    }
   }
 
   // Opened for this file and survey system.

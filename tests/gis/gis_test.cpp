@@ -1750,6 +1750,20 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                    "w.geojson: 1 point number of the layer w is not a whole number; such a point "
                    "takes its row's number (feature 1 (\"7b\"))"}));
   EXPECT_EQ(data.Table.Points[2].Number, 2);
+  // Fields of a layer's own: numbered by row, no names, and said.
+  CoordinateData own;
+  EXPECT_EQ(LoadGisPoints(Write("own.geojson", GeoJsonPoints(2,
+                                                             [](int i) {
+                                                               return R"("PointNo":)" +
+                                                                      std::to_string(i) +
+                                                                      R"(,"PtName":"K")";
+                                                             }) +
+                                                   "]}"),
+                          "own.geojson", 6677, own, false, report),
+            (std::vector<std::string>{
+                "own.geojson: the layer own has no field named number (or no) or name (its "
+                "fields: PointNo, PtName); its points were numbered by row and have no names"}));
+  EXPECT_EQ(own.Table.Points[2].Number, 2);
   EXPECT_EQ(data.Table.Points[2].Mark, "\x8b\xab\x8a\x45\x8d\x59\x81\x69\x83\x52\x83\x93\x83\x4e");
   EXPECT_EQ(data.Table.Points[3].Name, std::string(255, 'c'));
   // convert says that nothing would be drawn.
