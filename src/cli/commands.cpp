@@ -40,9 +40,7 @@ const char* const kGisNames[] = {"gpkg", "geojson", "dxf", "kml", "shp"};
 std::optional<std::string> GisFormatName(const std::string& format, const std::string& path) {
   std::string name = format;
   if (name.empty()) {
-    std::string ext = Utf8Path(path).extension().string();
-    for (char& c : ext)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = AsciiLower(Utf8Path(path).extension().string());
     name = ext == ".json" ? "geojson" : ext.empty() ? "" : ext.substr(1);
   }
   for (const char* n : kGisNames) {
@@ -485,10 +483,7 @@ void CheckShapefileSet(const std::string& output, const std::vector<std::string>
   for (const std::string& input : inputs) {
     all.push_back(input);
     const fs::path in = Utf8Path(input);
-    std::string ext = in.extension().string();
-    for (char& c : ext)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext != ".shp") continue;
+    if (AsciiLower(in.extension().string()) != ".shp") continue;
     for (const char* part : {".shx", ".dbf", ".prj", ".cpg"}) {
       const fs::path p = fs::path(in).replace_extension(part);
       all.push_back(p.string());

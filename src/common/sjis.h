@@ -27,6 +27,16 @@ std::string_view TrimBlanks(std::string_view s);
 std::string_view TrimLeftBlanks(std::string_view s);
 std::string_view TrimRightBlanks(std::string_view s);
 
+// The text with its ASCII letters in lower case (file extensions, key names); other bytes,
+// code page 932 trail bytes and UTF-8 among them, stay as they are.
+inline std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 // The longest prefix of at most limit bytes that ends on a character boundary.
 std::string_view CutToBytes(std::string_view s, size_t limit);
 

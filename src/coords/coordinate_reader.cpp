@@ -4,7 +4,6 @@
 // line by line would give.
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -1131,9 +1130,7 @@ bool LoadFile(const std::filesystem::path& path, CoordinateData& data, bool appe
   const std::string name(utf8.begin(), utf8.end());
   // The DXF drawings and KML files an export writes are text, and would be read as lists
   // of junk points at 0, 0.
-  std::string ext = path.extension().string();
-  for (char& c : ext)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = AsciiLower(path.extension().string());
   if (ext == ".dxf" || ext == ".kml") {
     throw Error(MessageId::kWrittenNotRead, {name, ext == ".dxf" ? "DXF" : "KML"});
   }

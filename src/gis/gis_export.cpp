@@ -61,14 +61,6 @@ const FormatInfo& Info(GisFormat f) {
                        [f](const FormatInfo& i) { return i.format == f; });
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<GisFormat> GisFormatFromName(std::string_view name) {
@@ -79,7 +71,7 @@ std::optional<GisFormat> GisFormatFromName(std::string_view name) {
 }
 
 std::optional<GisFormat> GisFormatFromPath(const std::filesystem::path& path) {
-  const std::string ext = Lower(path.extension().string());
+  const std::string ext = AsciiLower(path.extension().string());
   if (ext == ".json") return GisFormat::kGeoJson;
   if (ext.size() > 1) return GisFormatFromName(std::string_view(ext).substr(1));
   return std::nullopt;
@@ -1895,7 +1887,8 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
   const std::string stem = real.stem().string();
   // The parts take the letter case of the extension the user gave: SITE.SHP, SITE.DBF.
   const std::string mainExt = real.extension().string();
-  const bool upper = !mainExt.empty() && mainExt == Upper(mainExt) && mainExt != Lower(mainExt);
+  const bool upper =
+      !mainExt.empty() && mainExt == Upper(mainExt) && mainExt != AsciiLower(mainExt);
   std::vector<fs::path> paths;
   for (size_t i = 0; i < gis.Files.size(); ++i) {
     if (i == 0) {
@@ -1995,7 +1988,7 @@ void WriteShapefileSet(const GisExport& gis, const fs::path& target) {
 void WriteGisExport(const GisExport& gis, const std::filesystem::path& target) {
   if (gis.Files.empty()) return;
   if (gis.Files.size() > 1 ||
-      Lower(fs::path(gis.Files.front().Name).extension().string()) == ".shp") {
+      AsciiLower(fs::path(gis.Files.front().Name).extension().string()) == ".shp") {
     WriteShapefileSet(gis, target);
     return;
   }

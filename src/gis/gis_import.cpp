@@ -30,13 +30,6 @@ namespace {
 
 using gis::QuietGdal;
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 std::string Upper(std::string s) {
   for (char& c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -47,7 +40,7 @@ std::string Upper(std::string s) {
 OGRLayer* PointLayer(GDALDataset& ds) {
   for (int i = 0; i < ds.GetLayerCount(); ++i) {
     OGRLayer* layer = ds.GetLayer(i);
-    if (Lower(layer->GetName()) == "points") return layer;
+    if (AsciiLower(layer->GetName()) == "points") return layer;
   }
   for (int i = 0; i < ds.GetLayerCount(); ++i) {
     OGRLayer* layer = ds.GetLayer(i);
@@ -65,7 +58,7 @@ struct Fields {
 Fields FindFields(OGRFeatureDefn& defn) {
   Fields f;
   for (int i = 0; i < defn.GetFieldCount(); ++i) {
-    const std::string n = Lower(defn.GetFieldDefn(i)->GetNameRef());
+    const std::string n = AsciiLower(defn.GetFieldDefn(i)->GetNameRef());
     int* slot = n == "number" || n == "no" ? &f.number
                 : n == "name"              ? &f.name
                 : n == "z"                 ? &f.z
@@ -113,7 +106,7 @@ bool IsNumeric(const OGRFeature& f, int field) {
 }  // namespace
 
 bool IsGisFile(const std::filesystem::path& path) {
-  const std::string ext = Lower(path.extension().string());
+  const std::string ext = AsciiLower(path.extension().string());
   return ext == ".gpkg" || ext == ".geojson" || ext == ".json" || ext == ".shp";
 }
 
@@ -132,12 +125,13 @@ class PointLayerReader {
     // GDAL takes UTF-8 file names on every system.
     const std::u8string u8 = path.u8string();
     const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
+    const std::string ext = AsciiLower(path.extension().string());
     // A Shapefile's texts are in the code page its .cpg names; without one they are
     // taken as they are: UTF-8 when they are that, else code page 932 (see Read).
-    if (Lower(path.extension().string()) == ".shp") {
-      const auto beside = [&path](const char* ext) {
+    if (ext == ".shp") {
+      const auto beside = [&path](const char* part) {
         std::error_code ec;
-        for (const std::string& e : {std::string(ext), Upper(ext)}) {
+        for (const std::string& e : {std::string(part), Upper(part)}) {
           std::filesystem::path p = path;
           p.replace_extension(e);
           if (std::filesystem::exists(p, ec)) return true;
@@ -153,11 +147,8 @@ class PointLayerReader {
     // GDAL reads a whole GeoJSON file to open it, minutes for millions of points; one
     // in degrees (no "crs" before its features) cannot be read without --crs, which is
     // known from its first bytes.
-    if (epsg == 0 && (Lower(path.extension().string()) == ".geojson" ||
-                      Lower(path.extension().string()) == ".json")) {
-      if (GeoJsonHeadInDegrees(path)) {
-        throw Error(MessageId::kGisLongitudeLatitude, {name, "WGS 84", kSurveySystemHint});
-      }
+    if (epsg == 0 && (ext == ".geojson" || ext == ".json") && GeoJsonHeadInDegrees(path)) {
+      throw Error(MessageId::kGisLongitudeLatitude, {name, "WGS 84", kSurveySystemHint});
     }
     const char* const openOptions[] = {"ENCODING=", nullptr};
     ds_.reset(GDALDataset::Open(file.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers,
@@ -199,7 +190,7 @@ class PointLayerReader {
       int listed = 0;
       for (int i = 0; i < defn.GetFieldCount(); ++i) {
         const std::string field = defn.GetFieldDefn(i)->GetNameRef();
-        if (Lower(field) == "fid") continue;
+        if (AsciiLower(field) == "fid") continue;
         if (++listed > 12) {
           own += ", ...";
           break;
@@ -258,17 +249,19 @@ class PointLayerReader {
       if (!Has(f, field)) return PointText();
       const char* t = f.GetFieldAsString(field);
       if (!noCodePage_) {
-        Cp932Text c = Utf8ToCp932(t);
-        report.replacedCharacters += c.replaced;
-        if (c.text.size() > limit && cut_++ == 0) firstCut_ = feature;
-        return std::string(CutToBytes(c.text, limit));
+        bool cut = false;
+        std::string cp932 = ToCp932(t, limit, report, &cut);
+        if (cut && cut_++ == 0) firstCut_ = feature;
+        return cp932;
       }
-      // Whether a text is cut depends on how the layer's texts turn out to be read.
-      if (std::strlen(t) > limit && cutAsCp932_++ == 0) firstCutAsCp932_ = feature;
-      if (!IsValidUtf8(t)) {
-        if (notUtf8_++ == 0) firstNotUtf8_ = feature;
-      } else if (Utf8ToCp932(t).text.size() > limit && cut_++ == 0) {
-        firstCut_ = feature;
+      const bool utf8 = IsValidUtf8(t);
+      if (!utf8 && notUtf8_++ == 0) firstNotUtf8_ = feature;
+      // Whether a text is cut depends on how the layer's texts turn out to be read. No
+      // character takes more bytes in code page 932 than in UTF-8: a text within the limit
+      // as it is read is within it either way.
+      if (std::strlen(t) > limit) {
+        if (cutAsCp932_++ == 0) firstCutAsCp932_ = feature;
+        if (utf8 && Utf8ToCp932(t).text.size() > limit && cut_++ == 0) firstCut_ = feature;
       }
       return PointText(t);
     };
@@ -452,9 +445,12 @@ class PointLayerReader {
     missingGrids_ = gis::BetterConversionMissing(*source_, *target_, lon, lat);
   }
 
-  static std::string ToCp932(std::string_view t, size_t limit, LoadReport& report) {
+  // cut (when given) learns whether the text was longer than limit.
+  static std::string ToCp932(std::string_view t, size_t limit, LoadReport& report,
+                             bool* cut = nullptr) {
     Cp932Text c = Utf8ToCp932(t);
     report.replacedCharacters += c.replaced;
+    if (cut) *cut = c.text.size() > limit;
     return std::string(CutToBytes(c.text, limit));
   }
 

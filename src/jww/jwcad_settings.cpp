@@ -17,59 +17,47 @@
 
 namespace kestrova {
 
-namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return out;
-}
-
-}  // namespace
-
 void JwCadSettingsMap::SetString(std::string_view key, std::string_view name,
                                  std::string_view value) {
   Value v;
   v.kind = Value::Kind::kString;
   v.text = std::string(value);
-  keys_[Lower(key)][Lower(name)] = std::move(v);
+  keys_[AsciiLower(key)][AsciiLower(name)] = std::move(v);
 }
 
 void JwCadSettingsMap::SetDword(std::string_view key, std::string_view name, uint32_t value) {
   Value v;
   v.kind = Value::Kind::kDword;
   v.dword = value;
-  keys_[Lower(key)][Lower(name)] = std::move(v);
+  keys_[AsciiLower(key)][AsciiLower(name)] = std::move(v);
 }
 
 void JwCadSettingsMap::SetOther(std::string_view key, std::string_view name) {
-  keys_[Lower(key)][Lower(name)] = Value{};
+  keys_[AsciiLower(key)][AsciiLower(name)] = Value{};
 }
 
 void JwCadSettingsMap::RemoveValue(std::string_view key, std::string_view name) {
-  auto it = keys_.find(Lower(key));
-  if (it != keys_.end()) it->second.erase(Lower(name));
+  auto it = keys_.find(AsciiLower(key));
+  if (it != keys_.end()) it->second.erase(AsciiLower(name));
 }
 
 void JwCadSettingsMap::RemoveKey(std::string_view key) {
-  keys_.erase(Lower(key));
+  keys_.erase(AsciiLower(key));
 }
 
 bool JwCadSettingsMap::HasKey(std::string_view key) const {
-  return keys_.count(Lower(key)) != 0;
+  return keys_.count(AsciiLower(key)) != 0;
 }
 
 bool JwCadSettingsMap::OpenKey(std::string_view key) {
-  auto it = keys_.find(Lower(key));
+  auto it = keys_.find(AsciiLower(key));
   open_ = it == keys_.end() ? nullptr : &it->second;
   return open_ != nullptr;
 }
 
 std::optional<JwCadSettingsSource::Value> JwCadSettingsMap::ReadValue(std::string_view name) {
   if (!open_) return std::nullopt;
-  auto it = open_->find(Lower(name));
+  auto it = open_->find(AsciiLower(name));
   if (it == open_->end()) return std::nullopt;
   return it->second;
 }
@@ -156,7 +144,7 @@ class RegParser {
       }
     } else {
       key = std::string(path);
-      const std::string lower = Lower(key);
+      const std::string lower = AsciiLower(key);
       size_t cut = 0;
       for (const char* hive : {"hkey_current_user\\", "hkcu\\"}) {
         if (lower.rfind(hive, 0) == 0) cut = std::strlen(hive);
@@ -168,7 +156,7 @@ class RegParser {
       key = key.substr(cut);
     }
     constexpr std::string_view kRoot = "software\\jw_cad\\jw_win";
-    const std::string lower = Lower(key);
+    const std::string lower = AsciiLower(key);
     if (lower.rfind(kRoot, 0) != 0 ||
         (lower.size() > kRoot.size() && lower[kRoot.size()] != '\\')) {
       key_.reset();
