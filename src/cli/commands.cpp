@@ -595,6 +595,21 @@ std::unique_ptr<JwCadSettingsSource> JwCadSource(const DrawingOptions& o) {
   return DefaultJwCadSettingsSource();
 }
 
+// A base row the drawing cannot take is said: the drawing is then centred on its points,
+// not on the point the surveyor meant.
+void WarnOfBaseRow(const DrawingOptions& o, const OutputSettings& s, int32_t pointCount,
+                   std::ostream& err) {
+  if (!s.WrtBAse.OutBaseFlg) {
+    if (o.baseRowGiven) {
+      err << "kestrova-cli: warning: --base-row is used only when the settings set "
+             "WrtBAse.OutBaseFlg; the drawing is centred on its points\n";
+    }
+  } else if (o.baseRow > pointCount) {
+    err << "kestrova-cli: warning: --base-row " << o.baseRow << " is past the last point (row "
+        << pointCount << "); the drawing is centred on its points\n";
+  }
+}
+
 // Every file a drawing command reads, which its output must not replace.
 std::vector<std::string> Inputs(const DrawingOptions& o) {
   std::vector<std::string> inputs = o.files;
@@ -620,6 +635,7 @@ bool GatherDrawing(const DrawingOptions& o, StreamedDrawingData& data, std::ostr
 int RunStreamedConvert(const DrawingOptions& o, Workspace& ws, StreamedDrawingData& data,
                        std::ostream& err) {
   const bool simaLoaded = GatherDrawing(o, data, err);
+  WarnOfBaseRow(o, ws.Settings, data.PointCount(), err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -647,6 +663,7 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
     }
   }
   LoadWorkspace(o, ws);
+  WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -682,6 +699,8 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     }
   }
   if (!streamed) LoadWorkspace(o, ws);
+  WarnOfBaseRow(o, ws.Settings, streamed ? streamed->PointCount() : ws.Coords.Table.PointCount,
+                err);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.
   if (const auto source = JwCadSource(o)) ReadJwCadSettings(*source, ws.Drawing.Header, ws.JwCad);
   const auto transfer = [&](ClipboardSink& sink, ProgressMonitor& progress) {

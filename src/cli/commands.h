@@ -84,6 +84,7 @@ struct DrawingOptions {
   std::string jwcadSettings;  // empty: this machine's Jw_cad settings, if any
   uint32_t jwwVersion = 420;
   int baseRow = 1;
+  bool baseRowGiven = false;  // --base-row was on the command line
 };
 
 // Writes the loaded points as a Jw_cad drawing file.

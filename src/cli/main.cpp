@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
       CheckOutput(std::string(kStandardStream), files);  // "info a.sim >> a.sim"
       return CheckedOutput(RunInfo(files, std::cout, crs));
     }
+    drawingOptions.baseRowGiven = convert->count("--base-row") + clip->count("--base-row") > 0;
     if (convert->parsed()) return RunConvert(drawingOptions, std::cerr);
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
     if (dump->parsed()) {

@@ -141,6 +141,36 @@ TEST_F(Cli, ClipWritesThePayload) {
       1);
 }
 
+TEST_F(Cli, ABaseRowTheDrawingCannotTakeIsSaid) {
+  WriteText(Path("base.INI"), "[WrtBAse]\r\nOutBaseFlg=1\r\n");
+  const std::string site = kExamples + "site.sim -o " + Path("x.jww");
+  const std::string past =
+      "kestrova-cli: warning: --base-row 12 is past the last point (row 11); "
+      "the drawing is centred on its points\n";
+  // From temporary files, from the table, and for the clipboard.
+  const Result streamed =
+      RunCli("convert " + site + " --settings " + Path("base.INI") + " --base-row 12");
+  const Result held =
+      kestrova::test::RunShell("TMPDIR=" + Path("missing") + " " + kCli + " convert " + site +
+                               " --settings " + Path("base.INI") + " --base-row 12");
+  const Result clip = RunCli("clip " + kExamples + "site.sim -o " + Path("x.clip") +
+                             " --settings " + Path("base.INI") + " --base-row 12");
+  for (const Result& r : {streamed, held, clip}) {
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(past), std::string::npos) << r.out;
+  }
+  const Result last =
+      RunCli("convert " + site + " --settings " + Path("base.INI") + " --base-row 11");
+  EXPECT_EQ(last.out.find("warning"), std::string::npos) << last.out;
+  // Without the setting the row is not used at all.
+  const Result unused = RunCli("convert " + site + " --base-row 2");
+  EXPECT_NE(unused.out.find("kestrova-cli: warning: --base-row is used only when the settings set "
+                            "WrtBAse.OutBaseFlg; the drawing is centred on its points\n"),
+            std::string::npos)
+      << unused.out;
+  EXPECT_EQ(RunCli("convert " + site).out.find("warning"), std::string::npos);
+}
+
 TEST_F(Cli, OutputIsNeverAnInputAndNeverEmpty) {
   const std::string input = Path("a.zhy");
   WriteText(input, "1,a,1,2,3\r\n2,b,4,5,6\r\n");
