@@ -401,6 +401,17 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   options.Format = *module.GisFormatFromName(formatName);
   options.Epsg = CrsCode(o.crs);
   if (options.Epsg == 0 && module.GisFormatNeedsSystem(options.Format)) {
+    // GIS files all in one projected system are written in it, as they are read.
+    int32_t common = 0;
+    for (const std::string& file : o.files) {
+      const int32_t epsg =
+          IsGisInput(file) ? module.GisFileSystem(Utf8Path(file), InputName(file)) : 0;
+      common = epsg == 0 || (common != 0 && epsg != common) ? -1 : epsg;
+      if (common < 0) break;
+    }
+    options.Epsg = std::max(common, 0);
+  }
+  if (options.Epsg == 0 && module.GisFormatNeedsSystem(options.Format)) {
     throw UsageError(std::string(module.GisFormatTitle(options.Format)) +
                      " places the site by its coordinate system: " + kSurveySystemHint);
   }

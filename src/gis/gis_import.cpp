@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -218,6 +219,29 @@ class PointLayerReader {
 
   GDALDataset& Dataset() { return *ds_; }
   OGRLayer* Layer() { return layer_; }
+  // The EPSG code of the layer's projected system, also of a Shapefile's .prj that names
+  // none but is the same as an EPSG system; 0 when there is none such.
+  int32_t ProjectedEpsg() const {
+    if (!source_ || !source_->IsProjected()) return 0;
+    QuietGdal quiet;
+    OGRSpatialReference srs(*source_);
+    const char* authority = srs.GetAuthorityName(nullptr);
+    if (!(authority && std::string_view(authority) == "EPSG") &&
+        srs.AutoIdentifyEPSG() != OGRERR_NONE) {
+      int count = 0;
+      int* confidence = nullptr;
+      OGRSpatialReferenceH* matches = srs.FindMatches(nullptr, &count, &confidence);
+      const bool same = count > 0 && confidence[0] == 100;
+      if (same) srs = *OGRSpatialReference::FromHandle(matches[0]);
+      OSRFreeSRSArray(matches);
+      CPLFree(confidence);
+      if (!same) return 0;
+    }
+    authority = srs.GetAuthorityName(nullptr);
+    const char* code = srs.GetAuthorityCode(nullptr);
+    if (!authority || std::string_view(authority) != "EPSG" || !code) return 0;
+    return static_cast<int32_t>(std::strtol(code, nullptr, 10));
+  }
   // Parcels or polylines lie beside the points, running through them.
   bool ShapesBeside() const { return shapesBeside_; }
   // The texts are decoded only once every one has been seen.
@@ -825,6 +849,18 @@ bool GisPointsStream(const std::filesystem::path& path, const std::string& name,
   const bool streams = !reader->TextsWaitForAll() && !reader->SomeUnmarked();
   KeepOpen(std::move(reader));
   return streams;
+}
+
+int32_t GisFileSystem(const std::filesystem::path& path, const std::string& name) {
+  std::unique_ptr<PointLayerReader> reader;
+  try {
+    reader = OpenReader(path, name, 0, Language::kEnglish);
+  } catch (const Error&) {
+    return 0;  // the reading that follows says why
+  }
+  const int32_t epsg = reader->ProjectedEpsg();
+  KeepOpen(std::move(reader));
+  return epsg;
 }
 
 bool StreamGisPoints(const std::filesystem::path& path, const std::string& name, int32_t epsg,

@@ -37,6 +37,11 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
 // reading that follows.
 bool GisPointsStream(const std::filesystem::path& path, const std::string& name, int32_t epsg);
 
+// The EPSG code of the projected system a GIS file's points are in, 0 when it names none,
+// names one in degrees or cannot be opened. The file stays open for a reading in that system
+// (epsg 0).
+int32_t GisFileSystem(const std::filesystem::path& path, const std::string& name);
+
 // Reads the points of a GIS file as an appending LoadGisPoints does, handing them to sink
 // a range at a time as they are read, and then the parcels and polylines beside them:
 // data's table only counts the rows, and data.Sima.SimaLoaded becomes false. report and warnings

@@ -16,6 +16,7 @@ extern "C" KESTROVA_GIS_EXPORT const kestrova::GisModule* KestrovaGisModule() {
     t.LoadAnyCoordinateFile = &LoadAnyCoordinateFile;
     t.GisPointsStream = &GisPointsStream;
     t.StreamGisPoints = &StreamGisPoints;
+    t.GisFileSystem = &GisFileSystem;
     t.GisFormatFromName = &GisFormatFromName;
     t.GisFormatTitle = &GisFormatTitle;
     t.GisFormatNeedsSystem = &GisFormatNeedsSystem;

@@ -19,7 +19,7 @@
 namespace kestrova {
 
 // Raised whenever a function is added, removed or changes its signature.
-inline constexpr uint32_t kGisModuleVersion = 4;
+inline constexpr uint32_t kGisModuleVersion = 5;
 
 // The sizes of the types passed through the table: a build between two versions that
 // changed one of them is told apart by this.
@@ -47,6 +47,7 @@ struct GisModule {
   bool (*StreamGisPoints)(const std::filesystem::path& path, const std::string& name, int32_t epsg,
                           LoadSink& sink, CoordinateData& data, LoadReport& report,
                           std::vector<std::string>& warnings) = nullptr;
+  int32_t (*GisFileSystem)(const std::filesystem::path& path, const std::string& name) = nullptr;
   std::optional<GisFormat> (*GisFormatFromName)(std::string_view name) = nullptr;
   const char* (*GisFormatTitle)(GisFormat format) = nullptr;
   bool (*GisFormatNeedsSystem)(GisFormat format) = nullptr;

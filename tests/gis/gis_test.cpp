@@ -317,6 +317,33 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
   EXPECT_NE(info.out.find("11 points repeat point numbers"), std::string::npos) << info.out;
 }
 
+TEST_F(Gis, GisFilesOfOneSystemAreExportedInIt) {
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677").status, 0);
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.shp") + " --crs EPSG:6677").status, 0);
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("b.shp") + " --crs EPSG:6678").status, 0);
+  // The Shapefile's .prj names no EPSG code; its system is still known as one.
+  std::filesystem::create_directories(Path("found"));
+  std::filesystem::create_directories(Path("given"));
+  for (const std::string input : {"a.gpkg", "a.shp"}) {
+    const Result found = RunCli("export " + Path(input) + " -o " + Path("found/x.geojson"));
+    ASSERT_EQ(found.status, 0) << found.out;
+    ASSERT_EQ(
+        RunCli("export " + Path(input) + " -o " + Path("given/x.geojson") + " --crs EPSG:6677")
+            .status,
+        0);
+    EXPECT_EQ(ReadFileBytes(Path("found/x.geojson")), ReadFileBytes(Path("given/x.geojson")))
+        << input;
+  }
+  // Files of two systems, or a coordinate file of none, still need the system named.
+  for (const std::string& inputs :
+       {Path("a.gpkg") + " " + Path("b.shp"), Path("a.gpkg") + " " + kSite}) {
+    const Result r = RunCli("export " + inputs + " -o " + Path("x.gpkg"));
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("GeoPackage places the site by its coordinate system"), std::string::npos)
+        << r.out;
+  }
+}
+
 TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   // Field names in any case, "no" for the number, a number as text, one missing, a
   // height only in the geometry, a drawing's layer names, and a line that is not a point.
