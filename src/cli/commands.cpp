@@ -279,6 +279,22 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
               "nothing was written");
 }
 
+// Points a GIS file leaves unmarked are not drawn: how many, said once the points are
+// loaded. Returns the number drawn.
+int32_t DrawnPoints(const CoordinateData& data, std::ostream& err) {
+  const PointTable& t = data.Table;
+  int32_t marked = 0;
+  for (int32_t r = 1; r <= t.PointCount; ++r)
+    marked += t.Points[r].Marked == 1 ? 1 : 0;
+  if (marked < t.PointCount) {
+    const int32_t unmarked = t.PointCount - marked;
+    err << "kestrova-cli: warning: " << unmarked << " of the " << t.PointCount
+        << (unmarked == 1 ? " points is" : " points are")
+        << " unmarked (the \"marked\" field is not 1) and not drawn\n";
+  }
+  return marked;
+}
+
 }  // namespace
 
 namespace {
@@ -445,7 +461,10 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   if (options.Format == GisFormat::kDxf) {
     // The DXF is the drawing: refused as the conversion is (a load marks every point).
     RequirePoints(points, o.files);
-    if (!source) RequireMarkedPoints(data, o.files);
+    if (!source) {
+      RequireMarkedPoints(data, o.files);
+      DrawnPoints(data, err);
+    }
   }
   const GisExport gis = source ? module.BuildGisExportFrom(*source, options, fileName)
                                : module.BuildGisExport(data, options, fileName);
@@ -675,14 +694,14 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
   }
   LoadWorkspace(o, ws);
   WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
+  const int32_t drawn = DrawnPoints(ws.Coords, err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
     SaveJwwFile(ws, OpenOutput(o.output), o.baseRow, source.get(), &progress);
   }
-  err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
-      << ws.Coords.Table.PointCount << " points to " << OutputName(o.output) << " (version "
-      << o.jwwVersion << ")\n";
+  err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of " << drawn
+      << " points to " << OutputName(o.output) << " (version " << o.jwwVersion << ")\n";
   return 0;
 }
 
@@ -709,7 +728,10 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
       streamed.reset();
     }
   }
-  if (!streamed) LoadWorkspace(o, ws);
+  if (!streamed) {
+    LoadWorkspace(o, ws);
+    DrawnPoints(ws.Coords, err);
+  }
   WarnOfBaseRow(o, ws.Settings, streamed ? streamed->PointCount() : ws.Coords.Table.PointCount,
                 err);
   // As at the desktop program's start: Jw_cad's settings give the text sizes.

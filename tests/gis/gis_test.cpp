@@ -847,6 +847,23 @@ TEST_F(Gis, DxfOfUnmarkedPointsAloneIsRefusedLikeTheDrawing) {
   const Dataset gpkg(Path("u.gpkg"));
   ASSERT_TRUE(gpkg.Layer("points"));
   EXPECT_EQ(gpkg.Layer("points")->GetFeatureCount(), 2);
+  // Some unmarked: every drawing says how many it left out, and counts only what it drew.
+  const std::string some = Write("s.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.8,36.0]}},
+{"type":"Feature","properties":{"marked":1},"geometry":{"type":"Point","coordinates":[139.9,36.0]}},
+{"type":"Feature","properties":{"marked":0},"geometry":{"type":"Point","coordinates":[139.9,36.1]}},
+{"type":"Feature","properties":{"marked":1},"geometry":{"type":"Point","coordinates":[139.8,36.1]}}]})");
+  const std::string said =
+      "kestrova-cli: warning: 2 of the 4 points are unmarked (the \"marked\" "
+      "field is not 1) and not drawn\n";
+  for (const std::string& command :
+       {"convert -o " + Path("s.jww"), "clip -o " + Path("s.clip"), "export -o " + Path("s.dxf")}) {
+    r = RunCli(command + " " + some + " --crs EPSG:6677");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(said), std::string::npos) << command << "\n" << r.out;
+  }
+  r = RunCli("convert " + some + " -o " + Path("s.jww") + " --crs EPSG:6677");
+  EXPECT_NE(r.out.find(" entities of 2 points to "), std::string::npos) << r.out;
 }
 
 TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
