@@ -192,6 +192,15 @@ MessageTexts Texts(MessageId id) {
                   : "{1}: {2} parcels and polylines were not saved: only a SIMA file holds them",
               "{1}\r\n区画と折れ線 {2} 個は保存されませんでした。SIMA 形式のファイルだけが"
               "保存できます。"};
+    case MessageId::kNumberNotSaved:
+    case MessageId::kNumbersNotSaved:
+      return {id == MessageId::kNumberNotSaved
+                  ? "{1}: the point number of {2} point was not saved: an APA file numbers its "
+                    "points by their rows"
+                  : "{1}: the point numbers of {2} points were not saved: an APA file numbers "
+                    "its points by their rows",
+              "{1}\r\n点 {2} 個の点番号は保存されませんでした。APA 形式のファイルでは、"
+              "点番号は行の順になります。"};
     case MessageId::kTemporaryWrittenAfterRead:
       return {"a temporary file in {1} was written after it was read",
               "「{1}」の一時ファイルに、読み込みを始めた後で書き込もうとしました。"};

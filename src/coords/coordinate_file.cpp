@@ -508,6 +508,7 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
   const PointTable& t = data.Table;
   for (int32_t r = 1; r <= t.PointCount; ++r) {
     if (!keepsMarks) report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
+    if (format == CoordinateFormat::kApa) report.numbersNotSaved += t.Points[r].Number != r;
     report.textsSplit += SplitsOnReading(t.Points[r], format, r == 1);
   }
   return report;
@@ -525,6 +526,11 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
     out.push_back(MessageText(
         report.marksNotSaved == 1 ? MessageId::kMarkNotSaved : MessageId::kMarksNotSaved,
         {name, std::to_string(report.marksNotSaved)}, language));
+  }
+  if (report.numbersNotSaved > 0) {
+    out.push_back(MessageText(
+        report.numbersNotSaved == 1 ? MessageId::kNumberNotSaved : MessageId::kNumbersNotSaved,
+        {name, std::to_string(report.numbersNotSaved)}, language));
   }
   if (report.textsSplit > 0) {
     const bool japanese = language == Language::kJapanese;

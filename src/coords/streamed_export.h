@@ -42,6 +42,7 @@ class StreamedCoordinateWriter final : public LoadSink {
   CoordinateFormat format_;
   size_t blocks_ = 0;
   size_t marksNotSaved_ = 0;
+  size_t numbersNotSaved_ = 0;
   size_t textsSplit_ = 0;
   bool headSplit_ = false;
   bool blockSplit_ = false;

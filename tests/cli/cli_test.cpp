@@ -373,6 +373,18 @@ TEST_F(Cli, WarningsAndNoData) {
                              ": the marks and remarks of 6 points were not saved: only a ZHY or "
                              "CSV file holds them\nkestrova-cli: wrote 11 points to " +
                              Path("x.sim") + "\n");
+  // An APA file numbers its points by their rows: numbers that differ are lost, from
+  // temporary files as from the table.
+  WriteText(Path("n.sim"), "G00,01,x,\r\nA01,101,a,10,20,1,\r\nA01,2,b,11,21,1,\r\nA99,\r\n");
+  for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
+    const Result apa =
+        kestrova::test::RunShell(tmp + kCli + " export " + Path("n.sim") + " -o " + Path("n.apa"));
+    EXPECT_NE(apa.out.find("kestrova-cli: warning: " + Path("n.apa") +
+                           ": the point number of 1 point was not saved: an APA file numbers its "
+                           "points by their rows\n"),
+              std::string::npos)
+        << apa.out;
+  }
   // Two lines, no point: the desktop program's message, with the files named.
   WriteText(Path("empty.sim"), "G00,01,x,\r\nA00,\r\nA99,\r\n");
   const Result none =

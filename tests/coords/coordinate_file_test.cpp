@@ -732,6 +732,19 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kSima).marksNotSaved, 2u);
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kApa).marksNotSaved, 2u);
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kZhy).marksNotSaved, 0u);
+  // An APA file numbers its points by their rows: any other number is lost.
+  for (int32_t r = 1; r <= d.Table.PointCount; ++r)
+    d.Table.Points[r].Number = r;
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kApa).numbersNotSaved, 0u);
+  d.Table.Points[2].Number = 40;
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kApa).numbersNotSaved, 1u);
+  EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kSima).numbersNotSaved, 0u);
+  EXPECT_EQ(Load(FormatCoordinateFile(d, CoordinateFormat::kApa)).Table.Points[2].Number, 2);
+  EXPECT_EQ(
+      SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kApa), "o.apa", Language::kJapanese)
+          .at(2),
+      "o.apa\r\n点 1 個の点番号は保存されませんでした。APA 形式のファイルでは、"
+      "点番号は行の順になります。");
   EXPECT_EQ(SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kZhy), "out.zhy"),
             std::vector<std::string>{
                 "out.zhy: 3 parcels and polylines were not saved: only a SIMA file holds them"});
