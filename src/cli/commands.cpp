@@ -17,6 +17,7 @@
 #include "common/number_text.h"
 #include "common/sjis.h"
 #include "common/utf8_path.h"
+#include "coords/convert.h"
 #include "coords/coordinate_file.h"
 #include "coords/streamed_drawing.h"
 #include "coords/streamed_export.h"
@@ -640,6 +641,16 @@ void WarnOfBaseRow(const DrawingOptions& o, const OutputSettings& s, int32_t poi
   }
 }
 
+// Drawings before version 300 hold no point codes: the points that carry one are written
+// plain, which the surveyor must know.
+void WarnOfPlainPoints(const DrawingOptions& o, const OutputSettings& s, int32_t coded,
+                       std::ostream& err) {
+  if (o.jwwVersion >= 300 || !s.Point.OutFlg || coded == 0) return;
+  err << "kestrova-cli: warning: a version " << o.jwwVersion
+      << " drawing holds no point codes (from the marks or Point.Code): " << coded
+      << (coded == 1 ? " point is" : " points are") << " written as plain points\n";
+}
+
 // Every file a drawing command reads, which its output must not replace.
 std::vector<std::string> Inputs(const DrawingOptions& o) {
   std::vector<std::string> inputs = o.files;
@@ -666,6 +677,9 @@ int RunStreamedConvert(const DrawingOptions& o, Workspace& ws, StreamedDrawingDa
                        std::ostream& err) {
   const bool simaLoaded = GatherDrawing(o, data, err);
   WarnOfBaseRow(o, ws.Settings, data.PointCount(), err);
+  WarnOfPlainPoints(o, ws.Settings,
+                    TakesPointCode(0, ws.Settings) ? data.PointCount() : data.MarkValueCount(),
+                    err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
@@ -695,6 +709,12 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
   LoadWorkspace(o, ws);
   WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
   const int32_t drawn = DrawnPoints(ws.Coords, err);
+  int32_t coded = 0;
+  for (int32_t r = 1; r <= ws.Coords.Table.PointCount; ++r) {
+    const SurveyPoint& p = ws.Coords.Table.Points[r];
+    coded += p.Marked == 1 && TakesPointCode(ParseInt(p.Mark).value_or(0), ws.Settings) ? 1 : 0;
+  }
+  WarnOfPlainPoints(o, ws.Settings, coded, err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));

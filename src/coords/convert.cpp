@@ -60,6 +60,12 @@ TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKi
   return p;
 }
 
+namespace {}  // namespace
+
+bool TakesPointCode(int64_t markValue, const OutputSettings& s) {
+  return markValue != 0 || (s.Point.CodeFlg && s.Point.Code >= 1);
+}
+
 namespace {
 
 // "%8.3f" of the value rounded to three decimals.
@@ -83,7 +89,7 @@ void ApplyCodeRule(int64_t m, const OutputSettings& s, TDataTen& e) {
     e.RotationAngle = 1.5707963267948966;
   } else if (m >= 1) {
     e.Code = static_cast<uint32_t>(m);
-  } else if (s.Point.CodeFlg && s.Point.Code >= 1) {
+  } else if (TakesPointCode(m, s)) {
     e.Code = s.Point.Code;
   } else {
     e.PenStyle = 1;

@@ -61,6 +61,10 @@ struct DrawingPlan : DrawingLayout {
 // is not above 0.
 void CheckDrawingSettings(const OutputSettings& settings);
 
+// Whether a drawn point of this mark (read as an integer, 0 for none) carries a point
+// code, which only drawings of version 300 and later hold.
+bool TakesPointCode(int64_t markValue, const OutputSettings& settings);
+
 DrawingPlan PlanDrawing(const CoordinateData& data, const DataBounds& bounds,
                         const OutputSettings& settings,
                         const std::array<JwwTextKind, 10>& textKinds, int baseRow);

@@ -156,6 +156,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
     if (row == baseRow_) basePoint_.emplace(p.X, p.Y);
     const StreamedPoint point{p.X, p.Y, p.Z, ParseInt(p.Mark).value_or(0), p.Number, row};
     out.Put(point);
+    markValues_ += point.MarkValue != 0 ? 1 : 0;
     names.Put(TextLength(p.Name.size()));
     names.Write(p.Name.data(), p.Name.size());
     if (textFile_) {

@@ -111,11 +111,27 @@ TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
     // (-12052.776, -30517.5): u = -2.5 m, v = 32.676 m at 1:500.
     const std::string coded = std::atoi(version) >= 300 ? "style=100" : "style=1";
     EXPECT_NE(d.out.find("CDataTen group=0 " + coded + " colour=2"), std::string::npos) << version;
+    // The six boundary points' codes, left out, are said to be.
+    EXPECT_EQ(r.out.find("drawing holds no point codes (from the marks or Point.Code): 6 points "
+                         "are written as plain points\n") != std::string::npos,
+              coded == "style=1")
+        << r.out;
     EXPECT_NE(d.out.find("x=-5 y=65.35"), std::string::npos);
     EXPECT_NE(d.out.find("text=\"境界1\""), std::string::npos);
     EXPECT_NE(d.out.find("text=\"1番3\""), std::string::npos);
     const Result json = RunCli("dump --json " + out);
     EXPECT_EQ(json.out.rfind(std::string("{\"version\":") + version + ",", 0), 0u);
+  }
+  // A code for every point, from the table as from temporary files.
+  WriteText(Path("code.INI"), "[Point]\r\nCodeFlg=1\r\nCode=5\r\n");
+  for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
+    const Result r = kestrova::test::RunShell(tmp + kCli + " convert " + kExamples +
+                                              "site.sim -o " + Path("c.jww") +
+                                              " --jww-version 220 --settings " + Path("code.INI"));
+    EXPECT_NE(r.out.find("kestrova-cli: warning: a version 220 drawing holds no point codes (from "
+                         "the marks or Point.Code): 11 points are written as plain points\n"),
+              std::string::npos)
+        << r.out;
   }
 }
 
