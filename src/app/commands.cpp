@@ -202,6 +202,10 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
     args.erase(args.begin());
     line(UnsplitLinesId(report), std::move(args));
   }
+  if (report.textsCut > 0) {
+    line(MessageId::kTextsCut,
+         {std::to_string(report.firstTextCutLine), std::to_string(report.textsCut)});
+  }
   constexpr size_t kBlocksListed = 5;
   for (size_t i = 0; i < report.unclosedBlocks.size() && i < kBlocksListed; ++i) {
     const UnclosedBlock& b = report.unclosedBlocks[i];

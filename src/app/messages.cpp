@@ -97,6 +97,15 @@ MessageTexts Texts(MessageId id) {
                     "its row's); the first is on this line",
               "{1}:{2}: 数値として読めない値 {3} 個を 0（SIMA の点番号は行番号）として読み込み"
               "ました。最初の値はこの行にあります。"};
+    case MessageId::kTextCut:
+    case MessageId::kTextsCut:
+      return {id == MessageId::kTextCut
+                  ? "{1}:{2}: {3} text is longer than its field (a name or remarks 255 bytes, a "
+                    "mark 15) and was cut"
+                  : "{1}:{2}: {3} texts are longer than their fields (a name or remarks 255 "
+                    "bytes, a mark 15) and were cut; the first is on this line",
+              "{1}:{2}: 欄に入る長さ（点名・備考は 255 バイト、記号は 15 バイト）を超える"
+              "文字列 {3} 個を切り詰めて読み込みました。最初の文字列はこの行にあります。"};
     case MessageId::kUnclosedParcel:
       return {
           "{1}:{2}: the parcel opened here has no closing \"D99\" record; it was ended where "

@@ -44,6 +44,8 @@ enum class MessageId : int {
   kRepeatedNumbers,       // file, count
   kUnsplitLine,           // file, line, count (1), separator
   kUnsplitLines,          // file, line, count, separator
+  kTextCut,               // file, line, count (1)
+  kTextsCut,              // file, line, count
   kLinesNotUtf8,          // file, line, count
   kUtf8ReadAsSjis,        // file, line, count
   // Settings files.

@@ -41,6 +41,10 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
   if (r.unsplitLines > 0) say(UnsplitLinesId(r), UnsplitLinesArgs(r, name));
+  if (r.textsCut > 0) {
+    say(r.textsCut == 1 ? MessageId::kTextCut : MessageId::kTextsCut,
+        {name, std::to_string(r.firstTextCutLine), std::to_string(r.textsCut)});
+  }
   for (const UnclosedBlock& b : r.unclosedBlocks) {
     say(b.Polyline ? MessageId::kUnclosedPolyline : MessageId::kUnclosedParcel,
         {name, std::to_string(b.Line)});

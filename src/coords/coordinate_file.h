@@ -46,6 +46,9 @@ struct LoadReport {
   size_t unsplitLines = 0;
   size_t firstUnsplitLine = 0;  // 1-based
   char separator = ',';         // of a list
+  // Names, marks and remarks longer than their fields (255, 15 and 255 bytes): cut.
+  size_t textsCut = 0;
+  size_t firstTextCutLine = 0;  // 1-based
   std::vector<UnclosedBlock> unclosedBlocks;
   // Parcels and polylines drawn only up to a record naming a point that is not among
   // those read before it (counted where the blocks are drawn).

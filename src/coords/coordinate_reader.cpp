@@ -190,6 +190,8 @@ struct RangeResult {
   size_t firstNotANumberLine = 0;
   size_t unsplitLines = 0;  // list lines with data that the separator does not split
   size_t firstUnsplitLine = 0;
+  size_t textsCut = 0;  // texts longer than their fields
+  size_t firstTextCutLine = 0;
   bool apaEnd = false;  // a "Z" record: the rest of the file is not read
 };
 constexpr uint32_t kNamedByRow = 0x80000000u;
@@ -244,6 +246,11 @@ class RangeParser {
   }
   // X and Y.
   double Position(size_t i) { return Coordinate(i, true); }
+  // A text cut to its field's limit; a cut the user hears of.
+  std::string_view Cut(std::string_view text, size_t limit) {
+    if (text.size() > limit && out_.textsCut++ == 0) out_.firstTextCutLine = line_ + 1;
+    return CutToBytes(text, limit);
+  }
   // The integer in field i, or nullopt (counted as not a number unless empty).
   std::optional<int32_t> Integer(size_t i) {
     const auto v = ParseInt(F(i));
@@ -285,18 +292,18 @@ class RangeParser {
       p.Y = Position(2);
     } else if (n <= 4) {
       NumberByRow(false);
-      p.Name = CutToBytes(F(1), kNameLimit);
+      p.Name = Cut(F(1), kNameLimit);
       p.X = Position(2);
       p.Y = Position(3);
       if (n == 4) p.Z = Coordinate(4);
     } else {
       p.Number = Integer(1).value_or(0);
-      p.Name = CutToBytes(F(2), kNameLimit);
+      p.Name = Cut(F(2), kNameLimit);
       p.X = Position(3);
       p.Y = Position(4);
       p.Z = Coordinate(5);
-      if (n >= 6) p.Mark = CutToBytes(TrimBlanks(F(6)), kMarkLimit);
-      if (n >= 7) p.Remarks = CutToBytes(F(7), kRemarksLimit);
+      if (n >= 6) p.Mark = Cut(TrimBlanks(F(6)), kMarkLimit);
+      if (n >= 7) p.Remarks = Cut(F(7), kRemarksLimit);
     }
   }
 
@@ -309,7 +316,7 @@ class RangeParser {
     } else if (code == "G") {
       SurveyPoint& p = NewRow();
       NumberByRow(false);
-      p.Name = CutToBytes(F(2), kNameLimit);
+      p.Name = Cut(F(2), kNameLimit);
       p.X = Position(3);
       p.Y = Position(4);
       p.Z = Coordinate(5);
@@ -331,7 +338,7 @@ class RangeParser {
   SimaPointRef Ref(SimaEvent& e, size_t c, size_t field) {
     const auto v = ParseInt(F(field));
     if (!v && IsNotANumber(F(field))) e.notANumber |= static_cast<uint8_t>(1u << c);
-    return SimaPointRef{v.value_or(0), CutToBytes(F(field + 1), kNameLimit)};
+    return SimaPointRef{v.value_or(0), Cut(F(field + 1), kNameLimit)};
   }
 
   void Sima(std::string_view line) {
@@ -345,12 +352,12 @@ class RangeParser {
       } else {
         NumberByRow(false);
       }
-      p.Name = CutToBytes(TrimBlanks(F(3)), kNameLimit);
+      p.Name = Cut(TrimBlanks(F(3)), kNameLimit);
       p.X = Position(4);
       p.Y = Position(5);
       p.Z = Coordinate(6);
-      if (fields_.size() >= 7) p.Mark = CutToBytes(TrimBlanks(F(7)), kMarkLimit);
-      if (fields_.size() >= 8) p.Remarks = CutToBytes(TrimBlanks(F(8)), kRemarksLimit);
+      if (fields_.size() >= 7) p.Mark = Cut(TrimBlanks(F(7)), kMarkLimit);
+      if (fields_.size() >= 8) p.Remarks = Cut(TrimBlanks(F(8)), kRemarksLimit);
     } else if (code == "B01") {
       SimaEvent& e = Event(SimaEvent::kBoundary);
       e.ref = Ref(e, 0, 2);
@@ -364,7 +371,7 @@ class RangeParser {
       Event(polyline ? SimaEvent::kPolyline : SimaEvent::kParcel);
       SimaEventText& e = out_.texts.emplace_back();
       e.number = F(2);
-      e.text = std::string(CutToBytes(F(3), kNameLimit));
+      e.text = std::string(Cut(F(3), kNameLimit));
       if (!polyline && fields_.size() >= 4) {
         const auto flag = ParseInt(TrimBlanks(F(4)));
         if (!flag) {
@@ -469,6 +476,8 @@ class Reader {
       r.firstNotANumberLine = 0;
       r.unsplitLines = 0;
       r.firstUnsplitLine = 0;
+      r.textsCut = 0;
+      r.firstTextCutLine = 0;
     }
     const size_t chunk = (n + parts - 1) / parts;
     FillInRanges(
@@ -538,6 +547,10 @@ class Reader {
     if (r.unsplitLines > 0) {
       if (report_.unsplitLines == 0) report_.firstUnsplitLine = r.firstUnsplitLine;
       report_.unsplitLines += r.unsplitLines;
+    }
+    if (r.textsCut > 0) {
+      if (report_.textsCut == 0) report_.firstTextCutLine = r.firstTextCutLine;
+      report_.textsCut += r.textsCut;
     }
     texts_ = r.texts.data();
     corners_ = r.corners.data();

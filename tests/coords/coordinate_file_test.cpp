@@ -650,6 +650,31 @@ TEST(LoadText, FieldsThatAreNotNumbersAreCounted) {
   }
 }
 
+TEST(LoadText, TextsLongerThanTheirFieldsAreCutAndCounted) {
+  const std::string full(255, 'n');
+  LoadReport zhy;
+  const CoordinateData d =
+      Load("1," + full + ",1,2,3,MARK-OF-15-BYTE," + full + "\r\n" +  // at the limits
+               "2," + full + "x,1,2,3,MARK-OF-16-BYTES," + full + "xy\r\n",
+           &zhy);
+  ASSERT_EQ(d.Table.PointCount, 2);
+  EXPECT_EQ(d.Table.Points[2].Name, full);
+  EXPECT_EQ(d.Table.Points[2].Mark, "MARK-OF-16-BYTE");
+  EXPECT_EQ(zhy.textsCut, 3u);
+  EXPECT_EQ(zhy.firstTextCutLine, 2u);
+  EXPECT_EQ(LoadWarnings(zhy, "f.zhy"),
+            std::vector<std::string>{
+                "f.zhy:2: 3 texts are longer than their fields (a name or remarks 255 bytes, a "
+                "mark 15) and were cut; the first is on this line"});
+  // A SIMA parcel's name, a line after a point's.
+  LoadReport sima;
+  Load("A00,\r\nA01,1," + full + "z,1,2,3,\r\nA01,2,b,1,2,3,\r\nD00,1," + full +
+           "q,1,\r\nB01,1,a,\r\nB01,2,b,\r\nD99,\r\n",
+       &sima);
+  EXPECT_EQ(sima.textsCut, 2u);
+  EXPECT_EQ(sima.firstTextCutLine, 2u);
+}
+
 TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {
   LoadReport report;
   const CoordinateData d = Load(
