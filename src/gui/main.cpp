@@ -1,8 +1,6 @@
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QProxyStyle>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -16,6 +14,7 @@
 #include "gui/main_window.h"
 #include "gui/printing.h"
 #include "gui/qt_text.h"
+#include "gui/qt_translations.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -88,12 +87,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));
   kestrova::InstallFontSubstitutes();
   QApplication::setFont(kestrova::GothicFont(12));
-  // Qt's own dialogs speak the program's language.
-  QTranslator qtTexts;
-  if (qtTexts.load(QStringLiteral("qtbase_ja"),
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  // Qt's own dialogs and menus speak the program's language.
+  kestrova::InstallQtTranslations();
 
   if (printPdf) return kestrova::RunPrintPdf(QApplication::arguments().mid(1));
 

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -20,12 +21,14 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
+#include <memory>
 
 #include "app/ini_file.h"
 #include "common/atomic_file.h"
 #include "gui/options_dialog.h"
 #include "gui/qt_clipboard.h"
 #include "gui/qt_prompts.h"
+#include "gui/qt_translations.h"
 #include "gui/version_box.h"
 #ifdef KESTROVA_HAVE_GDAL
 #include "gui/gis_dialog.h"
@@ -95,6 +98,7 @@ class DialogsTest : public QObject {
   void PointOutputClickDisablesTheCode();
   void VersionBoxClosesOnAClick();
   void MessageBoxesByKind();
+  void QtsOwnMenusAreJapanese();
   void FileDialogFiltersAndIndex();
   void LongWorkShowsProgressAndStops();
   void ClipboardHoldsBothFormats();
@@ -365,6 +369,17 @@ void DialogsTest::MessageBoxesByKind() {
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
   }
   QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void DialogsTest::QtsOwnMenusAreJapanese() {
+  // The catalogue is built into the program: a Windows .exe has no Qt folder beside it.
+  QVERIFY(kestrova::InstallQtTranslations());
+  QLineEdit edit;
+  const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList texts;
+  for (const QAction* action : menu->actions())
+    texts << action->text().section(u'\t', 0, 0);  // without the shortcut
+  QVERIFY2(texts.contains(QStringLiteral("元に戻す(&U)")), qPrintable(texts.join(u'|')));
 }
 
 void DialogsTest::FileDialogFiltersAndIndex() {
