@@ -162,7 +162,9 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   const Reader r(ini, adjusted, unread);
   const OutputSettings d;
   OutputSettings s;
-  s.WrtBAse.Size = r.Int("WrtBAse", "Size", d.WrtBAse.Size);
+  // The drawing's header takes the paper as it is: none of the nine, and Jw_cad would
+  // get a paper it does not have.
+  s.WrtBAse.Size = r.InRange("WrtBAse", "Size", r.Int("WrtBAse", "Size", d.WrtBAse.Size), 0, 8);
   s.WrtBAse.Scale = r.Float("WrtBase", "Scale", 500.0);
   s.WrtBAse.Group =
       static_cast<uint32_t>(r.InRange("WrtBase", "Group", r.Int("WrtBase", "Group", 8), 0, 15));

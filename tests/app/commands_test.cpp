@@ -553,7 +553,8 @@ TEST_F(Commands, SavesKeepEveryDigitAndDrawingsOnlyTheMarkedPoints) {
 TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   // Hand edits out of the dialog's reach are read as the nearest valid value, and said.
   Write("program/Kestrova.INI",
-        "[WrtBase]\r\nScale=250\r\nGroup=42\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay=20\r\n"
+        "[WrtBase]\r\nScale=250\r\nGroup=42\r\nSize=-1\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay="
+        "20\r\n"
         "EnkoR=x\r\nCode=y\r\n[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
   JwCadSettingsMap source =
       JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
@@ -570,7 +571,7 @@ TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   EXPECT_EQ(problems[2],
             "設定ファイル「" + ctx_.settingsFile.string() +
                 "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。"
-                "\r\n[WrtBase] Group=42 → 15\r\n[Point] Lay=20 → 15"
+                "\r\n[WrtBAse] Size=-1 → 0\r\n[WrtBase] Group=42 → 15\r\n[Point] Lay=20 → 15"
                 "\r\n[XYcoord] MojiNo=0 → 1");
   EXPECT_EQ(ws_.Settings.WrtBAse.Group, 15u);
   EXPECT_EQ(ws_.Settings.WrtBAse.Scale, 250.0);

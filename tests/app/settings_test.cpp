@@ -19,12 +19,13 @@ OutputSettings FromText(const std::string& text) {
 
 TEST(Settings, ProfileRules) {
   const OutputSettings s = FromText(
-      "; hand-written\r\n[wrtbase]\r\nSCALE = 250\r\nGroup=0x0A\r\nmmFlg=1\r\n"
+      "; hand-written\r\n[wrtbase]\r\nSCALE = 250\r\nGroup=0x0A\r\nmmFlg=1\r\nSize=99\r\n"
       "[Point]\r\nOutFlg=5\r\nLay=65537\r\nLColor=\"3\"\r\nEnkoR=abc\r\nCode=x\r\n"
       "[PointStr]\r\nMojiBs=0\r\nMojiNo=11\r\n[XYcoord]\r\nMojiBs=12\r\nMojiNo=0\r\n"
       "[Zcoord]\r\nLay=20\r\n");
   EXPECT_EQ(s.WrtBAse.Scale, 250.0);
   EXPECT_EQ(s.WrtBAse.Group, 10u);
+  EXPECT_EQ(s.WrtBAse.Size, 8);  // the last paper of the list
   EXPECT_TRUE(s.WrtBAse.mmFlg);
   EXPECT_TRUE(s.Point.OutFlg);
   EXPECT_EQ(s.Point.Lay, 1);  // low 16 bits
