@@ -167,6 +167,14 @@ void RequireAPrinter() {
 #endif
 }
 
+void FollowPrinters(QPrinter& printer) {
+  if (printer.outputFormat() != QPrinter::NativeFormat) return;
+  const QStringList names = QPrinterInfo::availablePrinterNames();
+  if (names.isEmpty() || names.contains(printer.printerName())) return;
+  const QString standard = QPrinterInfo::defaultPrinterName();
+  printer.setPrinterName(names.contains(standard) ? standard : names.front());
+}
+
 // --- The main window's print command ----------------------------------------------
 
 GridGeometry GridGeometryOf(const QTableView& view) {

@@ -58,6 +58,11 @@ class PagedDeviceTarget : public PrintTarget {
 // printer (Windows).
 void RequireAPrinter();
 
+// A printer kept for the whole run that names no printer the system has (made before the
+// first printer was added, or its printer since removed) takes the system's default, or
+// the first there is: its print dialog would otherwise not open, and printing do nothing.
+void FollowPrinters(QPrinter& printer);
+
 // Prints through a QPrinter in portrait. With a dialog parent the user picks the
 // printer (or a PDF file) in the print dialog; without one the printer is used as set.
 class PrinterTarget : public PagedDeviceTarget {

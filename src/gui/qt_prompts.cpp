@@ -307,7 +307,7 @@ void QtPrompts::ShowVersion() {
 void QtPrompts::PrinterSetup() {
   RequireAPrinter();
   CursorPause pause;
-  QPrintDialog dialog(&printer_, parent_);
+  QPrintDialog dialog(&Printer(), parent_);
   dialog.setWindowTitle(QStringLiteral("プリンタ設定"));
   // Qt's own dialog (not the Windows one) says "Print", but this only chooses the printer.
   for (auto* box : dialog.findChildren<QDialogButtonBox*>()) {

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "app/prompts.h"
+#include "gui/printing.h"
 
 class QWidget;
 
@@ -35,8 +36,9 @@ class QtPrompts : public Prompts {
                                            const GisChoice& current) override;
 #endif
 
-  // The printer chosen in the set-up dialog, kept for the whole run.
+  // The printer chosen in the set-up dialog, kept for the whole run (see FollowPrinters).
   QPrinter& Printer() {
+    FollowPrinters(printer_);
     return printer_;
   }
 
