@@ -96,7 +96,8 @@ OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
 }
 
 CoordinateData LoadFiles(const std::vector<std::string>& files,
-                         [[maybe_unused]] const std::string& crs, bool warn, bool drawn) {
+                         [[maybe_unused]] const std::string& crs, bool warn, bool drawn,
+                         size_t* gisBlocks) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
@@ -106,7 +107,9 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
 #ifdef KESTROVA_HAVE_GDAL
       const GisModule& gis = Gis(name + ": reading points from GIS files");
       std::vector<std::string> warnings;
+      const size_t blocks = data.Sima.SimaBlocks.size();
       gis.LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
+      if (gisBlocks) *gisBlocks += data.Sima.SimaBlocks.size() - blocks;
       for (const std::string& warning : warnings)
         if (warn) std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
@@ -280,6 +283,15 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
               "nothing was written");
 }
 
+// The parcels and polylines of a GIS file are kept for exports, not drawn: a drawing
+// of such a file says so.
+void WarnOfBlocksNotDrawn(size_t blocks, std::ostream& err) {
+  if (blocks == 0) return;
+  err << "kestrova-cli: warning: " << blocks
+      << (blocks == 1 ? " parcel or polyline" : " parcels and polylines")
+      << " of GIS files are not drawn (only a SIMA file's are); GIS and SIMA exports keep them\n";
+}
+
 // Points a GIS file leaves unmarked are not drawn: how many, said once the points are
 // loaded. Returns the number drawn.
 int32_t DrawnPoints(const CoordinateData& data, std::ostream& err) {
@@ -450,13 +462,14 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   if (!ExportFromTable(o.files))
     streamed = GatherFiles(o.files, o.crs, sima, err, options.Format != GisFormat::kDxf);
   CoordinateData data;
+  size_t gisBlocks = 0;
   std::optional<StreamedGisSource> source;
   int32_t points = 0;
   if (streamed) {
     points = streamed->PointCount();
     source.emplace(*streamed, sima.SimaLoaded);
   } else {
-    data = LoadFiles(o.files, o.crs, true, options.Format == GisFormat::kDxf);
+    data = LoadFiles(o.files, o.crs, true, options.Format == GisFormat::kDxf, &gisBlocks);
     points = data.Table.PointCount;
   }
   if (options.Format == GisFormat::kDxf) {
@@ -465,6 +478,9 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     if (!source) {
       RequireMarkedPoints(data, o.files);
       DrawnPoints(data, err);
+      WarnOfBlocksNotDrawn(gisBlocks, err);
+    } else {
+      WarnOfBlocksNotDrawn(streamed->BlocksNotDrawn(), err);
     }
   }
   const GisExport gis = source ? module.BuildGisExportFrom(*source, options, fileName)
@@ -612,7 +628,9 @@ void ReadSettings(const DrawingOptions& o, Workspace& ws) {
 
 // Loads the files into the table of a workspace whose settings are read.
 void LoadWorkspace(const DrawingOptions& o, Workspace& ws) {
-  ws.Coords = LoadFiles(o.files, o.crs);
+  size_t gisBlocks = 0;
+  ws.Coords = LoadFiles(o.files, o.crs, true, true, &gisBlocks);
+  WarnOfBlocksNotDrawn(gisBlocks, std::cerr);
   RequirePoints(ws.Coords.Table.PointCount, o.files);
   RequireMarkedPoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
@@ -670,6 +688,7 @@ bool GatherDrawing(const DrawingOptions& o, StreamedDrawingData& data, std::ostr
   SimaData sima;
   StreamFiles(o.files, data, sima, err, o.crs);
   RequirePoints(data.PointCount(), o.files);
+  WarnOfBlocksNotDrawn(data.BlocksNotDrawn(), err);
   return sima.SimaLoaded;
 }
 

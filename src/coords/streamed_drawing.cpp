@@ -171,6 +171,7 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 }
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
+  blocksNotDrawn_ += drawn ? 0 : 1;
   if (!blocks_ || (!drawn && !shapeFile_)) return;  // neither drawn nor exported
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);

@@ -344,6 +344,23 @@ TEST_F(Gis, GisFilesOfOneSystemAreExportedInIt) {
   }
 }
 
+TEST_F(Gis, DrawingsSayTheParcelsOfGisFilesAreNotDrawn) {
+  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677").status, 0);
+  const std::string said =
+      "kestrova-cli: warning: 3 parcels and polylines of GIS files are not drawn (only a SIMA "
+      "file's are); GIS and SIMA exports keep them\n";
+  for (const std::string& command :
+       {"convert -o " + Path("a.jww"), "clip -o " + Path("a.clip"), "export -o " + Path("a.dxf")}) {
+    for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
+      const Result r = RunShell(tmp + kCli + " " + command + " " + Path("a.gpkg"));
+      EXPECT_EQ(r.status, 0) << r.out;
+      EXPECT_NE(r.out.find(said), std::string::npos) << tmp << command << "\n" << r.out;
+    }
+  }
+  EXPECT_EQ(RunCli("convert " + kSite + " -o " + Path("b.jww")).out.find("not drawn"),
+            std::string::npos);
+}
+
 TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   // Field names in any case, "no" for the number, a number as text, one missing, a
   // height only in the geometry, a drawing's layer names, and a line that is not a point.
