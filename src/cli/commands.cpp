@@ -97,7 +97,7 @@ OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
 
 CoordinateData LoadFiles(const std::vector<std::string>& files,
                          [[maybe_unused]] const std::string& crs, bool warn, bool drawn,
-                         size_t* gisBlocks) {
+                         [[maybe_unused]] size_t* gisBlocks) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
