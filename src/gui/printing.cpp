@@ -168,7 +168,9 @@ void RequireAPrinter() {
 }
 
 void FollowPrinters(QPrinter& printer) {
-  if (printer.outputFormat() != QPrinter::NativeFormat) return;
+  // Made without a printer, Qt's printer writes a PDF file it has no name for; one the
+  // user chose to print into stays.
+  if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) return;
   const QStringList names = QPrinterInfo::availablePrinterNames();
   if (names.isEmpty() || names.contains(printer.printerName())) return;
   const QString standard = QPrinterInfo::defaultPrinterName();

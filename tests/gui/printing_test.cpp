@@ -7,6 +7,7 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,6 +17,11 @@
 #include "common/error.h"
 #include "coords/cell_grid.h"
 #include "gui/printing.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winspool.h>
+#endif
 
 using namespace kestrova;
 
@@ -204,7 +210,7 @@ class PrintingTest : public QObject {
     QVERIFY(QFileInfo(dir.filePath("out.pdf")).size() > 0);
   }
 
-  void WindowsWithoutAPrinterSaysSo() {
+  void WindowsWithoutAPrinterSaysSoUntilOneIsAdded() {
 #if !defined(Q_OS_WIN)
     QSKIP("Qt's own print dialog opens without a printer and writes PDF files");
 #else
@@ -221,6 +227,40 @@ class PrintingTest : public QObject {
                QStringLiteral("プリンタがありません。Windows の設定でプリンタを追加してから、"
                               "もう一度操作してください。"));
     }
+    // A printer added while the program runs is the one printed to: the printer kept for
+    // the run, made without one, follows the system's.
+    QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
+    wchar_t name[] = L"Kestrova test printer";
+    wchar_t port[] = L"FILE:";
+    wchar_t driver[] = L"Wine PostScript Driver";
+    wchar_t processor[] = L"WinPrint";
+    wchar_t raw[] = L"RAW";
+    PRINTER_INFO_2W info{};
+    info.pPrinterName = name;
+    info.pPortName = port;
+    info.pDriverName = driver;
+    info.pPrintProcessor = processor;
+    info.pDatatype = raw;
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    // Wine's PostScript driver, writing to a file; a prefix may not have it installed yet.
+    wchar_t library[] = L"wineps.drv";
+    DRIVER_INFO_3W files{};
+    files.cVersion = 3;
+    files.pName = driver;
+    files.pDriverPath = library;
+    files.pDataFile = library;
+    files.pConfigFile = library;
+    files.pDefaultDataType = raw;
+    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&files), APD_COPY_NEW_FILES);
+    HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    if (!added) QSKIP("this system takes no printer of Wine's PostScript driver");
+    const auto remove = qScopeGuard([added] {
+      DeletePrinter(added);
+      ClosePrinter(added);
+    });
+    FollowPrinters(printer);
+    QCOMPARE(printer.outputFormat(), QPrinter::NativeFormat);
+    QCOMPARE(printer.printerName(), QStringLiteral("Kestrova test printer"));
 #endif
   }
 
