@@ -136,12 +136,19 @@ void Export(CommandContext& ctx) {
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
                             bool append, std::vector<std::string>& notices) {
   LoadReport report;
+  const size_t blocksBefore = append ? data.Sima.SimaBlocks.size() : 0;
   std::vector<std::string> more =
       LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
   std::string said = LoadNoticeText(file, report);
   if (!said.empty()) notices.push_back(std::move(said));
   for (std::string& notice : more)
     notices.push_back(std::move(notice));
+  // A GIS file's parcels are kept for saves and exports, but the plot and the drawing
+  // show a SIMA file's alone: without a word they would seem lost.
+  if (const size_t blocks = data.Sima.SimaBlocks.size() - blocksBefore; blocks > 0) {
+    notices.push_back(MessageText(MessageId::kGisBlocksNotDrawn,
+                                  {file.string(), std::to_string(blocks)}, Language::kJapanese));
+  }
   return true;
 }
 

@@ -536,6 +536,12 @@ MessageTexts Texts(MessageId id) {
           "its points were numbered by row and have no names",
           "{1}: レイヤ {2} には number（または no）や name という名前のフィールドがありません"
           "（フィールド：{3}）。点番号は行番号とし、点名は空にしました。"};
+    case MessageId::kGisBlocksNotDrawn:
+      return {
+          "{1}: {2} parcels and polylines are not drawn (only a SIMA file's are); GIS and "
+          "SIMA exports keep them",
+          "{1}: 区画と折れ線 {2} 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+          "のものだけです）。GIS 形式と SIMA 形式の書き出しには残ります。"};
     case MessageId::kGisGridMissing:
       return {
           "{1}: the points were converted from {2} to {3} without the correction grid {4}, "

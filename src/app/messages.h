@@ -160,6 +160,7 @@ enum class MessageId : int {
   kGisTextsCutOnReading,          // file, count, layer, first feature
   kGisNoSystemDegrees,            // file, layer
   kGisNoNumberOrName,             // file, layer, its fields
+  kGisBlocksNotDrawn,             // file, count
   kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m), area
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason

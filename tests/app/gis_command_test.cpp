@@ -7,6 +7,7 @@
 #include "app/scripted_prompts.h"
 #include "app/settings_file.h"
 #include "common/atomic_file.h"
+#include "gis/gis_export.h"
 #include "gis/gis_import.h"
 
 namespace kestrova {
@@ -145,6 +146,21 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
     EXPECT_NEAR(a.X, b.X, 1e-3);
     EXPECT_NEAR(a.Y, b.Y, 1e-3);
   }
+  // A GeoPackage brings its parcels back, but they are not drawn: the user hears so.
+  CoordinateData site;
+  ASSERT_TRUE(LoadCoordinateFile(kExamples + "site.sim", site, false));
+  GisExportOptions options;
+  options.Epsg = 6677;
+  WriteGisExport(BuildGisExport(site, options, "site.gpkg"), dir_ / "site.gpkg");
+  std::vector<std::string> notices;
+  CoordinateData parcels;
+  ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "site.gpkg", 6677, parcels, false, notices));
+  EXPECT_EQ(parcels.Sima.SimaBlocks.size(), 3u);
+  EXPECT_EQ(notices,
+            std::vector<std::string>{
+                (dir_ / "site.gpkg").string() +
+                ": 区画と折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+                "のものだけです）。GIS 形式と SIMA 形式の書き出しには残ります。"});
   // A file GDAL cannot read is said in the window's words, and the table stays.
   WriteFileAtomic(dir_ / "bad.geojson", "not a GeoJSON file");
   prompts_.answers.push_back(Answer::kNo);
