@@ -6,6 +6,7 @@
 #include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <tuple>
 #include <utility>
 
@@ -120,6 +122,12 @@ class PointLayerReader {
                    Language language)
       : path_(path), name_(name), epsg_(epsg), language_(language) {
     gis::EnsureGdal();
+    // A file that is not there is said to be missing, not to be one GDAL cannot read.
+    std::error_code missing;
+    if (!std::filesystem::exists(path, missing) && !missing) {
+      throw Error(MessageId::kFileCannotOpen, {name, std::generic_category().message(ENOENT)},
+                  ENOENT);
+    }
     // GDAL's own messages are not the user's: what fails is told in the program's words.
     QuietGdal quiet;
     static const char* const kDrivers[] = {"GPKG", "GeoJSON", "ESRI Shapefile", nullptr};

@@ -426,6 +426,7 @@ TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
 {"type":"Feature","properties":{},"geometry":{"type":"LineString","coordinates":[[1,2],[3,4]]}}]})"),
         6677, "f: the layer lines holds no point; nothing was loaded");
   fails(Write("not.gpkg", "not a GeoPackage"), 6677, "f: cannot be read as a GeoPackage");
+  fails(Path("missing.gpkg"), 6677, "f: cannot open: No such file or directory");
 }
 
 // A sink that keeps the points it is handed, in order.
