@@ -311,9 +311,10 @@ void MainWindow::RecordPlace() {
 }
 
 void MainWindow::ShowProblems(const std::vector<std::string>& problems) {
+  // Each is a setting read as its default or nearest value: the program goes on.
   for (const std::string& problem : problems) {
     Run([this, &problem] {
-      prompts_->Message(Prompts::Kind::kError, Prompts::Buttons::kOk, problem);
+      prompts_->Message(Prompts::Kind::kWarning, Prompts::Buttons::kOk, problem);
     });
   }
 }

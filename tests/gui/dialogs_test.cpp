@@ -98,6 +98,7 @@ class DialogsTest : public QObject {
   void PointOutputClickDisablesTheCode();
   void VersionBoxClosesOnAClick();
   void MessageBoxesByKind();
+  void StartUpProblemsAreWarnings();
   void QtsOwnMenusAreJapanese();
   void FileDialogFiltersAndIndex();
   void LongWorkShowsProgressAndStops();
@@ -369,6 +370,36 @@ void DialogsTest::MessageBoxesByKind() {
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
   }
   QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void DialogsTest::StartUpProblemsAreWarnings() {
+  // Hand-broken settings: read as their nearest values, and said in one box, a warning
+  // (the program goes on), not an error.
+  WindowFixture f;
+  WriteFileAtomic(f.SettingsFile(), "[WrtBAse]\r\nSize=99\r\n[Point]\r\nLay=20\r\n");
+  MainWindowSetup setup;
+  setup.settingsFile = f.SettingsFile();
+  setup.programFolder = QtToPath(f.dir.path());
+  Workspace ws;
+  MainWindow window(ws, std::move(setup));
+  const std::vector<std::string> problems = window.Start();
+  QCOMPARE(problems.size(), size_t{1});
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  OnNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box != nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  window.ShowProblems(problems);
+  QCOMPARE(title, QStringLiteral("警告"));
+  QCOMPARE(icon, QMessageBox::Warning);
+  QVERIFY2(text.contains(QStringLiteral("[WrtBAse] Size=99 → 8")), qPrintable(text));
+  QVERIFY2(text.contains(QStringLiteral("[Point] Lay=20 → 15")), qPrintable(text));
 }
 
 void DialogsTest::QtsOwnMenusAreJapanese() {
