@@ -146,8 +146,9 @@ bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, Coo
   // A GIS file's parcels are kept for saves and exports, but the plot and the drawing
   // show a SIMA file's alone: without a word they would seem lost.
   if (const size_t blocks = data.Sima.SimaBlocks.size() - blocksBefore; blocks > 0) {
-    notices.push_back(MessageText(MessageId::kGisBlocksNotDrawn,
-                                  {file.string(), std::to_string(blocks)}, Language::kJapanese));
+    notices.push_back(
+        MessageText(blocks == 1 ? MessageId::kGisBlockNotDrawn : MessageId::kGisBlocksNotDrawn,
+                    {file.string(), std::to_string(blocks)}, Language::kJapanese));
   }
   return true;
 }

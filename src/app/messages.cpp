@@ -104,7 +104,7 @@ MessageTexts Texts(MessageId id) {
                     "mark 15) and was cut"
                   : "{1}:{2}: {3} texts are longer than their fields (a name or remarks 255 "
                     "bytes, a mark 15) and were cut; the first is on this line",
-              "{1}:{2}: 欄に入る長さ（点名・備考は 255 バイト、記号は 15 バイト）を超える"
+              "{1}:{2}: 欄に入る長さ（名前・備考は 255 バイト、マークは 15 バイト）を超える"
               "文字列 {3} 個を切り詰めて読み込みました。最初の文字列はこの行にあります。"};
     case MessageId::kUnclosedParcel:
       return {
@@ -536,12 +536,16 @@ MessageTexts Texts(MessageId id) {
           "its points were numbered by row and have no names",
           "{1}: レイヤ {2} には number（または no）や name という名前のフィールドがありません"
           "（フィールド：{3}）。点番号は行番号とし、点名は空にしました。"};
+    case MessageId::kGisBlockNotDrawn:
     case MessageId::kGisBlocksNotDrawn:
-      return {
-          "{1}: {2} parcels and polylines are not drawn (only a SIMA file's are); GIS and "
-          "SIMA exports keep them",
-          "{1}: 区画と折れ線 {2} 個は、プロットと図面には描きません（描くのは SIMA ファイル"
-          "のものだけです）。GIS 形式と SIMA 形式の書き出しには残ります。"};
+      return {id == MessageId::kGisBlockNotDrawn
+                  ? "{1}: {2} parcel or polyline is not drawn (only a SIMA file's are); a SIMA "
+                    "save and the GeoPackage, GeoJSON, KML and Shapefile exports keep it"
+                  : "{1}: {2} parcels and polylines are not drawn (only a SIMA file's are); a "
+                    "SIMA save and the GeoPackage, GeoJSON, KML and Shapefile exports keep them",
+              "{1}: 区画と折れ線 {2} 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+              "のものだけです）。SIMA 形式の保存と、GeoPackage・GeoJSON・KML・Shapefile への"
+              "書き出しには残ります。"};
     case MessageId::kGisGridMissing:
       return {
           "{1}: the points were converted from {2} to {3} without the correction grid {4}, "

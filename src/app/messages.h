@@ -55,7 +55,7 @@ enum class MessageId : int {
   // What a save could not keep.
   kBlockNotSaved,    // file, count (1)
   kBlocksNotSaved,   // file, count
-  kNumberNotSaved,   // file, count
+  kNumberNotSaved,   // file, count (1)
   kNumbersNotSaved,  // file, count
   kMarkNotSaved,     // file, count (1)
   kMarksNotSaved,    // file, count
@@ -160,6 +160,7 @@ enum class MessageId : int {
   kGisTextsCutOnReading,          // file, count, layer, first feature
   kGisNoSystemDegrees,            // file, layer
   kGisNoNumberOrName,             // file, layer, its fields
+  kGisBlockNotDrawn,              // file, count (1)
   kGisBlocksNotDrawn,             // file, count
   kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m), area
   kGisLinkCannotFollow,           // file, reason

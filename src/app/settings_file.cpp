@@ -162,9 +162,10 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   const Reader r(ini, adjusted, unread);
   const OutputSettings d;
   OutputSettings s;
-  // The drawing's header takes the paper as it is: none of the nine, and Jw_cad would
-  // get a paper it does not have.
-  s.WrtBAse.Size = r.InRange("WrtBAse", "Size", r.Int("WrtBAse", "Size", d.WrtBAse.Size), 0, 8);
+  // The drawing's header takes the paper as it is. The dialog lists nine; Jw_cad's own
+  // codes go up to 14 (its 10 m to 100 m sheets), which a hand edit may mean. Beyond them
+  // no paper is meant.
+  s.WrtBAse.Size = r.InRange("WrtBAse", "Size", r.Int("WrtBAse", "Size", d.WrtBAse.Size), 0, 14);
   s.WrtBAse.Scale = r.Float("WrtBase", "Scale", 500.0);
   s.WrtBAse.Group =
       static_cast<uint32_t>(r.InRange("WrtBase", "Group", r.Int("WrtBase", "Group", 8), 0, 15));

@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "app/flows.h"
+#include "app/messages.h"
 #include "app/settings_file.h"
 #include "cli/files.h"
 #include "cli/progress.h"
@@ -97,7 +98,7 @@ OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
 
 CoordinateData LoadFiles(const std::vector<std::string>& files,
                          [[maybe_unused]] const std::string& crs, bool warn, bool drawn,
-                         [[maybe_unused]] size_t* gisBlocks) {
+                         [[maybe_unused]] std::vector<size_t>* gisBlocks) {
   CoordinateData data;
   bool append = false;
   for (const std::string& file : files) {
@@ -109,7 +110,11 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
       std::vector<std::string> warnings;
       const size_t blocks = data.Sima.SimaBlocks.size();
       gis.LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
-      if (gisBlocks) *gisBlocks += data.Sima.SimaBlocks.size() - blocks;
+      if (gisBlocks) {
+        gisBlocks->resize(files.size(), 0);
+        (*gisBlocks)[static_cast<size_t>(&file - files.data())] =
+            data.Sima.SimaBlocks.size() - blocks;
+      }
       for (const std::string& warning : warnings)
         if (warn) std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
@@ -283,13 +288,18 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
               "nothing was written");
 }
 
-// The parcels and polylines of a GIS file are kept for exports, not drawn: a drawing
-// of such a file says so.
-void WarnOfBlocksNotDrawn(size_t blocks, std::ostream& err) {
-  if (blocks == 0) return;
-  err << "kestrova-cli: warning: " << blocks
-      << (blocks == 1 ? " parcel or polyline" : " parcels and polylines")
-      << " of GIS files are not drawn (only a SIMA file's are); GIS and SIMA exports keep them\n";
+// The parcels and polylines of a GIS file are kept for saves and exports, not drawn: a
+// drawing of such a file says so, file by file. counts[i]: those of files[i].
+void WarnOfBlocksNotDrawn(const std::vector<std::string>& files, const std::vector<size_t>& counts,
+                          std::ostream& err) {
+  for (size_t i = 0; i < counts.size() && i < files.size(); ++i) {
+    if (counts[i] == 0) continue;
+    err << "kestrova-cli: warning: "
+        << MessageText(
+               counts[i] == 1 ? MessageId::kGisBlockNotDrawn : MessageId::kGisBlocksNotDrawn,
+               {InputName(files[i]), std::to_string(counts[i])}, Language::kEnglish)
+        << '\n';
+  }
 }
 
 // Points a GIS file leaves unmarked are not drawn: how many, said once the points are
@@ -462,7 +472,7 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
   if (!ExportFromTable(o.files))
     streamed = GatherFiles(o.files, o.crs, sima, err, options.Format != GisFormat::kDxf);
   CoordinateData data;
-  size_t gisBlocks = 0;
+  std::vector<size_t> gisBlocks;
   std::optional<StreamedGisSource> source;
   int32_t points = 0;
   if (streamed) {
@@ -478,9 +488,9 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     if (!source) {
       RequireMarkedPoints(data, o.files);
       DrawnPoints(data, err);
-      WarnOfBlocksNotDrawn(gisBlocks, err);
+      WarnOfBlocksNotDrawn(o.files, gisBlocks, err);
     } else {
-      WarnOfBlocksNotDrawn(streamed->BlocksNotDrawn(), err);
+      WarnOfBlocksNotDrawn(o.files, streamed->BlocksNotDrawn(), err);
     }
   }
   const GisExport gis = source ? module.BuildGisExportFrom(*source, options, fileName)
@@ -627,10 +637,10 @@ void ReadSettings(const DrawingOptions& o, Workspace& ws) {
 }
 
 // Loads the files into the table of a workspace whose settings are read.
-void LoadWorkspace(const DrawingOptions& o, Workspace& ws) {
-  size_t gisBlocks = 0;
+void LoadWorkspace(const DrawingOptions& o, Workspace& ws, std::ostream& err) {
+  std::vector<size_t> gisBlocks;
   ws.Coords = LoadFiles(o.files, o.crs, true, true, &gisBlocks);
-  WarnOfBlocksNotDrawn(gisBlocks, std::cerr);
+  WarnOfBlocksNotDrawn(o.files, gisBlocks, err);
   RequirePoints(ws.Coords.Table.PointCount, o.files);
   RequireMarkedPoints(ws.Coords, o.files);
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
@@ -688,7 +698,7 @@ bool GatherDrawing(const DrawingOptions& o, StreamedDrawingData& data, std::ostr
   SimaData sima;
   StreamFiles(o.files, data, sima, err, o.crs);
   RequirePoints(data.PointCount(), o.files);
-  WarnOfBlocksNotDrawn(data.BlocksNotDrawn(), err);
+  WarnOfBlocksNotDrawn(o.files, data.BlocksNotDrawn(), err);
   return sima.SimaLoaded;
 }
 
@@ -725,7 +735,7 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
       }
     }
   }
-  LoadWorkspace(o, ws);
+  LoadWorkspace(o, ws, err);
   WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
   const int32_t drawn = DrawnPoints(ws.Coords, err);
   int32_t coded = 0;
@@ -768,7 +778,7 @@ int RunClip(const DrawingOptions& o, std::ostream& out, std::ostream& err) {
     }
   }
   if (!streamed) {
-    LoadWorkspace(o, ws);
+    LoadWorkspace(o, ws, err);
     DrawnPoints(ws.Coords, err);
   }
   WarnOfBaseRow(o, ws.Settings, streamed ? streamed->PointCount() : ws.Coords.Table.PointCount,

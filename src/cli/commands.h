@@ -27,9 +27,11 @@ class UsageError : public std::runtime_error {
 // warn: whether the loads' warnings are written to standard error. drawn: whether the
 // lines and labels of the parcels a drawing shows are kept (an export makes its own
 // shapes from the parcels, and a large site's lines take more room than its points).
-// gisBlocks (may be null) counts the parcels and polylines of GIS files, which are not drawn.
+// gisBlocks (may be null) takes, per file, the parcels and polylines of a GIS file, which
+// are not drawn.
 CoordinateData LoadFiles(const std::vector<std::string>& files, const std::string& crs = {},
-                         bool warn = true, bool drawn = true, size_t* gisBlocks = nullptr);
+                         bool warn = true, bool drawn = true,
+                         std::vector<size_t>* gisBlocks = nullptr);
 
 // Some of the files are read through GDAL.
 bool AnyGisInput(const std::vector<std::string>& files);

@@ -60,8 +60,6 @@ TextPlacement PlaceText(std::string_view text, int basePosition, const JwwTextKi
   return p;
 }
 
-namespace {}  // namespace
-
 bool TakesPointCode(int64_t markValue, const OutputSettings& s) {
   return markValue != 0 || (s.Point.CodeFlg && s.Point.Code >= 1);
 }
@@ -89,7 +87,7 @@ void ApplyCodeRule(int64_t m, const OutputSettings& s, TDataTen& e) {
     e.RotationAngle = 1.5707963267948966;
   } else if (m >= 1) {
     e.Code = static_cast<uint32_t>(m);
-  } else if (TakesPointCode(m, s)) {
+  } else if (TakesPointCode(0, s)) {  // no mark: the settings' code, if any
     e.Code = s.Point.Code;
   } else {
     e.PenStyle = 1;

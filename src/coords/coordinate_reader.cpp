@@ -338,7 +338,8 @@ class RangeParser {
   SimaPointRef Ref(SimaEvent& e, size_t c, size_t field) {
     const auto v = ParseInt(F(field));
     if (!v && IsNotANumber(F(field))) e.notANumber |= static_cast<uint8_t>(1u << c);
-    return SimaPointRef{v.value_or(0), Cut(F(field + 1), kNameLimit)};
+    // The name of a point a record names: its own A01 record says when it is cut.
+    return SimaPointRef{v.value_or(0), CutToBytes(F(field + 1), kNameLimit)};
   }
 
   void Sima(std::string_view line) {

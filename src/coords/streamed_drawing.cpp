@@ -171,7 +171,11 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 }
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
-  blocksNotDrawn_ += drawn ? 0 : 1;
+  if (!drawn) {
+    const size_t file = fileStarts_.empty() ? 0 : fileStarts_.size() - 1;
+    if (blocksNotDrawn_.size() <= file) blocksNotDrawn_.resize(file + 1, 0);
+    ++blocksNotDrawn_[file];
+  }
   if (!blocks_ || (!drawn && !shapeFile_)) return;  // neither drawn nor exported
   SpillFile& out = *blockFile_;
   PutBlockHead(out, block);

@@ -73,8 +73,9 @@ class StreamedDrawingData final : public LoadSink {
   const std::vector<size_t>& BlocksCutShort() const { return cutShort_; }
 
   int32_t PointCount() const { return points_; }
-  // Parcels and polylines taken that are not drawn (a GIS file's).
-  size_t BlocksNotDrawn() const { return blocksNotDrawn_; }
+  // Per file (as far as it has any): its parcels and polylines taken that are not drawn
+  // (a GIS file's).
+  const std::vector<size_t>& BlocksNotDrawn() const { return blocksNotDrawn_; }
   // Points whose mark reads as an integer other than 0.
   int32_t MarkValueCount() const { return markValues_; }
   const DataBounds& Bounds() const { return bounds_; }
@@ -161,7 +162,7 @@ class StreamedDrawingData final : public LoadSink {
   StreamTuning tuning_;
   int32_t baseRow_ = 0;
   int32_t markValues_ = 0;
-  size_t blocksNotDrawn_ = 0;
+  std::vector<size_t> blocksNotDrawn_;
   std::optional<std::pair<double, double>> basePoint_;
   int32_t points_ = 0;
   bool finite_ = true;

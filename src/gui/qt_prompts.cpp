@@ -304,6 +304,11 @@ void QtPrompts::ShowVersion() {
   version_.exec();
 }
 
+QPrinter& QtPrompts::Printer() {
+  FollowPrinters(printer_);
+  return printer_;
+}
+
 void QtPrompts::PrinterSetup() {
   RequireAPrinter();
   CursorPause pause;

@@ -4,7 +4,6 @@
 #include <QStringList>
 
 #include "app/prompts.h"
-#include "gui/printing.h"
 
 class QWidget;
 
@@ -37,10 +36,7 @@ class QtPrompts : public Prompts {
 #endif
 
   // The printer chosen in the set-up dialog, kept for the whole run (see FollowPrinters).
-  QPrinter& Printer() {
-    FollowPrinters(printer_);
-    return printer_;
-  }
+  QPrinter& Printer();
 
  private:
   std::optional<FileChoice> ChooseFile(bool save, const std::string& filter,

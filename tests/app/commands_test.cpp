@@ -553,9 +553,9 @@ TEST_F(Commands, SavesKeepEveryDigitAndDrawingsOnlyTheMarkedPoints) {
 TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
   // Hand edits out of the dialog's reach are read as the nearest valid value, and said.
   Write("program/Kestrova.INI",
-        "[WrtBase]\r\nScale=250\r\nGroup=42\r\nSize=-1\r\n[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay="
-        "20\r\n"
-        "EnkoR=x\r\nCode=y\r\n[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
+        "[WrtBase]\r\nScale=250\r\nGroup=42\r\nSize=-1\r\n"
+        "[Point]\r\nOutFlg=0\r\nCodeFlg=1\r\nLay=20\r\nEnkoR=x\r\nCode=y\r\n"
+        "[XYcoord]\r\nMojiNo=0\r\nMojiBs=9\r\n");
   JwCadSettingsMap source =
       JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
   source.SetString("Pen", "Width03", "wide");

@@ -25,7 +25,8 @@ TEST(Settings, ProfileRules) {
       "[Zcoord]\r\nLay=20\r\n");
   EXPECT_EQ(s.WrtBAse.Scale, 250.0);
   EXPECT_EQ(s.WrtBAse.Group, 10u);
-  EXPECT_EQ(s.WrtBAse.Size, 8);  // the last paper of the list
+  EXPECT_EQ(s.WrtBAse.Size, 14);                                 // Jw_cad's last paper code
+  EXPECT_EQ(FromText("[WrtBAse]\nSize=12\n").WrtBAse.Size, 12);  // no entry of the list, kept
   EXPECT_TRUE(s.WrtBAse.mmFlg);
   EXPECT_TRUE(s.Point.OutFlg);
   EXPECT_EQ(s.Point.Lay, 1);  // low 16 bits

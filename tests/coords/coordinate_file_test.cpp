@@ -666,13 +666,26 @@ TEST(LoadText, TextsLongerThanTheirFieldsAreCutAndCounted) {
             std::vector<std::string>{
                 "f.zhy:2: 3 texts are longer than their fields (a name or remarks 255 bytes, a "
                 "mark 15) and were cut; the first is on this line"});
-  // A SIMA parcel's name, a line after a point's.
+  // A SIMA point's name and a parcel's, not again where a record names the point.
   LoadReport sima;
-  Load("A00,\r\nA01,1," + full + "z,1,2,3,\r\nA01,2,b,1,2,3,\r\nD00,1," + full +
-           "q,1,\r\nB01,1,a,\r\nB01,2,b,\r\nD99,\r\n",
+  Load("A00,\r\nA01,1," + full + "z,1,2,3,\r\nA01,2,b,1,2,3,\r\nD00,1," + full + "q,1,\r\nB01,1," +
+           full + "z,\r\nB01,2,b,\r\nD99,\r\n",
        &sima);
   EXPECT_EQ(sima.textsCut, 2u);
   EXPECT_EQ(sima.firstTextCutLine, 2u);
+  // Read in pieces and ranges of a few lines each, the count and first line are the same.
+  const std::string lines = "1,a,1,2,3\r\n2,b,1,2,3\r\n3," + full + "x,1,2,3\r\n4,d,1,2,3\r\n" +
+                            "5,e,1,2,3,MARK-OF-16-BYTES," + full + "x\r\n6,f,1,2,3\r\n";
+  for (const size_t bytes : {size_t{64}, size_t{1} << 20}) {
+    LoadTuning tuning;
+    tuning.blockBytes = bytes;
+    tuning.minimumLinesPerRange = 1;
+    CoordinateData read;
+    LoadReport pieces;
+    ASSERT_TRUE(LoadCoordinateText(lines, "f", read, false, &pieces, nullptr, tuning));
+    EXPECT_EQ(pieces.textsCut, 3u) << bytes;
+    EXPECT_EQ(pieces.firstTextCutLine, 3u) << bytes;
+  }
 }
 
 TEST(LoadSima, UnclosedBlocksEndAtTheNextAndTheirPointsAreRead) {

@@ -346,19 +346,32 @@ TEST_F(Gis, GisFilesOfOneSystemAreExportedInIt) {
 
 TEST_F(Gis, DrawingsSayTheParcelsOfGisFilesAreNotDrawn) {
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677").status, 0);
-  const std::string said =
-      "kestrova-cli: warning: 3 parcels and polylines of GIS files are not drawn (only a SIMA "
-      "file's are); GIS and SIMA exports keep them\n";
+  // One parcel alone: a file of its own, said in the singular.
+  Write("one.sim",
+        "G00,01,x,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"
+        "D00,1,lot,1,\r\nB01,1,a,\r\nB01,2,b,\r\nB01,3,c,\r\nD99,\r\nA99,\r\n");
+  ASSERT_EQ(
+      RunCli("export " + Path("one.sim") + " -o " + Path("one.gpkg") + " --crs EPSG:6677").status,
+      0);
+  const std::string files = Path("a.gpkg") + " " + kSite + " " + Path("one.gpkg");
+  const std::string three =
+      "kestrova-cli: warning: " + Path("a.gpkg") +
+      ": 3 parcels and polylines are not drawn (only a SIMA file's are); a SIMA save and the "
+      "GeoPackage, GeoJSON, KML and Shapefile exports keep them\n";
+  const std::string one = "kestrova-cli: warning: " + Path("one.gpkg") +
+                          ": 1 parcel or polyline is not drawn (only a SIMA file's are); a SIMA "
+                          "save and the GeoPackage, GeoJSON, KML and Shapefile exports keep it\n";
   for (const std::string& command :
        {"convert -o " + Path("a.jww"), "clip -o " + Path("a.clip"), "export -o " + Path("a.dxf")}) {
     for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
-      const Result r = RunShell(tmp + kCli + " " + command + " " + Path("a.gpkg"));
+      const Result r = RunShell(tmp + kCli + " " + command + " " + files);
       EXPECT_EQ(r.status, 0) << r.out;
-      EXPECT_NE(r.out.find(said), std::string::npos) << tmp << command << "\n" << r.out;
+      EXPECT_NE(r.out.find(three), std::string::npos) << tmp << command << "\n" << r.out;
+      EXPECT_NE(r.out.find(one), std::string::npos) << tmp << command << "\n" << r.out;
+      EXPECT_EQ(r.out.find(kSite + ": 3 parcels"), std::string::npos) << r.out;  // drawn
     }
   }
-  EXPECT_EQ(RunCli("convert " + kSite + " -o " + Path("b.jww")).out.find("not drawn"),
-            std::string::npos);
+  EXPECT_EQ(RunCli("info " + files).out.find("not drawn"), std::string::npos);
 }
 
 TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
