@@ -282,15 +282,38 @@ std::vector<std::string> MainWindow::Start() {
   return problems;
 }
 
+QPoint PlaceOnScreen(const QRect& window, const QRect& room) {
+  // The frame the system draws around the window is not known before it is shown.
+  constexpr int kFrameSide = 8;
+  constexpr int kFrameTop = 31;
+  const int right = room.x() + room.width() - window.width() - 2 * kFrameSide;
+  const int bottom = room.y() + room.height() - window.height() - kFrameTop - kFrameSide;
+  return {std::max(room.x(), std::min(window.x(), right)),
+          std::max(room.y(), std::min(window.y(), bottom))};
+}
+
+void MainWindow::KeepFirstPlaceOnScreen() {
+  // The first place suits a screen of 1024 x 768. On a smaller one, or one scaled up
+  // (1920 x 1080 at 150 % is 1280 x 720, less the taskbar), the status bar would open
+  // below its edge: the window moves up and left as far as it must, keeping its size.
+  if (const QScreen* shown = screen()) move(PlaceOnScreen(geometry(), shown->availableGeometry()));
+}
+
 void MainWindow::RestorePlace() {
   const auto place = UsableWindowPlace(ws_.Settings.Window);
-  if (!place) return;
+  if (!place) {
+    KeepFirstPlaceOnScreen();
+    return;
+  }
   const QRect rect(place->Left, place->Top, place->Width, place->Height);
   // A window recorded on a screen that is gone opens where it always did.
   bool onScreen = false;
   for (const QScreen* screen : QGuiApplication::screens())
     onScreen = onScreen || screen->availableGeometry().intersects(rect);
-  if (!onScreen) return;
+  if (!onScreen) {
+    KeepFirstPlaceOnScreen();
+    return;
+  }
   setGeometry(rect);
   if (place->GridWidth > 0) {
     splitter_->setSizes({place->GridWidth, std::max(place->Width - place->GridWidth, 1)});

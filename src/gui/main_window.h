@@ -23,6 +23,10 @@ class PointGrid;
 class QtPrompts;
 class VersionBox;
 
+// Where a window (its client area, before the system's frame is known) opens on a screen's
+// free room: at its own place where that fits, else moved up and left as far as it must.
+QPoint PlaceOnScreen(const QRect& window, const QRect& room);
+
 // What the commands ask of the window, forwarded to it.
 class QtMainView : public MainView {
  public:
@@ -100,6 +104,7 @@ class MainWindow : public QMainWindow {
   // The place the window had when it last closed, as far as it is still on a screen; and
   // the place to remember at this close.
   void RestorePlace();
+  void KeepFirstPlaceOnScreen();
   void RecordPlace();
 
   Workspace& ws_;

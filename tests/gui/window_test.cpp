@@ -266,6 +266,15 @@ void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
   WriteFileAtomic(f.SettingsFile(), text);
   f.Open();
   QCOMPARE(f.window->size(), QSize(765, 572));
+  // That place on a screen without room for it (a 1366 x 768 laptop above its taskbar, a
+  // full-HD one at 150 %): moved up and left as far as the window and its frame must,
+  // and never above or left of the room.
+  const QRect first(226, 179, 765, 572);
+  QCOMPARE(PlaceOnScreen(first, QRect(0, 0, 1280, 860)), QPoint(226, 179));
+  QCOMPARE(PlaceOnScreen(first, QRect(0, 0, 1366, 728)), QPoint(226, 117));
+  QCOMPARE(PlaceOnScreen(first, QRect(0, 0, 1280, 680)), QPoint(226, 69));
+  QCOMPARE(PlaceOnScreen(first, QRect(0, 40, 700, 500)), QPoint(0, 40));
+  QCOMPARE(PlaceOnScreen(first, QRect(1920, 0, 900, 700)), QPoint(1920, 89));
 }
 
 }  // namespace kestrova::test
