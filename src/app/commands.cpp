@@ -498,6 +498,11 @@ void JwwSaveCommand(CommandContext& ctx) {
     }
     ws.Settings.Folder.name = FolderOf(*target);
     ctx.view.RepaintPlot();
+    // The drawing lacks what its version cannot hold, as a coordinate save says.
+    const std::string lost =
+        PointCodesNotSaved(PathText(*target), CodedPoints(ws.Coords, ws.Settings), ws.JwwVersion,
+                           ws.Settings, Language::kJapanese);
+    if (!lost.empty()) Tell(ctx, Kind::kInformation, lost);
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "common/error.h"
+#include "common/number_text.h"
 #include "coords/convert.h"
 #include "coords/streamed_drawing.h"
 #include "jww/header.h"
@@ -20,6 +21,23 @@ bool DrawsSomething(const CoordinateData& data) {
     if (t.Points[r].Marked == 1) return true;
   }
   return !data.Sima.SimaLines.empty() || !data.Sima.SimaTexts.empty();
+}
+
+std::string PointCodesNotSaved(const std::string& name, int32_t coded, uint32_t jwwVersion,
+                               const OutputSettings& settings, Language language) {
+  if (jwwVersion >= 300 || !settings.Point.OutFlg || coded <= 0) return {};
+  return MessageText(coded == 1 ? MessageId::kPointCodeNotSaved : MessageId::kPointCodesNotSaved,
+                     {name, std::to_string(coded), std::to_string(jwwVersion)}, language);
+}
+
+int32_t CodedPoints(const CoordinateData& data, const OutputSettings& settings) {
+  int32_t coded = 0;
+  const PointTable& t = data.Table;
+  for (int32_t r = 1; r <= t.PointCount; ++r) {
+    const SurveyPoint& p = t.Points[r];
+    coded += p.Marked == 1 && TakesPointCode(ParseInt(p.Mark).value_or(0), settings) ? 1 : 0;
+  }
+  return coded;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/messages.h"
 #include "app/options_form.h"
 #include "common/atomic_file.h"
 #include "common/progress.h"
@@ -78,5 +79,13 @@ extern const char kNoMarkedPointsMessage[];
 // Whether a drawing of data has anything in it: only marked points are drawn, beside a
 // SIMA file's lines and texts.
 bool DrawsSomething(const CoordinateData& data);
+
+// What a drawing of version jwwVersion could not keep: the point codes of the drawn points
+// that carry one, which drawings before version 300 do not hold. coded: how many there
+// are. Empty when nothing was lost.
+std::string PointCodesNotSaved(const std::string& name, int32_t coded, uint32_t jwwVersion,
+                               const OutputSettings& settings, Language language);
+// The drawn points of the table that carry a point code.
+int32_t CodedPoints(const CoordinateData& data, const OutputSettings& settings);
 
 }  // namespace kestrova

@@ -201,6 +201,15 @@ MessageTexts Texts(MessageId id) {
                   : "{1}: {2} parcels and polylines were not saved: only a SIMA file holds them",
               "{1}\r\n区画と折れ線 {2} 個は保存されませんでした。SIMA 形式のファイルだけが"
               "保存できます。"};
+    case MessageId::kPointCodeNotSaved:
+    case MessageId::kPointCodesNotSaved:
+      return {id == MessageId::kPointCodeNotSaved
+                  ? "{1}: the point code of {2} point was not saved (from its mark or Point.Code; "
+                    "it is a plain point): a drawing of version {3} holds none"
+                  : "{1}: the point codes of {2} points were not saved (from their marks or "
+                    "Point.Code; they are plain points): a drawing of version {3} holds none",
+              "{1}\r\n点 {2} 個の点コード（マークまたは設定の点コード）は保存されませんでした"
+              "（普通の点として書き出しました）。バージョン {3} の図面は点コードを持てません。"};
     case MessageId::kNumberNotSaved:
     case MessageId::kNumbersNotSaved:
       return {id == MessageId::kNumberNotSaved

@@ -53,17 +53,19 @@ enum class MessageId : int {
   kSettingNotANumber,          // file, section, key, value, value used
   kCircleDiameterNotPositive,  // diameter
   // What a save could not keep.
-  kBlockNotSaved,    // file, count (1)
-  kBlocksNotSaved,   // file, count
-  kNumberNotSaved,   // file, count (1)
-  kNumbersNotSaved,  // file, count
-  kMarkNotSaved,     // file, count (1)
-  kMarksNotSaved,    // file, count
-  kTextSplit,        // file, count (1), the separator in the message's language
-  kTextsSplit,       // file, count, the separator in the message's language
-  kHeadSplit,        // file
-  kBlockCutShort,    // file, count (1)
-  kBlocksCutShort,   // file, count
+  kBlockNotSaved,       // file, count (1)
+  kBlocksNotSaved,      // file, count
+  kNumberNotSaved,      // file, count (1)
+  kPointCodeNotSaved,   // file, count (1), version
+  kPointCodesNotSaved,  // file, count, version
+  kNumbersNotSaved,     // file, count
+  kMarkNotSaved,        // file, count (1)
+  kMarksNotSaved,       // file, count
+  kTextSplit,           // file, count (1), the separator in the message's language
+  kTextsSplit,          // file, count, the separator in the message's language
+  kHeadSplit,           // file
+  kBlockCutShort,       // file, count (1)
+  kBlocksCutShort,      // file, count
   // Temporary files and text conversion.
   kTemporaryWrittenAfterRead,   // folder
   kTemporaryReadBeforeWritten,  // folder

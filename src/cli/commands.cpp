@@ -673,10 +673,9 @@ void WarnOfBaseRow(const DrawingOptions& o, const OutputSettings& s, int32_t poi
 // plain, which the surveyor must know.
 void WarnOfPlainPoints(const DrawingOptions& o, const OutputSettings& s, int32_t coded,
                        std::ostream& err) {
-  if (o.jwwVersion >= 300 || !s.Point.OutFlg || coded == 0) return;
-  err << "kestrova-cli: warning: a version " << o.jwwVersion
-      << " drawing holds no point codes (from the marks or Point.Code): " << coded
-      << (coded == 1 ? " point is" : " points are") << " written as plain points\n";
+  const std::string lost =
+      PointCodesNotSaved(OutputName(o.output), coded, o.jwwVersion, s, Language::kEnglish);
+  if (!lost.empty()) err << "kestrova-cli: warning: " << lost << '\n';
 }
 
 // Every file a drawing command reads, which its output must not replace.
@@ -738,12 +737,7 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
   LoadWorkspace(o, ws, err);
   WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
   const int32_t drawn = DrawnPoints(ws.Coords, err);
-  int32_t coded = 0;
-  for (int32_t r = 1; r <= ws.Coords.Table.PointCount; ++r) {
-    const SurveyPoint& p = ws.Coords.Table.Points[r];
-    coded += p.Marked == 1 && TakesPointCode(ParseInt(p.Mark).value_or(0), ws.Settings) ? 1 : 0;
-  }
-  WarnOfPlainPoints(o, ws.Settings, coded, err);
+  WarnOfPlainPoints(o, ws.Settings, CodedPoints(ws.Coords, ws.Settings), err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));

@@ -302,6 +302,21 @@ TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   EXPECT_EQ(drawing.substr(0, 12), std::string("JwwData.\xA4\x01\0\0", 12));
   EXPECT_EQ(ws_.Settings.Folder.name, (dir_ / "").string());
   EXPECT_TRUE(PlotStyleFrom(ws_.Drawing.Header, ws_.JwCad, ws_.Settings) == plotted);
+  ASSERT_EQ(prompts_.shown.size(), 1u);  // the empty table's, nothing after the save
+  prompts_.shown.clear();
+  // A drawing of a version before 300 holds no point codes: the boundary points' six are
+  // said to be left out, as a coordinate save says what its format cannot hold.
+  ws_.JwwVersion = 230;
+  Choose(dir_ / "old.jww");
+  JwwSaveCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  ExpectShown(
+      0, Kind::kInformation, Buttons::kOk,
+      (dir_ / "old.jww").string() +
+          "\r\n点 6 個の点コード（マークまたは設定の点コード）は保存されませんでした"
+          "（普通の点として書き出しました）。バージョン 230 の図面は点コードを持てません。");
+  prompts_.shown.clear();
+  ws_.JwwVersion = 420;
   // A drawing the settings or the points refuse is said in Japanese, and the existing
   // file stays.
   const auto refused = [&](const std::string& text) {

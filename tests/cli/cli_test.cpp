@@ -112,8 +112,10 @@ TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
     const std::string coded = std::atoi(version) >= 300 ? "style=100" : "style=1";
     EXPECT_NE(d.out.find("CDataTen group=0 " + coded + " colour=2"), std::string::npos) << version;
     // The six boundary points' codes, left out, are said to be.
-    EXPECT_EQ(r.out.find("drawing holds no point codes (from the marks or Point.Code): 6 points "
-                         "are written as plain points\n") != std::string::npos,
+    EXPECT_EQ(r.out.find(out +
+                         ": the point codes of 6 points were not saved (from their marks or "
+                         "Point.Code; they are plain points): a drawing of version " +
+                         version + " holds none\n") != std::string::npos,
               coded == "style=1")
         << r.out;
     EXPECT_NE(d.out.find("x=-5 y=65.35"), std::string::npos);
@@ -128,9 +130,11 @@ TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
     const Result r = kestrova::test::RunShell(tmp + kCli + " convert " + kExamples +
                                               "site.sim -o " + Path("c.jww") +
                                               " --jww-version 220 --settings " + Path("code.INI"));
-    EXPECT_NE(r.out.find("kestrova-cli: warning: a version 220 drawing holds no point codes (from "
-                         "the marks or Point.Code): 11 points are written as plain points\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("kestrova-cli: warning: " + Path("c.jww") +
+                   ": the point codes of 11 points were not saved (from their marks or "
+                   "Point.Code; they are plain points): a drawing of version 220 holds none\n"),
+        std::string::npos)
         << r.out;
   }
 }
