@@ -56,9 +56,9 @@ enum class MessageId : int {
   kBlockNotSaved,       // file, count (1)
   kBlocksNotSaved,      // file, count
   kNumberNotSaved,      // file, count (1)
+  kNumbersNotSaved,     // file, count
   kPointCodeNotSaved,   // file, count (1), version
   kPointCodesNotSaved,  // file, count, version
-  kNumbersNotSaved,     // file, count
   kMarkNotSaved,        // file, count (1)
   kMarksNotSaved,       // file, count
   kTextSplit,           // file, count (1), the separator in the message's language
