@@ -30,6 +30,7 @@
 #include "common/number_text.h"
 #include "common/parallel.h"
 #include "common/sjis.h"
+#include "common/utf8_path.h"
 #include "coords/convert.h"
 #include "gis/dxf_entities.h"
 #include "gis/gdal_support.h"
@@ -293,7 +294,21 @@ bool AppendKmlShape(std::string& out, const char* layer, std::string_view name, 
 
 // GDAL's last failure, which befell subject in ds: a GeoPackage's "disk I/O error" with
 // the system's reason behind it.
+// A dataset whose folder has no room left: GDAL may call a file it could not write there
+// "unreadable, or corrupt" when it reads it back, and the full disk is the reason to give.
+bool FolderIsFull(GDALDataset& ds) {
+  std::error_code ec;
+  std::filesystem::path where = Utf8Path(ds.GetDescription());
+  if (!std::filesystem::is_directory(where, ec)) where = where.parent_path();
+  const std::filesystem::space_info room = std::filesystem::space(where, ec);
+  constexpr std::uintmax_t kNoRoom = 4096;  // less than one block of the file system
+  return !ec && room.available < kNoRoom;
+}
+
 Error GdalFailure(MessageId id, const std::string& subject, GDALDataset* ds) {
+  if (ds != nullptr && FolderIsFull(*ds)) {
+    return Error(id, {subject, ": " + std::generic_category().message(ENOSPC)}, ENOSPC);
+  }
   void* db = ds ? ds->GetInternalHandle("SQLITE_HANDLE") : nullptr;
   return gis::SqliteFailure(id, subject, db, gis::GdalReason());
 }
