@@ -333,14 +333,14 @@ std::string LoadNoticeText(const std::filesystem::path& file, const LoadReport& 
   return ReportText(file, report);
 }
 
-std::vector<std::string> StartUp(CommandContext& ctx) {
-  std::vector<std::string> problems;
+StartUpProblems StartUp(CommandContext& ctx) {
+  StartUpProblems problems;
   Workspace& ws = ctx.ws;
   try {
     ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
     ws.Drawing.EntityListCount = 0;
   } catch (const std::exception& e) {
-    problems.push_back(WindowText(e));
+    problems.errors.push_back(WindowText(e));
   }
   // Jw_cad's settings only refine the drawing; without them the program works on, and
   // the rest of the start-up must run so that closing writes real settings back.
@@ -348,7 +348,8 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
     try {
       ReadJwCadSettings(*ctx.jwcadSource, ws.Drawing.Header, ws.JwCad);
     } catch (const std::exception& e) {
-      problems.push_back(std::string("Jw_cad の設定を読み込めませんでした。\r\n") + WindowText(e));
+      problems.warnings.push_back(std::string("Jw_cad の設定を読み込めませんでした。\r\n") +
+                                  WindowText(e));
     }
   }
   ws.AppendOnLoad = false;
@@ -364,18 +365,18 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
     for (const std::string& warning :
          UnreadSettingWarnings(unread, PathText(ctx.settingsFile), Language::kJapanese))
       notNumbers += (notNumbers.empty() ? "" : "\r\n") + warning;
-    if (!notNumbers.empty()) problems.push_back(std::move(notNumbers));
+    if (!notNumbers.empty()) problems.warnings.push_back(std::move(notNumbers));
     if (!adjusted.empty()) {
       std::string text = "設定ファイル「" + PathText(ctx.settingsFile) +
                          "」の次の値は設定できる範囲の外にあるため、最も近い値で読み込みました。";
       for (const std::string& value : adjusted)
         text += "\r\n" + value;
-      problems.push_back(std::move(text));
+      problems.warnings.push_back(std::move(text));
     }
   } catch (const std::exception& e) {
     ws.Settings = OutputSettings{};
     ws.Settings.Folder.name = programFolder;
-    problems.push_back(
+    problems.errors.push_back(
         std::string("設定ファイルを読み込めませんでした。既定の設定で始めます。\r\n") +
         WindowText(e));
   }
@@ -388,7 +389,7 @@ std::vector<std::string> StartUp(CommandContext& ctx) {
     ctx.view.GridChanged();
     ctx.view.FitPlot();
   } catch (const std::exception& e) {
-    problems.push_back(WindowText(e));
+    problems.errors.push_back(WindowText(e));
   }
   return problems;
 }

@@ -46,10 +46,19 @@ struct CommandContext {
   std::string moreLoadFilters = {};
 };
 
+// What start-up has to tell (UTF-8): failures (the settings file unread, the program on
+// its defaults) and warnings (values read as their defaults or nearest, Jw_cad's settings
+// unread).
+struct StartUpProblems {
+  std::vector<std::string> errors;
+  std::vector<std::string> warnings;
+  bool empty() const { return errors.empty() && warnings.empty(); }
+};
+
 // Start-up after the window exists: Jw_cad's settings, the settings file, the empty
-// table. Problems are returned (UTF-8) to be shown once the window is visible; start-up
-// always completes.
-std::vector<std::string> StartUp(CommandContext& ctx);
+// table. Problems are returned to be shown once the window is visible; start-up always
+// completes.
+StartUpProblems StartUp(CommandContext& ctx);
 // Shut-down: writes the settings file; a failure is shown.
 void ShutDown(CommandContext& ctx);
 

@@ -1,5 +1,7 @@
 #include "app/flows.h"
 
+#include <algorithm>
+
 #include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
@@ -26,8 +28,14 @@ bool DrawsSomething(const CoordinateData& data) {
 std::string PointCodesNotSaved(const std::string& name, int32_t coded, uint32_t jwwVersion,
                                const OutputSettings& settings, Language language) {
   if (jwwVersion >= 300 || !settings.Point.OutFlg || coded <= 0) return {};
+  // In Japanese the version as the options dialog lists it ("V2.30-2.51").
+  std::string version = std::to_string(jwwVersion);
+  const auto listed = std::find(kVersionValues.begin(), kVersionValues.end(), jwwVersion);
+  if (language == Language::kJapanese && listed != kVersionValues.end()) {
+    version = kVersionNames[static_cast<size_t>(listed - kVersionValues.begin())];
+  }
   return MessageText(coded == 1 ? MessageId::kPointCodeNotSaved : MessageId::kPointCodesNotSaved,
-                     {name, std::to_string(coded), std::to_string(jwwVersion)}, language);
+                     {name, std::to_string(coded), version}, language);
 }
 
 int32_t CodedPoints(const CoordinateData& data, const OutputSettings& settings) {

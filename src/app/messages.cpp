@@ -104,7 +104,7 @@ MessageTexts Texts(MessageId id) {
                     "mark 15) and was cut"
                   : "{1}:{2}: {3} texts are longer than their fields (a name or remarks 255 "
                     "bytes, a mark 15) and were cut; the first is on this line",
-              "{1}:{2}: 欄に入る長さ（名前・備考は 255 バイト、マークは 15 バイト）を超える"
+              "{1}:{2}: 欄に入る長さ（点名・区画名・備考は 255 バイト、マークは 15 バイト）を超える"
               "文字列 {3} 個を切り詰めて読み込みました。最初の文字列はこの行にあります。"};
     case MessageId::kUnclosedParcel:
       return {
@@ -204,12 +204,13 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kPointCodeNotSaved:
     case MessageId::kPointCodesNotSaved:
       return {id == MessageId::kPointCodeNotSaved
-                  ? "{1}: the point code of {2} point was not saved (from its mark or Point.Code; "
-                    "it is a plain point): a drawing of version {3} holds none"
-                  : "{1}: the point codes of {2} points were not saved (from their marks or "
-                    "Point.Code; they are plain points): a drawing of version {3} holds none",
-              "{1}\r\n点 {2} 個の点コード（マークまたは設定の点コード）は保存されませんでした"
-              "（普通の点として書き出しました）。バージョン {3} の図面は点コードを持てません。"};
+                  ? "{1}: the point code of {2} point (from its mark or Point.Code) was written "
+                    "as a plain point: a version {3} drawing holds no point codes"
+                  : "{1}: the point codes of {2} points (from their marks or Point.Code) were "
+                    "written as plain points: a version {3} drawing holds no point codes",
+              "{1}\r\n点 {2} 個のコード番号（マーク、またはオプションの「コード番号」）は保存"
+              "されませんでした。{3} の図面にはコード番号を保存できないため、普通の点として"
+              "書き出しました。"};
     case MessageId::kNumberNotSaved:
     case MessageId::kNumbersNotSaved:
       return {id == MessageId::kNumberNotSaved
@@ -488,7 +489,7 @@ MessageTexts Texts(MessageId id) {
       return {
           "{1}: has no .dbf beside it, so its points have no numbers, names, marks or "
           "remarks; they were numbered by row and marked",
-          "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・記号・備考がありません。"
+          "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・マーク・備考がありません。"
           "点番号は行番号とし、すべての点に印を付けました。"};
     case MessageId::kGisZNotNumber:
     case MessageId::kGisZsNotNumber:
@@ -529,7 +530,7 @@ MessageTexts Texts(MessageId id) {
                     "remarks 255 bytes, a mark 15, in Shift_JIS) and were cut (feature {4} is "
                     "the first)",
               "{1}: レイヤ {3} の文字列 {2} 個が点に入る長さ（Shift_JIS で点名・備考は 255 "
-              "バイト、記号は 15 バイト）を超えるため、切り詰めて読み込みました（最初は地物 "
+              "バイト、マークは 15 バイト）を超えるため、切り詰めて読み込みました（最初は地物 "
               "{4}）。"};
     case MessageId::kGisNoSystemDegrees:
       return {
@@ -552,8 +553,8 @@ MessageTexts Texts(MessageId id) {
                     "save and the GeoPackage, GeoJSON, KML and Shapefile exports keep it"
                   : "{1}: {2} parcels and polylines are not drawn (only a SIMA file's are); a "
                     "SIMA save and the GeoPackage, GeoJSON, KML and Shapefile exports keep them",
-              "{1}: 区画と折れ線 {2} 個は、プロットと図面には描きません（描くのは SIMA ファイル"
-              "のものだけです）。SIMA 形式の保存と、GeoPackage・GeoJSON・KML・Shapefile への"
+              "{1}: 区画・折れ線 {2} 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+              "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
               "書き出しには残ります。"};
     case MessageId::kGisGridMissing:
       return {

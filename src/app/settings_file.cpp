@@ -163,7 +163,7 @@ OutputSettings ReadSettings(const IniFile& ini, const std::string& programFolder
   const OutputSettings d;
   OutputSettings s;
   // The drawing's header takes the paper as it is. The dialog lists nine; Jw_cad's own
-  // codes go up to 14 (its 10 m to 100 m sheets), which a hand edit may mean. Beyond them
+  // paper codes go up to 14 (its larger sheets), which a hand edit may mean. Beyond them
   // no paper is meant.
   s.WrtBAse.Size = r.InRange("WrtBAse", "Size", r.Int("WrtBAse", "Size", d.WrtBAse.Size), 0, 14);
   s.WrtBAse.Scale = r.Float("WrtBase", "Scale", 500.0);

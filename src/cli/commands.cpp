@@ -76,6 +76,18 @@ bool AnyGisInput(const std::vector<std::string>& files) {
   return std::any_of(files.begin(), files.end(), IsGisInput);
 }
 
+void WarnOfBlocksNotDrawn(const std::vector<std::string>& files, const std::vector<size_t>& counts,
+                          std::ostream& err) {
+  for (size_t i = 0; i < counts.size() && i < files.size(); ++i) {
+    if (counts[i] == 0) continue;
+    err << "kestrova-cli: warning: "
+        << MessageText(
+               counts[i] == 1 ? MessageId::kGisBlockNotDrawn : MessageId::kGisBlocksNotDrawn,
+               {InputName(files[i]), std::to_string(counts[i])}, Language::kEnglish)
+        << '\n';
+  }
+}
+
 OutputSettings ReadSettingsOptionFile(const std::string& settingsFile) {
   std::error_code ec;
   if (!std::filesystem::exists(Utf8Path(settingsFile), ec)) {
@@ -100,6 +112,7 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
                          [[maybe_unused]] const std::string& crs, bool warn, bool drawn,
                          [[maybe_unused]] std::vector<size_t>* gisBlocks) {
   CoordinateData data;
+  if (gisBlocks) gisBlocks->assign(files.size(), 0);
   bool append = false;
   for (const std::string& file : files) {
     LoadReport report;
@@ -110,11 +123,9 @@ CoordinateData LoadFiles(const std::vector<std::string>& files,
       std::vector<std::string> warnings;
       const size_t blocks = data.Sima.SimaBlocks.size();
       gis.LoadAnyCoordinateFile(Utf8Path(file), name, CrsCode(crs), data, append, warnings);
-      if (gisBlocks) {
-        gisBlocks->resize(files.size(), 0);
+      if (gisBlocks)
         (*gisBlocks)[static_cast<size_t>(&file - files.data())] =
             data.Sima.SimaBlocks.size() - blocks;
-      }
       for (const std::string& warning : warnings)
         if (warn) std::cerr << "kestrova-cli: warning: " << warning << '\n';
       append = true;
@@ -286,20 +297,6 @@ void RequireMarkedPoints(const CoordinateData& data, const std::vector<std::stri
               (t.PointCount == 1 ? " point" : " points") +
               " is unmarked (the \"marked\" field is not 1), and only marked points are drawn; "
               "nothing was written");
-}
-
-// The parcels and polylines of a GIS file are kept for saves and exports, not drawn: a
-// drawing of such a file says so, file by file. counts[i]: those of files[i].
-void WarnOfBlocksNotDrawn(const std::vector<std::string>& files, const std::vector<size_t>& counts,
-                          std::ostream& err) {
-  for (size_t i = 0; i < counts.size() && i < files.size(); ++i) {
-    if (counts[i] == 0) continue;
-    err << "kestrova-cli: warning: "
-        << MessageText(
-               counts[i] == 1 ? MessageId::kGisBlockNotDrawn : MessageId::kGisBlocksNotDrawn,
-               {InputName(files[i]), std::to_string(counts[i])}, Language::kEnglish)
-        << '\n';
-  }
 }
 
 // Points a GIS file leaves unmarked are not drawn: how many, said once the points are
@@ -705,14 +702,14 @@ int RunStreamedConvert(const DrawingOptions& o, Workspace& ws, StreamedDrawingDa
                        std::ostream& err) {
   const bool simaLoaded = GatherDrawing(o, data, err);
   WarnOfBaseRow(o, ws.Settings, data.PointCount(), err);
-  WarnOfPlainPoints(o, ws.Settings,
-                    TakesPointCode(0, ws.Settings) ? data.PointCount() : data.MarkValueCount(),
-                    err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
     SaveStreamedJwwFile(ws, data, simaLoaded, OpenOutput(o.output), source.get(), &progress);
   }
+  WarnOfPlainPoints(o, ws.Settings,
+                    TakesPointCode(0, ws.Settings) ? data.PointCount() : data.MarkValueCount(),
+                    err);
   err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of "
       << data.PointCount() << " points to " << OutputName(o.output) << " (version " << o.jwwVersion
       << ")\n";
@@ -737,12 +734,12 @@ int RunConvert(const DrawingOptions& o, std::ostream& err) {
   LoadWorkspace(o, ws, err);
   WarnOfBaseRow(o, ws.Settings, ws.Coords.Table.PointCount, err);
   const int32_t drawn = DrawnPoints(ws.Coords, err);
-  WarnOfPlainPoints(o, ws.Settings, CodedPoints(ws.Coords, ws.Settings), err);
   const auto source = JwCadSource(o);
   {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "writing " + OutputName(o.output));
     SaveJwwFile(ws, OpenOutput(o.output), o.baseRow, source.get(), &progress);
   }
+  WarnOfPlainPoints(o, ws.Settings, CodedPoints(ws.Coords, ws.Settings), err);
   err << "kestrova-cli: wrote " << ws.Drawing.EntityListCount << " entities of " << drawn
       << " points to " << OutputName(o.output) << " (version " << o.jwwVersion << ")\n";
   return 0;

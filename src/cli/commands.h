@@ -35,6 +35,10 @@ CoordinateData LoadFiles(const std::vector<std::string>& files, const std::strin
 
 // Some of the files are read through GDAL.
 bool AnyGisInput(const std::vector<std::string>& files);
+// The parcels and polylines of a GIS file are kept for saves and exports, not drawn: a
+// drawing or plot of such a file says so, file by file. counts[i]: those of files[i].
+void WarnOfBlocksNotDrawn(const std::vector<std::string>& files, const std::vector<size_t>& counts,
+                          std::ostream& err);
 // Whether StreamFiles can read the files: coordinate files, and GIS files whose points
 // can be handed on as they are read (texts that need not wait for all, every point
 // marked). The GIS files are opened here and stay open for the reading.

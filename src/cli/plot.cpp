@@ -147,6 +147,7 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
   const std::unique_ptr<StreamedDrawingData> gathered = GatherFiles(o.files, o.crs, sima, err);
   if (gathered) {
     const StreamedDrawingData& data = *gathered;
+    WarnOfBlocksNotDrawn(o.files, data.BlocksNotDrawn(), err);
     const PlotViewState view =
         FittedView(sima.SimaLoaded, settings, data.Bounds(), data.PointCount(), o.size);
     const auto writer = OpenOutput(o.output);
@@ -163,7 +164,9 @@ int RunPlot(const PlotOptions& o, std::ostream& err) {
         << "x" << o.size.height << ") to " << OutputName(o.output) << '\n';
     return 0;
   }
-  const CoordinateData data = LoadFiles(o.files, o.crs);
+  std::vector<size_t> gisBlocks;
+  const CoordinateData data = LoadFiles(o.files, o.crs, true, true, &gisBlocks);
+  WarnOfBlocksNotDrawn(o.files, gisBlocks, err);
   int32_t shown = 0;
   {
     // Written as it is drawn, as above: the picture of a large layer is never held.

@@ -97,17 +97,17 @@ int main(int argc, char* argv[]) {
   setup.programFolder = programFile.parent_path();
   setup.settingsFile = kestrova::SettingsFilePath(programFile);
   setup.manualFile = kestrova::FindManual(setup.programFolder);
-  std::vector<std::string> problems;
+  std::vector<std::string> unreadJwCad;
   try {
     setup.jwcadSource = kestrova::DefaultJwCadSettingsSource();
   } catch (const std::exception& e) {
-    problems.push_back(kestrova::WindowText(e));
+    unreadJwCad.push_back(kestrova::WindowText(e));  // the program works on without them
   }
 
   auto ws = std::make_unique<kestrova::Workspace>();
   kestrova::MainWindow window(*ws, std::move(setup));
-  for (std::string& problem : window.Start())
-    problems.push_back(std::move(problem));
+  kestrova::StartUpProblems problems = window.Start();
+  problems.warnings.insert(problems.warnings.begin(), unreadJwCad.begin(), unreadJwCad.end());
   window.show();
 
   std::vector<std::filesystem::path> files;

@@ -271,12 +271,12 @@ void MainWindow::BuildMenusAndToolbar() {
   }
 }
 
-std::vector<std::string> MainWindow::Start() {
-  std::vector<std::string> problems;
+StartUpProblems MainWindow::Start() {
+  StartUpProblems problems;
   try {
     problems = StartUp(*ctx_);
   } catch (const std::exception& e) {
-    problems = {WindowText(e)};
+    problems.errors.push_back(WindowText(e));
   }
   RestorePlace();
   return problems;
@@ -293,9 +293,10 @@ QPoint PlaceOnScreen(const QRect& window, const QRect& room) {
 }
 
 void MainWindow::KeepFirstPlaceOnScreen() {
-  // The first place suits a screen of 1024 x 768. On a smaller one, or one scaled up
-  // (1920 x 1080 at 150 % is 1280 x 720, less the taskbar), the status bar would open
-  // below its edge: the window moves up and left as far as it must, keeping its size.
+  // The first place, with its frame, reaches 790 pixels down. On a screen less tall (1366 x
+  // 768 above its taskbar, or 1920 x 1080 scaled to 150 % as 1280 x 720) the status bar
+  // would open below its edge: the window moves up and left as far as it must, keeping
+  // its size.
   if (const QScreen* shown = screen()) move(PlaceOnScreen(geometry(), shown->availableGeometry()));
 }
 
@@ -306,7 +307,7 @@ void MainWindow::RestorePlace() {
     return;
   }
   const QRect rect(place->Left, place->Top, place->Width, place->Height);
-  // A window recorded on a screen that is gone opens where it always did.
+  // A window recorded on a screen that is gone opens at its first place.
   bool onScreen = false;
   for (const QScreen* screen : QGuiApplication::screens())
     onScreen = onScreen || screen->availableGeometry().intersects(rect);
@@ -333,12 +334,14 @@ void MainWindow::RecordPlace() {
   w.Maximized = maximized;
 }
 
-void MainWindow::ShowProblems(const std::vector<std::string>& problems) {
-  // Each is a setting read as its default or nearest value: the program goes on.
-  for (const std::string& problem : problems) {
-    Run([this, &problem] {
-      prompts_->Message(Prompts::Kind::kWarning, Prompts::Buttons::kOk, problem);
-    });
+void MainWindow::ShowProblems(const StartUpProblems& problems) {
+  // Failures first; then what was read as its default or nearest value, where the program
+  // goes on as before.
+  for (const auto& [kind, texts] : {std::pair{Prompts::Kind::kError, &problems.errors},
+                                    std::pair{Prompts::Kind::kWarning, &problems.warnings}}) {
+    for (const std::string& problem : *texts) {
+      Run([this, kind, &problem] { prompts_->Message(kind, Prompts::Buttons::kOk, problem); });
+    }
   }
 }
 

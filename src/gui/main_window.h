@@ -23,8 +23,9 @@ class PointGrid;
 class QtPrompts;
 class VersionBox;
 
-// Where a window (its client area, before the system's frame is known) opens on a screen's
-// free room: at its own place where that fits, else moved up and left as far as it must.
+// Where a window not yet shown opens on a screen's free room: window is its frame's top left
+// and its client size (the frame the system adds is not known yet). At its own place where
+// that fits, else moved up and left as far as it must; the result is for move().
 QPoint PlaceOnScreen(const QRect& window, const QRect& room);
 
 // What the commands ask of the window, forwarded to it.
@@ -64,9 +65,9 @@ class MainWindow : public QMainWindow {
 
   // Start-up once the window exists; returns what went wrong, to be shown once the
   // window is visible.
-  std::vector<std::string> Start();
+  StartUpProblems Start();
   // Shows start-up problems, one message each.
-  void ShowProblems(const std::vector<std::string>& problems);
+  void ShowProblems(const StartUpProblems& problems);
   // Coordinate files named on the command line or dropped on the window.
   void LoadFiles(const std::vector<std::filesystem::path>& files);
 

@@ -6,15 +6,15 @@
 
 namespace kestrova {
 
-bool InstallQtTranslations() {
+QTranslator* InstallQtTranslations() {
   // A Windows .exe has no Qt translations folder beside it: the catalogue is built in.
   static QTranslator texts;
   if (!texts.load(QStringLiteral(":/kestrova/translations/qtbase_ja.qm")) &&
       !texts.load(QStringLiteral("qtbase_ja"),
                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    return false;
+    return nullptr;
   }
-  return QCoreApplication::installTranslator(&texts);
+  return QCoreApplication::installTranslator(&texts) ? &texts : nullptr;
 }
 
 }  // namespace kestrova

@@ -310,11 +310,11 @@ TEST_F(Commands, JwwSaveWritesADrawingWhateverTheFilterAndKeepsFilesOnFailure) {
   Choose(dir_ / "old.jww");
   JwwSaveCommand(ctx_);
   ASSERT_EQ(prompts_.shown.size(), 1u);
-  ExpectShown(
-      0, Kind::kInformation, Buttons::kOk,
-      (dir_ / "old.jww").string() +
-          "\r\n点 6 個の点コード（マークまたは設定の点コード）は保存されませんでした"
-          "（普通の点として書き出しました）。バージョン 230 の図面は点コードを持てません。");
+  ExpectShown(0, Kind::kInformation, Buttons::kOk,
+              (dir_ / "old.jww").string() +
+                  "\r\n点 6 個のコード番号（マーク、またはオプションの「コード番号」）は保存"
+                  "されませんでした。V2.30-2.51 の図面にはコード番号を保存できないため、普通の点"
+                  "として書き出しました。");
   prompts_.shown.clear();
   ws_.JwwVersion = 420;
   // A drawing the settings or the points refuse is said in Japanese, and the existing
@@ -575,7 +575,10 @@ TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
       JwCadSettingsMap::FromRegFile(KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg");
   source.SetString("Pen", "Width03", "wide");
   ctx_.jwcadSource = &source;
-  const std::vector<std::string> problems = StartUp(ctx_);
+  const StartUpProblems said = StartUp(ctx_);
+  // All are warnings: the program goes on with the defaults or nearest values.
+  EXPECT_TRUE(said.errors.empty());
+  const std::vector<std::string>& problems = said.warnings;
   ASSERT_EQ(problems.size(), 3u);
   EXPECT_EQ(problems[0], "Jw_cad の設定を読み込めませんでした。\r\n" + source.Describe() +
                              ": Jw_cad の設定 Pen\\Width03 の値「wide」は整数ではありません。");

@@ -159,8 +159,8 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   EXPECT_EQ(notices,
             std::vector<std::string>{
                 (dir_ / "site.gpkg").string() +
-                ": 区画と折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
-                "のものだけです）。SIMA 形式の保存と、GeoPackage・GeoJSON・KML・Shapefile への"
+                ": 区画・折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+                "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
                 "書き出しには残ります。"});
   // A file GDAL cannot read is said in the window's words, and the table stays.
   WriteFileAtomic(dir_ / "bad.geojson", "not a GeoJSON file");

@@ -113,9 +113,9 @@ TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
     EXPECT_NE(d.out.find("CDataTen group=0 " + coded + " colour=2"), std::string::npos) << version;
     // The six boundary points' codes, left out, are said to be.
     EXPECT_EQ(r.out.find(out +
-                         ": the point codes of 6 points were not saved (from their marks or "
-                         "Point.Code; they are plain points): a drawing of version " +
-                         version + " holds none\n") != std::string::npos,
+                         ": the point codes of 6 points (from their marks or Point.Code) were "
+                         "written as plain points: a version " +
+                         version + " drawing holds no point codes\n") != std::string::npos,
               coded == "style=1")
         << r.out;
     EXPECT_NE(d.out.find("x=-5 y=65.35"), std::string::npos);
@@ -124,17 +124,22 @@ TEST_F(Cli, ConvertEveryVersionAndDumpIt) {
     const Result json = RunCli("dump --json " + out);
     EXPECT_EQ(json.out.rfind(std::string("{\"version\":") + version + ",", 0), 0u);
   }
+  // One point of a mark, in the singular.
+  WriteText(Path("one.zhy"), "1,a,1,2,3,12,\r\n2,b,2,3,4,,\r\n");
+  EXPECT_NE(RunCli("convert " + Path("one.zhy") + " -o " + Path("one.jww") + " --jww-version 225")
+                .out.find(": the point code of 1 point (from its mark or Point.Code) was written "
+                          "as a plain point: a version 225 drawing holds no point codes\n"),
+            std::string::npos);
   // A code for every point, from the table as from temporary files.
   WriteText(Path("code.INI"), "[Point]\r\nCodeFlg=1\r\nCode=5\r\n");
   for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
     const Result r = kestrova::test::RunShell(tmp + kCli + " convert " + kExamples +
                                               "site.sim -o " + Path("c.jww") +
                                               " --jww-version 220 --settings " + Path("code.INI"));
-    EXPECT_NE(
-        r.out.find("kestrova-cli: warning: " + Path("c.jww") +
-                   ": the point codes of 11 points were not saved (from their marks or "
-                   "Point.Code; they are plain points): a drawing of version 220 holds none\n"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("kestrova-cli: warning: " + Path("c.jww") +
+                         ": the point codes of 11 points (from their marks or Point.Code) were "
+                         "written as plain points: a version 220 drawing holds no point codes\n"),
+              std::string::npos)
         << r.out;
   }
 }

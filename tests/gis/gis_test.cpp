@@ -361,8 +361,8 @@ TEST_F(Gis, DrawingsSayTheParcelsOfGisFilesAreNotDrawn) {
   const std::string one = "kestrova-cli: warning: " + Path("one.gpkg") +
                           ": 1 parcel or polyline is not drawn (only a SIMA file's are); a SIMA "
                           "save and the GeoPackage, GeoJSON, KML and Shapefile exports keep it\n";
-  for (const std::string& command :
-       {"convert -o " + Path("a.jww"), "clip -o " + Path("a.clip"), "export -o " + Path("a.dxf")}) {
+  for (const std::string& command : {"convert -o " + Path("a.jww"), "clip -o " + Path("a.clip"),
+                                     "export -o " + Path("a.dxf"), "plot -o " + Path("a.svg")}) {
     for (const std::string& tmp : {std::string(), "TMPDIR=" + Path("missing") + " "}) {
       const Result r = RunShell(tmp + kCli + " " + command + " " + files);
       EXPECT_EQ(r.status, 0) << r.out;

@@ -17,6 +17,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -29,6 +30,7 @@
 #include "gui/options_dialog.h"
 #include "gui/qt_clipboard.h"
 #include "gui/qt_prompts.h"
+#include "gui/qt_translations.h"
 #include "gui/version_box.h"
 #ifdef KESTROVA_HAVE_GDAL
 #include "gui/gis_dialog.h"
@@ -373,43 +375,69 @@ void DialogsTest::MessageBoxesByKind() {
 }
 
 void DialogsTest::StartUpProblemsAreWarnings() {
+  // The boxes start-up shows: their titles, icons and texts, in turn.
+  struct Shown {
+    QString title;
+    QMessageBox::Icon icon;
+    QString text;
+  };
+  const auto start = [](const std::filesystem::path& settings, const QTemporaryDir& dir) {
+    MainWindowSetup setup;
+    setup.settingsFile = settings;
+    setup.programFolder = QtToPath(dir.path());
+    Workspace ws;
+    MainWindow window(ws, std::move(setup));
+    const StartUpProblems problems = window.Start();
+    std::vector<Shown> shown;
+    for (size_t i = 0; i < problems.errors.size() + problems.warnings.size(); ++i) {
+      OnNextModal([&shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        shown.push_back({box->windowTitle(), box->icon(), box->text()});
+        box->button(QMessageBox::Ok)->click();
+      });
+    }
+    window.ShowProblems(problems);
+    return shown;
+  };
   // Hand-broken settings: read as their nearest values, and said in one box, a warning
-  // (the program goes on), not an error.
+  // (the program goes on as before), not an error.
   WindowFixture f;
   WriteFileAtomic(f.SettingsFile(), "[WrtBAse]\r\nSize=99\r\n[Point]\r\nLay=20\r\n");
-  MainWindowSetup setup;
-  setup.settingsFile = f.SettingsFile();
-  setup.programFolder = QtToPath(f.dir.path());
-  Workspace ws;
-  MainWindow window(ws, std::move(setup));
-  const std::vector<std::string> problems = window.Start();
-  QCOMPARE(problems.size(), size_t{1});
-  QString title;
-  QString text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  OnNextModal([&](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    QVERIFY(box != nullptr);
-    title = box->windowTitle();
-    text = box->text();
-    icon = box->icon();
-    box->button(QMessageBox::Ok)->click();
-  });
-  window.ShowProblems(problems);
-  QCOMPARE(title, QStringLiteral("警告"));
-  QCOMPARE(icon, QMessageBox::Warning);
-  QVERIFY2(text.contains(QStringLiteral("[WrtBAse] Size=99 → 14")), qPrintable(text));
-  QVERIFY2(text.contains(QStringLiteral("[Point] Lay=20 → 15")), qPrintable(text));
+  std::vector<Shown> shown = start(f.SettingsFile(), f.dir);
+  QCOMPARE(shown.size(), size_t{1});
+  QCOMPARE(shown[0].title, QStringLiteral("警告"));
+  QCOMPARE(shown[0].icon, QMessageBox::Warning);
+  QVERIFY2(shown[0].text.contains(QStringLiteral("[WrtBAse] Size=99 → 14")),
+           qPrintable(shown[0].text));
+  QVERIFY2(shown[0].text.contains(QStringLiteral("[Point] Lay=20 → 15")),
+           qPrintable(shown[0].text));
+  // A settings file that cannot be read at all: the program starts on its defaults, and
+  // closing would write them over the file. That is an error.
+  const std::filesystem::path folder = QtToPath(f.dir.filePath(QStringLiteral("folder.INI")));
+  std::filesystem::create_directory(folder);
+  shown = start(folder, f.dir);
+  QCOMPARE(shown.size(), size_t{1});
+  QCOMPARE(shown[0].title, QStringLiteral("エラー"));
+  QCOMPARE(shown[0].icon, QMessageBox::Critical);
+  QVERIFY2(shown[0].text.startsWith(QStringLiteral("設定ファイルを読み込めませんでした。")),
+           qPrintable(shown[0].text));
 }
 
 void DialogsTest::QtsOwnMenusAreJapanese() {
-  // The catalogue is built into the program: a Windows .exe has no Qt folder beside it.
-  const QString builtIn = QStringLiteral(":/kestrova/translations/qtbase_ja.qm");
-  QVERIFY(QFile::exists(builtIn));
-  QTranslator texts;
-  QVERIFY(texts.load(builtIn));
-  QCOMPARE(texts.translate("QLineEdit", "&Undo"), QStringLiteral("元に戻す(&U)"));
-  QCOMPARE(texts.translate("QLineEdit", "Select All"), QStringLiteral("すべてを選択"));
+  // The catalogue is built into the program (a Windows .exe has no Qt folder beside it),
+  // and installed as the program installs it; removed after, for the tests that follow.
+  QVERIFY(QFile::exists(QStringLiteral(":/kestrova/translations/qtbase_ja.qm")));
+  QTranslator* installed = kestrova::InstallQtTranslations();
+  QVERIFY(installed != nullptr);
+  const auto remove = qScopeGuard([installed] { QCoreApplication::removeTranslator(installed); });
+  QLineEdit edit;
+  const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList texts;
+  for (const QAction* action : menu->actions())
+    texts << action->text().section(u'\t', 0, 0);  // without the shortcut
+  QVERIFY2(texts.contains(QStringLiteral("元に戻す(&U)")), qPrintable(texts.join(u'|')));
+  QVERIFY2(texts.contains(QStringLiteral("すべてを選択")), qPrintable(texts.join(u'|')));
 }
 
 void DialogsTest::FileDialogFiltersAndIndex() {

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -259,13 +260,16 @@ void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
   QTRY_COMPARE(f.window->findChild<QSplitter*>(QStringLiteral("Splitter1"))->sizes().front(), grid);
   QCOMPARE(f.window->windowTitle(), QStringLiteral(" Kestrova"));
 
-  // A place on no screen: the window opens where it always did.
+  // A place on no screen: the window opens at its first place, moved onto the screen as
+  // far as it must.
   f.window->close();
   std::string text = ReadFileBytes(f.SettingsFile());
   text.replace(text.find("Left=60"), 7, "Left=30000");
   WriteFileAtomic(f.SettingsFile(), text);
   f.Open();
   QCOMPARE(f.window->size(), QSize(765, 572));
+  QCOMPARE(f.window->pos(),
+           PlaceOnScreen(QRect(226, 179, 765, 572), f.window->screen()->availableGeometry()));
   // That place on a screen without room for it (a 1366 x 768 laptop above its taskbar, a
   // full-HD one at 150 %): moved up and left as far as the window and its frame must,
   // and never above or left of the room.
