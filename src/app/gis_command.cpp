@@ -135,6 +135,9 @@ void Export(CommandContext& ctx) {
 
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
                             bool append, std::vector<std::string>& notices) {
+  // A layer appended to points read from GIS files is brought into their system, as the
+  // window has no other way to name one for both.
+  if (append && data.Table.GisSystem != 0) epsg = data.Table.GisSystem;
   LoadReport report;
   const size_t blocksBefore = append ? data.Sima.SimaBlocks.size() : 0;
   std::vector<std::string> more =

@@ -9,7 +9,8 @@ namespace kestrova {
 void GisExportCommand(CommandContext& ctx);
 
 // The window's load of a GIS point layer, brought into the survey system epsg (0: the
-// layer's own plane system); notices collects what the user should hear, in Japanese.
+// layer's own plane system), or appended to points read from GIS files, into theirs;
+// notices collects what the user should hear, in Japanese.
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
                             bool append, std::vector<std::string>& notices);
 

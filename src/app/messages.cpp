@@ -571,6 +571,12 @@ MessageTexts Texts(MessageId id) {
       return {"{1}: the earlier export's file cannot be removed: {2}; nothing was written",
               "以前に書き出したファイル「{1}」を削除できないため、何も書き出しませんでした。"
               "\r\n{2}"};
+    case MessageId::kGisSystemsDiffer:
+      return {
+          "{1}: its points are in {2}, the points read before it in {3}; side by side they "
+          "would stand far apart, so nothing was loaded: {4}",
+          "ファイル「{1}」の点は {2} の座標で、先に読み込んだ点は {3} の座標です。"
+          "並べると離れた所に置かれるため、読み込みませんでした。"};
   }
   return {"", ""};
 }

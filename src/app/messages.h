@@ -167,8 +167,9 @@ enum class MessageId : int {
   kGisGridMissing,                // file, from, to (systems' names), grids, accuracy (m), area
   kGisLinkCannotFollow,           // file, reason
   kGisEarlierFileStays,           // file, reason
+  kGisSystemsDiffer,              // file, its system, the earlier points' system, hint
 };
-inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisEarlierFileStays) + 1;
+inline constexpr int kMessageIdCount = static_cast<int>(MessageId::kGisSystemsDiffer) + 1;
 
 enum class Language { kEnglish, kJapanese };
 

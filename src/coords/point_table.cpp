@@ -15,6 +15,7 @@ void ClearPoints(PointTable& table) {
   table.Points.clear();
   table.Points.resize(1);
   table.PointCount = 0;
+  table.GisSystem = 0;
   InvalidatePointIndex(table);
 }
 

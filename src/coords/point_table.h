@@ -61,6 +61,10 @@ class PointNumberIndex {
 struct PointTable {
   std::vector<SurveyPoint> Points = std::vector<SurveyPoint>(1);
   int32_t PointCount = 0;
+  // The projected system (EPSG code) the points read from GIS files stand in, so that a
+  // layer in another system is not laid beside them; 0 when none was read, or its
+  // system is not known.
+  int32_t GisSystem = 0;
 
   // Point number -> first row holding it, for rows 1..indexedRows. Rows are only ever
   // appended while files load, so the index is extended lazily; anything that changes

@@ -534,6 +534,19 @@ std::unique_ptr<PointLayerReader> OpenReader(const std::filesystem::path& path,
   return std::make_unique<PointLayerReader>(path, name, epsg, language);
 }
 
+// The projected system a layer's points are read in: epsg, else the layer's own (0 when
+// it names none). Kept in its own, a layer in another system than the GIS points already
+// in table (null: none) would lie beside them hundreds of kilometres off: it is refused.
+int32_t SystemBeside(const PointLayerReader& reader, const std::string& name, int32_t epsg,
+                     const PointTable* table) {
+  const int32_t system = epsg != 0 ? epsg : reader.ProjectedEpsg();
+  if (table && table->GisSystem != 0 && system != 0 && system != table->GisSystem) {
+    throw Error(MessageId::kGisSystemsDiffer,
+                {name, EpsgName(system), EpsgName(table->GisSystem), kSurveySystemHint});
+  }
+  return system;
+}
+
 // The parcels and polylines an export of this program puts beside the points, a feature
 // at a time: take(kind, feature, name field, curve, vertices, closed), curve null for a
 // feature that is no line. parcel_lines holds every parcel with its boundary in the
@@ -881,6 +894,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
                      LoadSink& sink, CoordinateData& data, LoadReport& report,
                      std::vector<std::string>& warnings, const PlaceJoinTuning& tuning) {
   std::unique_ptr<PointLayerReader> reader = OpenReader(path, name, epsg, Language::kEnglish);
+  const int32_t system = SystemBeside(*reader, name, epsg, &data.Table);
   if (reader->TextsWaitForAll()) {
     KeepOpen(std::move(reader));
     return false;
@@ -914,6 +928,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
   }
   if (!rows.empty()) sink.TakePoints(rows, first);
   data.Table.PointCount = first - 1 + static_cast<int32_t>(rows.size());
+  if (data.Table.GisSystem == 0) data.Table.GisSystem = system;
   data.Sima.SimaLoaded = false;
   ShapeBlocks blocks(name, Language::kEnglish, report);
   if (join) {
@@ -944,6 +959,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   QuietGdal quiet;
   const std::unique_ptr<PointLayerReader> opened = OpenReader(path, name, epsg, language);
   PointLayerReader& reader = *opened;
+  const int32_t system = SystemBeside(reader, name, epsg, appendOnLoad ? &data.Table : nullptr);
   const int32_t firstRow = appendOnLoad ? data.Table.PointCount + 1 : 1;
   // Laid out as a table's points (row r is element r), so that a load that replaces the
   // table takes them without a copy.
@@ -1007,6 +1023,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     for (size_t i = 1; i < points.size(); ++i)
       AppendPoint(data.Table) = std::move(points[i]);
   }
+  if (!appendOnLoad || data.Table.GisSystem == 0) data.Table.GisSystem = system;
   data.Sima.SimaLoaded = false;
   for (SimaBlock& block : blocks) {
     block.RowsBefore = data.Table.PointCount;  // they follow the points

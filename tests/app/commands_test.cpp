@@ -858,6 +858,7 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kGisCannotMake, {"{2}"}},
       {MessageId::kGisCannotFinish, {"{2}"}},
       {MessageId::kGisMadeInMemory, {"{2}"}},
+      {MessageId::kGisSystemsDiffer, {"{4}"}},
   };
   for (int i = 0; i < kMessageIdCount; ++i) {
     const auto id = static_cast<MessageId>(i);

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/gis_command.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
 #include "common/sjis.h"
@@ -317,7 +318,7 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
   EXPECT_NE(info.out.find("11 points repeat point numbers"), std::string::npos) << info.out;
 }
 
-TEST_F(Gis, GisFilesOfOneSystemAreExportedInIt) {
+TEST_F(Gis, GisInputsShareOneSystem) {
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677").status, 0);
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.shp") + " --crs EPSG:6677").status, 0);
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("b.shp") + " --crs EPSG:6678").status, 0);
@@ -342,6 +343,39 @@ TEST_F(Gis, GisFilesOfOneSystemAreExportedInIt) {
     EXPECT_NE(r.out.find("GeoPackage places the site by its coordinate system"), std::string::npos)
         << r.out;
   }
+  // Kept each in its own system, the two sites would lie 130 km apart: whatever reads
+  // them, streamed or into a table, refuses unless one system is named.
+  const std::string two = Path("a.gpkg") + " " + kSite + " " + Path("b.shp");
+  for (const std::string& command : {std::string("info"), "convert -o " + Path("ab.jww"),
+                                     "export -o " + Path("ab.zhy"), "plot -o " + Path("ab.svg")}) {
+    const Result r = RunCli(command + " " + two);
+    EXPECT_EQ(r.status, 1) << command << "\n" << r.out;
+    EXPECT_NE(r.out.find(Path("b.shp") + ": its points are in EPSG:6678, the points read before it "
+                                         "in EPSG:6677"),
+              std::string::npos)
+        << command << "\n"
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(Path("ab.jww")));
+  }
+  ASSERT_EQ(RunCli("export --crs EPSG:6677 -o " + Path("named.zhy") + " " + two).status, 0);
+  // The window, which has no system to name for both, brings the second into the first's.
+  CoordinateData data;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(LoadGisFileWithNotices(Path("a.gpkg"), 0, data, false, notices));
+  ASSERT_TRUE(LoadGisFileWithNotices(Path("b.shp"), 0, data, true, notices));
+  CoordinateData named;  // a.gpkg, the site, b.shp
+  ASSERT_TRUE(LoadCoordinateFile(Path("named.zhy"), named, false));
+  const int32_t n = data.Table.PointCount / 2;
+  ASSERT_EQ(named.Table.PointCount, 3 * n);
+  for (int32_t r = 1; r <= n; ++r) {
+    EXPECT_NEAR(data.Table.Points[n + r].X, named.Table.Points[2 * n + r].X, 1e-6) << r;
+    EXPECT_NEAR(data.Table.Points[n + r].Y, named.Table.Points[2 * n + r].Y, 1e-6) << r;
+  }
+  // A new table, or one loaded from a coordinate file, takes a layer in its own system.
+  ClearPoints(data.Table);
+  LoadReport report;
+  EXPECT_NO_THROW(LoadGisPoints(Path("b.shp"), "b.shp", 0, data, true, report));
+  EXPECT_EQ(data.Table.GisSystem, 6678);
 }
 
 TEST_F(Gis, DrawingsSayTheParcelsOfGisFilesAreNotDrawn) {
