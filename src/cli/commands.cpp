@@ -430,6 +430,25 @@ bool ExportFromTable(const std::vector<std::string>& files) {
 }
 #endif
 
+#ifdef KESTROVA_HAVE_GDAL
+// A SIMA title names the zone the site was surveyed in ("世界測地系 第IX系"); a system
+// given for another zone places every point there, a hundred kilometres and more off.
+void WarnOfTitleZone(const SimaData& sima, int32_t epsg, std::ostream& err) {
+  const std::optional<int> given = ZoneOfSystem(epsg);
+  if (!given) return;
+  for (const std::string& title : sima.SimaTitles) {
+    const std::string utf8 = Cp932ToUtf8(title);
+    const std::optional<int> named = ZoneNamedIn(utf8);
+    if (!named || *named == *given) continue;
+    err << "kestrova-cli: warning: the site's title \"" << utf8 << "\" names zone "
+        << ZoneNumeral(*named) << ", but " << EpsgName(epsg) << " (--crs) is zone "
+        << ZoneNumeral(*given) << "; the points were placed in zone " << ZoneNumeral(*given)
+        << '\n';
+    return;
+  }
+}
+#endif
+
 int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ostream& err) {
 #ifdef KESTROVA_HAVE_GDAL
   const GisModule& module = Gis("the " + formatName + " format");
@@ -490,6 +509,8 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
       WarnOfBlocksNotDrawn(o.files, streamed->BlocksNotDrawn(), err);
     }
   }
+  if (module.GisFormatNeedsSystem(options.Format))
+    WarnOfTitleZone(source ? sima : data.Sima, options.Epsg, err);
   const GisExport gis = source ? module.BuildGisExportFrom(*source, options, fileName)
                                : module.BuildGisExport(data, options, fileName);
   if (o.output == kStandardStream) {

@@ -14,15 +14,21 @@ const char kSurveySystemHint[] =
     "give --crs EPSG:N for the survey coordinate system (JGD2011 zones I to XIX are "
     "EPSG:6669 to 6687, JGD2000 zones EPSG:2443 to 2461)";
 
+namespace {
+
+constexpr std::array<std::string_view, 19> kRoman = {
+    "I",  "II",  "III",  "IV",  "V",  "VI",  "VII",  "VIII",  "IX", "X",
+    "XI", "XII", "XIII", "XIV", "XV", "XVI", "XVII", "XVIII", "XIX"};
+
+}  // namespace
+
 const std::vector<SurveySystem>& OfferedSurveySystems() {
   static const std::vector<SurveySystem> systems = [] {
-    static const char* const kZones[] = {"I",    "II",  "III",  "IV",    "V",   "VI",   "VII",
-                                         "VIII", "IX",  "X",    "XI",    "XII", "XIII", "XIV",
-                                         "XV",   "XVI", "XVII", "XVIII", "XIX"};
     std::vector<SurveySystem> list;
     for (const auto& [datum, first] : {std::pair{"JGD2011", 6669}, std::pair{"JGD2000", 2443}}) {
       for (int32_t z = 0; z < 19; ++z) {
-        list.push_back({first + z, std::string(datum) + " 平面直角座標系 第" + kZones[z] + "系"});
+        list.push_back({first + z, std::string(datum) + " 平面直角座標系 第" +
+                                       std::string(kRoman[static_cast<size_t>(z)]) + "系"});
       }
     }
     return list;
@@ -30,10 +36,12 @@ const std::vector<SurveySystem>& OfferedSurveySystems() {
   return systems;
 }
 
+std::string ZoneNumeral(int zone) {
+  return zone >= 1 && zone <= 19 ? std::string(kRoman[static_cast<size_t>(zone - 1)])
+                                 : std::to_string(zone);
+}
+
 std::optional<int> ZoneNamedIn(std::string_view title) {
-  static const std::array<std::string_view, 19> kRoman = {
-      "I",  "II",  "III",  "IV",  "V",  "VI",  "VII",  "VIII",  "IX", "X",
-      "XI", "XII", "XIII", "XIV", "XV", "XVI", "XVII", "XVIII", "XIX"};
   // Full-width letters and digits and the Roman numeral characters Ⅰ..Ⅻ, as a Japanese
   // keyboard may have typed them.
   static const std::array<std::pair<std::string_view, std::string_view>, 15> kWide = {

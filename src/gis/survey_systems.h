@@ -21,6 +21,8 @@ const std::vector<SurveySystem>& OfferedSurveySystems();
 // The zone of the plane rectangular systems a title names, as SIMA files write it:
 // "第IX系", "第９系", "第Ⅸ系" (UTF-8) give 9; nullopt when it names none of 1..19.
 std::optional<int> ZoneNamedIn(std::string_view utf8Title);
+// "IX" for zone 9.
+std::string ZoneNumeral(int zone);
 // The zone of an offered system (EPSG:6669..6687 or 2443..2461); nullopt for others.
 std::optional<int> ZoneOfSystem(int32_t epsg);
 // The JGD2011 system of a zone 1..19.

@@ -319,9 +319,17 @@ TEST_F(Gis, ExportThenImportReturnsThePoints) {
 }
 
 TEST_F(Gis, GisInputsShareOneSystem) {
-  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677").status, 0);
+  const Result a = RunCli("export " + kSite + " -o " + Path("a.gpkg") + " --crs EPSG:6677");
+  ASSERT_EQ(a.status, 0);
   ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("a.shp") + " --crs EPSG:6677").status, 0);
-  ASSERT_EQ(RunCli("export " + kSite + " -o " + Path("b.shp") + " --crs EPSG:6678").status, 0);
+  // The site's title names zone IX: placed in zone X, it is written there, and said so.
+  const Result b = RunCli("export " + kSite + " -o " + Path("b.shp") + " --crs EPSG:6678");
+  ASSERT_EQ(b.status, 0);
+  const std::string zones =
+      "the site's title \"世界測地系 第IX系\" names zone IX, but EPSG:6678 "
+      "(--crs) is zone X; the points were placed in zone X\n";
+  EXPECT_NE(b.out.find(zones), std::string::npos) << b.out;
+  EXPECT_EQ(a.out.find("names zone"), std::string::npos) << a.out;
   // The Shapefile's .prj names no EPSG code; its system is still known as one.
   std::filesystem::create_directories(Path("found"));
   std::filesystem::create_directories(Path("given"));
