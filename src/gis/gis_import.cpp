@@ -115,6 +115,16 @@ bool IsGisFile(const std::filesystem::path& path) {
 
 namespace {
 
+// A .dbf whose header's language driver (byte 29) is one of the two that stand for
+// Japanese Shift_JIS, code page 932.
+bool NamesShiftJis(const std::filesystem::path& dbf) {
+  std::ifstream in(dbf, std::ios::binary);
+  char header[30] = {};
+  if (!in.read(header, sizeof header)) return false;
+  const auto driver = static_cast<unsigned char>(header[29]);
+  return driver == 0x13 || driver == 0x7B;
+}
+
 // A GIS file's point layer, open and read a feature at a time as points of the site.
 class PointLayerReader {
  public:
@@ -135,22 +145,24 @@ class PointLayerReader {
     const std::u8string u8 = path.u8string();
     const std::string file(reinterpret_cast<const char*>(u8.data()), u8.size());
     const std::string ext = AsciiLower(path.extension().string());
-    // A Shapefile's texts are in the code page its .cpg names; without one they are
-    // taken as they are: UTF-8 when they are that, else code page 932 (see Read).
+    // A Shapefile's texts are in the code page its .cpg names, else the one the .dbf's
+    // header names for Japanese (Shift_JIS, which GDAL converts from); without either
+    // they are taken as they are: UTF-8 when they are that, else code page 932 (see Read).
     if (ext == ".shp") {
       const auto beside = [&path](const char* part) {
         std::error_code ec;
         for (const std::string& e : {std::string(part), Upper(part)}) {
           std::filesystem::path p = path;
           p.replace_extension(e);
-          if (std::filesystem::exists(p, ec)) return true;
+          if (std::filesystem::exists(p, ec)) return p;
         }
-        return false;
+        return std::filesystem::path();
       };
-      if (!beside(".dbf")) {
+      const std::filesystem::path dbf = beside(".dbf");
+      if (dbf.empty()) {
         openWarnings_.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
-      } else if (!beside(".cpg")) {
-        noCodePage_ = true;
+      } else if (beside(".cpg").empty()) {
+        noCodePage_ = !NamesShiftJis(dbf);
       }
     }
     // GDAL reads a whole GeoJSON file to open it, minutes for millions of points; one

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
@@ -1941,6 +1942,20 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
                     "s.shp: has no .cpg naming the code page of its .dbf, and 10 texts of the "
                     "layer s are not UTF-8 (feature 2 is the first): every text of the layer read "
                     "as code page 932 (Shift_JIS)",
+                    "s.shp: 1 text of the layer s is longer than a point keeps (a name or remarks "
+                    "255 bytes, a mark 15, in Shift_JIS) and was cut (feature 3)"}));
+  // The same .dbf whose header names Shift_JIS (language driver 0x13, as Japanese
+  // programs write it) is read as code page 932 without a guess, and without a word.
+  {
+    std::fstream dbf(Path("s.dbf"), std::ios::in | std::ios::out | std::ios::binary);
+    dbf.seekp(29);
+    dbf.put('\x13');
+  }
+  CoordinateData named;
+  w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, named, false, r2);
+  for (int32_t i = 1; i <= 11; ++i)
+    EXPECT_EQ(named.Table.Points[i].Name, site.Table.Points[i].Name) << i;
+  EXPECT_EQ(w2, (std::vector<std::string>{
                     "s.shp: 1 text of the layer s is longer than a point keeps (a name or remarks "
                     "255 bytes, a mark 15, in Shift_JIS) and was cut (feature 3)"}));
   fs::remove(Path("s.dbf"));
