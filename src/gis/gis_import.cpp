@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -178,10 +179,27 @@ class PointLayerReader {
     layer_ = PointLayer(*ds_);
     if (!layer_) throw Error(MessageId::kGisNoPointLayer, {name});
     layerName_ = layer_->GetName();
-    for (const char* kind : {"parcel_lines", "parcels", "polylines"}) {
-      const OGRLayer* shapes = ds_->GetLayerByName(kind);
-      shapesBeside_ = shapesBeside_ || (shapes && shapes != layer_);
+    // A Shapefile holds one layer: an export puts its parcels and polylines in the files
+    // beside it, named after it (site_parcel_lines.shp beside site.shp).
+    if (ext == ".shp") {
+      for (const char* kind : {"parcel_lines", "parcels", "polylines"}) {
+        std::filesystem::path beside = path;
+        beside.replace_filename(path.stem().u8string() + u8"_" +
+                                std::u8string(kind, kind + std::strlen(kind)) +
+                                path.extension().u8string());
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(beside, ec)) continue;
+        std::filesystem::path cpg = beside;
+        const bool ownCodePage = std::filesystem::exists(cpg.replace_extension(".cpg"), ec);
+        const std::u8string u8Beside = beside.u8string();
+        std::unique_ptr<GDALDataset> shapes(GDALDataset::Open(
+            reinterpret_cast<const char*>(u8Beside.c_str()), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+            kDrivers, noCodePage_ && !ownCodePage ? openOptions : nullptr, nullptr));
+        if (shapes && shapes->GetLayerCount() == 1) siblings_[kind] = std::move(shapes);
+      }
     }
+    for (const char* kind : {"parcel_lines", "parcels", "polylines"})
+      shapesBeside_ = shapesBeside_ || ShapeLayer(kind);
 
     std::unique_ptr<OGRSpatialReference>& target = target_;
     if (epsg != 0) target = gis::SurveyReference(epsg);
@@ -232,12 +250,20 @@ class PointLayerReader {
   }
   ~PointLayerReader() {
     QuietGdal quiet;
+    siblings_.clear();
     ds_.reset();
   }
   PointLayerReader(const PointLayerReader&) = delete;
   PointLayerReader& operator=(const PointLayerReader&) = delete;
 
   GDALDataset& Dataset() { return *ds_; }
+  // The layer of parcels or polylines (kind as an export names it) beside the points,
+  // in the file or, for a Shapefile, in the one beside it; null when there is none.
+  OGRLayer* ShapeLayer(const char* kind) const {
+    if (const auto it = siblings_.find(kind); it != siblings_.end()) return it->second->GetLayer(0);
+    OGRLayer* shapes = ds_->GetLayerByName(kind);
+    return shapes != layer_ ? shapes : nullptr;
+  }
   OGRLayer* Layer() { return layer_; }
   // The EPSG code of the layer's projected system, also of a Shapefile's .prj that names
   // none but is the same as an EPSG system; 0 when there is none such.
@@ -506,6 +532,7 @@ class PointLayerReader {
   bool noCodePage_ = false;
   bool shapesBeside_ = false;
   std::unique_ptr<GDALDataset> ds_;
+  std::map<std::string, std::unique_ptr<GDALDataset>, std::less<>> siblings_;
   OGRLayer* layer_ = nullptr;
   std::string layerName_;
   std::unique_ptr<OGRSpatialReference> source_, target_;
@@ -571,8 +598,8 @@ template <class Take>
 void EachShape(PointLayerReader& reader, const Take& take) {
   const auto layer = [&](uint8_t kind) {
     const bool polyline = kind == kPolylines;
-    OGRLayer* shapes = reader.Dataset().GetLayerByName(kShapeKinds[kind]);
-    if (!shapes || shapes == reader.Layer()) return false;
+    OGRLayer* shapes = reader.ShapeLayer(kShapeKinds[kind]);
+    if (!shapes) return false;
     const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
     shapes->ResetReading();
     for (std::unique_ptr<OGRFeature> f(shapes->GetNextFeature()); f;
