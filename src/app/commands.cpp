@@ -140,6 +140,12 @@ void BringPointsUpToDate(CommandContext& ctx) {
   }
 }
 
+// Rows the read-back left alone are told of before anything is written from the points.
+void TellOfUnreadRows(CommandContext& ctx) {
+  if (const int32_t row = UnreadGridRow(ctx.ws.Grid, ctx.ws.Coords.Table); row > 0)
+    Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
+}
+
 // The file a save writes: the stem of the chosen name with the format's extension, in
 // the chosen folder, by its absolute path (the program's current folder never moves).
 // nullopt, after telling the user, when the chosen name leaves no stem.
@@ -446,6 +452,7 @@ void SaveCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
+    TellOfUnreadRows(ctx);
     if (ws.Coords.Table.PointCount < 1 &&
         ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel, kNoPointsQuestion) !=
             Answer::kOk) {
@@ -476,6 +483,7 @@ void JwwSaveCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
+    TellOfUnreadRows(ctx);
     if (ws.Coords.Table.PointCount == 0) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;
@@ -511,6 +519,7 @@ void TransferCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
+    TellOfUnreadRows(ctx);
     if (ws.Coords.Table.PointCount == 0) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;

@@ -17,6 +17,13 @@ const char kNoMarkedPointsMessage[] =
     "印の付いた点がないため、図面に書き出すものがありません。\r\n"
     "図面には、No. の列に「*」の付いた点だけを書き出します。";
 
+std::string UnreadGridRowText(int32_t row) {
+  const std::string r = std::to_string(row);
+  return r + " 行目の Ｘ 座標が空欄のため、表はその前の行までを読み取りました。" + r +
+         " 行目から後の入力や変更は使われず、それらの行にあった点は以前の値のまま残ります。"
+         "\r\n点を書き出すには Ｘ 座標を入力してください。";
+}
+
 bool DrawsSomething(const CoordinateData& data) {
   const PointTable& t = data.Table;
   for (int32_t r = 1; r <= t.PointCount; ++r) {

@@ -75,6 +75,9 @@ void TransferStreamedToJwCad(Workspace& ws, const StreamedDrawingData& data, boo
 extern const char kNoDataMessage[];
 // The table's points are all unmarked, and no SIMA lines or texts would be drawn either.
 extern const char kNoMarkedPointsMessage[];
+// What the window says when the table is read back only up to grid row row, whose X
+// cell is empty (UnreadGridRow): before a save, a drawing or a transfer goes on.
+std::string UnreadGridRowText(int32_t row);
 
 // Whether a drawing of data has anything in it: only marked points are drawn, beside a
 // SIMA file's lines and texts.

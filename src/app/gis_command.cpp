@@ -72,6 +72,8 @@ void Export(CommandContext& ctx) {
   Workspace& ws = ctx.ws;
   ctx.view.CommitGridEdit();
   SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  if (const int32_t row = UnreadGridRow(ws.Grid, ws.Coords.Table); row > 0)
+    Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
   if (ws.Coords.Table.PointCount == 0) {
     Tell(ctx, Kind::kInformation, kNoDataMessage);
     return;

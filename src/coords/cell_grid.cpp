@@ -232,6 +232,25 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
   return table.PointCount - before;
 }
 
+int32_t UnreadGridRow(const CellGrid& grid, const PointTable& table) {
+  const auto blank = [](const CellGrid::Row& row, int c) {
+    return CutToBytes(row[c], 255).empty();
+  };
+  int stop = 0;
+  for (int r = 1; r < grid.RowCount() && stop == 0; ++r) {
+    if (!grid.Rows.Linked(static_cast<size_t>(r)) && blank(grid.Rows[static_cast<size_t>(r)], 3))
+      stop = r;
+  }
+  if (stop == 0) return 0;
+  if (stop <= table.PointCount) return stop;
+  for (int r = stop; r < grid.RowCount(); ++r) {
+    const CellGrid::Row& row = grid.Rows[static_cast<size_t>(r)];
+    for (int c = 1; c < CellGrid::kColumns; ++c)
+      if (!blank(row, c)) return stop;
+  }
+  return 0;
+}
+
 bool IsNumberColumn(int column) {
   return column == 1 || (column >= 3 && column <= 5);
 }

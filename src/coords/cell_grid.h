@@ -113,6 +113,12 @@ void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row);
 // many points were added.
 int32_t SyncGridToPoints(CellGrid& grid, PointTable& table);
 
+// Where SyncGridToPoints stops short of what the grid shows: the row of the first empty X
+// cell when a point of table stands in it (its cleared cells are not read: the point
+// stays as it was) or a row from it on holds text that is not read. 0 when every row
+// with text is read.
+int32_t UnreadGridRow(const CellGrid& grid, const PointTable& table);
+
 // The point number, X, Y and Z columns, and whether text reads as such a column's number
 // (an integer for the point number).
 bool IsNumberColumn(int column);

@@ -467,6 +467,17 @@ TEST_F(Commands, TypedPointsCountBeforeAnyLoad) {
   EXPECT_EQ(ws_.Grid.Rows[2][0], "*2 ");  // marked, and the grid says so
   EXPECT_EQ(ws_.Bounds.MaxX, 30.0);
   EXPECT_EQ(ws_.View.ViewMax.h, 20.0);  // survey axes: Y across
+  // A cleared X cell ends the read-back: the point there stays as it was, which the
+  // user hears before the save goes on.
+  GridCellEdited(ctx_, 2, 3, "");
+  prompts_.shown.clear();
+  Choose(dir_ / "cleared.zhy");
+  SaveCommand(ctx_);
+  ExpectShown(0, Kind::kWarning, Buttons::kOk, UnreadGridRowText(2));
+  EXPECT_NE(ReadFileBytes(dir_ / "cleared.zhy").find("\n2,2,30,5,"), std::string::npos)
+      << ReadFileBytes(dir_ / "cleared.zhy");
+  GridCellEdited(ctx_, 2, 3, "30");
+  prompts_.shown.clear();
   // Home reads the grid back too and frames the new point with the finer step.
   type(3, "-40", "60");
   view_.calls.clear();

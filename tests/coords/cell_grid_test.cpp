@@ -84,11 +84,26 @@ TEST_P(GridFixture, ReadBackRules) {
   EXPECT_EQ(table.Points[5].Name, "spaced \x81\x40");
   EXPECT_EQ(table.Points[5].Mark, "123456789012345");
   EXPECT_EQ(table.Points[6].X, 0.0);
-  // Rows from the empty X cell on keep their values, stay counted and are not re-marked.
+  // Rows from the empty X cell on keep their values, stay counted and are not re-marked;
+  // the row is named for the user.
   EXPECT_EQ(table.PointCount, 10);
   EXPECT_EQ(table.Points[7].X, 7.5);
   EXPECT_EQ(table.Points[8].Marked, 0);
   EXPECT_EQ(FindPointIndex(table, 0), 2);
+  EXPECT_EQ(UnreadGridRow(grid, table), 7);
+}
+
+TEST_P(GridFixture, RowsTheReadBackLeavesAreNamed) {
+  EXPECT_EQ(UnreadGridRow(grid, table), 0);  // the empty row for typing is no loss
+  grid.Rows[11][2] = "named";                // a name without X is not read
+  EXPECT_EQ(UnreadGridRow(grid, table), 11);
+  grid.Rows[11][2] = "";
+  grid.Rows.resize(13);
+  grid.Rows[12][3] = "5";  // a point typed below the empty row
+  EXPECT_EQ(UnreadGridRow(grid, table), 11);
+  grid.Rows[11][3] = "4";
+  EXPECT_EQ(SyncGridToPoints(grid, table), 2);
+  EXPECT_EQ(UnreadGridRow(grid, table), 0);
 }
 
 TEST_P(GridFixture, TypedRowBecomesAPoint) {
