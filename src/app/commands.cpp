@@ -105,11 +105,17 @@ namespace {
 
 // A number typed with the input method still on comes in full-width forms, which the
 // read-back takes for no number, 0. In the number and coordinate cells they become the
-// ASCII forms where the cell is a number with them; other text is kept as typed.
+// ASCII forms where the cell is a number with them, and so in the mark cell where it is a
+// whole number: the drawing takes that for the point's code (１０５, code 5 turned). Other
+// text is kept as typed.
 std::string FoldWideNumber(const std::string& utf8, int column) {
-  if (!IsNumberColumn(column)) return utf8;
+  constexpr int kMarkColumn = 6;
+  if (!IsNumberColumn(column) && column != kMarkColumn) return utf8;
   std::string folded = NarrowNumberForms(utf8);
-  return folded != utf8 && ReadsAsNumber(column, folded) ? folded : utf8;
+  if (folded == utf8) return utf8;
+  const bool number =
+      column == kMarkColumn ? ParseInt(folded).has_value() : ReadsAsNumber(column, folded);
+  return number ? folded : utf8;
 }
 
 std::string CountText(int32_t count) {

@@ -794,6 +794,8 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   GridCellEdited(ctx_, 5, 3, "１２Ａ");
   GridCellEdited(ctx_, 5, 2, "１２");
   GridCellEdited(ctx_, 6, 3, "ー１２。５　");  // hiragana mode, an ideographic space after
+  GridCellEdited(ctx_, 4, 6, "１０５");        // a mark that is a code
+  GridCellEdited(ctx_, 5, 6, "杭１");
   EXPECT_EQ(ws_.Grid.Rows[4][1], "12");
   EXPECT_EQ(ws_.Grid.Rows[4][3], "-12045.5");
   EXPECT_EQ(ws_.Grid.Rows[4][4], " -30512.25 ");
@@ -801,6 +803,8 @@ TEST_F(Commands, SmallCommandsAndNothingEscapes) {
   EXPECT_EQ(ws_.Grid.Rows[5][3], Utf8ToCp932("１２Ａ").text);
   EXPECT_EQ(ws_.Grid.Rows[5][2], Utf8ToCp932("１２").text);
   EXPECT_EQ(ws_.Grid.Rows[6][3], "-12.5 ");
+  EXPECT_EQ(ws_.Grid.Rows[4][6], "105");
+  EXPECT_EQ(ws_.Grid.Rows[5][6], Utf8ToCp932("杭１").text);
   ASSERT_EQ(prompts_.shown.size(), 1u);
   ExpectShown(0, Kind::kInformation, Buttons::kOk,
               "Shift_JIS で表せない文字は「?」として保存されます。セルには保存される内容を表示"
