@@ -61,18 +61,35 @@ struct Fields {
 
 Fields FindFields(OGRFeatureDefn& defn) {
   Fields f;
-  for (int i = 0; i < defn.GetFieldCount(); ++i) {
-    const std::string n = AsciiLower(defn.GetFieldDefn(i)->GetNameRef());
-    int* slot = n == "number" || n == "no" ? &f.number
-                : n == "name"              ? &f.name
-                : n == "z"                 ? &f.z
-                : n == "mark"              ? &f.mark
-                : n == "remarks"           ? &f.remarks
-                : n == "marked"            ? &f.marked
-                : n == "x"                 ? &f.x
-                : n == "y"                 ? &f.y
-                                           : nullptr;
-    if (slot && *slot < 0) *slot = i;
+  // The names an export writes first; then those a Japanese layer or another program
+  // gives the same values (点番号, 点名, 標高 in UTF-8), where the first are missing.
+  for (const bool other : {false, true}) {
+    for (int i = 0; i < defn.GetFieldCount(); ++i) {
+      const std::string n = AsciiLower(defn.GetFieldDefn(i)->GetNameRef());
+      int* slot = nullptr;
+      if (!other) {
+        slot = n == "number" || n == "no" ? &f.number
+               : n == "name"              ? &f.name
+               : n == "z"                 ? &f.z
+               : n == "mark"              ? &f.mark
+               : n == "remarks"           ? &f.remarks
+               : n == "marked"            ? &f.marked
+               : n == "x"                 ? &f.x
+               : n == "y"                 ? &f.y
+                                          : nullptr;
+      } else {
+        // A .dbf read without a code page gives its names as code page 932 bytes.
+        const auto is = [&n](std::string_view utf8) {
+          return n == utf8 || n == Utf8ToCp932(utf8).text;
+        };
+        slot = is("点番号")                                      ? &f.number
+               : is("点名") || is("測点名")                      ? &f.name
+               : is("標高") || n == "elevation" || n == "height" ? &f.z
+               : is("備考")                                      ? &f.remarks
+                                                                 : nullptr;
+      }
+      if (slot && *slot < 0) *slot = i;
+    }
   }
   return f;
 }

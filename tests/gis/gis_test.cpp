@@ -450,6 +450,17 @@ TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   EXPECT_EQ(data.Table.Points[3].Z, 9.0);
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_EQ(warnings[0], "in.geojson: 1 features of the layer in are not points and were not read");
+  // A Japanese layer's field names stand in where the export's own are missing.
+  const std::string japanese = Write("jp.geojson", R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"点番号":12,"点名":"境界1","標高":"3.25","備考":"杭","height":9},
+ "geometry":{"type":"Point","coordinates":[139.8333333333333333,36.0]}}]})");
+  CoordinateData jp;
+  EXPECT_TRUE(LoadGisPoints(japanese, "jp.geojson", 6677, jp, false, report).empty());
+  ASSERT_EQ(jp.Table.PointCount, 1);
+  EXPECT_EQ(jp.Table.Points[1].Number, 12);
+  EXPECT_EQ(jp.Table.Points[1].Name, Utf8ToCp932("境界1").text);
+  EXPECT_EQ(jp.Table.Points[1].Z, 3.25);
+  EXPECT_EQ(jp.Table.Points[1].Remarks, "\x8d\x59");
 
   // Nothing changes when one feature cannot be read, or the system is missing.
   const std::string broken = Write("broken.geojson",
