@@ -211,6 +211,15 @@ MessageTexts Texts(MessageId id) {
               "{1}\r\n点 {2} 個のコード番号（マーク、またはオプションの「コード番号」）は保存"
               "されませんでした。{3} の図面にはコード番号を保存できないため、普通の点として"
               "書き出しました。"};
+    case MessageId::kUnmarkedNotSaved:
+    case MessageId::kUnmarkedsNotSaved:
+      return {id == MessageId::kUnmarkedNotSaved
+                  ? "{1}: {2} point is unmarked, which a coordinate file cannot hold: read back, "
+                    "it is marked and drawn"
+                  : "{1}: {2} points are unmarked, which a coordinate file cannot hold: read "
+                    "back, they are marked and drawn",
+              "{1}\r\n印（*）の外れた点 {2} 個は、印のないことが保存されません。読み込み直すと"
+              "印が付き、図面に書き出されます。"};
     case MessageId::kNumberNotSaved:
     case MessageId::kNumbersNotSaved:
       return {id == MessageId::kNumberNotSaved

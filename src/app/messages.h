@@ -57,6 +57,8 @@ enum class MessageId : int {
   kBlocksNotSaved,      // file, count
   kNumberNotSaved,      // file, count (1)
   kNumbersNotSaved,     // file, count
+  kUnmarkedNotSaved,    // file, count (1)
+  kUnmarkedsNotSaved,   // file, count
   kPointCodeNotSaved,   // file, count (1), version
   kPointCodesNotSaved,  // file, count, version
   kMarkNotSaved,        // file, count (1)

@@ -513,6 +513,7 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
   for (int32_t r = 1; r <= t.PointCount; ++r) {
     if (!keepsMarks) report.marksNotSaved += HasMarkOrRemarks(t.Points[r]);
     if (format == CoordinateFormat::kApa) report.numbersNotSaved += t.Points[r].Number != r;
+    report.unmarkedNotSaved += t.Points[r].Marked != 1;
     report.textsSplit += SplitsOnReading(t.Points[r], format, r == 1);
   }
   return report;
@@ -535,6 +536,11 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
     out.push_back(MessageText(
         report.numbersNotSaved == 1 ? MessageId::kNumberNotSaved : MessageId::kNumbersNotSaved,
         {name, std::to_string(report.numbersNotSaved)}, language));
+  }
+  if (report.unmarkedNotSaved > 0) {
+    out.push_back(MessageText(
+        report.unmarkedNotSaved == 1 ? MessageId::kUnmarkedNotSaved : MessageId::kUnmarkedsNotSaved,
+        {name, std::to_string(report.unmarkedNotSaved)}, language));
   }
   if (report.textsSplit > 0) {
     const bool japanese = language == Language::kJapanese;

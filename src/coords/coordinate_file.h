@@ -217,10 +217,11 @@ void AppendSimaBlock(std::string& out, const SimaBlock& block);
 
 // What a save could not keep.
 struct SaveReport {
-  size_t blocksNotSaved = 0;   // parcels and polylines: only SIMA files hold them
-  size_t marksNotSaved = 0;    // points with a mark or remarks: only ZHY and CSV files do
-  size_t numbersNotSaved = 0;  // an APA file's points are numbered by their rows
-  size_t textsSplit = 0;       // points whose written texts read back split (SplitsOnReading)
+  size_t blocksNotSaved = 0;    // parcels and polylines: only SIMA files hold them
+  size_t marksNotSaved = 0;     // points with a mark or remarks: only ZHY and CSV files do
+  size_t numbersNotSaved = 0;   // an APA file's points are numbered by their rows
+  size_t unmarkedNotSaved = 0;  // unmarked points: no coordinate file holds the state
+  size_t textsSplit = 0;        // points whose written texts read back split (SplitsOnReading)
   // A SIMA file's site name, a title, or a parcel's or polyline's texts hold "," or a
   // line break.
   bool headSplit = false;

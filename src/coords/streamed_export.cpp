@@ -34,6 +34,7 @@ void StreamedCoordinateWriter::TakePoints(std::vector<SurveyPoint>& rows, int32_
     // An APA file numbers its points by their rows.
     if (format_ == CoordinateFormat::kApa)
       numbersNotSaved_ += int64_t{p.Number} != static_cast<int64_t>(pointsTaken_) + 1;
+    unmarkedNotSaved_ += p.Marked != 1;
     textsSplit_ += SplitsOnReading(p, format_, pointsTaken_++ == 0);
     AppendCoordinateLine(text_, p, format_);
     if (text_.size() >= kBuffer / 4) Flush(*lines_);
@@ -76,6 +77,7 @@ SaveReport StreamedCoordinateWriter::Report() const {
   if (format_ != CoordinateFormat::kSima) report.blocksNotSaved = blocks_;
   report.marksNotSaved = marksNotSaved_;
   report.numbersNotSaved = numbersNotSaved_;
+  report.unmarkedNotSaved = unmarkedNotSaved_;
   report.textsSplit = textsSplit_;
   report.headSplit = headSplit_ || blockSplit_;
   report.format = format_;

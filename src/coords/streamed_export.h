@@ -43,6 +43,7 @@ class StreamedCoordinateWriter final : public LoadSink {
   size_t blocks_ = 0;
   size_t marksNotSaved_ = 0;
   size_t numbersNotSaved_ = 0;
+  size_t unmarkedNotSaved_ = 0;
   size_t textsSplit_ = 0;
   bool headSplit_ = false;
   bool blockSplit_ = false;

@@ -787,6 +787,17 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
             std::vector<std::string>{
                 "out.zhy: 3 parcels and polylines were not saved: only a SIMA file holds them"});
   EXPECT_TRUE(SaveWarnings(SaveReport{}, "out.zhy").empty());
+  // No coordinate file holds that a point is unmarked: read back, it would be drawn.
+  d.Table.Points[2].Marked = 0;
+  d.Table.Points[3].Marked = 0;
+  for (CoordinateFormat f : {CoordinateFormat::kZhy, CoordinateFormat::kCsv, CoordinateFormat::kApa,
+                             CoordinateFormat::kSima})
+    EXPECT_EQ(CoordinateSaveReport(d, f).unmarkedNotSaved, 2u);
+  EXPECT_EQ(SaveWarnings(CoordinateSaveReport(d, CoordinateFormat::kZhy), "out.zhy").at(1),
+            "out.zhy: 2 points are unmarked, which a coordinate file cannot hold: read back, they "
+            "are marked and drawn");
+  d.Table.Points[2].Marked = 1;
+  d.Table.Points[3].Marked = 1;
   // Texts holding what ends a field or a line on reading: each point counted once, where
   // the format writes the text; a tab splits a tab list and, on its first line, a ZHY.
   d.Table.Points[1].Name = "T,9";
