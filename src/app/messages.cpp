@@ -397,11 +397,20 @@ MessageTexts Texts(MessageId id) {
                   ? "{1}: {2} triangle names a point that is not in the table and was left out"
                   : "{1}: {2} triangles name a point that is not in the table and were left out",
               "{1}\r\n三角形 {2} 個は表にない点を使っているため、書き出しませんでした。"};
+    case MessageId::kGisBlanksDropped:
+    case MessageId::kGisBlanksDroppedMany:
+      return {id == MessageId::kGisBlanksDropped
+                  ? "{1}: {2} point has a name, mark or remarks beginning or ending with blanks, "
+                    "which programs reading a Shapefile drop; GeoPackage keeps them"
+                  : "{1}: {2} points have a name, mark or remarks beginning or ending with "
+                    "blanks, which programs reading a Shapefile drop; GeoPackage keeps them",
+              "{1}\r\n点名・マーク・備考の前後に空白のある点が {2} 個あります。Shapefile を読む"
+              "プログラムは、この空白を除きます。GeoPackage では除かれません。"};
     case MessageId::kGisTextCut:
     case MessageId::kGisTextsCut:
       return {id == MessageId::kGisTextCut
-                  ? "{1}: {2} text is longer than the 254 bytes of a Shapefile field and were "
-                    "cut; GeoPackage keeps them whole"
+                  ? "{1}: {2} text is longer than the 254 bytes of a Shapefile field and was "
+                    "cut; GeoPackage keeps it whole"
                   : "{1}: {2} texts are longer than the 254 bytes of a Shapefile field and were "
                     "cut; GeoPackage keeps them whole",
               "{1}\r\n文字列 {2} 個は Shapefile の項目の 254 バイトを超えるため、"

@@ -90,6 +90,15 @@ namespace {
 
 using gis::QuietGdal;
 
+// Programs that read a Shapefile (GDAL, shapelib) drop the blanks at either end of its
+// texts, which the .dbf pads with blanks.
+bool HasOuterBlanks(const SurveyPoint& p) {
+  const auto outer = [](std::string_view t) {
+    return !t.empty() && (t.front() == ' ' || t.back() == ' ');
+  };
+  return outer(p.Name.view()) || outer(p.Mark.view()) || outer(p.Remarks.view());
+}
+
 // Absolute area of the closed polygon through the vertices (stored X, Y), taken
 // relative to the first vertex so that large plane coordinates keep their digits.
 double ShoelaceArea(const std::vector<const SurveyPoint*>& v) {
@@ -760,13 +769,14 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   // the points are placed by a transformation of their own and counted apart.
   std::mutex gdal;
   std::unique_ptr<Positions> shpAt;
-  size_t shpAppended = 0, shpCut = 0;
+  size_t shpAppended = 0, shpCut = 0, shpBlanks = 0;
   Aside<void> shpWritten;  // after everything it uses: its end waits for it
   if (shp) {
     shpAt = std::make_unique<Positions>(survey.get(), output.get());
     const auto writePoints = [&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
+        shpBlanks += HasOuterBlanks(p);
         const OGRPoint g = shpAt->At(p);
         if (shp->Appending() && shp->Append(p, g, shpCut)) {
           ++shpAppended;
@@ -820,6 +830,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     shpWritten.get();
     w.Counted(kPoints, shpAppended);
     result.textsCut += shpCut;
+    result.blanksDropped += shpBlanks;
   };
 
   // A parcel's, triangle's or line's feature, named shapeName, with its area where it has one,
@@ -2026,6 +2037,7 @@ std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::stri
   say(gis.parcelsNotWritten, MessageId::kGisParcelNoArea, MessageId::kGisParcelsNoArea);
   say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
   say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
+  say(gis.blanksDropped, MessageId::kGisBlanksDropped, MessageId::kGisBlanksDroppedMany);
   if (!gis.madeInMemory.empty())
     out.push_back(MessageText(MessageId::kGisMadeInMemory, {name, gis.madeInMemory}, language));
   return out;

@@ -79,6 +79,7 @@ struct GisExport {
   size_t parcelsNotWritten = 0;    // naming a point the table does not hold
   size_t trianglesNotWritten = 0;  // the same for "E01" triangles
   size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
+  size_t blanksDropped = 0;        // Shapefile: points with texts its readers trim
   // Why GDAL's files were made in memory: no temporary folder could be made.
   std::string madeInMemory;
 };

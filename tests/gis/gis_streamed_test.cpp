@@ -34,7 +34,8 @@ std::string Describe(const GisExport& gis) {
   for (const GisLayerCount& l : gis.Layers)
     out += "\n" + l.Layer + " " + std::to_string(l.Features);
   out += "\n" + std::to_string(gis.parcelsNotWritten) + " " +
-         std::to_string(gis.trianglesNotWritten) + " " + std::to_string(gis.textsCut);
+         std::to_string(gis.trianglesNotWritten) + " " + std::to_string(gis.textsCut) + " " +
+         std::to_string(gis.blanksDropped);
   return out;
 }
 

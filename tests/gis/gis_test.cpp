@@ -991,6 +991,15 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   o.Format = GisFormat::kShp;
   const GisExport shp = BuildGisExport(data, o, "t.shp");
   EXPECT_EQ(shp.textsCut, 1u);
+  EXPECT_EQ(shp.blanksDropped, 0u);
+  // Blanks at either end of a text, which a Shapefile's readers drop, are counted by point.
+  data.Table.Points[2].Name = " lead";
+  data.Table.Points[2].Remarks = "trail ";
+  data.Table.Points[3].Mark = "7 ";
+  EXPECT_EQ(BuildGisExport(data, o, "t.shp").blanksDropped, 2u);
+  o.Format = GisFormat::kGpkg;
+  EXPECT_EQ(BuildGisExport(data, o, "t.gpkg").blanksDropped, 0u);
+  o.Format = GisFormat::kShp;
   EXPECT_EQ(shp.Files.front().Name, "t.shp");
   EXPECT_EQ(shp.Files.size(), 5u * 3);  // points, parcels, parcel lines
 }
