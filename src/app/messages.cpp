@@ -397,6 +397,15 @@ MessageTexts Texts(MessageId id) {
                   ? "{1}: {2} triangle names a point that is not in the table and was left out"
                   : "{1}: {2} triangles name a point that is not in the table and were left out",
               "{1}\r\n三角形 {2} 個は表にない点を使っているため、書き出しませんでした。"};
+    case MessageId::kGisVertexOnPoints:
+    case MessageId::kGisVerticesOnPoints:
+      return {id == MessageId::kGisVertexOnPoints
+                  ? "{1}: {2} vertex of the parcels and polylines stands where more than one "
+                    "point stands, and was taken for the first of them read"
+                  : "{1}: {2} vertices of the parcels and polylines stand where more than one "
+                    "point stands, and were taken for the first of them read",
+              "{1}\r\n区画・折れ線の頂点 {2} 個は、同じ位置に複数の点があるため、最初に読み込んだ"
+              "点を通るものとしました。"};
     case MessageId::kGisBlanksDropped:
     case MessageId::kGisBlanksDroppedMany:
       return {id == MessageId::kGisBlanksDropped

@@ -127,6 +127,8 @@ enum class MessageId : int {
   kGisTextsCut,           // file, count
   kGisBlanksDropped,      // file, count (1)
   kGisBlanksDroppedMany,  // file, count
+  kGisVertexOnPoints,     // file, count (1)
+  kGisVerticesOnPoints,   // file, count
   kGisMadeInMemory,       // file, why no temporary folder could be made
   // GIS files. gdal: ": GDAL's own words", or empty.
   kGisSystemUnknown,              // system, hint

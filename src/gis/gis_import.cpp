@@ -673,9 +673,16 @@ class ShapeBlocks {
     return true;
   }
 
-  // What was said of the shapes not on the points, a layer at a time.
-  std::vector<std::string> Warnings() {
+  // What was said of the shapes not on the points, a layer at a time, and of vertices
+  // where several points stand (shared of them), which name the first read there: a
+  // point with the same place and another number is not told apart by its place.
+  std::vector<std::string> Warnings(uint64_t shared) {
     Said();
+    if (shared > 0) {
+      warnings_.push_back(
+          MessageText(shared == 1 ? MessageId::kGisVertexOnPoints : MessageId::kGisVerticesOnPoints,
+                      {name_, std::to_string(shared)}, language_));
+    }
     return std::move(warnings_);
   }
 
@@ -762,6 +769,9 @@ class PlaceJoin {
       ++vertexCount_;
     }
   }
+
+  // Vertices where more than one point stands, known once EachShape has run.
+  uint64_t SharedPlaces() const { return shared_; }
 
   // Hands take(kind, fid, closed, name or null, records, onPoints) every shape in order.
   template <class Take>
@@ -900,6 +910,11 @@ class PlaceJoin {
         const auto order = refs.Get<uint64_t>();
         const auto at = std::lower_bound(places.begin(), places.end(), vertex, before);
         if (at == places.end() || before(vertex, *at)) continue;
+        for (auto other = std::next(at); other != places.end() && !before(*at, *other); ++other) {
+          if (other->Number == at->Number) continue;
+          ++shared_;
+          break;
+        }
         SpillFile& out = *found_[static_cast<size_t>(order / perBucket_)];
         out.Put(static_cast<uint32_t>(order % perBucket_));
         out.Put(at->Number);
@@ -917,6 +932,7 @@ class PlaceJoin {
   SpillFile shapes_;
   uint64_t vertexCount_ = 0;
   size_t longestName_ = 0;
+  uint64_t shared_ = 0;
 };
 
 }  // namespace
@@ -1005,7 +1021,7 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
       records = std::move(block.Records);
     });
   }
-  warnings = reader->Warnings(blocks.Warnings());
+  warnings = reader->Warnings(blocks.Warnings(join ? join->SharedPlaces() : 0));
   return true;
 }
 
@@ -1043,6 +1059,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
 
   std::vector<SimaBlock> blocks;
   ShapeBlocks made(name, language, report);
+  uint64_t shared = 0;
   std::vector<SimaBlockRecord> records;
   EachShape(reader, [&](uint8_t kind, const OGRFeature& f, int nameField,
                         const OGRSimpleCurve* curve, int vertices, bool closed) {
@@ -1055,6 +1072,11 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       onPoints = std::isfinite(place.x) && std::isfinite(place.y) && at != pointAt.end() &&
                  !before(place, *at);
       if (!onPoints) break;
+      for (auto other = std::next(at); other != pointAt.end() && !before(*at, *other); ++other) {
+        if (points[other->row].Number == points[at->row].Number) continue;
+        ++shared;
+        break;
+      }
       SimaBlockRecord& record = records.emplace_back();
       record.Point.Number = points[at->row].Number;
       record.Point.Name = points[at->row].Name;
@@ -1092,7 +1114,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
     }
   }
 
-  return reader.Warnings(made.Warnings());
+  return reader.Warnings(made.Warnings(shared));
 }
 
 }  // namespace kestrova
