@@ -89,7 +89,7 @@ std::string PathText(const fs::path& path) {
 // The folder of a file, ending in the path delimiter: the start folder of the next
 // file dialog.
 std::string FolderOf(const fs::path& file) {
-  return PathText(fs::absolute(file).parent_path() / "");
+  return PathText(AbsolutePath(file).parent_path() / "");
 }
 
 }  // namespace
@@ -165,7 +165,15 @@ std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
     return std::nullopt;
   }
   name += extension;
-  return fs::absolute(chosen).parent_path() / name;
+  // Cut at the first ".", a dated name (R6.12.10 境界) would lose all but its start, and
+  // could replace another site's file: the user says whether to.
+  if (FileStem(chosen) != chosen.stem() &&
+      ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel,
+                          CutNameQuestion(PathText(chosen.filename()), PathText(name))) !=
+          Answer::kOk) {
+    return std::nullopt;
+  }
+  return AbsolutePath(chosen).parent_path() / name;
 }
 
 // True when target may be written: it does not exist, or the user agreed to replace it.
@@ -286,7 +294,7 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
   {
     const auto work = ctx.prompts.LongWork(kLoadingText);
     for (size_t i = 0; i < files.size(); ++i) {
-      const fs::path file = fs::absolute(files[i]);
+      const fs::path file = AbsolutePath(files[i]);
       const bool append = lastLoaded ? true : ws.AppendOnLoad;
       PartOfWork progress(*work, i, files.size());
       try {

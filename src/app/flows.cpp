@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
+#include "common/utf8_path.h"
 #include "coords/convert.h"
 #include "coords/streamed_drawing.h"
 #include "jww/header.h"
@@ -16,6 +17,11 @@ const char kNoDataMessage[] = "データが、ありません。";
 const char kNoMarkedPointsMessage[] =
     "印の付いた点がないため、図面に書き出すものがありません。\r\n"
     "図面には、No. の列に「*」の付いた点だけを書き出します。";
+
+std::string CutNameQuestion(const std::string& typed, const std::string& written) {
+  return "「" + typed + "」は最初の「.」より前を名前として、「" + written +
+         "」に保存します。\r\nよろしいですか？";
+}
 
 std::string UnreadGridRowText(int32_t row) {
   const std::string r = std::to_string(row);
@@ -108,7 +114,7 @@ void SaveJwwFile(Workspace& ws, const std::filesystem::path& path, int baseRow,
   const DrawingPlan plan = PlanJwwDrawing(ws, baseRow, source);
   FileOutStream out(path);
   WriteJwwDrawingTo(ws, plan, out, path.string(), progress, WritePlannedEntities);
-  ws.Settings.Folder.name = std::filesystem::absolute(path).parent_path().string();
+  ws.Settings.Folder.name = AbsolutePath(path).parent_path().string();
 }
 
 void SaveJwwFile(Workspace& ws, std::unique_ptr<AtomicFileWriter> file, int baseRow,

@@ -107,7 +107,13 @@ void Export(CommandContext& ctx) {
     return;
   }
   name += Extension(*format);
-  const fs::path target = fs::absolute(chosen->path).parent_path() / name;
+  if (FileStem(chosen->path) != chosen->path.stem() &&
+      ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel,
+                          CutNameQuestion(chosen->path.filename().string(), name.string())) !=
+          Answer::kOk) {
+    return;
+  }
+  const fs::path target = AbsolutePath(chosen->path).parent_path() / name;
   std::error_code ec;
   if (fs::exists(target, ec) &&
       ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,

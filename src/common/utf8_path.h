@@ -14,4 +14,8 @@ inline std::filesystem::path Utf8Path(std::string_view utf8) {
       std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
 
+// The path as the system would find it from the current folder: std::filesystem::absolute,
+// but on Windows a network name (\\server\share\...) stays one.
+std::filesystem::path AbsolutePath(const std::filesystem::path& path);
+
 }  // namespace kestrova

@@ -20,6 +20,7 @@
 #include "app/messages.h"
 #include "app/settings_file.h"
 #include "common/error.h"
+#include "common/utf8_path.h"
 #include "gui/fonts.h"
 #include "gui/options_dialog.h"
 #include "gui/plot_widget.h"
@@ -70,7 +71,7 @@ void QtMainView::RepaintPlot() {
 bool QtMainView::OpenManual(const std::filesystem::path& file) {
   std::error_code error;
   if (file.empty() || !std::filesystem::is_regular_file(file, error)) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQt(std::filesystem::absolute(file))));
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQt(AbsolutePath(file))));
 }
 
 void QtMainView::Close() {

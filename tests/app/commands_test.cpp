@@ -268,6 +268,19 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   ExpectShown(0, Kind::kError, Buttons::kOk,
               (dir_ / "lot.jww").string() + "\r\nフォルダと同じ名前のファイルは保存できません。");
   EXPECT_TRUE(fs::is_directory(dir_ / "lot.jww"));
+  // A dated name loses more than its extension to the stem: the user is asked first, and
+  // Cancel writes nothing.
+  prompts_.shown.clear();
+  prompts_.answers = {Answer::kCancel};
+  Choose(dir_ / "R6.12.10 lot.jww");
+  JwwSaveCommand(ctx_);
+  ExpectShown(0, Kind::kConfirmation, Buttons::kOkCancel,
+              CutNameQuestion("R6.12.10 lot.jww", "R6.jww"));
+  EXPECT_FALSE(fs::exists(dir_ / "R6.jww"));
+  prompts_.answers = {Answer::kOk};
+  Choose(dir_ / "R6.12.10 lot.jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_TRUE(fs::exists(dir_ / "R6.jww"));
   // Names only Unicode holds are written as typed (on Windows a narrow string on the way
   // turned them into other characters), and the next dialog starts in their folder.
   const fs::path unicode = dir_ / Utf8Path("測量 𠮷é");

@@ -207,6 +207,14 @@ TEST(WindowsFiles, DevicesFoldersLinksAndDescriptors) {
   _close(writeFd);  // the writer never closes a descriptor it was handed
   EXPECT_EQ(ReadDescriptorBytes(readFd, "standard input"), bytes);
   _close(readFd);
+
+  // A network name stays one when made absolute, as Explorer hands it to the window; a
+  // name of the current folder gets its drive.
+  EXPECT_EQ(AbsolutePath(L"\\\\fileserver\\share\\測量\\unc site.sim").wstring(),
+            L"\\\\fileserver\\share\\測量\\unc site.sim");
+  EXPECT_EQ(AbsolutePath(L"\\\\fileserver\\share\\測量\\a.sim").parent_path().wstring(),
+            L"\\\\fileserver\\share\\測量");
+  EXPECT_EQ(AbsolutePath(L"a.sim"), fs::current_path() / L"a.sim");
 }
 
 // The second half of KilledSaveLeavesNothingBehind, in a process of its own.
