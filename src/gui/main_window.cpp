@@ -283,10 +283,23 @@ StartUpProblems MainWindow::Start() {
   return problems;
 }
 
+namespace {
+
+// The frame the system draws around the window is not known before it is shown.
+constexpr int kFrameSide = 8;
+constexpr int kFrameTop = 31;
+
+}  // namespace
+
+bool TitleBarInRoom(const QRect& window, const QRect& room) {
+  constexpr int kGrip = 100;  // of the title bar's width, enough to take it by
+  const int left = std::max(window.x(), room.x());
+  const int right = std::min(window.x() + window.width() + 2 * kFrameSide, room.x() + room.width());
+  return right - left >= std::min(kGrip, window.width()) && window.y() >= room.y() &&
+         window.y() + kFrameTop <= room.y() + room.height();
+}
+
 QPoint PlaceOnScreen(const QRect& window, const QRect& room) {
-  // The frame the system draws around the window is not known before it is shown.
-  constexpr int kFrameSide = 8;
-  constexpr int kFrameTop = 31;
   const int right = room.x() + room.width() - window.width() - 2 * kFrameSide;
   const int bottom = room.y() + room.height() - window.height() - kFrameTop - kFrameSide;
   return {std::max(room.x(), std::min(window.x(), right)),
@@ -308,15 +321,21 @@ void MainWindow::RestorePlace() {
     return;
   }
   const QRect rect(place->Left, place->Top, place->Width, place->Height);
-  // A window recorded on a screen that is gone opens at its first place.
-  bool onScreen = false;
-  for (const QScreen* screen : QGuiApplication::screens())
-    onScreen = onScreen || screen->availableGeometry().intersects(rect);
-  if (!onScreen) {
+  // A window recorded on a screen that is gone opens at its first place; one whose title
+  // bar has gone off the screen (the settings of a copy carried from a larger screen) is
+  // moved onto the screen it is on, keeping its size.
+  const QScreen* on = nullptr;
+  bool reachable = false;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    reachable = reachable || TitleBarInRoom(rect, screen->availableGeometry());
+    if (!on && screen->availableGeometry().intersects(rect)) on = screen;
+  }
+  if (!on) {
     KeepFirstPlaceOnScreen();
     return;
   }
   setGeometry(rect);
+  if (!reachable) move(PlaceOnScreen(rect, on->availableGeometry()));
   if (place->GridWidth > 0) {
     splitter_->setSizes({place->GridWidth, std::max(place->Width - place->GridWidth, 1)});
   }

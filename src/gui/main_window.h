@@ -27,6 +27,9 @@ class VersionBox;
 // and its client size (the frame the system adds is not known yet). At its own place where
 // that fits, else moved up and left as far as it must; the result is for move().
 QPoint PlaceOnScreen(const QRect& window, const QRect& room);
+// Whether a window there (as for PlaceOnScreen) has enough of its title bar in room to be
+// taken and moved by it.
+bool TitleBarInRoom(const QRect& window, const QRect& room);
 
 // What the commands ask of the window, forwarded to it.
 class QtMainView : public MainView {

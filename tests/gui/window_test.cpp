@@ -270,6 +270,21 @@ void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
   QCOMPARE(f.window->size(), QSize(765, 572));
   QCOMPARE(f.window->pos(),
            PlaceOnScreen(QRect(226, 179, 765, 572), f.window->screen()->availableGeometry()));
+  // A place whose title bar is off the screen's corner is moved onto it, its size kept.
+  const QRect room = f.window->screen()->availableGeometry();
+  const QRect corner(room.right() - 30, room.bottom() - 40, 765, 572);
+  QVERIFY(!TitleBarInRoom(corner, room));
+  QVERIFY(TitleBarInRoom(QRect(room.x() + 10, room.y() + 10, 700, 500), room));
+  f.window->close();
+  text = ReadFileBytes(f.SettingsFile());
+  const size_t left = text.find("Left=");
+  text.replace(left, text.find('\r', left) - left, "Left=" + std::to_string(corner.x()));
+  const size_t top = text.find("Top=");
+  text.replace(top, text.find('\r', top) - top, "Top=" + std::to_string(corner.y()));
+  WriteFileAtomic(f.SettingsFile(), text);
+  f.Open();
+  QCOMPARE(f.window->pos(), PlaceOnScreen(corner, room));
+  QCOMPARE(f.window->size(), QSize(765, 572));
   // That place on a screen without room for it (a 1366 x 768 laptop above its taskbar, a
   // full-HD one at 150 %): moved up and left as far as the window and its frame must,
   // and never above or left of the room.
