@@ -80,7 +80,7 @@ Fields FindFields(OGRFeatureDefn& defn) {
       } else {
         // A .dbf read without a code page gives its names as code page 932 bytes.
         const auto is = [&n](std::string_view utf8) {
-          return n == utf8 || n == Utf8ToCp932(utf8).text;
+          return n == utf8 || n == AsciiLower(Utf8ToCp932(utf8).text);
         };
         slot = is("点番号")                                      ? &f.number
                : is("点名") || is("測点名")                      ? &f.name
@@ -207,7 +207,8 @@ class PointLayerReader {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(beside, ec)) continue;
         std::filesystem::path cpg = beside;
-        const bool ownCodePage = std::filesystem::exists(cpg.replace_extension(".cpg"), ec);
+        const bool ownCodePage = std::filesystem::exists(cpg.replace_extension(".cpg"), ec) ||
+                                 std::filesystem::exists(cpg.replace_extension(".CPG"), ec);
         const std::u8string u8Beside = beside.u8string();
         std::unique_ptr<GDALDataset> shapes(GDALDataset::Open(
             reinterpret_cast<const char*>(u8Beside.c_str()), GDAL_OF_VECTOR | GDAL_OF_READONLY,

@@ -292,11 +292,13 @@ constexpr int kFrameTop = 31;
 }  // namespace
 
 bool TitleBarInRoom(const QRect& window, const QRect& room) {
+  // window is the client area a remembered place gives: the title bar is the frame's
+  // band above it.
   constexpr int kGrip = 100;  // of the title bar's width, enough to take it by
-  const int left = std::max(window.x(), room.x());
-  const int right = std::min(window.x() + window.width() + 2 * kFrameSide, room.x() + room.width());
-  return right - left >= std::min(kGrip, window.width()) && window.y() >= room.y() &&
-         window.y() + kFrameTop <= room.y() + room.height();
+  const int left = std::max(window.x() - kFrameSide, room.x());
+  const int right = std::min(window.x() + window.width() + kFrameSide, room.x() + room.width());
+  return right - left >= std::min(kGrip, window.width()) && window.y() - kFrameTop >= room.y() &&
+         window.y() <= room.y() + room.height();
 }
 
 QPoint PlaceOnScreen(const QRect& window, const QRect& room) {

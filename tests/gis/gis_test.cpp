@@ -356,16 +356,19 @@ TEST_F(Gis, GisInputsShareOneSystem) {
   // Kept each in its own system, the two sites would lie 130 km apart: whatever reads
   // them, streamed or into a table, refuses unless one system is named.
   const std::string two = Path("a.gpkg") + " " + kSite + " " + Path("b.shp");
-  for (const std::string& command : {std::string("info"), "convert -o " + Path("ab.jww"),
-                                     "export -o " + Path("ab.zhy"), "plot -o " + Path("ab.svg")}) {
-    const Result r = RunCli(command + " " + two);
+  using Run = std::pair<std::string, std::string>;  // the command, its output
+  for (const auto& [command, output] : {Run{"info", ""}, Run{"convert -o ", "ab.jww"},
+                                        Run{"export -o ", "ab.zhy"}, Run{"plot -o ", "ab.svg"}}) {
+    const Result r = RunCli(command + (output.empty() ? "" : Path(output)) + " " + two);
     EXPECT_EQ(r.status, 1) << command << "\n" << r.out;
     EXPECT_NE(r.out.find(Path("b.shp") + ": its points are in EPSG:6678, the points read before it "
                                          "in EPSG:6677"),
               std::string::npos)
         << command << "\n"
         << r.out;
-    EXPECT_FALSE(std::filesystem::exists(Path("ab.jww")));
+    if (!output.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(Path(output))) << output;
+    }
   }
   ASSERT_EQ(RunCli("export --crs EPSG:6677 -o " + Path("named.zhy") + " " + two).status, 0);
   // The window, which has no system to name for both, brings the second into the first's.
@@ -461,6 +464,31 @@ TEST_F(Gis, ImportMapsFieldsAndIsAllOrNothing) {
   EXPECT_EQ(jp.Table.Points[1].Name, Utf8ToCp932("境界1").text);
   EXPECT_EQ(jp.Table.Points[1].Z, 3.25);
   EXPECT_EQ(jp.Table.Points[1].Remarks, "\x8d\x59");
+  // The same in a .dbf without .cpg, its names code page 932 bytes (標高 holds a "W").
+  {
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+    std::unique_ptr<GDALDataset> ds(
+        driver->Create(Path("jp.shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    ASSERT_TRUE(ds);
+    OGRLayer* layer = ds->CreateLayer("jp", nullptr, wkbPoint, nullptr);
+    OGRFieldDefn height("zz", OFTReal);
+    ASSERT_EQ(layer->CreateField(&height), OGRERR_NONE);
+    OGRFeature f(layer->GetLayerDefn());
+    f.SetField("zz", 3.25);
+    OGRPoint at(0.0, 0.0);
+    f.SetGeometry(&at);
+    ASSERT_EQ(layer->CreateFeature(&f), OGRERR_NONE);
+  }
+  std::filesystem::remove(Path("jp.cpg"));
+  {
+    std::fstream dbf(Path("jp.dbf"), std::ios::in | std::ios::out | std::ios::binary);
+    dbf.seekp(32);  // the first field's name
+    dbf.write("\x95\x57\x8d\x82", 4);
+  }
+  CoordinateData raw;
+  LoadGisPoints(Path("jp.shp"), "jp.shp", 0, raw, false, report);
+  ASSERT_EQ(raw.Table.PointCount, 1);
+  EXPECT_EQ(raw.Table.Points[1].Z, 3.25);
 
   // Nothing changes when one feature cannot be read, or the system is missing.
   const std::string broken = Write("broken.geojson",

@@ -274,7 +274,8 @@ void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
   const QRect room = f.window->screen()->availableGeometry();
   const QRect corner(room.right() - 30, room.bottom() - 40, 765, 572);
   QVERIFY(!TitleBarInRoom(corner, room));
-  QVERIFY(TitleBarInRoom(QRect(room.x() + 10, room.y() + 10, 700, 500), room));
+  QVERIFY(TitleBarInRoom(QRect(room.x() + 10, room.y() + 40, 700, 500), room));
+  QVERIFY(!TitleBarInRoom(QRect(room.x() + 10, room.y(), 700, 500), room));  // above it
   f.window->close();
   text = ReadFileBytes(f.SettingsFile());
   const size_t left = text.find("Left=");
