@@ -101,6 +101,33 @@ std::string WindowTitle(const fs::path& file) {
   return title + " - " + std::string(name.begin(), name.end());
 }
 
+void TellOfUnreadRows(CommandContext& ctx) {
+  if (const int32_t row = UnreadGridRow(ctx.ws.Grid, ctx.ws.Coords.Table); row > 0)
+    Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
+}
+
+// By its absolute path: the program's current folder never moves.
+std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
+                                   const char* extension) {
+  fs::path name = FileStem(chosen);
+  if (name.empty()) {
+    Tell(ctx, Kind::kWarning,
+         "「" + PathText(chosen.filename()) +
+             "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
+    return std::nullopt;
+  }
+  name += extension;
+  // Cut at the first ".", a dated name (R6.12.10 境界) would lose all but its start, and
+  // could replace another site's file: the user says whether to.
+  if (FileStem(chosen) != chosen.stem() &&
+      ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel,
+                          CutNameQuestion(PathText(chosen.filename()), PathText(name))) !=
+          Answer::kOk) {
+    return std::nullopt;
+  }
+  return AbsolutePath(chosen).parent_path() / name;
+}
+
 namespace {
 
 // A number typed with the input method still on comes in full-width forms, which the
@@ -144,36 +171,6 @@ void BringPointsUpToDate(CommandContext& ctx) {
   } else {
     ctx.view.RepaintPlot();
   }
-}
-
-// Rows the read-back left alone are told of before anything is written from the points.
-void TellOfUnreadRows(CommandContext& ctx) {
-  if (const int32_t row = UnreadGridRow(ctx.ws.Grid, ctx.ws.Coords.Table); row > 0)
-    Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
-}
-
-// The file a save writes: the stem of the chosen name with the format's extension, in
-// the chosen folder, by its absolute path (the program's current folder never moves).
-// nullopt, after telling the user, when the chosen name leaves no stem.
-std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
-                                   const char* extension) {
-  fs::path name = FileStem(chosen);
-  if (name.empty()) {
-    Tell(ctx, Kind::kWarning,
-         "「" + PathText(chosen.filename()) +
-             "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
-    return std::nullopt;
-  }
-  name += extension;
-  // Cut at the first ".", a dated name (R6.12.10 境界) would lose all but its start, and
-  // could replace another site's file: the user says whether to.
-  if (FileStem(chosen) != chosen.stem() &&
-      ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel,
-                          CutNameQuestion(PathText(chosen.filename()), PathText(name))) !=
-          Answer::kOk) {
-    return std::nullopt;
-  }
-  return AbsolutePath(chosen).parent_path() / name;
 }
 
 // True when target may be written: it does not exist, or the user agreed to replace it.

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,16 @@ bool HomeKeyCommand(CommandContext& ctx);
 // The window's title: " Kestrova", followed by the name of the file the table was last
 // loaded from or saved to (none: the title alone).
 std::string WindowTitle(const std::filesystem::path& file);
+
+// For the commands that write from the table. Rows the grid's read-back left alone are
+// told of before anything is written from the points.
+void TellOfUnreadRows(CommandContext& ctx);
+// The file a save writes: the stem of the chosen name with extension, in the chosen
+// folder, by its absolute path. nullopt when the user was told the name leaves no stem,
+// or declined a stem that cuts more than the extension.
+std::optional<std::filesystem::path> SaveTarget(CommandContext& ctx,
+                                                const std::filesystem::path& chosen,
+                                                const char* extension);
 
 // Text typed into a grid cell (UTF-8) becomes the cell's code page 932 text. Characters
 // that code page 932 cannot hold are stored as "?", so the cell shows what will be saved;

@@ -72,8 +72,7 @@ void Export(CommandContext& ctx) {
   Workspace& ws = ctx.ws;
   ctx.view.CommitGridEdit();
   SyncGridToPoints(ws.Grid, ws.Coords.Table);
-  if (const int32_t row = UnreadGridRow(ws.Grid, ws.Coords.Table); row > 0)
-    Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
+  TellOfUnreadRows(ctx);
   if (ws.Coords.Table.PointCount == 0) {
     Tell(ctx, Kind::kInformation, kNoDataMessage);
     return;
@@ -99,21 +98,9 @@ void Export(CommandContext& ctx) {
   }
   const auto chosen = ctx.prompts.SaveFile(Filter(*format), Utf8Path(ws.Settings.Folder.name));
   if (!chosen) return;
-  fs::path name = FileStem(chosen->path);
-  if (name.empty()) {
-    Tell(ctx, Kind::kWarning,
-         "「" + chosen->path.filename().string() +
-             "」からは保存するファイルの名前が作れません。ファイル名を入力してください。");
-    return;
-  }
-  name += Extension(*format);
-  if (FileStem(chosen->path) != chosen->path.stem() &&
-      ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel,
-                          CutNameQuestion(chosen->path.filename().string(), name.string())) !=
-          Answer::kOk) {
-    return;
-  }
-  const fs::path target = AbsolutePath(chosen->path).parent_path() / name;
+  const std::optional<fs::path> saved = SaveTarget(ctx, chosen->path, Extension(*format));
+  if (!saved) return;
+  const fs::path& target = *saved;
   std::error_code ec;
   if (fs::exists(target, ec) &&
       ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
