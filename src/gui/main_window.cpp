@@ -401,8 +401,14 @@ void MainWindow::RedrawPlot() {
   plot_->Redraw();
 }
 
+QString MainWindow::PrintJobName() const {
+  return windowTitle().trimmed();
+}
+
 void MainWindow::PrintList() {
-  PrintFromWindow(*ctx_, prompts_->Printer(), this, *grid_);
+  QPrinter& printer = prompts_->Printer();
+  printer.setDocName(PrintJobName());
+  PrintFromWindow(*ctx_, printer, this, *grid_);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

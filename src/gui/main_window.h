@@ -105,6 +105,9 @@ class MainWindow : public QMainWindow {
   QAction* AddCommand(QMenu* menu, const char* name, const QString& caption, const QString& hint,
                       int image, void (*command)(CommandContext&));
   void PrintList();
+  // The name the print job goes by in the printer's queue: the window's title, which names
+  // the file the points came from.
+  QString PrintJobName() const;
   // The place the window had when it last closed, as far as it is still on a screen; and
   // the place to remember at this close.
   void RestorePlace();
