@@ -1,6 +1,7 @@
 #include "gui/printing.h"
 
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -10,6 +11,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QPushButton>
 #include <QRawFont>
 #include <QTableView>
 #include <QTextStream>
@@ -35,6 +37,14 @@
 #include "gui/painter_canvas.h"
 #include "gui/qt_text.h"
 #include "view/pdf_document.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <cderr.h>
+#include <commdlg.h>
+#include <winspool.h>
+#endif
 
 #ifdef KESTROVA_HAVE_GDAL
 #include "gis/gis_import.h"
@@ -176,6 +186,126 @@ void FollowPrinters(QPrinter& printer) {
   const QString standard = QPrinterInfo::defaultPrinterName();
   printer.setPrinterName(names.contains(standard) ? standard : names.front());
 }
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Global memory a common dialog takes and gives back, freed at the end of the scope.
+struct GlobalBlock {
+  HGLOBAL handle = nullptr;
+  ~GlobalBlock() {
+    if (handle) GlobalFree(handle);
+  }
+};
+
+// The printer to preselect, as the dialog takes it: a DEVNAMES naming its device alone.
+HGLOBAL DeviceNames(const QString& printer) {
+  const std::wstring device = printer.toStdWString();
+  const size_t head = sizeof(DEVNAMES) / sizeof(wchar_t);
+  // The driver's and the port's names are empty: the dialog finds them by the device.
+  const size_t chars = head + 1 + device.size() + 1 + 1;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, chars * sizeof(wchar_t));
+  if (!handle) return nullptr;
+  auto* names = static_cast<DEVNAMES*>(GlobalLock(handle));
+  names->wDriverOffset = static_cast<WORD>(head);
+  names->wDeviceOffset = static_cast<WORD>(head + 1);
+  names->wOutputOffset = static_cast<WORD>(head + 1 + device.size() + 1);
+  std::copy(device.begin(), device.end(), reinterpret_cast<wchar_t*>(names) + head + 1);
+  GlobalUnlock(handle);
+  return handle;
+}
+
+// The printer's own settings with the paper the run prints on, so that the dialog opens
+// on the paper chosen last time and OK does not put the printer's default back.
+HGLOBAL DeviceMode(const QString& printer, const QPageSize& paper) {
+  std::wstring device = printer.toStdWString();
+  HANDLE opened = nullptr;
+  if (!OpenPrinterW(device.data(), &opened, nullptr)) return nullptr;
+  HGLOBAL handle = nullptr;
+  const LONG size = DocumentPropertiesW(nullptr, opened, device.data(), nullptr, nullptr, 0);
+  if (size > 0) handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(size));
+  if (handle) {
+    auto* mode = static_cast<DEVMODEW*>(GlobalLock(handle));
+    const bool read =
+        DocumentPropertiesW(nullptr, opened, device.data(), mode, nullptr, DM_OUT_BUFFER) == IDOK;
+    if (read && paper.isValid() && paper.windowsId() > 0 && paper.windowsId() < DMPAPER_USER) {
+      mode->dmPaperSize = static_cast<short>(paper.windowsId());
+      mode->dmFields |= DM_PAPERSIZE;
+    }
+    GlobalUnlock(handle);
+    if (!read) {
+      GlobalFree(handle);
+      handle = nullptr;
+    }
+  }
+  ClosePrinter(opened);
+  return handle;
+}
+
+// The paper a DEVMODE names; an invalid size when it names none.
+QPageSize PaperOf(const DEVMODEW& mode) {
+  if (!(mode.dmFields & DM_PAPERSIZE)) return QPageSize();
+  if (mode.dmPaperSize != DMPAPER_USER) return QPageSize(QPageSize::id(mode.dmPaperSize));
+  if (!(mode.dmFields & DM_PAPERWIDTH) || !(mode.dmFields & DM_PAPERLENGTH)) return QPageSize();
+  // In tenths of a millimetre.
+  return QPageSize(QSizeF(mode.dmPaperWidth / 10.0, mode.dmPaperLength / 10.0),
+                   QPageSize::Millimeter);
+}
+
+}  // namespace
+
+bool ShowPrinterSetup(QPrinter& printer, QWidget* parent) {
+  RequireAPrinter();
+  FollowPrinters(printer);
+  PRINTDLGW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = parent ? reinterpret_cast<HWND>(parent->window()->winId()) : nullptr;
+  dialog.Flags = PD_PRINTSETUP;
+  GlobalBlock names{DeviceNames(printer.printerName())};
+  GlobalBlock mode{DeviceMode(printer.printerName(), printer.pageLayout().pageSize())};
+  dialog.hDevNames = names.handle;
+  dialog.hDevMode = mode.handle;
+  const bool chosen = PrintDlgW(&dialog);
+  // The dialog may have replaced the blocks it was given.
+  names.handle = dialog.hDevNames;
+  mode.handle = dialog.hDevMode;
+  if (!chosen) {
+    if (CommDlgExtendedError() == PDERR_NODEFAULTPRN) throw Error(MessageId::kNoPrinter, {});
+    return false;
+  }
+  const QPageSize before = printer.pageLayout().pageSize();
+  if (names.handle) {
+    const auto* chosenNames = static_cast<const DEVNAMES*>(GlobalLock(names.handle));
+    printer.setPrinterName(QString::fromWCharArray(reinterpret_cast<const wchar_t*>(chosenNames) +
+                                                   chosenNames->wDeviceOffset));
+    GlobalUnlock(names.handle);
+  }
+  // Another printer starts on its own default paper; the dialog's choice, or else the
+  // paper printed on so far, is the one to keep.
+  QPageSize paper;
+  if (mode.handle) {
+    paper = PaperOf(*static_cast<const DEVMODEW*>(GlobalLock(mode.handle)));
+    GlobalUnlock(mode.handle);
+  }
+  printer.setPageSize(paper.isValid() ? paper : before);
+  return true;
+}
+#else
+bool ShowPrinterSetup(QPrinter& printer, QWidget* parent) {
+  RequireAPrinter();
+  FollowPrinters(printer);
+  QPrintDialog dialog(&printer, parent);
+  dialog.setWindowTitle(QStringLiteral("プリンタ設定"));
+  // Qt's own dialog says "Print", but this only chooses the printer.
+  for (auto* box : dialog.findChildren<QDialogButtonBox*>()) {
+    if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
+    if (QPushButton* cancel = box->button(QDialogButtonBox::Cancel)) {
+      cancel->setText(QStringLiteral("キャンセル"));
+    }
+  }
+  return dialog.exec() == QDialog::Accepted;
+}
+#endif
 
 // --- The main window's print command ----------------------------------------------
 

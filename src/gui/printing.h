@@ -63,6 +63,12 @@ void RequireAPrinter();
 // the first there is: its print dialog would otherwise not open, and printing do nothing.
 void FollowPrinters(QPrinter& printer);
 
+// The printer set-up: the printer to print on (and its paper), nothing of pages or
+// copies. On Windows it is the system's own set-up dialog; Qt's print dialog, shown there
+// instead, offered page ranges and a "印刷" button that printed nothing. Returns whether
+// the user chose.
+bool ShowPrinterSetup(QPrinter& printer, QWidget* parent);
+
 // Prints through a QPrinter in portrait. With a dialog parent the user picks the
 // printer (or a PDF file) in the print dialog; without one the printer is used as set.
 class PrinterTarget : public PagedDeviceTarget {

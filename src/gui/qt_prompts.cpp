@@ -1,11 +1,9 @@
 #include "gui/qt_prompts.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QPrintDialog>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QThread>
@@ -310,18 +308,8 @@ QPrinter& QtPrompts::Printer() {
 }
 
 void QtPrompts::PrinterSetup() {
-  RequireAPrinter();
   CursorPause pause;
-  QPrintDialog dialog(&Printer(), parent_);
-  dialog.setWindowTitle(QStringLiteral("プリンタ設定"));
-  // Qt's own dialog (not the Windows one) says "Print", but this only chooses the printer.
-  for (auto* box : dialog.findChildren<QDialogButtonBox*>()) {
-    if (QPushButton* ok = box->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
-    if (QPushButton* cancel = box->button(QDialogButtonBox::Cancel)) {
-      cancel->setText(QStringLiteral("キャンセル"));
-    }
-  }
-  dialog.exec();
+  ShowPrinterSetup(Printer(), parent_);
 }
 
 }  // namespace kestrova

@@ -7,7 +7,6 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,12 +19,98 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <dlgs.h>
 #include <winspool.h>
 #endif
 
 using namespace kestrova;
 
 namespace {
+
+#ifdef _WIN32
+// A printer of Wine's PostScript driver, writing to a file, for as long as it lives.
+class TestPrinter {
+ public:
+  explicit TestPrinter(std::wstring name) : name_(std::move(name)) {
+    wchar_t port[] = L"FILE:";
+    wchar_t driver[] = L"Wine PostScript Driver";
+    wchar_t processor[] = L"WinPrint";
+    wchar_t raw[] = L"RAW";
+    PRINTER_INFO_2W info{};
+    info.pPrinterName = name_.data();
+    info.pPortName = port;
+    info.pDriverName = driver;
+    info.pPrintProcessor = processor;
+    info.pDatatype = raw;
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    // A prefix may not have the driver installed yet.
+    wchar_t library[] = L"wineps.drv";
+    DRIVER_INFO_3W files{};
+    files.cVersion = 3;
+    files.pName = driver;
+    files.pDriverPath = library;
+    files.pDataFile = library;
+    files.pConfigFile = library;
+    files.pDefaultDataType = raw;
+    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&files), APD_COPY_NEW_FILES);
+    handle_ = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  }
+  ~TestPrinter() {
+    if (!handle_) return;
+    DeletePrinter(handle_);
+    ClosePrinter(handle_);
+  }
+  TestPrinter(const TestPrinter&) = delete;
+  TestPrinter& operator=(const TestPrinter&) = delete;
+  bool Added() const { return handle_ != nullptr; }
+
+ private:
+  std::wstring name_;
+  HANDLE handle_ = nullptr;
+};
+
+// Plays the user in the next dialog the thread shows: reads the printer it offers, picks
+// another (when one is named) and presses a button.
+struct DialogScript {
+  std::wstring printer;
+  int button = IDOK;
+  std::wstring shown;
+};
+DialogScript* script = nullptr;
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+  wchar_t kind[16] = {};
+  GetClassNameW(window, kind, 16);
+  if (!IsWindowVisible(window) || std::wstring(kind) != L"#32770") return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+void CALLBACK PlayScript(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  if (!dialog) return;
+  KillTimer(nullptr, timer);
+  HWND printers = GetDlgItem(dialog, cmb1);
+  wchar_t text[256] = {};
+  GetWindowTextW(printers, text, 256);
+  script->shown = text;
+  if (!script->printer.empty()) {
+    SendMessageW(printers, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(script->printer.c_str()));
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(printers));
+  }
+  PostMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(script->button), 0);
+}
+
+bool PrinterSetupAsScripted(QPrinter& printer, DialogScript& played) {
+  script = &played;
+  SetTimer(nullptr, 0, 100, PlayScript);
+  return ShowPrinterSetup(printer, nullptr);
+}
+#endif
 
 // Points whose names hold 157 different characters (kanji, half-width kana, the
 // parentheses and backslash a PDF string escapes), and plain ones onto a second page.
@@ -230,37 +315,35 @@ class PrintingTest : public QObject {
     // A printer added while the program runs is the one printed to: the printer kept for
     // the run, made without one, follows the system's.
     QCOMPARE(printer.outputFormat(), QPrinter::PdfFormat);
-    wchar_t name[] = L"Kestrova test printer";
-    wchar_t port[] = L"FILE:";
-    wchar_t driver[] = L"Wine PostScript Driver";
-    wchar_t processor[] = L"WinPrint";
-    wchar_t raw[] = L"RAW";
-    PRINTER_INFO_2W info{};
-    info.pPrinterName = name;
-    info.pPortName = port;
-    info.pDriverName = driver;
-    info.pPrintProcessor = processor;
-    info.pDatatype = raw;
-    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-    // Wine's PostScript driver, writing to a file; a prefix may not have it installed yet.
-    wchar_t library[] = L"wineps.drv";
-    DRIVER_INFO_3W files{};
-    files.cVersion = 3;
-    files.pName = driver;
-    files.pDriverPath = library;
-    files.pDataFile = library;
-    files.pConfigFile = library;
-    files.pDefaultDataType = raw;
-    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&files), APD_COPY_NEW_FILES);
-    HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    if (!added) QSKIP("this system takes no printer of Wine's PostScript driver");
-    const auto remove = qScopeGuard([added] {
-      DeletePrinter(added);
-      ClosePrinter(added);
-    });
+    const TestPrinter added(L"Kestrova test printer");
+    if (!added.Added()) QSKIP("this system takes no printer of Wine's PostScript driver");
     FollowPrinters(printer);
     QCOMPARE(printer.outputFormat(), QPrinter::NativeFormat);
     QCOMPARE(printer.printerName(), QStringLiteral("Kestrova test printer"));
+#endif
+  }
+
+  // The printer set-up is the system's own dialog, not the print dialog: it opens on the
+  // run's printer, the one chosen there is printed on, and cancelling changes nothing.
+  void WindowsPrinterSetupIsTheSystemsDialog() {
+#if !defined(Q_OS_WIN)
+    QSKIP("Windows' own dialog");
+#else
+    if (!qEnvironmentVariableIsSet("DISPLAY")) QSKIP("the dialog needs a display");
+    const TestPrinter first(L"Kestrova test printer A");
+    const TestPrinter second(L"Kestrova test printer B");
+    if (!first.Added() || !second.Added()) QSKIP("this system takes no test printer");
+    QPrinter printer;
+    printer.setPrinterName(QStringLiteral("Kestrova test printer B"));
+    DialogScript pick{L"Kestrova test printer A", IDOK, {}};
+    QVERIFY(PrinterSetupAsScripted(printer, pick));
+    QCOMPARE(pick.shown, std::wstring(L"Kestrova test printer B"));
+    QCOMPARE(printer.outputFormat(), QPrinter::NativeFormat);
+    QCOMPARE(printer.printerName(), QStringLiteral("Kestrova test printer A"));
+    DialogScript cancel{L"Kestrova test printer B", IDCANCEL, {}};
+    QVERIFY(!PrinterSetupAsScripted(printer, cancel));
+    QCOMPARE(cancel.shown, std::wstring(L"Kestrova test printer A"));
+    QCOMPARE(printer.printerName(), QStringLiteral("Kestrova test printer A"));
 #endif
   }
 
