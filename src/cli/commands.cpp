@@ -543,7 +543,7 @@ std::string UpperExtension(const std::filesystem::path& name) {
 }
 
 // A Shapefile is a set of files, written beside the file a link names: none of them
-// may be an input, nor a part of an input Shapefile, in any letter case.
+// may be an input, nor read with one (CheckOutput), in any letter case.
 void CheckShapefileSet(const std::string& output, const std::vector<std::string>& inputs) {
   namespace fs = std::filesystem;
   fs::path real = Utf8Path(output);
@@ -554,25 +554,14 @@ void CheckShapefileSet(const std::string& output, const std::vector<std::string>
     if (ec) break;
     real = next.is_absolute() ? next : real.parent_path() / next;
   }
-  std::vector<std::string> all;
-  for (const std::string& input : inputs) {
-    all.push_back(input);
-    const fs::path in = Utf8Path(input);
-    if (AsciiLower(in.extension().string()) != ".shp") continue;
-    for (const char* part : {".shx", ".dbf", ".prj", ".cpg"}) {
-      const fs::path p = fs::path(in).replace_extension(part);
-      all.push_back(p.string());
-      all.push_back((p.parent_path() / UpperExtension(p.filename())).string());
-    }
-  }
   for (const std::string& name : ShapefileSetNames(real.stem().string())) {
     for (const std::string& variant : {name, UpperExtension(name)}) {
       const fs::path part = real.parent_path() / variant;
       if (part == Utf8Path(output)) continue;
-      CheckOutput(part.string(), all);
+      CheckOutput(part.string(), inputs);
     }
   }
-  if (real != Utf8Path(output)) CheckOutput(real.string(), all);
+  if (real != Utf8Path(output)) CheckOutput(real.string(), inputs);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #endif
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -23,8 +24,10 @@
 #include "app/messages.h"
 #include "cli/commands.h"
 #include "common/error.h"
+#include "common/sjis.h"
 #include "common/spill_file.h"
 #include "common/utf8_path.h"
+#include "gis/gis_export.h"
 
 namespace kestrova::cli {
 
@@ -204,6 +207,32 @@ bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data,
   return StreamCoordinateFile(Utf8Path(input), sink, data, report, progress);
 }
 
+namespace {
+
+std::string PathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// The files read with an input Shapefile: its own parts, and the sets an export writes
+// beside it (site_parcel_lines.shp beside site.shp), with extensions in either case.
+std::vector<std::string> ShapefileParts(const std::string& input) {
+  const std::filesystem::path shp = Utf8Path(input);
+  if (AsciiLower(PathText(shp.extension())) != ".shp") return {};
+  std::vector<std::string> parts;
+  for (const std::string& name : ShapefileSetNames(PathText(shp.stem()))) {
+    const std::filesystem::path part = shp.parent_path() / Utf8Path(name);
+    parts.push_back(PathText(part));
+    std::string upper = PathText(part.extension());
+    for (char& c : upper)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    parts.push_back(PathText(std::filesystem::path(part).replace_extension(Utf8Path(upper))));
+  }
+  return parts;
+}
+
+}  // namespace
+
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
   if (output.empty())
     throw UsageError("the output name is empty; give a file name, or - for standard output");
@@ -216,6 +245,12 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
     if ((IsStandard(input) ? StandardInput() : IdentityOf(input)) == out) {
       throw UsageError("the output " + OutputName(output) + " is the input " + InputName(input) +
                        "; writing it would replace the file being read");
+    }
+    for (const std::string& part : ShapefileParts(input)) {
+      if (IdentityOf(part) == out) {
+        throw UsageError("the output " + OutputName(output) + " is read with the input " +
+                         InputName(input) + "; writing it would replace a file being read");
+      }
     }
   }
 }

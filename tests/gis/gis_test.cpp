@@ -1883,6 +1883,19 @@ TEST_F(Gis, ShapefileSetIsWrittenAsOne) {
   r = RunCli("export " + Path("s.shp") + " -o " + Path("s.SHP") + " --crs EPSG:6677");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_EQ(ReadFileBytes(Path("s_parcels.dbf")), before);
+  // Nor may any command write into a file read with an input Shapefile: its attributes,
+  // system, or the parcels and polylines read from beside it.
+  for (const std::string& command :
+       {"export " + Path("s.shp") + " --format zhy -o " + Path("s.dbf"),
+        "export " + Path("s.shp") + " --crs EPSG:6677 -o " + Path("s_parcel_lines.shp"),
+        "export " + Path("s.shp") + " --format sima -o " + Path("s_polylines.dbf"),
+        "convert " + Path("s.shp") + " -o " + Path("s.prj"),
+        "plot " + Path("s.shp") + " -o " + Path("s.cpg")}) {
+    r = RunCli(command);
+    EXPECT_EQ(r.status, 2) << command << "\n" << r.out;
+    EXPECT_NE(r.out.find("is read with the input " + Path("s.shp")), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(ReadFileBytes(Path("s_parcels.dbf")), before);
 
   // A part that cannot be replaced (here a read-only one) leaves every file as it was.
   const auto prj = ReadFileBytes(Path("s.prj"));
