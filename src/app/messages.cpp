@@ -518,6 +518,18 @@ MessageTexts Texts(MessageId id) {
           "remarks; they were numbered by row and marked",
           "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・マーク・備考がありません。"
           "点番号は行番号とし、すべての点に印を付けました。"};
+    case MessageId::kGisDbfShort:
+      return {
+          "{1}: its .dbf holds the numbers and names of {2} of its {3} points: it is damaged "
+          "or cut short; nothing was loaded",
+          "ファイル「{1}」の .dbf には、{3} 点のうち {2} 点の点番号・点名しかありません。"
+          ".dbf が壊れているか、途中で切れています。何も読み込みませんでした。"};
+    case MessageId::kGisReadStopped:
+      return {
+          "{1}: the layer {2} cannot be read past its feature {3}{4}; the file is damaged or "
+          "cut short, and nothing was loaded",
+          "ファイル「{1}」のレイヤ「{2}」は {3} 件目より先を読み込めません。ファイルが"
+          "壊れているか、途中で切れています。何も読み込みませんでした。"};
     case MessageId::kGisZNotNumber:
     case MessageId::kGisZsNotNumber:
       return {id == MessageId::kGisZNotNumber

@@ -158,6 +158,8 @@ enum class MessageId : int {
   kGisCannotFinish,               // format, gdal
   kGisWroteNothing,               // file
   kGisNoDbf,                      // file
+  kGisDbfShort,                   // file, records, points
+  kGisReadStopped,                // file, layer, features read, gdal
   kGisZNotNumber,                 // file, count (1), layer, feature
   kGisZsNotNumber,                // file, count, layer, first feature
   kGisMarkedNotBinary,            // file, count (1), layer, feature

@@ -135,6 +135,21 @@ namespace {
 
 // A .dbf whose header's language driver (byte 29) is one of the two that stand for
 // Japanese Shift_JIS, code page 932.
+// How many records a .dbf holds in full: those its header counts, as far as the file
+// reaches; none when it has no header.
+uint64_t DbfRecords(const std::filesystem::path& dbf) {
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(dbf, ec);
+  std::ifstream in(dbf, std::ios::binary);
+  unsigned char header[12] = {};
+  if (ec || size < 32 || !in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
+  const uint64_t records = header[4] | header[5] << 8 | header[6] << 16 | uint64_t{header[7]} << 24;
+  const uint64_t headerSize = header[8] | header[9] << 8;
+  const uint64_t recordSize = header[10] | header[11] << 8;
+  if (headerSize < 32 || recordSize == 0 || size < headerSize) return 0;
+  return std::min(records, (size - headerSize) / recordSize);
+}
+
 bool NamesShiftJis(const std::filesystem::path& dbf) {
   std::ifstream in(dbf, std::ios::binary);
   char header[30] = {};
@@ -179,8 +194,9 @@ class PointLayerReader {
       const std::filesystem::path dbf = beside(".dbf");
       if (dbf.empty()) {
         openWarnings_.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
-      } else if (beside(".cpg").empty()) {
-        noCodePage_ = !NamesShiftJis(dbf);
+      } else {
+        dbfRecords_ = DbfRecords(dbf);
+        if (beside(".cpg").empty()) noCodePage_ = !NamesShiftJis(dbf);
       }
     }
     // GDAL reads a whole GeoJSON file to open it, minutes for millions of points; one
@@ -196,6 +212,15 @@ class PointLayerReader {
     layer_ = PointLayer(*ds_);
     if (!layer_) throw Error(MessageId::kGisNoPointLayer, {name});
     layerName_ = layer_->GetName();
+    // GDAL reads a Shapefile's points without their numbers and names where its .dbf has
+    // no header, and stops early without a word where the .dbf is cut short.
+    if (dbfRecords_) {
+      const GIntBig points = layer_->GetFeatureCount(TRUE);
+      if (points >= 0 && *dbfRecords_ < static_cast<uint64_t>(points)) {
+        throw Error(MessageId::kGisDbfShort,
+                    {name, std::to_string(*dbfRecords_), std::to_string(points)});
+      }
+    }
     // A Shapefile holds one layer: an export puts its parcels and polylines in the files
     // beside it, named after it (site_parcel_lines.shp beside site.shp).
     if (ext == ".shp") {
@@ -306,6 +331,8 @@ class PointLayerReader {
     if (!authority || std::string_view(authority) != "EPSG" || !code) return 0;
     return static_cast<int32_t>(std::strtol(code, nullptr, 10));
   }
+  // The file's name in messages.
+  const std::string& Name() const { return name_; }
   // Parcels or polylines lie beside the points, running through them.
   bool ShapesBeside() const { return shapesBeside_; }
   // The texts are decoded only once every one has been seen.
@@ -358,8 +385,15 @@ class PointLayerReader {
     allDegrees_ = true;
     int32_t row = firstRow;
     layer_->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(layer_->GetNextFeature()); f;
-         f.reset(layer_->GetNextFeature())) {
+    // The end of the layer, or a file GDAL cannot read on: only its error tells them apart.
+    int64_t features = 0;
+    const auto next = [this, &features] {
+      CPLErrorReset();
+      std::unique_ptr<OGRFeature> f(layer_->GetNextFeature());
+      if (f) ++features;
+      return f;
+    };
+    for (std::unique_ptr<OGRFeature> f = next(); f; f = next()) {
       const std::vector<std::string> which{name_, std::to_string(f->GetFID()), layerName_};
       OGRGeometry* g = f->GetGeometryRef();
       if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
@@ -457,6 +491,10 @@ class PointLayerReader {
       ++row;
       if (!take(std::move(p), fileX, fileY)) return;
     }
+    if (CPLGetLastErrorType() >= CE_Failure) {
+      throw Error(MessageId::kGisReadStopped,
+                  {name_, layerName_, std::to_string(features), gis::GdalReason()});
+    }
     if (row == firstRow) throw Error(MessageId::kGisLayerHoldsNoPoint, {name_, layerName_});
   }
 
@@ -548,6 +586,7 @@ class PointLayerReader {
   Language language_;
   std::vector<std::string> openWarnings_;
   bool noCodePage_ = false;
+  std::optional<uint64_t> dbfRecords_;  // a Shapefile's, when it has a .dbf
   bool shapesBeside_ = false;
   std::unique_ptr<GDALDataset> ds_;
   std::map<std::string, std::unique_ptr<GDALDataset>, std::less<>> siblings_;
@@ -619,9 +658,16 @@ void EachShape(PointLayerReader& reader, const Take& take) {
     OGRLayer* shapes = reader.ShapeLayer(kShapeKinds[kind]);
     if (!shapes) return false;
     const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
+    QuietGdal quiet;
     shapes->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(shapes->GetNextFeature()); f;
-         f.reset(shapes->GetNextFeature())) {
+    int64_t features = 0;
+    const auto next = [shapes, &features] {
+      CPLErrorReset();
+      std::unique_ptr<OGRFeature> f(shapes->GetNextFeature());
+      if (f) ++features;
+      return f;
+    };
+    for (std::unique_ptr<OGRFeature> f = next(); f; f = next()) {
       const OGRGeometry* g = f->GetGeometryRef();
       const OGRSimpleCurve* curve = nullptr;
       if (g && wkbFlatten(g->getGeometryType()) == wkbLineString) {
@@ -634,6 +680,10 @@ void EachShape(PointLayerReader& reader, const Take& take) {
                           curve->getY(0) == curve->getY(n - 1);
       if (closed) --n;
       take(kind, *f, nameField, curve, n, closed);
+    }
+    if (CPLGetLastErrorType() >= CE_Failure) {
+      throw Error(MessageId::kGisReadStopped,
+                  {reader.Name(), shapes->GetName(), std::to_string(features), gis::GdalReason()});
     }
     return true;
   };

@@ -872,6 +872,7 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kGisSystemUnknown, {"{2}"}},
       {MessageId::kGisSystemNotPlane, {"{3}"}},
       {MessageId::kGisCannotRead, {"{2}"}},
+      {MessageId::kGisReadStopped, {"{4}"}},
       {MessageId::kGisSystemCannotConvert, {"{4}"}},
       {MessageId::kGisLongitudeLatitude, {"{3}"}},
       {MessageId::kGisFeatureCannotConvert, {"{5}"}},

@@ -2028,10 +2028,53 @@ TEST_F(Gis, ImportSaysWhatItCouldNotRead) {
   EXPECT_EQ(w2, (std::vector<std::string>{
                     "s.shp: 1 text of the layer s is longer than a point keeps (a name or remarks "
                     "255 bytes, a mark 15, in Shift_JIS) and was cut (feature 3)"}));
+  // A .dbf cut short, or with no header, gave fewer points, or points without numbers
+  // and names, without a word: the load is refused.
+  const std::string dbf = ReadFileBytes(Path("s.dbf"));
+  for (const size_t keep : {dbf.size() / 2, size_t{20}, size_t{0}}) {
+    WriteFileAtomic(Path("s.dbf"), dbf.substr(0, keep));
+    CoordinateData cut;
+    try {
+      LoadGisPoints(Path("s.shp"), "s.shp", 6677, cut, false, r2);
+      ADD_FAILURE() << keep;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("s.shp: its .dbf holds the numbers and names of", 0),
+                0u)
+          << e.what();
+    }
+    EXPECT_EQ(cut.Table.PointCount, 0);
+  }
   fs::remove(Path("s.dbf"));
   w2 = LoadGisPoints(Path("s.shp"), "s.shp", 6677, back, false, r2);
   ASSERT_EQ(w2.size(), 1u);
   EXPECT_EQ(w2[0].substr(0, 30), "s.shp: has no .dbf beside it, ");
+
+  // A GeoPackage with a damaged page among its points: SQLite stops there, and GDAL
+  // gave the points before it as if they were all.
+  {
+    std::string list;
+    for (int i = 1; i <= 20000; ++i)
+      list += std::to_string(i) + ",P" + std::to_string(i) + "," + std::to_string(-12000 - i) +
+              "," + std::to_string(-30000 + i) + ",1.5,,,\r\n";
+    ASSERT_EQ(RunCli("export " + Write("many.zhy", list) + " -o " + Path("many.gpkg") +
+                     " --crs EPSG:6677")
+                  .status,
+              0);
+    std::fstream gpkg(Path("many.gpkg"), std::ios::in | std::ios::out | std::ios::binary);
+    gpkg.seekp(fs::file_size(Path("many.gpkg")) / 2 / 4096 * 4096);
+    gpkg << std::string(4096, '\xFF');
+    gpkg.close();
+    CoordinateData damaged;
+    try {
+      LoadGisPoints(Path("many.gpkg"), "many.gpkg", 6677, damaged, false, r2);
+      ADD_FAILURE() << "a damaged GeoPackage was read";
+    } catch (const Error& e) {
+      EXPECT_EQ(
+          std::string(e.what()).rfind("many.gpkg: the layer points cannot be read past its", 0), 0u)
+          << e.what();
+    }
+    EXPECT_EQ(damaged.Table.PointCount, 0);
+  }
 
   // Degrees in a Shapefile that names no system are read as metres, and the user hears so.
   {
