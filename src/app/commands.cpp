@@ -280,17 +280,18 @@ class PartOfWork : public ProgressMonitor {
 
 // Loads the files one after the other, the first one replacing or appending as the
 // load question decided, the others appending. Each file is all or nothing: a file
-// that cannot be read changes nothing and stops the rest; what earlier files brought
-// stays and is shown.
+// that cannot be read changes nothing and stops the rest, which its error names; what
+// earlier files brought stays and is shown.
 void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
   Workspace& ws = ctx.ws;
   std::vector<std::string> notices;
   std::optional<std::string> failure;
   bool replaced = false;
   std::optional<fs::path> lastLoaded;
+  size_t i = 0;
   {
     const auto work = ctx.prompts.LongWork(kLoadingText);
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (; i < files.size(); ++i) {
       const fs::path file = AbsolutePath(files[i]);
       const bool append = lastLoaded ? true : ws.AppendOnLoad;
       PartOfWork progress(*work, i, files.size());
@@ -313,6 +314,12 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
       lastLoaded = file;
     }
     if (lastLoaded) ShowLoadedTable(ctx, replaced, *lastLoaded);
+  }
+  if (failure && i + 1 < files.size()) {
+    std::string rest;
+    for (size_t k = i + 1; k < files.size(); ++k)
+      rest += (rest.empty() ? "" : "、") + PathText(files[k].filename());
+    *failure += "\r\n" + MessageText(MessageId::kLaterFilesNotLoaded, {rest}, Language::kJapanese);
   }
   if (failure) ShowError(ctx, *failure);
   for (const std::string& notice : notices)

@@ -73,6 +73,9 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kFewerThanTwoLines:
       return {"{1}: the file has fewer than two lines; nothing was loaded",
               "{1}: 2 行に満たないファイルのため、読み込みませんでした。"};
+    case MessageId::kLaterFilesNotLoaded:
+      return {"the files after it were not loaded either: {1}",
+              "その後のファイルも読み込んでいません：{1}"};
     case MessageId::kClosingFlagNotInteger:
       return {"{1}:{2}: the closing flag \"{3}\" of parcel \"{4}\" is not an integer",
               "ファイル「{1}」の {2} 行目を読み込めません。何も読み込みませんでした。\r\n"

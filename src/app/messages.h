@@ -30,6 +30,7 @@ enum class MessageId : int {
   kNotText,                // file
   kWrittenNotRead,         // file, format (DXF, KML)
   kFewerThanTwoLines,      // file
+  kLaterFilesNotLoaded,    // the files' names
   kClosingFlagNotInteger,  // file, line, flag, parcel name
   kNoPointRead,            // file
   // What a load had to change or guess.

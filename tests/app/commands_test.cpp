@@ -158,6 +158,17 @@ TEST_F(Commands, FailingLoadsChangeNothingAndSayWhy) {
       EXPECT_EQ(ws_.Settings.Folder.name, kExamples);
     }
   }
+  // Files given together stop at the first that fails: its error names the ones after it,
+  // which were not loaded either.
+  prompts_.shown.clear();
+  prompts_.answers = {Answer::kYes};
+  LoadFilesCommand(ctx_, {dir_ / "one.zhy", kExamples + "site.zhy", kExamples + "site.sim"});
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  ExpectShown(1, Kind::kError, Buttons::kOk,
+              pathOf("one.zhy") +
+                  ": 2 行に満たないファイルのため、読み込みませんでした。\r\n"
+                  "その後のファイルも読み込んでいません：site.zhy、site.sim");
+  EXPECT_EQ(ws_.Coords.Table.PointCount, 11);
   // A Unicode file loads and the user hears what was converted.
   prompts_.shown.clear();
   Write("utf8.zhy", "1,山😀,1,2,3\r\n2,川,4,5,6\r\n");
