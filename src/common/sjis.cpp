@@ -210,6 +210,31 @@ bool IsJapaneseLookAlike(char32_t c) {
 
 }  // namespace
 
+namespace {
+
+// The signs from U+00A0 to U+00BF a survey text may hold: ¢ £ ¥ ¬ (the JIS ones among
+// them), ° ± ² ³ µ ·, and the no-break space.
+bool IsSurveySign(char32_t c) {
+  switch (c) {
+    case 0xA0:
+    case 0xA2:
+    case 0xA3:
+    case 0xA5:
+    case 0xAC:
+    case 0xB0:
+    case 0xB1:
+    case 0xB2:
+    case 0xB3:
+    case 0xB5:
+    case 0xB7:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 Utf8Reading ReadAsUtf8(std::string_view line) {
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const size_t n = line.size();
@@ -244,8 +269,12 @@ Utf8Reading ReadAsUtf8(std::string_view line) {
     }
     if (cp < 0xA0) {
       unlikely = true;  // C1 control codes
+    } else if (cp < 0xC0) {
+      // Signs a survey text holds (°, ±, ², µ, ¥ ...) are ordinary. The others (¶, §, «,
+      // ¿ ...) are what code page 932's half-width ﾂ before a half-width katakana reads as.
+      if (!IsSurveySign(cp)) unlikely = true;
     } else if (cp < 0x100) {
-      // Signs (°, ±, ×) are ordinary; an accented letter belongs inside a Latin word
+      // Signs (×, ÷) are ordinary; an accented letter belongs inside a Latin word
       // (Müller), while code page 932 half-width katakana read as UTF-8 give such
       // letters beside digits and blanks.
       const bool letter = cp >= 0xC0 && cp != 0xD7 && cp != 0xF7;

@@ -521,6 +521,7 @@ TEST(LoadText, EncodingOfRealNames) {
       {"ﾆｼ2", false, "ﾆｼ2", true},   // "Ƽ2"
       {"ﾐｽ3", false, "ﾐｽ3", true},   // "н3": Cyrillic beside a digit
       {"ﾃｽ1", false, "ﾃｽ1", true},   // "ý1": an accented letter outside a word
+      {"ﾂｶ1", false, "ﾂｶ1", true},   // "¶1": a sign no survey text holds
       {"ﾂｰﾙ", false, "ﾂｰﾙ", false},  // not valid UTF-8: nothing to doubt
       {"新宿", false, "新宿", false},
       {"境界杭", false, "境界杭", false},
