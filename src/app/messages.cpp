@@ -83,6 +83,12 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kNoPointRead:
       return {"no point could be read from {1}",
               "ファイル「{1}」からは点を 1 つも読み込めませんでした。何も読み込んでいません。"};
+    case MessageId::kNoApaPointRead:
+      return {
+          "no point could be read from {1}: it was read as an APA file, as its first line "
+          "begins with \"A\" and a field beginning with \"0\"",
+          "ファイル「{1}」は、1 行目が「A」と「0」で始まる欄からなるため APA 形式として"
+          "読みましたが、点を 1 つも読み込めませんでした。何も読み込んでいません。"};
     case MessageId::kConvertedFromUnicode:
       return {"{1}: the Unicode (UTF-8 or UTF-16) file was converted to Shift_JIS",
               "Unicode（UTF-8 または UTF-16）のファイルを Shift_JIS に変換して読み込みました。"};

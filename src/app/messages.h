@@ -33,6 +33,7 @@ enum class MessageId : int {
   kLaterFilesNotLoaded,    // the files' names
   kClosingFlagNotInteger,  // file, line, flag, parcel name
   kNoPointRead,            // file
+  kNoApaPointRead,         // file
   // What a load had to change or guess.
   kConvertedFromUnicode,  // file
   kReplacedCharacters,    // file, count

@@ -192,7 +192,8 @@ struct RangeResult {
   size_t firstUnsplitLine = 0;
   size_t textsCut = 0;  // texts longer than their fields
   size_t firstTextCutLine = 0;
-  bool apaEnd = false;  // a "Z" record: the rest of the file is not read
+  bool apaEnd = false;   // a "Z" record: the rest of the file is not read
+  size_t apaOthers = 0;  // APA lines of no record this program knows
 };
 constexpr uint32_t kNamedByRow = 0x80000000u;
 
@@ -322,6 +323,8 @@ class RangeParser {
       p.Z = Coordinate(5);
     } else if (code == "Z") {
       out_.apaEnd = true;
+    } else if (code != "A" && !TrimBlanks(line).empty()) {
+      ++out_.apaOthers;
     }
   }
 
@@ -499,9 +502,15 @@ class Reader {
   // After the last piece.
   void Finish() {
     // A list of which not one line gave a point is not a list of points: loading it
-    // would empty the table, and a save would replace a file with nothing.
-    if (layout_ == Layout::kDelimited && table_.PointCount == firstRowCount_) {
-      throw Error(MessageId::kNoPointRead, {name_});
+    // would empty the table, and a save would replace a file with nothing. Nor is a file
+    // taken for APA by its first line whose other lines are no APA records: a list whose
+    // first point is named "A" at X 0. (An APA file of no points holds only its header
+    // and end.)
+    if (table_.PointCount == firstRowCount_) {
+      if (layout_ == Layout::kDelimited) throw Error(MessageId::kNoPointRead, {name_});
+      if (layout_ == Layout::kApa && apaOthers_ > 0) {
+        throw Error(MessageId::kNoApaPointRead, {name_});
+      }
     }
     if (open_) EndBlock(false);
     // The pieces' working memory is not needed for the drawing of the blocks.
@@ -530,6 +539,7 @@ class Reader {
 
   // A range's rows go after the table's, its records are put in their blocks.
   void Take(RangeResult& r) {
+    apaOthers_ += r.apaOthers;
     const int32_t base = table_.PointCount;
     for (uint32_t k : r.numberedByRow) {
       SurveyPoint& p = r.rows[k & ~kNamedByRow];
@@ -698,6 +708,7 @@ class Reader {
   std::vector<RangeResult> results_;
   int titles_ = 0;
   size_t blocksRead_ = firstBlock_;  // blocks of this file and the files before it
+  size_t apaOthers_ = 0;             // APA lines of no known record
   bool open_ = false;                // a block is open
   size_t openLine_ = 0;
   // Per record of this file: the rows read before it, then the row it names (0: none).

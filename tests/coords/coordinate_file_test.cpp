@@ -144,6 +144,15 @@ TEST(LoadApa, RecordsAndFormatDecision) {
   CoordinateData list = Load("A,11,1,2\r\nB,12,3,4\r\n");
   EXPECT_EQ(list.Table.PointCount, 2);
   EXPECT_EQ(list.Table.Points[1].Name, "A");
+  // A list whose first point is "A" at X 0 reads as APA: it gives no point, which is said
+  // rather than loading nothing. An APA file of its header and end alone loads empty.
+  try {
+    Load("A,0.000,0.000,12.5\r\nB,10.000,0.000,12.6\r\nC,10.000,10.000,12.7\r\n");
+    ADD_FAILURE() << "a list read as APA loaded no point without a word";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("it was read as an APA file"), std::string::npos);
+  }
+  EXPECT_EQ(Load("A,01,KESTROVA,V2.00,7,\r\nZ,&,\r\n").Table.PointCount, 0);
   // SIMA without a header record is a comma list too.
   CoordinateData noHeader = Load("A01,1,P,1,2,3,\r\nA01,2,Q,4,5,6,\r\n");
   EXPECT_FALSE(noHeader.Sima.SimaLoaded);
