@@ -153,26 +153,6 @@ void UpdateMathAxes(Workspace& ws) {
   ws.View.MathAxes = !(ws.Coords.Sima.SimaLoaded || ws.Settings.Coordinate.Flg);
 }
 
-// The grid's edits become the points before anything is written from them or a load
-// decides between appending and replacing. Points typed into the grid are counted,
-// bounded and plotted from then on; the view is fitted when it has never been or new
-// points came, so that they are on screen.
-void BringPointsUpToDate(CommandContext& ctx) {
-  Workspace& ws = ctx.ws;
-  ctx.view.CommitGridEdit();
-  const int32_t added = SyncGridToPoints(ws.Grid, ws.Coords.Table);
-  if (added > 0) ctx.view.GridChanged();
-  ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
-  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
-  if (ws.Coords.Table.PointCount < 1) return;
-  if (added > 0 || !ViewUsable(ws.View)) {
-    UpdateMathAxes(ws);
-    ctx.view.FitPlot();
-  } else {
-    ctx.view.RepaintPlot();
-  }
-}
-
 // True when target may be written: it does not exist, or the user agreed to replace it.
 // The question names the file that will be written, which need not be the name typed.
 bool MayWrite(CommandContext& ctx, const fs::path& target) {
@@ -342,6 +322,26 @@ bool AskAppendOrReplace(CommandContext& ctx) {
 }
 
 }  // namespace
+
+// The grid's edits become the points before anything is written from them or a load
+// decides between appending and replacing. Points typed into the grid are counted,
+// bounded and plotted from then on; the view is fitted when it has never been or new
+// points came, so that they are on screen.
+void BringPointsUpToDate(CommandContext& ctx) {
+  Workspace& ws = ctx.ws;
+  ctx.view.CommitGridEdit();
+  const int32_t added = SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  if (added > 0) ctx.view.GridChanged();
+  ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
+  ComputeDataBounds(ws.Coords.Table, ws.Bounds);
+  if (ws.Coords.Table.PointCount < 1) return;
+  if (added > 0 || !ViewUsable(ws.View)) {
+    UpdateMathAxes(ws);
+    ctx.view.FitPlot();
+  } else {
+    ctx.view.RepaintPlot();
+  }
+}
 
 bool LoadCoordinateFileWithNotices(const std::filesystem::path& file, CoordinateData& data,
                                    bool append, std::vector<std::string>& notices,

@@ -85,6 +85,9 @@ bool HomeKeyCommand(CommandContext& ctx);
 // loaded from or saved to (none: the title alone).
 std::string WindowTitle(const std::filesystem::path& file);
 
+// The grid's edits become the points, which are counted, bounded and plotted: before
+// anything is written from them.
+void BringPointsUpToDate(CommandContext& ctx);
 // For the commands that write from the table. Rows the grid's read-back left alone are
 // told of before anything is written from the points.
 void TellOfUnreadRows(CommandContext& ctx);

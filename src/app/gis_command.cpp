@@ -70,23 +70,30 @@ std::array<JwwTextKind, 10> DrawingTextKinds(const JwwHeader& header) {
 
 void Export(CommandContext& ctx) {
   Workspace& ws = ctx.ws;
-  ctx.view.CommitGridEdit();
-  SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  BringPointsUpToDate(ctx);
   TellOfUnreadRows(ctx);
   if (ws.Coords.Table.PointCount == 0) {
     Tell(ctx, Kind::kInformation, kNoDataMessage);
     return;
   }
-  // A SIMA file names its zone in a title: that zone is offered first, in the datum
-  // chosen before when that was the same zone.
+  // Points read from GIS files are in their system, which is offered. Else a SIMA file
+  // names its zone in a title: that zone is offered first, in the datum chosen before
+  // when that was the same zone.
   std::string crs = ws.Settings.Gis.Crs;
+  std::optional<int> titleZone;
+  std::string zoneTitle;
   for (const std::string& title : ws.Coords.Sima.SimaTitles) {
-    const std::optional<int> zone = ZoneNamedIn(Cp932ToUtf8(title));
-    if (!zone) continue;
+    titleZone = ZoneNamedIn(Cp932ToUtf8(title));
+    if (!titleZone) continue;
+    zoneTitle = Cp932ToUtf8(title);
     const std::optional<int32_t> remembered = ParseEpsgName(crs);
-    if (!remembered || ZoneOfSystem(*remembered) != zone) crs = EpsgName(Jgd2011Zone(*zone));
+    if (!remembered || ZoneOfSystem(*remembered) != titleZone) {
+      crs = EpsgName(Jgd2011Zone(*titleZone));
+    }
     break;
   }
+  const int32_t pointsSystem = ws.Coords.Table.GisSystem;
+  if (pointsSystem != 0) crs = EpsgName(pointsSystem);
   const auto choice =
       ctx.prompts.ChooseGisExport(OfferedSurveySystems(), {crs, ws.Settings.Gis.Format});
   if (!choice) return;
@@ -95,6 +102,19 @@ void Export(CommandContext& ctx) {
   const std::optional<int32_t> epsg = ParseEpsgName(choice->Crs);
   if (!epsg && GisFormatNeedsSystem(*format)) {
     throw Error(MessageId::kGisFormatNeedsSystem, {GisFormatTitle(*format), kSurveySystemHint});
+  }
+  // The points are written as they stand: in another system they would be tagged with
+  // it, some tens or hundreds of kilometres from their place.
+  if (pointsSystem != 0 && epsg && *epsg != pointsSystem) {
+    throw Error(MessageId::kGisExportNotInPointsSystem, {EpsgName(*epsg), EpsgName(pointsSystem)});
+  }
+  if (titleZone && epsg && ZoneOfSystem(*epsg) && *ZoneOfSystem(*epsg) != *titleZone &&
+      ctx.prompts.Message(
+          Kind::kWarning, Buttons::kOkCancel,
+          MessageText(MessageId::kGisTitleZoneQuestion,
+                      {zoneTitle, ZoneNumeral(*titleZone), ZoneNumeral(*ZoneOfSystem(*epsg))},
+                      Language::kJapanese)) != Answer::kOk) {
+    return;
   }
   const auto chosen = ctx.prompts.SaveFile(Filter(*format), Utf8Path(ws.Settings.Folder.name));
   if (!chosen) return;
@@ -130,13 +150,27 @@ void Export(CommandContext& ctx) {
 
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
                             bool append, std::vector<std::string>& notices) {
-  // A layer appended to points read from GIS files is brought into their system, as the
-  // window has no other way to name one for both.
-  if (append && data.Table.GisSystem != 0) epsg = data.Table.GisSystem;
+  // A layer in a plane system is read in it, as it stands in the file. A layer appended
+  // to points read from GIS files is brought into their system, as the window has no
+  // other way to name one for both.
+  int32_t target = 0;
+  if (append && data.Table.GisSystem != 0) target = data.Table.GisSystem;
   LoadReport report;
   const size_t blocksBefore = append ? data.Sima.SimaBlocks.size() : 0;
-  std::vector<std::string> more =
-      LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
+  std::vector<std::string> more;
+  try {
+    more = LoadGisPoints(file, file.string(), target, data, append, report, Language::kJapanese);
+  } catch (const Error& e) {
+    // Longitude and latitude are placed in the system chosen for the last GIS export,
+    // which the user hears. The failed reading changed nothing.
+    if (!e.HasId() || e.Id() != MessageId::kGisLongitudeLatitude || target != 0 || epsg == 0) {
+      throw;
+    }
+    report = LoadReport();
+    more = LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
+    notices.push_back(MessageText(MessageId::kGisDegreesPlacedIn, {file.string(), EpsgName(epsg)},
+                                  Language::kJapanese));
+  }
   std::string said = LoadNoticeText(file, report);
   if (!said.empty()) notices.push_back(std::move(said));
   for (std::string& notice : more)

@@ -527,6 +527,24 @@ MessageTexts Texts(MessageId id) {
           "remarks; they were numbered by row and marked",
           "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・マーク・備考がありません。"
           "点番号は行番号とし、すべての点に印を付けました。"};
+    case MessageId::kGisDegreesPlacedIn:
+      return {
+          "{1}: its points are longitude/latitude; they were placed in {2}, the system of "
+          "the last GIS export",
+          "ファイル「{1}」の点は経緯度のため、前回「GISﾃﾞｰﾀで保存」で選んだ {2} の"
+          "座標に換算して読み込みました。"};
+    case MessageId::kGisExportNotInPointsSystem:
+      return {
+          "the points read from GIS files are in {2}; saved as {1} they would stand far from "
+          "their place: choose {2}",
+          "GIS データから読み込んだ点は {2} の座標です。{1} として保存すると、"
+          "離れた所に置かれます。座標系には {2} を選んでください。"};
+    case MessageId::kGisTitleZoneQuestion:
+      return {
+          "the site's title \"{1}\" names zone {2}, but zone {3} was chosen; save the points "
+          "in zone {3}?",
+          "現場のタイトル「{1}」は第{2}系ですが、第{3}系が選ばれています。"
+          "第{3}系の座標として保存しますか？"};
     case MessageId::kGisDbfShort:
       return {
           "{1}: its .dbf holds the numbers and names of {2} of its {3} points: it is damaged "

@@ -160,6 +160,9 @@ enum class MessageId : int {
   kGisCannotFinish,               // format, gdal
   kGisWroteNothing,               // file
   kGisNoDbf,                      // file
+  kGisDegreesPlacedIn,            // file, system
+  kGisExportNotInPointsSystem,    // chosen system, the points' system
+  kGisTitleZoneQuestion,          // title, its zone, the chosen zone
   kGisDbfShort,                   // file, records, points
   kGisReadStopped,                // file, layer, features read, gdal
   kGisZNotNumber,                 // file, count (1), layer, feature

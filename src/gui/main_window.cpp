@@ -104,7 +104,7 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
       CommandContext{ws_, *prompts_, *view_, *clipboard_, setup_.jwcadSource.get(),
                      setup_.settingsFile, setup_.programFolder, setup_.manualFile});
 #ifdef KESTROVA_HAVE_GDAL
-  // GIS point layers are brought into the remembered survey system.
+  // GIS point layers in longitude and latitude are placed in the remembered survey system.
   ctx_->loadFile = [this](const std::filesystem::path& file, CoordinateData& coords, bool append,
                           std::vector<std::string>& notices, ProgressMonitor* progress) {
     if (!IsGisFile(file)) {

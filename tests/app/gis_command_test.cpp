@@ -82,6 +82,16 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   EXPECT_EQ(ws_.Settings.Gis.Format, before.Gis.Format);
   EXPECT_EQ(ws_.Settings.Folder.name, before.Folder.name);
   EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");  // the zone the file names, still
+  // Another zone than the title names is asked about; cancelled, nothing is written.
+  prompts_.shown.clear();
+  prompts_.choices.push_back(Prompts::GisChoice{"EPSG:6678", "gpkg"});
+  prompts_.answers.push_back(Answer::kCancel);
+  GisExportCommand(ctx_);
+  EXPECT_TRUE(prompts_.dialogs.empty());
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  prompts_.ExpectShown(0, Kind::kWarning, Buttons::kOkCancel,
+                       "現場のタイトル「世界測地系 第IX系」は第IX系ですが、第X系が選ばれて"
+                       "います。第X系の座標として保存しますか？");
 }
 
 TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
@@ -130,11 +140,16 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
             "座標ﾃﾞｰﾀ(*.Zhy,*.sim)|*.Zhy;*.Sim|APA形式ﾃﾞｰﾀ(*.APA)|*.apa|csvﾃﾞｰﾀ(*.CSV)|*.csv|"
             "すべてのﾌｧｲﾙ(*.*)|*.*|GIS|*.geojson|" +
                 (dir_ / "out" / "").string());
-  // The load question, then what the file did not give back: its parcels and lines.
-  ASSERT_EQ(prompts_.shown.size(), 2u);
-  EXPECT_NE(prompts_.shown[1].text.find("は点ではないため、読み込みませんでした。"),
+  // The load question; the longitude and latitude placed in the remembered system; what
+  // the file did not give back: its parcels and lines.
+  ASSERT_EQ(prompts_.shown.size(), 3u);
+  EXPECT_EQ(prompts_.shown[1].text,
+            "ファイル「" + written.string() +
+                "」の点は経緯度のため、前回「GISﾃﾞｰﾀで保存」で選んだ EPSG:6677 の座標に換算して"
+                "読み込みました。");
+  EXPECT_NE(prompts_.shown[2].text.find("は点ではないため、読み込みませんでした。"),
             std::string::npos)
-      << prompts_.shown[1].text;
+      << prompts_.shown[2].text;
   const CoordinateData& back = ws_.Coords;
   EXPECT_FALSE(back.Sima.SimaLoaded);
   ASSERT_EQ(back.Table.PointCount, before.Table.PointCount);
@@ -152,9 +167,12 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   GisExportOptions options;
   options.Epsg = 6677;
   WriteGisExport(BuildGisExport(site, options, "site.gpkg"), dir_ / "site.gpkg");
+  // A layer in a plane system stays in it, whatever system was chosen before.
   std::vector<std::string> notices;
   CoordinateData parcels;
-  ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "site.gpkg", 6677, parcels, false, notices));
+  ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "site.gpkg", 6678, parcels, false, notices));
+  EXPECT_EQ(parcels.Table.GisSystem, 6677);
+  EXPECT_NEAR(parcels.Table.Points[1].X, site.Table.Points[1].X, 1e-9);
   EXPECT_EQ(parcels.Sima.SimaBlocks.size(), 3u);
   EXPECT_EQ(notices,
             std::vector<std::string>{
@@ -162,6 +180,18 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
                 ": 区画・折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
                 "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
                 "書き出しには残ります。"});
+  // Its points are exported in their system, which is offered; tagged with another they
+  // would stand far from their place, and are refused.
+  ws_.Coords = parcels;
+  ws_.Settings.Gis.Crs = "EPSG:6678";
+  prompts_.shown.clear();
+  prompts_.choices.push_back(Prompts::GisChoice{"EPSG:6678", "gpkg"});
+  GisExportCommand(ctx_);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|dxf");
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  prompts_.ExpectShown(0, Kind::kError, Buttons::kOk,
+                       "GIS データから読み込んだ点は EPSG:6677 の座標です。EPSG:6678 として保存"
+                       "すると、離れた所に置かれます。座標系には EPSG:6677 を選んでください。");
   // A file GDAL cannot read is said in the window's words, and the table stays.
   WriteFileAtomic(dir_ / "bad.geojson", "not a GeoJSON file");
   prompts_.answers.push_back(Answer::kNo);
@@ -172,7 +202,7 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   prompts_.ExpectShown(1, Kind::kError, Buttons::kOk,
                        "ファイル「" + (dir_ / "bad.geojson").string() +
                            "」を GeoPackage、GeoJSON、Shapefile のどれとしても読み込めません。");
-  EXPECT_EQ(ws_.Coords.Table.PointCount, before.Table.PointCount);
+  EXPECT_EQ(ws_.Coords.Table.PointCount, parcels.Table.PointCount);
 }
 
 }  // namespace
