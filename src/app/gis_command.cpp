@@ -149,7 +149,8 @@ void Export(CommandContext& ctx) {
 }  // namespace
 
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
-                            bool append, std::vector<std::string>& notices) {
+                            bool append, std::vector<std::string>& notices,
+                            ProgressMonitor* progress) {
   // A layer in a plane system is read in it, as it stands in the file. A layer appended
   // to points read from GIS files is brought into their system, as the window has no
   // other way to name one for both.
@@ -159,7 +160,8 @@ bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, Coo
   const size_t blocksBefore = append ? data.Sima.SimaBlocks.size() : 0;
   std::vector<std::string> more;
   try {
-    more = LoadGisPoints(file, file.string(), target, data, append, report, Language::kJapanese);
+    more = LoadGisPoints(file, file.string(), target, data, append, report, Language::kJapanese,
+                         progress);
   } catch (const Error& e) {
     // Longitude and latitude are placed in the system chosen for the last GIS export,
     // which the user hears. The failed reading changed nothing.
@@ -167,7 +169,8 @@ bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, Coo
       throw;
     }
     report = LoadReport();
-    more = LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese);
+    more = LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese,
+                         progress);
     notices.push_back(MessageText(MessageId::kGisDegreesPlacedIn, {file.string(), EpsgName(epsg)},
                                   Language::kJapanese));
   }

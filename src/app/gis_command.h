@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/commands.h"
+#include "common/progress.h"
 
 namespace kestrova {
 
@@ -8,10 +9,12 @@ namespace kestrova {
 // dialog and remembered in the settings, then the file.
 void GisExportCommand(CommandContext& ctx);
 
-// The window's load of a GIS point layer, brought into the survey system epsg (0: the
-// layer's own plane system), or appended to points read from GIS files, into theirs;
-// notices collects what the user should hear, in Japanese.
+// The window's load of a GIS point layer: in its own plane system, or appended to points
+// read from GIS files, in theirs; a layer in longitude and latitude in the survey system
+// epsg (the one remembered). notices collects what the user should hear, in Japanese;
+// progress (may be null) follows the points' reading and may stop it.
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
-                            bool append, std::vector<std::string>& notices);
+                            bool append, std::vector<std::string>& notices,
+                            ProgressMonitor* progress = nullptr);
 
 }  // namespace kestrova

@@ -333,6 +333,9 @@ class PointLayerReader {
   }
   // The file's name in messages.
   const std::string& Name() const { return name_; }
+  // The points' layer's features as the file counts them, when it can without reading
+  // them; else 0.
+  int64_t FeatureCount() const { return std::max<GIntBig>(0, layer_->GetFeatureCount(FALSE)); }
   // Parcels or polylines lie beside the points, running through them.
   bool ShapesBeside() const { return shapesBeside_; }
   // The texts are decoded only once every one has been seen.
@@ -1078,7 +1081,8 @@ bool StreamGisPoints(const std::filesystem::path& path, const std::string& name,
 
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
-                                       LoadReport& report, Language language) {
+                                       LoadReport& report, Language language,
+                                       ProgressMonitor* progress) {
   QuietGdal quiet;
   const std::unique_ptr<PointLayerReader> opened = OpenReader(path, name, epsg, language);
   PointLayerReader& reader = *opened;
@@ -1099,9 +1103,14 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   };
   std::vector<Place> pointAt;
   const bool shapesBeside = reader.ShapesBeside();
+  // The points are most of the work; a stop leaves the table as it was.
+  const double total = progress ? static_cast<double>(reader.FeatureCount()) : 0;
   reader.Read(firstRow, report, [&](SurveyPoint&& p, double x, double y) {
     if (shapesBeside) pointAt.push_back({x, y, points.size()});
     points.push_back(std::move(p));
+    if (total > 0 && points.size() % 8192 == 0) {
+      ReportProgress(progress, std::min(1.0, static_cast<double>(points.size()) / total));
+    }
     return true;
   });
   for (size_t i = 1; i < points.size(); ++i)

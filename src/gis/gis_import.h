@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "common/progress.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
 
@@ -29,7 +30,8 @@ bool IsGisFile(const std::filesystem::path& path);
 // (UTF-8) starting with name, in language.
 std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const std::string& name,
                                        int32_t epsg, CoordinateData& data, bool appendOnLoad,
-                                       LoadReport& report, Language language = Language::kEnglish);
+                                       LoadReport& report, Language language = Language::kEnglish,
+                                       ProgressMonitor* progress = nullptr);
 
 // Whether the points of a GIS file can be handed to a load's sink as they are read (see
 // StreamGisPoints): their texts can be decoded one by one, and every point is marked. Throws

@@ -111,7 +111,7 @@ MainWindow::MainWindow(Workspace& ws, MainWindowSetup setup, QWidget* parent)
       return LoadCoordinateFileWithNotices(file, coords, append, notices, progress);
     }
     const int32_t epsg = ParseEpsgName(ws_.Settings.Gis.Crs).value_or(0);
-    return LoadGisFileWithNotices(file, epsg, coords, append, notices);
+    return LoadGisFileWithNotices(file, epsg, coords, append, notices, progress);
   };
   ctx_->moreLoadFilters = "GISﾃﾞｰﾀ(*.gpkg,*.geojson,*.shp)|*.gpkg;*.geojson;*.json;*.shp";
 #endif

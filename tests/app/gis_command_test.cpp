@@ -180,6 +180,31 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
                 ": 区画・折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
                 "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
                 "書き出しには残ります。"});
+  // The reading of many points shows how far it is, and a stop leaves the table as it was.
+  {
+    CoordinateData many;
+    for (int i = 1; i <= 20000; ++i) {
+      SurveyPoint& p = AppendPoint(many.Table);
+      p.Number = i;
+      p.X = -12000.0 - i;
+      p.Y = -30000.0 + i;
+      p.Marked = 1;
+    }
+    WriteGisExport(BuildGisExport(many, options, "many.gpkg"), dir_ / "many.gpkg");
+    struct Stop : ProgressMonitor {
+      double seen = 0;
+      bool Continue(double fraction) override {
+        seen = fraction;
+        return false;
+      }
+    } stop;
+    CoordinateData kept = parcels;
+    EXPECT_THROW(LoadGisFileWithNotices(dir_ / "many.gpkg", 0, kept, false, notices, &stop),
+                 Cancelled);
+    EXPECT_GT(stop.seen, 0.0);
+    EXPECT_LT(stop.seen, 1.0);
+    EXPECT_EQ(kept.Table.PointCount, parcels.Table.PointCount);
+  }
   // Its points are exported in their system, which is offered; tagged with another they
   // would stand far from their place, and are refused.
   ws_.Coords = parcels;
