@@ -194,6 +194,10 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
     line(MessageId::kNotANumberFields,
          {std::to_string(report.firstNotANumberLine), std::to_string(report.notANumberFields)});
   }
+  if (report.commentsLikeRows > 0) {
+    line(MessageId::kCommentsLikeRows,
+         {std::to_string(report.firstCommentLikeRow), std::to_string(report.commentsLikeRows)});
+  }
   if (report.unsplitLines > 0) {
     std::vector<std::string> args = UnsplitLinesArgs(report, path);
     args.erase(args.begin());

@@ -139,6 +139,12 @@ MessageTexts Texts(MessageId id) {
                     "that name such a number use the earlier point",
               "{2} 点の点番号が先に読み込んだ点と重なっています。"
               "その番号を使う区画は先の点を使います。"};
+    case MessageId::kCommentsLikeRows:
+      return {
+          "{1}:{2}: lines before the first point that begin with \"#\" were left out as "
+          "comments, though they split into fields as the points do: {3}, the first on this line",
+          "{1}:{2}: 最初の点より前にある「#」で始まる {3} 行は、点と同じく項目に分かれますが、"
+          "注記として読み飛ばしました。最初の行はこの行です。"};
     case MessageId::kUnsplitLine:
     case MessageId::kUnsplitLines:
       return {id == MessageId::kUnsplitLine

@@ -44,6 +44,7 @@ enum class MessageId : int {
   kMoreUnclosedBlocks,    // file, count
   kRepeatedNumber,        // file, count (1)
   kRepeatedNumbers,       // file, count
+  kCommentsLikeRows,      // file, line, count
   kUnsplitLine,           // file, line, count (1), separator
   kUnsplitLines,          // file, line, count, separator
   kTextCut,               // file, line, count (1)

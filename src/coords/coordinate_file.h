@@ -45,7 +45,10 @@ struct LoadReport {
   // separator its first data line shows: left out.
   size_t unsplitLines = 0;
   size_t firstUnsplitLine = 0;  // 1-based
-  char separator = ',';         // of a list
+  // "#" lines before a list's first point that split as its rows do, left out as comments.
+  size_t commentsLikeRows = 0;
+  size_t firstCommentLikeRow = 0;  // 1-based
+  char separator = ',';            // of a list
   // Names, marks and remarks longer than their fields (255, 15 and 255 bytes): cut.
   size_t textsCut = 0;
   size_t firstTextCutLine = 0;  // 1-based

@@ -190,6 +190,8 @@ struct RangeResult {
   size_t firstNotANumberLine = 0;
   size_t unsplitLines = 0;  // list lines with data that the separator does not split
   size_t firstUnsplitLine = 0;
+  size_t commentsLikeRows = 0;  // leading "#" lines the separator splits, as it does a row
+  size_t firstCommentLikeRow = 0;
   size_t textsCut = 0;  // texts longer than their fields
   size_t firstTextCutLine = 0;
   bool apaEnd = false;   // a "Z" record: the rest of the file is not read
@@ -270,7 +272,15 @@ class RangeParser {
   }
 
   void Delimited(std::string_view line) {
-    if (line_ < leadingLines_) return;  // blank lines and comments before the first point
+    if (line_ < leadingLines_) {
+      // Blank lines and comments before the first point. A "#" line that splits as a row
+      // does may be one whose point is named "#1": the user hears of it.
+      if (!TrimBlanks(line).empty() && line.find(separator_) != std::string_view::npos &&
+          out_.commentsLikeRows++ == 0) {
+        out_.firstCommentLikeRow = line_ + 1;
+      }
+      return;
+    }
     // A line of blanks only, or a row of empty cells as spreadsheets leave below a table,
     // holds no point: split, it would give one at (0, 0) that no one wrote.
     if (std::all_of(line.begin(), line.end(), [this](char c) {
@@ -480,6 +490,8 @@ class Reader {
       r.firstNotANumberLine = 0;
       r.unsplitLines = 0;
       r.firstUnsplitLine = 0;
+      r.commentsLikeRows = 0;
+      r.firstCommentLikeRow = 0;
       r.textsCut = 0;
       r.firstTextCutLine = 0;
     }
@@ -555,6 +567,10 @@ class Reader {
     }
     table_.PointCount += static_cast<int32_t>(r.rows.size());
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    if (r.commentsLikeRows > 0) {
+      if (report_.commentsLikeRows == 0) report_.firstCommentLikeRow = r.firstCommentLikeRow;
+      report_.commentsLikeRows += r.commentsLikeRows;
+    }
     if (r.unsplitLines > 0) {
       if (report_.unsplitLines == 0) report_.firstUnsplitLine = r.firstUnsplitLine;
       report_.unsplitLines += r.unsplitLines;

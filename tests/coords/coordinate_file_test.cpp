@@ -859,6 +859,13 @@ TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
     EXPECT_EQ(d.Table.Points[2].Y, 21.0);
     EXPECT_TRUE(LoadWarnings(report, "f").empty()) << head;
   }
+  // A "#" line that splits as the rows do may be a point named "#1": left out, it is told.
+  LoadReport hashed;
+  EXPECT_EQ(Load("#1,100,200\r\n#2,101,201\r\nP3,102,202\r\n", &hashed).Table.PointCount, 1);
+  EXPECT_EQ(LoadWarnings(hashed, "h.txt"),
+            std::vector<std::string>{"h.txt:1: lines before the first point that begin with \"#\" "
+                                     "were left out as comments, though they split into fields as "
+                                     "the points do: 2, the first on this line"});
   // A line of blanks in a space or tab list is no point at (0, 0).
   EXPECT_EQ(Load("1 a 1 2 3\r\n   \r\n2 b 4 5 6\r\n\t\t\r\n").Table.PointCount, 2);
   // Lines the separator does not split are counted, the first one named.
