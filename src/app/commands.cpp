@@ -194,6 +194,11 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
     line(MessageId::kNotANumberFields,
          {std::to_string(report.firstNotANumberLine), std::to_string(report.notANumberFields)});
   }
+  if (report.misspeltRecords > 0) {
+    line(MessageId::kMisspeltRecords,
+         {std::to_string(report.firstMisspeltRecord), std::to_string(report.misspeltRecords),
+          Cp932ToUtf8(report.misspeltCode)});
+  }
   if (report.commentsLikeRows > 0) {
     line(MessageId::kCommentsLikeRows,
          {std::to_string(report.firstCommentLikeRow), std::to_string(report.commentsLikeRows)});

@@ -139,6 +139,12 @@ MessageTexts Texts(MessageId id) {
                     "that name such a number use the earlier point",
               "{2} 点の点番号が先に読み込んだ点と重なっています。"
               "その番号を使う区画は先の点を使います。"};
+    case MessageId::kMisspeltRecords:
+      return {
+          "{1}:{2}: {3} SIMA records were left out: their code is written with blanks or in "
+          "lower case (\"{4}\" on this line, the first), which SIMA does not allow",
+          "{1}:{2}: 記録の種類が空白付きまたは小文字（この行の「{4}」など）のため、"
+          "SIMA の記録として {3} 行を読み飛ばしました。"};
     case MessageId::kCommentsLikeRows:
       return {
           "{1}:{2}: lines before the first point that begin with \"#\" were left out as "

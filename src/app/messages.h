@@ -45,6 +45,7 @@ enum class MessageId : int {
   kRepeatedNumber,        // file, count (1)
   kRepeatedNumbers,       // file, count
   kCommentsLikeRows,      // file, line, count
+  kMisspeltRecords,       // file, line, count, the first code
   kUnsplitLine,           // file, line, count (1), separator
   kUnsplitLines,          // file, line, count, separator
   kTextCut,               // file, line, count (1)

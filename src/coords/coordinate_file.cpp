@@ -40,6 +40,10 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(r.notANumberFields == 1 ? MessageId::kNotANumberField : MessageId::kNotANumberFields,
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
+  if (r.misspeltRecords > 0) {
+    say(MessageId::kMisspeltRecords, {name, std::to_string(r.firstMisspeltRecord),
+                                      std::to_string(r.misspeltRecords), r.misspeltCode});
+  }
   if (r.commentsLikeRows > 0) {
     say(MessageId::kCommentsLikeRows,
         {name, std::to_string(r.firstCommentLikeRow), std::to_string(r.commentsLikeRows)});

@@ -48,7 +48,12 @@ struct LoadReport {
   // "#" lines before a list's first point that split as its rows do, left out as comments.
   size_t commentsLikeRows = 0;
   size_t firstCommentLikeRow = 0;  // 1-based
-  char separator = ',';            // of a list
+  // SIMA records left out as unknown whose code is a known one with blanks or in lower
+  // case (" A01", "a01"), the first one's code as written.
+  size_t misspeltRecords = 0;
+  size_t firstMisspeltRecord = 0;  // 1-based
+  std::string misspeltCode;
+  char separator = ',';  // of a list
   // Names, marks and remarks longer than their fields (255, 15 and 255 bytes): cut.
   size_t textsCut = 0;
   size_t firstTextCutLine = 0;  // 1-based

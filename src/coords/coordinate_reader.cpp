@@ -4,6 +4,7 @@
 // line by line would give.
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -192,6 +193,9 @@ struct RangeResult {
   size_t firstUnsplitLine = 0;
   size_t commentsLikeRows = 0;  // leading "#" lines the separator splits, as it does a row
   size_t firstCommentLikeRow = 0;
+  size_t misspeltRecords = 0;  // SIMA records whose code has blanks or lower case letters
+  size_t firstMisspeltRecord = 0;
+  std::string misspeltCode;
   size_t textsCut = 0;  // texts longer than their fields
   size_t firstTextCutLine = 0;
   bool apaEnd = false;   // a "Z" record: the rest of the file is not read
@@ -404,7 +408,24 @@ class RangeParser {
     } else if (code == "Z00") {
       Event(SimaEvent::kTitle);
       out_.texts.push_back({std::string(F(2)), {}, 0});
+    } else if (IsMisspeltRecord(code) && out_.misspeltRecords++ == 0) {
+      out_.firstMisspeltRecord = line_ + 1;
+      out_.misspeltCode = std::string(code);
     }
+  }
+
+  // A record this reader knows, written with blanks around its code or in lower case
+  // (" A01", "a01"): SIMA codes are matched exactly, as other programs read them.
+  static bool IsMisspeltRecord(std::string_view code) {
+    const std::string_view trimmed = TrimBlanks(code);
+    if (trimmed.size() != 3) return false;
+    std::string upper(trimmed);
+    for (char& c : upper)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static constexpr std::string_view kKnown[] = {"A00", "A01", "A99", "B01", "D00", "D99",
+                                                  "E01", "F00", "F99", "G00", "Z00"};
+    return upper != code &&
+           std::find(std::begin(kKnown), std::end(kKnown), upper) != std::end(kKnown);
   }
 
   const std::string& name_;
@@ -492,6 +513,8 @@ class Reader {
       r.firstUnsplitLine = 0;
       r.commentsLikeRows = 0;
       r.firstCommentLikeRow = 0;
+      r.misspeltRecords = 0;
+      r.firstMisspeltRecord = 0;
       r.textsCut = 0;
       r.firstTextCutLine = 0;
     }
@@ -567,6 +590,13 @@ class Reader {
     }
     table_.PointCount += static_cast<int32_t>(r.rows.size());
     CountNotANumber(r.notANumberFields, r.firstNotANumberLine);
+    if (r.misspeltRecords > 0) {
+      if (report_.misspeltRecords == 0) {
+        report_.firstMisspeltRecord = r.firstMisspeltRecord;
+        report_.misspeltCode = r.misspeltCode;
+      }
+      report_.misspeltRecords += r.misspeltRecords;
+    }
     if (r.commentsLikeRows > 0) {
       if (report_.commentsLikeRows == 0) report_.firstCommentLikeRow = r.firstCommentLikeRow;
       report_.commentsLikeRows += r.commentsLikeRows;

@@ -301,6 +301,16 @@ TEST(LoadSima, RecordsWithMissingFields) {
   EXPECT_EQ(d.Table.Points[1].X, 0.0);
   EXPECT_EQ(d.Table.Points[2].Z, 0.0);
   EXPECT_EQ(d.Sima.SimaLines.size(), 1u);  // no closing flag: an open parcel
+  // Codes are matched exactly; one written with blanks or in lower case is left out, and
+  // the user hears of it (an indented file would otherwise load empty without a word).
+  LoadReport report;
+  const CoordinateData odd = Load(
+      "G00,01,S,\r\nA01 ,1,P1,1,2,3,\r\n a01,2,P2,1,2,3,\r\nA01,3,P3,1,2,3\r\nX01,4\r\n", &report);
+  EXPECT_EQ(odd.Table.PointCount, 1);
+  EXPECT_EQ(LoadWarnings(report, "m.sim"),
+            std::vector<std::string>{"m.sim:2: 2 SIMA records were left out: their code is "
+                                     "written with blanks or in lower case (\"A01 \" on this "
+                                     "line, the first), which SIMA does not allow"});
 }
 
 TEST(LoadCoordinateFile, AllOrNothing) {
