@@ -288,14 +288,22 @@ void AppendSimaBody(FileText& file, const CoordinateData& data) {
       const auto it = firstRow.find(t.Points[r].Number);
       if (it != firstRow.end()) it->second = r;
     }
-    int32_t floor = 0;
+    // A block that names a point of a later row stands where it was read, and so does
+    // every block before it (a block moved behind it would see points it did not see).
+    // The blocks after the last such one follow the points, where they draw the same.
+    size_t placed = 0;
     for (size_t b = 0; b < blocks.size(); ++b) {
       const int32_t before = std::clamp(blocks[b].RowsBefore, 0, t.PointCount);
-      const bool later =
-          before >= floor &&
-          std::any_of(blocks[b].Records.begin(), blocks[b].Records.end(),
-                      [&](const SimaBlockRecord& r) { return firstRow[r.Point.Number] > before; });
-      if (!later) break;  // this one and every block after it follow the points
+      if (std::any_of(
+              blocks[b].Records.begin(), blocks[b].Records.end(),
+              [&](const SimaBlockRecord& r) { return firstRow[r.Point.Number] > before; })) {
+        placed = b + 1;
+      }
+    }
+    int32_t floor = 0;
+    for (size_t b = 0; b < placed; ++b) {
+      const int32_t before = std::clamp(blocks[b].RowsBefore, 0, t.PointCount);
+      if (before < floor) break;  // out of order: this one and the rest follow the points
       blockAt[b] = floor = before;
     }
   }

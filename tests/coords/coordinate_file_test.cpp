@@ -947,6 +947,16 @@ TEST(SaveSima, TitlesNotesAndBlocksStayWhereTheyDraw) {
   const CoordinateData back = Load(saved);
   EXPECT_EQ(back.Sima.SimaLines.size(), 3u);
   EXPECT_EQ(back.Sima.SimaTexts.size(), 1u);
+  // A parcel whose points all came before stays where it was when one after it names a
+  // point still to come: moved behind the points, that one would draw whole.
+  const std::string between =
+      "G00,01,S,\r\nA00,\r\nA01,1,P1,0,0,0,\r\nA01,2,P2,10,0,0,\r\nA01,3,P3,10,10,0,\r\n"
+      "A99,\r\nD00,1,Lot1,1,\r\nB01,1,P1,\r\nB01,2,P2,\r\nB01,3,P3,\r\nD99,\r\n"
+      "D00,2,Lot2,1,\r\nB01,3,P3,\r\nB01,4,P4,\r\nB01,5,P5,\r\nD99,\r\n"
+      "A00,\r\nA01,4,P4,20,10,0,\r\nA01,5,P5,20,0,0,\r\nA99,\r\n";
+  const CoordinateData cut = Load(between);
+  ASSERT_EQ(cut.Sima.SimaLines.size(), 3u);  // Lot2 stops at point 4
+  EXPECT_EQ(FormatCoordinateFile(cut, CoordinateFormat::kSima), between);
   // Points appended after a load, with numbers no parcel names, keep one point section.
   CoordinateData more = Load(file);
   SurveyPoint& p = AppendPoint(more.Table);
