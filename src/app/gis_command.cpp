@@ -1,5 +1,6 @@
 #include "app/gis_command.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -151,11 +152,25 @@ void Export(CommandContext& ctx) {
 bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, CoordinateData& data,
                             bool append, std::vector<std::string>& notices,
                             ProgressMonitor* progress) {
-  // A layer in a plane system is read in it, as it stands in the file. A layer appended
-  // to points read from GIS files is brought into their system, as the window has no
-  // other way to name one for both.
+  // A layer in one of the plane rectangular systems is read in it, as it stands in the
+  // file. One appended to points is brought into the system of those read from GIS
+  // files, or beside points of other files into the remembered one, as the window has no
+  // other way to name one for both. A layer in longitude and latitude or in another
+  // projection is placed in the remembered system, which the user hears.
   int32_t target = 0;
-  if (append && data.Table.GisSystem != 0) target = data.Table.GisSystem;
+  bool placed = false;
+  if (append && data.Table.GisSystem != 0) {
+    target = data.Table.GisSystem;
+  } else if (append && data.Table.PointCount > 0) {
+    target = epsg;
+  } else if (const int32_t own = GisFileSystem(file, file.string()); own != 0 && epsg != 0) {
+    const std::vector<SurveySystem>& planes = OfferedSurveySystems();
+    if (std::none_of(planes.begin(), planes.end(),
+                     [own](const SurveySystem& s) { return s.Epsg == own; })) {
+      target = epsg;
+      placed = true;
+    }
+  }
   LoadReport report;
   const size_t blocksBefore = append ? data.Sima.SimaBlocks.size() : 0;
   std::vector<std::string> more;
@@ -163,16 +178,18 @@ bool LoadGisFileWithNotices(const std::filesystem::path& file, int32_t epsg, Coo
     more = LoadGisPoints(file, file.string(), target, data, append, report, Language::kJapanese,
                          progress);
   } catch (const Error& e) {
-    // Longitude and latitude are placed in the system chosen for the last GIS export,
-    // which the user hears. The failed reading changed nothing.
+    // The failed reading changed nothing.
     if (!e.HasId() || e.Id() != MessageId::kGisLongitudeLatitude || target != 0 || epsg == 0) {
       throw;
     }
     report = LoadReport();
     more = LoadGisPoints(file, file.string(), epsg, data, append, report, Language::kJapanese,
                          progress);
-    notices.push_back(MessageText(MessageId::kGisDegreesPlacedIn, {file.string(), EpsgName(epsg)},
-                                  Language::kJapanese));
+    placed = true;
+  }
+  if (placed) {
+    notices.push_back(MessageText(MessageId::kGisPlacedInRemembered,
+                                  {file.string(), EpsgName(epsg)}, Language::kJapanese));
   }
   std::string said = LoadNoticeText(file, report);
   if (!said.empty()) notices.push_back(std::move(said));

@@ -539,12 +539,12 @@ MessageTexts Texts(MessageId id) {
           "remarks; they were numbered by row and marked",
           "{1}: 同じ名前の .dbf ファイルがないため、点番号・点名・マーク・備考がありません。"
           "点番号は行番号とし、すべての点に印を付けました。"};
-    case MessageId::kGisDegreesPlacedIn:
+    case MessageId::kGisPlacedInRemembered:
       return {
-          "{1}: its points are longitude/latitude; they were placed in {2}, the system of "
-          "the last GIS export",
-          "ファイル「{1}」の点は経緯度のため、前回「GISﾃﾞｰﾀで保存」で選んだ {2} の"
-          "座標に換算して読み込みました。"};
+          "{1}: its points are longitude/latitude or in a projection other than the plane "
+          "rectangular systems; they were placed in {2}, the system of the last GIS export",
+          "ファイル「{1}」の点は経緯度または平面直角座標系以外の座標のため、前回"
+          "「GISﾃﾞｰﾀで保存」で選んだ {2} の座標に換算して読み込みました。"};
     case MessageId::kGisExportNotInPointsSystem:
       return {
           "the points read from GIS files are in {2}; saved as {1} they would stand far from "

@@ -162,7 +162,7 @@ enum class MessageId : int {
   kGisCannotFinish,               // format, gdal
   kGisWroteNothing,               // file
   kGisNoDbf,                      // file
-  kGisDegreesPlacedIn,            // file, system
+  kGisPlacedInRemembered,         // file, system
   kGisExportNotInPointsSystem,    // chosen system, the points' system
   kGisTitleZoneQuestion,          // title, its zone, the chosen zone
   kGisDbfShort,                   // file, records, points

@@ -145,8 +145,8 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   ASSERT_EQ(prompts_.shown.size(), 3u);
   EXPECT_EQ(prompts_.shown[1].text,
             "ファイル「" + written.string() +
-                "」の点は経緯度のため、前回「GISﾃﾞｰﾀで保存」で選んだ EPSG:6677 の座標に換算して"
-                "読み込みました。");
+                "」の点は経緯度または平面直角座標系以外の座標のため、前回「GISﾃﾞｰﾀで保存」で"
+                "選んだ EPSG:6677 の座標に換算して読み込みました。");
   EXPECT_NE(prompts_.shown[2].text.find("は点ではないため、読み込みませんでした。"),
             std::string::npos)
       << prompts_.shown[2].text;
@@ -173,6 +173,21 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "site.gpkg", 6678, parcels, false, notices));
   EXPECT_EQ(parcels.Table.GisSystem, 6677);
   EXPECT_NEAR(parcels.Table.Points[1].X, site.Table.Points[1].X, 1e-9);
+  // One in another projection (UTM), which the export cannot offer, is placed in the
+  // remembered system, and so is one appended to points of other files: the user hears.
+  GisExportOptions utm;
+  utm.Epsg = 32654;
+  WriteGisExport(BuildGisExport(site, utm, "utm.gpkg"), dir_ / "utm.gpkg");
+  std::vector<std::string> said;
+  CoordinateData placed;
+  ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "utm.gpkg", 6678, placed, false, said));
+  EXPECT_EQ(placed.Table.GisSystem, 6678);
+  ASSERT_FALSE(said.empty());
+  EXPECT_NE(said[0].find("EPSG:6678 の座標に換算"), std::string::npos) << said[0];
+  CoordinateData beside = site;
+  ASSERT_TRUE(LoadGisFileWithNotices(dir_ / "site.gpkg", 6678, beside, true, said));
+  EXPECT_EQ(beside.Table.GisSystem, 6678);
+  EXPECT_GT(std::abs(beside.Table.Points[12].X - site.Table.Points[1].X), 1000.0);
   EXPECT_EQ(parcels.Sima.SimaBlocks.size(), 3u);
   EXPECT_EQ(notices,
             std::vector<std::string>{
