@@ -141,15 +141,15 @@ MessageTexts Texts(MessageId id) {
               "その番号を使う区画は先の点を使います。"};
     case MessageId::kMisspeltRecords:
       return {
-          "{1}:{2}: {3} SIMA records were left out: their code is written with blanks or in "
-          "lower case (\"{4}\" on this line, the first), which SIMA does not allow",
+          "{1}:{2}: SIMA records whose code is written with blanks or in lower case (\"{4}\" "
+          "on this line, the first), which SIMA does not allow, were left out: {3}",
           "{1}:{2}: 記録の種類が空白付きまたは小文字（この行の「{4}」など）のため、"
           "SIMA の記録として {3} 行を読み飛ばしました。"};
     case MessageId::kCommentsLikeRows:
       return {
           "{1}:{2}: lines before the first point that begin with \"#\" were left out as "
-          "comments, though they split into fields as the points do: {3}, the first on this line",
-          "{1}:{2}: 最初の点より前にある「#」で始まる {3} 行は、点と同じく項目に分かれますが、"
+          "comments, though they read as points do: {3}, the first on this line",
+          "{1}:{2}: 最初の点より前にある「#」で始まる {3} 行は、点と同じく読めますが、"
           "注記として読み飛ばしました。最初の行はこの行です。"};
     case MessageId::kUnsplitLine:
     case MessageId::kUnsplitLines:

@@ -214,13 +214,15 @@ std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-// The files read with an input Shapefile: its own parts, and the sets an export writes
-// beside it (site_parcel_lines.shp beside site.shp), with extensions in either case.
+// The files read with an input Shapefile: its own parts, and the parcels' and polylines'
+// sets an export writes beside it (site_parcel_lines.shp beside site.shp), with
+// extensions in either case.
 std::vector<std::string> ShapefileParts(const std::string& input) {
   const std::filesystem::path shp = Utf8Path(input);
   if (AsciiLower(PathText(shp.extension())) != ".shp") return {};
   std::vector<std::string> parts;
   for (const std::string& name : ShapefileSetNames(PathText(shp.stem()))) {
+    if (name.find("_triangles.") != std::string::npos) continue;  // not read back
     const std::filesystem::path part = shp.parent_path() / Utf8Path(name);
     parts.push_back(PathText(part));
     std::string upper = PathText(part.extension());

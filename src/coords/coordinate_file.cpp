@@ -41,8 +41,9 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
   if (r.misspeltRecords > 0) {
-    say(MessageId::kMisspeltRecords, {name, std::to_string(r.firstMisspeltRecord),
-                                      std::to_string(r.misspeltRecords), r.misspeltCode});
+    say(MessageId::kMisspeltRecords,
+        {name, std::to_string(r.firstMisspeltRecord), std::to_string(r.misspeltRecords),
+         Cp932ToUtf8(r.misspeltCode)});
   }
   if (r.commentsLikeRows > 0) {
     say(MessageId::kCommentsLikeRows,
@@ -258,8 +259,8 @@ void AppendPoints(FileText& file, const PointTable& t, int32_t from, int32_t to)
 // The points, then the parcels, polylines and further "Z00" records in file order. A
 // record names the first row of its number among the rows read before it: a block
 // whose records name points read only after it (a "D00" before "A00") goes before those
-// points again, so that it draws the same when the file is read back; everything else
-// follows the points.
+// points again, so that it draws the same when the file is read back, and so does every
+// block read before it; the blocks after the last such one follow the points.
 void AppendSimaBody(FileText& file, const CoordinateData& data) {
   std::string& out = file.Text();
   const PointTable& t = data.Table;

@@ -277,12 +277,10 @@ class RangeParser {
 
   void Delimited(std::string_view line) {
     if (line_ < leadingLines_) {
-      // Blank lines and comments before the first point. A "#" line that splits as a row
-      // does may be one whose point is named "#1": the user hears of it.
-      if (!TrimBlanks(line).empty() && line.find(separator_) != std::string_view::npos &&
-          out_.commentsLikeRows++ == 0) {
-        out_.firstCommentLikeRow = line_ + 1;
-      }
+      // Blank lines and comments before the first point. A "#" line that reads as a row,
+      // with two numbers among its fields, may be one whose point is named "#1": the user
+      // hears of it. A comment in words has no such fields.
+      if (ReadsAsRow(line) && out_.commentsLikeRows++ == 0) out_.firstCommentLikeRow = line_ + 1;
       return;
     }
     // A line of blanks only, or a row of empty cells as spreadsheets leave below a table,
@@ -414,6 +412,15 @@ class RangeParser {
     }
   }
 
+  bool ReadsAsRow(std::string_view line) {
+    SplitFieldsInto(line, separator_, fields_, kMaxFields);
+    if (fields_.size() < 3) return false;
+    const auto numbers = std::count_if(fields_.begin(), fields_.end(), [](std::string_view f) {
+      return !TrimBlanks(f).empty() && ParseFloat(TrimBlanks(f)).has_value();
+    });
+    return numbers >= 2;
+  }
+
   // A record this reader knows, written with blanks around its code or in lower case
   // (" A01", "a01"): SIMA codes are matched exactly, as other programs read them.
   static bool IsMisspeltRecord(std::string_view code) {
@@ -515,6 +522,7 @@ class Reader {
       r.firstCommentLikeRow = 0;
       r.misspeltRecords = 0;
       r.firstMisspeltRecord = 0;
+      r.apaOthers = 0;
       r.textsCut = 0;
       r.firstTextCutLine = 0;
     }

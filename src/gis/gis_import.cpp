@@ -133,8 +133,6 @@ bool IsGisFile(const std::filesystem::path& path) {
 
 namespace {
 
-// A .dbf whose header's language driver (byte 29) is one of the two that stand for
-// Japanese Shift_JIS, code page 932.
 // How many records a .dbf holds in full: those its header counts, as far as the file
 // reaches; none when it has no header.
 uint64_t DbfRecords(const std::filesystem::path& dbf) {
@@ -150,6 +148,8 @@ uint64_t DbfRecords(const std::filesystem::path& dbf) {
   return std::min(records, (size - headerSize) / recordSize);
 }
 
+// A .dbf whose header's language driver (byte 29) is one of the two that stand for
+// Japanese Shift_JIS, code page 932.
 bool NamesShiftJis(const std::filesystem::path& dbf) {
   std::ifstream in(dbf, std::ios::binary);
   char header[30] = {};

@@ -193,9 +193,12 @@ namespace {
 // Global memory a common dialog takes and gives back, freed at the end of the scope.
 struct GlobalBlock {
   HGLOBAL handle = nullptr;
+  explicit GlobalBlock(HGLOBAL h) : handle(h) {}
   ~GlobalBlock() {
     if (handle) GlobalFree(handle);
   }
+  GlobalBlock(const GlobalBlock&) = delete;
+  GlobalBlock& operator=(const GlobalBlock&) = delete;
 };
 
 // The printer to preselect, as the dialog takes it: a DEVNAMES naming its device alone.
@@ -207,6 +210,10 @@ HGLOBAL DeviceNames(const QString& printer) {
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, chars * sizeof(wchar_t));
   if (!handle) return nullptr;
   auto* names = static_cast<DEVNAMES*>(GlobalLock(handle));
+  if (!names) {
+    GlobalFree(handle);
+    return nullptr;
+  }
   names->wDriverOffset = static_cast<WORD>(head);
   names->wDeviceOffset = static_cast<WORD>(head + 1);
   names->wOutputOffset = static_cast<WORD>(head + 1 + device.size() + 1);
@@ -226,13 +233,13 @@ HGLOBAL DeviceMode(const QString& printer, const QPageSize& paper) {
   if (size > 0) handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(size));
   if (handle) {
     auto* mode = static_cast<DEVMODEW*>(GlobalLock(handle));
-    const bool read =
-        DocumentPropertiesW(nullptr, opened, device.data(), mode, nullptr, DM_OUT_BUFFER) == IDOK;
+    const bool read = mode && DocumentPropertiesW(nullptr, opened, device.data(), mode, nullptr,
+                                                  DM_OUT_BUFFER) == IDOK;
     if (read && paper.isValid() && paper.windowsId() > 0 && paper.windowsId() < DMPAPER_USER) {
       mode->dmPaperSize = static_cast<short>(paper.windowsId());
       mode->dmFields |= DM_PAPERSIZE;
     }
-    GlobalUnlock(handle);
+    if (mode) GlobalUnlock(handle);
     if (!read) {
       GlobalFree(handle);
       handle = nullptr;
@@ -245,7 +252,8 @@ HGLOBAL DeviceMode(const QString& printer, const QPageSize& paper) {
 // The paper a DEVMODE names; an invalid size when it names none.
 QPageSize PaperOf(const DEVMODEW& mode) {
   if (!(mode.dmFields & DM_PAPERSIZE)) return QPageSize();
-  if (mode.dmPaperSize != DMPAPER_USER) return QPageSize(QPageSize::id(mode.dmPaperSize));
+  // A driver's own paper (above DMPAPER_USER) is taken by its size, as a user's is.
+  if (mode.dmPaperSize < DMPAPER_USER) return QPageSize(QPageSize::id(mode.dmPaperSize));
   if (!(mode.dmFields & DM_PAPERWIDTH) || !(mode.dmFields & DM_PAPERLENGTH)) return QPageSize();
   // In tenths of a millimetre.
   return QPageSize(QSizeF(mode.dmPaperWidth / 10.0, mode.dmPaperLength / 10.0),
@@ -274,8 +282,8 @@ bool ShowPrinterSetup(QPrinter& printer, QWidget* parent) {
     return false;
   }
   const QPageSize before = printer.pageLayout().pageSize();
-  if (names.handle) {
-    const auto* chosenNames = static_cast<const DEVNAMES*>(GlobalLock(names.handle));
+  if (const auto* chosenNames =
+          names.handle ? static_cast<const DEVNAMES*>(GlobalLock(names.handle)) : nullptr) {
     printer.setPrinterName(QString::fromWCharArray(reinterpret_cast<const wchar_t*>(chosenNames) +
                                                    chosenNames->wDeviceOffset));
     GlobalUnlock(names.handle);
@@ -283,8 +291,9 @@ bool ShowPrinterSetup(QPrinter& printer, QWidget* parent) {
   // Another printer starts on its own default paper; the dialog's choice, or else the
   // paper printed on so far, is the one to keep.
   QPageSize paper;
-  if (mode.handle) {
-    paper = PaperOf(*static_cast<const DEVMODEW*>(GlobalLock(mode.handle)));
+  if (const auto* chosenMode =
+          mode.handle ? static_cast<const DEVMODEW*>(GlobalLock(mode.handle)) : nullptr) {
+    paper = PaperOf(*chosenMode);
     GlobalUnlock(mode.handle);
   }
   printer.setPageSize(paper.isValid() ? paper : before);

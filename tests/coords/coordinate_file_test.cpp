@@ -308,9 +308,9 @@ TEST(LoadSima, RecordsWithMissingFields) {
       "G00,01,S,\r\nA01 ,1,P1,1,2,3,\r\n a01,2,P2,1,2,3,\r\nA01,3,P3,1,2,3\r\nX01,4\r\n", &report);
   EXPECT_EQ(odd.Table.PointCount, 1);
   EXPECT_EQ(LoadWarnings(report, "m.sim"),
-            std::vector<std::string>{"m.sim:2: 2 SIMA records were left out: their code is "
-                                     "written with blanks or in lower case (\"A01 \" on this "
-                                     "line, the first), which SIMA does not allow"});
+            std::vector<std::string>{"m.sim:2: SIMA records whose code is written with blanks "
+                                     "or in lower case (\"A01 \" on this line, the first), which "
+                                     "SIMA does not allow, were left out: 2"});
 }
 
 TEST(LoadCoordinateFile, AllOrNothing) {
@@ -874,8 +874,12 @@ TEST(LoadDelimited, NoLineIsLeftOutWithoutAWord) {
   EXPECT_EQ(Load("#1,100,200\r\n#2,101,201\r\nP3,102,202\r\n", &hashed).Table.PointCount, 1);
   EXPECT_EQ(LoadWarnings(hashed, "h.txt"),
             std::vector<std::string>{"h.txt:1: lines before the first point that begin with \"#\" "
-                                     "were left out as comments, though they split into fields as "
-                                     "the points do: 2, the first on this line"});
+                                     "were left out as comments, though they read as points do: 2, "
+                                     "the first on this line"});
+  // A comment in words, in a space list, is no row.
+  LoadReport words;
+  Load("# survey of lot 5, 2024\r\n1 a 1 2 3\r\n2 b 4 5 6\r\n", &words);
+  EXPECT_TRUE(LoadWarnings(words, "w.txt").empty());
   // A line of blanks in a space or tab list is no point at (0, 0).
   EXPECT_EQ(Load("1 a 1 2 3\r\n   \r\n2 b 4 5 6\r\n\t\t\r\n").Table.PointCount, 2);
   // Lines the separator does not split are counted, the first one named.
