@@ -158,6 +158,32 @@ bool NamesShiftJis(const std::filesystem::path& dbf) {
   return driver == 0x13 || driver == 0x7B;
 }
 
+// A layer's features from its start, one at a time. GDAL ends a layer it cannot read on
+// (a damaged page of a GeoPackage) as it ends a whole one: its error tells them apart,
+// and is thrown, naming the file, the layer and how far it was read.
+class LayerFeatures {
+ public:
+  LayerFeatures(OGRLayer& layer, const std::string& file) : layer_(layer), file_(file) {
+    layer_.ResetReading();
+  }
+  std::unique_ptr<OGRFeature> Next() {
+    CPLErrorReset();
+    std::unique_ptr<OGRFeature> f(layer_.GetNextFeature());
+    if (f) {
+      ++read_;
+    } else if (CPLGetLastErrorType() >= CE_Failure) {
+      throw Error(MessageId::kGisReadStopped,
+                  {file_, layer_.GetName(), std::to_string(read_), gis::GdalReason()});
+    }
+    return f;
+  }
+
+ private:
+  OGRLayer& layer_;
+  const std::string& file_;
+  int64_t read_ = 0;
+};
+
 // A GIS file's point layer, open and read a feature at a time as points of the site.
 class PointLayerReader {
  public:
@@ -387,16 +413,8 @@ class PointLayerReader {
     skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = cut_ = cutAsCp932_ = 0;
     allDegrees_ = true;
     int32_t row = firstRow;
-    layer_->ResetReading();
-    // The end of the layer, or a file GDAL cannot read on: only its error tells them apart.
-    int64_t features = 0;
-    const auto next = [this, &features] {
-      CPLErrorReset();
-      std::unique_ptr<OGRFeature> f(layer_->GetNextFeature());
-      if (f) ++features;
-      return f;
-    };
-    for (std::unique_ptr<OGRFeature> f = next(); f; f = next()) {
+    LayerFeatures features(*layer_, name_);
+    for (std::unique_ptr<OGRFeature> f = features.Next(); f; f = features.Next()) {
       const std::vector<std::string> which{name_, std::to_string(f->GetFID()), layerName_};
       OGRGeometry* g = f->GetGeometryRef();
       if (!g || g->IsEmpty()) throw Error(MessageId::kGisFeatureNoPosition, which);
@@ -493,10 +511,6 @@ class PointLayerReader {
       }
       ++row;
       if (!take(std::move(p), fileX, fileY)) return;
-    }
-    if (CPLGetLastErrorType() >= CE_Failure) {
-      throw Error(MessageId::kGisReadStopped,
-                  {name_, layerName_, std::to_string(features), gis::GdalReason()});
     }
     if (row == firstRow) throw Error(MessageId::kGisLayerHoldsNoPoint, {name_, layerName_});
   }
@@ -662,15 +676,8 @@ void EachShape(PointLayerReader& reader, const Take& take) {
     if (!shapes) return false;
     const int nameField = shapes->GetLayerDefn()->GetFieldIndex("name");
     QuietGdal quiet;
-    shapes->ResetReading();
-    int64_t features = 0;
-    const auto next = [shapes, &features] {
-      CPLErrorReset();
-      std::unique_ptr<OGRFeature> f(shapes->GetNextFeature());
-      if (f) ++features;
-      return f;
-    };
-    for (std::unique_ptr<OGRFeature> f = next(); f; f = next()) {
+    LayerFeatures features(*shapes, reader.Name());
+    for (std::unique_ptr<OGRFeature> f = features.Next(); f; f = features.Next()) {
       const OGRGeometry* g = f->GetGeometryRef();
       const OGRSimpleCurve* curve = nullptr;
       if (g && wkbFlatten(g->getGeometryType()) == wkbLineString) {
@@ -683,10 +690,6 @@ void EachShape(PointLayerReader& reader, const Take& take) {
                           curve->getY(0) == curve->getY(n - 1);
       if (closed) --n;
       take(kind, *f, nameField, curve, n, closed);
-    }
-    if (CPLGetLastErrorType() >= CE_Failure) {
-      throw Error(MessageId::kGisReadStopped,
-                  {reader.Name(), shapes->GetName(), std::to_string(features), gis::GdalReason()});
     }
     return true;
   };
