@@ -109,11 +109,12 @@ void Export(CommandContext& ctx) {
   if (pointsSystem != 0 && epsg && *epsg != pointsSystem) {
     throw Error(MessageId::kGisExportNotInPointsSystem, {EpsgName(*epsg), EpsgName(pointsSystem)});
   }
-  if (titleZone && epsg && ZoneOfSystem(*epsg) && *ZoneOfSystem(*epsg) != *titleZone &&
+  const std::optional<int> chosenZone = epsg ? ZoneOfSystem(*epsg) : std::nullopt;
+  if (titleZone && chosenZone && *chosenZone != *titleZone &&
       ctx.prompts.Message(
           Kind::kWarning, Buttons::kOkCancel,
           MessageText(MessageId::kGisTitleZoneQuestion,
-                      {zoneTitle, ZoneNumeral(*titleZone), ZoneNumeral(*ZoneOfSystem(*epsg))},
+                      {zoneTitle, ZoneNumeral(*titleZone), ZoneNumeral(*chosenZone)},
                       Language::kJapanese)) != Answer::kOk) {
     return;
   }

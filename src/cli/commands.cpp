@@ -534,14 +534,6 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
 #endif
 }
 
-// The extension with its letters in upper case: "SITE.SHP" beside "site.shp".
-std::string UpperExtension(const std::filesystem::path& name) {
-  std::string ext = name.extension().string();
-  for (char& c : ext)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name.stem().string() + ext;
-}
-
 // A Shapefile is a set of files, written beside the file a link names: none of them
 // may be an input, nor read with one (CheckOutput), in any letter case.
 void CheckShapefileSet(const std::string& output, const std::vector<std::string>& inputs) {
@@ -554,14 +546,15 @@ void CheckShapefileSet(const std::string& output, const std::vector<std::string>
     if (ec) break;
     real = next.is_absolute() ? next : real.parent_path() / next;
   }
+  std::vector<std::string> parts;
   for (const std::string& name : ShapefileSetNames(real.stem().string())) {
-    for (const std::string& variant : {name, UpperExtension(name)}) {
+    for (const fs::path& variant : {fs::path(name), UpperExtension(name)}) {
       const fs::path part = real.parent_path() / variant;
-      if (part == Utf8Path(output)) continue;
-      CheckOutput(part.string(), inputs);
+      if (part != Utf8Path(output)) parts.push_back(part.string());
     }
   }
-  if (real != Utf8Path(output)) CheckOutput(real.string(), inputs);
+  if (real != Utf8Path(output)) parts.push_back(real.string());
+  CheckOutputs(parts, inputs);
 }
 
 }  // namespace

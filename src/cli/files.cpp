@@ -214,47 +214,74 @@ std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// A file an output must not replace: an input, or a file read with one (the parts of an
+// input Shapefile).
+struct ReadFile {
+  FileIdentity identity;
+  const std::string* input;
+  bool part;
+};
+
 // The files read with an input Shapefile: its own parts, and the parcels' and polylines'
 // sets an export writes beside it (site_parcel_lines.shp beside site.shp), with
 // extensions in either case.
-std::vector<std::string> ShapefileParts(const std::string& input) {
+void AddShapefileParts(const std::string& input, std::vector<ReadFile>& read) {
   const std::filesystem::path shp = Utf8Path(input);
-  if (AsciiLower(PathText(shp.extension())) != ".shp") return {};
-  std::vector<std::string> parts;
+  if (AsciiLower(PathText(shp.extension())) != ".shp") return;
   for (const std::string& name : ShapefileSetNames(PathText(shp.stem()))) {
     if (name.find("_triangles.") != std::string::npos) continue;  // not read back
     const std::filesystem::path part = shp.parent_path() / Utf8Path(name);
-    parts.push_back(PathText(part));
-    std::string upper = PathText(part.extension());
-    for (char& c : upper)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    parts.push_back(PathText(std::filesystem::path(part).replace_extension(Utf8Path(upper))));
+    for (const std::filesystem::path& variant : {part, UpperExtension(part)}) {
+      if (const auto identity = IdentityOf(PathText(variant))) {
+        read.push_back({*identity, &input, true});
+      }
+    }
   }
-  return parts;
 }
 
 }  // namespace
 
-void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
-  if (output.empty())
-    throw UsageError("the output name is empty; give a file name, or - for standard output");
-  // A device or pipe as output is not replaced; only an existing file can be an input.
-  const std::optional<FileIdentity> out =
-      IsStandard(output) ? StandardOutput() : IdentityOf(output);
-  if (!out) return;
-  for (const std::string& input : inputs) {
-    if (input.empty()) continue;
-    if ((IsStandard(input) ? StandardInput() : IdentityOf(input)) == out) {
-      throw UsageError("the output " + OutputName(output) + " is the input " + InputName(input) +
-                       "; writing it would replace the file being read");
-    }
-    for (const std::string& part : ShapefileParts(input)) {
-      if (IdentityOf(part) == out) {
-        throw UsageError("the output " + OutputName(output) + " is read with the input " +
-                         InputName(input) + "; writing it would replace a file being read");
+std::filesystem::path UpperExtension(const std::filesystem::path& name) {
+  std::string ext = PathText(name.extension());
+  for (char& c : ext)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return std::filesystem::path(name).replace_extension(Utf8Path(ext));
+}
+
+void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+  // The inputs are looked at once, and only when some output exists: a device or pipe as
+  // output is not replaced, and only an existing file can be an input.
+  std::optional<std::vector<ReadFile>> read;
+  for (const std::string& output : outputs) {
+    if (output.empty())
+      throw UsageError("the output name is empty; give a file name, or - for standard output");
+    const std::optional<FileIdentity> out =
+        IsStandard(output) ? StandardOutput() : IdentityOf(output);
+    if (!out) continue;
+    if (!read) {
+      read.emplace();
+      for (const std::string& input : inputs) {
+        if (input.empty()) continue;
+        if (const auto identity = IsStandard(input) ? StandardInput() : IdentityOf(input)) {
+          read->push_back({*identity, &input, false});
+        }
+        AddShapefileParts(input, *read);
       }
     }
+    for (const ReadFile& r : *read) {
+      if (r.identity != *out) continue;
+      if (!r.part) {
+        throw UsageError("the output " + OutputName(output) + " is the input " +
+                         InputName(*r.input) + "; writing it would replace the file being read");
+      }
+      throw UsageError("the output " + OutputName(output) + " is read with the input " +
+                       InputName(*r.input) + "; writing it would replace a file being read");
+    }
   }
+}
+
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
+  CheckOutputs({output}, inputs);
 }
 
 std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output) {

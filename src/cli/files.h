@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -45,6 +46,13 @@ bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data,
 // inputs (the same file by identity, whatever the spelling or links): writing it would
 // replace what is being read.
 void CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
+// The same for several outputs (the files of one set), looking at the inputs once. An
+// output read with an input Shapefile (its .dbf, the parcels' set beside it) is refused
+// as well.
+void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
+
+// The name with its extension's letters in upper case: "site.SHP" for "site.shp".
+std::filesystem::path UpperExtension(const std::filesystem::path& name);
 
 // The writer for an output; Commit it when everything is written.
 std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output);

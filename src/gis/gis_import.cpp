@@ -133,29 +133,30 @@ bool IsGisFile(const std::filesystem::path& path) {
 
 namespace {
 
-// How many records a .dbf holds in full: those its header counts, as far as the file
-// reaches; none when it has no header.
-uint64_t DbfRecords(const std::filesystem::path& dbf) {
+// What a .dbf's header says that the reading needs: how many records the file holds in
+// full (those its header counts, as far as the file reaches; none without a header), and
+// whether its language driver (byte 29) is one of the two that stand for Japanese
+// Shift_JIS, code page 932.
+struct DbfHeader {
+  uint64_t records = 0;
+  bool shiftJis = false;
+};
+
+DbfHeader ReadDbfHeader(const std::filesystem::path& dbf) {
   std::error_code ec;
   const uint64_t size = std::filesystem::file_size(dbf, ec);
   std::ifstream in(dbf, std::ios::binary);
-  unsigned char header[12] = {};
-  if (ec || size < 32 || !in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
+  unsigned char header[32] = {};
+  if (ec || size < 32 || !in.read(reinterpret_cast<char*>(header), sizeof header)) return {};
+  DbfHeader out;
+  out.shiftJis = header[29] == 0x13 || header[29] == 0x7B;
   const uint64_t records = header[4] | header[5] << 8 | header[6] << 16 | uint64_t{header[7]} << 24;
   const uint64_t headerSize = header[8] | header[9] << 8;
   const uint64_t recordSize = header[10] | header[11] << 8;
-  if (headerSize < 32 || recordSize == 0 || size < headerSize) return 0;
-  return std::min(records, (size - headerSize) / recordSize);
-}
-
-// A .dbf whose header's language driver (byte 29) is one of the two that stand for
-// Japanese Shift_JIS, code page 932.
-bool NamesShiftJis(const std::filesystem::path& dbf) {
-  std::ifstream in(dbf, std::ios::binary);
-  char header[30] = {};
-  if (!in.read(header, sizeof header)) return false;
-  const auto driver = static_cast<unsigned char>(header[29]);
-  return driver == 0x13 || driver == 0x7B;
+  if (headerSize >= 32 && recordSize > 0 && size >= headerSize) {
+    out.records = std::min(records, (size - headerSize) / recordSize);
+  }
+  return out;
 }
 
 // A layer's features from its start, one at a time. GDAL ends a layer it cannot read on
@@ -221,8 +222,9 @@ class PointLayerReader {
       if (dbf.empty()) {
         openWarnings_.push_back(MessageText(MessageId::kGisNoDbf, {name}, language));
       } else {
-        dbfRecords_ = DbfRecords(dbf);
-        if (beside(".cpg").empty()) noCodePage_ = !NamesShiftJis(dbf);
+        const DbfHeader header = ReadDbfHeader(dbf);
+        dbfRecords_ = header.records;
+        if (beside(".cpg").empty()) noCodePage_ = !header.shiftJis;
       }
     }
     // GDAL reads a whole GeoJSON file to open it, minutes for millions of points; one
