@@ -62,11 +62,14 @@ else()
   set(kestrovaGuiDefault OFF)
 endif()
 
-# The icon and the version Explorer shows in a program file's properties.
+# The icon, the manifest, and the version Explorer shows in a program file's properties.
 function(kestrova_windows_resources target)
   set(KESTROVA_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/kestrova.ico)
+  set(KESTROVA_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/kestrova.manifest)
   set(KESTROVA_RC_NAME ${target})
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/kestrova.rc.in
                  ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}.rc PROPERTIES OBJECT_DEPENDS
+                              "${KESTROVA_ICON};${KESTROVA_MANIFEST}")
 endfunction()
