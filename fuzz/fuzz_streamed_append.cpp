@@ -88,8 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(repeated.size() == files.size());
     for (size_t f = 0; f < files.size(); ++f) {
       reports[f].repeatedNumbers = repeated[f];
-      if (f < gathered.BlocksCutShort().size()) {
-        reports[f].blocksCutShort = gathered.BlocksCutShort()[f];
+      if (f < gathered.Gaps().size()) {
+        reports[f].blocksCutShort = gathered.Gaps()[f].blocksCutShort;
+        reports[f].trianglesLeftOut = gathered.Gaps()[f].trianglesLeftOut;
       }
       streamed += Joined(LoadWarnings(reports[f], "file" + std::to_string(f)));
     }

@@ -225,6 +225,9 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
   if (report.blocksCutShort > 0) {
     line(MessageId::kBlocksCutShort, {std::to_string(report.blocksCutShort)});
   }
+  if (report.trianglesLeftOut > 0) {
+    line(MessageId::kTrianglesLeftOut, {std::to_string(report.trianglesLeftOut)});
+  }
   if (report.repeatedNumbers > 0) {
     line(MessageId::kRepeatedNumbers, {std::to_string(report.repeatedNumbers)});
   }

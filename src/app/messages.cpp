@@ -209,6 +209,14 @@ MessageTexts Texts(MessageId id) {
                     "before them, and are drawn only up to there",
               "区画・折れ線 {2} 個は、それより前にない点を指しているため、その点の手前までしか"
               "描いていません。"};
+    case MessageId::kTriangleLeftOut:
+    case MessageId::kTrianglesLeftOut:
+      return {id == MessageId::kTriangleLeftOut
+                  ? "{1}: {2} triangle names a point that is not among the points before it, "
+                    "and is left out of the drawing"
+                  : "{1}: {2} triangles name a point that is not among the points before "
+                    "them, and are left out of the drawing",
+              "三角形 {2} 個は、それより前にない点を指しているため、描いていません。"};
     case MessageId::kHeadSplit:
       return {
           "{1}: the site name, a title, or a parcel's or polyline's name holds \",\" or a "

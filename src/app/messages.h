@@ -72,6 +72,8 @@ enum class MessageId : int {
   kHeadSplit,           // file
   kBlockCutShort,       // file, count (1)
   kBlocksCutShort,      // file, count
+  kTriangleLeftOut,     // file, count (1)
+  kTrianglesLeftOut,    // file, count
   // Temporary files and text conversion.
   kTemporaryWrittenAfterRead,   // folder
   kTemporaryReadBeforeWritten,  // folder

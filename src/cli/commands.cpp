@@ -190,10 +190,10 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
   std::vector<std::vector<std::string>> layerWarnings;
   // A drawing stops a parcel at a point it cannot find; an export writes the records.
   const auto say = [&](size_t count, const std::vector<size_t>& repeated) {
-    const std::vector<size_t> none;
-    const std::vector<size_t>& cutShort = data && !also ? data->BlocksCutShort() : none;
+    const std::vector<DrawingGaps> none;
+    const std::vector<DrawingGaps>& drawn = data && !also ? data->Gaps() : none;
     for (const std::string& warning :
-         FileWarnings(count, reports, names, layerWarnings, repeated, cutShort))
+         FileWarnings(count, reports, names, layerWarnings, repeated, drawn))
       err << "kestrova-cli: warning: " << warning << '\n';
   };
   try {

@@ -62,6 +62,10 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(r.blocksCutShort == 1 ? MessageId::kBlockCutShort : MessageId::kBlocksCutShort,
         {name, std::to_string(r.blocksCutShort)});
   }
+  if (r.trianglesLeftOut > 0) {
+    say(r.trianglesLeftOut == 1 ? MessageId::kTriangleLeftOut : MessageId::kTrianglesLeftOut,
+        {name, std::to_string(r.trianglesLeftOut)});
+  }
   if (r.repeatedNumbers > 0) {
     say(r.repeatedNumbers == 1 ? MessageId::kRepeatedNumber : MessageId::kRepeatedNumbers,
         {name, std::to_string(r.repeatedNumbers)});
@@ -73,11 +77,14 @@ std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> repo
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
                                       const std::vector<size_t>& repeated,
-                                      const std::vector<size_t>& cutShort) {
+                                      const std::vector<DrawingGaps>& drawn) {
   std::vector<std::string> out;
   for (size_t f = 0; f < count; ++f) {
     if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
-    if (f < cutShort.size()) reports[f].blocksCutShort = cutShort[f];
+    if (f < drawn.size()) {
+      reports[f].blocksCutShort = drawn[f].blocksCutShort;
+      reports[f].trianglesLeftOut = drawn[f].trianglesLeftOut;
+    }
     for (std::string& warning : LoadWarnings(reports[f], names[f]))
       out.push_back(std::move(warning));
     out.insert(out.end(), layers[f].begin(), layers[f].end());

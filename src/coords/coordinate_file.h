@@ -61,9 +61,17 @@ struct LoadReport {
   // Parcels and polylines drawn only up to a record naming a point that is not among
   // those read before it (counted where the blocks are drawn).
   size_t blocksCutShort = 0;
+  // Triangles left out of the drawing: a corner is not among the points read before them.
+  size_t trianglesLeftOut = 0;
   // Appended points whose number a point of an earlier file already has; parcels that
   // name the number use the earlier point.
   size_t repeatedNumbers = 0;
+};
+
+// What a file's drawing had to leave out, where the drawing is made after the reading.
+struct DrawingGaps {
+  size_t blocksCutShort = 0;
+  size_t trianglesLeftOut = 0;
 };
 
 // The report as messages for the user (UTF-8), each starting with name (the file, and
@@ -71,13 +79,13 @@ struct LoadReport {
 std::vector<std::string> LoadWarnings(const LoadReport& report, const std::string& name);
 // The warnings of the first count files read in turn, as a table's load says them, file
 // by file: what reading it found, with repeated[f] points repeating an earlier file's
-// numbers and cutShort[f] blocks drawn short (both known once every file was read), then
-// what its GIS layer said.
+// numbers and drawn[f] what its drawing left short (both known once every file was read),
+// then what its GIS layer said.
 std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
                                       const std::vector<size_t>& repeated,
-                                      const std::vector<size_t>& cutShort = {});
+                                      const std::vector<DrawingGaps>& drawn = {});
 
 // The message and its arguments for the lines of a list that were left out.
 enum class MessageId : int;

@@ -737,7 +737,7 @@ class Reader {
       report_.blocksCutShort += !DrawSimaBlock(
           block,
           [&](size_t i) -> const SurveyPoint* { return rows[i] ? points + rows[i] : nullptr; },
-          addLine, addLabel, vertices_);
+          addLine, addLabel, vertices_, report_.trianglesLeftOut);
       limit += block.Records.size();
     }
   }

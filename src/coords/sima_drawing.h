@@ -11,12 +11,13 @@ namespace kestrova {
 // The segments and label of one parcel or polyline. pointOf(i) is record i's point (an
 // object with X and Y), or null when no row read before the record has its number: that
 // ends the drawing of the block, while its records are kept all the same; a triangle
-// with an unknown corner is left out whole. addLine(from, to, style, color) and
-// addLabel(SimaText) take what is drawn, in drawing order. Returns false when the block
-// ended at an unknown point.
+// with an unknown corner is left out whole, and counted in trianglesLeftOut.
+// addLine(from, to, style, color) and addLabel(SimaText) take what is drawn, in drawing
+// order. Returns false when the block ended at an unknown point.
 template <class PointOf, class AddLine, class AddLabel>
 bool DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine& addLine,
-                   const AddLabel& addLabel, std::vector<std::pair<double, double>>& vertices) {
+                   const AddLabel& addLabel, std::vector<std::pair<double, double>>& vertices,
+                   size_t& trianglesLeftOut) {
   const bool polyline = block.Polyline;
   const uint16_t color = polyline ? 3 : 2;
   const bool labelled = !polyline && !block.Name.empty();
@@ -34,6 +35,8 @@ bool DrawSimaBlock(const SimaBlock& block, const PointOf& pointOf, const AddLine
         addLine(*a, *c, 5, 1);
         addLine(*b, *a, 5, 1);
         addLine(*c, *b, 5, 1);
+      } else {
+        ++trianglesLeftOut;
       }
       i += 2;
       continue;

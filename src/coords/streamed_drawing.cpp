@@ -405,14 +405,16 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
   EachResolvedBlock(found, [&](const SimaBlock& block, bool drawn, uint32_t file,
                                const std::vector<FoundPoint>& points) {
     if (!drawn) return;
+    size_t trianglesLeftOut = 0;
     const bool whole = DrawSimaBlock(
         block,
         [&](size_t i) -> const FoundPoint* { return points[i].Found ? &points[i] : nullptr; },
-        addLine, addLabel, vertices);
+        addLine, addLabel, vertices, trianglesLeftOut);
     // A drawing stops at a point it cannot find; an export says so of its own shapes.
-    if (!whole && !shapeFile_) {
-      if (cutShort_.size() <= file) cutShort_.resize(file + 1, 0);
-      ++cutShort_[file];
+    if ((!whole || trianglesLeftOut > 0) && !shapeFile_) {
+      if (gaps_.size() <= file) gaps_.resize(file + 1);
+      gaps_[file].blocksCutShort += whole ? 0 : 1;
+      gaps_[file].trianglesLeftOut += trianglesLeftOut;
     }
   });
 }

@@ -70,7 +70,7 @@ class StreamedDrawingData final : public LoadSink {
   std::vector<size_t> Finish(ProgressMonitor* progress = nullptr);
   // Once finished, per file (as far as it has any): its drawn parcels and polylines that
   // name a point not read before their record, and so stop there.
-  const std::vector<size_t>& BlocksCutShort() const { return cutShort_; }
+  const std::vector<DrawingGaps>& Gaps() const { return gaps_; }
 
   int32_t PointCount() const { return points_; }
   // Per file (as far as it has any): its parcels and polylines taken that are not drawn
@@ -172,7 +172,7 @@ class StreamedDrawingData final : public LoadSink {
   size_t labels_ = 0;
   DataBounds bounds_;
   std::vector<int32_t> fileStarts_;  // the first row of every file
-  std::vector<size_t> cutShort_;
+  std::vector<DrawingGaps> gaps_;
   std::unique_ptr<SpillFile> pointFile_;
   std::unique_ptr<SpillFile> nameFile_;
   std::unique_ptr<SpillFile> blockFile_;

@@ -878,6 +878,8 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kRepeatedNumbers, {"{1}"}},
       {MessageId::kBlockCutShort, {"{1}"}},
       {MessageId::kBlocksCutShort, {"{1}"}},
+      {MessageId::kTriangleLeftOut, {"{1}"}},
+      {MessageId::kTrianglesLeftOut, {"{1}"}},
       {MessageId::kPrintLayoutOutOfRange, {"{1}"}},
       {MessageId::kGisFormatNeedsSystem, {"{2}"}},
       {MessageId::kGisSystemUnknown, {"{2}"}},

@@ -267,8 +267,8 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
   EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
   EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
   EXPECT_EQ(d.Sima.SimaTexts[0].Text, "inner");
-  // The user hears of the two parcels drawn short; not of one whose triangle alone names
-  // an unknown corner, which is drawn whole without that triangle.
+  // The user hears of the two parcels drawn short. One whose triangle alone names an
+  // unknown corner is drawn whole without that triangle, and the triangle is told of.
   EXPECT_EQ(report.blocksCutShort, 2u);
   EXPECT_EQ(LoadWarnings(report, "f.sim").back(),
             "f.sim: 2 parcels or polylines name a point that is not among the points before "
@@ -280,6 +280,9 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
       &triangle);
   EXPECT_EQ(whole.Sima.SimaLines.size(), 3u);
   EXPECT_EQ(triangle.blocksCutShort, 0u);
+  EXPECT_EQ(LoadWarnings(triangle, "t.sim"),
+            std::vector<std::string>{"t.sim: 1 triangle names a point that is not among the "
+                                     "points before it, and is left out of the drawing"});
 }
 
 TEST(LoadSima, CentroidDoesNotDependOnDirection) {
