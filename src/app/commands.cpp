@@ -101,9 +101,16 @@ std::string WindowTitle(const fs::path& file) {
   return title + " - " + std::string(name.begin(), name.end());
 }
 
+// What the points read back from the grid lack: rows after an empty X cell, and text in
+// number cells, which is taken for 0.
 void TellOfUnreadRows(CommandContext& ctx) {
-  if (const int32_t row = UnreadGridRow(ctx.ws.Grid, ctx.ws.Coords.Table); row > 0)
+  const CellGrid& grid = ctx.ws.Grid;
+  if (const int32_t row = UnreadGridRow(grid, ctx.ws.Coords.Table); row > 0)
     Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
+  if (const CellsNotNumbers cells = FindCellsNotNumbers(grid); cells.count > 0) {
+    const std::string& text = grid.Rows[static_cast<size_t>(cells.row)][cells.column];
+    Tell(ctx, Kind::kWarning, CellsNotNumbersText(cells, text));
+  }
 }
 
 // By its absolute path: the program's current folder never moves.
@@ -342,8 +349,11 @@ bool AskAppendOrReplace(CommandContext& ctx) {
 void BringPointsUpToDate(CommandContext& ctx) {
   Workspace& ws = ctx.ws;
   ctx.view.CommitGridEdit();
-  const int32_t added = SyncGridToPoints(ws.Grid, ws.Coords.Table);
+  bool moved = false;
+  const int32_t added = SyncGridToPoints(ws.Grid, ws.Coords.Table, &moved);
   if (added > 0) ctx.view.GridChanged();
+  // Parcels and polylines follow their corners.
+  if (moved) RedrawSimaBlocks(ws.Coords);
   ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
   ComputeDataBounds(ws.Coords.Table, ws.Bounds);
   if (ws.Coords.Table.PointCount < 1) return;

@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "common/error.h"
 #include "common/number_text.h"
+#include "common/sjis.h"
 #include "common/utf8_path.h"
 #include "coords/convert.h"
 #include "coords/streamed_drawing.h"
@@ -28,6 +29,21 @@ std::string UnreadGridRowText(int32_t row) {
   return r + " 行目の Ｘ 座標が空欄のため、表はその前の行までを読み取りました。" + r +
          " 行目から後の入力や変更は使われず、それらの行にあった点は以前の値のまま残ります。"
          "\r\n点を書き出すには Ｘ 座標を入力してください。";
+}
+
+std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text) {
+  const char* column = cells.column == 1   ? "点番号"
+                       : cells.column == 3 ? "Ｘ 座標"
+                       : cells.column == 4 ? "Ｙ 座標"
+                                           : "Ｚ 座標";
+  std::string said = std::to_string(cells.row) + " 行目の" + column + "「" +
+                     Cp932ToUtf8(std::string(CutToBytes(text, 40))) +
+                     "」は数値として読めないため、0 として書き出します。";
+  if (cells.count > 1) {
+    said +=
+        "\r\nほかに " + std::to_string(cells.count - 1) + " 個の数値でないセルも 0 になります。";
+  }
+  return said + "\r\n赤い文字のセルを直してください。";
 }
 
 bool DrawsSomething(const CoordinateData& data) {

@@ -78,6 +78,9 @@ extern const char kNoMarkedPointsMessage[];
 // What the window says when the table is read back only up to grid row row, whose X
 // cell is empty (UnreadGridRow): before a save, a drawing or a transfer goes on.
 std::string UnreadGridRowText(int32_t row);
+// What the window says of the number cells that hold no number, which the points take as
+// 0 (FindCellsNotNumbers), shown as the first holds text (CP932).
+std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text);
 // The question before a save whose typed name (UTF-8) loses more than its extension to
 // the stem the file is named by: "R6.12.10 境界.jww" is saved as "R6.jww".
 std::string CutNameQuestion(const std::string& typed, const std::string& written);

@@ -194,7 +194,7 @@ void FillGridFromPoints(const PointTable& table, CellGrid& grid) {
   if (grid.CurrentRow >= grid.RowCount()) grid.CurrentRow = grid.RowCount() - 1;
 }
 
-int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
+int32_t SyncGridToPoints(CellGrid& grid, PointTable& table, bool* moved) {
   const int32_t before = table.PointCount;
   for (int r = 1; r < grid.RowCount(); ++r) {
     // A row still linked to its point shows it unchanged: nothing to read back.
@@ -215,8 +215,11 @@ int32_t SyncGridToPoints(CellGrid& grid, PointTable& table) {
       const std::string_view name = TrimBlanks(cell(2));
       p.Name = cell(2).empty() ? std::to_string(r) : std::string(name);
     }
+    const double x = p.X;
+    const double y = p.Y;
     if (edited(3, CoordinateCell(p.X))) p.X = ParseFloat(cell(3)).value_or(0.0);
     if (edited(4, CoordinateCell(p.Y))) p.Y = ParseFloat(cell(4)).value_or(0.0);
+    if (moved && !added && (p.X != x || p.Y != y)) *moved = true;
     if (edited(5, CoordinateCell(p.Z))) p.Z = ParseFloat(cell(5)).value_or(0.0);
     if (edited(6, p.Mark)) p.Mark = std::string(CutToBytes(TrimLeftBlanks(cell(6)), kMarkLimit));
     if (edited(7, p.Remarks)) {
@@ -257,6 +260,22 @@ bool IsNumberColumn(int column) {
 
 bool ReadsAsNumber(int column, std::string_view text) {
   return column == 1 ? ParseInt(text).has_value() : ParseFloat(text).has_value();
+}
+
+CellsNotNumbers FindCellsNotNumbers(const CellGrid& grid) {
+  CellsNotNumbers found;
+  for (int r = 1; r < grid.RowCount(); ++r) {
+    if (grid.Rows.Linked(static_cast<size_t>(r))) continue;
+    if (CutToBytes(grid.Rows[r][3], 255).empty()) break;  // where the read-back stops
+    for (const int c : {1, 3, 4, 5}) {
+      if (CellReadsBack(grid, r, c)) continue;
+      if (found.count++ == 0) {
+        found.row = r;
+        found.column = c;
+      }
+    }
+  }
+  return found;
 }
 
 bool CellReadsBack(const CellGrid& grid, int row, int column) {

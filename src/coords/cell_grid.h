@@ -110,14 +110,23 @@ void FormatGridRow(const SurveyPoint& p, int32_t r, CellGrid::Row& row);
 // that still holds what FillGridFromPoints wrote for its point keeps the point's value
 // (the grid shows only three decimals); edited cells are parsed. Points keep their marks;
 // rows read in as new points are marked, and their number cells show it. Returns how
-// many points were added.
-int32_t SyncGridToPoints(CellGrid& grid, PointTable& table);
+// many points were added; moved, when given, is set when a point of table moved.
+int32_t SyncGridToPoints(CellGrid& grid, PointTable& table, bool* moved = nullptr);
 
 // Where SyncGridToPoints stops short of what the grid shows: the row of the first empty X
 // cell when a point of table stands in it (its cleared cells are not read: the point
 // stays as it was) or a row from it on holds text that is not read. 0 when every row
 // with text is read.
 int32_t UnreadGridRow(const CellGrid& grid, const PointTable& table);
+
+// The number cells SyncGridToPoints reads that hold text that is no number (it reads
+// them as 0): how many, and the first of them. count 0 when there is none.
+struct CellsNotNumbers {
+  size_t count = 0;
+  int32_t row = 0;
+  int column = 0;
+};
+CellsNotNumbers FindCellsNotNumbers(const CellGrid& grid);
 
 // The point number, X, Y and Z columns, and whether text reads as such a column's number
 // (an integer for the point number).

@@ -187,16 +187,24 @@ void AppendNameAndCoordinates(std::string& out, const SurveyPoint& p, char sep) 
   AppendCoordinate(out, p.Z);
 }
 
-void AppendRef(std::string& out, const SimaPointRef& ref) {
-  AppendInt(out, ref.Number);
+// The number a record names: that of the point it named when read, which may have been
+// renumbered since, or the number it was read with.
+int32_t RecordNumber(const SimaBlockRecord& r, const PointTable* table) {
+  return table && r.Row > 0 && r.Row <= table->PointCount ? table->Points[r.Row].Number
+                                                          : r.Point.Number;
+}
+
+void AppendRef(std::string& out, const SimaBlockRecord& r, const PointTable* table) {
+  AppendInt(out, RecordNumber(r, table));
   out += ',';
-  out += ref.Name;
+  out += r.Point.Name;
   out += ',';
 }
 
-// A parcel or polyline, each record as it was read, and the "Z00" records read inside
-// it before its end.
-void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const SimaNote*>& notes) {
+// A parcel or polyline, each record as it was read (naming its point by the number the
+// point has in table now), and the "Z00" records read inside it before its end.
+void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const SimaNote*>& notes,
+                 const PointTable* table) {
   out += b.Polyline ? "F00," : "D00,";
   out += b.Number;
   out += ',';
@@ -211,10 +219,10 @@ void AppendBlock(std::string& out, const SimaBlock& b, const std::vector<const S
     const SimaBlockRecord& r = b.Records[i];
     if (r.RecordKind == SimaBlockRecord::kCorner) continue;  // written with its triangle
     out += r.RecordKind == SimaBlockRecord::kTriangle ? "E01," : "B01,";
-    AppendRef(out, r.Point);
+    AppendRef(out, r, table);
     for (size_t j = i + 1;
          j < b.Records.size() && b.Records[j].RecordKind == SimaBlockRecord::kCorner; ++j)
-      AppendRef(out, b.Records[j].Point);
+      AppendRef(out, b.Records[j], table);
     out += "\r\n";
   }
   for (const SimaNote* note : notes)
@@ -290,7 +298,7 @@ void AppendSimaBody(FileText& file, const CoordinateData& data) {
     std::unordered_map<int32_t, int32_t> firstRow;
     for (const SimaBlock& b : blocks) {
       for (const SimaBlockRecord& r : b.Records)
-        firstRow.emplace(r.Point.Number, 0);
+        firstRow.emplace(RecordNumber(r, &t), 0);
     }
     for (int32_t r = t.PointCount; r >= 1; --r) {
       const auto it = firstRow.find(t.Points[r].Number);
@@ -304,7 +312,7 @@ void AppendSimaBody(FileText& file, const CoordinateData& data) {
       const int32_t before = std::clamp(blocks[b].RowsBefore, 0, t.PointCount);
       if (std::any_of(
               blocks[b].Records.begin(), blocks[b].Records.end(),
-              [&](const SimaBlockRecord& r) { return firstRow[r.Point.Number] > before; })) {
+              [&](const SimaBlockRecord& r) { return firstRow[RecordNumber(r, &t)] > before; })) {
         placed = b + 1;
       }
     }
@@ -336,7 +344,7 @@ void AppendSimaBody(FileText& file, const CoordinateData& data) {
                                              : kAfterPoints;
       place(at) += "Z00," + notes[n]->Text + ",\r\n";
     }
-    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b], inBlock[b]);
+    if (b < blocks.size()) AppendBlock(place(blockAt[b]), blocks[b], inBlock[b], &t);
   }
   AppendPoints(file, t, written + 1, t.PointCount);
   file.Flush();
@@ -406,7 +414,7 @@ void AppendCoordinateTail(std::string& out, CoordinateFormat format) {
 }
 
 void AppendSimaBlock(std::string& out, const SimaBlock& block) {
-  AppendBlock(out, block, {});
+  AppendBlock(out, block, {}, nullptr);
 }
 
 namespace {

@@ -92,6 +92,10 @@ enum class MessageId : int;
 MessageId UnsplitLinesId(const LoadReport& report);
 std::vector<std::string> UnsplitLinesArgs(const LoadReport& report, const std::string& name);
 
+// Draws the parcels and polylines read from SIMA files again, each record from the
+// point it named when read, where that point stands now: after points were edited.
+void RedrawSimaBlocks(CoordinateData& data);
+
 // Reads a coordinate file into data: SIMA when the first field of the first line is
 // "G00", "A00" or "Z00", APA when it is "A" followed by a field starting with "0",
 // otherwise a comma, tab or space separated list (the separator chosen by the first

@@ -467,6 +467,33 @@ Layout ChooseLayout(std::string_view firstLine, char& separator) {
   return Layout::kDelimited;
 }
 
+// The blocks from first on drawn from the rows their records name, in block order.
+void DrawTableBlocks(SimaData& sima, const PointTable& table, size_t first, LoadReport* report,
+                     std::vector<std::pair<double, double>>& vertices) {
+  const SurveyPoint* const points = table.Points.data();
+  const int32_t count = table.PointCount;
+  const auto addLine = [&sima](const SurveyPoint& a, const SurveyPoint& b, uint16_t style,
+                               uint16_t color) {
+    sima.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
+  };
+  const auto addLabel = [&sima](SimaText&& label) { sima.SimaTexts.push_back(std::move(label)); };
+  size_t trianglesLeftOut = 0;
+  for (size_t b = first; b < sima.SimaBlocks.size(); ++b) {
+    const SimaBlock& block = sima.SimaBlocks[b];
+    if (!block.Drawn) continue;
+    const SimaBlockRecord* const records = block.Records.data();
+    const bool whole = DrawSimaBlock(
+        block,
+        [&](size_t i) -> const SurveyPoint* {
+          const int32_t row = records[i].Row;
+          return row > 0 && row <= count ? points + row : nullptr;
+        },
+        addLine, addLabel, vertices, trianglesLeftOut);
+    if (report) report->blocksCutShort += whole ? 0 : 1;
+  }
+  if (report) report->trianglesLeftOut += trianglesLeftOut;
+}
+
 // Reads one file's lines, piece by piece, into data.
 class Reader {
  public:
@@ -716,30 +743,17 @@ class Reader {
     // back before the lines take their room.
     size_t limit = 0;
     for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
-      for (const SimaBlockRecord& record : sima_.SimaBlocks[b].Records) {
-        recordRows_[limit] = Find(record.Point.Number, recordRows_[limit]);
+      sima_.SimaBlocks[b].Drawn = true;
+      for (SimaBlockRecord& record : sima_.SimaBlocks[b].Records) {
+        record.Row = Find(record.Point.Number, recordRows_[limit]);
         ++limit;
       }
     }
+    std::vector<int32_t>().swap(recordRows_);
     if (!appending_) InvalidatePointIndex(table_);
     ReserveMore(sima_.SimaLines, most);
     ReserveMore(sima_.SimaTexts, labels);
-    const SurveyPoint* const points = table_.Points.data();
-    const auto addLine = [this](const SurveyPoint& a, const SurveyPoint& b, uint16_t style,
-                                uint16_t color) {
-      sima_.SimaLines.push_back(SimaLine{a.X, a.Y, b.X, b.Y, style, color});
-    };
-    const auto addLabel = [this](SimaText&& label) { sima_.SimaTexts.push_back(std::move(label)); };
-    limit = 0;
-    for (size_t b = firstBlock_; b < sima_.SimaBlocks.size(); ++b) {
-      const SimaBlock& block = sima_.SimaBlocks[b];
-      const int32_t* const rows = recordRows_.data() + limit;
-      report_.blocksCutShort += !DrawSimaBlock(
-          block,
-          [&](size_t i) -> const SurveyPoint* { return rows[i] ? points + rows[i] : nullptr; },
-          addLine, addLabel, vertices_, report_.trianglesLeftOut);
-      limit += block.Records.size();
-    }
+    DrawTableBlocks(sima_, table_, firstBlock_, &report_, vertices_);
   }
 
   const std::string& name_;
@@ -1458,6 +1472,18 @@ bool StreamCoordinateText(std::string bytes, const std::string& name, LoadSink& 
                           CoordinateData& data, LoadReport* report, ProgressMonitor* progress,
                           const LoadTuning& tuning) {
   return LoadText(std::move(bytes), name, data, true, report, progress, tuning, &sink);
+}
+
+void RedrawSimaBlocks(CoordinateData& data) {
+  SimaData& sima = data.Sima;
+  if (std::none_of(sima.SimaBlocks.begin(), sima.SimaBlocks.end(),
+                   [](const SimaBlock& b) { return b.Drawn; })) {
+    return;
+  }
+  sima.SimaLines.clear();
+  sima.SimaTexts.clear();
+  std::vector<std::pair<double, double>> vertices;
+  DrawTableBlocks(sima, data.Table, 0, nullptr, vertices);
 }
 
 }  // namespace kestrova

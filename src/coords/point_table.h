@@ -118,6 +118,10 @@ struct SimaBlockRecord {
   enum Kind : uint8_t { kPoint, kTriangle, kCorner };
   Kind RecordKind = kPoint;
   SimaPointRef Point;
+  // The row of the point it named when read (the first of its number among the rows
+  // read before it), 0 when none: the record stays with that point when the point is
+  // edited, renumbered included.
+  int32_t Row = 0;
 };
 
 // A parcel ("D00" .. "D99") or polyline ("F00" .. "F99") as the file held it, kept so
@@ -131,6 +135,9 @@ struct SimaBlock {
   // Rows read before its opening record: its records name only those (and the rows
   // read inside it), so a save keeps the points after it after it.
   int32_t RowsBefore = 0;
+  // Drawn into SimaLines and SimaTexts (read from a SIMA file); a GIS layer's parcels
+  // are kept for saves and exports only.
+  bool Drawn = false;
 };
 
 // A "Z00" record beyond the two titles, kept where it stood for a SIMA save.

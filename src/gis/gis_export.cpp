@@ -135,6 +135,11 @@ class TableSource final : public GisSource {
     for (const SimaBlock& block : data_.Sima.SimaBlocks) {
       points.clear();
       for (const SimaBlockRecord& record : block.Records) {
+        // The point it named when read, wherever it stands and whatever its number now.
+        if (record.Row > 0 && record.Row <= table.PointCount) {
+          points.push_back(&table.Points[record.Row]);
+          continue;
+        }
         const std::optional<int32_t> row = FindPointIndex(table, record.Point.Number);
         points.push_back(row ? &table.Points[*row] : nullptr);
       }

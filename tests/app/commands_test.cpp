@@ -544,6 +544,33 @@ TEST_F(Commands, TypedPointsCountBeforeAnyLoad) {
   EXPECT_EQ(saved.find("F00"), std::string::npos);
 }
 
+// Text typed into a number cell is written as 0; the user hears which cell before the
+// file is chosen, and of how many more, also of numbers no point number can hold.
+TEST_F(Commands, NumberCellsThatHoldNoNumberAreToldOfBeforeAWrite) {
+  Start();
+  GridCellEdited(ctx_, 1, 3, "10");
+  GridCellEdited(ctx_, 1, 4, "-12,045.318");
+  GridCellEdited(ctx_, 2, 1, "2147483648");
+  GridCellEdited(ctx_, 2, 3, "20");
+  GridCellEdited(ctx_, 2, 5, "12abc");
+  GridCellEdited(ctx_, 3, 5, "7x");  // after the empty X of row 3: not read at all
+  Choose(dir_ / "typed.zhy");
+  SaveCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  ExpectShown(
+      1, Kind::kWarning, Buttons::kOk,
+      "1 行目のＹ 座標「-12,045.318」は数値として読めないため、0 として書き出します。"
+      "\r\nほかに 2 個の数値でないセルも 0 になります。\r\n赤い文字のセルを直してください。");
+  EXPECT_EQ(ReadFileBytes(dir_ / "typed.zhy"), "1,1,10,0,0,,,\r\n0,2,20,0,0,,,\r\n");
+  // Corrected, nothing more is said.
+  GridCellEdited(ctx_, 1, 4, "-12045.318");
+  GridCellEdited(ctx_, 2, 1, "2");
+  GridCellEdited(ctx_, 2, 5, "12");
+  prompts_.shown.clear();
+  TransferCommand(ctx_);
+  EXPECT_EQ(prompts_.shown.size(), 1u);  // the unread row 3 alone
+}
+
 // What a desktop save writes is what kestrova-cli writes of the same file, to the last
 // digit, whatever the grid shows. Points unmarked in the number column stay out of the
 // drawing and the clipboard, which are then those of the marked points alone.
@@ -598,6 +625,54 @@ TEST_F(Commands, SavesKeepEveryDigitAndDrawingsOnlyTheMarkedPoints) {
   EXPECT_EQ(ReadFileBytes(dir_ / "marked.jww"),
             cli("convert " + marked + " --jwcad-settings " + reg.string(), "cli.jww"));
   EXPECT_EQ(sink_.bytes, cli("clip " + marked + " --jwcad-settings " + reg.string(), "cli.clip"));
+}
+
+// A corner moved or renumbered in the grid carries its parcel's lines, label and
+// triangles with it: the plot, the drawing and a SIMA save agree with each other and with
+// a file that held the edited points from the start.
+TEST_F(Commands, EditedCornersCarryTheirParcels) {
+  const auto site = [](const char* third, const char* second) {
+    return std::string("G00,01,site,\r\nA00,\r\nA01,1,a,0,0,0,\r\nA01,") + second +
+           ",b,10,0,0,\r\nA01,3,c," + third + ",10,0,\r\nA01,4,d,0,10,0,\r\n" +
+           "A01,5,e,50,50,0,\r\nA99,\r\nD00,1,lot,1,\r\nB01,1,a,\r\nB01," + second +
+           ",b,\r\nB01,3,c,\r\nB01,4,d,\r\nE01,1,a," + second + ",b,3,c,\r\nD99,\r\n" +
+           "F00,1,,\r\nB01,3,c,\r\nB01,5,e,\r\nF99,\r\n";
+  };
+  Write("program/Kestrova.INI", "[WrtBAse]\r\nScale=250\r\n");
+  Write("site.sim", site("10", "2"));
+  Write("edited.sim", site("25.5", "102"));
+  Start();
+  Choose(dir_ / "site.sim");
+  LoadCommand(ctx_);
+  ASSERT_EQ(ws_.Coords.Sima.SimaLines.size(), 8u);
+  GridCellEdited(ctx_, 3, 3, "25.5");  // corner 3 moved
+  GridCellEdited(ctx_, 2, 1, "102");   // corner 2 renumbered
+  EXPECT_TRUE(HomeKeyCommand(ctx_));
+  // Every line end stands on a point of the table; the label moved with the parcel.
+  for (const SimaLine& l : ws_.Coords.Sima.SimaLines) {
+    for (const auto& [x, y] : {std::pair{l.StartX, l.StartY}, std::pair{l.EndX, l.EndY}}) {
+      const auto& points = ws_.Coords.Table.Points;
+      EXPECT_TRUE(std::any_of(points.begin() + 1, points.end(),
+                              [&](const SurveyPoint& p) { return p.X == x && p.Y == y; }))
+          << x << "," << y;
+    }
+  }
+  CoordinateData expected;
+  ASSERT_TRUE(LoadCoordinateFile(dir_ / "edited.sim", expected, false));
+  ASSERT_EQ(ws_.Coords.Sima.SimaTexts.size(), 1u);
+  EXPECT_EQ(ws_.Coords.Sima.SimaTexts[0].X, expected.Sima.SimaTexts[0].X);
+  EXPECT_EQ(ws_.Coords.Sima.SimaTexts[0].Y, expected.Sima.SimaTexts[0].Y);
+
+  Choose(dir_ / "saved.sim", 2);
+  SaveCommand(ctx_);
+  EXPECT_EQ(ReadFileBytes(dir_ / "saved.sim"), site("25.5", "102"));
+  const std::string command =
+      std::string(KESTROVA_CLI) + " convert " + (dir_ / "edited.sim").string() + " --settings " +
+      ctx_.settingsFile.string() + " -o " + (dir_ / "cli.jww").string() + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Choose(dir_ / "saved.jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_EQ(ReadFileBytes(dir_ / "saved.jww"), ReadFileBytes(dir_ / "cli.jww"));
 }
 
 TEST_F(Commands, StartUpProblemsAreReturnedAndSettingsStillRead) {
