@@ -47,6 +47,8 @@ const char kSaveFilter[] =
 const char kOverwriteQuestion[] = "ファイルは既に存在します。上書きしますか？　";
 const char kJwwFilter[] = "Jww形式ﾃﾞｰﾀ(*.jww)|*.jww|すべてのﾌｧｲﾙ(*.*)|*.*";
 const char kQuitQuestion[] = "　終了しますか？　　\r\n";
+const char kUnsavedQuestion[] =
+    "入力・変更した座標データが保存されていません。\r\n保存せずに終了しますか？";
 const char kSiteNameCaption[] = " 現場名入力";
 const char kSiteNamePrompt[] = "現場名？";
 const char kNoFieldName[] = " no Field Name ";
@@ -249,6 +251,7 @@ void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFil
     CoordinateData none;
     ClearPointTable(none.Table, none.Sima, ws.Grid);
     ws.View = PlotViewState{};
+    ws.Unsaved = false;
   }
   LinkGridToPoints(ws.Coords.Table, ws.Grid);
   ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
@@ -440,6 +443,16 @@ StartUpProblems StartUp(CommandContext& ctx) {
   return problems;
 }
 
+bool MayClose(CommandContext& ctx) {
+  bool close = true;
+  Guarded(ctx, [&] {
+    ctx.view.CommitGridEdit();
+    close = !ctx.ws.Unsaved || ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                                                   kUnsavedQuestion) == Answer::kOk;
+  });
+  return close;
+}
+
 void ShutDown(CommandContext& ctx) {
   try {
     WriteSettingsFile(ctx.ws.Settings, ctx.settingsFile);
@@ -459,6 +472,7 @@ void NewTableCommand(CommandContext& ctx) {
     }
     ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
     ws.View = PlotViewState{};
+    ws.Unsaved = false;
     ctx.view.GridChanged();
     ctx.view.FitPlot();
     ctx.view.SetTitle(WindowTitle({}));
@@ -509,6 +523,7 @@ void SaveCommand(CommandContext& ctx) {
       ws.Settings.Folder.name = FolderOf(*target);
       report = SaveCoordinateFile(*target, ws.Coords, format);
       ctx.view.SetTitle(WindowTitle(*target));
+      ws.Unsaved = false;
     }
     // The parcels, marks and remarks stay in the table; the file just written lacks
     // them, which the user must know before taking it for the whole site.
@@ -663,6 +678,7 @@ void SiteNameCommand(CommandContext& ctx) {
                                              Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
     if (!typed) return;
     Cp932Text name = Utf8ToCp932(*typed);
+    if (name.text != ctx.ws.Coords.Sima.SiteName) ctx.ws.Unsaved = true;
     ctx.ws.Coords.Sima.SiteName = std::move(name.text);
     ctx.view.SetStatusText(2, " " + Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
     if (name.replaced > 0) {
@@ -689,7 +705,9 @@ void GridCellEdited(CommandContext& ctx, int row, int column, const std::string&
     CellGrid& grid = ctx.ws.Grid;
     if (row < 1 || row >= grid.RowCount() || column < 1 || column >= CellGrid::kColumns) return;
     Cp932Text text = Utf8ToCp932(FoldWideNumber(utf8, column));
-    grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = std::move(text.text);
+    std::string& cell = grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
+    if (text.text != cell) ctx.ws.Unsaved = true;
+    cell = std::move(text.text);
     if (text.replaced > 0 && !ctx.ws.ReplacedTextNoticeShown) {
       ctx.ws.ReplacedTextNoticeShown = true;
       Tell(ctx, Kind::kInformation,

@@ -60,6 +60,9 @@ struct StartUpProblems {
 // table. Problems are returned to be shown once the window is visible; start-up always
 // completes.
 StartUpProblems StartUp(CommandContext& ctx);
+// Whether the window may close: true unless points typed or changed since the last load
+// or save would be lost and the user, asked, keeps the window.
+bool MayClose(CommandContext& ctx);
 // Shut-down: writes the settings file; a failure is shown.
 void ShutDown(CommandContext& ctx);
 

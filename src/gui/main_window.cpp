@@ -413,6 +413,12 @@ void MainWindow::PrintList() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   grid_->CommitEdit();
+  bool close = true;
+  Run([&] { close = MayClose(*ctx_); });
+  if (!close) {
+    event->ignore();
+    return;
+  }
   RecordPlace();
   Run([this] { ShutDown(*ctx_); });
   event->accept();

@@ -544,6 +544,43 @@ TEST_F(Commands, TypedPointsCountBeforeAnyLoad) {
   EXPECT_EQ(saved.find("F00"), std::string::npos);
 }
 
+// Closing asks only when typed points or a changed site name would be lost: never for a
+// table as it was loaded or saved, nor for a cell opened and left as it was.
+TEST_F(Commands, ClosingAsksOnlyWhenTypedPointsWouldBeLost) {
+  const std::string unsaved =
+      "入力・変更した座標データが保存されていません。\r\n保存せずに終了しますか？";
+  Start();
+  EXPECT_TRUE(MayClose(ctx_));
+  LoadFilesCommand(ctx_, {kExamples + "site.sim"});
+  GridCellEdited(ctx_, 2, 3, ws_.Grid.Rows[2][3]);
+  EXPECT_TRUE(MayClose(ctx_));
+  EXPECT_TRUE(prompts_.shown.empty());
+  GridCellEdited(ctx_, 2, 3, "12.5");
+  prompts_.answers = {Answer::kCancel, Answer::kOk};
+  EXPECT_FALSE(MayClose(ctx_));
+  EXPECT_TRUE(MayClose(ctx_));
+  ExpectShown(0, Kind::kWarning, Buttons::kOkCancel, unsaved);
+  Choose(dir_ / "kept.sim", 2);
+  SaveCommand(ctx_);
+  prompts_.shown.clear();
+  EXPECT_TRUE(MayClose(ctx_));
+  prompts_.typed = "新町";
+  SiteNameCommand(ctx_);
+  prompts_.answers = {Answer::kCancel};
+  EXPECT_FALSE(MayClose(ctx_));
+  // A replacing load and New leave nothing typed behind.
+  prompts_.answers = {Answer::kNo};  // replace, not append
+  LoadFilesCommand(ctx_, {dir_ / "kept.sim"});
+  prompts_.shown.clear();
+  EXPECT_TRUE(MayClose(ctx_));
+  EXPECT_TRUE(prompts_.shown.empty());
+  GridCellEdited(ctx_, 1, 2, "x");
+  prompts_.answers = {Answer::kOk};
+  NewTableCommand(ctx_);
+  EXPECT_TRUE(MayClose(ctx_));
+  EXPECT_EQ(prompts_.shown.size(), 1u);  // New's own question
+}
+
 // Text typed into a number cell is written as 0; the user hears which cell before the
 // file is chosen, and of how many more, also of numbers no point number can hold.
 TEST_F(Commands, NumberCellsThatHoldNoNumberAreToldOfBeforeAWrite) {

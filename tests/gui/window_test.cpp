@@ -244,6 +244,21 @@ void WindowTest::SiteNameByDoubleClickOnTheStatusBar() {
   QCOMPARE(prompt, QStringLiteral("現場名？"));
   QCOMPARE(w.StatusPanel(2).text(), QStringLiteral(" 新町"));
   QCOMPARE(f.ws->Coords.Sima.SiteName, std::string("\x90V\x92\xac"));
+
+  // The name is not saved anywhere yet: the close box asks, and Cancel keeps the window.
+  for (const auto button : {QMessageBox::Cancel, QMessageBox::Ok}) {
+    QString asked;
+    OnNextModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(box != nullptr);
+      asked = box->text();
+      box->button(button)->click();
+    });
+    w.close();
+    QCOMPARE(asked, QStringLiteral("入力・変更した座標データが保存されていません。\n"
+                                   "保存せずに終了しますか？"));
+    QCOMPARE(w.isVisible(), button == QMessageBox::Cancel);
+  }
 }
 
 void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
