@@ -20,6 +20,7 @@
 #include "app/messages.h"
 #include "common/atomic_file.h"
 #include "common/error.h"
+#include "common/utf8_path.h"
 #include "common/windows_text.h"
 
 namespace kestrova {
@@ -82,7 +83,10 @@ class HandleCloser {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
-  if (IsDeviceNamespace(target_)) {
+  // CON, PRN, AUX, COM1 ... in any folder (and, before Windows 11, with any extension)
+  // are devices: the system's full name for them is in the device namespace. Opening one
+  // only to look at it fails, and a file renamed onto it cannot replace it.
+  if (IsDeviceNamespace(target_) || IsDeviceNamespace(AbsolutePath(target_))) {
     OpenDirect(target_);
     return;
   }

@@ -165,6 +165,15 @@ TEST(WindowsFiles, DevicesFoldersLinksAndDescriptors) {
   // A device takes the bytes; no temporary file beside it, nothing replaced.
   EXPECT_NO_THROW(WriteFileAtomic(L"NUL", "x"));
   EXPECT_NO_THROW(WriteFileAtomic(folder / L"NUL", "x"));
+  // CON cannot be opened just to look at it; it is written as the device it is (without
+  // a console that fails), never replaced by a file made beside it.
+  for (const wchar_t* device : {L"CON", L"con.txt", L"Prn.zhy"}) {
+    try {
+      WriteFileAtomic(folder / device, "x");
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).find("cannot replace"), std::string::npos) << e.what();
+    }
+  }
   EXPECT_EQ(EntryCount(folder), 1u);
   // A folder is neither written nor read.
   EXPECT_EQ(ErrorOf([&] { WriteFileAtomic(folder / L"data", "x"); }, "a folder was replaced"),
