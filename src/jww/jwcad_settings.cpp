@@ -1,5 +1,6 @@
 #include "jww/jwcad_settings.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -312,6 +313,12 @@ class SettingsReader {
   double Float(const std::string& name, double fallback) {
     return ParseFloat(Text(name)).value_or(fallback);
   }
+  // A text size: a finite number above 0 (at least 0 for a spacing), else the default,
+  // as Jw_cad itself never keeps another.
+  double Size(const std::string& name, double fallback, bool zeroAllowed) {
+    const std::optional<double> v = ParseFloat(Text(name));
+    return v && std::isfinite(*v) && (*v > 0.0 || (zeroAllowed && *v == 0.0)) ? *v : fallback;
+  }
   // Text holding hexadecimal digits (Jw_cad's colours and patterns).
   uint32_t Hex(const std::string& name) {
     const std::string text = Text(name);
@@ -425,9 +432,9 @@ bool ReadJwCadSettings(JwCadSettingsSource& source, JwwHeader& h, JwCadExtras& x
   if (r.Open("MOJI")) {
     for (int k = 1; k <= 10; ++k) {
       JwwTextKind& t = h.TextKinds[k - 1];
-      t.Width = r.Float("SizeX" + TwoDigits(k), k);
-      t.Height = r.Float("SizeY" + TwoDigits(k), k);
-      t.Spacing = r.Float("SizeD" + TwoDigits(k), k / 10.0);
+      t.Width = r.Size("SizeX" + TwoDigits(k), k, false);
+      t.Height = r.Size("SizeY" + TwoDigits(k), k, false);
+      t.Spacing = r.Size("SizeD" + TwoDigits(k), k / 10.0, true);
       t.Color = r.Dword("Color" + TwoDigits(k));
     }
     for (int d = 1; d <= 3; ++d) {

@@ -88,7 +88,16 @@ TEST_F(JwCadSettingsTest, DefaultsForTextValues) {
   s.RemoveValue("MOJI", "OfstY3");
   s.SetString("MOJI", "DrawOutLine", "1");  // wrong type: its own guard gives 0
   s.SetDword("MOJI", "OutLineExpansion", 3);
+  // Sizes no text can have: the defaults, which a transfer would otherwise hand on.
+  s.SetString("MOJI", "SizeX04", "-3");
+  s.SetString("MOJI", "SizeY04", "inf");
+  s.SetString("MOJI", "SizeD04", "nan");
+  s.SetString("MOJI", "SizeD05", "0");
   ReadJwCadSettings(s, h, x);
+  EXPECT_EQ(h.TextKinds[3].Width, 4.0);
+  EXPECT_EQ(h.TextKinds[3].Height, 4.0);
+  EXPECT_EQ(h.TextKinds[3].Spacing, 0.4);
+  EXPECT_EQ(h.TextKinds[4].Spacing, 0.0);
   EXPECT_EQ(h.GridMinimum, 15.0);
   EXPECT_EQ(h.TextKinds[2].Height, 3.0);
   EXPECT_EQ(h.TextKinds[6].Spacing, 0.7);
