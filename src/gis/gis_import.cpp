@@ -1145,6 +1145,7 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
       SimaBlockRecord& record = records.emplace_back();
       record.Point.Number = points[at->row].Number;
       record.Point.Name = points[at->row].Name;
+      record.Row = static_cast<int32_t>(at->row);  // of this layer's points, for now
     }
     const char* shapeName = Has(f, nameField) ? f.GetFieldAsString(nameField) : nullptr;
     if (SimaBlock block; made.Make(kind, f.GetFID(), closed, shapeName, records, onPoints, block))
@@ -1170,6 +1171,8 @@ std::vector<std::string> LoadGisPoints(const std::filesystem::path& path, const 
   data.Sima.SimaLoaded = false;
   for (SimaBlock& block : blocks) {
     block.RowsBefore = data.Table.PointCount;  // they follow the points
+    for (SimaBlockRecord& record : block.Records)
+      record.Row += rowsBefore;
     data.Sima.SimaBlocks.push_back(std::move(block));
   }
   if (rowsBefore > 0) {

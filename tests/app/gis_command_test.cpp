@@ -189,6 +189,20 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   EXPECT_EQ(beside.Table.GisSystem, 6678);
   EXPECT_GT(std::abs(beside.Table.Points[12].X - site.Table.Points[1].X), 1000.0);
   EXPECT_EQ(parcels.Sima.SimaBlocks.size(), 3u);
+  // Each corner is the point it stood on, also appended after other points, and stays
+  // that point when renumbered: a SIMA save names it by its new number.
+  ASSERT_EQ(beside.Sima.SimaBlocks.size(), 6u);
+  for (size_t b = 3; b < 6; ++b) {
+    for (const SimaBlockRecord& r : beside.Sima.SimaBlocks[b].Records) {
+      ASSERT_GT(r.Row, 11);
+      EXPECT_EQ(beside.Table.Points[r.Row].Number, r.Point.Number);
+    }
+  }
+  const int32_t corner = parcels.Sima.SimaBlocks[0].Records[0].Row;
+  ASSERT_GT(corner, 0);
+  parcels.Table.Points[corner].Number = 901;
+  SaveCoordinateFile(dir_ / "renumbered.sim", parcels, CoordinateFormat::kSima);
+  EXPECT_NE(ReadFileBytes(dir_ / "renumbered.sim").find("\r\nB01,901,"), std::string::npos);
   EXPECT_EQ(notices,
             std::vector<std::string>{
                 (dir_ / "site.gpkg").string() +
