@@ -251,7 +251,7 @@ void ShowLoadedTable(CommandContext& ctx, bool replaced, const fs::path& lastFil
     CoordinateData none;
     ClearPointTable(none.Table, none.Sima, ws.Grid);
     ws.View = PlotViewState{};
-    ws.Unsaved = false;
+    ws.Unsaved = ws.SiteNameUnsaved = false;
   }
   LinkGridToPoints(ws.Coords.Table, ws.Grid);
   ctx.view.SetStatusText(0, CountText(ws.Coords.Table.PointCount));
@@ -447,8 +447,9 @@ bool MayClose(CommandContext& ctx) {
   bool close = true;
   Guarded(ctx, [&] {
     ctx.view.CommitGridEdit();
-    close = !ctx.ws.Unsaved || ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
-                                                   kUnsavedQuestion) == Answer::kOk;
+    close =
+        !(ctx.ws.Unsaved || ctx.ws.SiteNameUnsaved) ||
+        ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel, kUnsavedQuestion) == Answer::kOk;
   });
   return close;
 }
@@ -472,7 +473,7 @@ void NewTableCommand(CommandContext& ctx) {
     }
     ClearPointTable(ws.Coords.Table, ws.Coords.Sima, ws.Grid);
     ws.View = PlotViewState{};
-    ws.Unsaved = false;
+    ws.Unsaved = ws.SiteNameUnsaved = false;
     ctx.view.GridChanged();
     ctx.view.FitPlot();
     ctx.view.SetTitle(WindowTitle({}));
@@ -523,7 +524,9 @@ void SaveCommand(CommandContext& ctx) {
       ws.Settings.Folder.name = FolderOf(*target);
       report = SaveCoordinateFile(*target, ws.Coords, format);
       ctx.view.SetTitle(WindowTitle(*target));
-      ws.Unsaved = false;
+      // Rows after an empty X cell were not written, nor is the site name but in SIMA.
+      ws.Unsaved = UnreadGridRow(ws.Grid, ws.Coords.Table) > 0;
+      if (format == CoordinateFormat::kSima) ws.SiteNameUnsaved = false;
     }
     // The parcels, marks and remarks stay in the table; the file just written lacks
     // them, which the user must know before taking it for the whole site.
@@ -666,7 +669,10 @@ void VersionCommand(CommandContext& ctx) {
 
 void QuitCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
-    if (ctx.prompts.Message(Kind::kPlain, Buttons::kYesNo, kQuitQuestion) == Answer::kYes) {
+    // With unsaved points, closing asks its own question, which says more.
+    ctx.view.CommitGridEdit();
+    if (ctx.ws.Unsaved || ctx.ws.SiteNameUnsaved ||
+        ctx.prompts.Message(Kind::kPlain, Buttons::kYesNo, kQuitQuestion) == Answer::kYes) {
       ctx.view.Close();
     }
   });
@@ -678,7 +684,7 @@ void SiteNameCommand(CommandContext& ctx) {
                                              Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
     if (!typed) return;
     Cp932Text name = Utf8ToCp932(*typed);
-    if (name.text != ctx.ws.Coords.Sima.SiteName) ctx.ws.Unsaved = true;
+    if (name.text != ctx.ws.Coords.Sima.SiteName) ctx.ws.SiteNameUnsaved = true;
     ctx.ws.Coords.Sima.SiteName = std::move(name.text);
     ctx.view.SetStatusText(2, " " + Cp932ToUtf8(ctx.ws.Coords.Sima.SiteName));
     if (name.replaced > 0) {
@@ -704,6 +710,13 @@ void GridCellEdited(CommandContext& ctx, int row, int column, const std::string&
   Guarded(ctx, [&] {
     CellGrid& grid = ctx.ws.Grid;
     if (row < 1 || row >= grid.RowCount() || column < 1 || column >= CellGrid::kColumns) return;
+    // An editor closed on the text it was opened with changes nothing: the cell keeps
+    // its bytes (a full-width mark, one of code page 932's twin characters) and the row
+    // stays linked to its point.
+    const CellGrid& shown = grid;
+    if (Cp932ToUtf8(shown.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)]) == utf8) {
+      return;
+    }
     Cp932Text text = Utf8ToCp932(FoldWideNumber(utf8, column));
     std::string& cell = grid.Rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
     if (text.text != cell) ctx.ws.Unsaved = true;

@@ -34,8 +34,10 @@ struct Workspace {
   bool GridEditable = true;              // a right click on the plot disables the grid and back
   OptionsForm Options;                   // the options dialog's controls between two openings
   bool ReplacedTextNoticeShown = false;  // typed characters without a code page 932 form
-  // Points or the site name typed or changed since the table was loaded or saved.
+  // Points typed or changed since the table was loaded or saved, and a site name changed
+  // since then, which only a SIMA file keeps.
   bool Unsaved = false;
+  bool SiteNameUnsaved = false;
 };
 
 // The drawing-file save from the header defaults to the file: header defaults with

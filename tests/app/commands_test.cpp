@@ -564,7 +564,27 @@ TEST_F(Commands, ClosingAsksOnlyWhenTypedPointsWouldBeLost) {
   SaveCommand(ctx_);
   prompts_.shown.clear();
   EXPECT_TRUE(MayClose(ctx_));
+  // Only a SIMA file keeps a site name.
   prompts_.typed = "新町";
+  SiteNameCommand(ctx_);
+  Choose(dir_ / "kept.zhy", 1);
+  SaveCommand(ctx_);
+  prompts_.answers = {Answer::kCancel};
+  EXPECT_FALSE(MayClose(ctx_));
+  Choose(dir_ / "kept.sim", 2);
+  prompts_.answers = {Answer::kOk};  // replace kept.sim
+  SaveCommand(ctx_);
+  prompts_.shown.clear();
+  EXPECT_TRUE(MayClose(ctx_));
+  EXPECT_TRUE(prompts_.shown.empty());
+  // A full-width mark left as it was keeps its bytes and asks nothing.
+  Write("wide.zhy", "1,a,1,2,3,\x82\x50,,\r\n2,b,4,5,6,,,\r\n");
+  prompts_.answers = {Answer::kNo};
+  LoadFilesCommand(ctx_, {dir_ / "wide.zhy"});
+  GridCellEdited(ctx_, 1, 6, "１");
+  EXPECT_EQ(ws_.Coords.Table.Points[1].Mark, "\x82\x50");
+  EXPECT_TRUE(ws_.Grid.Rows.Linked(1));
+  EXPECT_TRUE(MayClose(ctx_));
   SiteNameCommand(ctx_);
   prompts_.answers = {Answer::kCancel};
   EXPECT_FALSE(MayClose(ctx_));
