@@ -230,6 +230,15 @@ MessageTexts Texts(MessageId id) {
                   : "{1}: {2} parcels and polylines were not saved: only a SIMA file holds them",
               "{1}\r\n区画と折れ線 {2} 個は保存されませんでした。SIMA 形式のファイルだけが"
               "保存できます。"};
+    case MessageId::kCornerElsewhere:
+    case MessageId::kCornersElsewhere:
+      return {id == MessageId::kCornerElsewhere
+                  ? "{1}: {2} corner of the parcels and polylines has the point number of a "
+                    "point in an earlier row, and will read back as that point"
+                  : "{1}: {2} corners of the parcels and polylines have the point number of a "
+                    "point in an earlier row, and will read back as that point",
+              "{1}\r\n区画・折れ線の点 {2} 個は、それより前の行の点と同じ点番号のため、"
+              "このファイルを読み込むとその点になります。"};
     case MessageId::kPointCodeNotSaved:
     case MessageId::kPointCodesNotSaved:
       return {id == MessageId::kPointCodeNotSaved

@@ -59,6 +59,8 @@ enum class MessageId : int {
   // What a save could not keep.
   kBlockNotSaved,       // file, count (1)
   kBlocksNotSaved,      // file, count
+  kCornerElsewhere,     // file, count (1)
+  kCornersElsewhere,    // file, count
   kNumberNotSaved,      // file, count (1)
   kNumbersNotSaved,     // file, count
   kUnmarkedNotSaved,    // file, count (1)

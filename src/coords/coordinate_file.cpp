@@ -540,6 +540,15 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
       (format == CoordinateFormat::kSima &&
        std::any_of(data.Sima.SimaBlocks.begin(), data.Sima.SimaBlocks.end(), BlockSplitsOnReading));
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
+  if (format == CoordinateFormat::kSima) {
+    for (const SimaBlock& b : data.Sima.SimaBlocks) {
+      for (const SimaBlockRecord& r : b.Records) {
+        if (r.Row < 1 || r.Row > data.Table.PointCount) continue;
+        report.cornersElsewhere +=
+            FindPointIndex(data.Table, data.Table.Points[r.Row].Number) != r.Row;
+      }
+    }
+  }
   const bool keepsMarks = FormatKeepsMarks(format);
   const PointTable& t = data.Table;
   for (int32_t r = 1; r <= t.PointCount; ++r) {
@@ -585,6 +594,11 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
                     {name, std::to_string(report.textsSplit), separator}, language));
   }
   if (report.headSplit) out.push_back(MessageText(MessageId::kHeadSplit, {name}, language));
+  if (report.cornersElsewhere > 0) {
+    out.push_back(MessageText(
+        report.cornersElsewhere == 1 ? MessageId::kCornerElsewhere : MessageId::kCornersElsewhere,
+        {name, std::to_string(report.cornersElsewhere)}, language));
+  }
   return out;
 }
 

@@ -242,6 +242,9 @@ struct SaveReport {
   size_t numbersNotSaved = 0;   // an APA file's points are numbered by their rows
   size_t unmarkedNotSaved = 0;  // unmarked points: no coordinate file holds the state
   size_t textsSplit = 0;        // points whose written texts read back split (SplitsOnReading)
+  // Records of parcels and polylines whose point has the number of a row before it (one
+  // renumbered in the window): read back, they name that row.
+  size_t cornersElsewhere = 0;
   // A SIMA file's site name, a title, or a parcel's or polyline's texts hold "," or a
   // line break.
   bool headSplit = false;

@@ -723,6 +723,16 @@ TEST_F(Commands, EditedCornersCarryTheirParcels) {
   Choose(dir_ / "saved.sim", 2);
   SaveCommand(ctx_);
   EXPECT_EQ(ReadFileBytes(dir_ / "saved.sim"), site("25.5", "102"));
+  // A corner given the number of an earlier point would read back as that point.
+  GridCellEdited(ctx_, 3, 1, "1");
+  prompts_.shown.clear();
+  Choose(dir_ / "twice.sim", 2);
+  SaveCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  EXPECT_NE(prompts_.shown[0].text.find("区画・折れ線の点 3 個は、それより前の行の点と同じ"),
+            std::string::npos)
+      << prompts_.shown[0].text;
+  GridCellEdited(ctx_, 3, 1, "3");
   const std::string command =
       std::string(KESTROVA_CLI) + " convert " + (dir_ / "edited.sim").string() + " --settings " +
       ctx_.settingsFile.string() + " -o " + (dir_ / "cli.jww").string() + " 2>/dev/null";
