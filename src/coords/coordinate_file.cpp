@@ -540,12 +540,22 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
       (format == CoordinateFormat::kSima &&
        std::any_of(data.Sima.SimaBlocks.begin(), data.Sima.SimaBlocks.end(), BlockSplitsOnReading));
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
-  if (format == CoordinateFormat::kSima) {
+  if (format == CoordinateFormat::kSima && !data.Sima.SimaBlocks.empty()) {
+    // The first row of each number a record names, as a reading of the file finds it.
+    const PointTable& t = data.Table;
+    std::unordered_map<int32_t, int32_t> firstRow;
+    for (const SimaBlock& b : data.Sima.SimaBlocks) {
+      for (const SimaBlockRecord& r : b.Records)
+        if (r.Row >= 1 && r.Row <= t.PointCount) firstRow.emplace(t.Points[r.Row].Number, 0);
+    }
+    for (int32_t r = t.PointCount; r >= 1; --r) {
+      const auto it = firstRow.find(t.Points[r].Number);
+      if (it != firstRow.end()) it->second = r;
+    }
     for (const SimaBlock& b : data.Sima.SimaBlocks) {
       for (const SimaBlockRecord& r : b.Records) {
         if (r.Row < 1 || r.Row > data.Table.PointCount) continue;
-        report.cornersElsewhere +=
-            FindPointIndex(data.Table, data.Table.Points[r.Row].Number) != r.Row;
+        report.cornersElsewhere += firstRow[data.Table.Points[r.Row].Number] != r.Row;
       }
     }
   }
