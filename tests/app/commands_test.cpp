@@ -695,6 +695,10 @@ TEST_F(Commands, EditedCornersCarryTheirParcels) {
            ",b,\r\nB01,3,c,\r\nB01,4,d,\r\nE01,1,a," + second + ",b,3,c,\r\nD99,\r\n" +
            "F00,1,,\r\nB01,3,c,\r\nB01,5,e,\r\nF99,\r\n";
   };
+  // Jw_cad's settings named for both: under Windows the tool would read the registry's.
+  const fs::path reg = KESTROVA_SHARED_TESTDATA "/jwcad-settings/user.reg";
+  JwCadSettingsMap source = JwCadSettingsMap::FromRegFile(reg);
+  ctx_.jwcadSource = &source;
   Write("program/Kestrova.INI", "[WrtBAse]\r\nScale=250\r\n");
   Write("site.sim", site("10", "2"));
   Write("edited.sim", site("25.5", "102"));
@@ -733,9 +737,10 @@ TEST_F(Commands, EditedCornersCarryTheirParcels) {
             std::string::npos)
       << prompts_.shown[0].text;
   GridCellEdited(ctx_, 3, 1, "3");
-  const std::string command =
-      std::string(KESTROVA_CLI) + " convert " + (dir_ / "edited.sim").string() + " --settings " +
-      ctx_.settingsFile.string() + " -o " + (dir_ / "cli.jww").string() + " 2>/dev/null";
+  const std::string command = std::string(KESTROVA_CLI) + " convert " +
+                              (dir_ / "edited.sim").string() + " --settings " +
+                              ctx_.settingsFile.string() + " --jwcad-settings " + reg.string() +
+                              " -o " + (dir_ / "cli.jww").string() + " 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   Choose(dir_ / "saved.jww");
   JwwSaveCommand(ctx_);
