@@ -194,6 +194,22 @@ int32_t RecordNumber(const SimaBlockRecord& r, const PointTable* table) {
                                                           : r.Point.Number;
 }
 
+// The first row of each number the records name, as a reading of the file finds it; 0
+// for a number no row has.
+std::unordered_map<int32_t, int32_t> FirstRowsOfRecords(const PointTable& t,
+                                                        const std::vector<SimaBlock>& blocks) {
+  std::unordered_map<int32_t, int32_t> firstRow;
+  for (const SimaBlock& b : blocks) {
+    for (const SimaBlockRecord& r : b.Records)
+      firstRow.emplace(RecordNumber(r, &t), 0);
+  }
+  for (int32_t r = t.PointCount; r >= 1; --r) {
+    const auto it = firstRow.find(t.Points[r].Number);
+    if (it != firstRow.end()) it->second = r;
+  }
+  return firstRow;
+}
+
 void AppendRef(std::string& out, const SimaBlockRecord& r, const PointTable* table) {
   AppendInt(out, RecordNumber(r, table));
   out += ',';
@@ -295,15 +311,7 @@ void AppendSimaBody(FileText& file, const CoordinateData& data) {
   // Where each block goes: before row at + 1, or after all points.
   std::vector<int32_t> blockAt(blocks.size(), kAfterPoints);
   if (!blocks.empty() && t.PointCount > 0) {
-    std::unordered_map<int32_t, int32_t> firstRow;
-    for (const SimaBlock& b : blocks) {
-      for (const SimaBlockRecord& r : b.Records)
-        firstRow.emplace(RecordNumber(r, &t), 0);
-    }
-    for (int32_t r = t.PointCount; r >= 1; --r) {
-      const auto it = firstRow.find(t.Points[r].Number);
-      if (it != firstRow.end()) it->second = r;
-    }
+    std::unordered_map<int32_t, int32_t> firstRow = FirstRowsOfRecords(t, blocks);
     // A block that names a point of a later row stands where it was read, and so does
     // every block before it (a block moved behind it would see points it did not see).
     // The blocks after the last such one follow the points, where they draw the same.
@@ -541,21 +549,12 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
        std::any_of(data.Sima.SimaBlocks.begin(), data.Sima.SimaBlocks.end(), BlockSplitsOnReading));
   if (format != CoordinateFormat::kSima) report.blocksNotSaved = data.Sima.SimaBlocks.size();
   if (format == CoordinateFormat::kSima && !data.Sima.SimaBlocks.empty()) {
-    // The first row of each number a record names, as a reading of the file finds it.
     const PointTable& t = data.Table;
-    std::unordered_map<int32_t, int32_t> firstRow;
-    for (const SimaBlock& b : data.Sima.SimaBlocks) {
-      for (const SimaBlockRecord& r : b.Records)
-        if (r.Row >= 1 && r.Row <= t.PointCount) firstRow.emplace(t.Points[r.Row].Number, 0);
-    }
-    for (int32_t r = t.PointCount; r >= 1; --r) {
-      const auto it = firstRow.find(t.Points[r].Number);
-      if (it != firstRow.end()) it->second = r;
-    }
+    std::unordered_map<int32_t, int32_t> firstRow = FirstRowsOfRecords(t, data.Sima.SimaBlocks);
     for (const SimaBlock& b : data.Sima.SimaBlocks) {
       for (const SimaBlockRecord& r : b.Records) {
-        if (r.Row < 1 || r.Row > data.Table.PointCount) continue;
-        report.cornersElsewhere += firstRow[data.Table.Points[r.Row].Number] != r.Row;
+        if (r.Row >= 1 && r.Row <= t.PointCount)
+          report.cornersElsewhere += firstRow[t.Points[r.Row].Number] != r.Row;
       }
     }
   }
