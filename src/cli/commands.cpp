@@ -276,13 +276,13 @@ std::string Number(double v) {
   return FormatGeneral(RoundOff(64, v));
 }
 
-// The desktop program's "no data" message, with the files that gave no point.
+// Files that gave no point make no output: an existing one is left as it was.
 void RequirePoints(int32_t pointCount, const std::vector<std::string>& files) {
   if (pointCount > 0) return;
   std::string names;
   for (const std::string& file : files)
     names += (names.empty() ? "" : ", ") + InputName(file);
-  throw Error(names + ": " + kNoDataMessage);
+  throw Error(names + ": no point was read; nothing was written");
 }
 
 // Only marked points are drawn: points that all came unmarked (a GIS layer's "marked"
@@ -601,6 +601,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
       } catch (const TableNeeded&) {
       }
       if (warned && !(sima && (!site.SimaNotes.empty() || writer->BlocksAmongPoints(points)))) {
+        RequirePoints(points, o.files);
         const auto out = OpenOutput(output);
         writer->Write(site,
                       [&out](std::string_view bytes) { out->Write(bytes.data(), bytes.size()); });
@@ -616,6 +617,7 @@ int RunExport(const ExportOptions& o, std::ostream& err) {
   // When the streamed reading found the table needed, the files are read again without
   // repeating what the first reading said.
   const CoordinateData data = LoadFiles(o.files, o.crs, !warned, false);
+  RequirePoints(data.Table.PointCount, o.files);
   {
     const auto out = OpenOutput(output);
     WriteCoordinateFile(data, *f,

@@ -410,14 +410,25 @@ TEST_F(Cli, WarningsAndNoData) {
               std::string::npos)
         << apa.out;
   }
-  // Two lines, no point: the desktop program's message, with the files named.
+  // Two lines, no point: nothing is written, and a file already there is kept, whether the
+  // points are gathered or held in a table.
   WriteText(Path("empty.sim"), "G00,01,x,\r\nA00,\r\nA99,\r\n");
   const Result none =
       RunCli("convert " + Path("empty.sim") + " " + Path("empty.sim") + " -o " + Path("x.jww"));
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.out, "kestrova-cli: error: " + Path("empty.sim") + ", " + Path("empty.sim") +
-                          ": データが、ありません。\n");
+                          ": no point was read; nothing was written\n");
   EXPECT_FALSE(fs::exists(Path("x.jww")));
+  WriteText(Path("kept.zhy"), "1,P1,1.000,2.000,0.000\r\n2,P2,3.000,4.000,0.000\r\n");
+  for (const std::string& files : {Path("empty.sim"), Path("empty.sim") + " " + Path("empty.sim"),
+                                   Path("empty.sim") + " --format sima"}) {
+    const Result exported = RunCli("export " + files + " -o " + Path("kept.zhy"));
+    EXPECT_EQ(exported.status, 1) << files;
+    EXPECT_NE(exported.out.find(": no point was read; nothing was written\n"), std::string::npos)
+        << exported.out;
+    EXPECT_EQ(kestrova::ReadFileBytes(Path("kept.zhy")),
+              "1,P1,1.000,2.000,0.000\r\n2,P2,3.000,4.000,0.000\r\n");
+  }
   // Not a text file.
   const Result binary = RunCli("info " + kCli);
   EXPECT_EQ(binary.status, 1);
