@@ -453,6 +453,15 @@ MessageTexts Texts(MessageId id) {
                     "blanks, which programs reading a Shapefile drop; GeoPackage keeps them",
               "{1}\r\n点名・マーク・備考の前後に空白のある点が {2} 個あります。Shapefile を読む"
               "プログラムは、この空白を除きます。GeoPackage では除かれません。"};
+    case MessageId::kGisPointFar:
+    case MessageId::kGisPointsFar:
+      return {id == MessageId::kGisPointFar
+                  ? "{1}: {2} point lies more than 100 km outside the area {3} is meant for; "
+                    "check its X and Y and the survey system (point {4})"
+                  : "{1}: {2} points lie more than 100 km outside the area {3} is meant for; "
+                    "check their X and Y and the survey system (point {4} is the first)",
+              "{1}\r\n{3} の適用範囲から 100 km 以上離れた点が {2} 個あります。X・Y と座標系を"
+              "確かめてください（最初は点番号 {4}）。"};
     case MessageId::kGisTextCut:
     case MessageId::kGisTextsCut:
       return {id == MessageId::kGisTextCut
@@ -616,6 +625,16 @@ MessageTexts Texts(MessageId id) {
               "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
               "UTF-8 ではないため（最初は地物 {4}）、レイヤのすべての文字列を Shift_JIS"
               "（コードページ 932）として読み込みました。"};
+    case MessageId::kGisFeatureFar:
+    case MessageId::kGisFeaturesFar:
+      return {id == MessageId::kGisFeatureFar
+                  ? "{1}: {2} point of the layer {3} lies more than 100 km outside the area {5} "
+                    "is meant for; check the layer's coordinate system (feature {4})"
+                  : "{1}: {2} points of the layer {3} lie more than 100 km outside the area {5} "
+                    "is meant for; check the layer's coordinate system (feature {4} is the "
+                    "first)",
+              "{1}: レイヤ {3} の点 {2} 個が {5} の適用範囲から 100 km 以上離れています。"
+              "レイヤの座標系を確かめてください（最初は地物 {4}）。"};
     case MessageId::kGisTextCutOnReading:
     case MessageId::kGisTextsCutOnReading:
       return {id == MessageId::kGisTextCutOnReading

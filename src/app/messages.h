@@ -135,6 +135,8 @@ enum class MessageId : int {
   kGisTextsCut,           // file, count
   kGisBlanksDropped,      // file, count (1)
   kGisBlanksDroppedMany,  // file, count
+  kGisPointFar,           // file, count (1), survey system, point
+  kGisPointsFar,          // file, count, survey system, first point
   kGisVertexOnPoints,     // file, count (1)
   kGisVerticesOnPoints,   // file, count
   kGisMadeInMemory,       // file, why no temporary folder could be made
@@ -179,6 +181,8 @@ enum class MessageId : int {
   kGisTextsNotUtf8,               // file, count, layer, first feature
   kGisTextCutOnReading,           // file, count (1), layer, feature
   kGisTextsCutOnReading,          // file, count, layer, first feature
+  kGisFeatureFar,                 // file, count (1), layer, feature, survey system
+  kGisFeaturesFar,                // file, count, layer, first feature, survey system
   kGisNoSystemDegrees,            // file, layer
   kGisNoNumberOrName,             // file, layer, its fields
   kGisBlockNotDrawn,              // file, count (1)

@@ -71,6 +71,28 @@ std::unique_ptr<OGRSpatialReference> Wgs84Reference() {
   return TraditionalOrder(std::move(srs));
 }
 
+std::optional<SurveyArea> AreaOfUse(const OGRSpatialReference& survey) {
+  QuietGdal quiet;
+  double west = 0, south = 0, east = 0, north = 0;
+  const char* name = nullptr;
+  if (!survey.GetAreaOfUse(&west, &south, &east, &north, &name) || west > east) return {};
+  std::unique_ptr<OGRSpatialReference> degrees(survey.CloneGeogCS());
+  if (!degrees) return {};
+  degrees->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  std::unique_ptr<OGRCoordinateTransformation> toSurvey(
+      OGRCreateCoordinateTransformation(degrees.get(), &survey));
+  SurveyArea a;
+  if (!toSurvey || !toSurvey->TransformBounds(west, south, east, north, &a.minEast, &a.minNorth,
+                                              &a.maxEast, &a.maxNorth, 21)) {
+    return {};
+  }
+  a.minEast -= SurveyArea::kMargin;
+  a.minNorth -= SurveyArea::kMargin;
+  a.maxEast += SurveyArea::kMargin;
+  a.maxNorth += SurveyArea::kMargin;
+  return a;
+}
+
 #ifdef KESTROVA_HAVE_PROJ
 std::optional<MissingGrids> BetterConversionMissing(const OGRSpatialReference& source,
                                                     const OGRSpatialReference& target,

@@ -39,6 +39,19 @@ std::unique_ptr<OGRSpatialReference> SurveyReference(int32_t epsg);
 // WGS 84 longitude/latitude, x = longitude.
 std::unique_ptr<OGRSpatialReference> Wgs84Reference();
 
+// Where a survey system is meant for, in its own metres: the area of use its definition
+// gives, widened on every side by kMargin. A point outside it is a mistyped coordinate or
+// the wrong system; past the pole, a plane system's longitude and latitude wrap around.
+struct SurveyArea {
+  static constexpr double kMargin = 100'000;  // metres
+  double minEast = 0, minNorth = 0, maxEast = 0, maxNorth = 0;
+  bool Holds(double east, double north) const {
+    return east >= minEast && east <= maxEast && north >= minNorth && north <= maxNorth;
+  }
+};
+// Empty where the definition gives no area or it cannot be converted.
+std::optional<SurveyArea> AreaOfUse(const OGRSpatialReference& survey);
+
 // A conversion from one system to another better than any this machine can make at a
 // place: it needs correction grids that are not installed (JGD2000 to JGD2011 in the
 // areas the 2011 earthquake moved, without PROJ's grid for it), and PROJ falls back to a

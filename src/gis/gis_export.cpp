@@ -206,13 +206,16 @@ BlockShape ShapeOf(const SimaBlock& block, const std::vector<const SurveyPoint*>
 // converted to longitude/latitude where the format wants them.
 class Positions {
  public:
-  Positions(const OGRSpatialReference* survey, const OGRSpatialReference* output) {
+  Positions(const OGRSpatialReference* survey, const OGRSpatialReference* output,
+            const std::optional<gis::SurveyArea>& area)
+      : area_(area) {
     if (survey && output && !survey->IsSame(output)) {
       transform_.reset(OGRCreateCoordinateTransformation(survey, output));
       if (!transform_) {
         throw Error(MessageId::kGisSurveySystemCannotConvert,
                     {output->GetName(), gis::GdalReason()});
       }
+      back_.reset(OGRCreateCoordinateTransformation(output, survey));
     }
   }
   OGRPoint At(const SurveyPoint& p) const { return At(p.X, p.Y, p); }
@@ -224,6 +227,7 @@ class Positions {
                   {std::to_string(about.Number), Utf8(about.Name), FormatGeneral(x),
                    FormatGeneral(y), gis::GdalReason()});
     }
+    if (transform_) LeadsBack(x, y, gx, gy, about);
     return OGRPoint(gx, gy);
   }
   // Where each of points goes, as At places them one by one: a call to the transformation
@@ -258,14 +262,37 @@ class Positions {
     transform_->Transform(static_cast<int>(n), xs.data(), ys.data(), nullptr, placed.data());
     CPLPopErrorHandler();
     for (size_t i = 0; i < n; ++i) {
-      if (placed[i]) continue;
+      if (placed[i]) {
+        LeadsBack(point(i).X, point(i).Y, xs[i], ys[i], point(i));
+        continue;
+      }
       const OGRPoint g = At(point(i));  // throws why it cannot be placed
       xs[i] = g.getX();
       ys[i] = g.getY();
     }
   }
 
+  // Far outside its system's area a point's place may not lead back to it: past half the
+  // globe a plane system's longitude and latitude wrap around. Such a point is refused,
+  // not written somewhere else.
+  void LeadsBack(double x, double y, double gx, double gy, const SurveyPoint& about) const {
+    if (!back_ || (area_ && area_->Holds(y, x))) return;
+    constexpr double kWithin = 0.001;  // metres
+    double east = gx;
+    double north = gy;
+    if (back_->Transform(1, &east, &north) && std::abs(east - y) <= kWithin &&
+        std::abs(north - x) <= kWithin) {
+      return;
+    }
+    throw Error(MessageId::kGisPointCannotPlace,
+                {std::to_string(about.Number), Utf8(about.Name), FormatGeneral(x), FormatGeneral(y),
+                 ": it lies so far from the system's origin that its longitude and latitude "
+                 "would lead elsewhere"});
+  }
+
+  std::optional<gis::SurveyArea> area_;
   std::unique_ptr<OGRCoordinateTransformation> transform_;
+  std::unique_ptr<OGRCoordinateTransformation> back_;  // for points outside area_
 };
 
 constexpr int kShapefileText = 254;
@@ -630,7 +657,18 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   } else if (survey) {
     output = std::make_unique<OGRSpatialReference>(*survey);
   }
-  const Positions at(survey.get(), output.get());
+  std::optional<gis::SurveyArea> meantFor;
+  if (survey) meantFor = gis::AreaOfUse(*survey);
+  result.surveySystem = EpsgName(o.Epsg);
+  // Counted by whichever core writes the points, one at a time and in their order.
+  const auto noteFar = [meantFor, &result](const SurveyPoint& p) {
+    if (!meantFor || meantFor->Holds(p.Y, p.X)) return;
+    if (result.pointsFar++ == 0) {
+      result.firstFar = std::to_string(p.Number) + " \"" + Utf8(p.Name) + "\" (X " +
+                        FormatGeneral(p.X) + ", Y " + FormatGeneral(p.Y) + ")";
+    }
+  };
+  const Positions at(survey.get(), output.get(), meantFor);
   FeatureWriter w(ds, o.Format, output.get(), stem, geoJson, kmlText,
                   shp ? &shp->Dataset() : nullptr);
   if (gpkgRows) {
@@ -700,7 +738,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   std::vector<std::unique_ptr<Positions>> places;
   if (geoJson || kmlText) {
     for (size_t i = 0; i < kParts; ++i)
-      places.push_back(std::make_unique<Positions>(survey.get(), output.get()));
+      places.push_back(std::make_unique<Positions>(survey.get(), output.get(), meantFor));
   }
   Aside<void> made;  // the making of handed[(handedCount - 1) % 2]
   // Writes the texts made of a batch.
@@ -777,11 +815,12 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   size_t shpAppended = 0, shpCut = 0, shpBlanks = 0;
   Aside<void> shpWritten;  // after everything it uses: its end waits for it
   if (shp) {
-    shpAt = std::make_unique<Positions>(survey.get(), output.get());
+    shpAt = std::make_unique<Positions>(survey.get(), output.get(), meantFor);
     const auto writePoints = [&] {
       const gis::QuietGdal quiet;  // its messages are told as this program's, as here
       source.EachPoint([&](const SurveyPoint& p) {
         shpBlanks += HasOuterBlanks(p);
+        noteFar(p);
         const OGRPoint g = shpAt->At(p);
         if (shp->Appending() && shp->Append(p, g, shpCut)) {
           ++shpAppended;
@@ -798,10 +837,11 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   } else if (gpkgRows) {
     // A GeoPackage's points are made into rows only as SQLite inserts them, on another
     // core, rather than waiting in a file. Their table comes first, as the points do.
-    const auto placing = std::make_shared<const Positions>(survey.get(), output.get());
-    w.RowsLater(kPoints, source.PointCount(), [&source, placing](gis::GpkgRow& row) {
+    const auto placing = std::make_shared<const Positions>(survey.get(), output.get(), meantFor);
+    w.RowsLater(kPoints, source.PointCount(), [&source, placing, noteFar](gis::GpkgRow& row) {
       const gis::QuietGdal quiet;
       source.EachPoint([&](const SurveyPoint& p) {
+        noteFar(p);
         const OGRPoint g = placing->At(p);
         row.Begin();
         row.Geometry(&g);
@@ -818,6 +858,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
     });
   } else {
     source.EachPoint([&](const SurveyPoint& p) {
+      noteFar(p);
       // GDAL writes a KML layer's first placemark.
       if (geoJson || (kmlText && w.Count(kPoints) > 0)) {
         batch.push_back(p);
@@ -2043,6 +2084,11 @@ std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::stri
   say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
   say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
   say(gis.blanksDropped, MessageId::kGisBlanksDropped, MessageId::kGisBlanksDroppedMany);
+  if (gis.pointsFar > 0) {
+    out.push_back(MessageText(
+        gis.pointsFar == 1 ? MessageId::kGisPointFar : MessageId::kGisPointsFar,
+        {name, std::to_string(gis.pointsFar), gis.surveySystem, gis.firstFar}, language));
+  }
   if (!gis.madeInMemory.empty())
     out.push_back(MessageText(MessageId::kGisMadeInMemory, {name, gis.madeInMemory}, language));
   return out;

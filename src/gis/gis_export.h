@@ -80,6 +80,10 @@ struct GisExport {
   size_t trianglesNotWritten = 0;  // the same for "E01" triangles
   size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
   size_t blanksDropped = 0;        // Shapefile: points with texts its readers trim
+  // Points outside the area their system is meant for, and the first of them.
+  size_t pointsFar = 0;
+  std::string firstFar;
+  std::string surveySystem;
   // Why GDAL's files were made in memory: no temporary folder could be made.
   std::string madeInMemory;
 };

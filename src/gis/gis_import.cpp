@@ -289,6 +289,15 @@ class PointLayerReader {
     } else if (source && !target && !source->IsProjected()) {
       throw Error(MessageId::kGisLongitudeLatitude, {name, source->GetName(), kSurveySystemHint});
     }
+    // Points are checked against the area the survey system is meant for: the one asked
+    // for, or the layer's own where it is read as it is.
+    if (target) {
+      area_ = gis::AreaOfUse(*target);
+      areaSystem_ = EpsgName(epsg);
+    } else if (source && source->IsProjected()) {
+      area_ = gis::AreaOfUse(*source);
+      areaSystem_ = source->GetName();
+    }
     fields_ = FindFields(*layer_->GetLayerDefn());
     // A layer of fields of its own (PointNo, PtName) and none of a point's gives points
     // numbered by row and without names: the user hears which fields it has. (The "FID"
@@ -412,7 +421,7 @@ class PointLayerReader {
       return PointText(t);
     };
     QuietGdal quiet;
-    skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = cut_ = cutAsCp932_ = 0;
+    skipped_ = badNumbers_ = notUtf8_ = badZ_ = badMarked_ = cut_ = cutAsCp932_ = far_ = 0;
     allDegrees_ = true;
     int32_t row = firstRow;
     LayerFeatures features(*layer_, name_);
@@ -480,6 +489,7 @@ class PointLayerReader {
           p.Y = surveyY;
         }
       }
+      if (area_ && !area_->Holds(p.Y, p.X) && far_++ == 0) firstFar_ = feature;
       if (Has(*f, fields_.z)) {
         std::optional<double> z;
         if (IsNumeric(*f, fields_.z)) {
@@ -563,6 +573,11 @@ class PointLayerReader {
       warnings.push_back(
           MessageText(MessageId::kGisNoSystemDegrees, {name_, layerName_}, language_));
     }
+    if (far_ > 0) {
+      warnings.push_back(MessageText(
+          far_ == 1 ? MessageId::kGisFeatureFar : MessageId::kGisFeaturesFar,
+          {name_, std::to_string(far_), layerName_, firstFar_, areaSystem_}, language_));
+    }
     if (skipped_ > 0) {
       warnings.push_back(MessageText(MessageId::kGisFeaturesNotPoints,
                                      {name_, std::to_string(skipped_), layerName_}, language_));
@@ -619,6 +634,10 @@ class PointLayerReader {
   bool allDegrees_ = true;  // every point read lies where Japan is in degrees
   size_t skipped_ = 0, badNumbers_ = 0, notUtf8_ = 0, badZ_ = 0, badMarked_ = 0;
   size_t cut_ = 0, cutAsCp932_ = 0;
+  std::optional<gis::SurveyArea> area_;
+  std::string areaSystem_;
+  size_t far_ = 0;  // points outside area_
+  std::string firstFar_;
   std::string firstBadNumber_, firstNotUtf8_, firstBadZ_, firstBadMarked_, firstCut_,
       firstCutAsCp932_;
 };

@@ -2485,9 +2485,12 @@ TEST_F(Gis, LargeSitesAreExportedWithoutATable) {
 
 // A point that cannot be placed in longitude/latitude fails the KML and GeoJSON exports,
 // named once, and leaves no file; the points around it are placed together with it.
-TEST_F(Gis, APointThatCannotBePlacedFailsTheExport) {
+TEST_F(Gis, PointsFarOutsideTheirSystemAreRefusedOrToldOf) {
   const std::string site = Path("far.zhy");
   std::ofstream(site, std::ios::binary) << "1,a,0,0,0\r\n2,b,1e20,1e20,0\r\n3,c,10,10,0\r\n";
+  // 20,000 km north of the origin the longitude and latitude wrap past the far pole and
+  // would read back some 40,000 km away.
+  const std::string wraps = Write("wraps.zhy", "1,a,0,0,0\r\n2,w,20000000,0,0\r\n");
   for (const char* ext : {"kml", "geojson"}) {
     const std::string out = Path(std::string("far.") + ext);
     const Result r = RunCli("export " + site + " -o " + out + " --crs EPSG:6677");
@@ -2498,7 +2501,37 @@ TEST_F(Gis, APointThatCannotBePlacedFailsTheExport) {
         << r.out;
     EXPECT_EQ(r.out.find("ERROR 1: "), r.out.rfind("ERROR 1: ")) << r.out;  // at most once
     EXPECT_FALSE(fs::exists(out)) << ext;
+    const Result wrapped = RunCli("export " + wraps + " -o " + out + " --crs EPSG:6677");
+    EXPECT_EQ(wrapped.status, 1) << wrapped.out;
+    EXPECT_NE(wrapped.out.find("point 2 \"w\" (X 20000000, Y 0) cannot be placed in "
+                               "longitude/latitude: it lies so far"),
+              std::string::npos)
+        << wrapped.out;
+    EXPECT_FALSE(fs::exists(out)) << ext;
   }
+  // Past the pole but within reach the place leads back: it is written, and told of, as is
+  // such a point in a format of survey metres and a layer read back.
+  const std::string pole = Write("pole.zhy", "1,a,0,0,0\r\n2,p,7000000,0,0\r\n3,q,0,-2e6,0\r\n");
+  for (const char* ext : {"geojson", "gpkg"}) {
+    const std::string out = Path(std::string("pole.") + ext);
+    const Result r = RunCli("export " + pole + " -o " + out + " --crs EPSG:6677");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(": 2 points lie more than 100 km outside the area EPSG:6677 is meant "
+                         "for; check their X and Y and the survey system (point 2 \"p\" (X "
+                         "7000000, Y 0) is the first)\n"),
+              std::string::npos)
+        << r.out;
+    const Result back = RunCli("export " + out + " -o " + Path("back.zhy") + " --crs EPSG:6677");
+    EXPECT_EQ(back.status, 0) << back.out;
+    EXPECT_NE(back.out.find(": 2 points of the layer "), std::string::npos) << back.out;
+    EXPECT_EQ(ReadFileBytes(Path("back.zhy")),
+              "1,a,0,0,0,,,\r\n2,p,7000000,0,0,,,\r\n3,q,0,-2000000,0,,,\r\n")
+        << ext;
+  }
+  // Within a hundred kilometres of the area nothing is said.
+  const Result near = RunCli("export " + Write("near.zhy", "1,a,-840000,0,0\r\n2,b,0,0,0\r\n") +
+                             " -o " + Path("near.geojson") + " --crs EPSG:6677");
+  EXPECT_EQ(near.out, "kestrova-cli: wrote 2 points to " + Path("near.geojson") + " (near 2)\n");
 }
 
 // A site read through a pipe is gathered in temporary files: the export is the one its file,
