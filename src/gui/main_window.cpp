@@ -241,7 +241,7 @@ void MainWindow::BuildMenusAndToolbar() {
   QAction* settings = AddCommand(options, "OptEdit", QStringLiteral("環境設定(&E)"),
                                  QStringLiteral("環境設定"), 6, &OptionsCommand);
 
-  QMenu* help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+  QMenu* help = bar->addMenu(QStringLiteral("ヘルプ"));
   help->setObjectName(QStringLiteral("N4"));
   QAction* manual = AddCommand(help, "mnHelp", QStringLiteral("ヘルプ(&H)"),
                                QStringLiteral("ヘルプ"), 7, &HelpCommand);

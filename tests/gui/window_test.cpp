@@ -90,7 +90,7 @@ void WindowTest::MenusToolbarAndHints() {
       {"N4", "mnuHelpVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&V)"), QString()},
   };
   const QStringList menuTitles = {QStringLiteral("ﾌｧｲﾙ(&F)"), QStringLiteral("ツール(&T)"),
-                                  QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"), QStringLiteral("ヘルプ(&H)")};
+                                  QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"), QStringLiteral("ヘルプ")};
   const QStringList menuNames = {QStringLiteral("MenuFile"), QStringLiteral("T1"),
                                  QStringLiteral("O1"), QStringLiteral("N4")};
   const QList<QAction*> bar = w.menuBar()->actions();
