@@ -204,9 +204,13 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
          {std::to_string(report.firstNotANumberLine), std::to_string(report.notANumberFields)});
   }
   if (report.misspeltRecords > 0) {
-    line(MessageId::kMisspeltRecords,
+    line(report.misspeltApa ? MessageId::kMisspeltApaRecords : MessageId::kMisspeltRecords,
          {std::to_string(report.firstMisspeltRecord), std::to_string(report.misspeltRecords),
           Cp932ToUtf8(report.misspeltCode)});
+  }
+  if (report.apaPointsAfterEnd > 0) {
+    line(MessageId::kApaPointsAfterEnd,
+         {std::to_string(report.apaEndLine), std::to_string(report.apaPointsAfterEnd)});
   }
   if (report.commentsLikeRows > 0) {
     line(MessageId::kCommentsLikeRows,

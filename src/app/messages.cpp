@@ -145,6 +145,18 @@ MessageTexts Texts(MessageId id) {
           "on this line, the first), which SIMA does not allow, were left out: {3}",
           "{1}:{2}: 記録の種類が空白付きまたは小文字（この行の「{4}」など）のため、"
           "SIMA の記録として {3} 行を読み飛ばしました。"};
+    case MessageId::kMisspeltApaRecords:
+      return {
+          "{1}:{2}: APA records whose code is written with blanks or in lower case (\"{4}\" "
+          "on this line, the first), which APA does not allow, were left out: {3}",
+          "{1}:{2}: 記録の種類が空白付きまたは小文字（この行の「{4}」など）のため、"
+          "APA の記録として {3} 行を読み飛ばしました。"};
+    case MessageId::kApaPointsAfterEnd:
+      return {
+          "{1}:{2}: the file ends with the record \"Z\" on this line; point records "
+          "(\"G\") after it were left out: {3}",
+          "{1}:{2}: この行の終了記録「Z」でファイルが終わるため、その後の点の記録（G）"
+          "{3} 行を読み飛ばしました。"};
     case MessageId::kCommentsLikeRows:
       return {
           "{1}:{2}: lines before the first point that begin with \"#\" were left out as "

@@ -46,6 +46,8 @@ enum class MessageId : int {
   kRepeatedNumbers,       // file, count
   kCommentsLikeRows,      // file, line, count
   kMisspeltRecords,       // file, line, count, the first code
+  kMisspeltApaRecords,    // file, line, count, the first code
+  kApaPointsAfterEnd,     // file, line of "Z", count
   kUnsplitLine,           // file, line, count (1), separator
   kUnsplitLines,          // file, line, count, separator
   kTextCut,               // file, line, count (1)

@@ -41,9 +41,13 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
         {name, std::to_string(r.firstNotANumberLine), std::to_string(r.notANumberFields)});
   }
   if (r.misspeltRecords > 0) {
-    say(MessageId::kMisspeltRecords,
+    say(r.misspeltApa ? MessageId::kMisspeltApaRecords : MessageId::kMisspeltRecords,
         {name, std::to_string(r.firstMisspeltRecord), std::to_string(r.misspeltRecords),
          Cp932ToUtf8(r.misspeltCode)});
+  }
+  if (r.apaPointsAfterEnd > 0) {
+    say(MessageId::kApaPointsAfterEnd,
+        {name, std::to_string(r.apaEndLine), std::to_string(r.apaPointsAfterEnd)});
   }
   if (r.commentsLikeRows > 0) {
     say(MessageId::kCommentsLikeRows,

@@ -53,7 +53,12 @@ struct LoadReport {
   size_t misspeltRecords = 0;
   size_t firstMisspeltRecord = 0;  // 1-based
   std::string misspeltCode;
-  char separator = ',';  // of a list
+  // The same for APA records (" G", "g").
+  bool misspeltApa = false;
+  // An APA file's point records after its end record "Z": left out.
+  size_t apaPointsAfterEnd = 0;
+  size_t apaEndLine = 0;  // 1-based
+  char separator = ',';   // of a list
   // Names, marks and remarks longer than their fields (255, 15 and 255 bytes): cut.
   size_t textsCut = 0;
   size_t firstTextCutLine = 0;  // 1-based

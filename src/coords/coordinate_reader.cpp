@@ -198,8 +198,11 @@ struct RangeResult {
   std::string misspeltCode;
   size_t textsCut = 0;  // texts longer than their fields
   size_t firstTextCutLine = 0;
-  bool apaEnd = false;   // a "Z" record: the rest of the file is not read
-  size_t apaOthers = 0;  // APA lines of no record this program knows
+  bool apaEnd = false;    // a "Z" record: the rest of the file is not read
+  size_t apaEndLine = 0;  // 1-based, kept from one piece of the file to the next
+  size_t apaOthers = 0;   // APA lines of no record this program knows
+  // Points ("G", however written) after the "Z" record, left out.
+  size_t apaPointsAfterEnd = 0;
 };
 constexpr uint32_t kNamedByRow = 0x80000000u;
 
@@ -216,7 +219,7 @@ class RangeParser {
 
   void Parse(const std::vector<std::string_view>& lines, size_t begin, size_t end,
              size_t firstLine) {
-    for (size_t i = begin; i < end && !out_.apaEnd; ++i) {
+    for (size_t i = begin; i < end; ++i) {
       line_ = firstLine + i;
       switch (layout_) {
         case Layout::kDelimited:
@@ -323,6 +326,12 @@ class RangeParser {
   void Apa(std::string_view line) {
     SplitFieldsInto(line, ',', fields_, 5);
     const std::string_view code = F(1);
+    if (out_.apaEnd) {
+      // Nothing after the end is read; points there, which the user meant to have, are
+      // counted to be told of.
+      if (TrimBlanks(code) == "G" || TrimBlanks(code) == "g") ++out_.apaPointsAfterEnd;
+      return;
+    }
     if (code == "B") {
       Event(SimaEvent::kSite);
       out_.texts.push_back({std::string(F(2)), {}, 0});
@@ -335,8 +344,18 @@ class RangeParser {
       p.Z = Coordinate(5);
     } else if (code == "Z") {
       out_.apaEnd = true;
+      out_.apaEndLine = line_ + 1;
     } else if (code != "A" && !TrimBlanks(line).empty()) {
       ++out_.apaOthers;
+      // A record this reader knows written with blanks around its code or in lower case
+      // (" G", "g"): APA codes are matched exactly, as the format's other readers match them.
+      const std::string_view trimmed = TrimBlanks(code);
+      if (trimmed.size() == 1 &&
+          std::string_view("BGZbgz").find(trimmed[0]) != std::string_view::npos &&
+          out_.misspeltRecords++ == 0) {
+        out_.firstMisspeltRecord = line_ + 1;
+        out_.misspeltCode = std::string(code);
+      }
     }
   }
 
@@ -550,6 +569,7 @@ class Reader {
       r.misspeltRecords = 0;
       r.firstMisspeltRecord = 0;
       r.apaOthers = 0;
+      r.apaPointsAfterEnd = 0;
       r.textsCut = 0;
       r.firstTextCutLine = 0;
     }
@@ -629,6 +649,7 @@ class Reader {
       if (report_.misspeltRecords == 0) {
         report_.firstMisspeltRecord = r.firstMisspeltRecord;
         report_.misspeltCode = r.misspeltCode;
+        report_.misspeltApa = layout_ == Layout::kApa;
       }
       report_.misspeltRecords += r.misspeltRecords;
     }
@@ -650,7 +671,10 @@ class Reader {
       e.rowsBefore += base;
       Stitch(e);
     }
-    if (r.apaEnd) done_ = true;
+    if (r.apaPointsAfterEnd > 0) {
+      report_.apaEndLine = r.apaEndLine;
+      report_.apaPointsAfterEnd += r.apaPointsAfterEnd;
+    }
   }
 
   // One non-point record in file order, with the block around it.

@@ -134,12 +134,24 @@ TEST(LoadDelimited, SeparatorComesFromTheFirstLine) {
 }
 
 TEST(LoadApa, RecordsAndFormatDecision) {
-  CoordinateData d = Load(
-      "A,01,X,V1,\r\nB,Site,\r\nG,P1,1.5,2.5,3.5,K,\r\nG,P2,4,5,6\r\nZ,&,\r\nG,late,1,1,1\r\n");
+  // Codes are matched exactly and nothing after "Z" is read, but the points left out are
+  // told of, with the lines to look at.
+  const std::string text =
+      "A,01,X,V1,\r\nB,Site,\r\nG,P1,1.5,2.5,3.5,K,\r\n G,P2,0,0,0\r\nG,P2,4,5,6\r\n"
+      "g,P3,0,0,0\r\nC,other,\r\nZ,&,\r\nG,late,1,1,1\r\nG ,later,1,1,1\r\nB,x\r\n";
+  LoadReport report;
+  CoordinateData d = Load(text, &report);
   EXPECT_EQ(d.Sima.SiteName, "Site");
   ASSERT_EQ(d.Table.PointCount, 2);
   EXPECT_EQ(d.Table.Points[2].Number, 2);
+  EXPECT_EQ(d.Table.Points[2].Name, "P2");
   EXPECT_EQ(d.Table.Points[1].Z, 3.5);
+  EXPECT_EQ(LoadWarnings(report, "f.apa"),
+            (std::vector<std::string>{
+                "f.apa:4: APA records whose code is written with blanks or in lower case (\" G\" "
+                "on this line, the first), which APA does not allow, were left out: 2",
+                "f.apa:8: the file ends with the record \"Z\" on this line; point records "
+                "(\"G\") after it were left out: 2"}));
   // "A" followed by a field not starting with "0" is an ordinary comma list.
   CoordinateData list = Load("A,11,1,2\r\nB,12,3,4\r\n");
   EXPECT_EQ(list.Table.PointCount, 2);
