@@ -236,7 +236,7 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
          {std::to_string(report.unclosedBlocks.size() - kBlocksListed)});
   }
   if (report.blocksCutShort > 0) {
-    line(MessageId::kBlocksCutShort, {std::to_string(report.blocksCutShort)});
+    line(MessageId::kBlocksCutShort, {std::to_string(report.blocksCutShort), report.firstCutShort});
   }
   if (report.trianglesLeftOut > 0) {
     line(MessageId::kTrianglesLeftOut, {std::to_string(report.trianglesLeftOut)});

@@ -216,11 +216,11 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kBlocksCutShort:
       return {id == MessageId::kBlockCutShort
                   ? "{1}: {2} parcel or polyline names a point that is not among the points "
-                    "before it, and is drawn only up to there"
+                    "before it, and is drawn only up to there ({3})"
                   : "{1}: {2} parcels or polylines name a point that is not among the points "
-                    "before them, and are drawn only up to there",
+                    "before them, and are drawn only up to there ({3} is the first)",
               "区画・折れ線 {2} 個は、それより前にない点を指しているため、その点の手前までしか"
-              "描いていません。"};
+              "描いていません（最初は {3}）。"};
     case MessageId::kTriangleLeftOut:
     case MessageId::kTrianglesLeftOut:
       return {id == MessageId::kTriangleLeftOut

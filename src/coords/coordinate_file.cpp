@@ -64,7 +64,7 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
   }
   if (r.blocksCutShort > 0) {
     say(r.blocksCutShort == 1 ? MessageId::kBlockCutShort : MessageId::kBlocksCutShort,
-        {name, std::to_string(r.blocksCutShort)});
+        {name, std::to_string(r.blocksCutShort), r.firstCutShort});
   }
   if (r.trianglesLeftOut > 0) {
     say(r.trianglesLeftOut == 1 ? MessageId::kTriangleLeftOut : MessageId::kTrianglesLeftOut,
@@ -87,6 +87,7 @@ std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> repo
     if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
     if (f < drawn.size()) {
       reports[f].blocksCutShort = drawn[f].blocksCutShort;
+      reports[f].firstCutShort = drawn[f].firstCutShort;
       reports[f].trianglesLeftOut = drawn[f].trianglesLeftOut;
     }
     for (std::string& warning : LoadWarnings(reports[f], names[f]))

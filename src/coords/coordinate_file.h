@@ -66,6 +66,7 @@ struct LoadReport {
   // Parcels and polylines drawn only up to a record naming a point that is not among
   // those read before it (counted where the blocks are drawn).
   size_t blocksCutShort = 0;
+  std::string firstCutShort;  // the first one's opening record, "D00,2,LOT2" (UTF-8)
   // Triangles left out of the drawing: a corner is not among the points read before them.
   size_t trianglesLeftOut = 0;
   // Appended points whose number a point of an earlier file already has; parcels that
@@ -76,6 +77,7 @@ struct LoadReport {
 // What a file's drawing had to leave out, where the drawing is made after the reading.
 struct DrawingGaps {
   size_t blocksCutShort = 0;
+  std::string firstCutShort;
   size_t trianglesLeftOut = 0;
 };
 

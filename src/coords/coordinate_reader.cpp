@@ -508,7 +508,8 @@ void DrawTableBlocks(SimaData& sima, const PointTable& table, size_t first, Load
           return row > 0 && row <= count ? points + row : nullptr;
         },
         addLine, addLabel, vertices, trianglesLeftOut);
-    if (report) report->blocksCutShort += whole ? 0 : 1;
+    if (report && !whole && report->blocksCutShort++ == 0)
+      report->firstCutShort = OpeningRecord(block);
   }
   if (report) report->trianglesLeftOut += trianglesLeftOut;
 }

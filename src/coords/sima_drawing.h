@@ -1,12 +1,21 @@
 #pragma once
 
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "common/sjis.h"
 #include "coords/coordinate_file.h"
 #include "coords/point_table.h"
 
 namespace kestrova {
+
+// The block's opening record as its file has it, in UTF-8, for a message to name it:
+// "D00,2,LOT2" or "F00,3,fence".
+inline std::string OpeningRecord(const SimaBlock& block) {
+  return std::string(block.Polyline ? "F00," : "D00,") + Cp932ToUtf8(block.Number.view()) + "," +
+         Cp932ToUtf8(block.Name);
+}
 
 // The segments and label of one parcel or polyline. pointOf(i) is record i's point (an
 // object with X and Y), or null when no row read before the record has its number: that

@@ -85,6 +85,10 @@ void PutBlockHead(SpillFile& file, const SimaBlock& block) {
   if (block.Name.size() > UINT32_MAX) throw Error("a parcel's name is too long");
   file.Put(static_cast<uint32_t>(block.Name.size()));
   file.Write(block.Name.data(), block.Name.size());
+  const std::string_view number = block.Number.view();
+  if (number.size() > UINT32_MAX) throw Error("a parcel's number is too long");
+  file.Put(static_cast<uint32_t>(number.size()));
+  file.Write(number.data(), number.size());
   file.Put(static_cast<uint64_t>(block.Records.size()));
 }
 // Reads them back into block, its records made as many as follow; false at the end.
@@ -94,6 +98,9 @@ bool GetBlockHead(SpillFile& file, SimaBlock& block) {
   block.Polyline = polyline != 0;
   block.Closing = file.Get<int32_t>();
   ReadText(file, file.Get<uint32_t>(), block.Name);
+  std::string number;
+  ReadText(file, file.Get<uint32_t>(), number);
+  block.Number = number;
   block.Records.resize(static_cast<size_t>(file.Get<uint64_t>()));
   return true;
 }
@@ -413,7 +420,8 @@ void StreamedDrawingData::Draw(std::vector<std::unique_ptr<SpillFile>>& found) {
     // A drawing stops at a point it cannot find; an export says so of its own shapes.
     if ((!whole || trianglesLeftOut > 0) && !shapeFile_) {
       if (gaps_.size() <= file) gaps_.resize(file + 1);
-      gaps_[file].blocksCutShort += whole ? 0 : 1;
+      if (!whole && gaps_[file].blocksCutShort++ == 0)
+        gaps_[file].firstCutShort = OpeningRecord(block);
       gaps_[file].trianglesLeftOut += trianglesLeftOut;
     }
   });

@@ -279,12 +279,13 @@ TEST(LoadSima, FileOrderDecidesWhichPointsAParcelSees) {
   EXPECT_EQ(d.Sima.SimaLines[0].StartX, 10.0);
   EXPECT_EQ(d.Sima.SimaTexts.size(), 1u);
   EXPECT_EQ(d.Sima.SimaTexts[0].Text, "inner");
-  // The user hears of the two parcels drawn short. One whose triangle alone names an
-  // unknown corner is drawn whole without that triangle, and the triangle is told of.
+  // The user hears of the two parcels drawn short, and which record to look for. One
+  // whose triangle alone names an unknown corner is drawn whole without that triangle,
+  // and the triangle is told of.
   EXPECT_EQ(report.blocksCutShort, 2u);
   EXPECT_EQ(LoadWarnings(report, "f.sim").back(),
             "f.sim: 2 parcels or polylines name a point that is not among the points before "
-            "them, and are drawn only up to there");
+            "them, and are drawn only up to there (D00,1,early is the first)");
   LoadReport triangle;
   const CoordinateData whole = Load(
       "A00,\r\nA01,1,a,0,0,0,\r\nA01,2,b,10,0,0,\r\nA01,3,c,10,10,0,\r\n"

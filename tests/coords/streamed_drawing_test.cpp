@@ -117,6 +117,7 @@ class StreamedDrawing : public ::testing::Test {
         report.repeatedNumbers = repeated.at(f);
         if (f < data.Gaps().size()) {
           report.blocksCutShort = data.Gaps()[f].blocksCutShort;
+          report.firstCutShort = data.Gaps()[f].firstCutShort;
           report.trianglesLeftOut = data.Gaps()[f].trianglesLeftOut;
         }
         for (const std::string& w : LoadWarnings(report, files[f].filename().string()))
