@@ -75,6 +75,13 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
   // Windows draws and measures text with its own fonts without showing a window.
   if (printPdf) UseStartingConsole(STD_ERROR_HANDLE, stderr);
+  // Small unsmoothed text drawn by Windows' own rasteriser loses its thin strokes: with
+  // the IPA fonts a "1" lost its flag and read as "I" in the plot's point names, and an
+  // underscore vanished. Qt's FreeType engine keeps them, as the Linux program draws
+  // them. A platform named by the user is left as it is.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+  }
 #else
   // Printing to a PDF needs no window: it also runs where there is no display.
   if (printPdf && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
