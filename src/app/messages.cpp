@@ -157,6 +157,12 @@ MessageTexts Texts(MessageId id) {
           "(\"G\") after it were left out: {3}",
           "{1}:{2}: この行の終了記録「Z」でファイルが終わるため、その後の点の記録（G）"
           "{3} 行を読み飛ばしました。"};
+    case MessageId::kOneLineNotReadBack:
+      return {
+          "{1}: a ZHY or CSV file of one point is a single line, which this program does "
+          "not read back as points; keep two points or more in it, or save it as SIMA",
+          "{1}\r\n点が 1 個だけの ZHY・CSV ファイルは 1 行になり、このプログラムでは"
+          "読み込めません。2 点以上にするか、SIMA 形式で保存してください。"};
     case MessageId::kCommentsLikeRows:
       return {
           "{1}:{2}: lines before the first point that begin with \"#\" were left out as "

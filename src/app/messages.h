@@ -48,6 +48,7 @@ enum class MessageId : int {
   kMisspeltRecords,       // file, line, count, the first code
   kMisspeltApaRecords,    // file, line, count, the first code
   kApaPointsAfterEnd,     // file, line of "Z", count
+  kOneLineNotReadBack,    // file
   kUnsplitLine,           // file, line, count (1), separator
   kUnsplitLines,          // file, line, count, separator
   kTextCut,               // file, line, count (1)

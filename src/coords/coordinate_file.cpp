@@ -571,6 +571,7 @@ SaveReport CoordinateSaveReport(const CoordinateData& data, CoordinateFormat for
     report.unmarkedNotSaved += t.Points[r].Marked != 1;
     report.textsSplit += SplitsOnReading(t.Points[r], format, r == 1);
   }
+  report.oneLine = t.PointCount == 1 && FormatKeepsMarks(format);
   return report;
 }
 
@@ -597,6 +598,7 @@ std::vector<std::string> SaveWarnings(const SaveReport& report, const std::strin
         report.unmarkedNotSaved == 1 ? MessageId::kUnmarkedNotSaved : MessageId::kUnmarkedsNotSaved,
         {name, std::to_string(report.unmarkedNotSaved)}, language));
   }
+  if (report.oneLine) out.push_back(MessageText(MessageId::kOneLineNotReadBack, {name}, language));
   if (report.textsSplit > 0) {
     const bool japanese = language == Language::kJapanese;
     const char* separator = report.format == CoordinateFormat::kCsv ? (japanese ? "タブ" : "a tab")

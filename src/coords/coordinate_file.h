@@ -255,6 +255,8 @@ struct SaveReport {
   // A SIMA file's site name, a title, or a parcel's or polyline's texts hold "," or a
   // line break.
   bool headSplit = false;
+  // A ZHY or CSV file of one point is one line, which is not read back as a file of points.
+  bool oneLine = false;
   CoordinateFormat format = CoordinateFormat::kZhy;
 };
 

@@ -80,6 +80,7 @@ SaveReport StreamedCoordinateWriter::Report() const {
   report.unmarkedNotSaved = unmarkedNotSaved_;
   report.textsSplit = textsSplit_;
   report.headSplit = headSplit_ || blockSplit_;
+  report.oneLine = pointsTaken_ == 1 && FormatKeepsMarks(format_);
   report.format = format_;
   return report;
 }

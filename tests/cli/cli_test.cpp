@@ -410,6 +410,13 @@ TEST_F(Cli, WarningsAndNoData) {
               std::string::npos)
         << apa.out;
   }
+  // One point gathered as it is read, saved as a list of one line that will not load.
+  WriteText(Path("one.sim"), "G00,01,s,\r\nA01,1,P1,1.5,2.5,0,\r\n");
+  const Result one = RunCli("export " + Path("one.sim") + " -o " + Path("one.csv"));
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_NE(one.out.find("one.csv: a ZHY or CSV file of one point is a single line"),
+            std::string::npos)
+      << one.out;
   // Two lines, no point: nothing is written, and a file already there is kept, whether the
   // points are gathered or held in a table.
   WriteText(Path("empty.sim"), "G00,01,x,\r\nA00,\r\nA99,\r\n");

@@ -806,6 +806,17 @@ TEST(SaveSima, ParcelsTrianglesAndPolylinesGoRoundTrip) {
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kSima).marksNotSaved, 2u);
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kApa).marksNotSaved, 2u);
   EXPECT_EQ(CoordinateSaveReport(d, CoordinateFormat::kZhy).marksNotSaved, 0u);
+  // A list of one point is one line, which does not load: the save says so.
+  CoordinateData one = Load("1,a,1,2,3\r\n2,b,4,5,6\r\n");
+  EXPECT_FALSE(CoordinateSaveReport(one, CoordinateFormat::kZhy).oneLine);
+  one.Table.PointCount = 1;
+  for (CoordinateFormat f : {CoordinateFormat::kZhy, CoordinateFormat::kCsv}) {
+    const std::string text = FormatCoordinateFile(one, f);
+    CoordinateData reread;
+    EXPECT_FALSE(LoadCoordinateText(text, "one", reread, false, nullptr));
+    EXPECT_TRUE(CoordinateSaveReport(one, f).oneLine);
+  }
+  EXPECT_FALSE(CoordinateSaveReport(one, CoordinateFormat::kSima).oneLine);
   // An APA file numbers its points by their rows: any other number is lost.
   for (int32_t r = 1; r <= d.Table.PointCount; ++r)
     d.Table.Points[r].Number = r;
