@@ -471,6 +471,15 @@ MessageTexts Texts(MessageId id) {
                     "blanks, which programs reading a Shapefile drop; GeoPackage keeps them",
               "{1}\r\n点名・マーク・備考の前後に空白のある点が {2} 個あります。Shapefile を読む"
               "プログラムは、この空白を除きます。GeoPackage では除かれません。"};
+    case MessageId::kGisKmlBlanksDropped:
+    case MessageId::kGisKmlBlanksDroppedMany:
+      return {id == MessageId::kGisKmlBlanksDropped
+                  ? "{1}: {2} point has a name, mark or remarks beginning with blanks, which a "
+                    "KML file drops; GeoPackage keeps them"
+                  : "{1}: {2} points have a name, mark or remarks beginning with blanks, which "
+                    "a KML file drops; GeoPackage keeps them",
+              "{1}\r\n点名・マーク・備考の先頭に空白のある点が {2} 個あります。KML ファイルでは"
+              "この空白が除かれます。GeoPackage では除かれません。"};
     case MessageId::kGisPointFar:
     case MessageId::kGisPointsFar:
       return {id == MessageId::kGisPointFar

@@ -130,19 +130,21 @@ enum class MessageId : int {
   kGisFormatUnknown,      // format
   kGisFormatNeedsSystem,  // format, hint
   // What a GIS export could not hold.
-  kGisParcelNoArea,       // file, count (1)
-  kGisParcelsNoArea,      // file, count
-  kGisTriangleLeftOut,    // file, count (1)
-  kGisTrianglesLeftOut,   // file, count
-  kGisTextCut,            // file, count (1)
-  kGisTextsCut,           // file, count
-  kGisBlanksDropped,      // file, count (1)
-  kGisBlanksDroppedMany,  // file, count
-  kGisPointFar,           // file, count (1), survey system, point
-  kGisPointsFar,          // file, count, survey system, first point
-  kGisVertexOnPoints,     // file, count (1)
-  kGisVerticesOnPoints,   // file, count
-  kGisMadeInMemory,       // file, why no temporary folder could be made
+  kGisParcelNoArea,          // file, count (1)
+  kGisParcelsNoArea,         // file, count
+  kGisTriangleLeftOut,       // file, count (1)
+  kGisTrianglesLeftOut,      // file, count
+  kGisTextCut,               // file, count (1)
+  kGisTextsCut,              // file, count
+  kGisBlanksDropped,         // file, count (1)
+  kGisBlanksDroppedMany,     // file, count
+  kGisKmlBlanksDropped,      // file, count (1)
+  kGisKmlBlanksDroppedMany,  // file, count
+  kGisPointFar,              // file, count (1), survey system, point
+  kGisPointsFar,             // file, count, survey system, first point
+  kGisVertexOnPoints,        // file, count (1)
+  kGisVerticesOnPoints,      // file, count
+  kGisMadeInMemory,          // file, why no temporary folder could be made
   // GIS files. gdal: ": GDAL's own words", or empty.
   kGisSystemUnknown,              // system, hint
   kGisSystemNotPlane,             // system, its name, hint

@@ -99,6 +99,12 @@ bool HasOuterBlanks(const SurveyPoint& p) {
   return outer(p.Name.view()) || outer(p.Mark.view()) || outer(p.Remarks.view());
 }
 
+// A KML file's texts lose their leading blanks, as GDAL writes them.
+bool HasLeadingBlanks(const SurveyPoint& p) {
+  const auto leading = [](std::string_view t) { return !t.empty() && t.front() == ' '; };
+  return leading(p.Name.view()) || leading(p.Mark.view()) || leading(p.Remarks.view());
+}
+
 // Absolute area of the closed polygon through the vertices (stored X, Y), taken
 // relative to the first vertex so that large plane coordinates keep their digits.
 double ShoelaceArea(const std::vector<const SurveyPoint*>& v) {
@@ -859,6 +865,7 @@ void WriteGisLayers(GDALDataset& ds, const GisSource& source, const GisExportOpt
   } else {
     source.EachPoint([&](const SurveyPoint& p) {
       noteFar(p);
+      if (o.Format == GisFormat::kKml) result.kmlBlanksDropped += HasLeadingBlanks(p);
       // GDAL writes a KML layer's first placemark.
       if (geoJson || (kmlText && w.Count(kPoints) > 0)) {
         batch.push_back(p);
@@ -2084,6 +2091,7 @@ std::vector<std::string> GisExportWarnings(const GisExport& gis, const std::stri
   say(gis.trianglesNotWritten, MessageId::kGisTriangleLeftOut, MessageId::kGisTrianglesLeftOut);
   say(gis.textsCut, MessageId::kGisTextCut, MessageId::kGisTextsCut);
   say(gis.blanksDropped, MessageId::kGisBlanksDropped, MessageId::kGisBlanksDroppedMany);
+  say(gis.kmlBlanksDropped, MessageId::kGisKmlBlanksDropped, MessageId::kGisKmlBlanksDroppedMany);
   if (gis.pointsFar > 0) {
     out.push_back(MessageText(
         gis.pointsFar == 1 ? MessageId::kGisPointFar : MessageId::kGisPointsFar,

@@ -80,6 +80,7 @@ struct GisExport {
   size_t trianglesNotWritten = 0;  // the same for "E01" triangles
   size_t textsCut = 0;             // Shapefile: texts beyond its 254 bytes a field
   size_t blanksDropped = 0;        // Shapefile: points with texts its readers trim
+  size_t kmlBlanksDropped = 0;     // KML: points with texts that begin with blanks
   // Points outside the area their system is meant for, and the first of them.
   size_t pointsFar = 0;
   std::string firstFar;

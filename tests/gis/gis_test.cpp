@@ -1030,6 +1030,15 @@ TEST_F(Gis, WhatAnExportCannotHoldIsReported) {
   EXPECT_EQ(BuildGisExport(data, o, "t.shp").blanksDropped, 2u);
   o.Format = GisFormat::kGpkg;
   EXPECT_EQ(BuildGisExport(data, o, "t.gpkg").blanksDropped, 0u);
+  // KML drops leading blanks only.
+  data.Table.Points[1].Remarks = " r";
+  o.Format = GisFormat::kKml;
+  const GisExport kml = BuildGisExport(data, o, "t.kml");
+  EXPECT_EQ(kml.blanksDropped, 0u);
+  EXPECT_EQ(kml.kmlBlanksDropped, 2u);
+  EXPECT_EQ(GisExportWarnings(kml, "t.kml").back(),
+            "t.kml: 2 points have a name, mark or remarks beginning with blanks, which a KML "
+            "file drops; GeoPackage keeps them");
   o.Format = GisFormat::kShp;
   EXPECT_EQ(shp.Files.front().Name, "t.shp");
   EXPECT_EQ(shp.Files.size(), 5u * 3);  // points, parcels, parcel lines
