@@ -652,6 +652,12 @@ MessageTexts Texts(MessageId id) {
               "{1}: .dbf の文字コードを示す .cpg ファイルがなく、レイヤ {3} の文字列 {2} 個が "
               "UTF-8 ではないため（最初は地物 {4}）、レイヤのすべての文字列を Shift_JIS"
               "（コードページ 932）として読み込みました。"};
+    case MessageId::kGisTrianglesNotRead:
+      return {
+          "{1}: the layer triangles is not read back ({2} features); a parcel's triangles "
+          "come back only from a SIMA file",
+          "{1}: レイヤ triangles の三角形 {2} 個は読み込みません。区画の三角形は SIMA "
+          "ファイルからのみ読み込めます。"};
     case MessageId::kGisFeatureFar:
     case MessageId::kGisFeaturesFar:
       return {id == MessageId::kGisFeatureFar

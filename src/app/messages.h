@@ -186,6 +186,7 @@ enum class MessageId : int {
   kGisTextsNotUtf8,               // file, count, layer, first feature
   kGisTextCutOnReading,           // file, count (1), layer, feature
   kGisTextsCutOnReading,          // file, count, layer, first feature
+  kGisTrianglesNotRead,           // file, count
   kGisFeatureFar,                 // file, count (1), layer, feature, survey system
   kGisFeaturesFar,                // file, count, layer, first feature, survey system
   kGisNoSystemDegrees,            // file, layer

@@ -271,6 +271,29 @@ class PointLayerReader {
     }
     for (const char* kind : {"parcel_lines", "parcels", "polylines"})
       shapesBeside_ = shapesBeside_ || ShapeLayer(kind);
+    // The triangles an export wrote beside the parcels are not read back: the user hears
+    // how many stay behind.
+    GIntBig triangles = 0;
+    if (ext == ".shp") {
+      std::filesystem::path beside = path;
+      beside.replace_filename(path.stem().u8string() + u8"_triangles" +
+                              path.extension().u8string());
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(beside, ec)) {
+        const std::u8string u8Beside = beside.u8string();
+        std::unique_ptr<GDALDataset> shapes(
+            GDALDataset::Open(reinterpret_cast<const char*>(u8Beside.c_str()),
+                              GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers, nullptr, nullptr));
+        if (shapes && shapes->GetLayerCount() == 1)
+          triangles = shapes->GetLayer(0)->GetFeatureCount(TRUE);
+      }
+    } else if (OGRLayer* t = ds_->GetLayerByName("triangles"); t && t != layer_) {
+      triangles = t->GetFeatureCount(TRUE);
+    }
+    if (triangles > 0) {
+      openWarnings_.push_back(MessageText(MessageId::kGisTrianglesNotRead,
+                                          {name, std::to_string(triangles)}, language));
+    }
 
     std::unique_ptr<OGRSpatialReference>& target = target_;
     if (epsg != 0) target = gis::SurveyReference(epsg);

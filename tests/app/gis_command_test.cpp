@@ -203,12 +203,15 @@ TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {
   parcels.Table.Points[corner].Number = 901;
   SaveCoordinateFile(dir_ / "renumbered.sim", parcels, CoordinateFormat::kSima);
   EXPECT_NE(ReadFileBytes(dir_ / "renumbered.sim").find("\r\nB01,901,"), std::string::npos);
-  EXPECT_EQ(notices,
-            std::vector<std::string>{
-                (dir_ / "site.gpkg").string() +
-                ": 区画・折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
-                "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
-                "書き出しには残ります。"});
+  const std::vector<std::string> told{
+      (dir_ / "site.gpkg").string() +
+          ": レイヤ triangles の三角形 1 個は読み込みません。区画の三角形は SIMA "
+          "ファイルからのみ読み込めます。",
+      (dir_ / "site.gpkg").string() +
+          ": 区画・折れ線 3 個は、プロットと図面には描きません（描くのは SIMA ファイル"
+          "のものだけです）。SIMA 形式での保存と、GeoPackage・GeoJSON・KML・Shapefile への"
+          "書き出しには残ります。"};
+  EXPECT_EQ(notices, told);
   // The reading of many points shows how far it is, and a stop leaves the table as it was.
   {
     CoordinateData many;
