@@ -487,8 +487,11 @@ MessageTexts Texts(MessageId id) {
                     "check its X and Y and the survey system (point {4})"
                   : "{1}: {2} points lie more than 100 km outside the area {3} is meant for; "
                     "check their X and Y and the survey system (point {4} is the first)",
-              "{1}\r\n{3} の適用範囲から 100 km 以上離れた点が {2} 個あります。X・Y と座標系を"
-              "確かめてください（最初は点番号 {4}）。"};
+              id == MessageId::kGisPointFar
+                  ? "{1}\r\n{3} の適用範囲から 100 km 以上離れた点が {2} 個あります。X・Y と"
+                    "座標系を確かめてください（点番号 {4}）。"
+                  : "{1}\r\n{3} の適用範囲から 100 km 以上離れた点が {2} 個あります。X・Y と"
+                    "座標系を確かめてください（最初は点番号 {4}）。"};
     case MessageId::kGisTextCut:
     case MessageId::kGisTextsCut:
       return {id == MessageId::kGisTextCut
@@ -563,6 +566,13 @@ MessageTexts Texts(MessageId id) {
     case MessageId::kGisPointCannotPlace:
       return {"point {1} \"{2}\" (X {3}, Y {4}) cannot be placed in longitude/latitude{5}",
               "点番号 {1}「{2}」（X {3}、Y {4}）は経緯度に変換できません。"};
+    case MessageId::kGisPointLeadsElsewhere:
+      return {
+          "point {1} \"{2}\" (X {3}, Y {4}) cannot be placed in longitude/latitude: it lies "
+          "so far from the system's origin that its longitude and latitude would lead "
+          "elsewhere",
+          "点番号 {1}「{2}」（X {3}、Y {4}）は座標系の原点から遠すぎるため、経緯度に変換すると"
+          "別の位置を指します。経緯度に変換できません。"};
     case MessageId::kGisFeatureNotWritten:
       return {"a feature of the layer {1} could not be written{2}",
               "レイヤ {1} の地物を書き出せませんでした。"};
@@ -654,9 +664,9 @@ MessageTexts Texts(MessageId id) {
               "（コードページ 932）として読み込みました。"};
     case MessageId::kGisTrianglesNotRead:
       return {
-          "{1}: the layer triangles is not read back ({2} features); a parcel's triangles "
-          "come back only from a SIMA file",
-          "{1}: レイヤ triangles の三角形 {2} 個は読み込みません。区画の三角形は SIMA "
+          "{1}: the layer {3} is not read back (triangles: {2}); a parcel's triangles come "
+          "back only from a SIMA file",
+          "{1}: レイヤ {3} の三角形 {2} 個は読み込みません。区画の三角形は SIMA "
           "ファイルからのみ読み込めます。"};
     case MessageId::kGisFeatureFar:
     case MessageId::kGisFeaturesFar:

@@ -162,6 +162,7 @@ enum class MessageId : int {
   kGisNumbersNotWhole,            // file, count, layer, first feature
   kGisSurveySystemCannotConvert,  // longitude/latitude system, gdal
   kGisPointCannotPlace,           // number, name, X, Y, gdal
+  kGisPointLeadsElsewhere,        // number, name, X, Y
   kGisFeatureNotWritten,          // layer, gdal
   kGisLayerNotMade,               // layer, gdal
   kGisFieldNotMade,               // field, gdal

@@ -498,9 +498,9 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     data = LoadFiles(o.files, o.crs, true, options.Format == GisFormat::kDxf, &gisBlocks);
     points = data.Table.PointCount;
   }
+  RequirePoints(points, o.files);
   if (options.Format == GisFormat::kDxf) {
     // The DXF is the drawing: refused as the conversion is (a load marks every point).
-    RequirePoints(points, o.files);
     if (!source) {
       RequireMarkedPoints(data, o.files);
       DrawnPoints(data, err);

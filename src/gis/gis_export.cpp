@@ -290,10 +290,8 @@ class Positions {
         std::abs(north - x) <= kWithin) {
       return;
     }
-    throw Error(MessageId::kGisPointCannotPlace,
-                {std::to_string(about.Number), Utf8(about.Name), FormatGeneral(x), FormatGeneral(y),
-                 ": it lies so far from the system's origin that its longitude and latitude "
-                 "would lead elsewhere"});
+    throw Error(MessageId::kGisPointLeadsElsewhere, {std::to_string(about.Number), Utf8(about.Name),
+                                                     FormatGeneral(x), FormatGeneral(y)});
   }
 
   std::optional<gis::SurveyArea> area_;

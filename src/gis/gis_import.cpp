@@ -274,6 +274,7 @@ class PointLayerReader {
     // The triangles an export wrote beside the parcels are not read back: the user hears
     // how many stay behind.
     GIntBig triangles = 0;
+    std::string trianglesLayer = "triangles";
     if (ext == ".shp") {
       std::filesystem::path beside = path;
       beside.replace_filename(path.stem().u8string() + u8"_triangles" +
@@ -284,15 +285,18 @@ class PointLayerReader {
         std::unique_ptr<GDALDataset> shapes(
             GDALDataset::Open(reinterpret_cast<const char*>(u8Beside.c_str()),
                               GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers, nullptr, nullptr));
-        if (shapes && shapes->GetLayerCount() == 1)
+        if (shapes && shapes->GetLayerCount() == 1) {
           triangles = shapes->GetLayer(0)->GetFeatureCount(TRUE);
+          trianglesLayer = shapes->GetLayer(0)->GetName();
+        }
       }
     } else if (OGRLayer* t = ds_->GetLayerByName("triangles"); t && t != layer_) {
       triangles = t->GetFeatureCount(TRUE);
     }
     if (triangles > 0) {
       openWarnings_.push_back(MessageText(MessageId::kGisTrianglesNotRead,
-                                          {name, std::to_string(triangles)}, language));
+                                          {name, std::to_string(triangles), trianglesLayer},
+                                          language));
     }
 
     std::unique_ptr<OGRSpatialReference>& target = target_;

@@ -427,8 +427,10 @@ TEST_F(Cli, WarningsAndNoData) {
                           ": no point was read; nothing was written\n");
   EXPECT_FALSE(fs::exists(Path("x.jww")));
   WriteText(Path("kept.zhy"), "1,P1,1.000,2.000,0.000\r\n2,P2,3.000,4.000,0.000\r\n");
-  for (const std::string& files : {Path("empty.sim"), Path("empty.sim") + " " + Path("empty.sim"),
-                                   Path("empty.sim") + " --format sima"}) {
+  for (const std::string& files :
+       {Path("empty.sim"), Path("empty.sim") + " " + Path("empty.sim"),
+        Path("empty.sim") + " --format sima", Path("empty.sim") + " --format kml --crs EPSG:6677",
+        Path("empty.sim") + " --format gpkg --crs EPSG:6677"}) {
     const Result exported = RunCli("export " + files + " -o " + Path("kept.zhy"));
     EXPECT_EQ(exported.status, 1) << files;
     EXPECT_NE(exported.out.find(": no point was read; nothing was written\n"), std::string::npos)
