@@ -90,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reports[f].repeatedNumbers = repeated[f];
       if (f < gathered.Gaps().size()) {
         reports[f].blocksCutShort = gathered.Gaps()[f].blocksCutShort;
+        reports[f].firstCutShort = gathered.Gaps()[f].firstCutShort;
         reports[f].trianglesLeftOut = gathered.Gaps()[f].trianglesLeftOut;
       }
       streamed += Joined(LoadWarnings(reports[f], "file" + std::to_string(f)));
