@@ -88,11 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(repeated.size() == files.size());
     for (size_t f = 0; f < files.size(); ++f) {
       reports[f].repeatedNumbers = repeated[f];
-      if (f < gathered.Gaps().size()) {
-        reports[f].blocksCutShort = gathered.Gaps()[f].blocksCutShort;
-        reports[f].firstCutShort = gathered.Gaps()[f].firstCutShort;
-        reports[f].trianglesLeftOut = gathered.Gaps()[f].trianglesLeftOut;
-      }
+      if (f < gathered.Gaps().size()) TakeGaps(reports[f], gathered.Gaps()[f]);
       streamed += Joined(LoadWarnings(reports[f], "file" + std::to_string(f)));
     }
     if (gathered.PointCount() == 0) throw Error("no points");

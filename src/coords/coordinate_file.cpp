@@ -19,6 +19,12 @@ std::vector<std::string> UnsplitLinesArgs(const LoadReport& r, const std::string
   return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), separator};
 }
 
+void TakeGaps(LoadReport& report, const DrawingGaps& gaps) {
+  report.blocksCutShort = gaps.blocksCutShort;
+  report.firstCutShort = gaps.firstCutShort;
+  report.trianglesLeftOut = gaps.trianglesLeftOut;
+}
+
 std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& name) {
   std::vector<std::string> out;
   const auto say = [&](MessageId id, std::vector<std::string> args) {
@@ -85,11 +91,7 @@ std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> repo
   std::vector<std::string> out;
   for (size_t f = 0; f < count; ++f) {
     if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
-    if (f < drawn.size()) {
-      reports[f].blocksCutShort = drawn[f].blocksCutShort;
-      reports[f].firstCutShort = drawn[f].firstCutShort;
-      reports[f].trianglesLeftOut = drawn[f].trianglesLeftOut;
-    }
+    if (f < drawn.size()) TakeGaps(reports[f], drawn[f]);
     for (std::string& warning : LoadWarnings(reports[f], names[f]))
       out.push_back(std::move(warning));
     out.insert(out.end(), layers[f].begin(), layers[f].end());

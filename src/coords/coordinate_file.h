@@ -80,6 +80,8 @@ struct DrawingGaps {
   std::string firstCutShort;
   size_t trianglesLeftOut = 0;
 };
+// Puts what the drawing left out into the file's report, where its warnings are said.
+void TakeGaps(LoadReport& report, const DrawingGaps& gaps);
 
 // The report as messages for the user (UTF-8), each starting with name (the file, and
 // its line where one is meant). Empty when there is nothing to say.

@@ -249,10 +249,10 @@ class PointLayerReader {
                     {name, std::to_string(*dbfRecords_), std::to_string(points)});
       }
     }
-    // A Shapefile holds one layer: an export puts its parcels and polylines in the files
-    // beside it, named after it (site_parcel_lines.shp beside site.shp).
+    // A Shapefile holds one layer: an export puts its parcels, polylines and triangles in
+    // the files beside it, named after it (site_parcel_lines.shp beside site.shp).
     if (ext == ".shp") {
-      for (const char* kind : {"parcel_lines", "parcels", "polylines"}) {
+      for (const char* kind : {"parcel_lines", "parcels", "polylines", "triangles"}) {
         std::filesystem::path beside = path;
         beside.replace_filename(path.stem().u8string() + u8"_" +
                                 std::u8string(kind, kind + std::strlen(kind)) +
@@ -273,29 +273,11 @@ class PointLayerReader {
       shapesBeside_ = shapesBeside_ || ShapeLayer(kind);
     // The triangles an export wrote beside the parcels are not read back: the user hears
     // how many stay behind.
-    GIntBig triangles = 0;
-    std::string trianglesLayer = "triangles";
-    if (ext == ".shp") {
-      std::filesystem::path beside = path;
-      beside.replace_filename(path.stem().u8string() + u8"_triangles" +
-                              path.extension().u8string());
-      std::error_code ec;
-      if (std::filesystem::is_regular_file(beside, ec)) {
-        const std::u8string u8Beside = beside.u8string();
-        std::unique_ptr<GDALDataset> shapes(
-            GDALDataset::Open(reinterpret_cast<const char*>(u8Beside.c_str()),
-                              GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers, nullptr, nullptr));
-        if (shapes && shapes->GetLayerCount() == 1) {
-          triangles = shapes->GetLayer(0)->GetFeatureCount(TRUE);
-          trianglesLayer = shapes->GetLayer(0)->GetName();
-        }
-      }
-    } else if (OGRLayer* t = ds_->GetLayerByName("triangles"); t && t != layer_) {
-      triangles = t->GetFeatureCount(TRUE);
-    }
-    if (triangles > 0) {
+    OGRLayer* triangles = ShapeLayer("triangles");
+    const GIntBig unread = triangles ? triangles->GetFeatureCount(TRUE) : 0;
+    if (unread > 0) {
       openWarnings_.push_back(MessageText(MessageId::kGisTrianglesNotRead,
-                                          {name, std::to_string(triangles), trianglesLayer},
+                                          {name, std::to_string(unread), triangles->GetName()},
                                           language));
     }
 

@@ -115,11 +115,7 @@ class StreamedDrawing : public ::testing::Test {
       for (size_t f = 0; f < files.size(); ++f) {
         LoadReport report;
         report.repeatedNumbers = repeated.at(f);
-        if (f < data.Gaps().size()) {
-          report.blocksCutShort = data.Gaps()[f].blocksCutShort;
-          report.firstCutShort = data.Gaps()[f].firstCutShort;
-          report.trianglesLeftOut = data.Gaps()[f].trianglesLeftOut;
-        }
+        if (f < data.Gaps().size()) TakeGaps(report, data.Gaps()[f]);
         for (const std::string& w : LoadWarnings(report, files[f].filename().string()))
           warnings[f].push_back(w);
         o.warnings.insert(o.warnings.end(), warnings[f].begin(), warnings[f].end());
