@@ -78,20 +78,30 @@ void Export(CommandContext& ctx) {
     return;
   }
   // Points read from GIS files are in their system, which is offered. Else a SIMA file
-  // names its zone in a title: that zone is offered first, in the datum chosen before
-  // when that was the same zone.
+  // names its zone, and perhaps its datum, in a title: that zone is offered first, in the
+  // datum the title names, else in the one chosen before when that was the same zone,
+  // else in JGD2011.
   std::string crs = ws.Settings.Gis.Crs;
   std::optional<int> titleZone;
   std::string zoneTitle;
+  std::optional<TitleDatum> titleDatum;
+  std::string datumTitle;
   for (const std::string& title : ws.Coords.Sima.SimaTitles) {
-    titleZone = ZoneNamedIn(Cp932ToUtf8(title));
-    if (!titleZone) continue;
-    zoneTitle = Cp932ToUtf8(title);
+    const std::string utf8 = Cp932ToUtf8(title);
+    if (!titleZone && (titleZone = ZoneNamedIn(utf8))) zoneTitle = utf8;
+    if (!titleDatum && (titleDatum = DatumNamedIn(utf8))) datumTitle = utf8;
+  }
+  if (titleZone) {
     const std::optional<int32_t> remembered = ParseEpsgName(crs);
-    if (!remembered || ZoneOfSystem(*remembered) != titleZone) {
-      crs = EpsgName(Jgd2011Zone(*titleZone));
+    const std::optional<Datum> rememberedDatum =
+        remembered ? DatumOfSystem(*remembered) : std::nullopt;
+    if (!remembered || ZoneOfSystem(*remembered) != titleZone ||
+        (titleDatum && (!rememberedDatum || !titleDatum->Fits(*rememberedDatum)))) {
+      const Datum datum = titleDatum && titleDatum->tokyo         ? Datum::kTokyo
+                          : titleDatum && titleDatum->realisation ? *titleDatum->realisation
+                                                                  : Datum::kJgd2011;
+      crs = EpsgName(SystemOfZone(*titleZone, datum));
     }
-    break;
   }
   const int32_t pointsSystem = ws.Coords.Table.GisSystem;
   if (pointsSystem != 0) crs = EpsgName(pointsSystem);
@@ -115,6 +125,15 @@ void Export(CommandContext& ctx) {
           Kind::kWarning, Buttons::kOkCancel,
           MessageText(MessageId::kGisTitleZoneQuestion,
                       {zoneTitle, ZoneNumeral(*titleZone), ZoneNumeral(*chosenZone)},
+                      Language::kJapanese)) != Answer::kOk) {
+    return;
+  }
+  const std::optional<Datum> chosenDatum = epsg ? DatumOfSystem(*epsg) : std::nullopt;
+  if (titleDatum && chosenDatum && !titleDatum->Fits(*chosenDatum) &&
+      ctx.prompts.Message(
+          Kind::kWarning, Buttons::kOkCancel,
+          MessageText(MessageId::kGisTitleDatumQuestion,
+                      {datumTitle, DatumName(*titleDatum, true), DatumName(*chosenDatum, true)},
                       Language::kJapanese)) != Answer::kOk) {
     return;
   }

@@ -620,6 +620,12 @@ MessageTexts Texts(MessageId id) {
           "in zone {3}?",
           "現場のタイトル「{1}」は第{2}系ですが、第{3}系が選ばれています。"
           "第{3}系の座標として保存しますか？"};
+    case MessageId::kGisTitleDatumQuestion:
+      return {
+          "the site's title \"{1}\" names {2}, but a system on {3} was chosen; save the "
+          "points on {3}?",
+          "現場のタイトル「{1}」は{2}ですが、{3}の座標系が選ばれています。"
+          "{3}の座標として保存しますか？"};
     case MessageId::kGisDbfShort:
       return {
           "{1}: its .dbf holds the numbers and names of {2} of its {3} points: it is damaged "

@@ -177,6 +177,7 @@ enum class MessageId : int {
   kGisPlacedInRemembered,         // file, system
   kGisExportNotInPointsSystem,    // chosen system, the points' system
   kGisTitleZoneQuestion,          // title, its zone, the chosen zone
+  kGisTitleDatumQuestion,         // title, its datum, the chosen system's datum
   kGisDbfShort,                   // file, records, points
   kGisReadStopped,                // file, layer, features read, gdal
   kGisZNotNumber,                 // file, count (1), layer, feature

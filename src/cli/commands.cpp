@@ -432,19 +432,31 @@ bool ExportFromTable(const std::vector<std::string>& files) {
 
 #ifdef KESTROVA_HAVE_GDAL
 // A SIMA title names the zone the site was surveyed in ("世界測地系 第IX系"); a system
-// given for another zone places every point there, a hundred kilometres and more off.
-void WarnOfTitleZone(const SimaData& sima, int32_t epsg, std::ostream& err) {
-  const std::optional<int> given = ZoneOfSystem(epsg);
-  if (!given) return;
+// given for another zone places every point there, a hundred kilometres and more off. A
+// system on another datum than the title names places them some 400 m off (the Tokyo
+// datum and JGD), or up to metres (JGD2000 and JGD2011).
+void WarnOfTitleSystem(const SimaData& sima, int32_t epsg, std::ostream& err) {
+  const std::optional<int> givenZone = ZoneOfSystem(epsg);
+  const std::optional<Datum> givenDatum = DatumOfSystem(epsg);
+  bool zoneSaid = false, datumSaid = false;
   for (const std::string& title : sima.SimaTitles) {
     const std::string utf8 = Cp932ToUtf8(title);
-    const std::optional<int> named = ZoneNamedIn(utf8);
-    if (!named || *named == *given) continue;
-    err << "kestrova-cli: warning: the site's title \"" << utf8 << "\" names zone "
-        << ZoneNumeral(*named) << ", but " << EpsgName(epsg) << " (--crs) is zone "
-        << ZoneNumeral(*given) << "; the points were placed in zone " << ZoneNumeral(*given)
-        << '\n';
-    return;
+    const std::optional<int> zone = ZoneNamedIn(utf8);
+    if (givenZone && zone && *zone != *givenZone && !zoneSaid) {
+      err << "kestrova-cli: warning: the site's title \"" << utf8 << "\" names zone "
+          << ZoneNumeral(*zone) << ", but " << EpsgName(epsg) << " (--crs) is zone "
+          << ZoneNumeral(*givenZone) << "; the points were placed in zone "
+          << ZoneNumeral(*givenZone) << '\n';
+      zoneSaid = true;
+    }
+    const std::optional<TitleDatum> datum = DatumNamedIn(utf8);
+    if (givenDatum && datum && !datum->Fits(*givenDatum) && !datumSaid) {
+      err << "kestrova-cli: warning: the site's title \"" << utf8 << "\" names "
+          << DatumName(*datum, false) << ", but " << EpsgName(epsg) << " (--crs) is on "
+          << DatumName(*givenDatum, false) << "; the points were placed on "
+          << DatumName(*givenDatum, false) << '\n';
+      datumSaid = true;
+    }
   }
 }
 #endif
@@ -510,7 +522,7 @@ int RunGisExport(const ExportOptions& o, const std::string& formatName, std::ost
     }
   }
   if (module.GisFormatNeedsSystem(options.Format))
-    WarnOfTitleZone(source ? sima : data.Sima, options.Epsg, err);
+    WarnOfTitleSystem(source ? sima : data.Sima, options.Epsg, err);
   const GisExport gis = source ? module.BuildGisExportFrom(*source, options, fileName)
                                : module.BuildGisExport(data, options, fileName);
   if (o.output == kStandardStream) {

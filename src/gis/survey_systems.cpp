@@ -12,7 +12,8 @@ namespace kestrova {
 
 const char kSurveySystemHint[] =
     "give --crs EPSG:N for the survey coordinate system (JGD2011 zones I to XIX are "
-    "EPSG:6669 to 6687, JGD2000 zones EPSG:2443 to 2461)";
+    "EPSG:6669 to 6687, JGD2000 zones EPSG:2443 to 2461, Tokyo datum zones EPSG:30161 to "
+    "30179)";
 
 namespace {
 
@@ -25,7 +26,8 @@ constexpr std::array<std::string_view, 19> kRoman = {
 const std::vector<SurveySystem>& OfferedSurveySystems() {
   static const std::vector<SurveySystem> systems = [] {
     std::vector<SurveySystem> list;
-    for (const auto& [datum, first] : {std::pair{"JGD2011", 6669}, std::pair{"JGD2000", 2443}}) {
+    for (const auto& [datum, first] :
+         {std::pair{"JGD2011", 6669}, std::pair{"JGD2000", 2443}, std::pair{"日本測地系", 30161}}) {
       for (int32_t z = 0; z < 19; ++z) {
         list.push_back({first + z, std::string(datum) + " 平面直角座標系 第" +
                                        std::string(kRoman[static_cast<size_t>(z)]) + "系"});
@@ -103,7 +105,83 @@ std::optional<int> ZoneNamedIn(std::string_view title) {
 std::optional<int> ZoneOfSystem(int32_t epsg) {
   if (epsg >= 6669 && epsg <= 6687) return epsg - 6668;
   if (epsg >= 2443 && epsg <= 2461) return epsg - 2442;
+  if (epsg >= 30161 && epsg <= 30179) return epsg - 30160;
   return std::nullopt;
+}
+
+std::optional<Datum> DatumOfSystem(int32_t epsg) {
+  if (epsg >= 6669 && epsg <= 6687) return Datum::kJgd2011;
+  if (epsg >= 2443 && epsg <= 2461) return Datum::kJgd2000;
+  if (epsg >= 30161 && epsg <= 30179) return Datum::kTokyo;
+  return std::nullopt;
+}
+
+int32_t SystemOfZone(int zone, Datum d) {
+  switch (d) {
+    case Datum::kTokyo:
+      return 30160 + zone;
+    case Datum::kJgd2000:
+      return 2442 + zone;
+    case Datum::kJgd2011:
+      break;
+  }
+  return 6668 + zone;
+}
+
+std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
+  // Full-width ASCII (U+FF01..U+FF5E) to ASCII, letters to capitals, blanks dropped.
+  const auto upper = [](unsigned v) {
+    return static_cast<char>(v >= 'a' && v <= 'z' ? v - 'a' + 'A' : v);
+  };
+  std::string plain;
+  for (size_t i = 0; i < title.size();) {
+    const auto c = static_cast<unsigned char>(title[i]);
+    if (c == 0xEF && i + 2 < title.size()) {
+      const unsigned code = (static_cast<unsigned char>(title[i + 1]) & 0x3Fu) << 6 |
+                            (static_cast<unsigned char>(title[i + 2]) & 0x3Fu);
+      const unsigned wide = 0xF000u | code;
+      if (wide >= 0xFF01 && wide <= 0xFF5E) {
+        plain += upper(wide - 0xFF01 + 0x21);
+        i += 3;
+        continue;
+      }
+    }
+    if (title.substr(i, 3) == "　") {
+      i += 3;
+      continue;
+    }
+    if (c != ' ' && c != '\t') plain += upper(c);
+    ++i;
+  }
+  const auto has = [&plain](std::string_view word) {
+    return plain.find(word) != std::string::npos;
+  };
+  TitleDatum d;
+  d.tokyo = has("日本測地系") || has("旧測地系");
+  const bool y2011 = has("JGD2011") || has("測地成果2011");
+  const bool y2000 = has("JGD2000") || has("測地成果2000");
+  const bool jgd = has("世界測地系") || has("JGD") || y2011 || y2000;
+  if (d.tokyo == jgd) return std::nullopt;  // neither, or both
+  if (y2011 != y2000) d.realisation = y2011 ? Datum::kJgd2011 : Datum::kJgd2000;
+  return d;
+}
+
+std::string DatumName(Datum d, bool japanese) {
+  switch (d) {
+    case Datum::kTokyo:
+      return japanese ? "日本測地系" : "the Tokyo datum";
+    case Datum::kJgd2000:
+      return japanese ? "世界測地系（JGD2000）" : "JGD2000";
+    case Datum::kJgd2011:
+      break;
+  }
+  return japanese ? "世界測地系（JGD2011）" : "JGD2011";
+}
+
+std::string DatumName(const TitleDatum& d, bool japanese) {
+  if (d.tokyo) return DatumName(Datum::kTokyo, japanese);
+  if (d.realisation) return DatumName(*d.realisation, japanese);
+  return japanese ? "世界測地系" : "JGD";
 }
 
 std::optional<int32_t> ParseEpsgName(std::string_view text) {

@@ -7,6 +7,7 @@
 #include "app/scripted_prompts.h"
 #include "app/settings_file.h"
 #include "common/atomic_file.h"
+#include "common/sjis.h"
 #include "gis/gis_export.h"
 #include "gis/gis_import.h"
 
@@ -44,7 +45,7 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   // Cancel in the system dialog, then in the save dialog. The file's title names zone IX:
   // it is offered first; a zone IX chosen before in the other datum stays.
   GisExportCommand(ctx_);
-  EXPECT_EQ(prompts_.offered, 38u);
+  EXPECT_EQ(prompts_.offered, 57u);
   EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");
   ws_.Settings.Gis.Crs = "EPSG:2451";
   GisExportCommand(ctx_);
@@ -92,6 +93,23 @@ TEST_F(GisCommand, CancelPathsAndRefusalsChangeNothing) {
   prompts_.ExpectShown(0, Kind::kWarning, Buttons::kOkCancel,
                        "現場のタイトル「世界測地系 第IX系」は第IX系ですが、第X系が選ばれて"
                        "います。第X系の座標として保存しますか？");
+  // The same zone on another datum than the title names: the title's datum is offered,
+  // and the other asked about.
+  ws_.Settings.Gis.Crs = "EPSG:30169";
+  prompts_.shown.clear();
+  prompts_.choices.push_back(Prompts::GisChoice{"EPSG:30169", "gpkg"});
+  prompts_.answers.push_back(Answer::kCancel);
+  GisExportCommand(ctx_);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:6677|");
+  EXPECT_TRUE(prompts_.dialogs.empty());
+  ASSERT_EQ(prompts_.shown.size(), 1u);
+  prompts_.ExpectShown(0, Kind::kWarning, Buttons::kOkCancel,
+                       "現場のタイトル「世界測地系 第IX系」は世界測地系ですが、日本測地系の座標系"
+                       "が選ばれています。日本測地系の座標として保存しますか？");
+  ws_.Coords.Sima.SimaTitles[1] = Utf8ToCp932("旧日本測地系 第IX系").text;
+  ws_.Settings.Gis.Crs = "EPSG:6677";
+  GisExportCommand(ctx_);
+  EXPECT_EQ(prompts_.asked.back(), "EPSG:30169|");
 }
 
 TEST_F(GisCommand, WritesTheFileRemembersTheChoiceAndReadsBack) {

@@ -336,6 +336,18 @@ TEST_F(Gis, GisInputsShareOneSystem) {
       "(--crs) is zone X; the points were placed in zone X\n";
   EXPECT_NE(b.out.find(zones), std::string::npos) << b.out;
   EXPECT_EQ(a.out.find("names zone"), std::string::npos) << a.out;
+  // "世界測地系" is either JGD; the Tokyo datum's zone IX places the points 400 m off.
+  EXPECT_EQ(
+      RunCli("export " + kSite + " -o " + Path("c.shp") + " --crs EPSG:2451").out.find("warning"),
+      std::string::npos);
+  const Result tokyo = RunCli("export " + kSite + " -o " + Path("t.shp") + " --crs EPSG:30169");
+  ASSERT_EQ(tokyo.status, 0) << tokyo.out;
+  EXPECT_NE(tokyo.out.find("warning: the site's title \"世界測地系 第IX系\" names JGD, but "
+                           "EPSG:30169 (--crs) is on the Tokyo datum; the points were placed on "
+                           "the Tokyo datum\n"),
+            std::string::npos)
+      << tokyo.out;
+  EXPECT_EQ(tokyo.out.find("names zone"), std::string::npos) << tokyo.out;
   // The Shapefile's .prj names no EPSG code; its system is still known as one.
   std::filesystem::create_directories(Path("found"));
   std::filesystem::create_directories(Path("given"));
@@ -933,7 +945,7 @@ TEST_F(Gis, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(r.out,
             "kestrova-cli: GeoPackage places the site by its coordinate system: give --crs EPSG:N "
             "for the survey coordinate system (JGD2011 zones I to XIX are EPSG:6669 to 6687, "
-            "JGD2000 zones EPSG:2443 to 2461)\n");
+            "JGD2000 zones EPSG:2443 to 2461, Tokyo datum zones EPSG:30161 to 30179)\n");
   r = RunCli("export " + kSite + " -o " + out + " --crs 6677");
   EXPECT_EQ(r.status, 2) << r.out;
   r = RunCli("export " + kSite + " -o " + out + " --crs EPSG:4326");
@@ -2561,10 +2573,14 @@ TEST_F(Gis, PipedSitesAreExportedAsTheirFiles) {
 }
 
 TEST(SurveySystems, ZonesAndNames) {
-  // Every zone of both datums.
+  // Every zone of the three datums.
   const std::vector<SurveySystem>& s = OfferedSurveySystems();
-  ASSERT_EQ(s.size(), 38u);
+  ASSERT_EQ(s.size(), 57u);
   EXPECT_EQ(s[8].Name, "JGD2011 平面直角座標系 第IX系");
+  EXPECT_EQ(s[46].Name, "日本測地系 平面直角座標系 第IX系");
+  for (const SurveySystem& system : s) {
+    EXPECT_EQ(SystemOfZone(*ZoneOfSystem(system.Epsg), *DatumOfSystem(system.Epsg)), system.Epsg);
+  }
   EXPECT_EQ(ParseEpsgName(" epsg:6677 "), 6677);
   EXPECT_EQ(ParseEpsgName("EPSG:2443"), 2443);
   for (const char* bad : {"6677", "EPSG:", "EPSG:-1", "EPSGZ6677", "EPSG:66x", "EPSG:99999999999"})
@@ -2579,6 +2595,23 @@ TEST(SurveySystems, ZonesAndNames) {
     EXPECT_FALSE(ZoneNamedIn(none)) << none;
   EXPECT_EQ(ZoneOfSystem(2451), 9);
   EXPECT_FALSE(ZoneOfSystem(4326));
+  // The datum it names: "世界測地系" fits either JGD, a realisation only itself.
+  const auto fits = [](const char* title) {
+    std::string f;
+    if (const auto d = DatumNamedIn(title)) {
+      for (Datum datum : {Datum::kTokyo, Datum::kJgd2000, Datum::kJgd2011})
+        f += d->Fits(datum) ? "1" : "0";
+    }
+    return f;
+  };
+  EXPECT_EQ(fits("世界測地系 第IX系"), "011");
+  EXPECT_EQ(fits("旧日本測地系　第９系"), "100");
+  EXPECT_EQ(fits("旧測地系"), "100");
+  EXPECT_EQ(fits("世界測地系(測地成果２０１１)"), "001");
+  EXPECT_EQ(fits("ｊｇｄ 2000 第Ⅸ系"), "010");
+  for (const char* none : {"座標リスト", "日本測地系から世界測地系へ", "TOKYO 第IX系"})
+    EXPECT_EQ(fits(none), "") << none;
+  EXPECT_EQ(DatumName(*DatumNamedIn("測地成果2011"), true), "世界測地系（JGD2011）");
   EXPECT_EQ(GisFormatFromPath("A.GeoJSON"), GisFormat::kGeoJson);
   EXPECT_EQ(GisFormatFromPath("a.json"), GisFormat::kGeoJson);
   EXPECT_FALSE(GisFormatFromPath("a.zhy"));

@@ -124,7 +124,7 @@ void DialogsTest::GisExportItemAndDialog() {
   OnNextModal([](QWidget* modal) {
     auto* crs = Child<QComboBox>(modal, "cbGisCrs");
     auto* format = Child<QComboBox>(modal, "cbGisFormat");
-    QCOMPARE(crs->count(), 39);
+    QCOMPARE(crs->count(), 58);
     QCOMPARE(crs->currentData().toString(), QStringLiteral("EPSG:6677"));
     QCOMPARE(format->currentData().toString(), QStringLiteral("geojson"));
     auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
