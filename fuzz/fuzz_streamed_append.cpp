@@ -84,10 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         throw Error(name + ": fewer than two lines");
       }
     }
-    const std::vector<size_t> repeated = gathered.Finish();
+    const std::vector<RepeatedNumbers> repeated = gathered.Finish();
     Require(repeated.size() == files.size());
     for (size_t f = 0; f < files.size(); ++f) {
-      reports[f].repeatedNumbers = repeated[f];
+      TakeRepeats(reports[f], repeated[f]);
       if (f < gathered.Gaps().size()) TakeGaps(reports[f], gathered.Gaps()[f]);
       streamed += Joined(LoadWarnings(reports[f], "file" + std::to_string(f)));
     }

@@ -244,6 +244,10 @@ std::string ReportText(const fs::path& file, const LoadReport& report) {
   if (report.repeatedNumbers > 0) {
     line(MessageId::kRepeatedNumbers, {std::to_string(report.repeatedNumbers)});
   }
+  if (report.repeatedWithin > 0) {
+    line(MessageId::kRepeatedWithinMany,
+         {std::to_string(report.repeatedWithin), std::to_string(report.firstRepeatedWithin)});
+  }
   return text.empty() ? text : path + text;
 }
 

@@ -139,6 +139,15 @@ MessageTexts Texts(MessageId id) {
                     "that name such a number use the earlier point",
               "{2} 点の点番号が先に読み込んだ点と重なっています。"
               "その番号を使う区画は先の点を使います。"};
+    case MessageId::kRepeatedWithin:
+    case MessageId::kRepeatedWithinMany:
+      return {id == MessageId::kRepeatedWithin
+                  ? "{1}: {2} point repeats the number of a point before it in the file (number "
+                    "{3}); parcels that name the number use the first point"
+                  : "{1}: {2} points repeat numbers of points before them in the file (number "
+                    "{3}, the first); parcels that name such a number use the first point",
+              "ファイル内で {2} 点の点番号が前の点と重なっています（最初は点番号 {3}）。"
+              "その番号を使う区画は最初の点を使います。"};
     case MessageId::kMisspeltRecords:
       return {
           "{1}:{2}: SIMA records whose code is written with blanks or in lower case (\"{4}\" "

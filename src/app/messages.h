@@ -44,6 +44,8 @@ enum class MessageId : int {
   kMoreUnclosedBlocks,    // file, count
   kRepeatedNumber,        // file, count (1)
   kRepeatedNumbers,       // file, count
+  kRepeatedWithin,        // file, count (1), number
+  kRepeatedWithinMany,    // file, count, first number
   kCommentsLikeRows,      // file, line, count
   kMisspeltRecords,       // file, line, count, the first code
   kMisspeltApaRecords,    // file, line, count, the first code

@@ -189,7 +189,7 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
   std::vector<LoadReport> reports;
   std::vector<std::vector<std::string>> layerWarnings;
   // A drawing stops a parcel at a point it cannot find; an export writes the records.
-  const auto say = [&](size_t count, const std::vector<size_t>& repeated) {
+  const auto say = [&](size_t count, const std::vector<RepeatedNumbers>& repeated) {
     const std::vector<DrawingGaps> none;
     const std::vector<DrawingGaps>& drawn = data && !also ? data->Gaps() : none;
     for (const std::string& warning :
@@ -224,7 +224,7 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
   } catch (...) {
     // The files read before the one that failed are told of before its error, with
     // their repeated numbers as far as they are known.
-    std::vector<size_t> repeated;
+    std::vector<RepeatedNumbers> repeated;
     if (data) {
       try {
         repeated = data->Finish();
@@ -235,7 +235,7 @@ int32_t StreamFiles(const std::vector<std::string>& files, StreamedDrawingData* 
     say(names.size() - 1, repeated);
     throw;
   }
-  std::vector<size_t> repeated;
+  std::vector<RepeatedNumbers> repeated;
   if (data) {
     TerminalProgress progress(err, StandardErrorIsTerminal(), "drawing the parcels");
     repeated = data->Finish(&progress);

@@ -19,6 +19,12 @@ std::vector<std::string> UnsplitLinesArgs(const LoadReport& r, const std::string
   return {name, std::to_string(r.firstUnsplitLine), std::to_string(r.unsplitLines), separator};
 }
 
+void TakeRepeats(LoadReport& report, const RepeatedNumbers& repeats) {
+  report.repeatedNumbers = repeats.earlier;
+  report.repeatedWithin = report.sima ? repeats.within : 0;
+  report.firstRepeatedWithin = report.sima ? repeats.firstWithin : 0;
+}
+
 void TakeGaps(LoadReport& report, const DrawingGaps& gaps) {
   report.blocksCutShort = gaps.blocksCutShort;
   report.firstCutShort = gaps.firstCutShort;
@@ -80,17 +86,21 @@ std::vector<std::string> LoadWarnings(const LoadReport& r, const std::string& na
     say(r.repeatedNumbers == 1 ? MessageId::kRepeatedNumber : MessageId::kRepeatedNumbers,
         {name, std::to_string(r.repeatedNumbers)});
   }
+  if (r.repeatedWithin > 0) {
+    say(r.repeatedWithin == 1 ? MessageId::kRepeatedWithin : MessageId::kRepeatedWithinMany,
+        {name, std::to_string(r.repeatedWithin), std::to_string(r.firstRepeatedWithin)});
+  }
   return out;
 }
 
 std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
-                                      const std::vector<size_t>& repeated,
+                                      const std::vector<RepeatedNumbers>& repeated,
                                       const std::vector<DrawingGaps>& drawn) {
   std::vector<std::string> out;
   for (size_t f = 0; f < count; ++f) {
-    if (f < repeated.size()) reports[f].repeatedNumbers = repeated[f];
+    if (f < repeated.size()) TakeRepeats(reports[f], repeated[f]);
     if (f < drawn.size()) TakeGaps(reports[f], drawn[f]);
     for (std::string& warning : LoadWarnings(reports[f], names[f]))
       out.push_back(std::move(warning));

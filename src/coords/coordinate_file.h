@@ -72,7 +72,23 @@ struct LoadReport {
   // Appended points whose number a point of an earlier file already has; parcels that
   // name the number use the earlier point.
   size_t repeatedNumbers = 0;
+  bool sima = false;  // the file was read as SIMA
+  // A SIMA file's points whose number a point before them in the same file has; its
+  // parcels that name the number use the first. The first such point's number.
+  size_t repeatedWithin = 0;
+  int32_t firstRepeatedWithin = 0;
 };
+
+// Points whose numbers repeat, counted where the points of gathered files are indexed.
+struct RepeatedNumbers {
+  size_t earlier = 0;  // an earlier file's number
+  size_t within = 0;   // a number of a point before them in the same file
+  int32_t firstWithin = 0;
+  int32_t firstWithinRow = 0;  // the row of the first of those, 0 for none
+};
+// Puts them into the file's report, where its warnings are said; numbers repeated within
+// a file count only for SIMA files, whose parcels name points by their number.
+void TakeRepeats(LoadReport& report, const RepeatedNumbers& repeats);
 
 // What a file's drawing had to leave out, where the drawing is made after the reading.
 struct DrawingGaps {
@@ -93,7 +109,7 @@ std::vector<std::string> LoadWarnings(const LoadReport& report, const std::strin
 std::vector<std::string> FileWarnings(size_t count, std::vector<LoadReport> reports,
                                       const std::vector<std::string>& names,
                                       const std::vector<std::vector<std::string>>& layers,
-                                      const std::vector<size_t>& repeated,
+                                      const std::vector<RepeatedNumbers>& repeated,
                                       const std::vector<DrawingGaps>& drawn = {});
 
 // The message and its arguments for the lines of a list that were left out.

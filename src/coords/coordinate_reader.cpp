@@ -537,6 +537,7 @@ class Reader {
     layout_ = ChooseLayout(firstLine, separator_);
     report_.separator = separator_;
     sima_.SimaLoaded = layout_ == Layout::kSima;
+    report_.sima = sima_.SimaLoaded;
     if (!sink_) ReserveMore(table_.Points, totalLines);
   }
 
@@ -1054,6 +1055,23 @@ std::string DecodeFileText(std::string bytes, const std::string& name, LoadRepor
 // Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
 // an appending one reads into the live data (parcels may name earlier points) and
 // rolls back to the state before the file if anything fails.
+// The file's points, rows after the first pointCount, whose number an earlier file's
+// point has; and in a SIMA file with parcels or polylines (blocks after the first
+// blockCount), whose records name the first point of a number, those whose number a
+// point before them in the file has.
+void CountRepeats(CoordinateData& data, int32_t pointCount, size_t blockCount, LoadReport& rep) {
+  const bool ownBlocks = rep.sima && data.Sima.SimaBlocks.size() > blockCount;
+  if (pointCount == 0 && !ownBlocks) return;
+  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
+    const int32_t first = *FindPointIndex(data.Table, data.Table.Points[r].Number);
+    if (first <= pointCount) {
+      ++rep.repeatedNumbers;
+    } else if (first < r && ownBlocks && rep.repeatedWithin++ == 0) {
+      rep.firstRepeatedWithin = data.Table.Points[r].Number;
+    }
+  }
+}
+
 bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
                       size_t leadingLines, CoordinateData& data, bool appendOnLoad, LoadReport& rep,
                       ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink,
@@ -1076,6 +1094,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     reader.Finish();
     ReportProgress(progress, 1.0);
     data = std::move(fresh);
+    CountRepeats(data, 0, 0, rep);
     // Only parcels look points up, and only while their file is read: a million points
     // need not keep their index for the rest of the session.
     InvalidatePointIndex(data.Table);
@@ -1109,11 +1128,7 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   }
   // The index is kept while files are appended: rebuilding it for every file would make
   // loading many files quadratic.
-  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
-    if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= pointCount) {
-      ++rep.repeatedNumbers;
-    }
-  }
+  CountRepeats(data, pointCount, blockCount, rep);
   return true;
 }
 

@@ -178,8 +178,10 @@ void StreamedDrawingData::TakePoints(std::vector<SurveyPoint>& rows, int32_t fir
 }
 
 void StreamedDrawingData::TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) {
+  const size_t file = fileStarts_.empty() ? 0 : fileStarts_.size() - 1;
+  if (fileBlocks_.size() <= file) fileBlocks_.resize(file + 1, false);
+  fileBlocks_[file] = true;
   if (!drawn) {
-    const size_t file = fileStarts_.empty() ? 0 : fileStarts_.size() - 1;
     if (blocksNotDrawn_.size() <= file) blocksNotDrawn_.resize(file + 1, 0);
     ++blocksNotDrawn_[file];
   }
@@ -202,12 +204,12 @@ size_t StreamedDrawingData::FileOf(int32_t row) const {
          1;
 }
 
-std::vector<size_t> StreamedDrawingData::Finish(ProgressMonitor* progress) {
+std::vector<RepeatedNumbers> StreamedDrawingData::Finish(ProgressMonitor* progress) {
   if (points_ > 0) FinishDataBounds(bounds_);
-  std::vector<size_t> repeated(std::max<size_t>(fileStarts_.size(), 1), 0);
+  std::vector<RepeatedNumbers> repeated(std::max<size_t>(fileStarts_.size(), 1));
   // Numbers are looked up only for parcels, and to find the points of a later file
-  // that repeat an earlier file's numbers.
-  if (records_ == 0 && fileStarts_.size() < 2) return repeated;
+  // that repeat an earlier file's numbers, or of a file with parcels its own.
+  if (records_ == 0 && fileStarts_.size() < 2 && fileBlocks_.empty()) return repeated;
   ReportProgress(progress, 0.0);
   const size_t buckets = records_ == 0 ? 0 : SpillFileCount(records_, tuning_.refsPerBucket);
   perBucket_ = records_ == 0 ? 1 : (records_ + buckets - 1) / buckets;
@@ -243,7 +245,7 @@ std::vector<std::unique_ptr<SpillFile>> StreamedDrawingData::Buckets() const {
 // part go to a file of their own, then each part's points are indexed in memory and its
 // records looked up, the points found going to the bucket of their record's place.
 void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found,
-                                  std::vector<size_t>& repeated,
+                                  std::vector<RepeatedNumbers>& repeated,
                                   std::vector<std::unique_ptr<SpillFile>>* anywhere) {
   const size_t parts = SpillFileCount(static_cast<uint64_t>(points_), tuning_.pointsPerPartition);
   const auto eachPoint = [this](const auto& take) {
@@ -295,13 +297,24 @@ void StreamedDrawingData::Resolve(std::vector<std::unique_ptr<SpillFile>>& found
   std::vector<NumberedPoint> points;
   PointNumberIndex index;
   // A part's points come in row order: the first row with a number wins, and a later
-  // file's point repeats it when that row lies in an earlier file.
+  // file's point repeats it when that row lies in an earlier file, or in the same file
+  // when that file has parcels or polylines to name it.
   const auto add = [&](int32_t number, int32_t row, double x, double y) {
     const int32_t k = index.Insert(number, static_cast<int32_t>(points.size() + 1));
     if (k == 0) {
       points.push_back(NumberedPoint{number, row, x, y});
-    } else if (const size_t file = FileOf(row); FileOf(points[size_t(k - 1)].Row) < file) {
-      ++repeated[file];
+      return;
+    }
+    const size_t file = std::min(FileOf(row), repeated.size() - 1);
+    RepeatedNumbers& r = repeated[file];
+    if (FileOf(points[size_t(k - 1)].Row) < file) {
+      ++r.earlier;
+    } else if (file < fileBlocks_.size() && fileBlocks_[file]) {
+      ++r.within;
+      if (r.firstWithinRow == 0 || row < r.firstWithinRow) {
+        r.firstWithinRow = row;
+        r.firstWithin = number;
+      }
     }
   };
   const auto look = [&](uint64_t place, int32_t number, int32_t limit) {

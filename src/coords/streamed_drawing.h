@@ -66,8 +66,9 @@ class StreamedDrawingData final : public LoadSink {
   void TakePoints(std::vector<SurveyPoint>& rows, int32_t first) override;
   void TakeBlock(SimaBlock& block, const int32_t* rowsBefore, bool drawn) override;
   // Resolves the parcels' point numbers and draws them; returns, per file, its points
-  // whose number a point of an earlier file already has.
-  std::vector<size_t> Finish(ProgressMonitor* progress = nullptr);
+  // whose number a point of an earlier file already has, and for a file with parcels or
+  // polylines those whose number a point before them in the file has.
+  std::vector<RepeatedNumbers> Finish(ProgressMonitor* progress = nullptr);
   // Once finished, per file (as far as it has any): its drawn parcels and polylines that
   // name a point not read before their record, and so stop there.
   const std::vector<DrawingGaps>& Gaps() const { return gaps_; }
@@ -151,7 +152,8 @@ class StreamedDrawingData final : public LoadSink {
   std::vector<std::unique_ptr<SpillFile>> Buckets() const;
   // A record finds in buckets only the points read before it, as a load draws it; in
   // anywhere (when given) the first point of all with its number, as an export finds it.
-  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets, std::vector<size_t>& repeated,
+  void Resolve(std::vector<std::unique_ptr<SpillFile>>& buckets,
+               std::vector<RepeatedNumbers>& repeated,
                std::vector<std::unique_ptr<SpillFile>>* anywhere);
   template <class Take>
   void EachResolvedBlock(std::vector<std::unique_ptr<SpillFile>>& buckets, const Take& take);
@@ -163,6 +165,7 @@ class StreamedDrawingData final : public LoadSink {
   int32_t baseRow_ = 0;
   int32_t markValues_ = 0;
   std::vector<size_t> blocksNotDrawn_;
+  std::vector<bool> fileBlocks_;  // the files that brought parcels or polylines
   std::optional<std::pair<double, double>> basePoint_;
   int32_t points_ = 0;
   bool finite_ = true;

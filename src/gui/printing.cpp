@@ -762,7 +762,7 @@ void GatherPoints(const PrintPdfArguments& parsed, SpillFile* standardInput,
   for (const QString& file : parsed.files)
     names.push_back(InputName(file));
   const auto warn = [&] {
-    const std::vector<size_t> repeated = gathered.Finish();
+    const std::vector<RepeatedNumbers> repeated = gathered.Finish();
     for (const std::string& warning :
          FileWarnings(reports.size(), reports, names, layerWarnings, repeated))
       Warn(err, warning);

@@ -1023,6 +1023,8 @@ TEST(MessageCatalogue, EveryIdHasItsEnglishAndJapaneseText) {
       {MessageId::kMoreUnclosedBlocks, {"{1}"}},
       {MessageId::kRepeatedNumber, {"{1}"}},
       {MessageId::kRepeatedNumbers, {"{1}"}},
+      {MessageId::kRepeatedWithin, {"{1}"}},
+      {MessageId::kRepeatedWithinMany, {"{1}"}},
       {MessageId::kBlockCutShort, {"{1}"}},
       {MessageId::kBlocksCutShort, {"{1}"}},
       {MessageId::kTriangleLeftOut, {"{1}"}},

@@ -1022,5 +1022,24 @@ TEST(LoadSima, AppendedFilesUseTheEarlierPointOfARepeatedNumber) {
   EXPECT_EQ(FindPointIndex(d.Table, 42), std::nullopt);
 }
 
+TEST(LoadSima, RepeatsWithinAFileWithParcelsAreToldOf) {
+  // The parcel names 5, which two points of the file have: the first is its corner.
+  const std::string points =
+      "A00,\r\nA01,5,a,0,0,0,\r\nA01,6,b,10,0,0,\r\nA01,5,c,20,0,0,\r\n"
+      "A01,6,d,30,0,0,\r\nA01,5,e,40,0,0,\r\n";
+  LoadReport report;
+  const CoordinateData d = Load(points + "D00,1,P,0,\r\nB01,6,\r\nB01,5,\r\nD99,\r\n", &report);
+  ASSERT_EQ(d.Sima.SimaLines.size(), 1u);
+  EXPECT_EQ(d.Sima.SimaLines[0].StartX, 0.0);
+  EXPECT_EQ(LoadWarnings(report, "a.sim"),
+            std::vector<std::string>{"a.sim: 3 points repeat numbers of points before them in "
+                                     "the file (number 5, the first); parcels that name such a "
+                                     "number use the first point"});
+  // Without parcels or polylines nothing names them: nothing to say.
+  LoadReport none;
+  Load(points, &none);
+  EXPECT_TRUE(LoadWarnings(none, "a.sim").empty());
+}
+
 }  // namespace
 }  // namespace kestrova
