@@ -129,9 +129,13 @@ std::string RandomSuffix() {
 }
 
 // A temporary name beside the target: ".NAME.tmpPID-N". The process's id tells a
-// later save whether the file still has an owner.
+// later save whether the file still has an owner. A long name is cut (at a byte, the
+// name being only a prefix) so that the whole stays within the 255 bytes a name may
+// have.
 std::string TemporaryStem(const std::filesystem::path& final) {
-  return "." + final.filename().string() + ".tmp";
+  constexpr size_t kRoom = 255 - 32;  // ".", ".tmp", the process id and the serial
+  const std::string name = final.filename().string();
+  return "." + name.substr(0, kRoom) + ".tmp";
 }
 
 std::string TemporaryName(const std::filesystem::path& final) {
@@ -762,6 +766,27 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ExtendedAttribut
 }  // namespace
 #endif
 
+// The file replaced keeps its owner and group, as far as this user may give them (root
+// both, a member of its group the group), and its access list and other extended
+// attributes: a colleague who could write it still can. What cannot be kept is left as
+// a new file has it; the bytes matter more.
+void AtomicFileWriter::KeepOwnerAndAttributes(const struct stat& existing) {
+  if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+      ::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+    [[maybe_unused]] const int kept = ::fchown(fd_, static_cast<uid_t>(-1), existing.st_gid);
+  }
+#ifdef __linux__
+  const int fd = ::open(final_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return;
+  const auto attributes = ExtendedAttributes(fd);
+  ::close(fd);
+  if (!attributes) return;
+  for (const auto& [name, value] : *attributes) {
+    [[maybe_unused]] const int set = ::fsetxattr(fd_, name.c_str(), value.data(), value.size(), 0);
+  }
+#endif
+}
+
 bool AtomicFileWriter::Adopt(const std::filesystem::path& file) {
   if (direct_ || fd_ < 0 || written_ != 0) return false;
   WaitBehind();
@@ -839,8 +864,9 @@ void AtomicFileWriter::Commit() {
   StopStaging();
   // Keep the permissions of the file being replaced; a new file gets the usual ones.
   struct stat existing;
-  const mode_t mode = ::stat(final_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
-                                                             : (0666 & ~CurrentUmask());
+  const bool replacing = ::stat(final_.c_str(), &existing) == 0;
+  if (replacing) KeepOwnerAndAttributes(existing);
+  const mode_t mode = replacing ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
   if (::fchmod(fd_, mode) != 0) Fail("cannot set permissions");
   if (::fsync(fd_) != 0) Fail("cannot write");
   if (unnamed_) LinkUnnamed();

@@ -11,6 +11,8 @@
 
 #include "common/parallel.h"
 
+struct stat;
+
 namespace kestrova {
 
 // Writes a file so that a failed or interrupted save never damages an existing one:
@@ -70,6 +72,7 @@ class AtomicFileWriter {
   int PositionedDescriptor();
   void KeepTemporaryName();
   void LinkUnnamed();
+  void KeepOwnerAndAttributes(const struct stat& existing);
   void WriteOut(const char* data, size_t size);
   void PutAt(uint64_t offset, const char* data, size_t size);
   bool StagesInPlace(int fd);

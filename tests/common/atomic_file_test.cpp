@@ -10,6 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -133,6 +136,29 @@ TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
     EXPECT_EQ(modeOf(target), 0666 & ~mask) << std::oct << mask;
     fs::remove(target);
   }
+  // Its extended attributes (an access list is one) and, where this user may give
+  // them, its owner and group; and a name as long as a name may be.
+  WriteFileAtomic(target, "old");
+  const bool attributes = ::setxattr(target.c_str(), "user.kestrova", "kept", 4, 0) == 0;
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), 1000, 100), 0);
+  }
+  WriteFileAtomic(target, "new");
+  if (attributes) {
+    char value[8] = {};
+    EXPECT_EQ(::getxattr(target.c_str(), "user.kestrova", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(1000u, 100u));
+  }
+  const fs::path longest = dir_ / std::string(255, 'n');
+  WriteFileAtomic(longest, "old");
+  WriteFileAtomic(longest, "new");
+  EXPECT_EQ(ReadFileBytes(longest), "new");
 }
 #endif
 
