@@ -105,14 +105,17 @@ std::string WindowTitle(const fs::path& file) {
 
 // What the points read back from the grid lack: rows after an empty X cell, and text in
 // number cells, which is taken for 0.
-void TellOfUnreadRows(CommandContext& ctx) {
+bool ConfirmUnreadRows(CommandContext& ctx) {
   const CellGrid& grid = ctx.ws.Grid;
   if (const int32_t row = UnreadGridRow(grid, ctx.ws.Coords.Table); row > 0)
     Tell(ctx, Kind::kWarning, UnreadGridRowText(row));
+  // A point written at 0 lies kilometres from its place: the user may stop and mend it.
   if (const CellsNotNumbers cells = FindCellsNotNumbers(grid); cells.count > 0) {
     const std::string& text = grid.Rows[static_cast<size_t>(cells.row)][cells.column];
-    Tell(ctx, Kind::kWarning, CellsNotNumbersText(cells, text));
+    return ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                               CellsNotNumbersText(cells, text)) == Answer::kOk;
   }
+  return true;
 }
 
 // By its absolute path: the program's current folder never moves.
@@ -515,7 +518,7 @@ void SaveCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
-    TellOfUnreadRows(ctx);
+    if (!ConfirmUnreadRows(ctx)) return;
     if (ws.Coords.Table.PointCount < 1 &&
         ctx.prompts.Message(Kind::kConfirmation, Buttons::kOkCancel, kNoPointsQuestion) !=
             Answer::kOk) {
@@ -533,7 +536,9 @@ void SaveCommand(CommandContext& ctx) {
       report = SaveCoordinateFile(*target, ws.Coords, format);
       ctx.view.SetTitle(WindowTitle(*target));
       // Rows after an empty X cell were not written, nor is the site name but in SIMA.
-      ws.Unsaved = UnreadGridRow(ws.Grid, ws.Coords.Table) > 0;
+      // Nor is what a red cell holds: written as 0, it is still to be mended.
+      ws.Unsaved =
+          UnreadGridRow(ws.Grid, ws.Coords.Table) > 0 || FindCellsNotNumbers(ws.Grid).count > 0;
       if (format == CoordinateFormat::kSima) ws.SiteNameUnsaved = false;
     }
     // The parcels, marks and remarks stay in the table; the file just written lacks
@@ -549,7 +554,7 @@ void JwwSaveCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
-    TellOfUnreadRows(ctx);
+    if (!ConfirmUnreadRows(ctx)) return;
     if (ws.Coords.Table.PointCount == 0) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;
@@ -585,7 +590,7 @@ void TransferCommand(CommandContext& ctx) {
   Guarded(ctx, [&] {
     Workspace& ws = ctx.ws;
     BringPointsUpToDate(ctx);
-    TellOfUnreadRows(ctx);
+    if (!ConfirmUnreadRows(ctx)) return;
     if (ws.Coords.Table.PointCount == 0) {
       Tell(ctx, Kind::kInformation, kNoDataMessage);
       return;

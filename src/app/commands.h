@@ -92,8 +92,9 @@ std::string WindowTitle(const std::filesystem::path& file);
 // anything is written from them.
 void BringPointsUpToDate(CommandContext& ctx);
 // For the commands that write from the table. Rows the grid's read-back left alone are
-// told of before anything is written from the points.
-void TellOfUnreadRows(CommandContext& ctx);
+// told of before anything is written from the points; cells that hold no number, to be
+// written as 0, are asked about. False when the user would rather mend them first.
+bool ConfirmUnreadRows(CommandContext& ctx);
 // The file a save writes: the stem of the chosen name with extension, in the chosen
 // folder, by its absolute path. nullopt when the user was told the name leaves no stem,
 // or declined a stem that cuts more than the extension.

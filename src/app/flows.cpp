@@ -43,7 +43,8 @@ std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string&
     said +=
         "\r\nほかに " + std::to_string(cells.count - 1) + " 個の数値でないセルも 0 になります。";
   }
-  return said + "\r\n赤い文字のセルを直してください。";
+  return said +
+         "\r\nこのまま書き出しますか？ 赤い文字のセルを直すときは「キャンセル」を押してください。";
 }
 
 bool DrawsSomething(const CoordinateData& data) {

@@ -72,7 +72,7 @@ std::array<JwwTextKind, 10> DrawingTextKinds(const JwwHeader& header) {
 void Export(CommandContext& ctx) {
   Workspace& ws = ctx.ws;
   BringPointsUpToDate(ctx);
-  TellOfUnreadRows(ctx);
+  if (!ConfirmUnreadRows(ctx)) return;
   if (ws.Coords.Table.PointCount == 0) {
     Tell(ctx, Kind::kInformation, kNoDataMessage);
     return;

@@ -611,14 +611,29 @@ TEST_F(Commands, NumberCellsThatHoldNoNumberAreToldOfBeforeAWrite) {
   GridCellEdited(ctx_, 2, 3, "20");
   GridCellEdited(ctx_, 2, 5, "12abc");
   GridCellEdited(ctx_, 3, 5, "7x");  // after the empty X of row 3: not read at all
+  // Asked; cancelled, nothing is chosen or written.
+  const std::string asked =
+      "1 行目のＹ 座標「-12,045.318」は数値として読めないため、0 として書き出します。"
+      "\r\nほかに 2 個の数値でないセルも 0 になります。\r\nこのまま書き出しますか？ "
+      "赤い文字のセルを直すときは「キャンセル」を押してください。";
+  for (auto* command : {&SaveCommand, &JwwSaveCommand, &TransferCommand}) {
+    prompts_.shown.clear();
+    prompts_.dialogs.clear();
+    prompts_.answers = {Answer::kOk, Answer::kCancel};  // the unread row's notice, the question
+    command(ctx_);
+    ASSERT_EQ(prompts_.shown.size(), 2u);
+    ExpectShown(1, Kind::kWarning, Buttons::kOkCancel, asked);
+    EXPECT_TRUE(prompts_.dialogs.empty());
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "typed.zhy"));
+  // Written as 0 when the user goes on; still unsaved, as the cell is still to mend.
+  prompts_.shown.clear();
   Choose(dir_ / "typed.zhy");
   SaveCommand(ctx_);
   ASSERT_EQ(prompts_.shown.size(), 2u);
-  ExpectShown(
-      1, Kind::kWarning, Buttons::kOk,
-      "1 行目のＹ 座標「-12,045.318」は数値として読めないため、0 として書き出します。"
-      "\r\nほかに 2 個の数値でないセルも 0 になります。\r\n赤い文字のセルを直してください。");
+  ExpectShown(1, Kind::kWarning, Buttons::kOkCancel, asked);
   EXPECT_EQ(ReadFileBytes(dir_ / "typed.zhy"), "1,1,10,0,0,,,\r\n0,2,20,0,0,,,\r\n");
+  EXPECT_TRUE(ws_.Unsaved);
   // Corrected, nothing more is said.
   GridCellEdited(ctx_, 1, 4, "-12045.318");
   GridCellEdited(ctx_, 2, 1, "2");
