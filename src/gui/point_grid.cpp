@@ -362,8 +362,14 @@ bool PointGrid::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonRelease:
       Release();
       return numbers;
-    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonDblClick: {
+      // The second press of a double click is a press too: a number clicked twice is
+      // marked as it was.
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (numbers && mouse->button() == Qt::LeftButton)
+        Press(widget->mapTo(this, mouse->position().toPoint()));
       return numbers;
+    }
     default:
       return QTableView::eventFilter(watched, event);
   }

@@ -154,6 +154,13 @@ void GridTest::MarkingByDragInTheNumberColumn() {
   SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 12), Qt::NoButton);
   QCOMPARE(table.Points[1].Marked, 1);
   QCOMPARE(NumberText(grid, 12), QString());
+
+  // A double click is two presses: the mark is as it was.
+  SendMouse(numbers, QEvent::MouseButtonPress, NumberCell(grid, 10), Qt::LeftButton);
+  SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 10), Qt::NoButton);
+  SendMouse(numbers, QEvent::MouseButtonDblClick, NumberCell(grid, 10), Qt::LeftButton);
+  SendMouse(numbers, QEvent::MouseButtonRelease, NumberCell(grid, 10), Qt::NoButton);
+  QCOMPARE(table.Points[10].Marked, 1);
 }
 
 void GridTest::EnterOnTheLastRowAddsARow() {
