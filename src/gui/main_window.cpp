@@ -308,6 +308,15 @@ QPoint PlaceOnScreen(const QRect& window, const QRect& room) {
           std::max(room.y(), std::min(window.y(), bottom))};
 }
 
+QRect FitInRoom(const QRect& window, const QRect& room) {
+  QRect fitted(
+      window.topLeft(),
+      QSize(std::max(std::min(window.width(), room.width() - 2 * kFrameSide), 1),
+            std::max(std::min(window.height(), room.height() - kFrameTop - kFrameSide), 1)));
+  fitted.moveTopLeft(PlaceOnScreen(fitted, room));
+  return fitted;
+}
+
 void MainWindow::KeepFirstPlaceOnScreen() {
   // The first place, with its frame, reaches 790 pixels down. On a screen less tall (1366 x
   // 768 above its taskbar, or 1920 x 1080 scaled to 150 % as 1280 x 720) the status bar
@@ -336,8 +345,17 @@ void MainWindow::RestorePlace() {
     KeepFirstPlaceOnScreen();
     return;
   }
-  setGeometry(rect);
-  if (!reachable) move(PlaceOnScreen(rect, on->availableGeometry()));
+  // One larger than its screen's room now (the screen scaled up since, or the settings
+  // carried from a larger one) is made as large as the room and moved into it: the
+  // status bar and the plot's right edge would be out of reach.
+  const QRect room = on->availableGeometry();
+  const QRect fitted = FitInRoom(rect, room);
+  if (fitted.size() != rect.size()) {
+    setGeometry(fitted);
+  } else {
+    setGeometry(rect);
+    if (!reachable) move(PlaceOnScreen(rect, room));
+  }
   if (place->GridWidth > 0) {
     splitter_->setSizes({place->GridWidth, std::max(place->Width - place->GridWidth, 1)});
   }

@@ -299,8 +299,12 @@ void WindowTest::PlaceAndSplitterAreRememberedBetweenRuns() {
   text.replace(top, text.find('\r', top) - top, "Top=" + std::to_string(corner.y()));
   WriteFileAtomic(f.SettingsFile(), text);
   f.Open();
-  QCOMPARE(f.window->pos(), PlaceOnScreen(corner, room));
-  QCOMPARE(f.window->size(), QSize(765, 572));
+  QCOMPARE(f.window->pos(), FitInRoom(corner, room).topLeft());
+  QCOMPARE(f.window->size(), FitInRoom(corner, room).size());
+  // A place larger than its screen now (at 150 %, 1280 x 900 is 853 x 600): as large as
+  // the room and inside it. One that fits stays as it was.
+  QCOMPARE(FitInRoom(QRect(226, 202, 765, 572), QRect(0, 0, 853, 600)), QRect(72, 0, 765, 561));
+  QCOMPARE(FitInRoom(QRect(60, 50, 700, 500), QRect(0, 0, 1280, 860)), QRect(60, 50, 700, 500));
   // That place on a screen without room for it (a 1366 x 768 laptop above its taskbar, a
   // full-HD one at 150 %): moved up and left as far as the window and its frame must,
   // and never above or left of the room.
