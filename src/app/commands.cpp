@@ -118,9 +118,28 @@ bool ConfirmUnreadRows(CommandContext& ctx) {
   return true;
 }
 
+namespace {
+
+// A file dialog (Wine's) adds the filter's extension to a name that ends in it in other
+// letters: "t7.zhy" typed comes back as "t7.zhy.Zhy". The name typed is taken.
+fs::path WithoutRepeatedExtension(const fs::path& chosen) {
+  const std::string last = chosen.extension().string();
+  const std::string before = chosen.stem().extension().string();
+  const auto lower = [](std::string text) {
+    for (char& c : text)
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+  };
+  if (last.size() > 1 && lower(last) == lower(before)) return chosen.parent_path() / chosen.stem();
+  return chosen;
+}
+
+}  // namespace
+
 // By its absolute path: the program's current folder never moves.
-std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& chosen,
+std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& typed,
                                    const char* extension) {
+  const fs::path chosen = WithoutRepeatedExtension(typed);
   fs::path name = FileStem(chosen);
   if (name.empty()) {
     Tell(ctx, Kind::kWarning,

@@ -292,6 +292,13 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   Choose(dir_ / "R6.12.10 lot.jww");
   JwwSaveCommand(ctx_);
   EXPECT_TRUE(fs::exists(dir_ / "R6.jww"));
+  // The filter's extension a dialog put after the same one typed in other letters is not
+  // a second dot to ask about.
+  prompts_.shown.clear();
+  Choose(dir_ / "t7.jww.Jww");
+  JwwSaveCommand(ctx_);
+  EXPECT_TRUE(prompts_.shown.empty()) << prompts_.shown.front().text;
+  EXPECT_TRUE(fs::exists(dir_ / "t7.jww"));
   // Names only Unicode holds are written as typed (on Windows a narrow string on the way
   // turned them into other characters), and the next dialog starts in their folder.
   const fs::path unicode = dir_ / Utf8Path("測量 𠮷é");
