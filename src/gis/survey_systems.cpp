@@ -129,7 +129,8 @@ int32_t SystemOfZone(int zone, Datum d) {
 }
 
 std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
-  // Full-width ASCII (U+FF01..U+FF5E) to ASCII, letters to capitals, blanks dropped.
+  // Full-width ASCII (U+FF01..U+FF5E) to ASCII, letters to capitals, blanks and brackets
+  // dropped.
   const auto upper = [](unsigned v) {
     return static_cast<char>(v >= 'a' && v <= 'z' ? v - 'a' + 'A' : v);
   };
@@ -141,7 +142,8 @@ std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
                             (static_cast<unsigned char>(title[i + 2]) & 0x3Fu);
       const unsigned wide = 0xF000u | code;
       if (wide >= 0xFF01 && wide <= 0xFF5E) {
-        plain += upper(wide - 0xFF01 + 0x21);
+        const char ascii = upper(wide - 0xFF01 + 0x21);
+        if (ascii != '(' && ascii != ')') plain += ascii;
         i += 3;
         continue;
       }
@@ -150,16 +152,24 @@ std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
       i += 3;
       continue;
     }
-    if (c != ' ' && c != '\t') plain += upper(c);
+    if (c != ' ' && c != '\t' && c != '(' && c != ')') plain += upper(c);
     ++i;
   }
   const auto has = [&plain](std::string_view word) {
     return plain.find(word) != std::string::npos;
   };
+  // "日本測地系2011" is the official name of JGD2011 (and so with 2000); "日本測地系"
+  // alone, or "旧日本測地系", is the Tokyo datum.
+  constexpr std::string_view kJapan = "日本測地系";
   TitleDatum d;
-  d.tokyo = has("日本測地系") || has("旧測地系");
-  const bool y2011 = has("JGD2011") || has("測地成果2011");
-  const bool y2000 = has("JGD2000") || has("測地成果2000");
+  d.tokyo = has("旧測地系");
+  for (size_t at = plain.find(kJapan); at != std::string::npos;
+       at = plain.find(kJapan, at + kJapan.size())) {
+    const std::string_view after = std::string_view(plain).substr(at + kJapan.size(), 4);
+    if (after != "2011" && after != "2000") d.tokyo = true;
+  }
+  const bool y2011 = has("JGD2011") || has("測地成果2011") || has("日本測地系2011");
+  const bool y2000 = has("JGD2000") || has("測地成果2000") || has("日本測地系2000");
   const bool jgd = has("世界測地系") || has("JGD") || y2011 || y2000;
   if (d.tokyo == jgd) return std::nullopt;  // neither, or both
   if (y2011 != y2000) d.realisation = y2011 ? Datum::kJgd2011 : Datum::kJgd2000;

@@ -36,8 +36,9 @@ std::optional<Datum> DatumOfSystem(int32_t epsg);
 int32_t SystemOfZone(int zone, Datum d);
 
 // What a SIMA title says of the datum: "日本測地系" or "旧測地系" the Tokyo datum,
-// "世界測地系" JGD, "測地成果2011" or "JGD2011" (and the same with 2000) one of its
-// realisations. Full-width letters and digits count as their ASCII, blanks not at all.
+// "世界測地系" JGD, "測地成果2011", "日本測地系2011" or "JGD2011" (and the same with
+// 2000) one of its realisations. Full-width letters and digits count as their ASCII,
+// blanks and brackets not at all.
 struct TitleDatum {
   bool tokyo = false;                // the Tokyo datum
   std::optional<Datum> realisation;  // JGD2000 or JGD2011 when the title says which

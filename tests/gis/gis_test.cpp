@@ -2609,6 +2609,9 @@ TEST(SurveySystems, ZonesAndNames) {
   EXPECT_EQ(fits("旧測地系"), "100");
   EXPECT_EQ(fits("世界測地系(測地成果２０１１)"), "001");
   EXPECT_EQ(fits("ｊｇｄ 2000 第Ⅸ系"), "010");
+  EXPECT_EQ(fits("日本測地系２０１１ 第IX系"), "001");
+  EXPECT_EQ(fits("日本測地系（2000）"), "010");
+  EXPECT_EQ(fits("日本測地系2011(JGD2011)"), "001");
   for (const char* none : {"座標リスト", "日本測地系から世界測地系へ", "TOKYO 第IX系"})
     EXPECT_EQ(fits(none), "") << none;
   EXPECT_EQ(DatumName(*DatumNamedIn("測地成果2011"), true), "世界測地系（JGD2011）");
