@@ -135,7 +135,11 @@ std::string RandomSuffix() {
 std::string TemporaryStem(const std::filesystem::path& final) {
   constexpr size_t kRoom = 255 - 32;  // ".", ".tmp", the process id and the serial
   const std::string name = final.filename().string();
-  return "." + name.substr(0, kRoom) + ".tmp";
+  size_t cut = std::min(name.size(), kRoom);
+  // Not inside a UTF-8 character: some file systems take only whole ones.
+  while (cut < name.size() && cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+    --cut;
+  return "." + name.substr(0, cut) + ".tmp";
 }
 
 std::string TemporaryName(const std::filesystem::path& final) {
@@ -771,7 +775,9 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ExtendedAttribut
 // attributes: a colleague who could write it still can. What cannot be kept is left as
 // a new file has it; the bytes matter more.
 void AtomicFileWriter::KeepOwnerAndAttributes(const struct stat& existing) {
-  if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+  struct stat ours;
+  if (::fstat(fd_, &ours) == 0 &&
+      (existing.st_uid != ours.st_uid || existing.st_gid != ours.st_gid) &&
       ::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
     [[maybe_unused]] const int kept = ::fchown(fd_, static_cast<uid_t>(-1), existing.st_gid);
   }

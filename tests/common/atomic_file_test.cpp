@@ -155,10 +155,27 @@ TEST_F(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
   if (root) {
     EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(1000u, 100u));
   }
-  const fs::path longest = dir_ / std::string(255, 'n');
-  WriteFileAtomic(longest, "old");
-  WriteFileAtomic(longest, "new");
-  EXPECT_EQ(ReadFileBytes(longest), "new");
+  // The temporary name beside it cuts the name, and not inside a character.
+  std::string name;
+  for (int i = 0; i < 83; ++i)
+    name += "\xE6\xB8\xAC";  // 測
+  for (const std::string& n : {std::string(255, 'n'), name + ".sim"}) {
+    const fs::path longest = dir_ / n;
+    WriteFileAtomic(longest, "old");
+    {
+      ::setenv("KESTROVA_NAMED_TEMPORARY", "1", 1);  // a name to look at while writing
+      AtomicFileWriter writer(longest);
+      ::unsetenv("KESTROVA_NAMED_TEMPORARY");
+      writer.Write("new", 3);
+      for (const auto& entry : fs::directory_iterator(dir_)) {
+        const std::string entryName = entry.path().filename().string();
+        EXPECT_EQ(entryName.find("\xE6\xB8."), std::string::npos);
+        EXPECT_EQ(entryName.find("\xE6."), std::string::npos);
+      }
+      writer.Commit();
+    }
+    EXPECT_EQ(ReadFileBytes(longest), "new");
+  }
 }
 #endif
 
