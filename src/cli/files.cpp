@@ -87,6 +87,9 @@ std::optional<FileIdentity> StandardInput() {
 std::optional<FileIdentity> StandardOutput() {
   return StandardIdentityOf(STD_OUTPUT_HANDLE);
 }
+std::optional<FileIdentity> StandardError() {
+  return StandardIdentityOf(STD_ERROR_HANDLE);
+}
 #else
 std::optional<FileIdentity> Identity(const struct stat& st) {
   if (!S_ISREG(st.st_mode)) return std::nullopt;
@@ -109,6 +112,9 @@ std::optional<FileIdentity> StandardInput() {
 }
 std::optional<FileIdentity> StandardOutput() {
   return StandardIdentityOf(STDOUT_FILENO);
+}
+std::optional<FileIdentity> StandardError() {
+  return StandardIdentityOf(STDERR_FILENO);
 }
 #endif
 
@@ -248,7 +254,8 @@ std::filesystem::path UpperExtension(const std::filesystem::path& name) {
   return std::filesystem::path(name).replace_extension(Utf8Path(ext));
 }
 
-void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs,
+                  bool textOutput) {
   // The inputs are looked at once, and only when some output exists: a device or pipe as
   // output is not replaced, and only an existing file can be an input.
   std::optional<std::vector<ReadFile>> read;
@@ -258,6 +265,11 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std
     const std::optional<FileIdentity> out =
         IsStandard(output) ? StandardOutput() : IdentityOf(output);
     if (!out) continue;
+    if (!textOutput && out == StandardError()) {
+      throw UsageError("standard error goes to the output " + OutputName(output) +
+                       "; the messages would be written into it: send standard error "
+                       "elsewhere (2>FILE)");
+    }
     if (!read) {
       read.emplace();
       for (const std::string& input : inputs) {
@@ -280,8 +292,9 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std
   }
 }
 
-void CheckOutput(const std::string& output, const std::vector<std::string>& inputs) {
-  CheckOutputs({output}, inputs);
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs,
+                 bool textOutput) {
+  CheckOutputs({output}, inputs, textOutput);
 }
 
 std::unique_ptr<AtomicFileWriter> OpenOutput(const std::string& output) {

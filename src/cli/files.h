@@ -44,12 +44,16 @@ bool StreamInput(const std::string& input, LoadSink& sink, CoordinateData& data,
 
 // Refuses, as a usage error, an empty output name and an output that is one of the
 // inputs (the same file by identity, whatever the spelling or links): writing it would
-// replace what is being read.
-void CheckOutput(const std::string& output, const std::vector<std::string>& inputs);
+// replace what is being read. A file output is refused as well when standard error
+// goes to it ("-o - > out.jww 2>&1"), as the messages would land among its bytes,
+// unless the output is text for people to read (textOutput).
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs,
+                 bool textOutput = false);
 // The same for several outputs (the files of one set), looking at the inputs once. An
 // output read with an input Shapefile (its .dbf, the parcels' set beside it) is refused
 // as well.
-void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
+void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs,
+                  bool textOutput = false);
 
 // The name with its extension's letters in upper case: "site.SHP" for "site.shp".
 std::filesystem::path UpperExtension(const std::filesystem::path& name);

@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
       throw UsageError("the output name is empty; give a file name, or - for standard output");
     }
     if (info->parsed()) {
-      CheckOutput(std::string(kStandardStream), files);  // "info a.sim >> a.sim"
+      CheckOutput(std::string(kStandardStream), files, true);  // "info a.sim >> a.sim"
       return CheckedOutput(RunInfo(files, std::cout, crs));
     }
     drawingOptions.baseRowGiven = convert->count("--base-row") + clip->count("--base-row") > 0;
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     if (clip->parsed()) return CheckedOutput(RunClip(drawingOptions, std::cout, std::cerr));
     if (dump->parsed()) {
       // "dump d.jww >> d.jww" would add the text to the drawing being read.
-      CheckOutput(std::string(kStandardStream), {drawing});
+      CheckOutput(std::string(kStandardStream), {drawing}, true);
 #ifdef _WIN32
       return CheckedOutput(RunDump(drawing, json, std::cout));  // the console's line ends
 #else

@@ -221,6 +221,20 @@ TEST_F(Cli, OutputIsNeverAnInputAndNeverEmpty) {
     EXPECT_NE(appended.out.find("is the input"), std::string::npos) << appended.out;
     EXPECT_TRUE(kestrova::ReadFileBytes(file) == before) << command;
   }
+  // Standard error into the output's file would put the messages among its bytes; into
+  // the text info prints, it may go.
+  for (const std::string& out :
+       {" -o - > " + Path("m.jww") + " 2>&1", " -o " + Path("m.jww") + " 2>" + Path("m.jww")}) {
+    const Result merged =
+        kestrova::test::RunShell(kCli + " convert " + input + out + "; echo status=$?");
+    EXPECT_NE(merged.out.find("status=2"), std::string::npos) << merged.out;
+    EXPECT_TRUE(kestrova::ReadFileBytes(Path("m.jww"))
+                    .starts_with("kestrova-cli: standard error goes to the output "))
+        << kestrova::ReadFileBytes(Path("m.jww"));
+  }
+  EXPECT_EQ(
+      kestrova::test::RunShell(kCli + " info " + input + " > " + Path("i.txt") + " 2>&1").status,
+      0);
   for (const std::string cmd : {"export", "convert", "clip"}) {
     const Result r = RunCli(cmd + " " + input + " -o ''");
     EXPECT_EQ(r.status, 2) << cmd << r.out;

@@ -958,8 +958,9 @@ TEST_F(Gis, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(r.status, 2) << r.out;
   // One file goes to standard output; DXF needs no system.
   const std::string reg = Write("empty.reg", "REGEDIT4\r\n");
-  r = RunCli("export " + kSite + " -o - --format dxf --jwcad-settings " + reg + " > " +
-             Path("o.dxf"));
+  r = RunShell(kCli + " export " + kSite + " -o - --format dxf --jwcad-settings " + reg + " > " +
+                   Path("o.dxf"),
+               false);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(DxfEntities(Path("o.dxf")).size(), 59u);
 }
