@@ -362,9 +362,20 @@ void LoadPaths(CommandContext& ctx, const std::vector<fs::path>& files) {
 bool AskAppendOrReplace(CommandContext& ctx) {
   if (ctx.ws.Coords.Table.PointCount <= 0) return true;
   switch (ctx.prompts.Message(Kind::kInformation, Buttons::kYesNoCancel, kLoadQuestion)) {
-    case Answer::kYes:
+    case Answer::kYes: {
+      // Appended to, the grid is filled again from the points: a cell that holds no
+      // number would show the 0 it was read as, and which one it was is lost.
+      const CellGrid& grid = ctx.ws.Grid;
+      if (const CellsNotNumbers cells = FindCellsNotNumbers(grid); cells.count > 0) {
+        const std::string& text = grid.Rows[static_cast<size_t>(cells.row)][cells.column];
+        if (ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                                CellsNotNumbersText(cells, text, true)) != Answer::kOk) {
+          return false;
+        }
+      }
       ctx.ws.AppendOnLoad = true;
       return true;
+    }
     case Answer::kNo:
       ctx.ws.AppendOnLoad = false;
       return true;

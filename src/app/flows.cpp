@@ -31,20 +31,22 @@ std::string UnreadGridRowText(int32_t row) {
          "\r\n点を書き出すには Ｘ 座標を入力してください。";
 }
 
-std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text) {
+std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text,
+                                bool appending) {
   const char* column = cells.column == 1   ? "点番号"
                        : cells.column == 3 ? "Ｘ 座標"
                        : cells.column == 4 ? "Ｙ 座標"
                                            : "Ｚ 座標";
   std::string said = std::to_string(cells.row) + " 行目の" + column + "「" +
                      Cp932ToUtf8(std::string(CutToBytes(text, 40))) +
-                     "」は数値として読めないため、0 として書き出します。";
+                     (appending ? "」は数値として読めないため、0 として表に入れてから読み込みます。"
+                                : "」は数値として読めないため、0 として書き出します。");
   if (cells.count > 1) {
     said +=
         "\r\nほかに " + std::to_string(cells.count - 1) + " 個の数値でないセルも 0 になります。";
   }
-  return said +
-         "\r\nこのまま書き出しますか？ 赤い文字のセルを直すときは「キャンセル」を押してください。";
+  return said + (appending ? "\r\nこのまま読み込みますか？" : "\r\nこのまま書き出しますか？") +
+         " 赤い文字のセルを直すときは「キャンセル」を押してください。";
 }
 
 bool DrawsSomething(const CoordinateData& data) {

@@ -84,7 +84,8 @@ extern const char kNoMarkedPointsMessage[];
 std::string UnreadGridRowText(int32_t row);
 // What the window says of the number cells that hold no number, which the points take as
 // 0 (FindCellsNotNumbers), shown as the first holds text (CP932).
-std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text);
+std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text,
+                                bool appending = false);
 // The question before a save whose typed name (UTF-8) loses more than its extension to
 // the stem the file is named by: "R6.12.10 境界.jww" is saved as "R6.jww".
 std::string CutNameQuestion(const std::string& typed, const std::string& written);

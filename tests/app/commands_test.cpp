@@ -641,6 +641,19 @@ TEST_F(Commands, NumberCellsThatHoldNoNumberAreToldOfBeforeAWrite) {
   ExpectShown(1, Kind::kWarning, Buttons::kOkCancel, asked);
   EXPECT_EQ(ReadFileBytes(dir_ / "typed.zhy"), "1,1,10,0,0,,,\r\n0,2,20,0,0,,,\r\n");
   EXPECT_TRUE(ws_.Unsaved);
+  // An appending load fills the grid again from the points, where the cell would show
+  // 0: asked too, and cancelled, nothing is read.
+  prompts_.shown.clear();
+  prompts_.dialogs.clear();
+  prompts_.answers = {Answer::kYes, Answer::kCancel};
+  LoadCommand(ctx_);
+  ASSERT_EQ(prompts_.shown.size(), 2u);
+  EXPECT_TRUE(prompts_.shown[1].text.starts_with(
+      "1 行目のＹ 座標「-12,045.318」は数値として読めないため、0 "
+      "として表に入れてから読み込みます。"))
+      << prompts_.shown[1].text;
+  EXPECT_TRUE(prompts_.dialogs.empty());
+  EXPECT_EQ(ws_.Grid.Rows[1][4], "-12,045.318");
   // Corrected, nothing more is said.
   GridCellEdited(ctx_, 1, 4, "-12045.318");
   GridCellEdited(ctx_, 2, 1, "2");
