@@ -16,6 +16,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <cstdint>
 
 #include "app/messages.h"
 #include "app/settings_file.h"
@@ -336,10 +337,16 @@ void MainWindow::RestorePlace() {
   // bar has gone off the screen (the settings of a copy carried from a larger screen) is
   // moved onto the screen it is on, keeping its size.
   const QScreen* on = nullptr;
+  int64_t most = 0;  // of the window's area on one screen
   bool reachable = false;
   for (const QScreen* screen : QGuiApplication::screens()) {
     reachable = reachable || TitleBarInRoom(rect, screen->availableGeometry());
-    if (!on && screen->availableGeometry().intersects(rect)) on = screen;
+    const QRect shared = screen->availableGeometry().intersected(rect);
+    const int64_t area = shared.isEmpty() ? 0 : int64_t{shared.width()} * shared.height();
+    if (area > most) {
+      most = area;
+      on = screen;
+    }
   }
   if (!on) {
     KeepFirstPlaceOnScreen();
@@ -350,14 +357,13 @@ void MainWindow::RestorePlace() {
   // status bar and the plot's right edge would be out of reach.
   const QRect room = on->availableGeometry();
   const QRect fitted = FitInRoom(rect, room);
-  if (fitted.size() != rect.size()) {
-    setGeometry(fitted);
-  } else {
-    setGeometry(rect);
-    if (!reachable) move(PlaceOnScreen(rect, room));
-  }
+  setGeometry(QRect(rect.topLeft(), fitted.size()));
+  if (fitted.size() != rect.size() || !reachable) move(fitted.topLeft());
   if (place->GridWidth > 0) {
-    splitter_->setSizes({place->GridWidth, std::max(place->Width - place->GridWidth, 1)});
+    // The grid keeps its share of a window made narrower.
+    const int grid =
+        static_cast<int>(int64_t{place->GridWidth} * fitted.width() / std::max(rect.width(), 1));
+    splitter_->setSizes({grid, std::max(fitted.width() - grid, 1)});
   }
   if (place->Maximized) setWindowState(windowState() | Qt::WindowMaximized);
 }

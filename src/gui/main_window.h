@@ -27,7 +27,8 @@ class VersionBox;
 // and its client size (the frame the system adds is not known yet). At its own place where
 // that fits, else moved up and left as far as it must; the result is for move().
 QPoint PlaceOnScreen(const QRect& window, const QRect& room);
-// The same window made no larger than room holds with its frame, then placed so.
+// The same window made no larger than room holds with its frame, with the place for
+// move() that PlaceOnScreen gives it.
 QRect FitInRoom(const QRect& window, const QRect& room);
 // Whether a window of this client area has enough of its title bar (the frame's band
 // above it) in room to be taken and moved by it.
