@@ -121,16 +121,20 @@ bool ConfirmUnreadRows(CommandContext& ctx) {
 namespace {
 
 // A file dialog (Wine's) adds the filter's extension to a name that ends in it in other
-// letters: "t7.zhy" typed comes back as "t7.zhy.Zhy". The name typed is taken.
-fs::path WithoutRepeatedExtension(const fs::path& chosen) {
-  const std::string last = chosen.extension().string();
-  const std::string before = chosen.stem().extension().string();
-  const auto lower = [](std::string text) {
-    for (char& c : text)
+// letters: "t7.zhy" typed comes back as "t7.zhy.Zhy". The name typed is taken. Other
+// repeats ("R6.12.12") are names, whose cut the user is asked about.
+fs::path WithoutAddedExtension(const fs::path& chosen, std::string_view extension) {
+  const auto lower = [](std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
       c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
+    return out;
   };
-  if (last.size() > 1 && lower(last) == lower(before)) return chosen.parent_path() / chosen.stem();
+  const std::string saved = lower(extension);
+  if (lower(chosen.extension().string()) == saved &&
+      lower(chosen.stem().extension().string()) == saved) {
+    return chosen.parent_path() / chosen.stem();
+  }
   return chosen;
 }
 
@@ -139,7 +143,7 @@ fs::path WithoutRepeatedExtension(const fs::path& chosen) {
 // By its absolute path: the program's current folder never moves.
 std::optional<fs::path> SaveTarget(CommandContext& ctx, const fs::path& typed,
                                    const char* extension) {
-  const fs::path chosen = WithoutRepeatedExtension(typed);
+  const fs::path chosen = WithoutAddedExtension(typed, extension);
   fs::path name = FileStem(chosen);
   if (name.empty()) {
     Tell(ctx, Kind::kWarning,
@@ -363,9 +367,15 @@ bool AskAppendOrReplace(CommandContext& ctx) {
   if (ctx.ws.Coords.Table.PointCount <= 0) return true;
   switch (ctx.prompts.Message(Kind::kInformation, Buttons::kYesNoCancel, kLoadQuestion)) {
     case Answer::kYes: {
-      // Appended to, the grid is filled again from the points: a cell that holds no
-      // number would show the 0 it was read as, and which one it was is lost.
+      // Appended to, the grid is filled again from the points: rows after an empty X
+      // cell would go, and a cell that holds no number would show the 0 it was read
+      // as, which one it was lost.
       const CellGrid& grid = ctx.ws.Grid;
+      if (const int32_t row = UnreadGridRow(grid, ctx.ws.Coords.Table);
+          row > 0 && ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,
+                                         UnreadGridRowBeforeAppendText(row)) != Answer::kOk) {
+        return false;
+      }
       if (const CellsNotNumbers cells = FindCellsNotNumbers(grid); cells.count > 0) {
         const std::string& text = grid.Rows[static_cast<size_t>(cells.row)][cells.column];
         if (ctx.prompts.Message(Kind::kWarning, Buttons::kOkCancel,

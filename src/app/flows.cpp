@@ -31,6 +31,13 @@ std::string UnreadGridRowText(int32_t row) {
          "\r\n点を書き出すには Ｘ 座標を入力してください。";
 }
 
+std::string UnreadGridRowBeforeAppendText(int32_t row) {
+  const std::string r = std::to_string(row);
+  return r + " 行目の Ｘ 座標が空欄のため、" + r +
+         " 行目から後の入力や変更は、追加の読み込みで表示から消えます。\r\n"
+         "このまま読み込みますか？ Ｘ 座標を入力するときは「キャンセル」を押してください。";
+}
+
 std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text,
                                 bool appending) {
   const char* column = cells.column == 1   ? "点番号"

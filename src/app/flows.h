@@ -82,6 +82,9 @@ extern const char kNoMarkedPointsMessage[];
 // What the window says when the table is read back only up to grid row row, whose X
 // cell is empty (UnreadGridRow): before a save, a drawing or a transfer goes on.
 std::string UnreadGridRowText(int32_t row);
+// The question before an appending load, which fills the grid again from the points:
+// what the rows from row on held is lost.
+std::string UnreadGridRowBeforeAppendText(int32_t row);
 // What the window says of the number cells that hold no number, which the points take as
 // 0 (FindCellsNotNumbers), shown as the first holds text (CP932).
 std::string CellsNotNumbersText(const CellsNotNumbers& cells, const std::string& text,

@@ -299,6 +299,11 @@ TEST_F(Commands, SaveAsksAboutTheFileItWritesAndNeverMovesTheCurrentFolder) {
   JwwSaveCommand(ctx_);
   EXPECT_TRUE(prompts_.shown.empty()) << prompts_.shown.front().text;
   EXPECT_TRUE(fs::exists(dir_ / "t7.jww"));
+  // A repeat that is no extension is a name to ask about.
+  prompts_.answers = {Answer::kCancel};
+  Choose(dir_ / "R6.12.12");
+  JwwSaveCommand(ctx_);
+  ExpectShown(0, Kind::kConfirmation, Buttons::kOkCancel, CutNameQuestion("R6.12.12", "R6.jww"));
   // Names only Unicode holds are written as typed (on Windows a narrow string on the way
   // turned them into other characters), and the next dialog starts in their folder.
   const fs::path unicode = dir_ / Utf8Path("測量 𠮷é");
@@ -641,17 +646,18 @@ TEST_F(Commands, NumberCellsThatHoldNoNumberAreToldOfBeforeAWrite) {
   ExpectShown(1, Kind::kWarning, Buttons::kOkCancel, asked);
   EXPECT_EQ(ReadFileBytes(dir_ / "typed.zhy"), "1,1,10,0,0,,,\r\n0,2,20,0,0,,,\r\n");
   EXPECT_TRUE(ws_.Unsaved);
-  // An appending load fills the grid again from the points, where the cell would show
-  // 0: asked too, and cancelled, nothing is read.
+  // An appending load fills the grid again from the points, where row 3 and after would
+  // go and the cell would show 0: both asked, and cancelled, nothing is read.
   prompts_.shown.clear();
   prompts_.dialogs.clear();
-  prompts_.answers = {Answer::kYes, Answer::kCancel};
+  prompts_.answers = {Answer::kYes, Answer::kOk, Answer::kCancel};
   LoadCommand(ctx_);
-  ASSERT_EQ(prompts_.shown.size(), 2u);
-  EXPECT_TRUE(prompts_.shown[1].text.starts_with(
+  ASSERT_EQ(prompts_.shown.size(), 3u);
+  ExpectShown(1, Kind::kWarning, Buttons::kOkCancel, UnreadGridRowBeforeAppendText(3));
+  EXPECT_TRUE(prompts_.shown[2].text.starts_with(
       "1 行目のＹ 座標「-12,045.318」は数値として読めないため、0 "
       "として表に入れてから読み込みます。"))
-      << prompts_.shown[1].text;
+      << prompts_.shown[2].text;
   EXPECT_TRUE(prompts_.dialogs.empty());
   EXPECT_EQ(ws_.Grid.Rows[1][4], "-12,045.318");
   // Corrected, nothing more is said.
