@@ -267,8 +267,7 @@ void CheckOutputs(const std::vector<std::string>& outputs, const std::vector<std
     if (!out) continue;
     if (!textOutput && out == StandardError()) {
       throw UsageError("standard error goes to the output " + OutputName(output) +
-                       "; the messages would be written into it: send standard error "
-                       "elsewhere (2>FILE)");
+                       " as well; send standard error elsewhere (2>FILE)");
     }
     if (!read) {
       read.emplace();

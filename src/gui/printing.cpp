@@ -44,6 +44,9 @@
 #include <cderr.h>
 #include <commdlg.h>
 #include <winspool.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #ifdef KESTROVA_HAVE_GDAL
@@ -489,6 +492,32 @@ QString ParsePrintPdf(const QStringList& args, PrintPdfArguments& out) {
 // A PDF written over one of the coordinate files would destroy what is being printed
 // (an output name forgotten on the command line makes the first file the output).
 QString OutputIsAnInput(const PrintPdfArguments& a) {
+#ifndef Q_OS_WIN
+  // Standard error or standard input that a shell sent to or took from the output's file
+  // ("--print-pdf - a.sim > p.pdf 2>&1"): the messages would land among the PDF's bytes,
+  // or the PDF on the file being read.
+  const auto regular = [](const struct stat& st) {
+    return S_ISREG(st.st_mode) ? std::optional(std::pair(st.st_dev, st.st_ino)) : std::nullopt;
+  };
+  const auto of = [&regular](int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? regular(st) : std::nullopt;
+  };
+  struct stat named;
+  const auto written =
+      a.output == kStandardStream
+          ? of(STDOUT_FILENO)
+          : (::stat(QtToPath(a.output).c_str(), &named) == 0 ? regular(named) : std::nullopt);
+  const QString name = a.output == kStandardStream ? QStringLiteral("standard output") : a.output;
+  if (written && written == of(STDERR_FILENO)) {
+    return "standard error goes to the output " + name +
+           " as well; send standard error elsewhere (2>FILE)";
+  }
+  if (written && a.files.contains(kStandardStream) && written == of(STDIN_FILENO)) {
+    return "the output " + name +
+           " is the input standard input; writing it would replace the file being read";
+  }
+#endif
   if (a.output == QStringLiteral("-")) return {};
   std::error_code ec;
   const std::filesystem::path out = QtToPath(a.output);

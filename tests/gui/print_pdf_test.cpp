@@ -252,6 +252,18 @@ TEST_F(PrintPdf, UsageAndFailuresLeaveExistingFilesAlone) {
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_NE(r.out.find("writing it would replace the file being read"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(Path("a.sim")), site);
+  // Standard error into the PDF's file, or standard input taken from it.
+  r = PrintToPdf("--print-pdf - " + Path("a.sim") + " > " + Path("e.pdf") +
+                 " 2>&1; echo status=$?");
+  EXPECT_NE(r.out.find("status=2"), std::string::npos) << r.out;
+  EXPECT_NE(ReadFileBytes(Path("e.pdf")).find("standard error goes to the output standard output"),
+            std::string::npos);
+  r = PrintToPdf("--print-pdf - - < " + Path("a.sim") + " >> " + Path("a.sim") + " 2>" +
+                 Path("e.txt") + "; echo status=$?");
+  EXPECT_NE(r.out.find("status=2"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFileBytes(Path("a.sim")), site);
+  fs::remove(Path("e.pdf"));
+  fs::remove(Path("e.txt"));
 
   const std::string pdf = Path("keep.pdf");
   WriteFileAtomic(pdf, "an earlier print");
