@@ -148,7 +148,8 @@ std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
         continue;
       }
     }
-    if (title.substr(i, 3) == "　") {
+    const std::string_view three = title.substr(i, 3);
+    if (three == "　" || three == "【" || three == "】" || three == "〔" || three == "〕") {
       i += 3;
       continue;
     }
@@ -163,13 +164,21 @@ std::optional<TitleDatum> DatumNamedIn(std::string_view title) {
   constexpr std::string_view kJapan = "日本測地系";
   TitleDatum d;
   d.tokyo = has("旧測地系");
+  bool named2011 = false, named2000 = false;
   for (size_t at = plain.find(kJapan); at != std::string::npos;
        at = plain.find(kJapan, at + kJapan.size())) {
-    const std::string_view after = std::string_view(plain).substr(at + kJapan.size(), 4);
-    if (after != "2011" && after != "2000") d.tokyo = true;
+    // A year of the survey ("日本測地系 2000年度") is no realisation.
+    const std::string_view after = std::string_view(plain).substr(at + kJapan.size(), 7);
+    const bool year =
+        after.size() > 4 && (after.substr(4) == "年" || (after[4] >= '0' && after[4] <= '9'));
+    if ((after.substr(0, 4) != "2011" && after.substr(0, 4) != "2000") || year) {
+      d.tokyo = true;
+    } else {
+      (after.substr(0, 4) == "2011" ? named2011 : named2000) = true;
+    }
   }
-  const bool y2011 = has("JGD2011") || has("測地成果2011") || has("日本測地系2011");
-  const bool y2000 = has("JGD2000") || has("測地成果2000") || has("日本測地系2000");
+  const bool y2011 = has("JGD2011") || has("測地成果2011") || named2011;
+  const bool y2000 = has("JGD2000") || has("測地成果2000") || named2000;
   const bool jgd = has("世界測地系") || has("JGD") || y2011 || y2000;
   if (d.tokyo == jgd) return std::nullopt;  // neither, or both
   if (y2011 != y2000) d.realisation = y2011 ? Datum::kJgd2011 : Datum::kJgd2000;

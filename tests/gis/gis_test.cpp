@@ -2613,6 +2613,8 @@ TEST(SurveySystems, ZonesAndNames) {
   EXPECT_EQ(fits("日本測地系２０１１ 第IX系"), "001");
   EXPECT_EQ(fits("日本測地系（2000）"), "010");
   EXPECT_EQ(fits("日本測地系2011(JGD2011)"), "001");
+  EXPECT_EQ(fits("日本測地系【2011】"), "001");
+  EXPECT_EQ(fits("日本測地系 2000年度 第IX系"), "100");
   for (const char* none : {"座標リスト", "日本測地系から世界測地系へ", "TOKYO 第IX系"})
     EXPECT_EQ(fits(none), "") << none;
   EXPECT_EQ(DatumName(*DatumNamedIn("測地成果2011"), true), "世界測地系（JGD2011）");
