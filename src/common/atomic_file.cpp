@@ -129,9 +129,8 @@ std::string RandomSuffix() {
 }
 
 // A temporary name beside the target: ".NAME.tmpPID-N". The process's id tells a
-// later save whether the file still has an owner. A long name is cut (at a byte, the
-// name being only a prefix) so that the whole stays within the 255 bytes a name may
-// have.
+// later save whether the file still has an owner. A long name is cut, between
+// characters, so that the whole stays within the 255 bytes a name may have.
 std::string TemporaryStem(const std::filesystem::path& final) {
   constexpr size_t kRoom = 255 - 32;  // ".", ".tmp", the process id and the serial
   const std::string name = final.filename().string();
