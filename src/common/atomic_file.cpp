@@ -883,6 +883,16 @@ void AtomicFileWriter::Commit() {
   if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail("cannot replace");
   committed_ = true;
   ForgetForSignals(signalSlot_);
+  // The folder's new entry goes to the disk too, so that a file said to be written is
+  // there after a power cut. A folder that cannot be synced (some network shares) keeps
+  // the file all the same.
+  std::filesystem::path folder = final_.parent_path();
+  if (folder.empty()) folder = ".";
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
 }
 
 void ReadDescriptorPieces(int fd, const std::string& name,
