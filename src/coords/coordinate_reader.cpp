@@ -1052,9 +1052,6 @@ std::string DecodeFileText(std::string bytes, const std::string& name, LoadRepor
   return std::move(converted.text);
 }
 
-// Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
-// an appending one reads into the live data (parcels may name earlier points) and
-// rolls back to the state before the file if anything fails.
 // The file's points, rows after the first pointCount, whose number an earlier file's
 // point has; and in a SIMA file with parcels or polylines (blocks after the first
 // blockCount), whose records name the first point of a number, those whose number a
@@ -1072,6 +1069,9 @@ void CountRepeats(CoordinateData& data, int32_t pointCount, size_t blockCount, L
   }
 }
 
+// Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
+// an appending one reads into the live data (parcels may name earlier points) and
+// rolls back to the state before the file if anything fails.
 bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_view firstLine,
                       size_t leadingLines, CoordinateData& data, bool appendOnLoad, LoadReport& rep,
                       ProgressMonitor* progress, const LoadTuning& tuning, LoadSink* sink,
