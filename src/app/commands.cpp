@@ -124,15 +124,9 @@ namespace {
 // letters: "t7.zhy" typed comes back as "t7.zhy.Zhy". The name typed is taken. Other
 // repeats ("R6.12.12") are names, whose cut the user is asked about.
 fs::path WithoutAddedExtension(const fs::path& chosen, std::string_view extension) {
-  const auto lower = [](std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return out;
-  };
-  const std::string saved = lower(extension);
-  if (lower(chosen.extension().string()) == saved &&
-      lower(chosen.stem().extension().string()) == saved) {
+  const std::string saved = AsciiLower(extension);
+  if (AsciiLower(chosen.extension().string()) == saved &&
+      AsciiLower(chosen.stem().extension().string()) == saved) {
     return chosen.parent_path() / chosen.stem();
   }
   return chosen;

@@ -609,6 +609,7 @@ class Reader {
     std::vector<RangeResult>().swap(results_);
     std::vector<std::string_view>().swap(lines_);
     if (layout_ == Layout::kSima && !sink_) {
+      CountRepeatsWithin();  // while the numbers are indexed for the blocks
       if (tuning_.drawBlocks) {
         DrawBlocks();
       } else if (!appending_) {
@@ -745,6 +746,17 @@ class Reader {
       sink_->TakeBlock(sima_.SimaBlocks.back(), recordRows_.data(), true);
       sima_.SimaBlocks.pop_back();
       recordRows_.clear();
+    }
+  }
+
+  // The file's points whose number a point before them in the file has, when the file
+  // has parcels or polylines, whose records name the first point of a number.
+  void CountRepeatsWithin() {
+    if (sima_.SimaBlocks.size() <= firstBlock_) return;
+    for (int32_t r = firstRowCount_ + 1; r <= table_.PointCount; ++r) {
+      const int32_t first = *FindPointIndex(table_, table_.Points[r].Number);
+      if (first > firstRowCount_ && first < r && report_.repeatedWithin++ == 0)
+        report_.firstRepeatedWithin = table_.Points[r].Number;
     }
   }
 
@@ -1052,23 +1064,6 @@ std::string DecodeFileText(std::string bytes, const std::string& name, LoadRepor
   return std::move(converted.text);
 }
 
-// The file's points, rows after the first pointCount, whose number an earlier file's
-// point has; and in a SIMA file with parcels or polylines (blocks after the first
-// blockCount), whose records name the first point of a number, those whose number a
-// point before them in the file has.
-void CountRepeats(CoordinateData& data, int32_t pointCount, size_t blockCount, LoadReport& rep) {
-  const bool ownBlocks = rep.sima && data.Sima.SimaBlocks.size() > blockCount;
-  if (pointCount == 0 && !ownBlocks) return;
-  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
-    const int32_t first = *FindPointIndex(data.Table, data.Table.Points[r].Number);
-    if (first <= pointCount) {
-      ++rep.repeatedNumbers;
-    } else if (first < r && ownBlocks && rep.repeatedWithin++ == 0) {
-      rep.firstRepeatedWithin = data.Table.Points[r].Number;
-    }
-  }
-}
-
 // Reads into data, all or nothing: a replacing load fills fresh data and swaps it in,
 // an appending one reads into the live data (parcels may name earlier points) and
 // rolls back to the state before the file if anything fails.
@@ -1094,7 +1089,6 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
     reader.Finish();
     ReportProgress(progress, 1.0);
     data = std::move(fresh);
-    CountRepeats(data, 0, 0, rep);
     // Only parcels look points up, and only while their file is read: a million points
     // need not keep their index for the rest of the session.
     InvalidatePointIndex(data.Table);
@@ -1128,7 +1122,11 @@ bool ReadAllOrNothing(const std::string& name, size_t totalLines, std::string_vi
   }
   // The index is kept while files are appended: rebuilding it for every file would make
   // loading many files quadratic.
-  CountRepeats(data, pointCount, blockCount, rep);
+  for (int32_t r = pointCount + 1; r <= data.Table.PointCount; ++r) {
+    if (*FindPointIndex(data.Table, data.Table.Points[r].Number) <= pointCount) {
+      ++rep.repeatedNumbers;
+    }
+  }
   return true;
 }
 
